@@ -1,0 +1,45 @@
+// FITS image reading and writing through CFITSIO. Only this module includes fitsio.h.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fits/header_values.h"
+#include "numeric/image_view.h"
+
+namespace zelvo {
+
+class Console;
+
+enum class ReadOutcome {
+  Loaded,     // `image`, `slot_header` and `texts` hold the new values
+  NoNaxis,    // "READIMAGE failed to read the NAXISn keywords." was printed
+  FitsError,  // the FITS error report was printed
+  TooLarge,   // the image could not be allocated; a message was printed
+};
+
+// READ_FITS_2D_IMAGE: reads the first image of `filename` (plain, gzip or tile-compressed)
+// as 32-bit floats with BSCALE/BZERO applied and undefined pixels set to -999.0.
+// Prints " Reading in <name>" and "nxpix, nypix = nx ny"; on failure prints the message
+// or the FITS error report. Only on Loaded are `image`, `slot_header` (EXPTIME, OBJECT)
+// and `texts` (ST, RA, DEC, filter) changed; header values absent from the file, or not
+// readable as numbers, keep their previous values. `status` receives the CFITSIO status.
+ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
+                               HeaderTexts& texts, int& status, Console& con);
+
+// WRITE_FITS_2D_IMAGE: creates a new FITS file of BITPIX -32 holding `image`. An existing
+// file is never overwritten (CFITSIO status 105). Returns the CFITSIO status (0 on success);
+// a failed write leaves no partial file behind.
+int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image);
+
+// Writes `image` over the existing file `filename`: the data go to a temporary file in the
+// same folder, which is renamed over the original only after a complete write. Returns 0 on
+// success, a CFITSIO status or a positive errno-style code on failure; the original file is
+// untouched on failure.
+int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image);
+
+// PRINT_FITS_ERROR: for status > 0 prints "FITSIO Error Status = <status>: <text>" and
+// the CFITSIO message stack, oldest first. Returns; the caller goes back to its menu.
+void PRINT_FITS_ERROR(int status, Console& con);
+
+}  // namespace zelvo

@@ -1,0 +1,47 @@
+// Image storage and views shared by every subsystem.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zelvo {
+
+// A non-owning view of an nx x ny image of 32-bit floats, x varying fastest (FITS order).
+// at(x, y) is 1-based, as pixel (x, y) is counted throughout the program.
+struct ImageView {
+  float* px = nullptr;
+  int nx = 0;
+  int ny = 0;
+
+  float& at(int x, int y) const {
+    return px[static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) +
+              static_cast<std::size_t>(x - 1)];
+  }
+  bool inside(int x, int y) const { return x >= 1 && x <= nx && y >= 1 && y <= ny; }
+  std::size_t size() const { return static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny); }
+  bool empty() const { return px == nullptr || nx < 1 || ny < 1; }
+};
+
+// An owning image: pixels plus dimensions.
+struct Image {
+  std::vector<float> px;
+  int nx = 0;
+  int ny = 0;
+
+  Image() = default;
+  Image(int w, int h, float fill = 0.0f)
+      : px(static_cast<std::size_t>(w > 0 ? w : 0) * static_cast<std::size_t>(h > 0 ? h : 0), fill),
+        nx(w > 0 ? w : 0),
+        ny(h > 0 ? h : 0) {}
+
+  ImageView view() { return ImageView{px.data(), nx, ny}; }
+  float& at(int x, int y) { return view().at(x, y); }
+  float at(int x, int y) const {
+    return px[static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) +
+              static_cast<std::size_t>(x - 1)];
+  }
+  bool empty() const { return px.empty(); }
+};
+
+}  // namespace zelvo

@@ -1,0 +1,123 @@
+#include "platform/console.h"
+
+#include <istream>
+#include <ostream>
+#include <vector>
+
+namespace zelvo {
+
+Console::Console(std::istream& in, std::ostream& out, bool terminal) : in_(in), out_(out), terminal_(terminal) {}
+
+void Console::line(std::string_view text) {
+  out_ << text << '\n';
+}
+
+void Console::record(std::initializer_list<ListValue> items) { line(list_record(items)); }
+
+void Console::clear() {
+  if (terminal_) out_ << "\x1b[H\x1b[2J";
+}
+
+void Console::flush() { out_.flush(); }
+
+void Console::open_help_window() {
+  line("");
+  line("+------------------------------- Help Window --------------------------------+");
+}
+
+void Console::close_help_window() {}
+
+std::string Console::read_line() {
+  out_.flush();
+  std::string s;
+  if (!std::getline(in_, s)) throw EndOfInput();
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  return s;
+}
+
+char Console::read_char() {
+  const std::string s = read_line();
+  return s.empty() ? ' ' : s[0];
+}
+
+namespace {
+const char* expected_kind(const ListTarget& t) {
+  switch (t.index()) {
+    case 0: return "a whole number";
+    case 1:
+    case 2: return "a number";
+    default: return "a text";
+  }
+}
+
+// Stores one item into its target; false when the item is not of the target's kind.
+bool store(const ListTarget& t, const ListItem& item) {
+  if (item.null) return true;
+  switch (t.index()) {
+    case 0: {
+      auto v = parse_integer(item.text);
+      if (!v) return false;
+      *std::get<0>(t) = *v;
+      return true;
+    }
+    case 1: {
+      auto v = parse_real(item.text);
+      if (!v) return false;
+      *std::get<1>(t) = *v;
+      return true;
+    }
+    case 2: {
+      auto v = parse_double(item.text);
+      if (!v) return false;
+      *std::get<2>(t) = *v;
+      return true;
+    }
+    case 3:
+      *std::get<3>(t) = item.text.empty() ? ' ' : item.text[0];
+      return true;
+    default:
+      *std::get<4>(t) = item.text;
+      return true;
+  }
+}
+}  // namespace
+
+void Console::read_list(std::initializer_list<ListTarget> targets) {
+  std::vector<ListTarget> want(targets);
+  std::size_t next = 0;
+  while (next < want.size()) {
+    bool slash = false;
+    const std::string s = read_line();
+    const auto items = split_list_items(s, slash);
+    for (const auto& item : items) {
+      if (next >= want.size()) break;
+      if (!store(want[next], item)) {
+        line(" Expected " + std::string(expected_kind(want[next])) + " but read '" + item.text +
+             "'; please type it again:");
+        break;  // the rest of this line is dropped; the value is asked for again
+      }
+      ++next;
+    }
+    if (slash) return;
+  }
+}
+
+int32_t Console::read_int() {
+  int32_t v = 0;
+  read_list({&v});
+  return v;
+}
+
+float Console::read_real() {
+  float v = 0.0f;
+  read_list({&v});
+  return v;
+}
+
+std::string Console::read_text() {
+  std::string v;
+  read_list({&v});
+  return v;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,75 @@
+// The four image slots and the session values shared by all commands.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "fits/header_values.h"
+#include "numeric/image_view.h"
+#include "numeric/random.h"
+
+namespace zelvo {
+
+class Console;
+class Graphics;
+
+inline constexpr const char* kEmptySlotName = "<empty image slot>";
+inline constexpr const char* kUnnamedName = "<unnamed image>";
+inline constexpr const char* kModifiedMarker = "<modified>";
+
+struct ImageSlot {
+  Image image;                        // no pixels while the slot is empty
+  std::string object = std::string(20, ' ');
+  std::string name = kEmptySlotName;  // displayed name, at most 80 characters, no padding kept
+  float exptime = 0.0f;
+  // Where X writes a modified image back: the file it was loaded from or last saved to.
+  // Kept apart from `name`, so the 10-character rule and the 80-character cut of the
+  // displayed name never decide whether work is saved.
+  std::string file;
+  bool modified = false;
+
+  int nx() const { return image.nx; }
+  int ny() const { return image.ny; }
+  bool empty() const { return image.empty(); }
+  ImageView view() { return image.view(); }
+  SlotHeader header() const { return SlotHeader{exptime, object}; }
+};
+
+// Marks the slot modified: appends " <modified>" to a name longer than 10 characters
+// that does not already end in "<modified>", cut to 80 characters.
+void mark_modified(ImageSlot& s);
+// The displayed-name test of the modified marker: longer than 10 and ending in "<modified>".
+bool name_marked_modified(const std::string& name);
+
+struct Session {
+  Session(Console& c, Graphics& g) : con(c), gfx(g) {}
+
+  Console& con;
+  Graphics& gfx;
+
+  std::array<ImageSlot, 4> slot;
+  int activeslot = 1;
+  char command = ' ';
+  int helpopen = 0;
+  DisplayState disp;   // greyflag, scaling, minlim, maxlim, printflag, levels, displaytr
+  ZoomBox zoom;
+  float cursorx = 0.0f, cursory = 0.0f;
+  char cursorkey = ' ';
+  int fitsstatus = 0;
+  std::string gdevice;       // screen device
+  int gwidth = 1024, gheight = 768;  // screen window size from the window-size code
+  int extlogs = 0;
+  HeaderTexts texts;         // hdrst, hdrra, hdrdec, hdrfilter
+  int32_t ranseed = 0;
+  Random rng;
+  int marked_objects = 0;    // removal list count, reset at every main-menu command
+  std::ofstream mainlog;     // "Zelvo.log"
+
+  ImageSlot& active() { return slot[static_cast<std::size_t>(activeslot - 1)]; }
+};
+
+}  // namespace zelvo
