@@ -1,0 +1,7 @@
+// Placeholder: replaced by the submenu implementation.
+#include "session/commands.h"
+#include "session/session.h"
+
+namespace zelvo {
+void command_galaxy(Session&) {}
+}  // namespace zelvo
