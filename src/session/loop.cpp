@@ -1,0 +1,141 @@
+#include "session/loop.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <istream>
+#include <ostream>
+
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "session/commands.h"
+#include "session/session.h"
+#include "session/settings.h"
+#include "session/texts.h"
+
+namespace zelvo {
+
+void pause(Session& s) {
+  s.con.text("Press <enter> to continue...");
+  (void)s.con.read_line();  // the answer is not used
+}
+
+bool open_screen(Session& s) {
+  if (s.gdevice == "/xw" || s.gdevice == "/XW") return s.gfx.open_sized(s.gdevice, s.gwidth, s.gheight);
+  return s.gfx.open(s.gdevice);
+}
+
+namespace {
+
+// Start-up steps 3 to 10: seed, slots, settings, main log, screen device, banner, welcome.
+void start_up(Session& s, const ProgramOptions& options) {
+  s.ranseed = options.seed ? *options.seed : INITRAN();
+  for (auto& sl : s.slot) sl.name = kEmptySlotName;
+  s.activeslot = 1;
+  s.helpopen = 0;
+  s.disp.greyflag = 1;
+  s.disp.scaling = 'n';
+
+  const Settings settings = read_settings("Zelvo.ini");
+  if (!settings.notice.empty()) s.con.text(settings.notice);
+  s.extlogs = settings.extlogs;
+  window_size(settings.window_code, s.gwidth, s.gheight);
+
+  s.mainlog.open("Zelvo.log", std::ios::app);
+  if (!s.mainlog) s.con.text("Could not open Zelvo.log for appending; the session is not logged.");
+
+  if (!options.device.empty()) {
+    s.gdevice = options.device;
+  } else {
+    const char* display = std::getenv("DISPLAY");
+    s.gdevice = (display && *display) ? "/xw" : "/null";
+    if (s.gdevice == "/null") s.con.text("No X display is reachable; graphics go to the null device (/null).");
+  }
+  if (!open_screen(s) && s.gdevice != "/null") {
+    s.con.text("Graphics go to the null device (/null) instead.");
+    s.gdevice = "/null";
+    open_screen(s);
+  }
+
+  s.con.focus_command();
+  for (const auto& l : banner_lines()) s.con.text(l);
+  if (s.mainlog) {
+    for (const auto& l : mainlog_header_lines()) s.mainlog << l << '\n';
+    s.mainlog.flush();
+  }
+  s.con.blank();
+  for (auto l : welcome_lines()) s.con.text(l);
+  s.con.blank();
+  s.con.text("   Press <enter> to continue... ");
+  (void)s.con.read_line();
+}
+
+void print_menu(Session& s) {
+  s.con.focus_command();
+  s.con.clear();
+  for (const auto& l : title_box_lines()) s.con.text(l);
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "Active image slot = %1d   ", s.activeslot);
+  s.con.line(std::string(buf) + pad_right(s.active().name, 30));
+  for (auto l : options_lines()) s.con.text(l);
+}
+
+// Runs the command in s.command. Returns true when the program ends.
+bool dispatch(Session& s) {
+  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s.command)));
+  switch (c) {
+    case '1': case '2': case '3': case '4': s.activeslot = c - '0'; break;
+    case 'L': command_load(s); break;
+    case 'N': command_new(s); break;
+    case 'D': command_display(s); break;
+    case 'C': command_crop(s); break;
+    case 'T': command_rotate(s); break;
+    case 'F': command_reflect(s); break;
+    case 'A': command_arithmetic(s); break;
+    case 'G': command_galaxy(s); break;
+    case 'M': command_mouse(s); break;
+    case 'O': command_photometry(s); break;
+    case 'R': command_remove(s); break;
+    case 'P': command_print(s); break;
+    case 'H': command_help(s); break;
+    case 'S': command_save(s); break;
+    case 'X': return command_exit_save(s);
+    case 'Q': return true;
+    default: break;  // unknown keys redraw the menu silently
+  }
+  return false;
+}
+
+void closing_lines(Console& con) {
+  con.text("Thank you for using Zelvo.");
+  con.text("I may be just a humble computer, but I really enjoyed it.");
+  con.blank();
+}
+
+}  // namespace
+
+int run_zelvo(const ProgramOptions& options, std::istream& in, std::ostream& out, bool terminal) {
+  Console con(in, out, terminal);
+  Graphics gfx(con);
+  Session s(con, gfx);
+  try {
+    start_up(s, options);
+    for (;;) {
+      print_menu(s);
+      s.command = s.con.read_char();
+      s.fitsstatus = 0;
+      s.marked_objects = 0;
+      if (dispatch(s)) break;
+    }
+  } catch (const EndOfInput&) {
+    con.blank();
+    con.text("End of input; leaving without saving.");
+  }
+  closing_lines(con);
+  con.flush();
+  if (s.mainlog.is_open()) s.mainlog.close();
+  gfx.close_all();
+  return 0;
+}
+
+}  // namespace zelvo

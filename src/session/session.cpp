@@ -1,0 +1,22 @@
+#include "session/session.h"
+
+#include "platform/list_io.h"
+
+namespace zelvo {
+
+bool name_marked_modified(const std::string& name) {
+  const std::string t = trim_right(name);
+  const std::string marker = kModifiedMarker;
+  return t.size() > 10 && t.compare(t.size() - marker.size(), marker.size(), marker) == 0;
+}
+
+void mark_modified(ImageSlot& s) {
+  s.modified = true;
+  const std::string t = trim_right(s.name);
+  if (t.size() <= 10 || name_marked_modified(t)) return;
+  std::string marked = t + " " + kModifiedMarker;
+  if (marked.size() > 80) marked.resize(80);
+  s.name = marked;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,62 @@
+#include "session/settings.h"
+
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "platform/list_io.h"
+
+namespace zelvo {
+
+namespace {
+// First list-directed item of each non-blank line, up to `count` records.
+std::vector<std::optional<int32_t>> first_values(std::ifstream& in, std::size_t count) {
+  std::vector<std::optional<int32_t>> values;
+  std::string line;
+  while (values.size() < count && std::getline(in, line)) {
+    bool slash = false;
+    const auto items = split_list_items(line, slash);
+    if (items.empty()) {
+      if (slash) values.push_back(std::nullopt);
+      continue;
+    }
+    values.push_back(items[0].null ? std::nullopt : parse_integer(items[0].text));
+  }
+  return values;
+}
+}  // namespace
+
+Settings read_settings(const std::string& path) {
+  Settings s;
+  std::ifstream in(path);
+  const std::string expected = path + " should hold two lines: the window-size code (1 = 1280 x 1024, "
+                                      "2 = 1024 x 768, 3 = 800 x 600) and the extended-logs switch (1 = on).";
+  if (!in) {
+    s.notice = "Could not read " + path + "; using window-size code 2 and extended logs off. " + expected;
+    return s;
+  }
+  const auto v = first_values(in, 2);
+  if (v.size() < 2 || !v[0] || !v[1]) {
+    s.notice = "Could not read both values of " + path + "; using window-size code 2 and extended logs off. " +
+               expected;
+    return s;
+  }
+  s.window_code = *v[0];
+  s.extlogs = *v[1] == 1 ? 1 : 0;
+  if (s.window_code < 1 || s.window_code > 3) {
+    s.notice = "Window-size code " + std::to_string(s.window_code) + " in " + path +
+               " is not 1, 2 or 3; using 2 (1024 x 768).";
+    s.window_code = 2;
+  }
+  return s;
+}
+
+void window_size(int code, int& width, int& height) {
+  switch (code) {
+    case 1: width = 1280; height = 1024; break;
+    case 3: width = 800; height = 600; break;
+    default: width = 1024; height = 768; break;
+  }
+}
+
+}  // namespace zelvo
