@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages Zelvo needs (only those missing) and builds it in build/.
+# Usage: scripts/setup.sh [extra cmake options]
+set -eu
+cd "$(dirname "$0")/.."
+
+PACKAGES="cmake g++ make pkg-config libcfitsio-dev libcfitsio-bin giza-dev libgtest-dev libgmock-dev \
+libbenchmark-dev gzip imagemagick xvfb xauth"
+
+missing=""
+for p in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+if [ -n "$missing" ]; then
+  echo "Installing missing packages:$missing"
+  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi
+
+BUILD_DIR="${ZELVO_BUILD_DIR:-build}"
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)"
