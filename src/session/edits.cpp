@@ -1,10 +1,253 @@
-// Placeholder: replaced by the crop/rotate/reflect/arithmetic implementation.
+// C (crop), T (rotate), F (reflect) and A (arithmetic): edits of the active slot in memory.
+#include "session/edits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "platform/list_io.h"
 #include "session/commands.h"
 #include "session/session.h"
 
 namespace zelvo {
-void command_crop(Session&) {}
-void command_rotate(Session&) {}
-void command_reflect(Session&) {}
-void command_arithmetic(Session&) {}
+
+namespace {
+
+// The fixed texts of the four commands.
+constexpr const char* kCropIntro[] = {
+    "N.B. This procedure will replace current image in the memory",
+    "with the cropped one. The original image file will not be",
+    "affected in any way. You have to save the new one manually.",
+    "",
+    "Click approximately on the centre of cropped image.",
+};
+constexpr const char* kCropLimitsPrompt[] = {
+    "Give four values to define the cropped image:",
+    "first and last x- and first and last y-value.",
+};
+constexpr const char* kRotatePrompt[] = {
+    "Enter your choice (for the active image);",
+    "  rotate A=90, B=180, or C=270 degrees clockwise:",
+};
+constexpr const char* kReflectPrompt[] = {
+    "Enter your choice (for the active image);",
+    "  A = reflect left to right, B = reflect top to bottom:",
+};
+constexpr const char* kArithmeticMenu[] = {
+    "Enter the arithmetic operation you want to do (to the image)",
+    "+ N      [add N to every pixel of the active image]",
+    "- N      [subtract N from every pixel of the active image]",
+    "* N      [multiply every pixel of the active image with N]",
+    "/ N      [divide every pixel of the active image by N]",
+    "iX + iY   [add image Y to image X, apply to active image]",
+    "iX - iY   [subtract image Y from image X,    -''-       ]",
+    "iX * iY   [multiply image X with image Y,    -''-       ]",
+    "iX / iY   [divide image X by image Y,        -''-       ]",
+};
+constexpr const char* kSizeMismatch = "Image dimensions are not identical. Can not proceed...";
+constexpr const char* kMaximumLead = "The maximum pixel value in the image (slot ";
+constexpr const char* kMinimumLead = "The minimum pixel value in the image (slot ";
+
+// Refusals of input the commands cannot use; the image and its name stay as they were.
+constexpr const char* kCropRefused =
+    "Crop limits must lie inside the image, first <= last in both axes; image unchanged.";
+constexpr const char* kFitsNeitherForm =
+    "Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.";
+constexpr const char* kBadSlotDigit = "Image slots are numbered 1 to 4; image unchanged.";
+constexpr const char* kZeroDivisor = "Division by zero is not possible; image unchanged.";
+constexpr std::size_t kArithmeticLineLength = 78;
+
+template <std::size_t N>
+void print_lines(Console& con, const char* const (&lines)[N]) {
+  for (const char* l : lines) con.text(l);
+}
+
+// The fixed-layout report line: 43-character lead, slot digit, ") = ", value with two
+// decimals in a field of `width` characters (a value that needs more room widens the field
+// instead of being hidden behind asterisks).
+std::string extreme_line(const char* lead, int slot, float value, int width) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%s%1d) = %*.2f", lead, slot, width, static_cast<double>(value));
+  return buf;
+}
+
+bool is_slot_digit(char c) { return c >= '1' && c <= '4'; }
+
+}  // namespace
+
+void ROTATEIMAGE(Image& image) {
+  const int n = image.nx, m = image.ny;
+  Image workarray(m, n);
+  for (int yp = 1; yp <= n; ++yp)
+    for (int xp = 1; xp <= m; ++xp) workarray.at(xp, yp) = image.at(n + 1 - yp, xp);
+  image = std::move(workarray);
+}
+
+std::optional<Image> crop_image(const Image& image, int x1, int x2, int y1, int y2) {
+  // Compared one by one, so no size is formed from limits that could overflow.
+  if (x1 < 1 || x2 > image.nx || x1 > x2 || y1 < 1 || y2 > image.ny || y1 > y2) return std::nullopt;
+  Image workarray(x2 - x1 + 1, y2 - y1 + 1);
+  for (int j = 1; j <= workarray.ny; ++j)
+    for (int i = 1; i <= workarray.nx; ++i) workarray.at(i, j) = image.at(x1 + i - 1, y1 + j - 1);
+  return workarray;
+}
+
+void reflect_image(Image& image, char choice) {
+  const bool left_right = choice == 'A' || choice == 'a';
+  const bool top_bottom = choice == 'B' || choice == 'b';
+  if (!left_right && !top_bottom) return;
+  Image workarray(image.nx, image.ny);
+  for (int y = 1; y <= image.ny; ++y)
+    for (int x = 1; x <= image.nx; ++x)
+      workarray.at(x, y) = left_right ? image.at(image.nx + 1 - x, y) : image.at(x, image.ny + 1 - y);
+  image = std::move(workarray);
+}
+
+ArithmeticParse parse_arithmetic_line(std::string_view text) {
+  text = text.substr(0, std::min(text.size(), kArithmeticLineLength));
+  ArithmeticLine a;
+  if (text.size() >= 6 && text[5] == 'i') {
+    // Two-slot form, read by column: "i1 + i2".
+    if (text.size() < 7) return {std::nullopt, kFitsNeitherForm};
+    if (!is_slot_digit(text[1]) || !is_slot_digit(text[6])) return {std::nullopt, kBadSlotDigit};
+    a.two_slot = true;
+    a.x = text[1] - '0';
+    a.op = text[3];
+    a.y = text[6] - '0';
+    return {a, ""};
+  }
+  // Constant form: an operator item and a number, both on this line.
+  bool slash = false;
+  const auto items = split_list_items(text, slash);
+  if (items.size() < 2 || items[0].null || items[0].text.empty() || items[1].null)
+    return {std::nullopt, kFitsNeitherForm};
+  const auto n = parse_real(items[1].text);
+  if (!n) return {std::nullopt, kFitsNeitherForm};
+  a.op = items[0].text[0];
+  a.constant = *n;
+  if (a.op == '/' && a.constant == 0.0f) return {std::nullopt, kZeroDivisor};
+  return {a, ""};
+}
+
+bool known_operator(char op) { return op == '+' || op == '-' || op == '*' || op == '/'; }
+
+float apply_operator(char op, float a, float b) {
+  switch (op) {
+    case '+': return a + b;
+    case '-': return a - b;
+    case '*': return a * b;
+    case '/': return a / b;
+    default: return a;
+  }
+}
+
+PixelExtremes pixel_extremes(const ImageView& image) {
+  PixelExtremes e{NAN, NAN};
+  const std::size_t n = image.empty() ? 0 : image.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const float p = image.px[i];
+    if (std::isnan(p)) continue;
+    if (std::isnan(e.maximum) || p > e.maximum) e.maximum = p;
+    if (std::isnan(e.minimum) || p < e.minimum) e.minimum = p;
+  }
+  return e;
+}
+
+void command_crop(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  ImageSlot& a = s.active();
+  print_lines(s.con, kCropIntro);
+
+  // The click only shows where the user is; the crop is defined by the typed limits.
+  s.cursorx = static_cast<float>(a.nx()) / 2.0f;
+  s.cursory = static_cast<float>(a.ny()) / 2.0f;
+  s.gfx.focus();
+  const CursorRead c = s.gfx.cursor(s.cursorx, s.cursory);
+  s.con.focus_command();
+  s.cursorx = c.x;
+  s.cursory = c.y;
+  s.cursorkey = c.key;
+  s.con.record({"You clicked at ", s.cursorx, s.cursory});
+
+  print_lines(s.con, kCropLimitsPrompt);
+  int32_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+  s.con.read_list({&x1, &x2, &y1, &y2});
+  auto cropped = crop_image(a.image, x1, x2, y1, y2);
+  if (!cropped) {
+    s.con.text(kCropRefused);
+    return;
+  }
+  a.image = std::move(*cropped);
+  mark_modified(a);
+}
+
+void command_rotate(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  s.con.blank();
+  print_lines(s.con, kRotatePrompt);
+  const char choice = s.con.read_char();
+  int turns = 0;
+  if (choice == 'A' || choice == 'a') turns = 1;
+  if (choice == 'B' || choice == 'b') turns = 2;
+  if (choice == 'C' || choice == 'c') turns = 3;
+  ImageSlot& a = s.active();
+  for (int t = 0; t < turns; ++t) ROTATEIMAGE(a.image);
+  mark_modified(a);
+}
+
+void command_reflect(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  s.con.blank();
+  print_lines(s.con, kReflectPrompt);
+  ImageSlot& a = s.active();
+  reflect_image(a.image, s.con.read_char());
+  mark_modified(a);
+}
+
+void command_arithmetic(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  s.con.blank();
+  print_lines(s.con, kArithmeticMenu);
+  s.con.blank();
+  const ArithmeticParse parsed = parse_arithmetic_line(s.con.read_line());
+  if (!parsed.line) {
+    s.con.text(parsed.refusal);
+    return;
+  }
+  const ArithmeticLine& op = *parsed.line;
+  ImageSlot& a = s.active();
+  std::vector<float>& out = a.image.px;
+
+  if (op.two_slot) {
+    const ImageSlot& x = s.slot[static_cast<std::size_t>(op.x - 1)];
+    const ImageSlot& y = s.slot[static_cast<std::size_t>(op.y - 1)];
+    for (int k : {op.x, op.y}) {
+      if (s.slot[static_cast<std::size_t>(k - 1)].empty()) {
+        s.con.text("Image slot " + std::to_string(k) + " is empty; image unchanged.");
+        return;
+      }
+    }
+    if (x.nx() != a.nx() || y.nx() != a.nx() || x.ny() != a.ny() || y.ny() != a.ny()) {
+      s.con.text(kSizeMismatch);
+      return;
+    }
+    // Element by element, so the active slot may be X or Y itself.
+    if (known_operator(op.op))
+      for (std::size_t i = 0; i < out.size(); ++i) out[i] = apply_operator(op.op, x.image.px[i], y.image.px[i]);
+  } else if (known_operator(op.op)) {
+    for (float& p : out) p = apply_operator(op.op, p, op.constant);
+  }
+  mark_modified(a);
+
+  const int width = op.two_slot ? 10 : 8;
+  const PixelExtremes e = pixel_extremes(a.view());
+  s.con.line(extreme_line(kMaximumLead, s.activeslot, e.maximum, width));
+  s.con.line(extreme_line(kMinimumLead, s.activeslot, e.minimum, width));
+}
+
 }  // namespace zelvo

@@ -1,7 +1,47 @@
-// Placeholder: replaced by the submenu implementation.
+// M: the mouse-operations submenu (zoom box and pixel analysis) on the active image.
+#include "display/zoom.h"
+#include "platform/console.h"
+#include "platform/graphics.h"
 #include "session/commands.h"
 #include "session/session.h"
 
 namespace zelvo {
-void command_mouse(Session&) {}
+
+namespace {
+
+constexpr const char* kMenuHead = "What do you want to do?   [N.B. You must display an image] ";
+constexpr const char* kMenuZoom = "  1) Set the zoom box size for operations and zoom in; ";
+constexpr const char* kMenuBoxSize = "      current box size (width x height) = ";
+constexpr const char* kMenuTail[] = {
+    "  2) Analyse image around the mouse click ",
+    "      [Click anywhere outside the image to return to menu]",
+    "  0) Return back to the main options ",
+};
+
+void print_menu(Session& s) {
+  s.con.blank();
+  s.con.text(kMenuHead);
+  s.con.text(kMenuZoom);
+  s.con.record({kMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
+  for (const char* l : kMenuTail) s.con.text(l);
+  s.con.blank();
+}
+
+}  // namespace
+
+void command_mouse(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  ImageSlot& a = s.active();
+  // Every visit starts with the box covering the whole image.
+  s.zoom = whole_image_box(a.nx(), a.ny());
+  const CursorState cursor{s.cursorx, s.cursory, s.cursorkey};
+  for (;;) {
+    print_menu(s);
+    const int32_t choice = s.con.read_int();
+    if (choice == 0) return;
+    if (choice == 1) SETZOOMBOX(a.view(), s.disp, s.zoom, cursor, s.con, s.gfx);
+    if (choice == 2) analysis_loop(a.view(), s.zoom, cursor, s.con, s.gfx);
+  }
+}
+
 }  // namespace zelvo

@@ -1,0 +1,30 @@
+#include "display/circle.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "platform/graphics.h"
+
+namespace zelvo {
+
+CirclePoints circle_points(float xc, float yc, float r) {
+  CirclePoints p;
+  for (int i = 1; i <= 360; ++i) {
+    const double angle = i * std::numbers::pi / 180.0;
+    p.x[static_cast<std::size_t>(i - 1)] = static_cast<float>(xc + static_cast<double>(r) * std::cos(angle));
+    p.y[static_cast<std::size_t>(i - 1)] = static_cast<float>(yc + static_cast<double>(r) * std::sin(angle));
+  }
+  return p;
+}
+
+void CIRCLE(float xc, float yc, float r, int ci, Graphics& gfx) {
+  const CirclePoints p = circle_points(xc, yc, r);
+  gfx.focus();
+  gfx.line_width(3);
+  gfx.colour(ci);
+  gfx.line(p.x, p.y);
+  gfx.colour(1);
+  gfx.line_width(3);
+}
+
+}  // namespace zelvo

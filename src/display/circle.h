@@ -1,0 +1,22 @@
+// Circles drawn over the displayed image to mark objects.
+#pragma once
+
+#include <array>
+
+namespace zelvo {
+
+class Graphics;
+
+// The 360 points of a circle of radius r (pixels) around (xc, yc), at 1, 2, ..., 360 degrees,
+// computed in double precision and stored as 32-bit floats. The last point is not joined
+// back to the first.
+struct CirclePoints {
+  std::array<float, 360> x, y;
+};
+CirclePoints circle_points(float xc, float yc, float r);
+
+// CIRCLE: draws the circle in world (pixel) coordinates with line width 3 in colour index ci,
+// and leaves the device with colour index 1 and line width 3.
+void CIRCLE(float xc, float yc, float r, int ci, Graphics& gfx);
+
+}  // namespace zelvo

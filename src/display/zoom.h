@@ -1,0 +1,76 @@
+// The zoom box (the part of the image that mouse operations work on and the graphics
+// window shows enlarged) and the pixel analysis under the cursor.
+#pragma once
+
+#include "display/display.h"
+#include "numeric/image_view.h"
+#include "numeric/statistics.h"
+
+namespace zelvo {
+
+class Console;
+class Graphics;
+
+// The last cursor read: position in world (pixel) coordinates and the key or button.
+struct CursorState {
+  float& cursorx;
+  float& cursory;
+  char& cursorkey;
+};
+
+// Inclusive 1-based index ranges of columns i1..i2 and rows j1..j2.
+struct PixelRange {
+  int i1, i2, j1, j2;
+};
+
+// The box covering the whole nx x ny image, centred at (nx/2, ny/2) (integer divisions).
+ZoomBox whole_image_box(int nx, int ny);
+
+// Raises the box size to at least 50 and lowers it to at most the image size.
+void clamp_zoom_size(ZoomBox& zoom, int nx, int ny);
+
+// Centres the box on the pixel nearest to (cursorx, cursory), then moves it so that its
+// drawn range, centre -/+ half size, stays inside the image: the upper edge first, then the
+// lower edge, which starts at index 1 at the latest.
+void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny);
+
+// The pixels drawn for the box: centre -/+ half size, clipped to the image. An even box
+// as wide as the image has one column more than the image; the clip drops it.
+PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny);
+
+// Redraws the box area so that it fills the frame, with the levels and transformation of
+// the last full display (the viewport is kept; the frame is redrawn, the file label is not).
+void draw_zoom(const ImageView& image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx);
+
+// SETZOOMBOX: asks for the box size and, unless the box is the whole image, reads the click
+// on the area to zoom to (starting at the image centre) and draws that area enlarged.
+void SETZOOMBOX(const ImageView& image, const DisplayState& disp, ZoomBox& zoom, CursorState cursor,
+                Console& con, Graphics& gfx);
+
+// Clicks accepted by the analysis: one pixel inside the zoom box on every side.
+PixelRange acceptance_box(const ZoomBox& zoom);
+
+// Whether a click at (x, y) lies within the acceptance box (limits included) and on a pixel
+// of the image. A position that is not a number is never accepted.
+bool click_accepted(const PixelRange& box, float x, float y, const ImageView& image);
+
+// Statistics of the (2h + 1) x (2h + 1) box around a click: the pixels at
+// (INT(x + a), INT(y + b)) for a, b = -h .. h that lie inside the image.
+struct BoxAnalysis {
+  AverageSigma stats;     // AVERAGESIGMA of the inside pixels with 2-sigma clipping
+  float minimum = 0.0f;   // smallest and largest inside pixel
+  float maximum = 0.0f;
+  int count = 0;          // number of inside pixels
+};
+BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h);
+
+// Prints the clicked pixel and the 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y);
+// the click must be accepted (on a pixel of the image).
+void report_pixel_analysis(const ImageView& image, float x, float y, Console& con);
+
+// The analysis loop: reads clicks (starting where the cursor was last) and reports each one
+// until a click outside the acceptance box, which is reported and ends the loop.
+void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState cursor, Console& con,
+                   Graphics& gfx);
+
+}  // namespace zelvo
