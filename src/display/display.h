@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "fits/header_values.h"
@@ -36,14 +38,47 @@ struct DisplaySource {
   std::string_view name;    // up to 80 characters
 };
 
+// Inclusive 1-based column range i1..i2 and row range j1..j2.
+struct PixelBox {
+  int i1, i2, j1, j2;
+};
+
+// The central box the automatic levels are estimated from: columns nx/2 -/+ nx/10 and rows
+// ny/2 -/+ nx/10 (the half-size nx/10 serves both axes), cut to the image. A 1-pixel-wide
+// or 1-pixel-high image is centred on its only column or row.
+PixelBox central_box(int nx, int ny);
+
 // Automatic display levels from the central box of the image, kept within minlim/maxlim.
+// Non-finite pixels are left out; a box without a finite pixel falls back to the whole image.
 struct AutoLevels {
   float lowlev, highlev;
   float s1, s2;   // sums over the box (32-bit accumulators)
-  int n;          // pixels in the box
-  bool negative_variance;  // the "ERROR: ss2=" case
+  int n;          // finite pixels summed
+  bool negative_variance;  // the "ERROR: ss2=" case (sigma taken as 1)
+  float mean = 0.0f, sigma = 0.0f;
+  PixelBox box{};            // the pixels the sums were taken over
+  bool whole_image = false;  // the central box held no finite pixel
+  bool finite = true;        // false when the image holds no finite pixel at all
 };
 AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim);
+
+// Largest, smallest and average of the finite pixels (the sum kept in a 32-bit float).
+struct ImageStatistics {
+  float maximum = 0.0f, minimum = 0.0f, average = 0.0f;
+  std::size_t finite = 0;  // number of finite pixels
+};
+ImageStatistics image_statistics(const ImageView& image);
+
+// The header summary line: object (20 columns), RA (first 8 characters, right-aligned in
+// 11), DEC (9 in 10), ST (5 in 6), a blank 5-column field, one blank, the first character
+// of the filter, one blank, object again (20) and the first 20 characters of the name.
+std::string summary_line(std::string_view object, std::string_view name, const HeaderTexts& texts);
+
+// The label drawn above the frame: "file : " and the name padded to 80 characters.
+std::string display_label(std::string_view name);
+
+// Sets fglev/bglev from lowlev/highlev: 'n' (negative) puts the low level in the foreground.
+void set_display_polarity(DisplayState& st);
 
 // DISPLAYIMAGE: draws `src` on the current device. Sets lowlev/highlev/fglev/bglev and
 // displaytr in `st`. On the screen path (printflag != 1) prints the statistics, the header

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/console.h"
@@ -20,8 +21,66 @@ std::string query(const char* item) {
   return std::string(value, static_cast<std::size_t>(std::max(0, std::min(len, 127))));
 }
 
-// Largest enlarged image drawn when an image is resampled to square device pixels.
-constexpr int kMaxResample = 2400;
+// Largest side, in device pixels, of an enlarged image resampled for drawing.
+constexpr int kMaxResample = 3072;
+
+// Loads the colour ramp that cpgimag spreads from its lower to its upper level: dark to
+// bright when the foreground (bright) level is the upper one, bright to dark otherwise.
+void set_ramp(bool grey, bool fg_is_upper) {
+  if (grey) {
+    const float l[2] = {0.0f, 1.0f};
+    float c[2] = {0.0f, 1.0f};
+    if (!fg_is_upper) std::reverse(c, c + 2);
+    cpgctab(l, c, c, c, 2, 1.0f, 0.5f);
+    return;
+  }
+  // Pseudo-colour: a heat ramp, black through red and yellow to white.
+  const float l[5] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
+  float r[5] = {0.0f, 0.5f, 1.0f, 1.0f, 1.0f};
+  float g[5] = {0.0f, 0.0f, 0.5f, 1.0f, 1.0f};
+  float b[5] = {0.0f, 0.5f, 0.0f, 0.3f, 1.0f};
+  if (!fg_is_upper) {
+    std::reverse(r, r + 5);
+    std::reverse(g, g + 5);
+    std::reverse(b, b + 5);
+  }
+  cpgctab(l, r, g, b, 5, 1.0f, 0.5f);
+}
+
+// A grid of device pixels over the visible part of an image area, in world coordinates:
+// w x h cells of dx x dy starting at (x0, y0).
+struct ResampleGrid {
+  int w, h;
+  double x0, y0, dx, dy;
+};
+
+// The grid on which columns i1..i2, rows j1..j2 drawn through `tr` are resampled, or
+// nothing when the area is not enlarged on the current device (or the device has no
+// pixels, like /null, or `tr` rotates).
+std::optional<ResampleGrid> enlarged_grid(const std::array<float, 6>& tr, int i1, int i2, int j1, int j2) {
+  if (tr[2] != 0.0f || tr[4] != 0.0f || tr[1] == 0.0f || tr[5] == 0.0f) return std::nullopt;
+  float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
+  cpgqwin(&wx1, &wx2, &wy1, &wy2);
+  cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
+  const double sx = std::fabs((static_cast<double>(vx2) - vx1) / (static_cast<double>(wx2) - wx1));
+  const double sy = std::fabs((static_cast<double>(vy2) - vy1) / (static_cast<double>(wy2) - wy1));
+  if (!std::isfinite(sx) || !std::isfinite(sy) || sx <= 0.0 || sy <= 0.0) return std::nullopt;
+  // World extent of the area (pixel i covers index space i - 0.5 .. i + 0.5), cut to the window.
+  const double ax1 = tr[0] + tr[1] * (i1 - 0.5), ax2 = tr[0] + tr[1] * (i2 + 0.5);
+  const double ay1 = tr[3] + tr[5] * (j1 - 0.5), ay2 = tr[3] + tr[5] * (j2 + 0.5);
+  const double x0 = std::max(std::min(ax1, ax2), static_cast<double>(std::min(wx1, wx2)));
+  const double x1 = std::min(std::max(ax1, ax2), static_cast<double>(std::max(wx1, wx2)));
+  const double y0 = std::max(std::min(ay1, ay2), static_cast<double>(std::min(wy1, wy2)));
+  const double y1 = std::min(std::max(ay1, ay2), static_cast<double>(std::max(wy1, wy2)));
+  if (!(x1 > x0) || !(y1 > y0)) return std::nullopt;
+  // Image pixels and device pixels across the visible part.
+  const double cols = (x1 - x0) / std::fabs(tr[1]), rows = (y1 - y0) / std::fabs(tr[5]);
+  const double devw = (x1 - x0) * sx, devh = (y1 - y0) * sy;
+  if (devw <= cols + 0.5 && devh <= rows + 0.5) return std::nullopt;
+  const int w = std::clamp(static_cast<int>(std::lround(devw)), 1, kMaxResample);
+  const int h = std::clamp(static_cast<int>(std::lround(devh)), 1, kMaxResample);
+  return ResampleGrid{w, h, x0, y0, (x1 - x0) / w, (y1 - y0) / h};
+}
 }  // namespace
 
 Graphics::Graphics(Console& con) : con_(con) {}
@@ -122,76 +181,72 @@ bool Graphics::image(const ImageView& img, int i1, int i2, int j1, int j2, float
     return false;
   }
   if (!std::isfinite(fg) || !std::isfinite(bg)) {
-    con_.line(" Display levels are not finite numbers; nothing is drawn.");
+    con_.line(" Display levels are not finite numbers; the image is not drawn.");
     return false;
   }
   if (fg == bg) {
-    con_.line(" Display levels are equal (" + format_real(fg) + "); nothing is drawn.");
+    con_.line(" Low and high display levels are equal (" + format_real(fg) + "); the image is not drawn.");
     return false;
   }
 
-  // Colour ramp from the value drawn in the background colour to the value drawn in the
-  // foreground colour, as PGGRAY defines it. giza's own grey ramp runs the other way and
-  // draws nothing sensible when fg > bg, so the ramp is built here and drawn with cpgimag,
-  // which takes the lower level first.
-  float r0, g0, b0, r1, g1, b1;
-  cpgqcr(0, &r0, &g0, &b0);
-  cpgqcr(1, &r1, &g1, &b1);
+  // The value `fg` is shown bright (white, or the hot end of the pseudo-colour ramp) and
+  // `bg` dark, on every device: giza's screen and paper devices both have a white
+  // background, so the PGPLOT colour indices 0/1 cannot carry the polarity. giza's own
+  // grey ramp runs the other way and draws a flat image when the first level is the
+  // larger one, so the ramp is loaded here and drawn with cpgimag, lower level first.
+  set_ramp(grey, fg > bg);
   const float lo = std::min(fg, bg), hi = std::max(fg, bg);
-  const bool fg_low = fg < bg;
-  if (grey) {
-    const float l[2] = {0.0f, 1.0f};
-    float r[2], g[2], b[2];
-    // at lo: fg colour when fg is the low value, otherwise bg colour
-    r[0] = fg_low ? r1 : r0; g[0] = fg_low ? g1 : g0; b[0] = fg_low ? b1 : b0;
-    r[1] = fg_low ? r0 : r1; g[1] = fg_low ? g0 : g1; b[1] = fg_low ? b0 : b1;
-    cpgctab(l, r, g, b, 2, 1.0f, 0.5f);
-  } else {
-    // Pseudo-colour: a heat ramp from the first to the last colour index, as PGIMAG's
-    // first level gets the first index.
-    const float l[5] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
-    float r[5] = {0.0f, 0.5f, 1.0f, 1.0f, 1.0f};
-    float g[5] = {0.0f, 0.0f, 0.5f, 1.0f, 1.0f};
-    float b[5] = {0.0f, 0.5f, 0.0f, 0.3f, 1.0f};
-    if (!fg_low) {
-      std::reverse(r, r + 5);
-      std::reverse(g, g + 5);
-      std::reverse(b, b + 5);
+
+  // giza smooths enlarged images bilinearly and does not clip them to the viewport. An
+  // enlarged area is therefore resampled here, nearest neighbour, to the device pixels of
+  // its visible part, so pixels stay square and sharp and nothing spills over the frame.
+  if (const auto grid = enlarged_grid(tr, i1, i2, j1, j2)) {
+    std::vector<float> big(static_cast<std::size_t>(grid->w) * static_cast<std::size_t>(grid->h));
+    std::vector<int> srcx(static_cast<std::size_t>(grid->w));
+    for (int p = 0; p < grid->w; ++p) {
+      const double u = (grid->x0 + (p + 0.5) * grid->dx - tr[0]) / tr[1];
+      srcx[static_cast<std::size_t>(p)] = std::clamp(static_cast<int>(std::floor(u + 0.5)), i1, i2);
     }
-    cpgctab(l, r, g, b, 5, 1.0f, 0.5f);
+    for (int q = 0; q < grid->h; ++q) {
+      const double v = (grid->y0 + (q + 0.5) * grid->dy - tr[3]) / tr[5];
+      const int sj = std::clamp(static_cast<int>(std::floor(v + 0.5)), j1, j2);
+      float* row = big.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(grid->w);
+      for (int p = 0; p < grid->w; ++p) {
+        const float value = img.at(srcx[static_cast<std::size_t>(p)], sj);
+        row[p] = std::isnan(value) ? bg : value;
+      }
+    }
+    const float tr2[6] = {static_cast<float>(grid->x0 - 0.5 * grid->dx), static_cast<float>(grid->dx), 0.0f,
+                          static_cast<float>(grid->y0 - 0.5 * grid->dy), 0.0f, static_cast<float>(grid->dy)};
+    cpgimag(big.data(), grid->w, grid->h, 1, grid->w, 1, grid->h, lo, hi, tr2);
+    return true;
   }
 
-  // giza smooths enlarged images; to keep pixels square and sharp, enlarge the area by
-  // nearest neighbour to the size of the viewport in device pixels.
-  const int ncols = i2 - i1 + 1, nrows = j2 - j1 + 1;
-  float vx1, vx2, vy1, vy2;
-  cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
-  int w = static_cast<int>(std::lround(std::fabs(vx2 - vx1)));
-  int h = static_cast<int>(std::lround(std::fabs(vy2 - vy1)));
-  const bool is_null = device_.size() >= 5 && (device_.find("/null") != std::string::npos ||
-                                               device_.find("/NULL") != std::string::npos);
-  w = std::min(w, kMaxResample);
-  h = std::min(h, kMaxResample);
-  const bool enlarge = !is_null && tr[2] == 0.0f && tr[4] == 0.0f && (w > ncols || h > nrows);
-  if (enlarge) {
-    w = std::max(w, ncols);
-    h = std::max(h, nrows);
-    std::vector<float> big(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    std::vector<int> srcx(static_cast<std::size_t>(w));
-    const double sx = static_cast<double>(ncols) / w, sy = static_cast<double>(nrows) / h;
-    for (int p = 0; p < w; ++p) srcx[p] = std::clamp(i1 + static_cast<int>((p + 0.5) * sx), i1, i2);
-    for (int q = 0; q < h; ++q) {
-      const int sj = std::clamp(j1 + static_cast<int>((q + 0.5) * sy), j1, j2);
-      float* row = big.data() + static_cast<std::size_t>(q) * w;
-      for (int p = 0; p < w; ++p) row[p] = img.at(srcx[p], sj);
-    }
-    // New pixel p (1-based) covers index space [i1 - 0.5 + (p - 1) * sx, ...].
-    float tr2[6] = {static_cast<float>(tr[0] + tr[1] * (i1 - 0.5 - 0.5 * sx)), static_cast<float>(tr[1] * sx), 0.0f,
-                    static_cast<float>(tr[3] + tr[5] * (j1 - 0.5 - 0.5 * sy)), 0.0f, static_cast<float>(tr[5] * sy)};
-    cpgimag(big.data(), w, h, 1, w, 1, h, lo, hi, tr2);
-  } else {
+  // Shown at or below one device pixel per image pixel: giza draws the image as it is,
+  // except that undefined (NaN) pixels are drawn dark like the background level.
+  bool has_nan = false;
+  for (int j = j1; j <= j2 && !has_nan; ++j)
+    for (int i = i1; i <= i2; ++i)
+      if (std::isnan(img.at(i, j))) {
+        has_nan = true;
+        break;
+      }
+  if (!has_nan) {
     cpgimag(img.px, img.nx, img.ny, i1, i2, j1, j2, lo, hi, tr.data());
+    return true;
   }
+  const int w = i2 - i1 + 1, h = j2 - j1 + 1;
+  std::vector<float> copy(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  for (int j = j1; j <= j2; ++j)
+    for (int i = i1; i <= i2; ++i) {
+      const float value = img.at(i, j);
+      copy[static_cast<std::size_t>(j - j1) * static_cast<std::size_t>(w) + static_cast<std::size_t>(i - i1)] =
+          std::isnan(value) ? bg : value;
+    }
+  // The copy's pixel (1, 1) is the image's (i1, j1).
+  const float tr3[6] = {tr[0] + tr[1] * static_cast<float>(i1 - 1) + tr[2] * static_cast<float>(j1 - 1), tr[1], tr[2],
+                        tr[3] + tr[4] * static_cast<float>(i1 - 1) + tr[5] * static_cast<float>(j1 - 1), tr[4], tr[5]};
+  cpgimag(copy.data(), w, h, 1, w, 1, h, lo, hi, tr3);
   return true;
 }
 
