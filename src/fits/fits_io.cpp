@@ -1,12 +1,327 @@
-// Placeholder: replaced by the CFITSIO implementation.
+// FITS image reading and writing through CFITSIO's C API.
+//
+// File names are taken literally (fits_open_diskfile / fits_create_diskfile): a name typed
+// at L or S is a file on disk, never CFITSIO's extended syntax, so "-" does not read the
+// command input, "!name" does not clobber a file and brackets are plain characters.
+// Gzip-compressed files are still recognised by their content.
 #include "fits/fits_io.h"
 
+#include <fcntl.h>
+#include <fitsio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#include "platform/console.h"
+#include "platform/list_io.h"
+#include "platform/memory.h"
+
 namespace zelvo {
-ReadOutcome READ_FITS_2D_IMAGE(const std::string&, Image&, SlotHeader&, HeaderTexts&, int& status, Console&) {
-  status = 104;
-  return ReadOutcome::FitsError;
+
+namespace {
+
+// Fixed texts of the reader (printed list-style, with their leading blank).
+constexpr const char* kReadingIn = " Reading in ";
+constexpr const char* kNaxisSize = "nxpix, nypix = ";
+constexpr const char* kNoNaxis = "READIMAGE failed to read the NAXISn keywords.";
+constexpr const char* kNoPixels = "The image has an axis of length 0 or less; nothing was loaded.";
+constexpr const char* kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
+constexpr const char* kErrorStatus = "FITSIO Error Status = ";
+
+// Value given to pixels that CFITSIO reports as undefined (BLANK, or NaN in float data).
+constexpr float kNullPixel = -999.0f;
+
+constexpr std::size_t kCardLength = 80;
+
+// Closes a CFITSIO file on every way out of a routine that has not closed it itself.
+struct OpenFits {
+  fitsfile* f = nullptr;
+  OpenFits() = default;
+  OpenFits(const OpenFits&) = delete;
+  OpenFits& operator=(const OpenFits&) = delete;
+  ~OpenFits() {
+    if (f != nullptr) {
+      int ignored = 0;
+      fits_close_file(f, &ignored);
+    }
+  }
+  // Closes the file, adding any error to `status` (CFITSIO frees the handle either way).
+  void close(int& status) {
+    int s = 0;
+    fits_close_file(f, &s);
+    f = nullptr;
+    if (status <= 0) status = s;
+  }
+};
+
+// Columns first..last (1-based, inclusive) of an 80-column card.
+std::string_view columns(const std::string& card, std::size_t first, std::size_t last) {
+  return std::string_view(card).substr(first - 1, last - first + 1);
 }
-int WRITE_FITS_2D_IMAGE(const std::string&, const ImageView&) { return 105; }
-int REPLACE_FITS_2D_IMAGE(const std::string&, const ImageView&) { return 105; }
-void PRINT_FITS_ERROR(int, Console&) {}
+
+bool starts(const std::string& card, std::string_view name) { return card.compare(0, name.size(), name) == 0; }
+
+// The number a free-format read of `field` gives, or nothing when the first item is
+// missing, null or not a number. The whole value field is read (a slash, the start of
+// the card's comment, ends it), so a value right-justified to column 30, as FITS writes
+// numbers, is read whole.
+std::optional<float> free_format_number(std::string_view field) {
+  bool slash = false;
+  const auto items = split_list_items(field, slash);
+  if (items.empty() || items.front().null) return std::nullopt;
+  return parse_real(items.front().text);
+}
+
+// Takes the header values the program uses from the cards of one header (each padded
+// to 80 columns). The name tests look only at the leading columns, so any card whose
+// name begins "ST", "RA" or "DEC" counts and the last matching card wins. A value whose
+// card is missing, or whose number cannot be read, keeps what it held.
+void take_header_values(const std::vector<std::string>& cards, SlotHeader& hdr, HeaderTexts& texts) {
+  std::size_t filter_card = 0;  // 1-based number of the card after the last HIE...FILTER marker
+  for (std::size_t k = 1; k <= cards.size(); ++k) {
+    const std::string& card = cards[k - 1];
+    if (starts(card, "EXPTIME")) {
+      if (const auto v = free_format_number(columns(card, 11, kCardLength))) hdr.exptime = *v;
+    }
+    if (starts(card, "OBJECT")) hdr.object = std::string(columns(card, 12, 25)) + std::string(6, ' ');
+    for (char& c : hdr.object)
+      if (c == '\'') c = ' ';
+    if (starts(card, "ST")) texts.hdrst = std::string(columns(card, 35, 45)) + std::string(4, ' ');
+    if (starts(card, "RA")) texts.hdrra = std::string(columns(card, 35, 45)) + std::string(4, ' ');
+    if (starts(card, "DEC")) texts.hdrdec = std::string(columns(card, 35, 46)) + std::string(3, ' ');
+    if (starts(card, "HIE") && columns(card, 32, 39) == "FILTER  ") filter_card = k + 1;
+  }
+  // A marker on the last card has no filter card after it: the filter text stays.
+  if (filter_card >= 1 && filter_card <= cards.size())
+    texts.hdrfilter = std::string(1, cards[filter_card - 1][31]) + std::string(14, ' ');
+}
+
+// Moves to the first HDU holding an image with data: the primary array, or for files
+// whose primary array is empty (tile-compressed .fz files, multi-extension files) the
+// first image extension. Stays on the primary HDU when there is none.
+void move_to_first_image(fitsfile* f, int& status) {
+  int naxis = 0;
+  fits_get_img_dim(f, &naxis, &status);
+  if (status > 0 || naxis > 0) return;
+  for (int hdu = 2;; ++hdu) {
+    int type = 0;
+    int s = 0;
+    if (fits_movabs_hdu(f, hdu, &type, &s) > 0) break;
+    int n = 0;
+    if (type == IMAGE_HDU && fits_get_img_dim(f, &n, &s) <= 0 && n > 0) return;
+  }
+  fits_clear_errmsg();  // running off the end of the file is the expected way out
+  int type = 0;
+  fits_movabs_hdu(f, 1, &type, &status);
+}
+
+// Reads all header cards of the current HDU, each padded to 80 columns.
+std::vector<std::string> read_cards(fitsfile* f, int& status) {
+  int nkeys = 0;
+  int nspace = 0;
+  fits_get_hdrspace(f, &nkeys, &nspace, &status);
+  std::vector<std::string> cards;
+  if (status > 0) return cards;
+  cards.reserve(static_cast<std::size_t>(nkeys));
+  for (int k = 1; k <= nkeys; ++k) {
+    char card[FLEN_CARD] = {};
+    if (fits_read_record(f, k, card, &status) > 0) break;
+    cards.push_back(pad_right(card, kCardLength));
+  }
+  return cards;
+}
+
+// Gives `img` storage for nx x ny pixels; false (and `img` unchanged) when the size
+// overflows, is beyond what the machine can hold, or the allocation fails.
+bool allocate_image(Image& img, long long nx, long long ny) {
+  if (!image_size_reasonable(nx, ny)) return false;
+  try {
+    Image fresh;
+    fresh.px.resize(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny));
+    fresh.nx = static_cast<int>(nx);
+    fresh.ny = static_cast<int>(ny);
+    img = std::move(fresh);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
+
+// Writes `image` as a new file `path`: BITPIX -32, NAXIS 2, EXTEND T and nothing else.
+// CFITSIO refuses an existing name (status 105) before anything is touched; a file that
+// was created but not completely written is deleted.
+int create_float_file(const std::string& path, const ImageView& image) {
+  int status = 0;
+  if (image.empty()) {
+    fits_write_errmsg("there is no image to write");
+    return BAD_NAXES;
+  }
+  fitsfile* f = nullptr;
+  if (fits_create_diskfile(&f, path.c_str(), &status) > 0) return status;
+  long naxes[2] = {image.nx, image.ny};
+  fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
+  // CFITSIO converts through its own buffer, so the caller's pixels are not changed.
+  fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), image.px, &status);
+  if (status > 0) {
+    int ignored = 0;
+    fits_delete_file(f, &ignored);
+    return status;
+  }
+  fits_close_file(f, &status);  // the final flush can fail too (a full disk)
+  if (status > 0) std::remove(path.c_str());
+  return status;
+}
+
+// Pushes a system error onto CFITSIO's message stack, so the FITS error report shows it.
+void push_system_message(const std::string& what, const std::string& name, int err) {
+  const std::string msg = what + " " + name + ": " + std::strerror(err);
+  fits_write_errmsg(msg.substr(0, FLEN_ERRMSG - 1).c_str());
+}
+
+}  // namespace
+
+ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
+                               HeaderTexts& texts, int& status, Console& con) {
+  status = 0;
+  fits_clear_errmsg();  // the report must show this read's messages only
+  const std::string name = trim_right(filename);
+  con.line(kReadingIn + name);
+
+  OpenFits file;
+  if (fits_open_diskfile(&file.f, name.c_str(), READONLY, &status) > 0) {
+    file.f = nullptr;
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
+  move_to_first_image(file.f, status);
+
+  // All axes: NAXIS1 and NAXIS2 give the size, a third axis only counts for its first plane.
+  int bitpix = 0;
+  int naxis = 0;
+  LONGLONG naxes[9] = {};
+  if (status <= 0) fits_get_img_paramll(file.f, 9, &bitpix, &naxis, naxes, &status);
+  if (status > 0) {
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
+  if (naxis < 2) {
+    con.record({kNoNaxis});
+    return ReadOutcome::NoNaxis;
+  }
+  const long long nx = naxes[0];
+  const long long ny = naxes[1];
+  con.record({kNaxisSize, nx, ny});
+  for (int i = 0; i < naxis && i < 9; ++i) {
+    if (naxes[i] <= 0) {
+      con.record({kNoPixels});
+      return ReadOutcome::NoPixels;
+    }
+  }
+
+  // Header values go to copies; the caller's values change only when the whole load worked.
+  SlotHeader hdr = slot_header;
+  HeaderTexts txt = texts;
+  const std::vector<std::string> cards = read_cards(file.f, status);
+  if (status > 0) {
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
+  take_header_values(cards, hdr, txt);
+
+  Image fresh;
+  if (!allocate_image(fresh, nx, ny)) {
+    con.record({kTooLarge});
+    return ReadOutcome::TooLarge;
+  }
+  // Straight into the new image: CFITSIO converts any BITPIX to float, applies BSCALE and
+  // BZERO, and sets undefined pixels to the null value.
+  float nullval = kNullPixel;
+  int anynull = 0;
+  fits_read_img(file.f, TFLOAT, 1, static_cast<LONGLONG>(fresh.px.size()), &nullval, fresh.px.data(), &anynull,
+                &status);
+  file.close(status);
+  if (status > 0) {
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
+
+  con.blank();
+  image = std::move(fresh);
+  slot_header = std::move(hdr);
+  texts = std::move(txt);
+  return ReadOutcome::Loaded;
+}
+
+int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
+  fits_clear_errmsg();
+  return create_float_file(trim_right(filename), image);
+}
+
+int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
+  namespace fs = std::filesystem;
+  fits_clear_errmsg();
+  // Through a symbolic link the file it points to is replaced, and the link kept.
+  fs::path target = trim_right(filename);
+  std::error_code ec;
+  if (fs::is_symlink(target, ec)) {
+    const fs::path resolved = fs::canonical(target, ec);
+    if (!ec) target = resolved;
+  }
+  const fs::path folder = target.parent_path();
+
+  // A fresh name in the same folder (so the rename cannot cross file systems).
+  int status = 0;
+  std::string temp;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = (folder / ("." + target.filename().string() + ".zelvo-" + std::to_string(getpid()) + "-" +
+                      std::to_string(attempt) + ".tmp"))
+               .string();
+    status = create_float_file(temp, image);
+    if (status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
+    fits_clear_errmsg();  // that name was taken; try the next
+  }
+  if (status > 0) return status;
+
+  // The data must be on disk before the name points at them.
+  const int fd = ::open(temp.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  struct stat original {};
+  if (::stat(target.c_str(), &original) == 0) ::chmod(temp.c_str(), original.st_mode & 07777);
+  if (std::rename(temp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    std::remove(temp.c_str());
+    push_system_message("could not replace", target.string(), err);
+    return WRITE_ERROR;
+  }
+  return 0;
+}
+
+void PRINT_FITS_ERROR(int status, Console& con) {
+  if (status <= 0) return;
+  char text[FLEN_STATUS] = {};
+  fits_get_errstatus(status, text);
+  con.record({kErrorStatus, status, ": ", pad_right(text, 30)});
+  // The message stack, oldest message first; reading it empties it.
+  char message[FLEN_ERRMSG] = {};
+  while (fits_read_errmsg(message) > 0) {
+    const std::string m = trim_right(message);
+    if (m.empty()) break;
+    con.record({m});
+  }
+}
+
 }  // namespace zelvo

@@ -14,16 +14,20 @@ class Console;
 enum class ReadOutcome {
   Loaded,     // `image`, `slot_header` and `texts` hold the new values
   NoNaxis,    // "READIMAGE failed to read the NAXISn keywords." was printed
+  NoPixels,   // an axis of length 0 or less; a message was printed
   FitsError,  // the FITS error report was printed
   TooLarge,   // the image could not be allocated; a message was printed
 };
 
-// READ_FITS_2D_IMAGE: reads the first image of `filename` (plain, gzip or tile-compressed)
-// as 32-bit floats with BSCALE/BZERO applied and undefined pixels set to -999.0.
-// Prints " Reading in <name>" and "nxpix, nypix = nx ny"; on failure prints the message
-// or the FITS error report. Only on Loaded are `image`, `slot_header` (EXPTIME, OBJECT)
-// and `texts` (ST, RA, DEC, filter) changed; header values absent from the file, or not
-// readable as numbers, keep their previous values. `status` receives the CFITSIO status.
+// READ_FITS_2D_IMAGE: reads the first image of `filename` (plain, gzip or tile-compressed;
+// the name is a plain file name, trailing blanks ignored) as 32-bit floats with
+// BSCALE/BZERO applied and undefined pixels set to -999.0; of a cube, the first plane.
+// Pixels load where they are in the file (CRVALn are sky coordinates, not offsets).
+// Prints " Reading in <name>", " nxpix, nypix = nx ny" and an empty line; on failure the
+// NAXISn message, a one-line refusal or the FITS error report. Only on Loaded are `image`,
+// `slot_header` (EXPTIME, OBJECT) and `texts` (ST, RA, DEC, filter) changed; header values
+// absent from the file, or not readable as numbers, keep their previous values.
+// `status` receives the CFITSIO status (0 unless the outcome is FitsError).
 ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
                                HeaderTexts& texts, int& status, Console& con);
 
@@ -33,9 +37,11 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
 int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image);
 
 // Writes `image` over the existing file `filename`: the data go to a temporary file in the
-// same folder, which is renamed over the original only after a complete write. Returns 0 on
-// success, a CFITSIO status or a positive errno-style code on failure; the original file is
-// untouched on failure.
+// same folder, which is renamed over the original only after a complete, closed write (a
+// symbolic link is kept and its target replaced; the file's permissions are kept). Returns
+// 0 on success or a CFITSIO status; a failed rename is WRITE_ERROR (106) with the system's
+// reason on the CFITSIO message stack, so PRINT_FITS_ERROR shows it. The original file is
+// untouched on failure and no temporary file is left.
 int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image);
 
 // PRINT_FITS_ERROR: for status > 0 prints "FITSIO Error Status = <status>: <text>" and
