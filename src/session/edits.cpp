@@ -64,7 +64,12 @@ constexpr std::size_t kArithmeticLineLength = 78;
 
 template <std::size_t N>
 void print_lines(Console& con, const char* const (&lines)[N]) {
-  for (const char* l : lines) con.text(l);
+  for (const char* l : lines) {
+    if (*l)
+      con.text(l);
+    else
+      con.blank();
+  }
 }
 
 // The fixed-layout report line: 43-character lead, slot digit, ") = ", value with two
@@ -121,14 +126,19 @@ ArithmeticParse parse_arithmetic_line(std::string_view text) {
     a.y = text[6] - '0';
     return {a, ""};
   }
-  // Constant form: an operator item and a number, both on this line.
+  // Constant form: an operator and a number, both on this line. The operator is taken as
+  // the first character of the first item by hand, because "/" would end a list-directed read.
+  const std::size_t p = text.find_first_not_of(' ');
+  if (p == std::string_view::npos || text[p] == ',') return {std::nullopt, kFitsNeitherForm};
+  a.op = text[p];
+  std::string_view rest = text.substr(std::min(text.size(), text.find_first_of(" ,", p)));
+  rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(' ')));
+  if (!rest.empty() && rest.front() == ',') rest.remove_prefix(1);
   bool slash = false;
-  const auto items = split_list_items(text, slash);
-  if (items.size() < 2 || items[0].null || items[0].text.empty() || items[1].null)
-    return {std::nullopt, kFitsNeitherForm};
-  const auto n = parse_real(items[1].text);
+  const auto items = split_list_items(rest, slash);
+  if (items.empty() || items[0].null) return {std::nullopt, kFitsNeitherForm};
+  const auto n = parse_real(items[0].text);
   if (!n) return {std::nullopt, kFitsNeitherForm};
-  a.op = items[0].text[0];
   a.constant = *n;
   if (a.op == '/' && a.constant == 0.0f) return {std::nullopt, kZeroDivisor};
   return {a, ""};
