@@ -1,0 +1,95 @@
+#include "removal/deathstar.h"
+
+#include <fstream>
+#include <ostream>
+#include <string>
+
+#include "platform/console.h"
+#include "removal/edge.h"
+#include "removal/gradient.h"
+#include "removal/log_lines.h"
+#include "removal/removal_texts.h"
+#include "removal/ring_values.h"
+#include "removal/wipe.h"
+
+namespace zelvo {
+
+namespace {
+
+std::string_view edge_failure_text(EdgeStatus s) {
+  switch (s) {
+    case EdgeStatus::no_start: return kNoStartText;
+    case EdgeStatus::stuck: return kStuckText;
+    default: return kNoClosureText;
+  }
+}
+
+// Number of disc pixels: the sum of the mask in single precision, x fastest.
+int32_t mask_sum(const RemovalWork& w) {
+  float s = 0.0f;
+  const Box& b = w.mask_box;
+  for (int32_t y = b.y0; y <= b.y1; ++y)
+    for (int32_t x = b.x0; x <= b.x1; ++x) s += w.TheMask.at(x, y);
+  return static_cast<int32_t>(s);
+}
+
+}  // namespace
+
+RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float& deathrad,
+                        const RemovalContext& ctx) {
+  RemovalResult result;
+  if (!image.empty()) work.prepare(image.nx, image.ny);
+  deathrad = deathrad + 1.0f;
+  ctx.con.record({"deathrad = ", deathrad, ", xcen = ", xcen, ", ycen = ", ycen});
+
+  std::ofstream file(ctx.debug_log, std::ios::out | std::ios::app);
+  std::ostream null_log(nullptr);
+  if (!file) ctx.con.record({kNoDebugLogText});
+  std::ostream& log = file ? static_cast<std::ostream&>(file) : null_log;
+  log << '\n';
+  for (std::string_view line : kDebugAdviceLines) log_record(log, {line});
+  log_record(log, {"The star centre = ", xcen, ycen, " and radius = ", deathrad});
+
+  const auto fail = [&](RemovalStatus status, std::string_view text) {
+    ctx.con.record({text});
+    log_record(log, {text});
+    result.status = status;
+    return result;
+  };
+  if (image.empty()) return fail(RemovalStatus::no_image, kNoImageText);
+  const auto nx = static_cast<float>(image.nx), ny = static_cast<float>(image.ny);
+  if (!(deathrad > 0.0f && deathrad <= nx + ny)) return fail(RemovalStatus::bad_radius, kBadRadiusText);
+  // Pixel centres lie at i + 0.5: the disc must reach at least one of them along each axis.
+  if (!(xcen > 1.5f - deathrad && xcen < nx + 0.5f + deathrad && ycen > 1.5f - deathrad &&
+        ycen < ny + 0.5f + deathrad)) {
+    return fail(RemovalStatus::outside, kOutsideText);
+  }
+
+  const EdgeStatus edge = FINDEDGE(work, xcen, ycen, deathrad);
+  if (edge != EdgeStatus::ok) return fail(RemovalStatus::no_edge_ring, edge_failure_text(edge));
+  log_record(log, {"Finished FindEdge"});
+
+  MASKCIRCLE(work, work.TheRing.x, work.TheRing.y, GREATSMALL(work.TheRing.y));
+  log_record(log, {"Finished MaskCircle"});
+  result.mask_size = mask_sum(work);
+  if (result.mask_size == 0) return fail(RemovalStatus::outside, kOutsideText);
+
+  RINGVALUES(work, image, ctx.extlogs, log);
+  log_record(log, {"sum(TheMask) = ", result.mask_size});
+  if (ctx.extlogs == 1) {
+    log_record(log, {"TheRing (x, y, background value, background sigma): "});
+    for (std::size_t i = 0; i < work.TheRing.x.size(); ++i) {
+      log_record(log, {work.TheRing.x[i], work.TheRing.y[i], work.TheRing.back[i], work.TheRing.sigma[i]});
+    }
+  }
+
+  if (!GRADIENT(work, xcen, ycen, log)) {
+    work.clear_mask();
+    result.mask_size = 0;
+    return fail(RemovalStatus::no_background, kNoBackgroundText);
+  }
+  WIPEOUT(work, image, xcen, ycen, deathrad, ctx, log);
+  return result;
+}
+
+}  // namespace zelvo

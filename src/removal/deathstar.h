@@ -1,0 +1,35 @@
+// One removal from start to end: ring, mask, background, model, repaint.
+#pragma once
+
+#include <cstdint>
+
+#include "numeric/image_view.h"
+#include "removal/removal_context.h"
+#include "removal/removal_work.h"
+
+namespace zelvo {
+
+enum class RemovalStatus {
+  removed,       // the disc was repainted; UNWIPE can undo it
+  no_image,      // empty image
+  bad_radius,    // radius not a number in (0, NX + NY]
+  outside,       // the disc does not touch the image, or the centre is not a number
+  no_edge_ring,  // the edge ring could not be traced (no start pixel, stuck or not closed)
+  no_background  // no ring point with a measurable background
+};
+
+struct RemovalResult {
+  RemovalStatus status = RemovalStatus::removed;
+  int32_t mask_size = 0;  // disc pixels repainted
+  bool changed() const { return status == RemovalStatus::removed; }
+};
+
+// DEATHSTAR: removes the circular feature centred at (xcen, ycen) pixels. deathrad grows by
+// one pixel first (the caller sees the grown value) and the ring is traced at that radius.
+// Prints the removal line and any failure to ctx.con and writes the debug log (appended to
+// ctx.debug_log, closed before returning). On failure the image is not touched; the
+// previous undo store survives failures found before the disc is masked.
+RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float& deathrad,
+                        const RemovalContext& ctx);
+
+}  // namespace zelvo

@@ -1,0 +1,35 @@
+// The edge ring of a removal: the closed chain of pixels at a given radius.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "removal/removal_work.h"
+
+namespace zelvo {
+
+enum class EdgeStatus {
+  ok,
+  no_start,   // no pixel above the centre lies within 0.5 of the radius
+  stuck,      // a step found no neighbour within 0.6 of the circle
+  no_closure  // the walk reached its capacity without closing the ring
+};
+
+// FINDEDGE: walks once around (xcen, ycen) along the digital circle of radius r (pixels),
+// always to the neighbour whose centre (i + 0.5, j + 0.5) lies closest to the circle.
+// On success fills work.TheRing (x, y; back and sigma 0), work.nRing and work.RingWeight
+// (all 1.0). On failure the ring is left empty (nRing 0) and the status says why; the walk
+// never runs past INT(2 pi r) + 10 points.
+EdgeStatus FINDEDGE(RemovalWork& work, float xcen, float ycen, float r);
+
+// The largest and the smallest of a list of values.
+struct GreatSmall {
+  float great;
+  float small;
+};
+
+// GREATSMALL: maximum and minimum in index order (later values replace the running extreme
+// only when strictly beyond it). An empty list gives (-FLT_MAX, +FLT_MAX).
+GreatSmall GREATSMALL(std::span<const float> values);
+
+}  // namespace zelvo

@@ -1,0 +1,81 @@
+// The work state of a feature removal: masks, ring points and background model.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "numeric/image_view.h"
+
+namespace zelvo {
+
+// An inclusive pixel rectangle, 1-based; empty when x0 > x1 or y0 > y1.
+struct Box {
+  int32_t x0 = 1, x1 = 0, y0 = 1, y1 = 0;
+  bool empty() const { return x0 > x1 || y0 > y1; }
+  // The part of the box inside an nx x ny image.
+  Box clipped(int32_t nx, int32_t ny) const {
+    return Box{std::max(x0, 1), std::min(x1, nx), std::max(y0, 1), std::min(y1, ny)};
+  }
+};
+
+// TheRing: one entry per ring point, in walking order (clockwise with y upwards, starting
+// above the centre). x and y are pixel indices stored as whole-number floats; back and
+// sigma are the background level and scatter measured there.
+struct RingTable {
+  std::vector<float> x, y, back, sigma;
+  void clear() {
+    x.clear();
+    y.clear();
+    back.clear();
+    sigma.clear();
+  }
+};
+
+// Everything one removal works on, kept between removals: the mask (after a removal, the
+// undo store), the scratch array, the ring and its weights, the background model and the
+// copies of the image dimensions the arrays were made for.
+struct RemovalWork {
+  int32_t NX = 0, NY = 0;
+  Image TheMask;  // 1.0 on the disc after MASKCIRCLE; the replaced pixel values after WIPEOUT
+  Image TheAux;   // scratch for the background sampling
+
+  RingTable TheRing;
+  int32_t nRing = 0;
+  std::vector<float> RingWeight;  // 1.0 accepted, 0.0 rejected (above 0.5 counts as accepted)
+
+  // Background model of the last removal.
+  float TheSigma = 0.0f;
+  float MinAngle = 0.0f, MaxAngle = 0.0f;  // radians, azimuth from +y towards +x
+  float MinBack = 0.0f, MaxBack = 0.0f;
+
+  // TheMask and TheAux are zero outside these boxes; the routines clear and scan only there,
+  // so the cost of a removal does not grow with the image.
+  Box mask_box;
+  Box aux_box;
+  // Whether TheMask holds the undo store of a completed removal on an NX x NY image.
+  bool undo_ready = false;
+
+  // Zeroes the mask (and so drops any undo store).
+  void clear_mask() {
+    for (int32_t y = mask_box.y0; y <= mask_box.y1; ++y)
+      for (int32_t x = mask_box.x0; x <= mask_box.x1; ++x) TheMask.at(x, y) = 0.0f;
+    mask_box = Box{};
+    undo_ready = false;
+  }
+
+  // Makes TheMask and TheAux NX x NY (zero-filled) unless they already have these dimensions.
+  void prepare(int32_t nx, int32_t ny) {
+    NX = nx;
+    NY = ny;
+    if (TheMask.nx != nx || TheMask.ny != ny || TheAux.nx != nx || TheAux.ny != ny) {
+      TheMask = Image(nx, ny, 0.0f);
+      TheAux = Image(nx, ny, 0.0f);
+      mask_box = Box{};
+      aux_box = Box{};
+      undo_ready = false;
+    }
+  }
+};
+
+}  // namespace zelvo
