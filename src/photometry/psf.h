@@ -1,0 +1,91 @@
+// Centroid and point-spread estimate of a clicked object: sky, flux, stamp, growth curve and
+// half-flux radius. Shared by aperture photometry and the remove-features submenu.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "display/display.h"
+#include "display/zoom.h"
+#include "numeric/image_view.h"
+
+namespace zelvo {
+
+class Console;
+
+// The central region of an nx x ny image: columns INT(0.1 nx) .. INT(0.9 nx) and rows
+// INT(0.1 ny) .. INT(0.9 ny) (single-precision constants, products formed in double, so
+// for nx = 100 the columns run from 10 to 89), cut to the image: small images would
+// otherwise start at index 0.
+PixelRange central_region(int32_t nx, int32_t ny);
+
+// Upper limit for sky samples: 0.95 x the largest finite pixel of the central region
+// (0 when the region holds no finite pixel).
+float sky_upper_limit(const ImageView& image);
+
+// Saturation level: INT(0.9 x the largest finite pixel of the image), at least 40000.
+// A maximum of 44444 gives 40000, one of 60000 gives 53999 (0.9f lies just below 0.9).
+int32_t saturation_level(const ImageView& image);
+
+// Result of GETCEN.
+struct Centroid {
+  float x = 0.0f, y = 0.0f;
+  // A pass found no column (or no row) summing above the box mean, or no pixel of the box
+  // inside the image; that coordinate kept its value from the pass before.
+  bool fallback = false;
+};
+
+// GETCEN: centroid of the 9 x 9 box around (startx, starty), three passes, each recentred
+// on the pixel nearest to the previous result. Columns and rows weigh by their summed
+// excess over the box mean; only positive excesses count. Only pixels inside the image are
+// read. The working centre of each pass is the zoom-box centre, so `zoom.zoomx`, `zoom.zoomy`
+// are left on the pixel nearest to the centroid at the start of the last pass.
+Centroid GETCEN(const ImageView& image, float startx, float starty, ZoomBox& zoom);
+
+// What a caller asks of GETPSF.
+struct PsfRequest {
+  float sky_lower = -50.0f;      // sky samples must lie above this value ...
+  float sky_upper = 0.0f;        // ... and below this one (see sky_upper_limit)
+  float search_radius = 15.0f;   // R, pixels: flux is collected within 3R
+  bool centroid = true;          // refine the centre with GETCEN first
+  int32_t saturation = 40000;    // a pixel within 3R above this marks the object saturated
+};
+
+// Size of the stamp cut around the object (pixels on a side) and the value of its pixels
+// that lie off the image.
+inline constexpr int32_t kStampSize = 101;
+inline constexpr float kStampOffImage = 65000.0f;
+// At most this many collected pixels are kept; later ones overwrite the last entry.
+inline constexpr int32_t kMaxCollected = 50000;
+
+// Result of GETPSF. Which fields are filled depends on how far the estimate got:
+// an object too close to the edge returns after the sky; a saturated one during the flux
+// collection; only a complete run has the stamp, the growth curve and `deathrad`.
+struct PsfEstimate {
+  float xcen = 0.0f, ycen = 0.0f;  // the centre used (the centroid when one was requested)
+  bool centroid_fallback = false;  // GETCEN kept a coordinate (see Centroid::fallback)
+  float rough_sky = 0.0f;          // mean level of the central region
+  float sky = 0.0f;                // clipped sky mean (or the rough sky, see GETPSF)
+  // Sky-subtracted flux within 3R; the rough sky after an early return, and 50000.0 when
+  // the flux is below the sky level.
+  float total = 0.0f;
+  bool too_close_to_edge = false;  // the flux box left the image: early return
+  bool saturated = false;          // a pixel within 3R exceeded the saturation level
+  bool haywire = false;            // the growth curve decreased
+  int32_t npix = 0;                // collected pixels (entries of radii and values)
+  std::vector<float> radii;        // distance of each collected pixel from the centre
+  std::vector<float> values;       // its value
+  Image stamp;                     // 101 x 101 cut-out centred on the pixel nearest to the centre
+  std::optional<float> deathrad;   // half-flux radius: above 50 (or none) 25.0, below 10 10.0
+};
+
+// GETPSF: refines the centre (when asked), estimates the sky over the central region and
+// over the 15 to 25 pixel annulus around the object (2.5-sigma clipped), collects the
+// pixels within 3R, cuts the stamp, prints the growth curve and leaves the half-flux radius
+// in `deathrad`. Pixels of the last column and row are treated as off the image, as are
+// those beyond it; nothing outside the image is read. Text goes to `con`.
+PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, ZoomBox& zoom,
+                   Console& con);
+
+}  // namespace zelvo

@@ -1,0 +1,349 @@
+// Centroid and point-spread estimate: analytic images with known centres, sky and flux.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "photometry/psf.h"
+#include "platform/console.h"
+
+using namespace zelvo;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+// Sky level s plus a circular Gaussian of the given peak and sigma centred at (x0, y0).
+Image gaussian_field(int nx, int ny, float s, float x0, float y0, float peak, float sig) {
+  Image img(nx, ny);
+  for (int y = 1; y <= ny; ++y)
+    for (int x = 1; x <= nx; ++x) {
+      const double r2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
+      img.at(x, y) = s + static_cast<float>(peak * std::exp(-r2 / (2.0 * sig * sig)));
+    }
+  return img;
+}
+
+// Runs GETPSF with its console output captured.
+struct PsfRun {
+  PsfEstimate e;
+  std::string out;
+  ZoomBox zoom{100, 100, 7, 9};
+};
+PsfRun run_psf(Image& img, float x, float y, PsfRequest req) {
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  PsfRun r;
+  r.e = GETPSF(img.view(), x, y, req, r.zoom, con);
+  r.out = out.str();
+  return r;
+}
+
+PsfRequest request(float upper, bool centroid = false, float R = 15.0f) {
+  PsfRequest q;
+  q.sky_lower = -50.0f;
+  q.sky_upper = upper;
+  q.search_radius = R;
+  q.centroid = centroid;
+  q.saturation = 40000;
+  return q;
+}
+
+// Both an absolute and a relative tolerance.
+void expect_close(float got, float want, float abs_tol, float rel_tol = 1e-5f) {
+  EXPECT_NEAR(got, want, abs_tol + rel_tol * std::fabs(want)) << "want " << want;
+}
+
+}  // namespace
+
+TEST(CentralRegion, SingleConstantsTruncateAndSmallImagesStartAtOne) {
+  const PixelRange r = central_region(100, 60000);
+  EXPECT_EQ(r.i1, 10);
+  EXPECT_EQ(r.i2, 89);  // 0.9f x 100 = 89.99999...
+  EXPECT_EQ(r.j1, 6000);
+  EXPECT_EQ(r.j2, 53999);
+  const PixelRange s = central_region(5, 3);
+  EXPECT_EQ(s.i1, 1);
+  EXPECT_EQ(s.i2, 4);
+  EXPECT_EQ(s.j1, 1);
+  EXPECT_EQ(s.j2, 2);
+}
+
+TEST(SaturationLevel, NinetyPercentOfTheMaximumAtLeastFortyThousand) {
+  Image img(20, 20, 100.0f);
+  img.at(3, 17) = 44444.0f;
+  EXPECT_EQ(saturation_level(img.view()), 40000);  // 39999 raised
+  img.at(3, 17) = 60000.0f;
+  EXPECT_EQ(saturation_level(img.view()), 53999);
+  img.at(4, 4) = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(saturation_level(img.view()), 53999);
+}
+
+TEST(SkyUpperLimit, UsesOnlyTheCentralRegion) {
+  Image img(100, 100, 10.0f);
+  img.at(5, 50) = 90000.0f;   // column 5 is outside columns 10 .. 89
+  img.at(50, 89) = 2000.0f;   // row 89 is the last row inside
+  img.at(50, 90) = 80000.0f;  // row 90 is outside
+  EXPECT_FLOAT_EQ(sky_upper_limit(img.view()), 0.95f * 2000.0f);
+}
+
+TEST(Getcen, SymmetricStarCentredOnAPixelReturnsThatPixel) {
+  Image img = gaussian_field(80, 70, 100.0f, 40.0f, 33.0f, 5000.0f, 2.0f);
+  ZoomBox zoom{80, 70, 40, 35};
+  const Centroid c = GETCEN(img.view(), 41.3f, 31.8f, zoom);
+  expect_close(c.x, 40.0f, 1e-4f);
+  expect_close(c.y, 33.0f, 1e-4f);
+  EXPECT_FALSE(c.fallback);
+  EXPECT_EQ(zoom.zoomx, 40);
+  EXPECT_EQ(zoom.zoomy, 33);
+  EXPECT_EQ(zoom.zoomw, 80);  // the size is not touched
+}
+
+TEST(Getcen, OffCentreGaussianMovesTowardsTheTrueCentre) {
+  const float tx = 40.35f, ty = 33.7f;
+  Image img = gaussian_field(80, 70, 100.0f, tx, ty, 5000.0f, 2.0f);
+  ZoomBox zoom;
+  const Centroid c = GETCEN(img.view(), 40.0f, 33.0f, zoom);
+  EXPECT_GT(c.x, 40.0f);
+  EXPECT_GT(c.y, 33.0f);
+  EXPECT_LT(std::fabs(c.x - tx), 0.2f);
+  EXPECT_LT(std::fabs(c.y - ty), 0.2f);
+  // The working centre of the last pass is the pixel nearest to the second-pass centroid.
+  EXPECT_EQ(zoom.zoomx, 40);
+  EXPECT_EQ(zoom.zoomy, 34);
+}
+
+TEST(Getcen, NearTheCornerReadsOnlyTheImage) {
+  // Guard rows of NaN before and after the image: a read outside it would show up as NaN.
+  const int nx = 30, ny = 30;
+  std::vector<float> buf(static_cast<std::size_t>(nx * (ny + 2)), std::numeric_limits<float>::quiet_NaN());
+  ImageView v{buf.data() + nx, nx, ny};
+  for (int y = 1; y <= ny; ++y)
+    for (int x = 1; x <= nx; ++x) v.at(x, y) = 10.0f + 1000.0f * std::exp(-((x - 2) * (x - 2) + (y - 2) * (y - 2)) / 4.0f);
+  ZoomBox zoom;
+  const Centroid c = GETCEN(v, 1.6f, 2.4f, zoom);
+  ASSERT_TRUE(std::isfinite(c.x) && std::isfinite(c.y));
+  EXPECT_GE(c.x, 1.0f);
+  EXPECT_LE(c.x, 4.0f);
+  EXPECT_GE(c.y, 1.0f);
+  EXPECT_LE(c.y, 4.0f);
+  const Centroid far = GETCEN(v, -40.0f, 500.0f, zoom);
+  EXPECT_TRUE(far.fallback);
+  EXPECT_FLOAT_EQ(far.x, -40.0f);
+  EXPECT_FLOAT_EQ(far.y, 500.0f);
+}
+
+TEST(Getcen, FlatBoxKeepsTheCentreAndSaysSo) {
+  Image img(60, 60, 250.0f);
+  ZoomBox zoom;
+  const Centroid c = GETCEN(img.view(), 30.2f, 29.7f, zoom);
+  EXPECT_TRUE(c.fallback);
+  EXPECT_FLOAT_EQ(c.x, 30.2f);
+  EXPECT_FLOAT_EQ(c.y, 29.7f);
+  const PsfRun r = run_psf(img, 30.2f, 29.7f, request(1000.0f, true));
+  EXPECT_THAT(r.out, HasSubstr("the centre is kept there."));
+  EXPECT_FLOAT_EQ(r.e.xcen, 30.2f);
+}
+
+TEST(Getpsf, FlatImageGivesTheSkyAndTotalFiftyThousand) {
+  Image img(205, 205, 100.0f);
+  PsfRun r = run_psf(img, 102.0f, 102.0f, request(1000.0f));
+  EXPECT_FLOAT_EQ(r.e.sky, 100.0f);
+  EXPECT_FLOAT_EQ(r.e.total, 50000.0f);
+  EXPECT_FALSE(r.e.too_close_to_edge);
+  EXPECT_FALSE(r.e.saturated);
+  ASSERT_TRUE(r.e.deathrad.has_value());
+  EXPECT_FLOAT_EQ(*r.e.deathrad, 25.0f);  // half of 50000 is never enclosed
+  // Rough sky: columns and rows 20 .. 184, 165 pixels each, over the area product 164 x 164.
+  expect_close(r.e.rough_sky, 100.0f * 165.0f * 165.0f / (164.0f * 164.0f), 1e-3f);
+  EXPECT_THAT(r.out, HasSubstr(" Rough sky = "));
+  EXPECT_THAT(r.out, HasSubstr(" and perhaps better sky = 100.0\n"));
+  EXPECT_THAT(r.out, HasSubstr(" The so called better sky with 2.5 sigma clip = 100.0\n"));
+  EXPECT_THAT(r.out, HasSubstr(" Approximate radius of object = 25.0\n"));
+  EXPECT_EQ(r.out.find("NaN"), std::string::npos);
+  // Pixels within 45 of a pixel centre: every collected pixel is listed with its radius.
+  int inside = 0;
+  for (int i = -46; i <= 46; ++i)
+    for (int j = -46; j <= 46; ++j)
+      if (i * i + j * j < 45 * 45) ++inside;
+  EXPECT_EQ(r.e.npix, inside);
+  ASSERT_EQ(r.e.radii.size(), static_cast<std::size_t>(inside));
+  for (std::size_t k = 0; k < r.e.radii.size(); ++k) {
+    EXPECT_LT(r.e.radii[k], 45.0f);
+    EXPECT_FLOAT_EQ(r.e.values[k], 100.0f);
+  }
+  EXPECT_THAT(r.out, HasSubstr(" npix = " + std::to_string(inside) + "\n"));
+}
+
+TEST(Getpsf, GrowthCurveTableStandsUnderItsHeader) {
+  Image img(200, 200, 100.0f);
+  PsfRun r = run_psf(img, 100.0f, 100.0f, request(1000.0f));
+  const std::string table =
+      "      xpmean    enclosed      flux/2        srad\n"
+      "      ------    --------      ------        ----\n"
+      "       1.500       0.000   25000.000      15.000\n"
+      "       2.250       0.000   25000.000      15.000\n";
+  EXPECT_THAT(r.out, HasSubstr(table));
+  EXPECT_THAT(r.out, HasSubstr("\n      15.000       0.000   25000.000      15.000\n Approximate radius"));
+  const std::regex row(R"(( {0,11}-?\d+\.\d{3}){4})");
+  int rows = 0;
+  std::istringstream lines(r.out);
+  for (std::string l; std::getline(lines, l);)
+    if (std::regex_match(l, row)) {
+      EXPECT_EQ(l.size(), 48u) << l;
+      ++rows;
+    }
+  EXPECT_EQ(rows, 19);  // k = 2 .. 20
+}
+
+TEST(Getpsf, CompactStarGivesTheLowerClampAndItsFlux) {
+  // A Gaussian star of flux 2 pi sigma^2 peak on a sky of 200.
+  const float peak = 3000.0f, sig = 1.5f;
+  Image img = gaussian_field(200, 200, 200.0f, 100.0f, 100.0f, peak, sig);
+  PsfRun r = run_psf(img, 100.4f, 99.6f, request(1000.0f, true));
+  expect_close(r.e.xcen, 100.0f, 1e-3f);
+  expect_close(r.e.ycen, 100.0f, 1e-3f);
+  expect_close(r.e.sky, 200.0f, 1e-3f);
+  const float flux = 2.0f * 3.14159265f * sig * sig * peak;
+  expect_close(r.e.total, flux, 2.0f, 1e-3f);
+  ASSERT_TRUE(r.e.deathrad.has_value());
+  EXPECT_FLOAT_EQ(*r.e.deathrad, 10.0f);
+  EXPECT_EQ(r.zoom.zoomx, 100);
+  EXPECT_EQ(r.zoom.zoomy, 100);
+  // The stamp is the 101 x 101 area around the centre pixel.
+  ASSERT_EQ(r.e.stamp.nx, 101);
+  ASSERT_EQ(r.e.stamp.ny, 101);
+  EXPECT_FLOAT_EQ(r.e.stamp.at(51, 51), img.at(100, 100));
+  EXPECT_FLOAT_EQ(r.e.stamp.at(1, 101), img.at(50, 150));
+}
+
+TEST(Getpsf, HalfFluxBeyondFiftyPixelsGivesTwentyFive) {
+  // R = 60: an arc of light 50 to 60 pixels left of the centre on a zero sky. The flux box
+  // holds more than 50000 pixels; the arc lies among the first collected (leftmost columns).
+  const int n = 400;
+  Image img(n, n, 0.0f);
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) {
+      const float dx = x - 200.0f, dy = y - 200.0f, r = std::sqrt(dx * dx + dy * dy);
+      if (dx < -20.0f && r >= 50.0f && r < 60.0f) img.at(x, y) = 100.0f;
+    }
+  PsfRun r = run_psf(img, 200.0f, 200.0f, request(1000.0f, false, 60.0f));
+  EXPECT_EQ(r.e.npix, kMaxCollected);
+  EXPECT_FALSE(r.e.haywire);
+  ASSERT_TRUE(r.e.deathrad.has_value());
+  EXPECT_FLOAT_EQ(*r.e.deathrad, 25.0f);
+  // The half flux is first enclosed at a growth radius above 50.
+  std::istringstream lines(r.out);
+  float crossed = 0.0f;
+  for (std::string l; std::getline(lines, l);) {
+    float rad, enc, half, srad;
+    if (std::sscanf(l.c_str(), "%12f%12f%12f%12f", &rad, &enc, &half, &srad) == 4 && crossed == 0.0f &&
+        enc > half)
+      crossed = rad;
+  }
+  EXPECT_GT(crossed, 50.0f);
+  EXPECT_LE(crossed, 60.0f);
+}
+
+TEST(Getpsf, TooCloseToTheEdgeFollowsTheFortySixPixelBox) {
+  Image img = gaussian_field(200, 200, 100.0f, 100.0f, 100.0f, 500.0f, 1.5f);
+  struct Case {
+    float x, y;
+    bool too_close;
+  };
+  // With R = 15 the rounded centre must lie within 47 .. nx - 47 on both axes.
+  for (const Case c : {Case{46.6f, 100.0f, false}, Case{46.4f, 100.0f, true}, Case{153.4f, 100.0f, false},
+                       Case{153.5f, 100.0f, true}, Case{100.0f, 46.5f, false}, Case{100.0f, 154.0f, true}}) {
+    PsfRun r = run_psf(img, c.x, c.y, request(1000.0f));
+    EXPECT_EQ(r.e.too_close_to_edge, c.too_close) << c.x << " " << c.y;
+    if (c.too_close) {
+      EXPECT_THAT(r.out, HasSubstr("\n     too close to edge \n"));
+      EXPECT_FLOAT_EQ(r.e.total, r.e.rough_sky);
+      EXPECT_FALSE(r.e.deathrad.has_value());
+      EXPECT_TRUE(r.e.stamp.empty());
+      EXPECT_THAT(r.out, Not(HasSubstr("npix")));
+    } else {
+      EXPECT_THAT(r.out, Not(HasSubstr("too close")));
+    }
+  }
+}
+
+TEST(Getpsf, LowCentreLeavesTheSkySampleEmptyWithoutNaN) {
+  Image img(200, 200, 100.0f);
+  PsfRun r = run_psf(img, 100.0f, 26.9f, request(1000.0f));
+  EXPECT_THAT(r.out, HasSubstr("No sky pixels 15 to 25 pixels from the object"));
+  EXPECT_FLOAT_EQ(r.e.sky, r.e.rough_sky);
+  EXPECT_TRUE(r.e.too_close_to_edge);
+  EXPECT_EQ(r.out.find("NaN"), std::string::npos);
+  // One row higher the sample holds pixels again.
+  PsfRun s = run_psf(img, 100.0f, 27.0f, request(1000.0f));
+  EXPECT_THAT(s.out, Not(HasSubstr("No sky pixels")));
+  EXPECT_FLOAT_EQ(s.e.sky, 100.0f);
+}
+
+TEST(Getpsf, SingleSkyPixelIsUsedWithSigmaOne) {
+  // Only one pixel of the annulus lies within the sky limits (the rest are above them).
+  Image img(200, 200, 5000.0f);
+  img.at(118, 100) = 300.0f;  // offset 18 from the centre column
+  PsfRun r = run_psf(img, 100.0f, 100.0f, request(1000.0f));
+  EXPECT_THAT(r.out, HasSubstr("Only one sky pixel"));
+  EXPECT_THAT(r.out, HasSubstr(" The so called better sky with 2.5 sigma clip = 300.0\n"));
+  EXPECT_EQ(r.out.find("NaN"), std::string::npos);
+}
+
+TEST(Getpsf, SaturatedPixelWithinThreeRStopsSilently) {
+  Image img = gaussian_field(200, 200, 100.0f, 100.0f, 100.0f, 45000.0f, 2.0f);
+  PsfRun r = run_psf(img, 100.0f, 100.0f, request(1000.0f, true));
+  EXPECT_TRUE(r.e.saturated);
+  EXPECT_FALSE(r.e.deathrad.has_value());
+  EXPECT_THAT(r.out, Not(HasSubstr("npix")));
+  EXPECT_THAT(r.out, Not(HasSubstr("aturat")));
+  // The same star below the level is measured.
+  PsfRequest q = request(1000.0f, true);
+  q.saturation = 46000;
+  EXPECT_FALSE(run_psf(img, 100.0f, 100.0f, q).e.saturated);
+}
+
+TEST(Getpsf, WithoutCentroidTheZoomBoxStays) {
+  Image img = gaussian_field(200, 200, 100.0f, 100.0f, 100.0f, 2000.0f, 2.0f);
+  PsfRun r = run_psf(img, 101.2f, 99.1f, request(1000.0f, false));
+  EXPECT_EQ(r.zoom.zoomx, 7);
+  EXPECT_EQ(r.zoom.zoomy, 9);
+  EXPECT_FLOAT_EQ(r.e.xcen, 101.2f);
+  EXPECT_FLOAT_EQ(r.e.ycen, 99.1f);
+}
+
+TEST(Getpsf, StampMarksTheLastColumnAndPixelsBeyondTheImage) {
+  // R = 3 keeps the flux box (offsets -10 .. 10) inside columns and rows 1 .. 59; the stamp
+  // reaches beyond the image on two sides.
+  Image img = gaussian_field(60, 60, 100.0f, 49.0f, 12.0f, 2000.0f, 1.0f);
+  PsfRun r = run_psf(img, 49.0f, 12.0f, request(1000.0f, false, 3.0f));
+  ASSERT_FALSE(r.e.stamp.empty());
+  // Stamp (i, j) shows image (i - 2, j - 39): the centre (49, 12) at (51, 51).
+  EXPECT_FLOAT_EQ(r.e.stamp.at(51, 51), img.at(49, 12));
+  EXPECT_FLOAT_EQ(r.e.stamp.at(61, 51), img.at(59, 12));
+  EXPECT_FLOAT_EQ(r.e.stamp.at(62, 51), kStampOffImage);  // column 60, the last one
+  EXPECT_FLOAT_EQ(r.e.stamp.at(51, 39), kStampOffImage);  // row 0
+  EXPECT_FLOAT_EQ(r.e.stamp.at(51, 40), img.at(49, 1));
+  EXPECT_FLOAT_EQ(r.e.stamp.at(1, 1), kStampOffImage);
+}
+
+TEST(Getpsf, DecreasingGrowthCurveStopsTheTable) {
+  // A dark ring (below the sky) 5 pixels out makes the enclosed flux fall.
+  Image img = gaussian_field(200, 200, 1000.0f, 100.0f, 100.0f, 3000.0f, 1.0f);
+  for (int y = 1; y <= 200; ++y)
+    for (int x = 1; x <= 200; ++x) {
+      const float r = std::hypot(x - 100.0f, y - 100.0f);
+      if (r > 6.0f && r < 7.5f) img.at(x, y) = 200.0f;
+    }
+  PsfRun r = run_psf(img, 100.0f, 100.0f, request(5000.0f));
+  EXPECT_TRUE(r.e.haywire);
+  EXPECT_THAT(r.out, HasSubstr(" All right. Flux is going haywire, so we quit here...\n"
+                               " Approximate radius of object = "));
+}
