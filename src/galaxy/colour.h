@@ -1,0 +1,63 @@
+// Calibrated (B-I) colour images and calibrated I-band surface-brightness images built pixel
+// by pixel from the image slots, with the blank value for pixels that cannot be computed.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "numeric/image_view.h"
+
+namespace zelvo {
+
+class Console;
+
+inline constexpr float kBlankPixel = -99999.0f;
+
+// Colour equation: my * 2.5 (log10 I - log10 B) + kappa + lambda * airmass where both
+// pixels are above 0, the blank value elsewhere. B and I are count rates already.
+struct ColourCoefficients {
+  float kappa = 0.0f, lambda = 0.0f, my = 0.0f, airmass = 0.0f;
+};
+float colour_pixel(float b, float i, const ColourCoefficients& k);
+
+// I-band surface brightness: -2.5 log10(I / (s^2 tI)) + beta C + gamma airmass + alpha + dz
+// where I and C are above 0 and the logarithm is defined, the blank value elsewhere.
+struct CalibrationCoefficients {
+  float alpha = 0.0f, beta = 0.0f, gamma = 0.0f, airmass = 0.0f, scale = 1.0f, dz = 0.0f;
+};
+float calibrated_pixel(float i, float c, float texp, const CalibrationCoefficients& k);
+
+// Whole images; every source pixel is read before the output pixel is written, so `out`
+// may be one of the sources. All views have the same size.
+void make_colour_image(const ImageView& b, const ImageView& i, const ImageView& out, const ColourCoefficients& k);
+void make_calibrated_image(const ImageView& i, const ImageView& c, float texp, const ImageView& out,
+                           const CalibrationCoefficients& k);
+// Divides every pixel by the exposure time (count rates), in place.
+void divide_by_exposure(const ImageView& image, float exptime);
+
+// What options 3 and 4 see of one image slot: its pixels (empty view for an empty slot)
+// and its exposure time, which the dialogue may change.
+struct SlotAccess {
+  ImageView image;
+  float* exptime = nullptr;
+};
+using SlotTable = std::array<SlotAccess, 4>;
+
+// Which slots a dialogue changed (1-based numbers); nothing for a refused request.
+struct SlotChanges {
+  std::vector<int> pixels_changed;  // the active slot, and the B and I slots of option 3
+};
+
+// Option 3: the (B-I) colour image into the active slot; the B and I slots are divided
+// in place by their exposure times. Slot numbers outside 1-4, empty slots, sizes other
+// than the active slot's and a zero exposure time are refused with one line, nothing
+// changed (exposure times included).
+SlotChanges colour_image_dialogue(const SlotTable& slots, int activeslot, Console& con);
+
+// Option 4: the calibrated I-band image into the active slot, refused like option 3 (and
+// for a pixel scale of 0).
+SlotChanges calibrated_image_dialogue(const SlotTable& slots, int activeslot, Console& con);
+
+}  // namespace zelvo

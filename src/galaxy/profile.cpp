@@ -1,0 +1,167 @@
+#include "galaxy/profile.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "galaxy/spline.h"
+#include "numeric/fortran.h"
+#include "platform/list_io.h"
+
+namespace zelvo {
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+// Steps finer than this give no more information and would only multiply the work of the
+// rotation curve (one force sum over the disc per step).
+constexpr float kSmallestStep = 0.01f;
+}  // namespace
+
+std::optional<std::string> refuse_profile_request(const ProfileRequest& rq, int nx, int ny) {
+  if (nx < 1 || ny < 1) return std::string("The image is empty; there is no galaxy to measure.");
+  if (rq.xc < 1 || rq.xc > nx || rq.yc < 1 || rq.yc > ny)
+    return "The centre must lie inside the image (x 1 to " + std::to_string(nx) + ", y 1 to " + std::to_string(ny) +
+           "); nothing done.";
+  const double diagonal = std::sqrt(static_cast<double>(nx) * nx + static_cast<double>(ny) * ny);
+  if (!(rq.R > 0.0f) || rq.R > diagonal)
+    return "The extent must be larger than 0 and at most the image diagonal (" + format_real(static_cast<float>(diagonal)) +
+           " pixels); nothing done.";
+  if (!(rq.step >= kSmallestStep))
+    return std::string("The step must be at least 0.01 pixels; nothing done.");
+  if (!(rq.e >= 0.0f && rq.e < 1.0f)) return std::string("The eccentricity must lie in 0 <= e < 1; nothing done.");
+  return std::nullopt;
+}
+
+float position_angle_radians(float degrees) { return static_cast<float>(static_cast<double>(degrees) * kPi / 180.0); }
+
+float elliptical_radius(int dx, int dy, float e, float pa) {
+  const float r = std::sqrt(static_cast<float>(static_cast<int64_t>(dx) * dx + static_cast<int64_t>(dy) * dy));
+  // atan2 with dx as the ordinate: the angle of the offset from +y towards +x.
+  const float phi = std::atan2(static_cast<float>(dx), static_cast<float>(dy)) - pa;
+  const float e2 = e * e;
+  const float c = std::cos(phi);
+  return r / std::sqrt((1.0f - e2) / (1.0f - e2 * (c * c)));
+}
+
+EllipsePath ellipse_points(int xc, int yc, float a, float e, float pa) {
+  EllipsePath p;
+  p.x.resize(360);
+  p.y.resize(360);
+  const float b = a * std::sqrt(1.0f - e * e);
+  const float cpa = std::cos(pa), spa = std::sin(pa);
+  for (int t = 1; t <= 360; ++t) {
+    const float theta = static_cast<float>(t * kPi / 180.0);
+    const float u = a * std::sin(theta), v = b * std::cos(theta);
+    p.x[static_cast<std::size_t>(t - 1)] = static_cast<float>(xc) + u * cpa - v * spa;
+    p.y[static_cast<std::size_t>(t - 1)] = static_cast<float>(yc) + u * spa + v * cpa;
+  }
+  return p;
+}
+
+std::vector<float> ellipse_radii(float R, float step) {
+  std::vector<float> radii;
+  if (!(step > 5.0f)) return radii;
+  const int32_t n = INT(R / step);
+  float r = step;
+  for (int32_t k = 1; k <= n; ++k, r += step) radii.push_back(r);
+  return radii;
+}
+
+float sky_bin_centre(int k) { return (static_cast<float>(k) - 0.5f) * 5.0f - 200.0f; }
+
+int32_t sky_bin_index(float v) { return INT((v + 200.0f) / 5.0f) + 1; }
+
+PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale) {
+  PixelScan s;
+  const bool flux = scale == ProfileScale::flux;
+  if (flux) s.skypr.assign(kSkyBins, 0.0f);
+  if (image.empty()) return s;
+  const int64_t M = INT(R + 1.5f);
+  // The scan square, cut to the pixels that can count (never the outermost rows/columns).
+  const int64_t x1 = std::max<int64_t>(xc - 2 * M, 2), x2 = std::min<int64_t>(xc + 2 * M, image.nx - 1);
+  const int64_t y1 = std::max<int64_t>(yc - 2 * M, 2), y2 = std::min<int64_t>(yc + 2 * M, image.ny - 1);
+  for (int64_t x = x1; x <= x2; ++x) {
+    for (int64_t y = y1; y <= y2; ++y) {
+      const float v = image.at(static_cast<int>(x), static_cast<int>(y));
+      if (flux ? !(v > 0.0f) : !(v > -99998.0f)) continue;
+      const float rho = elliptical_radius(static_cast<int>(x - xc), static_cast<int>(y - yc), e, pa);
+      if (rho < R) {
+        s.radii.push_back(rho);
+        s.values.push_back(v);
+        s.ymin = std::min(s.ymin, v);
+        s.ymax = std::max(s.ymax, v);
+        const auto k = static_cast<std::size_t>(INT(rho)) + 1;
+        if (k > s.binsum.size()) {
+          s.binsum.resize(k, 0.0f);
+          s.bincount.resize(k, 0);
+        }
+        s.binsum[k - 1] += v;
+        s.bincount[k - 1] += 1;
+      } else if (flux) {
+        const int32_t k = sky_bin_index(v);
+        if (k >= 1 && k <= kSkyBins) s.skypr[static_cast<std::size_t>(k - 1)] += 1.0f;
+        s.iskycnt += 1;
+      }
+    }
+  }
+  return s;
+}
+
+SkyEstimate sky_from_histogram(std::span<const float> skypr) {
+  SkyEstimate est;
+  const int n = static_cast<int>(skypr.size());
+  for (int k = 1; k <= n; ++k) {
+    if (skypr[static_cast<std::size_t>(k - 1)] > est.ymax2) {  // strictly larger: the first bin wins ties
+      est.ymax2 = skypr[static_cast<std::size_t>(k - 1)];
+      est.kmax = k;
+    }
+  }
+  if (est.kmax == 0 || n < 5) return est;
+  est.found = true;
+  int k0 = est.kmax;
+  if (k0 < 3) k0 += 2;
+  if (k0 > n - 2) k0 -= 2;
+  float sw = 0.0f, sc = 0.0f;
+  for (int k = k0 - 2; k <= k0 + 2; ++k) {
+    sw += sky_bin_centre(k) * skypr[static_cast<std::size_t>(k - 1)];
+    sc += skypr[static_cast<std::size_t>(k - 1)];
+  }
+  est.sky = sw / sc;
+  return est;
+}
+
+BinnedProfile bin_profile(const PixelScan& scan, float sky, float R) {
+  BinnedProfile p;
+  for (std::size_t i = 0; i < scan.binsum.size(); ++i) {
+    const int k = static_cast<int>(i) + 1;
+    if (!(static_cast<float>(k) - 0.5f < R)) break;
+    if (scan.bincount[i] == 0) continue;  // no pixel at this radius: no mean to give
+    const float sum = scan.binsum[i] - static_cast<float>(scan.bincount[i]) * sky;
+    p.rprof.push_back(static_cast<float>(k) - 0.5f);
+    p.prof.push_back(sum / static_cast<float>(scan.bincount[i]));
+  }
+  return p;
+}
+
+std::vector<float> profile_spline(const BinnedProfile& p) {
+  const std::size_t nb = p.nb();
+  if (nb < 2) return {};
+  const float yp1 = (p.prof[1] - p.prof[0]) / (p.rprof[1] - p.rprof[0]);
+  const float ypn = (p.prof[nb - 1] - p.prof[nb - 2]) / (p.rprof[nb - 1] - p.rprof[nb - 2]);
+  return SPLINE(p.rprof, p.prof, yp1, ypn);
+}
+
+SplineSamples spline_samples(const BinnedProfile& p, std::span<const float> y2, float R) {
+  SplineSamples s;
+  const int32_t ns = INT(R / 0.2f + 1.5f);
+  if (ns < 1 || y2.size() < 2) return s;
+  s.x.reserve(static_cast<std::size_t>(ns));
+  s.y.reserve(static_cast<std::size_t>(ns));
+  for (int32_t i = 1; i <= ns; ++i) {
+    const float x = static_cast<float>(i - 1) * 0.2f;
+    s.x.push_back(x);
+    s.y.push_back(SPLINT(p.rprof, p.prof, y2, x));
+  }
+  return s;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,101 @@
+// Radial profiles of a galaxy along elliptical annuli: the request, the pixel scan with its
+// one-pixel bins and sky histogram, the sky level, the binned profile and its spline.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "numeric/image_view.h"
+
+namespace zelvo {
+
+enum class ProfileScale { flux, magnitude };
+
+// What the user asks for: centre (pixels), extent R and step (pixels), eccentricity and
+// position angle (degrees as typed; a profile converts it to radians in place).
+struct ProfileRequest {
+  int32_t xc = 0, yc = 0;
+  float R = 0.0f, step = 0.0f, e = 0.0f, pa = 0.0f;
+};
+
+// The one-line refusal for a request that cannot work on an nx x ny image, or nothing.
+// Refused: a centre outside the image, an extent or step of 0 or less, an extent beyond
+// the image diagonal, a step below 0.01 pixel, an eccentricity outside 0 <= e < 1.
+std::optional<std::string> refuse_profile_request(const ProfileRequest& rq, int nx, int ny);
+
+// Degrees to radians with pi in double precision, stored back as a REAL.
+float position_angle_radians(float degrees);
+
+// The elliptical radius of the offset (dx, dy) from the centre. The angle is counted from
+// +y towards +x, so +y is the major axis for pa = 0 (ELLIP draws it along +x).
+float elliptical_radius(int dx, int dy, float e, float pa);
+
+// The 360 points of the ellipse ELLIP draws: semi-major axis a at the angle pa (radians)
+// counted from +x towards +y, one point per degree.
+struct EllipsePath {
+  std::vector<float> x, y;
+};
+EllipsePath ellipse_points(int xc, int yc, float a, float e, float pa);
+
+// The radii of the intermediate ellipses: step, 2 step, ... (INT(R / step) of them), drawn
+// only when the step is above 5 pixels.
+std::vector<float> ellipse_radii(float R, float step);
+
+// Sky histogram: 1000 bins of 5 counts, bin k (1-based) covering -200 + 5 (k - 1) up to
+// -200 + 5 k; its centre rsky(k) = (k - 0.5) * 5 - 200.
+inline constexpr int kSkyBins = 1000;
+float sky_bin_centre(int k);
+// INT((v + 200) / 5) + 1, which may lie outside 1..kSkyBins.
+int32_t sky_bin_index(float v);
+
+// The pixels of one profile scan.
+struct PixelScan {
+  std::vector<float> radii, values;  // pixels inside the extent, in scan order (icnt of them)
+  float ymin = 1e20f, ymax = -1e20f; // extremes of the accepted values inside the extent
+  std::vector<float> binsum;         // bin k (1-based) at index k - 1: one-pixel bins of radius
+  std::vector<int32_t> bincount;
+  std::vector<float> skypr;          // flux scale: the sky histogram (kSkyBins counters)
+  int32_t iskycnt = 0;               // flux scale: pixels outside the extent
+  std::size_t icnt() const { return values.size(); }
+};
+
+// Scans the square of side 4 INT(R + 1.5) + 1 around the centre (cut to the image; the
+// first and last rows and columns never count). Flux scale takes values above 0.0 and
+// histograms those outside the extent; magnitude scale takes values above -99998.0 (so
+// the blank value -99999.0 is skipped). pa in radians. Bins grow with the largest radius
+// met, so any extent works.
+PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale);
+
+// The sky level from the histogram: the first highest bin kmax (moved 2 bins inwards at
+// either end) and the count-weighted mean of the centres of bins kmax - 2 .. kmax + 2.
+// `found` is false, and the sky 0, when no bin holds a pixel.
+struct SkyEstimate {
+  bool found = false;
+  int32_t kmax = 0;    // 1-based peak bin, as found (before moving it inwards)
+  float ymax2 = 0.0f;  // peak height
+  float sky = 0.0f;
+};
+SkyEstimate sky_from_histogram(std::span<const float> skypr);
+
+// The binned profile: bin radius k - 0.5 and mean value (after subtracting `sky` from each
+// pixel) of every bin with k - 0.5 < R that holds pixels; empty bins are left out.
+struct BinnedProfile {
+  std::vector<float> rprof, prof;
+  std::size_t nb() const { return rprof.size(); }
+};
+BinnedProfile bin_profile(const PixelScan& scan, float sky, float R);
+
+// Second derivatives of the spline through the binned profile, with the end slopes taken
+// from the first two and the last two points; empty when there are fewer than two points.
+std::vector<float> profile_spline(const BinnedProfile& p);
+
+// The spline sampled every 0.2 pixel from 0: INT(R / 0.2 + 1.5) samples.
+struct SplineSamples {
+  std::vector<float> x, y;
+};
+SplineSamples spline_samples(const BinnedProfile& p, std::span<const float> y2, float R);
+
+}  // namespace zelvo
