@@ -1,0 +1,363 @@
+#include "removal/deathstar.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "numeric/random.h"
+#include "platform/console.h"
+#include "removal/edge.h"
+#include "removal/removal_texts.h"
+#include "removal/wipe.h"
+
+namespace zelvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Console, generator, seed and a fresh debug-log path for one test.
+struct Harness {
+  std::istringstream in;
+  std::ostringstream out;
+  Console con{in, out};
+  Random rng;
+  int32_t seed = -20010101;
+  fs::path log_path;
+  RemovalWork work;
+
+  Harness() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    log_path = fs::path(::testing::TempDir()) / (std::string("zelvo_") + info->name() + ".log");
+    fs::remove(log_path);
+  }
+  ~Harness() { fs::remove(log_path); }
+
+  RemovalResult remove(Image& img, float xc, float yc, float& r, int extlogs = 0) {
+    return DEATHSTAR(work, img.view(), xc, yc, r, RemovalContext{con, rng, seed, extlogs, log_path});
+  }
+  std::vector<std::string> log_lines() const {
+    std::ifstream f(log_path);
+    std::vector<std::string> l;
+    for (std::string s; std::getline(f, s);) l.push_back(s);
+    return l;
+  }
+  std::string log_text() const {
+    std::ifstream f(log_path);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+};
+
+int count_prefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  int n = 0;
+  for (const auto& l : lines) n += l.rfind(prefix, 0) == 0;
+  return n;
+}
+
+// Pixels that differ between two images.
+int changed_pixels(const Image& a, const Image& b) {
+  int n = 0;
+  for (std::size_t i = 0; i < a.px.size(); ++i) n += !(a.px[i] == b.px[i] || (std::isnan(a.px[i]) && std::isnan(b.px[i])));
+  return n;
+}
+
+// A sloped sky with Gaussian noise and a Gaussian star.
+Image star_field(int nx, int ny, float xs, float ys, float sky_noise, unsigned seed = 5) {
+  Image img(nx, ny);
+  std::mt19937 gen(seed);
+  std::normal_distribution<float> noise(0.0f, sky_noise);
+  for (int y = 1; y <= ny; ++y) {
+    for (int x = 1; x <= nx; ++x) {
+      const float dx = x + 0.5f - xs, dy = y + 0.5f - ys;
+      const float star = 5000.0f * std::exp(-(dx * dx + dy * dy) / (2.0f * 2.0f * 2.0f));
+      img.at(x, y) = 1000.0f + 0.8f * x + 0.3f * y + star + (sky_noise > 0 ? noise(gen) : 0.0f);
+    }
+  }
+  return img;
+}
+
+TEST(DeathStar, TheRadiusGrowsByOneAndTheRingIsTracedThere) {
+  Harness h;
+  Image img(100, 100, 100.0f);
+  float r = 5.0f;
+  const RemovalResult res = h.remove(img, 50.5f, 50.5f, r);
+  EXPECT_TRUE(res.changed());
+  EXPECT_EQ(r, 6.0f);
+  RemovalWork ref;
+  ASSERT_EQ(FINDEDGE(ref, 50.5f, 50.5f, 6.0f), EdgeStatus::ok);
+  EXPECT_EQ(h.work.nRing, ref.nRing);
+  EXPECT_EQ(h.work.TheRing.x, ref.TheRing.x);
+  EXPECT_EQ(h.out.str().substr(0, h.out.str().find('\n')), " deathrad = 6.0 , xcen = 50.5 , ycen = 50.5");
+}
+
+TEST(DeathStar, AStarOnAFlatSkyIsReplacedByExactlyThatSky) {
+  Harness h;
+  Image img(100, 100, 250.0f);
+  for (int y = 45; y <= 56; ++y)
+    for (int x = 45; x <= 56; ++x) img.at(x, y) += 4000.0f / (1.0f + (x - 50.5f) * (x - 50.5f) + (y - 50.5f) * (y - 50.5f));
+  float r = 9.0f;
+  const RemovalResult res = h.remove(img, 50.5f, 50.5f, r);
+  ASSERT_TRUE(res.changed());
+  EXPECT_GT(res.mask_size, 250);
+  EXPECT_EQ(img.px, std::vector<float>(10000, 250.0f));
+  EXPECT_EQ(h.work.TheSigma, 0.0f);
+}
+
+TEST(DeathStar, APlaneBackgroundIsReproducedUnderTheDisc) {
+  Harness h;
+  Image img = star_field(120, 120, 60.3f, 58.7f, 0.0f);
+  const Image before = img;
+  float r = 11.0f;
+  ASSERT_TRUE(h.remove(img, 60.3f, 58.7f, r).changed());
+  // Least-squares plane through the painted pixels (about the disc centre).
+  double s1 = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0, sv = 0, sxv = 0, syv = 0;
+  for (int y = 1; y <= 120; ++y) {
+    for (int x = 1; x <= 120; ++x) {
+      if (h.work.TheMask.at(x, y) == 0.0f) {
+        ASSERT_EQ(img.at(x, y), before.at(x, y));
+        continue;
+      }
+      const double u = x - 60.0, w = y - 58.0, v = img.at(x, y) - (1000.0 + 0.8 * x + 0.3 * y);
+      s1 += 1; sx += u; sy += w; sxx += u * u; syy += w * w; sxy += u * w;
+      sv += v; sxv += u * v; syv += w * v;
+    }
+  }
+  // The residual against the true plane has no offset and only a small slope: the ring
+  // samples lie up to 6 pixels outside the disc, so the model's slope comes out somewhat
+  // steeper than the sky's, never flatter or turned.
+  const double mx = sx / s1, my = sy / s1, mv = sv / s1;
+  const double cxx = sxx / s1 - mx * mx, cyy = syy / s1 - my * my, cxy = sxy / s1 - mx * my;
+  const double cxv = sxv / s1 - mx * mv, cyv = syv / s1 - my * mv;
+  const double det = cxx * cyy - cxy * cxy;
+  const double gx = (cxv * cyy - cyv * cxy) / det + 0.8, gy = (cyv * cxx - cxv * cxy) / det + 0.3;
+  EXPECT_NEAR(std::atan2(gy, gx), std::atan2(0.3, 0.8), 0.1);
+  const double ratio = std::hypot(gx, gy) / std::hypot(0.8, 0.3);
+  EXPECT_GT(ratio, 1.0);
+  EXPECT_LT(ratio, 1.5);
+  // At the centre: the ring pixels average to half a pixel below and left of the centre
+  // (their centres lie at i + 0.5), so the level sits up to (0.8 + 0.3) / 2 low.
+  EXPECT_NEAR(mv + (gx - 0.8) * mx + (gy - 0.3) * my, 0.0, 0.7);
+}
+
+TEST(DeathStar, AStarOnANoisySlopedSkyLeavesSkyLikePixels) {
+  Harness h;
+  const float noise = 10.0f;
+  Image img = star_field(200, 200, 100.4f, 99.6f, noise);
+  float r = 13.0f;
+  ASSERT_TRUE(h.remove(img, 100.4f, 99.6f, r).changed());
+  // Residual of the disc against the true sky, compared with the sky noise.
+  double sum = 0.0, sum2 = 0.0;
+  int n = 0;
+  for (int y = 80; y <= 120; ++y) {
+    for (int x = 80; x <= 120; ++x) {
+      if (h.work.TheMask.at(x, y) == 0.0f) continue;
+      const double d = img.at(x, y) - (1000.0 + 0.8 * x + 0.3 * y);
+      sum += d;
+      sum2 += d * d;
+      ++n;
+    }
+  }
+  const double mean = sum / n, spread = std::sqrt(sum2 / n - mean * mean);
+  EXPECT_NEAR(mean, 0.0, 3.0 * noise / std::sqrt(40.0));  // ring points are far from independent
+  EXPECT_GT(spread, 0.3 * noise);
+  EXPECT_LT(spread, 1.5 * noise);
+}
+
+TEST(DeathStar, TheDebugLogGetsOneBlockPerCallWithoutTablesWhenExtendedLogsAreOff) {
+  Harness h;
+  Image img = star_field(100, 100, 50.5f, 50.5f, 3.0f);
+  float r = 9.0f;
+  ASSERT_TRUE(h.remove(img, 50.5f, 50.5f, r).changed());
+  ASSERT_TRUE(h.remove(img, 30.5f, 60.5f, r).changed());
+  const auto l = h.log_lines();
+  const std::vector<std::string> head{
+      "",
+      " If you are certain this program does not work or produces ",
+      " garbage, set extended logs on in Zelvo.ini, run the program ",
+      " at least once, and send this file to zelvo-support@zelvo.example.org",
+      " The star centre = 50.5 50.5 and radius = 10.0",
+      " Finished FindEdge",
+      " Finished MaskCircle",
+  };
+  ASSERT_GT(l.size(), head.size());
+  EXPECT_EQ(std::vector(l.begin(), l.begin() + 7), head);
+  EXPECT_EQ(l[7].rfind(" sum(TheMask) = ", 0), 0u);
+  EXPECT_EQ(l[8].rfind(" phase = ", 0), 0u);
+  EXPECT_EQ(count_prefix(l, " If you are certain"), 2);
+  EXPECT_EQ(count_prefix(l, " The star centre = 30.5 60.5 and radius = 11.0"), 1);
+  EXPECT_EQ(count_prefix(l, " ClipSigma masked off "), 2);
+  EXPECT_EQ(count_prefix(l, " MinBack = "), 2);
+  EXPECT_EQ(count_prefix(l, " count, "), 0);
+  EXPECT_EQ(count_prefix(l, " Trashed "), 0);
+  EXPECT_EQ(count_prefix(l, " dista, fii, isoD = "), 0);
+  EXPECT_EQ(count_prefix(l, " TheRing ("), 0);
+  // Each block: 7 fixed lines, sum, phase, 5 ClipSigma lines, the saddle test, the branch,
+  // the fit line of a simple gradient and the three model lines.
+  const int simple = count_prefix(l, " Simple (or no) gradient!!!");
+  EXPECT_EQ(simple + count_prefix(l, " Saddle Gradient!!!"), 2);
+  EXPECT_EQ(static_cast<int>(l.size()), 2 * 19 + simple);
+}
+
+TEST(DeathStar, ExtendedLogsAddTheRingTableAndThePerPointAndPerPixelLines) {
+  Harness h;
+  Image img = star_field(100, 100, 50.5f, 50.5f, 3.0f);
+  float r = 9.0f;
+  const RemovalResult res = h.remove(img, 50.5f, 50.5f, r, 1);
+  ASSERT_TRUE(res.changed());
+  const auto l = h.log_lines();
+  const int n = h.work.nRing;
+  EXPECT_EQ(count_prefix(l, " count, auxxmin, auxxmax, auxymin, auxymax, sum1, avg1 = "), 3 * n);
+  EXPECT_EQ(count_prefix(l, " Trashed "), 3 * n);
+  EXPECT_EQ(count_prefix(l, " dista, fii, isoD = "), res.mask_size);
+  std::size_t t = 0;
+  while (t < l.size() && l[t] != " TheRing (x, y, background value, background sigma): ") ++t;
+  ASSERT_LT(t + n, l.size());
+  EXPECT_EQ(l[t - 1].rfind(" sum(TheMask) = ", 0), 0u);
+  std::istringstream first(l[t + 1]);
+  float x = 0, y = 0, b = 0, s = 0;
+  first >> x >> y >> b >> s;
+  EXPECT_EQ(x, h.work.TheRing.x[0]);
+  EXPECT_EQ(y, h.work.TheRing.y[0]);
+  EXPECT_NEAR(b, 1000.0 + 0.8 * x + 0.3 * y, 5.0);
+  EXPECT_EQ(l[t + n + 1].rfind(" phase = ", 0), 0u);
+}
+
+TEST(DeathStar, AStuckEdgeWalkStopsWithAMessageAndTheImageUntouched) {
+  Harness h;
+  Image img = star_field(100, 100, 70.5f, 70.5f, 2.0f);
+  // A first removal whose undo store must survive the failed one.
+  float r1 = 8.0f;
+  ASSERT_TRUE(h.remove(img, 70.5f, 70.5f, r1).changed());
+  const Image after_first = img;
+  float r = 4.0f;  // traced at 5
+  const RemovalResult res = h.remove(img, 32.996f, 45.327f, r);
+  EXPECT_EQ(res.status, RemovalStatus::no_edge_ring);
+  EXPECT_FALSE(res.changed());
+  EXPECT_EQ(r, 5.0f);
+  EXPECT_EQ(img.px, after_first.px);
+  EXPECT_NE(h.out.str().find(" " + std::string(kStuckText) + "\n"), std::string::npos);
+  EXPECT_EQ(h.log_lines().back(), " " + std::string(kStuckText));
+  ASSERT_TRUE(UNWIPE(h.work, img.view()));
+  EXPECT_EQ(img.px, star_field(100, 100, 70.5f, 70.5f, 2.0f).px);
+}
+
+TEST(DeathStar, TwoRemovalsThenUndoRestoreOnlyTheSecond) {
+  Harness h;
+  Image img = star_field(120, 120, 40.5f, 40.5f, 4.0f);
+  const Image original = img;
+  float r = 8.0f;
+  ASSERT_TRUE(h.remove(img, 40.5f, 40.5f, r).changed());
+  const Image after_first = img;
+  ASSERT_TRUE(h.remove(img, 80.5f, 75.5f, r).changed());
+  EXPECT_GT(changed_pixels(img, after_first), 100);
+  ASSERT_TRUE(UNWIPE(h.work, img.view()));
+  EXPECT_EQ(img.px, after_first.px);
+  EXPECT_GT(changed_pixels(img, original), 100);
+}
+
+TEST(DeathStar, DiscsCrossingTheBorderNeverTouchPixelsOutsideTheImage) {
+  Harness h;
+  const int nx = 60, ny = 50;
+  for (const auto& [xc, yc] : std::vector<std::pair<float, float>>{{2.0f, 25.0f}, {58.7f, 48.2f}, {30.0f, 1.0f}, {1.0f, 1.0f}}) {
+    // The image lives inside a larger buffer; the margins must keep their sentinel.
+    std::vector<float> buf(static_cast<std::size_t>(nx * ny + 4 * nx), -123.0f);
+    ImageView v{buf.data() + 2 * nx, nx, ny};
+    for (int y = 1; y <= ny; ++y)
+      for (int x = 1; x <= nx; ++x) v.at(x, y) = 500.0f + 0.2f * x;
+    float r = 9.0f;
+    const RemovalResult res = DEATHSTAR(h.work, v, xc, yc, r, RemovalContext{h.con, h.rng, h.seed, 1, h.log_path});
+    for (int i = 0; i < 2 * nx; ++i) {
+      ASSERT_EQ(buf[static_cast<std::size_t>(i)], -123.0f);
+      ASSERT_EQ(buf[buf.size() - 1 - static_cast<std::size_t>(i)], -123.0f);
+    }
+    if (res.changed()) {
+      for (int y = 1; y <= ny; ++y)
+        for (int x = 1; x <= nx; ++x) EXPECT_TRUE(std::isfinite(v.at(x, y)));
+    }
+  }
+  EXPECT_EQ(h.log_text().find("NaN"), std::string::npos);
+}
+
+TEST(DeathStar, NaNPixelsNearTheStarAreIgnoredAndComeBackOnUndo) {
+  Harness h;
+  Image img = star_field(100, 100, 50.5f, 50.5f, 3.0f);
+  img.at(50, 63) = NAN;  // in the sampling area just outside the ring
+  img.at(38, 50) = NAN;
+  img.at(52, 52) = NAN;  // inside the disc
+  const Image before = img;
+  float r = 10.0f;
+  ASSERT_TRUE(h.remove(img, 50.5f, 50.5f, r).changed());
+  for (int y = 40; y <= 61; ++y)
+    for (int x = 40; x <= 61; ++x)
+      if (h.work.TheMask.at(x, y) != 0.0f) {
+        EXPECT_TRUE(std::isfinite(img.at(x, y))) << x << "," << y;
+      }
+  ASSERT_TRUE(UNWIPE(h.work, img.view()));
+  EXPECT_EQ(changed_pixels(img, before), 0);
+}
+
+TEST(DeathStar, WorkArraysFollowTheImageSize) {
+  Harness h;
+  Image a = star_field(64, 64, 32.5f, 32.5f, 2.0f);
+  float r = 6.0f;
+  ASSERT_TRUE(h.remove(a, 32.5f, 32.5f, r).changed());
+  Image b = star_field(100, 80, 70.5f, 60.5f, 2.0f);
+  const Image b_before = b;
+  r = 6.0f;
+  ASSERT_TRUE(h.remove(b, 70.5f, 60.5f, r).changed());
+  EXPECT_EQ(h.work.TheMask.nx, 100);
+  EXPECT_EQ(h.work.TheMask.ny, 80);
+  EXPECT_EQ(h.work.TheAux.nx, 100);
+  EXPECT_EQ(h.work.NX, 100);
+  EXPECT_EQ(h.work.NY, 80);
+  EXPECT_FALSE(UNWIPE(h.work, a.view()));
+  ASSERT_TRUE(UNWIPE(h.work, b.view()));
+  EXPECT_EQ(b.px, b_before.px);
+}
+
+TEST(DeathStar, NoMeasurableBackgroundStopsWithTheImageUntouched) {
+  Harness h;
+  Image img(80, 80, 0.0f);  // samples must exceed 0.01
+  img.at(40, 40) = 800.0f;
+  const Image before = img;
+  float r = 7.0f;
+  const RemovalResult res = h.remove(img, 40.5f, 40.5f, r);
+  EXPECT_EQ(res.status, RemovalStatus::no_background);
+  EXPECT_EQ(img.px, before.px);
+  EXPECT_NE(h.out.str().find(std::string(kNoBackgroundText)), std::string::npos);
+  EXPECT_FALSE(UNWIPE(h.work, img.view()));
+  EXPECT_EQ(h.work.TheMask.px, std::vector<float>(6400, 0.0f));
+}
+
+TEST(DeathStar, NonsenseCentresAndRadiiAreRefused) {
+  Harness h;
+  Image img(50, 40, 10.0f);
+  const Image before = img;
+  float r = -3.0f;
+  EXPECT_EQ(h.remove(img, 20.0f, 20.0f, r).status, RemovalStatus::bad_radius);
+  r = NAN;
+  EXPECT_EQ(h.remove(img, 20.0f, 20.0f, r).status, RemovalStatus::bad_radius);
+  r = 1.0e9f;
+  EXPECT_EQ(h.remove(img, 20.0f, 20.0f, r).status, RemovalStatus::bad_radius);
+  r = 5.0f;
+  EXPECT_EQ(h.remove(img, 200.0f, 20.0f, r).status, RemovalStatus::outside);
+  r = 5.0f;
+  EXPECT_EQ(h.remove(img, 20.0f, NAN, r).status, RemovalStatus::outside);
+  Image empty;
+  r = 5.0f;
+  EXPECT_EQ(h.remove(empty, 20.0f, 20.0f, r).status, RemovalStatus::no_image);
+  EXPECT_EQ(img.px, before.px);
+  EXPECT_NE(h.out.str().find(std::string(kBadRadiusText)), std::string::npos);
+  EXPECT_NE(h.out.str().find(std::string(kOutsideText)), std::string::npos);
+  EXPECT_NE(h.out.str().find(std::string(kNoImageText)), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zelvo
