@@ -155,7 +155,10 @@ AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim) 
 ImageStatistics image_statistics(const ImageView& image) {
   ImageStatistics st;
   if (image.empty()) return st;
-  float mx = 0.0f, mn = 0.0f, sum = 0.0f;
+  // The sum is kept in double precision: a 32-bit sum of millions of sky pixels stops
+  // growing correctly (a 2048 x 2048 frame of 1000 averages out percents too high).
+  float mx = 0.0f, mn = 0.0f;
+  double sum = 0.0;
   std::size_t count = 0;
   const std::size_t size = image.size();
   for (std::size_t k = 0; k < size; ++k) {
@@ -173,7 +176,7 @@ ImageStatistics image_statistics(const ImageView& image) {
   st.maximum = mx;
   st.minimum = mn;
   st.finite = count;
-  if (count > 0) st.average = sum / static_cast<float>(count);
+  if (count > 0) st.average = static_cast<float>(sum / static_cast<double>(count));
   return st;
 }
 

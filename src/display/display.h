@@ -62,7 +62,7 @@ struct AutoLevels {
 };
 AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim);
 
-// Largest, smallest and average of the finite pixels (the sum kept in a 32-bit float).
+// Largest, smallest and average of the finite pixels (the sum kept in double precision).
 struct ImageStatistics {
   float maximum = 0.0f, minimum = 0.0f, average = 0.0f;
   std::size_t finite = 0;  // number of finite pixels

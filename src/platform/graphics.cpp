@@ -224,18 +224,18 @@ bool Graphics::image(const ImageView& img, int i1, int i2, int j1, int j2, float
 
   // Shown at or below one device pixel per image pixel: giza draws the image as it is,
   // except that undefined (NaN) pixels are drawn dark like the background level.
+  const int w = i2 - i1 + 1, h = j2 - j1 + 1;
   bool has_nan = false;
-  for (int j = j1; j <= j2 && !has_nan; ++j)
-    for (int i = i1; i <= i2; ++i)
-      if (std::isnan(img.at(i, j))) {
-        has_nan = true;
-        break;
-      }
+  for (int j = j1; j <= j2 && !has_nan; ++j) {
+    const float* row = &img.at(i1, j);
+    int nan_seen = 0;
+    for (int k = 0; k < w; ++k) nan_seen |= static_cast<int>(row[k] != row[k]);  // vectorises
+    has_nan = nan_seen != 0;
+  }
   if (!has_nan) {
     cpgimag(img.px, img.nx, img.ny, i1, i2, j1, j2, lo, hi, tr.data());
     return true;
   }
-  const int w = i2 - i1 + 1, h = j2 - j1 + 1;
   std::vector<float> copy(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
   for (int j = j1; j <= j2; ++j)
     for (int i = i1; i <= i2; ++i) {

@@ -1,0 +1,580 @@
+// Display with automatic levels: the level estimate, the screen and print paths, the level
+// dialogue, and what giza really draws (read back from /png).
+#include "display/display.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "platform/list_io.h"
+#include "support/session_harness.h"
+
+using namespace zelvo;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr float kNoLow = -1.0e30f, kNoHigh = 1.0e30f;
+
+void expect_close(double actual, double expected, double rel = 1e-5, double abs = 1e-5) {
+  EXPECT_LE(std::fabs(actual - expected), abs + rel * std::fabs(expected)) << actual << " vs " << expected;
+}
+
+// A Console on string streams and a Graphics on a chosen device (default /null).
+struct Rig {
+  explicit Rig(const std::string& input = "", const std::string& device = "/null")
+      : in(input), con(in, out), gfx(con) {
+    EXPECT_TRUE(gfx.open(device));
+  }
+  std::istringstream in;
+  std::ostringstream out;
+  Console con;
+  Graphics gfx;
+};
+
+HeaderTexts padded(const std::string& st, const std::string& ra, const std::string& dec, const std::string& filter) {
+  return HeaderTexts{pad_right(st, 15), pad_right(ra, 15), pad_right(dec, 15), pad_right(filter, 15)};
+}
+
+DisplayState open_limits(char scaling = 'n') {
+  DisplayState st;
+  st.scaling = scaling;
+  st.minlim = kNoLow;
+  st.maxlim = kNoHigh;
+  return st;
+}
+
+// 100 x 100: a checkerboard of 12 and 8 ((i + j) even is 12), with 100 at (1, 1) and -20
+// at (100, 100). Every partial sum is an integer below 2^24, so the 32-bit sum is exact.
+Image checker_field() {
+  Image im(100, 100);
+  for (int j = 1; j <= 100; ++j)
+    for (int i = 1; i <= 100; ++i) im.at(i, j) = (i + j) % 2 == 0 ? 12.0f : 8.0f;
+  im.at(1, 1) = 100.0f;
+  im.at(100, 100) = -20.0f;
+  return im;
+}
+
+}  // namespace
+
+// --- the central box and the level estimate ------------------------------------------
+
+TEST(CentralBox, SquareBoxFromTheWidthAlone) {
+  const PixelBox a = central_box(100, 100);
+  EXPECT_EQ(a.i1, 40);
+  EXPECT_EQ(a.i2, 60);
+  EXPECT_EQ(a.j1, 40);
+  EXPECT_EQ(a.j2, 60);
+  const PixelBox b = central_box(1000, 400);  // 201 x 201: columns 400..600, rows 100..300
+  EXPECT_EQ(b.i1, 400);
+  EXPECT_EQ(b.i2, 600);
+  EXPECT_EQ(b.j1, 100);
+  EXPECT_EQ(b.j2, 300);
+}
+
+TEST(CentralBox, IsClippedToTinyAndWideLowImages) {
+  const PixelBox tiny = central_box(5, 7);  // nx/10 = 0: the single pixel (2, 3)
+  EXPECT_EQ(tiny.i1, 2);
+  EXPECT_EQ(tiny.i2, 2);
+  EXPECT_EQ(tiny.j1, 3);
+  EXPECT_EQ(tiny.j2, 3);
+  const PixelBox one = central_box(1, 1);
+  EXPECT_EQ(one.i1, 1);
+  EXPECT_EQ(one.i2, 1);
+  EXPECT_EQ(one.j1, 1);
+  EXPECT_EQ(one.j2, 1);
+  const PixelBox wide = central_box(1000, 10);  // rows 5 -/+ 100 would leave the image
+  EXPECT_EQ(wide.i1, 400);
+  EXPECT_EQ(wide.i2, 600);
+  EXPECT_EQ(wide.j1, 1);
+  EXPECT_EQ(wide.j2, 10);
+  const PixelBox row = central_box(30, 1);  // one row: ny/2 = 0
+  EXPECT_EQ(row.i1, 12);
+  EXPECT_EQ(row.i2, 18);
+  EXPECT_EQ(row.j1, 1);
+  EXPECT_EQ(row.j2, 1);
+}
+
+TEST(AutomaticLevels, UseOnlyTheBoxMeanPlusFiveAndMinusOneSigma) {
+  // Box pixels alternate 90 and 110 (221 of 110, 220 of 90); pixels outside are huge.
+  Image im(100, 100, 1.0e6f);
+  for (int j = 40; j <= 60; ++j)
+    for (int i = 40; i <= 60; ++i) im.at(i, j) = (i + j) % 2 == 0 ? 110.0f : 90.0f;
+  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
+  EXPECT_EQ(lv.n, 441);
+  EXPECT_FALSE(lv.negative_variance);
+  const double mean = (221.0 * 110 + 220.0 * 90) / 441.0;
+  const double var = (221.0 * (110 - mean) * (110 - mean) + 220.0 * (90 - mean) * (90 - mean)) / 440.0;
+  expect_close(lv.mean, mean);
+  expect_close(lv.sigma, std::sqrt(var));
+  expect_close(lv.highlev, mean + 5 * std::sqrt(var));
+  expect_close(lv.lowlev, mean - std::sqrt(var));
+}
+
+TEST(AutomaticLevels, WideBoxCountsAllItsPixels) {
+  Image big(1000, 400, 7.0f);
+  EXPECT_EQ(automatic_levels(big.view(), kNoLow, kNoHigh).n, 201 * 201);
+  Image low(1000, 10, 7.0f);
+  const AutoLevels lv = automatic_levels(low.view(), kNoLow, kNoHigh);
+  EXPECT_EQ(lv.n, 201 * 10);
+  EXPECT_EQ(lv.lowlev, 7.0f);
+  EXPECT_EQ(lv.highlev, 7.0f);
+}
+
+TEST(AutomaticLevels, AllZeroImageGivesSigmaZeroAndLevelsZero) {
+  Image im(100, 100);
+  const AutoLevels lv = automatic_levels(im.view(), 0.0f, 0.0f);
+  EXPECT_EQ(lv.sigma, 0.0f);
+  EXPECT_EQ(lv.lowlev, 0.0f);
+  EXPECT_EQ(lv.highlev, 0.0f);
+  EXPECT_FALSE(lv.negative_variance);
+}
+
+TEST(AutomaticLevels, LimitsClampLowAndHigh) {
+  // Box: 441 pixels with mean 90 and sigma 10 (sigma known up to rounding): low ~80, high ~140.
+  Image im(100, 100);
+  for (int j = 40; j <= 60; ++j)
+    for (int i = 40; i <= 60; ++i) im.at(i, j) = (i + j) % 2 == 0 ? 100.0f : 80.0f;
+  const AutoLevels free = automatic_levels(im.view(), kNoLow, kNoHigh);
+  ASSERT_LT(free.lowlev, 100.0f);
+  ASSERT_GT(free.highlev, 120.0f);
+  const AutoLevels lv = automatic_levels(im.view(), 100.0f, 120.0f);
+  EXPECT_EQ(lv.lowlev, 100.0f);
+  EXPECT_EQ(lv.highlev, 120.0f);
+}
+
+TEST(AutomaticLevels, SinglePixelBoxNeverDividesByZero) {
+  Image im(5, 5, 3.0f);
+  im.at(2, 2) = 42.0f;
+  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
+  EXPECT_EQ(lv.n, 1);
+  EXPECT_EQ(lv.sigma, 0.0f);
+  EXPECT_EQ(lv.lowlev, 42.0f);
+  EXPECT_EQ(lv.highlev, 42.0f);
+  Image one(1, 1, -5.0f);
+  const AutoLevels lv1 = automatic_levels(one.view(), kNoLow, kNoHigh);
+  EXPECT_EQ(lv1.lowlev, -5.0f);
+  EXPECT_EQ(lv1.highlev, -5.0f);
+}
+
+TEST(AutomaticLevels, NegativeVarianceFromRoundingTakesSigmaOne) {
+  // A flat 100.3 in 32-bit sums: s2 - s1*s1/n comes out slightly negative.
+  Image im(100, 100, 100.3f);
+  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
+  EXPECT_TRUE(lv.negative_variance);
+  EXPECT_EQ(lv.sigma, 1.0f);
+  expect_close(lv.highlev, 105.3, 1e-6, 1e-3);
+  expect_close(lv.lowlev, 99.3, 1e-6, 1e-3);
+}
+
+TEST(AutomaticLevels, NonFinitePixelsAreLeftOut) {
+  Image im(100, 100, 50.0f);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  im.at(50, 50) = nan;
+  im.at(41, 41) = inf;
+  im.at(60, 45) = -inf;
+  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
+  EXPECT_EQ(lv.n, 438);
+  EXPECT_EQ(lv.lowlev, 50.0f);
+  EXPECT_EQ(lv.highlev, 50.0f);
+
+  // A blank centre falls back to the finite pixels of the whole image.
+  Image hole(100, 100, 20.0f);
+  for (int j = 40; j <= 60; ++j)
+    for (int i = 40; i <= 60; ++i) hole.at(i, j) = nan;
+  const AutoLevels lh = automatic_levels(hole.view(), kNoLow, kNoHigh);
+  EXPECT_TRUE(lh.whole_image);
+  EXPECT_TRUE(lh.finite);
+  EXPECT_EQ(lh.n, 10000 - 441);
+  EXPECT_EQ(lh.lowlev, 20.0f);
+
+  Image none(10, 10, nan);
+  const AutoLevels ln = automatic_levels(none.view(), kNoLow, kNoHigh);
+  EXPECT_FALSE(ln.finite);
+  EXPECT_TRUE(std::isfinite(ln.lowlev) && std::isfinite(ln.highlev));
+}
+
+TEST(AutomaticLevels, OverflowingSumsStillGiveFiniteLevels) {
+  Image im(100, 100);
+  for (int j = 1; j <= 100; ++j)
+    for (int i = 1; i <= 100; ++i) im.at(i, j) = (i + j) % 2 == 0 ? 3.0e30f : 1.0e30f;
+  const AutoLevels lv = automatic_levels(im.view(), -std::numeric_limits<float>::max(),
+                                         std::numeric_limits<float>::max());
+  EXPECT_TRUE(std::isfinite(lv.lowlev));
+  EXPECT_TRUE(std::isfinite(lv.highlev));
+  // 221 pixels of 3e30 and 220 of 1e30 in the box.
+  const double mean = (221.0 * 3.0e30 + 220.0 * 1.0e30) / 441.0;
+  const double var = (221.0 * std::pow(3.0e30 - mean, 2) + 220.0 * std::pow(1.0e30 - mean, 2)) / 440.0;
+  expect_close(lv.mean, mean, 1e-5, 0);
+  expect_close(lv.sigma, std::sqrt(var), 1e-5, 0);
+  expect_close(lv.highlev, mean + 5 * std::sqrt(var), 1e-5, 0);
+}
+
+TEST(ImageStatisticsTest, MaximumMinimumAndAverageOfFinitePixels) {
+  Image im = checker_field();
+  const ImageStatistics s = image_statistics(im.view());
+  EXPECT_EQ(s.maximum, 100.0f);
+  EXPECT_EQ(s.minimum, -20.0f);
+  EXPECT_FLOAT_EQ(s.average, 10.0056f);
+  im.at(5, 5) = std::numeric_limits<float>::quiet_NaN();  // was 12
+  const ImageStatistics t = image_statistics(im.view());
+  EXPECT_EQ(t.finite, 9999u);
+  EXPECT_FLOAT_EQ(t.average, 100044.0f / 9999.0f);
+}
+
+TEST(ImageStatisticsTest, AverageOfALargeFrameIsRight) {
+  // A 32-bit running sum of 4 million pixels of 1000.3 ends percents too high.
+  Image im(2048, 2048, 1000.3f);
+  expect_close(image_statistics(im.view()).average, 1000.3, 1e-6, 0);
+}
+
+// --- texts and layout -----------------------------------------------------------------
+
+TEST(SummaryLine, FixedColumns) {
+  const HeaderTexts t = padded("05:12:33", "13:29:52.7", "+47:11:43", "R Johnson");
+  const std::string line = summary_line(pad_right("NGC 5194", 20), "m51_r_band_long_name.fits", t);
+  const std::string expected = "NGC 5194" + std::string(12, ' ') +  // object, 20
+                               "   13:29:52" +                       // RA: 8 in 11
+                               " +47:11:43" +                        // DEC: 9 in 10
+                               " 05:12" +                            // ST: 5 in 6
+                               std::string(5, ' ') +                 // blank numeric field
+                               " R " +                               // filter letter
+                               "NGC 5194" + std::string(12, ' ') +  // object again
+                               "m51_r_band_long_name";               // first 20 of the name
+  EXPECT_EQ(line, expected);
+  EXPECT_EQ(line.size(), 95u);
+}
+
+TEST(SummaryLine, ShortAndBlankHeaderTextsKeepTheLayout) {
+  HeaderTexts t;  // all blank
+  t.hdrra = "1:2";
+  const std::string line = summary_line("", "m31.fits", t);
+  EXPECT_EQ(line, std::string(20, ' ') + "   1:2     " + std::string(10 + 6 + 5 + 3 + 20, ' ') + "m31.fits" +
+                      std::string(12, ' '));
+}
+
+TEST(DisplayLabel, FileAndTheNamePaddedTo80) {
+  const std::string l = display_label("m51.fits");
+  EXPECT_EQ(l.size(), 87u);
+  EXPECT_EQ(l, "file : m51.fits" + std::string(72, ' '));
+}
+
+TEST(ScreenPath, StatisticsSummaryAndLevelsExactly) {
+  Image im = checker_field();
+  Rig rig;
+  DisplayState st = open_limits('n');
+  const HeaderTexts t = padded("05:12:33", "13:29:52.7", "+47:11:43", "R");
+  DISPLAYIMAGE({im.view(), pad_right("NGC 5194", 20), "m51.fits"}, st, t, false, rig.con, rig.gfx);
+
+  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
+  expect_close(lv.lowlev, 8.002268, 1e-5, 1e-5);
+  expect_close(lv.highlev, 20.01587, 1e-5, 1e-5);
+  const std::string expected = "\n"
+                               " The maximum pixel value in the image = 100.0\n"
+                               " The minimum pixel value in the image = -20.0\n"
+                               " The average of image pixel values = 10.0056\n" +
+                               summary_line(pad_right("NGC 5194", 20), "m51.fits", t) + "\n" +
+                               " Display levels:  Low = " + format_real(lv.lowlev) + "  High = " +
+                               format_real(lv.highlev) + "  Scaling: negative\n";
+  EXPECT_EQ(rig.out.str(), expected);
+
+  // Negative scaling: the low level is drawn in the foreground colour.
+  EXPECT_EQ(st.lowlev, lv.lowlev);
+  EXPECT_EQ(st.fglev, lv.lowlev);
+  EXPECT_EQ(st.bglev, lv.highlev);
+  EXPECT_FLOAT_EQ(st.displaytr[0], -0.005f);
+  EXPECT_FLOAT_EQ(st.displaytr[3], -0.005f);
+  EXPECT_EQ(st.displaytr[1], 1.0f);
+  EXPECT_EQ(st.displaytr[5], 1.0f);
+}
+
+TEST(ScreenPath, PositiveScalingAndTheNegativeVarianceLine) {
+  Image im(100, 100, 100.3f);
+  Rig rig;
+  DisplayState st = open_limits('p');
+  DISPLAYIMAGE({im.view(), "", "flat.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
+  const std::string out = rig.out.str();
+  // The sums as they stand: s2 = 4436481.5 and s1 = 44232.4922 in 32-bit arithmetic.
+  EXPECT_EQ(out.rfind(" ERROR: ss2= 4436482.0 skymean= 44232.49 ncnt= 441\n\n", 0), 0u) << out;
+  EXPECT_THAT(out, HasSubstr("  Scaling: positive\n"));
+  EXPECT_EQ(st.fglev, st.highlev);
+  EXPECT_EQ(st.bglev, st.lowlev);
+}
+
+TEST(ScreenPath, AllZeroImageSaysItDrawsNothing) {
+  Image im(100, 100);
+  Rig rig;
+  DisplayState st;  // limits 0 and 0, as after loading this image
+  DISPLAYIMAGE({im.view(), "", "zero.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
+  EXPECT_THAT(rig.out.str(),
+              HasSubstr(" Display levels:  Low = 0.0  High = 0.0  Scaling: negative\n"
+                        " Low and high display levels are equal (0.0); the image is not drawn.\n"));
+}
+
+TEST(ScreenPath, ImageWithoutFinitePixelsSaysSo) {
+  Image im(20, 20, std::numeric_limits<float>::quiet_NaN());
+  Rig rig;
+  DisplayState st = open_limits();
+  DISPLAYIMAGE({im.view(), "", "blank.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
+  const std::string out = rig.out.str();
+  EXPECT_THAT(out, HasSubstr("\n The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.\n"));
+  EXPECT_THAT(out, Not(HasSubstr("= NaN")));
+  EXPECT_THAT(out, Not(HasSubstr("equal")));
+}
+
+TEST(PrintPath, PrintsNothingButDrawsTheSameLevels) {
+  Image im = checker_field();
+  Rig rig;
+  DisplayState st = open_limits('p');
+  st.printflag = 1;
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  EXPECT_EQ(rig.out.str(), "");
+  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
+  EXPECT_EQ(st.fglev, lv.highlev);
+  EXPECT_EQ(st.bglev, lv.lowlev);
+
+  Image flat(100, 100, 100.3f);
+  Rig rig2;
+  DISPLAYIMAGE({flat.view(), "", "flat.fits"}, st, HeaderTexts{}, true, rig2.con, rig2.gfx);
+  EXPECT_EQ(rig2.out.str(), " ERROR: ss2= 4436482.0 skymean= 44232.49 ncnt= 441\n");
+}
+
+// --- the level dialogue -----------------------------------------------------------------
+
+TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
+  Image im = checker_field();
+  Rig rig("y\n10 500 P\n5 5\nn\n");
+  DisplayState st = open_limits('n');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  const std::string out = rig.out.str();
+  const std::string question = " Do you want to change display levels (y/n)? \n";
+  const std::string after_yes =
+      question +
+      " Give new levels for the black (low) and white (high) \n"
+      " end of the greyscale system followed by p to display \n"
+      " the image in positive or n in negative scaling: \n"
+      " Give min and max limits for the levels (for automatic \n"
+      " processes which determine the levels for their own use;\n"
+      " first smaller and then larger value:\n"
+      " That is silly, you can not give min value equal or \n"
+      " greater than max value. Values set at -20.0 100.0\n"
+      " Display levels:  Low = 10.0  High = 500.0  Scaling: positive\n" +
+      question;
+  ASSERT_THAT(out, HasSubstr(after_yes));
+  EXPECT_TRUE(out.size() >= after_yes.size() && out.compare(out.size() - after_yes.size(), after_yes.size(), after_yes) == 0)
+      << out;
+  EXPECT_EQ(zelvo::testing::count_of(out, question), 2);
+  EXPECT_EQ(st.scaling, 'p');
+  EXPECT_EQ(st.lowlev, 10.0f);
+  EXPECT_EQ(st.highlev, 500.0f);
+  EXPECT_EQ(st.fglev, 500.0f);
+  EXPECT_EQ(st.bglev, 10.0f);
+  EXPECT_EQ(st.minlim, -20.0f);
+  EXPECT_EQ(st.maxlim, 100.0f);
+}
+
+TEST(LevelDialogue, GoodLimitsHoldAndTheNextDisplayUsesThem) {
+  Image im = checker_field();
+  Rig rig("Y\n1 2 x\n9 10\nn\n");
+  DisplayState st = open_limits('p');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  const std::string out = rig.out.str();
+  EXPECT_THAT(out, Not(HasSubstr("That is silly")));
+  EXPECT_THAT(out, HasSubstr(" Display levels:  Low = 1.0  High = 2.0  Scaling: negative\n"));  // 'x' means n
+  EXPECT_EQ(st.minlim, 9.0f);
+  EXPECT_EQ(st.maxlim, 10.0f);
+
+  // The next display recomputes the levels automatically, within the new limits.
+  Rig again;
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, false, again.con, again.gfx);
+  EXPECT_EQ(st.lowlev, 9.0f);
+  EXPECT_EQ(st.highlev, 10.0f);
+  EXPECT_EQ(st.fglev, 9.0f);  // still negative
+}
+
+TEST(LevelDialogue, UpperCaseNContinuesAndLetterNIsNormalised) {
+  Image im = checker_field();
+  Rig rig("N\n3,4,N\n0 50\nn\n");
+  DisplayState st = open_limits('p');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  EXPECT_EQ(st.scaling, 'n');
+  EXPECT_EQ(st.fglev, 3.0f);
+  EXPECT_EQ(st.bglev, 4.0f);
+  EXPECT_THAT(rig.out.str(), HasSubstr(" Display levels:  Low = 3.0  High = 4.0  Scaling: negative\n"));
+}
+
+TEST(LevelDialogue, NonNumericLevelIsAskedAgain) {
+  Image im = checker_field();
+  Rig rig("y\nten 500 p\n10 500 p\n1 2\nn\n");
+  DisplayState st = open_limits('n');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  EXPECT_THAT(rig.out.str(), HasSubstr("'ten'"));
+  EXPECT_EQ(st.lowlev, 10.0f);
+  EXPECT_EQ(st.highlev, 500.0f);
+  EXPECT_EQ(st.scaling, 'p');
+}
+
+TEST(LevelDialogue, EndOfInputPropagates) {
+  Image im = checker_field();
+  Rig rig("y\n10 500\n");
+  DisplayState st = open_limits('n');
+  EXPECT_THROW(DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx), EndOfInput);
+}
+
+// --- what giza draws ---------------------------------------------------------------------
+
+namespace {
+
+struct Picture {
+  int w = 0, h = 0;
+  std::vector<unsigned char> rgb;
+  const unsigned char* at(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * w + x) * 3]; }
+  int grey(int x, int y) const { return (at(x, y)[0] + at(x, y)[1] + at(x, y)[2]) / 3; }
+};
+
+bool have_convert() { return std::system("command -v convert > /dev/null 2>&1") == 0; }
+
+// Decodes a PNG with ImageMagick into 8-bit RGB.
+Picture read_png(const std::string& path) {
+  Picture p;
+  const std::string cmd = "convert '" + path + "' -depth 8 ppm:-";
+  FILE* f = popen(cmd.c_str(), "r");
+  if (!f) return p;
+  int maxval = 0;
+  if (std::fscanf(f, "P6 %d %d %d", &p.w, &p.h, &maxval) == 3 && maxval == 255 && p.w > 0 && p.h > 0) {
+    std::fgetc(f);  // the single blank after the header
+    p.rgb.resize(static_cast<std::size_t>(p.w) * p.h * 3);
+    if (std::fread(p.rgb.data(), 1, p.rgb.size(), f) != p.rgb.size()) p.rgb.clear();
+  }
+  pclose(f);
+  if (p.rgb.empty()) p.w = p.h = 0;
+  return p;
+}
+
+// Device position of world point (x, y) for the display viewport (central 80 %) and a
+// window of 0..wx by 0..wy; PNG rows run downwards.
+int png_x(const Picture& p, double x, double wx) { return static_cast<int>(p.w * (0.1 + 0.8 * x / wx)); }
+int png_y(const Picture& p, double y, double wy) { return static_cast<int>(p.h * (1.0 - (0.1 + 0.8 * y / wy))); }
+
+// 64 x 64 sky of about 1000 with a fixed ripple, and a bright star at (20, 44).
+Image star_field() {
+  Image im(64, 64);
+  for (int j = 1; j <= 64; ++j)
+    for (int i = 1; i <= 64; ++i) {
+      const double r2 = (i - 20.0) * (i - 20.0) + (j - 44.0) * (j - 44.0);
+      im.at(i, j) = static_cast<float>(1000.0 + 2.0 * ((i * 7 + j * 13) % 11 - 5) + 30000.0 * std::exp(-r2 / 8.0));
+    }
+  return im;
+}
+
+Picture draw_to_png(const zelvo::testing::ScratchFolder& dir, const std::string& name, const Image& im, char scaling,
+                    int greyflag) {
+  Rig rig("", dir.file(name) + "/png");
+  DisplayState st = open_limits(scaling);
+  st.greyflag = greyflag;
+  Image copy = im;
+  DISPLAYIMAGE({copy.view(), "", name}, st, HeaderTexts{}, false, rig.con, rig.gfx);
+  rig.gfx.close_all();
+  return read_png(dir.file(name));
+}
+
+}  // namespace
+
+TEST(Picture, StarIsWhiteInPositiveAndBlackInNegativeScaling) {
+  if (!have_convert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  zelvo::testing::ScratchFolder dir;
+  const Image im = star_field();
+  const Picture pos = draw_to_png(dir, "pos.png", im, 'p', 1);
+  const Picture neg = draw_to_png(dir, "neg.png", im, 'n', 1);
+  ASSERT_GT(pos.w, 100);
+  ASSERT_GT(neg.w, 100);
+  const int sx = png_x(pos, 20.0, 64), sy = png_y(pos, 44.0, 64);
+  const int kx = png_x(pos, 50.0, 64), ky = png_y(pos, 15.0, 64);  // sky
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_GE(pos.at(sx, sy)[c], 250) << "positive: the star is white";
+    EXPECT_LE(neg.at(sx, sy)[c], 5) << "negative: the star is black";
+  }
+  EXPECT_LT(pos.grey(kx, ky), 128) << "positive: the sky is dark";
+  EXPECT_GT(neg.grey(kx, ky), 128) << "negative: the sky is light";
+
+  // Not a flat picture: the sky ripple shows as many grey levels across the frame.
+  std::set<int> levels;
+  for (int y = png_y(pos, 60, 64); y < png_y(pos, 4, 64); y += 7)
+    for (int x = png_x(pos, 4, 64); x < png_x(pos, 60, 64); x += 7) levels.insert(pos.grey(x, y));
+  EXPECT_GE(levels.size(), 8u);
+}
+
+TEST(Picture, PseudoColourFollowsThePolarity) {
+  if (!have_convert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  zelvo::testing::ScratchFolder dir;
+  const Image im = star_field();
+  const Picture pos = draw_to_png(dir, "pos.png", im, 'p', 0);
+  const Picture neg = draw_to_png(dir, "neg.png", im, 'n', 0);
+  ASSERT_GT(pos.w, 100);
+  const int sx = png_x(pos, 20.0, 64), sy = png_y(pos, 44.0, 64);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_GE(pos.at(sx, sy)[c], 250);
+    EXPECT_LE(neg.at(sx, sy)[c], 5);
+  }
+  // Colour, not grey: somewhere in the sky red and blue differ clearly.
+  bool coloured = false;
+  for (int x = png_x(pos, 4, 64); x < png_x(pos, 60, 64) && !coloured; x += 3) {
+    const unsigned char* p = pos.at(x, png_y(pos, 15.0, 64));
+    coloured = std::abs(p[0] - p[2]) > 60;
+  }
+  EXPECT_TRUE(coloured);
+}
+
+TEST(Picture, EqualLevelsDrawNoImage) {
+  if (!have_convert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  zelvo::testing::ScratchFolder dir;
+  const Picture p = draw_to_png(dir, "zero.png", Image(100, 100), 'n', 1);
+  ASSERT_GT(p.w, 100);
+  // The frame's inside stays the background (giza alone would paint it black).
+  EXPECT_GE(p.grey(p.w / 2, p.h / 2), 250);
+  EXPECT_GE(p.grey(p.w / 3, p.h / 3), 250);
+}
+
+TEST(Picture, EnlargedPixelsAreSquareAndSharpAndStayInTheFrame) {
+  if (!have_convert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  zelvo::testing::ScratchFolder dir;
+  Image board(8, 8);
+  for (int j = 1; j <= 8; ++j)
+    for (int i = 1; i <= 8; ++i) board.at(i, j) = (i + j) % 2 == 0 ? 1.0f : 0.0f;
+  {
+    Rig rig("", dir.file("board.png") + "/png");
+    rig.gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
+    rig.gfx.window(0.5f, 8.5f, 0.5f, 8.5f);
+    ASSERT_TRUE(rig.gfx.image(board.view(), 1, 8, 1, 8, 1.0f, 0.0f, {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f}, true));
+    rig.gfx.close_all();
+  }
+  const Picture p = read_png(dir.file("board.png"));
+  ASSERT_GT(p.w, 100);
+  // Along the middle of row 4 (world y = 4): only black and white, bar a pixel at each of
+  // the 7 cell boundaries. Bilinear smoothing would give long grey ramps instead.
+  const int y = png_y(p, 3.5, 8.0);
+  int intermediate = 0;
+  for (int x = png_x(p, 0.05, 8.0); x <= png_x(p, 7.95, 8.0); ++x) {
+    const int g = p.grey(x, y);
+    if (g > 20 && g < 235) ++intermediate;
+  }
+  EXPECT_LE(intermediate, 14);
+  // Cell (1, 4) is odd, so black; cell (2, 4) white (fg = 1 is drawn white).
+  EXPECT_LE(p.grey(png_x(p, 0.5, 8.0), y), 5);
+  EXPECT_GE(p.grey(png_x(p, 1.5, 8.0), y), 250);
+  // Nothing spills over the right edge of the frame.
+  EXPECT_GE(p.grey(png_x(p, 8.0, 8.0) + 6, y), 250);
+  EXPECT_GE(p.grey(png_x(p, 1.5, 8.0), png_y(p, 8.0, 8.0) - 6), 250);
+}
