@@ -13,6 +13,7 @@
 #include "numeric/random.h"
 #include "platform/console.h"
 #include "removal/edge.h"
+#include "removal/removal_harness.h"
 #include "removal/removal_texts.h"
 #include "removal/wipe.h"
 
@@ -21,25 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Console, generator, seed and a fresh debug-log path for one test.
-struct Harness {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con{in, out};
-  Random rng;
-  int32_t seed = -20010101;
-  fs::path log_path;
+// A removal work state driven with the harness's console, generator and debug log.
+struct Harness : testing::RemovalHarness {
   RemovalWork work;
-
-  Harness() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    log_path = fs::path(::testing::TempDir()) / (std::string("zelvo_") + info->name() + ".log");
-    fs::remove(log_path);
-  }
-  ~Harness() { fs::remove(log_path); }
+  Harness() : RemovalHarness(-20010101) {}
 
   RemovalResult remove(Image& img, float xc, float yc, float& r, int extlogs = 0) {
-    return DEATHSTAR(work, img.view(), xc, yc, r, RemovalContext{con, rng, seed, extlogs, log_path});
+    return DEATHSTAR(work, img.view(), xc, yc, r, ctx(extlogs));
   }
   std::vector<std::string> log_lines() const {
     std::ifstream f(log_path);
@@ -272,7 +261,7 @@ TEST(DeathStar, DiscsCrossingTheBorderNeverTouchPixelsOutsideTheImage) {
     for (int y = 1; y <= ny; ++y)
       for (int x = 1; x <= nx; ++x) v.at(x, y) = 500.0f + 0.2f * x;
     float r = 9.0f;
-    const RemovalResult res = DEATHSTAR(h.work, v, xc, yc, r, RemovalContext{h.con, h.rng, h.seed, 1, h.log_path});
+    const RemovalResult res = DEATHSTAR(h.work, v, xc, yc, r, h.ctx(1));
     for (int i = 0; i < 2 * nx; ++i) {
       ASSERT_EQ(buf[static_cast<std::size_t>(i)], -123.0f);
       ASSERT_EQ(buf[buf.size() - 1 - static_cast<std::size_t>(i)], -123.0f);

@@ -12,21 +12,16 @@
 #include "platform/console.h"
 #include "removal/edge.h"
 #include "removal/ring_values.h"
+#include "removal/removal_harness.h"
 
 namespace zelvo {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Console, generator and context for calls that print and draw noise.
-struct Harness {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con{in, out};
-  Random rng;
-  int32_t seed = -7;
+// WIPEOUT writes its per-pixel lines to the stream it is given.
+struct Harness : testing::RemovalHarness {
   std::ostringstream log;
-  RemovalContext ctx(int extlogs = 0) { return RemovalContext{con, rng, seed, extlogs, "unused.log"}; }
 };
 
 // An image with its disc masked at (xc, yc), radius r, and a background model set by hand.
