@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 #include "numeric/fortran.h"
 #include "removal/log_lines.h"
@@ -44,15 +46,22 @@ void MASKCIRCLE(RemovalWork& work, std::span<const float> x, std::span<const flo
 
   const std::size_t n = std::min(x.size(), y.size());
   if (n == 0) return;
-  for (int32_t row = INT(yrange.small); row <= INT(yrange.great); ++row) {
-    int32_t largest = INT_MIN, smallest = INT_MAX;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (y[i] != static_cast<float>(row)) continue;
-      const int32_t xi = INT(x[i]);
-      if (xi > largest) largest = xi;
-      if (xi < smallest) smallest = xi;
-    }
-    if (smallest > largest || row < 1 || row > work.NY) continue;
+  // Rows crossed by the ring, limited to the image: only those can be filled.
+  const int32_t row0 = std::max(INT(yrange.small), 1), row1 = std::min(INT(yrange.great), work.NY);
+  if (row0 > row1) return;
+  // Smallest and largest ring x on each row, in one pass over the ring points.
+  std::vector<std::pair<int32_t, int32_t>> span(static_cast<std::size_t>(row1 - row0 + 1), {INT_MAX, INT_MIN});
+  for (std::size_t i = 0; i < n; ++i) {
+    const int32_t row = INT(y[i]);
+    if (static_cast<float>(row) != y[i] || row < row0 || row > row1) continue;
+    auto& [smallest, largest] = span[static_cast<std::size_t>(row - row0)];
+    const int32_t xi = INT(x[i]);
+    if (xi > largest) largest = xi;
+    if (xi < smallest) smallest = xi;
+  }
+  for (int32_t row = row0; row <= row1; ++row) {
+    const auto [smallest, largest] = span[static_cast<std::size_t>(row - row0)];
+    if (smallest > largest) continue;  // no ring point on this row
     const Box fill = Box{smallest, largest, row, row}.clipped(work.NX, work.NY);
     if (fill.empty()) continue;
     fill_box(work.TheMask, fill, 1.0f);
