@@ -1,7 +1,15 @@
-// Placeholder: replaced by the submenu implementation.
+// O: the aperture-photometry submenu on the active image.
+#include "photometry/apphot.h"
 #include "session/commands.h"
 #include "session/session.h"
 
 namespace zelvo {
-void command_photometry(Session&) {}
+
+void command_photometry(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  ImageSlot& a = s.active();
+  photometry_submenu(PhotometryContext{a.view(), a.exptime, s.disp, s.zoom,
+                                       CursorState{s.cursorx, s.cursory, s.cursorkey}, s.con, s.gfx});
+}
+
 }  // namespace zelvo

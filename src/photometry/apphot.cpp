@@ -1,0 +1,290 @@
+#include "photometry/apphot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <ostream>
+#include <vector>
+
+#include "photometry/psf.h"
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "platform/list_io.h"
+#include "removal/removal_work.h"
+#include "removal/ring_values.h"
+
+namespace zelvo {
+
+namespace {
+
+// The value written in place of a number that cannot be computed (IRAF's convention).
+constexpr const char* kIndef = "INDEF";
+
+constexpr const char* kMenuHead = "What do you want to do?   [N.B. You must display an image] ";
+constexpr const char* kMenuZoom = "  1) Set the zoom box size for operations and zoom in; ";
+constexpr const char* kMenuBoxSize = "      current box size (width x height) = ";
+constexpr const char* kMenuRadii = "  2) Set the aperture photometry radii; current radii (star,";
+constexpr const char* kMenuRadiiValues = "      inner background, outer background) = ";
+constexpr const char* kMenuExptime = "  3) Set variables; current image exposure time = ";
+constexpr const char* kMenuTail[] = {
+    "  4) Get aperture photometry of a clicked object ",
+    "      [Click anywhere outside the image to return to menu]",
+    "  0) Return back to the main options ",
+};
+constexpr const char* kRadiiPrompt[] = {
+    "Give radii for apertures of the star, and inner and ",
+    " outer edge of the background annulus: ",
+};
+constexpr const char* kRadiiRefused = "Star radius must < inner edge that must < outer edge. ";
+constexpr const char* kExptimePrompt = "Give image exposure time: ";
+constexpr const char* kClickPrompt[] = {
+    "Click on the centre of the aperture photometry object. ",
+    " [N.B. The program will find the actual centre for you.] ",
+};
+constexpr const char* kSaturated = "Object was saturated, can not proceed...";
+constexpr const char* kSaturatedRecord = " saturated star ";
+
+constexpr const char* kAnnulusLine = "The nro of pixels and total flux within background annulus = ";
+constexpr const char* kStarLine = "The number of pixels and total flux within star radius = ";
+constexpr const char* kCorrectedLine = "The corrected flux and corresponding magnitude = ";
+constexpr const char* kTruncated =
+    "The apertures cross the image border: measured from the pixels inside the image only (truncated).";
+constexpr const char* kEmptyAnnulus =
+    "The background annulus holds no pixels: no background, so flux and magnitude are INDEF.";
+constexpr const char* kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
+
+const std::vector<std::string>& header_lines() {
+  static const std::vector<std::string> lines = {
+      "",
+      " This is the aperture photometry log of the Zelvo program; it",
+      " contains these five lines and N lines, one for each star for ",
+      " which aperture photometry was measured, with the coordinates ",
+      " and brightness of the star in the following format: ",
+      " x  y  magnitude  flux  backgroundflux  avgback  backsigma. ",
+      "",
+  };
+  return lines;
+}
+
+// Why a ring could not be traced, for the refusal line.
+const char* ring_failure(EdgeStatus s) {
+  switch (s) {
+    case EdgeStatus::no_start: return "no pixel above the centre lies on it";
+    case EdgeStatus::stuck: return "the walk around it found no next pixel";
+    case EdgeStatus::no_closure: return "it did not close";
+    case EdgeStatus::ok: break;
+  }
+  return "";
+}
+
+// A free-format item for an optional value: the number, or INDEF.
+ListValue value_or_indef(const std::optional<float>& v) {
+  if (v) return ListValue(*v);
+  return ListValue(kIndef);
+}
+
+Box bounding_box(std::span<const float> x, std::span<const float> y) {
+  const GreatSmall gx = GREATSMALL(x), gy = GREATSMALL(y);
+  return Box{static_cast<int32_t>(gx.small), static_cast<int32_t>(gx.great), static_cast<int32_t>(gy.small),
+             static_cast<int32_t>(gy.great)};
+}
+
+Box box_union(const Box& a, const Box& b) {
+  if (a.empty()) return b;
+  return Box{std::min(a.x0, b.x0), std::max(a.x1, b.x1), std::min(a.y0, b.y0), std::max(a.y1, b.y1)};
+}
+
+}  // namespace
+
+ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii) {
+  ApertureSums out;
+  // Trace the three rings first: the work area is their common bounding box.
+  const float rs[3] = {radii.outer, radii.inner, radii.star};
+  std::vector<float> rx[3], ry[3];
+  RemovalWork ringwork;
+  Box box;
+  for (int k = 0; k < 3; ++k) {
+    const EdgeStatus st = FINDEDGE(ringwork, xcen, ycen, rs[k]);
+    if (st != EdgeStatus::ok) {
+      out.status = st;
+      out.failed_radius = rs[k];
+      return out;
+    }
+    rx[k] = ringwork.TheRing.x;
+    ry[k] = ringwork.TheRing.y;
+    box = box_union(box, bounding_box(rx[k], ry[k]));
+  }
+  const Box inside = box.clipped(image.nx, image.ny);
+  out.truncated = inside.x0 != box.x0 || inside.x1 != box.x1 || inside.y0 != box.y0 || inside.y1 != box.y1;
+  if (inside.empty()) return out;  // every disc lies off the image: nothing to count
+
+  // The mask covers the work area only; ring coordinates are shifted into it (exactly: they
+  // are whole numbers) and MASKCIRCLE cuts each row to the area, i.e. to the image.
+  const int32_t bw = inside.x1 - inside.x0 + 1, bh = inside.y1 - inside.y0 + 1;
+  const float ox = static_cast<float>(inside.x0 - 1), oy = static_cast<float>(inside.y0 - 1);
+  RemovalWork maskwork;
+  maskwork.prepare(bw, bh);
+  ApertureSum* sums[3] = {&out.outer, &out.inner, &out.star};
+  for (int k = 0; k < 3; ++k) {
+    std::vector<float> lx(rx[k].size()), ly(ry[k].size());
+    for (std::size_t i = 0; i < lx.size(); ++i) {
+      lx[i] = rx[k][i] - ox;
+      ly[i] = ry[k][i] - oy;
+    }
+    MASKCIRCLE(maskwork, lx, ly, GREATSMALL(ly));
+    // Image times mask, summed in image order: off-disc pixels add a zero and change nothing.
+    // The count is kept as an integer (a float sum of ones would stall at 2^24).
+    int32_t n = 0;
+    float flux = 0.0f;
+    for (int32_t y = 1; y <= bh; ++y)
+      for (int32_t x = 1; x <= bw; ++x) {
+        const float m = maskwork.TheMask.at(x, y);
+        if (m != 0.0f) ++n;
+        flux += image.at(x + inside.x0 - 1, y + inside.y0 - 1) * m;
+      }
+    sums[k]->n = n;
+    sums[k]->flux = flux;
+  }
+  return out;
+}
+
+std::optional<float> instrumental_magnitude(float flux) {
+  if (!(flux > 0.0f) || !std::isfinite(flux)) return std::nullopt;
+  return -2.5f * std::log10(flux);
+}
+
+Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
+                  std::ostream* log) {
+  Photometry p;
+  p.sums = aperture_sums(image, xcen, ycen, radii);
+  if (!p.measured()) {
+    con.record({"The aperture circle of radius", p.sums.failed_radius,
+                std::string("cannot be traced around this centre (") + ring_failure(p.sums.status) +
+                    "); star not measured."});
+    return p;
+  }
+  if (p.sums.truncated) con.text(kTruncated);
+
+  p.annulus.n = p.sums.outer.n - p.sums.inner.n;
+  p.annulus.flux = p.sums.outer.flux - p.sums.inner.flux;
+  con.record({kAnnulusLine, p.annulus.n, p.annulus.flux});
+  if (p.annulus.n > 0) {
+    p.avgback = p.annulus.flux / static_cast<float>(p.annulus.n);
+  } else {
+    con.text(kEmptyAnnulus);
+  }
+  con.record({kStarLine, p.sums.star.n, p.sums.star.flux});
+  if (p.avgback) {
+    const float c = p.sums.star.flux - static_cast<float>(p.sums.star.n) * *p.avgback;
+    if (std::isfinite(c)) p.corrected = c;
+  }
+  if (p.corrected) p.magnitude = instrumental_magnitude(*p.corrected);
+  con.record({kCorrectedLine, value_or_indef(p.corrected), value_or_indef(p.magnitude)});
+  if (p.corrected && !p.magnitude) con.text(kNoMagnitude);
+
+  if (log) {
+    *log << list_record({xcen, ycen, value_or_indef(p.corrected), value_or_indef(p.magnitude)}) << '\n';
+    log->flush();
+  }
+  return p;
+}
+
+std::span<const std::string> apphot_log_header() { return header_lines(); }
+
+namespace {
+
+void print_menu(const PhotometryContext& ctx, const ApertureRadii& radii) {
+  Console& con = ctx.con;
+  con.blank();
+  con.text(kMenuHead);
+  con.text(kMenuZoom);
+  con.record({kMenuBoxSize, ctx.zoom.zoomw, " x ", ctx.zoom.zoomh});
+  con.text(kMenuRadii);
+  con.record({kMenuRadiiValues, radii.star, radii.inner, radii.outer});
+  con.record({kMenuExptime, ctx.exptime});
+  for (const char* l : kMenuTail) con.text(l);
+  con.blank();
+}
+
+void radii_dialogue(Console& con, ApertureRadii& radii) {
+  for (const char* l : kRadiiPrompt) con.text(l);
+  ApertureRadii typed = radii;
+  con.read_list({&typed.star, &typed.inner, &typed.outer});
+  if (typed.valid()) {
+    radii = typed;
+  } else {
+    con.text(kRadiiRefused);
+    radii = ApertureRadii{};
+  }
+}
+
+// Clicks stars one after another until a click outside the zoom box or a saturated object.
+void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, std::ostream* log) {
+  Console& con = ctx.con;
+  // The image does not change in this loop, so its limits are the same for every click.
+  PsfRequest req;
+  req.sky_lower = -50.0f;
+  req.sky_upper = sky_upper_limit(ctx.image);
+  req.saturation = saturation_level(ctx.image);
+  req.search_radius = 15.0f;
+  req.centroid = true;
+  for (;;) {
+    con.blank();
+    for (const char* l : kClickPrompt) con.text(l);
+    ctx.gfx.focus();
+    const CursorRead c = ctx.gfx.cursor(ctx.cursor.cursorx, ctx.cursor.cursory);
+    con.focus_command();
+    ctx.cursor.cursorx = c.x;
+    ctx.cursor.cursory = c.y;
+    ctx.cursor.cursorkey = c.key;
+    // The limits follow the zoom box, which every centroid moves onto the last object.
+    const PixelRange limits = acceptance_box(ctx.zoom);
+    con.record({"You clicked at ", c.x, c.y});
+    if (!click_accepted(limits, c.x, c.y, ctx.image)) return;
+
+    const PsfEstimate e = GETPSF(ctx.image, c.x, c.y, req, ctx.zoom, con);
+    if (e.saturated) {
+      con.text(kSaturated);
+      if (log) {
+        *log << list_record({c.x, c.y, kSaturatedRecord}) << '\n';
+        log->flush();
+      }
+      return;
+    }
+    con.record({"Actual centre: ", e.xcen, e.ycen});
+    APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log);
+  }
+}
+
+}  // namespace
+
+void photometry_submenu(PhotometryContext ctx) {
+  Console& con = ctx.con;
+  ctx.zoom = whole_image_box(ctx.image.nx, ctx.image.ny);
+  ApertureRadii radii;
+
+  std::ofstream logfile(ctx.log_path, std::ios::app);
+  std::ostream* log = nullptr;
+  if (logfile) {
+    for (const std::string& l : header_lines()) logfile << l << '\n';
+    logfile.flush();
+    log = &logfile;
+  } else {
+    con.text("Cannot open " + ctx.log_path.string() + " for appending; the measurements are not logged.");
+  }
+
+  for (;;) {
+    print_menu(ctx, radii);
+    const int32_t choice = con.read_int();
+    if (choice == 0) return;
+    if (choice == 1) SETZOOMBOX(ctx.image, ctx.disp, ctx.zoom, ctx.cursor, con, ctx.gfx);
+    if (choice == 2) radii_dialogue(con, radii);
+    if (choice == 3) {
+      con.text(kExptimePrompt);
+      con.read_list({&ctx.exptime});
+    }
+    if (choice == 4) photometry_loop(ctx, radii, log);
+  }
+}
+
+}  // namespace zelvo

@@ -1,0 +1,95 @@
+// Aperture photometry: the measurement of one star (APPHOT) and the O submenu around it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "display/display.h"
+#include "display/zoom.h"
+#include "numeric/image_view.h"
+#include "removal/edge.h"
+
+namespace zelvo {
+
+class Console;
+class Graphics;
+
+// Radii of the star aperture and of the inner and outer edge of the background annulus
+// (pixels); the defaults are restored at every visit and after an invalid triple.
+struct ApertureRadii {
+  float star = 2.5f;
+  float inner = 9.0f;
+  float outer = 12.0f;
+  // Accepted only in strictly increasing order (a NaN is never accepted).
+  bool valid() const { return star < inner && inner < outer; }
+};
+
+// Pixel count and summed flux of one aperture.
+struct ApertureSum {
+  int32_t n = 0;
+  float flux = 0.0f;
+};
+
+// Counts and sums of the three apertures of one star. Each aperture is the disc that the
+// edge ring traced at its radius encloses (ring pixels included).
+struct ApertureSums {
+  // A ring could not be traced: its radius and why (the star is then not measured).
+  EdgeStatus status = EdgeStatus::ok;
+  float failed_radius = 0.0f;
+  bool truncated = false;  // a disc crosses the image border: only the inside pixels count
+  ApertureSum outer, inner, star;
+};
+
+// Traces the rings at the outer, inner and star radius around (xcen, ycen) and sums the
+// pixels of their discs. The masks are built and summed over the rings' bounding box only
+// (cut to the image), in image order with 32-bit float sums, so the counts and fluxes are
+// those of whole-image masks: pixels outside a disc add exactly nothing.
+ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii);
+
+// One measured star.
+struct Photometry {
+  ApertureSums sums;
+  ApertureSum annulus;             // outer minus inner
+  std::optional<float> avgback;    // none when the annulus holds no pixels
+  std::optional<float> corrected;  // star flux minus its pixels times the average background
+  std::optional<float> magnitude;  // -2.5 log10(corrected); none unless corrected > 0
+  bool measured() const { return sums.status == EdgeStatus::ok; }
+};
+
+// Instrumental magnitude -2.5 log10(flux) (no zero point, no exposure term); none for a flux
+// that is not a positive finite number.
+std::optional<float> instrumental_magnitude(float flux);
+
+// APPHOT: measures the star at (xcen, ycen), prints the annulus, star and corrected-flux
+// lines and appends the record "xcen ycen corrected magnitude" to `log` (when given), with
+// INDEF for a value that cannot be computed. A star whose rings cannot be traced is refused
+// with a message and no record.
+Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
+                  std::ostream* log);
+
+// The seven header lines appended to the photometry log at every visit.
+std::span<const std::string> apphot_log_header();
+
+// What the O submenu works on: the active image and its exposure time, the display state
+// and zoom box of the session, the last cursor read, and the text and graphics windows.
+struct PhotometryContext {
+  ImageView image;
+  float& exptime;
+  const DisplayState& disp;
+  ZoomBox& zoom;
+  CursorState cursor;
+  Console& con;
+  Graphics& gfx;
+  std::filesystem::path log_path = "ZelvoApPhot.log";
+};
+
+// The aperture-photometry submenu: resets the zoom box to the whole image and the radii to
+// their defaults, appends the log header, and runs the menu (zoom box, radii, exposure time,
+// measuring clicked stars) until the user chooses 0.
+void photometry_submenu(PhotometryContext ctx);
+
+}  // namespace zelvo
