@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/session_harness.h"
 
 using namespace zelvo;
@@ -22,7 +24,7 @@ TEST(Load, ReadsTheImageSetsTheNameAndTheLimits) {
   ScratchFolder dir;
   dir.write_fits("ngc1068.fits", ramp(40, 30));
   const auto run = run_session(dir, {"", "l", "ngc1068.fits", "q"});
-  EXPECT_THAT(run.out, HasSubstr("<empty image slot>            will be overwritten.\n"
+  EXPECT_THAT(run.out, HasSubstr("<empty image slot>             will be overwritten.\n"
                                  " Enter the filename of the image to be loaded:\n"
                                  " Reading in ngc1068.fits\n"
                                  " nxpix, nypix = 40 30\n"));
@@ -107,4 +109,27 @@ TEST(Print, WritesThePostScriptFileAndReopensTheScreen) {
   EXPECT_EQ(dir.read("ZelvoImage.ps").substr(0, 4), "%!PS");
   // printing shows no statistics in the command window
   EXPECT_THAT(run.out, Not(HasSubstr("The maximum pixel value in the image = ")));
+}
+
+TEST(Exit, ModifiedImagesGoBackToTheirFilesWhateverTheLengthOfTheirNames) {
+  ScratchFolder dir;
+  dir.write_fits("ngc1068.fits", ramp(10, 8));
+  dir.write_fits("m31.fits", ramp(6, 6));
+  const auto run = run_session(dir, {"", "l", "ngc1068.fits", "a", "+ 5", "2", "l", "m31.fits", "a", "* 2", "x", ""});
+  EXPECT_THAT(run.out, HasSubstr("Active image slot = 1   ngc1068.fits <modified>"));
+  EXPECT_THAT(run.out, HasSubstr("Active image slot = 2   m31.fits                      \n"));
+  EXPECT_THAT(run.out, Not(HasSubstr("Give the name of the output image")));
+  EXPECT_THAT(run.out, HasSubstr(" Finished writing file ngc1068.fits"));
+  EXPECT_THAT(run.out, HasSubstr(" Finished writing file m31.fits"));
+  const Image a = dir.read_fits("ngc1068.fits");
+  ASSERT_EQ(a.nx, 10);
+  EXPECT_FLOAT_EQ(a.at(3, 2), 203.0f + 5.0f);
+  const Image b = dir.read_fits("m31.fits");
+  ASSERT_EQ(b.nx, 6);
+  EXPECT_FLOAT_EQ(b.at(6, 6), 2.0f * 606.0f);
+  // no temporary files are left behind
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.path().extension() != ".log" &&
+                                                                                  e.path().filename().string()[0] != '.';
+  EXPECT_EQ(files, 3);  // the two images and Zelvo.ini
 }
