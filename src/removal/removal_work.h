@@ -19,6 +19,12 @@ struct Box {
   }
 };
 
+// Sets every pixel of the box (inside img) to value.
+inline void fill_box(Image& img, const Box& b, float value) {
+  for (int32_t y = b.y0; y <= b.y1; ++y)
+    for (int32_t x = b.x0; x <= b.x1; ++x) img.at(x, y) = value;
+}
+
 // TheRing: one entry per ring point, in walking order (clockwise with y upwards, starting
 // above the centre). x and y are pixel indices stored as whole-number floats; back and
 // sigma are the background level and scatter measured there.
@@ -58,8 +64,7 @@ struct RemovalWork {
 
   // Zeroes the mask (and so drops any undo store).
   void clear_mask() {
-    for (int32_t y = mask_box.y0; y <= mask_box.y1; ++y)
-      for (int32_t x = mask_box.x0; x <= mask_box.x1; ++x) TheMask.at(x, y) = 0.0f;
+    fill_box(TheMask, mask_box, 0.0f);
     mask_box = Box{};
     undo_ready = false;
   }

@@ -14,11 +14,6 @@ namespace zelvo {
 
 namespace {
 
-void fill_box(Image& img, const Box& b, float value) {
-  for (int32_t y = b.y0; y <= b.y1; ++y)
-    for (int32_t x = b.x0; x <= b.x1; ++x) img.at(x, y) = value;
-}
-
 Box bounding_union(const Box& a, const Box& b) {
   if (a.empty()) return b;
   if (b.empty()) return a;
@@ -50,17 +45,17 @@ void MASKCIRCLE(RemovalWork& work, std::span<const float> x, std::span<const flo
   const int32_t row0 = std::max(INT(yrange.small), 1), row1 = std::min(INT(yrange.great), work.NY);
   if (row0 > row1) return;
   // Smallest and largest ring x on each row, in one pass over the ring points.
-  std::vector<std::pair<int32_t, int32_t>> span(static_cast<std::size_t>(row1 - row0 + 1), {INT_MAX, INT_MIN});
+  std::vector<std::pair<int32_t, int32_t>> row_span(static_cast<std::size_t>(row1 - row0 + 1), {INT_MAX, INT_MIN});
   for (std::size_t i = 0; i < n; ++i) {
     const int32_t row = INT(y[i]);
     if (static_cast<float>(row) != y[i] || row < row0 || row > row1) continue;
-    auto& [smallest, largest] = span[static_cast<std::size_t>(row - row0)];
+    auto& [smallest, largest] = row_span[static_cast<std::size_t>(row - row0)];
     const int32_t xi = INT(x[i]);
     if (xi > largest) largest = xi;
     if (xi < smallest) smallest = xi;
   }
   for (int32_t row = row0; row <= row1; ++row) {
-    const auto [smallest, largest] = span[static_cast<std::size_t>(row - row0)];
+    const auto [smallest, largest] = row_span[static_cast<std::size_t>(row - row0)];
     if (smallest > largest) continue;  // no ring point on this row
     const Box fill = Box{smallest, largest, row, row}.clipped(work.NX, work.NY);
     if (fill.empty()) continue;
