@@ -492,20 +492,31 @@ Picture draw_to_png(const zelvo::testing::ScratchFolder& dir, const std::string&
 
 }  // namespace
 
+// Draws the star field in positive and negative scaling; the star must be white in the
+// first and black in the second.
+struct PolarityPair {
+  Picture pos, neg;
+};
+PolarityPair expect_star_polarity(const zelvo::testing::ScratchFolder& dir, int greyflag) {
+  const Image im = star_field();
+  PolarityPair p{draw_to_png(dir, "pos.png", im, 'p', greyflag), draw_to_png(dir, "neg.png", im, 'n', greyflag)};
+  EXPECT_GT(p.pos.w, 100);
+  EXPECT_GT(p.neg.w, 100);
+  if (p.pos.w <= 100 || p.neg.w <= 100) return p;
+  const int sx = png_x(p.pos, 20.0, 64), sy = png_y(p.pos, 44.0, 64);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_GE(p.pos.at(sx, sy)[c], 250) << "positive: the star is white";
+    EXPECT_LE(p.neg.at(sx, sy)[c], 5) << "negative: the star is black";
+  }
+  return p;
+}
+
 TEST(Picture, StarIsWhiteInPositiveAndBlackInNegativeScaling) {
   if (!have_convert()) GTEST_SKIP() << "ImageMagick convert is not installed";
   zelvo::testing::ScratchFolder dir;
-  const Image im = star_field();
-  const Picture pos = draw_to_png(dir, "pos.png", im, 'p', 1);
-  const Picture neg = draw_to_png(dir, "neg.png", im, 'n', 1);
+  const auto [pos, neg] = expect_star_polarity(dir, 1);
   ASSERT_GT(pos.w, 100);
-  ASSERT_GT(neg.w, 100);
-  const int sx = png_x(pos, 20.0, 64), sy = png_y(pos, 44.0, 64);
   const int kx = png_x(pos, 50.0, 64), ky = png_y(pos, 15.0, 64);  // sky
-  for (int c = 0; c < 3; ++c) {
-    EXPECT_GE(pos.at(sx, sy)[c], 250) << "positive: the star is white";
-    EXPECT_LE(neg.at(sx, sy)[c], 5) << "negative: the star is black";
-  }
   EXPECT_LT(pos.grey(kx, ky), 128) << "positive: the sky is dark";
   EXPECT_GT(neg.grey(kx, ky), 128) << "negative: the sky is light";
 
@@ -519,15 +530,8 @@ TEST(Picture, StarIsWhiteInPositiveAndBlackInNegativeScaling) {
 TEST(Picture, PseudoColourFollowsThePolarity) {
   if (!have_convert()) GTEST_SKIP() << "ImageMagick convert is not installed";
   zelvo::testing::ScratchFolder dir;
-  const Image im = star_field();
-  const Picture pos = draw_to_png(dir, "pos.png", im, 'p', 0);
-  const Picture neg = draw_to_png(dir, "neg.png", im, 'n', 0);
+  const auto [pos, neg] = expect_star_polarity(dir, 0);
   ASSERT_GT(pos.w, 100);
-  const int sx = png_x(pos, 20.0, 64), sy = png_y(pos, 44.0, 64);
-  for (int c = 0; c < 3; ++c) {
-    EXPECT_GE(pos.at(sx, sy)[c], 250);
-    EXPECT_LE(neg.at(sx, sy)[c], 5);
-  }
   // Colour, not grey: somewhere in the sky red and blue differ clearly.
   bool coloured = false;
   for (int x = png_x(pos, 4, 64); x < png_x(pos, 60, 64) && !coloured; x += 3) {
