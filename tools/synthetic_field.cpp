@@ -297,12 +297,14 @@ SyntheticField synthetic_field(const FieldOptions& o) {
 namespace {
 
 // One 80-column card: `left` (name and "="), blanks up to column `col`, the value from
-// there, then " / " and the comment; cut or padded to 80 columns.
+// there, then " / " and the comment, which starts in column 32 at the earliest (after the
+// fixed-format value field, columns 11-30); cut or padded to 80 columns.
 std::string card_at(std::string_view left, std::size_t col, std::string_view value, std::string_view comment) {
   std::string c(left);
   if (c.size() < col - 1) c.resize(col - 1, ' ');
   c += value;
   if (!comment.empty()) {
+    if (c.size() < 30) c.resize(30, ' ');
     c += " / ";
     c += comment;
   }

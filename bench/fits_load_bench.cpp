@@ -1,0 +1,253 @@
+// Loading a 4096 x 4096 float image with command L (READ_FITS_2D_IMAGE, then the pass for
+// the smallest and largest pixel) against a bare CFITSIO read of the same file
+// into a buffer, and the peak memory of one load.
+//
+// Targets: the load takes at most 1.3 x the bare read; its peak memory is at most
+// 1.2 x the image's bytes + 30 MiB.
+#include <benchmark/benchmark.h>
+#include <fitsio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "fits/fits_io.h"
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "session/commands.h"
+#include "session/session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zelvo::Image;
+
+constexpr int kSide = 4096;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// The test image lives in a temporary folder for the run.
+struct TestFile {
+  fs::path folder;
+  std::string path;
+  TestFile() {
+    std::string tmpl = (fs::temp_directory_path() / "zelvo-bench-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    folder = tmpl;
+    path = (folder / "big.fits").string();
+    // A sky of ~1000 with structure and noise-like values, so no compression or
+    // constant-data shortcut can apply.
+    Image img(kSide, kSide);
+    uint32_t state = 12345;
+    for (float& v : img.px) {
+      state = state * 1664525u + 1013904223u;
+      v = 1000.0f + static_cast<float>(state >> 8) * (40.0f / 16777216.0f);
+    }
+    if (zelvo::WRITE_FITS_2D_IMAGE(path, img.view()) != 0) throw std::runtime_error("cannot write " + path);
+  }
+  ~TestFile() {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+};
+
+const TestFile& test_file() {
+  static TestFile file;
+  return file;
+}
+
+// Command L itself on a session whose console answers with the file name. The slot is
+// emptied first, as for a first load (refilling a full slot holds the old image until the
+// new one has loaded, so that a failed load leaves the slot as it was).
+struct CommandLSession {
+  std::istringstream in;
+  std::ostringstream out;
+  zelvo::Console con{in, out};
+  zelvo::Graphics gfx{con};  // no device: L draws nothing
+  zelvo::Session s{con, gfx};
+
+  bool load(const std::string& path) {
+    s.active().image = Image();
+    in.clear();
+    in.str("'" + path + "'\n");  // quoted: a slash would end an unquoted text item
+    out.str("");
+    zelvo::command_load(s);
+    return s.active().nx() == kSide;
+  }
+};
+
+// The bare read: open, fits_read_img into a fresh buffer, close. `nullval` -999 does the
+// same undefined-pixel check as the reader; 0 switches the check off.
+bool bare_read(const std::string& path, std::unique_ptr<float[]>& buf, float nullval) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+  long naxes[2] = {0, 0};
+  fits_get_img_size(f, 2, naxes, &status);
+  const LONGLONG n = static_cast<LONGLONG>(naxes[0]) * naxes[1];
+  buf.reset(new float[static_cast<std::size_t>(n)]);
+  int anynull = 0;
+  fits_read_img(f, TFLOAT, 1, n, nullval != 0.0f ? &nullval : nullptr, buf.get(), &anynull, &status);
+  fits_close_file(f, &status);
+  return status == 0;
+}
+
+void BM_CommandL(benchmark::State& state) {
+  const std::string& path = test_file().path;
+  CommandLSession cl;
+  for (auto _ : state) {
+    state.PauseTiming();
+    cl.s.active().image = Image();  // freeing the previous image is not part of a load
+    state.ResumeTiming();
+    if (!cl.load(path)) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(cl.s.disp.maxlim);
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 4);
+}
+BENCHMARK(BM_CommandL)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
+
+// The reader alone, without the min/max pass: where the time of a load goes.
+void BM_ReaderAlone(benchmark::State& state) {
+  const std::string& path = test_file().path;
+  for (auto _ : state) {
+    Image img;
+    std::istringstream in;
+    std::ostringstream out;
+    zelvo::Console con(in, out);
+    zelvo::SlotHeader hdr;
+    zelvo::HeaderTexts texts;
+    int status = 0;
+    if (zelvo::READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con) != zelvo::ReadOutcome::Loaded)
+      state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(img.px.data());
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 4);
+}
+BENCHMARK(BM_ReaderAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
+
+void BM_BareFitsReadImg(benchmark::State& state) {
+  const std::string& path = test_file().path;
+  const float nullval = state.range(0) != 0 ? -999.0f : 0.0f;
+  for (auto _ : state) {
+    std::unique_ptr<float[]> buf;
+    if (!bare_read(path, buf, nullval)) state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(buf.get());
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 4);
+}
+// Argument 1: with the undefined-pixel check (-999.0) as the reader; 0: without.
+BENCHMARK(BM_BareFitsReadImg)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
+// Keeps the median real and CPU time of every benchmark while printing as usual.
+class CapturingReporter : public benchmark::ConsoleReporter {
+ public:
+  struct Times {
+    double real = 0, cpu = 0;
+  };
+  std::map<std::string, Times> ms;  // by function name and argument
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& r : runs) {
+      if (r.error_occurred || r.aggregate_name != "median") continue;
+      std::string key = r.run_name.function_name;
+      if (!r.run_name.args.empty()) key += "/" + r.run_name.args;
+      ms[key] = Times{r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()};
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+long status_kib(const char* field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(field, 0) == 0) return std::strtol(line.c_str() + std::strlen(field), nullptr, 10);
+  return -1;
+}
+
+// Peak resident memory added by `work`, in MiB, measured in a child process: the peak
+// mark is reset to the current size first, so only what the work adds counts.
+template <class Work>
+double peak_added_mib(Work work) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    { std::ofstream("/proc/self/clear_refs") << "5"; }
+    const long before = status_kib("VmRSS:");
+    const long hwm_before = status_kib("VmHWM:");
+    work();
+    const long hwm = status_kib("VmHWM:");
+    // Without a reset of the mark (an old kernel) the earlier peak is the floor.
+    const double added = (hwm_before > before + 1024 ? hwm - hwm_before : hwm - before) / 1024.0;
+    if (write(fds[1], &added, sizeof added) != sizeof added) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  double added = -1;
+  if (read(fds[0], &added, sizeof added) != sizeof added) added = -1;
+  close(fds[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return added;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const std::string& path = test_file().path;
+
+  CapturingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  const auto load = reporter.ms["BM_CommandL"];
+  const auto bare = reporter.ms["BM_BareFitsReadImg/1"];
+  const auto unchecked = reporter.ms["BM_BareFitsReadImg/0"];
+  std::printf("\nLoad of a %d x %d float image with command L (medians of 7 runs):\n", kSide, kSide);
+  if (load.real > 0 && bare.real > 0) {
+    const double ratio = load.real / bare.real;
+    std::printf("  time: %.1f ms against %.1f ms for a bare fits_read_img with the same -999.0 null check:\n"
+                "        ratio %.2f (target at most 1.30) %s; CPU time ratio %.2f\n",
+                load.real, bare.real, ratio, ratio <= 1.3 ? "MET" : "MISSED", load.cpu / bare.cpu);
+  }
+  const auto reader = reporter.ms["BM_ReaderAlone"];
+  if (reader.real > 0 && bare.real > 0)
+    std::printf("        the reader alone (no min/max pass): %.1f ms, ratio %.2f; CPU time ratio %.2f\n", reader.real,
+                reader.real / bare.real, reader.cpu / bare.cpu);
+  if (load.real > 0 && unchecked.real > 0)
+    std::printf("        against %.1f ms for fits_read_img without the null check: ratio %.2f\n", unchecked.real,
+                load.real / unchecked.real);
+
+  const double image_mib = double{kSide} * kSide * 4 / kMiB;
+  const double target = 1.2 * image_mib + 30.0;
+  const double peak = peak_added_mib([&] {
+    CommandLSession cl;
+    cl.load(path);
+  });
+  const double peak_bare = peak_added_mib([&] {
+    std::unique_ptr<float[]> buf;
+    bare_read(path, buf, -999.0f);
+  });
+  std::printf("  peak memory added by one load: %.1f MiB (image %.1f MiB, target at most %.1f MiB) %s\n", peak,
+              image_mib, target, peak >= 0 && peak <= target ? "MET" : "MISSED");
+  std::printf("  peak memory added by the bare read: %.1f MiB\n", peak_bare);
+  benchmark::Shutdown();
+  return 0;
+}
