@@ -219,7 +219,12 @@ void radii_dialogue(Console& con, ApertureRadii& radii) {
 }
 
 // Clicks stars one after another until a click outside the zoom box or a saturated object.
-void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, std::ostream* log) {
+// `shown` is the box the user set (the area on display). Clicks are judged against it, not
+// against the session's zoom box, which every centroid moves onto the last object: judged
+// that way, a click on a displayed star far from the previous one would end the loop, and
+// every later visit of this option too.
+void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const ZoomBox& shown,
+                     std::ostream* log) {
   Console& con = ctx.con;
   // The image does not change in this loop, so its limits are the same for every click.
   PsfRequest req;
@@ -237,8 +242,7 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, std::os
     ctx.cursor.cursorx = c.x;
     ctx.cursor.cursory = c.y;
     ctx.cursor.cursorkey = c.key;
-    // The limits follow the zoom box, which every centroid moves onto the last object.
-    const PixelRange limits = acceptance_box(ctx.zoom);
+    const PixelRange limits = acceptance_box(shown);
     con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(limits, c.x, c.y, ctx.image)) return;
 
@@ -260,7 +264,9 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, std::os
 
 void photometry_submenu(PhotometryContext ctx) {
   Console& con = ctx.con;
-  ctx.zoom = whole_image_box(ctx.image.nx, ctx.image.ny);
+  const ZoomBox whole = whole_image_box(ctx.image.nx, ctx.image.ny);
+  ctx.zoom = whole;
+  ZoomBox shown = whole;
   ApertureRadii radii;
 
   std::ofstream logfile(ctx.log_path, std::ios::app);
@@ -277,13 +283,18 @@ void photometry_submenu(PhotometryContext ctx) {
     print_menu(ctx, radii);
     const int32_t choice = con.read_int();
     if (choice == 0) return;
-    if (choice == 1) SETZOOMBOX(ctx.image, ctx.disp, ctx.zoom, ctx.cursor, con, ctx.gfx);
+    if (choice == 1) {
+      SETZOOMBOX(ctx.image, ctx.disp, ctx.zoom, ctx.cursor, con, ctx.gfx);
+      // A box of the image's size is the whole image, wherever a centroid left its centre.
+      const bool all = ctx.zoom.zoomw == ctx.image.nx && ctx.zoom.zoomh == ctx.image.ny;
+      shown = all ? whole : ctx.zoom;
+    }
     if (choice == 2) radii_dialogue(con, radii);
     if (choice == 3) {
       con.text(kExptimePrompt);
       con.read_list({&ctx.exptime});
     }
-    if (choice == 4) photometry_loop(ctx, radii, log);
+    if (choice == 4) photometry_loop(ctx, radii, shown, log);
   }
 }
 

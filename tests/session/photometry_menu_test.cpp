@@ -1,0 +1,199 @@
+// Whole scripted sessions of the O submenu on the synthetic field: menu, radii and exposure
+// dialogues, the photometry loop, the saturated star and the log.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "photometry/apphot.h"
+#include "support/session_harness.h"
+#include "synthetic_field.h"
+
+using namespace zelvo;
+using namespace zelvo::testing;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+const std::string kMenu =
+    "\n"
+    " What do you want to do?   [N.B. You must display an image] \n"
+    "   1) Set the zoom box size for operations and zoom in; \n";
+
+std::string menu_radii(const std::string& values) {
+  return "   2) Set the aperture photometry radii; current radii (star,\n"
+         "       inner background, outer background) = " +
+         values + "\n";
+}
+
+const std::string kMenuTail =
+    "   4) Get aperture photometry of a clicked object \n"
+    "       [Click anywhere outside the image to return to menu]\n"
+    "   0) Return back to the main options \n"
+    "\n";
+
+const std::string kHeader =
+    "\n"
+    " This is the aperture photometry log of the Zelvo program; it\n"
+    " contains these five lines and N lines, one for each star for \n"
+    " which aperture photometry was measured, with the coordinates \n"
+    " and brightness of the star in the following format: \n"
+    " x  y  magnitude  flux  backgroundflux  avgback  backsigma. \n"
+    "\n";
+
+std::string at(double x, double y) {
+  std::ostringstream s;
+  s << x << " " << y;
+  return s.str();
+}
+
+// A 400 x 400 field with its saturated star, and three ordinary stars that stand alone:
+// far from the edges, the galaxy, the saturated star and its column, and each other.
+struct Field {
+  FieldOptions opt;
+  SyntheticField f;
+  std::vector<FieldStar> alone;
+};
+
+Field make_field() {
+  Field fd;
+  fd.opt.nx = fd.opt.ny = 400;
+  fd.opt.seed = 11;
+  fd.opt.stars = 20;
+  fd.opt.faintest_flux = 20000.0f;
+  fd.opt.brightest_flux = 150000.0f;
+  fd.f = synthetic_field(fd.opt);
+  const auto far = [](const FieldStar& a, double x, double y, double d) {
+    return std::hypot(a.x - x, a.y - y) > d;
+  };
+  for (const FieldStar& s : fd.f.stars) {
+    if (s.x < 60 || s.x > 340 || s.y < 60 || s.y > 340) continue;
+    if (!far(s, fd.f.galaxy.x, fd.f.galaxy.y, 3.0 * fd.f.galaxy.r_eff + 30.0)) continue;
+    if (!far(s, fd.f.saturated.x, fd.f.saturated.y, 60.0) || std::fabs(s.x - fd.f.bleed.x) < 30.0) continue;
+    bool alone = true;
+    for (const FieldStar& o : fd.f.stars)
+      if (&o != &s && !far(s, o.x, o.y, 30.0)) alone = false;
+    if (alone) fd.alone.push_back(s);
+  }
+  return fd;
+}
+
+// The records of the log after the last header.
+std::vector<std::string> records_after_header(const std::string& log) {
+  std::vector<std::string> out;
+  const auto p = log.rfind(kHeader);
+  if (p == std::string::npos) return out;
+  std::istringstream in(log.substr(p + kHeader.size()));
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+}  // namespace
+
+TEST(PhotometryMenu, EmptySlotIsRefused) {
+  ScratchFolder dir;
+  const auto run = run_session(dir, {"", "o", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" Image slot 1 is empty: load an image (L) or create one (N) first.\n"));
+  EXPECT_THAT(run.out, Not(HasSubstr("What do you want to do?")));
+  EXPECT_FALSE(dir.exists("ZelvoApPhot.log"));
+}
+
+TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
+  ScratchFolder dir;
+  dir.write_fits("flat.fits", Image(120, 100, 500.0f), {"EXPTIME =                300.0"});
+  const auto run = run_session(dir, {"", "l", "flat.fits", "o", "2", "3, 3, 10", "2", "3 10 10", "2", "12 9 15", "2",
+                                     "3 8", "14", "3", "120.5", "0", "o", "0", "q"});
+  const std::string prompt =
+      " Give radii for apertures of the star, and inner and \n"
+      "  outer edge of the background annulus: \n";
+  const std::string refused = " Star radius must < inner edge that must < outer edge. \n";
+  EXPECT_EQ(count_of(run.out, prompt + refused), 3);
+  EXPECT_EQ(count_of(run.out, prompt + kMenu), 1);  // the accepted triple
+  // Menus: entry, three refusals (defaults), accepted, exposure time; second visit: defaults.
+  EXPECT_EQ(count_of(run.out, menu_radii("2.5 9.0 12.0")), 5);
+  EXPECT_EQ(count_of(run.out, menu_radii("3.0 8.0 14.0")), 2);
+  EXPECT_THAT(run.out, HasSubstr(kMenu + "       current box size (width x height) = 120 x 100\n" +
+                                 menu_radii("2.5 9.0 12.0") +
+                                 "   3) Set variables; current image exposure time = 300.0\n" + kMenuTail));
+  EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"));
+  EXPECT_THAT(run.out, HasSubstr("   3) Set variables; current image exposure time = 120.5\n"));
+  // The exposure time stays with the slot; the radii do not.
+  const auto second = run.out.rfind(kMenu);
+  EXPECT_THAT(run.out.substr(second), HasSubstr(menu_radii("2.5 9.0 12.0") +
+                                                "   3) Set variables; current image exposure time = 120.5\n"));
+  EXPECT_EQ(dir.read("ZelvoApPhot.log"), kHeader + kHeader);
+}
+
+TEST(PhotometryMenu, MeasuresThreeStarsRefusesTheSaturatedOneAndLogsThem) {
+  const Field fd = make_field();
+  ASSERT_GE(fd.alone.size(), 3u);
+  ASSERT_TRUE(fd.f.has_saturated);
+  ScratchFolder dir;
+  ASSERT_EQ(write_field_fits(dir.file("field.fits"), fd.f.image, fd.opt), 0);
+  const FieldStar* s = fd.alone.data();
+  // Clicks a little off each centre; the centroid finds the star. The stars lie far apart
+  // (the first two more than half the image height), and every click on the displayed image
+  // is judged against the box on display, not the box the last centroid moved.
+  const auto run = run_session(
+      dir, {"", "l", "field.fits", "o", "2", "10 20 25", "4", at(s[0].x + 0.8, s[0].y - 0.6),
+            at(s[1].x - 0.7, s[1].y + 0.4), at(s[2].x + 0.3, s[2].y + 0.9), "420 200", "4",
+            at(fd.f.saturated.x + 0.4, fd.f.saturated.y - 0.3), "0", "q"});
+  EXPECT_EQ(count_of(run.out, " Click on the centre of the aperture photometry object. \n"
+                              "  [N.B. The program will find the actual centre for you.] \n"),
+            5);
+  EXPECT_EQ(count_of(run.out, " Actual centre: "), 3);
+  EXPECT_THAT(run.out, HasSubstr(" You clicked at 420.0 200.0\n" + kMenu));
+  EXPECT_THAT(run.out, HasSubstr(" Object was saturated, can not proceed...\n" + kMenu));
+  EXPECT_THAT(run.out, Not(HasSubstr("NaN")));
+
+  const auto recs = records_after_header(dir.read("ZelvoApPhot.log"));
+  ASSERT_EQ(recs.size(), 4u);
+  // Moffat stars of beta 3 and FWHM 3.5 (alpha 3.43) hold 98.9 % of their flux within 10 pixels.
+  for (int k = 0; k < 3; ++k) {
+    std::istringstream in(recs[static_cast<std::size_t>(k)]);
+    double x, y, flux, mag;
+    ASSERT_TRUE(in >> x >> y >> flux >> mag) << recs[static_cast<std::size_t>(k)];
+    EXPECT_NEAR(x, s[k].x, 0.3);
+    EXPECT_NEAR(y, s[k].y, 0.3);
+    EXPECT_NEAR(flux, 0.989 * s[k].flux, 0.015 * s[k].flux + 300.0) << k;
+    EXPECT_NEAR(mag, -2.5 * std::log10(flux), 1e-4 + 1e-5 * std::fabs(mag));
+  }
+  std::istringstream sat(recs[3]);
+  double x, y;
+  std::string word1, word2;
+  ASSERT_TRUE(sat >> x >> y >> word1 >> word2);
+  EXPECT_NEAR(x, fd.f.saturated.x + 0.4, 1e-3);
+  EXPECT_NEAR(y, fd.f.saturated.y - 0.3, 1e-3);
+  EXPECT_EQ(word1 + " " + word2, "saturated star");
+  EXPECT_EQ(recs[3].back(), ' ');
+}
+
+TEST(PhotometryMenu, ClicksOnTheBoxLimitAreMeasuredAndTruncatedAtTheBorder) {
+  ScratchFolder dir;
+  Image img = small_field(200, 160, 3);
+  dir.write_fits("f.fits", img);
+  // Whole-image box: clicks are accepted for 1 <= x <= 199 and 1 <= y <= 159.
+  const auto run = run_session(dir, {"", "l", "f.fits", "o", "4", "199.5 80", "4", "199 80", "0 0", "0", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" You clicked at 199.5 80.0\n" + kMenu));
+  EXPECT_THAT(run.out, HasSubstr(" You clicked at 199.0 80.0\n"));
+  EXPECT_THAT(run.out, HasSubstr("     too close to edge \n Actual centre: "));
+  EXPECT_THAT(run.out, HasSubstr("(truncated)"));
+  const auto recs = records_after_header(dir.read("ZelvoApPhot.log"));
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(count_of(run.out, " Actual centre: "), 1);
+}
+
+TEST(PhotometryMenu, ZoomBoxLimitsTheClicks) {
+  ScratchFolder dir;
+  dir.write_fits("f.fits", small_field(300, 300, 5));
+  // A 100 x 100 box around (150, 150): clicks from 101 to 199 are accepted.
+  const auto run = run_session(dir, {"", "l", "f.fits", "o", "1", "100 100", "150 150", "4", "205 150", "0", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" Give the new zoom box size (width, height); both > 50 \n"));
+  EXPECT_THAT(run.out, HasSubstr("       current box size (width x height) = 100 x 100\n"));
+  EXPECT_THAT(run.out, HasSubstr(" You clicked at 205.0 150.0\n" + kMenu));
+  EXPECT_THAT(run.out, Not(HasSubstr("Actual centre")));
+}
