@@ -20,6 +20,7 @@
 #include "numeric/fortran.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "rotation_literal.h"
 
 using namespace zelvo;
 
@@ -40,33 +41,10 @@ Fitted exponential_profile(int R) {
   return f;
 }
 
-// The force sums as first written: at every test radius the spline is evaluated at every
-// offset of the square, also where the offset does not contribute.
-std::vector<float> literal_forces(const Fitted& f, float R, float step) {
-  const int32_t nr = INT(R / step + 1.5f);
-  const int32_t M = INT(R + 1.5f);
-  std::vector<float> rrot(static_cast<std::size_t>(nr), 0.0f), vrot(static_cast<std::size_t>(nr), 0.0f);
-  for (int32_t ipro = 2; ipro <= nr; ++ipro) {
-    const float rr = static_cast<float>(ipro - 1) * step;
-    for (int32_t i = -M; i <= M; ++i)
-      for (int32_t j = -M; j <= M; ++j) {
-        const float r = std::sqrt(static_cast<float>(i * i + j * j));
-        const float s = SPLINT(f.p.rprof, f.p.prof, f.y2, r);
-        if (r < rr) {
-          const float d2 = (rr - static_cast<float>(i)) * (rr - static_cast<float>(i)) + static_cast<float>(j * j);
-          const float theta = std::atan2(static_cast<float>(j), static_cast<float>(i) - rr);
-          rrot[static_cast<std::size_t>(ipro - 1)] = rr;
-          vrot[static_cast<std::size_t>(ipro - 1)] += std::cos(theta) * s / d2;
-        }
-      }
-  }
-  return vrot;
-}
-
 void BM_RotationLiteral(benchmark::State& state) {
   const auto R = static_cast<int>(state.range(0));
   const Fitted f = exponential_profile(R);
-  for (auto _ : state) benchmark::DoNotOptimize(literal_forces(f, static_cast<float>(R), 1.0f));
+  for (auto _ : state) benchmark::DoNotOptimize(literal_forces(f.p, f.y2, static_cast<float>(R), 1.0f));
 }
 
 void BM_RotationPerOffset(benchmark::State& state) {
@@ -74,7 +52,7 @@ void BM_RotationPerOffset(benchmark::State& state) {
   const Fitted f = exponential_profile(R);
   for (auto _ : state) benchmark::DoNotOptimize(rotation_forces(f.p, f.y2, static_cast<float>(R), 1.0f));
   // The two must agree to the last bit, or the comparison means nothing.
-  const auto want = literal_forces(f, static_cast<float>(R), 1.0f);
+  const auto want = literal_forces(f.p, f.y2, static_cast<float>(R), 1.0f);
   const auto got = rotation_forces(f.p, f.y2, static_cast<float>(R), 1.0f).force;
   if (got != want) state.SkipWithError("per-offset forces differ from the literal loop");
 }
