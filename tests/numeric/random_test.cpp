@@ -45,11 +45,5 @@ TEST(Random, RndScalesToTheInterval) {
   EXPECT_DOUBLE_EQ(rng.RND(seed, -2.0, 2.0), -2.0 + u * 4.0);
 }
 
-TEST(Random, ClockSeedIsNotPositive) {
-  const int32_t s = INITRAN();
-  EXPECT_LE(s, 0);
-  EXPECT_GT(s, -214748LL * 10000LL - 1);
-}
-
 }  // namespace
 }  // namespace zelvo

@@ -152,25 +152,6 @@ TEST(RingValues, AFlatSkyGivesExactlyThatSky) {
   }
 }
 
-TEST(RingValues, ExtendedLogsWriteTwoLinesPerRadiusAndPoint) {
-  Image img(100, 100, 250.0f);
-  RemovalWork w = masked_ring(100, 100, 50.5f, 50.5f, 5.0f);
-  std::ostringstream log;
-  RINGVALUES(w, img.view(), 1, log);
-  std::istringstream in(log.str());
-  std::string line;
-  int counts = 0, trashed = 0;
-  while (std::getline(in, line)) {
-    if (line.rfind(" count, auxxmin, auxxmax, auxymin, auxymax, sum1, avg1 = ", 0) == 0) ++counts;
-    if (line == " Trashed 0 values from edge backs") ++trashed;
-  }
-  EXPECT_EQ(counts, 3 * 28);
-  EXPECT_EQ(trashed, 3 * 28);
-  // The first point (50, 55): box 37 .. 63 by 37 .. 63, 13 pixels within 2 (none masked
-  // except those on the disc), all 250.
-  EXPECT_NE(log.str().find(" 37 63 37 63 "), std::string::npos);
-}
-
 TEST(RingValues, PixelsOfAtMostOneHundredthAreNotSamples) {
   Image img(100, 100, 0.01f);
   RemovalWork w = masked_ring(100, 100, 50.5f, 50.5f, 8.0f);

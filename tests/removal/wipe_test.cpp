@@ -115,21 +115,6 @@ TEST(WipeOut, NoiseIsUniformWithinTheSigmaAndDrawnXOuterYInner) {
   EXPECT_NEAR(std::sqrt(sum2 / n), 5.0 / std::sqrt(3.0), 0.3);  // uniform, not Gaussian
 }
 
-TEST(WipeOut, ExtendedLogsWriteOneLinePerPaintedPixel) {
-  Disc d(60, 60, 30.5f, 30.5f, 6.0f, 1.0f);
-  const auto pixels = d.disc_pixels_x_outer();
-  d.model(10.0f, 20.0f, 0.0f, static_cast<float>(kPi), 0.0f);
-  Harness h;
-  WIPEOUT(d.w, d.img.view(), d.xc, d.yc, d.r, h.ctx(1), h.log);
-  std::istringstream in(h.log.str());
-  std::size_t n = 0;
-  for (std::string l; std::getline(in, l);) {
-    EXPECT_EQ(l.rfind(" dista, fii, isoD = ", 0), 0u) << l;
-    ++n;
-  }
-  EXPECT_EQ(n, pixels.size());
-}
-
 TEST(Unwipe, RestoresTheReplacedPixelsExactlyAndCanBeRepeated) {
   Disc d(80, 80, 40.5f, 40.5f, 10.0f, 0.0f);
   for (int y = 1; y <= 80; ++y)
