@@ -20,6 +20,7 @@
 #include "removal/edge.h"
 #include "removal/removal_work.h"
 #include "removal/ring_values.h"
+#include "timing_reporter.h"
 
 namespace {
 
@@ -109,22 +110,6 @@ void BM_WholeImageApphot(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WholeImageApphot)->Arg(4096)->Unit(benchmark::kMicrosecond);
-
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs)
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double time(const std::string& name) const {
-    const auto it = times_.find(name);
-    return it == times_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
 
 bool same(const ApertureSum& a, const ApertureSum& b) { return a.n == b.n && a.flux == b.flux; }
 
@@ -220,20 +205,22 @@ void compare_with_photutils(double ours_us, float ours_flux) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  zelvo::bench::TimingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double t512 = reporter.time("BM_Apphot/512"), t4096 = reporter.time("BM_Apphot/4096");
-  const double whole = reporter.time("BM_WholeImageApphot/4096");
-  if (t512 > 0.0 && t4096 > 0.0)
-    std::printf("one measurement: 4096 x 4096 %.2f us, 512 x 512 %.2f us, ratio %.2f (target <= 1.5)\n", t4096, t512,
-                t4096 / t512);
-  if (t4096 > 0.0 && whole > 0.0)
-    std::printf("4096 x 4096: whole-image masks %.0f us, speed-up %.0f x\n", whole, whole / t4096);
+  const auto t512 = reporter.time("BM_Apphot/512"), t4096 = reporter.time("BM_Apphot/4096");
+  const auto whole = reporter.time("BM_WholeImageApphot/4096");
+  if (t512.real > 0.0 && t4096.real > 0.0) {
+    std::printf("one measurement: 4096 x 4096 %.2f us, 512 x 512 %.2f us, ratio %.2f (target <= 1.5)\n", t4096.real,
+                t512.real, t4096.real / t512.real);
+    std::printf("  (CPU time: %.2f us and %.2f us, ratio %.2f)\n", t4096.cpu, t512.cpu, t4096.cpu / t512.cpu);
+  }
+  if (t4096.real > 0.0 && whole.real > 0.0)
+    std::printf("4096 x 4096: whole-image masks %.0f us, speed-up %.0f x\n", whole.real, whole.real / t4096.real);
   std::printf("counts and fluxes identical to whole-image masks (512 and 4096): %s\n", sums_agree() ? "yes" : "NO");
-  if (t4096 > 0.0) {
+  if (t4096.real > 0.0) {
     Sink sink;
     const Photometry p = APPHOT(image_of(4096).view(), centre_x(4096), centre_y(4096), kRadii, sink.con, nullptr);
-    compare_with_photutils(t4096, p.corrected.value_or(0.0f));
+    compare_with_photutils(t4096.real, p.corrected.value_or(0.0f));
   }
   benchmark::Shutdown();
   return 0;

@@ -167,6 +167,10 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
   PsfEstimate e;
   e.xcen = xcen;
   e.ycen = ycen;
+  if (image.empty()) {
+    e.too_close_to_edge = true;  // no pixel at all: nothing to estimate
+    return e;
+  }
   if (req.centroid) {
     const Centroid c = GETCEN(image, xcen, ycen, zoom);
     e.xcen = c.x;
