@@ -82,13 +82,15 @@ bool store(const ListTarget& t, const ListItem& item) {
 }
 }  // namespace
 
-void Console::read_list(std::initializer_list<ListTarget> targets) {
+void Console::read_list(std::initializer_list<ListTarget> targets) { read_items(targets, false); }
+
+void Console::read_items(std::initializer_list<ListTarget> targets, bool slash_in_text) {
   std::vector<ListTarget> want(targets);
   std::size_t next = 0;
   while (next < want.size()) {
     bool slash = false;
     const std::string s = read_line();
-    const auto items = split_list_items(s, slash);
+    const auto items = split_list_items(s, slash, slash_in_text);
     for (const auto& item : items) {
       if (next >= want.size()) break;
       if (!store(want[next], item)) {
@@ -117,6 +119,12 @@ float Console::read_real() {
 std::string Console::read_text() {
   std::string v;
   read_list({&v});
+  return v;
+}
+
+std::string Console::read_file_name() {
+  std::string v;
+  read_items({&v}, true);
   return v;
 }
 

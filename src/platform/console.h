@@ -57,10 +57,15 @@ class Console {
   float read_real();
   // One list-directed text item (quoted when it holds blanks, commas or slashes).
   std::string read_text();
+  // A file name: one text item as above, except that slashes belong to the name, so a
+  // path such as ../data/m51.fits needs no quotes.
+  std::string read_file_name();
 
   bool terminal() const { return terminal_; }
 
  private:
+  void read_items(std::initializer_list<ListTarget> targets, bool slash_in_text);
+
   std::istream& in_;
   std::ostream& out_;
   bool terminal_;

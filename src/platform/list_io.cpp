@@ -7,7 +7,7 @@
 
 namespace zelvo {
 
-std::vector<ListItem> split_list_items(std::string_view line, bool& slash) {
+std::vector<ListItem> split_list_items(std::string_view line, bool& slash, bool slash_in_text) {
   std::vector<ListItem> items;
   slash = false;
   std::size_t i = 0;
@@ -24,7 +24,7 @@ std::vector<ListItem> split_list_items(std::string_view line, bool& slash) {
       ++i;
       continue;
     }
-    if (c == '/') {
+    if (c == '/' && !slash_in_text) {
       slash = true;
       break;
     }
@@ -45,7 +45,8 @@ std::vector<ListItem> split_list_items(std::string_view line, bool& slash) {
         item.text.push_back(line[i++]);
       }
     } else {
-      while (i < n && !is_blank(line[i]) && line[i] != ',' && line[i] != '/') item.text.push_back(line[i++]);
+      while (i < n && !is_blank(line[i]) && line[i] != ',' && (slash_in_text || line[i] != '/'))
+        item.text.push_back(line[i++]);
     }
     items.push_back(std::move(item));
     // Separator after the item: blanks, optionally one comma.

@@ -19,8 +19,9 @@ struct ListItem {
 
 // Splits one input line into items. Items are separated by blanks or a comma; a text
 // item may be quoted ('...' or "...", a doubled quote stands for one). A slash outside
-// quotes ends the list: `slash` is set and the rest of the line is ignored.
-std::vector<ListItem> split_list_items(std::string_view line, bool& slash);
+// quotes ends the list: `slash` is set and the rest of the line is ignored. With
+// `slash_in_text` a slash is an ordinary character of an unquoted item (file paths).
+std::vector<ListItem> split_list_items(std::string_view line, bool& slash, bool slash_in_text = false);
 
 // Parsers for a single item; they return nothing when the text is not of that type.
 // An integer must fit in 32 bits; reals accept Fortran D exponents (1.5D3).

@@ -54,7 +54,7 @@ void command_load(Session& s) {
   ImageSlot& sl = s.active();
   s.con.line(pad_right(sl.name, 30) + " will be overwritten.");
   s.con.text("Enter the filename of the image to be loaded:");
-  const std::string filename = s.con.read_text();
+  const std::string filename = s.con.read_file_name();
   Image img;
   SlotHeader header = sl.header();
   HeaderTexts texts = s.texts;
@@ -150,8 +150,7 @@ std::string ask_output_name(Session& s, int slotno) {
   s.con.text(" something else, give the two (alphanumeric) characters you");
   s.con.text(" want to use. You can also give a totally new name (up to");
   s.con.text(" 80 characters).]");
-  std::string answer;
-  s.con.read_list({&answer});
+  std::string answer = s.con.read_file_name();
   answer = trim_right(answer.substr(0, std::min<std::size_t>(answer.size(), 80)));
   std::string proposed = "ZelvoImage01.fits";
   if (answer.empty()) return proposed;  // an empty answer keeps the default

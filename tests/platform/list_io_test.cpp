@@ -109,3 +109,14 @@ TEST(TextFields, PaddingCuttingAndTrimming) {
   EXPECT_EQ(STRLEN("    "), 0);
   EXPECT_EQ(trim_right("x y  "), "x y");
 }
+
+TEST(ListRead, FileNamesKeepTheirSlashes) {
+  Scripted s("../data/m51.fits rest\n'/tmp/with blank.fits'\n");
+  EXPECT_EQ(s.con.read_file_name(), "../data/m51.fits");
+  EXPECT_EQ(s.con.read_file_name(), "/tmp/with blank.fits");
+  bool slash = false;
+  const auto items = split_list_items("a/b c", slash, true);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].text, "a/b");
+  EXPECT_FALSE(slash);
+}

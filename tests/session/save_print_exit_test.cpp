@@ -133,3 +133,14 @@ TEST(Exit, ModifiedImagesGoBackToTheirFilesWhateverTheLengthOfTheirNames) {
                                                                                   e.path().filename().string()[0] != '.';
   EXPECT_EQ(files, 3);  // the two images and Zelvo.ini
 }
+
+TEST(Save, PathsWithSlashesNeedNoQuotes) {
+  ScratchFolder dir;
+  std::filesystem::create_directory(dir.file("in"));
+  std::filesystem::create_directory(dir.file("out"));
+  dir.write_fits("in/m51.fits", ramp(12, 12));
+  const auto run = run_session(dir, {"", "l", "in/m51.fits", "s", "out/m51b.fits", "", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" Reading in in/m51.fits\n"));
+  EXPECT_TRUE(dir.exists("out/m51b.fits"));
+  EXPECT_EQ(dir.read_fits("out/m51b.fits").nx, 12);
+}
