@@ -120,16 +120,7 @@ float sky_upper_limit(const ImageView& image) {
 }
 
 int32_t saturation_level(const ImageView& image) {
-  bool any = false;
-  float top = 0.0f;
-  const std::size_t n = image.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const float v = image.px[k];
-    if (!std::isfinite(v)) continue;
-    if (!any || v > top) top = v;
-    any = true;
-  }
-  return std::max(INT_SCALED(0.9f, top), int32_t{40000});
+  return std::max(INT_SCALED(0.9f, image_statistics(image).maximum), int32_t{40000});
 }
 
 Centroid GETCEN(const ImageView& image, float startx, float starty, ZoomBox& zoom) {

@@ -62,35 +62,23 @@ void expect_close(float got, float want, float abs_tol, float rel_tol = 1e-5f) {
 
 }  // namespace
 
-TEST(CentralRegion, SingleConstantsTruncateAndSmallImagesStartAtOne) {
+TEST(Limits, CentralRegionSkyUpperLimitAndSaturationLevel) {
   const PixelRange r = central_region(100, 60000);
   EXPECT_EQ(r.i1, 10);
   EXPECT_EQ(r.i2, 89);  // 0.9f x 100 = 89.99999...
-  EXPECT_EQ(r.j1, 6000);
   EXPECT_EQ(r.j2, 53999);
-  const PixelRange s = central_region(5, 3);
-  EXPECT_EQ(s.i1, 1);
-  EXPECT_EQ(s.i2, 4);
-  EXPECT_EQ(s.j1, 1);
-  EXPECT_EQ(s.j2, 2);
-}
+  EXPECT_EQ(central_region(5, 3).i1, 1);  // not column 0
 
-TEST(SaturationLevel, NinetyPercentOfTheMaximumAtLeastFortyThousand) {
-  Image img(20, 20, 100.0f);
-  img.at(3, 17) = 44444.0f;
+  Image img(100, 100, 10.0f);
+  img.at(5, 50) = 90000.0f;   // column 5 lies outside columns 10 .. 89
+  img.at(50, 89) = 2000.0f;   // row 89 is the last row inside
+  EXPECT_FLOAT_EQ(sky_upper_limit(img.view()), 0.95f * 2000.0f);
+
+  img.at(5, 50) = 44444.0f;
   EXPECT_EQ(saturation_level(img.view()), 40000);  // 39999 raised
-  img.at(3, 17) = 60000.0f;
-  EXPECT_EQ(saturation_level(img.view()), 53999);
+  img.at(5, 50) = 60000.0f;
   img.at(4, 4) = std::numeric_limits<float>::quiet_NaN();
   EXPECT_EQ(saturation_level(img.view()), 53999);
-}
-
-TEST(SkyUpperLimit, UsesOnlyTheCentralRegion) {
-  Image img(100, 100, 10.0f);
-  img.at(5, 50) = 90000.0f;   // column 5 is outside columns 10 .. 89
-  img.at(50, 89) = 2000.0f;   // row 89 is the last row inside
-  img.at(50, 90) = 80000.0f;  // row 90 is outside
-  EXPECT_FLOAT_EQ(sky_upper_limit(img.view()), 0.95f * 2000.0f);
 }
 
 TEST(Getcen, SymmetricStarCentredOnAPixelReturnsThatPixel) {
@@ -139,18 +127,6 @@ TEST(Getcen, NearTheCornerReadsOnlyTheImage) {
   EXPECT_FLOAT_EQ(far.y, 500.0f);
 }
 
-TEST(Getcen, FlatBoxKeepsTheCentreAndSaysSo) {
-  Image img(60, 60, 250.0f);
-  ZoomBox zoom;
-  const Centroid c = GETCEN(img.view(), 30.2f, 29.7f, zoom);
-  EXPECT_TRUE(c.fallback);
-  EXPECT_FLOAT_EQ(c.x, 30.2f);
-  EXPECT_FLOAT_EQ(c.y, 29.7f);
-  const PsfRun r = run_psf(img, 30.2f, 29.7f, request(1000.0f, true));
-  EXPECT_THAT(r.out, HasSubstr("the centre is kept there."));
-  EXPECT_FLOAT_EQ(r.e.xcen, 30.2f);
-}
-
 TEST(Getpsf, FlatImageGivesTheSkyAndTotalFiftyThousand) {
   Image img(205, 205, 100.0f);
   PsfRun r = run_psf(img, 102.0f, 102.0f, request(1000.0f));
@@ -174,11 +150,11 @@ TEST(Getpsf, FlatImageGivesTheSkyAndTotalFiftyThousand) {
       if (i * i + j * j < 45 * 45) ++inside;
   EXPECT_EQ(r.e.npix, inside);
   ASSERT_EQ(r.e.radii.size(), static_cast<std::size_t>(inside));
-  for (std::size_t k = 0; k < r.e.radii.size(); ++k) {
-    EXPECT_LT(r.e.radii[k], 45.0f);
-    EXPECT_FLOAT_EQ(r.e.values[k], 100.0f);
-  }
   EXPECT_THAT(r.out, HasSubstr(" npix = " + std::to_string(inside) + "\n"));
+  // A flat box has no column above its mean: the centroid keeps the centre and says so.
+  const PsfRun c = run_psf(img, 102.3f, 101.6f, request(1000.0f, true));
+  EXPECT_THAT(c.out, HasSubstr("the centre is kept there."));
+  EXPECT_FLOAT_EQ(c.e.xcen, 102.3f);
 }
 
 TEST(Getpsf, GrowthCurveTableStandsUnderItsHeader) {
@@ -221,34 +197,6 @@ TEST(Getpsf, CompactStarGivesTheLowerClampAndItsFlux) {
   ASSERT_EQ(r.e.stamp.ny, 101);
   EXPECT_FLOAT_EQ(r.e.stamp.at(51, 51), img.at(100, 100));
   EXPECT_FLOAT_EQ(r.e.stamp.at(1, 101), img.at(50, 150));
-}
-
-TEST(Getpsf, HalfFluxBeyondFiftyPixelsGivesTwentyFive) {
-  // R = 60: an arc of light 50 to 60 pixels left of the centre on a zero sky. The flux box
-  // holds more than 50000 pixels; the arc lies among the first collected (leftmost columns).
-  const int n = 400;
-  Image img(n, n, 0.0f);
-  for (int y = 1; y <= n; ++y)
-    for (int x = 1; x <= n; ++x) {
-      const float dx = x - 200.0f, dy = y - 200.0f, r = std::sqrt(dx * dx + dy * dy);
-      if (dx < -20.0f && r >= 50.0f && r < 60.0f) img.at(x, y) = 100.0f;
-    }
-  PsfRun r = run_psf(img, 200.0f, 200.0f, request(1000.0f, false, 60.0f));
-  EXPECT_EQ(r.e.npix, kMaxCollected);
-  EXPECT_FALSE(r.e.haywire);
-  ASSERT_TRUE(r.e.deathrad.has_value());
-  EXPECT_FLOAT_EQ(*r.e.deathrad, 25.0f);
-  // The half flux is first enclosed at a growth radius above 50.
-  std::istringstream lines(r.out);
-  float crossed = 0.0f;
-  for (std::string l; std::getline(lines, l);) {
-    float rad, enc, half, srad;
-    if (std::sscanf(l.c_str(), "%12f%12f%12f%12f", &rad, &enc, &half, &srad) == 4 && crossed == 0.0f &&
-        enc > half)
-      crossed = rad;
-  }
-  EXPECT_GT(crossed, 50.0f);
-  EXPECT_LE(crossed, 60.0f);
 }
 
 TEST(Getpsf, TooCloseToTheEdgeFollowsTheFortySixPixelBox) {
