@@ -1,0 +1,75 @@
+#include "removal/object_list.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "platform/console.h"
+#include "platform/list_io.h"
+#include "removal/submenu_texts.h"
+
+namespace zelvo {
+
+namespace {
+
+bool blank(const std::string& s) { return s.find_first_not_of(" \t\r") == std::string::npos; }
+
+// Opens a regular file for reading; false for a missing file, a folder or a refused open.
+bool open_list(const std::filesystem::path& file, std::ifstream& in) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
+  in.open(file);
+  return static_cast<bool>(in);
+}
+
+// The object on one line, or none when the line is not exactly four numbers.
+std::optional<ListedObject> parse_object(const std::string& text, int32_t line) {
+  bool slash = false;
+  const auto items = split_list_items(text, slash);
+  if (items.size() != 4) return std::nullopt;
+  for (const auto& it : items)
+    if (it.null) return std::nullopt;
+  const auto type = parse_integer(items[0].text);
+  const auto x = parse_real(items[1].text);
+  const auto y = parse_real(items[2].text);
+  const auto r = parse_real(items[3].text);
+  if (!type || !x || !y || !r) return std::nullopt;
+  return ListedObject{line, *type, *x, *y, *r};
+}
+
+}  // namespace
+
+std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con) {
+  std::ifstream in;
+  if (!open_list(file, in)) return std::nullopt;
+  int32_t n = 0;
+  for (std::string s; std::getline(in, s);)
+    if (!blank(s)) ++n;
+  if (in.bad()) con.text(kLineCountError);
+  return n;
+}
+
+std::optional<ObjectList> read_object_list(const std::filesystem::path& file) {
+  std::ifstream in;
+  if (!open_list(file, in)) return std::nullopt;
+  ObjectList list;
+  int32_t line = 0;
+  for (std::string s; std::getline(in, s);) {
+    ++line;
+    if (blank(s)) continue;
+    const auto obj = parse_object(s, line);
+    if (!obj) {
+      list.bad_line = line;
+      break;
+    }
+    list.objects.push_back(*obj);
+  }
+  if (in.bad()) return std::nullopt;
+  return list;
+}
+
+std::string bad_list_line_message(const std::filesystem::path& file, int32_t line) {
+  return file.filename().string() + ", line " + std::to_string(line) +
+         ", is not four numbers (type, x, y, radius); the list stops there.";
+}
+
+}  // namespace zelvo

@@ -1,0 +1,41 @@
+// Object lists of the remove-features submenu: one object per line, "type x y radius".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+class Console;
+
+// One object of a list.
+struct ListedObject {
+  int32_t line = 0;  // line number in the file, from 1
+  int32_t type = 0;  // 1 star, 2 saturated star, 3 area, 6 columns (others are refused later)
+  float x = 0.0f, y = 0.0f;  // centre, pixels
+  float radius = 0.0f;       // recorded removal radius (echoed, not used for the removal)
+};
+
+// A list as read: the objects up to the first line that is not four numbers.
+struct ObjectList {
+  std::vector<ListedObject> objects;
+  int32_t bad_line = 0;  // line number of that line, 0 when every line was good
+};
+
+// LINENOS: the number of lines of a text file that hold anything besides blanks, the count a
+// one-item free-format read per record makes. None when the file cannot be opened; a read
+// error prints "An error occurred during the file readout..." and gives the count so far.
+std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con);
+
+// Reads an object list: blank lines are skipped; every other line must hold exactly four
+// numbers, a whole-number type and three reals. None when the file is missing, not a
+// regular file, or cannot be read.
+std::optional<ObjectList> read_object_list(const std::filesystem::path& file);
+
+// The one-line message for a line that is not four numbers: names the file and the line.
+std::string bad_list_line_message(const std::filesystem::path& file, int32_t line);
+
+}  // namespace zelvo

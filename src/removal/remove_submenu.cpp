@@ -1,0 +1,640 @@
+#include "removal/remove_submenu.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <ostream>
+#include <span>
+
+#include "display/circle.h"
+#include "numeric/fortran.h"
+#include "numeric/random.h"
+#include "numeric/statistics.h"
+#include "photometry/psf.h"
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "platform/list_io.h"
+#include "removal/deathstar.h"
+#include "removal/removal_context.h"
+#include "removal/submenu_texts.h"
+#include "removal/wipe.h"
+
+namespace zelvo {
+
+namespace {
+
+// The zoomed area and the stamp reach this far from their centre pixel.
+constexpr int32_t kAreaHalf = 50;
+constexpr int32_t kStampSide = 2 * kAreaHalf + 1;
+constexpr float kSkyLower = -50.0f;
+constexpr float kSearchRadius = 15.0f;
+constexpr float kColumnSearchRadius = 10.0f;
+// Circles: the removal list, and the 10 and 20 pixel radii of the inspection display.
+constexpr float kMarkRadius = 10.0f;
+constexpr int kMarkColour = 3;
+constexpr int kInnerColour = 4;
+constexpr int kOuterColour = 2;
+constexpr int kSkyLineColour = 3;
+// The removal radius shown in the inspection display is kept within these limits.
+constexpr float kShownRadiusMin = 19.0f;
+constexpr float kShownRadiusMax = 39.0f;
+// Pixel (i, j) of the stamp lies at world (i - 0.5/101, j - 0.5/101).
+constexpr float kStampShift = -0.5f / static_cast<float>(kStampSide);
+constexpr std::array<float, 6> kStampTr = {kStampShift, 1.0f, 0.0f, kStampShift, 0.0f, 1.0f};
+// The column option: the 20 x 20 box, offsets -9 .. 10, with 1-sigma clipping.
+constexpr int32_t kColumnBoxFrom = -9;
+constexpr int32_t kColumnBoxTo = 10;
+constexpr int32_t kColumnDummyPoints = 20;
+
+enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 };
+
+bool known_type(int32_t t) { return t == kStar || t == kSaturated || t == kArea || t == kColumns; }
+
+RemovalContext removal_context(const RemoveSubmenuContext& ctx) {
+  return RemovalContext{ctx.con, ctx.rng, ctx.ranseed, ctx.extlogs, ctx.files.debug_log};
+}
+
+void main_log(RemoveSubmenuContext& ctx, std::string_view text) {
+  ctx.mainlog << list_record({text}) << '\n';
+  ctx.mainlog.flush();
+}
+
+// Reads the cursor starting at (x0, y0) and keeps the result as the session's last read.
+void read_cursor(RemoveSubmenuContext& ctx, float x0, float y0) {
+  ctx.gfx.focus();
+  const CursorRead c = ctx.gfx.cursor(x0, y0);
+  ctx.con.focus_command();
+  ctx.cursor.cursorx = c.x;
+  ctx.cursor.cursory = c.y;
+  ctx.cursor.cursorkey = c.key;
+}
+
+// Whether the pixel nearest to (x, y) is a pixel of the image (never for a NaN).
+bool on_image(const ImageView& image, float x, float y) {
+  return image.inside(NINT_PIXEL(x), NINT_PIXEL(y));
+}
+
+void blank_apostrophes(std::string& text) { std::replace(text.begin(), text.end(), '\'', ' '); }
+
+void redisplay_image(RemoveSubmenuContext& ctx) {
+  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.object, ctx.name}, ctx.disp, ctx.texts, false, ctx.con, ctx.gfx);
+}
+
+void mark_listed_objects(RemoveSubmenuContext& ctx, const RemovalVisit& visit) {
+  for (const MarkedObject& m : visit.marked)
+    CIRCLE(static_cast<float>(m.x), static_cast<float>(m.y), kMarkRadius, kMarkColour, ctx.gfx);
+}
+
+// The sky limits and saturation level of the image as it is now, for the point-spread estimate.
+PsfRequest psf_request(const ImageView& image) {
+  PsfRequest req;
+  req.sky_lower = kSkyLower;
+  req.sky_upper = sky_upper_limit(image);
+  req.search_radius = kSearchRadius;
+  req.centroid = true;
+  req.saturation = saturation_level(image);
+  return req;
+}
+
+// The point-spread estimate at the current centre; the centre follows the centroid (when one
+// is asked for) and the radius becomes the half-flux radius when the estimate completes.
+PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, const PsfRequest& req) {
+  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req, ctx.zoom, ctx.con);
+  visit.xcen = e.xcen;
+  visit.ycen = e.ycen;
+  if (e.deathrad) visit.deathrad = *e.deathrad;
+  return e;
+}
+
+// Regular star: centroid and estimate, retried once without centroiding when saturated
+// (the object is then removed anyway).
+PsfEstimate estimate_star(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+  main_log(ctx, kRegularToMainLog);
+  PsfEstimate e = estimate(ctx, visit, req);
+  if (e.saturated) {
+    ctx.con.text(kSaturatedRetry);
+    req.centroid = false;
+    e = estimate(ctx, visit, req);
+  }
+  return e;
+}
+
+// What one object changed, for the undo and for a removal the engine refuses.
+struct ObjectChanges {
+  SatBarResult bar;
+  bool disc = false;
+};
+
+// Puts back what the object changed: the disc first (it was painted last), then the bar.
+void undo_object(RemoveSubmenuContext& ctx, const ObjectChanges& ch) {
+  if (ch.disc) (void)UNWIPE(ctx.work, ctx.image);
+  restore_satbar(ch.bar, ctx.image);
+}
+
+// Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
+// that centre without centroiding. None when the centre cannot be measured (nothing changed).
+std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req,
+                                              ObjectChanges& ch) {
+  main_log(ctx, kSaturatedToMainLog);
+  const RemovalContext rctx = removal_context(ctx);
+  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, rctx);
+  if (!c.ok()) return std::nullopt;
+  visit.xcen = c.xc;
+  visit.ycen = c.yc;
+  visit.deathrad = c.radius;
+  ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, c.bgmean, c.bgsigma, 2, visit.band, rctx);
+  ctx.con.record({kSkyLevelLead, c.bgmean});
+  ctx.con.record({kSkySigmaLead, c.bgsigma});
+  req.centroid = false;
+  return estimate(ctx, visit, req);
+}
+
+// Area from a list: the five-row centre is tried, but a centre that moves by more than
+// 2 pixels from the recorded one is not taken.
+void estimate_listed_area(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+  const float rx = visit.xcen, ry = visit.ycen;
+  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx));
+  if (c.ok()) {
+    visit.xcen = c.xc;
+    visit.ycen = c.yc;
+    visit.deathrad = c.radius;
+    ctx.con.record({kSkyLevelLead, c.bgmean});
+    ctx.con.record({kSkySigmaLead, c.bgsigma});
+  }
+  req.centroid = false;
+  (void)estimate(ctx, visit, req);
+  if (std::hypot(visit.xcen - rx, visit.ycen - ry) > 2.0f) {
+    visit.xcen = rx;
+    visit.ycen = ry;
+  }
+}
+
+// Background of a column: the inside pixels of the 20 x 20 box at offsets -9 .. 10 from the
+// centre, clipped once at 1 sigma.
+AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
+  std::vector<float> v;
+  v.reserve(400);
+  for (int32_t dx = kColumnBoxFrom; dx <= kColumnBoxTo; ++dx)
+    for (int32_t dy = kColumnBoxFrom; dy <= kColumnBoxTo; ++dy) {
+      const int32_t x = INT(xcen + static_cast<float>(dx)), y = INT(ycen + static_cast<float>(dy));
+      if (image.inside(x, y)) v.push_back(image.at(x, y));
+    }
+  return AVERAGESIGMA(v, 1);
+}
+
+// The list, announced with its line count; none (after one message) when it cannot be read.
+std::optional<ObjectList> open_object_list(RemoveSubmenuContext& ctx) {
+  const std::optional<int32_t> n = LINENOS(ctx.files.object_list, ctx.con);
+  std::optional<ObjectList> list;
+  if (n) list = read_object_list(ctx.files.object_list);
+  if (!list) {
+    ctx.con.text(kListUnreadable);
+    return std::nullopt;
+  }
+  ctx.con.record({kListCountLead, *n, kListCountTail});
+  return list;
+}
+
+void report_incorrect_data(Console& con) {
+  for (std::string_view l : kIncorrectDataLines) con.text(l);
+}
+
+std::string off_image_message(const RemoveSubmenuContext& ctx, const ListedObject& o) {
+  return ctx.files.object_list.filename().string() + ", line " + std::to_string(o.line) + std::string(kListOffImageTail);
+}
+
+// --- inspection display --------------------------------------------------------------
+
+// The centre of the zoomed area: the nearest pixel, kept 50 pixels inside the image.
+void area_centre(const ImageView& image, float xc, float yc, int32_t& ixc, int32_t& iyc) {
+  ixc = NINT_PIXEL(xc);
+  iyc = NINT_PIXEL(yc);
+  if (ixc > image.nx - kAreaHalf) ixc = image.nx - kAreaHalf;
+  if (iyc > image.ny - kAreaHalf) iyc = image.ny - kAreaHalf;
+  if (ixc < kAreaHalf) ixc = kAreaHalf;
+  if (iyc < kAreaHalf) iyc = kAreaHalf;
+}
+
+void area_window(Graphics& gfx, int32_t ixc, int32_t iyc) {
+  gfx.window(static_cast<float>(ixc - kAreaHalf), static_cast<float>(ixc + kAreaHalf),
+             static_cast<float>(iyc - kAreaHalf), static_cast<float>(iyc + kAreaHalf));
+}
+
+// The zoomed area on the full-frame viewport, with the levels of the last display.
+void draw_area(RemoveSubmenuContext& ctx, int32_t ixc, int32_t iyc) {
+  Graphics& gfx = ctx.gfx;
+  gfx.focus();
+  gfx.erase();
+  gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
+  area_window(gfx, ixc, iyc);
+  if (ctx.disp.greyflag == 0 || ctx.disp.greyflag == 1) {
+    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.disp.fglev,
+              ctx.disp.bglev, ctx.disp.displaytr, ctx.disp.greyflag == 1);
+  }
+  gfx.box();
+}
+
+// The 101 x 101 cut-out around (ixc, iyc); pixels of the last column and row and those off
+// the image hold 65000.0.
+Image cut_stamp(const ImageView& image, int32_t ixc, int32_t iyc) {
+  Image stamp(kStampSide, kStampSide);
+  for (int32_t dy = -kAreaHalf; dy <= kAreaHalf; ++dy)
+    for (int32_t dx = -kAreaHalf; dx <= kAreaHalf; ++dx) {
+      const int32_t x = ixc + dx, y = iyc + dy;
+      const bool in = x > 0 && x < image.nx && y > 0 && y < image.ny;
+      stamp.at(dx + kAreaHalf + 1, dy + kAreaHalf + 1) = in ? image.at(x, y) : kStampOffImage;
+    }
+  return stamp;
+}
+
+// Smallest and largest finite value, the range then widened by a tenth at each end (the
+// upper end by a tenth of the range from the lowered lower end). False for no finite value.
+bool widened_range(std::span<const float> values, float& lo, float& hi) {
+  bool any = false;
+  float a = 0.0f, b = 0.0f;
+  for (const float v : values) {
+    if (!std::isfinite(v)) continue;
+    a = any ? std::min(a, v) : v;
+    b = any ? std::max(b, v) : v;
+    any = true;
+  }
+  if (!any) return false;
+  lo = a - (b - a) / 10.0f;
+  hi = b + (b - lo) / 10.0f;
+  return true;
+}
+
+// What the inspection display shows.
+struct Inspection {
+  std::vector<float> radii, values;  // the profile: pixel values against distance
+  float sky = 0.0f;                  // drawn as a line from 0 to 1.1 x the search radius
+  float search_radius = kSearchRadius;
+  float lev1 = 0.0f, lev2 = 0.0f;    // profile display levels
+};
+
+// Profile and levels from the collected pixels of an estimate; with none collected (a
+// saturated or edge object) the levels come from the zoomed area.
+void take_profile(Inspection& insp, const PsfEstimate& e, const ImageView& image, int32_t ixc, int32_t iyc) {
+  insp.radii = e.radii;
+  insp.values = e.values;
+  insp.sky = e.sky;
+  if (widened_range(insp.values, insp.lev1, insp.lev2)) return;
+  std::vector<float> area;
+  const Box b = Box{ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf}.clipped(image.nx, image.ny);
+  for (int32_t y = b.y0; y <= b.y1; ++y)
+    for (int32_t x = b.x0; x <= b.x1; ++x) area.push_back(image.at(x, y));
+  (void)widened_range(area, insp.lev1, insp.lev2);
+}
+
+void draw_stamp(RemoveSubmenuContext& ctx, Image& stamp, float fg, float bg) {
+  ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
+  ctx.gfx.window(0.0f, static_cast<float>(kStampSide), 0.0f, static_cast<float>(kStampSide));
+  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.disp.greyflag == 1);
+}
+
+// The inspection display: the profile with the sky line above, the stamp below with the
+// 10 and 20 pixel circles. The stamp levels are kept within the image's data range (this
+// changes insp.lev1 and insp.lev2 for the redraw after the removal).
+void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, const RemovalVisit& visit, int32_t ixc, int32_t iyc) {
+  Graphics& gfx = ctx.gfx;
+  gfx.focus();
+  gfx.erase();
+  gfx.viewport(0.25f, 0.75f, 0.55f, 0.9f);
+  float y1 = insp.lev1, y2 = insp.lev2;
+  if (!(y1 != y2)) {  // a flat profile (or no level) still needs a window of some height
+    y1 = std::isfinite(y1) ? y1 - 1.0f : -1.0f;
+    y2 = y1 + 2.0f;
+  }
+  gfx.window(0.0f, visit.deathrad + 1.0f, y1, y2);
+  if (!insp.radii.empty()) gfx.points(insp.radii, insp.values, -4);
+  gfx.box();
+  gfx.colour(kSkyLineColour);
+  const std::array<float, 2> lx = {0.0f, 1.1f * insp.search_radius};
+  const std::array<float, 2> ly = {insp.sky, insp.sky};
+  gfx.line(lx, ly);
+  gfx.colour(1);
+
+  const ImageStatistics st = image_statistics(ctx.image);
+  if (insp.lev1 > st.maximum) insp.lev1 = st.maximum;
+  if (insp.lev2 < st.minimum) insp.lev2 = st.minimum;
+  Image stamp = cut_stamp(ctx.image, ixc, iyc);
+  draw_stamp(ctx, stamp, insp.lev1, insp.lev2);
+  area_window(gfx, ixc, iyc);
+  gfx.box();
+  CIRCLE(visit.xcen, visit.ycen, 10.0f, kInnerColour, gfx);
+  CIRCLE(visit.xcen, visit.ycen, 20.0f, kOuterColour, gfx);
+}
+
+// The area after the removal: the stamp alone, with the same levels.
+void draw_result(RemoveSubmenuContext& ctx, const Inspection& insp, int32_t ixc, int32_t iyc) {
+  Image stamp = cut_stamp(ctx.image, ixc, iyc);
+  ctx.con.record({kDisplayLevelsLead, insp.lev2, insp.lev1});
+  ctx.gfx.focus();
+  ctx.gfx.erase();
+  draw_stamp(ctx, stamp, insp.lev1, insp.lev2);
+  area_window(ctx.gfx, ixc, iyc);
+  ctx.gfx.box();
+}
+
+// The column option's background: the box values, kept, typed, or measured again around a
+// click before being typed.
+void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
+  ctx.con.text(kColumnChoice);
+  const char answer = ctx.con.read_char();
+  if (answer == 'y') return;
+  if (answer == 'c') {
+    ctx.con.text(kClickBackground);
+    read_cursor(ctx, ctx.cursor.cursorx, ctx.cursor.cursory);
+    const float x = ctx.cursor.cursorx, y = ctx.cursor.cursory;
+    ctx.con.record({kYouClickedAt, x, " ", y});
+    constexpr int kHalfWidths[] = {2, 4, 7};
+    for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
+      const BoxAnalysis a = analyse_box(ctx.image, x, y, kHalfWidths[i]);
+      ctx.con.record({kBackgroundBoxLeads[i], a.stats.clipped_mean, a.stats.clipped_spread});
+    }
+  }
+  ctx.con.text(kNewAverageSigma);
+  ctx.con.read_list({&average, &sigma});
+}
+
+// One object of options 1, 2, 3, 6 or 8 (the type says which), picked with the cursor or
+// taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
+void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
+  const ImageView image = ctx.image;
+  const RemovalContext rctx = removal_context(ctx);
+  mark_listed_objects(ctx, visit);
+
+  float xc = 0.0f, yc = 0.0f;
+  if (listed) {
+    xc = listed->x;
+    yc = listed->y;
+    if (!on_image(image, xc, yc)) {
+      ctx.con.text(off_image_message(ctx, *listed));
+      return;
+    }
+  } else {
+    ctx.con.text(kClickObject);
+    read_cursor(ctx, static_cast<float>(image.nx / 2), static_cast<float>(image.ny / 2));
+    xc = ctx.cursor.cursorx;
+    yc = ctx.cursor.cursory;
+    ctx.con.record({kYouClickedAt, xc, " ", yc});
+  }
+  int32_t ixc = 0, iyc = 0;
+  area_centre(image, xc, yc, ixc, iyc);
+  draw_area(ctx, ixc, iyc);
+  const auto finish = [&] {
+    blank_apostrophes(ctx.object);
+    if (!listed) redisplay_image(ctx);
+  };
+  if (!listed) {
+    ctx.con.text(kClickCentre);
+    read_cursor(ctx, static_cast<float>(ixc), static_cast<float>(iyc));
+    xc = ctx.cursor.cursorx;
+    yc = ctx.cursor.cursory;
+    if (!on_image(image, xc, yc)) {
+      ctx.con.text(kCentreOffImage);
+      return finish();
+    }
+  }
+
+  visit.marked.push_back(MarkedObject{NINT_PIXEL(xc), NINT_PIXEL(yc)});
+  visit.xcen = xc;
+  visit.ycen = yc;
+  PsfRequest req = psf_request(image);
+  Inspection insp;
+  ObjectChanges ch;
+  switch (type) {
+    case kStar: {
+      const PsfEstimate e = estimate_star(ctx, visit, req);
+      take_profile(insp, e, image, ixc, iyc);
+      visit.deathrad = 3.5f * visit.deathrad;
+      break;
+    }
+    case kSaturated: {
+      visit.deathrad = 0.0f;
+      const std::optional<PsfEstimate> e = estimate_saturated(ctx, visit, req, ch);
+      if (!e) {
+        ctx.con.text(kObjectLeft);
+        return finish();
+      }
+      take_profile(insp, *e, image, ixc, iyc);
+      visit.deathrad = 20.0f;
+      break;
+    }
+    case kArea: {
+      visit.deathrad = 0.0f;
+      req.centroid = false;
+      const PsfEstimate e = estimate(ctx, visit, req);
+      take_profile(insp, e, image, ixc, iyc);
+      visit.deathrad = 12.0f;
+      break;
+    }
+    default: {  // kColumns
+      const AverageSigma s = column_background(image, visit.xcen, visit.ycen);
+      float average = s.clipped_mean, sigma = s.clipped_spread;
+      ctx.con.record({kAverageSigmaLead, average, sigma});
+      insp.search_radius = kColumnSearchRadius;
+      visit.deathrad = 12.0f;
+      insp.radii.assign(kColumnDummyPoints, 1.0f);
+      insp.values.assign(kColumnDummyPoints, 1.0f);
+      const ImageStatistics st = image_statistics(image);
+      insp.lev1 = st.maximum;
+      insp.lev2 = st.minimum;
+      column_levels(ctx, average, sigma);
+      insp.sky = average;
+      ch.bar = REMOVESATBAR(image, visit.xcen, visit.ycen, average, sigma, 2, visit.band, rctx);
+      break;
+    }
+  }
+
+  if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
+  if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
+  draw_inspection(ctx, insp, visit, ixc, iyc);
+
+  if (type != kColumns) {
+    ctx.con.text(kCirclesNote);
+    ctx.con.record({kRadiusSetLead, visit.deathrad});
+    ctx.con.text(kRadiusPrompt);
+    const float r = ctx.con.read_real();
+    visit.deathrad = r - 1.0f;
+    if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
+    ch.disc = DEATHSTAR(ctx.work, image, visit.xcen, visit.ycen, visit.deathrad, rctx).changed();
+    if (!ch.disc) {
+      undo_object(ctx, ch);
+      ctx.con.text(kObjectLeft);
+      return finish();
+    }
+  } else if (!ch.bar.removed) {
+    ctx.con.text(kObjectLeft);
+    return finish();
+  }
+
+  draw_result(ctx, insp, ixc, iyc);
+  ctx.con.text(kUndoPrompt);
+  const char answer = ctx.con.read_char();
+  if (answer == 'Y' || answer == 'y') {
+    undo_object(ctx, ch);
+  } else if (visit.record.is_open()) {
+    visit.record << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
+    visit.record.flush();
+  }
+  finish();
+}
+
+// Adds the constant level for the visit and takes it out again at its end, also when the
+// input ends inside the submenu. A pixel that still holds its old value plus the level gets
+// its old value back exactly; the level and the removals would otherwise round the low bits
+// of every pixel, which matters for images with a large negative blank value.
+class ConstantLevel {
+ public:
+  ConstantLevel(ImageView image, int32_t level)
+      : image_(image), level_(static_cast<float>(level)), original_(image.px, image.px + image.size()) {
+    for (std::size_t k = 0; k < original_.size(); ++k) image_.px[k] += level_;
+  }
+  ~ConstantLevel() {
+    for (std::size_t k = 0; k < original_.size(); ++k) {
+      float& v = image_.px[k];
+      const float was = original_[k];
+      v = (v == was + level_) ? was : v - level_;
+    }
+  }
+  ConstantLevel(const ConstantLevel&) = delete;
+  ConstantLevel& operator=(const ConstantLevel&) = delete;
+
+ private:
+  ImageView image_;
+  float level_;
+  std::vector<float> original_;
+};
+
+void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  visit.record.open(ctx.files.record, std::ios::out | std::ios::app);
+  if (!visit.record) {
+    ctx.con.text(kRecordUnwritable);
+    return;
+  }
+  for (std::string_view l : kRecordHeaderLines) visit.record << (l.empty() ? std::string() : list_record({l})) << '\n';
+  visit.record.flush();
+}
+
+}  // namespace
+
+int32_t constant_level(const ImageView& image) {
+  bool any = false;
+  float low = 0.0f;
+  const std::size_t n = image.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const float v = image.px[k];
+    if (!std::isfinite(v)) continue;
+    if (!any || v < low) low = v;
+    any = true;
+  }
+  return INT(std::fabs(low) + 1.0f);
+}
+
+void REMOVEOPTIONS(Console& con) {
+  con.blank();
+  for (std::string_view l : kRemoveOptionsLines) con.text(l);
+  con.blank();
+}
+
+void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  const std::optional<ObjectList> list = open_object_list(ctx);
+  if (!list) return;
+  const RemovalContext rctx = removal_context(ctx);
+  for (const ListedObject& o : list->objects) {
+    ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
+    if (!known_type(o.type)) return report_incorrect_data(ctx.con);
+    if (!on_image(ctx.image, o.x, o.y)) {
+      ctx.con.text(off_image_message(ctx, o));
+      continue;
+    }
+    visit.marked.push_back(MarkedObject{NINT_PIXEL(o.x), NINT_PIXEL(o.y)});
+    visit.xcen = o.x;
+    visit.ycen = o.y;
+    visit.deathrad = o.radius;
+    const PsfRequest req = psf_request(ctx.image);
+    ObjectChanges ch;
+    bool disc = true;
+    switch (o.type) {
+      case kStar: (void)estimate_star(ctx, visit, req); break;
+      case kSaturated:
+        if (!estimate_saturated(ctx, visit, req, ch)) {
+          ctx.con.text(kObjectLeft);
+          disc = false;
+        }
+        break;
+      case kArea: estimate_listed_area(ctx, visit, req); break;
+      default: {  // kColumns
+        const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
+        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.clipped_spread});
+        ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, s.clipped_mean, s.clipped_spread, 2, visit.band, rctx);
+        disc = false;
+        break;
+      }
+    }
+    if (disc) {
+      ctx.con.record({kRadiusSetLead, visit.deathrad});
+      if (!DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, rctx).changed()) {
+        undo_object(ctx, ch);
+        ctx.con.text(kObjectLeft);
+      }
+    }
+    blank_apostrophes(ctx.object);
+  }
+  if (list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
+}
+
+void remove_clicked_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t option) {
+  handle_object(ctx, visit, option, nullptr);
+}
+
+void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  const std::optional<ObjectList> list = open_object_list(ctx);
+  if (!list) return;
+  bool stopped = false;
+  for (const ListedObject& o : list->objects) {
+    ctx.con.record({kReadInteractiveLead, o.type, o.x, o.y, o.radius});
+    visit.deathrad = o.radius;
+    if (!known_type(o.type)) {
+      report_incorrect_data(ctx.con);
+      stopped = true;
+      break;
+    }
+    handle_object(ctx, visit, o.type, &o);
+  }
+  if (!stopped && list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
+  redisplay_image(ctx);
+  mark_listed_objects(ctx, visit);
+}
+
+int32_t remove_submenu(RemoveSubmenuContext& ctx) {
+  RemovalVisit visit;
+  open_record(ctx, visit);
+  const int32_t level = constant_level(ctx.image);
+  const ConstantLevel added(ctx.image, level);
+  ctx.con.blank();
+  ctx.con.record({kConstantLevelLead, level, kConstantLevelTail});
+  ctx.con.text(kConstantLevelNote);
+  ctx.con.blank();
+  for (;;) {
+    REMOVEOPTIONS(ctx.con);
+    const int32_t option = ctx.con.read_int();
+    if (option == 0) break;
+    if (ctx.mark_modified) ctx.mark_modified();
+    if (option == kStar || option == kSaturated || option == kArea || option == kColumns) {
+      remove_clicked_object(ctx, visit, option);
+    } else if (option == 8) {
+      remove_listed_interactively(ctx, visit);
+    } else if (option == 9) {
+      remove_listed_automatically(ctx, visit);
+    } else {
+      for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
+      break;
+    }
+  }
+  return static_cast<int32_t>(visit.marked.size());
+}
+
+}  // namespace zelvo

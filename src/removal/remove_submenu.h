@@ -1,0 +1,92 @@
+// The remove-features submenu: stars, saturated stars with their bars, circular areas and
+// columns removed from the active image, picked with the cursor or taken from an object list.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "display/zoom.h"
+#include "numeric/image_view.h"
+#include "removal/object_list.h"
+#include "removal/removal_work.h"
+#include "removal/satbar.h"
+
+namespace zelvo {
+
+class Console;
+class Graphics;
+class Random;
+
+// Where the submenu reads and writes its files (the working folder by default).
+struct RemovalFiles {
+  std::filesystem::path object_list = "ZelvoRep.log";  // input list of options 8 and 9
+  std::filesystem::path record = "ZelvoRepeat.log";    // kept removals, appended
+  std::filesystem::path debug_log = "ZelvoDebug.log";  // appended per removal routine call
+};
+
+// What the submenu works on: the active slot's pixels and texts, the session's display
+// state, zoom box and last cursor read, the text and graphics windows, the generator and its
+// seed, the removal work state (kept for the run), the main log and the extended-logs switch.
+struct RemoveSubmenuContext {
+  ImageView image;           // changed in place
+  std::string& object;       // the slot's 20-character OBJECT text
+  const std::string& name;   // the slot's name (shown above the redrawn image)
+  const HeaderTexts& texts;
+  DisplayState& disp;
+  ZoomBox& zoom;
+  CursorState cursor;
+  Console& con;
+  Graphics& gfx;
+  Random& rng;
+  int32_t& ranseed;
+  RemovalWork& work;
+  std::ostream& mainlog;
+  int extlogs = 0;
+  std::function<void()> mark_modified;  // marks the active slot modified
+  RemovalFiles files;
+};
+
+// A removal-list entry: the nearest pixel to a handled object's centre.
+struct MarkedObject {
+  int32_t x = 0, y = 0;
+};
+
+// The state one visit keeps between objects.
+struct RemovalVisit {
+  std::vector<MarkedObject> marked;  // every object handled in the visit (also undone ones)
+  std::ofstream record;              // the removal record; closed when it could not be opened
+  float xcen = 0.0f, ycen = 0.0f;    // centre of the current removal
+  float deathrad = 0.0f;             // its radius
+  SatBarBand band;                   // limits of the last bar removal
+};
+
+// The constant level that makes the image positive: INT(|smallest finite pixel| + 1.0).
+int32_t constant_level(const ImageView& image);
+
+// REMOVEOPTIONS: prints the submenu between two empty lines.
+void REMOVEOPTIONS(Console& con);
+
+// The whole visit: opens the removal record and appends its header, adds the constant level,
+// runs the menu until 0 or an option that does not exist, and takes the level out again
+// (also when the input ends inside the submenu). Pixels no removal touched come back with
+// exactly their old values. Returns the number of objects handled.
+int32_t remove_submenu(RemoveSubmenuContext& ctx);
+
+// Option 9: removes every object of the list without asking, with the radius from the
+// point-spread estimate. Writes nothing to the removal record and does not redraw.
+void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit);
+
+// Options 1, 2, 3 and 6: one object, picked with two cursor reads (the object, then its centre
+// on the zoomed area), inspected, removed, and kept or undone.
+void remove_clicked_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t option);
+
+// Option 8: the same for every object of the list, without the cursor reads.
+void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit);
+
+}  // namespace zelvo

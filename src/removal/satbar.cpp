@@ -1,0 +1,375 @@
+#include "removal/satbar.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <ostream>
+#include <span>
+
+#include "numeric/fortran.h"
+#include "numeric/random.h"
+#include "numeric/statistics.h"
+#include "platform/console.h"
+#include "removal/log_lines.h"
+#include "removal/removal_texts.h"
+#include "removal/submenu_texts.h"
+
+namespace zelvo {
+
+namespace {
+
+// FINDCENTRE's sky comes from the 40 faintest of the 101 values of a row.
+constexpr int32_t kSkyValues = 40;
+constexpr float kProfileMarkerTest = 99999.0f;
+
+// REMOVESATBAR: offsets -kBarHalf .. kBarHalf are replaced; the reference columns lie
+// kRefNear .. kRefFar pixels to each side; the trace may step kTraceStep columns sideways.
+constexpr int32_t kBarHalf = 9;
+constexpr int32_t kFlagHalf = 10;
+constexpr int32_t kRefNear = 11;
+constexpr int32_t kRefFar = 15;
+constexpr int32_t kTraceStep = 2;
+constexpr int32_t kFillWidth = 5;
+
+// The debug log of one call, appended to; a log that cannot be opened is reported and skipped.
+class DebugLog {
+ public:
+  explicit DebugLog(const RemovalContext& ctx) : file_(ctx.debug_log, std::ios::out | std::ios::app) {
+    if (!file_) ctx.con.text(kNoDebugLogText);
+  }
+  std::ostream& out() { return file_ ? static_cast<std::ostream&>(file_) : null_; }
+
+ private:
+  std::ofstream file_;
+  std::ostream null_{nullptr};
+};
+
+// Sum and count of the inside pixels of columns x1 .. x2 on row y.
+struct RowSum {
+  float sum = 0.0f;
+  int32_t n = 0;
+};
+RowSum row_sum(const ImageView& image, int32_t x1, int32_t x2, int32_t y) {
+  RowSum s;
+  for (int32_t x = std::max(x1, 1); x <= std::min(x2, image.nx); ++x) {
+    s.sum += image.at(x, y);
+    ++s.n;
+  }
+  return s;
+}
+
+// Largest finite pixel of the box cut to the image; false when the cut box holds none.
+bool box_maximum(const ImageView& image, Box b, float& top) {
+  b = b.clipped(image.nx, image.ny);
+  bool any = false;
+  for (int32_t y = b.y0; y <= b.y1; ++y)
+    for (int32_t x = b.x0; x <= b.x1; ++x) {
+      const float v = image.at(x, y);
+      if (!std::isfinite(v)) continue;
+      if (!any || v > top) top = v;
+      any = true;
+    }
+  return any;
+}
+
+}  // namespace
+
+CentreResult FINDCENTRE(const ImageView& image, float xc, float yc, const RemovalContext& ctx) {
+  CentreResult res;
+  res.xc = xc;
+  res.yc = yc;
+  DebugLog debug(ctx);
+
+  int32_t rows[kProfileRows];
+  int32_t cols[kProfileLength];
+  bool row_inside = true;
+  for (int32_t i = 1; i <= kProfileRows; ++i) {
+    rows[i - 1] = INT(static_cast<float>(i) + yc - 3.0f);
+    if (rows[i - 1] < 1 || rows[i - 1] > image.ny) row_inside = false;
+  }
+  int32_t inside = 0;
+  for (int32_t j = 1; j <= kProfileLength; ++j) {
+    cols[j - 1] = INT(static_cast<float>(j) + xc - 51.0f);
+    if (cols[j - 1] >= 1 && cols[j - 1] <= image.nx) ++inside;
+  }
+  if (image.empty() || !row_inside || inside < kSkyValues) {
+    res.status = (image.empty() || !row_inside) ? CentreStatus::near_row_edge : CentreStatus::few_columns;
+    const std::string_view text = res.status == CentreStatus::near_row_edge ? kCentreNearRowEdge : kCentreFewColumns;
+    ctx.con.text(text);
+    log_record(debug.out(), {text});
+    return res;
+  }
+
+  // P(j, i) and its smoothed copy M(j, i), 1-based in j.
+  float P[kProfileRows][kProfileLength + 1];
+  float M[kProfileRows][kProfileLength + 1];
+  AverageSigma S[kProfileRows];
+  for (int32_t i = 0; i < kProfileRows; ++i) {
+    float* p = P[i];
+    for (int32_t j = 1; j <= kProfileLength; ++j) {
+      const int32_t c = cols[j - 1];
+      p[j] = (c >= 1 && c <= image.nx) ? image.at(c, rows[i]) : kProfileOffImage;
+    }
+    // The edge marker: the first position on the image when the left end is off it, minus
+    // the last position on the image when the right end is off it.
+    res.edge = 0;
+    for (int32_t j = 1; j <= kProfileLength; ++j) {
+      if (p[1] > kProfileMarkerTest && p[j] < kProfileMarkerTest) {
+        res.edge = j;
+        break;
+      }
+      if (p[kProfileLength] > kProfileMarkerTest && p[j] > kProfileMarkerTest) {
+        res.edge = 1 - j;
+        break;
+      }
+    }
+    float sorted[kProfileLength];
+    std::copy(p + 1, p + kProfileLength + 1, sorted);
+    SORT_HEAP(sorted);
+    float largest = p[1];
+    for (int32_t j = 2; j <= kProfileLength; ++j)
+      if (p[j] > largest) largest = p[j];
+    if (largest != sorted[kProfileLength - 1]) ctx.con.text(kSortAlarm);
+
+    S[i] = AVERAGESIGMA(std::span<const float>(sorted, kSkyValues), 2);
+    if (S[i].rejected > 10.0f && S[i].rejected <= 30.0f) ctx.con.text(kQuarterRejected);
+    if (S[i].rejected > 30.0f) ctx.con.text(kThreeQuartersRejected);
+
+    float* m = M[i];
+    m[1] = (p[1] + p[2] + p[3]) / 3.0f;
+    for (int32_t j = 2; j <= kProfileLength - 1; ++j) m[j] = (p[j - 1] + p[j] + p[j + 1]) / 3.0f;
+    m[kProfileLength] = (p[kProfileLength - 2] + p[kProfileLength - 1] + p[kProfileLength]) / 3.0f;
+  }
+
+  float sum_mean = 0.0f, sum_sigma = 0.0f;
+  for (const AverageSigma& s : S) {
+    sum_mean += s.clipped_mean;
+    sum_sigma += s.clipped_spread;
+  }
+  res.bgmean = sum_mean / static_cast<float>(kProfileRows);
+  res.bgsigma = sum_sigma / static_cast<float>(kProfileRows);
+  ctx.con.record({kFindCentreMeanLead, res.bgmean});
+  ctx.con.record({kFindCentreSigmaLead, res.bgsigma});
+
+  // The bright run of each row: from position 50 outwards until four smoothed values in a
+  // row lie below sky + 2 sigma. A scan that finds no such window keeps 1 (or 101).
+  const int32_t L = res.edge > 0 ? res.edge : 1;
+  const int32_t R = res.edge < 0 ? -res.edge : kProfileLength;
+  for (int32_t i = 0; i < kProfileRows; ++i) {
+    if (std::fabs(S[i].clipped_mean - res.bgmean) > res.bgsigma) ctx.con.text(kBackgroundVaries);
+    const float T = S[i].clipped_mean + 2.0f * S[i].clipped_spread;
+    const float* m = M[i];
+    res.left[i] = 1;
+    res.right[i] = kProfileLength;
+    for (int32_t j = 50; j <= R - 3; ++j) {
+      if (std::max({m[j], m[j + 1], m[j + 2], m[j + 3]}) < T) {
+        res.right[i] = j - 1;
+        break;
+      }
+    }
+    for (int32_t j = 50; j >= L + 3; --j) {
+      if (std::max({m[j - 3], m[j - 2], m[j - 1], m[j]}) < T) {
+        res.left[i] = j + 1;
+        break;
+      }
+    }
+  }
+
+  // The widest row; ties go towards the middle row.
+  std::array<int32_t, kProfileRows> w{};
+  for (int32_t i = 0; i < kProfileRows; ++i) w[i] = res.right[i] - res.left[i] + 1;
+  int32_t b = 0;
+  if (w[1] >= w[b]) b = 1;
+  if (w[2] >= w[b]) b = 2;
+  if (w[3] > w[b]) b = 3;
+  if (w[4] > w[b]) b = 4;
+  res.best_row = b + 1;
+
+  const int32_t min_left = *std::min_element(res.left.begin(), res.left.end());
+  const int32_t max_right = *std::max_element(res.right.begin(), res.right.end());
+  if (min_left != res.left[b] || max_right != res.right[b]) ctx.con.text(kColumnAsymmetry);
+
+  if (b == 0 || b == kProfileRows - 1) {
+    ctx.con.text(kRowAsymmetry);
+    res.yshift = static_cast<float>(res.best_row - 3);
+    // Whole-pixel middle of the run (integer halving, so an odd run is centred exactly).
+    res.xshift = static_cast<float>(res.left[b] + w[b] / 2 - 51);
+  } else {
+    int32_t ends = 0;
+    for (int32_t i = b - 1; i <= b + 1; ++i) ends += res.left[i] + res.right[i];
+    res.xshift = static_cast<float>(ends) / 6.0f - 51.0f;
+    const int32_t spread = (res.right[b + 1] - res.left[b + 1]) - (res.right[b - 1] - res.left[b - 1]);
+    res.yshift = static_cast<float>(res.best_row - 3) + static_cast<float>(spread) / 2.0f;
+  }
+  res.radius = static_cast<float>(w[b]) / 2.0f;
+  res.xc = xc + res.xshift;
+  res.yc = yc + res.yshift;
+  log_record(debug.out(), {kXShiftLead, res.xshift});
+  log_record(debug.out(), {kYShiftLead, res.yshift});
+  return res;
+}
+
+SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, float bgsigma, int32_t mode,
+                          SatBarBand& band, const RemovalContext& ctx) {
+  SatBarResult res;
+  DebugLog debug(ctx);
+  std::ostream& log = debug.out();
+  const int32_t nx = image.nx, ny = image.ny;
+  const int32_t x0 = INT(xc), y0 = INT(yc);
+  res.x0 = x0;
+  res.y0 = y0;
+  const auto refuse = [&](std::string_view text) {
+    ctx.con.text(text);
+    log_record(log, {text});
+    return res;
+  };
+  if (image.empty() || !image.inside(x0, y0)) return refuse(kBarOffImage);
+  // Reference columns are the same on every row: an image too narrow for any is refused.
+  if (row_sum(image, x0 - kRefFar, x0 - kRefNear, y0).n == 0 && row_sum(image, x0 + kRefNear, x0 + kRefFar, y0).n == 0)
+    return refuse(kBarNoReference);
+
+  // The interior maximum is only reported; the level used is that of the box around the bar.
+  float top = 0.0f;
+  const Box interior = Box{10, nx - 10, 10, ny - 10};
+  if (interior.empty() || !box_maximum(image, interior, top)) (void)box_maximum(image, Box{1, nx, 1, ny}, top);
+  log_record(log, {kMaxvalLead, INT(top)});
+  float boxtop = 0.0f;
+  (void)box_maximum(image, Box{x0 - 5, x0 + 5, y0 - 5, y0 + 5}, boxtop);
+  res.saturated = INT(boxtop);
+  log_record(log, {kSaturatedLead, res.saturated});
+
+  if (mode == 2) {
+    band.upper = bgmean + (static_cast<float>(res.saturated) - bgmean) / 2.0f;
+    band.lower = bgmean - 3.0f * bgsigma;
+  }
+  const SatBarBand lim = band;
+  const auto in_bar = [&](int32_t x, int32_t y) {
+    if (!image.inside(x, y)) return false;
+    const float v = image.at(x, y);
+    return v > lim.upper || v < lim.lower;
+  };
+
+  // Upward: to the first row above the bright run of column x0, then on through any of the
+  // five columns around x0 as long as the next row has a bar pixel there.
+  int32_t ytop = y0, dtop = 0;
+  while (ytop < ny && in_bar(x0, ytop)) ++ytop;
+  for (bool stepped = true; stepped && ytop < ny;) {
+    stepped = false;
+    for (int32_t k = -kTraceStep; k <= kTraceStep; ++k)
+      if (in_bar(x0 + k, ytop + 1)) {
+        dtop = k;
+        ++ytop;
+        stepped = true;
+        break;
+      }
+  }
+  // Downward, the mirror image (the trace stays above row 2).
+  int32_t d = 0, dbot = 0;
+  while (y0 - d > 2 && in_bar(x0, y0 - d)) ++d;
+  int32_t ybot = y0 - d;
+  for (bool stepped = true; stepped && ybot >= 3;) {
+    stepped = false;
+    for (int32_t k = -kTraceStep; k <= kTraceStep; ++k)
+      if (in_bar(x0 + k, ybot - 1)) {
+        dbot = k;
+        --ybot;
+        stepped = true;
+        break;
+      }
+  }
+  res.xtop = x0 + dtop;
+  res.xbot = x0 + dbot;
+  res.ytop = ytop;
+  res.ybot = ybot;
+  if (res.xbot != res.xtop) {
+    ctx.con.record({kDisplacementLead, res.xtop - res.xbot});
+    log_record(log, {kDisplacementLead, res.xtop - res.xbot});
+  }
+  // The bar is treated as straight along column x0.
+  const int32_t n = ytop - ybot + 1;
+  res.length = n;
+
+  // Reference levels beside the bar; a side off the image borrows the other side's level.
+  constexpr int32_t kCells = 2 * kBarHalf + 1;
+  std::vector<float> fill(static_cast<std::size_t>(n) * kCells, 0.0f);
+  const float three_sigma = 3.0f * bgsigma;
+  for (int32_t r = 0; r < n; ++r) {
+    const int32_t y = ybot + r;
+    const RowSum a = row_sum(image, x0 - kRefFar, x0 - kRefNear, y);
+    const RowSum b = row_sum(image, x0 + kRefNear, x0 + kRefFar, y);
+    float A = a.n ? a.sum / static_cast<float>(a.n) : 0.0f;
+    float B = b.n ? b.sum / static_cast<float>(b.n) : 0.0f;
+    if (a.n == 0) A = B;
+    if (b.n == 0) B = A;
+    const auto outside_band = [&](float v, float ref) { return !(ref - three_sigma <= v && v <= ref + three_sigma); };
+    int flag[2 * kFlagHalf + 1];  // flag[k + kFlagHalf]; off-image columns are never flagged
+    for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) {
+      const int32_t x = x0 + k;
+      int f = 0;
+      if (image.inside(x, y)) {
+        const float v = image.at(x, y);
+        f = outside_band(v, k <= 0 ? A : B) ? 1 : 0;
+        if (k == 0 && outside_band(v, B)) f = 1;
+      }
+      flag[k + kFlagHalf] = f;
+    }
+    // Widen by one pixel on each side; the fill comes from the five pixels beyond each
+    // widened edge. A side flagged all the way out to offset 9 has its edge at offset 10.
+    int32_t kr = kFlagHalf;
+    for (int32_t k = 0; k <= kBarHalf; ++k)
+      if (flag[k + kFlagHalf] == 0) {
+        flag[k + kFlagHalf] = 1;
+        kr = k;
+        break;
+      }
+    int32_t kl = -kFlagHalf;
+    for (int32_t k = 0; k >= -kBarHalf; --k)
+      if (flag[k + kFlagHalf] == 0) {
+        flag[k + kFlagHalf] = 1;
+        kl = k;
+        break;
+      }
+    // Each side gives half the mean of its inside pixels (for five: their sum / 10).
+    const RowSum fr = row_sum(image, x0 + kr + 1, x0 + kr + kFillWidth, y);
+    const RowSum fl = row_sum(image, x0 + kl - kFillWidth, x0 + kl - 1, y);
+    const float right = fr.n ? fr.sum / static_cast<float>(2 * fr.n) : 0.0f;
+    const float left = fl.n ? fl.sum / static_cast<float>(2 * fl.n) : 0.0f;
+    float V = bgmean;
+    if (fl.n && fr.n) V = left + right;
+    else if (fr.n) V = 2.0f * right;
+    else if (fl.n) V = 2.0f * left;
+    for (int32_t k = -kBarHalf; k <= kBarHalf; ++k)
+      fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kBarHalf)] =
+          static_cast<float>(flag[k + kFlagHalf]) * V;
+  }
+
+  log_record(log, {kBarLengthLead, n});
+  ctx.con.record({kBarLengthLead, n});
+
+  res.changed = Box{x0 - kBarHalf, x0 + kBarHalf, ybot, ytop}.clipped(nx, ny);
+  res.saved.reserve(static_cast<std::size_t>(res.changed.x1 - res.changed.x0 + 1) * static_cast<std::size_t>(n));
+  for (int32_t y = res.changed.y0; y <= res.changed.y1; ++y)
+    for (int32_t x = res.changed.x0; x <= res.changed.x1; ++x) res.saved.push_back(image.at(x, y));
+
+  // The bar becomes the local background plus uniform noise of full width bgsigma.
+  const double h = static_cast<double>(bgsigma) / 2.0;
+  for (int32_t r = 0; r < n; ++r) {
+    for (int32_t k = -kBarHalf; k <= kBarHalf; ++k) {
+      const float v = fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kBarHalf)];
+      if (v == 0.0f || !image.inside(x0 + k, ybot + r)) continue;
+      const double noise = ctx.rng.RND(ctx.ranseed, -h, h);
+      image.at(x0 + k, ybot + r) = static_cast<float>(static_cast<double>(v) + noise);
+    }
+  }
+  res.removed = true;
+  return res;
+}
+
+void restore_satbar(const SatBarResult& bar, ImageView image) {
+  if (!bar.removed || bar.changed.empty()) return;
+  std::size_t i = 0;
+  for (int32_t y = bar.changed.y0; y <= bar.changed.y1; ++y)
+    for (int32_t x = bar.changed.x0; x <= bar.changed.x1; ++x) image.at(x, y) = bar.saved[i++];
+}
+
+}  // namespace zelvo

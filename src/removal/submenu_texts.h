@@ -1,0 +1,118 @@
+// Fixed texts of the remove-features submenu, the saturated-star routines and the object lists.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace zelvo {
+
+// REMOVEOPTIONS: the submenu, printed between two empty lines.
+inline constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
+    "What do you want to do? ",
+    "  1) Remove a star ",
+    "  2) Remove a saturated star ",
+    "  3) Remove an area of user-defined radius ",
+    "  4) ",
+    "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
+    "  6) Remove columns ",
+    "  7) Remove rows [NOT IMPLEMENTED YET] ",
+    "  8) Remove objects interactively using pre-recorded coordinates",
+    "  9) Remove objects automatically using pre-recorded coordinates",
+    "     (Options 8 and 9 require the existence of ZelvoRep.log) ",
+    "  0) Return back to the main options ",
+};
+
+// Appended to the removal record at every visit; the last line is empty.
+inline constexpr std::array<std::string_view, 5> kRecordHeaderLines = {
+    "This log file is written by Zelvo (Galaxy and Star Image Tools); it",
+    "contains these four lines and N lines, one for each removed",
+    "star, with the star type (regular, saturated, ...), centre in",
+    "x- and y-coordinates, and removal radius (= 4 values / star).",
+    "",
+};
+
+inline constexpr std::string_view kConstantLevelLead = "Added constant level ";
+inline constexpr std::string_view kConstantLevelTail = " to your image. ";
+inline constexpr std::string_view kConstantLevelNote = "It will be taken out after the removal processes end. ";
+
+inline constexpr std::array<std::string_view, 2> kWrongOptionLines = {
+    "The option you selected is not currently available ",
+    "or you pressed a wrong key. Please, try again.",
+};
+
+// Per-object flow.
+inline constexpr std::string_view kClickObject = "Click on the object you want to remove.";
+inline constexpr std::string_view kClickCentre = "Click on the object centre.";
+inline constexpr std::string_view kYouClickedAt = "You clicked at ";
+inline constexpr std::string_view kRegularToMainLog = "Entering centre/radius finding for regular stars...";
+inline constexpr std::string_view kSaturatedToMainLog = "Entering centre/radius finding for saturated stars...";
+inline constexpr std::string_view kSaturatedRetry = "Object was saturated, trying again.";
+inline constexpr std::string_view kSkyLevelLead = "Estimated background sky level = ";
+inline constexpr std::string_view kSkySigmaLead = "Estimated background sky sigma = ";
+inline constexpr std::string_view kAverageSigmaLead = "Average & sigma are ";
+inline constexpr std::string_view kColumnChoice = "Enter 'y' to keep, 'm' to modify, or 'c' to redetermine";
+inline constexpr std::string_view kClickBackground = "Click on background you wish to estimate values from:";
+inline constexpr std::array<std::string_view, 3> kBackgroundBoxLeads = {
+    "Values for a 5x5 box were (average and sigma): ",
+    "Values for a 9x9 box were (average and sigma): ",
+    "Values for a 15x15 box were (average and sigma): ",
+};
+inline constexpr std::string_view kNewAverageSigma = "Give new average and sigma values:";
+inline constexpr std::string_view kCirclesNote = "Circles on the image are at 10 and 20 pixel radii.";
+inline constexpr std::string_view kRadiusSetLead = "Star removal radius set to ";
+inline constexpr std::string_view kRadiusPrompt = "Give (absolute) value to the removal radius:";
+inline constexpr std::string_view kDisplayLevelsLead = "Display levels: low, high = ";
+inline constexpr std::string_view kUndoPrompt = "Do you want to UNDO previous removal (y/n)? ";
+
+// Object lists.
+inline constexpr std::string_view kListCountLead = "ZelvoRep.log contained ";
+inline constexpr std::string_view kListCountTail = " lines (= objects).";
+inline constexpr std::string_view kReadAutomaticLead = "Read (ch0, xc, yc, deathrad) = ";
+inline constexpr std::string_view kReadInteractiveLead = "Read (ch1, xc, yc, deathrad) = ";
+inline constexpr std::array<std::string_view, 2> kIncorrectDataLines = {
+    "ZelvoRep.log contains incorrect data. ",
+    "Please check and try again.",
+};
+inline constexpr std::string_view kLineCountError = "An error occurred during the file readout...";
+
+// Failures this program reports in its own words.
+inline constexpr std::string_view kListUnreadable =
+    "ZelvoRep.log cannot be read (missing, or not a readable file); options 8 and 9 need it in the "
+    "working folder.";
+inline constexpr std::string_view kRecordUnwritable =
+    "ZelvoRepeat.log cannot be opened for appending; kept removals are not recorded in this visit.";
+inline constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
+inline constexpr std::string_view kCentreOffImage =
+    "The centre lies outside the image; nothing is removed.";
+inline constexpr std::string_view kObjectLeft =
+    "This object is left as it was; nothing is recorded.";
+
+// FINDCENTRE.
+inline constexpr std::string_view kSortAlarm = "Alarm! Sorting malfunction!";
+inline constexpr std::string_view kQuarterRejected = "Warning! Over 1/4 of background values discarded!";
+inline constexpr std::string_view kThreeQuartersRejected = "Alarm! Over 3/4 of background values discarded!";
+inline constexpr std::string_view kFindCentreMeanLead = "FindCentre: aaverage = ";
+inline constexpr std::string_view kFindCentreSigmaLead = "FindCentre: asigma = ";
+inline constexpr std::string_view kBackgroundVaries = "Warning! Background varies a lot!";
+inline constexpr std::string_view kColumnAsymmetry = "Warning! Strange column asymmetry around the object!";
+inline constexpr std::string_view kRowAsymmetry = "Warning! Strange row asymmetry around the object!";
+inline constexpr std::string_view kXShiftLead = "RemoveSatBar: xc(shift) = ";
+inline constexpr std::string_view kYShiftLead = "RemoveSatBar: yc(shift) = ";
+inline constexpr std::string_view kCentreNearRowEdge =
+    "The object lies within 2 rows of the bottom or top edge; its centre and sky cannot be measured "
+    "from the five rows around it.";
+inline constexpr std::string_view kCentreFewColumns =
+    "Fewer than 40 of the 101 columns around the object lie inside the image; its centre and sky "
+    "cannot be measured.";
+
+// REMOVESATBAR.
+inline constexpr std::string_view kMaxvalLead = "RemoveSatBar: maxval(TheImage) = ";
+inline constexpr std::string_view kSaturatedLead = "RemoveSatBar: saturated = ";
+inline constexpr std::string_view kDisplacementLead = "RemoveSatBar: Horizontal displacement = ";
+inline constexpr std::string_view kBarLengthLead = "RemoveSatBar: Bar length = ";
+inline constexpr std::string_view kBarOffImage =
+    "The saturation bar centre lies outside the image; no bar is removed.";
+inline constexpr std::string_view kBarNoReference =
+    "No reference columns 11 to 15 pixels beside the bar lie inside the image; no bar is removed.";
+
+}  // namespace zelvo
