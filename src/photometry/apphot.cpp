@@ -49,6 +49,8 @@ constexpr const char* kStarLine = "The number of pixels and total flux within st
 constexpr const char* kCorrectedLine = "The corrected flux and corresponding magnitude = ";
 constexpr const char* kTruncated =
     "The apertures cross the image border: measured from the pixels inside the image only (truncated).";
+constexpr const char* kRetraced =
+    "An aperture circle had a gap at its radius; it was traced 0.05 to 0.5 pixel wider or narrower.";
 constexpr const char* kEmptyAnnulus =
     "The background annulus holds no pixels: no background, so flux and magnitude are INDEF.";
 constexpr const char* kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
@@ -104,7 +106,9 @@ ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const
   RemovalWork ringwork;
   Box box;
   for (int k = 0; k < 3; ++k) {
-    const EdgeStatus st = FINDEDGE(ringwork, xcen, ycen, rs[k]);
+    float traced = rs[k];
+    const EdgeStatus st = trace_edge_ring(ringwork, xcen, ycen, rs[k], traced);
+    if (traced != rs[k]) out.retraced = true;
     if (st != EdgeStatus::ok) {
       out.status = st;
       out.failed_radius = rs[k];
@@ -164,6 +168,7 @@ Photometry APPHOT(const ImageView& image, float xcen, float ycen, const Aperture
     return p;
   }
   if (p.sums.truncated) con.text(kTruncated);
+  if (p.sums.retraced) con.text(kRetraced);
 
   p.annulus.n = p.sums.outer.n - p.sums.inner.n;
   p.annulus.flux = p.sums.outer.flux - p.sums.inner.flux;

@@ -40,6 +40,7 @@ struct ApertureSums {
   // A ring could not be traced: its radius and why (the star is then not measured).
   EdgeStatus status = EdgeStatus::ok;
   float failed_radius = 0.0f;
+  bool retraced = false;   // a ring was traced at a radius slightly off the one asked for
   bool truncated = false;  // a disc crosses the image border: only the inside pixels count
   ApertureSum outer, inner, star;
 };

@@ -57,9 +57,9 @@ class Graphics {
 
   // Draws columns i1..i2, rows j1..j2 (1-based, inclusive) of `image` through the
   // transformation `tr`, either as a grey scale (grey = true) or with the pseudo-colour
-  // ramp. `fg` is the value shown in the foreground colour (black on paper/white on screen
-  // in PGPLOT's convention) and `bg` the value shown in the background colour, exactly as
-  // PGGRAY takes them. The index range is clipped to the image. Returns false, after
+  // ramp. `fg` is the value drawn brightest (white, or the hot end of the colour ramp) and
+  // `bg` the value drawn darkest, as PGGRAY shows them on a screen; prints look the same.
+  // The index range is clipped to the image. Returns false, after
   // printing one line, when nothing could be drawn (equal levels, empty range).
   bool image(const ImageView& image, int i1, int i2, int j1, int j2, float fg, float bg,
              const std::array<float, 6>& tr, bool grey);

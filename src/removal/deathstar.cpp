@@ -65,8 +65,16 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     return fail(RemovalStatus::outside, kOutsideText);
   }
 
-  const EdgeStatus edge = FINDEDGE(work, xcen, ycen, deathrad);
+  float traced = deathrad;
+  const EdgeStatus edge = trace_edge_ring(work, xcen, ycen, deathrad, traced);
   if (edge != EdgeStatus::ok) return fail(RemovalStatus::no_edge_ring, edge_failure_text(edge));
+  if (traced != deathrad) {
+    // The digital circle at exactly this radius has a gap; a ring a hair wider or narrower closes.
+    ctx.con.record({"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced,
+                    "instead."});
+    log_record(log, {"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced,
+                     "instead."});
+  }
   log_record(log, {"Finished FindEdge"});
 
   MASKCIRCLE(work, work.TheRing.x, work.TheRing.y, GREATSMALL(work.TheRing.y));

@@ -120,4 +120,22 @@ GreatSmall GREATSMALL(std::span<const float> values) {
   return r;
 }
 
+EdgeStatus trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r, float& traced_radius) {
+  traced_radius = r;
+  const EdgeStatus first = FINDEDGE(work, xcen, ycen, r);
+  if (first == EdgeStatus::ok || !std::isfinite(r)) return first;
+  for (int k = 1; k <= 10; ++k) {
+    for (const float sign : {1.0f, -1.0f}) {
+      const float rk = r + sign * 0.05f * static_cast<float>(k);
+      if (rk <= 0.0f) continue;
+      if (FINDEDGE(work, xcen, ycen, rk) == EdgeStatus::ok) {
+        traced_radius = rk;
+        return EdgeStatus::ok;
+      }
+    }
+  }
+  FINDEDGE(work, xcen, ycen, r);  // leave the ring empty, as the failed walk at r does
+  return first;
+}
+
 }  // namespace zelvo

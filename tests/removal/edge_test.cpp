@@ -150,5 +150,28 @@ TEST(GreatSmall, ExtremesAndEmptyList) {
   EXPECT_EQ(e.small, 3.4028235e38f);
 }
 
+TEST(TraceEdgeRing, RetriesNearbyRadiiWhenTheWalkGetsStuckAndKeepsTheExactRadiusOtherwise) {
+  RemovalWork w;
+  float used = 0.0f;
+  ASSERT_EQ(FINDEDGE(w, 32.996f, 45.327f, 5.0f), EdgeStatus::stuck);
+  ASSERT_EQ(trace_edge_ring(w, 32.996f, 45.327f, 5.0f, used), EdgeStatus::ok);
+  EXPECT_NE(used, 5.0f);
+  EXPECT_LE(std::fabs(used - 5.0f), 0.5f + 1e-6f);
+  EXPECT_GT(w.nRing, 0);
+  ASSERT_EQ(trace_edge_ring(w, 50.5f, 50.5f, 5.0f, used), EdgeStatus::ok);
+  EXPECT_EQ(used, 5.0f);
+  EXPECT_EQ(w.nRing, 28);
+  // Over many centres, small radii that get stuck are all traced within half a pixel.
+  int stuck = 0;
+  for (int i = 0; i < 400; ++i) {
+    const float x = 40.0f + 0.0517f * i, y = 41.0f + 0.0371f * (i % 97);
+    if (FINDEDGE(w, x, y, 2.5f) != EdgeStatus::ok) {
+      ++stuck;
+      EXPECT_EQ(trace_edge_ring(w, x, y, 2.5f, used), EdgeStatus::ok) << x << " " << y;
+    }
+  }
+  EXPECT_GT(stuck, 0);
+}
+
 }  // namespace
 }  // namespace zelvo
