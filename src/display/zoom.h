@@ -8,6 +8,11 @@
 
 namespace zelvo {
 
+// The first lines of the menus that work with the zoom box (mouse operations, photometry).
+inline constexpr const char* kZoomMenuHead = "What do you want to do?   [N.B. You must display an image] ";
+inline constexpr const char* kZoomMenuSetBox = "  1) Set the zoom box size for operations and zoom in; ";
+inline constexpr const char* kZoomMenuBoxSize = "      current box size (width x height) = ";
+
 class Console;
 class Graphics;
 

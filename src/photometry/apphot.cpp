@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "photometry/psf.h"
+#include "display/zoom.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -20,9 +21,6 @@ namespace {
 // The value written in place of a number that cannot be computed (IRAF's convention).
 constexpr const char* kIndef = "INDEF";
 
-constexpr const char* kMenuHead = "What do you want to do?   [N.B. You must display an image] ";
-constexpr const char* kMenuZoom = "  1) Set the zoom box size for operations and zoom in; ";
-constexpr const char* kMenuBoxSize = "      current box size (width x height) = ";
 constexpr const char* kMenuRadii = "  2) Set the aperture photometry radii; current radii (star,";
 constexpr const char* kMenuRadiiValues = "      inner background, outer background) = ";
 constexpr const char* kMenuExptime = "  3) Set variables; current image exposure time = ";
@@ -201,9 +199,9 @@ namespace {
 void print_menu(const PhotometryContext& ctx, const ApertureRadii& radii) {
   Console& con = ctx.con;
   con.blank();
-  con.text(kMenuHead);
-  con.text(kMenuZoom);
-  con.record({kMenuBoxSize, ctx.zoom.zoomw, " x ", ctx.zoom.zoomh});
+  con.text(kZoomMenuHead);
+  con.text(kZoomMenuSetBox);
+  con.record({kZoomMenuBoxSize, ctx.zoom.zoomw, " x ", ctx.zoom.zoomh});
   con.text(kMenuRadii);
   con.record({kMenuRadiiValues, radii.star, radii.inner, radii.outer});
   con.record({kMenuExptime, ctx.exptime});

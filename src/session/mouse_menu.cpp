@@ -9,9 +9,6 @@ namespace zelvo {
 
 namespace {
 
-constexpr const char* kMenuHead = "What do you want to do?   [N.B. You must display an image] ";
-constexpr const char* kMenuZoom = "  1) Set the zoom box size for operations and zoom in; ";
-constexpr const char* kMenuBoxSize = "      current box size (width x height) = ";
 constexpr const char* kMenuTail[] = {
     "  2) Analyse image around the mouse click ",
     "      [Click anywhere outside the image to return to menu]",
@@ -20,9 +17,9 @@ constexpr const char* kMenuTail[] = {
 
 void print_menu(Session& s) {
   s.con.blank();
-  s.con.text(kMenuHead);
-  s.con.text(kMenuZoom);
-  s.con.record({kMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
+  s.con.text(kZoomMenuHead);
+  s.con.text(kZoomMenuSetBox);
+  s.con.record({kZoomMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
   for (const char* l : kMenuTail) s.con.text(l);
   s.con.blank();
 }
