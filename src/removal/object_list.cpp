@@ -67,9 +67,15 @@ std::optional<ObjectList> read_object_list(const std::filesystem::path& file) {
   return list;
 }
 
+std::string list_line_reference(const std::filesystem::path& file, int32_t line) {
+  std::string s = file.filename().string();
+  s.append(", line ");
+  s.append(std::to_string(line));
+  return s;
+}
+
 std::string bad_list_line_message(const std::filesystem::path& file, int32_t line) {
-  return file.filename().string() + ", line " + std::to_string(line) +
-         ", is not four numbers (type, x, y, radius); the list stops there.";
+  return list_line_reference(file, line) + ", is not four numbers (type, x, y, radius); the list stops there.";
 }
 
 }  // namespace zelvo

@@ -35,6 +35,9 @@ std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con);
 // regular file, or cannot be read.
 std::optional<ObjectList> read_object_list(const std::filesystem::path& file);
 
+// "ZelvoRep.log, line N": where a message about one line of a list points.
+std::string list_line_reference(const std::filesystem::path& file, int32_t line);
+
 // The one-line message for a line that is not four numbers: names the file and the line.
 std::string bad_list_line_message(const std::filesystem::path& file, int32_t line);
 

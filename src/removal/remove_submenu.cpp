@@ -201,7 +201,7 @@ void report_incorrect_data(Console& con) {
 }
 
 std::string off_image_message(const RemoveSubmenuContext& ctx, const ListedObject& o) {
-  return ctx.files.object_list.filename().string() + ", line " + std::to_string(o.line) + std::string(kListOffImageTail);
+  return list_line_reference(ctx.files.object_list, o.line).append(kListOffImageTail);
 }
 
 // --- inspection display --------------------------------------------------------------

@@ -22,8 +22,9 @@ namespace {
 constexpr int32_t kSkyValues = 40;
 constexpr float kProfileMarkerTest = 99999.0f;
 
-// REMOVESATBAR: offsets -kBarHalf .. kBarHalf are replaced; the reference columns lie
-// kRefNear .. kRefFar pixels to each side; the trace may step kTraceStep columns sideways.
+// REMOVESATBAR: offsets -kBarHalf .. kBarHalf are replaced (and +-kFlagHalf when the bar
+// fills a whole side); the reference columns lie kRefNear .. kRefFar pixels to each side; the
+// trace may step kTraceStep columns sideways.
 constexpr int32_t kBarHalf = 9;
 constexpr int32_t kFlagHalf = 10;
 constexpr int32_t kRefNear = 11;
@@ -290,7 +291,7 @@ SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, flo
   res.length = n;
 
   // Reference levels beside the bar; a side off the image borrows the other side's level.
-  constexpr int32_t kCells = 2 * kBarHalf + 1;
+  constexpr int32_t kCells = 2 * kFlagHalf + 1;
   std::vector<float> fill(static_cast<std::size_t>(n) * kCells, 0.0f);
   const float three_sigma = 3.0f * bgsigma;
   for (int32_t r = 0; r < n; ++r) {
@@ -302,19 +303,18 @@ SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, flo
     if (a.n == 0) A = B;
     if (b.n == 0) B = A;
     const auto outside_band = [&](float v, float ref) { return !(ref - three_sigma <= v && v <= ref + three_sigma); };
-    int flag[2 * kFlagHalf + 1];  // flag[k + kFlagHalf]; off-image columns are never flagged
-    for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) {
-      const int32_t x = x0 + k;
-      int f = 0;
-      if (image.inside(x, y)) {
-        const float v = image.at(x, y);
-        f = outside_band(v, k <= 0 ? A : B) ? 1 : 0;
-        if (k == 0 && outside_band(v, B)) f = 1;
-      }
-      flag[k + kFlagHalf] = f;
-    }
+    // Whether the pixel at offset k stands out from its side's reference level (offset 0
+    // from either side's); pixels off the image never do.
+    const auto stands_out = [&](int32_t k) {
+      if (!image.inside(x0 + k, y)) return false;
+      const float v = image.at(x0 + k, y);
+      return outside_band(v, k <= 0 ? A : B) || (k == 0 && outside_band(v, B));
+    };
+    int flag[2 * kFlagHalf + 1];  // flag[k + kFlagHalf]
+    for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) flag[k + kFlagHalf] = stands_out(k) ? 1 : 0;
     // Widen by one pixel on each side; the fill comes from the five pixels beyond each
-    // widened edge. A side flagged all the way out to offset 9 has its edge at offset 10.
+    // widened edge. A side flagged all the way out to offset 9 has its edge at offset 10,
+    // which is then replaced as well.
     int32_t kr = kFlagHalf;
     for (int32_t k = 0; k <= kBarHalf; ++k)
       if (flag[k + kFlagHalf] == 0) {
@@ -329,24 +329,37 @@ SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, flo
         kl = k;
         break;
       }
-    // Each side gives half the mean of its inside pixels (for five: their sum / 10).
-    const RowSum fr = row_sum(image, x0 + kr + 1, x0 + kr + kFillWidth, y);
-    const RowSum fl = row_sum(image, x0 + kl - kFillWidth, x0 + kl - 1, y);
+    // Each side gives half the mean of those of its five pixels that lie inside and do not
+    // stand out (for five such pixels: their sum / 10). Leaving out the ones that stand out
+    // keeps a bar that steps sideways beyond the edge out of its own fill.
+    const auto fill_sum = [&](int32_t k1, int32_t k2) {
+      RowSum s;
+      for (int32_t k = k1; k <= k2; ++k)
+        if (image.inside(x0 + k, y) && !stands_out(k)) {
+          s.sum += image.at(x0 + k, y);
+          ++s.n;
+        }
+      return s;
+    };
+    const RowSum fr = fill_sum(kr + 1, kr + kFillWidth);
+    const RowSum fl = fill_sum(kl - kFillWidth, kl - 1);
     const float right = fr.n ? fr.sum / static_cast<float>(2 * fr.n) : 0.0f;
     const float left = fl.n ? fl.sum / static_cast<float>(2 * fl.n) : 0.0f;
     float V = bgmean;
     if (fl.n && fr.n) V = left + right;
     else if (fr.n) V = 2.0f * right;
     else if (fl.n) V = 2.0f * left;
-    for (int32_t k = -kBarHalf; k <= kBarHalf; ++k)
-      fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kBarHalf)] =
+    flag[0] = kl == -kFlagHalf ? 1 : 0;
+    flag[2 * kFlagHalf] = kr == kFlagHalf ? 1 : 0;
+    for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k)
+      fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kFlagHalf)] =
           static_cast<float>(flag[k + kFlagHalf]) * V;
   }
 
   log_record(log, {kBarLengthLead, n});
   ctx.con.record({kBarLengthLead, n});
 
-  res.changed = Box{x0 - kBarHalf, x0 + kBarHalf, ybot, ytop}.clipped(nx, ny);
+  res.changed = Box{x0 - kFlagHalf, x0 + kFlagHalf, ybot, ytop}.clipped(nx, ny);
   res.saved.reserve(static_cast<std::size_t>(res.changed.x1 - res.changed.x0 + 1) * static_cast<std::size_t>(n));
   for (int32_t y = res.changed.y0; y <= res.changed.y1; ++y)
     for (int32_t x = res.changed.x0; x <= res.changed.x1; ++x) res.saved.push_back(image.at(x, y));
@@ -354,8 +367,8 @@ SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, flo
   // The bar becomes the local background plus uniform noise of full width bgsigma.
   const double h = static_cast<double>(bgsigma) / 2.0;
   for (int32_t r = 0; r < n; ++r) {
-    for (int32_t k = -kBarHalf; k <= kBarHalf; ++k) {
-      const float v = fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kBarHalf)];
+    for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) {
+      const float v = fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kFlagHalf)];
       if (v == 0.0f || !image.inside(x0 + k, ybot + r)) continue;
       const double noise = ctx.rng.RND(ctx.ranseed, -h, h);
       image.at(x0 + k, ybot + r) = static_cast<float>(static_cast<double>(v) + noise);

@@ -61,7 +61,7 @@ struct SatBarResult {
   int32_t ytop = 0, ybot = 0;   // first and last bar rows (ybot <= ytop)
   int32_t length = 0;           // ytop - ybot + 1
   int32_t saturated = 0;        // INT of the largest pixel of the 11 x 11 box around (x0, y0)
-  Box changed;                  // columns x0 - 9 .. x0 + 9 of the bar rows, cut to the image
+  Box changed;                  // columns x0 - 10 .. x0 + 10 of the bar rows, cut to the image
   std::vector<float> saved;     // their values before the removal, row by row
 };
 
@@ -69,7 +69,9 @@ struct SatBarResult {
 // neighbour within 2 columns where the column ends) and replaces, on every bar row, the
 // offsets -9 .. 9 that stand out from the reference columns (11 to 15 pixels to each side,
 // +- 3 bgsigma), widened by one pixel on each side, by the mean of the five pixels beyond
-// each widened edge plus uniform noise of full width bgsigma. Mode 2 sets the band to
+// each widened edge (those of them that stand out left aside) plus uniform noise of full
+// width bgsigma. A bar that fills offsets
+// 0 .. 9 of a side is widened to offset 10 and filled from offsets 11 .. 15. Mode 2 sets the band to
 // bgmean - 3 bgsigma .. half-way from bgmean to the saturation level; other modes keep
 // `band`. Reads and writes only pixels inside the image: missing reference or fill pixels
 // are made up from those that exist (the other side, or bgmean). Prints the displacement
