@@ -1,0 +1,204 @@
+// Option 9 of the remove-features submenu (automatic removal from an object list) on a list
+// of 100 stars, on a 4096 x 4096 and a 1024 x 1024 field: the time per object on each and
+// their ratio, and the per-object parts that make it up (the sky upper limit and the
+// saturation level, which read the image's central region and the whole image, the
+// point-spread estimate, which sums the central region once more, and the removal itself).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "display/display.h"
+#include "display/zoom.h"
+#include "numeric/random.h"
+#include "photometry/psf.h"
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "removal/deathstar.h"
+#include "removal/remove_submenu.h"
+#include "removal/wipe.h"
+
+namespace {
+
+using namespace zelvo;
+
+constexpr int kGrid = 10;        // 10 x 10 = 100 stars ...
+constexpr int kSpacing = 80;     // ... 80 pixels apart, centred on the image
+constexpr int kStars = kGrid * kGrid;
+
+// The star positions: the same offsets from the image centre on every size, so the local
+// work per star is the same and only whole-image passes grow with the image.
+double star_x(int side, int k) { return side / 2 + (k % kGrid - kGrid / 2) * kSpacing + 0.3; }
+double star_y(int side, int k) { return side / 2 + (k / kGrid - kGrid / 2) * kSpacing + 0.6; }
+
+// Sky of 1000 with a slope and hash noise (+-15), and 100 Gaussian stars of peak 3000.
+Image star_field(int side) {
+  Image im(side, side);
+  for (int y = 1; y <= side; ++y)
+    for (int x = 1; x <= side; ++x) {
+      uint32_t h = static_cast<uint32_t>(x) * 2654435761u ^ static_cast<uint32_t>(y) * 2246822519u;
+      h ^= h >> 15;
+      h *= 2654435761u;
+      h ^= h >> 13;
+      const float noise = (static_cast<float>(h >> 8) / 16777216.0f - 0.5f) * 30.0f;
+      im.at(x, y) = 1000.0f + 0.01f * static_cast<float>(x - side / 2) + noise;
+    }
+  for (int k = 0; k < kStars; ++k) {
+    const double cx = star_x(side, k), cy = star_y(side, k);
+    for (int y = static_cast<int>(cy) - 12; y <= static_cast<int>(cy) + 12; ++y)
+      for (int x = static_cast<int>(cx) - 12; x <= static_cast<int>(cx) + 12; ++x) {
+        const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        im.at(x, y) += static_cast<float>(3000.0 * std::exp(-r2 / (2.0 * 1.6 * 1.6)));
+      }
+  }
+  return im;
+}
+
+const Image& field_of(int side) {
+  static std::map<int, std::unique_ptr<Image>> cache;
+  auto& p = cache[side];
+  if (!p) p = std::make_unique<Image>(star_field(side));
+  return *p;
+}
+
+std::filesystem::path list_of(int side) {
+  const auto path = std::filesystem::temp_directory_path() / ("zelvo_removal_menu_bench_" + std::to_string(side) + ".log");
+  std::ofstream out(path);
+  for (int k = 0; k < kStars; ++k) out << " 1 " << star_x(side, k) << " " << star_y(side, k) << " 9.0\n";
+  return path;
+}
+
+// Milliseconds per object of the last option-9 run of each size.
+std::map<int, double>& per_object_ms() {
+  static std::map<int, double> ms;
+  return ms;
+}
+
+// Everything the submenu talks to, with its text and files thrown away.
+struct Desk {
+  std::istringstream in;
+  std::ostringstream out;
+  Console con{in, out};
+  Graphics gfx{con};
+  Random rng;
+  int32_t seed = -4242;
+  RemovalWork work;
+  DisplayState disp;
+  ZoomBox zoom;
+  float cx = 0.0f, cy = 0.0f;
+  char key = ' ';
+  std::string object = std::string(20, ' '), name = "bench";
+  HeaderTexts texts;
+  std::ofstream mainlog{"/dev/null"};
+
+  RemoveSubmenuContext context(ImageView image, const std::filesystem::path& list) {
+    return RemoveSubmenuContext{.image = image,
+                                .object = object,
+                                .name = name,
+                                .texts = texts,
+                                .disp = disp,
+                                .zoom = zoom,
+                                .cursor = CursorState{cx, cy, key},
+                                .con = con,
+                                .gfx = gfx,
+                                .rng = rng,
+                                .ranseed = seed,
+                                .work = work,
+                                .mainlog = mainlog,
+                                .extlogs = 0,
+                                .mark_modified = {},
+                                .files = RemovalFiles{list, "/dev/null", "/dev/null"}};
+  }
+};
+
+void BM_Option9(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  const Image& pristine = field_of(side);
+  Image im = pristine;
+  Desk desk;
+  RemoveSubmenuContext ctx = desk.context(im.view(), list_of(side));
+  double seconds = 0.0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    im.px = pristine.px;
+    desk.out.str("");
+    RemovalVisit visit;
+    state.ResumeTiming();
+    const auto t0 = std::chrono::steady_clock::now();
+    remove_listed_automatically(ctx, visit);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (visit.marked.size() != static_cast<std::size_t>(kStars)) state.SkipWithError("not every star was handled");
+  }
+  const std::string text = desk.out.str();
+  if (text.find("nothing removed") != std::string::npos) state.SkipWithError("a removal was refused");
+  per_object_ms()[side] = 1000.0 * seconds / static_cast<double>(state.iterations()) / kStars;
+  state.counters["ms_per_object"] = per_object_ms()[side];
+}
+BENCHMARK(BM_Option9)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The parts of one object.
+void BM_SkyUpperLimit(benchmark::State& state) {
+  Image im = field_of(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(sky_upper_limit(im.view()));
+}
+BENCHMARK(BM_SkyUpperLimit)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+void BM_SaturationLevel(benchmark::State& state) {
+  Image im = field_of(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(saturation_level(im.view()));
+}
+BENCHMARK(BM_SaturationLevel)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+void BM_PointSpreadEstimate(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  Image im = field_of(side);
+  Desk desk;
+  PsfRequest req;
+  req.sky_upper = 1.0e6f;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(GETPSF(im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)),
+                                    req, desk.zoom, desk.con));
+    desk.out.str("");
+  }
+}
+BENCHMARK(BM_PointSpreadEstimate)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+void BM_DiscRemoval(benchmark::State& state) {
+  const int side = static_cast<int>(state.range(0));
+  Image im = field_of(side);
+  Desk desk;
+  const RemovalContext rctx{desk.con, desk.rng, desk.seed, 0, "/dev/null"};
+  for (auto _ : state) {
+    float r = 10.0f;
+    if (!DEATHSTAR(desk.work, im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), r,
+                   rctx)
+             .changed())
+      state.SkipWithError("removal refused");
+    UNWIPE(desk.work, im.view());
+    desk.out.str("");
+  }
+}
+BENCHMARK(BM_DiscRemoval)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  const auto& ms = per_object_ms();
+  const auto small = ms.find(1024), large = ms.find(4096);
+  if (small != ms.end() && large != ms.end() && small->second > 0.0) {
+    std::printf("option 9, 100 stars: 4096 x 4096 %.2f ms per object, 1024 x 1024 %.2f ms per object, ratio %.1f\n",
+                large->second, small->second, large->second / small->second);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
