@@ -406,6 +406,15 @@ TEST(FitsReadFailure, OneAxisGivesTheNaxisMessage) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, " Reading in " + dir.file("spectrum.fits") + "\n READIMAGE failed to read the NAXISn keywords.\n");
   u.expect_unchanged();
+
+  // NAXIS = 2 without its NAXIS2 card is a broken header: CFITSIO says so.
+  write_raw(dir.file("no-naxis2.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
+                                         "NAXIS   =                    2", "NAXIS1  =                    5"},
+            std::string(2880, '\0'));
+  const Load m = load(dir.file("no-naxis2.fits"), u.img, u.hdr, u.texts);
+  EXPECT_EQ(m.outcome, ReadOutcome::FitsError);
+  EXPECT_THAT(m.out, HasSubstr(" FITSIO Error Status = 224 : missing NAXISn keywords"));
+  u.expect_unchanged();
 }
 
 TEST(FitsReadFailure, FilesThatAreNotFitsGiveTheErrorReport) {

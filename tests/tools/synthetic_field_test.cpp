@@ -218,6 +218,24 @@ TEST(SyntheticField, SmallAndEmptySizesAreHandled) {
   }
 }
 
+// What the loader makes of a written field.
+struct ReadBack {
+  ReadOutcome outcome;
+  Image img;
+  SlotHeader hdr;
+  HeaderTexts texts;
+};
+
+ReadBack read_back(const std::string& path) {
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  ReadBack r;
+  int status = 0;
+  r.outcome = READ_FITS_2D_IMAGE(path, r.img, r.hdr, r.texts, status, con);
+  return r;
+}
+
 TEST(SyntheticFieldFile, HeaderCardsReadBackAsTheLoaderTakesThem) {
   ScratchFolder dir;
   const FieldOptions o = small_options(4);
@@ -225,21 +243,15 @@ TEST(SyntheticFieldFile, HeaderCardsReadBackAsTheLoaderTakesThem) {
   ASSERT_EQ(write_field_fits(dir.file("field.fits"), f.image, o), 0);
   for (const auto& card : field_header_cards(o)) EXPECT_EQ(card.size(), 80u) << card;
 
-  std::istringstream in;
-  std::ostringstream out;
-  Console con(in, out);
-  Image img;
-  SlotHeader hdr;
-  HeaderTexts texts;
-  int status = 0;
-  ASSERT_EQ(READ_FITS_2D_IMAGE(dir.file("field.fits"), img, hdr, texts, status, con), ReadOutcome::Loaded);
-  EXPECT_EQ(img.px, f.image.px);  // no CRVAL shift, no conversion loss
-  EXPECT_EQ(hdr.object, "NGC 3379            ");
-  EXPECT_EQ(hdr.exptime, 300.0f);
-  EXPECT_EQ(texts.hdrra, "10:47:49.60    ");
-  EXPECT_EQ(texts.hdrdec, "+12:34:54.00   ");
-  EXPECT_EQ(texts.hdrst, "09:12:33.70    ");
-  EXPECT_EQ(texts.hdrfilter, "R              ");
+  const ReadBack r = read_back(dir.file("field.fits"));
+  ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(r.img.px, f.image.px);  // no CRVAL shift, no conversion loss
+  EXPECT_EQ(r.hdr.object, "NGC 3379            ");
+  EXPECT_EQ(r.hdr.exptime, 300.0f);
+  EXPECT_EQ(r.texts.hdrra, "10:47:49.60    ");
+  EXPECT_EQ(r.texts.hdrdec, "+12:34:54.00   ");
+  EXPECT_EQ(r.texts.hdrst, "09:12:33.70    ");
+  EXPECT_EQ(r.texts.hdrfilter, "R              ");
 
   // An existing file is kept unless overwriting is asked for.
   EXPECT_EQ(write_field_fits(dir.file("field.fits"), Image(2, 2), o), FILE_NOT_CREATED);
@@ -256,19 +268,13 @@ TEST(SyntheticFieldFile, SixteenBitFilesHoldTheRoundedValues) {
   o.exptime = 1200.0f;
   const auto f = synthetic_field(o);
   ASSERT_EQ(write_field_fits(dir.file("u16.fits"), f.image, o), 0);
-  std::istringstream in;
-  std::ostringstream out;
-  Console con(in, out);
-  Image img;
-  SlotHeader hdr;
-  HeaderTexts texts;
-  int status = 0;
-  ASSERT_EQ(READ_FITS_2D_IMAGE(dir.file("u16.fits"), img, hdr, texts, status, con), ReadOutcome::Loaded);
-  ASSERT_EQ(img.px.size(), f.image.px.size());
-  for (std::size_t i = 0; i < img.px.size(); ++i) ASSERT_EQ(img.px[i], std::nearbyint(f.image.px[i])) << i;
-  EXPECT_EQ(hdr.object, "M 105               ");
-  EXPECT_EQ(hdr.exptime, 1200.0f);
-  EXPECT_EQ(texts.hdrfilter, "I              ");
+  const ReadBack r = read_back(dir.file("u16.fits"));
+  ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(r.img.px.size(), f.image.px.size());
+  for (std::size_t i = 0; i < r.img.px.size(); ++i) ASSERT_EQ(r.img.px[i], std::nearbyint(f.image.px[i])) << i;
+  EXPECT_EQ(r.hdr.object, "M 105               ");
+  EXPECT_EQ(r.hdr.exptime, 1200.0f);
+  EXPECT_EQ(r.texts.hdrfilter, "I              ");
 }
 
 TEST(SyntheticFieldTool, WritesTheSameFieldAsTheLibrary) {
