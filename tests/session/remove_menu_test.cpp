@@ -330,8 +330,9 @@ TEST(RemoveMenu, ConstantLevelWrongOptionsAndNonNumbers) {
   Image high(120, 100, 300.0f);
   high.at(7, 9) = 250.2f;
   dir.write_fits("high.fits", high);
-  const auto run = run_session(dir, {"", "l", "negative_field.fits", "r", "abc", "5", "s", "back.fits", "",
+  const auto run = run_session(dir, {"", "r", "l", "negative_field.fits", "r", "abc", "5", "s", "back.fits", "",
                                      "2", "l", "high.fits", "r", "12", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" Image slot 1 is empty: load an image (L) or create one (N) first.\n"));
   EXPECT_THAT(run.out, HasSubstr(" Added constant level 4 to your image. \n"));
   EXPECT_THAT(run.out, HasSubstr(" Added constant level 251 to your image. \n"));
   EXPECT_THAT(run.out, HasSubstr(kMenu + " Expected a whole number but read 'abc'; please type it again:\n"
@@ -388,4 +389,19 @@ TEST(RemoveMenu, Option9AreaKeepsTheRecordedCentreWhenTheFoundOneIsMoreThanTwoPi
   const auto run = run_session(dir, {"", "l", "discs_field.fits", "r", "9", "0", "q"});
   EXPECT_THAT(run.out, HasSubstr(" deathrad = 9.5 , xcen = 103.0 , ycen = 150.0\n"));
   EXPECT_THAT(run.out, HasSubstr(" deathrad = 9.5 , xcen = 200.0 , ycen = 150.0\n"));
+}
+
+TEST(RemoveMenu, Option8TakesEachListedObjectWithoutClicksAndRecordsIt) {
+  ScratchFolder dir;
+  dir.write_fits("list_field.fits", small_field(200, 200, 6));  // a star of peak 8000 at (140, 120)
+  dir.write("ZelvoRep.log", "3 140.0 120.0 8.0\n");
+  const auto run = run_session(dir, {"", "l", "list_field.fits", "r", "8", "9", "n", "0", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" ZelvoRep.log contained 1 lines (= objects).\n"
+                                 " Read (ch1, xc, yc, deathrad) = 3 140.0 120.0 8.0\n"));
+  EXPECT_THAT(run.out, Not(HasSubstr("Click on the object")));
+  EXPECT_THAT(run.out, HasSubstr(" Star removal radius set to 19.0\n Give (absolute) value to the removal radius:\n"
+                                 " deathrad = 9.0 , xcen = 140.0 , ycen = 120.0\n"));
+  // After the list the whole image is drawn again.
+  EXPECT_THAT(run.out, HasSubstr(kUndo + "\n The maximum pixel value in the image = "));
+  EXPECT_EQ(record_lines(dir.read("ZelvoRepeat.log")), std::vector<std::string>{" 3 140.0 120.0 9.0"});
 }
