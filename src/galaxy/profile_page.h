@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "galaxy/galaxy_texts.h"
 #include "galaxy/profile.h"
 #include "galaxy/rotation.h"
 #include "numeric/image_view.h"
@@ -20,7 +21,7 @@ class Graphics;
 struct ProfileOutput {
   Console& con;
   Graphics& gfx;
-  std::string log_path = "ZelvoProfile1.log";
+  std::string log_path = std::string(kProfileLogName);
 };
 
 // What a profile found (for the caller and the tests); `done` is false for a refused request.
