@@ -28,6 +28,7 @@ void Console::open_help_window() {
 void Console::close_help_window() {}
 
 std::string Console::read_line() {
+  if (before_read_) before_read_();
   out_.flush();
   std::string s;
   if (!std::getline(in_, s)) throw EndOfInput();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <iosfwd>
 #include <stdexcept>
@@ -63,12 +64,17 @@ class Console {
 
   bool terminal() const { return terminal_; }
 
+  // Called before every read: the graphics layer brings its window up to date there, so
+  // that what was drawn is on the screen while the program waits for an answer.
+  void set_before_read(std::function<void()> hook) { before_read_ = std::move(hook); }
+
  private:
   void read_items(std::initializer_list<ListTarget> targets, bool slash_in_text);
 
   std::istream& in_;
   std::ostream& out_;
   bool terminal_;
+  std::function<void()> before_read_;
 };
 
 }  // namespace zelvo

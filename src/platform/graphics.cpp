@@ -83,9 +83,16 @@ std::optional<ResampleGrid> enlarged_grid(const std::array<float, 6>& tr, int i1
 }
 }  // namespace
 
-Graphics::Graphics(Console& con) : con_(con) {}
+Graphics::Graphics(Console& con) : con_(con) {
+  // giza shows what was drawn on an X window only when asked to; the window is brought up
+  // to date whenever the program waits for an answer or a click.
+  con_.set_before_read([this] { flush(); });
+}
 
-Graphics::~Graphics() { close_all(); }
+Graphics::~Graphics() {
+  con_.set_before_read(nullptr);
+  close_all();
+}
 
 bool Graphics::open(const std::string& device) {
   const std::string dev = trim_right(device);
@@ -253,6 +260,10 @@ bool Graphics::image(const ImageView& img, int i1, int i2, int j1, int j2, float
 CursorRead Graphics::cursor(float x0, float y0) {
   CursorRead c{x0, y0, 'A'};
   if (id_ > 0 && has_cursor_) {
+    // The prompt must be visible before the program waits for the mouse, also when the
+    // command window is a pipe or a file (block-buffered).
+    con_.flush();
+    cpgupdt();
     float x = x0, y = y0;
     char ch = 'A';
     // giza returns 0 on success (PGPLOT returns 1); either way a real read fills x, y, ch.

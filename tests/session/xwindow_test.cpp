@@ -1,0 +1,460 @@
+// The real graphics window: the program runs on /xw under a private Xvfb server, the mouse
+// and keys come from xdotool, and what the window shows is read back with xwininfo and xwd.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "support/session_harness.h"
+#include "support/x_session.h"
+#include "synthetic_field.h"
+
+namespace zelvo::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Skips the test when the X tools are not installed; fails when they are but the server
+// does not start.
+#define REQUIRE_X_SERVER(x)                                                                   \
+  do {                                                                                        \
+    if (const std::string why = missing_x_tools(); !why.empty())                              \
+      GTEST_SKIP() << "real-window tests need Xvfb, xdotool, xwininfo and xwd (" << why << ")"; \
+    ASSERT_TRUE((x).failure().empty()) << (x).failure();                                      \
+  } while (0)
+
+// The sample field in a scratch folder with a settings file for window code `code`.
+struct FieldFolder {
+  ScratchFolder dir;
+  FieldOptions options;
+  SyntheticField field;
+
+  explicit FieldFolder(int code) {
+    options.seed = 2001;
+    field = synthetic_field(options);
+    EXPECT_EQ(write_field_fits(dir.file("field.fits"), field.image, options), 0);
+    dir.write("Zelvo.ini", std::to_string(code) + "\n0\n");
+  }
+  int nx() const { return field.image.nx; }
+  int ny() const { return field.image.ny; }
+};
+
+// The brightest ordinary star that stands alone: well inside the image and away from the
+// other stars, the galaxy and the saturated star with its column.
+FieldStar lone_bright_star(const SyntheticField& f) {
+  const auto far = [](double x1, double y1, double x2, double y2, double d) { return std::hypot(x1 - x2, y1 - y2) >= d; };
+  FieldStar best;
+  for (const auto& s : f.stars) {
+    bool ok = s.x > 60 && s.y > 60 && s.x < f.image.nx - 60 && s.y < f.image.ny - 60;
+    for (const auto& o : f.stars)
+      if (&o != &s && !far(s.x, s.y, o.x, o.y, 25)) ok = false;
+    if (!far(s.x, s.y, f.galaxy.x, f.galaxy.y, 60)) ok = false;
+    if (f.has_saturated && (!far(s.x, s.y, f.saturated.x, f.saturated.y, 60) || std::abs(s.x - f.bleed.x) < 25)) ok = false;
+    if (ok && s.peak > best.peak) best = s;
+  }
+  return best;
+}
+
+// Starts the program, passes the welcome pause and waits for the main menu.
+void start_to_menu(XProgram& p) {
+  ASSERT_TRUE(p.started());
+  ASSERT_TRUE(p.wait_for("Press <enter> to continue...")) << p.output();
+  p.send("");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+}
+
+// Loads field.fits and displays it in greyscale; returns the rest of the "Display levels:"
+// line. Leaves the level question unanswered.
+std::string load_and_display(XProgram& p) {
+  p.send("l");
+  p.send("field.fits");
+  EXPECT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+  p.send("d");
+  p.send("1");
+  const auto levels = p.wait_for("Display levels:");
+  EXPECT_TRUE(levels) << p.output();
+  EXPECT_TRUE(p.wait_for("Do you want to change display levels (y/n)?")) << p.output();
+  return levels.value_or("");
+}
+
+// Median length of the runs of equal grey along a row (dx = 1) or a column (dy = 1) of a
+// screenshot, between two screen positions.
+double median_run(const Screenshot& s, int x0, int y0, int n, int dx, int dy) {
+  std::vector<int> runs;
+  int len = 1;
+  for (int k = 1; k < n; ++k) {
+    if (s.grey(x0 + k * dx, y0 + k * dy) == s.grey(x0 + (k - 1) * dx, y0 + (k - 1) * dy)) {
+      ++len;
+    } else {
+      runs.push_back(len);
+      len = 1;
+    }
+  }
+  if (runs.size() < 3) return n;
+  // The first and last runs are cut by the frame.
+  runs.erase(runs.begin());
+  runs.pop_back();
+  std::sort(runs.begin(), runs.end());
+  return runs[runs.size() / 2];
+}
+
+// Darkest and brightest grey in the 5 x 5 screen pixels around (sx, sy).
+std::pair<int, int> grey_range(const Screenshot& s, int sx, int sy) {
+  int lo = 255, hi = 0;
+  for (int dy = -2; dy <= 2; ++dy)
+    for (int dx = -2; dx <= 2; ++dx) {
+      lo = std::min(lo, s.grey(sx + dx, sy + dy));
+      hi = std::max(hi, s.grey(sx + dx, sy + dy));
+    }
+  return {lo, hi};
+}
+
+// Median grey of the sky: a grid of points at least 15 pixels from every object.
+int sky_grey(const Screenshot& s, const Frame& f, const SyntheticField& field) {
+  std::vector<int> g;
+  for (int y = 40; y <= field.image.ny - 40; y += 37)
+    for (int x = 40; x <= field.image.nx - 40; x += 37) {
+      bool clear = std::hypot(x - field.galaxy.x, y - field.galaxy.y) > 80;
+      for (const auto& st : field.stars) clear = clear && std::hypot(x - st.x, y - st.y) > 15;
+      if (field.has_saturated) clear = clear && std::hypot(x - field.saturated.x, y - field.saturated.y) > 30 &&
+                                       std::abs(x - field.bleed.x) > 5;
+      if (clear) g.push_back(s.grey(f.screen_x(x, 0, field.image.nx), f.screen_y(y, 0, field.image.ny)));
+    }
+  std::sort(g.begin(), g.end());
+  return g.empty() ? -1 : g[g.size() / 2];
+}
+
+TEST(XWindow, WindowCodesOneTwoThreeOpenWindowsOfTheirSize) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  const int sizes[3][2] = {{1280, 1024}, {1024, 768}, {800, 600}};
+  for (int code = 1; code <= 3; ++code) {
+    SCOPED_TRACE("window code " + std::to_string(code));
+    ScratchFolder dir;
+    dir.write("Zelvo.ini", std::to_string(code) + "   window size\n0\n");
+    XProgram p(x, dir.path(), {});
+    ASSERT_TRUE(p.wait_for("Press <enter> to continue...")) << p.output();
+    // The window is sized just after it opens; allow the server a moment to apply it.
+    std::optional<WindowGeometry> g;
+    for (int k = 0; k < 50; ++k) {
+      g = find_window(x, "giza", milliseconds(5000));
+      if (g && g->width == sizes[code - 1][0] && g->height == sizes[code - 1][1]) break;
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    ASSERT_TRUE(g) << "no graphics window";
+    EXPECT_EQ(g->width, sizes[code - 1][0]);
+    EXPECT_EQ(g->height, sizes[code - 1][1]);
+    EXPECT_EQ(p.finish(), 0);
+    EXPECT_NE(p.output().find("End of input; leaving without saving."), std::string::npos);
+  }
+}
+
+TEST(XWindow, MouseMenuReportsTheImagePixelUnderEachClickAndLeavesOnAClickOutside) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  XProgram p(x, ff.dir.path(), {});
+  start_to_menu(p);
+  load_and_display(p);
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  p.send("m");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options"));
+  p.send("2");
+  ASSERT_TRUE(p.wait_for("Click on the centre of the area to be analysed."));
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const Frame f = Frame::of_window(*g);
+
+  // The frame really is where the clicks are aimed: its four sides are dark lines.
+  std::string why;
+  const Screenshot shot = take_screenshot(x, ff.dir.file("frame.xwd"), &why);
+  ASSERT_FALSE(shot.empty()) << why;
+  const auto dark_line = [&](int x0, int y0, int dx, int dy, int n) {
+    int dark = 0;
+    for (int k = 0; k < n; ++k) {
+      int lo = 255;
+      for (int w = -1; w <= 1; ++w) lo = std::min(lo, shot.grey(x0 + k * dx + w * dy, y0 + k * dy + w * dx));
+      dark += lo < 170;  // the lines are antialiased over two pixels
+    }
+    return dark >= n * 9 / 10;
+  };
+  const int l = static_cast<int>(std::lround(f.left)), r = static_cast<int>(std::lround(f.right));
+  const int t = static_cast<int>(std::lround(f.top)), b = static_cast<int>(std::lround(f.bottom));
+  EXPECT_TRUE(dark_line(l, t + 5, 0, 1, b - t - 10)) << "left side";
+  EXPECT_TRUE(dark_line(r, t + 5, 0, 1, b - t - 10)) << "right side";
+  EXPECT_TRUE(dark_line(l + 5, t, 1, 0, r - l - 10)) << "top side";
+  EXPECT_TRUE(dark_line(l + 5, b, 1, 0, r - l - 10)) << "bottom side";
+
+  const double targets[][2] = {{256.0, 256.0}, {100.3, 100.7}, {400.2, 50.5}, {30.0, 480.0}, {470.6, 300.4}};
+  bool first = true;
+  for (const auto& tw : targets) {
+    SCOPED_TRACE("target " + std::to_string(tw[0]) + " " + std::to_string(tw[1]));
+    if (!first) {
+      ASSERT_TRUE(p.wait_for("Click on the centre of the area to be analysed."));
+    }
+    first = false;
+    const int sx = f.screen_x(tw[0], 0, ff.nx()), sy = f.screen_y(tw[1], 0, ff.ny());
+    const auto at = click_until(x, p, sx, sy, 1, "You clicked at ");
+    ASSERT_TRUE(at) << p.output();
+    const auto xy = numbers_in(*at);
+    ASSERT_EQ(xy.size(), 2u) << *at;
+    EXPECT_NEAR(xy[0], tw[0], 1.0);
+    EXPECT_NEAR(xy[1], tw[1], 1.0);
+    const auto value = p.wait_for("Value of the pixel you clicked was: ");
+    ASSERT_TRUE(value);
+    const double expected = ff.field.image.at(static_cast<int>(xy[0]), static_cast<int>(xy[1]));
+    ASSERT_EQ(numbers_in(*value).size(), 1u);
+    EXPECT_NEAR(numbers_in(*value)[0], expected, 1e-3 + 1e-6 * std::abs(expected));
+    ASSERT_TRUE(p.wait_for("Values for a 15x15 box were (average and sigma): "));
+  }
+
+  // Left of the frame: reported, then back to the menu.
+  ASSERT_TRUE(p.wait_for("Click on the centre of the area to be analysed."));
+  const auto outside = click_until(x, p, l - 30, (t + b) / 2, 1, "You clicked at ");
+  ASSERT_TRUE(outside);
+  ASSERT_FALSE(numbers_in(*outside).empty());
+  EXPECT_LT(numbers_in(*outside)[0], 0.0);
+  ASSERT_TRUE(p.wait_for("What do you want to do?")) << p.output();
+  p.send("0");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+  EXPECT_NE(p.output().find("Thank you for using Zelvo."), std::string::npos);
+}
+
+TEST(XWindow, AStarIsRemovedWithRealClicksAndTypedAnswers) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  const FieldStar star = lone_bright_star(ff.field);
+  ASSERT_GT(star.peak, 500.0) << "the field has no lone bright star";
+  const double sky = ff.field.sky_at(star.x, star.y);
+  const Image original = ff.field.image;
+
+  XProgram p(x, ff.dir.path(), {"--seed", "7"});
+  start_to_menu(p);
+  load_and_display(p);
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const Frame f = Frame::of_window(*g);
+
+  p.send("r");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  p.send("1");
+  ASSERT_TRUE(p.wait_for("Click on the object you want to remove.")) << p.output();
+  // A click a little off the star on the whole image...
+  const auto at = click_until(x, p, f.screen_x(star.x + 2.0, 0, ff.nx()), f.screen_y(star.y - 2.0, 0, ff.ny()), 1,
+                              "You clicked at ");
+  ASSERT_TRUE(at) << p.output();
+  const auto xy = numbers_in(*at);
+  ASSERT_EQ(xy.size(), 2u);
+  // ...then on its centre in the 101 x 101 area drawn around the nearest pixel.
+  ASSERT_TRUE(p.wait_for("Click on the object centre.")) << p.output();
+  const int ixc = std::clamp(static_cast<int>(xy[0] + 0.5), 50, ff.nx() - 50);
+  const int iyc = std::clamp(static_cast<int>(xy[1] + 0.5), 50, ff.ny() - 50);
+  const auto radius_prompt = click_until(x, p, f.screen_x(star.x, ixc - 50, ixc + 50),
+                                         f.screen_y(star.y, iyc - 50, iyc + 50), 1,
+                                         "Give (absolute) value to the removal radius:");
+  ASSERT_TRUE(radius_prompt) << p.output();
+  p.send("15");
+  ASSERT_TRUE(p.wait_for("Do you want to UNDO previous removal (y/n)?")) << p.output();
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  p.send("0");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+  p.send("x");  // writes the modified image back to field.fits and ends
+  EXPECT_EQ(p.finish(), 0) << p.output();
+
+  // The record holds the star where it is, with the radius the ring was traced at.
+  std::istringstream record(ff.dir.read("ZelvoRepeat.log"));
+  std::vector<double> entry;
+  for (std::string line; std::getline(record, line);) {
+    const auto v = numbers_in(line);
+    if (v.size() == 4 && v[0] == 1.0) entry = v;
+  }
+  ASSERT_EQ(entry.size(), 4u) << ff.dir.read("ZelvoRepeat.log");
+  EXPECT_NEAR(entry[1], star.x, 1.0);
+  EXPECT_NEAR(entry[2], star.y, 1.0);
+  EXPECT_NEAR(entry[3], 15.0, 1e-4);
+
+  // The star is gone, and nothing outside the removal disc changed.
+  const Image cleaned = ff.dir.read_fits("field.fits");
+  ASSERT_EQ(cleaned.nx, original.nx);
+  ASSERT_EQ(cleaned.ny, original.ny);
+  float peak_before = -1e30f, peak_after = -1e30f;
+  int changed_outside = 0;
+  for (int y = 1; y <= original.ny; ++y)
+    for (int x1 = 1; x1 <= original.nx; ++x1) {
+      const double d = std::hypot(x1 - entry[1], y - entry[2]);
+      if (d <= 4.0) {
+        peak_before = std::max(peak_before, original.at(x1, y));
+        peak_after = std::max(peak_after, cleaned.at(x1, y));
+      } else if (d > entry[3] + 1.5 && cleaned.at(x1, y) != original.at(x1, y)) {
+        ++changed_outside;
+      }
+    }
+  EXPECT_GT(peak_before, sky + 500.0);
+  EXPECT_LT(peak_after, sky + 8.0 * ff.options.noise);
+  EXPECT_EQ(changed_outside, 0);
+}
+
+TEST(XWindow, TheScreenShowsStarsBlackInNegativeWhiteInPositiveAndZoomedPixelsAsBlocks) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  const FieldStar star = lone_bright_star(ff.field);
+  ASSERT_GT(star.peak, 500.0);
+  XProgram p(x, ff.dir.path(), {});
+  start_to_menu(p);
+  const std::string levels = load_and_display(p);
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const Frame f = Frame::of_window(*g);
+  const int ssx = f.screen_x(star.x, 0, ff.nx()), ssy = f.screen_y(star.y, 0, ff.ny());
+  std::string why;
+
+  // Negative scaling (the default): the star black on a light sky, and a picture with depth.
+  const Screenshot neg = take_screenshot(x, ff.dir.file("negative.xwd"), &why);
+  ASSERT_FALSE(neg.empty()) << why;
+  EXPECT_LT(grey_range(neg, ssx, ssy).first, 40);
+  EXPECT_GT(sky_grey(neg, f, ff.field), 150);
+  {
+    std::vector<int> count(256, 0);
+    double sum = 0, sum2 = 0;
+    int n = 0;
+    for (int sy = static_cast<int>(f.top) + 3; sy < f.bottom - 3; sy += 2)
+      for (int sx = static_cast<int>(f.left) + 3; sx < f.right - 3; sx += 2) {
+        const int v = neg.grey(sx, sy);
+        ++count[static_cast<std::size_t>(v)];
+        sum += v;
+        sum2 += static_cast<double>(v) * v;
+        ++n;
+      }
+    const int distinct = static_cast<int>(std::count_if(count.begin(), count.end(), [](int c) { return c > 0; }));
+    EXPECT_GE(distinct, 40) << "the picture is nearly flat";
+    EXPECT_GT(std::sqrt(sum2 / n - (sum / n) * (sum / n)), 5.0) << "the picture is nearly flat";
+  }
+
+  // Positive scaling with the same levels: the star white on a dark sky.
+  const auto lv = numbers_in(levels);
+  ASSERT_GE(lv.size(), 2u) << levels;
+  p.send("y");
+  p.send(std::to_string(lv[0]) + " " + std::to_string(lv[1]) + " p");
+  ASSERT_TRUE(p.wait_for("first smaller and then larger value:"));
+  p.send("-1e30 1e30");
+  ASSERT_TRUE(p.wait_for("Scaling: positive")) << p.output();
+  ASSERT_TRUE(p.wait_for("Do you want to change display levels (y/n)?"));
+  const Screenshot pos = take_screenshot(x, ff.dir.file("positive.xwd"), &why);
+  ASSERT_FALSE(pos.empty()) << why;
+  EXPECT_GT(grey_range(pos, ssx, ssy).second, 215);
+  EXPECT_LT(sky_grey(pos, f, ff.field), 100);
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+
+  // Zoom onto 50 x 50 pixels around the star: every image pixel is one uniform block of
+  // about 608/50 x 448/50 screen pixels, not a smoothed gradient.
+  p.send("m");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options"));
+  p.send("1");
+  ASSERT_TRUE(p.wait_for("Give the new zoom box size (width, height); both > 50"));
+  p.send("50 50");
+  ASSERT_TRUE(p.wait_for("Click on the area you want to zoom to."));
+  ASSERT_TRUE(click_until(x, p, ssx, ssy, 1, "What do you want to do?")) << p.output();
+  const Screenshot zoom = take_screenshot(x, ff.dir.file("zoom.xwd"), &why);
+  ASSERT_FALSE(zoom.empty()) << why;
+  const double cell_w = (f.right - f.left) / 50.0, cell_h = (f.bottom - f.top) / 50.0;
+  const int l = static_cast<int>(f.left) + 2, t = static_cast<int>(f.top) + 2;
+  const int w = static_cast<int>(f.right - f.left) - 4, h = static_cast<int>(f.bottom - f.top) - 4;
+  for (int row : {t + h / 4, t + h / 2 + 3, t + 3 * h / 4})
+    EXPECT_NEAR(median_run(zoom, l, row, w, 1, 0), cell_w, 1.5) << "row " << row;
+  for (int col : {l + w / 4, l + w / 2 + 3, l + 3 * w / 4})
+    EXPECT_NEAR(median_run(zoom, col, t, h, 0, 1), cell_h, 1.5) << "column " << col;
+  // The star fills the middle of the zoomed frame.
+  EXPECT_GT(grey_range(zoom, l + w / 2, t + h / 2).second, 215);
+  p.send("0");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+}
+
+// Restores an environment variable at the end of a test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(XWindow, ButtonsAndKeysArriveAsTheCursorReportsThem) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  ScopedEnv display("DISPLAY", x.display());
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  Graphics gfx(con);
+  ASSERT_TRUE(gfx.open_sized("/xw", 800, 600));
+  ASSERT_TRUE(gfx.has_cursor());
+  gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
+  gfx.window(0.0f, 100.0f, 0.0f, 100.0f);
+  gfx.box();
+  gfx.flush();
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const Frame f = Frame::of_window(*g);
+  ASSERT_TRUE(move_pointer(x, f.screen_x(25.0, 0, 100), f.screen_y(75.0, 0, 100)));
+
+  // Each event is sent again every 200 ms until the read returns (events that come before the
+  // read are dropped); after 20 s the server is stopped, which ends a read that never returns.
+  struct Case {
+    std::vector<std::string> xdotool;
+    char key;
+  };
+  const Case cases[] = {{{"xdotool", "click", "1"}, 'A'}, {{"xdotool", "click", "2"}, 'D'},
+                        {{"xdotool", "click", "3"}, 'X'}, {{"xdotool", "key", "k"}, 'k'},
+                        {{"xdotool", "key", "K"}, 'K'},   {{"xdotool", "key", "7"}, '7'}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xdotool[1] + " " + c.xdotool[2]);
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+      const auto end = std::chrono::steady_clock::now() + milliseconds(20000);
+      while (!done && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(milliseconds(200));
+        if (!done) run_x_tool(x, c.xdotool);
+      }
+      if (!done) x.stop();
+    });
+    const CursorRead r = gfx.cursor(50.0f, 50.0f);
+    done = true;
+    sender.join();
+    EXPECT_EQ(r.key, c.key);
+    EXPECT_NEAR(r.x, 25.0f, 0.5f);
+    EXPECT_NEAR(r.y, 75.0f, 0.5f);
+  }
+  gfx.close_all();
+}
+
+}  // namespace
+}  // namespace zelvo::testing
