@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 PACKAGES="cmake g++ make pkg-config libcfitsio-dev libcfitsio-bin giza-dev libgtest-dev libgmock-dev \
-libbenchmark-dev gzip imagemagick xvfb xauth"
+libbenchmark-dev gzip libedit-dev imagemagick xvfb xauth xdotool x11-utils x11-apps"
 
 missing=""
 for p in $PACKAGES; do

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/line_editor.h"
 #include "platform/list_io.h"
 #include "session/loop.h"
 
@@ -71,5 +72,15 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  return zelvo::run_zelvo(options, std::cin, std::cout, isatty(STDOUT_FILENO) != 0);
+  const bool terminal_out = isatty(STDOUT_FILENO) != 0;
+  // A person at a terminal edits answers with the arrow keys and recalls earlier ones;
+  // scripted input (a pipe or a file) is read as it stands.
+  if (zelvo::editing_possible()) {
+    zelvo::TerminalLineBuf editor(stdin, stdout);
+    if (editor.ready()) {
+      std::istream typed(&editor);
+      return zelvo::run_zelvo(options, typed, std::cout, terminal_out);
+    }
+  }
+  return zelvo::run_zelvo(options, std::cin, std::cout, terminal_out);
 }
