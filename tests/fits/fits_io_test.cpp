@@ -421,13 +421,10 @@ TEST(FitsReadFailure, FilesThatAreNotFitsGiveTheErrorReport) {
   ScratchFolder dir;
   dir.write("notes.fits", "These are my observing notes, not an image.\n");
   fs::create_directory(dir.file("folder.fits"));
-  // A complete header, but only part of the 100 x 100 pixels.
   write_image(dir.file("full.fits"), FLOAT_IMG, {100, 100}, std::vector<double>(10000, 7.0));
-  const std::string full = file_bytes(dir.file("full.fits"));
-  dir.write("truncated.fits", full.substr(0, 2880 + 20000));
-  dir.write("short-header.fits", full.substr(0, 1000));
+  dir.write("short-header.fits", file_bytes(dir.file("full.fits")).substr(0, 1000));
 
-  for (const char* name : {"notes.fits", "folder.fits", "truncated.fits", "short-header.fits", "missing.fits"}) {
+  for (const char* name : {"notes.fits", "folder.fits", "short-header.fits", "missing.fits"}) {
     Untouched u;
     const Load r = load(dir.file(name), u.img, u.hdr, u.texts);
     EXPECT_EQ(r.outcome, ReadOutcome::FitsError) << name;
@@ -436,6 +433,22 @@ TEST(FitsReadFailure, FilesThatAreNotFitsGiveTheErrorReport) {
     EXPECT_THAT(r.out, HasSubstr(" FITSIO Error Status = " + std::to_string(r.status) + " : ")) << name;
     u.expect_unchanged();
   }
+}
+
+TEST(FitsReadFailure, TruncatedDataAreRefused) {
+  ScratchFolder dir;
+  // A complete header, but only part of the 100 x 100 pixels.
+  write_image(dir.file("full.fits"), FLOAT_IMG, {100, 100}, std::vector<double>(10000, 7.0));
+  dir.write("truncated.fits", file_bytes(dir.file("full.fits")).substr(0, 2880 + 20000));
+  Untouched u;
+  const Load r = load(dir.file("truncated.fits"), u.img, u.hdr, u.texts);
+  EXPECT_NE(r.outcome, ReadOutcome::Loaded);
+  // After the size line comes the reason (the FITS error report or one line), no empty line.
+  const std::string head = " Reading in " + dir.file("truncated.fits") + "\n nxpix, nypix = 100 100\n";
+  EXPECT_THAT(r.out, StartsWith(head));
+  EXPECT_GT(r.out.size(), head.size() + 2);
+  EXPECT_EQ(r.out.find("\n\n"), std::string::npos);
+  u.expect_unchanged();
 }
 
 TEST(FitsReadFailure, UnreadableFileGivesTheErrorReport) {
