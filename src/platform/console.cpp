@@ -1,34 +1,108 @@
 #include "platform/console.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <istream>
 #include <ostream>
 #include <vector>
 
 namespace zelvo {
 
-Console::Console(std::istream& in, std::ostream& out, bool terminal) : in_(in), out_(out), terminal_(terminal) {}
+namespace {
+// The size of the terminal on standard output; zero when it cannot be told.
+ScreenSize stdout_size() {
+  winsize ws{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0) return {};
+  return ScreenSize{ws.ws_col, ws.ws_row};
+}
+
+// A status line is drawn again at most this often while the work goes on.
+constexpr std::chrono::milliseconds kStatusInterval(50);
+}  // namespace
+
+Console::Console(std::istream& in, std::ostream& out, bool terminal)
+    : in_(in), out_(out), terminal_(terminal), screen_size_(stdout_size) {}
+
+Console::~Console() {
+  hide_status();
+  panel_.close(out_);
+}
+
+ScreenSize Console::screen() const { return screen_size_ ? screen_size_() : ScreenSize{}; }
 
 void Console::line(std::string_view text) {
+  if (panel_.active() && help_focus_) {
+    panel_.add_line(text);
+    return;
+  }
+  hide_status();
   out_ << text << '\n';
+  show_status();
+}
+
+void Console::hide_status() {
+  if (!status_shown_) return;
+  out_ << '\r' << std::string(status_.size(), ' ') << '\r';
+  status_shown_ = false;
+}
+
+void Console::show_status() {
+  if (status_.empty() || status_shown_) return;
+  out_ << status_;
+  out_.flush();
+  status_shown_ = true;
+  status_drawn_ = std::chrono::steady_clock::now();
+}
+
+void Console::progress(std::string_view text) {
+  if (!terminal_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (status_shown_ && now - status_drawn_ < kStatusInterval) {
+    status_.assign(text);  // shown with the next line or update
+    return;
+  }
+  hide_status();
+  status_.assign(text);
+  show_status();
+}
+
+void Console::progress_done() {
+  hide_status();
+  status_.clear();
 }
 
 void Console::record(std::initializer_list<ListValue> items) { line(list_record(items)); }
 
 void Console::clear() {
-  if (terminal_) out_ << "\x1b[H\x1b[2J";
+  if (!terminal_) return;
+  status_shown_ = false;
+  out_ << "\x1b[H\x1b[2J";
+  panel_.after_clear(out_, screen());
 }
 
 void Console::flush() { out_.flush(); }
 
 void Console::open_help_window() {
+  const HelpLayout layout = terminal_ ? choose_help_layout(screen()) : HelpLayout::Inline;
+  if (layout != HelpLayout::Inline) {
+    hide_status();
+    panel_.open(layout, screen(), out_);
+    return;
+  }
   line("");
   line("+------------------------------- Help Window --------------------------------+");
 }
 
-void Console::close_help_window() {}
+void Console::close_help_window() { panel_.close(out_); }
 
 std::string Console::read_line() {
   if (before_read_) before_read_();
+  hide_status();
+  if (panel_.active()) {
+    panel_.repaint(out_, screen());
+    if (help_focus_) panel_.end_page();  // the answer's help text starts a new page
+  }
   out_.flush();
   std::string s;
   if (!std::getline(in_, s)) throw EndOfInput();

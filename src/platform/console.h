@@ -1,6 +1,7 @@
 // The command window (and the help window) realised in one terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/help_panel.h"
 #include "platform/list_io.h"
 
 namespace zelvo {
@@ -23,6 +25,10 @@ class Console {
  public:
   // `terminal`: whether `out` is a terminal (clearing is an ANSI sequence there, nothing otherwise).
   Console(std::istream& in, std::ostream& out, bool terminal = false);
+  // Closes a help panel, so that the terminal scrolls as a whole again.
+  ~Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
 
   // --- output -------------------------------------------------------------
   // Prints the text as it stands, followed by a newline.
@@ -38,12 +44,21 @@ class Console {
   std::ostream& out() { return out_; }
   void flush();
 
-  // Text windows. The help window is shown as a titled block in the same terminal;
-  // focus changes have no meaning on one terminal and do nothing.
+  // Shows how far a long piece of work has come ("object 12 of 100") on a status line under
+  // the output, which later lines push down; progress_done() removes it. Only on a terminal:
+  // nothing is written otherwise, so scripted output stays as it is.
+  void progress(std::string_view text);
+  void progress_done();
+
+  // Text windows. While the help window has the focus, lines go to it. On a terminal wide
+  // or tall enough it is a panel beside or below the command area that the menu clears
+  // leave standing; otherwise its lines follow a title line in the command window.
   void open_help_window();
   void close_help_window();
-  void focus_command() {}
-  void focus_help() {}
+  void focus_command() { help_focus_ = false; }
+  void focus_help() { help_focus_ = true; }
+  // The terminal's size (columns and rows) is asked from this function (tests set one).
+  void set_screen_size_query(std::function<ScreenSize()> query) { screen_size_ = std::move(query); }
 
   // --- input --------------------------------------------------------------
   // Reads one line (without its newline). Throws EndOfInput at end of input.
@@ -70,11 +85,20 @@ class Console {
 
  private:
   void read_items(std::initializer_list<ListTarget> targets, bool slash_in_text);
+  ScreenSize screen() const;
+  void hide_status();
+  void show_status();
 
   std::istream& in_;
   std::ostream& out_;
   bool terminal_;
   std::function<void()> before_read_;
+  std::function<ScreenSize()> screen_size_;
+  HelpPanel panel_;
+  bool help_focus_ = false;
+  std::string status_;       // the progress text, empty when there is none
+  bool status_shown_ = false;
+  std::chrono::steady_clock::time_point status_drawn_{};
 };
 
 }  // namespace zelvo
