@@ -4,6 +4,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <optional>
+#include <string>
 
 #include "galaxy/galaxy_texts.h"
 #include "galaxy/spline.h"
@@ -127,7 +128,10 @@ void draw_profile_line(const BinnedProfile& p, Graphics& gfx, Console& con) {
 // The rotation curve: computed, reported, logged and drawn in the upper-right panel.
 void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Console& con, Graphics& gfx) {
   con.text(kRotationSlow);
-  const RotationForces forces = rotation_forces(res.profile, res.y2, R, step);
+  const RotationForces forces = rotation_forces(res.profile, res.y2, R, step, [&con](int32_t done, int32_t all) {
+    con.progress("rotation curve: point " + std::to_string(done) + " of " + std::to_string(all));
+  });
+  con.progress_done();
   res.curve = rotation_curve(forces);
   const RotationCurve& c = res.curve;
   log.record({std::string(kRotationTableTitle)});

@@ -44,7 +44,8 @@ class DirectionCosines {
 
 }  // namespace
 
-RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2, float R, float step) {
+RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2, float R, float step,
+                               const std::function<void(int32_t, int32_t)>& progress) {
   RotationForces f;
   const int32_t nr = rotation_points(R, step);
   if (nr < 1) return f;
@@ -98,6 +99,7 @@ RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2
     }
     if (any) f.rrot[static_cast<std::size_t>(ipro - 1)] = rr;
     f.force[static_cast<std::size_t>(ipro - 1)] = sum;
+    if (progress) progress(ipro, nr);
   }
   return f;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -23,7 +24,9 @@ int32_t rotation_points(float R, float step);
 struct RotationForces {
   std::vector<float> rrot, force;
 };
-RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2, float R, float step);
+// `progress`, when given, is told (points done, points in all) after every test radius.
+RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2, float R, float step,
+                               const std::function<void(int32_t, int32_t)>& progress = {});
 
 // The curve from the force sums: v = sqrt(-force * rr) for ipro >= 2 (the first point stays
 // 0). A point whose force points outward (-force * rr < 0) keeps its force value and is

@@ -156,8 +156,22 @@ void Graphics::line(std::span<const float> x, std::span<const float> y) {
   if (id_ > 0 && n > 0) cpgline(n, x.data(), y.data());
 }
 void Graphics::points(std::span<const float> x, std::span<const float> y, int symbol) {
-  const int n = static_cast<int>(std::min(x.size(), y.size()));
-  if (id_ > 0 && n > 0) cpgpt(n, x.data(), y.data(), symbol);
+  const std::size_t n = std::min(x.size(), y.size());
+  if (id_ <= 0 || n == 0) return;
+  // Millions of markers (every pixel of a large profile) take giza seconds: they are drawn
+  // in batches, with the count on the command window's status line.
+  constexpr std::size_t kBatch = 100000;
+  if (n <= kBatch) {
+    cpgpt(static_cast<int>(n), x.data(), y.data(), symbol);
+    return;
+  }
+  const std::string of_all = " of " + std::to_string(n) + " points";
+  for (std::size_t k = 0; k < n; k += kBatch) {
+    con_.progress("drawing " + std::to_string(k) + of_all);
+    const std::size_t m = std::min(kBatch, n - k);
+    cpgpt(static_cast<int>(m), x.data() + k, y.data() + k, symbol);
+  }
+  con_.progress_done();
 }
 void Graphics::colour(int ci) {
   if (id_ > 0) cpgsci(ci);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <span>
+#include <string>
 
 #include "display/circle.h"
 #include "numeric/fortran.h"
@@ -543,7 +544,15 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
   const RemovalContext rctx = removal_context(ctx);
+  // "object k of n" under the output while the list is worked through (terminals only).
+  struct ProgressEnd {
+    Console& con;
+    ~ProgressEnd() { con.progress_done(); }
+  } progress_end{ctx.con};
+  const std::string of_all = " of " + std::to_string(list->objects.size());
+  std::size_t done = 0;
   for (const ListedObject& o : list->objects) {
+    ctx.con.progress("object " + std::to_string(++done) + of_all);
     ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
     if (!known_type(o.type)) return report_incorrect_data(ctx.con);
     if (!on_image(ctx.image, o.x, o.y)) {

@@ -1,0 +1,52 @@
+// Progress of long work in the command window: shown on a terminal, absent from scripted runs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/pty_program.h"
+#include "support/session_harness.h"
+
+namespace zelvo::testing {
+namespace {
+
+// A field with three stars and a list that names them for automatic removal.
+void list_field(const ScratchFolder& dir) {
+  dir.write("Zelvo.ini", "2\n0\n");
+  dir.write_fits("field.fits", small_field(200, 200));
+  dir.write("ZelvoRep.log", "1 60 80 10\n1 140 120 10\n1 100 160 10\n");
+}
+
+TEST(Progress, AutomaticListRemovalCountsTheObjectsOnATerminal) {
+  ScratchFolder dir;
+  list_field(dir);
+  PtyProgram p(dir.path(), {"--device", "/null", "--seed", "3"});
+  ASSERT_TRUE(p.started());
+  ASSERT_TRUE(p.wait_for("Press <enter> to continue...")) << p.screen();
+  p.type("\r");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  p.type("l\r");
+  ASSERT_TRUE(p.wait_for("Enter the filename of the image to be loaded:")) << p.screen();
+  p.type("field.fits\r");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  p.type("r\r");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.screen();
+  p.type("9\r");
+  ASSERT_TRUE(p.wait_for("object 1 of 3")) << p.screen();
+  ASSERT_TRUE(p.wait_for("object 3 of 3")) << p.screen();
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.screen();
+  p.type("0\r");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  p.type("q\r");
+  EXPECT_EQ(p.wait_end(), 0);
+}
+
+TEST(Progress, AScriptedRunOfTheSameListPrintsNoCount) {
+  ScratchFolder dir;
+  list_field(dir);
+  const auto run = run_session(dir, {"", "l", "field.fits", "r", "9", "0", "q"});
+  EXPECT_EQ(count_of(run.out, "Read (ch0, xc, yc, deathrad) = "), 3);
+  EXPECT_EQ(run.out.find(" of 3"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zelvo::testing
