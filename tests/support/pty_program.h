@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -45,6 +46,19 @@ class PtyProgram {
   bool started() const { return pid_ > 0 && master_ >= 0; }
 
   void type(const std::string& keys) { (void)!write(master_, keys.data(), keys.size()); }
+
+  // Waits until the program has the terminal in raw mode (its line editor reads keys one by
+  // one), up to `timeout`. Keys that the terminal driver would take itself, like Ctrl-D,
+  // must wait for this.
+  bool wait_raw_mode(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    do {
+      termios t{};
+      if (tcgetattr(master_, &t) == 0 && !(t.c_lflag & ICANON)) return true;
+      usleep(10000);
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
+  }
 
   // Waits until `text` has been shown after what earlier waits consumed; returns the rest
   // of its line.
