@@ -35,6 +35,7 @@ constexpr const char* kNaxisSize = "nxpix, nypix = ";
 constexpr const char* kNoNaxis = "READIMAGE failed to read the NAXISn keywords.";
 constexpr const char* kNoPixels = "The image has an axis of length 0 or less; nothing was loaded.";
 constexpr const char* kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
+constexpr const char* kTruncated = "the file holds less data than its header describes (truncated?)";
 constexpr const char* kErrorStatus = "FITSIO Error Status = ";
 
 // Value given to pixels that CFITSIO reports as undefined (BLANK, or NaN in float data).
@@ -140,6 +141,21 @@ std::vector<std::string> read_cards(fitsfile* f, int& status) {
   return cards;
 }
 
+// Whether the file holds the bytes of the first nx x ny plane of the current image HDU. A
+// truncated or damaged file can describe far more data than it has; it is refused before
+// the pixels are allocated, so it cannot make the program fill gigabytes only to fail at
+// the end of the file. Tile-compressed images keep their pixels elsewhere and pass; for a
+// gzip file CFITSIO's logical size is that of the uncompressed data. The sizes are within
+// image_size_reasonable (at most 2^40 pixels), so the byte count cannot overflow.
+bool data_present(fitsfile* f, int bitpix, long long nx, long long ny) {
+  int status = 0;
+  if (fits_is_compressed_image(f, &status)) return true;
+  LONGLONG headstart = 0, datastart = 0, dataend = 0;
+  if (fits_get_hduaddrll(f, &headstart, &datastart, &dataend, &status) > 0) return true;
+  const LONGLONG bytes = static_cast<LONGLONG>(nx) * ny * (bitpix < 0 ? -bitpix : bitpix) / 8;
+  return datastart + bytes <= f->Fptr->logfilesize;
+}
+
 // Gives `img` storage for nx x ny pixels; false (and `img` unchanged) when the size
 // overflows, is beyond what the machine can hold, or the allocation fails.
 bool allocate_image(Image& img, long long nx, long long ny) {
@@ -187,6 +203,107 @@ int create_float_file(const std::string& path, const ImageView& image) {
 void push_system_message(const std::string& what, const std::string& name, int err) {
   const std::string msg = what + " " + name + ": " + std::strerror(err);
   fits_write_errmsg(msg.substr(0, FLEN_ERRMSG - 1).c_str());
+}
+
+// Gives the finished temporary file the name `target`. Without `replace` an existing name is
+// never overwritten, also when it appears while the data were being written: renameat2 with
+// RENAME_NOREPLACE, or link and unlink on file systems without it. Returns 0,
+// FILE_NOT_CREATED for a name that exists, or WRITE_ERROR with the system's reason.
+int move_into_place(const std::string& temp, const std::string& target, bool replace) {
+  int rc = replace ? std::rename(temp.c_str(), target.c_str())
+                   : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+  if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    rc = ::link(temp.c_str(), target.c_str());
+    if (rc == 0) ::unlink(temp.c_str());
+  }
+  if (rc == 0) return 0;
+  const int err = errno;
+  if (!replace && err == EEXIST) {
+    fits_write_errmsg("An existing file is never overwritten:");
+    fits_write_errmsg(target.substr(0, FLEN_ERRMSG - 1).c_str());
+    return FILE_NOT_CREATED;
+  }
+  push_system_message(replace ? "could not replace" : "could not create", target, err);
+  return WRITE_ERROR;
+}
+
+// Writes `image` as the FITS file `target` so that no partial file ever carries that name:
+// the data go to a hidden temporary file in the same folder (so the rename cannot cross file
+// systems), which is closed, synced and only then renamed to `target`. With `replace` an
+// existing file is replaced and keeps its permissions; without it an existing name is
+// refused (FILE_NOT_CREATED) and left alone. On failure no temporary file is left, the
+// CFITSIO status is returned and the message stack says what went wrong, naming `target`
+// or its folder rather than the temporary.
+int write_via_temporary(const std::filesystem::path& target, const ImageView& image, bool replace) {
+  namespace fs = std::filesystem;
+  struct stat existing {};
+  const bool exists = ::lstat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    fits_write_errmsg("The name is that of a folder, not of a file:");
+    fits_write_errmsg(target.string().substr(0, FLEN_ERRMSG - 1).c_str());
+    return replace ? WRITE_ERROR : FILE_NOT_CREATED;
+  }
+  if (exists && !replace) {
+    fits_write_errmsg("An existing file is never overwritten:");
+    fits_write_errmsg(target.string().substr(0, FLEN_ERRMSG - 1).c_str());
+    return FILE_NOT_CREATED;
+  }
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  // Hidden, unique to this process and attempt, and short enough for any file system.
+  const std::string base = target.filename().string().substr(0, 180);
+  int status = 0;
+  std::string temp;
+  std::error_code ec;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = (folder / ("." + base + ".zelvo-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp"))
+               .string();
+    status = create_float_file(temp, image);
+    if (status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
+    fits_clear_errmsg();  // that name was taken; try the next
+  }
+  if (status == FILE_NOT_CREATED) {
+    // The library's message would name the temporary file; say why the folder took no file.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    const int err = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+      ::close(fd);
+      std::remove(temp.c_str());
+    }
+    if (err != 0) {
+      fits_clear_errmsg();
+      push_system_message("cannot create a file in the folder", folder.string(), err);
+    }
+  }
+  if (status > 0) {
+    fits_write_errmsg(("nothing was written to " + target.string()).substr(0, FLEN_ERRMSG - 1).c_str());
+    return status;
+  }
+
+  // The data must be on disk before the name points at them.
+  const int fd = ::open(temp.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    const int synced = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (synced != 0 && err != EINVAL && err != EROFS) {
+      std::remove(temp.c_str());
+      push_system_message("could not write", target.string(), err);
+      return WRITE_ERROR;
+    }
+  }
+  if (replace && exists) ::chmod(temp.c_str(), existing.st_mode & 07777);
+  status = move_into_place(temp, target.string(), replace);
+  if (status > 0) {
+    std::remove(temp.c_str());
+    return status;
+  }
+  // The new name itself is made durable with the folder.
+  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dirfd >= 0) {
+    ::fsync(dirfd);
+    ::close(dirfd);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -240,6 +357,17 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   take_header_values(cards, hdr, txt);
 
   Image fresh;
+  if (!image_size_reasonable(nx, ny)) {
+    con.record({kTooLarge});
+    return ReadOutcome::TooLarge;
+  }
+  if (!data_present(file.f, bitpix, nx, ny)) {
+    // Reported as the end-of-file error that reading the pixels would have met.
+    status = END_OF_FILE;
+    fits_write_errmsg(kTruncated);
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
   if (!allocate_image(fresh, nx, ny)) {
     con.record({kTooLarge});
     return ReadOutcome::TooLarge;
@@ -265,7 +393,7 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
 
 int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
   fits_clear_errmsg();
-  return create_float_file(trim_right(filename), image);
+  return write_via_temporary(trim_right(filename), image, false);
 }
 
 int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
@@ -278,36 +406,7 @@ int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
     const fs::path resolved = fs::canonical(target, ec);
     if (!ec) target = resolved;
   }
-  const fs::path folder = target.parent_path();
-
-  // A fresh name in the same folder (so the rename cannot cross file systems).
-  int status = 0;
-  std::string temp;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = (folder / ("." + target.filename().string() + ".zelvo-" + std::to_string(getpid()) + "-" +
-                      std::to_string(attempt) + ".tmp"))
-               .string();
-    status = create_float_file(temp, image);
-    if (status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
-    fits_clear_errmsg();  // that name was taken; try the next
-  }
-  if (status > 0) return status;
-
-  // The data must be on disk before the name points at them.
-  const int fd = ::open(temp.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-  struct stat original {};
-  if (::stat(target.c_str(), &original) == 0) ::chmod(temp.c_str(), original.st_mode & 07777);
-  if (std::rename(temp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    std::remove(temp.c_str());
-    push_system_message("could not replace", target.string(), err);
-    return WRITE_ERROR;
-  }
-  return 0;
+  return write_via_temporary(target, image, true);
 }
 
 void PRINT_FITS_ERROR(int status, Console& con) {

@@ -32,8 +32,10 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
                                HeaderTexts& texts, int& status, Console& con);
 
 // WRITE_FITS_2D_IMAGE: creates a new FITS file of BITPIX -32 holding `image`. An existing
-// file is never overwritten (CFITSIO status 105). Returns the CFITSIO status (0 on success);
-// a failed write leaves no partial file behind.
+// file (or folder) of that name is never overwritten (CFITSIO status 105). The data go to a
+// temporary file in the same folder, renamed to `filename` only after a complete, closed
+// write, so no partial file ever carries the name. Returns the CFITSIO status (0 on
+// success); a failure leaves no file behind and puts its reason on the message stack.
 int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image);
 
 // Writes `image` over the existing file `filename`: the data go to a temporary file in the

@@ -17,16 +17,17 @@ namespace zelvo {
 namespace {
 
 // The profile log, or nothing when it could not be opened (the profile goes on unlogged).
+// Every line is flushed as it is written, so an abrupt end loses at most that line.
 class ProfileLog {
  public:
   ProfileLog(const std::string& path, Console& con) : file_(path, std::ios::app) {
     if (!file_) con.text(kNoLog);
   }
   void record(std::initializer_list<ListValue> items) {
-    if (file_) file_ << list_record(items) << '\n';
+    if (file_) file_ << list_record(items) + '\n' << std::flush;
   }
   void blank() {
-    if (file_) file_ << '\n';
+    if (file_) file_ << '\n' << std::flush;
   }
 
  private:

@@ -10,9 +10,9 @@
 
 namespace zelvo {
 
-// One free-format record, one line.
+// One free-format record, one line, flushed at once: an abrupt end loses at most that line.
 inline void log_record(std::ostream& log, std::initializer_list<ListValue> items) {
-  log << list_record(items) << '\n';
+  log << list_record(items) + '\n' << std::flush;
 }
 
 // A record of a text followed by any number of REAL values.
@@ -22,7 +22,7 @@ inline void log_values(std::ostream& log, const char* text, std::span<const floa
     if (line.back() != ' ') line.push_back(' ');
     line += format_real(v);
   }
-  log << line << '\n';
+  log << line + '\n' << std::flush;
 }
 
 }  // namespace zelvo
