@@ -42,10 +42,7 @@ TEST(TerminalInput, AnswersAreEditedWithArrowKeysAndRecalledFromEarlierAnswers) 
   img.at(10, 10) = 54321.0f;  // a maximum the display reports back
   dir.write_fits("field.fits", img);
   PtyProgram p(dir.path(), {"--device", "/null"});
-  ASSERT_TRUE(p.started());
-  ASSERT_TRUE(p.wait_for("Press <enter> to continue...")) << p.screen();
-  p.type("\r");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  ASSERT_TRUE(p.to_main_menu()) << p.screen();
 
   // "fild.fits", the cursor moved back seven places, the missing letter put in.
   p.type("l\r");
@@ -77,10 +74,7 @@ TEST(TerminalInput, ControlDOnAnEmptyLineEndsTheInputLikeTheEndOfAFile) {
   ScratchFolder dir;
   dir.write("Zelvo.ini", "2\n0\n");
   PtyProgram p(dir.path(), {"--device", "/null"});
-  ASSERT_TRUE(p.started());
-  ASSERT_TRUE(p.wait_for("Press <enter> to continue...")) << p.screen();
-  p.type("\r");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  ASSERT_TRUE(p.to_main_menu()) << p.screen();
   // The terminal driver would take a Ctrl-D typed before the editor has the terminal.
   ASSERT_TRUE(p.wait_raw_mode()) << p.screen();
   p.type("\x04");

@@ -20,10 +20,7 @@ TEST(Progress, AutomaticListRemovalCountsTheObjectsOnATerminal) {
   ScratchFolder dir;
   list_field(dir);
   PtyProgram p(dir.path(), {"--device", "/null", "--seed", "3"});
-  ASSERT_TRUE(p.started());
-  ASSERT_TRUE(p.wait_for("Press <enter> to continue...")) << p.screen();
-  p.type("\r");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  ASSERT_TRUE(p.to_main_menu()) << p.screen();
   p.type("l\r");
   ASSERT_TRUE(p.wait_for("Enter the filename of the image to be loaded:")) << p.screen();
   p.type("field.fits\r");

@@ -85,6 +85,13 @@ class PtyProgram {
     }
   }
 
+  // Passes the welcome pause and waits for the main menu.
+  bool to_main_menu() {
+    if (!started() || !wait_for("Press <enter> to continue...")) return false;
+    type("\r");
+    return wait_for("Q = Quit (without saving)").has_value();
+  }
+
   // Waits up to `timeout` for the end; returns the exit status or -1.
   int wait_end(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
     const auto end = std::chrono::steady_clock::now() + timeout;
