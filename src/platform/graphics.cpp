@@ -278,16 +278,20 @@ CursorRead Graphics::cursor(float x0, float y0) {
     // command window is a pipe or a file (block-buffered).
     con_.flush();
     cpgupdt();
-    float x = x0, y = y0;
-    char ch = 'A';
-    // giza returns 0 on success (PGPLOT returns 1); either way a real read fills x, y, ch.
-    const int rc = cpgcurs(&x, &y, &ch);
-    (void)rc;
-    c.x = x;
-    c.y = y;
-    c.key = ch ? static_cast<char>(std::toupper(static_cast<unsigned char>(ch))) : 'A';
-    if (ch >= 'a' && ch <= 'z') c.key = ch;  // typed keys keep their case
-    return c;
+    // giza returns 0 on success (PGPLOT returns 1) and reports the mouse wheel as control
+    // characters (21 up, 4 down): those are neither clicks nor typed keys, so the read goes on.
+    for (;;) {
+      float x = c.x, y = c.y;
+      char ch = 0;
+      if (cpgcurs(&x, &y, &ch) != 0) break;
+      const auto u = static_cast<unsigned char>(ch);
+      if (u < 32 || u == 127) continue;
+      c.x = x;
+      c.y = y;
+      c.key = ch;  // 'A', 'D', 'X' for the buttons; typed keys as typed
+      return c;
+    }
+    con_.line(" The graphics window gave no cursor position; please type it.");
   }
   // No cursor: the position is typed in the command window.
   for (;;) {
