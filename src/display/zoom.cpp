@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <span>
 
 #include "numeric/fortran.h"
@@ -119,10 +120,13 @@ BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h) {
   BoxAnalysis r;
   r.count = m;
   const std::span<const float> values(buffer.data(), static_cast<std::size_t>(m));
-  r.stats = AVERAGESIGMA(values, 2);
-  if (m > 0) {
-    r.minimum = *std::min_element(values.begin(), values.end());
-    r.maximum = *std::max_element(values.begin(), values.end());
+  r.stats = AVERAGESIGMA(values, 2);  // undefined (non-finite) pixels are left out
+  bool any = false;
+  for (float v : values) {
+    if (!std::isfinite(v)) continue;
+    if (!any || v < r.minimum) r.minimum = v;
+    if (!any || v > r.maximum) r.maximum = v;
+    any = true;
   }
   return r;
 }
@@ -131,8 +135,14 @@ void report_pixel_analysis(const ImageView& image, float x, float y, Console& co
   con.record({"Value of the pixel you clicked was: ", image.at(INT(x), INT(y))});
   for (const AnalysisBox& box : kAnalysisBoxes) {
     const BoxAnalysis r = analyse_box(image, x, y, box.h);
+    if (r.stats.finite == 0) {
+      con.record({box.lead, "none: no pixel of the box is a finite number."});
+      continue;
+    }
     con.record({box.lead, r.stats.clipped_mean, r.stats.clipped_spread});
     con.record({"  (minimum and maximum): ", r.minimum, r.maximum});
+    if (r.stats.not_finite > 0)
+      con.record({"  (", r.stats.not_finite, " pixels that are not finite numbers were left out)"});
   }
 }
 

@@ -63,7 +63,7 @@ bool click_accepted(const PixelRange& box, float x, float y, const ImageView& im
 // (INT(x + a), INT(y + b)) for a, b = -h .. h that lie inside the image.
 struct BoxAnalysis {
   AverageSigma stats;     // AVERAGESIGMA of the inside pixels with 2-sigma clipping
-  float minimum = 0.0f;   // smallest and largest inside pixel
+  float minimum = 0.0f;   // smallest and largest finite inside pixel
   float maximum = 0.0f;
   int count = 0;          // number of inside pixels
 };

@@ -82,7 +82,8 @@ PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, f
   for (int64_t x = x1; x <= x2; ++x) {
     for (int64_t y = y1; y <= y2; ++y) {
       const float v = image.at(static_cast<int>(x), static_cast<int>(y));
-      if (flux ? !(v > 0.0f) : !(v > -99998.0f)) continue;
+      // Undefined pixels (NaN, infinities) never count, like the blank value.
+      if (!std::isfinite(v) || (flux ? !(v > 0.0f) : !(v > -99998.0f))) continue;
       const float rho = elliptical_radius(static_cast<int>(x - xc), static_cast<int>(y - yc), e, pa);
       if (rho < R) {
         s.radii.push_back(rho);

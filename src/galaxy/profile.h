@@ -65,7 +65,7 @@ struct PixelScan {
 // Scans the square of side 4 INT(R + 1.5) + 1 around the centre (cut to the image; the
 // first and last rows and columns never count). Flux scale takes values above 0.0 and
 // histograms those outside the extent; magnitude scale takes values above -99998.0 (so
-// the blank value -99999.0 is skipped). pa in radians. Bins grow with the largest radius
+// the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians. Bins grow with the largest radius
 // met, so any extent works.
 PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale);
 

@@ -19,6 +19,20 @@ inline float add_square(float acc, float v, float about) {
 
 AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig) {
   AverageSigma r;
+  // Undefined pixels (NaN, infinities) carry no value: they are counted and left out.
+  std::vector<float> kept_values;
+  for (float v : values) {
+    if (std::isfinite(v))
+      ++r.finite;
+    else
+      ++r.not_finite;
+  }
+  if (r.not_finite > 0) {
+    kept_values.reserve(static_cast<std::size_t>(r.finite));
+    for (float v : values)
+      if (std::isfinite(v)) kept_values.push_back(v);
+    values = kept_values;
+  }
   const auto n = static_cast<int32_t>(values.size());
   if (n < 1) return r;
 

@@ -13,6 +13,8 @@ struct AverageSigma {
   float clipped_mean = 0.0f;    // mean of the values kept after clipping
   float clipped_spread = 0.0f;  // spread of the kept values about `mean` (denominator kept - 1)
   float rejected = 0.0f;        // number of values rejected, as a float
+  int32_t finite = 0;           // values that entered the statistics
+  int32_t not_finite = 0;       // NaN and infinite values, left out of everything above
 };
 
 // AVERAGESIGMA: sums in 32-bit floats in index order; each squared deviation is formed in
@@ -20,7 +22,9 @@ struct AverageSigma {
 // mean +- nsig * sigma are rejected (values on a limit stay); the limits are not recomputed.
 // Degenerate sets give no NaN: an empty set gives all zeros, a single value (or a single
 // kept value) gives a spread of 0, and if every value is rejected the clipped mean is the
-// full mean with spread 0. `values` is not changed.
+// full mean with spread 0. NaN and infinite values (undefined pixels) are left out and
+// counted in `not_finite`, so one of them cannot turn every statistic into NaN; a set
+// without a finite value is an empty set. `values` is not changed.
 AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig);
 
 // HISTOGRAM: counts.size() bins of width `width`, bin 1 starting at `start`. A value goes

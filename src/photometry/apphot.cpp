@@ -52,6 +52,8 @@ constexpr const char* kRetraced =
 constexpr const char* kEmptyAnnulus =
     "The background annulus holds no pixels: no background, so flux and magnitude are INDEF.";
 constexpr const char* kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
+constexpr const char* kNotFiniteFlux =
+    "The apertures hold pixels that are not finite numbers (NaN or Inf): the flux cannot be measured.";
 
 const std::vector<std::string>& header_lines() {
   static const std::vector<std::string> lines = {
@@ -177,6 +179,7 @@ Photometry APPHOT(const ImageView& image, float xcen, float ycen, const Aperture
     con.text(kEmptyAnnulus);
   }
   con.record({kStarLine, p.sums.star.n, p.sums.star.flux});
+  if (!std::isfinite(p.sums.star.flux) || !std::isfinite(p.annulus.flux)) con.text(kNotFiniteFlux);
   if (p.avgback) {
     const float c = p.sums.star.flux - static_cast<float>(p.sums.star.n) * *p.avgback;
     if (std::isfinite(c)) p.corrected = c;

@@ -172,12 +172,14 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
   const int32_t nx = image.nx, ny = image.ny;
 
   // Rough sky: the sum over the central region divided by the area product
-  // (0.9 nx - 0.1 nx)(0.9 ny - 0.1 ny), not by the number of pixels summed.
+  // (0.9 nx - 0.1 nx)(0.9 ny - 0.1 ny), not by the number of pixels summed. NaN and
+  // infinite pixels are left out of the sum, so one of them cannot make it NaN.
   {
     const PixelRange r = central_region(nx, ny);
     float sum = 0.0f;
     for (int32_t y = r.j1; y <= r.j2; ++y)
-      for (int32_t x = r.i1; x <= r.i2; ++x) sum += image.at(x, y);
+      for (int32_t x = r.i1; x <= r.i2; ++x)
+        if (std::isfinite(image.at(x, y))) sum += image.at(x, y);  // undefined pixels add nothing
     const float fx = static_cast<float>(nx), fy = static_cast<float>(ny);
     e.rough_sky = sum / ((0.9f * fx - 0.1f * fx) * (0.9f * fy - 0.1f * fy));
     e.total = e.rough_sky;

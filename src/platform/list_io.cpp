@@ -73,6 +73,10 @@ std::string fortran_exponent(std::string_view text) {
 std::optional<int32_t> parse_integer(std::string_view text) {
   std::string s(text);
   if (s.empty()) return std::nullopt;
+  // Digits and signs only: strtoll would also skip leading white space such as a vertical
+  // tab, which the item splitter leaves inside an item.
+  for (char c : s)
+    if (!((c >= '0' && c <= '9') || c == '+' || c == '-')) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const long long v = std::strtoll(s.c_str(), &end, 10);

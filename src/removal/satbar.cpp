@@ -45,7 +45,7 @@ class DebugLog {
   std::ostream null_{nullptr};
 };
 
-// Sum and count of the inside pixels of columns x1 .. x2 on row y.
+// Sum and count of the finite inside pixels of columns x1 .. x2 on row y.
 struct RowSum {
   float sum = 0.0f;
   int32_t n = 0;
@@ -53,6 +53,8 @@ struct RowSum {
 RowSum row_sum(const ImageView& image, int32_t x1, int32_t x2, int32_t y) {
   RowSum s;
   for (int32_t x = std::max(x1, 1); x <= std::min(x2, image.nx); ++x) {
+    // An undefined pixel (NaN, infinity) is no reference level: it would spread into the fill.
+    if (!std::isfinite(image.at(x, y))) continue;
     s.sum += image.at(x, y);
     ++s.n;
   }

@@ -64,7 +64,7 @@ bool IsolatedRun::clean() const { return ended_well() && out.find("Thank you for
 std::string IsolatedRun::verdict() const {
   if (timed_out) return "the session did not end within its time (a hang)";
   if (!exited) return "the session was killed by signal " + std::to_string(signal);
-  if (exit_code != 0) return "the session exited with status " + std::to_string(exit_code);
+  if (exit_code != 0) return "the session exited with status " + std::to_string(exit_code) + ":\n" + err.substr(0, 4000);
   if (output_capped) return "the session printed without end";
   if (err.find("runtime error") != std::string::npos || err.find("Sanitizer") != std::string::npos)
     return "sanitizer report:\n" + err.substr(0, 4000);
