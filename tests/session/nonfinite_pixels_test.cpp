@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "galaxy/profile.h"
+#include "numeric/statistics.h"
 #include "session/commands.h"
 #include "support/in_process_session.h"
 #include "support/isolated_run.h"
@@ -221,6 +223,45 @@ TEST_P(NonFinitePixels, NoCrashNoHangAndNoNaNPassedOffAsAResult) {
     EXPECT_THAT(run.out, HasSubstr("The apertures hold pixels that are not finite numbers (NaN or Inf): the flux "
                                    "cannot be measured."));
     EXPECT_THAT(run.out, HasSubstr("The corrected flux and corresponding magnitude = INDEF INDEF"));
+  }
+}
+
+// The statistics every command shares: undefined values are left out and counted, so the
+// result is that of the finite values.
+TEST(NonFiniteValues, AverageSigmaIsThatOfTheFiniteValues) {
+  const std::vector<float> finite = {1, 2, 3, 4, 5, 6, 7, 8, 9, 100};
+  std::vector<float> holed = finite;
+  holed.insert(holed.begin() + 3, NAN);
+  holed.push_back(INFINITY);
+  holed.insert(holed.begin(), -INFINITY);
+  const AverageSigma a = AVERAGESIGMA(finite, 2), b = AVERAGESIGMA(holed, 2);
+  EXPECT_FLOAT_EQ(b.mean, 14.5f);
+  EXPECT_FLOAT_EQ(b.mean, a.mean);
+  EXPECT_FLOAT_EQ(b.sigma, a.sigma);
+  EXPECT_FLOAT_EQ(b.clipped_mean, 5.0f);  // 100 is beyond 2 sigma
+  EXPECT_FLOAT_EQ(b.clipped_spread, a.clipped_spread);
+  EXPECT_EQ(b.rejected, 1.0f);
+  EXPECT_EQ(b.finite, 10);
+  EXPECT_EQ(b.not_finite, 3);
+  const AverageSigma none = AVERAGESIGMA(std::vector<float>{NAN, INFINITY}, 2);
+  EXPECT_EQ(none.finite, 0);
+  EXPECT_EQ(none.not_finite, 2);
+  EXPECT_EQ(none.mean, 0.0f);
+}
+
+// A profile scan takes no undefined pixel, neither into its bins nor into the sky histogram
+// (an infinite one used to overflow the histogram index).
+TEST(NonFiniteValues, ProfileScansSkipThem) {
+  Image img(41, 41, 100.0f);
+  img.at(21, 25) = INFINITY;  // inside the extent
+  img.at(21, 5) = INFINITY;   // in the sky part of the scan square
+  img.at(25, 21) = NAN;
+  img.at(30, 30) = -INFINITY;
+  for (ProfileScale scale : {ProfileScale::flux, ProfileScale::magnitude}) {
+    const PixelScan s = scan_profile_pixels(img.view(), 21, 21, 10.0f, 0.0f, 0.0f, scale);
+    for (float v : s.values) EXPECT_EQ(v, 100.0f);
+    EXPECT_EQ(s.ymax, 100.0f);
+    for (float c : s.skypr) EXPECT_TRUE(std::isfinite(c));
   }
 }
 
