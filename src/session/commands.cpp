@@ -5,11 +5,13 @@
 
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <new>
 
 #include "display/display.h"
 #include "fits/fits_io.h"
+#include "numeric/image_range.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -28,23 +30,6 @@ bool refuse_empty_slot(Session& s) {
 }
 
 namespace {
-
-// Smallest and largest finite pixel; 0 and 0 when there is none.
-void finite_range(const Image& img, float& lo, float& hi) {
-  bool any = false;
-  lo = hi = 0.0f;
-  for (float v : img.px) {
-    if (!std::isfinite(v)) continue;
-    if (!any) {
-      lo = hi = v;
-      any = true;
-    } else if (v < lo) {
-      lo = v;
-    } else if (v > hi) {
-      hi = v;
-    }
-  }
-}
 
 DisplaySource display_source(ImageSlot& sl) { return DisplaySource{sl.view(), sl.object, sl.name}; }
 
