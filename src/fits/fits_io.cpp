@@ -36,6 +36,7 @@ constexpr const char* kNoNaxis = "READIMAGE failed to read the NAXISn keywords."
 constexpr const char* kNoPixels = "The image has an axis of length 0 or less; nothing was loaded.";
 constexpr const char* kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
 constexpr const char* kTruncated = "the file holds less data than its header describes (truncated?)";
+constexpr const char* kDamagedGzip = "the gzip file is damaged: its size field cannot belong to its data";
 constexpr const char* kErrorStatus = "FITSIO Error Status = ";
 
 // Value given to pixels that CFITSIO reports as undefined (BLANK, or NaN in float data).
@@ -139,6 +140,27 @@ std::vector<std::string> read_cards(fitsfile* f, int& status) {
     cards.push_back(pad_right(card, kCardLength));
   }
   return cards;
+}
+
+// Whether a gzip file's trailer gives an unpacked size that its compressed size can hold.
+// CFITSIO unpacks into a buffer of the size the last four bytes give, so a damaged or cut
+// .gz file could make it allocate up to 4 GB first. Deflate packs at most about 1032:1,
+// and the size field wraps at 4 GB (a larger file only looks smaller), so a sound file
+// always passes. Files that are not gzip pass.
+bool gzip_size_plausible(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return true;  // the open below reports it
+  unsigned char head[2] = {0, 0}, tail[4] = {0, 0, 0, 0};
+  bool plausible = true;
+  if (std::fread(head, 1, 2, f) == 2 && head[0] == 0x1f && head[1] == 0x8b && std::fseek(f, -4, SEEK_END) == 0) {
+    const long end = std::ftell(f) + 4;
+    if (std::fread(tail, 1, 4, f) == 4) {
+      const unsigned long long isize = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<unsigned long long>(tail[3]) << 24);
+      plausible = isize <= static_cast<unsigned long long>(end) * 1100ULL + 65536ULL;
+    }
+  }
+  std::fclose(f);
+  return plausible;
 }
 
 // Whether the file holds the bytes of the first nx x ny plane of the current image HDU. A
@@ -315,6 +337,12 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   const std::string name = trim_right(filename);
   con.line(kReadingIn + name);
 
+  if (!gzip_size_plausible(name)) {
+    status = DATA_DECOMPRESSION_ERR;
+    fits_write_errmsg(kDamagedGzip);
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
   OpenFits file;
   if (fits_open_diskfile(&file.f, name.c_str(), READONLY, &status) > 0) {
     file.f = nullptr;
