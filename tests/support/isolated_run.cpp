@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -89,7 +90,20 @@ IsolatedRun run_isolated_call(const ScratchFolder& dir, const std::function<std:
     std::signal(SIGALRM, SIG_DFL);
     ::alarm(seconds);
     std::filesystem::current_path(dir.path());
-    const std::string text = body();
+    // Nothing may leave the child but through _exit: an exception would run the rest of the
+    // test program in this copy of it.
+    std::string text;
+    try {
+      text = body();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "uncaught exception: %s\n", e.what());
+      std::fflush(nullptr);
+      ::_exit(3);
+    } catch (...) {
+      std::fprintf(stderr, "uncaught exception\n");
+      std::fflush(nullptr);
+      ::_exit(3);
+    }
     {
       std::ofstream o(out_file, std::ios::binary | std::ios::trunc);
       o << text;
