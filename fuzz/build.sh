@@ -17,18 +17,23 @@ FLAGS="-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -f
 INCLUDES="-I$ROOT/src -I$ROOT/tools -I$ROOT/fuzz $(pkg-config --cflags cfitsio cpgplot libedit)"
 LIBS="$(pkg-config --libs cfitsio cpgplot libedit) -lm"
 
-# Library objects, rebuilt when their source or any header is newer.
+# Library objects, rebuilt when their source or any header is newer; compiled in parallel.
 objects=""
+stale=""
 for src in $(find src tools -name '*.cpp' ! -path src/main.cpp ! -path src/platform/memory.cpp \
              ! -path tools/zelvo_field.cpp | sort) fuzz/small_images.cpp; do
   obj="$OUT/obj/$(echo "$src" | tr '/' '_' | sed 's/\.cpp$/.o/')"
   if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || [ -n "$(find src tools fuzz -name '*.h' -newer "$obj" | head -1)" ]; then
-    echo "  CXX $src"
-    # shellcheck disable=SC2086
-    $CXX $FLAGS -fsanitize=fuzzer-no-link -DZELVO_VERSION='"fuzz"' $INCLUDES -c "$src" -o "$obj"
+    stale="$stale $src:$obj"
   fi
   objects="$objects $obj"
 done
+export CXX FLAGS INCLUDES
+# shellcheck disable=SC2086
+printf '%s\n' $stale | xargs -r -P "$(nproc)" -I{} sh -c '
+  src=${1%%:*}; obj=${1#*:}
+  echo "  CXX $src"
+  $CXX $FLAGS -fsanitize=fuzzer-no-link -DZELVO_VERSION="\"fuzz\"" $INCLUDES -c "$src" -o "$obj"' _ {}
 
 for harness in fuzz/*_fuzz.cpp; do
   name=$(basename "$harness" .cpp)
