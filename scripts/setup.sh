@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-PACKAGES="cmake g++ make pkg-config libcfitsio-dev libcfitsio-bin giza-dev libgtest-dev libgmock-dev \
+PACKAGES="cmake g++ make pkg-config libcfitsio-dev zlib1g-dev libcfitsio-bin giza-dev libgtest-dev libgmock-dev \
 libbenchmark-dev gzip libedit-dev imagemagick xvfb xauth xdotool x11-utils x11-apps \
 fitsverify clang libclang-rt-14-dev"
 

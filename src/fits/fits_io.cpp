@@ -8,11 +8,17 @@
 
 #include <fcntl.h>
 #include <fitsio.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +26,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include "platform/console.h"
 #include "platform/list_io.h"
@@ -37,6 +44,9 @@ constexpr const char* kNoPixels = "The image has an axis of length 0 or less; no
 constexpr const char* kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
 constexpr const char* kTruncated = "the file holds less data than its header describes (truncated?)";
 constexpr const char* kDamagedGzip = "the gzip file is damaged: its size field cannot belong to its data";
+constexpr const char* kUnpackFailed = "the compressed image is damaged: unpacking it failed";
+constexpr long long kAllPixelsCap = 1LL << 50;  // the pixel count of every axis, capped
+constexpr const char* kDamagedTiles = "the compressed image is damaged: one of its tiles cannot be unpacked soundly";
 constexpr const char* kErrorStatus = "FITSIO Error Status = ";
 
 // Value given to pixels that CFITSIO reports as undefined (BLANK, or NaN in float data).
@@ -146,7 +156,9 @@ std::vector<std::string> read_cards(fitsfile* f, int& status) {
 // CFITSIO unpacks into a buffer of the size the last four bytes give, so a damaged or cut
 // .gz file could make it allocate up to 4 GB first. Deflate packs at most about 1032:1,
 // and the size field wraps at 4 GB (a larger file only looks smaller), so a sound file
-// always passes. Files that are not gzip pass.
+// always passes. A size field of 0 makes CFITSIO take 4 GB at once; it belongs to an empty
+// file or to one of a multiple of 2^32 bytes, and a FITS file (2880-byte blocks) is that
+// only from 193 GB on, so it is refused too. Files that are not gzip pass.
 bool gzip_size_plausible(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return true;  // the open below reports it
@@ -156,7 +168,7 @@ bool gzip_size_plausible(const std::string& path) {
     const long end = std::ftell(f) + 4;
     if (std::fread(tail, 1, 4, f) == 4) {
       const unsigned long long isize = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<unsigned long long>(tail[3]) << 24);
-      plausible = isize <= static_cast<unsigned long long>(end) * 1100ULL + 65536ULL;
+      plausible = isize != 0 && isize <= static_cast<unsigned long long>(end) * 1100ULL + 65536ULL;
     }
   }
   std::fclose(f);
@@ -176,6 +188,223 @@ bool data_present(fitsfile* f, int bitpix, long long nx, long long ny) {
   if (fits_get_hduaddrll(f, &headstart, &datastart, &dataend, &status) > 0) return true;
   const LONGLONG bytes = static_cast<LONGLONG>(nx) * ny * (bitpix < 0 ? -bitpix : bitpix) / 8;
   return datastart + bytes <= f->Fptr->logfilesize;
+}
+
+// Bytes that `length` elements of a table column of type `typecode` take (variable arrays
+// have negative codes); `length` is at most 2^50, so the product cannot overflow.
+long long column_bytes(int typecode, long long length) {
+  switch (typecode < 0 ? -typecode : typecode) {
+    case TBIT: return (length + 7) / 8;
+    case TSHORT: case TUSHORT: return 2 * length;
+    case TINT: case TUINT: case TLONG: case TULONG: case TFLOAT: return 4 * length;
+    case TLONGLONG: case TULONGLONG: case TDOUBLE: case TCOMPLEX: return 8 * length;
+    case TDBLCOMPLEX: return 16 * length;
+    default: return length;
+  }
+}
+
+// Whether every tile of a GZIP_1 or GZIP_2 compressed image unpacks completely within the
+// largest size a tile can have (`tile_pixels` of at most 8 bytes). CFITSIO's unpacker keeps
+// growing its buffer while a damaged stream neither ends nor makes progress, so the program
+// would hang; each tile is unpacked here first, and one that does not come to its end within
+// that size is damaged. Other compression types pass. Runs after the descriptors were found
+// to lie inside the heap.
+bool gzip_tiles_end(fitsfile* f, LONGLONG rows, long long tile_pixels) {
+  int status = 0;
+  char type[FLEN_VALUE] = {};
+  if (fits_read_key(f, TSTRING, "ZCMPTYPE", type, nullptr, &status) > 0) {
+    fits_clear_errmsg();
+    return true;
+  }
+  const std::string_view kind(type);
+  if (kind != "GZIP_1" && kind != "GZIP_2") return true;
+  int col = 0;
+  if (fits_get_colnum(f, CASEINSEN, const_cast<char*>("COMPRESSED_DATA"), &col, &status) > 0) {
+    fits_clear_errmsg();
+    return true;
+  }
+  std::vector<unsigned char> packed;
+  std::vector<unsigned char> unpacked(static_cast<std::size_t>(tile_pixels) * 8 + 1);
+  for (LONGLONG row = 1; row <= rows; ++row) {
+    LONGLONG length = 0, offset = 0;
+    if (fits_read_descriptll(f, col, row, &length, &offset, &status) > 0) {
+      fits_clear_errmsg();
+      return false;  // a descriptor CFITSIO cannot read (a negative length, say)
+    }
+    if (length == 0) continue;  // the tile is kept elsewhere, uncompressed
+    packed.resize(static_cast<std::size_t>(length));
+    int anynull = 0;
+    if (fits_read_col(f, TBYTE, col, row, 1, length, nullptr, packed.data(), &anynull, &status) > 0) {
+      fits_clear_errmsg();
+      return false;
+    }
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 32) != Z_OK) return true;  // gzip or zlib header
+    z.next_in = packed.data();
+    z.avail_in = static_cast<uInt>(std::min<std::size_t>(packed.size(), UINT_MAX));
+    z.next_out = unpacked.data();
+    z.avail_out = static_cast<uInt>(std::min<std::size_t>(unpacked.size(), UINT_MAX));
+    const int rc = inflate(&z, Z_FINISH);
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) return false;
+  }
+  return true;
+}
+
+// Whether a tile-compressed image can be unpacked without trusting damaged numbers. Each
+// tile's compressed bytes are found through a descriptor, a length and an offset into the
+// table's heap, and CFITSIO allocates a buffer of the length a descriptor gives before it
+// reads the bytes; a tile's pixels get a buffer of the tile's size. So a damaged descriptor
+// or ZTILEn could make an 11 kB file allocate gigabytes. Required: the table and its heap
+// lie within the file, every descriptor points inside the heap, and no tile holds more
+// pixels than the whole image. Sound files always pass; others go to CFITSIO unchecked
+// only when these header values cannot be read, and then it reports them itself.
+bool compressed_tiles_sound(fitsfile* f, long long image_pixels) {
+  int status = 0;
+  if (!fits_is_compressed_image(f, &status)) return true;
+  LONGLONG row_bytes = 0, rows = 0, pcount = 0, headstart = 0, datastart = 0, dataend = 0;
+  if (fits_read_key(f, TLONGLONG, "NAXIS1", &row_bytes, nullptr, &status) > 0 ||
+      fits_read_key(f, TLONGLONG, "NAXIS2", &rows, nullptr, &status) > 0 ||
+      fits_read_key(f, TLONGLONG, "PCOUNT", &pcount, nullptr, &status) > 0 ||
+      fits_get_hduaddrll(f, &headstart, &datastart, &dataend, &status) > 0) {
+    fits_clear_errmsg();
+    return true;
+  }
+  constexpr LONGLONG kFileLimit = 1LL << 50;  // keeps every sum below from overflowing
+  if (row_bytes < 0 || rows < 0 || pcount < 0 || row_bytes > kFileLimit || rows > kFileLimit || pcount > kFileLimit)
+    return false;
+  const LONGLONG table_bytes = row_bytes * rows;  // at most 2^50 when it fits the file
+  if (rows != 0 && row_bytes > kFileLimit / rows) return false;
+  LONGLONG theap = table_bytes;
+  int s = 0;
+  if (fits_read_key(f, TLONGLONG, "THEAP", &theap, nullptr, &s) > 0) {
+    theap = table_bytes;
+    fits_clear_errmsg();
+  }
+  if (theap < table_bytes || theap > table_bytes + pcount) return false;
+  if (datastart + table_bytes + pcount > f->Fptr->logfilesize) return false;
+  const LONGLONG heap_bytes = table_bytes + pcount - theap;
+
+  int znaxis = 0;
+  if (fits_read_key(f, TINT, "ZNAXIS", &znaxis, nullptr, &status) > 0 || znaxis < 1 || znaxis > 9) {
+    fits_clear_errmsg();
+    return true;
+  }
+  // The pixels of one tile; a tile reaching beyond the image holds only the image's part.
+  long long tile_pixels = 1;
+  for (int i = 1; i <= znaxis; ++i) {
+    const std::string n = std::to_string(i);
+    LONGLONG axis = 1;
+    if (fits_read_key(f, TLONGLONG, ("ZNAXIS" + n).c_str(), &axis, nullptr, &status) > 0) {
+      fits_clear_errmsg();
+      return true;
+    }
+    LONGLONG tile = i == 1 ? axis : 1;  // CFITSIO's default: whole rows
+    if (fits_read_key(f, TLONGLONG, ("ZTILE" + n).c_str(), &tile, nullptr, &s) > 0) {
+      s = 0;
+      fits_clear_errmsg();
+    }
+    if (tile < 1 || axis < 1) return false;
+    tile_pixels *= std::min(tile, axis);
+    if (tile_pixels > image_pixels) return false;  // cannot be: the axes multiply to the image
+  }
+
+  int columns = 0;
+  if (fits_get_num_cols(f, &columns, &status) > 0) {
+    fits_clear_errmsg();
+    return true;
+  }
+  for (int col = 1; col <= columns; ++col) {
+    int typecode = 0;
+    long repeat = 0, width = 0;
+    if (fits_get_coltype(f, col, &typecode, &repeat, &width, &status) > 0) {
+      fits_clear_errmsg();
+      return true;
+    }
+    if (typecode >= 0) continue;  // fixed-width columns live in the rows themselves
+    for (LONGLONG row = 1; row <= rows; ++row) {
+      LONGLONG length = 0, offset = 0;
+      if (fits_read_descriptll(f, col, row, &length, &offset, &status) > 0) {
+        fits_clear_errmsg();
+        return false;  // a descriptor CFITSIO cannot read (a negative length, say)
+      }
+      if (length < 0 || offset < 0 || length > heap_bytes || offset > heap_bytes ||
+          offset + column_bytes(typecode, length) > heap_bytes)
+        return false;
+    }
+  }
+  return gzip_tiles_end(f, rows, tile_pixels);
+}
+
+// What the child that unpacks a tile-compressed image hands back, ahead of the pixels in the
+// memory it shares with the program.
+struct UnpackResult {
+  int status;
+  int messages;
+  char message[8][FLEN_ERRMSG];
+};
+
+// Reads the pixels of a tile-compressed image into `img` (already of the image's size) in a
+// child process. CFITSIO's decompressors trust the compressed bytes: a damaged Rice stream
+// makes fits_rdecomp read far past its buffer and crash, which would end the session and
+// lose every image in it. The child writes the pixels, the status and CFITSIO's messages
+// into memory shared with this process and ends; if it dies instead, the load is refused.
+// The child touches nothing but that memory and the open file, and leaves with _exit, so
+// no buffered output is written twice and the graphics connection is left alone.
+void read_compressed_pixels(fitsfile* f, Image& img, float nullval, int& status) {
+  const std::size_t pixels = img.px.size();
+  const std::size_t bytes = sizeof(UnpackResult) + pixels * sizeof(float);
+  void* shared = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) {
+    status = MEMORY_ALLOCATION;
+    return;
+  }
+  auto* result = static_cast<UnpackResult*>(shared);
+  auto* px = reinterpret_cast<float*>(static_cast<char*>(shared) + sizeof(UnpackResult));
+  result->status = DATA_DECOMPRESSION_ERR;
+  result->messages = 0;
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // The child ends with the program; a crash ends it quietly and the program reports it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, SIG_DFL);
+    int st = 0;
+    int anynull = 0;
+    fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(pixels), &nullval, px, &anynull, &st);
+    char msg[FLEN_ERRMSG];
+    while (result->messages < 8 && fits_read_errmsg(msg) != 0) {
+      std::memcpy(result->message[result->messages], msg, FLEN_ERRMSG);
+      ++result->messages;
+    }
+    result->status = st;
+    ::_exit(0);
+  }
+  int wstatus = 0;
+  pid_t waited = -1;
+  if (child > 0) {
+    do {
+      waited = ::waitpid(child, &wstatus, 0);
+    } while (waited < 0 && errno == EINTR);
+  }
+  if (child < 0) {
+    status = MEMORY_ALLOCATION;  // no process for the unpacking: as good as no memory
+  } else if (waited != child || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) {
+    status = DATA_DECOMPRESSION_ERR;
+    fits_write_errmsg(kUnpackFailed);
+  } else {
+    status = result->status;
+    for (int k = 0; k < result->messages; ++k) {
+      result->message[k][FLEN_ERRMSG - 1] = '\0';
+      fits_write_errmsg(result->message[k]);
+    }
+    if (status <= 0) {
+      std::memcpy(img.px.data(), px, pixels * sizeof(float));
+    } else {
+      fits_write_errmsg(kUnpackFailed);
+    }
+  }
+  ::munmap(shared, bytes);
 }
 
 // Gives `img` storage for nx x ny pixels; false (and `img` unchanged) when the size
@@ -396,6 +625,14 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
     PRINT_FITS_ERROR(status, con);
     return ReadOutcome::FitsError;
   }
+  long long all_pixels = 1;
+  for (int i = 0; i < naxis && i < 9; ++i) all_pixels = naxes[i] > kAllPixelsCap / all_pixels ? kAllPixelsCap : all_pixels * naxes[i];
+  if (!compressed_tiles_sound(file.f, all_pixels)) {
+    status = DATA_DECOMPRESSION_ERR;
+    fits_write_errmsg(kDamagedTiles);
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
   if (!allocate_image(fresh, nx, ny)) {
     con.record({kTooLarge});
     return ReadOutcome::TooLarge;
@@ -404,8 +641,13 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   // BZERO, and sets undefined pixels to the null value.
   float nullval = kNullPixel;
   int anynull = 0;
-  fits_read_img(file.f, TFLOAT, 1, static_cast<LONGLONG>(fresh.px.size()), &nullval, fresh.px.data(), &anynull,
-                &status);
+  int compressed_status = 0;
+  if (fits_is_compressed_image(file.f, &compressed_status)) {
+    read_compressed_pixels(file.f, fresh, nullval, status);
+  } else {
+    fits_read_img(file.f, TFLOAT, 1, static_cast<LONGLONG>(fresh.px.size()), &nullval, fresh.px.data(), &anynull,
+                  &status);
+  }
   file.close(status);
   if (status > 0) {
     PRINT_FITS_ERROR(status, con);

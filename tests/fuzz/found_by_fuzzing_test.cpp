@@ -2,9 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fitsio.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fits/fits_io.h"
 #include "platform/console.h"
@@ -13,6 +17,74 @@
 
 namespace zelvo {
 namespace {
+
+struct Loaded {
+  ReadOutcome outcome;
+  int status = 0;
+  std::string out;
+  Image img{2, 2, 7.0f};  // what the slot held before
+};
+
+Loaded load(const std::string& path) {
+  Loaded l;
+  SlotHeader hdr;
+  HeaderTexts texts;
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  l.outcome = READ_FITS_2D_IMAGE(path, l.img, hdr, texts, l.status, con);
+  l.out = out.str();
+  return l;
+}
+
+// The 32 x 32 test picture, values 0 to 999.
+std::vector<short> picture() {
+  std::vector<short> v(32 * 32);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<short>((i * 37) % 1000);
+  return v;
+}
+
+// Writes the picture tile-compressed (one tile per row) with CFITSIO.
+void write_compressed(const std::string& path, int comptype) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  long axes[2] = {32, 32};
+  std::vector<short> v = picture();
+  fits_create_diskfile(&f, path.c_str(), &status);
+  fits_set_compression_type(f, comptype, &status);
+  fits_create_img(f, SHORT_IMG, 2, axes, &status);
+  fits_write_img(f, TSHORT, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
+  fits_close_file(f, &status);
+  ASSERT_EQ(status, 0) << path;
+}
+
+// Where the table of tile descriptors and the heap of a compressed file begin, in bytes.
+struct TileTable {
+  long long table = 0;
+  long long heap = 0;
+};
+TileTable tile_table(const std::string& path) {
+  fitsfile* f = nullptr;
+  int status = 0, type = 0;
+  LONGLONG head = 0, data = 0, end = 0, row_bytes = 0, rows = 0;
+  fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+  fits_movabs_hdu(f, 2, &type, &status);
+  fits_get_hduaddrll(f, &head, &data, &end, &status);
+  fits_read_key(f, TLONGLONG, "NAXIS1", &row_bytes, nullptr, &status);
+  fits_read_key(f, TLONGLONG, "NAXIS2", &rows, nullptr, &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0);
+  return {data, data + row_bytes * rows};
+}
+
+uint32_t big_endian(const std::string& b, long long at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(b[static_cast<std::size_t>(at + i)]);
+  return v;
+}
+void put_big_endian(std::string& b, long long at, uint32_t v) {
+  for (int i = 3; i >= 0; --i, v >>= 8) b[static_cast<std::size_t>(at + i)] = static_cast<char>(v & 0xff);
+}
 
 // list_reader_fuzz: an item beginning with a vertical tab or form feed (which the item
 // splitter does not treat as a separator) was read as an integer, because strtoll skips
@@ -58,6 +130,83 @@ TEST(FoundByFuzzing, AGzipFileClaimingGigabytesIsRefusedBeforeUnpacking) {
   // The sound file still loads.
   EXPECT_EQ(READ_FITS_2D_IMAGE(dir.file("f.fits.gz"), img, hdr, texts, status, con), ReadOutcome::Loaded);
   EXPECT_EQ(img.nx, 16);
+}
+
+// Compressed images now unpack in a child process behind checks of their tiles; every
+// compression CFITSIO writes still loads the exact pixels.
+TEST(FoundByFuzzing, EveryTileCompressionStillLoadsExactly) {
+  testing::ScratchFolder dir;
+  for (int comptype : {RICE_1, GZIP_1, GZIP_2, PLIO_1, HCOMPRESS_1}) {
+    const std::string path = dir.file("c" + std::to_string(comptype) + ".fits.fz");
+    write_compressed(path, comptype);
+    const Loaded l = load(path);
+    ASSERT_EQ(l.outcome, ReadOutcome::Loaded) << comptype << l.out;
+    ASSERT_EQ(l.img.nx, 32);
+    const std::vector<short> v = picture();
+    for (std::size_t i = 0; i < v.size(); ++i) ASSERT_EQ(l.img.px[i], static_cast<float>(v[i])) << comptype;
+  }
+}
+
+// fits_loader_fuzz: a tile descriptor whose length claims 2.5 GB made CFITSIO allocate that
+// much to read an 11 kB file. Descriptors must point inside the heap.
+TEST(FoundByFuzzing, ATileDescriptorBeyondTheHeapIsRefused) {
+  testing::ScratchFolder dir;
+  write_compressed(dir.file("t.fits.fz"), GZIP_1);
+  std::string bytes = dir.read("t.fits.fz");
+  put_big_endian(bytes, tile_table(dir.file("t.fits.fz")).table, 0x9585a7c2u);
+  dir.write("claims.fits.fz", bytes);
+  const Loaded l = load(dir.file("claims.fits.fz"));
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
+  EXPECT_EQ(l.status, DATA_DECOMPRESSION_ERR);
+  EXPECT_THAT(l.out, ::testing::HasSubstr("the compressed image is damaged: one of its tiles cannot be unpacked soundly"));
+  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+}
+
+// fits_loader_fuzz: a gzip tile that stops short of its end made CFITSIO's unpacker grow its
+// buffer for ever (a hang, terabytes of address space). Such a tile is refused first.
+TEST(FoundByFuzzing, AGzipTileCutShortIsRefusedInsteadOfUnpackedForEver) {
+  testing::ScratchFolder dir;
+  write_compressed(dir.file("t.fits.fz"), GZIP_1);
+  std::string bytes = dir.read("t.fits.fz");
+  const long long at = tile_table(dir.file("t.fits.fz")).table;
+  put_big_endian(bytes, at, big_endian(bytes, at) - 10);  // the stream's last bytes are cut off
+  dir.write("cut.fits.fz", bytes);
+  const Loaded l = load(dir.file("cut.fits.fz"));
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
+  EXPECT_THAT(l.out, ::testing::HasSubstr("the compressed image is damaged"));
+  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+}
+
+// fits_loader_fuzz: one changed byte in a Rice tile made CFITSIO's decoder read far past its
+// buffer and crash the program. Unpacking runs in a child process now: a damaged tile is
+// refused, whether the decoder notices or dies, and the program goes on.
+TEST(FoundByFuzzing, GarbageInARiceTileIsRefusedAndTheProgramGoesOn) {
+  testing::ScratchFolder dir;
+  write_compressed(dir.file("t.fits.fz"), RICE_1);
+  std::string bytes = dir.read("t.fits.fz");
+  const TileTable t = tile_table(dir.file("t.fits.fz"));
+  const uint32_t length = big_endian(bytes, t.table), offset = big_endian(bytes, t.table + 4);
+  for (uint32_t k = 2; k < length; ++k) bytes[static_cast<std::size_t>(t.heap + offset + k)] = '\xff';
+  dir.write("garbage.fits.fz", bytes);
+  const Loaded l = load(dir.file("garbage.fits.fz"));
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError) << l.out;
+  EXPECT_THAT(l.out, ::testing::HasSubstr("the compressed image is damaged"));
+  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+}
+
+// fits_loader_fuzz: a gzip file whose size field is 0 made CFITSIO allocate 4 GB at once.
+TEST(FoundByFuzzing, AGzipFileWithASizeFieldOfZeroIsRefused) {
+  testing::ScratchFolder dir;
+  if (std::system("command -v gzip >/dev/null 2>&1") != 0) GTEST_SKIP() << "gzip is not installed";
+  dir.write_fits("f.fits", Image(16, 16, 3.0f));
+  ASSERT_EQ(std::system(("gzip -n '" + dir.file("f.fits") + "'").c_str()), 0);
+  std::string bytes = dir.read("f.fits.gz");
+  bytes.replace(bytes.size() - 4, 4, std::string(4, '\0'));
+  dir.write("zero.fits.gz", bytes);
+  const Loaded l = load(dir.file("zero.fits.gz"));
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
+  EXPECT_THAT(l.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
+  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
 }
 
 }  // namespace
