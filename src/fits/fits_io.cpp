@@ -45,6 +45,7 @@ constexpr const char* kTooLarge = "There is not enough memory for an image of th
 constexpr const char* kTruncated = "the file holds less data than its header describes (truncated?)";
 constexpr const char* kDamagedGzip = "the gzip file is damaged: its size field cannot belong to its data";
 constexpr const char* kUnpackFailed = "the compressed image is damaged: unpacking it failed";
+constexpr const char* kExtensionsFailed = "the file is damaged: reading the headers of its extensions failed";
 constexpr long long kAllPixelsCap = 1LL << 50;  // the pixel count of every axis, capped
 constexpr const char* kDamagedTiles = "the compressed image is damaged: one of its tiles cannot be unpacked soundly";
 constexpr const char* kErrorStatus = "FITSIO Error Status = ";
@@ -407,6 +408,40 @@ void read_compressed_pixels(fitsfile* f, Image& img, float nullval, int& status)
   ::munmap(shared, bytes);
 }
 
+// Whether CFITSIO can look through the extensions of `name` without dying. A file whose
+// primary array is empty keeps its image in an extension, and CFITSIO works out the layout
+// of a compressed image as soon as it reaches its header: a ZTILEn of 0 there divides by
+// zero and would end the program. So a child process opens the file itself (its own file
+// offset, so this process's reads are undisturbed), finds the image and reads its size and
+// cards; if the child dies, the file is refused.
+bool extensions_readable(const std::string& name) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, SIG_DFL);
+    fitsfile* f = nullptr;
+    int status = 0;
+    if (fits_open_diskfile(&f, name.c_str(), READONLY, &status) <= 0) {
+      move_to_first_image(f, status);
+      int bitpix = 0, naxis = 0;
+      LONGLONG naxes[9] = {};
+      fits_get_img_paramll(f, 9, &bitpix, &naxis, naxes, &status);
+      read_cards(f, status);
+      int closed = 0;
+      fits_close_file(f, &closed);
+    }
+    ::_exit(0);
+  }
+  if (child < 0) return true;  // no process to try it in: CFITSIO is trusted as before
+  int wstatus = 0;
+  pid_t waited = -1;
+  do {
+    waited = ::waitpid(child, &wstatus, 0);
+  } while (waited < 0 && errno == EINTR);
+  return waited == child && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+}
+
 // Gives `img` storage for nx x ny pixels; false (and `img` unchanged) when the size
 // overflows, is beyond what the machine can hold, or the allocation fails.
 bool allocate_image(Image& img, long long nx, long long ny) {
@@ -575,6 +610,14 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   OpenFits file;
   if (fits_open_diskfile(&file.f, name.c_str(), READONLY, &status) > 0) {
     file.f = nullptr;
+    PRINT_FITS_ERROR(status, con);
+    return ReadOutcome::FitsError;
+  }
+  int primary_axes = 0;
+  fits_get_img_dim(file.f, &primary_axes, &status);
+  if (status <= 0 && primary_axes == 0 && !extensions_readable(name)) {
+    status = READ_ERROR;
+    fits_write_errmsg(kExtensionsFailed);
     PRINT_FITS_ERROR(status, con);
     return ReadOutcome::FitsError;
   }

@@ -194,6 +194,23 @@ TEST(FoundByFuzzing, GarbageInARiceTileIsRefusedAndTheProgramGoesOn) {
   EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
 }
 
+// fits_loader_fuzz: a ZTILE2 of 0 made CFITSIO divide by zero as soon as it reached the
+// compressed image's header, ending the program. Extensions are looked through in a child
+// process first, and a file that kills it is refused.
+TEST(FoundByFuzzing, ATileSizeOfZeroIsRefusedAndTheProgramGoesOn) {
+  testing::ScratchFolder dir;
+  write_compressed(dir.file("t.fits.fz"), PLIO_1);
+  std::string bytes = dir.read("t.fits.fz");
+  const std::size_t at = bytes.find("ZTILE2  = ");
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at + 10, 20, std::string(19, ' ') + "0");
+  dir.write("zero.fits.fz", bytes);
+  const Loaded l = load(dir.file("zero.fits.fz"));
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
+  EXPECT_THAT(l.out, ::testing::HasSubstr("the file is damaged: reading the headers of its extensions failed"));
+  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+}
+
 // fits_loader_fuzz: a gzip file whose size field is 0 made CFITSIO allocate 4 GB at once.
 TEST(FoundByFuzzing, AGzipFileWithASizeFieldOfZeroIsRefused) {
   testing::ScratchFolder dir;
