@@ -225,7 +225,12 @@ bool gzip_tiles_end(fitsfile* f, LONGLONG rows, long long tile_pixels) {
     return true;
   }
   std::vector<unsigned char> packed;
-  std::vector<unsigned char> unpacked(static_cast<std::size_t>(tile_pixels) * 8 + 1);
+  std::vector<unsigned char> unpacked;
+  try {
+    unpacked.resize(static_cast<std::size_t>(tile_pixels) * 8 + 1);
+  } catch (const std::exception&) {
+    return false;  // no memory for one tile: CFITSIO would fail to unpack it too
+  }
   for (LONGLONG row = 1; row <= rows; ++row) {
     LONGLONG length = 0, offset = 0;
     if (fits_read_descriptll(f, col, row, &length, &offset, &status) > 0) {
@@ -233,7 +238,11 @@ bool gzip_tiles_end(fitsfile* f, LONGLONG rows, long long tile_pixels) {
       return false;  // a descriptor CFITSIO cannot read (a negative length, say)
     }
     if (length == 0) continue;  // the tile is kept elsewhere, uncompressed
-    packed.resize(static_cast<std::size_t>(length));
+    try {
+      packed.resize(static_cast<std::size_t>(length));
+    } catch (const std::exception&) {
+      return false;
+    }
     int anynull = 0;
     if (fits_read_col(f, TBYTE, col, row, 1, length, nullptr, packed.data(), &anynull, &status) > 0) {
       fits_clear_errmsg();
@@ -260,7 +269,7 @@ bool gzip_tiles_end(fitsfile* f, LONGLONG rows, long long tile_pixels) {
 // lie within the file, every descriptor points inside the heap, and no tile holds more
 // pixels than the whole image. Sound files always pass; others go to CFITSIO unchecked
 // only when these header values cannot be read, and then it reports them itself.
-bool compressed_tiles_sound(fitsfile* f, long long image_pixels) {
+bool compressed_tiles_sound(fitsfile* f, long long image_pixels, long long plane_pixels) {
   int status = 0;
   if (!fits_is_compressed_image(f, &status)) return true;
   LONGLONG row_bytes = 0, rows = 0, pcount = 0, headstart = 0, datastart = 0, dataend = 0;
@@ -309,6 +318,10 @@ bool compressed_tiles_sound(fitsfile* f, long long image_pixels) {
     tile_pixels *= std::min(tile, axis);
     if (tile_pixels > image_pixels) return false;  // cannot be: the axes multiply to the image
   }
+  // A tile is unpacked whole, also when only the first plane of a cube is wanted: one far
+  // larger than that plane (a damaged ZTILE3 on a deep cube, say) is refused before CFITSIO
+  // or the check below allocates for it.
+  if (tile_pixels > std::max(plane_pixels, 1LL << 20) * 16) return false;
 
   int columns = 0;
   if (fits_get_num_cols(f, &columns, &status) > 0) {
@@ -670,7 +683,7 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   }
   long long all_pixels = 1;
   for (int i = 0; i < naxis && i < 9; ++i) all_pixels = naxes[i] > kAllPixelsCap / all_pixels ? kAllPixelsCap : all_pixels * naxes[i];
-  if (!compressed_tiles_sound(file.f, all_pixels)) {
+  if (!compressed_tiles_sound(file.f, all_pixels, nx * ny)) {
     status = DATA_DECOMPRESSION_ERR;
     fits_write_errmsg(kDamagedTiles);
     PRINT_FITS_ERROR(status, con);
