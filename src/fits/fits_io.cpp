@@ -350,6 +350,29 @@ bool compressed_tiles_sound(fitsfile* f, long long image_pixels, long long plane
   return gzip_tiles_end(f, rows, tile_pixels);
 }
 
+// Runs `work` in a child process and waits for it: true when the child came to its end,
+// false when it died (a crash ends it quietly, for the program to report), nothing when no
+// child could be started. The child also ends with the program, and leaves with _exit, so
+// no buffered output is written twice and the graphics connection is left alone.
+template <typename Work>
+std::optional<bool> survives_in_child(Work work) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, SIG_DFL);
+    work();
+    ::_exit(0);
+  }
+  int wstatus = 0;
+  pid_t waited = -1;
+  do {
+    waited = ::waitpid(child, &wstatus, 0);
+  } while (waited < 0 && errno == EINTR);
+  return waited == child && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+}
+
 // What the child that unpacks a tile-compressed image hands back, ahead of the pixels in the
 // memory it shares with the program.
 struct UnpackResult {
@@ -363,8 +386,7 @@ struct UnpackResult {
 // makes fits_rdecomp read far past its buffer and crash, which would end the session and
 // lose every image in it. The child writes the pixels, the status and CFITSIO's messages
 // into memory shared with this process and ends; if it dies instead, the load is refused.
-// The child touches nothing but that memory and the open file, and leaves with _exit, so
-// no buffered output is written twice and the graphics connection is left alone.
+// It touches nothing but that memory and the open file, which this process only closes after.
 void read_compressed_pixels(fitsfile* f, Image& img, float nullval, int& status) {
   const std::size_t pixels = img.px.size();
   const std::size_t bytes = sizeof(UnpackResult) + pixels * sizeof(float);
@@ -377,12 +399,7 @@ void read_compressed_pixels(fitsfile* f, Image& img, float nullval, int& status)
   auto* px = reinterpret_cast<float*>(static_cast<char*>(shared) + sizeof(UnpackResult));
   result->status = DATA_DECOMPRESSION_ERR;
   result->messages = 0;
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // The child ends with the program; a crash ends it quietly and the program reports it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, SIG_DFL);
+  const std::optional<bool> survived = survives_in_child([&] {
     int st = 0;
     int anynull = 0;
     fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(pixels), &nullval, px, &anynull, &st);
@@ -392,18 +409,10 @@ void read_compressed_pixels(fitsfile* f, Image& img, float nullval, int& status)
       ++result->messages;
     }
     result->status = st;
-    ::_exit(0);
-  }
-  int wstatus = 0;
-  pid_t waited = -1;
-  if (child > 0) {
-    do {
-      waited = ::waitpid(child, &wstatus, 0);
-    } while (waited < 0 && errno == EINTR);
-  }
-  if (child < 0) {
+  });
+  if (!survived) {
     status = MEMORY_ALLOCATION;  // no process for the unpacking: as good as no memory
-  } else if (waited != child || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) {
+  } else if (!*survived) {
     status = DATA_DECOMPRESSION_ERR;
     fits_write_errmsg(kUnpackFailed);
   } else {
@@ -428,11 +437,7 @@ void read_compressed_pixels(fitsfile* f, Image& img, float nullval, int& status)
 // offset, so this process's reads are undisturbed), finds the image and reads its size and
 // cards; if the child dies, the file is refused.
 bool extensions_readable(const std::string& name) {
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, SIG_DFL);
+  const std::optional<bool> survived = survives_in_child([&] {
     fitsfile* f = nullptr;
     int status = 0;
     if (fits_open_diskfile(&f, name.c_str(), READONLY, &status) <= 0) {
@@ -444,15 +449,8 @@ bool extensions_readable(const std::string& name) {
       int closed = 0;
       fits_close_file(f, &closed);
     }
-    ::_exit(0);
-  }
-  if (child < 0) return true;  // no process to try it in: CFITSIO is trusted as before
-  int wstatus = 0;
-  pid_t waited = -1;
-  do {
-    waited = ::waitpid(child, &wstatus, 0);
-  } while (waited < 0 && errno == EINTR);
-  return waited == child && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+  });
+  return survived.value_or(true);  // no process to try it in: CFITSIO is trusted as before
 }
 
 // Gives `img` storage for nx x ny pixels; false (and `img` unchanged) when the size
