@@ -155,11 +155,14 @@ std::vector<std::string> read_cards(fitsfile* f, int& status) {
 
 // Whether a gzip file's trailer gives an unpacked size that its compressed size can hold.
 // CFITSIO unpacks into a buffer of the size the last four bytes give, so a damaged or cut
-// .gz file could make it allocate up to 4 GB first. Deflate packs at most about 1032:1,
-// and the size field wraps at 4 GB (a larger file only looks smaller), so a sound file
-// always passes. A size field of 0 makes CFITSIO take 4 GB at once; it belongs to an empty
-// file or to one of a multiple of 2^32 bytes, and a FITS file (2880-byte blocks) is that
-// only from 193 GB on, so it is refused too. Files that are not gzip pass.
+// .gz file could make it allocate up to 4 GB first. Deflate packs at most about 1032:1 and
+// the size field wraps at 4 GB (a larger file only looks smaller), so a sound file always
+// passes. A size below the packed size CFITSIO takes for a wrapped one and adds 4 GB; a
+// FITS file's header blocks alone pack far smaller than they are, so that is damage unless
+// the packed file is big enough to unpack beyond 4 GB. A size field of 0 makes CFITSIO take
+// 4 GB at once; it belongs to an empty file or to one of a multiple of 2^32 bytes, which a
+// FITS file (2880-byte blocks) is only from 193 GB on, so it is refused too. Files that are
+// not gzip pass.
 bool gzip_size_plausible(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return true;  // the open below reports it
@@ -169,7 +172,11 @@ bool gzip_size_plausible(const std::string& path) {
     const long end = std::ftell(f) + 4;
     if (std::fread(tail, 1, 4, f) == 4) {
       const unsigned long long isize = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<unsigned long long>(tail[3]) << 24);
-      plausible = isize != 0 && isize <= static_cast<unsigned long long>(end) * 1100ULL + 65536ULL;
+      const unsigned long long packed = static_cast<unsigned long long>(end);
+      plausible = isize != 0 && isize <= packed * 1100ULL + 65536ULL;
+      // A size below the packed size means CFITSIO takes the field to have wrapped and
+      // allocates 4 GB more; that needs a file big enough to unpack beyond 4 GB at all.
+      if (isize < packed && packed * 1100ULL < (1ULL << 32)) plausible = false;
     }
   }
   std::fclose(f);

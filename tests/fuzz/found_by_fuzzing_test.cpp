@@ -211,8 +211,9 @@ TEST(FoundByFuzzing, ATileSizeOfZeroIsRefusedAndTheProgramGoesOn) {
   EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
 }
 
-// fits_loader_fuzz: a gzip file whose size field is 0 made CFITSIO allocate 4 GB at once.
-TEST(FoundByFuzzing, AGzipFileWithASizeFieldOfZeroIsRefused) {
+// fits_loader_fuzz: a gzip file whose size field is 0, or below the packed size (taken for
+// a size beyond 4 GB), made CFITSIO allocate 4 GB at once.
+TEST(FoundByFuzzing, AGzipSizeFieldOfZeroOrBelowThePackedSizeIsRefused) {
   testing::ScratchFolder dir;
   if (std::system("command -v gzip >/dev/null 2>&1") != 0) GTEST_SKIP() << "gzip is not installed";
   dir.write_fits("f.fits", Image(16, 16, 3.0f));
@@ -224,6 +225,12 @@ TEST(FoundByFuzzing, AGzipFileWithASizeFieldOfZeroIsRefused) {
   EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
   EXPECT_THAT(l.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
   EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+
+  bytes.replace(bytes.size() - 4, 4, std::string("\x10\0\0\0", 4));  // 16 bytes, fewer than packed
+  dir.write("small.fits.gz", bytes);
+  const Loaded s = load(dir.file("small.fits.gz"));
+  EXPECT_EQ(s.outcome, ReadOutcome::FitsError);
+  EXPECT_THAT(s.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
 }
 
 }  // namespace
