@@ -147,68 +147,68 @@ TEST(FoundByFuzzing, EveryTileCompressionStillLoadsExactly) {
   }
 }
 
+// Writes the picture compressed with `comptype`, lets `damage` change the file's bytes
+// (knowing where its tile table and heap begin) and loads the damaged file.
+template <typename Damage>
+Loaded load_damaged(int comptype, Damage damage) {
+  testing::ScratchFolder dir;
+  write_compressed(dir.file("t.fits.fz"), comptype);
+  std::string bytes = dir.read("t.fits.fz");
+  damage(bytes, tile_table(dir.file("t.fits.fz")));
+  dir.write("damaged.fits.fz", bytes);
+  return load(dir.file("damaged.fits.fz"));
+}
+
+// A refused load: the FITS error report with the line that names the damage, and the slot
+// holding what it held before.
+void expect_refused(const Loaded& l, const std::string& why) {
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError) << l.out;
+  EXPECT_THAT(l.out, ::testing::HasSubstr(why));
+  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+}
+
 // fits_loader_fuzz: a tile descriptor whose length claims 2.5 GB made CFITSIO allocate that
 // much to read an 11 kB file. Descriptors must point inside the heap.
 TEST(FoundByFuzzing, ATileDescriptorBeyondTheHeapIsRefused) {
-  testing::ScratchFolder dir;
-  write_compressed(dir.file("t.fits.fz"), GZIP_1);
-  std::string bytes = dir.read("t.fits.fz");
-  put_big_endian(bytes, tile_table(dir.file("t.fits.fz")).table, 0x9585a7c2u);
-  dir.write("claims.fits.fz", bytes);
-  const Loaded l = load(dir.file("claims.fits.fz"));
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
+  const Loaded l = load_damaged(GZIP_1, [](std::string& b, TileTable t) { put_big_endian(b, t.table, 0x9585a7c2u); });
+  expect_refused(l, "the compressed image is damaged: one of its tiles cannot be unpacked soundly");
   EXPECT_EQ(l.status, DATA_DECOMPRESSION_ERR);
-  EXPECT_THAT(l.out, ::testing::HasSubstr("the compressed image is damaged: one of its tiles cannot be unpacked soundly"));
-  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
 }
 
 // fits_loader_fuzz: a gzip tile that stops short of its end made CFITSIO's unpacker grow its
 // buffer for ever (a hang, terabytes of address space). Such a tile is refused first.
 TEST(FoundByFuzzing, AGzipTileCutShortIsRefusedInsteadOfUnpackedForEver) {
-  testing::ScratchFolder dir;
-  write_compressed(dir.file("t.fits.fz"), GZIP_1);
-  std::string bytes = dir.read("t.fits.fz");
-  const long long at = tile_table(dir.file("t.fits.fz")).table;
-  put_big_endian(bytes, at, big_endian(bytes, at) - 10);  // the stream's last bytes are cut off
-  dir.write("cut.fits.fz", bytes);
-  const Loaded l = load(dir.file("cut.fits.fz"));
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
-  EXPECT_THAT(l.out, ::testing::HasSubstr("the compressed image is damaged"));
-  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+  expect_refused(load_damaged(GZIP_1,
+                              [](std::string& b, TileTable t) {
+                                // The stream's last bytes are cut off.
+                                put_big_endian(b, t.table, big_endian(b, t.table) - 10);
+                              }),
+                 "the compressed image is damaged");
 }
 
 // fits_loader_fuzz: one changed byte in a Rice tile made CFITSIO's decoder read far past its
 // buffer and crash the program. Unpacking runs in a child process now: a damaged tile is
 // refused, whether the decoder notices or dies, and the program goes on.
 TEST(FoundByFuzzing, GarbageInARiceTileIsRefusedAndTheProgramGoesOn) {
-  testing::ScratchFolder dir;
-  write_compressed(dir.file("t.fits.fz"), RICE_1);
-  std::string bytes = dir.read("t.fits.fz");
-  const TileTable t = tile_table(dir.file("t.fits.fz"));
-  const uint32_t length = big_endian(bytes, t.table), offset = big_endian(bytes, t.table + 4);
-  for (uint32_t k = 2; k < length; ++k) bytes[static_cast<std::size_t>(t.heap + offset + k)] = '\xff';
-  dir.write("garbage.fits.fz", bytes);
-  const Loaded l = load(dir.file("garbage.fits.fz"));
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError) << l.out;
-  EXPECT_THAT(l.out, ::testing::HasSubstr("the compressed image is damaged"));
-  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+  expect_refused(load_damaged(RICE_1,
+                              [](std::string& b, TileTable t) {
+                                const uint32_t length = big_endian(b, t.table), offset = big_endian(b, t.table + 4);
+                                for (uint32_t k = 2; k < length; ++k) b[static_cast<std::size_t>(t.heap + offset + k)] = '\xff';
+                              }),
+                 "the compressed image is damaged");
 }
 
 // fits_loader_fuzz: a ZTILE2 of 0 made CFITSIO divide by zero as soon as it reached the
 // compressed image's header, ending the program. Extensions are looked through in a child
 // process first, and a file that kills it is refused.
 TEST(FoundByFuzzing, ATileSizeOfZeroIsRefusedAndTheProgramGoesOn) {
-  testing::ScratchFolder dir;
-  write_compressed(dir.file("t.fits.fz"), PLIO_1);
-  std::string bytes = dir.read("t.fits.fz");
-  const std::size_t at = bytes.find("ZTILE2  = ");
-  ASSERT_NE(at, std::string::npos);
-  bytes.replace(at + 10, 20, std::string(19, ' ') + "0");
-  dir.write("zero.fits.fz", bytes);
-  const Loaded l = load(dir.file("zero.fits.fz"));
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
-  EXPECT_THAT(l.out, ::testing::HasSubstr("the file is damaged: reading the headers of its extensions failed"));
-  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
+  expect_refused(load_damaged(PLIO_1,
+                              [](std::string& b, TileTable) {
+                                const std::size_t at = b.find("ZTILE2  = ");
+                                ASSERT_NE(at, std::string::npos);
+                                b.replace(at + 10, 20, std::string(19, ' ') + "0");
+                              }),
+                 "the file is damaged: reading the headers of its extensions failed");
 }
 
 // fits_loader_fuzz: a gzip file whose size field is 0, or below the packed size (taken for
@@ -219,18 +219,12 @@ TEST(FoundByFuzzing, AGzipSizeFieldOfZeroOrBelowThePackedSizeIsRefused) {
   dir.write_fits("f.fits", Image(16, 16, 3.0f));
   ASSERT_EQ(std::system(("gzip -n '" + dir.file("f.fits") + "'").c_str()), 0);
   std::string bytes = dir.read("f.fits.gz");
-  bytes.replace(bytes.size() - 4, 4, std::string(4, '\0'));
-  dir.write("zero.fits.gz", bytes);
-  const Loaded l = load(dir.file("zero.fits.gz"));
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError);
-  EXPECT_THAT(l.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
-  EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
-
-  bytes.replace(bytes.size() - 4, 4, std::string("\x10\0\0\0", 4));  // 16 bytes, fewer than packed
-  dir.write("small.fits.gz", bytes);
-  const Loaded s = load(dir.file("small.fits.gz"));
-  EXPECT_EQ(s.outcome, ReadOutcome::FitsError);
-  EXPECT_THAT(s.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
+  // A size of 0, then 16 bytes: fewer than the packed file holds.
+  for (const std::string& size : {std::string(4, '\0'), std::string("\x10\0\0\0", 4)}) {
+    bytes.replace(bytes.size() - 4, 4, size);
+    dir.write("damaged.fits.gz", bytes);
+    expect_refused(load(dir.file("damaged.fits.gz")), "the gzip file is damaged: its size field cannot belong to its data");
+  }
 }
 
 }  // namespace
