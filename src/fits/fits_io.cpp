@@ -290,8 +290,8 @@ bool compressed_tiles_sound(fitsfile* f, long long image_pixels, long long plane
   constexpr LONGLONG kFileLimit = 1LL << 50;  // keeps every sum below from overflowing
   if (row_bytes < 0 || rows < 0 || pcount < 0 || row_bytes > kFileLimit || rows > kFileLimit || pcount > kFileLimit)
     return false;
-  const LONGLONG table_bytes = row_bytes * rows;  // at most 2^50 when it fits the file
   if (rows != 0 && row_bytes > kFileLimit / rows) return false;
+  const LONGLONG table_bytes = row_bytes * rows;  // at most 2^50
   LONGLONG theap = table_bytes;
   int s = 0;
   if (fits_read_key(f, TLONGLONG, "THEAP", &theap, nullptr, &s) > 0) {
