@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::fclose(f);
 
   zelvo::Image image(3, 2, 42.0f);
-  zelvo::SlotHeader header{12.5f, "BEFORE              "};
+  zelvo::SlotHeader header{12.5f, "BEFORE              ", {}};
   zelvo::HeaderTexts texts;
   texts.hdrst = "ST BEFORE      ";
   std::istringstream in;

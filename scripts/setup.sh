@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 
 PACKAGES="cmake g++ make pkg-config libcfitsio-dev zlib1g-dev libcfitsio-bin giza-dev libgtest-dev libgmock-dev \
 libbenchmark-dev gzip libedit-dev imagemagick xvfb xauth xdotool x11-utils x11-apps \
-fitsverify clang libclang-rt-14-dev"
+fitsverify clang libclang-rt-14-dev \
+wcslib-dev python3-astropy python3-photutils parallel ghostscript"
 
 missing=""
 for p in $PACKAGES; do

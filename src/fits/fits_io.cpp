@@ -667,12 +667,13 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   // Header values go to copies; the caller's values change only when the whole load worked.
   SlotHeader hdr = slot_header;
   HeaderTexts txt = texts;
-  const std::vector<std::string> cards = read_cards(file.f, status);
+  std::vector<std::string> cards = read_cards(file.f, status);
   if (status > 0) {
     PRINT_FITS_ERROR(status, con);
     return ReadOutcome::FitsError;
   }
   take_header_values(cards, hdr, txt);
+  hdr.cards = std::move(cards);
 
   Image fresh;
   if (!image_size_reasonable(nx, ny)) {

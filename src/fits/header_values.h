@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zelvo {
 
@@ -9,6 +10,9 @@ namespace zelvo {
 struct SlotHeader {
   float exptime = 0.0f;                 // EXPTIME
   std::string object = std::string(20, ' ');  // OBJECT, 20 characters, apostrophes blanked
+  // Every header card of the loaded image HDU as read (80 columns each, in file order);
+  // empty for images made in the session.
+  std::vector<std::string> cards;
 };
 
 // Values of the last loaded file, shared by the whole session (15 characters each).

@@ -51,6 +51,7 @@ void command_load(Session& s) {
   sl.modified = false;
   sl.exptime = header.exptime;
   sl.object = header.object;
+  sl.cards = std::move(header.cards);
   s.texts = texts;
   finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
 }
@@ -77,6 +78,7 @@ void command_new(Session& s) {
     return;
   }
   sl.name = kUnnamedName;
+  sl.cards.clear();
   sl.file.clear();
   sl.modified = false;
 }

@@ -27,6 +27,7 @@ struct ImageSlot {
   std::string object = std::string(20, ' ');
   std::string name = kEmptySlotName;  // displayed name, at most 80 characters, no padding kept
   float exptime = 0.0f;
+  std::vector<std::string> cards;     // header cards of the loaded file (none for new images)
   // Where X writes a modified image back: the file it was loaded from or last saved to.
   // Kept apart from `name`, so the 10-character rule and the 80-character cut of the
   // displayed name never decide whether work is saved.
@@ -37,7 +38,7 @@ struct ImageSlot {
   int ny() const { return image.ny; }
   bool empty() const { return image.empty(); }
   ImageView view() { return image.view(); }
-  SlotHeader header() const { return SlotHeader{exptime, object}; }
+  SlotHeader header() const { return SlotHeader{exptime, object, cards}; }
 };
 
 // Marks the slot modified: appends " <modified>" to a name longer than 10 characters

@@ -140,7 +140,7 @@ TEST(FitsRead, FloatRoundTripIsExactAndPrintsTheThreeLines) {
   ASSERT_EQ(WRITE_FITS_2D_IMAGE(path, img.view()), 0);
 
   Image back;
-  SlotHeader hdr{12.5f, "previous object     "};
+  SlotHeader hdr{12.5f, "previous object     ", {}};
   HeaderTexts texts;
   const Load r = load(path, back, hdr, texts);
   ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
@@ -350,7 +350,7 @@ TEST(FitsHeader, AbsentOrUnreadableValuesKeepWhatTheyHeld) {
   write_image(dir.file("second.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
               {"EXPTIME = 'long'             / not a number", card_at("DEC     =", 35, "-05:00:00.00")});
   Image img;
-  SlotHeader hdr{1.0f, "kept object         "};
+  SlotHeader hdr{1.0f, "kept object         ", {}};
   HeaderTexts texts;
   texts.hdrfilter = "Q              ";
   ASSERT_EQ(load(dir.file("first.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
@@ -389,7 +389,7 @@ constexpr fs::perms kOpenFolder = fs::perms::owner_all | fs::perms::group_read |
 
 struct Untouched {
   Image img = ramp(3, 2);
-  SlotHeader hdr{42.0f, "old object          "};
+  SlotHeader hdr{42.0f, "old object          ", {}};
   HeaderTexts texts;
   Untouched() { texts.hdrra = "01:02:03.04    "; }
   bool unchanged() const {
