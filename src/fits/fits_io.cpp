@@ -612,7 +612,8 @@ bool commentary(const std::string& key) { return key.empty() || key == "COMMENT"
 // Writes the source cards that still describe the image into the current header, after the
 // cards CFITSIO wrote itself (which are not repeated), then the HISTORY card of this write.
 // Tells whether the source carried a CHECKSUM. A card CFITSIO refuses as not valid FITS
-// (a control character, say) is written with its offending characters made blanks.
+// (a control character, say) is written with its offending characters made blanks, or as a
+// COMMENT if even that is refused: a damaged card never stops the image from being saved.
 void write_source_cards(fitsfile* f, const std::vector<std::string>& cards, bool& had_checksum, int& status) {
   int nkeys = 0, nspace = 0;
   fits_get_hdrspace(f, &nkeys, &nspace, &status);
@@ -640,7 +641,14 @@ void write_source_cards(fitsfile* f, const std::vector<std::string>& cards, bool
       std::string clean = card;
       for (char& c : clean)
         if (c < ' ' || c > '~') c = ' ';
-      fits_write_record(f, clean.c_str(), &status);
+      s = 0;
+      if (fits_write_record(f, clean.c_str(), &s) > 0) {
+        // Not a keyword CFITSIO can write (a blank inside the name, say): its text is kept
+        // as a comment.
+        fits_clear_errmsg();
+        s = 0;
+        if (fits_write_comment(f, trim_right(clean).c_str(), &s) > 0) fits_clear_errmsg();
+      }
     }
   }
   char when[32] = {};

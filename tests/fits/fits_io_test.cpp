@@ -669,7 +669,7 @@ TEST(FitsWrite, KeepsTheSourceCardsButNotThoseOfTheOldData) {
       "ZTILE1  =                    5", "HIERARCH ESO DET CHIP NAME = 'CCD-42'", "HISTORY flat-fielded",
       "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
       "CONTINUE  'needs a second card'", "CHECKSUM= 'hcHjjc9ghcEghc9g'   / HDU checksum",
-      "DATASUM = '1234567'", "        / a card without a keyword", "END"};
+      "DATASUM = '1234567'", "        / a card without a keyword", "BAD KEY = 'a damaged name'", "END"};
   ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("kept.fits"), ramp(5, 3).view(), source), 0);
   const WrittenFile w = read_written(dir.file("kept.fits"));
   EXPECT_EQ(w.bitpix, -32);
@@ -683,7 +683,8 @@ TEST(FitsWrite, KeepsTheSourceCardsButNotThoseOfTheOldData) {
       "DATE-OBS= '2001-10-12T23:14:05'", "CTYPE1  = 'RA---TAN'", "CRVAL1  =            40.669629",
       "CD1_1   =         -0.000138889", "WCSAXES =                    3", "HIERARCH ESO DET CHIP NAME = 'CCD-42'",
       "HISTORY flat-fielded", "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
-      "CONTINUE  'needs a second card'", "        / a card without a keyword"};
+      "CONTINUE  'needs a second card'", "        / a card without a keyword",
+      "COMMENT BAD KEY = 'a damaged name'"};  // not writable as a keyword: kept as a comment
   ASSERT_EQ(written.size(), 8 + expected_middle.size() + 3);
   EXPECT_EQ(std::vector<std::string>(written.begin() + 8, written.begin() + 8 + static_cast<long>(expected_middle.size())),
             expected_middle);
