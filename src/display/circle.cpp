@@ -9,11 +9,13 @@ namespace zelvo {
 
 CirclePoints circle_points(float xc, float yc, float r) {
   CirclePoints p;
-  for (int i = 1; i <= 360; ++i) {
+  for (int i = 0; i <= 360; ++i) {
     const double angle = i * std::numbers::pi / 180.0;
-    p.x[static_cast<std::size_t>(i - 1)] = static_cast<float>(xc + static_cast<double>(r) * std::cos(angle));
-    p.y[static_cast<std::size_t>(i - 1)] = static_cast<float>(yc + static_cast<double>(r) * std::sin(angle));
+    p.x[static_cast<std::size_t>(i)] = static_cast<float>(xc + static_cast<double>(r) * std::cos(angle));
+    p.y[static_cast<std::size_t>(i)] = static_cast<float>(yc + static_cast<double>(r) * std::sin(angle));
   }
+  p.x[360] = p.x[0];  // exactly closed
+  p.y[360] = p.y[0];
   return p;
 }
 

@@ -7,11 +7,11 @@ namespace zelvo {
 
 class Graphics;
 
-// The 360 points of a circle of radius r (pixels) around (xc, yc), at 1, 2, ..., 360 degrees,
-// computed in double precision and stored as 32-bit floats. The last point is not joined
-// back to the first.
+// The 361 points of a circle of radius r (pixels) around (xc, yc), at 0, 1, ..., 360 degrees,
+// computed in double precision and stored as 32-bit floats: the last point is the first
+// again, so the drawn circle is closed.
 struct CirclePoints {
-  std::array<float, 360> x, y;
+  std::array<float, 361> x, y;
 };
 CirclePoints circle_points(float xc, float yc, float r);
 

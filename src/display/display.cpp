@@ -87,10 +87,14 @@ void draw_display(const DisplaySource& src, const DisplayState& st, bool finite,
                   Graphics& gfx) {
   const ImageView& img = src.image;
   if (erase) gfx.erase();
+  // Square pixels: the frame is the largest centred part of the central 80 % of the view
+  // surface with equal scales, and the label sits above it.
   gfx.viewport(kViewportLow, kViewportHigh, kViewportLow, kViewportHigh);
+  const WorldWindow w = pixel_window(1, img.nx, 1, img.ny);
+  gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   gfx.window(0.0f, 1.0f, 0.0f, 1.0f);
-  gfx.text(0.1f, 1.05f, 0.0f, 0.0f, display_label(src.name));
-  gfx.window(0.0f, static_cast<float>(img.nx), 0.0f, static_cast<float>(img.ny));
+  gfx.literal_text(0.0f, 1.03f, 0.0f, display_label(src.name));
+  gfx.window(w.x1, w.x2, w.y1, w.y2);
   if (!finite) {
     // The screen path has already said so with the statistics.
     if (st.printflag == 1) con.text(kNoFinitePixels);
@@ -208,6 +212,16 @@ void set_display_polarity(DisplayState& st) {
   }
 }
 
+void ensure_display_levels(const ImageView& image, DisplayState& st) {
+  if (st.levels_set || image.empty()) return;
+  const AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
+  st.lowlev = lv.lowlev;
+  st.highlev = lv.highlev;
+  set_display_polarity(st);
+  st.displaytr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  st.levels_set = true;
+}
+
 void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
                   Console& con, Graphics& gfx) {
   const ImageView& img = src.image;
@@ -221,8 +235,8 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
   st.lowlev = lv.lowlev;
   st.highlev = lv.highlev;
   set_display_polarity(st);
-  // Pixel (i, j) is centred at world (i - 0.5/nx, j - 0.5/ny).
-  st.displaytr = {-0.5f / static_cast<float>(img.nx), 1.0f, 0.0f, -0.5f / static_cast<float>(img.ny), 0.0f, 1.0f};
+  st.displaytr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  st.levels_set = true;
 
   if (st.printflag == 1) {
     draw_display(src, st, lv.finite, false, con, gfx);

@@ -23,7 +23,9 @@ struct DisplayState {
   int printflag = 0;     // 1 while drawing into the PostScript file
   float lowlev = 0.0f, highlev = 0.0f;
   float fglev = 0.0f, bglev = 0.0f;
+  // Pixel (i, j) is drawn centred on world (i, j), one unit wide.
   std::array<float, 6> displaytr{0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  bool levels_set = false;  // false until a display (or ensure_display_levels) set the levels
 };
 
 // The zoom box of the mouse and photometry submenus (pixel units).
@@ -79,6 +81,21 @@ std::string display_label(std::string_view name);
 
 // Sets fglev/bglev from lowlev/highlev: 'n' (negative) puts the low level in the foreground.
 void set_display_polarity(DisplayState& st);
+
+// Views that draw an image before anything was displayed (the zoomed views, the inspection
+// page, the profile page) take the automatic levels the display would take for `image`.
+// Levels already set are kept.
+void ensure_display_levels(const ImageView& image, DisplayState& st);
+
+// The world window that shows columns i1..i2 and rows j1..j2 whole: each pixel reaches half
+// a unit either side of its centre.
+struct WorldWindow {
+  float x1, x2, y1, y2;
+};
+inline WorldWindow pixel_window(int i1, int i2, int j1, int j2) {
+  return WorldWindow{static_cast<float>(i1) - 0.5f, static_cast<float>(i2) + 0.5f, static_cast<float>(j1) - 0.5f,
+                     static_cast<float>(j2) + 0.5f};
+}
 
 // DISPLAYIMAGE: draws `src` on the current device. Sets lowlev/highlev/fglev/bglev and
 // displaytr in `st`. On the screen path (printflag != 1) prints the statistics, the header

@@ -33,7 +33,7 @@ constexpr int kMaxBoxValues = 225;
 
 }  // namespace
 
-ZoomBox whole_image_box(int nx, int ny) { return ZoomBox{nx, ny, nx / 2, ny / 2}; }
+ZoomBox whole_image_box(int nx, int ny) { return ZoomBox{nx, ny, (nx + 1) / 2, (ny + 1) / 2}; }
 
 void clamp_zoom_size(ZoomBox& zoom, int nx, int ny) {
   if (zoom.zoomw < kMinZoomSize) zoom.zoomw = kMinZoomSize;
@@ -45,26 +45,28 @@ void clamp_zoom_size(ZoomBox& zoom, int nx, int ny) {
 void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny) {
   zoom.zoomx = NINT_PIXEL(cursorx);
   zoom.zoomy = NINT_PIXEL(cursory);
-  const int hw = zoom.zoomw / 2, hh = zoom.zoomh / 2;
-  if (zoom.zoomx > nx - hw) zoom.zoomx = nx - hw;
-  if (zoom.zoomy > ny - hh) zoom.zoomy = ny - hh;
-  // The lower edge, centre - half size, must be index 1 or more, or the area near the left
-  // or bottom edge would be drawn from index 0.
-  if (zoom.zoomx < hw + 1) zoom.zoomx = hw + 1;
-  if (zoom.zoomy < hh + 1) zoom.zoomy = hh + 1;
+  if (zoom.zoomx > nx - zoom.zoomw / 2) zoom.zoomx = nx - zoom.zoomw / 2;
+  if (zoom.zoomy > ny - zoom.zoomh / 2) zoom.zoomy = ny - zoom.zoomh / 2;
+  if (zoom.zoomx < 1 + (zoom.zoomw - 1) / 2) zoom.zoomx = 1 + (zoom.zoomw - 1) / 2;
+  if (zoom.zoomy < 1 + (zoom.zoomh - 1) / 2) zoom.zoomy = 1 + (zoom.zoomh - 1) / 2;
+}
+
+PixelRange zoom_pixels(const ZoomBox& zoom) {
+  return PixelRange{zoom.zoomx - (zoom.zoomw - 1) / 2, zoom.zoomx + zoom.zoomw / 2, zoom.zoomy - (zoom.zoomh - 1) / 2,
+                    zoom.zoomy + zoom.zoomh / 2};
 }
 
 PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny) {
-  const int hw = zoom.zoomw / 2, hh = zoom.zoomh / 2;
-  return PixelRange{std::max(1, zoom.zoomx - hw), std::min(nx, zoom.zoomx + hw), std::max(1, zoom.zoomy - hh),
-                    std::min(ny, zoom.zoomy + hh)};
+  const PixelRange r = zoom_pixels(zoom);
+  return PixelRange{std::max(1, r.i1), std::min(nx, r.i2), std::max(1, r.j1), std::min(ny, r.j2)};
 }
 
 void draw_zoom(const ImageView& image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx) {
   gfx.erase();
-  const float halfw = static_cast<float>(zoom.zoomw) / 2.0f, halfh = static_cast<float>(zoom.zoomh) / 2.0f;
-  gfx.window(static_cast<float>(zoom.zoomx) - halfw, static_cast<float>(zoom.zoomx) + halfw,
-             static_cast<float>(zoom.zoomy) - halfh, static_cast<float>(zoom.zoomy) + halfh);
+  gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
+  const PixelRange box = zoom_pixels(zoom);
+  const WorldWindow w = pixel_window(box.i1, box.i2, box.j1, box.j2);
+  gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   if (disp.greyflag == 0 || disp.greyflag == 1) {
     const PixelRange r = zoom_draw_range(zoom, image.nx, image.ny);
     gfx.image(image, r.i1, r.i2, r.j1, r.j2, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1);
@@ -77,7 +79,13 @@ void SETZOOMBOX(const ImageView& image, const DisplayState& disp, ZoomBox& zoom,
   con.text(kZoomSizePrompt);
   con.read_list({&zoom.zoomw, &zoom.zoomh});
   clamp_zoom_size(zoom, image.nx, image.ny);
-  if (zoom.zoomw == image.nx && zoom.zoomh == image.ny) return;  // the whole image: nothing to zoom
+  if (zoom.zoomw == image.nx && zoom.zoomh == image.ny) {
+    // The whole image, wherever an earlier zoom or a centroid left the centre; the window
+    // shows it whole again, as the next click is judged against it.
+    zoom = whole_image_box(image.nx, image.ny);
+    draw_zoom(image, disp, zoom, gfx);
+    return;
+  }
 
   con.text(kZoomClickPrompt);
   cursor.cursorx = static_cast<float>(image.nx) / 2.0f;
@@ -92,28 +100,30 @@ void SETZOOMBOX(const ImageView& image, const DisplayState& disp, ZoomBox& zoom,
   con.focus_command();
 }
 
-PixelRange acceptance_box(const ZoomBox& zoom) {
-  return PixelRange{zoom.zoomx - zoom.zoomw / 2 + 1, zoom.zoomw / 2 + zoom.zoomx - 1, zoom.zoomy - zoom.zoomh / 2 + 1,
-                    zoom.zoomh / 2 + zoom.zoomy - 1};
-}
+PixelRange acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }
 
 bool click_accepted(const PixelRange& box, float x, float y, const ImageView& image) {
-  // Written as "inside" so that a NaN position fails every comparison and is refused.
-  const bool in_box = y <= static_cast<float>(box.j2) && y >= static_cast<float>(box.j1) &&
-                      x >= static_cast<float>(box.i1) && x <= static_cast<float>(box.i2);
+  // The nearest pixel lies in i1..i2 exactly when i1 - 0.5 <= x < i2 + 0.5. Written as
+  // "inside" so that a NaN position fails every comparison and is refused.
+  const double dx = x, dy = y;
+  const bool in_box = dy >= box.j1 - 0.5 && dy < box.j2 + 0.5 && dx >= box.i1 - 0.5 && dx < box.i2 + 0.5;
   // The box can reach past the image when another routine has moved its centre.
-  return in_box && image.inside(INT(x), INT(y));
+  return in_box && image.inside(NINT_PIXEL(dx), NINT_PIXEL(dy));
 }
+
+bool ends_click_loop(char key) { return key == 'q' || key == 'Q' || key == '\x1b'; }
 
 BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h) {
   std::array<float, kMaxBoxValues> buffer{};
   const int side = 2 * h + 1;
   if (side * side > kMaxBoxValues) return BoxAnalysis{};
+  // The centre pixel, kept near the image so that adding the offsets cannot overflow.
+  const int cx = std::clamp(NINT_PIXEL(x), -kMaxBoxValues, image.nx + kMaxBoxValues);
+  const int cy = std::clamp(NINT_PIXEL(y), -kMaxBoxValues, image.ny + kMaxBoxValues);
   int m = 0;
   for (int a = -h; a <= h; ++a) {
     for (int b = -h; b <= h; ++b) {
-      // The offset is added to the real position before truncation, as a REAL sum.
-      const int px = INT(x + static_cast<float>(a)), py = INT(y + static_cast<float>(b));
+      const int px = cx + a, py = cy + b;
       if (image.inside(px, py)) buffer[static_cast<std::size_t>(m++)] = image.at(px, py);
     }
   }
@@ -132,7 +142,7 @@ BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h) {
 }
 
 void report_pixel_analysis(const ImageView& image, float x, float y, Console& con) {
-  con.record({"Value of the pixel you clicked was: ", image.at(INT(x), INT(y))});
+  con.record({"Value of the pixel you clicked was: ", image.at(NINT_PIXEL(x), NINT_PIXEL(y))});
   for (const AnalysisBox& box : kAnalysisBoxes) {
     const BoxAnalysis r = analyse_box(image, x, y, box.h);
     if (r.stats.finite == 0) {
@@ -158,6 +168,7 @@ void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState curs
     cursor.cursorx = c.x;
     cursor.cursory = c.y;
     cursor.cursorkey = c.key;
+    if (ends_click_loop(c.key)) return;
     con.record({"You clicked at ", cursor.cursorx, cursor.cursory});
     if (!click_accepted(box, cursor.cursorx, cursor.cursory, image)) return;
     report_pixel_analysis(image, cursor.cursorx, cursor.cursory, con);

@@ -28,39 +28,49 @@ struct PixelRange {
   int i1, i2, j1, j2;
 };
 
-// The box covering the whole nx x ny image, centred at (nx/2, ny/2) (integer divisions).
+// The box covering the whole nx x ny image, centred at ((nx + 1)/2, (ny + 1)/2) (integer
+// divisions): the middle pixel, or the pixel left of (below) the middle of an even size.
 ZoomBox whole_image_box(int nx, int ny);
 
 // Raises the box size to at least 50 and lowers it to at most the image size.
 void clamp_zoom_size(ZoomBox& zoom, int nx, int ny);
 
 // Centres the box on the pixel nearest to (cursorx, cursory), then moves it so that its
-// drawn range, centre -/+ half size, stays inside the image: the upper edge first, then the
-// lower edge, which starts at index 1 at the latest.
+// pixels (see zoom_pixels) stay inside the image: the upper edge first, then the lower edge.
 void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny);
 
-// The pixels drawn for the box: centre -/+ half size, clipped to the image. An even box
-// as wide as the image has one column more than the image; the clip drops it.
+// The zoomw x zoomh pixels of the box: columns zoomx - (zoomw - 1)/2 .. zoomx + zoomw/2 and
+// rows likewise (integer divisions; an even size has its extra pixel right of and above the
+// centre). A box of the image's size covers every pixel of the image.
+PixelRange zoom_pixels(const ZoomBox& zoom);
+
+// The pixels of the box that lie on the image.
 PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny);
 
-// Redraws the box area so that it fills the frame, with the levels and transformation of
-// the last full display (the viewport is kept; the frame is redrawn, the file label is not).
+// Draws the box's pixels so that they fill the frame with square pixels, with the levels
+// of the last display (the file label is not drawn). The window then shows exactly the
+// area whose clicks the box accepts.
 void draw_zoom(const ImageView& image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx);
 
 // SETZOOMBOX: asks for the box size and, unless the box is the whole image, reads the click
-// on the area to zoom to (starting at the image centre) and draws that area enlarged.
+// on the area to zoom to (starting at the image centre) and draws that area enlarged. A box
+// of the image's size is the whole image again, centred on it and drawn whole.
 void SETZOOMBOX(const ImageView& image, const DisplayState& disp, ZoomBox& zoom, CursorState cursor,
                 Console& con, Graphics& gfx);
 
-// Clicks accepted by the analysis: one pixel inside the zoom box on every side.
+// Clicks accepted by the analysis: those on a pixel of the box.
 PixelRange acceptance_box(const ZoomBox& zoom);
 
-// Whether a click at (x, y) lies within the acceptance box (limits included) and on a pixel
-// of the image. A position that is not a number is never accepted.
+// Whether the pixel nearest to a click at (x, y) lies within the box (limits included) and
+// on the image. A position that is not a number is never accepted.
 bool click_accepted(const PixelRange& box, float x, float y, const ImageView& image);
 
+// Whether a cursor key ends a loop of clicks as a click outside would: q, Q or Esc.
+bool ends_click_loop(char key);
+
 // Statistics of the (2h + 1) x (2h + 1) box around a click: the pixels at
-// (INT(x + a), INT(y + b)) for a, b = -h .. h that lie inside the image.
+// (NINT(x) + a, NINT(y) + b) for a, b = -h .. h that lie inside the image, the box centred
+// on the pixel under the click.
 struct BoxAnalysis {
   AverageSigma stats;     // AVERAGESIGMA of the inside pixels with 2-sigma clipping
   float minimum = 0.0f;   // smallest and largest finite inside pixel
@@ -69,12 +79,13 @@ struct BoxAnalysis {
 };
 BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h);
 
-// Prints the clicked pixel and the 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y);
+// Prints the clicked pixel (the one nearest to the click) and the 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y);
 // the click must be accepted (on a pixel of the image).
 void report_pixel_analysis(const ImageView& image, float x, float y, Console& con);
 
 // The analysis loop: reads clicks (starting where the cursor was last) and reports each one
-// until a click outside the acceptance box, which is reported and ends the loop.
+// until a click outside the acceptance box, which is reported and ends the loop, or the key
+// q, Q or Esc, which ends it at once.
 void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState cursor, Console& con,
                    Graphics& gfx);
 

@@ -39,11 +39,11 @@ void draw_image_panel(const ImageView& image, int xc, int yc, float fglev, float
                       float e, float pa, Graphics& gfx) {
   gfx.focus();
   gfx.erase();
+  // Square pixels: the largest centred part of the panel with equal scales.
   gfx.viewport(0.1f, 0.45f, 0.1f, 0.45f);
-  gfx.window(1.0f, static_cast<float>(image.nx), 1.0f, static_cast<float>(image.ny));
+  gfx.window_equal_scales(0.5f, static_cast<float>(image.nx) + 0.5f, 0.5f, static_cast<float>(image.ny) + 0.5f);
   gfx.box();
-  const std::array<float, 6> tr{-0.5f / static_cast<float>(image.nx), 1.0f, 0.0f,
-                                -0.5f / static_cast<float>(image.ny), 0.0f, 1.0f};
+  const std::array<float, 6> tr{0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};  // pixel (i, j) centred on (i, j)
   gfx.image(image, 1, image.nx, 1, image.ny, fglev, bglev, tr, true);
   gfx.char_height(1.0f);
   gfx.text(static_cast<float>(image.nx / 2), static_cast<float>(-image.ny / 5), 0.0f, 0.5f, std::string(kImageCaption));
@@ -233,7 +233,12 @@ ProfileResult profile_option(ProfileScale scale, const ImageView& image, float f
 }
 
 void ELLIP(Graphics& gfx, int xc, int yc, float a, float e, float pa, int colour) {
-  const EllipsePath p = ellipse_points(xc, yc, a, e, pa);
+  EllipsePath p = ellipse_points(xc, yc, a, e, pa);
+  // Joined back to its first point, so the ellipse is drawn closed.
+  if (!p.x.empty()) {
+    p.x.push_back(p.x.front());
+    p.y.push_back(p.y.front());
+  }
   gfx.line_width(3);
   gfx.colour(colour);
   gfx.line(p.x, p.y);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "photometry/psf.h"
+#include "display/circle.h"
 #include "display/zoom.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
@@ -224,7 +225,13 @@ void radii_dialogue(Console& con, ApertureRadii& radii) {
   }
 }
 
-// Clicks stars one after another until a click outside the zoom box or a saturated object.
+// Colours of the circles drawn at each measured star: the star aperture, the annulus.
+constexpr int kApertureColour = 3;  // green
+constexpr int kAnnulusColour = 2;   // red
+
+// Clicks stars one after another until a click outside the zoom box, the key q, Q or Esc,
+// or a saturated object. Each measured star gets its aperture and annulus circles drawn at
+// the measured centre.
 // `shown` is the box the user set (the area on display). Clicks are judged against it, not
 // against the session's zoom box, which every centroid moves onto the last object: judged
 // that way, a click on a displayed star far from the previous one would end the loop, and
@@ -248,6 +255,7 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
     ctx.cursor.cursorx = c.x;
     ctx.cursor.cursory = c.y;
     ctx.cursor.cursorkey = c.key;
+    if (ends_click_loop(c.key)) return;
     const PixelRange limits = acceptance_box(shown);
     con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(limits, c.x, c.y, ctx.image)) return;
@@ -262,7 +270,12 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
       return;
     }
     con.record({"Actual centre: ", e.xcen, e.ycen});
-    APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log);
+    const Photometry p = APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log);
+    if (p.measured()) {
+      CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, ctx.gfx);
+      CIRCLE(e.xcen, e.ycen, radii.inner, kAnnulusColour, ctx.gfx);
+      CIRCLE(e.xcen, e.ycen, radii.outer, kAnnulusColour, ctx.gfx);
+    }
   }
 }
 
@@ -274,6 +287,8 @@ void photometry_submenu(PhotometryContext ctx) {
   ctx.zoom = whole;
   ZoomBox shown = whole;
   ApertureRadii radii;
+  // The window shows the whole image, as the clicks are judged against it.
+  draw_zoom(ctx.image, ctx.disp, shown, ctx.gfx);
 
   std::ofstream logfile(ctx.log_path, std::ios::app);
   std::ostream* log = nullptr;

@@ -19,6 +19,8 @@ ScreenSize stdout_size() {
 
 // A status line is drawn again at most this often while the work goes on.
 constexpr std::chrono::milliseconds kStatusInterval(50);
+// At most this many of the lines printed since the last answer are shown again after a clear.
+constexpr std::size_t kKeptLines = 12;
 }  // namespace
 
 Console::Console(std::istream& in, std::ostream& out, bool terminal)
@@ -39,6 +41,10 @@ void Console::line(std::string_view text) {
   hide_status();
   out_ << text << '\n';
   show_status();
+  if (terminal_) {
+    if (unanswered_.size() == kKeptLines) unanswered_.erase(unanswered_.begin());
+    unanswered_.emplace_back(text);
+  }
 }
 
 void Console::hide_status() {
@@ -79,6 +85,12 @@ void Console::clear() {
   status_shown_ = false;
   out_ << "\x1b[H\x1b[2J";
   panel_.after_clear(out_, screen());
+  // What the user has not answered yet is kept for the next read; what is printed from
+  // here on (the menu) comes first.
+  show_unanswered_ = show_unanswered_ || !unanswered_.empty();
+  held_.insert(held_.end(), unanswered_.begin(), unanswered_.end());
+  if (held_.size() > kKeptLines) held_.erase(held_.begin(), held_.end() - static_cast<std::ptrdiff_t>(kKeptLines));
+  unanswered_.clear();
 }
 
 void Console::flush() { out_.flush(); }
@@ -99,12 +111,20 @@ void Console::close_help_window() { panel_.close(out_); }
 std::string Console::read_line() {
   if (before_read_) before_read_();
   hide_status();
+  if (show_unanswered_) {
+    // The lines a clear wiped before the user could read them, under what came after it.
+    out_ << '\n';
+    for (const std::string& l : held_) out_ << l << '\n';
+    show_unanswered_ = false;
+  }
+  held_.clear();
   if (panel_.active()) {
     panel_.repaint(out_, screen());
     if (help_focus_) panel_.end_page();  // the answer's help text starts a new page
   }
   out_.flush();
   std::string s;
+  unanswered_.clear();
   if (!std::getline(in_, s)) throw EndOfInput();
   if (!s.empty() && s.back() == '\r') s.pop_back();
   return s;

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/help_panel.h"
 #include "platform/list_io.h"
@@ -39,7 +40,10 @@ class Console {
   void blank() { line(""); }
   // Prints a text of the help or menu tables: list-style, with its leading blank column.
   void text(std::string_view t) { line(" " + std::string(t)); }
-  // Clears the command window (ANSI clear on a terminal, nothing otherwise).
+  // Clears the command window (ANSI clear on a terminal, nothing otherwise). Lines printed
+  // since the user's last answer (the end of the last command: a failure, a refusal) are
+  // not lost with the screen: they are shown again, below what follows the clear, just
+  // before the next answer is read, and stay until then.
   void clear();
   std::ostream& out() { return out_; }
   void flush();
@@ -96,6 +100,9 @@ class Console {
   std::function<ScreenSize()> screen_size_;
   HelpPanel panel_;
   bool help_focus_ = false;
+  std::vector<std::string> unanswered_;  // lines printed since the last answer (the last few)
+  std::vector<std::string> held_;         // lines a clear wiped, shown before the next read
+  bool show_unanswered_ = false;          // held_ is waiting to be shown
   std::string status_;       // the progress text, empty when there is none
   bool status_shown_ = false;
   std::chrono::steady_clock::time_point status_drawn_{};

@@ -3,8 +3,10 @@
 #include <cpgplot.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -21,8 +23,12 @@ std::string query(const char* item) {
   return std::string(value, static_cast<std::size_t>(std::max(0, std::min(len, 127))));
 }
 
-// Largest side, in device pixels, of an enlarged image resampled for drawing.
+// Largest side, in cells, of the grid an image area is resampled on for drawing.
 constexpr int kMaxResample = 3072;
+// Resolution of the resampled image on paper devices, and on the null device (which has no
+// pixels), in dots per inch.
+constexpr double kPaperDpi = 300.0;
+constexpr double kNullDpi = 96.0;
 
 // Loads the colour ramp that cpgimag spreads from its lower to its upper level: dark to
 // bright when the foreground (bright) level is the upper one, bright to dark otherwise.
@@ -47,41 +53,147 @@ void set_ramp(bool grey, bool fg_is_upper) {
   cpgctab(l, r, g, b, 5, 1.0f, 0.5f);
 }
 
-// A grid of device pixels over the visible part of an image area, in world coordinates:
-// w x h cells of dx x dy starting at (x0, y0).
-struct ResampleGrid {
-  int w, h;
-  double x0, y0, dx, dy;
-};
-
-// The grid on which columns i1..i2, rows j1..j2 drawn through `tr` are resampled, or
-// nothing when the area is not enlarged on the current device (or the device has no
-// pixels, like /null, or `tr` rotates).
-std::optional<ResampleGrid> enlarged_grid(const std::array<float, 6>& tr, int i1, int i2, int j1, int j2) {
-  if (tr[2] != 0.0f || tr[4] != 0.0f || tr[1] == 0.0f || tr[5] == 0.0f) return std::nullopt;
-  float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
-  cpgqwin(&wx1, &wx2, &wy1, &wy2);
-  cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
-  const double sx = std::fabs((static_cast<double>(vx2) - vx1) / (static_cast<double>(wx2) - wx1));
-  const double sy = std::fabs((static_cast<double>(vy2) - vy1) / (static_cast<double>(wy2) - wy1));
-  if (!std::isfinite(sx) || !std::isfinite(sy) || sx <= 0.0 || sy <= 0.0) return std::nullopt;
-  // World extent of the area (pixel i covers index space i - 0.5 .. i + 0.5), cut to the window.
-  const double ax1 = tr[0] + tr[1] * (i1 - 0.5), ax2 = tr[0] + tr[1] * (i2 + 0.5);
-  const double ay1 = tr[3] + tr[5] * (j1 - 0.5), ay2 = tr[3] + tr[5] * (j2 + 0.5);
-  const double x0 = std::max(std::min(ax1, ax2), static_cast<double>(std::min(wx1, wx2)));
-  const double x1 = std::min(std::max(ax1, ax2), static_cast<double>(std::max(wx1, wx2)));
-  const double y0 = std::max(std::min(ay1, ay2), static_cast<double>(std::min(wy1, wy2)));
-  const double y1 = std::min(std::max(ay1, ay2), static_cast<double>(std::max(wy1, wy2)));
-  if (!(x1 > x0) || !(y1 > y0)) return std::nullopt;
-  // Image pixels and device pixels across the visible part.
-  const double cols = (x1 - x0) / std::fabs(tr[1]), rows = (y1 - y0) / std::fabs(tr[5]);
-  const double devw = (x1 - x0) * sx, devh = (y1 - y0) * sy;
-  if (devw <= cols + 0.5 && devh <= rows + 0.5) return std::nullopt;
-  const int w = std::clamp(static_cast<int>(std::lround(devw)), 1, kMaxResample);
-  const int h = std::clamp(static_cast<int>(std::lround(devh)), 1, kMaxResample);
-  return ResampleGrid{w, h, x0, y0, (x1 - x0) / w, (y1 - y0) / h};
+// The nice tick intervals giza itself uses: 2, 5 or 10 times a power of ten, the smallest
+// not below x (x > 0).
+double nice_interval(double x) {
+  const double p = std::pow(10.0, std::floor(std::log10(x)));
+  const double f = x / p;
+  if (f <= 1.0 + 1e-9) return p;
+  if (f <= 2.0 + 1e-9) return 2.0 * p;
+  if (f <= 5.0 + 1e-9) return 5.0 * p;
+  return 10.0 * p;
 }
+
+// The label giza writes at tick k of an axis with major interval d (giza's own rule: the
+// value as an integer mantissa times a power of ten).
+std::string tick_label(long k, double d) {
+  const int np = static_cast<int>(std::floor(std::log10(d)));
+  const long nv = std::lround(d / std::pow(10.0, np));
+  char buf[128] = {0};
+  int len = sizeof buf - 1;
+  cpgnumb(static_cast<int>(k * nv), np, 0, buf, &len);
+  return std::string(buf, static_cast<std::size_t>(std::clamp(len, 0, 127)));
+}
+
+// A major tick interval for world range a..b on an axis `length` device units long at
+// which consecutive labels, each centred on its tick, keep at least half a character
+// apart. Starts where giza would (about seven character widths) and widens from there.
+// `along` gives a label's extent along the axis in device units.
+template <typename Extent>
+double readable_interval(double a, double b, double length, double char_width, Extent along) {
+  const double range = std::fabs(b - a);
+  if (!(range > 0.0) || !(length > 0.0) || !std::isfinite(range) || !std::isfinite(length)) return 0.0;
+  const double lo = std::min(a, b), hi = std::max(a, b);
+  double d = nice_interval(std::clamp(7.0 * char_width / length, 0.05, 0.2) * range);
+  for (int tries = 0; tries < 12; ++tries) {
+    const long k1 = std::lround(std::ceil(lo / d - 1e-9)), k2 = std::lround(std::floor(hi / d + 1e-9));
+    const double spacing = d / range * length;
+    bool fits = true;
+    double previous = -1.0;
+    for (long k = k1; k <= k2 && fits && k - k1 < 200; ++k) {
+      const double extent = along(tick_label(k, d));
+      if (previous >= 0.0 && spacing < 0.5 * (previous + extent) + 0.5 * char_width) fits = false;
+      previous = extent;
+    }
+    if (fits) return d;
+    d = nice_interval(d * 1.5);
+  }
+  return d;
+}
+
+// Minor ticks per major interval as giza chooses them: 2 for an interval of 2 x 10^k, else 5.
+int minor_ticks(double d) {
+  if (!(d > 0.0)) return 0;
+  const double f = d / std::pow(10.0, std::floor(std::log10(d)));
+  return std::fabs(f - 2.0) < 1e-6 ? 2 : 5;
+}
+
+bool is_paper_type(const std::string& type) {
+  std::string t;
+  for (char c : type) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return t.find("ps") != std::string::npos || t.find("pdf") != std::string::npos ||
+         t.find("svg") != std::string::npos;
+}
+
+// The image index range [first, last] whose pixel centres c0 + i fall in world [a, b), cut
+// to [lo, hi]; the pixel nearest to the middle when none does.
+void cell_range(double c0, double a, double b, int lo, int hi, int& first, int& last) {
+  first = static_cast<int>(std::ceil(a - c0));
+  last = static_cast<int>(std::ceil(b - c0)) - 1;
+  first = std::max(first, lo);
+  last = std::min(last, hi);
+  if (first > last) first = last = std::clamp(static_cast<int>(std::floor(0.5 * (a + b) - c0 + 0.5)), lo, hi);
+}
+
 }  // namespace
+
+ResampledArea resample_area(const ImageView& img, int i1, int i2, int j1, int j2, double cx0, double cy0, double x0,
+                            double x1, double y0, double y1, int w, int h, float blank) {
+  ResampledArea out;
+  if (img.empty() || w < 1 || h < 1 || i1 > i2 || j1 > j2) return out;
+  out.w = w;
+  out.h = h;
+  out.px.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), blank);
+  const double dx = (x1 - x0) / w, dy = (y1 - y0) / h;
+  std::vector<int> c_first(static_cast<std::size_t>(w)), c_last(static_cast<std::size_t>(w));
+  for (int p = 0; p < w; ++p)
+    cell_range(cx0, x0 + p * dx, x0 + (p + 1) * dx, i1, i2, c_first[static_cast<std::size_t>(p)],
+               c_last[static_cast<std::size_t>(p)]);
+  std::vector<float> sum(static_cast<std::size_t>(w));
+  std::vector<int> count(static_cast<std::size_t>(w));
+  for (int q = 0; q < h; ++q) {
+    int r_first = 0, r_last = 0;
+    cell_range(cy0, y0 + q * dy, y0 + (q + 1) * dy, j1, j2, r_first, r_last);
+    std::fill(sum.begin(), sum.end(), 0.0f);
+    std::fill(count.begin(), count.end(), 0);
+    for (int j = r_first; j <= r_last; ++j) {
+      const float* row = &img.at(1, j) - 1;  // row[i] is pixel (i, j)
+      for (int p = 0; p < w; ++p) {
+        float s = 0.0f;
+        int n = 0;
+        for (int i = c_first[static_cast<std::size_t>(p)]; i <= c_last[static_cast<std::size_t>(p)]; ++i) {
+          const float v = row[i];
+          const bool defined = v == v;  // NaN is undefined; infinities stay and saturate
+          s += defined ? v : 0.0f;
+          n += defined ? 1 : 0;
+        }
+        sum[static_cast<std::size_t>(p)] += s;
+        count[static_cast<std::size_t>(p)] += n;
+      }
+    }
+    float* cell = out.px.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(w);
+    for (int p = 0; p < w; ++p)
+      if (count[static_cast<std::size_t>(p)] > 0) {
+        const float mean = sum[static_cast<std::size_t>(p)] / static_cast<float>(count[static_cast<std::size_t>(p)]);
+        if (mean == mean) cell[p] = mean;  // +Inf and -Inf together stay blank
+      }
+  }
+  return out;
+}
+
+std::vector<TextPiece> literal_pieces(std::string_view s) {
+  std::vector<TextPiece> pieces;
+  std::string run;
+  auto flush_run = [&] {
+    if (!run.empty()) pieces.push_back(TextPiece{run, 0});
+    run.clear();
+  };
+  for (const char ch : s) {
+    const auto u = static_cast<unsigned char>(ch);
+    if (ch == '_' || ch == '^' || ch == '\\') {
+      flush_run();
+      pieces.push_back(TextPiece{"", ch});
+    } else if (ch == '{') {
+      run += "\\(1225)";  // giza's symbol for a left brace
+    } else if (ch == '}') {
+      run += "\\(1226)";
+    } else {
+      run += (u >= 32 && u < 127) ? ch : '?';
+    }
+  }
+  flush_run();
+  return pieces;
+}
 
 Graphics::Graphics(Console& con) : con_(con) {
   // giza shows what was drawn on an X window only when asked to; the window is brought up
@@ -110,6 +222,8 @@ bool Graphics::open(const std::string& device) {
   device_ = dev;
   cpgask(0);
   has_cursor_ = query("CURSOR") == "YES";
+  const std::string type = query("TYPE");
+  paper_dpi_ = type == "/null" || type == "/NULL" ? kNullDpi : is_paper_type(type) ? kPaperDpi : 0.0;
   return true;
 }
 
@@ -129,7 +243,13 @@ void Graphics::close_all() {
 }
 
 void Graphics::erase() {
-  if (id_ > 0) cpgeras();
+  if (id_ <= 0) return;
+  // A new page of a window is as large as the window is now; other devices keep one page
+  // (a PNG file gets a new file for every page).
+  if (has_cursor_)
+    cpgpage();
+  else
+    cpgeras();
 }
 void Graphics::viewport(float x1, float x2, float y1, float y2) {
   if (id_ > 0) cpgsvp(x1, x2, y1, y2);
@@ -142,11 +262,101 @@ void Graphics::window(float x1, float x2, float y1, float y2) {
   if (!std::isfinite(x1) || !std::isfinite(x2) || !std::isfinite(y1) || !std::isfinite(y2)) return;
   cpgswin(x1, x2, y1, y2);
 }
+void Graphics::window_equal_scales(float x1, float x2, float y1, float y2) {
+  if (id_ <= 0) return;
+  if (!(x1 != x2)) x2 = x1 + 1.0f;
+  if (!(y1 != y2)) y2 = y1 + 1.0f;
+  if (!std::isfinite(x1) || !std::isfinite(x2) || !std::isfinite(y1) || !std::isfinite(y2)) return;
+  cpgwnad(x1, x2, y1, y2);
+}
 void Graphics::text(float x, float y, float angle, float fjust, const std::string& s) {
   if (id_ > 0) cpgptxt(x, y, angle, fjust, s.c_str());
 }
+void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
+  if (id_ <= 0) return;
+  const std::vector<TextPiece> pieces = literal_pieces(s);
+  // Lengths are measured in device units (giza's world-unit lengths are not usable) and
+  // turned into world units; a stroked character is as wide as an "n".
+  float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
+  cpgqwin(&wx1, &wx2, &wy1, &wy2);
+  cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
+  const float to_world_x = vx2 != vx1 ? (wx2 - wx1) / (vx2 - vx1) : 0.0f;
+  const float to_world_y = vy2 != vy1 ? (wy2 - wy1) / (vy2 - vy1) : 0.0f;
+  if (!std::isfinite(to_world_x) || !std::isfinite(to_world_y)) {
+    std::string plain;
+    for (const TextPiece& p : pieces) plain += p.glyph ? std::string(1, ' ') : p.text;
+    cpgptxt(x, y, 0.0f, fjust, plain.c_str());  // a device without a size: nothing is seen
+    return;
+  }
+  float glyph_w = 0.0f, unused = 0.0f;
+  cpglen(3, "n", &glyph_w, &unused);
+  std::vector<float> widths;
+  float total = 0.0f;
+  for (const TextPiece& p : pieces) {
+    float w = glyph_w;
+    if (!p.glyph) cpglen(3, p.text.c_str(), &w, &unused);
+    widths.push_back(w * to_world_x);
+    total += w * to_world_x;
+  }
+  float ch_x = 0.0f, ch_y = 0.0f;
+  cpgqcs(3, &ch_x, &ch_y);  // character height in device units
+  ch_y *= to_world_y;
+  int lw = 1;
+  cpgqlw(&lw);
+  float at = x - fjust * total;
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    const TextPiece& p = pieces[k];
+    const float w = widths[k];
+    if (!p.glyph) {
+      cpgptxt(at, y, 0.0f, 0.0f, p.text.c_str());
+    } else {
+      cpgslw(1);
+      if (p.glyph == '_') {
+        const float lx[2] = {at + 0.05f * w, at + 0.95f * w}, ly[2] = {y - 0.1f * ch_y, y - 0.1f * ch_y};
+        cpgline(2, lx, ly);
+      } else if (p.glyph == '^') {
+        const float lx[3] = {at + 0.15f * w, at + 0.5f * w, at + 0.85f * w};
+        const float ly[3] = {y + 0.42f * ch_y, y + 0.68f * ch_y, y + 0.42f * ch_y};
+        cpgline(3, lx, ly);
+      } else {  // backslash
+        const float lx[2] = {at + 0.15f * w, at + 0.85f * w}, ly[2] = {y + 0.7f * ch_y, y - 0.1f * ch_y};
+        cpgline(2, lx, ly);
+      }
+      cpgslw(lw);
+    }
+    at += w;
+  }
+}
 void Graphics::box(const char* xopt, float xtick, int nxsub, const char* yopt, float ytick, int nysub) {
-  if (id_ > 0) cpgbox(xopt, xtick, nxsub, yopt, ytick, nysub);
+  if (id_ <= 0) return;
+  const bool xlabels = std::strpbrk(xopt, "Nn") != nullptr, ylabels = std::strpbrk(yopt, "Nn") != nullptr;
+  if ((xtick == 0.0f && xlabels) || (ytick == 0.0f && ylabels)) {
+    float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
+    cpgqwin(&wx1, &wx2, &wy1, &wy2);
+    cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
+    float cw = 0.0f, unused = 0.0f;
+    cpglen(3, "0", &cw, &unused);  // one digit, device units
+    float ch_x = 0.0f, ch_y = 0.0f;
+    cpgqcs(3, &ch_x, &ch_y);
+    const auto length = [](const std::string& t) {
+      float l = 0.0f, u = 0.0f;
+      cpglen(3, t.c_str(), &l, &u);
+      return static_cast<double>(l);
+    };
+    if (xtick == 0.0f && xlabels) {
+      xtick = static_cast<float>(readable_interval(wx1, wx2, std::fabs(vx2 - vx1), 1.6 * cw, length));
+      if (nxsub == 0) nxsub = minor_ticks(xtick);
+    }
+    if (ytick == 0.0f && ylabels) {
+      // Labels of the y axis run along it, unless option V turns them across it.
+      const bool across = std::strpbrk(yopt, "Vv") != nullptr;
+      const double height = ch_y;
+      ytick = static_cast<float>(readable_interval(wy1, wy2, std::fabs(vy2 - vy1), 1.6 * cw,
+                                                   [&](const std::string& t) { return across ? height : length(t); }));
+      if (nysub == 0) nysub = minor_ticks(ytick);
+    }
+  }
+  cpgbox(xopt, xtick, nxsub, yopt, ytick, nysub);
 }
 void Graphics::label(const std::string& x, const std::string& y, const std::string& top) {
   if (id_ > 0) cpglab(x.c_str(), y.c_str(), top.c_str());
@@ -156,10 +366,41 @@ void Graphics::line(std::span<const float> x, std::span<const float> y) {
   if (id_ > 0 && n > 0) cpgline(n, x.data(), y.data());
 }
 void Graphics::points(std::span<const float> x, std::span<const float> y, int symbol) {
-  const std::size_t n = std::min(x.size(), y.size());
+  std::size_t n = std::min(x.size(), y.size());
   if (id_ <= 0 || n == 0) return;
-  // Millions of markers (every pixel of a large profile) take giza seconds: they are drawn
-  // in batches, with the count on the command window's status line.
+  // Dots (every pixel of a large profile) mostly fall on device pixels that already hold
+  // one: only the first dot of each device pixel is drawn, which looks the same and spares
+  // giza most of the work.
+  std::vector<float> kept_x, kept_y;
+  constexpr std::size_t kManyDots = 20000;
+  if ((symbol == -1 || symbol == 1) && n > kManyDots) {
+    float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
+    cpgqwin(&wx1, &wx2, &wy1, &wy2);
+    cpgqvp(paper_dpi_ > 0.0 ? 1 : 3, &vx1, &vx2, &vy1, &vy2);
+    const double scale = paper_dpi_ > 0.0 ? paper_dpi_ : 1.0;
+    const double pw = std::fabs((static_cast<double>(vx2) - vx1) * scale), ph = std::fabs((static_cast<double>(vy2) - vy1) * scale);
+    if (std::isfinite(pw) && std::isfinite(ph) && pw >= 1.0 && ph >= 1.0 && pw * ph < 5.0e7 && wx2 != wx1 &&
+        wy2 != wy1) {
+      const int gw = static_cast<int>(pw) + 1, gh = static_cast<int>(ph) + 1;
+      std::vector<unsigned char> taken(static_cast<std::size_t>(gw) * static_cast<std::size_t>(gh), 0);
+      const double ax = pw / (static_cast<double>(wx2) - wx1), ay = ph / (static_cast<double>(wy2) - wy1);
+      for (std::size_t k = 0; k < n; ++k) {
+        const double u = (x[k] - static_cast<double>(wx1)) * ax, v = (y[k] - static_cast<double>(wy1)) * ay;
+        if (!(u >= 0.0 && u < gw && v >= 0.0 && v < gh)) continue;  // outside the viewport: clipped anyway
+        unsigned char& t = taken[static_cast<std::size_t>(v) * static_cast<std::size_t>(gw) + static_cast<std::size_t>(u)];
+        if (t) continue;
+        t = 1;
+        kept_x.push_back(x[k]);
+        kept_y.push_back(y[k]);
+      }
+      x = kept_x;
+      y = kept_y;
+      n = kept_x.size();
+      if (n == 0) return;
+    }
+  }
+  // Millions of markers take giza seconds: they are drawn in batches, with the count on the
+  // command window's status line.
   constexpr std::size_t kBatch = 100000;
   if (n <= kBatch) {
     cpgpt(static_cast<int>(n), x.data(), y.data(), symbol);
@@ -218,45 +459,48 @@ bool Graphics::image(const ImageView& img, int i1, int i2, int j1, int j2, float
   set_ramp(grey, fg > bg);
   const float lo = std::min(fg, bg), hi = std::max(fg, bg);
 
-  // giza smooths enlarged images bilinearly and does not clip them to the viewport. An
-  // enlarged area is therefore resampled here, nearest neighbour, to the device pixels of
-  // its visible part, so pixels stay square and sharp and nothing spills over the frame.
-  if (const auto grid = enlarged_grid(tr, i1, i2, j1, j2)) {
-    std::vector<float> big(static_cast<std::size_t>(grid->w) * static_cast<std::size_t>(grid->h));
-    std::vector<int> srcx(static_cast<std::size_t>(grid->w));
-    for (int p = 0; p < grid->w; ++p) {
-      const double u = (grid->x0 + (p + 0.5) * grid->dx - tr[0]) / tr[1];
-      srcx[static_cast<std::size_t>(p)] = std::clamp(static_cast<int>(std::floor(u + 0.5)), i1, i2);
+  // The visible part of the area is resampled to the pixels of the device (the page's
+  // resolution on paper): a larger image is block-averaged down, a smaller one enlarged
+  // nearest-neighbour (giza would smooth it and draw past the frame). giza then never gets
+  // more pixels than the window shows, nor allocates for more.
+  if (tr[2] == 0.0f && tr[4] == 0.0f && tr[1] == 1.0f && tr[5] == 1.0f) {
+    float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
+    cpgqwin(&wx1, &wx2, &wy1, &wy2);
+    if (paper_dpi_ > 0.0) {
+      cpgqvp(1, &vx1, &vx2, &vy1, &vy2);  // inches
+    } else {
+      cpgqvp(3, &vx1, &vx2, &vy1, &vy2);  // device pixels
     }
-    for (int q = 0; q < grid->h; ++q) {
-      const double v = (grid->y0 + (q + 0.5) * grid->dy - tr[3]) / tr[5];
-      const int sj = std::clamp(static_cast<int>(std::floor(v + 0.5)), j1, j2);
-      float* row = big.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(grid->w);
-      for (int p = 0; p < grid->w; ++p) {
-        const float value = img.at(srcx[static_cast<std::size_t>(p)], sj);
-        row[p] = std::isnan(value) ? bg : value;
+    const double scale = paper_dpi_ > 0.0 ? paper_dpi_ : 1.0;
+    const double sx = std::fabs((static_cast<double>(vx2) - vx1) * scale / (static_cast<double>(wx2) - wx1));
+    const double sy = std::fabs((static_cast<double>(vy2) - vy1) * scale / (static_cast<double>(wy2) - wy1));
+    // World extent of the area (pixel i covers tr[0] + i -/+ 0.5), cut to the window.
+    const double x0 = std::max(tr[0] + i1 - 0.5, static_cast<double>(std::min(wx1, wx2)));
+    const double x1 = std::min(tr[0] + i2 + 0.5, static_cast<double>(std::max(wx1, wx2)));
+    const double y0 = std::max(tr[3] + j1 - 0.5, static_cast<double>(std::min(wy1, wy2)));
+    const double y1 = std::min(tr[3] + j2 + 0.5, static_cast<double>(std::max(wy1, wy2)));
+    if (!(x1 > x0) || !(y1 > y0)) return true;  // nothing of the area is in the window
+    if (std::isfinite(sx) && std::isfinite(sy) && sx > 0.0 && sy > 0.0) {
+      const int w = std::clamp(static_cast<int>(std::lround((x1 - x0) * sx)), 1, kMaxResample);
+      const int h = std::clamp(static_cast<int>(std::lround((y1 - y0) * sy)), 1, kMaxResample);
+      ResampledArea cells;
+      try {
+        cells = resample_area(img, i1, i2, j1, j2, tr[0], tr[3], x0, x1, y0, y1, w, h, bg);
+      } catch (const std::bad_alloc&) {
+        con_.line(" Not enough memory to draw the image; it is not drawn.");
+        return false;
       }
+      const double dx = (x1 - x0) / w, dy = (y1 - y0) / h;
+      const float tr2[6] = {static_cast<float>(x0 - 0.5 * dx), static_cast<float>(dx), 0.0f,
+                            static_cast<float>(y0 - 0.5 * dy), 0.0f, static_cast<float>(dy)};
+      cpgimag(cells.px.data(), w, h, 1, w, 1, h, lo, hi, tr2);
+      return true;
     }
-    const float tr2[6] = {static_cast<float>(grid->x0 - 0.5 * grid->dx), static_cast<float>(grid->dx), 0.0f,
-                          static_cast<float>(grid->y0 - 0.5 * grid->dy), 0.0f, static_cast<float>(grid->dy)};
-    cpgimag(big.data(), grid->w, grid->h, 1, grid->w, 1, grid->h, lo, hi, tr2);
-    return true;
   }
 
-  // Shown at or below one device pixel per image pixel: giza draws the image as it is,
-  // except that undefined (NaN) pixels are drawn dark like the background level.
+  // Any other transformation (or a device without a size): the area as it is, undefined
+  // (NaN) pixels drawn dark like the background level.
   const int w = i2 - i1 + 1, h = j2 - j1 + 1;
-  bool has_nan = false;
-  for (int j = j1; j <= j2 && !has_nan; ++j) {
-    const float* row = &img.at(i1, j);
-    int nan_seen = 0;
-    for (int k = 0; k < w; ++k) nan_seen |= static_cast<int>(row[k] != row[k]);  // vectorises
-    has_nan = nan_seen != 0;
-  }
-  if (!has_nan) {
-    cpgimag(img.px, img.nx, img.ny, i1, i2, j1, j2, lo, hi, tr.data());
-    return true;
-  }
   std::vector<float> copy(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
   for (int j = j1; j <= j2; ++j)
     for (int i = i1; i <= i2; ++i) {
@@ -285,7 +529,7 @@ CursorRead Graphics::cursor(float x0, float y0) {
       char ch = 0;
       if (cpgcurs(&x, &y, &ch) != 0) break;
       const auto u = static_cast<unsigned char>(ch);
-      if (u < 32 || u == 127) continue;
+      if ((u < 32 && u != 27) || u == 127) continue;  // Esc (27) is a key the loops listen to
       c.x = x;
       c.y = y;
       c.key = ch;  // 'A', 'D', 'X' for the buttons; typed keys as typed

@@ -6,6 +6,8 @@
 #include <array>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "numeric/image_view.h"
 
@@ -18,6 +20,31 @@ struct CursorRead {
   float y = 0.0f;
   char key = 'A';  // 'A' left button, 'D' middle, 'X' right, or the typed key
 };
+
+// An image area resampled onto a grid of w x h cells for drawing (cell (p, q) at
+// px[q * w + p], p and q from 0). Each cell holds the mean of the pixels whose centres fall
+// in it (a block average where the image has more pixels than the grid), or the pixel
+// nearest to its centre where none does (an enlargement, pixels stay square blocks).
+// Undefined (NaN) pixels are left out of the means; a cell with none defined holds `blank`.
+struct ResampledArea {
+  std::vector<float> px;
+  int w = 0, h = 0;
+};
+// Resamples columns i1..i2, rows j1..j2 (1-based, inclusive) of `image`, whose pixel (i, j)
+// is centred on world (cx0 + i, cy0 + j) in pixel units, onto w x h cells covering the world
+// rectangle x0..x1, y0..y1.
+ResampledArea resample_area(const ImageView& image, int i1, int i2, int j1, int j2, double cx0, double cy0,
+                            double x0, double x1, double y0, double y1, int w, int h, float blank);
+
+// Text for giza to draw literally, in pieces: giza reads backslash, ^, _ and braces as
+// markup, and a byte outside printable ASCII stops all later text of the page (cairo takes
+// it for broken UTF-8). Braces become giza's symbol codes, other bytes '?'; backslash, ^
+// and _ are drawn by the program as strokes.
+struct TextPiece {
+  std::string text;  // an ordinary run, already escaped for giza
+  char glyph = 0;    // or one character drawn by the program: '_', '^' or '\\'
+};
+std::vector<TextPiece> literal_pieces(std::string_view s);
 
 class Graphics {
  public:
@@ -40,10 +67,20 @@ class Graphics {
   bool has_cursor() const { return has_cursor_; }
 
   // Drawing primitives (no-ops when no device is open).
+  // Starts a new page. On a window the page takes the window's current size, so a drawing
+  // after the user resized the window fills it.
   void erase();
   void viewport(float x1, float x2, float y1, float y2);
   void window(float x1, float x2, float y1, float y2);
+  // Sets the window and shrinks the viewport to the largest centred part of it in which one
+  // unit of x and one of y have the same length on the device: image pixels are square.
+  void window_equal_scales(float x1, float x2, float y1, float y2);
+  // Text with PGPLOT escapes (the program's own labels).
   void text(float x, float y, float angle, float fjust, const std::string& s);
+  // Text drawn exactly as given (file names and other text typed by the user), horizontal.
+  void literal_text(float x, float y, float fjust, std::string_view s);
+  // The frame with ticks and labels. An interval of 0 lets the program choose one at which
+  // the numeric labels of that axis do not overlap.
   void box(const char* xopt = "BCNST", float xtick = 0.0f, int nxsub = 0, const char* yopt = "BCNST",
            float ytick = 0.0f, int nysub = 0);
   void label(const std::string& x, const std::string& y, const std::string& top);
@@ -66,6 +103,7 @@ class Graphics {
 
   // Reads the cursor, starting at (x0, y0). On a device without a cursor this prints
   // "Cursor position (x y):" and reads x, y and an optional key from the command window.
+  // Esc arrives as the key '\x1b'; other control keys and the mouse wheel are skipped.
   CursorRead cursor(float x0, float y0);
 
   // Input focus: windows of one terminal and an X window have no focus to hand over.
@@ -76,6 +114,9 @@ class Graphics {
   int id_ = 0;
   std::string device_;
   bool has_cursor_ = false;
+  // Resolution at which images are resampled on devices whose units are not pixels (paper
+  // devices, the null device), in dots per inch; 0 where device units are pixels.
+  double paper_dpi_ = 0.0;
 };
 
 }  // namespace zelvo

@@ -40,9 +40,8 @@ constexpr int kSkyLineColour = 3;
 // The removal radius shown in the inspection display is kept within these limits.
 constexpr float kShownRadiusMin = 19.0f;
 constexpr float kShownRadiusMax = 39.0f;
-// Pixel (i, j) of the stamp lies at world (i - 0.5/101, j - 0.5/101).
-constexpr float kStampShift = -0.5f / static_cast<float>(kStampSide);
-constexpr std::array<float, 6> kStampTr = {kStampShift, 1.0f, 0.0f, kStampShift, 0.0f, 1.0f};
+// Pixel (i, j) of the stamp is centred on world (i, j).
+constexpr std::array<float, 6> kStampTr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
 // The column option: the 20 x 20 box, offsets -9 .. 10, with 1-sigma clipping.
 constexpr int32_t kColumnBoxFrom = -9;
 constexpr int32_t kColumnBoxTo = 10;
@@ -217,9 +216,10 @@ void area_centre(const ImageView& image, float xc, float yc, int32_t& ixc, int32
   if (iyc < kAreaHalf) iyc = kAreaHalf;
 }
 
+// The world window of the area: its 101 x 101 pixels whole, each centred on its index.
 void area_window(Graphics& gfx, int32_t ixc, int32_t iyc) {
-  gfx.window(static_cast<float>(ixc - kAreaHalf), static_cast<float>(ixc + kAreaHalf),
-             static_cast<float>(iyc - kAreaHalf), static_cast<float>(iyc + kAreaHalf));
+  gfx.window(static_cast<float>(ixc - kAreaHalf) - 0.5f, static_cast<float>(ixc + kAreaHalf) + 0.5f,
+             static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
 }
 
 // The zoomed area on the full-frame viewport, with the levels of the last display.
@@ -228,7 +228,9 @@ void draw_area(RemoveSubmenuContext& ctx, int32_t ixc, int32_t iyc) {
   gfx.focus();
   gfx.erase();
   gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
-  area_window(gfx, ixc, iyc);
+  // Square pixels: the largest centred square of the frame.
+  gfx.window_equal_scales(static_cast<float>(ixc - kAreaHalf) - 0.5f, static_cast<float>(ixc + kAreaHalf) + 0.5f,
+                          static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
   if (ctx.disp.greyflag == 0 || ctx.disp.greyflag == 1) {
     gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.disp.fglev,
               ctx.disp.bglev, ctx.disp.displaytr, ctx.disp.greyflag == 1);
@@ -290,7 +292,7 @@ void take_profile(Inspection& insp, const PsfEstimate& e, const ImageView& image
 
 void draw_stamp(RemoveSubmenuContext& ctx, Image& stamp, float fg, float bg) {
   ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
-  ctx.gfx.window(0.0f, static_cast<float>(kStampSide), 0.0f, static_cast<float>(kStampSide));
+  ctx.gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
   ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.disp.greyflag == 1);
 }
 

@@ -2,6 +2,7 @@
 // written into the active slot from the other slots.
 #include <cstdint>
 
+#include "display/display.h"
 #include "galaxy/colour.h"
 #include "galaxy/galaxy_texts.h"
 #include "galaxy/profile_page.h"
@@ -36,6 +37,7 @@ void command_galaxy(Session& s) {
   }
 
   if (choice == 1 || choice == 2) {
+    ensure_display_levels(s.active().view(), s.disp);
     const ProfileResult r = profile_option(choice == 1 ? ProfileScale::flux : ProfileScale::magnitude,
                                            s.active().view(), s.disp.fglev, s.disp.bglev, ProfileOutput{s.con, s.gfx});
     if (!r.done) pause(s);

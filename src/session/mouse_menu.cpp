@@ -29,8 +29,11 @@ void print_menu(Session& s) {
 void command_mouse(Session& s) {
   if (refuse_empty_slot(s)) return;
   ImageSlot& a = s.active();
-  // Every visit starts with the box covering the whole image.
+  // Every visit starts with the box covering the whole image, and the window shows it: the
+  // clicks are judged against it (an earlier zoom may still be on the screen).
   s.zoom = whole_image_box(a.nx(), a.ny());
+  ensure_display_levels(a.view(), s.disp);
+  draw_zoom(a.view(), s.disp, s.zoom, s.gfx);
   const CursorState cursor{s.cursorx, s.cursory, s.cursorkey};
   for (;;) {
     print_menu(s);

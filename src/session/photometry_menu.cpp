@@ -1,4 +1,5 @@
 // O: the aperture-photometry submenu on the active image.
+#include "display/display.h"
 #include "photometry/apphot.h"
 #include "session/commands.h"
 #include "session/session.h"
@@ -8,6 +9,7 @@ namespace zelvo {
 void command_photometry(Session& s) {
   if (refuse_empty_slot(s)) return;
   ImageSlot& a = s.active();
+  ensure_display_levels(a.view(), s.disp);
   photometry_submenu(PhotometryContext{a.view(), a.exptime, s.disp, s.zoom,
                                        CursorState{s.cursorx, s.cursory, s.cursorkey}, s.con, s.gfx});
 }

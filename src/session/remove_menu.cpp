@@ -1,4 +1,5 @@
 // R: the remove-features submenu on the active image.
+#include "display/display.h"
 #include "removal/remove_submenu.h"
 #include "session/commands.h"
 #include "session/session.h"
@@ -8,6 +9,7 @@ namespace zelvo {
 void command_remove(Session& s) {
   if (refuse_empty_slot(s)) return;
   ImageSlot& a = s.active();
+  ensure_display_levels(a.view(), s.disp);
   RemoveSubmenuContext ctx{.image = a.view(),
                            .object = a.object,
                            .name = a.name,

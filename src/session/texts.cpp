@@ -162,7 +162,7 @@ constexpr std::array<std::string_view, 16> kHelpM = {
     "maximum of the 5 x 5, 9 x 9 and 15 x 15 pixel boxes around it",
     "(average and sigma after 2-sigma clipping). Keep clicking to",
     "analyse more places; click anywhere outside the image (or the",
-    "zoom box) to return to the menu.",
+    "zoom box), or press q or Esc, to return to the menu.",
     "",
     "Remember to display the image (D) before using the mouse",
     "operations, so that the graphics window shows what you click.",
@@ -214,8 +214,8 @@ constexpr std::array<std::string_view, 29> kHelpO = {
     "aperture and itime the exposure time. Saturated objects are not",
     "measured.",
     "",
-    "Keep clicking objects; click outside the zoom box to return to",
-    "the submenu, and choose 0 to return to the main menu.",
+    "Keep clicking objects; click outside the zoom box (or press q or",
+    "Esc) to return to the submenu, and choose 0 for the main menu.",
 };
 
 constexpr std::array<std::string_view, 3> kHelpF = {

@@ -11,28 +11,28 @@
 
 using namespace zelvo;
 
-TEST(Circle, ThreeHundredSixtyPointsFromOneToThreeHundredSixtyDegrees) {
+TEST(Circle, PointsEveryDegreeFromZeroToThreeHundredSixtyClosingTheCircle) {
   const float xc = 250.5f, yc = 120.25f, r = 10.0f;
   const CirclePoints p = circle_points(xc, yc, r);
-  for (int i = 1; i <= 360; ++i) {
-    const double dx = p.x[i - 1] - static_cast<double>(xc), dy = p.y[i - 1] - static_cast<double>(yc);
+  for (int i = 0; i <= 360; ++i) {
+    const double dx = p.x[i] - static_cast<double>(xc), dy = p.y[i] - static_cast<double>(yc);
     EXPECT_NEAR(std::hypot(dx, dy), r, 1e-4 + 1e-5 * r) << i;
     // The angle of point i is i degrees, measured from +x towards +y.
     double deg = std::atan2(dy, dx) * 180.0 / 3.14159265358979323846;
-    if (deg <= 0.5) deg += 360.0;
+    if (deg < -0.5 || (i == 360 && deg < 0.5)) deg += 360.0;
     EXPECT_NEAR(deg, i, 1e-3) << i;
   }
-  // The last point closes the circle at 0 degrees; the first lies 1 degree beyond it.
-  EXPECT_FLOAT_EQ(p.x[359], xc + r);
-  EXPECT_FLOAT_EQ(p.y[359], yc);
-  EXPECT_FLOAT_EQ(p.x[89], xc);
-  EXPECT_FLOAT_EQ(p.y[89], yc + r);
-  EXPECT_NE(p.x[0], p.x[359]);
+  // The polyline ends where it starts: no gap at 3 o'clock.
+  EXPECT_EQ(p.x[360], p.x[0]);
+  EXPECT_EQ(p.y[360], p.y[0]);
+  EXPECT_FLOAT_EQ(p.x[0], xc + r);
+  EXPECT_FLOAT_EQ(p.x[90], xc);
+  EXPECT_FLOAT_EQ(p.y[90], yc + r);
 }
 
 TEST(Circle, ZeroRadiusIsADotAtTheCentre) {
   const CirclePoints p = circle_points(3.0f, 4.0f, 0.0f);
-  for (int i = 0; i < 360; ++i) {
+  for (int i = 0; i <= 360; ++i) {
     EXPECT_EQ(p.x[i], 3.0f);
     EXPECT_EQ(p.y[i], 4.0f);
   }

@@ -294,8 +294,10 @@ TEST(ScreenPath, StatisticsSummaryAndLevelsExactly) {
   EXPECT_EQ(st.lowlev, lv.lowlev);
   EXPECT_EQ(st.fglev, lv.lowlev);
   EXPECT_EQ(st.bglev, lv.highlev);
-  EXPECT_FLOAT_EQ(st.displaytr[0], -0.005f);
-  EXPECT_FLOAT_EQ(st.displaytr[3], -0.005f);
+  // Pixel (i, j) is centred on world (i, j).
+  EXPECT_EQ(st.displaytr[0], 0.0f);
+  EXPECT_EQ(st.displaytr[3], 0.0f);
+  EXPECT_TRUE(st.levels_set);
   EXPECT_EQ(st.displaytr[1], 1.0f);
   EXPECT_EQ(st.displaytr[5], 1.0f);
 }
@@ -463,10 +465,16 @@ Picture read_png(const std::string& path) {
   return p;
 }
 
-// Device position of world point (x, y) for the display viewport (central 80 %) and a
-// window of 0..wx by 0..wy; PNG rows run downwards.
-int png_x(const Picture& p, double x, double wx) { return static_cast<int>(p.w * (0.1 + 0.8 * x / wx)); }
-int png_y(const Picture& p, double y, double wy) { return static_cast<int>(p.h * (1.0 - (0.1 + 0.8 * y / wy))); }
+// Device position of pixel coordinate (x, y) of a square n x n image as the display draws
+// it: square pixels in the largest centred square of the central 80 % of the page, pixel i
+// reaching from i - 0.5 to i + 0.5. PNG rows run downwards.
+double frame_side(const Picture& p) { return 0.8 * std::min(p.w, p.h); }
+int png_x(const Picture& p, double x, double n) {
+  return static_cast<int>(0.5 * p.w - 0.5 * frame_side(p) + (x - 0.5) / n * frame_side(p));
+}
+int png_y(const Picture& p, double y, double n) {
+  return static_cast<int>(0.5 * p.h + 0.5 * frame_side(p) - (y - 0.5) / n * frame_side(p));
+}
 
 // 64 x 64 sky of about 1000 with a fixed ripple, and a bright star at (20, 44).
 Image star_field() {
@@ -560,7 +568,7 @@ TEST(Picture, EnlargedPixelsAreSquareAndSharpAndStayInTheFrame) {
   {
     Rig rig("", dir.file("board.png") + "/png");
     rig.gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
-    rig.gfx.window(0.5f, 8.5f, 0.5f, 8.5f);
+    rig.gfx.window_equal_scales(0.5f, 8.5f, 0.5f, 8.5f);
     ASSERT_TRUE(rig.gfx.image(board.view(), 1, 8, 1, 8, 1.0f, 0.0f, {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f}, true));
     rig.gfx.close_all();
   }
@@ -568,17 +576,27 @@ TEST(Picture, EnlargedPixelsAreSquareAndSharpAndStayInTheFrame) {
   ASSERT_GT(p.w, 100);
   // Along the middle of row 4 (world y = 4): only black and white, bar a pixel at each of
   // the 7 cell boundaries. Bilinear smoothing would give long grey ramps instead.
-  const int y = png_y(p, 3.5, 8.0);
+  const int y = png_y(p, 4.0, 8.0);
   int intermediate = 0;
-  for (int x = png_x(p, 0.05, 8.0); x <= png_x(p, 7.95, 8.0); ++x) {
+  for (int x = png_x(p, 0.55, 8.0); x <= png_x(p, 8.45, 8.0); ++x) {
     const int g = p.grey(x, y);
     if (g > 20 && g < 235) ++intermediate;
   }
   EXPECT_LE(intermediate, 14);
   // Cell (1, 4) is odd, so black; cell (2, 4) white (fg = 1 is drawn white).
-  EXPECT_LE(p.grey(png_x(p, 0.5, 8.0), y), 5);
-  EXPECT_GE(p.grey(png_x(p, 1.5, 8.0), y), 250);
+  EXPECT_LE(p.grey(png_x(p, 1.0, 8.0), y), 5);
+  EXPECT_GE(p.grey(png_x(p, 2.0, 8.0), y), 250);
+  // The cells are square on the page.
+  int black_w = 0, black_h = 0;
+  // (the run of dark pixels through the middle of cell (1, 4), the frame line included on
+  // its left: within two pixels of an eighth of the frame)
+  for (int x = png_x(p, 1.0, 8.0); p.grey(x, y) <= 127; --x) ++black_w;
+  for (int x = png_x(p, 1.0, 8.0) + 1; p.grey(x, y) <= 127; ++x) ++black_w;
+  for (int yy = y; p.grey(png_x(p, 1.0, 8.0), yy) <= 127; --yy) ++black_h;
+  for (int yy = y + 1; p.grey(png_x(p, 1.0, 8.0), yy) <= 127; ++yy) ++black_h;
+  EXPECT_NEAR(black_w, frame_side(p) / 8.0, 3.0);
+  EXPECT_NEAR(black_h, frame_side(p) / 8.0, 3.0);
   // Nothing spills over the right edge of the frame.
-  EXPECT_GE(p.grey(png_x(p, 8.0, 8.0) + 6, y), 250);
-  EXPECT_GE(p.grey(png_x(p, 1.5, 8.0), png_y(p, 8.0, 8.0) - 6), 250);
+  EXPECT_GE(p.grey(png_x(p, 8.5, 8.0) + 6, y), 250);
+  EXPECT_GE(p.grey(png_x(p, 2.0, 8.0), png_y(p, 8.5, 8.0) - 6), 250);
 }

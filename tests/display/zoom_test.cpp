@@ -29,11 +29,12 @@ Reference reference(const Image& img, double x, double y, int h) {
   std::vector<double> v;
   for (int a = -h; a <= h; ++a)
     for (int b = -h; b <= h; ++b) {
-      const int px = static_cast<int>(std::floor(x + a)), py = static_cast<int>(std::floor(y + b));
+      // The box is centred on the pixel under the click: the nearest one.
+      const int px = static_cast<int>(std::floor(x + 0.5)) + a, py = static_cast<int>(std::floor(y + 0.5)) + b;
       if (px >= 1 && px <= img.nx && py >= 1 && py <= img.ny) v.push_back(img.at(px, py));
     }
   Reference r;
-  r.pixel = img.at(static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)));
+  r.pixel = img.at(static_cast<int>(std::floor(x + 0.5)), static_cast<int>(std::floor(y + 0.5)));
   r.count = static_cast<int>(v.size());
   double sum = 0;
   for (double p : v) sum += p;
@@ -116,42 +117,55 @@ TEST(ZoomBox, SizesAreRaisedToFiftyAndLoweredToTheImage) {
 }
 
 TEST(ZoomBox, TheClickCentresTheBoxWhichStaysInsideTheImage) {
-  ZoomBox z{100, 100, 0, 0};
-  centre_zoom_box(z, 480.6f, 200.2f, 500, 400);  // 481 is lowered to 500 - 50
-  EXPECT_EQ(z.zoomx, 450);
-  EXPECT_EQ(z.zoomy, 200);
-  PixelRange r = zoom_draw_range(z, 500, 400);
-  EXPECT_EQ(r.i1, 400);
-  EXPECT_EQ(r.i2, 500);
+  // Box, click, image size; the centre and the box's pixels that follow.
+  const struct {
+    int w, h;
+    float x, y;
+    int want_x, want_y;
+    PixelRange want;
+  } cases[] = {
+      {100, 100, 480.6f, 200.2f, 450, 200, {401, 500, 151, 250}},  // 481 is lowered to 500 - 50
+      {100, 100, 499.9f, 399.9f, 450, 350, {401, 500, 301, 400}},
+      {100, 100, 3.4f, 0.2f, 50, 50, {1, 100, 1, 100}},            // from index 1 at the lower edges
+      {75, 75, -20.0f, 10.0f, 38, 38, {1, 75, 1, 75}},
+      {50, 400, 480.6f, 200.2f, 475, 200, {451, 500, 1, 400}},     // as tall as the image
+      {500, 400, 10.0f, 10.0f, 250, 200, {1, 500, 1, 400}},        // the whole image, wherever clicked
+      {51, 51, 250.4f, 100.6f, 250, 101, {225, 275, 76, 126}},     // odd: centred on the pixel
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    ZoomBox z{c.w, c.h, 0, 0};
+    centre_zoom_box(z, c.x, c.y, 500, 400);
+    EXPECT_EQ(z.zoomx, c.want_x);
+    EXPECT_EQ(z.zoomy, c.want_y);
+    const PixelRange r = zoom_draw_range(z, 500, 400);
+    EXPECT_EQ(r.i1, c.want.i1);
+    EXPECT_EQ(r.i2, c.want.i2);
+    EXPECT_EQ(r.j1, c.want.j1);
+    EXPECT_EQ(r.j2, c.want.j2);
+    // The box holds exactly its size in pixels.
+    EXPECT_EQ(r.i2 - r.i1 + 1, c.w);
+    EXPECT_EQ(r.j2 - r.j1 + 1, c.h);
+  }
+}
 
-  centre_zoom_box(z, 499.9f, 399.9f, 500, 400);
-  EXPECT_EQ(z.zoomx, 450);
-  EXPECT_EQ(z.zoomy, 350);
-
-  // Near the left and bottom edges the drawn range starts at index 1, not 0.
-  centre_zoom_box(z, 3.4f, 0.2f, 500, 400);
-  EXPECT_EQ(z.zoomx, 51);
-  EXPECT_EQ(z.zoomy, 51);
-  r = zoom_draw_range(z, 500, 400);
-  EXPECT_EQ(r.i1, 1);
-  EXPECT_EQ(r.j1, 1);
-  EXPECT_EQ(r.i2, 101);  // an even box draws width + 1 columns
-  EXPECT_EQ(r.j2, 101);
-
-  ZoomBox odd{75, 75, 0, 0};
-  centre_zoom_box(odd, -20.0f, 10.0f, 500, 400);
-  r = zoom_draw_range(odd, 500, 400);
-  EXPECT_EQ(r.i1, 1);
-  EXPECT_EQ(r.i2, 75);
-
-  // An even box as tall as the image cannot fit its height + 1 rows: the range is clipped.
-  ZoomBox tall{50, 400, 0, 0};
-  centre_zoom_box(tall, 480.6f, 200.2f, 500, 400);
-  EXPECT_EQ(tall.zoomx, 475);
-  r = zoom_draw_range(tall, 500, 400);
-  EXPECT_EQ(r.j1, 1);
-  EXPECT_EQ(r.j2, 400);
-  EXPECT_EQ(r.i2, 500);
+TEST(ZoomBox, TheWholeImageBoxCoversEveryPixelOfOddAndEvenImages) {
+  for (const auto& [nx, ny] : {std::pair{301, 201}, std::pair{500, 400}, std::pair{51, 50}}) {
+    SCOPED_TRACE(std::to_string(nx) + " x " + std::to_string(ny));
+    Image img(nx, ny, 1.0f);
+    const PixelRange box = acceptance_box(whole_image_box(nx, ny));
+    EXPECT_EQ(box.i1, 1);
+    EXPECT_EQ(box.i2, nx);
+    EXPECT_EQ(box.j1, 1);
+    EXPECT_EQ(box.j2, ny);
+    // Every pixel of the image, up to its outer half, and nothing beyond.
+    EXPECT_TRUE(click_accepted(box, 0.5f, 0.5f, img.view()));
+    EXPECT_TRUE(click_accepted(box, nx + 0.49f, ny + 0.49f, img.view()));
+    EXPECT_TRUE(click_accepted(box, static_cast<float>(nx), 1.0f, img.view()));
+    EXPECT_FALSE(click_accepted(box, nx + 0.5f, 10.0f, img.view()));
+    EXPECT_FALSE(click_accepted(box, 0.49f, 10.0f, img.view()));
+    EXPECT_FALSE(click_accepted(box, 10.0f, ny + 0.5f, img.view()));
+  }
 }
 
 TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
@@ -175,7 +189,7 @@ TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
   EXPECT_FLOAT_EQ(t.s.cursory, 200.2f);
 }
 
-TEST(ZoomBox, TheWholeImageReturnsAtOnceWithoutAClick) {
+TEST(ZoomBox, TheWholeImageIsCentredAgainWithoutAClick) {
   InProcessSession t;
   Image img(500, 400, 1.0f);
   ZoomBox z{80, 60, 123, 77};
@@ -188,33 +202,30 @@ TEST(ZoomBox, TheWholeImageReturnsAtOnceWithoutAClick) {
   EXPECT_THAT(out, Not(HasSubstr("Click on the area")));
   EXPECT_EQ(z.zoomw, 500);
   EXPECT_EQ(z.zoomh, 400);
-  EXPECT_EQ(z.zoomx, 123);  // the centre is left as it was
-  EXPECT_EQ(z.zoomy, 77);
+  EXPECT_EQ(z.zoomx, 250);  // centred on the image again, wherever it was
+  EXPECT_EQ(z.zoomy, 200);
   EXPECT_EQ(t.s.cursorx, 5.0f);
 }
 
 // ---------------------------------------------------------------- pixel analysis
 
-TEST(PixelAnalysis, TheResetBoxAcceptsOnePixelInsideItsEdges) {
+TEST(PixelAnalysis, ClicksAreJudgedByThePixelUnderThemAndNeverOffTheImage) {
   Image img(400, 300, 1.0f);
-  const PixelRange box = acceptance_box(whole_image_box(400, 300));
-  EXPECT_EQ(box.i1, 1);
-  EXPECT_EQ(box.i2, 399);
-  EXPECT_EQ(box.j1, 1);
-  EXPECT_EQ(box.j2, 299);
-  EXPECT_TRUE(click_accepted(box, 399.0f, 299.0f, img.view()));
-  EXPECT_TRUE(click_accepted(box, 1.0f, 1.0f, img.view()));
-  EXPECT_FALSE(click_accepted(box, 399.5f, 10.0f, img.view()));
-  EXPECT_FALSE(click_accepted(box, 0.99f, 10.0f, img.view()));
-  EXPECT_FALSE(click_accepted(box, 10.0f, 299.01f, img.view()));
-  EXPECT_FALSE(click_accepted(box, NAN, 10.0f, img.view()));
-
+  EXPECT_FALSE(click_accepted(acceptance_box(whole_image_box(400, 300)), NAN, 10.0f, img.view()));
   // A box whose centre was moved near the edge by another routine reaches past the image:
   // clicks beyond the image are not analysed.
   const PixelRange moved = acceptance_box(ZoomBox{100, 100, 390, 150});
-  EXPECT_EQ(moved.i2, 439);
+  EXPECT_EQ(moved.i1, 341);
+  EXPECT_EQ(moved.i2, 440);
   EXPECT_FALSE(click_accepted(moved, 420.0f, 150.0f, img.view()));
-  EXPECT_TRUE(click_accepted(moved, 400.5f, 150.0f, img.view()));
+  EXPECT_TRUE(click_accepted(moved, 400.4f, 150.0f, img.view()));
+  EXPECT_FALSE(click_accepted(moved, 340.4f, 150.0f, img.view()));
+  EXPECT_TRUE(click_accepted(moved, 340.5f, 150.0f, img.view()));
+}
+
+TEST(PixelAnalysis, QAndEscEndTheClickLoopsAsAClickOutsideDoes) {
+  for (char k : {'q', 'Q', '\x1b'}) EXPECT_TRUE(ends_click_loop(k)) << int(k);
+  for (char k : {'A', 'D', 'X', 'w', ' '}) EXPECT_FALSE(ends_click_loop(k)) << k;
 }
 
 TEST(PixelAnalysis, BoxesAtTheEdgeUseOnlyThePixelsInside) {
@@ -231,8 +242,9 @@ TEST(PixelAnalysis, BoxesAtTheEdgeUseOnlyThePixelsInside) {
       EXPECT_FLOAT_EQ(b.maximum, static_cast<float>(r.maximum));
     }
   }
-  // The corner (2.3, 3.7): columns 1..9 and rows 1..10 of the 15 x 15 box lie inside.
-  EXPECT_EQ(analyse_box(copy.view(), 2.3f, 3.7f, 7).count, 90);
+  // The corner (2.3, 3.7) lies on pixel (2, 4): columns 1..9 and rows 1..11 of the 15 x 15
+  // box around it lie inside.
+  EXPECT_EQ(analyse_box(copy.view(), 2.3f, 3.7f, 7).count, 99);
   EXPECT_EQ(analyse_box(copy.view(), 250.0f, 200.0f, 7).count, 225);
   EXPECT_TRUE(copy.px == img.px);  // nothing written
 }
@@ -246,11 +258,14 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
             "2",   "100.7 200.2",                 // the reset box accepts the whole image
             "3.2 4.6",                            // near the corner: partial boxes
             "399.5 10",                           // far right of a 400-wide area, inside this 500-wide one
-            "0.5 10",                             // left of column 1: back to the menu
+            "0.4 10",                             // left of column 1: back to the menu
             "1",   "30 2000", "480.6 200.2",      // 50 x 400
             "1",   "100 100", "480.6 200.2",      // centred at (450, 200)
-            "2",   "401 151",                     // on the acceptance limits
-            "400.9 200",                          // just outside: back to the menu
+            "2",   "401 151",                     // on the first pixel of the box
+            "400.4 200",                          // on the pixel left of it: back to the menu
+            "1",   "500 400",                     // the whole image again, centred on it
+            "2",   "150 200",                     // far left of the earlier box: analysed
+            "5 5 q",                              // the key q: back to the menu, not measured
             "1",   "100 100", "350 240",
             "2",   "352.4 241.7",                 // on the bright star: clipping at work
             "300 240",                            // outside
@@ -269,20 +284,22 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
   EXPECT_THAT(out, HasSubstr("       current box size (width x height) = 100 x 100\n"));
   EXPECT_THAT(out, HasSubstr("\n Click on the centre of the area to be analysed.\n"));
   EXPECT_THAT(out, HasSubstr(" You clicked at 100.7 200.2\n Value of the pixel you clicked was: "));
-  EXPECT_THAT(out, HasSubstr(" You clicked at 0.5 10.0\n\n What do you want to do?"));
-  EXPECT_THAT(out, HasSubstr(" You clicked at 400.9 200.0\n\n What do you want to do?"));
+  EXPECT_THAT(out, HasSubstr(" You clicked at 0.4 10.0\n\n What do you want to do?"));
+  EXPECT_THAT(out, HasSubstr(" You clicked at 400.4 200.0\n\n What do you want to do?"));
+  EXPECT_THAT(out, HasSubstr("Cursor position (x y):\n\n What do you want to do?"));
+  EXPECT_THAT(out, Not(HasSubstr("You clicked at 5.0 5.0")));
   EXPECT_THAT(out, HasSubstr(" You clicked at 300.0 240.0\n\n What do you want to do?"));
 
-  // Accepted clicks, in order: (100.7, 200.2), (3.2, 4.6), (399.5, 10), (401, 151), (352.4, 241.7).
-  const std::vector<std::pair<double, double>> clicks{
-      {100.7f, 200.2f}, {3.2f, 4.6f}, {399.5f, 10.0f}, {401.0f, 151.0f}, {352.4f, 241.7f}};
+  // Accepted clicks, in order.
+  const std::vector<std::pair<double, double>> clicks{{100.7f, 200.2f}, {3.2f, 4.6f},    {399.5f, 10.0f},
+                                                      {401.0f, 151.0f}, {150.0f, 200.0f}, {352.4f, 241.7f}};
   EXPECT_EQ(numbers_after(out, " Value of the pixel you clicked was: ").size(), clicks.size());
   for (std::size_t k = 0; k < clicks.size(); ++k) {
     SCOPED_TRACE(k);
     expect_click_report(out, static_cast<int>(k), img, clicks[k].first, clicks[k].second);
   }
-  // (100.7, 200.2) reports pixel (100, 200).
-  EXPECT_NEAR(numbers_after(out, " Value of the pixel you clicked was: ")[0].at(0), img.at(100, 200), tol(1000));
+  // (100.7, 200.2) lies on pixel (101, 200), which reaches from 100.5 to 101.5.
+  EXPECT_NEAR(numbers_after(out, " Value of the pixel you clicked was: ")[0].at(0), img.at(101, 200), tol(1000));
   // On the star the 15 x 15 box rejects the core: the clipped mean lies well below the mean.
   const Reference star = reference(img, 352.4f, 241.7f, 7);
   EXPECT_GT(star.maximum, 5000.0);

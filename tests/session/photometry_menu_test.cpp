@@ -176,10 +176,10 @@ TEST(PhotometryMenu, ClicksOnTheBoxLimitAreMeasuredAndTruncatedAtTheBorder) {
   ScratchFolder dir;
   Image img = small_field(200, 160, 3);
   dir.write_fits("f.fits", img);
-  // Whole-image box: clicks are accepted for 1 <= x <= 199 and 1 <= y <= 159.
-  const auto run = run_session(dir, {"", "l", "f.fits", "o", "4", "199.5 80", "4", "199 80", "0 0", "0", "q"});
-  EXPECT_THAT(run.out, HasSubstr(" You clicked at 199.5 80.0\n" + kMenu));
-  EXPECT_THAT(run.out, HasSubstr(" You clicked at 199.0 80.0\n"));
+  // Whole-image box: clicks on every pixel are accepted, 0.5 <= x < 200.5 and 0.5 <= y < 160.5.
+  const auto run = run_session(dir, {"", "l", "f.fits", "o", "4", "200.5 80", "4", "200.4 80", "0 0", "0", "q"});
+  EXPECT_THAT(run.out, HasSubstr(" You clicked at 200.5 80.0\n" + kMenu));
+  EXPECT_THAT(run.out, HasSubstr(" You clicked at 200.4 80.0\n"));
   EXPECT_THAT(run.out, HasSubstr("     too close to edge \n Actual centre: "));
   EXPECT_THAT(run.out, HasSubstr("(truncated)"));
   const auto recs = records_after_header(dir.read("ZelvoApPhot.log"));

@@ -47,3 +47,39 @@ TEST(Progress, AScriptedRunOfTheSameListPrintsNoCount) {
 
 }  // namespace
 }  // namespace zelvo::testing
+
+namespace zelvo::testing {
+namespace {
+
+// The screen from the last clear on: what a person at the terminal sees now.
+std::string since_last_clear(const std::string& screen) {
+  const std::size_t at = screen.rfind("\x1b[2J");
+  return at == std::string::npos ? screen : screen.substr(at);
+}
+
+// A failure reported just before the menu comes back is still on the screen, below the new
+// menu, while the program waits for the next answer; after that answer it is gone.
+TEST(MessagesStay, AFailedLoadStaysReadableUntilTheNextAnswer) {
+  ScratchFolder dir;
+  dir.write("Zelvo.ini", "2\n0\n");
+  PtyProgram p(dir.path(), {"--device", "/null"});
+  ASSERT_TRUE(p.to_main_menu()) << p.screen();
+  p.type("l\r");
+  ASSERT_TRUE(p.wait_for("Enter the filename of the image to be loaded:")) << p.screen();
+  p.type("no_such_file.fits\r");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  ASSERT_TRUE(p.wait_for("no_such_file.fits")) << p.screen();  // shown again under the menu
+  const std::string seen = since_last_clear(p.screen());
+  EXPECT_NE(seen.find("FITSIO Error Status = "), std::string::npos) << seen;
+  EXPECT_LT(seen.find("Q = Quit (without saving)"), seen.find("FITSIO Error Status = ")) << seen;
+  // The next answer (an unknown key redraws the menu) clears it away.
+  p.type("z\r");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  p.type("q\r");
+  EXPECT_EQ(p.wait_end(), 0);
+  const std::string last = since_last_clear(p.screen());
+  EXPECT_EQ(last.find("FITSIO Error Status = "), std::string::npos) << last;
+}
+
+}  // namespace
+}  // namespace zelvo::testing

@@ -117,7 +117,7 @@ std::pair<int, int> grey_range(const Screenshot& s, int sx, int sy) {
 }
 
 // Median grey of the sky: a grid of points at least 15 pixels from every object.
-int sky_grey(const Screenshot& s, const Frame& f, const SyntheticField& field) {
+int sky_grey(const Screenshot& s, const ImageFrame& f, const SyntheticField& field) {
   std::vector<int> g;
   for (int y = 40; y <= field.image.ny - 40; y += 37)
     for (int x = 40; x <= field.image.nx - 40; x += 37) {
@@ -125,7 +125,7 @@ int sky_grey(const Screenshot& s, const Frame& f, const SyntheticField& field) {
       for (const auto& st : field.stars) clear = clear && std::hypot(x - st.x, y - st.y) > 15;
       if (field.has_saturated) clear = clear && std::hypot(x - field.saturated.x, y - field.saturated.y) > 30 &&
                                        std::abs(x - field.bleed.x) > 5;
-      if (clear) g.push_back(s.grey(f.screen_x(x, 0, field.image.nx), f.screen_y(y, 0, field.image.ny)));
+      if (clear) g.push_back(s.grey(f.sx(x), f.sy(y)));
     }
   std::sort(g.begin(), g.end());
   return g.empty() ? -1 : g[g.size() / 2];
@@ -171,7 +171,8 @@ TEST(XWindow, MouseMenuReportsTheImagePixelUnderEachClickAndLeavesOnAClickOutsid
   ASSERT_TRUE(p.wait_for("Click on the centre of the area to be analysed."));
   const auto g = find_window(x, "giza", milliseconds(5000));
   ASSERT_TRUE(g);
-  const Frame f = Frame::of_window(*g);
+  const ImageFrame img = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
+  const Frame f = img.frame;
 
   // The frame really is where the clicks are aimed: its four sides are dark lines.
   std::string why;
@@ -201,7 +202,7 @@ TEST(XWindow, MouseMenuReportsTheImagePixelUnderEachClickAndLeavesOnAClickOutsid
       ASSERT_TRUE(p.wait_for("Click on the centre of the area to be analysed."));
     }
     first = false;
-    const int sx = f.screen_x(tw[0], 0, ff.nx()), sy = f.screen_y(tw[1], 0, ff.ny());
+    const int sx = img.sx(tw[0]), sy = img.sy(tw[1]);
     const auto at = click_until(x, p, sx, sy, 1, "You clicked at ");
     ASSERT_TRUE(at) << p.output();
     const auto xy = numbers_in(*at);
@@ -210,7 +211,8 @@ TEST(XWindow, MouseMenuReportsTheImagePixelUnderEachClickAndLeavesOnAClickOutsid
     EXPECT_NEAR(xy[1], tw[1], 1.0);
     const auto value = p.wait_for("Value of the pixel you clicked was: ");
     ASSERT_TRUE(value);
-    const double expected = ff.field.image.at(static_cast<int>(xy[0]), static_cast<int>(xy[1]));
+    // The pixel under the pointer: the one nearest to the reported position.
+    const double expected = ff.field.image.at(static_cast<int>(xy[0] + 0.5), static_cast<int>(xy[1] + 0.5));
     ASSERT_EQ(numbers_in(*value).size(), 1u);
     EXPECT_NEAR(numbers_in(*value)[0], expected, 1e-3 + 1e-6 * std::abs(expected));
     ASSERT_TRUE(p.wait_for("Values for a 15x15 box were (average and sigma): "));
@@ -246,15 +248,14 @@ TEST(XWindow, AStarIsRemovedWithRealClicksAndTypedAnswers) {
   ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
   const auto g = find_window(x, "giza", milliseconds(5000));
   ASSERT_TRUE(g);
-  const Frame f = Frame::of_window(*g);
+  const ImageFrame f = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
 
   p.send("r");
   ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
   p.send("1");
   ASSERT_TRUE(p.wait_for("Click on the object you want to remove.")) << p.output();
   // A click a little off the star on the whole image...
-  const auto at = click_until(x, p, f.screen_x(star.x + 2.0, 0, ff.nx()), f.screen_y(star.y - 2.0, 0, ff.ny()), 1,
-                              "You clicked at ");
+  const auto at = click_until(x, p, f.sx(star.x + 2.0), f.sy(star.y - 2.0), 1, "You clicked at ");
   ASSERT_TRUE(at) << p.output();
   const auto xy = numbers_in(*at);
   ASSERT_EQ(xy.size(), 2u);
@@ -262,9 +263,9 @@ TEST(XWindow, AStarIsRemovedWithRealClicksAndTypedAnswers) {
   ASSERT_TRUE(p.wait_for("Click on the object centre.")) << p.output();
   const int ixc = std::clamp(static_cast<int>(xy[0] + 0.5), 50, ff.nx() - 50);
   const int iyc = std::clamp(static_cast<int>(xy[1] + 0.5), 50, ff.ny() - 50);
-  const auto radius_prompt = click_until(x, p, f.screen_x(star.x, ixc - 50, ixc + 50),
-                                         f.screen_y(star.y, iyc - 50, iyc + 50), 1,
-                                         "Give (absolute) value to the removal radius:");
+  const ImageFrame area = ImageFrame::of(*g, ixc - 50, ixc + 50, iyc - 50, iyc + 50);
+  const auto radius_prompt =
+      click_until(x, p, area.sx(star.x), area.sy(star.y), 1, "Give (absolute) value to the removal radius:");
   ASSERT_TRUE(radius_prompt) << p.output();
   p.send("15");
   ASSERT_TRUE(p.wait_for("Do you want to UNDO previous removal (y/n)?")) << p.output();
@@ -319,15 +320,16 @@ TEST(XWindow, TheScreenShowsStarsBlackInNegativeWhiteInPositiveAndZoomedPixelsAs
   const std::string levels = load_and_display(p);
   const auto g = find_window(x, "giza", milliseconds(5000));
   ASSERT_TRUE(g);
-  const Frame f = Frame::of_window(*g);
-  const int ssx = f.screen_x(star.x, 0, ff.nx()), ssy = f.screen_y(star.y, 0, ff.ny());
+  const ImageFrame img = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
+  const Frame f = img.frame;
+  const int ssx = img.sx(star.x), ssy = img.sy(star.y);
   std::string why;
 
   // Negative scaling (the default): the star black on a light sky, and a picture with depth.
   const Screenshot neg = take_screenshot(x, ff.dir.file("negative.xwd"), &why);
   ASSERT_FALSE(neg.empty()) << why;
   EXPECT_LT(grey_range(neg, ssx, ssy).first, 40);
-  EXPECT_GT(sky_grey(neg, f, ff.field), 150);
+  EXPECT_GT(sky_grey(neg, img, ff.field), 150);
   {
     std::vector<int> count(256, 0);
     double sum = 0, sum2 = 0;
@@ -357,12 +359,12 @@ TEST(XWindow, TheScreenShowsStarsBlackInNegativeWhiteInPositiveAndZoomedPixelsAs
   const Screenshot pos = take_screenshot(x, ff.dir.file("positive.xwd"), &why);
   ASSERT_FALSE(pos.empty()) << why;
   EXPECT_GT(grey_range(pos, ssx, ssy).second, 215);
-  EXPECT_LT(sky_grey(pos, f, ff.field), 100);
+  EXPECT_LT(sky_grey(pos, img, ff.field), 100);
   p.send("n");
   ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
 
-  // Zoom onto 50 x 50 pixels around the star: every image pixel is one uniform block of
-  // about 608/50 x 448/50 screen pixels, not a smoothed gradient.
+  // Zoom onto 50 x 50 pixels around the star: every image pixel is one uniform square block
+  // of about 448/50 screen pixels, not a smoothed gradient.
   p.send("m");
   ASSERT_TRUE(p.wait_for("0) Return back to the main options"));
   p.send("1");
@@ -372,9 +374,11 @@ TEST(XWindow, TheScreenShowsStarsBlackInNegativeWhiteInPositiveAndZoomedPixelsAs
   ASSERT_TRUE(click_until(x, p, ssx, ssy, 1, "What do you want to do?")) << p.output();
   const Screenshot zoom = take_screenshot(x, ff.dir.file("zoom.xwd"), &why);
   ASSERT_FALSE(zoom.empty()) << why;
-  const double cell_w = (f.right - f.left) / 50.0, cell_h = (f.bottom - f.top) / 50.0;
-  const int l = static_cast<int>(f.left) + 2, t = static_cast<int>(f.top) + 2;
-  const int w = static_cast<int>(f.right - f.left) - 4, h = static_cast<int>(f.bottom - f.top) - 4;
+  const Frame zf = ImageFrame::of(*g, 1, 50, 1, 50).frame;  // any 50 x 50 pixels
+  const double cell_w = (zf.right - zf.left) / 50.0, cell_h = (zf.bottom - zf.top) / 50.0;
+  EXPECT_NEAR(cell_w, cell_h, 0.01);
+  const int l = static_cast<int>(zf.left) + 2, t = static_cast<int>(zf.top) + 2;
+  const int w = static_cast<int>(zf.right - zf.left) - 4, h = static_cast<int>(zf.bottom - zf.top) - 4;
   for (int row : {t + h / 4, t + h / 2 + 3, t + 3 * h / 4})
     EXPECT_NEAR(median_run(zoom, l, row, w, 1, 0), cell_w, 1.5) << "row " << row;
   for (int col : {l + w / 4, l + w / 2 + 3, l + 3 * w / 4})
@@ -428,7 +432,8 @@ TEST(XWindow, ButtonsAndKeysArriveAsTheCursorReportsThem) {
 
   // Each event is sent again every 200 ms until the read returns (events that come before the
   // read are dropped); after 20 s the server is stopped, which ends a read that never returns.
-  // The mouse wheel (buttons 4 and 5) and control keys are not reads: the click after them is.
+  // Esc is a key (it ends the click loops); the mouse wheel (buttons 4 and 5) and other
+  // control keys are not reads: the click after them is.
   struct Case {
     std::vector<std::string> xdotool;
     char key;
@@ -439,7 +444,8 @@ TEST(XWindow, ButtonsAndKeysArriveAsTheCursorReportsThem) {
                         {{"xdotool", "key", "k"}, 'k'},
                         {{"xdotool", "key", "K"}, 'K'},
                         {{"xdotool", "key", "7"}, '7'},
-                        {{"xdotool", "click", "4", "click", "5", "key", "Escape", "click", "3"}, 'X'}};
+                        {{"xdotool", "key", "Escape"}, '\x1b'},
+                        {{"xdotool", "click", "4", "click", "5", "key", "Tab", "click", "3"}, 'X'}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.xdotool[1] + " " + c.xdotool[2] + (c.xdotool.size() > 3 ? " ..." : ""));
     std::atomic<bool> done{false};
@@ -459,6 +465,218 @@ TEST(XWindow, ButtonsAndKeysArriveAsTheCursorReportsThem) {
     EXPECT_NEAR(r.y, 75.0f, 0.5f);
   }
   gfx.close_all();
+}
+
+}  // namespace
+}  // namespace zelvo::testing
+
+namespace zelvo::testing {
+namespace {
+
+// Width and height, in screen pixels, of a bright disc on black around (sx, sy): the
+// largest brightness summed along a row (a column) near the centre, within `reach` pixels
+// of it (a pixel the edge crosses counts in part).
+std::pair<double, double> bright_extents(const Screenshot& s, int sx, int sy, int reach) {
+  double w = 0, h = 0;
+  for (int k = -4; k <= 4; ++k) {
+    double row = 0, col = 0;
+    for (int d = -reach; d <= reach; ++d) {
+      row += std::max(0, s.grey(sx + d, sy + k)) / 255.0;
+      col += std::max(0, s.grey(sx + k, sy + d)) / 255.0;
+    }
+    w = std::max(w, row);
+    h = std::max(h, col);
+  }
+  return {w, h};
+}
+
+bool reddish(const Screenshot& s, int sx, int sy, int c) {
+  if (sx < 0 || sy < 0 || sx >= s.width || sy >= s.height) return false;
+  const std::size_t k = (static_cast<std::size_t>(sy) * static_cast<std::size_t>(s.width) + static_cast<std::size_t>(sx)) * 3;
+  const int r = s.rgb[k], g = s.rgb[k + 1], b = s.rgb[k + 2];
+  return c == 0 ? (r > 150 && g < 110 && b < 110) : (g > 120 && r < 110 && b < 110);  // 0 red, 1 green
+}
+
+// Whether a pixel of colour c (0 red, 1 green) lies within `reach` screen pixels of (sx, sy).
+bool colour_near(const Screenshot& s, int sx, int sy, int c, int reach = 2) {
+  for (int dy = -reach; dy <= reach; ++dy)
+    for (int dx = -reach; dx <= reach; ++dx)
+      if (reddish(s, sx + dx, sy + dy, c)) return true;
+  return false;
+}
+
+TEST(XWindow, ARoundDiscIsDrawnRoundAlsoAfterTheWindowIsResized) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  ScratchFolder dir;
+  dir.write("Zelvo.ini", "3\n0\n");
+  // A flat disc of radius 40 on a 400 x 200 image: its width and its height are 81 pixels.
+  Image disc(400, 200, 0.0f);
+  for (int j = 1; j <= 200; ++j)
+    for (int i = 1; i <= 400; ++i)
+      if (std::hypot(i - 200.0, j - 100.0) <= 40.0) disc.at(i, j) = 1000.0f;
+  dir.write_fits("disc.fits", disc);
+  XProgram p(x, dir.path(), {});
+  start_to_menu(p);
+  p.send("l");
+  p.send("disc.fits");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  const auto show = [&] {
+    p.send("d");
+    p.send("1");
+    ASSERT_TRUE(p.wait_for("Do you want to change display levels (y/n)?")) << p.output();
+    p.send("y");
+    p.send("0 1000 p");
+    p.send("-1 2000");
+    ASSERT_TRUE(p.wait_for("Scaling: positive")) << p.output();
+    ASSERT_TRUE(p.wait_for("Do you want to change display levels (y/n)?")) << p.output();
+  };
+  // The window as opened (800 x 600), then made wide and low, then tall and narrow.
+  const int sizes[][2] = {{800, 600}, {1200, 500}, {600, 900}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(std::to_string(size[0]) + " x " + std::to_string(size[1]));
+    if (size[0] != 800) ASSERT_TRUE(resize_window(x, "giza", size[0], size[1]));
+    show();
+    const auto g = find_window(x, "giza", milliseconds(5000));
+    ASSERT_TRUE(g);
+    ASSERT_EQ(g->width, size[0]);
+    const ImageFrame f = ImageFrame::of(*g, 1, 400, 1, 200);
+    std::string why;
+    const Screenshot shot = take_screenshot(x, dir.file("disc.xwd"), &why);
+    ASSERT_FALSE(shot.empty()) << why;
+    const auto [w, h] = bright_extents(shot, f.sx(200.0), f.sy(100.0), static_cast<int>(60 * f.pixel()));
+    EXPECT_LE(std::abs(w - h), 1.0) << "disc drawn " << w << " x " << h << " screen pixels";
+    // The picture fills the window as it is now: the disc is 81 pixels of the new scale.
+    EXPECT_NEAR(w, 81.0 * f.pixel(), 2.0);
+    p.send("n");
+    ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  }
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+}
+
+TEST(XWindow, PhotometryDrawsClosedCirclesAndItsLoopEndsOnQAndOnAClickOutsideAfterUnzooming) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  const FieldStar star = lone_bright_star(ff.field);
+  ASSERT_GT(star.peak, 500.0);
+  XProgram p(x, ff.dir.path(), {});
+  start_to_menu(p);
+  // No D first: the views take the automatic levels themselves.
+  p.send("l");
+  p.send("field.fits");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  p.send("o");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const ImageFrame whole = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
+  p.send("2");
+  p.send("4 12 20");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  // Zoom onto 50 x 50 pixels around the star.
+  p.send("1");
+  p.send("50 50");
+  ASSERT_TRUE(p.wait_for("Click on the area you want to zoom to.")) << p.output();
+  ASSERT_TRUE(click_until(x, p, whole.sx(star.x), whole.sy(star.y), 1, "0) Return back to the main options"));
+  const int zx = static_cast<int>(std::lround(whole.wx(whole.sx(star.x))));
+  const int zy = static_cast<int>(std::lround(whole.wy(whole.sy(star.y))));
+  const ImageFrame zoom = ImageFrame::of(*g, zx - 24, zx + 25, zy - 24, zy + 25);
+  p.send("4");
+  ASSERT_TRUE(p.wait_for("Click on the centre of the aperture photometry object.")) << p.output();
+  ASSERT_TRUE(click_until(x, p, zoom.sx(star.x), zoom.sy(star.y), 1, "Actual centre: ")) << p.output();
+  ASSERT_TRUE(p.wait_for("The corrected flux and corresponding magnitude = ")) << p.output();
+  ASSERT_TRUE(p.wait_for("Click on the centre of the aperture photometry object.")) << p.output();
+  const auto measured = numbers_in(p.output().substr(p.output().rfind("Actual centre: ") + 15, 40));
+  ASSERT_GE(measured.size(), 2u);
+  std::string why;
+  const Screenshot shot = take_screenshot(x, ff.dir.file("apertures.xwd"), &why);
+  ASSERT_FALSE(shot.empty()) << why;
+  // The annulus circles (red) and the star aperture (green) around the measured centre, all
+  // the way round: at 0, 0.5 (where an open polyline leaves its gap), 90, 180 and 270 degrees.
+  for (const double deg : {0.0, 0.5, 90.0, 180.0, 270.0}) {
+    const double a = deg * 3.14159265358979 / 180.0;
+    for (const auto& [r, c] : {std::pair{20.0, 0}, std::pair{12.0, 0}, std::pair{4.0, 1}}) {
+      const int sx = zoom.sx(measured[0] + r * std::cos(a)), sy = zoom.sy(measured[1] + r * std::sin(a));
+      EXPECT_TRUE(colour_near(shot, sx, sy, c)) << "radius " << r << " at " << deg << " degrees";
+    }
+  }
+  // The key q ends the loop: back to the menu, nothing measured.
+  ASSERT_TRUE(move_pointer(x, zoom.sx(star.x + 10), zoom.sy(star.y)));
+  bool back = false;
+  for (int k = 0; k < 6 && !back; ++k) {
+    press_key(x, "q");
+    back = p.wait_for("0) Return back to the main options", milliseconds(2500)).has_value();
+  }
+  ASSERT_TRUE(back) << p.output();
+  // The whole image again: the window shows it, and a click left of it ends the loop.
+  p.send("1");
+  p.send(std::to_string(ff.nx()) + " " + std::to_string(ff.ny()));
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  p.send("4");
+  ASSERT_TRUE(p.wait_for("Click on the centre of the aperture photometry object.")) << p.output();
+  const auto outside = click_until(x, p, static_cast<int>(whole.frame.left) - 30,
+                                   static_cast<int>(0.5 * (whole.frame.top + whole.frame.bottom)), 1, "You clicked at ");
+  ASSERT_TRUE(outside) << p.output();
+  EXPECT_LT(numbers_in(*outside).at(0), 0.5);
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  p.send("0");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+  // One measurement logged: the key and the click outside measured nothing.
+  std::istringstream log(ff.dir.read("ZelvoApPhot.log"));
+  int records = 0;
+  for (std::string line; std::getline(log, line);)
+    if (numbers_in(line).size() == 4 && line.find("magnitude") == std::string::npos) ++records;
+  EXPECT_EQ(records, 1) << ff.dir.read("ZelvoApPhot.log");
+}
+
+TEST(XWindow, AFileNameWithAnUnderscoreIsDrawnAsTyped) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  // The same image under two names that differ in one character: an underscore, and a
+  // letter as wide as the underscore is drawn. Drawn literally, the two labels differ only
+  // where that character stands; read as a subscript, the rest of the name would move.
+  const std::string data = ff.dir.read("field.fits");
+  ff.dir.write("field_clean.fits", data);
+  ff.dir.write("fieldnclean.fits", data);
+  XProgram p(x, ff.dir.path(), {});
+  start_to_menu(p);
+  std::vector<Screenshot> shots;
+  for (const char* name : {"fieldnclean.fits", "field_clean.fits"}) {
+    p.send("l");
+    p.send(name);
+    ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+    p.send("d");
+    p.send("1");
+    ASSERT_TRUE(p.wait_for("Do you want to change display levels (y/n)?")) << p.output();
+    std::string why;
+    shots.push_back(take_screenshot(x, ff.dir.file("label.xwd"), &why));
+    ASSERT_FALSE(shots.back().empty()) << why;
+    p.send("n");
+    ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  }
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const Frame f = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny()).frame;
+  // The band above the frame that holds the label.
+  int first = -1, last = -1, ink = 0;
+  for (int sx = static_cast<int>(f.left) - 5; sx < static_cast<int>(f.left) + 400; ++sx)
+    for (int sy = static_cast<int>(f.top) - 45; sy < static_cast<int>(f.top) - 3; ++sy) {
+      ink += shots[1].grey(sx, sy) < 128;
+      if (shots[0].grey(sx, sy) != shots[1].grey(sx, sy)) {
+        if (first < 0) first = sx;
+        last = sx;
+      }
+    }
+  EXPECT_GT(ink, 100) << "no label drawn";
+  ASSERT_GE(first, 0) << "the two labels are drawn alike";
+  EXPECT_LE(last - first, 14) << "the labels differ from column " << first << " to " << last;
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
 }
 
 }  // namespace

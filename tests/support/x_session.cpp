@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -359,6 +360,32 @@ int Frame::screen_y(double wy, double y0, double y1) const {
 }
 double Frame::world_x(int sx, double x0, double x1) const { return x0 + (sx - left) / (right - left) * (x1 - x0); }
 double Frame::world_y(int sy, double y0, double y1) const { return y0 + (bottom - sy) / (bottom - top) * (y1 - y0); }
+
+ImageFrame ImageFrame::of(const WindowGeometry& w, int i1, int i2, int j1, int j2) {
+  const Frame base = Frame::of_window(w);
+  ImageFrame f;
+  f.x0 = i1 - 0.5;
+  f.x1 = i2 + 0.5;
+  f.y0 = j1 - 0.5;
+  f.y1 = j2 + 0.5;
+  const double scale = std::min((base.right - base.left) / (f.x1 - f.x0), (base.bottom - base.top) / (f.y1 - f.y0));
+  const double cx = 0.5 * (base.left + base.right), cy = 0.5 * (base.top + base.bottom);
+  const double hw = 0.5 * scale * (f.x1 - f.x0), hh = 0.5 * scale * (f.y1 - f.y0);
+  f.frame = Frame{cx - hw, cx + hw, cy - hh, cy + hh};
+  return f;
+}
+
+bool resize_window(const XServer& x, const std::string& name, int width, int height) {
+  if (run_x_tool(x, {"xdotool", "search", "--name", name, "windowsize", "%1", std::to_string(width),
+                     std::to_string(height)}) != 0)
+    return false;
+  for (int k = 0; k < 100; ++k) {
+    const auto g = find_window(x, name, milliseconds(2000));
+    if (g && g->width == width && g->height == height) return true;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  return false;
+}
 
 std::vector<double> numbers_in(const std::string& text) {
   std::vector<double> v;

@@ -121,6 +121,24 @@ struct Frame {
   double world_y(int sy, double y0, double y1) const;
 };
 
+// An image view in the window: pixels i1..i2 by j1..j2, each reaching half a unit around
+// its index, drawn with square pixels in the largest centred part of the display frame
+// (the central 80 % of the view surface).
+struct ImageFrame {
+  Frame frame;
+  double x0 = 0, x1 = 1, y0 = 0, y1 = 1;  // world coordinates at the frame's edges
+  static ImageFrame of(const WindowGeometry& w, int i1, int i2, int j1, int j2);
+  // Screen position of a pixel coordinate, and back.
+  int sx(double x) const { return frame.screen_x(x, x0, x1); }
+  int sy(double y) const { return frame.screen_y(y, y0, y1); }
+  double wx(int s) const { return frame.world_x(s, x0, x1); }
+  double wy(int s) const { return frame.world_y(s, y0, y1); }
+  double pixel() const { return (frame.right - frame.left) / (x1 - x0); }  // screen pixels per pixel
+};
+
+// Resizes the first window named `name` to width x height and waits until it has that size.
+bool resize_window(const XServer& x, const std::string& name, int width, int height);
+
 // Numbers in a text, in order (e.g. the two after "You clicked at ").
 std::vector<double> numbers_in(const std::string& text);
 
