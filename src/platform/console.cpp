@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -37,6 +39,7 @@ void Console::line(std::string_view text) {
     return;
   }
   hide_status();
+  if (!out_) out_.clear();  // a write cut short by a signal must not silence the rest
   out_ << text << '\n';
   show_status();
 }
@@ -74,8 +77,20 @@ void Console::progress_done() {
 
 void Console::record(std::initializer_list<ListValue> items) { line(list_record(items)); }
 
+void Console::notice(std::string_view t) {
+  text(t);
+  notices_.emplace_back(t);
+}
+
+void Console::log_failure(const std::string& name, const std::string& line) {
+  if (std::find(failed_logs_.begin(), failed_logs_.end(), name) != failed_logs_.end()) return;
+  failed_logs_.push_back(name);
+  notice(line);
+}
+
 void Console::clear() {
   if (!terminal_) return;
+  cleared_since_notice_ = true;
   status_shown_ = false;
   out_ << "\x1b[H\x1b[2J";
   panel_.after_clear(out_, screen());
@@ -97,15 +112,34 @@ void Console::open_help_window() {
 void Console::close_help_window() { panel_.close(out_); }
 
 std::string Console::read_line() {
+  if (interrupt_.raised()) {
+    notices_.clear();
+    throw Interrupted();
+  }
   if (before_read_) before_read_();
   hide_status();
+  // Lines that must stay readable come again when a clear has wiped them.
+  if (cleared_since_notice_)
+    for (const auto& n : notices_) out_ << ' ' << n << '\n';
+  notices_.clear();
+  cleared_since_notice_ = false;
   if (panel_.active()) {
     panel_.repaint(out_, screen());
     if (help_focus_) panel_.end_page();  // the answer's help text starts a new page
   }
   out_.flush();
   std::string s;
-  if (!std::getline(in_, s)) throw EndOfInput();
+  if (!std::getline(in_, s)) {
+    // A read cut short by Ctrl-C is no end of input: the stream is made usable again.
+    if (interrupt_.raised()) {
+      in_.clear();
+      std::clearerr(stdin);
+      if (!out_) out_.clear();
+      out_ << '\n';
+      throw Interrupted();
+    }
+    throw EndOfInput();
+  }
   if (!s.empty() && s.back() == '\r') s.pop_back();
   return s;
 }

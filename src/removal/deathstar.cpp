@@ -96,6 +96,13 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     result.mask_size = 0;
     return fail(RemovalStatus::no_background, kNoBackgroundText);
   }
+  if (ctx.stop.requested()) {
+    work.clear_mask();
+    result.mask_size = 0;
+    log_record(log, {"Stopped by Ctrl-C before the repaint; nothing changed."});
+    result.status = RemovalStatus::stopped;
+    return result;
+  }
   WIPEOUT(work, image, xcen, ycen, deathrad, ctx, log);
   return result;
 }
