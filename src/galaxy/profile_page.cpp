@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
+#include "platform/log_file.h"
 
 namespace zelvo {
 
@@ -34,18 +35,16 @@ namespace {
 // Every line is flushed as it is written, so an abrupt end loses at most that line.
 class ProfileLog {
  public:
-  ProfileLog(const std::string& path, Console& con) : file_(path, std::ios::app) {
-    if (!file_) con.text(kNoLog);
-  }
+  ProfileLog(const std::string& path, Console& con) { file_.open(path, con, std::string(kNoLog)); }
   void record(std::initializer_list<ListValue> items) {
-    if (file_) file_ << list_record(items) + '\n' << std::flush;
+    if (file_) file_.stream() << list_record(items) + '\n' << std::flush;
   }
   void blank() {
-    if (file_) file_ << '\n' << std::flush;
+    if (file_) file_.stream() << '\n' << std::flush;
   }
 
  private:
-  std::ofstream file_;
+  LogFile file_;
 };
 
 // The lower-left panel: the image in grey with the centre marked and the ellipses.

@@ -9,6 +9,7 @@
 #include "photometry/psf.h"
 #include "display/zoom.h"
 #include "platform/console.h"
+#include "platform/log_file.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 #include "removal/removal_work.h"
@@ -275,14 +276,12 @@ void photometry_submenu(PhotometryContext ctx) {
   ZoomBox shown = whole;
   ApertureRadii radii;
 
-  std::ofstream logfile(ctx.log_path, std::ios::app);
+  LogFile logfile;
   std::ostream* log = nullptr;
-  if (logfile) {
-    for (const std::string& l : header_lines()) logfile << l << '\n';
-    logfile.flush();
-    log = &logfile;
-  } else {
-    con.text("Cannot open " + ctx.log_path.string() + " for appending; the measurements are not logged.");
+  if (logfile.open(ctx.log_path, con, "the measurements are not logged")) {
+    for (const std::string& l : header_lines()) logfile.stream() << l << '\n';
+    logfile.stream().flush();
+    log = &logfile.stream();
   }
 
   for (;;) {

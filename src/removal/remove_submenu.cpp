@@ -479,8 +479,8 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
   if (answer == 'Y' || answer == 'y') {
     undo_object(ctx, ch);
   } else if (visit.record.is_open()) {
-    visit.record << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
-    visit.record.flush();
+    visit.record.stream() << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
+    visit.record.stream().flush();
   }
   ch = ObjectChanges{};  // kept or undone: nothing is left to take back
   finish();
@@ -525,13 +525,10 @@ class ConstantLevel {
 };
 
 void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
-  visit.record.open(ctx.files.record, std::ios::out | std::ios::app);
-  if (!visit.record) {
-    ctx.con.text(kRecordUnwritable);
-    return;
-  }
-  for (std::string_view l : kRecordHeaderLines) visit.record << (l.empty() ? std::string() : list_record({l})) << '\n';
-  visit.record.flush();
+  if (!visit.record.open(ctx.files.record, ctx.con, std::string(kRecordUnwritable))) return;
+  for (std::string_view l : kRecordHeaderLines)
+    visit.record.stream() << (l.empty() ? std::string() : list_record({l})) << '\n';
+  visit.record.stream().flush();
 }
 
 }  // namespace

@@ -42,8 +42,7 @@ void start_up(Session& s, const ProgramOptions& options) {
   s.extlogs = settings.extlogs;
   window_size(settings.window_code, s.gwidth, s.gheight);
 
-  s.mainlog.open("Zelvo.log", std::ios::app);
-  if (!s.mainlog) s.con.text("Could not open Zelvo.log for appending; the session is not logged.");
+  s.mainlog.open("Zelvo.log", s.con, "the session is not logged");
 
   if (!options.device.empty()) {
     s.gdevice = options.device;
@@ -61,8 +60,8 @@ void start_up(Session& s, const ProgramOptions& options) {
   s.con.focus_command();
   for (const auto& l : banner_lines()) s.con.text(l);
   if (s.mainlog) {
-    for (const auto& l : mainlog_header_lines()) s.mainlog << l << '\n';
-    s.mainlog.flush();
+    for (const auto& l : mainlog_header_lines()) s.mainlog.stream() << l << '\n';
+    s.mainlog.stream().flush();
   }
   s.con.blank();
   for (auto l : welcome_lines()) s.con.text(l);
@@ -176,7 +175,7 @@ int run_zelvo(const ProgramOptions& options, std::istream& in, std::ostream& out
   }
   closing_lines(con);
   con.flush();
-  if (s.mainlog.is_open()) s.mainlog.close();
+  s.mainlog.close();
   gfx.close_all();
   return 0;
 }
