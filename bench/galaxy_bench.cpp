@@ -57,6 +57,22 @@ void BM_RotationPerOffset(benchmark::State& state) {
   if (got != want) state.SkipWithError("per-offset forces differ from the literal loop");
 }
 
+// The cost of one force term, which the duration announced before a long rotation curve
+// rests on: whole-number steps (direction cosines from a table) and fractional ones
+// (computed). Prints nanoseconds per term and the ratio of the measured time to the estimate.
+void BM_RotationTermCost(benchmark::State& state) {
+  const auto R = static_cast<int>(state.range(0));
+  const float step = static_cast<float>(state.range(1)) / 100.0f;
+  const Fitted f = exponential_profile(R);
+  for (auto _ : state) benchmark::DoNotOptimize(rotation_forces(f.p, f.y2, static_cast<float>(R), step));
+  state.counters["terms"] = rotation_terms(static_cast<float>(R), step);
+  state.counters["ns_per_term"] = benchmark::Counter(rotation_terms(static_cast<float>(R), step) * 1e-9 * state.iterations(),
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["measured_over_estimate"] =
+      benchmark::Counter(rotation_seconds(static_cast<float>(R), step) * state.iterations(),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 // A whole flux profile, R = 300 and step 10, on a 4096 x 4096 disc on a flat sky, drawn on
 // the null device, with the log in a scratch file.
 void BM_FluxProfile4096(benchmark::State& state) {
@@ -81,6 +97,7 @@ void BM_FluxProfile4096(benchmark::State& state) {
   std::filesystem::remove(log);
 }
 
+BENCHMARK(BM_RotationTermCost)->Args({150, 100})->Args({150, 10})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RotationLiteral)->Arg(100)->Arg(300)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_RotationPerOffset)->Arg(100)->Arg(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FluxProfile4096)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/interrupt.h"
 #include "platform/line_editor.h"
 #include "platform/list_io.h"
 #include "session/loop.h"
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Ctrl-C stops long work or abandons a question; it never ends the program.
+  options.interrupt = zelvo::install_sigint_handler();
   const bool terminal_out = isatty(STDOUT_FILENO) != 0;
   // A person at a terminal edits answers with the arrow keys and recalls earlier ones;
   // scripted input (a pipe or a file) is read as it stands.

@@ -32,6 +32,7 @@
 
 #include "platform/console.h"
 #include "platform/list_io.h"
+#include "platform/log_file.h"
 #include "platform/memory.h"
 
 namespace zelvo {
@@ -268,8 +269,20 @@ bool is_gzip(const std::string& path) {
 // FITS file (2880-byte blocks) is only from 193 GB on, so it is refused too. Files that are
 // not gzip pass.
 bool gzip_size_plausible(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return true;  // the open below reports it
+  // Opened without blocking and checked again on the descriptor: a FIFO put in place of the
+  // file after the caller's check must not stall the load.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;  // the open below reports it
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) {
+    ::close(fd);
+    return true;
+  }
   unsigned char head[2] = {0, 0}, tail[4] = {0, 0, 0, 0};
   bool plausible = true;
   if (std::fread(head, 1, 2, f) == 2 && head[0] == 0x1f && head[1] == 0x8b && std::fseek(f, -4, SEEK_END) == 0) {
@@ -869,6 +882,15 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   const std::string name = trim_right(filename);
   con.line(kReadingIn + name);
   const FileIdentity identity = identity_of(name);  // compared again after the read
+
+  // A FIFO, device or folder is refused before anything opens it: reading one could block
+  // for ever. (CFITSIO finds a missing plain name under .gz itself, so only an existing
+  // path is looked at.)
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    con.text(name + " is " + special_file_kind(st.st_mode) + ", not a regular file; nothing was loaded.");
+    return ReadOutcome::NotRegular;
+  }
 
   if (!gzip_size_plausible(name)) {
     status = DATA_DECOMPRESSION_ERR;

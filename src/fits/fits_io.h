@@ -18,6 +18,7 @@ enum class ReadOutcome {
   NoPixels,   // an axis of length 0 or less; a message was printed
   FitsError,  // the FITS error report was printed
   TooLarge,   // the image could not be allocated; a message was printed
+  NotRegular, // a FIFO, device or folder: refused unopened with one line
 };
 
 // READ_FITS_2D_IMAGE: reads the first image of `filename` (plain, gzip or tile-compressed;

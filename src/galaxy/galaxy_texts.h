@@ -53,6 +53,7 @@ inline constexpr std::string_view kNoSkyInHistogram =
     "No sky pixel falls into the sky histogram (-200 to 4800); the background level is set to 0.";
 inline constexpr std::string_view kTooFewBins =
     "Fewer than two radial bins hold pixels: no spline and no rotation curve can be made.";
-inline constexpr std::string_view kNoLog = "Could not open ZelvoProfile1.log for appending; the tables are not logged.";
+// What a profile log that cannot be opened or written means (after the reason).
+inline constexpr std::string_view kNoLog = "the tables are not logged";
 
 }  // namespace zelvo

@@ -70,7 +70,8 @@ float sky_bin_centre(int k) { return (static_cast<float>(k) - 0.5f) * 5.0f - 200
 
 int32_t sky_bin_index(float v) { return INT((v + 200.0f) / 5.0f) + 1; }
 
-PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale) {
+PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+                              StopRequest stop) {
   PixelScan s;
   const bool flux = scale == ProfileScale::flux;
   if (flux) s.skypr.assign(kSkyBins, 0.0f);
@@ -80,6 +81,10 @@ PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, f
   const int64_t x1 = std::max<int64_t>(xc - 2 * M, 2), x2 = std::min<int64_t>(xc + 2 * M, image.nx - 1);
   const int64_t y1 = std::max<int64_t>(yc - 2 * M, 2), y2 = std::min<int64_t>(yc + 2 * M, image.ny - 1);
   for (int64_t x = x1; x <= x2; ++x) {
+    if (stop.requested()) {
+      s.stopped = true;
+      return s;
+    }
     for (int64_t y = y1; y <= y2; ++y) {
       const float v = image.at(static_cast<int>(x), static_cast<int>(y));
       // Undefined pixels (NaN, infinities) never count, like the blank value.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "numeric/image_view.h"
+#include "numeric/stop_request.h"
 
 namespace zelvo {
 
@@ -59,6 +60,7 @@ struct PixelScan {
   std::vector<int32_t> bincount;
   std::vector<float> skypr;          // flux scale: the sky histogram (kSkyBins counters)
   int32_t iskycnt = 0;               // flux scale: pixels outside the extent
+  bool stopped = false;              // the scan was stopped part of the way (incomplete)
   std::size_t icnt() const { return values.size(); }
 };
 
@@ -66,8 +68,9 @@ struct PixelScan {
 // first and last rows and columns never count). Flux scale takes values above 0.0 and
 // histograms those outside the extent; magnitude scale takes values above -99998.0 (so
 // the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians. Bins grow with the largest radius
-// met, so any extent works.
-PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale);
+// met, so any extent works. `stop` is polled before each column of the square.
+PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+                              StopRequest stop = {});
 
 // The sky level from the histogram: the first highest bin kmax (moved 2 bins inwards at
 // either end) and the count-weighted mean of the centres of bins kmax - 2 .. kmax + 2.

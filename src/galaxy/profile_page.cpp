@@ -1,6 +1,7 @@
 #include "galaxy/profile_page.h"
 
 #include <array>
+#include <cmath>
 #include <fstream>
 #include <initializer_list>
 #include <optional>
@@ -11,8 +12,22 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
+#include "platform/log_file.h"
 
 namespace zelvo {
+
+std::string rotation_duration_line(double seconds) {
+  const long minutes = std::lround(seconds / 60.0);
+  std::string amount;
+  if (minutes < 120)
+    amount = std::to_string(minutes) + " minutes";
+  else if (minutes < 48 * 60)
+    amount = std::to_string(std::lround(seconds / 3600.0)) + " hours";
+  else
+    amount = std::to_string(std::lround(seconds / 86400.0)) + " days";
+  return "The rotation curve of this extent and step will take about " + amount +
+         " (it grows as extent^3 / step); Ctrl-C stops it.";
+}
 
 namespace {
 
@@ -20,18 +35,16 @@ namespace {
 // Every line is flushed as it is written, so an abrupt end loses at most that line.
 class ProfileLog {
  public:
-  ProfileLog(const std::string& path, Console& con) : file_(path, std::ios::app) {
-    if (!file_) con.text(kNoLog);
-  }
+  ProfileLog(const std::string& path, Console& con) { file_.open(path, con, std::string(kNoLog)); }
   void record(std::initializer_list<ListValue> items) {
-    if (file_) file_ << list_record(items) + '\n' << std::flush;
+    if (file_) file_.stream() << list_record(items) + '\n' << std::flush;
   }
   void blank() {
-    if (file_) file_ << '\n' << std::flush;
+    if (file_) file_.stream() << '\n' << std::flush;
   }
 
  private:
-  std::ofstream file_;
+  LogFile file_;
 };
 
 // The lower-left panel: the image in grey with the centre marked and the ellipses.
@@ -129,10 +142,23 @@ void draw_profile_line(const BinnedProfile& p, Graphics& gfx, Console& con) {
 // The rotation curve: computed, reported, logged and drawn in the upper-right panel.
 void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Console& con, Graphics& gfx) {
   con.text(kRotationSlow);
-  const RotationForces forces = rotation_forces(res.profile, res.y2, R, step, [&con](int32_t done, int32_t all) {
-    con.progress("rotation curve: point " + std::to_string(done) + " of " + std::to_string(all));
-  });
+  const double seconds = rotation_seconds(R, step);
+  if (seconds > 60.0) con.text(rotation_duration_line(seconds));
+  int32_t points_done = 1;  // the first point (radius 0) needs no work
+  const RotationForces forces = rotation_forces(
+      res.profile, res.y2, R, step,
+      [&](int32_t done, int32_t all) {
+        points_done = done;
+        con.progress("rotation curve: point " + std::to_string(done) + " of " + std::to_string(all));
+      },
+      con.stop_request());
   con.progress_done();
+  if (forces.stopped) {
+    log.record({"Rotation curve stopped by Ctrl-C after point", points_done, "of", rotation_points(R, step)});
+    throw Interrupted("Ctrl-C: the rotation curve was stopped after " + std::to_string(points_done) + " of " +
+                      std::to_string(rotation_points(R, step)) +
+                      " points; the profile tables are logged and no image was changed.");
+  }
   res.curve = rotation_curve(forces);
   const RotationCurve& c = res.curve;
   log.record({std::string(kRotationTableTitle)});
@@ -180,7 +206,8 @@ ProfileResult run_profile(ProfileScale scale, const ImageView& image, int xc, in
   if (flux) con.record({image.nx, image.ny});
 
   draw_image_panel(image, xc, yc, fglev, bglev, R, step, e, pa, gfx);
-  res.scan = scan_profile_pixels(image, xc, yc, R, e, pa, scale);
+  res.scan = scan_profile_pixels(image, xc, yc, R, e, pa, scale, con.stop_request());
+  if (res.scan.stopped) throw Interrupted("Ctrl-C: the profile was stopped while its pixels were scanned; no image was changed.");
 
   std::vector<float> values = res.scan.values;
   if (flux) {

@@ -36,6 +36,9 @@ struct ProfileResult {
   RotationCurve curve;  // flux scale only
 };
 
+// The line announcing a rotation curve of about `seconds` (minutes, hours or days).
+std::string rotation_duration_line(double seconds);
+
 // Asks for the centre, the extent and step, the eccentricity and position angle.
 ProfileRequest read_profile_request(Console& con);
 

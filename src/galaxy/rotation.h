@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "galaxy/profile.h"
+#include "numeric/stop_request.h"
 
 namespace zelvo {
 
@@ -23,10 +24,22 @@ int32_t rotation_points(float R, float step);
 // identical to such a loop to the last bit.
 struct RotationForces {
   std::vector<float> rrot, force;
+  bool stopped = false;  // `stop` asked before every point was computed; the sums are incomplete
 };
-// `progress`, when given, is told (points done, points in all) after every test radius.
+// `progress`, when given, is told (points done, points in all) after every test radius;
+// `stop` is polled before each test radius.
 RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2, float R, float step,
-                               const std::function<void(int32_t, int32_t)>& progress = {});
+                               const std::function<void(int32_t, int32_t)>& progress = {},
+                               StopRequest stop = {});
+
+// The number of force terms rotation_forces adds up for extent R and step: about
+// pi R^3 / (3 step), the offsets inside each test radius summed over the test radii.
+double rotation_terms(float R, float step);
+
+// Seconds rotation_forces is expected to take on this machine class: the terms times the
+// cost of one term (measured by bench/galaxy_bench: the cosine comes from a table for
+// whole-number test radii and is computed otherwise).
+double rotation_seconds(float R, float step);
 
 // The curve from the force sums: v = sqrt(-force * rr) for ipro >= 2 (the first point stays
 // 0). A point whose force points outward (-force * rr < 0) keeps its force value and is

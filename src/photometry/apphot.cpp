@@ -10,6 +10,7 @@
 #include "display/circle.h"
 #include "display/zoom.h"
 #include "platform/console.h"
+#include "platform/log_file.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 #include "removal/removal_work.h"
@@ -290,14 +291,12 @@ void photometry_submenu(PhotometryContext ctx) {
   // The window shows the whole image, as the clicks are judged against it.
   draw_zoom(ctx.image, ctx.disp, shown, ctx.gfx);
 
-  std::ofstream logfile(ctx.log_path, std::ios::app);
+  LogFile logfile;
   std::ostream* log = nullptr;
-  if (logfile) {
-    for (const std::string& l : header_lines()) logfile << l << '\n';
-    logfile.flush();
-    log = &logfile;
-  } else {
-    con.text("Cannot open " + ctx.log_path.string() + " for appending; the measurements are not logged.");
+  if (logfile.open(ctx.log_path, con, "the measurements are not logged")) {
+    for (const std::string& l : header_lines()) logfile.stream() << l << '\n';
+    logfile.stream().flush();
+    log = &logfile.stream();
   }
 
   for (;;) {

@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -39,6 +41,7 @@ void Console::line(std::string_view text) {
     return;
   }
   hide_status();
+  if (!out_) out_.clear();  // a write cut short by a signal must not silence the rest
   out_ << text << '\n';
   show_status();
   if (terminal_) {
@@ -80,6 +83,14 @@ void Console::progress_done() {
 
 void Console::record(std::initializer_list<ListValue> items) { line(list_record(items)); }
 
+void Console::notice(std::string_view t) { text(t); }
+
+void Console::log_failure(const std::string& name, const std::string& line) {
+  if (std::find(failed_logs_.begin(), failed_logs_.end(), name) != failed_logs_.end()) return;
+  failed_logs_.push_back(name);
+  notice(line);
+}
+
 void Console::clear() {
   if (!terminal_) return;
   status_shown_ = false;
@@ -109,6 +120,9 @@ void Console::open_help_window() {
 void Console::close_help_window() { panel_.close(out_); }
 
 std::string Console::read_line() {
+  if (interrupt_.raised()) {
+    throw Interrupted();
+  }
   if (before_read_) before_read_();
   hide_status();
   if (show_unanswered_) {
@@ -125,7 +139,17 @@ std::string Console::read_line() {
   out_.flush();
   std::string s;
   unanswered_.clear();
-  if (!std::getline(in_, s)) throw EndOfInput();
+  if (!std::getline(in_, s)) {
+    // A read cut short by Ctrl-C is no end of input: the stream is made usable again.
+    if (interrupt_.raised()) {
+      in_.clear();
+      std::clearerr(stdin);
+      if (!out_) out_.clear();
+      out_ << '\n';
+      throw Interrupted();
+    }
+    throw EndOfInput();
+  }
   if (!s.empty() && s.back() == '\r') s.pop_back();
   return s;
 }

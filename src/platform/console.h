@@ -11,7 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include <vector>
+
 #include "platform/help_panel.h"
+#include "platform/interrupt.h"
 #include "platform/list_io.h"
 
 namespace zelvo {
@@ -20,6 +23,14 @@ namespace zelvo {
 // "End of input; leaving without saving." and ends normally.
 struct EndOfInput : std::runtime_error {
   EndOfInput() : std::runtime_error("end of input") {}
+};
+
+// Thrown by every read after Ctrl-C (during the read or before it): the command is abandoned
+// and the session goes back to its main menu. `what()` is the line that says so; long work
+// that stops for Ctrl-C throws it with a line saying what was done and what was not.
+struct Interrupted : std::runtime_error {
+  Interrupted() : std::runtime_error("Ctrl-C: the command was abandoned; back at the main menu.") {}
+  explicit Interrupted(const std::string& line) : std::runtime_error(line) {}
 };
 
 class Console {
@@ -47,6 +58,12 @@ class Console {
   void clear();
   std::ostream& out() { return out_; }
   void flush();
+  // Prints a text line (as text()) that must stay readable; like every line printed since
+  // the last answer, it is shown again when a clear wipes it before the next read.
+  void notice(std::string_view t);
+  // Reports a failure of the log `name` (a file of the working folder): one line, at most
+  // once per log for the whole session, so that the work can go on quietly.
+  void log_failure(const std::string& name, const std::string& line);
 
   // Shows how far a long piece of work has come ("object 12 of 100") on a status line under
   // the output, which later lines push down; progress_done() removes it. Only on a terminal:
@@ -83,6 +100,12 @@ class Console {
 
   bool terminal() const { return terminal_; }
 
+  // Ctrl-C. With a flag set, reads throw Interrupted once it is raised; long work polls
+  // stop_request(). Without one (tests, scripts) nothing is ever interrupted.
+  void set_interrupt(InterruptFlag flag) { interrupt_ = flag; }
+  InterruptFlag& interrupt() { return interrupt_; }
+  StopRequest stop_request() const { return interrupt_.stop_request(); }
+
   // Called before every read: the graphics layer brings its window up to date there, so
   // that what was drawn is on the screen while the program waits for an answer.
   void set_before_read(std::function<void()> hook) { before_read_ = std::move(hook); }
@@ -106,6 +129,8 @@ class Console {
   std::string status_;       // the progress text, empty when there is none
   bool status_shown_ = false;
   std::chrono::steady_clock::time_point status_drawn_{};
+  InterruptFlag interrupt_;
+  std::vector<std::string> failed_logs_;   // logs whose failure was reported
 };
 
 }  // namespace zelvo

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/log_file.h"
 #include "removal/edge.h"
 #include "removal/gradient.h"
 #include "removal/log_lines.h"
@@ -42,10 +43,9 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
   deathrad = deathrad + 1.0f;
   ctx.con.record({"deathrad = ", deathrad, ", xcen = ", xcen, ", ycen = ", ycen});
 
-  std::ofstream file(ctx.debug_log, std::ios::out | std::ios::app);
-  std::ostream null_log(nullptr);
-  if (!file) ctx.con.record({kNoDebugLogText});
-  std::ostream& log = file ? static_cast<std::ostream&>(file) : null_log;
+  LogFile file;
+  file.open(ctx.debug_log, ctx.con, std::string(kNoDebugLogText));
+  std::ostream& log = file.stream();
   log << '\n';
   for (std::string_view line : kDebugAdviceLines) log_record(log, {line});
   log_record(log, {"The star centre = ", xcen, ycen, " and radius = ", deathrad});
@@ -95,6 +95,13 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     work.clear_mask();
     result.mask_size = 0;
     return fail(RemovalStatus::no_background, kNoBackgroundText);
+  }
+  if (ctx.stop.requested()) {
+    work.clear_mask();
+    result.mask_size = 0;
+    log_record(log, {"Stopped by Ctrl-C before the repaint; nothing changed."});
+    result.status = RemovalStatus::stopped;
+    return result;
   }
   WIPEOUT(work, image, xcen, ycen, deathrad, ctx, log);
   return result;

@@ -1,10 +1,10 @@
 #include "removal/object_list.h"
 
-#include <fstream>
-#include <system_error>
+#include <sstream>
 
 #include "platform/console.h"
 #include "platform/list_io.h"
+#include "platform/log_file.h"
 #include "removal/submenu_texts.h"
 
 namespace zelvo {
@@ -13,12 +13,13 @@ namespace {
 
 bool blank(const std::string& s) { return s.find_first_not_of(" \t\r") == std::string::npos; }
 
-// Opens a regular file for reading; false for a missing file, a folder or a refused open.
-bool open_list(const std::filesystem::path& file, std::ifstream& in) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) return false;
-  in.open(file);
-  return static_cast<bool>(in);
+// Opens a regular file for reading; false for a missing file, a folder, a FIFO (never
+// waited on) or a refused open.
+bool open_list(const std::filesystem::path& file, std::istringstream& in) {
+  const std::optional<std::string> text = read_small_file(file);
+  if (!text) return false;
+  in.str(*text);
+  return true;
 }
 
 // The object on one line, or none when the line is not exactly four numbers.
@@ -39,7 +40,7 @@ std::optional<ListedObject> parse_object(const std::string& text, int32_t line) 
 }  // namespace
 
 std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con) {
-  std::ifstream in;
+  std::istringstream in;
   if (!open_list(file, in)) return std::nullopt;
   int32_t n = 0;
   for (std::string s; std::getline(in, s);)
@@ -49,7 +50,7 @@ std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con) 
 }
 
 std::optional<ObjectList> read_object_list(const std::filesystem::path& file) {
-  std::ifstream in;
+  std::istringstream in;
   if (!open_list(file, in)) return std::nullopt;
   ObjectList list;
   int32_t line = 0;

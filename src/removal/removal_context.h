@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "numeric/stop_request.h"
+
 namespace zelvo {
 
 class Console;
@@ -15,6 +17,7 @@ struct RemovalContext {
   int32_t& ranseed;   // its seed, advanced by every draw
   int extlogs = 0;    // 1: detailed tables in the debug log
   std::filesystem::path debug_log = "ZelvoDebug.log";  // opened for appending per removal
+  StopRequest stop{};  // Ctrl-C: a removal asked to stop before it repaints changes nothing
 };
 
 }  // namespace zelvo

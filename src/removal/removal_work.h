@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "numeric/image_view.h"
@@ -70,16 +71,22 @@ struct RemovalWork {
   }
 
   // Makes TheMask and TheAux NX x NY (zero-filled) unless they already have these dimensions.
+  // Throws std::bad_alloc when memory is short; both arrays are then empty.
   void prepare(int32_t nx, int32_t ny) {
-    NX = nx;
-    NY = ny;
     if (TheMask.nx != nx || TheMask.ny != ny || TheAux.nx != nx || TheAux.ny != ny) {
-      TheMask = Image(nx, ny, 0.0f);
-      TheAux = Image(nx, ny, 0.0f);
+      // The old arrays go first and the new ones are made before either is kept, so a lack
+      // of memory (std::bad_alloc) leaves no half-made pair behind.
+      TheMask = Image();
+      TheAux = Image();
       mask_box = Box{};
       aux_box = Box{};
       undo_ready = false;
+      Image mask(nx, ny, 0.0f), aux(nx, ny, 0.0f);
+      TheMask = std::move(mask);
+      TheAux = std::move(aux);
     }
+    NX = nx;
+    NY = ny;
   }
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -16,6 +17,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
+#include "numeric/stop_request.h"
 #include "removal/deathstar.h"
 #include "removal/removal_context.h"
 #include "removal/submenu_texts.h"
@@ -52,7 +54,7 @@ enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 }
 bool known_type(int32_t t) { return t == kStar || t == kSaturated || t == kArea || t == kColumns; }
 
 RemovalContext removal_context(const RemoveSubmenuContext& ctx) {
-  return RemovalContext{ctx.con, ctx.rng, ctx.ranseed, ctx.extlogs, ctx.files.debug_log};
+  return RemovalContext{ctx.con, ctx.rng, ctx.ranseed, ctx.extlogs, ctx.files.debug_log, ctx.con.stop_request()};
 }
 
 void main_log(RemoveSubmenuContext& ctx, std::string_view text) {
@@ -363,7 +365,8 @@ void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
 
 // One object of options 1, 2, 3, 6 or 8 (the type says which), picked with the cursor or
 // taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
-void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
+void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed,
+                         ObjectChanges& ch) {
   const ImageView image = ctx.image;
   const RemovalContext rctx = removal_context(ctx);
   mark_listed_objects(ctx, visit);
@@ -406,7 +409,6 @@ void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type,
   visit.ycen = yc;
   PsfRequest req = psf_request(image);
   Inspection insp;
-  ObjectChanges ch;
   switch (type) {
     case kStar: {
       const PsfEstimate e = estimate_star(ctx, visit, req);
@@ -479,10 +481,23 @@ void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type,
   if (answer == 'Y' || answer == 'y') {
     undo_object(ctx, ch);
   } else if (visit.record.is_open()) {
-    visit.record << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
-    visit.record.flush();
+    visit.record.stream() << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
+    visit.record.stream().flush();
   }
+  ch = ObjectChanges{};  // kept or undone: nothing is left to take back
   finish();
+}
+
+// One object as above; a Ctrl-C at one of its questions takes back what it changed so far,
+// so an abandoned object is never left half removed or removed without its record line.
+void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
+  ObjectChanges ch;
+  try {
+    handle_object_steps(ctx, visit, type, listed, ch);
+  } catch (const Interrupted&) {
+    undo_object(ctx, ch);
+    throw;
+  }
 }
 
 // Adds the constant level for the visit and takes it out again at its end, also when the
@@ -512,13 +527,10 @@ class ConstantLevel {
 };
 
 void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
-  visit.record.open(ctx.files.record, std::ios::out | std::ios::app);
-  if (!visit.record) {
-    ctx.con.text(kRecordUnwritable);
-    return;
-  }
-  for (std::string_view l : kRecordHeaderLines) visit.record << (l.empty() ? std::string() : list_record({l})) << '\n';
-  visit.record.flush();
+  if (!visit.record.open(ctx.files.record, ctx.con, std::string(kRecordUnwritable))) return;
+  for (std::string_view l : kRecordHeaderLines)
+    visit.record.stream() << (l.empty() ? std::string() : list_record({l})) << '\n';
+  visit.record.stream().flush();
 }
 
 }  // namespace
@@ -553,7 +565,13 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
   } progress_end{ctx.con};
   const std::string of_all = " of " + std::to_string(list->objects.size());
   std::size_t done = 0;
+  const auto stop_line = [&](std::size_t finished) {
+    return "Ctrl-C: the list was stopped after " + std::to_string(finished) + of_all +
+           " objects; those are removed, the rest of the image is untouched.";
+  };
+  const StopRequest stop = ctx.con.stop_request();
   for (const ListedObject& o : list->objects) {
+    if (stop.requested()) throw Interrupted(stop_line(done));
     ctx.con.progress("object " + std::to_string(++done) + of_all);
     ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
     if (!known_type(o.type)) return report_incorrect_data(ctx.con);
@@ -587,8 +605,10 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
     }
     if (disc) {
       ctx.con.record({kRadiusSetLead, visit.deathrad});
-      if (!DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, rctx).changed()) {
+      const RemovalResult r = DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, rctx);
+      if (!r.changed()) {
         undo_object(ctx, ch);
+        if (r.status == RemovalStatus::stopped) throw Interrupted(stop_line(done - 1));
         ctx.con.text(kObjectLeft);
       }
     }
@@ -622,9 +642,19 @@ void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit)
 
 int32_t remove_submenu(RemoveSubmenuContext& ctx) {
   RemovalVisit visit;
-  open_record(ctx, visit);
+  // The work arrays and the copy that takes the constant level out again are made before
+  // anything else: when memory is short the submenu is refused with the image untouched.
   const int32_t level = constant_level(ctx.image);
-  const ConstantLevel added(ctx.image, level);
+  std::optional<ConstantLevel> added;
+  try {
+    ctx.work.prepare(ctx.image.nx, ctx.image.ny);
+    added.emplace(ctx.image, level);
+  } catch (const std::bad_alloc&) {
+    ctx.con.text("Not enough memory for the removal work arrays of this " + std::to_string(ctx.image.nx) + " x " +
+                 std::to_string(ctx.image.ny) + " image; nothing was changed.");
+    return 0;
+  }
+  open_record(ctx, visit);
   ctx.con.blank();
   ctx.con.record({kConstantLevelLead, level, kConstantLevelTail});
   ctx.con.text(kConstantLevelNote);

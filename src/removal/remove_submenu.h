@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/zoom.h"
 #include "numeric/image_view.h"
+#include "platform/log_file.h"
 #include "removal/object_list.h"
 #include "removal/removal_work.h"
 #include "removal/satbar.h"
@@ -60,7 +61,7 @@ struct MarkedObject {
 // The state one visit keeps between objects.
 struct RemovalVisit {
   std::vector<MarkedObject> marked;  // every object handled in the visit (also undone ones)
-  std::ofstream record;              // the removal record; closed when it could not be opened
+  LogFile record;                    // the removal record; closed when it could not be opened
   float xcen = 0.0f, ycen = 0.0f;    // centre of the current removal
   float deathrad = 0.0f;             // its radius
   SatBarBand band;                   // limits of the last bar removal

@@ -10,6 +10,7 @@
 #include "numeric/random.h"
 #include "numeric/statistics.h"
 #include "platform/console.h"
+#include "platform/log_file.h"
 #include "removal/log_lines.h"
 #include "removal/removal_texts.h"
 #include "removal/submenu_texts.h"
@@ -35,14 +36,11 @@ constexpr int32_t kFillWidth = 5;
 // The debug log of one call, appended to; a log that cannot be opened is reported and skipped.
 class DebugLog {
  public:
-  explicit DebugLog(const RemovalContext& ctx) : file_(ctx.debug_log, std::ios::out | std::ios::app) {
-    if (!file_) ctx.con.text(kNoDebugLogText);
-  }
-  std::ostream& out() { return file_ ? static_cast<std::ostream&>(file_) : null_; }
+  explicit DebugLog(const RemovalContext& ctx) { file_.open(ctx.debug_log, ctx.con, std::string(kNoDebugLogText)); }
+  std::ostream& out() { return file_.stream(); }
 
  private:
-  std::ofstream file_;
-  std::ostream null_{nullptr};
+  LogFile file_;
 };
 
 // Sum and count of the finite inside pixels of columns x1 .. x2 on row y.

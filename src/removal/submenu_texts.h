@@ -79,8 +79,8 @@ inline constexpr std::string_view kLineCountError = "An error occurred during th
 inline constexpr std::string_view kListUnreadable =
     "ZelvoRep.log cannot be read (missing, or not a readable file); options 8 and 9 need it in the "
     "working folder.";
-inline constexpr std::string_view kRecordUnwritable =
-    "ZelvoRepeat.log cannot be opened for appending; kept removals are not recorded in this visit.";
+// What a removal record that cannot be opened or written means (after the reason).
+inline constexpr std::string_view kRecordUnwritable = "kept removals are not recorded";
 inline constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
 inline constexpr std::string_view kCentreOffImage =
     "The centre lies outside the image; nothing is removed.";

@@ -2,11 +2,15 @@
 #include "session/commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <vector>
@@ -19,6 +23,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
+#include "platform/log_file.h"
 #include "platform/memory.h"
 #include "session/loop.h"
 #include "session/session.h"
@@ -268,27 +273,90 @@ bool command_exit_save(Session& s) {
   return true;
 }
 
+namespace {
+
+constexpr const char* kPrintFile = "ZelvoImage.ps";
+
+// Why the plot cannot replace `target`, or "" when it can: a folder or special file of
+// that name, or an old file this user may not write, stays in place.
+std::string print_target_problem(const char* target, mode_t& mode) {
+  struct stat st {};
+  if (::lstat(target, &st) != 0) return "";
+  if (S_ISLNK(st.st_mode)) {
+    if (::stat(target, &st) != 0) return "";
+  }
+  if (!S_ISREG(st.st_mode)) return std::string("it is ") + special_file_kind(st.st_mode);
+  if (::access(target, W_OK) != 0) return "the old file is write-protected";
+  mode = st.st_mode & 07777;
+  return "";
+}
+
+// Whether the file is a whole PostScript page: it ends with the "%%EOF" of the trailer, so a
+// file cut short (a full disk) is never taken for a plot.
+bool postscript_complete(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char tail[32] = {};
+  std::size_t n = 0;
+  if (std::fseek(f, -static_cast<long>(sizeof tail), SEEK_END) == 0 || std::fseek(f, 0, SEEK_SET) == 0)
+    n = std::fread(tail, 1, sizeof tail, f);
+  const bool read_ok = std::ferror(f) == 0;
+  std::fclose(f);
+  const std::string t(tail, n);
+  return read_ok && t.find("%%EOF") != std::string::npos;
+}
+
+}  // namespace
+
 void command_print(Session& s) {
   if (refuse_empty_slot(s)) return;
   s.con.blank();
   s.con.text("This will write your image to a PostScript file.");
   s.gfx.close_all();
-  std::remove("ZelvoImage.ps");
-  bool ok = s.gfx.open("ZelvoImage.ps/ps");
-  if (ok) {
-    s.disp.printflag = 1;
-    DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, false, s.con, s.gfx);
-    s.disp.printflag = 0;
-    s.gfx.close_all();
-    struct stat st {};
-    ok = ::stat("ZelvoImage.ps", &st) == 0 && st.st_size > 0;
+  // The page is drawn into a new file beside ZelvoImage.ps, checked, and only then renamed
+  // over it: success is reported for a complete new file only.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  mode_t mode = 0666 & ~mask;
+  std::string problem = print_target_problem(kPrintFile, mode);
+  if (problem.empty()) {
+    char temp[] = "ZelvoImage-XXXXXX.ps";
+    const int fd = ::mkstemps(temp, 3);
+    if (fd < 0) {
+      problem = std::string("no file can be made in this folder (") + std::strerror(errno) + ")";
+    } else {
+      ::close(fd);
+      bool ok = s.gfx.open(std::string(temp) + "/ps");
+      if (ok) {
+        s.disp.printflag = 1;
+        try {
+          DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, false, s.con, s.gfx);
+        } catch (...) {
+          s.disp.printflag = 0;
+          s.gfx.close_all();
+          std::remove(temp);
+          open_screen(s);
+          throw;
+        }
+        s.disp.printflag = 0;
+        s.gfx.close_all();
+      }
+      if (!ok) {
+        problem = "the PostScript device could not be opened";
+      } else if (!postscript_complete(temp)) {
+        problem = "the page could not be written completely (is the disk full?)";
+      } else if (::chmod(temp, mode) != 0 || std::rename(temp, kPrintFile) != 0) {
+        problem = std::string("it could not be replaced (") + std::strerror(errno) + ")";
+      }
+      if (!problem.empty()) std::remove(temp);
+    }
   }
   open_screen(s);
   s.con.focus_command();
-  if (ok) {
+  if (problem.empty()) {
     s.con.text("Successfully wrote  ZelvoImage.ps  to the disk.");
   } else {
-    s.con.text("Could not write ZelvoImage.ps (the PostScript device could not be opened or written).");
+    s.con.notice("ZelvoImage.ps was not written: " + problem + ".");
   }
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +82,12 @@ std::string extreme_line(const char* lead, int slot, float value, int width) {
   return buf;
 }
 
+// The refusal of an edit that needs a second image of this size and cannot get one.
+std::string not_enough_memory(const Image& image) {
+  return "Not enough memory for a working copy of this " + std::to_string(image.nx) + " x " +
+         std::to_string(image.ny) + " image; image unchanged.";
+}
+
 bool is_slot_digit(char c) { return c >= '1' && c <= '4'; }
 
 }  // namespace
@@ -91,6 +98,22 @@ void ROTATEIMAGE(Image& image) {
   for (int yp = 1; yp <= n; ++yp)
     for (int xp = 1; xp <= m; ++xp) workarray.at(xp, yp) = image.at(n + 1 - yp, xp);
   image = std::move(workarray);
+}
+
+Image rotated_image(const Image& image, int turns) {
+  turns = ((turns % 4) + 4) % 4;
+  const int n = image.nx, m = image.ny;
+  Image out = turns % 2 == 0 ? Image(n, m) : Image(m, n);  // the only allocation
+  for (int y = 1; y <= out.ny; ++y)
+    for (int x = 1; x <= out.nx; ++x) {
+      switch (turns) {
+        case 0: out.at(x, y) = image.at(x, y); break;
+        case 1: out.at(x, y) = image.at(n + 1 - y, x); break;
+        case 2: out.at(x, y) = image.at(n + 1 - x, m + 1 - y); break;
+        default: out.at(x, y) = image.at(y, m + 1 - x); break;
+      }
+    }
+  return out;
 }
 
 std::optional<Image> crop_image(const Image& image, int x1, int x2, int y1, int y2) {
@@ -187,7 +210,13 @@ void command_crop(Session& s) {
   print_lines(s.con, kCropLimitsPrompt);
   int32_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
   s.con.read_list({&x1, &x2, &y1, &y2});
-  auto cropped = crop_image(a.image, x1, x2, y1, y2);
+  std::optional<Image> cropped;
+  try {
+    cropped = crop_image(a.image, x1, x2, y1, y2);
+  } catch (const std::bad_alloc&) {
+    s.con.text(not_enough_memory(a.image));
+    return;
+  }
   if (!cropped) {
     s.con.text(kCropRefused);
     return;
@@ -206,7 +235,15 @@ void command_rotate(Session& s) {
   if (choice == 'B' || choice == 'b') turns = 2;
   if (choice == 'C' || choice == 'c') turns = 3;
   ImageSlot& a = s.active();
-  for (int t = 0; t < turns; ++t) ROTATEIMAGE(a.image);
+  // One pass into one new image: with too little memory for it the slot is left as it was.
+  if (turns > 0) {
+    try {
+      a.image = rotated_image(a.image, turns);
+    } catch (const std::bad_alloc&) {
+      s.con.text(not_enough_memory(a.image));
+      return;
+    }
+  }
   mark_modified(a);
 }
 
@@ -215,7 +252,13 @@ void command_reflect(Session& s) {
   s.con.blank();
   print_lines(s.con, kReflectPrompt);
   ImageSlot& a = s.active();
-  reflect_image(a.image, s.con.read_char());
+  const char choice = s.con.read_char();
+  try {
+    reflect_image(a.image, choice);  // the image changes only once its copy is complete
+  } catch (const std::bad_alloc&) {
+    s.con.text(not_enough_memory(a.image));
+    return;
+  }
   mark_modified(a);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <istream>
+#include <new>
 #include <ostream>
 
 #include "platform/console.h"
@@ -41,8 +42,7 @@ void start_up(Session& s, const ProgramOptions& options) {
   s.extlogs = settings.extlogs;
   window_size(settings.window_code, s.gwidth, s.gheight);
 
-  s.mainlog.open("Zelvo.log", std::ios::app);
-  if (!s.mainlog) s.con.text("Could not open Zelvo.log for appending; the session is not logged.");
+  s.mainlog.open("Zelvo.log", s.con, "the session is not logged");
 
   if (!options.device.empty()) {
     s.gdevice = options.device;
@@ -60,14 +60,18 @@ void start_up(Session& s, const ProgramOptions& options) {
   s.con.focus_command();
   for (const auto& l : banner_lines()) s.con.text(l);
   if (s.mainlog) {
-    for (const auto& l : mainlog_header_lines()) s.mainlog << l << '\n';
-    s.mainlog.flush();
+    for (const auto& l : mainlog_header_lines()) s.mainlog.stream() << l << '\n';
+    s.mainlog.stream().flush();
   }
   s.con.blank();
   for (auto l : welcome_lines()) s.con.text(l);
   s.con.blank();
   s.con.text("   Press <enter> to continue... ");
-  (void)s.con.read_line();
+  try {
+    (void)s.con.read_line();
+  } catch (const Interrupted&) {
+    s.con.interrupt().clear();  // the menu comes next either way
+  }
 }
 
 void print_menu(Session& s) {
@@ -106,6 +110,37 @@ bool dispatch(Session& s) {
   return false;
 }
 
+// What a Ctrl-C at the main menu says: it never ends the program, whatever the slots hold.
+constexpr const char* kCtrlCAtMenu =
+    "Ctrl-C stops long work and abandons a question; to leave Zelvo type Q (or X to save first).";
+constexpr const char* kCtrlCTooLate = "Ctrl-C came after the command had finished; nothing was stopped.";
+constexpr const char* kOutOfMemory =
+    "Not enough memory for that command; it was stopped before it changed any image.";
+
+// Runs one command; Ctrl-C and a lack of memory end the command, never the program.
+// Returns true when the program ends.
+bool run_command(Session& s) {
+  InterruptFlag& ctrl_c = s.con.interrupt();
+  try {
+    const bool end = dispatch(s);
+    if (ctrl_c.raised()) {
+      ctrl_c.clear();
+      if (!end) s.con.notice(kCtrlCTooLate);
+    }
+    return end;
+  } catch (const Interrupted& stopped) {
+    ctrl_c.clear();
+    s.con.progress_done();
+    s.con.focus_command();
+    s.con.notice(stopped.what());
+  } catch (const std::bad_alloc&) {
+    s.con.progress_done();
+    s.con.focus_command();
+    s.con.notice(kOutOfMemory);
+  }
+  return false;
+}
+
 void closing_lines(Console& con) {
   con.text("Thank you for using Zelvo.");
   con.text("I may be just a humble computer, but I really enjoyed it.");
@@ -118,14 +153,21 @@ int run_zelvo(const ProgramOptions& options, std::istream& in, std::ostream& out
   Console con(in, out, terminal);
   Graphics gfx(con);
   Session s(con, gfx);
+  con.set_interrupt(options.interrupt);
   try {
     start_up(s, options);
     for (;;) {
       print_menu(s);
-      s.command = s.con.read_char();
+      try {
+        s.command = s.con.read_char();
+      } catch (const Interrupted&) {
+        con.interrupt().clear();
+        con.notice(kCtrlCAtMenu);
+        continue;
+      }
       s.fitsstatus = 0;
       s.marked_objects = 0;
-      if (dispatch(s)) break;
+      if (run_command(s)) break;
     }
   } catch (const EndOfInput&) {
     con.blank();
@@ -133,7 +175,7 @@ int run_zelvo(const ProgramOptions& options, std::istream& in, std::ostream& out
   }
   closing_lines(con);
   con.flush();
-  if (s.mainlog.is_open()) s.mainlog.close();
+  s.mainlog.close();
   gfx.close_all();
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/interrupt.h"
+
 namespace zelvo {
 
 struct Session;
@@ -13,6 +15,7 @@ struct Session;
 struct ProgramOptions {
   std::string device;            // giza device; empty: chosen from the settings file
   std::optional<int32_t> seed;   // fixed random seed; otherwise the clock
+  InterruptFlag interrupt;       // raised by Ctrl-C; none: nothing is ever interrupted
 };
 
 // Runs one whole session reading answers from `in` and writing to `out` (a terminal when

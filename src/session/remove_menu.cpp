@@ -22,7 +22,7 @@ void command_remove(Session& s) {
                            .rng = s.rng,
                            .ranseed = s.ranseed,
                            .work = s.removal,
-                           .mainlog = s.mainlog,
+                           .mainlog = s.mainlog.stream(),
                            .extlogs = s.extlogs,
                            .mark_modified = [&a] { mark_modified(a); },
                            .files = {}};

@@ -12,6 +12,7 @@
 #include "fits/header_values.h"
 #include "numeric/image_view.h"
 #include "numeric/random.h"
+#include "platform/log_file.h"
 #include "removal/removal_work.h"
 
 namespace zelvo {
@@ -75,7 +76,7 @@ struct Session {
   Random rng;
   int marked_objects = 0;    // removal list count, reset at every main-menu command
   RemovalWork removal;       // masks, ring and background model of the removals, kept for the run
-  std::ofstream mainlog;     // "Zelvo.log"
+  LogFile mainlog;           // "Zelvo.log"
 
   ImageSlot& active() { return slot[static_cast<std::size_t>(activeslot - 1)]; }
 };

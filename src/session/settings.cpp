@@ -1,16 +1,17 @@
 #include "session/settings.h"
 
-#include <fstream>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "platform/list_io.h"
+#include "platform/log_file.h"
 
 namespace zelvo {
 
 namespace {
 // First list-directed item of each non-blank line, up to `count` records.
-std::vector<std::optional<int32_t>> first_values(std::ifstream& in, std::size_t count) {
+std::vector<std::optional<int32_t>> first_values(std::istream& in, std::size_t count) {
   std::vector<std::optional<int32_t>> values;
   std::string line;
   while (values.size() < count && std::getline(in, line)) {
@@ -28,13 +29,18 @@ std::vector<std::optional<int32_t>> first_values(std::ifstream& in, std::size_t 
 
 Settings read_settings(const std::string& path) {
   Settings s;
-  std::ifstream in(path);
   const std::string expected = path + " should hold two lines: the window-size code (1 = 1280 x 1024, "
                                       "2 = 1024 x 768, 3 = 800 x 600) and the extended-logs switch (1 = on).";
-  if (!in) {
-    s.notice = "Could not read " + path + "; using window-size code 2 and extended logs off. " + expected;
+  // A FIFO or a device is refused without reading from it, so start-up can never block.
+  std::string refusal;
+  const std::optional<std::string> text = read_small_file(path, &refusal);
+  if (!text) {
+    s.notice = refusal.empty()
+                   ? "Could not read " + path + "; using window-size code 2 and extended logs off. " + expected
+                   : refusal + "; using window-size code 2 and extended logs off.";
     return s;
   }
+  std::istringstream in(*text);
   const auto v = first_values(in, 2);
   if (v.size() < 2 || !v[0] || !v[1]) {
     s.notice = "Could not read both values of " + path + "; using window-size code 2 and extended logs off. " +
