@@ -172,7 +172,9 @@ void estimate_listed_area(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfReq
 }
 
 // Background of a column: the inside pixels of the 20 x 20 box at offsets -9 .. 10 from the
-// centre, clipped once at 1 sigma.
+// centre, clipped once at 1 sigma. Its sigma is kept_sigma, the spread of the kept values
+// about their own mean: measured about the unclipped mean, a bright column in the box would
+// make the sky look many times noisier than it is and the fill would paint that noise.
 AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
   std::vector<float> v;
   v.reserve(400);
@@ -352,7 +354,7 @@ void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
       const BoxAnalysis a = analyse_box(ctx.image, x, y, kHalfWidths[i]);
-      ctx.con.record({kBackgroundBoxLeads[i], a.stats.clipped_mean, a.stats.clipped_spread});
+      ctx.con.record({kBackgroundBoxLeads[i], a.stats.clipped_mean, a.stats.kept_sigma});
     }
   }
   ctx.con.text(kNewAverageSigma);
@@ -433,7 +435,7 @@ void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type,
     }
     default: {  // kColumns
       const AverageSigma s = column_background(image, visit.xcen, visit.ycen);
-      float average = s.clipped_mean, sigma = s.clipped_spread;
+      float average = s.clipped_mean, sigma = s.kept_sigma;
       ctx.con.record({kAverageSigmaLead, average, sigma});
       insp.search_radius = kColumnSearchRadius;
       visit.deathrad = 12.0f;
@@ -521,7 +523,9 @@ void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 
 }  // namespace
 
-int32_t constant_level(const ImageView& image) {
+namespace {
+// The smallest finite pixel value (0.0 when there is none).
+float smallest_finite(const ImageView& image) {
   bool any = false;
   float low = 0.0f;
   const std::size_t n = image.size();
@@ -531,8 +535,11 @@ int32_t constant_level(const ImageView& image) {
     if (!any || v < low) low = v;
     any = true;
   }
-  return INT(std::fabs(low) + 1.0f);
+  return low;
 }
+}  // namespace
+
+int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
 
 void REMOVEOPTIONS(Console& con) {
   con.blank();
@@ -577,8 +584,8 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
       case kArea: estimate_listed_area(ctx, visit, req); break;
       default: {  // kColumns
         const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
-        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.clipped_spread});
-        ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, s.clipped_mean, s.clipped_spread, 2, visit.band, rctx);
+        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
+        ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma, 2, visit.band, rctx);
         disc = false;
         break;
       }
@@ -619,9 +626,14 @@ void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit)
 }
 
 int32_t remove_submenu(RemoveSubmenuContext& ctx) {
+  const float low = smallest_finite(ctx.image);
+  const int32_t level = INT(std::fabs(low) + 1.0f);
+  if (level > kLargestConstantLevel) {
+    ctx.con.text(std::string(kLevelTooLargeLead) + format_real(low) + std::string(kLevelTooLargeTail));
+    return 0;
+  }
   RemovalVisit visit;
   open_record(ctx, visit);
-  const int32_t level = constant_level(ctx.image);
   const ConstantLevel added(ctx.image, level);
   ctx.con.blank();
   ctx.con.record({kConstantLevelLead, level, kConstantLevelTail});
