@@ -54,7 +54,7 @@ constexpr const char* kDamagedTiles = "the compressed image is damaged: one of i
 constexpr const char* kErrorStatus = "FITSIO Error Status = ";
 
 // Value given to pixels that CFITSIO reports as undefined (BLANK, or NaN in float data).
-constexpr float kNullPixel = -999.0f;
+constexpr float kNullPixel = kUndefinedPixel;
 
 constexpr std::size_t kCardLength = 80;
 

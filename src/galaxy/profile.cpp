@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "galaxy/colour.h"
 #include "galaxy/spline.h"
 #include "numeric/fortran.h"
 #include "platform/list_io.h"
@@ -68,7 +69,11 @@ std::vector<float> ellipse_radii(float R, float step) {
 
 float sky_bin_centre(int k) { return (static_cast<float>(k) - 0.5f) * 5.0f - 200.0f; }
 
-int32_t sky_bin_index(float v) { return INT((v + 200.0f) / 5.0f) + 1; }
+int32_t sky_bin_index(float v) {
+  const float t = (v + 200.0f) / 5.0f;
+  if (!(t >= 0.0f && t < static_cast<float>(kSkyBins))) return 0;  // NaN fails too
+  return static_cast<int32_t>(t) + 1;
+}
 
 PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop) {
@@ -87,8 +92,9 @@ PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, f
     }
     for (int64_t y = y1; y <= y2; ++y) {
       const float v = image.at(static_cast<int>(x), static_cast<int>(y));
-      // Undefined pixels (NaN, infinities) never count, like the blank value.
-      if (!std::isfinite(v) || (flux ? !(v > 0.0f) : !(v > -99998.0f))) continue;
+      // Undefined pixels (NaN, infinities, the loader's undefined value) and the blank value
+      // of calibrated images never count: they are no measurements.
+      if (!std::isfinite(v) || (flux ? v == kUndefinedPixel || v == kBlankPixel : !(v > -99998.0f))) continue;
       const float rho = elliptical_radius(static_cast<int>(x - xc), static_cast<int>(y - yc), e, pa);
       if (rho < R) {
         s.radii.push_back(rho);
@@ -104,7 +110,7 @@ PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, f
         s.bincount[k - 1] += 1;
       } else if (flux) {
         const int32_t k = sky_bin_index(v);
-        if (k >= 1 && k <= kSkyBins) s.skypr[static_cast<std::size_t>(k - 1)] += 1.0f;
+        if (k >= 1) s.skypr[static_cast<std::size_t>(k - 1)] += 1.0f;
         s.iskycnt += 1;
       }
     }

@@ -49,7 +49,8 @@ std::vector<float> ellipse_radii(float R, float step);
 // -200 + 5 k; its centre rsky(k) = (k - 0.5) * 5 - 200.
 inline constexpr int kSkyBins = 1000;
 float sky_bin_centre(int k);
-// INT((v + 200) / 5) + 1, which may lie outside 1..kSkyBins.
+// The bin k (1..kSkyBins) holding v, or 0 when v lies outside the histogram (below -200,
+// at or above 4800, or not a number); the range is checked before any integer conversion.
 int32_t sky_bin_index(float v);
 
 // The pixels of one profile scan.
@@ -65,10 +66,12 @@ struct PixelScan {
 };
 
 // Scans the square of side 4 INT(R + 1.5) + 1 around the centre (cut to the image; the
-// first and last rows and columns never count). Flux scale takes values above 0.0 and
-// histograms those outside the extent; magnitude scale takes values above -99998.0 (so
-// the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians. Bins grow with the largest radius
-// met, so any extent works. `stop` is polled before each column of the square.
+// first and last rows and columns never count). Flux scale takes every defined value, zero
+// and negative ones too (a sky near 0 is half negative), leaving out only kUndefinedPixel
+// and the blank value -99999.0, and histograms those outside the extent; magnitude scale takes values above -99998.0 (so
+// the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians.
+// Bins grow with the largest radius met, so any extent works. `stop` is polled before each
+// column of the square.
 PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop = {});
 

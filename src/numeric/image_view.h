@@ -7,6 +7,9 @@
 
 namespace zelvo {
 
+// The value the loader gives pixels that the file leaves undefined (BLANK, NaN in float data).
+inline constexpr float kUndefinedPixel = -999.0f;
+
 // A non-owning view of an nx x ny image of 32-bit floats, x varying fastest (FITS order).
 // at(x, y) is 1-based, as pixel (x, y) is counted throughout the program.
 struct ImageView {

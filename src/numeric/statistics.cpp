@@ -72,6 +72,12 @@ AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig) {
   }
   r.clipped_mean = s / static_cast<float>(kept);
   r.clipped_spread = kept > 1 ? std::sqrt(q / static_cast<float>(kept - 1)) : 0.0f;
+  if (kept > 1) {
+    float qk = 0.0f;
+    for (std::size_t i = 0; i < values.size(); ++i)
+      if (kept_flag[i]) qk = add_square(qk, values[i], r.clipped_mean);
+    r.kept_sigma = std::sqrt(qk / static_cast<float>(kept - 1));
+  }
   return r;
 }
 

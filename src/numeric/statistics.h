@@ -12,6 +12,7 @@ struct AverageSigma {
   float sigma = 0.0f;           // standard deviation of all values (denominator n - 1)
   float clipped_mean = 0.0f;    // mean of the values kept after clipping
   float clipped_spread = 0.0f;  // spread of the kept values about `mean` (denominator kept - 1)
+  float kept_sigma = 0.0f;      // spread of the kept values about `clipped_mean` (denominator kept - 1)
   float rejected = 0.0f;        // number of values rejected, as a float
   int32_t finite = 0;           // values that entered the statistics
   int32_t not_finite = 0;       // NaN and infinite values, left out of everything above
@@ -24,7 +25,9 @@ struct AverageSigma {
 // kept value) gives a spread of 0, and if every value is rejected the clipped mean is the
 // full mean with spread 0. NaN and infinite values (undefined pixels) are left out and
 // counted in `not_finite`, so one of them cannot turn every statistic into NaN; a set
-// without a finite value is an empty set. `values` is not changed.
+// without a finite value is an empty set. `values` is not changed. `kept_sigma` is the
+// sky noise of the kept values: an outlier that was clipped no longer inflates it, as it
+// does `clipped_spread`, which is measured about the mean that still includes it.
 AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig);
 
 // HISTOGRAM: counts.size() bins of width `width`, bin 1 starting at `start`. A value goes

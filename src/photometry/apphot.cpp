@@ -64,7 +64,7 @@ const std::vector<std::string>& header_lines() {
       " contains these five lines and N lines, one for each star for ",
       " which aperture photometry was measured, with the coordinates ",
       " and brightness of the star in the following format: ",
-      " x  y  magnitude  flux  backgroundflux  avgback  backsigma. ",
+      " x  y  flux  magnitude [-2.5 log10(flux/exptime); exptime 0: -2.5 log10(flux)]. ",
       "",
   };
   return lines;
@@ -159,8 +159,15 @@ std::optional<float> instrumental_magnitude(float flux) {
   return -2.5f * std::log10(flux);
 }
 
+std::optional<float> aperture_magnitude(float flux, float exptime) {
+  if (!(exptime > 0.0f) || !std::isfinite(exptime)) return instrumental_magnitude(flux);
+  if (!(flux > 0.0f) || !std::isfinite(flux)) return std::nullopt;
+  // In double precision: flux / exptime of two floats can leave the float range.
+  return static_cast<float>(-2.5 * std::log10(static_cast<double>(flux) / static_cast<double>(exptime)));
+}
+
 Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
-                  std::ostream* log) {
+                  std::ostream* log, float exptime) {
   Photometry p;
   p.sums = aperture_sums(image, xcen, ycen, radii);
   if (!p.measured()) {
@@ -186,7 +193,7 @@ Photometry APPHOT(const ImageView& image, float xcen, float ycen, const Aperture
     const float c = p.sums.star.flux - static_cast<float>(p.sums.star.n) * *p.avgback;
     if (std::isfinite(c)) p.corrected = c;
   }
-  if (p.corrected) p.magnitude = instrumental_magnitude(*p.corrected);
+  if (p.corrected) p.magnitude = aperture_magnitude(*p.corrected, exptime);
   con.record({kCorrectedLine, value_or_indef(p.corrected), value_or_indef(p.magnitude)});
   if (p.corrected && !p.magnitude) con.text(kNoMagnitude);
 
@@ -271,7 +278,7 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
       return;
     }
     con.record({"Actual centre: ", e.xcen, e.ycen});
-    const Photometry p = APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log);
+    const Photometry p = APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log, ctx.exptime);
     if (p.measured()) {
       CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, ctx.gfx);
       CIRCLE(e.xcen, e.ycen, radii.inner, kAnnulusColour, ctx.gfx);

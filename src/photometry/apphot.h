@@ -57,7 +57,7 @@ struct Photometry {
   ApertureSum annulus;             // outer minus inner
   std::optional<float> avgback;    // none when the annulus holds no pixels
   std::optional<float> corrected;  // star flux minus its pixels times the average background
-  std::optional<float> magnitude;  // -2.5 log10(corrected); none unless corrected > 0
+  std::optional<float> magnitude;  // aperture_magnitude(corrected, exptime); none unless corrected > 0
   bool measured() const { return sums.status == EdgeStatus::ok; }
 };
 
@@ -65,12 +65,18 @@ struct Photometry {
 // that is not a positive finite number.
 std::optional<float> instrumental_magnitude(float flux);
 
+// The magnitude of a flux collected in `exptime` seconds: -2.5 log10(flux / exptime), the
+// zero point being 0; the instrumental magnitude when the exposure time is not a positive
+// number (unknown). None for a flux that is not a positive finite number.
+std::optional<float> aperture_magnitude(float flux, float exptime);
+
 // APPHOT: measures the star at (xcen, ycen), prints the annulus, star and corrected-flux
 // lines and appends the record "xcen ycen corrected magnitude" to `log` (when given), with
-// INDEF for a value that cannot be computed. A star whose rings cannot be traced is refused
+// INDEF for a value that cannot be computed. The magnitude is per second of `exptime` when
+// that is positive (aperture_magnitude). A star whose rings cannot be traced is refused
 // with a message and no record.
 Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
-                  std::ostream* log);
+                  std::ostream* log, float exptime = 0.0f);
 
 // The seven header lines appended to the photometry log at every visit.
 std::span<const std::string> apphot_log_header();

@@ -173,7 +173,9 @@ void estimate_listed_area(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfReq
 }
 
 // Background of a column: the inside pixels of the 20 x 20 box at offsets -9 .. 10 from the
-// centre, clipped once at 1 sigma.
+// centre, clipped once at 1 sigma. Its sigma is kept_sigma, the spread of the kept values
+// about their own mean: measured about the unclipped mean, a bright column in the box would
+// make the sky look many times noisier than it is and the fill would paint that noise.
 AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
   std::vector<float> v;
   v.reserve(400);
@@ -356,7 +358,7 @@ void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
       const BoxAnalysis a = analyse_box(ctx.image, x, y, kHalfWidths[i]);
-      ctx.con.record({kBackgroundBoxLeads[i], a.stats.clipped_mean, a.stats.clipped_spread});
+      ctx.con.record({kBackgroundBoxLeads[i], a.stats.clipped_mean, a.stats.kept_sigma});
     }
   }
   ctx.con.text(kNewAverageSigma);
@@ -437,7 +439,7 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
     }
     default: {  // kColumns
       const AverageSigma s = column_background(image, visit.xcen, visit.ycen);
-      float average = s.clipped_mean, sigma = s.clipped_spread;
+      float average = s.clipped_mean, sigma = s.kept_sigma;
       ctx.con.record({kAverageSigmaLead, average, sigma});
       insp.search_radius = kColumnSearchRadius;
       visit.deathrad = 12.0f;
@@ -535,7 +537,9 @@ void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 
 }  // namespace
 
-int32_t constant_level(const ImageView& image) {
+namespace {
+// The smallest finite pixel value (0.0 when there is none).
+float smallest_finite(const ImageView& image) {
   bool any = false;
   float low = 0.0f;
   const std::size_t n = image.size();
@@ -545,8 +549,11 @@ int32_t constant_level(const ImageView& image) {
     if (!any || v < low) low = v;
     any = true;
   }
-  return INT(std::fabs(low) + 1.0f);
+  return low;
 }
+}  // namespace
+
+int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
 
 void REMOVEOPTIONS(Console& con) {
   con.blank();
@@ -597,8 +604,8 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
       case kArea: estimate_listed_area(ctx, visit, req); break;
       default: {  // kColumns
         const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
-        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.clipped_spread});
-        ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, s.clipped_mean, s.clipped_spread, 2, visit.band, rctx);
+        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
+        ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma, 2, visit.band, rctx);
         disc = false;
         break;
       }
@@ -641,10 +648,15 @@ void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit)
 }
 
 int32_t remove_submenu(RemoveSubmenuContext& ctx) {
+  const float low = smallest_finite(ctx.image);
+  const int32_t level = INT(std::fabs(low) + 1.0f);
+  if (level > kLargestConstantLevel) {
+    ctx.con.text(std::string(kLevelTooLargeLead) + format_real(low) + std::string(kLevelTooLargeTail));
+    return 0;
+  }
   RemovalVisit visit;
   // The work arrays and the copy that takes the constant level out again are made before
   // anything else: when memory is short the submenu is refused with the image untouched.
-  const int32_t level = constant_level(ctx.image);
   std::optional<ConstantLevel> added;
   try {
     ctx.work.prepare(ctx.image.nx, ctx.image.ny);

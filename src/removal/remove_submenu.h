@@ -70,13 +70,19 @@ struct RemovalVisit {
 // The constant level that makes the image positive: INT(|smallest finite pixel| + 1.0).
 int32_t constant_level(const ImageView& image);
 
+// The largest constant level the submenu adds: beyond 2^24 a 32-bit float no longer holds
+// every whole number, so adding the level would round away the pixels' precision.
+inline constexpr int32_t kLargestConstantLevel = 16777216;
+
 // REMOVEOPTIONS: prints the submenu between two empty lines.
 void REMOVEOPTIONS(Console& con);
 
 // The whole visit: opens the removal record and appends its header, adds the constant level,
 // runs the menu until 0 or an option that does not exist, and takes the level out again
 // (also when the input ends inside the submenu). Pixels no removal touched come back with
-// exactly their old values. Returns the number of objects handled.
+// exactly their old values. An image whose level would exceed kLargestConstantLevel is
+// refused with one line naming its smallest pixel, before anything is written or changed.
+// Returns the number of objects handled.
 int32_t remove_submenu(RemoveSubmenuContext& ctx);
 
 // Option 9: removes every object of the list without asking, with the radius from the

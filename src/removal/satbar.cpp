@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/log_file.h"
 #include "removal/log_lines.h"
+#include "removal/removal_constants.h"
 #include "removal/removal_texts.h"
 #include "removal/submenu_texts.h"
 
@@ -364,8 +365,8 @@ SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, flo
   for (int32_t y = res.changed.y0; y <= res.changed.y1; ++y)
     for (int32_t x = res.changed.x0; x <= res.changed.x1; ++x) res.saved.push_back(image.at(x, y));
 
-  // The bar becomes the local background plus uniform noise of full width bgsigma.
-  const double h = static_cast<double>(bgsigma) / 2.0;
+  // The bar becomes the local background plus uniform noise whose spread is bgsigma.
+  const double h = kUniformHalfWidthPerSigma * static_cast<double>(bgsigma);
   for (int32_t r = 0; r < n; ++r) {
     for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) {
       const float v = fill[static_cast<std::size_t>(r) * kCells + static_cast<std::size_t>(k + kFlagHalf)];

@@ -69,8 +69,8 @@ struct SatBarResult {
 // neighbour within 2 columns where the column ends) and replaces, on every bar row, the
 // offsets -9 .. 9 that stand out from the reference columns (11 to 15 pixels to each side,
 // +- 3 bgsigma), widened by one pixel on each side, by the mean of the five pixels beyond
-// each widened edge (those of them that stand out left aside) plus uniform noise of full
-// width bgsigma. A bar that fills offsets
+// each widened edge (those of them that stand out left aside) plus uniform noise within
+// +- sqrt(3) bgsigma (standard deviation bgsigma). A bar that fills offsets
 // 0 .. 9 of a side is widened to offset 10 and filled from offsets 11 .. 15. Mode 2 sets the band to
 // bgmean - 3 bgsigma .. half-way from bgmean to the saturation level; other modes keep
 // `band`. Reads and writes only pixels inside the image: missing reference or fill pixels

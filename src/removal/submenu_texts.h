@@ -34,6 +34,11 @@ inline constexpr std::array<std::string_view, 5> kRecordHeaderLines = {
 inline constexpr std::string_view kConstantLevelLead = "Added constant level ";
 inline constexpr std::string_view kConstantLevelTail = " to your image. ";
 inline constexpr std::string_view kConstantLevelNote = "It will be taken out after the removal processes end. ";
+// A level above 2^24 cannot be added to 32-bit pixels without rounding them to steps of 2 or more.
+inline constexpr std::string_view kLevelTooLargeLead = "The smallest pixel value of this image is ";
+inline constexpr std::string_view kLevelTooLargeTail =
+    "; the constant level that would make every pixel positive is beyond 2^24 (16777216), where adding it"
+    " rounds the pixels' values. Nothing removed; the image is unchanged.";
 
 inline constexpr std::array<std::string_view, 2> kWrongOptionLines = {
     "The option you selected is not currently available ",

@@ -14,7 +14,8 @@ void WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float d
              const RemovalContext& ctx, std::ostream& log) {
   ctx.con.record({"Maxangle, minangle = ", work.MaxAngle, work.MinAngle});
   const bool detail = ctx.extlogs == 1;
-  const double lo = -static_cast<double>(work.TheSigma), hi = static_cast<double>(work.TheSigma);
+  // Noise with the spread of the ring's background sigma (one draw per pixel, as ever).
+  const double hi = kUniformHalfWidthPerSigma * static_cast<double>(work.TheSigma), lo = -hi;
   const float range = work.MaxBack - work.MinBack;
   // Quarter-turn apart means a saddle, half a turn a plane.
   const bool saddle = std::fabs(work.MaxAngle - work.MinAngle) <= 3.0f;

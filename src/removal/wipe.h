@@ -10,7 +10,8 @@
 namespace zelvo {
 
 // WIPEOUT: replaces every disc pixel (TheMask 1.0) by the background model at that pixel
-// plus uniform noise in [-TheSigma, +TheSigma], drawing one random number per pixel with x
+// plus uniform noise in [-sqrt(3) TheSigma, +sqrt(3) TheSigma] (standard deviation TheSigma),
+// drawing one random number per pixel with x
 // as the outer and y as the inner loop. The old values go into TheMask, which becomes the
 // undo store. Prints the model angles to the command window; with extlogs 1 writes one
 // line per pixel to `log`. deathrad (> 0) is the radius the ring was traced at.

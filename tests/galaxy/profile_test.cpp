@@ -110,8 +110,11 @@ TEST(PixelScan, HistogramTakes4799InItsLastBinAndCounts4800OnlyAsSky) {
   img.at(30, 21) = 4799.0f;  // outside the extent (R = 5 around 21, 21)
   img.at(21, 30) = 4800.0f;
   img.at(12, 12) = 0.001f;   // the smallest positive values land in bin 41
-  EXPECT_EQ(sky_bin_index(4799.0f), 1000);
-  EXPECT_EQ(sky_bin_index(4800.0f), 1001);
+  // Bin k covers -200 + 5 (k - 1) up to -200 + 5 k; anything else is outside (index 0).
+  for (const auto& [v, k] : {std::pair{4799.0f, 1000}, {4800.0f, 0}, {-200.0f, 1}, {-195.0f, 2}, {-0.5f, 40},
+                             {0.0f, 41}, {-200.5f, 0}, {-204.9f, 0}, {1.1e10f, 0}, {1e11f, 0}, {-1e11f, 0},
+                             {INFINITY, 0}, {NAN, 0}})
+    EXPECT_EQ(sky_bin_index(v), k) << v;
   EXPECT_FLOAT_EQ(sky_bin_centre(1000), 4797.5f);
 
   const PixelScan s = scan_profile_pixels(img.view(), 21, 21, 5.0f, 0.0f, 0.0f, ProfileScale::flux);
@@ -126,22 +129,25 @@ TEST(PixelScan, HistogramTakes4799InItsLastBinAndCounts4800OnlyAsSky) {
   EXPECT_EQ(total, static_cast<float>(s.iskycnt - 1));  // 4800 is beyond the histogram
 }
 
-TEST(PixelScan, ZeroIsIgnoredByFluxAndUsedByMagnitudesWhileBlanksAreSkipped) {
+TEST(PixelScan, FluxTakesZeroAndNegativeValuesAndLeavesOutOnlyUndefinedOnes) {
   Image img(31, 31, 20.0f);
   img.at(16, 18) = 0.0f;      // inside the extent
-  img.at(14, 16) = -3.0f;     // a negative magnitude
+  img.at(14, 16) = -3.0f;     // a sky pixel below zero (or a negative magnitude)
   img.at(17, 15) = -99999.0f; // a blank pixel of a calibrated image
+  img.at(15, 17) = -999.0f;   // a pixel the file left undefined
+  img.at(18, 16) = NAN;
   const PixelScan f = scan_profile_pixels(img.view(), 16, 16, 4.0f, 0.0f, 0.0f, ProfileScale::flux);
   const PixelScan m = scan_profile_pixels(img.view(), 16, 16, 4.0f, 0.0f, 0.0f, ProfileScale::magnitude);
   // 45 pixels lie within r < 4.
   EXPECT_EQ(f.icnt(), 45u - 3u);
-  EXPECT_EQ(m.icnt(), 45u - 1u);
-  EXPECT_EQ(m.ymin, -3.0f);
-  EXPECT_EQ(f.ymin, 20.0f);
+  EXPECT_EQ(m.icnt(), 45u - 2u);
+  EXPECT_EQ(f.ymin, -3.0f);
+  EXPECT_EQ(m.ymin, -999.0f);
   EXPECT_TRUE(m.skypr.empty());
   EXPECT_EQ(m.iskycnt, 0);
-  // Bin 3 (radius 2 to 3) holds the 0.0 and the -3.0 at distance 2 for magnitudes only.
-  EXPECT_EQ(m.bincount[2], f.bincount[2] + 2);
+  // Bin 3 (radius 2 to 3) holds the 0.0 and the -3.0 at distance 2 in both scales.
+  EXPECT_EQ(f.bincount[2], m.bincount[2]);
+  EXPECT_EQ(f.binsum[2], m.binsum[2]);
 }
 
 TEST(PixelScan, TheCentreAloneFillsBinOneAndTheOutermostRowsNeverCount) {
@@ -186,7 +192,7 @@ TEST(BinnedProfile, ABinWithoutPixelsIsLeftOut) {
   for (int y = 1; y <= 41; ++y)
     for (int x = 1; x <= 41; ++x) {
       const double r = std::hypot(x - 21, y - 21);
-      if (r >= 3.0 && r < 4.0) img.at(x, y) = 0.0f;  // ignored by the flux scale
+      if (r >= 3.0 && r < 4.0) img.at(x, y) = kUndefinedPixel;  // left out of the profile
     }
   const PixelScan s = scan_profile_pixels(img.view(), 21, 21, 8.0f, 0.0f, 0.0f, ProfileScale::flux);
   const BinnedProfile p = bin_profile(s, 40.0f, 8.0f);
@@ -404,4 +410,57 @@ TEST(Profile, FewerThanTwoBinsGiveNoSplineButTheRunFinishes) {
   EXPECT_TRUE(r.y2.empty());
   EXPECT_THAT(page.out.str(), HasSubstr(" " + std::string(kTooFewBins) + "\n Finished!\n"));
   EXPECT_THAT(page.out.str(), Not(HasSubstr(std::string(kRotationSlow))));
+}
+
+// After the sky has been subtracted half the sky pixels are negative: the sky and the faint
+// outer profile must come from all of them.
+TEST(Profile, ASkyNearZeroIsMeasuredFromEveryPixelAndTheOuterProfileFollowsTheTruth) {
+  DiscSpec d;
+  d.nx = d.ny = 241;
+  d.xc = d.yc = 121;
+  d.central = 400.0;
+  d.scale = 6.0;
+  d.sky = 0.0;
+  d.noise = 3.0;
+  Image img = disc_image(d);
+  Page page("0\n");
+  float pa = 0.0f;
+  const float R = 50.0f;
+  const ProfileResult r = THEPROFILE(img.view(), 121, 121, -10.0f, 50.0f, R, 10.0f, 0.0f, pa, page.output());
+  ASSERT_TRUE(r.done);
+  EXPECT_NEAR(r.sky, d.sky, 0.1 * d.noise);
+  EXPECT_LT(r.scan.ymin, -3.0 * d.noise);  // the extremes see the negative pixels too
+  ASSERT_EQ(r.profile.nb(), 50u);
+  std::vector<double> sum(50, 0.0);
+  std::vector<int> n(50, 0);
+  for (int y = 2; y < d.ny; ++y)
+    for (int x = 2; x < d.nx; ++x) {
+      const double rho = disc_radius(x - d.xc, y - d.yc, d.e);
+      if (rho >= R) continue;
+      sum[static_cast<std::size_t>(rho)] += disc_value(d, x - d.xc, y - d.yc);
+      ++n[static_cast<std::size_t>(rho)];
+    }
+  // From 3 scale lengths out the disc fades from 20 to 0.1 counts, under the sky noise.
+  for (std::size_t k = 18; k < r.profile.nb(); ++k) {
+    const double want = sum[k] / n[k];
+    EXPECT_NEAR(r.profile.prof[k], want, 4.0 * d.noise / std::sqrt(n[k]) + 0.1 * d.noise) << "bin " << k + 1;
+  }
+}
+
+// Values far beyond the histogram (a hot pixel of 1e11 in the sky, one inside the extent,
+// a very negative one) are counted as pixels and never converted to a bin index.
+TEST(Profile, HugePixelValuesStayOutOfTheHistogram) {
+  Image img(81, 81, 100.0f);
+  img.at(70, 41) = 1e11f;
+  img.at(12, 41) = -1e11f;
+  img.at(45, 41) = 1e11f;
+  Page page("0\n");
+  float pa = 0.0f;
+  const ProfileResult r = THEPROFILE(img.view(), 41, 41, 0.0f, 200.0f, 15.0f, 5.0f, 0.0f, pa, page.output());
+  ASSERT_TRUE(r.done);
+  float histogrammed = 0.0f;
+  for (float c : r.scan.skypr) histogrammed += c;
+  EXPECT_EQ(histogrammed, static_cast<float>(r.scan.iskycnt - 2));
+  EXPECT_EQ(r.histogram.kmax, sky_bin_index(100.0f));
+  EXPECT_EQ(r.scan.ymax, 1e11f);
 }

@@ -17,6 +17,7 @@ TEST(AverageSigma, EqualValuesHaveNoSpreadAndNoRejection) {
   EXPECT_EQ(r.clipped_mean, 123.25f);
   EXPECT_EQ(r.sigma, 0.0f);
   EXPECT_EQ(r.clipped_spread, 0.0f);
+  EXPECT_EQ(r.kept_sigma, 0.0f);
   EXPECT_EQ(r.rejected, 0.0f);
 }
 
@@ -31,6 +32,8 @@ TEST(AverageSigma, RejectsTheOutlierButMeasuresSpreadAboutTheFullMean) {
   EXPECT_FLOAT_EQ(r.clipped_mean, 12.5f);
   // about 52.0: sqrt(sum((i - 52)^2, i = 1..24) / 23)
   EXPECT_NEAR(r.clipped_spread, 40.96f, 0.01f);
+  // The noise of the kept values alone: the standard deviation of 1..24, sqrt(50).
+  EXPECT_NEAR(r.kept_sigma, std::sqrt(50.0f), 1e-4f);
 }
 
 TEST(AverageSigma, ValuesExactlyOnALimitAreKept) {

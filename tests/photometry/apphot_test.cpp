@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -153,6 +154,33 @@ TEST(Magnitude, InstrumentalScale) {
   EXPECT_FALSE(instrumental_magnitude(std::nanf("")).has_value());
   EXPECT_FALSE(instrumental_magnitude(INFINITY).has_value());
 }
+
+struct MagnitudeCase {
+  float flux, exptime;
+  double want;  // NAN: no magnitude
+};
+
+class ApertureMagnitude : public ::testing::TestWithParam<MagnitudeCase> {};
+
+TEST_P(ApertureMagnitude, IsPerSecondOfAPositiveExposureTimeAndInstrumentalOtherwise) {
+  const MagnitudeCase c = GetParam();
+  const std::optional<float> m = aperture_magnitude(c.flux, c.exptime);
+  if (std::isnan(c.want)) {
+    EXPECT_FALSE(m.has_value());
+  } else {
+    ASSERT_TRUE(m.has_value());
+    EXPECT_NEAR(*m, c.want, 1e-5 * (1.0 + std::fabs(c.want)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ApertureMagnitude,
+    ::testing::Values(MagnitudeCase{1000.0f, 100.0f, -2.5}, MagnitudeCase{100.0f, 100.0f, 0.0},
+                      MagnitudeCase{52000.0f, 300.0f, -2.5 * std::log10(52000.0 / 300.0)},
+                      MagnitudeCase{100.0f, 0.0f, -5.0}, MagnitudeCase{100.0f, -30.0f, -5.0},
+                      MagnitudeCase{100.0f, NAN, -5.0}, MagnitudeCase{3e38f, 1e-30f, -2.5 * std::log10(3e68)},
+                      MagnitudeCase{0.0f, 100.0f, NAN}, MagnitudeCase{-5.0f, 100.0f, NAN},
+                      MagnitudeCase{INFINITY, 100.0f, NAN}));
 
 TEST(Apphot, NonPositiveFluxGivesAnIndefMagnitude) {
   // The star pixel is darker than the sky: negative corrected flux.

@@ -159,6 +159,35 @@ TEST(DeathStar, AStarOnANoisySlopedSkyLeavesSkyLikePixels) {
   EXPECT_LT(spread, 1.5 * noise);
 }
 
+// A removal on a flat sky must not leave a smooth patch: the painted disc has the noise the
+// ring measured (TheSigma), whatever its level.
+class DeathStarFlatField : public ::testing::TestWithParam<float> {};
+
+TEST_P(DeathStarFlatField, TheDiscCarriesTheMeasuredSigma) {
+  const float noise = GetParam();
+  Image img(200, 200);
+  std::mt19937 gen(17);
+  std::normal_distribution<float> gauss(0.0f, noise);
+  for (float& v : img.px) v = 1000.0f + gauss(gen);
+  Harness h;
+  float r = 15.0f;
+  ASSERT_TRUE(h.remove(img, 100.3f, 99.7f, r).changed());
+  double sum = 0.0, sum2 = 0.0;
+  int n = 0;
+  for (int y = 80; y <= 120; ++y)
+    for (int x = 80; x <= 120; ++x) {
+      if (h.work.TheMask.at(x, y) == 0.0f) continue;
+      sum += img.at(x, y);
+      sum2 += static_cast<double>(img.at(x, y)) * img.at(x, y);
+      ++n;
+    }
+  ASSERT_GT(n, 600);
+  const double mean = sum / n, spread = std::sqrt(sum2 / n - mean * mean);
+  EXPECT_NEAR(spread, h.work.TheSigma, 0.15 * h.work.TheSigma) << "sky noise " << noise;
+}
+
+INSTANTIATE_TEST_SUITE_P(Noise, DeathStarFlatField, ::testing::Values(3.0f, 10.0f, 40.0f));
+
 TEST(DeathStar, TheDebugLogGetsOneBlockPerCallWithoutTablesWhenExtendedLogsAreOff) {
   Harness h;
   Image img = star_field(100, 100, 50.5f, 50.5f, 3.0f);

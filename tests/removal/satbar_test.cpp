@@ -181,7 +181,7 @@ TEST(RemoveSatBar, SaturatedStarWithAVerticalBarBecomesSky) {
   EXPECT_EQ(r.ytop, 231);
   EXPECT_EQ(r.ybot, 89);
   EXPECT_EQ(r.length, 143);
-  // Bar and star are now sky: fill (mean of sky pixels) plus noise of +-5.
+  // Bar and star are now sky: fill (mean of sky pixels) plus noise of +-sqrt(3) 10.
   expect_sky(im, 91, 109, 89, 231, 30.0f);
   // Nothing beyond offset 10 or outside the bar rows changed.
   for (int y = 1; y <= 300; ++y)

@@ -92,7 +92,7 @@ TEST(WipeOut, WithoutNoiseASaddleIsHighAcrossAndLowAlongMinAngle) {
   }
 }
 
-TEST(WipeOut, NoiseIsUniformWithinTheSigmaAndDrawnXOuterYInner) {
+TEST(WipeOut, NoiseIsUniformWithTheSpreadOfTheSigmaAndDrawnXOuterYInner) {
   Disc d(80, 80, 40.0f, 40.0f, 15.0f, 1.0f);
   const auto pixels = d.disc_pixels_x_outer();
   d.model(1000.0f, 1000.0f, 1.0f, 1.0f + static_cast<float>(kPi), 5.0f);
@@ -101,18 +101,20 @@ TEST(WipeOut, NoiseIsUniformWithinTheSigmaAndDrawnXOuterYInner) {
   Random ref;
   int32_t seed = -7;
   double sum = 0.0, sum2 = 0.0;
+  // Uniform within +-sqrt(3) sigma: the standard deviation is sigma itself.
+  const double h5 = 5.0 * std::sqrt(3.0);
   for (auto [x, y] : pixels) {
-    const double noise = ref.RND(seed, -5.0, 5.0);
+    const double noise = ref.RND(seed, -h5, h5);
     EXPECT_EQ(d.img.at(x, y), static_cast<float>(1000.0 + noise)) << x << "," << y;
-    EXPECT_GE(d.img.at(x, y), 995.0f);
-    EXPECT_LE(d.img.at(x, y), 1005.0f);
+    EXPECT_GE(d.img.at(x, y), 1000.0 - h5);
+    EXPECT_LE(d.img.at(x, y), 1000.0 + h5);
     sum += d.img.at(x, y) - 1000.0;
     sum2 += (d.img.at(x, y) - 1000.0) * (d.img.at(x, y) - 1000.0);
   }
   EXPECT_EQ(h.seed, seed);
   const double n = static_cast<double>(pixels.size());
   EXPECT_NEAR(sum / n, 0.0, 0.5);
-  EXPECT_NEAR(std::sqrt(sum2 / n), 5.0 / std::sqrt(3.0), 0.3);  // uniform, not Gaussian
+  EXPECT_NEAR(std::sqrt(sum2 / n), 5.0, 0.3);
 }
 
 TEST(Unwipe, RestoresTheReplacedPixelsExactlyAndCanBeRepeated) {

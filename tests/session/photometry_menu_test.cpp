@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <random>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,7 +45,7 @@ const std::string kHeader =
     " contains these five lines and N lines, one for each star for \n"
     " which aperture photometry was measured, with the coordinates \n"
     " and brightness of the star in the following format: \n"
-    " x  y  magnitude  flux  backgroundflux  avgback  backsigma. \n"
+    " x  y  flux  magnitude [-2.5 log10(flux/exptime); exptime 0: -2.5 log10(flux)]. \n"
     "\n";
 
 std::string at(double x, double y) {
@@ -80,6 +83,31 @@ Field make_field() {
     if (alone) fd.alone.push_back(s);
   }
   return fd;
+}
+
+// A Gaussian star of total flux `flux` (sigma 1.5 pixels) at (x0, y0) on a sky of 100 with
+// Gaussian noise of 2.
+Image known_star(double x0, double y0, double flux) {
+  Image img(120, 120);
+  std::mt19937 gen(3);
+  std::normal_distribution<double> gauss(0.0, 2.0);
+  const double s2 = 1.5 * 1.5;
+  for (int y = 1; y <= img.ny; ++y)
+    for (int x = 1; x <= img.nx; ++x) {
+      const double r2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
+      img.at(x, y) = static_cast<float>(100.0 + flux / (2.0 * M_PI * s2) * std::exp(-r2 / (2.0 * s2)) + gauss(gen));
+    }
+  return img;
+}
+
+// Flux and magnitude of the first measured record of a log.
+std::pair<double, double> first_flux_and_magnitude(const std::vector<std::string>& recs) {
+  double x = 0, y = 0, flux = NAN, mag = NAN;
+  if (!recs.empty()) {
+    std::istringstream in(recs[0]);
+    in >> x >> y >> flux >> mag;
+  }
+  return {flux, mag};
 }
 
 // The records of the log after the last header.
@@ -160,7 +188,7 @@ TEST(PhotometryMenu, MeasuresThreeStarsRefusesTheSaturatedOneAndLogsThem) {
     EXPECT_NEAR(x, s[k].x, 0.3);
     EXPECT_NEAR(y, s[k].y, 0.3);
     EXPECT_NEAR(flux, 0.989 * s[k].flux, 0.015 * s[k].flux + 300.0) << k;
-    EXPECT_NEAR(mag, -2.5 * std::log10(flux), 1e-4 + 1e-5 * std::fabs(mag));
+    EXPECT_NEAR(mag, -2.5 * std::log10(flux / fd.opt.exptime), 1e-4 + 1e-5 * std::fabs(mag));
   }
   std::istringstream sat(recs[3]);
   double x, y;
@@ -170,6 +198,45 @@ TEST(PhotometryMenu, MeasuresThreeStarsRefusesTheSaturatedOneAndLogsThem) {
   EXPECT_NEAR(y, fd.f.saturated.y - 0.3, 1e-3);
   EXPECT_EQ(word1 + " " + word2, "saturated star");
   EXPECT_EQ(recs[3].back(), ' ');
+}
+
+TEST(PhotometryMenu, TheMagnitudeIsPerSecondOfTheExposureTime) {
+  ScratchFolder dir;
+  dir.write_fits("star.fits", known_star(60.3, 58.6, 50000.0), {"EXPTIME =                100.0"});
+  // Measured with EXPTIME 100, then again after setting the exposure time to 0.
+  const auto run = run_session(dir, {"", "l", "star.fits", "o", "2", "8 12 16", "4", "60.5 58.5", "0 0", "0", "o",
+                                     "2", "8 12 16", "3", "0", "4", "60.5 58.5", "0 0", "0", "q"});
+  const std::string log = dir.read("ZelvoApPhot.log");
+  const auto per_second = first_flux_and_magnitude(records_after_header(log.substr(0, log.rfind(kHeader))));
+  const auto instrumental = first_flux_and_magnitude(records_after_header(log));
+  EXPECT_NEAR(per_second.first, 50000.0, 500.0);
+  EXPECT_NEAR(per_second.second, -2.5 * std::log10(50000.0 / 100.0), 0.01);
+  EXPECT_NEAR(instrumental.second, -2.5 * std::log10(50000.0), 0.01);
+}
+
+// photutils, measuring the same file with the same apertures, agrees (skipped where Debian's
+// python3 with photutils is not installed).
+TEST(PhotometryMenu, TheMagnitudeAgreesWithPhotutils) {
+  if (std::system("/usr/bin/python3 -c 'import photutils.aperture, astropy.io.fits' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3 with photutils and astropy is not installed";
+  ScratchFolder dir;
+  dir.write_fits("star.fits", known_star(60.3, 58.6, 50000.0), {"EXPTIME =                100.0"});
+  dir.write("measure.py",
+            "import sys, numpy as np\n"
+            "from astropy.io import fits\n"
+            "from photutils.aperture import CircularAperture, CircularAnnulus, ApertureStats, aperture_photometry\n"
+            "d = fits.getdata(sys.argv[1]).astype(float)\n"
+            "c = (60.3 - 1, 58.6 - 1)\n"
+            "ap = CircularAperture(c, r=8)\n"
+            "sky = ApertureStats(d, CircularAnnulus(c, 12, 16)).mean\n"
+            "f = aperture_photometry(d, ap)['aperture_sum'][0] - sky * ap.area\n"
+            "print(-2.5 * np.log10(f / fits.getheader(sys.argv[1])['EXPTIME']))\n");
+  const std::string cmd = "/usr/bin/python3 " + dir.file("measure.py") + " " + dir.file("star.fits") + " > " +
+                          dir.file("photutils.txt");
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const double reference = std::stod(dir.read("photutils.txt"));
+  const auto run = run_session(dir, {"", "l", "star.fits", "o", "2", "8 12 16", "4", "60.5 58.5", "0 0", "0", "q"});
+  EXPECT_NEAR(first_flux_and_magnitude(records_after_header(dir.read("ZelvoApPhot.log"))).second, reference, 0.01);
 }
 
 TEST(PhotometryMenu, ClicksOnTheBoxLimitAreMeasuredAndTruncatedAtTheBorder) {

@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/list_io.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
@@ -275,9 +277,8 @@ TEST(RemoveMenu, ReplayingTheRecordWithOption9RemovesTheSameObjects) {
   expect_sky_disc(out, fd.f, fd.f.saturated.x, fd.f.saturated.y, 8.0, 60.0, 300.0);
   for (int y = fd.f.bleed.y_first; y <= fd.f.bleed.y_last; ++y)
     ASSERT_LT(out.at(fd.f.bleed.x, y), fd.f.sky_at(fd.f.bleed.x, y) + 300.0) << y;
-  // The automatic column background is clipped at 1 sigma about a mean the column pulls
-  // up, so its noise is wide; the column is still gone.
-  for (int y = kHotY1; y <= kHotY2; ++y) ASSERT_LT(out.at(kHotX, y), 3000.0f) << y;
+  // The automatic column background leaves the column out of its sigma: the fill is sky.
+  expect_hot_column_gone(out, fd.f, 40.0);
   expect_untouched_elsewhere(out, fd.f.image, [&](int x, int y) {
     return near_removals(fd, x, y) || std::hypot(x - fd.f.saturated.x, y - fd.f.saturated.y) <= 60.0;
   });
@@ -404,4 +405,78 @@ TEST(RemoveMenu, Option8TakesEachListedObjectWithoutClicksAndRecordsIt) {
   // After the list the whole image is drawn again.
   EXPECT_THAT(run.out, HasSubstr(kUndo + "\n The maximum pixel value in the image = "));
   EXPECT_EQ(record_lines(dir.read("ZelvoRepeat.log")), std::vector<std::string>{" 3 140.0 120.0 9.0"});
+}
+
+// A flat sky of 1000 with Gaussian noise of 4 and one bright column (x = 100, rows 40 .. 160).
+Image column_field() {
+  Image im(200, 200);
+  std::mt19937 gen(21);
+  std::normal_distribution<float> gauss(0.0f, 4.0f);
+  for (float& v : im.px) v = 1000.0f + gauss(gen);
+  for (int y = 40; y <= 160; ++y) im.at(100, y) = 6000.0f;
+  return im;
+}
+
+// Spread of the pixels of columns x1 .. x2, rows y1 .. y2 about their mean.
+double spread(const Image& im, int x1, int x2, int y1, int y2) {
+  double s = 0.0, s2 = 0.0;
+  int n = 0;
+  for (int y = y1; y <= y2; ++y)
+    for (int x = x1; x <= x2; ++x) {
+      s += im.at(x, y);
+      s2 += static_cast<double>(im.at(x, y)) * im.at(x, y);
+      ++n;
+    }
+  const double m = s / n;
+  return std::sqrt(s2 / n - m * m);
+}
+
+TEST(RemoveMenu, AColumnBesideItsBoxMeasuresTheSkyNoiseAndPaintsNoRougherThanTheSky) {
+  ScratchFolder dir;
+  const Image im = column_field();
+  dir.write_fits("column_field.fits", im);
+  const auto run = run_session(dir, {"", "l", "column_field.fits", "r", "6", "100 100", "100 100", "y", "n", "0", "s",
+                                     "cleaned.fits", "", "q"});
+  const auto at_sigma = run.out.find(" Average & sigma are ");
+  ASSERT_NE(at_sigma, std::string::npos) << run.out;
+  std::istringstream in(run.out.substr(at_sigma + 21));
+  double average = 0, sigma = 0;
+  ASSERT_TRUE(in >> average >> sigma);
+  const double sky_sigma = spread(im, 80, 95, 40, 160);
+  EXPECT_NEAR(sigma, sky_sigma, 0.2 * sky_sigma);
+  const Image out = dir.read_fits("cleaned.fits");
+  ASSERT_EQ(out.nx, 200);
+  EXPECT_NEAR(spread(out, 99, 101, 40, 160), sky_sigma, 0.2 * sky_sigma);
+  EXPECT_LT(spread(out, 99, 101, 40, 160), 1.2 * sky_sigma);
+}
+
+// A pixel of -1e10 would need a constant level far beyond 2^24: the 32-bit pixels would move
+// in steps of 256 or more. The submenu says so and leaves the image alone; at 2^24 it works.
+TEST(RemoveMenu, AConstantLevelBeyondTwoToThe24IsRefusedAndTheImageUntouched) {
+  struct Case {
+    float low;
+    bool refused;
+  };
+  for (const Case c : {Case{-1e10f, true}, Case{-2e7f, true}, Case{-16777215.0f, false}}) {
+    ScratchFolder dir;
+    Image img = small_field(120, 100, 4);
+    img.at(30, 40) = c.low;
+    dir.write_fits("deep.fits", img);
+    std::vector<std::string> script = {"", "l", "deep.fits", "r", "0", "s", "after.fits", "", "q"};
+    if (c.refused) script.erase(script.begin() + 4);  // back at the main menu at once
+    const auto run = run_session(dir, script);
+    const std::string refusal = " The smallest pixel value of this image is " + format_real(c.low) +
+                                "; the constant level that would make every pixel positive is beyond 2^24 "
+                                "(16777216), where adding it rounds the pixels' values. Nothing removed; the image "
+                                "is unchanged.\n";
+    if (c.refused) {
+      EXPECT_THAT(run.out, HasSubstr(refusal));
+      EXPECT_THAT(run.out, Not(HasSubstr("Added constant level")));
+      EXPECT_THAT(run.out, Not(HasSubstr("<modified>")));
+      EXPECT_FALSE(dir.exists("ZelvoRepeat.log"));
+    } else {
+      EXPECT_THAT(run.out, HasSubstr(" Added constant level 16777216 to your image. \n"));
+    }
+    EXPECT_EQ(dir.read_fits("after.fits").px, img.px) << c.low;
+  }
 }
