@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "fits/wcs_cards.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -193,6 +194,7 @@ void command_crop(Session& s) {
     return;
   }
   a.image = std::move(*cropped);
+  transform_wcs_cards(a.cards, crop_map(x1, y1));
   mark_modified(a);
 }
 
@@ -206,7 +208,10 @@ void command_rotate(Session& s) {
   if (choice == 'B' || choice == 'b') turns = 2;
   if (choice == 'C' || choice == 'c') turns = 3;
   ImageSlot& a = s.active();
-  for (int t = 0; t < turns; ++t) ROTATEIMAGE(a.image);
+  for (int t = 0; t < turns; ++t) {
+    transform_wcs_cards(a.cards, quarter_turn_map(a.nx()));
+    ROTATEIMAGE(a.image);
+  }
   mark_modified(a);
 }
 
@@ -215,7 +220,10 @@ void command_reflect(Session& s) {
   s.con.blank();
   print_lines(s.con, kReflectPrompt);
   ImageSlot& a = s.active();
-  reflect_image(a.image, s.con.read_char());
+  const char choice = s.con.read_char();
+  reflect_image(a.image, choice);
+  if (choice == 'A' || choice == 'a') transform_wcs_cards(a.cards, mirror_x_map(a.nx()));
+  if (choice == 'B' || choice == 'b') transform_wcs_cards(a.cards, mirror_y_map(a.ny()));
   mark_modified(a);
 }
 

@@ -14,20 +14,28 @@ namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";
 
+// The input holds, per query, "HEADER n", n cards, "PIXELS m" and m lines "x y"; the output
+// per query a line "radesys equinox" and m lines "lng lat".
 constexpr const char* kSkyScript = R"(
 import sys, warnings
 import numpy as np
 from astropy.io import fits
 from astropy.wcs import WCS
 warnings.simplefilter('ignore')
-cards = [l.rstrip('\n') for l in open(sys.argv[1])]
-header = fits.Header.fromstring(''.join(c.ljust(80)[:80] for c in cards))
-w = WCS(header)
-pix = np.loadtxt(sys.argv[2], ndmin=2)
-world = w.all_pix2world(pix, 1)
-print(w.wcs.radesys or '-', 0.0 if np.isnan(w.wcs.equinox) else w.wcs.equinox)
-for lng, lat in world[:, :2]:
-    print('%.12f %.12f' % (lng % 360.0, lat))
+lines = open(sys.argv[1]).read().split('\n')
+k = 0
+while k < len(lines) and lines[k].startswith('HEADER'):
+    n, key = int(lines[k].split()[1]), lines[k].split()[2].replace('-', ' ')
+    cards = lines[k + 1:k + 1 + n]
+    k += 1 + n
+    m = int(lines[k].split()[1])
+    pix = np.array([[float(v) for v in l.split()] for l in lines[k + 1:k + 1 + m]]).reshape(m, 2)
+    k += 1 + m
+    w = WCS(fits.Header.fromstring(''.join(c.ljust(80)[:80] for c in cards)), key=key)
+    world = w.all_pix2world(pix, 1)
+    print(w.wcs.radesys or '-', 0.0 if np.isnan(w.wcs.equinox) else w.wcs.equinox)
+    for lng, lat in world[:, :2]:
+        print('%.12f %.12f' % (lng % 360.0, lat))
 )";
 
 constexpr const char* kCardsScript = R"(
@@ -52,26 +60,39 @@ std::string run_python(const ScratchFolder& dir, const char* script, const std::
 
 }  // namespace
 
+std::optional<std::vector<AstropySky>> astropy_sky_batch(const std::vector<SkyQuery>& queries) {
+  ScratchFolder dir;
+  std::string input;
+  for (const auto& q : queries) {
+    input += "HEADER " + std::to_string(q.cards.size()) + " " + (q.key == ' ' ? '-' : q.key) + "\n";
+    for (const auto& c : q.cards) input += c + "\n";
+    input += "PIXELS " + std::to_string(q.pixels.size()) + "\n";
+    for (const auto& [x, y] : q.pixels) {
+      char buf[80];
+      std::snprintf(buf, sizeof buf, "%.10f %.10f\n", x, y);
+      input += buf;
+    }
+  }
+  dir.write("queries.txt", input);
+  if (run_python(dir, "import astropy.wcs\nprint('yes')\n", "").empty()) return std::nullopt;
+  std::istringstream in(run_python(dir, kSkyScript, dir.file("queries.txt")));
+  // A failed script leaves the answers short, which the callers' size checks report.
+  std::vector<AstropySky> all;
+  for (const auto& q : queries) {
+    AstropySky r;
+    in >> r.radesys >> r.equinox;
+    SkyPoint p;
+    for (std::size_t k = 0; k < q.pixels.size() && in >> p.lng >> p.lat; ++k) r.sky.push_back(p);
+    all.push_back(r);
+  }
+  return all;
+}
+
 std::optional<AstropySky> astropy_sky(const std::vector<std::string>& cards,
                                       const std::vector<std::pair<double, double>>& pixels) {
-  ScratchFolder dir;
-  std::string header, pix;
-  for (const auto& c : cards) header += c + "\n";
-  for (const auto& [x, y] : pixels) {
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "%.10f %.10f\n", x, y);
-    pix += buf;
-  }
-  dir.write("header.txt", header);
-  dir.write("pixels.txt", pix);
-  if (run_python(dir, "import astropy.wcs\nprint('yes')\n", "").empty()) return std::nullopt;
-  const std::string out = run_python(dir, kSkyScript, dir.file("header.txt") + " " + dir.file("pixels.txt"));
-  std::istringstream in(out);
-  AstropySky r;
-  in >> r.radesys >> r.equinox;
-  SkyPoint p;
-  while (in >> p.lng >> p.lat) r.sky.push_back(p);
-  return r;  // a failed script leaves `sky` short, which the caller's size check reports
+  auto all = astropy_sky_batch({SkyQuery{cards, pixels}});
+  if (!all) return std::nullopt;
+  return all->front();
 }
 
 std::vector<std::string> astropy_cards(const std::string& fits_path) {
@@ -80,6 +101,19 @@ std::vector<std::string> astropy_cards(const std::string& fits_path) {
   std::vector<std::string> cards;
   for (std::string l; std::getline(in, l);) cards.push_back(l);
   return cards;
+}
+
+std::vector<std::string> sip_header_cards() {
+  return {card("CTYPE1", "'RA---TAN-SIP'"), card("CTYPE2", "'DEC--TAN-SIP'"), card("CRPIX1", "512.3"),
+          card("CRPIX2", "498.7"), card("CRVAL1", "150.1191666667"), card("CRVAL2", "2.2058333333"),
+          card("CD1_1", "-7.1342E-05"), card("CD1_2", "1.2088E-05"), card("CD2_1", "1.1954E-05"),
+          card("CD2_2", "7.1501E-05"), card("RADESYS", "'ICRS'"), card("A_ORDER", "3"), card("A_0_2", "2.13E-06"),
+          card("A_1_1", "-5.24E-06"), card("A_2_0", "3.31E-06"), card("A_0_3", "-1.2E-09"), card("A_1_2", "4.1E-10"),
+          card("A_2_1", "-2.2E-09"), card("A_3_0", "7.5E-10"), card("B_ORDER", "3"), card("B_0_2", "-4.02E-06"),
+          card("B_1_1", "2.91E-06"), card("B_2_0", "-1.77E-06"), card("B_0_3", "8.8E-10"), card("B_1_2", "-3.1E-09"),
+          card("B_2_1", "6.0E-10"), card("B_3_0", "-1.4E-09"), card("AP_ORDER", "2"), card("AP_0_2", "-2.13E-06"),
+          card("AP_1_1", "5.24E-06"), card("AP_2_0", "-3.31E-06"), card("BP_ORDER", "2"), card("BP_0_2", "4.02E-06"),
+          card("BP_1_1", "-2.91E-06"), card("BP_2_0", "1.77E-06")};
 }
 
 double separation_arcsec(const SkyPoint& a, const SkyPoint& b) {

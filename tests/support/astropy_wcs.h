@@ -23,8 +23,20 @@ struct AstropySky {
 std::optional<AstropySky> astropy_sky(const std::vector<std::string>& cards,
                                       const std::vector<std::pair<double, double>>& pixels);
 
+// Several headers at once (one python run): the sky positions of each query's pixels, in
+// query order. Nothing when astropy is missing.
+struct SkyQuery {
+  std::vector<std::string> cards;
+  std::vector<std::pair<double, double>> pixels;
+  char key = ' ';  // the description: ' ' the primary one, 'A'-'Z' an alternate
+};
+std::optional<std::vector<AstropySky>> astropy_sky_batch(const std::vector<SkyQuery>& queries);
+
 // The header cards of the primary HDU of a FITS file, as astropy reads them (80 columns each).
 std::vector<std::string> astropy_cards(const std::string& fits_path);
+
+// A wide-field plate: rotated CD matrix, third-order SIP distortion and its inverse, ICRS.
+std::vector<std::string> sip_header_cards();
 
 // Angular distance between two sky positions, in arcseconds.
 double separation_arcsec(const SkyPoint& a, const SkyPoint& b);
