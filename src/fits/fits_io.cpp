@@ -16,11 +16,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <new>
 #include <optional>
@@ -94,26 +96,75 @@ std::optional<float> free_format_number(std::string_view field) {
   return parse_real(items.front().text);
 }
 
-// Takes the header values the program uses from the cards of one header (each padded
-// to 80 columns). The name tests look only at the leading columns, so any card whose
-// name begins "ST", "RA" or "DEC" counts and the last matching card wins. A value whose
-// card is missing, or whose number cannot be read, keeps what it held.
+// The keyword of a card: its first eight columns without trailing blanks.
+std::string keyword_of(const std::string& card) { return trim_right(std::string_view(card).substr(0, 8)); }
+
+// A card's value as CFITSIO parses it: a string without its quotes ('' read as one ') and
+// without surrounding blanks, or a number or other value as written; empty when the card
+// has none.
+std::string card_value(const std::string& card) {
+  char value[FLEN_VALUE] = {};
+  char comment[FLEN_COMMENT] = {};
+  std::string c = pad_right(card, kCardLength);
+  int s = 0;
+  if (fits_parse_value(c.data(), value, comment, &s) > 0) {
+    fits_clear_errmsg();
+    return {};
+  }
+  std::string v = value;
+  if (!v.empty() && v.front() == '\'') {
+    std::string text;
+    for (std::size_t i = 1; i < v.size(); ++i) {
+      if (v[i] == '\'') {
+        if (i + 1 < v.size() && v[i + 1] == '\'') {
+          text += '\'';
+          ++i;
+          continue;
+        }
+        break;
+      }
+      text += v[i];
+    }
+    v = text;
+  }
+  const std::size_t first = v.find_first_not_of(' ');
+  return first == std::string::npos ? std::string() : trim_right(std::string_view(v).substr(first));
+}
+
+// Takes the header values the program uses from the cards of one header (each padded to 80
+// columns), from these cards alone: a value the header lacks is 0 or blank. The exposure time
+// is EXPTIME, or ITIME when there is no readable EXPTIME. ST, RA and DEC are the values of
+// the cards of exactly those names (so RADESYS or STATUS never stand in for them), cut to
+// 15 characters; when several cards match, the last one read wins.
 void take_header_values(const std::vector<std::string>& cards, SlotHeader& hdr, HeaderTexts& texts) {
+  hdr.exptime = 0.0f;
+  hdr.object = std::string(20, ' ');
+  texts = HeaderTexts{};
+  std::optional<float> exptime, itime;
   std::size_t filter_card = 0;  // 1-based number of the card after the last HIE...FILTER marker
   for (std::size_t k = 1; k <= cards.size(); ++k) {
     const std::string& card = cards[k - 1];
+    const std::string key = keyword_of(card);
     if (starts(card, "EXPTIME")) {
-      if (const auto v = free_format_number(columns(card, 11, kCardLength))) hdr.exptime = *v;
+      if (const auto v = free_format_number(columns(card, 11, kCardLength))) exptime = v;
+    }
+    if (key == "ITIME") {
+      if (const auto v = free_format_number(columns(card, 11, kCardLength))) itime = v;
     }
     if (starts(card, "OBJECT")) hdr.object = std::string(columns(card, 12, 25)) + std::string(6, ' ');
     for (char& c : hdr.object)
       if (c == '\'') c = ' ';
-    if (starts(card, "ST")) texts.hdrst = std::string(columns(card, 35, 45)) + std::string(4, ' ');
-    if (starts(card, "RA")) texts.hdrra = std::string(columns(card, 35, 45)) + std::string(4, ' ');
-    if (starts(card, "DEC")) texts.hdrdec = std::string(columns(card, 35, 46)) + std::string(3, ' ');
+    if (key == "ST") texts.hdrst = pad_right(card_value(card), 15);
+    if (key == "RA") texts.hdrra = pad_right(card_value(card), 15);
+    if (key == "DEC") texts.hdrdec = pad_right(card_value(card), 15);
     if (starts(card, "HIE") && columns(card, 32, 39) == "FILTER  ") filter_card = k + 1;
   }
-  // A marker on the last card has no filter card after it: the filter text stays.
+  if (exptime) {
+    hdr.exptime = *exptime;
+  } else if (itime) {
+    hdr.exptime = *itime;
+  }
+  // A marker on the last card has no filter card after it: the filter stays blank.
   if (filter_card >= 1 && filter_card <= cards.size())
     texts.hdrfilter = std::string(1, cards[filter_card - 1][31]) + std::string(14, ' ');
 }
@@ -137,12 +188,28 @@ void move_to_first_image(fitsfile* f, int& status) {
   fits_movabs_hdu(f, 1, &type, &status);
 }
 
-// Reads all header cards of the current HDU, each padded to 80 columns.
+// Reads all header cards of the current HDU, each padded to 80 columns, END excluded. Of a
+// tile-compressed image, the header of the image it holds, as CFITSIO restores it (the
+// compression table's own cards left out).
 std::vector<std::string> read_cards(fitsfile* f, int& status) {
+  std::vector<std::string> cards;
+  int compressed_status = 0;
+  if (fits_is_compressed_image(f, &compressed_status)) {
+    char* header = nullptr;
+    int nkeys = 0;
+    if (fits_convert_hdr2str(f, 0, nullptr, 0, &header, &nkeys, &status) > 0) return cards;
+    const std::size_t length = std::strlen(header);
+    for (std::size_t at = 0; at < length; at += kCardLength) {
+      std::string card = pad_right(std::string_view(header + at, std::min(kCardLength, length - at)), kCardLength);
+      if (keyword_of(card) != "END") cards.push_back(std::move(card));
+    }
+    int ignored = 0;
+    fits_free_memory(header, &ignored);
+    return cards;
+  }
   int nkeys = 0;
   int nspace = 0;
   fits_get_hdrspace(f, &nkeys, &nspace, &status);
-  std::vector<std::string> cards;
   if (status > 0) return cards;
   cards.reserve(static_cast<std::size_t>(nkeys));
   for (int k = 1; k <= nkeys; ++k) {
@@ -151,6 +218,43 @@ std::vector<std::string> read_cards(fitsfile* f, int& status) {
     cards.push_back(pad_right(card, kCardLength));
   }
   return cards;
+}
+
+// Whether the file begins with the two bytes of the gzip format.
+bool is_gzip(const std::string& path);
+
+// How the file holding the current (loaded) image HDU is stored, and whether that image
+// of `naxis` axes is all it holds: a 2-D primary array with nothing after it, or an empty
+// primary array and a 2-D tile-compressed image with nothing after it (not inside gzip).
+// Whatever follows the image HDU (another HDU, or bytes CFITSIO cannot place) makes it
+// more than a lone image. The identity is left for the caller.
+FileOrigin describe_loaded(fitsfile* f, const std::string& path, int naxis) {
+  FileOrigin o;
+  int status = 0;
+  const bool compressed = fits_is_compressed_image(f, &status) != 0;
+  const bool gz = is_gzip(path);
+  o.kind = gz ? FileKind::Gzip : compressed ? FileKind::TileCompressed : FileKind::Plain;
+  int hdu = 0;
+  fits_get_hdu_num(f, &hdu);
+  LONGLONG headstart = 0, datastart = 0, dataend = 0;
+  if (fits_get_hduaddrll(f, &headstart, &datastart, &dataend, &status) > 0) {
+    fits_clear_errmsg();
+    return o;
+  }
+  const bool nothing_after = dataend >= f->Fptr->logfilesize;
+  const bool lone_layout = compressed ? (hdu == 2 && !gz) : hdu == 1;
+  o.lone_image = naxis == 2 && nothing_after && lone_layout;
+  return o;
+}
+
+// Whether the file begins with the two bytes of the gzip format.
+bool is_gzip(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char head[2] = {0, 0};
+  const bool gz = std::fread(head, 1, 2, f) == 2 && head[0] == 0x1f && head[1] == 0x8b;
+  std::fclose(f);
+  return gz;
 }
 
 // Whether a gzip file's trailer gives an unpacked size that its compressed size can hold.
@@ -478,21 +582,154 @@ bool allocate_image(Image& img, long long nx, long long ny) {
   }
 }
 
-// Writes `image` as a new file `path`: BITPIX -32, NAXIS 2, EXTEND T and nothing else.
-// CFITSIO refuses an existing name (status 105) before anything is touched; a file that
-// was created but not completely written is deleted.
-int create_float_file(const std::string& path, const ImageView& image) {
+// What one write puts into a file.
+struct WriteSpec {
+  ImageView image;
+  const std::vector<std::string>& cards;  // the image's source header; filtered on writing
+  FileKind kind = FileKind::Plain;
+  std::string primary_from;  // tile-compressed: the file whose primary HDU is kept, if any
+};
+
+// Whether a card with this keyword describes the old data rather than the image: the
+// structural, scaling, checksum and compression cards. The writer makes its own.
+bool describes_old_data(const std::string& key) {
+  static constexpr std::string_view kNames[] = {
+      "SIMPLE",   "XTENSION", "BITPIX",   "NAXIS",    "EXTEND",   "PCOUNT",   "GCOUNT",   "GROUPS",   "END",
+      "BSCALE",   "BZERO",    "BLANK",    "CHECKSUM", "DATASUM",  "ZIMAGE",   "ZCMPTYPE", "ZBITPIX",  "ZNAXIS",
+      "ZSIMPLE",  "ZEXTEND",  "ZBLOCKED", "ZPCOUNT",  "ZGCOUNT",  "ZTENSION", "ZHECKSUM", "ZDATASUM", "ZQUANTIZ",
+      "ZDITHER0", "ZMASKCMP", "ZBLANK",   "ZSCALE",   "ZZERO"};
+  for (const auto n : kNames)
+    if (key == n) return true;
+  // Numbered families: NAXISn, ZNAXISn, ZTILEn, ZNAMEn, ZVALn.
+  for (const std::string_view stem : {"NAXIS", "ZNAXIS", "ZTILE", "ZNAME", "ZVAL"}) {
+    if (key.size() > stem.size() && key.compare(0, stem.size(), stem) == 0 &&
+        key.find_first_not_of("0123456789", stem.size()) == std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+bool commentary(const std::string& key) { return key.empty() || key == "COMMENT" || key == "HISTORY"; }
+
+// Writes the source cards that still describe the image into the current header, after the
+// cards CFITSIO wrote itself (which are not repeated), then the HISTORY card of this write.
+// Tells whether the source carried a CHECKSUM. A card CFITSIO refuses as not valid FITS
+// (a control character, say) is written with its offending characters made blanks, or as a
+// COMMENT if even that is refused: a damaged card never stops the image from being saved.
+void write_source_cards(fitsfile* f, const std::vector<std::string>& cards, bool& had_checksum, int& status) {
+  int nkeys = 0, nspace = 0;
+  fits_get_hdrspace(f, &nkeys, &nspace, &status);
+  std::vector<std::string> fresh;
+  std::vector<std::string> fresh_keys;
+  for (int k = 1; k <= nkeys && status <= 0; ++k) {
+    char card[FLEN_CARD] = {};
+    fits_read_record(f, k, card, &status);
+    fresh.push_back(pad_right(card, kCardLength));
+    fresh_keys.push_back(keyword_of(fresh.back()));
+  }
+  for (const std::string& source : cards) {
+    if (status > 0) return;
+    const std::string card = pad_right(source, kCardLength);
+    const std::string key = keyword_of(card);
+    if (key == "CHECKSUM") had_checksum = true;
+    if (describes_old_data(key) || std::find(fresh.begin(), fresh.end(), card) != fresh.end()) continue;
+    if (!commentary(key) && std::find(fresh_keys.begin(), fresh_keys.end(), key) != fresh_keys.end()) {
+      if (key == "EXTNAME") fits_update_card(f, const_cast<char*>("EXTNAME"), card.c_str(), &status);
+      continue;  // otherwise one of CFITSIO's own cards for the new data
+    }
+    int s = 0;
+    if (fits_write_record(f, card.c_str(), &s) > 0) {
+      fits_clear_errmsg();
+      std::string clean = card;
+      for (char& c : clean)
+        if (c < ' ' || c > '~') c = ' ';
+      s = 0;
+      if (fits_write_record(f, clean.c_str(), &s) > 0) {
+        // Not a keyword CFITSIO can write (a blank inside the name, say): its text is kept
+        // as a comment.
+        fits_clear_errmsg();
+        s = 0;
+        if (fits_write_comment(f, trim_right(clean).c_str(), &s) > 0) fits_clear_errmsg();
+      }
+    }
+  }
+  char when[32] = {};
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &utc);
+  fits_write_history(f, (std::string("Zelvo wrote this file on ") + when + " UTC.").c_str(), &status);
+}
+
+// Writes the plain FITS file `from` gzip-compressed as the new file `to`. Returns 0, or
+// WRITE_ERROR with the reason on the message stack (no file `to` is left then).
+int gzip_into(const std::string& from, const std::string& to) {
+  std::FILE* in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) return WRITE_ERROR;
+  gzFile out = gzopen(to.c_str(), "wbx");  // x: a new file, never an existing one
+  if (out == nullptr) {
+    std::fclose(in);
+    return FILE_NOT_CREATED;
+  }
+  std::vector<char> buf(1 << 16);
+  bool ok = true;
+  for (std::size_t n; ok && (n = std::fread(buf.data(), 1, buf.size(), in)) > 0;)
+    ok = gzwrite(out, buf.data(), static_cast<unsigned>(n)) == static_cast<int>(n);
+  ok = !std::ferror(in) && ok;
+  const int err = errno;
+  std::fclose(in);
+  ok = gzclose(out) == Z_OK && ok;
+  if (ok) return 0;
+  std::remove(to.c_str());
+  fits_write_errmsg(("could not compress the file: " + std::string(std::strerror(err))).substr(0, FLEN_ERRMSG - 1).c_str());
+  return WRITE_ERROR;
+}
+
+// Writes `spec` as a new file `path`: BITPIX -32, NAXIS 2, the source's cards and the
+// HISTORY card, stored as `spec.kind`. CFITSIO refuses an existing name (status 105)
+// before anything is touched; a file that was created but not completely written is deleted.
+int create_fits_file(const std::string& path, const WriteSpec& spec) {
   int status = 0;
+  const ImageView& image = spec.image;
   if (image.empty()) {
     fits_write_errmsg("there is no image to write");
     return BAD_NAXES;
   }
+  if (spec.kind == FileKind::Gzip) {
+    // A plain file beside it first, then packed into `path`.
+    const std::string plain = path + ".fits";
+    WriteSpec inner{spec.image, spec.cards, FileKind::Plain, {}};
+    status = create_fits_file(plain, inner);
+    if (status > 0) return status;
+    status = gzip_into(plain, path);
+    std::remove(plain.c_str());
+    return status;
+  }
   fitsfile* f = nullptr;
   if (fits_create_diskfile(&f, path.c_str(), &status) > 0) return status;
+  if (spec.kind == FileKind::TileCompressed) {
+    if (!spec.primary_from.empty()) {
+      // The original's primary header (empty array, observatory cards) stays as it was.
+      fitsfile* in = nullptr;
+      int type = 0;
+      if (fits_open_diskfile(&in, spec.primary_from.c_str(), READONLY, &status) <= 0) {
+        fits_movabs_hdu(in, 1, &type, &status);
+        fits_copy_hdu(in, f, 0, &status);
+        int ignored = 0;
+        fits_close_file(in, &ignored);
+      }
+    }
+    // Lossless: the float pixels are packed with gzip, never quantised.
+    fits_set_compression_type(f, GZIP_2, &status);
+    fits_set_quantize_level(f, 0.0f, &status);
+  }
   long naxes[2] = {image.nx, image.ny};
   fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
+  bool had_checksum = false;
+  write_source_cards(f, spec.cards, had_checksum, status);
   // CFITSIO converts through its own buffer, so the caller's pixels are not changed.
   fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), image.px, &status);
+  if (had_checksum) fits_write_chksum(f, &status);
   if (status > 0) {
     int ignored = 0;
     fits_delete_file(f, &ignored);
@@ -534,11 +771,13 @@ int move_into_place(const std::string& temp, const std::string& target, bool rep
 // Writes `image` as the FITS file `target` so that no partial file ever carries that name:
 // the data go to a hidden temporary file in the same folder (so the rename cannot cross file
 // systems), which is closed, synced and only then renamed to `target`. With `replace` an
-// existing file is replaced and keeps its permissions; without it an existing name is
-// refused (FILE_NOT_CREATED) and left alone. On failure no temporary file is left, the
-// CFITSIO status is returned and the message stack says what went wrong, naming `target`
+// existing file is replaced and keeps its permission bits, but only while it is still the
+// file `expected` describes (checked again just before the rename); without it an existing
+// name is refused (FILE_NOT_CREATED) and left alone. On failure no temporary file is left,
+// the CFITSIO status is returned and the message stack says what went wrong, naming `target`
 // or its folder rather than the temporary.
-int write_via_temporary(const std::filesystem::path& target, const ImageView& image, bool replace) {
+int write_via_temporary(const std::filesystem::path& target, const WriteSpec& spec, bool replace,
+                        const FileIdentity* expected = nullptr) {
   namespace fs = std::filesystem;
   struct stat existing {};
   const bool exists = ::lstat(target.c_str(), &existing) == 0;
@@ -561,7 +800,7 @@ int write_via_temporary(const std::filesystem::path& target, const ImageView& im
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp = (folder / ("." + base + ".zelvo-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp"))
                .string();
-    status = create_float_file(temp, image);
+    status = create_fits_file(temp, spec);
     if (status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
     fits_clear_errmsg();  // that name was taken; try the next
   }
@@ -595,7 +834,18 @@ int write_via_temporary(const std::filesystem::path& target, const ImageView& im
       return WRITE_ERROR;
     }
   }
-  if (replace && exists) ::chmod(temp.c_str(), existing.st_mode & 07777);
+  if (replace) {
+    // The file must still be the one that was loaded, and the new one takes its permission
+    // bits (and its owner and group where this user may set them).
+    struct stat now {};
+    if (expected == nullptr || !(identity_of(target.string()) == *expected) || ::stat(target.c_str(), &now) != 0) {
+      std::remove(temp.c_str());
+      fits_write_errmsg(("the file changed since it was loaded: " + target.string()).substr(0, FLEN_ERRMSG - 1).c_str());
+      return FILE_NOT_CREATED;
+    }
+    ::chmod(temp.c_str(), now.st_mode & 07777);
+    if (::chown(temp.c_str(), now.st_uid, now.st_gid) != 0) (void)!::chown(temp.c_str(), static_cast<uid_t>(-1), now.st_gid);
+  }
   status = move_into_place(temp, target.string(), replace);
   if (status > 0) {
     std::remove(temp.c_str());
@@ -613,11 +863,12 @@ int write_via_temporary(const std::filesystem::path& target, const ImageView& im
 }  // namespace
 
 ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
-                               HeaderTexts& texts, int& status, Console& con) {
+                               HeaderTexts& texts, int& status, Console& con, FileOrigin* origin) {
   status = 0;
   fits_clear_errmsg();  // the report must show this read's messages only
   const std::string name = trim_right(filename);
   con.line(kReadingIn + name);
+  const FileIdentity identity = identity_of(name);  // compared again after the read
 
   if (!gzip_size_plausible(name)) {
     status = DATA_DECOMPRESSION_ERR;
@@ -710,6 +961,7 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
     fits_read_img(file.f, TFLOAT, 1, static_cast<LONGLONG>(fresh.px.size()), &nullval, fresh.px.data(), &anynull,
                   &status);
   }
+  const FileOrigin found = describe_loaded(file.f, name, naxis);
   file.close(status);
   if (status > 0) {
     PRINT_FITS_ERROR(status, con);
@@ -717,28 +969,101 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
   }
 
   con.blank();
+  if (origin != nullptr) {
+    *origin = found;
+    // A file replaced or changed while it was read is not known as the one loaded.
+    origin->identity = identity_of(name) == identity ? identity : FileIdentity{};
+  }
   image = std::move(fresh);
   slot_header = std::move(hdr);
   texts = std::move(txt);
   return ReadOutcome::Loaded;
 }
 
-int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
-  fits_clear_errmsg();
-  return write_via_temporary(trim_right(filename), image, false);
+FileKind kind_for_name(const std::string& name) {
+  const std::string t = trim_right(name);
+  auto ends = [&](std::string_view suffix) {
+    if (t.size() < suffix.size()) return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(t[t.size() - suffix.size() + i])) != suffix[i]) return false;
+    return true;
+  };
+  if (ends(".gz")) return FileKind::Gzip;
+  if (ends(".fz")) return FileKind::TileCompressed;
+  return FileKind::Plain;
 }
 
-int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image) {
+FileIdentity identity_of(const std::string& path) {
+  FileIdentity id;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return id;
+  id.known = true;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  id.size = st.st_size;
+  id.mtime = st.st_mtim;
+  return id;
+}
+
+namespace {
+
+// What a completed write leaves: a lone image of the given kind, as the file now is.
+void describe_written(const std::string& path, FileKind kind, FileOrigin* written) {
+  if (written == nullptr) return;
+  written->kind = kind;
+  written->lone_image = true;
+  written->identity = identity_of(path);
+}
+
+}  // namespace
+
+int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image, const std::vector<std::string>& cards,
+                        FileOrigin* written) {
+  fits_clear_errmsg();
+  const std::string name = trim_right(filename);
+  const WriteSpec spec{image, cards, kind_for_name(name), {}};
+  const int status = write_via_temporary(name, spec, false);
+  if (status <= 0) describe_written(name, spec.kind, written);
+  return status;
+}
+
+ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin) {
+  const std::string name = trim_right(filename);
+  if (!origin.lone_image) return ReplaceVerdict::NotLone;
+  if (!(identity_of(name) == origin.identity)) return ReplaceVerdict::Changed;
+  // The file itself must be writable by this user: renaming over it needs only the folder.
+  if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ReplaceVerdict::NotWritable;
+  return ReplaceVerdict::Allowed;
+}
+
+int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image, const std::vector<std::string>& cards,
+                          const FileOrigin& origin, FileOrigin* written) {
   namespace fs = std::filesystem;
   fits_clear_errmsg();
+  const std::string name = trim_right(filename);
+  switch (may_replace(name, origin)) {
+    case ReplaceVerdict::Allowed: break;
+    case ReplaceVerdict::NotLone:
+      fits_write_errmsg(("the file holds more than this image: " + name).substr(0, FLEN_ERRMSG - 1).c_str());
+      return FILE_NOT_CREATED;
+    case ReplaceVerdict::Changed:
+      fits_write_errmsg(("the file changed since it was loaded: " + name).substr(0, FLEN_ERRMSG - 1).c_str());
+      return FILE_NOT_CREATED;
+    case ReplaceVerdict::NotWritable:
+      push_system_message("may not write", name, EACCES);
+      return FILE_NOT_CREATED;
+  }
   // Through a symbolic link the file it points to is replaced, and the link kept.
-  fs::path target = trim_right(filename);
+  fs::path target = name;
   std::error_code ec;
   if (fs::is_symlink(target, ec)) {
     const fs::path resolved = fs::canonical(target, ec);
     if (!ec) target = resolved;
   }
-  return write_via_temporary(target, image, true);
+  const WriteSpec spec{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
+  const int status = write_via_temporary(target, spec, true, &origin.identity);
+  if (status <= 0) describe_written(target.string(), spec.kind, written);
+  return status;
 }
 
 void PRINT_FITS_ERROR(int status, Console& con) {

@@ -8,14 +8,17 @@ namespace zelvo {
 
 // Values kept per image slot.
 struct SlotHeader {
-  float exptime = 0.0f;                 // EXPTIME
+  float exptime = 0.0f;                 // EXPTIME, or ITIME when there is no EXPTIME
   std::string object = std::string(20, ' ');  // OBJECT, 20 characters, apostrophes blanked
-  // Every header card of the loaded image HDU as read (80 columns each, in file order);
-  // empty for images made in the session.
+  // Every header card of the loaded image HDU as read (80 columns each, in file order, END
+  // excluded; of a tile-compressed image, the header of the image as CFITSIO restores it);
+  // empty for images made in the session. Kept whole: S and X leave out the structural,
+  // scaling, checksum and compression cards when they write a file.
   std::vector<std::string> cards;
 };
 
-// Values of the last loaded file, shared by the whole session (15 characters each).
+// ST, RA, DEC and filter texts of one loaded file, kept with its slot (15 characters each,
+// blank when the file has no such card).
 struct HeaderTexts {
   std::string hdrst = std::string(15, ' ');
   std::string hdrra = std::string(15, ' ');

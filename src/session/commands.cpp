@@ -8,6 +8,10 @@
 #include <limits>
 #include <cstdio>
 #include <new>
+#include <optional>
+#include <vector>
+#include <array>
+#include <algorithm>
 
 #include "display/display.h"
 #include "fits/fits_io.h"
@@ -41,18 +45,20 @@ void command_load(Session& s) {
   s.con.text("Enter the filename of the image to be loaded:");
   const std::string filename = s.con.read_file_name();
   Image img;
-  SlotHeader header = sl.header();
-  HeaderTexts texts = s.texts;
-  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con);
+  SlotHeader header;
+  HeaderTexts texts;
+  FileOrigin origin;
+  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con, &origin);
   if (r != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
   sl.image = std::move(img);
   sl.name = filename.substr(0, 80);
   sl.file = filename;
+  sl.origin = origin;
   sl.modified = false;
   sl.exptime = header.exptime;
   sl.object = header.object;
   sl.cards = std::move(header.cards);
-  s.texts = texts;
+  sl.texts = texts;
   finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
 }
 
@@ -78,8 +84,13 @@ void command_new(Session& s) {
     return;
   }
   sl.name = kUnnamedName;
+  // A new image has no header: nothing of the image the slot held before stays with it.
   sl.cards.clear();
+  sl.texts = HeaderTexts{};
+  sl.object = std::string(20, ' ');
+  sl.exptime = 0.0f;
   sl.file.clear();
+  sl.origin = FileOrigin{};
   sl.modified = false;
 }
 
@@ -96,7 +107,7 @@ void command_display(Session& s) {
     s.con.text("You typed something else than 1 or 0;  1 selected.");
   }
   const bool dialogue = s.command == 'D' || s.command == 'd';
-  DISPLAYIMAGE(display_source(s.active()), s.disp, s.texts, dialogue, s.con, s.gfx);
+  DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, dialogue, s.con, s.gfx);
 }
 
 void command_help(Session& s) {
@@ -137,8 +148,8 @@ std::string ask_output_name(Session& s, int slotno) {
   s.con.text(" something else, give the two (alphanumeric) characters you");
   s.con.text(" want to use. You can also give a totally new name (up to");
   s.con.text(" 80 characters).]");
-  std::string answer = s.con.read_file_name();
-  answer = trim_right(answer.substr(0, std::min<std::size_t>(answer.size(), 80)));
+  // The whole name is used, however long: only the slot's displayed name is cut.
+  const std::string answer = trim_right(s.con.read_file_name());
   std::string proposed = "ZelvoImage01.fits";
   if (answer.empty()) return proposed;  // an empty answer keeps the default
   const std::string padded = pad_right(answer, 5);
@@ -151,7 +162,29 @@ std::string ask_output_name(Session& s, int slotno) {
 }
 
 void finished_line(Session& s, const std::string& name) {
-  s.con.record({"Finished writing file ", pad_right(name, 80), " to your hard disk."});
+  s.con.record({"Finished writing file ", pad_right(name, std::max<std::size_t>(80, name.size())), " to your hard disk."});
+}
+
+// After a write: the slot is named after its file and X writes it back there.
+void saved_as(ImageSlot& sl, const std::string& file, const FileOrigin& written) {
+  sl.name = file.substr(0, 80);
+  sl.file = file;
+  sl.origin = written;
+  sl.modified = false;
+}
+
+// Why X leaves the file of image slot `slotno` as it is, or nothing when it may replace it.
+std::optional<std::string> kept_back(const ImageSlot& sl, int slotno, const std::vector<FileIdentity>& written) {
+  const std::string head = "Image slot " + std::to_string(slotno) + ": " + sl.file;
+  for (const auto& w : written)
+    if (w.same_file(sl.origin.identity)) return head + " was just written from another image slot; it is left as it is.";
+  switch (may_replace(sl.file, sl.origin)) {
+    case ReplaceVerdict::Allowed: return std::nullopt;
+    case ReplaceVerdict::NotLone: return head + " holds more than this one 2-D image; it is left as it is.";
+    case ReplaceVerdict::Changed: return head + " is no longer the file that was loaded; it is left as it is.";
+    case ReplaceVerdict::NotWritable: return head + " may not be written by you; it is left as it is.";
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -163,7 +196,8 @@ void command_save(Session& s) {
   s.con.blank();
   const std::string outname = ask_output_name(s, 0);
   ImageSlot& sl = s.active();
-  s.fitsstatus = WRITE_FITS_2D_IMAGE(outname, sl.view());
+  FileOrigin written;
+  s.fitsstatus = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
   if (s.fitsstatus > 0) {
     PRINT_FITS_ERROR(s.fitsstatus, s.con);
     s.con.text("Nothing was written; the image is still in memory as " + trim_right(sl.name) + ".");
@@ -172,47 +206,54 @@ void command_save(Session& s) {
   }
   s.con.blank();
   finished_line(s, outname);
-  sl.name = outname;
-  sl.file = outname;
-  sl.modified = false;
+  saved_as(sl, outname, written);
   pause(s);
 }
 
 bool command_exit_save(Session& s) {
   bool ok = true;
-  // First pass: modified images go back to the file they were loaded from or last saved to.
+  std::array<bool, 4> ask{};           // slots whose file is left alone: asked for a new name
+  std::vector<FileIdentity> replaced;  // files written back in this pass, as they were loaded
+  // First pass: modified images go back to the file they were loaded from or last saved to,
+  // when that file is still the one loaded and held nothing but this image.
   for (int i = 1; i <= 4; ++i) {
     ImageSlot& sl = s.slot[static_cast<std::size_t>(i - 1)];
     if (!sl.empty() && sl.modified && !sl.file.empty()) {
-      const int status = REPLACE_FITS_2D_IMAGE(sl.file, sl.view());
-      if (status > 0) {
-        PRINT_FITS_ERROR(status, s.con);
-        s.con.text("Could not write image slot " + std::to_string(i) + " to " + sl.file + ".");
-        ok = false;
+      if (const auto why = kept_back(sl, i, replaced)) {
+        s.con.text(*why);
+        ask[static_cast<std::size_t>(i - 1)] = true;
       } else {
-        finished_line(s, sl.file);
-        sl.modified = false;
-        sl.name = sl.file.substr(0, 80);
+        FileOrigin written;
+        const int status = REPLACE_FITS_2D_IMAGE(sl.file, sl.view(), sl.cards, sl.origin, &written);
+        if (status > 0) {
+          PRINT_FITS_ERROR(status, s.con);
+          s.con.text("Could not write image slot " + std::to_string(i) + " to " + sl.file + ".");
+          ok = false;
+        } else {
+          finished_line(s, sl.file);
+          replaced.push_back(sl.origin.identity);
+          saved_as(sl, sl.file, written);
+        }
       }
     }
     s.con.blank();
   }
-  // Second pass: new images that were never saved are asked for a name.
+  // Second pass: new images that were never saved, and images whose file was left alone,
+  // are asked for a name.
   for (int i = 1; i <= 4; ++i) {
     ImageSlot& sl = s.slot[static_cast<std::size_t>(i - 1)];
-    if (!sl.empty() && sl.file.empty()) {
+    if (!sl.empty() && (sl.file.empty() || ask[static_cast<std::size_t>(i - 1)])) {
       s.con.blank();
       const std::string outname = ask_output_name(s, i);
-      const int status = WRITE_FITS_2D_IMAGE(outname, sl.view());
+      FileOrigin written;
+      const int status = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
       if (status > 0) {
         PRINT_FITS_ERROR(status, s.con);
         s.con.text("Could not write image slot " + std::to_string(i) + " to " + outname + ".");
         ok = false;
       } else {
         finished_line(s, outname);
-        sl.name = outname;
-        sl.file = outname;
-        sl.modified = false;
+        saved_as(sl, outname, written);
       }
     }
     s.con.blank();
@@ -236,7 +277,7 @@ void command_print(Session& s) {
   bool ok = s.gfx.open("ZelvoImage.ps/ps");
   if (ok) {
     s.disp.printflag = 1;
-    DISPLAYIMAGE(display_source(s.active()), s.disp, s.texts, false, s.con, s.gfx);
+    DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, false, s.con, s.gfx);
     s.disp.printflag = 0;
     s.gfx.close_all();
     struct stat st {};

@@ -11,7 +11,7 @@ void command_remove(Session& s) {
   RemoveSubmenuContext ctx{.image = a.view(),
                            .object = a.object,
                            .name = a.name,
-                           .texts = s.texts,
+                           .texts = a.texts,
                            .disp = s.disp,
                            .zoom = s.zoom,
                            .cursor = CursorState{s.cursorx, s.cursory, s.cursorkey},

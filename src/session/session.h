@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "fits/file_origin.h"
 #include "fits/header_values.h"
 #include "numeric/image_view.h"
 #include "numeric/random.h"
@@ -27,11 +28,16 @@ struct ImageSlot {
   std::string object = std::string(20, ' ');
   std::string name = kEmptySlotName;  // displayed name, at most 80 characters, no padding kept
   float exptime = 0.0f;
-  std::vector<std::string> cards;     // header cards of the loaded file (none for new images)
-  // Where X writes a modified image back: the file it was loaded from or last saved to.
-  // Kept apart from `name`, so the 10-character rule and the 80-character cut of the
-  // displayed name never decide whether work is saved.
+  // Every card of the loaded image's header as read, 80 columns each, END excluded (none for
+  // new images). The one source of the header S and X write: the structural, scaling,
+  // checksum and compression cards are left out when a file is written, not here.
+  std::vector<std::string> cards;
+  HeaderTexts texts;                  // ST, RA, DEC and filter texts of the loaded file
+  // Where X writes a modified image back: the file it was loaded from or last saved to,
+  // the whole name as typed. Kept apart from `name`, so the 10-character rule and the
+  // 80-character cut of the displayed name never decide whether or where work is saved.
   std::string file;
+  FileOrigin origin;                  // how `file` is stored and what it was at the load or write
   bool modified = false;
 
   int nx() const { return image.nx; }
@@ -65,7 +71,6 @@ struct Session {
   std::string gdevice;       // screen device
   int gwidth = 1024, gheight = 768;  // screen window size from the window-size code
   int extlogs = 0;
-  HeaderTexts texts;         // hdrst, hdrra, hdrdec, hdrfilter
   int32_t ranseed = 0;
   Random rng;
   int marked_objects = 0;    // removal list count, reset at every main-menu command

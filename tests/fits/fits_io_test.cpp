@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/console.h"
+#include "platform/list_io.h"
 #include "support/session_harness.h"
 #include "support/without_root.h"
 
@@ -47,6 +48,20 @@ Load load(const std::string& path, Image& img) {
   SlotHeader hdr;
   HeaderTexts texts;
   return load(path, img, hdr, texts);
+}
+
+// How a load of `path` describes its file.
+FileOrigin loaded_origin(const std::string& path) {
+  Image img;
+  SlotHeader hdr;
+  HeaderTexts texts;
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  int status = 0;
+  FileOrigin origin;
+  READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con, &origin);
+  return origin;
 }
 
 std::string fits_report(int status) {
@@ -149,9 +164,9 @@ TEST(FitsRead, FloatRoundTripIsExactAndPrintsTheThreeLines) {
   ASSERT_EQ(back.nx, 7);
   ASSERT_EQ(back.ny, 5);
   EXPECT_EQ(back.px, img.px);  // exactly (CFITSIO reads -0.0 as 0.0, which compares equal)
-  // The written file carries no OBJECT or EXPTIME: the previous values stay.
-  EXPECT_EQ(hdr.exptime, 12.5f);
-  EXPECT_EQ(hdr.object, "previous object     ");
+  // The written file carries no OBJECT or EXPTIME: nothing of the previous values stays.
+  EXPECT_EQ(hdr.exptime, 0.0f);
+  EXPECT_EQ(hdr.object, std::string(20, ' '));
 }
 
 TEST(FitsRead, PixelOrderIsTheFileOrderWithXFastest) {
@@ -320,12 +335,16 @@ TEST(FitsHeader, TakesTheValuesFromTheirColumns) {
   EXPECT_EQ(texts.hdrfilter, "V              ");
 }
 
-TEST(FitsHeader, NamesMatchOnTheirLeadingColumnsAndTheLastCardWins) {
+TEST(FitsHeader, OnlyCardsOfExactlyTheseNamesCountAndTheLastOneWins) {
   ScratchFolder dir;
   write_image(dir.file("h.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
               {
-                  card_at("ST      =", 35, "06:12:34.56"),
-                  card_at("STATUS  =", 35, "READOUT-OK!xyz"),        // after ST: replaces it
+                  "ST      = '06:12:34.56'",
+                  "STATUS  = 'READOUT-OK'",            // not the sidereal time
+                  "RA      = '13:29:52.70'",
+                  "RA      = '13:29:53.10'",           // a second RA card: the last one wins
+                  "RADESYS = 'FK5     '",              // not the right ascension
+                  "DECSYS  = 'FK5     '",
                   "OBJECT  = 'Stephan''s Quintet group' / apostrophes become blanks",
                   card_at("HIEFILT =", 32, "FILTER  "),               // first marker
                   card_at("HIE1    =", 32, "B"),
@@ -336,32 +355,103 @@ TEST(FitsHeader, NamesMatchOnTheirLeadingColumnsAndTheLastCardWins) {
   SlotHeader hdr;
   HeaderTexts texts;
   ASSERT_EQ(load(dir.file("h.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
-  EXPECT_EQ(texts.hdrst, "READOUT-OK!    ");
+  EXPECT_EQ(texts.hdrst, "06:12:34.56    ");
+  EXPECT_EQ(texts.hdrra, "13:29:53.10    ");
+  EXPECT_EQ(texts.hdrdec, std::string(15, ' '));
   // Columns 12-25 of the card are "Stephan''s Qui": both apostrophes blanked.
   EXPECT_EQ(hdr.object, "Stephan  s Qui      ");
   EXPECT_EQ(texts.hdrfilter, "I              ");
 }
 
-TEST(FitsHeader, AbsentOrUnreadableValuesKeepWhatTheyHeld) {
+TEST(FitsHeader, EveryLoadTakesItsValuesFromThatFileAlone) {
   ScratchFolder dir;
-  write_image(dir.file("first.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
-              {card_at("RA      =", 35, "10:00:00.00"), "EXPTIME = 120.5 / free-format value",
-               card_at("HIERARCH FLT =", 32, "FILTER  ")});  // marker on the last card: no filter card
-  write_image(dir.file("second.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
-              {"EXPTIME = 'long'             / not a number", card_at("DEC     =", 35, "-05:00:00.00")});
+  write_image(dir.file("r-band.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
+              {"RA      = '10:00:00.00'", "EXPTIME = 120.5 / free-format value", "OBJECT  = 'M51     '",
+               card_at("HIERARCH FLT =", 32, "FILTER  "), card_at("HIERARCH NAME =", 32, "R")});
+  // No RA, no filter, no OBJECT, an exposure time that is not a number.
+  write_image(dir.file("b-band.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
+              {"EXPTIME = 'long'             / not a number", "DEC     = '-05:00:00.00'"});
   Image img;
-  SlotHeader hdr{1.0f, "kept object         ", {}};
+  SlotHeader hdr;
   HeaderTexts texts;
-  texts.hdrfilter = "Q              ";
-  ASSERT_EQ(load(dir.file("first.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("r-band.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
   EXPECT_EQ(hdr.exptime, 120.5f);
-  EXPECT_EQ(texts.hdrfilter, "Q              ");
-  ASSERT_EQ(load(dir.file("second.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
-  EXPECT_EQ(hdr.exptime, 120.5f);
-  EXPECT_EQ(hdr.object, "kept object         ");
-  EXPECT_EQ(texts.hdrra, "10:00:00.00    ");
+  EXPECT_EQ(texts.hdrfilter, "R              ");
+  ASSERT_EQ(load(dir.file("b-band.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(hdr.exptime, 0.0f);
+  EXPECT_EQ(hdr.object, std::string(20, ' '));
+  EXPECT_EQ(texts.hdrra, std::string(15, ' '));
+  EXPECT_EQ(texts.hdrfilter, std::string(15, ' '));
   EXPECT_EQ(texts.hdrdec, "-05:00:00.00   ");
 }
+
+// One card and the text the reader shows for it: the value as CFITSIO parses it, a string
+// without quotes and surrounding blanks, a number as written, cut to 15 characters.
+struct ValueCase {
+  std::string card;
+  std::string HeaderTexts::*field;
+  std::string shown;
+};
+
+class FitsHeaderValue : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(FitsHeaderValue, ShowsTheValueNotTheComment) {
+  ScratchFolder dir;
+  write_raw(dir.file("v.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
+                                 "NAXIS   =                    2", "NAXIS1  =                    1",
+                                 "NAXIS2  =                    1", GetParam().card},
+            std::string(2880, '\0'));
+  Image img;
+  SlotHeader hdr;
+  HeaderTexts texts;
+  ASSERT_EQ(load(dir.file("v.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(texts.*GetParam().field, pad_right(GetParam().shown, 15));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cards, FitsHeaderValue,
+    ::testing::Values(
+        // Standard cards: columns 35-46 hold the comment, never shown.
+        ValueCase{"RA      = '13:29:24.00'  / RIGHT ASCENSION", &HeaderTexts::hdrra, "13:29:24.00"},
+        ValueCase{"DEC     = '+47:11:43.00' / DECLINATION", &HeaderTexts::hdrdec, "+47:11:43.00"},
+        ValueCase{"ST      = '06:12:34'     / SIDEREAL TIME", &HeaderTexts::hdrst, "06:12:34"},
+        // The value laid out in columns 35-46 inside the quotes.
+        ValueCase{card_at("RA      = '", 35, "13:29:52.70'"), &HeaderTexts::hdrra, "13:29:52.70"},
+        ValueCase{card_at("DEC     = '", 35, "+47:11:42.93'"), &HeaderTexts::hdrdec, "+47:11:42.93"},
+        // Numbers as written.
+        ValueCase{"ST      =              6.20935 / sidereal time [h]", &HeaderTexts::hdrst, "6.20935"},
+        ValueCase{"DEC     =           4.7195E+01 / [deg]", &HeaderTexts::hdrdec, "4.7195E+01"},
+        // A long value is cut to the text's 15 characters; an apostrophe in it stays one.
+        ValueCase{"RA      = '202.35167 degrees J2000'", &HeaderTexts::hdrra, "202.35167 degre"},
+        ValueCase{"ST      = 'O''clock'", &HeaderTexts::hdrst, "O'clock"},
+        // No value at all.
+        ValueCase{"RA      =                      / unknown", &HeaderTexts::hdrra, ""}));
+
+struct ExposureCase {
+  std::vector<std::string> cards;
+  float exptime;
+};
+
+class FitsExposure : public ::testing::TestWithParam<ExposureCase> {};
+
+TEST_P(FitsExposure, IsExptimeOrElseItime) {
+  ScratchFolder dir;
+  write_image(dir.file("e.fits"), FLOAT_IMG, {1, 1}, {0}, GetParam().cards);
+  Image img;
+  SlotHeader hdr{7.0f, std::string(20, ' '), {}};
+  HeaderTexts texts;
+  ASSERT_EQ(load(dir.file("e.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(hdr.exptime, GetParam().exptime);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keywords, FitsExposure,
+    ::testing::Values(ExposureCase{{"EXPTIME =                300.0"}, 300.0f},
+                      ExposureCase{{"ITIME   =                 45.0 / integration time [s]"}, 45.0f},
+                      ExposureCase{{"ITIME   =                 45.0", "EXPTIME =                 90.0"}, 90.0f},
+                      ExposureCase{{"EXPTIME = 'unknown '", "ITIME   =                 45.0"}, 45.0f},
+                      ExposureCase{{"ITIMEX  =                 45.0"}, 0.0f},
+                      ExposureCase{{}, 0.0f}));
 
 TEST(FitsHeader, NumbersRightJustifiedToColumn30AreReadWhole) {
   ScratchFolder dir;
@@ -515,35 +605,136 @@ TEST(FitsReadFailure, AnImageTooLargeToHoldIsRefusedWithOneLine) {
 // ---------------------------------------------------------------------------------------
 // Writing
 
-TEST(FitsWrite, WritesOnlyTheMandatoryCardsAsFloats) {
-  ScratchFolder dir;
-  ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("out.fits"), ramp(5, 3).view()), 0);
+// Every card of the first HDU holding an image, END excluded, and the image's BITPIX and axes.
+struct WrittenFile {
+  int hdus = 0, bitpix = 0, naxis = 0;
+  long naxes[3] = {};
+  std::vector<std::string> cards;
+  int datasum_ok = 0, hdusum_ok = 0;
+};
+
+WrittenFile read_written(const std::string& path) {
+  WrittenFile w;
   fitsfile* f = nullptr;
   int status = 0;
-  fits_open_diskfile(&f, dir.file("out.fits").c_str(), READONLY, &status);
-  int bitpix = 0, naxis = 0, nkeys = 0, nspace = 0, hdus = 0;
-  long naxes[2] = {};
-  fits_get_img_param(f, 2, &bitpix, &naxis, naxes, &status);
-  fits_get_num_hdus(f, &hdus, &status);
+  fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+  fits_get_num_hdus(f, &w.hdus, &status);
   int type = 0;
-  fits_movabs_hdu(f, 1, &type, &status);
+  if (w.hdus == 2) fits_movabs_hdu(f, 2, &type, &status);
+  fits_get_img_param(f, 3, &w.bitpix, &w.naxis, w.naxes, &status);
+  int nkeys = 0, nspace = 0;
   fits_get_hdrspace(f, &nkeys, &nspace, &status);
-  std::vector<std::string> names;
   for (int k = 1; k <= nkeys; ++k) {
-    char card[FLEN_CARD];
+    char card[FLEN_CARD] = {};
     fits_read_record(f, k, card, &status);
-    names.push_back(std::string(card).substr(0, 8));
+    w.cards.push_back(card);
   }
+  fits_verify_chksum(f, &w.datasum_ok, &w.hdusum_ok, &status);
   fits_close_file(f, &status);
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(bitpix, -32);
-  EXPECT_EQ(naxis, 2);
-  EXPECT_EQ(naxes[0], 5);
-  EXPECT_EQ(naxes[1], 3);
-  EXPECT_EQ(hdus, 1);
-  for (const auto& n : names)
-    EXPECT_THAT(n, ::testing::AnyOf("SIMPLE  ", "BITPIX  ", "NAXIS   ", "NAXIS1  ", "NAXIS2  ", "EXTEND  ", "COMMENT "));
+  EXPECT_EQ(status, 0) << path;
+  return w;
 }
+
+std::vector<std::string> keywords(const std::vector<std::string>& cards) {
+  std::vector<std::string> k;
+  for (const auto& c : cards) k.push_back(c.substr(0, std::min<std::size_t>(8, c.size())));
+  return k;
+}
+
+TEST(FitsWrite, ANewImageGetsTheMandatoryCardsAndOneHistoryCard) {
+  ScratchFolder dir;
+  ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("out.fits"), ramp(5, 3).view()), 0);
+  const WrittenFile w = read_written(dir.file("out.fits"));
+  EXPECT_EQ(w.hdus, 1);
+  EXPECT_EQ(w.bitpix, -32);
+  EXPECT_EQ(w.naxis, 2);
+  EXPECT_EQ(w.naxes[0], 5);
+  EXPECT_EQ(w.naxes[1], 3);
+  EXPECT_THAT(keywords(w.cards), ::testing::ElementsAre("SIMPLE  ", "BITPIX  ", "NAXIS   ", "NAXIS1  ", "NAXIS2  ",
+                                                        "EXTEND  ", "COMMENT ", "COMMENT ", "HISTORY "));
+  EXPECT_THAT(w.cards.back(), ::testing::MatchesRegex(
+                                  "HISTORY Zelvo wrote this file on 20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-9:]{8} UTC\\."));
+}
+
+TEST(FitsWrite, KeepsTheSourceCardsButNotThoseOfTheOldData) {
+  ScratchFolder dir;
+  const std::vector<std::string> source = {
+      "SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    3",
+      "NAXIS1  =                    5", "NAXIS2  =                    3", "NAXIS3  =                    4",
+      "EXTEND  =                    T", "BSCALE  =                  2.0", "BZERO   =              32768.0",
+      "BLANK   =                   -1", "COMMENT   FITS (Flexible Image Transport System) format is defined in 'Astronomy",
+      "OBJECT  = 'NGC 1068'           / target", "EXPTIME =                300.0 / [s]",
+      "DATE-OBS= '2001-10-12T23:14:05'", "CTYPE1  = 'RA---TAN'", "CRVAL1  =            40.669629",
+      "CD1_1   =         -0.000138889", "WCSAXES =                    3", "ZCMPTYPE= 'RICE_1  '",
+      "ZTILE1  =                    5", "HIERARCH ESO DET CHIP NAME = 'CCD-42'", "HISTORY flat-fielded",
+      "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
+      "CONTINUE  'needs a second card'", "CHECKSUM= 'hcHjjc9ghcEghc9g'   / HDU checksum",
+      "DATASUM = '1234567'", "        / a card without a keyword", "BAD KEY = 'a damaged name'", "END"};
+  ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("kept.fits"), ramp(5, 3).view(), source), 0);
+  const WrittenFile w = read_written(dir.file("kept.fits"));
+  EXPECT_EQ(w.bitpix, -32);
+  EXPECT_EQ(w.naxis, 2);
+  std::vector<std::string> written;
+  for (const auto& c : w.cards) written.push_back(trim_right(c));
+  // The writer's own structural cards and the two standard comments, then the source's
+  // cards that still describe the image, in their order, then the HISTORY and checksums.
+  const std::vector<std::string> expected_middle = {
+      "OBJECT  = 'NGC 1068'           / target", "EXPTIME =                300.0 / [s]",
+      "DATE-OBS= '2001-10-12T23:14:05'", "CTYPE1  = 'RA---TAN'", "CRVAL1  =            40.669629",
+      "CD1_1   =         -0.000138889", "WCSAXES =                    3", "HIERARCH ESO DET CHIP NAME = 'CCD-42'",
+      "HISTORY flat-fielded", "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
+      "CONTINUE  'needs a second card'", "        / a card without a keyword",
+      "COMMENT BAD KEY = 'a damaged name'"};  // not writable as a keyword: kept as a comment
+  ASSERT_EQ(written.size(), 8 + expected_middle.size() + 3);
+  EXPECT_EQ(std::vector<std::string>(written.begin() + 8, written.begin() + 8 + static_cast<long>(expected_middle.size())),
+            expected_middle);
+  EXPECT_THAT(written[written.size() - 3], StartsWith("HISTORY Zelvo wrote this file on "));
+  EXPECT_THAT(keywords(w.cards), ::testing::Contains("CHECKSUM").Times(1));
+  EXPECT_THAT(keywords(w.cards), ::testing::Contains("DATASUM ").Times(1));
+  EXPECT_EQ(w.datasum_ok, 1);  // fresh checksums, true of the new data
+  EXPECT_EQ(w.hdusum_ok, 1);
+  Image back;
+  ASSERT_EQ(load(dir.file("kept.fits"), back).outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(back.px, ramp(5, 3).px);  // no BSCALE, BZERO or BLANK of the source applied
+}
+
+// A name ending .gz or .fz gives that kind of file, read back whole with its cards.
+class FitsWriteKind : public ::testing::TestWithParam<std::pair<const char*, FileKind>> {};
+
+TEST_P(FitsWriteKind, TheNameDecidesHowTheFileIsStored) {
+  ScratchFolder dir;
+  const std::string path = dir.file(GetParam().first);
+  Image img = ramp(37, 23);
+  img.at(5, 5) = 1.0f / 3.0f;  // a value only a lossless packing keeps
+  FileOrigin written;
+  ASSERT_EQ(WRITE_FITS_2D_IMAGE(path, img.view(), {"OBJECT  = 'M51     '", "RA      = '13:29:52.70'"}, &written), 0);
+  EXPECT_EQ(written.kind, GetParam().second);
+  EXPECT_TRUE(written.lone_image);
+  EXPECT_TRUE(written.identity == identity_of(path));
+  EXPECT_EQ(file_bytes(path).substr(0, 2) == "\x1f\x8b", GetParam().second == FileKind::Gzip);
+  const WrittenFile w = read_written(path);
+  EXPECT_EQ(w.hdus, GetParam().second == FileKind::TileCompressed ? 2 : 1);
+  Image back;
+  SlotHeader hdr;
+  HeaderTexts texts;
+  FileOrigin origin;
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  int status = 0;
+  ASSERT_EQ(READ_FITS_2D_IMAGE(path, back, hdr, texts, status, con, &origin), ReadOutcome::Loaded);
+  EXPECT_EQ(back.px, img.px);
+  EXPECT_EQ(hdr.object, "M51" + std::string(17, ' '));
+  EXPECT_EQ(texts.hdrra, "13:29:52.70    ");
+  EXPECT_EQ(origin.kind, GetParam().second);
+  EXPECT_TRUE(origin.lone_image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, FitsWriteKind,
+                         ::testing::Values(std::pair{"plain.fits", FileKind::Plain},
+                                           std::pair{"packed.fits.gz", FileKind::Gzip},
+                                           std::pair{"PACKED.FITS.GZ", FileKind::Gzip},
+                                           std::pair{"tiles.fits.fz", FileKind::TileCompressed}));
 
 TEST(FitsWrite, AnExistingFileIsRefusedWithStatus105AndKept) {
   ScratchFolder dir;
@@ -574,7 +765,7 @@ TEST(FitsReplace, ReplacesTheFileThroughATemporaryInTheSameFolder) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   Image changed = ramp(6, 2);
   changed.at(6, 2) = -5.0f;
-  ASSERT_EQ(REPLACE_FITS_2D_IMAGE(path, changed.view()), 0);
+  ASSERT_EQ(REPLACE_FITS_2D_IMAGE(path, changed.view(), {}, loaded_origin(path)), 0);
   Image back;
   ASSERT_EQ(load(path, back).outcome, ReadOutcome::Loaded);
   EXPECT_EQ(back.nx, 6);
@@ -591,7 +782,7 @@ TEST(FitsReplace, ThroughALinkTheTargetIsReplacedAndTheLinkKept) {
   fs::create_directory(dir.file("data"));
   ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("data/real.fits"), ramp(2, 2).view()), 0);
   fs::create_symlink("data/real.fits", dir.file("link.fits"));
-  ASSERT_EQ(REPLACE_FITS_2D_IMAGE(dir.file("link.fits"), Image(3, 3, 9.0f).view()), 0);
+  ASSERT_EQ(REPLACE_FITS_2D_IMAGE(dir.file("link.fits"), Image(3, 3, 9.0f).view(), {}, loaded_origin(dir.file("link.fits"))), 0);
   EXPECT_TRUE(fs::is_symlink(dir.file("link.fits")));
   Image back;
   ASSERT_EQ(load(dir.file("data/real.fits"), back).outcome, ReadOutcome::Loaded);
@@ -606,7 +797,9 @@ TEST(FitsReplace, AFailureLeavesTheOriginalAndNoTemporary) {
   const std::string before = file_bytes(path);
   fs::permissions(dir.path(), kOpenFolder);
   fs::permissions(dir.file("ro"), kOpenFolder & ~(fs::perms::owner_write));
-  const std::optional<bool> failed = without_root([&] { return REPLACE_FITS_2D_IMAGE(path, Image(3, 3, 1.0f).view()) > 0; });
+  const FileOrigin origin = loaded_origin(path);
+  const std::optional<bool> failed =
+      without_root([&] { return REPLACE_FITS_2D_IMAGE(path, Image(3, 3, 1.0f).view(), {}, origin) > 0; });
   fs::permissions(dir.file("ro"), fs::perms::owner_all);
   if (!failed) GTEST_SKIP() << "could not give up root";
   EXPECT_TRUE(*failed);

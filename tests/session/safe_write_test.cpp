@@ -121,7 +121,7 @@ TEST(SafeExit, AFullDiskKeepsTheOriginalFileAndTheSessionGoesOn) {
   EXPECT_THAT(run.out, HasSubstr("Active image slot = 1   long-night.fits <modified>"));
 }
 
-TEST(SafeExit, AFolderThatTookTheFileNameIsReportedAndTheSlotKept) {
+TEST(SafeExit, AFolderThatTookTheFileNameIsLeftAloneAndANewNameAsked) {
   ScratchFolder dir;
   dir.write_fits("night.fits", small_field(20, 20));
   // The file is loaded, then its name is taken by a folder before X writes it back.
@@ -142,7 +142,7 @@ TEST(SafeExit, AFolderThatTookTheFileNameIsReportedAndTheSlotKept) {
         return traits_type::to_int_type(text[pos - 1]);
       }
     } buf;
-    buf.text = script({"", "l", "night.fits", "a", "+ 3", "x", "", "q"});
+    buf.text = script({"", "l", "night.fits", "a", "+ 3", "x", "kept.fits", "", "q"});
     std::istream in(&buf);
     dir.write("Zelvo.ini", "2\n0\n");
     ProgramOptions opt;
@@ -151,8 +151,10 @@ TEST(SafeExit, AFolderThatTookTheFileNameIsReportedAndTheSlotKept) {
     return out.str();
   });
   ASSERT_TRUE(run.ended_well()) << run.verdict();
-  EXPECT_THAT(run.out, HasSubstr("Could not write image slot 1 to night.fits."));
-  EXPECT_THAT(run.out, HasSubstr("Not every image could be saved"));
+  // The name no longer leads to the file loaded: it is left alone and a new name is asked.
+  EXPECT_THAT(run.out, HasSubstr(" Image slot 1: night.fits is no longer the file that was loaded; it is left as it is.\n"));
+  EXPECT_THAT(run.out, HasSubstr(" Give the name of the output image (in slot 1).\n"));
+  EXPECT_EQ(dir.read_fits("kept.fits").nx, 20);
   EXPECT_TRUE(fs::is_directory(dir.file("night.fits")));
   EXPECT_TRUE(fs::is_empty(dir.file("night.fits")));
 }

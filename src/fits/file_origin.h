@@ -1,0 +1,50 @@
+// Where a slot's image came from, so that X writes an image back only over the very file it
+// was loaded from, and only when nothing else in that file would be lost.
+#pragma once
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <string>
+
+namespace zelvo {
+
+// How a FITS file is stored on disk.
+enum class FileKind {
+  Plain,           // plain FITS
+  Gzip,            // a whole FITS file compressed with gzip
+  TileCompressed,  // an empty primary array and one tile-compressed image extension
+};
+
+// The kind a new file is written as, from its name: ".gz" gzip, ".fz" tile-compressed,
+// anything else plain FITS (letter case ignored).
+FileKind kind_for_name(const std::string& name);
+
+// What tells one file on disk from another, and whether it changed: device, inode, size and
+// modification time of the file a name leads to (symbolic links followed).
+struct FileIdentity {
+  bool known = false;  // false when the name led to no file
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec mtime{};
+
+  bool same_file(const FileIdentity& o) const { return known && o.known && device == o.device && inode == o.inode; }
+  bool operator==(const FileIdentity& o) const {
+    return same_file(o) && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
+// The identity of the file `path` leads to now (`known` false when there is none).
+FileIdentity identity_of(const std::string& path);
+
+// The file a slot's image was loaded from or last written to.
+struct FileOrigin {
+  FileKind kind = FileKind::Plain;
+  // The file held just this one 2-D image: a lone primary array, or an empty primary array
+  // and one tile-compressed image. Only such a file may be replaced by the image alone.
+  bool lone_image = false;
+  FileIdentity identity;  // at the load or the write; unknown if the file changed meanwhile
+};
+
+}  // namespace zelvo
