@@ -70,6 +70,33 @@ TEST(WcsThroughSession, CropTurnMirrorAndArithmeticKeepEveryPixelsSkyPosition) {
                                                                           << origin[k].second;
 }
 
+// The saved file carries the edited WCS: read back by astropy (header) and CFITSIO (pixels),
+// its corners and centre have the sky positions the original header gives their origins.
+TEST(WcsThroughSession, TheSavedFileAfterEveryEditPointsAtTheSameSky) {
+  ScratchFolder dir;
+  dir.write_fits("m51.fits", coded(120, 90), kWcs);
+  const auto run = run_session(dir, {"", "l", "m51.fits", "c", "60 45", "7 110 3 85", "t", "c", "f", "a", "a",
+                                     "+ 0", "s", "out.fits", "", "t", "a", "f", "b", "s", "out2.fits", "", "q"});
+  for (const std::string name : {"out.fits", "out2.fits"}) {
+    SCOPED_TRACE(name);
+    const Image saved = dir.read_fits(name);
+    ASSERT_FALSE(saved.empty());
+    SkyQuery original{kWcs, {}}, edited{astropy_cards(dir.file(name)), {}};
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{
+             {1, 1}, {saved.nx, 1}, {1, saved.ny}, {saved.nx, saved.ny}, {(saved.nx + 1) / 2, (saved.ny + 1) / 2}}) {
+      const int code = static_cast<int>(saved.at(x, y));
+      original.pixels.emplace_back(code % 1000, code / 1000);
+      edited.pixels.emplace_back(x, y);
+    }
+    const auto sky = astropy_sky_batch({original, edited});
+    if (!sky) GTEST_SKIP() << "/usr/bin/python3 with astropy is not installed";
+    ASSERT_EQ((*sky)[0].sky.size(), 5u);
+    ASSERT_EQ((*sky)[1].sky.size(), 5u);
+    for (std::size_t k = 0; k < 5; ++k)
+      EXPECT_LT(separation_arcsec((*sky)[0].sky[k], (*sky)[1].sky[k]), 1e-6 * 3600.0) << "position " << k;
+  }
+}
+
 // G 3 and 4 write into a new image (no header) the colour of the B and I images: the result
 // lies on the I image's grid and takes its header, so M shows the same sky positions there.
 TEST(WcsThroughSession, ColourAndCalibratedImagesCarryTheIImagesWcs) {
