@@ -1,13 +1,25 @@
 #!/bin/sh
 # Installs the Debian packages Zelvo needs (only those missing) and builds it in build/.
-# Usage: scripts/setup.sh [extra cmake options]
+# Usage: scripts/setup.sh [--demo] [extra cmake options]
+#   --demo  only what building and running Zelvo needs: the run packages, and the targets
+#           zelvo and zelvo-field (no tests, benchmarks or their packages)
+#   default the test, benchmark and fuzzing packages too, and every target
 set -eu
 cd "$(dirname "$0")/.."
 
-PACKAGES="cmake g++ make pkg-config libcfitsio-dev zlib1g-dev libcfitsio-bin giza-dev libgtest-dev libgmock-dev \
-libbenchmark-dev gzip libedit-dev imagemagick xvfb xauth xdotool x11-utils x11-apps \
-fitsverify clang libclang-rt-14-dev \
-wcslib-dev python3-astropy python3-photutils parallel ghostscript"
+# Building and running Zelvo.
+RUN_PACKAGES="cmake g++ make pkg-config libcfitsio-dev zlib1g-dev giza-dev libedit-dev wcslib-dev"
+# The tests, benchmarks and fuzzers (and GNU parallel for scripts/many_frames.sh).
+TEST_PACKAGES="libcfitsio-bin libgtest-dev libgmock-dev libbenchmark-dev gzip imagemagick xvfb xauth xdotool \
+x11-utils x11-apps fitsverify clang libclang-rt-14-dev python3-astropy python3-photutils parallel ghostscript"
+
+demo=0
+if [ "${1:-}" = "--demo" ]; then
+  demo=1
+  shift
+fi
+PACKAGES="$RUN_PACKAGES"
+[ "$demo" = 1 ] || PACKAGES="$RUN_PACKAGES $TEST_PACKAGES"
 
 missing=""
 for p in $PACKAGES; do
@@ -19,9 +31,18 @@ if [ -n "$missing" ]; then
   echo "Installing missing packages:$missing"
   if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+  # The demo leaves recommended packages out (the build needs none of them), which halves
+  # the download on a fresh machine; the test tools get theirs (Xvfb's fonts and keymaps).
+  norec=""
+  [ "$demo" = 1 ] && norec="--no-install-recommends"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $norec $missing
 fi
 
 BUILD_DIR="${ZELVO_BUILD_DIR:-build}"
-cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+if [ "$demo" = 1 ]; then
+  cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVO_TESTS=OFF -DZELVO_BENCH=OFF "$@" >/dev/null
+  cmake --build "$BUILD_DIR" -j"$(nproc)" --target zelvo zelvo-field
+else
+  cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVO_TESTS=ON -DZELVO_BENCH=ON "$@" >/dev/null
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+fi

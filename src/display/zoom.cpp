@@ -17,6 +17,7 @@ constexpr int kMinZoomSize = 50;
 constexpr const char* kZoomSizePrompt = "Give the new zoom box size (width, height); both > 50 ";
 constexpr const char* kZoomClickPrompt = "Click on the area you want to zoom to.";
 constexpr const char* kAnalysisClickPrompt = "Click on the centre of the area to be analysed.";
+constexpr const char* kSkyOfPixel = "Sky position of the pixel: ";
 
 // Half-widths of the analysis boxes and their report texts.
 struct AnalysisBox {
@@ -141,8 +142,12 @@ BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h) {
   return r;
 }
 
-void report_pixel_analysis(const ImageView& image, float x, float y, Console& con) {
+void report_pixel_analysis(const ImageView& image, float x, float y, Console& con,
+                           const SkyCoordinatesParse* sky) {
   con.record({"Value of the pixel you clicked was: ", image.at(NINT_PIXEL(x), NINT_PIXEL(y))});
+  // The sky position of the pixel whose value is shown (its centre), not of the click.
+  if (sky)
+    if (const auto line = sky_report_line(kSkyOfPixel, *sky, NINT_PIXEL(x), NINT_PIXEL(y))) con.text(*line);
   for (const AnalysisBox& box : kAnalysisBoxes) {
     const BoxAnalysis r = analyse_box(image, x, y, box.h);
     if (r.stats.finite == 0) {
@@ -157,7 +162,7 @@ void report_pixel_analysis(const ImageView& image, float x, float y, Console& co
 }
 
 void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState cursor, Console& con,
-                   Graphics& gfx) {
+                   Graphics& gfx, const SkyCoordinatesParse* sky) {
   const PixelRange box = acceptance_box(zoom);
   for (;;) {
     con.blank();
@@ -171,7 +176,7 @@ void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState curs
     if (ends_click_loop(c.key)) return;
     con.record({"You clicked at ", cursor.cursorx, cursor.cursory});
     if (!click_accepted(box, cursor.cursorx, cursor.cursory, image)) return;
-    report_pixel_analysis(image, cursor.cursorx, cursor.cursory, con);
+    report_pixel_analysis(image, cursor.cursorx, cursor.cursory, con, sky);
   }
 }
 

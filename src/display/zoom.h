@@ -3,6 +3,7 @@
 #pragma once
 
 #include "display/display.h"
+#include "fits/sky_coordinates.h"
 #include "numeric/image_view.h"
 #include "numeric/statistics.h"
 
@@ -79,14 +80,16 @@ struct BoxAnalysis {
 };
 BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h);
 
-// Prints the clicked pixel (the one nearest to the click) and the 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y);
-// the click must be accepted (on a pixel of the image).
-void report_pixel_analysis(const ImageView& image, float x, float y, Console& con);
+// Prints the clicked pixel (the one nearest to the click), its sky position when `sky` holds a celestial WCS, and the
+// 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y); the click must be accepted (on a
+// pixel of the image).
+void report_pixel_analysis(const ImageView& image, float x, float y, Console& con,
+                           const SkyCoordinatesParse* sky = nullptr);
 
 // The analysis loop: reads clicks (starting where the cursor was last) and reports each one
 // until a click outside the acceptance box, which is reported and ends the loop, or the key
 // q, Q or Esc, which ends it at once.
 void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState cursor, Console& con,
-                   Graphics& gfx);
+                   Graphics& gfx, const SkyCoordinatesParse* sky = nullptr);
 
 }  // namespace zelvo

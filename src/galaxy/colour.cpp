@@ -115,6 +115,7 @@ SlotChanges colour_image_dialogue(const SlotTable& slots, int activeslot, Consol
   for (int s : {activeslot, bs, is})
     if (std::find(changes.pixels_changed.begin(), changes.pixels_changed.end(), s) == changes.pixels_changed.end())
       changes.pixels_changed.push_back(s);
+  changes.header_from = is;
   return changes;
 }
 
@@ -141,6 +142,7 @@ SlotChanges calibrated_image_dialogue(const SlotTable& slots, int activeslot, Co
   slot_exptime(slots, is) = *ti;
   make_calibrated_image(slot_view(slots, is), slot_view(slots, cs), *ti, slot_view(slots, activeslot), k);
   changes.pixels_changed = {activeslot};
+  changes.header_from = is;
   return changes;
 }
 

@@ -48,6 +48,9 @@ using SlotTable = std::array<SlotAccess, 4>;
 // Which slots a dialogue changed (1-based numbers); nothing for a refused request.
 struct SlotChanges {
   std::vector<int> pixels_changed;  // the active slot, and the B and I slots of option 3
+  // The I-band slot: the result lies on its pixel grid, so it takes that slot's header cards
+  // (and with them its world coordinates). 0 for a refused request.
+  int header_from = 0;
 };
 
 // Option 3: the (B-I) colour image into the active slot; the B and I slots are divided

@@ -278,6 +278,9 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
       return;
     }
     con.record({"Actual centre: ", e.xcen, e.ycen});
+    if (ctx.sky)
+      if (const auto line = sky_report_line("Sky position of the centre: ", *ctx.sky, e.xcen, e.ycen))
+        con.text(*line);
     const Photometry p = APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log, ctx.exptime);
     if (p.measured()) {
       CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, ctx.gfx);

@@ -10,6 +10,7 @@
 
 #include "display/display.h"
 #include "display/zoom.h"
+#include "fits/sky_coordinates.h"
 #include "numeric/image_view.h"
 #include "removal/edge.h"
 
@@ -92,6 +93,8 @@ struct PhotometryContext {
   Console& con;
   Graphics& gfx;
   std::filesystem::path log_path = "ZelvoApPhot.log";
+  // The image's WCS, for the sky position of each measured centre (none: no such line).
+  const SkyCoordinatesParse* sky = nullptr;
 };
 
 // The aperture-photometry submenu: resets the zoom box to the whole image and the radii to

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "fits/wcs_cards.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -222,6 +223,7 @@ void command_crop(Session& s) {
     return;
   }
   a.image = std::move(*cropped);
+  transform_wcs_cards(a.cards, crop_map(x1, y1));
   mark_modified(a);
 }
 
@@ -237,12 +239,16 @@ void command_rotate(Session& s) {
   ImageSlot& a = s.active();
   // One pass into one new image: with too little memory for it the slot is left as it was.
   if (turns > 0) {
+    const int nx_before = a.nx();
+    const int ny_before = a.ny();
     try {
       a.image = rotated_image(a.image, turns);
     } catch (const std::bad_alloc&) {
       s.con.text(not_enough_memory(a.image));
       return;
     }
+    // The WCS follows the pixels one quarter turn at a time; the width alternates.
+    for (int t = 0; t < turns; ++t) transform_wcs_cards(a.cards, quarter_turn_map(t % 2 == 0 ? nx_before : ny_before));
   }
   mark_modified(a);
 }
@@ -259,6 +265,8 @@ void command_reflect(Session& s) {
     s.con.text(not_enough_memory(a.image));
     return;
   }
+  if (choice == 'A' || choice == 'a') transform_wcs_cards(a.cards, mirror_x_map(a.nx()));
+  if (choice == 'B' || choice == 'b') transform_wcs_cards(a.cards, mirror_y_map(a.ny()));
   mark_modified(a);
 }
 

@@ -51,6 +51,8 @@ void command_galaxy(Session& s) {
     return;
   }
   for (int k : changes.pixels_changed) mark_modified(s.slot[static_cast<std::size_t>(k - 1)]);
+  if (changes.header_from != s.activeslot)
+    s.active().cards = s.slot[static_cast<std::size_t>(changes.header_from - 1)].cards;
 }
 
 }  // namespace zelvo

@@ -1,5 +1,6 @@
 // M: the mouse-operations submenu (zoom box and pixel analysis) on the active image.
 #include "display/zoom.h"
+#include "fits/sky_coordinates.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/commands.h"
@@ -35,12 +36,14 @@ void command_mouse(Session& s) {
   ensure_display_levels(a.view(), s.disp);
   draw_zoom(a.view(), s.disp, s.zoom, s.gfx);
   const CursorState cursor{s.cursorx, s.cursory, s.cursorkey};
+  // The header does not change while the submenu runs: its WCS is read once per visit.
+  const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
   for (;;) {
     print_menu(s);
     const int32_t choice = s.con.read_int();
     if (choice == 0) return;
     if (choice == 1) SETZOOMBOX(a.view(), s.disp, s.zoom, cursor, s.con, s.gfx);
-    if (choice == 2) analysis_loop(a.view(), s.zoom, cursor, s.con, s.gfx);
+    if (choice == 2) analysis_loop(a.view(), s.zoom, cursor, s.con, s.gfx, &sky);
   }
 }
 

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <thread>
+#include <chrono>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -46,11 +48,15 @@ TEST(CtrlC, StopsTheRotationCurveAbandonsAQuestionAndNeverEndsTheProgram) {
 
   p.type("l\r");
   ASSERT_TRUE(p.wait_for("Enter the filename of the image to be loaded:"));
+  // As a user would: a moment after the question shows, so the program is reading the answer
+  // (a Ctrl-C between the prompt and the read is taken at the next read).
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   p.type("\x03");
   ASSERT_TRUE(p.wait_for(" Ctrl-C: the command was abandoned; back at the main menu."));
   ASSERT_TRUE(p.wait_for("Active image slot = 1   f.fits"));
 
   ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   p.type("\x03");
   ASSERT_TRUE(p.wait_for(" Ctrl-C stops long work and abandons a question; to leave Zelvo type Q (or X to save first)."));
   p.type("q\r");
