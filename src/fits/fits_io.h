@@ -28,8 +28,15 @@ enum class ReadOutcome {
 // `slot_header` (EXPTIME, OBJECT) and `texts` (ST, RA, DEC, filter) changed; header values
 // absent from the file, or not readable as numbers, keep their previous values.
 // `status` receives the CFITSIO status (0 unless the outcome is FitsError).
+// When `range` is given and the reader met every pixel on the way (plain files), it receives
+// the smallest and largest finite pixel, as finite_range would give them; otherwise its
+// `known` stays false.
+struct LoadedRange {
+  bool known = false;
+  float lo = 0.0f, hi = 0.0f;
+};
 ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
-                               HeaderTexts& texts, int& status, Console& con);
+                               HeaderTexts& texts, int& status, Console& con, LoadedRange* range = nullptr);
 
 // WRITE_FITS_2D_IMAGE: creates a new FITS file of BITPIX -32 holding `image`. An existing
 // file (or folder) of that name is never overwritten (CFITSIO status 105). The data go to a

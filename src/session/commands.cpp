@@ -43,7 +43,8 @@ void command_load(Session& s) {
   Image img;
   SlotHeader header = sl.header();
   HeaderTexts texts = s.texts;
-  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con);
+  LoadedRange range;
+  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con, &range);
   if (r != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
   sl.image = std::move(img);
   sl.name = filename.substr(0, 80);
@@ -53,7 +54,12 @@ void command_load(Session& s) {
   sl.object = header.object;
   sl.cards = std::move(header.cards);
   s.texts = texts;
-  finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+  if (range.known) {  // the reader found them on the way
+    s.disp.minlim = range.lo;
+    s.disp.maxlim = range.hi;
+  } else {
+    finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+  }
 }
 
 void command_new(Session& s) {
