@@ -115,7 +115,7 @@ void BM_CommandL(benchmark::State& state) {
 }
 BENCHMARK(BM_CommandL)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
 
-// The reader alone, without the min/max pass: where the time of a load goes.
+// The reader alone, without the rest of command L: where the time of a load goes.
 void BM_ReaderAlone(benchmark::State& state) {
   const std::string& path = test_file().path;
   for (auto _ : state) {
@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
                 load.cpu / astropy.cpu);
   }
   if (reader.real > 0 && bare.real > 0)
-    std::printf("        the reader alone (no min/max pass): %.1f ms; a bare fits_read_img with the same -999.0\n"
+    std::printf("        the reader alone: %.1f ms; a bare fits_read_img with the same -999.0\n"
                 "        null check %.1f ms (ratio %.2f; CPU time ratio %.2f)\n",
                 reader.real, bare.real, reader.real / bare.real, reader.cpu / bare.cpu);
 
