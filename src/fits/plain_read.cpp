@@ -268,7 +268,8 @@ bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std:
   // CFITSIO unpacks into memory, and their bytes on disk are not the data), so it starts
   // with SIMPLE and has the size CFITSIO sees.
   Descriptor d;
-  d.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never blocks: a FIFO or device is refused below before anything is read.
+  d.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (d.fd < 0) return false;
   struct stat st {};
   if (::fstat(d.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
