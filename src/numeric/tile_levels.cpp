@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace zelvo {
@@ -95,43 +96,54 @@ void TileLevels::scan_tile(std::size_t t) {
   const std::size_t tx = t % ntx, ty = t / ntx;
   const int32_t xa = xedge_[tx], xb = xedge_[tx + 1] - 1;
   const int32_t ya = yedge_[ty], yb = yedge_[ty + 1] - 1;
-  // Eight lanes, each taking every eighth pixel of a row: the order is fixed, and the
-  // lanes keep the additions independent so the compiler can vectorise them. Undefined
-  // pixels add nothing and never win a comparison.
-  constexpr int kLanes = 8;
-  float hi[kLanes], lo[kLanes];
-  double sum[kLanes];
-  for (int j = 0; j < kLanes; ++j) {
-    hi[j] = -kInf;
-    lo[j] = kInf;
-    sum[j] = 0.0;
-  }
-  const int32_t w = xb - xa + 1, body = w - w % kLanes;
+  // Eight lanes, lane j taking the pixels j, j + 8, ... of every row, in registers of four
+  // floats or two doubles (the baseline vector width). The order is fixed, so the same
+  // pixels always give the same bits. Undefined pixels add nothing and never win a comparison.
+  typedef float F4 __attribute__((vector_size(16)));
+  typedef int32_t I4 __attribute__((vector_size(16)));
+  typedef double D2 __attribute__((vector_size(16)));
+  const F4 big = {kBig, kBig, kBig, kBig};
+  F4 hi0 = {-kInf, -kInf, -kInf, -kInf}, hi1 = hi0;
+  F4 lo0 = -hi0, lo1 = lo0;
+  D2 s0 = {0.0, 0.0}, s1 = s0, s2 = s0, s3 = s0;
+  const auto take = [&](F4 x, F4& hi, F4& lo, D2& sa, D2& sb) {
+    const I4 finite = (x >= -big) & (x <= big);
+    const F4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
+    const F4 v = finite ? x : zero;
+    hi = (finite & (x > hi)) ? x : hi;
+    lo = (finite & (x < lo)) ? x : lo;
+    sa += D2{static_cast<double>(v[0]), static_cast<double>(v[1])};
+    sb += D2{static_cast<double>(v[2]), static_cast<double>(v[3])};
+  };
+  const int32_t w = xb - xa + 1, body = w - w % 8;
   for (int32_t y = ya; y <= yb; ++y) {
     const float* p = &image_.at(xa, y);
-    for (int32_t k = 0; k < body; k += kLanes)
-      for (int j = 0; j < kLanes; ++j) {
-        const float v = p[k + j];
-        const bool finite = std::fabs(v) <= kBig;
-        sum[j] += finite ? static_cast<double>(v) : 0.0;
-        hi[j] = finite && v > hi[j] ? v : hi[j];
-        lo[j] = finite && v < lo[j] ? v : lo[j];
-      }
-    for (int32_t k = body; k < w; ++k) {
-      const int j = k - body;
-      const float v = p[k];
-      const bool finite = std::fabs(v) <= kBig;
-      sum[j] += finite ? static_cast<double>(v) : 0.0;
-      hi[j] = finite && v > hi[j] ? v : hi[j];
-      lo[j] = finite && v < lo[j] ? v : lo[j];
+    for (int32_t k = 0; k < body; k += 8) {
+      F4 a, b;
+      std::memcpy(&a, p + k, sizeof a);
+      std::memcpy(&b, p + k + 4, sizeof b);
+      take(a, hi0, lo0, s0, s1);
+      take(b, hi1, lo1, s2, s3);
+    }
+    if (body < w) {  // the rest of the row, padded with undefined values
+      float rest[8];
+      for (int j = 0; j < 8; ++j) rest[j] = body + j < w ? p[body + j] : std::nanf("");
+      F4 a, b;
+      std::memcpy(&a, rest, sizeof a);
+      std::memcpy(&b, rest + 4, sizeof b);
+      take(a, hi0, lo0, s0, s1);
+      take(b, hi1, lo1, s2, s3);
     }
   }
+  const double lanes[8] = {s0[0], s0[1], s1[0], s1[1], s2[0], s2[1], s3[0], s3[1]};
   double s = 0.0;
+  for (const double lane : lanes) s += lane;
   float h = -kInf, l = kInf;
-  for (int j = 0; j < kLanes; ++j) {
-    s += sum[j];
-    h = hi[j] > h ? hi[j] : h;
-    l = lo[j] < l ? lo[j] : l;
+  for (int j = 0; j < 4; ++j) {
+    h = hi0[j] > h ? hi0[j] : h;
+    h = hi1[j] > h ? hi1[j] : h;
+    l = lo0[j] < l ? lo0[j] : l;
+    l = lo1[j] < l ? lo1[j] : l;
   }
   tsum_[t] = s;
   tany_[t] = h >= l ? 1 : 0;  // some finite pixel
