@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "fits/plain_read.h"
+#include "numeric/large_pages.h"
 #include "platform/console.h"
 #include "platform/list_io.h"
 #include "platform/memory.h"
@@ -460,20 +461,6 @@ bool extensions_readable(const std::string& name) {
     }
   });
   return survived.value_or(true);  // no process to try it in: CFITSIO is trusted as before
-}
-
-// Asks the kernel to back the untouched memory at [p, p + bytes) with large pages where it
-// can: a 64 MiB image then takes 32 page faults instead of 16384, which is most of the cost
-// of filling fresh memory. Only whole pages inside the block are advised; it is a hint.
-void ask_for_large_pages(void* p, std::size_t bytes) {
-  constexpr std::size_t kWorthIt = std::size_t{4} << 20;
-  if (bytes < kWorthIt) return;
-  const long page = ::sysconf(_SC_PAGESIZE);
-  if (page <= 0) return;
-  const auto mask = static_cast<uintptr_t>(page) - 1;
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + mask) & ~mask;
-  const uintptr_t last = (reinterpret_cast<uintptr_t>(p) + bytes) & ~mask;
-  if (last > first) (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 // Gives `img` storage for nx x ny pixels; false (and `img` unchanged) when the size
