@@ -1,11 +1,13 @@
 // Option 9 of the remove-features submenu (automatic removal from an object list) on a list
 // of 100 stars, on a 4096 x 4096 and a 1024 x 1024 field: the time per object on each and
-// their ratio, and the per-object parts that make it up (the sky upper limit and the
-// saturation level, which read the image's central region and the whole image, the
-// point-spread estimate, which sums the central region once more, and the removal itself).
+// their ratio (target: at most 2), and the parts that make it up: the sky upper limit and the
+// saturation level computed from the whole image, as the visit's tile cache first does, the
+// point-spread estimate, and the removal itself. The visit's one pass to fill its cache is
+// part of the per-object time (spread over the list).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -76,10 +78,20 @@ std::filesystem::path list_of(int side) {
   return path;
 }
 
-// Milliseconds per object of the last option-9 run of each size.
+// Milliseconds per object of the last option-9 run of each size (real time).
 std::map<int, double>& per_object_ms() {
   static std::map<int, double> ms;
   return ms;
+}
+// The same in CPU time of the process (the machine may be shared).
+std::map<int, double>& per_object_cpu_ms() {
+  static std::map<int, double> ms;
+  return ms;
+}
+double cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
 // Everything the submenu talks to, with its text and files thrown away.
@@ -125,7 +137,12 @@ void BM_Option9(benchmark::State& state) {
   Image im = pristine;
   Desk desk;
   RemoveSubmenuContext ctx = desk.context(im.view(), list_of(side));
-  double seconds = 0.0;
+  {
+    // The removal work arrays are made once per session on the first removal: not per object.
+    RemovalVisit warm;
+    remove_listed_automatically(ctx, warm);
+  }
+  double seconds = 0.0, cpu = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
     im.px = pristine.px;
@@ -133,13 +150,16 @@ void BM_Option9(benchmark::State& state) {
     RemovalVisit visit;
     state.ResumeTiming();
     const auto t0 = std::chrono::steady_clock::now();
+    const double c0 = cpu_seconds();
     remove_listed_automatically(ctx, visit);
+    cpu += cpu_seconds() - c0;
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (visit.marked.size() != static_cast<std::size_t>(kStars)) state.SkipWithError("not every star was handled");
   }
   const std::string text = desk.out.str();
   if (text.find("nothing removed") != std::string::npos) state.SkipWithError("a removal was refused");
   per_object_ms()[side] = 1000.0 * seconds / static_cast<double>(state.iterations()) / kStars;
+  per_object_cpu_ms()[side] = 1000.0 * cpu / static_cast<double>(state.iterations()) / kStars;
   state.counters["ms_per_object"] = per_object_ms()[side];
 }
 BENCHMARK(BM_Option9)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
@@ -194,10 +214,14 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   const auto& ms = per_object_ms();
+  const auto& cms = per_object_cpu_ms();
   const auto small = ms.find(1024), large = ms.find(4096);
   if (small != ms.end() && large != ms.end() && small->second > 0.0) {
-    std::printf("option 9, 100 stars: 4096 x 4096 %.2f ms per object, 1024 x 1024 %.2f ms per object, ratio %.1f\n",
-                large->second, small->second, large->second / small->second);
+    const double ratio = large->second / small->second;
+    std::printf("option 9, 100 stars: 4096 x 4096 %.2f ms per object, 1024 x 1024 %.2f ms per object,\n"
+                "  ratio %.2f (target at most 2.00) %s; in CPU time %.2f and %.2f ms, ratio %.2f\n",
+                large->second, small->second, ratio, ratio <= 2.0 ? "MET" : "MISSED", cms.at(4096), cms.at(1024),
+                cms.at(4096) / cms.at(1024));
   }
   benchmark::Shutdown();
   return 0;

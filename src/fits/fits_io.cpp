@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fits/plain_read.h"
+#include "numeric/large_pages.h"
 #include "platform/console.h"
 #include "platform/list_io.h"
 #include "platform/log_file.h"
@@ -583,7 +586,10 @@ bool allocate_image(Image& img, long long nx, long long ny) {
   if (!image_size_reasonable(nx, ny)) return false;
   try {
     Image fresh;
-    fresh.px.resize(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny));
+    const std::size_t n = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
+    fresh.px.reserve(n);
+    ask_for_large_pages(fresh.px.data(), n * sizeof(float));
+    fresh.px.resize(n);
     fresh.nx = static_cast<int>(nx);
     fresh.ny = static_cast<int>(ny);
     img = std::move(fresh);
@@ -876,7 +882,8 @@ int write_via_temporary(const std::filesystem::path& target, const WriteSpec& sp
 }  // namespace
 
 ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
-                               HeaderTexts& texts, int& status, Console& con, FileOrigin* origin) {
+                               HeaderTexts& texts, int& status, Console& con, FileOrigin* origin,
+                               LoadedRange* range) {
   status = 0;
   fits_clear_errmsg();  // the report must show this read's messages only
   const std::string name = trim_right(filename);
@@ -972,13 +979,18 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
     con.record({kTooLarge});
     return ReadOutcome::TooLarge;
   }
-  // Straight into the new image: CFITSIO converts any BITPIX to float, applies BSCALE and
-  // BZERO, and sets undefined pixels to the null value.
+  // Straight into the new image: any BITPIX converted to float, BSCALE and BZERO applied,
+  // undefined pixels set to the null value. A plain file's data block is read directly
+  // (as CFITSIO would convert it, without its buffer copies); anything else goes through
+  // CFITSIO.
   float nullval = kNullPixel;
+  LoadedRange found_range;
   int anynull = 0;
   int compressed_status = 0;
   if (fits_is_compressed_image(file.f, &compressed_status)) {
     read_compressed_pixels(file.f, fresh, nullval, status);
+  } else if (read_plain_pixels(file.f, name, nullval, fresh.px, found_range.lo, found_range.hi)) {
+    found_range.known = true;
   } else {
     fits_read_img(file.f, TFLOAT, 1, static_cast<LONGLONG>(fresh.px.size()), &nullval, fresh.px.data(), &anynull,
                   &status);
@@ -996,6 +1008,7 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
     // A file replaced or changed while it was read is not known as the one loaded.
     origin->identity = identity_of(name) == identity ? identity : FileIdentity{};
   }
+  if (range) *range = found_range;
   image = std::move(fresh);
   slot_header = std::move(hdr);
   texts = std::move(txt);

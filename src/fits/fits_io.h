@@ -34,8 +34,16 @@ enum class ReadOutcome {
 // `origin`, when given, receives how the file is stored, whether the image was its only
 // content, and its identity (left unknown if the file changed while it was read).
 // `status` receives the CFITSIO status (0 unless the outcome is FitsError).
+// When `range` is given and the reader met every pixel on the way (plain files), it receives
+// the smallest and largest finite pixel, as finite_range would give them; otherwise its
+// `known` stays false.
+struct LoadedRange {
+  bool known = false;
+  float lo = 0.0f, hi = 0.0f;
+};
 ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
-                               HeaderTexts& texts, int& status, Console& con, FileOrigin* origin = nullptr);
+                               HeaderTexts& texts, int& status, Console& con, FileOrigin* origin = nullptr,
+                               LoadedRange* range = nullptr);
 
 // WRITE_FITS_2D_IMAGE: creates a new FITS file of BITPIX -32 holding `image`, stored as
 // kind_for_name(filename) says (plain, gzip or tile-compressed; tile compression is the

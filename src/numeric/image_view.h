@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric/large_pages.h"
+
 namespace zelvo {
 
 // The value the loader gives pixels that the file leaves undefined (BLANK, NaN in float data).
@@ -33,10 +35,13 @@ struct Image {
   int ny = 0;
 
   Image() = default;
-  Image(int w, int h, float fill = 0.0f)
-      : px(static_cast<std::size_t>(w > 0 ? w : 0) * static_cast<std::size_t>(h > 0 ? h : 0), fill),
-        nx(w > 0 ? w : 0),
-        ny(h > 0 ? h : 0) {}
+  // Large images get large memory pages (see ask_for_large_pages).
+  Image(int w, int h, float fill = 0.0f) : nx(w > 0 ? w : 0), ny(h > 0 ? h : 0) {
+    const std::size_t n = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
+    px.reserve(n);
+    ask_for_large_pages(px.data(), n * sizeof(float));
+    px.assign(n, fill);
+  }
 
   ImageView view() { return ImageView{px.data(), nx, ny}; }
   float& at(int x, int y) { return view().at(x, y); }

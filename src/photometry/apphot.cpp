@@ -247,11 +247,15 @@ constexpr int kAnnulusColour = 2;   // red
 void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const ZoomBox& shown,
                      std::ostream* log) {
   Console& con = ctx.con;
-  // The image does not change in this loop, so its limits are the same for every click.
+  // The image does not change in this loop, so its limits and rough sky are the same for
+  // every click: one pass over the image here, none per measurement.
+  TileLevels tiles = central_tile_levels(ctx.image);
+  const ImageLimits lim = image_limits(tiles);
   PsfRequest req;
   req.sky_lower = -50.0f;
-  req.sky_upper = sky_upper_limit(ctx.image);
-  req.saturation = saturation_level(ctx.image);
+  req.sky_upper = lim.sky_upper;
+  req.saturation = lim.saturation;
+  req.rough_sky = lim.rough_sky;
   req.search_radius = 15.0f;
   req.centroid = true;
   for (;;) {

@@ -105,22 +105,52 @@ PixelRange central_region(int32_t nx, int32_t ny) {
                     std::max(1, INT_SCALED(0.1f, ny)), std::min(ny, INT_SCALED(0.9f, ny))};
 }
 
+TileLevels central_tile_levels(const ImageView& image) {
+  const PixelRange r = central_region(image.nx, image.ny);
+  return TileLevels(image, r.i1, r.i2, r.j1, r.j2);
+}
+
+namespace {
+
+float sky_upper_from(const FiniteLevels& central) { return 0.95f * central.maximum; }  // 0 when none
+
+int32_t saturation_from(const FiniteLevels& whole) {
+  return std::max(INT_SCALED(0.9f, whole.maximum), int32_t{40000});
+}
+
+}  // namespace
+
+float rough_sky(TileLevels& tiles) {
+  const float fx = static_cast<float>(tiles.image().nx), fy = static_cast<float>(tiles.image().ny);
+  return tiles.inner_sum() / ((0.9f * fx - 0.1f * fx) * (0.9f * fy - 0.1f * fy));
+}
+
+float rough_sky(const ImageView& image) {
+  TileLevels tiles = central_tile_levels(image);
+  return rough_sky(tiles);
+}
+
+ImageLimits image_limits(TileLevels& tiles) {
+  return ImageLimits{sky_upper_from(tiles.inner()), saturation_from(tiles.whole()), rough_sky(tiles)};
+}
+
 float sky_upper_limit(const ImageView& image) {
   const PixelRange r = central_region(image.nx, image.ny);
-  bool any = false;
-  float top = 0.0f;
+  FiniteLevels top;
   for (int32_t y = r.j1; y <= r.j2; ++y)
     for (int32_t x = r.i1; x <= r.i2; ++x) {
       const float v = image.at(x, y);
       if (!std::isfinite(v)) continue;
-      if (!any || v > top) top = v;
-      any = true;
+      if (!top.any || v > top.maximum) top.maximum = v;
+      top.any = true;
     }
-  return 0.95f * top;
+  return sky_upper_from(top);
 }
 
 int32_t saturation_level(const ImageView& image) {
-  return std::max(INT_SCALED(0.9f, image_statistics(image).maximum), int32_t{40000});
+  FiniteLevels whole;
+  whole.maximum = image_statistics(image).maximum;
+  return saturation_from(whole);
 }
 
 Centroid GETCEN(const ImageView& image, float startx, float starty, ZoomBox& zoom) {
@@ -169,21 +199,10 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
     e.centroid_fallback = c.fallback;
     if (c.fallback) con.text(kCentroidKept);
   }
-  const int32_t nx = image.nx, ny = image.ny;
 
-  // Rough sky: the sum over the central region divided by the area product
-  // (0.9 nx - 0.1 nx)(0.9 ny - 0.1 ny), not by the number of pixels summed. NaN and
-  // infinite pixels are left out of the sum, so one of them cannot make it NaN.
-  {
-    const PixelRange r = central_region(nx, ny);
-    float sum = 0.0f;
-    for (int32_t y = r.j1; y <= r.j2; ++y)
-      for (int32_t x = r.i1; x <= r.i2; ++x)
-        if (std::isfinite(image.at(x, y))) sum += image.at(x, y);  // undefined pixels add nothing
-    const float fx = static_cast<float>(nx), fy = static_cast<float>(ny);
-    e.rough_sky = sum / ((0.9f * fx - 0.1f * fx) * (0.9f * fy - 0.1f * fy));
-    e.total = e.rough_sky;
-  }
+  // Rough sky: from the caller's cache when it has one, otherwise computed here.
+  e.rough_sky = req.rough_sky ? *req.rough_sky : rough_sky(image);
+  e.total = e.rough_sky;
 
   // Sky sample over the annulus around the truncated centre. A column's scan stops at its
   // first pixel off the sample area, so near the bottom edge whole columns are lost.

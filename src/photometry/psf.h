@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "display/zoom.h"
 #include "numeric/image_view.h"
+#include "numeric/tile_levels.h"
 
 namespace zelvo {
 
@@ -27,6 +28,24 @@ float sky_upper_limit(const ImageView& image);
 // Saturation level: INT(0.9 x the largest finite pixel of the image), at least 40000.
 // A maximum of 44444 gives 40000, one of 60000 gives 53999 (0.9f lies just below 0.9).
 int32_t saturation_level(const ImageView& image);
+
+// A per-tile cache of `image` whose inner region is the central region: it gives the sky
+// upper limit, the saturation level and the rough sky without reading the whole image again
+// after a local edit (tell it with TileLevels::touched).
+TileLevels central_tile_levels(const ImageView& image);
+
+// Rough sky: the finite pixels of the central region summed (per tile, see TileLevels)
+// and divided by the area product (0.9 nx - 0.1 nx)(0.9 ny - 0.1 ny), not by their number.
+float rough_sky(TileLevels& tiles);
+float rough_sky(const ImageView& image);
+
+// The three values above from one cache, each equal to its whole-image computation.
+struct ImageLimits {
+  float sky_upper = 0.0f;
+  int32_t saturation = 40000;
+  float rough_sky = 0.0f;
+};
+ImageLimits image_limits(TileLevels& tiles);
 
 // Result of GETCEN.
 struct Centroid {
@@ -50,6 +69,8 @@ struct PsfRequest {
   float search_radius = 15.0f;   // R, pixels: flux is collected within 3R
   bool centroid = true;          // refine the centre with GETCEN first
   int32_t saturation = 40000;    // a pixel within 3R above this marks the object saturated
+  // The rough sky of the image when the caller has it (see image_limits); computed when not.
+  std::optional<float> rough_sky;
 };
 
 // Size of the stamp cut around the object (pixels on a side) and the value of its pixels

@@ -88,20 +88,34 @@ void mark_listed_objects(RemoveSubmenuContext& ctx, const RemovalVisit& visit) {
     CIRCLE(static_cast<float>(m.x), static_cast<float>(m.y), kMarkRadius, kMarkColour, ctx.gfx);
 }
 
+// The visit's cache of the image's levels (see RemovalVisit::levels).
+TileLevels& levels_of(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  if (!visit.levels || !visit.levels->covers(ctx.image)) visit.levels = central_tile_levels(ctx.image);
+  return *visit.levels;
+}
+
+void note_change(RemovalVisit& visit, const Box& b) {
+  if (visit.levels && !b.empty()) visit.levels->touched(b.x0, b.x1, b.y0, b.y1);
+}
+
 // The sky limits and saturation level of the image as it is now, for the point-spread estimate.
-PsfRequest psf_request(const ImageView& image) {
+PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  const ImageLimits lim = image_limits(levels_of(ctx, visit));
   PsfRequest req;
   req.sky_lower = kSkyLower;
-  req.sky_upper = sky_upper_limit(image);
+  req.sky_upper = lim.sky_upper;
   req.search_radius = kSearchRadius;
   req.centroid = true;
-  req.saturation = saturation_level(image);
+  req.saturation = lim.saturation;
   return req;
 }
 
 // The point-spread estimate at the current centre; the centre follows the centroid (when one
 // is asked for) and the radius becomes the half-flux radius when the estimate completes.
-PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, const PsfRequest& req) {
+// The rough sky is that of the image as it is at this call (a bar may have gone since the
+// request was made).
+PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+  req.rough_sky = rough_sky(levels_of(ctx, visit));
   PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req, ctx.zoom, ctx.con);
   visit.xcen = e.xcen;
   visit.ycen = e.ycen;
@@ -128,10 +142,32 @@ struct ObjectChanges {
   bool disc = false;
 };
 
+// Every change to the pixels within a visit goes through the next three functions, which
+// tell the visit's level cache what they changed.
+
+// REMOVESATBAR (mode 2) at (xc, yc) with the given sky.
+SatBarResult remove_bar(RemoveSubmenuContext& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
+                        float bgsigma) {
+  SatBarResult bar = REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx));
+  if (bar.removed) note_change(visit, bar.changed);
+  return bar;
+}
+
+// DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
+RemovalResult remove_disc(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  const RemovalResult r = DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx));
+  if (r.changed()) note_change(visit, ctx.work.mask_box);
+  return r;
+}
+
 // Puts back what the object changed: the disc first (it was painted last), then the bar.
-void undo_object(RemoveSubmenuContext& ctx, const ObjectChanges& ch) {
-  if (ch.disc) (void)UNWIPE(ctx.work, ctx.image);
+void undo_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
+  if (ch.disc) {
+    const Box disc = ctx.work.mask_box;
+    if (UNWIPE(ctx.work, ctx.image)) note_change(visit, disc);
+  }
   restore_satbar(ch.bar, ctx.image);
+  if (ch.bar.removed) note_change(visit, ch.bar.changed);
 }
 
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
@@ -139,13 +175,12 @@ void undo_object(RemoveSubmenuContext& ctx, const ObjectChanges& ch) {
 std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req,
                                               ObjectChanges& ch) {
   main_log(ctx, kSaturatedToMainLog);
-  const RemovalContext rctx = removal_context(ctx);
-  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, rctx);
+  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx));
   if (!c.ok()) return std::nullopt;
   visit.xcen = c.xc;
   visit.ycen = c.yc;
   visit.deathrad = c.radius;
-  ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, c.bgmean, c.bgsigma, 2, visit.band, rctx);
+  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, c.bgmean, c.bgsigma);
   ctx.con.record({kSkyLevelLead, c.bgmean});
   ctx.con.record({kSkySigmaLead, c.bgsigma});
   req.centroid = false;
@@ -303,7 +338,7 @@ void draw_stamp(RemoveSubmenuContext& ctx, Image& stamp, float fg, float bg) {
 // The inspection display: the profile with the sky line above, the stamp below with the
 // 10 and 20 pixel circles. The stamp levels are kept within the image's data range (this
 // changes insp.lev1 and insp.lev2 for the redraw after the removal).
-void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, const RemovalVisit& visit, int32_t ixc, int32_t iyc) {
+void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
   gfx.erase();
@@ -322,9 +357,9 @@ void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, const RemovalV
   gfx.line(lx, ly);
   gfx.colour(1);
 
-  const ImageStatistics st = image_statistics(ctx.image);
-  if (insp.lev1 > st.maximum) insp.lev1 = st.maximum;
-  if (insp.lev2 < st.minimum) insp.lev2 = st.minimum;
+  const FiniteLevels range = levels_of(ctx, visit).whole();
+  if (insp.lev1 > range.maximum) insp.lev1 = range.maximum;
+  if (insp.lev2 < range.minimum) insp.lev2 = range.minimum;
   Image stamp = cut_stamp(ctx.image, ixc, iyc);
   draw_stamp(ctx, stamp, insp.lev1, insp.lev2);
   area_window(gfx, ixc, iyc);
@@ -370,7 +405,6 @@ void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
 void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed,
                          ObjectChanges& ch) {
   const ImageView image = ctx.image;
-  const RemovalContext rctx = removal_context(ctx);
   mark_listed_objects(ctx, visit);
 
   float xc = 0.0f, yc = 0.0f;
@@ -409,7 +443,7 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
   visit.marked.push_back(MarkedObject{NINT_PIXEL(xc), NINT_PIXEL(yc)});
   visit.xcen = xc;
   visit.ycen = yc;
-  PsfRequest req = psf_request(image);
+  PsfRequest req = psf_request(ctx, visit);
   Inspection insp;
   switch (type) {
     case kStar: {
@@ -445,12 +479,12 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
       visit.deathrad = 12.0f;
       insp.radii.assign(kColumnDummyPoints, 1.0f);
       insp.values.assign(kColumnDummyPoints, 1.0f);
-      const ImageStatistics st = image_statistics(image);
-      insp.lev1 = st.maximum;
-      insp.lev2 = st.minimum;
+      const FiniteLevels range = levels_of(ctx, visit).whole();
+      insp.lev1 = range.maximum;
+      insp.lev2 = range.minimum;
       column_levels(ctx, average, sigma);
       insp.sky = average;
-      ch.bar = REMOVESATBAR(image, visit.xcen, visit.ycen, average, sigma, 2, visit.band, rctx);
+      ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
       break;
     }
   }
@@ -466,9 +500,9 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
     const float r = ctx.con.read_real();
     visit.deathrad = r - 1.0f;
     if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
-    ch.disc = DEATHSTAR(ctx.work, image, visit.xcen, visit.ycen, visit.deathrad, rctx).changed();
+    ch.disc = remove_disc(ctx, visit).changed();
     if (!ch.disc) {
-      undo_object(ctx, ch);
+      undo_object(ctx, visit, ch);
       ctx.con.text(kObjectLeft);
       return finish();
     }
@@ -481,7 +515,7 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
   ctx.con.text(kUndoPrompt);
   const char answer = ctx.con.read_char();
   if (answer == 'Y' || answer == 'y') {
-    undo_object(ctx, ch);
+    undo_object(ctx, visit, ch);
   } else if (visit.record.is_open()) {
     visit.record.stream() << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
     visit.record.stream().flush();
@@ -497,7 +531,7 @@ void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type,
   try {
     handle_object_steps(ctx, visit, type, listed, ch);
   } catch (const Interrupted&) {
-    undo_object(ctx, ch);
+    undo_object(ctx, visit, ch);
     throw;
   }
 }
@@ -564,7 +598,6 @@ void REMOVEOPTIONS(Console& con) {
 void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
-  const RemovalContext rctx = removal_context(ctx);
   // "object k of n" under the output while the list is worked through (terminals only).
   struct ProgressEnd {
     Console& con;
@@ -590,7 +623,7 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
     visit.xcen = o.x;
     visit.ycen = o.y;
     visit.deathrad = o.radius;
-    const PsfRequest req = psf_request(ctx.image);
+    const PsfRequest req = psf_request(ctx, visit);
     ObjectChanges ch;
     bool disc = true;
     switch (o.type) {
@@ -605,16 +638,16 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
       default: {  // kColumns
         const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
         ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-        ch.bar = REMOVESATBAR(ctx.image, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma, 2, visit.band, rctx);
+        ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
         disc = false;
         break;
       }
     }
     if (disc) {
       ctx.con.record({kRadiusSetLead, visit.deathrad});
-      const RemovalResult r = DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, rctx);
+      const RemovalResult r = remove_disc(ctx, visit);
       if (!r.changed()) {
-        undo_object(ctx, ch);
+        undo_object(ctx, visit, ch);
         if (r.status == RemovalStatus::stopped) throw Interrupted(stop_line(done - 1));
         ctx.con.text(kObjectLeft);
       }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "display/zoom.h"
 #include "numeric/image_view.h"
 #include "platform/log_file.h"
+#include "numeric/tile_levels.h"
 #include "removal/object_list.h"
 #include "removal/removal_work.h"
 #include "removal/satbar.h"
@@ -65,6 +67,10 @@ struct RemovalVisit {
   float xcen = 0.0f, ycen = 0.0f;    // centre of the current removal
   float deathrad = 0.0f;             // its radius
   SatBarBand band;                   // limits of the last bar removal
+  // Per-tile levels of the image for the sky limits, the saturation level and the rough sky,
+  // made at first use. It lives only as long as the visit, in which nothing but the removals
+  // and their undo change pixels, and every one of those tells it which pixels it changed.
+  std::optional<TileLevels> levels;
 };
 
 // The constant level that makes the image positive: INT(|smallest finite pixel| + 1.0).

@@ -53,7 +53,8 @@ void command_load(Session& s) {
   SlotHeader header;
   HeaderTexts texts;
   FileOrigin origin;
-  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con, &origin);
+  LoadedRange range;
+  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con, &origin, &range);
   if (r != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
   sl.image = std::move(img);
   sl.name = filename.substr(0, 80);
@@ -64,7 +65,12 @@ void command_load(Session& s) {
   sl.object = header.object;
   sl.cards = std::move(header.cards);
   sl.texts = texts;
-  finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+  if (range.known) {  // the reader found them on the way
+    s.disp.minlim = range.lo;
+    s.disp.maxlim = range.hi;
+  } else {
+    finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+  }
 }
 
 void command_new(Session& s) {

@@ -157,6 +157,20 @@ TEST(Getpsf, FlatImageGivesTheSkyAndTotalFiftyThousand) {
   EXPECT_FLOAT_EQ(c.e.xcen, 102.3f);
 }
 
+// On a large frame the rough sky is still the region's sum over the area product: a 32-bit
+// running sum over its 2.7 million pixels would have come out percents too low.
+TEST(Getpsf, RoughSkyOfALargeFlatFrameIsRight) {
+  Image img(2048, 2048, 1000.3f);
+  const PsfRun r = run_psf(img, 1024.0f, 1024.0f, request(5000.0f));
+  // Columns and rows 204 .. 1843 (1640 each) over (0.9 - 0.1) x 2048 squared.
+  const double want = 1000.3 * 1640.0 * 1640.0 / (1638.4 * 1638.4);
+  EXPECT_NEAR(r.e.rough_sky, want, 1e-5 * want);
+  // The caller's value, from its cache, is taken as it is.
+  PsfRequest given = request(5000.0f);
+  given.rough_sky = 123.5f;
+  EXPECT_EQ(run_psf(img, 1024.0f, 1024.0f, given).e.rough_sky, 123.5f);
+}
+
 TEST(Getpsf, GrowthCurveTableStandsUnderItsHeader) {
   Image img(200, 200, 100.0f);
   PsfRun r = run_psf(img, 100.0f, 100.0f, request(1000.0f));

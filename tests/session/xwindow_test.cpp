@@ -535,7 +535,9 @@ TEST(XWindow, ARoundDiscIsDrawnRoundAlsoAfterTheWindowIsResized) {
   const int sizes[][2] = {{800, 600}, {1200, 500}, {600, 900}};
   for (const auto& size : sizes) {
     SCOPED_TRACE(std::to_string(size[0]) + " x " + std::to_string(size[1]));
-    if (size[0] != 800) ASSERT_TRUE(resize_window(x, "giza", size[0], size[1]));
+    if (size[0] != 800) {
+      ASSERT_TRUE(resize_window(x, "giza", size[0], size[1]));
+    }
     show();
     const auto g = find_window(x, "giza", milliseconds(5000));
     ASSERT_TRUE(g);

@@ -1,0 +1,201 @@
+// The direct reading of plain files gives exactly the pixels CFITSIO's fits_read_img gives,
+// for every BITPIX, with and without BSCALE, BZERO and BLANK, and leaves to CFITSIO what it
+// does not handle.
+#include "fits/plain_read.h"
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fits/fits_io.h"
+#include "numeric/image_range.h"
+#include "platform/console.h"
+#include "support/session_harness.h"
+
+namespace zelvo {
+namespace {
+
+using testing::ScratchFolder;
+
+constexpr float kNull = -999.0f;
+
+struct Layout {
+  const char* name;
+  int bitpix;
+  double bscale, bzero;  // written only when not 1 and 0
+  bool blank;            // a BLANK card (integer data)
+  long long blank_value;
+};
+
+// Raw values (before scaling) that cover the type's range, its extremes and, for floats,
+// NaN, infinities, zeros of both signs and denormals. 37 x 23 pixels: not a multiple of any
+// vector width, and more than one conversion block.
+std::vector<double> raw_values(const Layout& l, int n) {
+  std::vector<double> v(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) v[static_cast<std::size_t>(i)] = std::fmod(i * 7919.0, 250.0) - (l.bitpix == 8 ? 0 : 100);
+  const double lo = l.bitpix == 8 ? 0 : l.bitpix == 16 ? -32768 : l.bitpix == 32 ? -2147483648.0
+                  : l.bitpix == 64 ? -9.0e18 : -3.0e38;
+  const double hi = l.bitpix == 8 ? 255 : l.bitpix == 16 ? 32767 : l.bitpix == 32 ? 2147483647.0
+                  : l.bitpix == 64 ? 9.0e18 : 3.0e38;
+  v[1] = lo;
+  v[2] = hi;
+  v[3] = 0.0;
+  if (l.blank) v[4] = v[40] = static_cast<double>(l.blank_value);
+  if (l.bitpix < 0) {
+    const double inf = std::numeric_limits<double>::infinity();
+    v[5] = std::nan("");
+    v[6] = inf;
+    v[7] = -inf;
+    v[8] = -0.0;
+    v[9] = l.bitpix == -32 ? 1.0e-40 : 1.0e-310;  // denormal
+    v[10] = 1.5e-30;
+    v[11] = -123.456789;
+  }
+  return v;
+}
+
+// Writes the layout's file: raw values go in unscaled (CFITSIO told to scale by 1 and 0).
+void write_file(const std::string& path, const Layout& l, int nx, int ny) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  fits_create_diskfile(&f, path.c_str(), &status);
+  long naxes[2] = {nx, ny};
+  fits_create_img(f, l.bitpix, 2, naxes, &status);
+  if (l.bscale != 1.0) fits_write_key(f, TDOUBLE, "BSCALE", const_cast<double*>(&l.bscale), nullptr, &status);
+  if (l.bzero != 0.0) fits_write_key(f, TDOUBLE, "BZERO", const_cast<double*>(&l.bzero), nullptr, &status);
+  if (l.blank) fits_write_key(f, TLONGLONG, "BLANK", const_cast<long long*>(&l.blank_value), nullptr, &status);
+  fits_set_bscale(f, 1.0, 0.0, &status);
+  std::vector<double> v = raw_values(l, nx * ny);
+  fits_write_img(f, TDOUBLE, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
+  fits_close_file(f, &status);
+  ASSERT_EQ(status, 0) << l.name;
+}
+
+// What CFITSIO's own reader gives, with the loader's null value.
+std::vector<float> cfitsio_pixels(const std::string& path) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+  long naxes[2] = {0, 0};
+  fits_get_img_size(f, 2, naxes, &status);
+  std::vector<float> px(static_cast<std::size_t>(naxes[0] * naxes[1]));
+  float nullval = kNull;
+  int anynull = 0;
+  fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(px.size()), &nullval, px.data(), &anynull, &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0);
+  return px;
+}
+
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+class PlainRead : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(PlainRead, GivesExactlyWhatCfitsioGives) {
+  const Layout l = GetParam();
+  ScratchFolder dir;
+  const std::string path = dir.file("raw.fits");
+  constexpr int nx = 37, ny = 23;
+  write_file(path, l, nx, ny);
+  const std::vector<float> want = cfitsio_pixels(path);
+
+  // The direct path itself takes the file and matches bit for bit.
+  fitsfile* f = nullptr;
+  int status = 0;
+  ASSERT_EQ(fits_open_diskfile(&f, path.c_str(), READONLY, &status), 0);
+  std::vector<float> got(want.size(), 12345.0f);
+  float lo = 0.0f, hi = 0.0f;
+  EXPECT_TRUE(read_plain_pixels(f, path, kNull, got, lo, hi)) << l.name;
+  fits_close_file(f, &status);
+  EXPECT_TRUE(same_bits(got, want)) << l.name;
+
+  // And through the loader, with the smallest and largest pixel found on the way.
+  std::istringstream in;
+  std::ostringstream out;
+  Console con(in, out);
+  Image img;
+  SlotHeader hdr;
+  HeaderTexts texts;
+  LoadedRange range;
+  ASSERT_EQ(READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con, nullptr, &range), ReadOutcome::Loaded) << out.str();
+  EXPECT_TRUE(same_bits(img.px, want)) << l.name;
+  ASSERT_TRUE(range.known);
+  float flo = 0.0f, fhi = 0.0f;
+  finite_range(img, flo, fhi);
+  EXPECT_EQ(range.lo, flo);
+  EXPECT_EQ(range.hi, fhi);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PlainRead,
+    ::testing::Values(Layout{"bytes", 8, 1.0, 0.0, false, 0}, Layout{"bytes_blank", 8, 1.0, 0.0, true, 255},
+                      Layout{"bytes_scaled_blank", 8, 0.5, -64.0, true, 7},
+                      Layout{"shorts", 16, 1.0, 0.0, false, 0}, Layout{"shorts_unsigned", 16, 1.0, 32768.0, false, 0},
+                      Layout{"shorts_scaled_blank", 16, 0.01, 1000.0, true, -32768},
+                      Layout{"shorts_blank", 16, 1.0, 0.0, true, 99},
+                      Layout{"longs", 32, 1.0, 0.0, false, 0}, Layout{"longs_blank", 32, 1.0, 0.0, true, -1},
+                      Layout{"longs_scaled", 32, 1.0e-3, 2.5, false, 0},
+                      Layout{"longs_unsigned", 32, 1.0, 2147483648.0, true, 42},
+                      Layout{"floats", -32, 1.0, 0.0, false, 0}, Layout{"floats_scaled", -32, 0.5, -7.25, false, 0},
+                      Layout{"doubles", -64, 1.0, 0.0, false, 0}, Layout{"doubles_scaled", -64, 0.5, 100.0, false, 0}),
+    [](const ::testing::TestParamInfo<Layout>& i) { return std::string(i.param.name); });
+
+// Files the direct path leaves to CFITSIO still load exactly as CFITSIO reads them: a gzip
+// file, 64-bit integers, and data that overflow a float after scaling.
+TEST(PlainRead, LeavesWhatItDoesNotHandleToCfitsio) {
+  ScratchFolder dir;
+  const Layout cases[] = {{"gzip", -32, 1.0, 0.0, false, 0},
+                          {"longlongs", 64, 1.0, 0.0, false, 0},
+                          {"overflowing", 32, 1.0e35, 0.0, false, 0},
+                          {"overflowing_floats", -32, 2.0, 0.0, false, 0}};
+  for (const Layout& l : cases) {
+    std::string path = dir.file(std::string(l.name) + ".fits");
+    write_file(path, l, 37, 23);
+    if (std::string(l.name) == "gzip") {
+      ASSERT_EQ(std::system(("gzip -f '" + path + "'").c_str()), 0);
+      path += ".gz";
+    }
+    fitsfile* f = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_diskfile(&f, path.c_str(), READONLY, &status), 0) << l.name;
+    std::vector<float> got(37 * 23);
+    float lo = 0.0f, hi = 0.0f;
+    EXPECT_FALSE(read_plain_pixels(f, path, kNull, got, lo, hi)) << l.name;
+    fits_close_file(f, &status);
+
+    std::istringstream in;
+    std::ostringstream out;
+    Console con(in, out);
+    Image img;
+    SlotHeader hdr;
+    HeaderTexts texts;
+    LoadedRange range;
+    const ReadOutcome r = READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con, nullptr, &range);
+    // CFITSIO reads what it can and refuses the overflow with its own report.
+    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+    std::vector<float> want(37 * 23);
+    float nullval = kNull;
+    int anynull = 0, st = 0;
+    fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(want.size()), &nullval, want.data(), &anynull, &st);
+    fits_close_file(f, &status);
+    if (st == 0) {
+      ASSERT_EQ(r, ReadOutcome::Loaded) << l.name << out.str();
+      EXPECT_TRUE(same_bits(img.px, want)) << l.name;
+    } else {
+      EXPECT_EQ(r, ReadOutcome::FitsError) << l.name;
+    }
+    EXPECT_FALSE(range.known) << l.name;
+  }
+}
+
+}  // namespace
+}  // namespace zelvo
