@@ -8,6 +8,7 @@
 #include <wcsmath.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -112,7 +113,9 @@ SkyCoordinatesParse parse_sky_coordinates(const std::vector<std::string>& cards)
   }
   if (header.empty()) return out;
 
-  wcserr_enable(1);
+  // wcslib's detailed error records stay off: its fix-up routines lose some of them (memory
+  // leaks), and the status code's fixed message says enough.
+  wcserr_enable(0);
   int nreject = 0, nwcs = 0;
   wcsprm* all = nullptr;
   const int nkeys = static_cast<int>(header.size() / kCardLength);
@@ -150,7 +153,7 @@ SkyCoordinatesParse parse_sky_coordinates(const std::vector<std::string>& cards)
   wcsfix(1, nullptr, &impl->wcs, fixstat);
   status = wcsset(&impl->wcs);
   if (status != 0 || impl->wcs.lng < 0 || impl->wcs.lat < 0) {
-    std::string reason = impl->wcs.err != nullptr ? impl->wcs.err->msg : "";
+    std::string reason = status > 0 && status <= WCSERR_NON_SEPARABLE ? wcs_errmsg[status] : "";
     if (reason.empty()) reason = "no pair of celestial axes";
     out.problem = "The header's sky coordinates cannot be used: " + reason;
     return out;
