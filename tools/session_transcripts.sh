@@ -70,6 +70,22 @@ sessions | while IFS='|' read -r name extended answers; do
     grep -v '^%%CreationDate' "$dir/ZelvoImage.ps" > "$dir/ZelvoImage.ps.nodate" || true
     rm -f "$dir/ZelvoImage.ps"
   fi
+  # A written FITS file records the time of writing (DATE card, a HISTORY line): mask it.
+  for f in "$dir"/*.fits; do
+    [ -f "$f" ] || continue
+    /usr/bin/python3 -c '
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+for at in range(0, len(data), 80):
+    card = data[at:at + 80]
+    if card.startswith(b"HISTORY Zelvo wrote this file on"):
+        data[at:at + 80] = b"HISTORY Zelvo wrote this file on (masked)".ljust(80)
+    if card.startswith(b"DATE    ="):
+        data[at:at + 80] = b"DATE    = (masked)".ljust(80)
+    if card.startswith(b"END") and card[3:].strip() == b"":
+        break
+open(sys.argv[1], "wb").write(data)' "$f"
+  done
   rm -rf "${out:?}/$name"
   mv "$dir" "$out/$name"
 done
