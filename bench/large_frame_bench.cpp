@@ -29,7 +29,7 @@
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
-#include "removal/remove_submenu.h"
+#include "session/remove_submenu.h"
 
 namespace {
 
@@ -221,7 +221,7 @@ void BM_Photometry(benchmark::State& state) {
       [&] {
         for (int k = 0; k < kGrid * kGrid; ++k) {
           const PsfEstimate e = GETPSF(view, static_cast<float>(star_x(side, 1, k)),
-                                       static_cast<float>(star_y(side, 1, k)), req, zoom, con);
+                                       static_cast<float>(star_y(side, 1, k)), req, con);
           benchmark::DoNotOptimize(APPHOT(view, e.xcen, e.ycen, ApertureRadii{}, con, nullptr));
         }
       });

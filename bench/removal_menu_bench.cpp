@@ -25,7 +25,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "removal/deathstar.h"
-#include "removal/remove_submenu.h"
+#include "session/remove_submenu.h"
 #include "removal/wipe.h"
 
 namespace {
@@ -185,7 +185,7 @@ void BM_PointSpreadEstimate(benchmark::State& state) {
   req.sky_upper = 1.0e6f;
   for (auto _ : state) {
     benchmark::DoNotOptimize(GETPSF(im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)),
-                                    req, desk.zoom, desk.con));
+                                    req, desk.con));
     desk.out.str("");
   }
 }

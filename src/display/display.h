@@ -8,6 +8,7 @@
 
 #include "fits/header_values.h"
 #include "numeric/image_view.h"
+#include "numeric/statistics.h"
 
 namespace zelvo {
 
@@ -63,13 +64,6 @@ struct AutoLevels {
   bool finite = true;        // false when the image holds no finite pixel at all
 };
 AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim);
-
-// Largest, smallest and average of the finite pixels (the sum kept in double precision).
-struct ImageStatistics {
-  float maximum = 0.0f, minimum = 0.0f, average = 0.0f;
-  std::size_t finite = 0;  // number of finite pixels
-};
-ImageStatistics image_statistics(const ImageView& image);
 
 // The header summary line: object (20 columns), RA (first 8 characters, right-aligned in
 // 11), DEC (9 in 10), ST (5 in 6), a blank 5-column field, one blank, the first character

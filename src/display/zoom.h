@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "fits/sky_coordinates.h"
+#include "geometry/box.h"
 #include "numeric/image_view.h"
 #include "numeric/statistics.h"
 
@@ -22,11 +23,6 @@ struct CursorState {
   float& cursorx;
   float& cursory;
   char& cursorkey;
-};
-
-// Inclusive 1-based index ranges of columns i1..i2 and rows j1..j2.
-struct PixelRange {
-  int i1, i2, j1, j2;
 };
 
 // The box covering the whole nx x ny image, centred at ((nx + 1)/2, (ny + 1)/2) (integer

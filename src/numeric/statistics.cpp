@@ -1,5 +1,7 @@
 #include "numeric/statistics.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <vector>
 
@@ -116,6 +118,34 @@ void SORT_HEAP(std::span<float> arr) {
     SWAP(arr[0], arr[static_cast<std::size_t>(i - 1)]);
     SIFT_DOWN(arr, 1, i - 1);
   }
+}
+
+ImageStatistics image_statistics(const ImageView& image) {
+  ImageStatistics st;
+  if (image.empty()) return st;
+  // The sum is kept in double precision: a 32-bit sum of millions of sky pixels stops
+  // growing correctly (a 2048 x 2048 frame of 1000 averages out percents too high).
+  float mx = 0.0f, mn = 0.0f;
+  double sum = 0.0;
+  std::size_t count = 0;
+  const std::size_t size = image.size();
+  for (std::size_t k = 0; k < size; ++k) {
+    const float p = image.px[k];
+    if (!std::isfinite(p)) continue;
+    if (count == 0) {
+      mx = mn = p;
+    } else {
+      mx = std::max(mx, p);
+      mn = std::min(mn, p);
+    }
+    sum += p;
+    ++count;
+  }
+  st.maximum = mx;
+  st.minimum = mn;
+  st.finite = count;
+  if (count > 0) st.average = static_cast<float>(sum / static_cast<double>(count));
+  return st;
 }
 
 }  // namespace zelvo

@@ -1,8 +1,11 @@
 // Mean and spread with clipping, equal-width histograms and the in-place heapsort.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "numeric/image_view.h"
 
 namespace zelvo {
 
@@ -49,5 +52,12 @@ void SIFT_DOWN(std::span<float> arr, int32_t l, int32_t r);
 
 // SORT_HEAP: sorts arr ascending in place (heapsort: build the heap, then pop the maxima).
 void SORT_HEAP(std::span<float> arr);
+
+// Largest, smallest and average of the finite pixels (the sum kept in double precision).
+struct ImageStatistics {
+  float maximum = 0.0f, minimum = 0.0f, average = 0.0f;
+  std::size_t finite = 0;  // number of finite pixels
+};
+ImageStatistics image_statistics(const ImageView& image);
 
 }  // namespace zelvo

@@ -6,15 +6,11 @@
 #include <ostream>
 #include <vector>
 
-#include "photometry/psf.h"
-#include "display/circle.h"
-#include "display/zoom.h"
 #include "platform/console.h"
 #include "platform/log_file.h"
-#include "platform/graphics.h"
 #include "platform/list_io.h"
-#include "removal/removal_work.h"
-#include "removal/ring_values.h"
+#include "geometry/box.h"
+#include "geometry/digital_circle.h"
 
 namespace zelvo {
 
@@ -22,27 +18,6 @@ namespace {
 
 // The value written in place of a number that cannot be computed (IRAF's convention).
 constexpr const char* kIndef = "INDEF";
-
-constexpr const char* kMenuRadii = "  2) Set the aperture photometry radii; current radii (star,";
-constexpr const char* kMenuRadiiValues = "      inner background, outer background) = ";
-constexpr const char* kMenuExptime = "  3) Set variables; current image exposure time = ";
-constexpr const char* kMenuTail[] = {
-    "  4) Get aperture photometry of a clicked object ",
-    "      [Click anywhere outside the image to return to menu]",
-    "  0) Return back to the main options ",
-};
-constexpr const char* kRadiiPrompt[] = {
-    "Give radii for apertures of the star, and inner and ",
-    " outer edge of the background annulus: ",
-};
-constexpr const char* kRadiiRefused = "Star radius must < inner edge that must < outer edge. ";
-constexpr const char* kExptimePrompt = "Give image exposure time: ";
-constexpr const char* kClickPrompt[] = {
-    "Click on the centre of the aperture photometry object. ",
-    " [N.B. The program will find the actual centre for you.] ",
-};
-constexpr const char* kSaturated = "Object was saturated, can not proceed...";
-constexpr const char* kSaturatedRecord = " saturated star ";
 
 constexpr const char* kAnnulusLine = "The nro of pixels and total flux within background annulus = ";
 constexpr const char* kStarLine = "The number of pixels and total flux within star radius = ";
@@ -93,11 +68,6 @@ Box bounding_box(std::span<const float> x, std::span<const float> y) {
              static_cast<int32_t>(gy.great)};
 }
 
-Box box_union(const Box& a, const Box& b) {
-  if (a.empty()) return b;
-  return Box{std::min(a.x0, b.x0), std::max(a.x1, b.x1), std::min(a.y0, b.y0), std::max(a.y1, b.y1)};
-}
-
 }  // namespace
 
 ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii) {
@@ -105,19 +75,19 @@ ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const
   // Trace the three rings first: the work area is their common bounding box.
   const float rs[3] = {radii.outer, radii.inner, radii.star};
   std::vector<float> rx[3], ry[3];
-  RemovalWork ringwork;
+  DigitalRing ring;
   Box box;
   for (int k = 0; k < 3; ++k) {
     float traced = rs[k];
-    const EdgeStatus st = trace_edge_ring(ringwork, xcen, ycen, rs[k], traced);
+    const EdgeStatus st = trace_digital_circle_near(ring, xcen, ycen, rs[k], traced);
     if (traced != rs[k]) out.retraced = true;
     if (st != EdgeStatus::ok) {
       out.status = st;
       out.failed_radius = rs[k];
       return out;
     }
-    rx[k] = ringwork.TheRing.x;
-    ry[k] = ringwork.TheRing.y;
+    rx[k] = ring.x;
+    ry[k] = ring.y;
     box = box_union(box, bounding_box(rx[k], ry[k]));
   }
   const Box inside = box.clipped(image.nx, image.ny);
@@ -125,11 +95,11 @@ ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const
   if (inside.empty()) return out;  // every disc lies off the image: nothing to count
 
   // The mask covers the work area only; ring coordinates are shifted into it (exactly: they
-  // are whole numbers) and MASKCIRCLE cuts each row to the area, i.e. to the image.
+  // are whole numbers) and the disc fill cuts each row to the area, i.e. to the image.
   const int32_t bw = inside.x1 - inside.x0 + 1, bh = inside.y1 - inside.y0 + 1;
   const float ox = static_cast<float>(inside.x0 - 1), oy = static_cast<float>(inside.y0 - 1);
-  RemovalWork maskwork;
-  maskwork.prepare(bw, bh);
+  Image mask(bw, bh, 0.0f);
+  Box disc;  // the part of the mask set by the last disc
   ApertureSum* sums[3] = {&out.outer, &out.inner, &out.star};
   for (int k = 0; k < 3; ++k) {
     std::vector<float> lx(rx[k].size()), ly(ry[k].size());
@@ -137,14 +107,15 @@ ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const
       lx[i] = rx[k][i] - ox;
       ly[i] = ry[k][i] - oy;
     }
-    MASKCIRCLE(maskwork, lx, ly, GREATSMALL(ly));
+    fill_box(mask, disc, 0.0f);
+    disc = fill_disc(mask, bw, bh, lx, ly, GREATSMALL(ly));
     // Image times mask, summed in image order: off-disc pixels add a zero and change nothing.
     // The count is kept as an integer (a float sum of ones would stall at 2^24).
     int32_t n = 0;
     float flux = 0.0f;
     for (int32_t y = 1; y <= bh; ++y)
       for (int32_t x = 1; x <= bw; ++x) {
-        const float m = maskwork.TheMask.at(x, y);
+        const float m = mask.at(x, y);
         if (m != 0.0f) ++n;
         flux += image.at(x + inside.x0 - 1, y + inside.y0 - 1) * m;
       }
@@ -205,131 +176,5 @@ Photometry APPHOT(const ImageView& image, float xcen, float ycen, const Aperture
 }
 
 std::span<const std::string> apphot_log_header() { return header_lines(); }
-
-namespace {
-
-void print_menu(const PhotometryContext& ctx, const ApertureRadii& radii) {
-  Console& con = ctx.con;
-  con.blank();
-  con.text(kZoomMenuHead);
-  con.text(kZoomMenuSetBox);
-  con.record({kZoomMenuBoxSize, ctx.zoom.zoomw, " x ", ctx.zoom.zoomh});
-  con.text(kMenuRadii);
-  con.record({kMenuRadiiValues, radii.star, radii.inner, radii.outer});
-  con.record({kMenuExptime, ctx.exptime});
-  for (const char* l : kMenuTail) con.text(l);
-  con.blank();
-}
-
-void radii_dialogue(Console& con, ApertureRadii& radii) {
-  for (const char* l : kRadiiPrompt) con.text(l);
-  ApertureRadii typed = radii;
-  con.read_list({&typed.star, &typed.inner, &typed.outer});
-  if (typed.valid()) {
-    radii = typed;
-  } else {
-    con.text(kRadiiRefused);
-    radii = ApertureRadii{};
-  }
-}
-
-// Colours of the circles drawn at each measured star: the star aperture, the annulus.
-constexpr int kApertureColour = 3;  // green
-constexpr int kAnnulusColour = 2;   // red
-
-// Clicks stars one after another until a click outside the zoom box, the key q, Q or Esc,
-// or a saturated object. Each measured star gets its aperture and annulus circles drawn at
-// the measured centre.
-// `shown` is the box the user set (the area on display). Clicks are judged against it, not
-// against the session's zoom box, which every centroid moves onto the last object: judged
-// that way, a click on a displayed star far from the previous one would end the loop, and
-// every later visit of this option too.
-void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const ZoomBox& shown,
-                     std::ostream* log) {
-  Console& con = ctx.con;
-  // The image does not change in this loop, so its limits and rough sky are the same for
-  // every click: one pass over the image here, none per measurement.
-  TileLevels tiles = central_tile_levels(ctx.image);
-  const ImageLimits lim = image_limits(tiles);
-  PsfRequest req;
-  req.sky_lower = -50.0f;
-  req.sky_upper = lim.sky_upper;
-  req.saturation = lim.saturation;
-  req.rough_sky = lim.rough_sky;
-  req.search_radius = 15.0f;
-  req.centroid = true;
-  for (;;) {
-    con.blank();
-    for (const char* l : kClickPrompt) con.text(l);
-    ctx.gfx.focus();
-    const CursorRead c = ctx.gfx.cursor(ctx.cursor.cursorx, ctx.cursor.cursory);
-    con.focus_command();
-    ctx.cursor.cursorx = c.x;
-    ctx.cursor.cursory = c.y;
-    ctx.cursor.cursorkey = c.key;
-    if (ends_click_loop(c.key)) return;
-    const PixelRange limits = acceptance_box(shown);
-    con.record({"You clicked at ", c.x, c.y});
-    if (!click_accepted(limits, c.x, c.y, ctx.image)) return;
-
-    const PsfEstimate e = GETPSF(ctx.image, c.x, c.y, req, ctx.zoom, con);
-    if (e.saturated) {
-      con.text(kSaturated);
-      if (log) {
-        *log << list_record({c.x, c.y, kSaturatedRecord}) << '\n';
-        log->flush();
-      }
-      return;
-    }
-    con.record({"Actual centre: ", e.xcen, e.ycen});
-    if (ctx.sky)
-      if (const auto line = sky_report_line("Sky position of the centre: ", *ctx.sky, e.xcen, e.ycen))
-        con.text(*line);
-    const Photometry p = APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log, ctx.exptime);
-    if (p.measured()) {
-      CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, ctx.gfx);
-      CIRCLE(e.xcen, e.ycen, radii.inner, kAnnulusColour, ctx.gfx);
-      CIRCLE(e.xcen, e.ycen, radii.outer, kAnnulusColour, ctx.gfx);
-    }
-  }
-}
-
-}  // namespace
-
-void photometry_submenu(PhotometryContext ctx) {
-  Console& con = ctx.con;
-  const ZoomBox whole = whole_image_box(ctx.image.nx, ctx.image.ny);
-  ctx.zoom = whole;
-  ZoomBox shown = whole;
-  ApertureRadii radii;
-  // The window shows the whole image, as the clicks are judged against it.
-  draw_zoom(ctx.image, ctx.disp, shown, ctx.gfx);
-
-  LogFile logfile;
-  std::ostream* log = nullptr;
-  if (logfile.open(ctx.log_path, con, "the measurements are not logged")) {
-    for (const std::string& l : header_lines()) logfile.stream() << l << '\n';
-    logfile.stream().flush();
-    log = &logfile.stream();
-  }
-
-  for (;;) {
-    print_menu(ctx, radii);
-    const int32_t choice = con.read_int();
-    if (choice == 0) return;
-    if (choice == 1) {
-      SETZOOMBOX(ctx.image, ctx.disp, ctx.zoom, ctx.cursor, con, ctx.gfx);
-      // A box of the image's size is the whole image, wherever a centroid left its centre.
-      const bool all = ctx.zoom.zoomw == ctx.image.nx && ctx.zoom.zoomh == ctx.image.ny;
-      shown = all ? whole : ctx.zoom;
-    }
-    if (choice == 2) radii_dialogue(con, radii);
-    if (choice == 3) {
-      con.text(kExptimePrompt);
-      con.read_list({&ctx.exptime});
-    }
-    if (choice == 4) photometry_loop(ctx, radii, shown, log);
-  }
-}
 
 }  // namespace zelvo

@@ -1,23 +1,18 @@
-// Aperture photometry: the measurement of one star (APPHOT) and the O submenu around it.
+// Aperture photometry: the measurement of one star (APPHOT).
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <span>
 #include <string>
 
-#include "display/display.h"
-#include "display/zoom.h"
-#include "fits/sky_coordinates.h"
 #include "numeric/image_view.h"
-#include "removal/edge.h"
+#include "geometry/digital_circle.h"
 
 namespace zelvo {
 
 class Console;
-class Graphics;
 
 // Radii of the star aperture and of the inner and outer edge of the background annulus
 // (pixels); the defaults are restored at every visit and after an invalid triple.
@@ -81,25 +76,5 @@ Photometry APPHOT(const ImageView& image, float xcen, float ycen, const Aperture
 
 // The seven header lines appended to the photometry log at every visit.
 std::span<const std::string> apphot_log_header();
-
-// What the O submenu works on: the active image and its exposure time, the display state
-// and zoom box of the session, the last cursor read, and the text and graphics windows.
-struct PhotometryContext {
-  ImageView image;
-  float& exptime;
-  const DisplayState& disp;
-  ZoomBox& zoom;
-  CursorState cursor;
-  Console& con;
-  Graphics& gfx;
-  std::filesystem::path log_path = "ZelvoApPhot.log";
-  // The image's WCS, for the sky position of each measured centre (none: no such line).
-  const SkyCoordinatesParse* sky = nullptr;
-};
-
-// The aperture-photometry submenu: resets the zoom box to the whole image and the radii to
-// their defaults, appends the log header, and runs the menu (zoom box, radii, exposure time,
-// measuring clicked stars) until the user chooses 0.
-void photometry_submenu(PhotometryContext ctx);
 
 }  // namespace zelvo

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "numeric/fortran.h"
+#include "numeric/statistics.h"
 #include "platform/console.h"
 
 namespace zelvo {
@@ -153,12 +154,12 @@ int32_t saturation_level(const ImageView& image) {
   return saturation_from(whole);
 }
 
-Centroid GETCEN(const ImageView& image, float startx, float starty, ZoomBox& zoom) {
+Centroid GETCEN(const ImageView& image, float startx, float starty) {
   Centroid c{startx, starty, false};
   for (int pass = 0; pass < kCentroidPasses; ++pass) {
     const int32_t ic = NINT_PIXEL(c.x), jc = NINT_PIXEL(c.y);
-    zoom.zoomx = ic;
-    zoom.zoomy = jc;
+    c.last_ix = ic;
+    c.last_iy = jc;
     // Box mean over the pixels of the box that lie inside the image (81 away from the edges).
     float sum = 0.0f;
     int32_t count = 0;
@@ -183,8 +184,7 @@ Centroid GETCEN(const ImageView& image, float startx, float starty, ZoomBox& zoo
   return c;
 }
 
-PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, ZoomBox& zoom,
-                   Console& con) {
+PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, Console& con) {
   PsfEstimate e;
   e.xcen = xcen;
   e.ycen = ycen;
@@ -193,7 +193,8 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
     return e;
   }
   if (req.centroid) {
-    const Centroid c = GETCEN(image, xcen, ycen, zoom);
+    const Centroid c = GETCEN(image, xcen, ycen);
+    e.centroid_pixel = std::pair{c.last_ix, c.last_iy};
     e.xcen = c.x;
     e.ycen = c.y;
     e.centroid_fallback = c.fallback;

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
-#include "display/display.h"
-#include "display/zoom.h"
+#include "geometry/box.h"
 #include "numeric/image_view.h"
 #include "numeric/tile_levels.h"
 
@@ -53,14 +53,15 @@ struct Centroid {
   // A pass found no column (or no row) summing above the box mean, or no pixel of the box
   // inside the image; that coordinate kept its value from the pass before.
   bool fallback = false;
+  // The working pixel of the last pass: the pixel nearest to the centroid at its start.
+  int32_t last_ix = 0, last_iy = 0;
 };
 
 // GETCEN: centroid of the 9 x 9 box around (startx, starty), three passes, each recentred
 // on the pixel nearest to the previous result. Columns and rows weigh by their summed
 // excess over the box mean; only positive excesses count. Only pixels inside the image are
-// read. The working centre of each pass is the zoom-box centre, so `zoom.zoomx`, `zoom.zoomy`
-// are left on the pixel nearest to the centroid at the start of the last pass.
-Centroid GETCEN(const ImageView& image, float startx, float starty, ZoomBox& zoom);
+// read. The working pixel of the last pass comes back too: the dialogues move the zoom box there.
+Centroid GETCEN(const ImageView& image, float startx, float starty);
 
 // What a caller asks of GETPSF.
 struct PsfRequest {
@@ -86,6 +87,8 @@ inline constexpr int32_t kMaxCollected = 50000;
 struct PsfEstimate {
   float xcen = 0.0f, ycen = 0.0f;  // the centre used (the centroid when one was requested)
   bool centroid_fallback = false;  // GETCEN kept a coordinate (see Centroid::fallback)
+  // Set when GETCEN ran: its last working pixel (Centroid::last_ix, last_iy).
+  std::optional<std::pair<int32_t, int32_t>> centroid_pixel;
   float rough_sky = 0.0f;          // mean level of the central region
   float sky = 0.0f;                // clipped sky mean (or the rough sky, see GETPSF)
   // Sky-subtracted flux within 3R; the rough sky after an early return, and 50000.0 when
@@ -106,7 +109,6 @@ struct PsfEstimate {
 // pixels within 3R, cuts the stamp, prints the growth curve and leaves the half-flux radius
 // in `deathrad`. Pixels of the last column and row are treated as off the image, as are
 // those beyond it; nothing outside the image is read. Text goes to `con`.
-PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, ZoomBox& zoom,
-                   Console& con);
+PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, Console& con);
 
 }  // namespace zelvo

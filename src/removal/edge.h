@@ -4,16 +4,10 @@
 #include <cstdint>
 #include <span>
 
+#include "geometry/digital_circle.h"
 #include "removal/removal_work.h"
 
 namespace zelvo {
-
-enum class EdgeStatus {
-  ok,
-  no_start,   // no pixel above the centre lies within 0.5 of the radius
-  stuck,      // a step found no neighbour within 0.6 of the circle
-  no_closure  // the walk reached its capacity without closing the ring
-};
 
 // FINDEDGE: walks once around (xcen, ycen) along the digital circle of radius r (pixels),
 // always to the neighbour whose centre (i + 0.5, j + 0.5) lies closest to the circle.
@@ -28,15 +22,5 @@ EdgeStatus FINDEDGE(RemovalWork& work, float xcen, float ycen, float r);
 // receives the radius the ring was traced at (r itself whenever that works). The status is
 // that of the walk at r when no radius works.
 EdgeStatus trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r, float& traced_radius);
-
-// The largest and the smallest of a list of values.
-struct GreatSmall {
-  float great;
-  float small;
-};
-
-// GREATSMALL: maximum and minimum in index order (later values replace the running extreme
-// only when strictly beyond it). An empty list gives (-FLT_MAX, +FLT_MAX).
-GreatSmall GREATSMALL(std::span<const float> values);
 
 }  // namespace zelvo

@@ -6,25 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/box.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
-
-// An inclusive pixel rectangle, 1-based; empty when x0 > x1 or y0 > y1.
-struct Box {
-  int32_t x0 = 1, x1 = 0, y0 = 1, y1 = 0;
-  bool empty() const { return x0 > x1 || y0 > y1; }
-  // The part of the box inside an nx x ny image.
-  Box clipped(int32_t nx, int32_t ny) const {
-    return Box{std::max(x0, 1), std::min(x1, nx), std::max(y0, 1), std::min(y1, ny)};
-  }
-};
-
-// Sets every pixel of the box (inside img) to value.
-inline void fill_box(Image& img, const Box& b, float value) {
-  for (int32_t y = b.y0; y <= b.y1; ++y)
-    for (int32_t x = b.x0; x <= b.x1; ++x) img.at(x, y) = value;
-}
 
 // TheRing: one entry per ring point, in walking order (clockwise with y upwards, starting
 // above the centre). x and y are pixel indices stored as whole-number floats; back and

@@ -14,12 +14,6 @@ namespace zelvo {
 
 namespace {
 
-Box bounding_union(const Box& a, const Box& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return Box{std::min(a.x0, b.x0), std::max(a.x1, b.x1), std::min(a.y0, b.y0), std::max(a.y1, b.y1)};
-}
-
 // Sum of squared deviations about `about`, in single precision and index order.
 float squares_about(std::span<const float> v, float about) {
   float q = 0.0f;
@@ -38,30 +32,7 @@ float plain_sum(std::span<const float> v) {
 void MASKCIRCLE(RemovalWork& work, std::span<const float> x, std::span<const float> y, GreatSmall yrange) {
   // The previous disc (or undo store) is the only non-zero part of the mask.
   work.clear_mask();
-
-  const std::size_t n = std::min(x.size(), y.size());
-  if (n == 0) return;
-  // Rows crossed by the ring, limited to the image: only those can be filled.
-  const int32_t row0 = std::max(INT(yrange.small), 1), row1 = std::min(INT(yrange.great), work.NY);
-  if (row0 > row1) return;
-  // Smallest and largest ring x on each row, in one pass over the ring points.
-  std::vector<std::pair<int32_t, int32_t>> row_span(static_cast<std::size_t>(row1 - row0 + 1), {INT_MAX, INT_MIN});
-  for (std::size_t i = 0; i < n; ++i) {
-    const int32_t row = INT(y[i]);
-    if (static_cast<float>(row) != y[i] || row < row0 || row > row1) continue;
-    auto& [smallest, largest] = row_span[static_cast<std::size_t>(row - row0)];
-    const int32_t xi = INT(x[i]);
-    if (xi > largest) largest = xi;
-    if (xi < smallest) smallest = xi;
-  }
-  for (int32_t row = row0; row <= row1; ++row) {
-    const auto [smallest, largest] = row_span[static_cast<std::size_t>(row - row0)];
-    if (smallest > largest) continue;  // no ring point on this row
-    const Box fill = Box{smallest, largest, row, row}.clipped(work.NX, work.NY);
-    if (fill.empty()) continue;
-    fill_box(work.TheMask, fill, 1.0f);
-    work.mask_box = bounding_union(work.mask_box, fill);
-  }
+  work.mask_box = fill_disc(work.TheMask, work.NX, work.NY, x, y, yrange);
 }
 
 RadiusSamples clip_radius_samples(std::span<float> samples, const Box& box, std::ostream* log) {

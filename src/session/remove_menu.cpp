@@ -1,6 +1,6 @@
 // R: the remove-features submenu on the active image.
 #include "display/display.h"
-#include "removal/remove_submenu.h"
+#include "session/remove_submenu.h"
 #include "session/commands.h"
 #include "session/session.h"
 

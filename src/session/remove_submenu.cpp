@@ -1,4 +1,4 @@
-#include "removal/remove_submenu.h"
+#include "session/remove_submenu.h"
 
 #include <algorithm>
 #include <array>
@@ -8,6 +8,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <tuple>
 
 #include "display/circle.h"
 #include "numeric/fortran.h"
@@ -116,7 +117,9 @@ PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 // request was made).
 PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
   req.rough_sky = rough_sky(levels_of(ctx, visit));
-  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req, ctx.zoom, ctx.con);
+  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req, ctx.con);
+  // The zoom box follows the centroid's last working pixel.
+  if (e.centroid_pixel) std::tie(ctx.zoom.zoomx, ctx.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
   visit.ycen = e.ycen;
   if (e.deathrad) visit.deathrad = *e.deathrad;

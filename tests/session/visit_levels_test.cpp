@@ -19,7 +19,7 @@
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
-#include "removal/remove_submenu.h"
+#include "session/remove_submenu.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
