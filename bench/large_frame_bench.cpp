@@ -29,6 +29,7 @@
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "session/display_menu.h"
 #include "session/remove_submenu.h"
 
 namespace {

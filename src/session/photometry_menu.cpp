@@ -7,6 +7,7 @@
 
 #include "display/circle.h"
 #include "display/zoom.h"
+#include "session/mouse_menu.h"
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"

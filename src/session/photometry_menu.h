@@ -5,6 +5,7 @@
 
 #include "display/display.h"
 #include "display/zoom.h"
+#include "session/mouse_menu.h"
 #include "fits/sky_coordinates.h"
 #include "numeric/image_view.h"
 #include "photometry/apphot.h"
