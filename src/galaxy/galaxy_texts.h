@@ -1,4 +1,4 @@
-// Fixed texts of the galaxy submenu, the profiles, the rotation curve and the colour images.
+// Fixed texts of the profiles and the rotation curve.
 // Code prints them; tests compare against them.
 #pragma once
 
@@ -7,8 +7,6 @@
 
 namespace zelvo {
 
-// The submenu (the lines between the two empty lines).
-std::span<const std::string_view> galaxy_menu_lines();
 // The two lines of the equal-abscissa alarm in SPLINT.
 std::span<const std::string_view> splint_alarm_lines();
 
@@ -36,17 +34,6 @@ inline constexpr std::string_view kRotationSlow = "Computing the rotation curve.
 inline constexpr std::string_view kRotationTableTitle = "Compute rotation curve from force law (rrot,vrot)...";
 inline constexpr std::string_view kHorrendous = "A horrendous error in computing rotation curve...";
 inline constexpr std::string_view kHorrendousProduct = "-vrot(ipro)*rrot(ipro) = ";
-
-// Colour and calibrated images.
-inline constexpr std::string_view kColourSlotsPrompt = "Give the image slot numbers containing B and I images: ";
-std::span<const std::string_view> colour_coefficient_prompt_lines();
-std::span<const std::string_view> calibration_coefficient_prompt_lines();
-std::span<const std::string_view> calibration_slots_prompt_lines();
-inline constexpr std::string_view kAirmassScalePrompt = "Give airmass and pixel scale (how many arcsec per pixel): ";
-inline constexpr std::string_view kZeroLevelPrompt = "Give extra zero-level correction (in magnitudes): ";
-inline constexpr std::string_view kExposureLeadB = "Change B-band exposure time if needed; current value = ";
-inline constexpr std::string_view kExposureLeadI = "Change I-band exposure time if needed; current value = ";
-inline constexpr std::string_view kExposureTail = " or give 0 to keep the current value: ";
 
 // Refusals of requests that cannot work; nothing is drawn, logged or changed.
 inline constexpr std::string_view kNoSkyInHistogram =
