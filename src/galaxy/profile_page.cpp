@@ -5,11 +5,18 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
-#include "galaxy/galaxy_texts.h"
 #include "platform/graphics.h"
 
 namespace zelvo {
+
+namespace {
+
+// The caption under the image panel.
+constexpr std::string_view kImageCaption = "Image";
+
+}  // namespace
 
 void draw_image_panel(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
                       float e, float pa, Graphics& gfx) {

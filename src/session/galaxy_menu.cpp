@@ -35,6 +35,7 @@ constexpr std::array<std::string_view, 6> kMenu = {
     "  4) Calculate the instrumental I-band image ",
     "  0) Return back to the main options ",
 };
+constexpr std::array<std::string_view, 2> kSplintAlarm = {"Bad xa input in splint!", "Hit <ENTER> to continue..."};
 constexpr std::array<std::string_view, 2> kColourCoefficients = {
     "Give kappa (constant), lambda (airmass coefficient), ", "  my (colour coefficient), and airmass: "};
 constexpr std::array<std::string_view, 2> kCalibrationCoefficients = {
@@ -268,6 +269,15 @@ std::span<const std::string_view> galaxy_menu_lines() { return kMenu; }
 std::span<const std::string_view> colour_coefficient_prompt_lines() { return kColourCoefficients; }
 std::span<const std::string_view> calibration_coefficient_prompt_lines() { return kCalibrationCoefficients; }
 std::span<const std::string_view> calibration_slots_prompt_lines() { return kCalibrationSlots; }
+std::span<const std::string_view> splint_alarm_lines() { return kSplintAlarm; }
+
+std::function<void()> splint_alarm(Console& con) {
+  return [&con] {
+    for (const auto& l : splint_alarm_lines()) con.text(l);
+    (void)con.read_line();
+  };
+}
+
 std::span<const std::string_view> ellipse_prompt_lines() { return kEllipsePrompt; }
 std::span<const std::string_view> percentage_prompt_lines() { return kPercentage; }
 

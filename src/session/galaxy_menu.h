@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <span>
 #include <string_view>
@@ -89,6 +90,11 @@ SlotChanges colour_image_dialogue(const SlotTable& slots, int activeslot, Consol
 // Option 4: the calibrated I-band image into the active slot, refused like option 3 (and
 // for a pixel scale of 0).
 SlotChanges calibrated_image_dialogue(const SlotTable& slots, int activeslot, Console& con);
+
+// SPLINT's alarm for two equal abscissae as the dialogue shows it: "Bad xa input in splint!"
+// and "Hit <ENTER> to continue...", then one line is read.
+std::span<const std::string_view> splint_alarm_lines();
+std::function<void()> splint_alarm(Console& con);
 
 // Options 1 and 2: the profile request, the page and its report and log.
 // Where a profile reports: the command window, the graphics page, and the profile log

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "galaxy/disc_image.h"
-#include "galaxy/galaxy_texts.h"
 #include "galaxy/profile.h"
 #include "galaxy/profile_page.h"
 #include "galaxy/spline.h"
@@ -316,4 +315,15 @@ TEST(Profile, HugePixelValuesStayOutOfTheHistogram) {
   EXPECT_EQ(histogrammed, static_cast<float>(r.scan.iskycnt - 2));
   EXPECT_EQ(r.histogram.kmax, sky_bin_index(100.0f));
   EXPECT_EQ(r.scan.ymax, 1e11f);
+}
+
+TEST(Spline, EqualAbscissaeShowTheAlarmAndWaitForOneLine) {
+  const std::vector<float> x{0.0f, 1.0f, 1.0f}, y{0.0f, 2.0f, 4.0f};
+  const auto y2 = SPLINE(x, y, 1e30f, 1e30f);
+  std::istringstream in("\nnext\n");
+  std::ostringstream out;
+  Console con(in, out);
+  EXPECT_EQ(SPLINT(x, y, y2, 1.5f, splint_alarm(con)), 3.0f);
+  EXPECT_EQ(out.str(), " Bad xa input in splint!\n Hit <ENTER> to continue...\n");
+  EXPECT_EQ(con.read_line(), "next");  // exactly one line was taken
 }
