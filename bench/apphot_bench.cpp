@@ -16,6 +16,7 @@
 #include <string>
 
 #include "photometry/apphot.h"
+#include "session/photometry_menu.h"
 #include "platform/console.h"
 #include "removal/edge.h"
 #include "removal/removal_work.h"
@@ -92,7 +93,7 @@ void BM_Apphot(benchmark::State& state) {
   const Image& im = image_of(side);
   Sink sink;
   for (auto _ : state) {
-    const Photometry p = APPHOT(ImageView{const_cast<float*>(im.px.data()), im.nx, im.ny}, centre_x(side),
+    const Photometry p = report_apphot(ImageView{const_cast<float*>(im.px.data()), im.nx, im.ny}, centre_x(side),
                                 centre_y(side), kRadii, sink.con, nullptr);
     if (!p.corrected) state.SkipWithError("measurement failed");
     benchmark::DoNotOptimize(p.corrected);
@@ -219,7 +220,7 @@ int main(int argc, char** argv) {
   std::printf("counts and fluxes identical to whole-image masks (512 and 4096): %s\n", sums_agree() ? "yes" : "NO");
   if (t4096.real > 0.0) {
     Sink sink;
-    const Photometry p = APPHOT(image_of(4096).view(), centre_x(4096), centre_y(4096), kRadii, sink.con, nullptr);
+    const Photometry p = report_apphot(image_of(4096).view(), centre_x(4096), centre_y(4096), kRadii, sink.con, nullptr);
     compare_with_photutils(t4096.real, p.corrected.value_or(0.0f));
   }
   benchmark::Shutdown();

@@ -15,6 +15,7 @@
 
 #include "galaxy/profile.h"
 #include "galaxy/profile_page.h"
+#include "session/galaxy_menu.h"
 #include "galaxy/rotation.h"
 #include "galaxy/spline.h"
 #include "numeric/fortran.h"

@@ -26,9 +26,11 @@
 #include "display/zoom.h"
 #include "numeric/random.h"
 #include "photometry/apphot.h"
+#include "session/photometry_menu.h"
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "session/display_menu.h"
 #include "session/remove_submenu.h"
 
 namespace {
@@ -222,7 +224,7 @@ void BM_Photometry(benchmark::State& state) {
         for (int k = 0; k < kGrid * kGrid; ++k) {
           const PsfEstimate e = GETPSF(view, static_cast<float>(star_x(side, 1, k)),
                                        static_cast<float>(star_y(side, 1, k)), req, con);
-          benchmark::DoNotOptimize(APPHOT(view, e.xcen, e.ycen, ApertureRadii{}, con, nullptr));
+          benchmark::DoNotOptimize(report_apphot(view, e.xcen, e.ycen, ApertureRadii{}, con, nullptr));
         }
       });
 }

@@ -1,37 +1,16 @@
-// Image display with automatic levels: the level estimate, the statistics and summary
-// lines, the drawing and the level dialogue of the display command.
+// Image display with automatic levels: the level estimate, the summary line and the drawing.
 #include "display/display.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 
 namespace zelvo {
 
 namespace {
-
-constexpr const char* kMaximumText = "The maximum pixel value in the image = ";
-constexpr const char* kMinimumText = "The minimum pixel value in the image = ";
-constexpr const char* kAverageText = "The average of image pixel values = ";
-constexpr const char* kNoFinitePixels =
-    "The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.";
-constexpr const char* kChangeLevelsQuestion = "Do you want to change display levels (y/n)? ";
-constexpr const char* kLevelsPrompt[] = {
-    "Give new levels for the black (low) and white (high) ",
-    "end of the greyscale system followed by p to display ",
-    "the image in positive or n in negative scaling: ",
-};
-constexpr const char* kLimitsPrompt[] = {
-    "Give min and max limits for the levels (for automatic ",
-    "processes which determine the levels for their own use;",
-    "first smaller and then larger value:",
-};
-constexpr const char* kSillyLimits = "That is silly, you can not give min value equal or ";
-constexpr const char* kSillyLimitsSet = "greater than max value. Values set at ";
 
 // Frame of the display: the central 80 % of the view surface.
 constexpr float kViewportLow = 0.1f, kViewportHigh = 0.9f;
@@ -80,29 +59,6 @@ void mean_sigma_wide(const ImageView& image, const PixelBox& box, AutoLevels& lv
   lv.sigma = clamp_to_float_range(sigma);
   lv.highlev = clamp_to_float_range(mean + 5.0 * sigma);
   lv.lowlev = clamp_to_float_range(mean - sigma);
-}
-
-// The drawing of one display: label, frame and image on the current device.
-void draw_display(const DisplaySource& src, const DisplayState& st, bool finite, bool erase, Console& con,
-                  Graphics& gfx) {
-  const ImageView& img = src.image;
-  if (erase) gfx.erase();
-  // Square pixels: the frame is the largest centred part of the central 80 % of the view
-  // surface with equal scales, and the label sits above it.
-  gfx.viewport(kViewportLow, kViewportHigh, kViewportLow, kViewportHigh);
-  const WorldWindow w = pixel_window(1, img.nx, 1, img.ny);
-  gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
-  gfx.window(0.0f, 1.0f, 0.0f, 1.0f);
-  gfx.literal_text(0.0f, 1.03f, 0.0f, display_label(src.name));
-  gfx.window(w.x1, w.x2, w.y1, w.y2);
-  if (!finite) {
-    // The screen path has already said so with the statistics.
-    if (st.printflag == 1) con.text(kNoFinitePixels);
-  } else if (st.greyflag == 1 || st.greyflag == 0) {
-    gfx.image(img, 1, img.nx, 1, img.ny, st.fglev, st.bglev, st.displaytr, st.greyflag == 1);
-  }
-  gfx.box("BCNST", 0.0f, 0, "BCNST", 0.0f, 0);
-  gfx.flush();
 }
 
 }  // namespace
@@ -194,63 +150,25 @@ void ensure_display_levels(const ImageView& image, DisplayState& st) {
   st.levels_set = true;
 }
 
-void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
-                  Console& con, Graphics& gfx) {
+void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx) {
   const ImageView& img = src.image;
-  if (img.empty()) {
-    con.text("The image slot is empty; there is nothing to display.");
-    return;
-  }
+  if (erase) gfx.erase();
+  // Square pixels: the frame is the largest centred part of the central 80 % of the view
+  // surface with equal scales, and the label sits above it.
+  gfx.viewport(kViewportLow, kViewportHigh, kViewportLow, kViewportHigh);
+  const WorldWindow w = pixel_window(1, img.nx, 1, img.ny);
+  gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
+  gfx.window(0.0f, 1.0f, 0.0f, 1.0f);
+  gfx.literal_text(0.0f, 1.03f, 0.0f, display_label(src.name));
+  gfx.window(w.x1, w.x2, w.y1, w.y2);
+}
 
-  const AutoLevels lv = automatic_levels(img, st.minlim, st.maxlim);
-  if (lv.negative_variance) con.record({"ERROR: ss2=", lv.s2, " skymean=", lv.s1, " ncnt=", lv.n});
-  st.lowlev = lv.lowlev;
-  st.highlev = lv.highlev;
-  set_display_polarity(st);
-  st.displaytr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
-  st.levels_set = true;
-
-  if (st.printflag == 1) {
-    draw_display(src, st, lv.finite, false, con, gfx);
-    return;
-  }
-
-  const ImageStatistics stats = image_statistics(img);
-  con.blank();
-  if (stats.finite > 0) {
-    con.record({kMaximumText, stats.maximum});
-    con.record({kMinimumText, stats.minimum});
-    con.record({kAverageText, stats.average});
-  } else {
-    con.text(kNoFinitePixels);
-  }
-  con.line(summary_line(src.object, src.name, texts));
-
-  for (;;) {
-    con.record({"Display levels:  Low = ", st.lowlev, "  High = ", st.highlev,
-                st.scaling == 'n' ? "  Scaling: negative" : "  Scaling: positive"});
-    gfx.focus();
-    draw_display(src, st, lv.finite, true, con, gfx);
-    con.focus_command();
-    if (!dialogue) return;
-
-    con.text(kChangeLevelsQuestion);
-    if (con.read_char() == 'n') return;
-    for (const char* l : kLevelsPrompt) con.text(l);
-    con.read_list({&st.lowlev, &st.highlev, &st.scaling});
-    if (st.scaling == 'N') st.scaling = 'n';
-    if (st.scaling == 'P') st.scaling = 'p';
-    if (st.scaling != 'n' && st.scaling != 'p') st.scaling = 'n';
-    set_display_polarity(st);
-    for (const char* l : kLimitsPrompt) con.text(l);
-    con.read_list({&st.minlim, &st.maxlim});
-    if (!(st.minlim < st.maxlim)) {
-      st.minlim = stats.minimum;
-      st.maxlim = stats.maximum;
-      con.text(kSillyLimits);
-      con.record({kSillyLimitsSet, st.minlim, st.maxlim});
-    }
-  }
+void draw_display_image(const DisplaySource& src, const DisplayState& st, bool finite, Graphics& gfx) {
+  const ImageView& img = src.image;
+  if (finite && (st.greyflag == 1 || st.greyflag == 0))
+    gfx.image(img, 1, img.nx, 1, img.ny, st.fglev, st.bglev, st.displaytr, st.greyflag == 1);
+  gfx.box("BCNST", 0.0f, 0, "BCNST", 0.0f, 0);
+  gfx.flush();
 }
 
 }  // namespace zelvo

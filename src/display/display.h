@@ -12,7 +12,6 @@
 
 namespace zelvo {
 
-class Console;
 class Graphics;
 
 // Display settings and the levels/transformation of the last display.
@@ -91,10 +90,11 @@ inline WorldWindow pixel_window(int i1, int i2, int j1, int j2) {
                      static_cast<float>(j2) + 0.5f};
 }
 
-// DISPLAYIMAGE: draws `src` on the current device. Sets lowlev/highlev/fglev/bglev and
-// displaytr in `st`. On the screen path (printflag != 1) prints the statistics, the header
-// summary and the levels line; with `dialogue` (command D) runs the level dialogue.
-void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
-                  Console& con, Graphics& gfx);
+// The two halves of drawing the image on the current device: the frame (page erased when
+// `erase`, viewport, equal-scale window and the file label above it), then the pixels with
+// the levels of `st` (left out when `finite` is false: the image holds no finite pixel) and
+// the axes. DISPLAYIMAGE (session/display_menu.h) runs them with its report between.
+void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx);
+void draw_display_image(const DisplaySource& src, const DisplayState& st, bool finite, Graphics& gfx);
 
 }  // namespace zelvo

@@ -2,16 +2,9 @@
 // by pixel from the image slots, with the blank value for pixels that cannot be computed.
 #pragma once
 
-#include <array>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "numeric/image_view.h"
 
 namespace zelvo {
-
-class Console;
 
 inline constexpr float kBlankPixel = -99999.0f;
 
@@ -36,31 +29,5 @@ void make_calibrated_image(const ImageView& i, const ImageView& c, float texp, c
                            const CalibrationCoefficients& k);
 // Divides every pixel by the exposure time (count rates), in place.
 void divide_by_exposure(const ImageView& image, float exptime);
-
-// What options 3 and 4 see of one image slot: its pixels (empty view for an empty slot)
-// and its exposure time, which the dialogue may change.
-struct SlotAccess {
-  ImageView image;
-  float* exptime = nullptr;
-};
-using SlotTable = std::array<SlotAccess, 4>;
-
-// Which slots a dialogue changed (1-based numbers); nothing for a refused request.
-struct SlotChanges {
-  std::vector<int> pixels_changed;  // the active slot, and the B and I slots of option 3
-  // The I-band slot: the result lies on its pixel grid, so it takes that slot's header cards
-  // (and with them its world coordinates). 0 for a refused request.
-  int header_from = 0;
-};
-
-// Option 3: the (B-I) colour image into the active slot; the B and I slots are divided
-// in place by their exposure times. Slot numbers outside 1-4, empty slots, sizes other
-// than the active slot's and a zero exposure time are refused with one line, nothing
-// changed (exposure times included).
-SlotChanges colour_image_dialogue(const SlotTable& slots, int activeslot, Console& con);
-
-// Option 4: the calibrated I-band image into the active slot, refused like option 3 (and
-// for a pixel scale of 0).
-SlotChanges calibrated_image_dialogue(const SlotTable& slots, int activeslot, Console& con);
 
 }  // namespace zelvo

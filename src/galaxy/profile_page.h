@@ -1,66 +1,40 @@
-// The profile options of the galaxy submenu: the request dialogue, the four-panel page
-// (image with ellipses, sky histogram, pixel values with the binned profile, rotation
-// curve) and the profile log.
+// The four-panel profile page of the galaxy submenu: the image with its ellipses (lower
+// left), every pixel value with the binned profile (upper left), the sky histogram (lower
+// right) and the rotation curve (upper right). Drawing only.
 #pragma once
 
-#include <string>
-#include <vector>
+#include <span>
 
-#include "galaxy/galaxy_texts.h"
 #include "galaxy/profile.h"
 #include "galaxy/rotation.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
 
-class Console;
 class Graphics;
 
-// Where a profile reports: the command window, the graphics page, and the profile log
-// (appended; "ZelvoProfile1.log" in the working folder unless a test says otherwise).
-struct ProfileOutput {
-  Console& con;
-  Graphics& gfx;
-  std::string log_path = std::string(kProfileLogName);
-};
+// The lower-left panel: the page erased, the image in grey with the centre marked, the
+// ellipses of the bins, of the extent R (red) and of 2R (blue).
+void draw_image_panel(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
+                      float e, float pa, Graphics& gfx);
 
-// What a profile found (for the caller and the tests); `done` is false for a refused request.
-struct ProfileResult {
-  bool done = false;
-  PixelScan scan;
-  SkyEstimate histogram;
-  float sky = 0.0f;  // after the user's percentage change (flux scale)
-  BinnedProfile profile;
-  std::vector<float> y2;
-  SplineSamples samples;
-  RotationCurve curve;  // flux scale only
-};
+// The upper-left panel: every pixel value against its elliptical radius (`values` after the
+// sky is taken off for the flux scale; magnitudes run downward).
+void draw_pixel_panel(const PixelScan& scan, std::span<const float> values, float R, ProfileScale scale,
+                      Graphics& gfx);
 
-// The line announcing a rotation curve of about `seconds` (minutes, hours or days).
-std::string rotation_duration_line(double seconds);
+// The lower-right panel: the sky histogram, and the mark of the chosen sky level above it.
+void draw_sky_histogram(std::span<const float> rsky, std::span<const float> skypr, float ymax2, Graphics& gfx);
+void draw_sky_mark(float sky, float ymax2, Graphics& gfx);
 
-// Asks for the centre, the extent and step, the eccentricity and position angle.
-ProfileRequest read_profile_request(Console& con);
+// The binned profile as a red polyline over the pixel panel.
+void draw_profile_line(const BinnedProfile& p, Graphics& gfx);
 
-// Options 1 (flux scale) and 2 (magnitude scale) of the submenu: asks for the request and
-// runs THEPROFILE or MAGPROFILE on `image`.
-ProfileResult profile_option(ProfileScale scale, const ImageView& image, float fglev, float bglev,
-                             const ProfileOutput& out);
+// The upper-right panel: the rotation curve (the last computed point is not drawn).
+void draw_rotation_panel(const RotationCurve& c, float R, Graphics& gfx);
 
 // ELLIP: draws the ellipse of semi-major axis a, eccentricity e, position angle pa (radians)
 // around the centre in colour index `colour`, with line width 3.
 void ELLIP(Graphics& gfx, int xc, int yc, float a, float e, float pa, int colour);
-
-// THEPROFILE: the flux-scale profile of `image` (drawn with the levels fglev/bglev), with
-// the sky histogram dialogue, the spline, the rotation curve and the profile log. `pa`
-// arrives in degrees and is converted to radians in place. A request that cannot work is
-// refused with one line before anything is drawn or logged.
-ProfileResult THEPROFILE(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
-                         float e, float& pa, const ProfileOutput& out);
-
-// MAGPROFILE: the magnitude-scale profile: no sky, no log, no rotation curve; blank pixels
-// (-99999.0) are skipped and the value axis runs downward.
-ProfileResult MAGPROFILE(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
-                         float e, float& pa, const ProfileOutput& out);
 
 }  // namespace zelvo

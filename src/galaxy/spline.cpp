@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "galaxy/galaxy_texts.h"
-#include "platform/console.h"
 
 namespace zelvo {
 
@@ -38,7 +36,7 @@ std::vector<float> SPLINE(std::span<const float> xa, std::span<const float> ya, 
 }
 
 float SPLINT(std::span<const float> xa, std::span<const float> ya, std::span<const float> y2a, float x,
-             Console* con) {
+             const std::function<void()>& alarm) {
   const std::size_t n = std::min({xa.size(), ya.size(), y2a.size()});
   if (n == 0) return 0.0f;
   // 1-based bisection as in the table's own numbering; index k reads element k - 1.
@@ -52,10 +50,7 @@ float SPLINT(std::span<const float> xa, std::span<const float> ya, std::span<con
   }
   const float h = xa[khi - 1] - xa[klo - 1];
   if (h == 0.0f) {
-    if (con) {
-      for (const auto& l : splint_alarm_lines()) con->text(l);
-      (void)con->read_line();
-    }
+    if (alarm) alarm();
     return 0.5f * (ya[klo - 1] + ya[khi - 1]);
   }
   const float a = (xa[khi - 1] - x) / h;

@@ -1,12 +1,11 @@
 // Tabulated cubic spline: second derivatives through n points, and evaluation by bisection.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <vector>
 
 namespace zelvo {
-
-class Console;
 
 // End slopes above this value select the natural condition (second derivative 0) at that
 // end. It is the single-precision value of 0.99e30, so 9.9e29 itself still counts as a slope.
@@ -19,10 +18,10 @@ std::vector<float> SPLINE(std::span<const float> xa, std::span<const float> ya, 
 
 // SPLINT: the spline value at x, finding the bracketing interval by bisection; outside the
 // table the first or last interval's cubic is extended. Two equal abscissae around x cannot
-// be interpolated: then "Bad xa input in splint!" and "Hit <ENTER> to continue..." are
-// printed, one line is read from `con` (when given), and the mean of the two ordinates is
-// returned. An empty table gives 0.
+// be interpolated: then `alarm` is called (when given; the dialogue's splint_alarm shows the
+// alarm and waits for Enter) and the mean of the two ordinates is returned. An empty table
+// gives 0.
 float SPLINT(std::span<const float> xa, std::span<const float> ya, std::span<const float> y2a, float x,
-             Console* con = nullptr);
+             const std::function<void()>& alarm = {});
 
 }  // namespace zelvo

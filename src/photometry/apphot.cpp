@@ -2,35 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <ostream>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/log_file.h"
-#include "platform/list_io.h"
 #include "geometry/box.h"
 #include "geometry/digital_circle.h"
 
 namespace zelvo {
 
 namespace {
-
-// The value written in place of a number that cannot be computed (IRAF's convention).
-constexpr const char* kIndef = "INDEF";
-
-constexpr const char* kAnnulusLine = "The nro of pixels and total flux within background annulus = ";
-constexpr const char* kStarLine = "The number of pixels and total flux within star radius = ";
-constexpr const char* kCorrectedLine = "The corrected flux and corresponding magnitude = ";
-constexpr const char* kTruncated =
-    "The apertures cross the image border: measured from the pixels inside the image only (truncated).";
-constexpr const char* kRetraced =
-    "An aperture circle had a gap at its radius; it was traced 0.05 to 0.5 pixel wider or narrower.";
-constexpr const char* kEmptyAnnulus =
-    "The background annulus holds no pixels: no background, so flux and magnitude are INDEF.";
-constexpr const char* kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
-constexpr const char* kNotFiniteFlux =
-    "The apertures hold pixels that are not finite numbers (NaN or Inf): the flux cannot be measured.";
 
 const std::vector<std::string>& header_lines() {
   static const std::vector<std::string> lines = {
@@ -43,23 +22,6 @@ const std::vector<std::string>& header_lines() {
       "",
   };
   return lines;
-}
-
-// Why a ring could not be traced, for the refusal line.
-const char* ring_failure(EdgeStatus s) {
-  switch (s) {
-    case EdgeStatus::no_start: return "no pixel above the centre lies on it";
-    case EdgeStatus::stuck: return "the walk around it found no next pixel";
-    case EdgeStatus::no_closure: return "it did not close";
-    case EdgeStatus::ok: break;
-  }
-  return "";
-}
-
-// A free-format item for an optional value: the number, or INDEF.
-ListValue value_or_indef(const std::optional<float>& v) {
-  if (v) return ListValue(*v);
-  return ListValue(kIndef);
 }
 
 Box bounding_box(std::span<const float> x, std::span<const float> y) {
@@ -137,41 +99,18 @@ std::optional<float> aperture_magnitude(float flux, float exptime) {
   return static_cast<float>(-2.5 * std::log10(static_cast<double>(flux) / static_cast<double>(exptime)));
 }
 
-Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
-                  std::ostream* log, float exptime) {
+Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, float exptime) {
   Photometry p;
   p.sums = aperture_sums(image, xcen, ycen, radii);
-  if (!p.measured()) {
-    con.record({"The aperture circle of radius", p.sums.failed_radius,
-                std::string("cannot be traced around this centre (") + ring_failure(p.sums.status) +
-                    "); star not measured."});
-    return p;
-  }
-  if (p.sums.truncated) con.text(kTruncated);
-  if (p.sums.retraced) con.text(kRetraced);
-
+  if (!p.measured()) return p;
   p.annulus.n = p.sums.outer.n - p.sums.inner.n;
   p.annulus.flux = p.sums.outer.flux - p.sums.inner.flux;
-  con.record({kAnnulusLine, p.annulus.n, p.annulus.flux});
-  if (p.annulus.n > 0) {
-    p.avgback = p.annulus.flux / static_cast<float>(p.annulus.n);
-  } else {
-    con.text(kEmptyAnnulus);
-  }
-  con.record({kStarLine, p.sums.star.n, p.sums.star.flux});
-  if (!std::isfinite(p.sums.star.flux) || !std::isfinite(p.annulus.flux)) con.text(kNotFiniteFlux);
+  if (p.annulus.n > 0) p.avgback = p.annulus.flux / static_cast<float>(p.annulus.n);
   if (p.avgback) {
     const float c = p.sums.star.flux - static_cast<float>(p.sums.star.n) * *p.avgback;
     if (std::isfinite(c)) p.corrected = c;
   }
   if (p.corrected) p.magnitude = aperture_magnitude(*p.corrected, exptime);
-  con.record({kCorrectedLine, value_or_indef(p.corrected), value_or_indef(p.magnitude)});
-  if (p.corrected && !p.magnitude) con.text(kNoMagnitude);
-
-  if (log) {
-    *log << list_record({xcen, ycen, value_or_indef(p.corrected), value_or_indef(p.magnitude)}) << '\n';
-    log->flush();
-  }
   return p;
 }
 

@@ -12,7 +12,6 @@
 
 namespace zelvo {
 
-class Console;
 
 // Radii of the star aperture and of the inner and outer edge of the background annulus
 // (pixels); the defaults are restored at every visit and after an invalid triple.
@@ -66,13 +65,12 @@ std::optional<float> instrumental_magnitude(float flux);
 // number (unknown). None for a flux that is not a positive finite number.
 std::optional<float> aperture_magnitude(float flux, float exptime);
 
-// APPHOT: measures the star at (xcen, ycen), prints the annulus, star and corrected-flux
-// lines and appends the record "xcen ycen corrected magnitude" to `log` (when given), with
-// INDEF for a value that cannot be computed. The magnitude is per second of `exptime` when
-// that is positive (aperture_magnitude). A star whose rings cannot be traced is refused
-// with a message and no record.
-Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
-                  std::ostream* log, float exptime = 0.0f);
+// APPHOT: measures the star at (xcen, ycen): the three aperture sums, the annulus, the
+// average background (none for an empty annulus), the corrected flux (none when it is not
+// finite) and its magnitude, per second of `exptime` when that is positive
+// (aperture_magnitude). A star whose rings cannot be traced comes back unmeasured.
+Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii,
+                  float exptime = 0.0f);
 
 // The seven header lines appended to the photometry log at every visit.
 std::span<const std::string> apphot_log_header();

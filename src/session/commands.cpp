@@ -25,6 +25,7 @@
 #include "platform/list_io.h"
 #include "platform/log_file.h"
 #include "platform/memory.h"
+#include "session/display_menu.h"
 #include "session/loop.h"
 #include "session/session.h"
 #include "session/texts.h"
@@ -37,12 +38,6 @@ bool refuse_empty_slot(Session& s) {
              " is empty: load an image (L) or create one (N) first.");
   return true;
 }
-
-namespace {
-
-DisplaySource display_source(ImageSlot& sl) { return DisplaySource{sl.view(), sl.object, sl.name}; }
-
-}  // namespace
 
 void command_load(Session& s) {
   ImageSlot& sl = s.active();
@@ -103,22 +98,6 @@ void command_new(Session& s) {
   sl.file.clear();
   sl.origin = FileOrigin{};
   sl.modified = false;
-}
-
-void command_display(Session& s) {
-  if (refuse_empty_slot(s)) return;
-  s.con.text("Do you want to display images in greyscale (slow but good)");
-  s.con.text("or pseudoscale (fast but looks awful)?");
-  s.con.text("Type in 1 for greyscale or 0 for pseudoscale:");
-  int32_t g = s.disp.greyflag;
-  s.con.read_list({&g});
-  s.disp.greyflag = g;
-  if (g != 0 && g != 1) {
-    s.disp.greyflag = 1;
-    s.con.text("You typed something else than 1 or 0;  1 selected.");
-  }
-  const bool dialogue = s.command == 'D' || s.command == 'd';
-  DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, dialogue, s.con, s.gfx);
 }
 
 void command_help(Session& s) {

@@ -8,7 +8,6 @@ struct Session;
 // Part of the loop itself (session/commands.cpp).
 void command_load(Session& s);      // L
 void command_new(Session& s);       // N
-void command_display(Session& s);   // D
 void command_help(Session& s);      // H
 void command_save(Session& s);      // S
 bool command_exit_save(Session& s); // X: false when a write failed and the program goes on
@@ -21,6 +20,7 @@ void command_reflect(Session& s);     // F
 void command_arithmetic(Session& s);  // A
 
 // Submenus.
+void command_display(Session& s);     // D  (session/display_menu.cpp)
 void command_mouse(Session& s);       // M  (session/mouse_menu.cpp)
 void command_remove(Session& s);      // R  (session/remove_menu.cpp)
 void command_photometry(Session& s);  // O  (session/photometry_menu.cpp)

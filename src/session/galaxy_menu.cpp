@@ -1,12 +1,24 @@
 // G: the galaxy submenu. Profiles of the active image, and the colour and calibrated images
 // written into the active slot from the other slots.
+#include "session/galaxy_menu.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <initializer_list>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "display/display.h"
 #include "galaxy/colour.h"
-#include "galaxy/galaxy_texts.h"
 #include "galaxy/profile_page.h"
+#include "galaxy/spline.h"
 #include "platform/console.h"
+#include "platform/graphics.h"
+#include "platform/list_io.h"
+#include "platform/log_file.h"
 #include "session/commands.h"
 #include "session/loop.h"
 #include "session/session.h"
@@ -15,6 +27,223 @@ namespace zelvo {
 
 namespace {
 
+constexpr std::array<std::string_view, 6> kMenu = {
+    "What do you want to do? ",
+    "  1) Extract the profile of a galaxy (flux scale)",
+    "  2) Extract the profile of a galaxy (magnitude scale)",
+    "  3) Extract the (B-I) colour of a galaxy ",
+    "  4) Calculate the instrumental I-band image ",
+    "  0) Return back to the main options ",
+};
+constexpr std::array<std::string_view, 2> kSplintAlarm = {"Bad xa input in splint!", "Hit <ENTER> to continue..."};
+constexpr std::array<std::string_view, 2> kColourCoefficients = {
+    "Give kappa (constant), lambda (airmass coefficient), ", "  my (colour coefficient), and airmass: "};
+constexpr std::array<std::string_view, 2> kCalibrationCoefficients = {
+    "Give alpha (constant), beta (colour coefficient), ", " and gamma, (airmass coefficient): "};
+constexpr std::array<std::string_view, 2> kCalibrationSlots = {" Give image slot for instrumental I-band image ",
+                                                               " and image slot for corrected (B-I) image: "};
+constexpr std::array<std::string_view, 2> kEllipsePrompt = {"Give an assumed eccentricity and position angle ",
+                                                            " (in degrees) of semi-major axis: "};
+constexpr std::array<std::string_view, 2> kPercentage = {"Give a number by how many percent the background",
+                                                         "should be changed (e.g. -10, 0, or 10):"};
+
+std::string size_text(const ImageView& v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
+
+// The one-line refusal for a source slot number, or nothing when the slot can be used.
+std::optional<std::string> refuse_source(const SlotTable& slots, int activeslot, int k) {
+  if (k < 1 || k > 4) return std::string("Image slots are numbered 1 to 4; nothing done.");
+  const ImageView& v = slots[static_cast<std::size_t>(k - 1)].image;
+  const ImageView& a = slots[static_cast<std::size_t>(activeslot - 1)].image;
+  if (v.empty()) return "Image slot " + std::to_string(k) + " is empty; nothing done.";
+  if (v.nx != a.nx || v.ny != a.ny)
+    return "Image slot " + std::to_string(k) + " (" + size_text(v) + ") is not the size of the active image (" +
+           size_text(a) + "); nothing done.";
+  return std::nullopt;
+}
+
+bool refuse_slots(const SlotTable& slots, int activeslot, std::initializer_list<int> ks, Console& con) {
+  if (activeslot < 1 || activeslot > 4 || slots[static_cast<std::size_t>(activeslot - 1)].image.empty()) {
+    con.text("The active image slot is empty; nothing done.");
+    return true;
+  }
+  for (int k : ks)
+    if (const auto refusal = refuse_source(slots, activeslot, k)) {
+      con.text(*refusal);
+      return true;
+    }
+  return false;
+}
+
+// The exposure-time question for one band: 0 keeps `current`, anything else replaces it.
+// Returns the time to use, or nothing (after one line) when it would be 0.
+std::optional<float> ask_exposure(std::string_view lead, float current, Console& con) {
+  con.record({std::string(lead), current, std::string(kExposureTail)});
+  float answer = 0.0f;
+  con.read_list({&answer});
+  const float t = answer != 0.0f ? answer : current;
+  if (t == 0.0f) {
+    con.text("An exposure time of 0 cannot be divided by; nothing done.");
+    return std::nullopt;
+  }
+  return t;
+}
+
+ImageView slot_view(const SlotTable& slots, int k) { return slots[static_cast<std::size_t>(k - 1)].image; }
+float& slot_exptime(const SlotTable& slots, int k) { return *slots[static_cast<std::size_t>(k - 1)].exptime; }
+
+// The profile log, or nothing when it could not be opened (the profile goes on unlogged).
+// Every line is flushed as it is written, so an abrupt end loses at most that line.
+class ProfileLog {
+ public:
+  ProfileLog(const std::string& path, Console& con) { file_.open(path, con, std::string(kNoLog)); }
+  void record(std::initializer_list<ListValue> items) {
+    if (file_) file_.stream() << list_record(items) + '\n' << std::flush;
+  }
+  void blank() {
+    if (file_) file_.stream() << '\n' << std::flush;
+  }
+
+ private:
+  LogFile file_;
+};
+
+// The sky histogram with its table, the peak, the sky dialogue and the mark of the level.
+void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx) {
+  con.focus_command();
+  log.record({std::string(kSkyTableTitle)});
+  std::vector<float> rsky(static_cast<std::size_t>(kSkyBins));
+  for (int k = 1; k <= kSkyBins; ++k) {
+    rsky[static_cast<std::size_t>(k - 1)] = sky_bin_centre(k);
+    log.record({rsky[static_cast<std::size_t>(k - 1)], res.scan.skypr[static_cast<std::size_t>(k - 1)]});
+  }
+  res.histogram = sky_from_histogram(res.scan.skypr);
+  const float ymax2 = res.histogram.ymax2;
+  con.record({"ymax = ", res.scan.ymax, "ymax2 = ", ymax2});
+
+  draw_sky_histogram(rsky, res.scan.skypr, ymax2, gfx);
+  con.focus_command();
+
+  if (!res.histogram.found) con.text(kNoSkyInHistogram);
+  float sky = res.histogram.sky;
+  con.record({std::string(kBackgroundLead), sky});
+  for (auto l : percentage_prompt_lines()) con.text(l);
+  float percent = 0.0f;
+  con.read_list({&percent});
+  sky = (percent / 100.0f + 1.0f) * sky;
+  res.sky = sky;
+
+  draw_sky_mark(sky, ymax2, gfx);
+  con.focus_command();
+}
+
+// The spline of the binned profile and its samples (logged for the flux scale).
+void fit_spline(ProfileResult& res, float R, ProfileLog* log, Console& con) {
+  con.text(kSplineFitting);
+  res.y2 = profile_spline(res.profile);
+  res.samples = spline_samples(res.profile, res.y2, R);
+  con.text(kSplinePlotting);
+  if (!log) return;
+  log->record({std::string(kSplineTableTitle)});
+  for (std::size_t i = 0; i < res.samples.x.size(); ++i) log->record({res.samples.x[i], res.samples.y[i]});
+}
+
+// The binned profile over the pixel panel, then back to the command window.
+void show_profile_line(const BinnedProfile& p, Graphics& gfx, Console& con) {
+  draw_profile_line(p, gfx);
+  con.focus_command();
+}
+
+// The rotation curve: computed, reported, logged and drawn in the upper-right panel.
+void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Console& con, Graphics& gfx) {
+  con.text(kRotationSlow);
+  const double seconds = rotation_seconds(R, step);
+  if (seconds > 60.0) con.text(rotation_duration_line(seconds));
+  int32_t points_done = 1;  // the first point (radius 0) needs no work
+  const RotationForces forces = rotation_forces(
+      res.profile, res.y2, R, step,
+      [&](int32_t done, int32_t all) {
+        points_done = done;
+        con.progress("rotation curve: point " + std::to_string(done) + " of " + std::to_string(all));
+      },
+      con.stop_request());
+  con.progress_done();
+  if (forces.stopped) {
+    log.record({"Rotation curve stopped by Ctrl-C after point", points_done, "of", rotation_points(R, step)});
+    throw Interrupted("Ctrl-C: the rotation curve was stopped after " + std::to_string(points_done) + " of " +
+                      std::to_string(rotation_points(R, step)) +
+                      " points; the profile tables are logged and no image was changed.");
+  }
+  res.curve = rotation_curve(forces);
+  const RotationCurve& c = res.curve;
+  log.record({std::string(kRotationTableTitle)});
+  std::size_t next_outward = 0;
+  for (std::size_t k = 0; k < c.rrot.size(); ++k) {
+    if (next_outward < c.outward.size() && c.outward[next_outward].index == k) {
+      con.text(kHorrendous);
+      con.record({std::string(kHorrendousProduct), c.outward[next_outward].product});
+      ++next_outward;
+      continue;
+    }
+    log.record({c.rrot[k], c.vrot[k]});
+  }
+  draw_rotation_panel(c, R, gfx);
+  con.focus_command();
+}
+
+ProfileResult run_profile(ProfileScale scale, const ImageView& image, int xc, int yc, float fglev, float bglev,
+                          float R, float step, float e, float& pa, const ProfileOutput& out) {
+  Console& con = out.con;
+  Graphics& gfx = out.gfx;
+  ProfileResult res;
+  if (const auto refusal = refuse_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny)) {
+    con.text(*refusal);
+    return res;
+  }
+  const bool flux = scale == ProfileScale::flux;
+  std::optional<ProfileLog> log;
+  if (flux) {
+    log.emplace(out.log_path, con);
+    log->blank();
+    log->record({std::string(kProfileLogTitle)});
+    log->blank();
+  }
+  pa = position_angle_radians(pa);
+  if (flux) con.record({image.nx, image.ny});
+
+  draw_image_panel(image, xc, yc, fglev, bglev, R, step, e, pa, gfx);
+  res.scan = scan_profile_pixels(image, xc, yc, R, e, pa, scale, con.stop_request());
+  if (res.scan.stopped) throw Interrupted("Ctrl-C: the profile was stopped while its pixels were scanned; no image was changed.");
+
+  std::vector<float> values = res.scan.values;
+  if (flux) {
+    sky_dialogue(res, *log, con, gfx);
+    for (float& v : values) v -= res.sky;
+    con.record({"icnt, iskycnt, ymin, ymax = ", static_cast<long long>(res.scan.icnt()), res.scan.iskycnt,
+                res.scan.ymin, res.scan.ymax});
+  }
+  draw_pixel_panel(res.scan, values, R, scale, gfx);
+  con.focus_command();
+
+  res.profile = bin_profile(res.scan, flux ? res.sky : 0.0f, R);
+  if (flux) {
+    log->record({std::string(kBinTableTitle)});
+    for (std::size_t k = 0; k < res.profile.nb(); ++k) log->record({res.profile.rprof[k], res.profile.prof[k]});
+  }
+  const bool spline = res.profile.nb() >= 2;
+  if (spline)
+    fit_spline(res, R, flux ? &*log : nullptr, con);
+  else
+    con.text(kTooFewBins);
+  show_profile_line(res.profile, gfx, con);
+  if (flux && spline) rotation_phase(res, R, step, *log, con, gfx);
+
+  con.focus_command();
+  con.text(flux ? kFinished : kFinishedMagnitude);
+  con.blank();
+  res.done = true;
+  return res;
+}
+
 SlotTable slot_table(Session& s) {
   SlotTable t;
   for (std::size_t k = 0; k < 4; ++k) t[k] = SlotAccess{s.slot[k].view(), &s.slot[k].exptime};
@@ -22,6 +251,121 @@ SlotTable slot_table(Session& s) {
 }
 
 }  // namespace
+
+std::string rotation_duration_line(double seconds) {
+  const long minutes = std::lround(seconds / 60.0);
+  std::string amount;
+  if (minutes < 120)
+    amount = std::to_string(minutes) + " minutes";
+  else if (minutes < 48 * 60)
+    amount = std::to_string(std::lround(seconds / 3600.0)) + " hours";
+  else
+    amount = std::to_string(std::lround(seconds / 86400.0)) + " days";
+  return "The rotation curve of this extent and step will take about " + amount +
+         " (it grows as extent^3 / step); Ctrl-C stops it.";
+}
+
+std::span<const std::string_view> galaxy_menu_lines() { return kMenu; }
+std::span<const std::string_view> colour_coefficient_prompt_lines() { return kColourCoefficients; }
+std::span<const std::string_view> calibration_coefficient_prompt_lines() { return kCalibrationCoefficients; }
+std::span<const std::string_view> calibration_slots_prompt_lines() { return kCalibrationSlots; }
+std::span<const std::string_view> splint_alarm_lines() { return kSplintAlarm; }
+
+std::function<void()> splint_alarm(Console& con) {
+  return [&con] {
+    for (const auto& l : splint_alarm_lines()) con.text(l);
+    (void)con.read_line();
+  };
+}
+
+std::span<const std::string_view> ellipse_prompt_lines() { return kEllipsePrompt; }
+std::span<const std::string_view> percentage_prompt_lines() { return kPercentage; }
+
+ProfileRequest read_profile_request(Console& con) {
+  ProfileRequest rq;
+  con.text(kCentrePrompt);
+  con.read_list({&rq.xc, &rq.yc});
+  con.text(kExtentPrompt);
+  con.read_list({&rq.R, &rq.step});
+  for (auto l : ellipse_prompt_lines()) con.text(l);
+  con.read_list({&rq.e, &rq.pa});
+  return rq;
+}
+
+ProfileResult profile_option(ProfileScale scale, const ImageView& image, float fglev, float bglev,
+                             const ProfileOutput& out) {
+  ProfileRequest rq = read_profile_request(out.con);
+  if (scale == ProfileScale::magnitude) out.gfx.focus();
+  return run_profile(scale, image, rq.xc, rq.yc, fglev, bglev, rq.R, rq.step, rq.e, rq.pa, out);
+}
+
+ProfileResult THEPROFILE(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
+                         float e, float& pa, const ProfileOutput& out) {
+  return run_profile(ProfileScale::flux, image, xc, yc, fglev, bglev, R, step, e, pa, out);
+}
+
+ProfileResult MAGPROFILE(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
+                         float e, float& pa, const ProfileOutput& out) {
+  return run_profile(ProfileScale::magnitude, image, xc, yc, fglev, bglev, R, step, e, pa, out);
+}
+
+
+SlotChanges colour_image_dialogue(const SlotTable& slots, int activeslot, Console& con) {
+  SlotChanges changes;
+  con.text(kColourSlotsPrompt);
+  int32_t bs = 0, is = 0;
+  con.read_list({&bs, &is});
+  if (refuse_slots(slots, activeslot, {bs, is}, con)) return changes;
+
+  // The answers are kept apart until everything is known to work, so a refusal changes nothing.
+  const auto tb = ask_exposure(kExposureLeadB, slot_exptime(slots, bs), con);
+  if (!tb) return changes;
+  const auto ti = ask_exposure(kExposureLeadI, is == bs ? *tb : slot_exptime(slots, is), con);
+  if (!ti) return changes;
+
+  for (auto l : colour_coefficient_prompt_lines()) con.text(l);
+  ColourCoefficients k;
+  con.read_list({&k.kappa, &k.lambda, &k.my, &k.airmass});
+
+  slot_exptime(slots, bs) = *tb;
+  slot_exptime(slots, is) = *ti;
+  // Both slots end as count rates; a slot given as both bands is divided once.
+  divide_by_exposure(slot_view(slots, bs), slot_exptime(slots, bs));
+  if (is != bs) divide_by_exposure(slot_view(slots, is), slot_exptime(slots, is));
+  make_colour_image(slot_view(slots, bs), slot_view(slots, is), slot_view(slots, activeslot), k);
+  for (int s : {activeslot, bs, is})
+    if (std::find(changes.pixels_changed.begin(), changes.pixels_changed.end(), s) == changes.pixels_changed.end())
+      changes.pixels_changed.push_back(s);
+  changes.header_from = is;
+  return changes;
+}
+
+SlotChanges calibrated_image_dialogue(const SlotTable& slots, int activeslot, Console& con) {
+  SlotChanges changes;
+  for (auto l : calibration_coefficient_prompt_lines()) con.text(l);
+  CalibrationCoefficients k;
+  con.read_list({&k.alpha, &k.beta, &k.gamma});
+  for (auto l : calibration_slots_prompt_lines()) con.text(l);
+  int32_t is = 0, cs = 0;
+  con.read_list({&is, &cs});
+  if (refuse_slots(slots, activeslot, {is, cs}, con)) return changes;
+  con.text(kAirmassScalePrompt);
+  con.read_list({&k.airmass, &k.scale});
+  if (k.scale == 0.0f) {
+    con.text("A pixel scale of 0 arcsec per pixel is not possible; nothing done.");
+    return changes;
+  }
+  con.text(kZeroLevelPrompt);
+  con.read_list({&k.dz});
+  const auto ti = ask_exposure(kExposureLeadI, slot_exptime(slots, is), con);
+  if (!ti) return changes;
+
+  slot_exptime(slots, is) = *ti;
+  make_calibrated_image(slot_view(slots, is), slot_view(slots, cs), *ti, slot_view(slots, activeslot), k);
+  changes.pixels_changed = {activeslot};
+  changes.header_from = is;
+  return changes;
+}
 
 void command_galaxy(Session& s) {
   s.con.blank();

@@ -1,6 +1,10 @@
-// M: the mouse-operations submenu (zoom box and pixel analysis) on the active image.
-#include "display/zoom.h"
-#include "fits/sky_coordinates.h"
+// M: the mouse-operations submenu (zoom box and pixel analysis) on the active image, and the
+// zoom-box dialogue and pixel report it shares with the photometry submenu.
+#include "session/mouse_menu.h"
+
+#include <array>
+
+#include "numeric/fortran.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/commands.h"
@@ -9,6 +13,22 @@
 namespace zelvo {
 
 namespace {
+
+constexpr const char* kZoomSizePrompt = "Give the new zoom box size (width, height); both > 50 ";
+constexpr const char* kZoomClickPrompt = "Click on the area you want to zoom to.";
+constexpr const char* kAnalysisClickPrompt = "Click on the centre of the area to be analysed.";
+constexpr const char* kSkyOfPixel = "Sky position of the pixel: ";
+
+// Half-widths of the analysis boxes and their report texts.
+struct AnalysisBox {
+  int h;
+  const char* lead;
+};
+constexpr std::array<AnalysisBox, 3> kAnalysisBoxes{{
+    {2, "Values for a 5x5 box were (average and sigma): "},
+    {4, "Values for a 9x9 box were (average and sigma): "},
+    {7, "Values for a 15x15 box were (average and sigma): "},
+}};
 
 constexpr const char* kMenuTail[] = {
     "  2) Analyse image around the mouse click ",
@@ -26,6 +46,70 @@ void print_menu(Session& s) {
 }
 
 }  // namespace
+
+void SETZOOMBOX(const ImageView& image, const DisplayState& disp, ZoomBox& zoom, CursorState cursor,
+                Console& con, Graphics& gfx) {
+  con.text(kZoomSizePrompt);
+  con.read_list({&zoom.zoomw, &zoom.zoomh});
+  clamp_zoom_size(zoom, image.nx, image.ny);
+  if (zoom.zoomw == image.nx && zoom.zoomh == image.ny) {
+    // The whole image, wherever an earlier zoom or a centroid left the centre; the window
+    // shows it whole again, as the next click is judged against it.
+    zoom = whole_image_box(image.nx, image.ny);
+    draw_zoom(image, disp, zoom, gfx);
+    return;
+  }
+
+  con.text(kZoomClickPrompt);
+  cursor.cursorx = static_cast<float>(image.nx) / 2.0f;
+  cursor.cursory = static_cast<float>(image.ny) / 2.0f;
+  gfx.focus();
+  const CursorRead c = gfx.cursor(cursor.cursorx, cursor.cursory);
+  cursor.cursorx = c.x;
+  cursor.cursory = c.y;
+  cursor.cursorkey = c.key;
+  centre_zoom_box(zoom, cursor.cursorx, cursor.cursory, image.nx, image.ny);
+  draw_zoom(image, disp, zoom, gfx);
+  con.focus_command();
+}
+
+void report_pixel_analysis(const ImageView& image, float x, float y, Console& con,
+                           const SkyCoordinatesParse* sky) {
+  con.record({"Value of the pixel you clicked was: ", image.at(NINT_PIXEL(x), NINT_PIXEL(y))});
+  // The sky position of the pixel whose value is shown (its centre), not of the click.
+  if (sky)
+    if (const auto line = sky_report_line(kSkyOfPixel, *sky, NINT_PIXEL(x), NINT_PIXEL(y))) con.text(*line);
+  for (const AnalysisBox& box : kAnalysisBoxes) {
+    const BoxAnalysis r = analyse_box(image, x, y, box.h);
+    if (r.stats.finite == 0) {
+      con.record({box.lead, "none: no pixel of the box is a finite number."});
+      continue;
+    }
+    con.record({box.lead, r.stats.clipped_mean, r.stats.clipped_spread});
+    con.record({"  (minimum and maximum): ", r.minimum, r.maximum});
+    if (r.stats.not_finite > 0)
+      con.record({"  (", r.stats.not_finite, " pixels that are not finite numbers were left out)"});
+  }
+}
+
+void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState cursor, Console& con,
+                   Graphics& gfx, const SkyCoordinatesParse* sky) {
+  const PixelRange box = acceptance_box(zoom);
+  for (;;) {
+    con.blank();
+    con.text(kAnalysisClickPrompt);
+    gfx.focus();
+    const CursorRead c = gfx.cursor(cursor.cursorx, cursor.cursory);
+    con.focus_command();
+    cursor.cursorx = c.x;
+    cursor.cursory = c.y;
+    cursor.cursorkey = c.key;
+    if (ends_click_loop(c.key)) return;
+    con.record({"You clicked at ", cursor.cursorx, cursor.cursory});
+    if (!click_accepted(box, cursor.cursorx, cursor.cursory, image)) return;
+    report_pixel_analysis(image, cursor.cursorx, cursor.cursory, con, sky);
+  }
+}
 
 void command_mouse(Session& s) {
   if (refuse_empty_slot(s)) return;

@@ -1,12 +1,16 @@
 // O: the aperture-photometry submenu on the active image.
 #include "session/photometry_menu.h"
 
+#include <cmath>
 #include <fstream>
+#include <optional>
 #include <ostream>
+#include <string>
 #include <tuple>
 
 #include "display/circle.h"
 #include "display/zoom.h"
+#include "session/mouse_menu.h"
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
@@ -16,6 +20,68 @@
 #include "session/session.h"
 
 namespace zelvo {
+
+namespace {
+
+// The value written in place of a number that cannot be computed (IRAF's convention).
+constexpr const char* kIndef = "INDEF";
+
+constexpr const char* kAnnulusLine = "The nro of pixels and total flux within background annulus = ";
+constexpr const char* kStarLine = "The number of pixels and total flux within star radius = ";
+constexpr const char* kCorrectedLine = "The corrected flux and corresponding magnitude = ";
+constexpr const char* kTruncated =
+    "The apertures cross the image border: measured from the pixels inside the image only (truncated).";
+constexpr const char* kRetraced =
+    "An aperture circle had a gap at its radius; it was traced 0.05 to 0.5 pixel wider or narrower.";
+constexpr const char* kEmptyAnnulus =
+    "The background annulus holds no pixels: no background, so flux and magnitude are INDEF.";
+constexpr const char* kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
+constexpr const char* kNotFiniteFlux =
+    "The apertures hold pixels that are not finite numbers (NaN or Inf): the flux cannot be measured.";
+
+// Why a ring could not be traced, for the refusal line.
+const char* ring_failure(EdgeStatus s) {
+  switch (s) {
+    case EdgeStatus::no_start: return "no pixel above the centre lies on it";
+    case EdgeStatus::stuck: return "the walk around it found no next pixel";
+    case EdgeStatus::no_closure: return "it did not close";
+    case EdgeStatus::ok: break;
+  }
+  return "";
+}
+
+// A free-format item for an optional value: the number, or INDEF.
+ListValue value_or_indef(const std::optional<float>& v) {
+  if (v) return ListValue(*v);
+  return ListValue(kIndef);
+}
+
+}  // namespace
+
+Photometry report_apphot(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
+                         std::ostream* log, float exptime) {
+  const Photometry p = APPHOT(image, xcen, ycen, radii, exptime);
+  if (!p.measured()) {
+    con.record({"The aperture circle of radius", p.sums.failed_radius,
+                std::string("cannot be traced around this centre (") + ring_failure(p.sums.status) +
+                    "); star not measured."});
+    return p;
+  }
+  if (p.sums.truncated) con.text(kTruncated);
+  if (p.sums.retraced) con.text(kRetraced);
+  con.record({kAnnulusLine, p.annulus.n, p.annulus.flux});
+  if (p.annulus.n <= 0) con.text(kEmptyAnnulus);
+  con.record({kStarLine, p.sums.star.n, p.sums.star.flux});
+  if (!std::isfinite(p.sums.star.flux) || !std::isfinite(p.annulus.flux)) con.text(kNotFiniteFlux);
+  con.record({kCorrectedLine, value_or_indef(p.corrected), value_or_indef(p.magnitude)});
+  if (p.corrected && !p.magnitude) con.text(kNoMagnitude);
+
+  if (log) {
+    *log << list_record({xcen, ycen, value_or_indef(p.corrected), value_or_indef(p.magnitude)}) << '\n';
+    log->flush();
+  }
+  return p;
+}
 
 namespace {
 
@@ -123,7 +189,7 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
     if (ctx.sky)
       if (const auto line = sky_report_line("Sky position of the centre: ", *ctx.sky, e.xcen, e.ycen))
         con.text(*line);
-    const Photometry p = APPHOT(ctx.image, e.xcen, e.ycen, radii, con, log, ctx.exptime);
+    const Photometry p = report_apphot(ctx.image, e.xcen, e.ycen, radii, con, log, ctx.exptime);
     if (p.measured()) {
       CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, ctx.gfx);
       CIRCLE(e.xcen, e.ycen, radii.inner, kAnnulusColour, ctx.gfx);

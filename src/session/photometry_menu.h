@@ -2,9 +2,11 @@
 #pragma once
 
 #include <filesystem>
+#include <iosfwd>
 
 #include "display/display.h"
 #include "display/zoom.h"
+#include "session/mouse_menu.h"
 #include "fits/sky_coordinates.h"
 #include "numeric/image_view.h"
 #include "photometry/apphot.h"
@@ -28,6 +30,13 @@ struct PhotometryContext {
   // The image's WCS, for the sky position of each measured centre (none: no such line).
   const SkyCoordinatesParse* sky = nullptr;
 };
+
+// Measures the star at (xcen, ycen) with APPHOT and prints its report: the refusal of a star
+// whose rings cannot be traced, the truncation and retrace notes, the annulus, star and
+// corrected-flux lines (INDEF for a value that cannot be computed) with their notes, and
+// appends the record "xcen ycen corrected magnitude" to `log` (when given).
+Photometry report_apphot(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
+                         std::ostream* log, float exptime = 0.0f);
 
 // The aperture-photometry submenu: resets the zoom box to the whole image and the radii to
 // their defaults, appends the log header, and runs the menu (zoom box, radii, exposure time,

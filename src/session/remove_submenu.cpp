@@ -15,6 +15,7 @@
 #include "numeric/random.h"
 #include "numeric/statistics.h"
 #include "photometry/psf.h"
+#include "session/display_menu.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"

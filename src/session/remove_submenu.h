@@ -13,6 +13,7 @@
 
 #include "display/display.h"
 #include "display/zoom.h"
+#include "session/mouse_menu.h"
 #include "numeric/image_view.h"
 #include "platform/log_file.h"
 #include "numeric/tile_levels.h"

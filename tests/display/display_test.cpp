@@ -1,6 +1,7 @@
 // Display with automatic levels: the level estimate, the screen and print paths, the level
 // dialogue, and what giza really draws (read back from /png).
 #include "display/display.h"
+#include "session/display_menu.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,8 +21,6 @@
 #include "support/session_harness.h"
 
 using namespace zelvo;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 namespace {
 
@@ -269,170 +268,6 @@ TEST(DisplayLabel, FileAndTheNamePaddedTo80) {
   const std::string l = display_label("m51.fits");
   EXPECT_EQ(l.size(), 87u);
   EXPECT_EQ(l, "file : m51.fits" + std::string(72, ' '));
-}
-
-TEST(ScreenPath, StatisticsSummaryAndLevelsExactly) {
-  Image im = checker_field();
-  Rig rig;
-  DisplayState st = open_limits('n');
-  const HeaderTexts t = padded("05:12:33", "13:29:52.7", "+47:11:43", "R");
-  DISPLAYIMAGE({im.view(), pad_right("NGC 5194", 20), "m51.fits"}, st, t, false, rig.con, rig.gfx);
-
-  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
-  expect_close(lv.lowlev, 8.002268, 1e-5, 1e-5);
-  expect_close(lv.highlev, 20.01587, 1e-5, 1e-5);
-  const std::string expected = "\n"
-                               " The maximum pixel value in the image = 100.0\n"
-                               " The minimum pixel value in the image = -20.0\n"
-                               " The average of image pixel values = 10.0056\n" +
-                               summary_line(pad_right("NGC 5194", 20), "m51.fits", t) + "\n" +
-                               " Display levels:  Low = " + format_real(lv.lowlev) + "  High = " +
-                               format_real(lv.highlev) + "  Scaling: negative\n";
-  EXPECT_EQ(rig.out.str(), expected);
-
-  // Negative scaling: the low level is drawn in the foreground colour.
-  EXPECT_EQ(st.lowlev, lv.lowlev);
-  EXPECT_EQ(st.fglev, lv.lowlev);
-  EXPECT_EQ(st.bglev, lv.highlev);
-  // Pixel (i, j) is centred on world (i, j).
-  EXPECT_EQ(st.displaytr[0], 0.0f);
-  EXPECT_EQ(st.displaytr[3], 0.0f);
-  EXPECT_TRUE(st.levels_set);
-  EXPECT_EQ(st.displaytr[1], 1.0f);
-  EXPECT_EQ(st.displaytr[5], 1.0f);
-}
-
-TEST(ScreenPath, PositiveScalingAndTheNegativeVarianceLine) {
-  Image im(100, 100, 100.3f);
-  Rig rig;
-  DisplayState st = open_limits('p');
-  DISPLAYIMAGE({im.view(), "", "flat.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
-  const std::string out = rig.out.str();
-  // The sums as they stand: s2 = 4436481.5 and s1 = 44232.4922 in 32-bit arithmetic.
-  EXPECT_EQ(out.rfind(" ERROR: ss2= 4436482.0 skymean= 44232.49 ncnt= 441\n\n", 0), 0u) << out;
-  EXPECT_THAT(out, HasSubstr("  Scaling: positive\n"));
-  EXPECT_EQ(st.fglev, st.highlev);
-  EXPECT_EQ(st.bglev, st.lowlev);
-}
-
-TEST(ScreenPath, AllZeroImageSaysItDrawsNothing) {
-  Image im(100, 100);
-  Rig rig;
-  DisplayState st;  // limits 0 and 0, as after loading this image
-  DISPLAYIMAGE({im.view(), "", "zero.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
-  EXPECT_THAT(rig.out.str(),
-              HasSubstr(" Display levels:  Low = 0.0  High = 0.0  Scaling: negative\n"
-                        " Low and high display levels are equal (0.0); the image is not drawn.\n"));
-}
-
-TEST(ScreenPath, ImageWithoutFinitePixelsSaysSo) {
-  Image im(20, 20, std::numeric_limits<float>::quiet_NaN());
-  Rig rig;
-  DisplayState st = open_limits();
-  DISPLAYIMAGE({im.view(), "", "blank.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
-  const std::string out = rig.out.str();
-  EXPECT_THAT(out, HasSubstr("\n The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.\n"));
-  EXPECT_THAT(out, Not(HasSubstr("= NaN")));
-  EXPECT_THAT(out, Not(HasSubstr("equal")));
-}
-
-TEST(PrintPath, PrintsNothingButDrawsTheSameLevels) {
-  Image im = checker_field();
-  Rig rig;
-  DisplayState st = open_limits('p');
-  st.printflag = 1;
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  EXPECT_EQ(rig.out.str(), "");
-  const AutoLevels lv = automatic_levels(im.view(), kNoLow, kNoHigh);
-  EXPECT_EQ(st.fglev, lv.highlev);
-  EXPECT_EQ(st.bglev, lv.lowlev);
-
-  Image flat(100, 100, 100.3f);
-  Rig rig2;
-  DISPLAYIMAGE({flat.view(), "", "flat.fits"}, st, HeaderTexts{}, true, rig2.con, rig2.gfx);
-  EXPECT_EQ(rig2.out.str(), " ERROR: ss2= 4436482.0 skymean= 44232.49 ncnt= 441\n");
-}
-
-// --- the level dialogue -----------------------------------------------------------------
-
-TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
-  Image im = checker_field();
-  Rig rig("y\n10 500 P\n5 5\nn\n");
-  DisplayState st = open_limits('n');
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  const std::string out = rig.out.str();
-  const std::string question = " Do you want to change display levels (y/n)? \n";
-  const std::string after_yes =
-      question +
-      " Give new levels for the black (low) and white (high) \n"
-      " end of the greyscale system followed by p to display \n"
-      " the image in positive or n in negative scaling: \n"
-      " Give min and max limits for the levels (for automatic \n"
-      " processes which determine the levels for their own use;\n"
-      " first smaller and then larger value:\n"
-      " That is silly, you can not give min value equal or \n"
-      " greater than max value. Values set at -20.0 100.0\n"
-      " Display levels:  Low = 10.0  High = 500.0  Scaling: positive\n" +
-      question;
-  ASSERT_THAT(out, HasSubstr(after_yes));
-  EXPECT_TRUE(out.size() >= after_yes.size() && out.compare(out.size() - after_yes.size(), after_yes.size(), after_yes) == 0)
-      << out;
-  EXPECT_EQ(zelvo::testing::count_of(out, question), 2);
-  EXPECT_EQ(st.scaling, 'p');
-  EXPECT_EQ(st.lowlev, 10.0f);
-  EXPECT_EQ(st.highlev, 500.0f);
-  EXPECT_EQ(st.fglev, 500.0f);
-  EXPECT_EQ(st.bglev, 10.0f);
-  EXPECT_EQ(st.minlim, -20.0f);
-  EXPECT_EQ(st.maxlim, 100.0f);
-}
-
-TEST(LevelDialogue, GoodLimitsHoldAndTheNextDisplayUsesThem) {
-  Image im = checker_field();
-  Rig rig("Y\n1 2 x\n9 10\nn\n");
-  DisplayState st = open_limits('p');
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  const std::string out = rig.out.str();
-  EXPECT_THAT(out, Not(HasSubstr("That is silly")));
-  EXPECT_THAT(out, HasSubstr(" Display levels:  Low = 1.0  High = 2.0  Scaling: negative\n"));  // 'x' means n
-  EXPECT_EQ(st.minlim, 9.0f);
-  EXPECT_EQ(st.maxlim, 10.0f);
-
-  // The next display recomputes the levels automatically, within the new limits.
-  Rig again;
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, false, again.con, again.gfx);
-  EXPECT_EQ(st.lowlev, 9.0f);
-  EXPECT_EQ(st.highlev, 10.0f);
-  EXPECT_EQ(st.fglev, 9.0f);  // still negative
-}
-
-TEST(LevelDialogue, UpperCaseNContinuesAndLetterNIsNormalised) {
-  Image im = checker_field();
-  Rig rig("N\n3,4,N\n0 50\nn\n");
-  DisplayState st = open_limits('p');
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  EXPECT_EQ(st.scaling, 'n');
-  EXPECT_EQ(st.fglev, 3.0f);
-  EXPECT_EQ(st.bglev, 4.0f);
-  EXPECT_THAT(rig.out.str(), HasSubstr(" Display levels:  Low = 3.0  High = 4.0  Scaling: negative\n"));
-}
-
-TEST(LevelDialogue, NonNumericLevelIsAskedAgain) {
-  Image im = checker_field();
-  Rig rig("y\nten 500 p\n10 500 p\n1 2\nn\n");
-  DisplayState st = open_limits('n');
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  EXPECT_THAT(rig.out.str(), HasSubstr("'ten'"));
-  EXPECT_EQ(st.lowlev, 10.0f);
-  EXPECT_EQ(st.highlev, 500.0f);
-  EXPECT_EQ(st.scaling, 'p');
-}
-
-TEST(LevelDialogue, EndOfInputPropagates) {
-  Image im = checker_field();
-  Rig rig("y\n10 500\n");
-  DisplayState st = open_limits('n');
-  EXPECT_THROW(DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx), EndOfInput);
 }
 
 // --- what giza draws ---------------------------------------------------------------------

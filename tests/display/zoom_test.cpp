@@ -2,100 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "display/zoom.h"
-#include "session/commands.h"
-#include "support/in_process_session.h"
+#include "support/box_reference.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
-using zelvo::testing::InProcessSession;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using zelvo::testing::Reference;
+using zelvo::testing::reference;
+using zelvo::testing::tol;
 
 namespace {
-
-// Box statistics worked out here in double precision: the pixels of the (2h+1)^2 box that
-// lie inside the image, their mean and sigma, the values within 2 sigma of the mean, the
-// mean of those and their spread about the mean of all values.
-struct Reference {
-  double pixel = 0, clipped_mean = 0, spread = 0, minimum = 0, maximum = 0;
-  int count = 0;
-};
-Reference reference(const Image& img, double x, double y, int h) {
-  std::vector<double> v;
-  for (int a = -h; a <= h; ++a)
-    for (int b = -h; b <= h; ++b) {
-      // The box is centred on the pixel under the click: the nearest one.
-      const int px = static_cast<int>(std::floor(x + 0.5)) + a, py = static_cast<int>(std::floor(y + 0.5)) + b;
-      if (px >= 1 && px <= img.nx && py >= 1 && py <= img.ny) v.push_back(img.at(px, py));
-    }
-  Reference r;
-  r.pixel = img.at(static_cast<int>(std::floor(x + 0.5)), static_cast<int>(std::floor(y + 0.5)));
-  r.count = static_cast<int>(v.size());
-  double sum = 0;
-  for (double p : v) sum += p;
-  const double mean = sum / v.size();
-  double q = 0;
-  for (double p : v) q += (p - mean) * (p - mean);
-  const double sigma = std::sqrt(q / (v.size() - 1));
-  double ksum = 0, kq = 0;
-  int kept = 0;
-  r.minimum = r.maximum = v[0];
-  for (double p : v) {
-    r.minimum = std::min(r.minimum, p);
-    r.maximum = std::max(r.maximum, p);
-    if (std::fabs(p - mean) <= 2 * sigma) {
-      ++kept;
-      ksum += p;
-      kq += (p - mean) * (p - mean);
-    }
-  }
-  r.clipped_mean = ksum / kept;
-  r.spread = std::sqrt(kq / (kept - 1));
-  return r;
-}
-
-// The numbers that follow `lead` on every output line that starts with it, in order.
-std::vector<std::vector<double>> numbers_after(const std::string& out, const std::string& lead) {
-  std::vector<std::vector<double>> all;
-  std::istringstream lines(out);
-  for (std::string l; std::getline(lines, l);) {
-    if (l.rfind(lead, 0) != 0) continue;
-    std::istringstream rest(l.substr(lead.size()));
-    std::vector<double> nums;
-    for (double d; rest >> d;) nums.push_back(d);
-    all.push_back(nums);
-  }
-  return all;
-}
-
-double tol(double ref) { return 2e-3 + 2e-6 * std::fabs(ref); }
-
-// Checks the printed reports of one accepted click against the reference values.
-void expect_click_report(const std::string& out, int click, const Image& img, double x, double y) {
-  const auto pixel = numbers_after(out, " Value of the pixel you clicked was: ");
-  ASSERT_GT(pixel.size(), static_cast<std::size_t>(click));
-  EXPECT_NEAR(pixel[click].at(0), reference(img, x, y, 0).pixel, tol(1000));
-  const char* leads[] = {" Values for a 5x5 box were (average and sigma): ",
-                         " Values for a 9x9 box were (average and sigma): ",
-                         " Values for a 15x15 box were (average and sigma): "};
-  const int halves[] = {2, 4, 7};
-  const auto extremes = numbers_after(out, "   (minimum and maximum): ");
-  for (int k = 0; k < 3; ++k) {
-    const Reference r = reference(img, x, y, halves[k]);
-    const auto stats = numbers_after(out, leads[k]);
-    ASSERT_GT(stats.size(), static_cast<std::size_t>(click));
-    EXPECT_NEAR(stats[click].at(0), r.clipped_mean, tol(r.clipped_mean)) << leads[k];
-    EXPECT_NEAR(stats[click].at(1), r.spread, tol(r.spread)) << leads[k];
-    const auto& mm = extremes.at(static_cast<std::size_t>(3 * click + k));
-    EXPECT_NEAR(mm.at(0), r.minimum, tol(r.minimum));
-    EXPECT_NEAR(mm.at(1), r.maximum, tol(r.maximum));
-  }
-}
 
 // A 500 x 400 sky near 1000 with noise and stars, the brightest at (350, 240).
 Image star_field() { return zelvo::testing::small_field(500, 400, 7); }
@@ -168,45 +85,6 @@ TEST(ZoomBox, TheWholeImageBoxCoversEveryPixelOfOddAndEvenImages) {
   }
 }
 
-TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
-  InProcessSession t;
-  Image img = star_field();
-  ZoomBox z{500, 400, 250, 200};
-  t.s.disp.fglev = 900.0f;
-  t.s.disp.bglev = 1500.0f;
-  const std::string out = t.run(
-      [&](Session& s) {
-        SETZOOMBOX(img.view(), s.disp, z, CursorState{s.cursorx, s.cursory, s.cursorkey}, s.con, s.gfx);
-      },
-      "100 100\n480.6 200.2\n");
-  EXPECT_THAT(out, HasSubstr(" Give the new zoom box size (width, height); both > 50 \n"));
-  EXPECT_THAT(out, HasSubstr(" Click on the area you want to zoom to.\n"));
-  EXPECT_EQ(z.zoomw, 100);
-  EXPECT_EQ(z.zoomh, 100);
-  EXPECT_EQ(z.zoomx, 450);
-  EXPECT_EQ(z.zoomy, 200);
-  EXPECT_FLOAT_EQ(t.s.cursorx, 480.6f);
-  EXPECT_FLOAT_EQ(t.s.cursory, 200.2f);
-}
-
-TEST(ZoomBox, TheWholeImageIsCentredAgainWithoutAClick) {
-  InProcessSession t;
-  Image img(500, 400, 1.0f);
-  ZoomBox z{80, 60, 123, 77};
-  t.s.cursorx = 5.0f;
-  const std::string out = t.run(
-      [&](Session& s) {
-        SETZOOMBOX(img.view(), s.disp, z, CursorState{s.cursorx, s.cursory, s.cursorkey}, s.con, s.gfx);
-      },
-      "800 1000\n");
-  EXPECT_THAT(out, Not(HasSubstr("Click on the area")));
-  EXPECT_EQ(z.zoomw, 500);
-  EXPECT_EQ(z.zoomh, 400);
-  EXPECT_EQ(z.zoomx, 250);  // centred on the image again, wherever it was
-  EXPECT_EQ(z.zoomy, 200);
-  EXPECT_EQ(t.s.cursorx, 5.0f);
-}
-
 // ---------------------------------------------------------------- pixel analysis
 
 TEST(PixelAnalysis, ClicksAreJudgedByThePixelUnderThemAndNeverOffTheImage) {
@@ -247,61 +125,4 @@ TEST(PixelAnalysis, BoxesAtTheEdgeUseOnlyThePixelsInside) {
   EXPECT_EQ(analyse_box(copy.view(), 2.3f, 3.7f, 7).count, 99);
   EXPECT_EQ(analyse_box(copy.view(), 250.0f, 200.0f, 7).count, 225);
   EXPECT_TRUE(copy.px == img.px);  // nothing written
-}
-
-TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
-  zelvo::testing::ScratchFolder dir;
-  const Image img = star_field();
-  dir.write_fits("stars_r.fits", img);
-  const auto run = zelvo::testing::run_session(
-      dir, {"",    "l", "stars_r.fits", "d", "1", "n", "m",
-            "2",   "100.7 200.2",                 // the reset box accepts the whole image
-            "3.2 4.6",                            // near the corner: partial boxes
-            "399.5 10",                           // far right of a 400-wide area, inside this 500-wide one
-            "0.4 10",                             // left of column 1: back to the menu
-            "1",   "30 2000", "480.6 200.2",      // 50 x 400
-            "1",   "100 100", "480.6 200.2",      // centred at (450, 200)
-            "2",   "401 151",                     // on the first pixel of the box
-            "400.4 200",                          // on the pixel left of it: back to the menu
-            "1",   "500 400",                     // the whole image again, centred on it
-            "2",   "150 200",                     // far left of the earlier box: analysed
-            "5 5 q",                              // the key q: back to the menu, not measured
-            "1",   "100 100", "350 240",
-            "2",   "352.4 241.7",                 // on the bright star: clipping at work
-            "300 240",                            // outside
-            "7",   "0",   "q"});
-  EXPECT_EQ(run.status, 0);
-  const std::string& out = run.out;
-  EXPECT_THAT(out, HasSubstr("\n"
-                             " What do you want to do?   [N.B. You must display an image] \n"
-                             "   1) Set the zoom box size for operations and zoom in; \n"
-                             "       current box size (width x height) = 500 x 400\n"
-                             "   2) Analyse image around the mouse click \n"
-                             "       [Click anywhere outside the image to return to menu]\n"
-                             "   0) Return back to the main options \n"
-                             "\n"));
-  EXPECT_THAT(out, HasSubstr("       current box size (width x height) = 50 x 400\n"));
-  EXPECT_THAT(out, HasSubstr("       current box size (width x height) = 100 x 100\n"));
-  EXPECT_THAT(out, HasSubstr("\n Click on the centre of the area to be analysed.\n"));
-  EXPECT_THAT(out, HasSubstr(" You clicked at 100.7 200.2\n Value of the pixel you clicked was: "));
-  EXPECT_THAT(out, HasSubstr(" You clicked at 0.4 10.0\n\n What do you want to do?"));
-  EXPECT_THAT(out, HasSubstr(" You clicked at 400.4 200.0\n\n What do you want to do?"));
-  EXPECT_THAT(out, HasSubstr("Cursor position (x y):\n\n What do you want to do?"));
-  EXPECT_THAT(out, Not(HasSubstr("You clicked at 5.0 5.0")));
-  EXPECT_THAT(out, HasSubstr(" You clicked at 300.0 240.0\n\n What do you want to do?"));
-
-  // Accepted clicks, in order.
-  const std::vector<std::pair<double, double>> clicks{{100.7f, 200.2f}, {3.2f, 4.6f},    {399.5f, 10.0f},
-                                                      {401.0f, 151.0f}, {150.0f, 200.0f}, {352.4f, 241.7f}};
-  EXPECT_EQ(numbers_after(out, " Value of the pixel you clicked was: ").size(), clicks.size());
-  for (std::size_t k = 0; k < clicks.size(); ++k) {
-    SCOPED_TRACE(k);
-    expect_click_report(out, static_cast<int>(k), img, clicks[k].first, clicks[k].second);
-  }
-  // (100.7, 200.2) lies on pixel (101, 200), which reaches from 100.5 to 101.5.
-  EXPECT_NEAR(numbers_after(out, " Value of the pixel you clicked was: ")[0].at(0), img.at(101, 200), tol(1000));
-  // On the star the 15 x 15 box rejects the core: the clipped mean lies well below the mean.
-  const Reference star = reference(img, 352.4f, 241.7f, 7);
-  EXPECT_GT(star.maximum, 5000.0);
-  EXPECT_LT(star.clipped_mean, 1500.0);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "photometry/apphot.h"
+#include "session/photometry_menu.h"
 #include "platform/console.h"
 #include "removal/edge.h"
 #include "removal/removal_work.h"
@@ -120,7 +121,7 @@ TEST(Apphot, CorrectedFluxIsTheStarFluxWhateverTheSky) {
   for (const float s : {0.0f, 137.0f, 1000.0f, 20000.0f}) {
     Image img = star_field(80, 80, s, x0, y0, 5000.0f, 1.2f);
     Captured io;
-    const Photometry p = APPHOT(img.view(), x0, y0, radii, io.con, &io.log);
+    const Photometry p = report_apphot(img.view(), x0, y0, radii, io.con, &io.log);
     ASSERT_TRUE(p.corrected.has_value());
     EXPECT_NEAR(*p.corrected, truth, 1e-4f * truth + 2e-6f * s * static_cast<float>(p.sums.outer.n)) << s;
     ASSERT_TRUE(p.avgback.has_value());
@@ -134,7 +135,7 @@ TEST(Apphot, PrintsTheThreeLinesAndAppendsTheRecord) {
   Image img(40, 40, 10.0f);
   img.at(20, 20) = 110.0f;
   Captured io;
-  const Photometry p = APPHOT(img.view(), 20.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
+  const Photometry p = report_apphot(img.view(), 20.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
   const int ns = p.sums.star.n, na = p.annulus.n;
   EXPECT_EQ(io.out.str(),
             " The nro of pixels and total flux within background annulus = " + std::to_string(na) + " " +
@@ -187,7 +188,7 @@ TEST(Apphot, NonPositiveFluxGivesAnIndefMagnitude) {
   Image img(40, 40, 10.0f);
   img.at(20, 20) = 4.0f;
   Captured io;
-  const Photometry p = APPHOT(img.view(), 20.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
+  const Photometry p = report_apphot(img.view(), 20.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
   ASSERT_TRUE(p.corrected.has_value());
   EXPECT_NEAR(*p.corrected, -6.0f, 1e-3f);
   EXPECT_FALSE(p.magnitude.has_value());
@@ -202,7 +203,7 @@ TEST(Apphot, AnnulusWithoutPixelsGivesIndefFluxAndMagnitude) {
   // Every aperture lies off the image: no pixel anywhere, no background.
   Image img(40, 40, 10.0f);
   Captured io;
-  const Photometry p = APPHOT(img.view(), -30.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
+  const Photometry p = report_apphot(img.view(), -30.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
   EXPECT_TRUE(p.measured());
   EXPECT_TRUE(p.sums.truncated);
   EXPECT_EQ(p.annulus.n, 0);
@@ -212,7 +213,7 @@ TEST(Apphot, AnnulusWithoutPixelsGivesIndefFluxAndMagnitude) {
   EXPECT_EQ(io.log.str(), " -30.0 20.0 INDEF INDEF\n");
   // Two rings that enclose the same pixels leave the annulus empty too.
   Captured io2;
-  const Photometry q = APPHOT(img.view(), 20.0f, 20.0f, ApertureRadii{2.5f, 9.0f, 9.01f}, io2.con, &io2.log);
+  const Photometry q = report_apphot(img.view(), 20.0f, 20.0f, ApertureRadii{2.5f, 9.0f, 9.01f}, io2.con, &io2.log);
   ASSERT_EQ(q.sums.outer.n, q.sums.inner.n);
   EXPECT_EQ(io2.log.str(), " 20.0 20.0 INDEF INDEF\n");
 }
@@ -221,7 +222,7 @@ TEST(Apphot, RingThatCannotBeTracedRefusesTheStar) {
   // A negative star radius passes the order check but no ring lies at it.
   Image img(40, 40, 10.0f);
   Captured io;
-  const Photometry p = APPHOT(img.view(), 20.0f, 20.0f, ApertureRadii{-1.0f, 9.0f, 12.0f}, io.con, &io.log);
+  const Photometry p = report_apphot(img.view(), 20.0f, 20.0f, ApertureRadii{-1.0f, 9.0f, 12.0f}, io.con, &io.log);
   EXPECT_FALSE(p.measured());
   EXPECT_FLOAT_EQ(p.sums.failed_radius, -1.0f);
   EXPECT_THAT(io.out.str(), HasSubstr("cannot be traced around this centre"));
@@ -231,7 +232,7 @@ TEST(Apphot, RingThatCannotBeTracedRefusesTheStar) {
   // is traced a hair off that radius instead, and the star is measured with a note.
   Image field(80, 80, 10.0f);
   Captured io2;
-  const Photometry q = APPHOT(field.view(), 32.996f, 45.327f, ApertureRadii{5.0f, 9.0f, 12.0f}, io2.con, &io2.log);
+  const Photometry q = report_apphot(field.view(), 32.996f, 45.327f, ApertureRadii{5.0f, 9.0f, 12.0f}, io2.con, &io2.log);
   EXPECT_TRUE(q.measured());
   EXPECT_TRUE(q.sums.retraced);
   EXPECT_THAT(io2.out.str(), HasSubstr("traced 0.05 to 0.5 pixel wider or narrower"));
@@ -241,7 +242,7 @@ TEST(Apphot, TruncatedAperturesAreMeasuredAndSaidSo) {
   Image img(40, 40, 10.0f);
   img.at(3, 20) = 60.0f;
   Captured io;
-  const Photometry p = APPHOT(img.view(), 3.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
+  const Photometry p = report_apphot(img.view(), 3.0f, 20.0f, ApertureRadii{}, io.con, &io.log);
   ASSERT_TRUE(p.measured());
   EXPECT_TRUE(p.sums.truncated);
   ASSERT_TRUE(p.corrected.has_value());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "session/display_menu.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "support/isolated_run.h"

@@ -1,0 +1,120 @@
+// D: the display command and DISPLAYIMAGE's report and level dialogue; the levels and the
+// drawing are display/display.cpp's.
+#include "session/display_menu.h"
+
+#include <cstdint>
+
+#include "numeric/statistics.h"
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "platform/list_io.h"
+#include "session/commands.h"
+#include "session/session.h"
+
+namespace zelvo {
+
+namespace {
+
+constexpr const char* kMaximumText = "The maximum pixel value in the image = ";
+constexpr const char* kMinimumText = "The minimum pixel value in the image = ";
+constexpr const char* kAverageText = "The average of image pixel values = ";
+constexpr const char* kNoFinitePixels =
+    "The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.";
+constexpr const char* kChangeLevelsQuestion = "Do you want to change display levels (y/n)? ";
+constexpr const char* kLevelsPrompt[] = {
+    "Give new levels for the black (low) and white (high) ",
+    "end of the greyscale system followed by p to display ",
+    "the image in positive or n in negative scaling: ",
+};
+constexpr const char* kLimitsPrompt[] = {
+    "Give min and max limits for the levels (for automatic ",
+    "processes which determine the levels for their own use;",
+    "first smaller and then larger value:",
+};
+constexpr const char* kSillyLimits = "That is silly, you can not give min value equal or ";
+constexpr const char* kSillyLimitsSet = "greater than max value. Values set at ";
+
+}  // namespace
+
+DisplaySource display_source(ImageSlot& sl) { return DisplaySource{sl.view(), sl.object, sl.name}; }
+
+void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
+                  Console& con, Graphics& gfx) {
+  const ImageView& img = src.image;
+  if (img.empty()) {
+    con.text("The image slot is empty; there is nothing to display.");
+    return;
+  }
+
+  const AutoLevels lv = automatic_levels(img, st.minlim, st.maxlim);
+  if (lv.negative_variance) con.record({"ERROR: ss2=", lv.s2, " skymean=", lv.s1, " ncnt=", lv.n});
+  st.lowlev = lv.lowlev;
+  st.highlev = lv.highlev;
+  set_display_polarity(st);
+  st.displaytr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  st.levels_set = true;
+
+  if (st.printflag == 1) {
+    draw_display_frame(src, false, gfx);
+    // The screen path has already said so with the statistics.
+    if (!lv.finite) con.text(kNoFinitePixels);
+    draw_display_image(src, st, lv.finite, gfx);
+    return;
+  }
+
+  const ImageStatistics stats = image_statistics(img);
+  con.blank();
+  if (stats.finite > 0) {
+    con.record({kMaximumText, stats.maximum});
+    con.record({kMinimumText, stats.minimum});
+    con.record({kAverageText, stats.average});
+  } else {
+    con.text(kNoFinitePixels);
+  }
+  con.line(summary_line(src.object, src.name, texts));
+
+  for (;;) {
+    con.record({"Display levels:  Low = ", st.lowlev, "  High = ", st.highlev,
+                st.scaling == 'n' ? "  Scaling: negative" : "  Scaling: positive"});
+    gfx.focus();
+    draw_display_frame(src, true, gfx);
+    draw_display_image(src, st, lv.finite, gfx);
+    con.focus_command();
+    if (!dialogue) return;
+
+    con.text(kChangeLevelsQuestion);
+    if (con.read_char() == 'n') return;
+    for (const char* l : kLevelsPrompt) con.text(l);
+    con.read_list({&st.lowlev, &st.highlev, &st.scaling});
+    if (st.scaling == 'N') st.scaling = 'n';
+    if (st.scaling == 'P') st.scaling = 'p';
+    if (st.scaling != 'n' && st.scaling != 'p') st.scaling = 'n';
+    set_display_polarity(st);
+    for (const char* l : kLimitsPrompt) con.text(l);
+    con.read_list({&st.minlim, &st.maxlim});
+    if (!(st.minlim < st.maxlim)) {
+      st.minlim = stats.minimum;
+      st.maxlim = stats.maximum;
+      con.text(kSillyLimits);
+      con.record({kSillyLimitsSet, st.minlim, st.maxlim});
+    }
+  }
+}
+
+void command_display(Session& s) {
+  if (refuse_empty_slot(s)) return;
+  s.con.text("Do you want to display images in greyscale (slow but good)");
+  s.con.text("or pseudoscale (fast but looks awful)?");
+  s.con.text("Type in 1 for greyscale or 0 for pseudoscale:");
+  int32_t g = s.disp.greyflag;
+  s.con.read_list({&g});
+  s.disp.greyflag = g;
+  if (g != 0 && g != 1) {
+    s.disp.greyflag = 1;
+    s.con.text("You typed something else than 1 or 0;  1 selected.");
+  }
+  const bool dialogue = s.command == 'D' || s.command == 'd';
+  DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, dialogue, s.con, s.gfx);
+}
+
+}  // namespace zelvo
