@@ -16,6 +16,7 @@
 #include "support/astropy_wcs.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
+#include "support/wpix_frame.h"
 
 namespace zelvo {
 namespace {
@@ -27,17 +28,7 @@ using testing::card;
 using testing::ScratchFolder;
 using testing::separation_arcsec;
 
-// IRAF's M51 frame with its real TAN WCS, as the program loads it.
-std::vector<std::string> wpix_cards() {
-  Image img;
-  SlotHeader hdr;
-  HeaderTexts texts;
-  int status = 0;
-  std::ostringstream sink;
-  Console con(std::cin, sink, false);
-  READ_FITS_2D_IMAGE(std::string(ZELVO_SOURCE_DIR) + "/tests/fits/data/wpix.fits.gz", img, hdr, texts, status, con);
-  return hdr.cards;
-}
+using zelvo::test_images::wpix_cards;
 
 std::vector<std::string> sip_cards() { return testing::sip_header_cards(); }
 

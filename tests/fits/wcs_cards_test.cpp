@@ -17,6 +17,7 @@
 #include "session/edits.h"
 #include "support/astropy_wcs.h"
 #include "synthetic_field.h"
+#include "support/wpix_frame.h"
 
 namespace zelvo {
 namespace {
@@ -87,16 +88,7 @@ struct Header {
 };
 void PrintTo(const Header& h, std::ostream* os) { *os << h.name; }
 
-std::vector<std::string> wpix() {
-  Image img;
-  SlotHeader hdr;
-  HeaderTexts texts;
-  int status = 0;
-  std::ostringstream sink;
-  Console con(std::cin, sink, false);
-  READ_FITS_2D_IMAGE(std::string(ZELVO_SOURCE_DIR) + "/tests/fits/data/wpix.fits.gz", img, hdr, texts, status, con);
-  return hdr.cards;
-}
+std::vector<std::string> wpix() { return zelvo::test_images::wpix_cards(); }
 
 std::vector<std::string> tan(std::vector<std::string> linear, const std::string& t1 = "'RA---TAN'",
                              const std::string& t2 = "'DEC--TAN'") {

@@ -12,26 +12,15 @@
 #include "photometry/apphot.h"
 #include "platform/console.h"
 #include "session/photometry_menu.h"
+#include "support/star_field.h"
 
 using namespace zelvo;
+using zelvo::test_images::star_field;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
 
-// Sky s plus a Gaussian star (peak, sigma) at (x0, y0), plus optional uniform noise.
-Image star_field(int nx, int ny, float s, float x0, float y0, float peak, float sig, float noise = 0.0f,
-                 unsigned seed = 7) {
-  Image img(nx, ny);
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> u(-noise, noise);
-  for (int y = 1; y <= ny; ++y)
-    for (int x = 1; x <= nx; ++x) {
-      const double r2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
-      img.at(x, y) = s + static_cast<float>(peak * std::exp(-r2 / (2.0 * sig * sig))) + (noise > 0 ? u(gen) : 0.0f);
-    }
-  return img;
-}
 
 struct Captured {
   std::istringstream in;
