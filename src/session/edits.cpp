@@ -200,12 +200,7 @@ void command_crop(Session& s) {
   // The click only shows where the user is; the crop is defined by the typed limits.
   s.cursorx = static_cast<float>(a.nx()) / 2.0f;
   s.cursory = static_cast<float>(a.ny()) / 2.0f;
-  s.gfx.focus();
-  const CursorRead c = s.gfx.cursor(s.cursorx, s.cursory);
-  s.con.focus_command();
-  s.cursorx = c.x;
-  s.cursory = c.y;
-  s.cursorkey = c.key;
+  s.read_cursor(s.cursorx, s.cursory);
   s.con.record({"You clicked at ", s.cursorx, s.cursory});
 
   print_lines(s.con, kCropLimitsPrompt);

@@ -1,5 +1,6 @@
 #include "session/session.h"
 
+#include "platform/console.h"
 #include "platform/list_io.h"
 
 namespace zelvo {
@@ -17,6 +18,16 @@ void mark_modified(ImageSlot& s) {
   std::string marked = t + " " + kModifiedMarker;
   if (marked.size() > 80) marked.resize(80);
   s.name = marked;
+}
+
+CursorRead Session::read_cursor(float x0, float y0) {
+  gfx.focus();
+  const CursorRead c = gfx.cursor(x0, y0);
+  con.focus_command();
+  cursorx = c.x;
+  cursory = c.y;
+  cursorkey = c.key;
+  return c;
 }
 
 }  // namespace zelvo

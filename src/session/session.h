@@ -12,6 +12,7 @@
 #include "fits/header_values.h"
 #include "numeric/image_view.h"
 #include "numeric/random.h"
+#include "platform/graphics.h"
 #include "platform/log_file.h"
 #include "removal/removal_work.h"
 
@@ -79,6 +80,11 @@ struct Session {
   LogFile mainlog;           // "Zelvo.log"
 
   ImageSlot& active() { return slot[static_cast<std::size_t>(activeslot - 1)]; }
+
+  // The one cursor read of every dialogue: raises the graphics window, reads a click or key
+  // starting at (x0, y0), gives the keyboard back to the command window and keeps the read
+  // as the session's last cursor position and key.
+  CursorRead read_cursor(float x0, float y0);
 };
 
 }  // namespace zelvo
