@@ -76,6 +76,10 @@ constexpr std::string_view kZeroLevelPrompt = "Give extra zero-level correction 
 constexpr std::string_view kExposureLeadB = "Change B-band exposure time if needed; current value = ";
 constexpr std::string_view kExposureLeadI = "Change I-band exposure time if needed; current value = ";
 constexpr std::string_view kExposureTail = " or give 0 to keep the current value: ";
+constexpr std::string_view kBadSlotNumber = "Image slots are numbered 1 to 4; nothing done.";
+constexpr std::string_view kActiveSlotEmpty = "The active image slot is empty; nothing done.";
+constexpr std::string_view kZeroExposure = "An exposure time of 0 cannot be divided by; nothing done.";
+constexpr std::string_view kZeroScale = "A pixel scale of 0 arcsec per pixel is not possible; nothing done.";
 
 std::string size_text(const ImageView& v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
 
@@ -83,7 +87,7 @@ std::string size_text(const ImageView& v) { return std::to_string(v.nx) + " x " 
 ImageSlot& slot_of(Session& s, int k) { return s.slot[static_cast<std::size_t>(k - 1)]; }
 
 std::optional<std::string> refuse_source(Session& s, int k) {
-  if (k < 1 || k > 4) return std::string("Image slots are numbered 1 to 4; nothing done.");
+  if (k < 1 || k > 4) return std::string(kBadSlotNumber);
   const ImageView v = slot_of(s, k).view();
   const ImageView a = s.active().view();
   if (v.empty()) return "Image slot " + std::to_string(k) + " is empty; nothing done.";
@@ -96,7 +100,7 @@ std::optional<std::string> refuse_source(Session& s, int k) {
 bool refuse_slots(Session& s, std::initializer_list<int> ks) {
   Console& con = s.con;
   if (s.active().empty()) {
-    con.text("The active image slot is empty; nothing done.");
+    con.text(kActiveSlotEmpty);
     return true;
   }
   for (int k : ks)
@@ -115,7 +119,7 @@ std::optional<float> ask_exposure(std::string_view lead, float current, Console&
   con.read_list({&answer});
   const float t = answer != 0.0f ? answer : current;
   if (t == 0.0f) {
-    con.text("An exposure time of 0 cannot be divided by; nothing done.");
+    con.text(kZeroExposure);
     return std::nullopt;
   }
   return t;
@@ -378,7 +382,7 @@ SlotChanges calibrated_image_dialogue(Session& s) {
   con.text(kAirmassScalePrompt);
   con.read_list({&k.airmass, &k.scale});
   if (k.scale == 0.0f) {
-    con.text("A pixel scale of 0 arcsec per pixel is not possible; nothing done.");
+    con.text(kZeroScale);
     return changes;
   }
   con.text(kZeroLevelPrompt);
