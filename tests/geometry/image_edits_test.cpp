@@ -5,20 +5,10 @@
 #include <optional>
 
 #include "geometry/image_edits.h"
+#include "support/coded_image.h"
 
 using namespace zelvo;
-
-namespace {
-
-// Pixel (x, y) = 1000 x + y: every pixel tells where it came from.
-Image coded(int nx, int ny) {
-  Image img(nx, ny);
-  for (int y = 1; y <= ny; ++y)
-    for (int x = 1; x <= nx; ++x) img.at(x, y) = static_cast<float>(1000 * x + y);
-  return img;
-}
-
-}  // namespace
+using zelvo::testing::coded_image;
 
 TEST(RotatedImage, OnePassEqualsTurningThatOften) {
   Image img(3, 2);
@@ -34,7 +24,7 @@ TEST(RotatedImage, OnePassEqualsTurningThatOften) {
 
 TEST(ImageEdits, EveryPixelLandsWhereTheEditSendsIt) {
   const int n = 5, m = 3;
-  const Image old = coded(n, m);
+  const Image old = coded_image(n, m);
   struct Case {
     const char* edit;
     std::function<Image()> make;
@@ -65,7 +55,7 @@ TEST(ImageEdits, EveryPixelLandsWhereTheEditSendsIt) {
 }
 
 TEST(ImageEdits, CropLimitsOutsideReversedOrEmptyGiveNothing) {
-  const Image img = coded(10, 8);
+  const Image img = coded_image(10, 8);
   struct Limits {
     int x1, x2, y1, y2;
   };
