@@ -11,11 +11,13 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "galaxy/profile.h"
 #include "galaxy/profile_page.h"
 #include "session/galaxy_menu.h"
+#include "session/session.h"
 #include "galaxy/rotation.h"
 #include "galaxy/spline.h"
 #include "numeric/fortran.h"
@@ -89,9 +91,13 @@ void BM_FluxProfile4096(benchmark::State& state) {
     Console con(in, out);
     Graphics gfx(con);
     gfx.open("/null");
+    Session s(con, gfx);
+    std::swap(s.slot[0].image, img);  // the frame is lent to the session, not copied
+    s.disp.fglev = 900.0f;
+    s.disp.bglev = 3000.0f;
     float pa = 30.0f;
-    const ProfileResult r =
-        THEPROFILE(img.view(), 2048, 2048, 900.0f, 3000.0f, 300.0f, 10.0f, 0.3f, pa, ProfileOutput{con, gfx, log});
+    const ProfileResult r = THEPROFILE(s, 2048, 2048, 300.0f, 10.0f, 0.3f, pa, ProfileFiles{log});
+    std::swap(s.slot[0].image, img);
     if (!r.done) state.SkipWithError("the profile was refused");
     benchmark::DoNotOptimize(r.curve.vrot.data());
   }

@@ -2,7 +2,9 @@
 // drawing are display/display.cpp's.
 #include "session/display_menu.h"
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "numeric/statistics.h"
 #include "platform/console.h"
@@ -15,24 +17,31 @@ namespace zelvo {
 
 namespace {
 
-constexpr const char* kMaximumText = "The maximum pixel value in the image = ";
-constexpr const char* kMinimumText = "The minimum pixel value in the image = ";
-constexpr const char* kAverageText = "The average of image pixel values = ";
-constexpr const char* kNoFinitePixels =
+constexpr std::array<std::string_view, 3> kGreyQuestion = {
+    "Do you want to display images in greyscale (slow but good)",
+    "or pseudoscale (fast but looks awful)?",
+    "Type in 1 for greyscale or 0 for pseudoscale:",
+};
+constexpr std::string_view kNotGreyChoice = "You typed something else than 1 or 0;  1 selected.";
+constexpr std::string_view kNothingToDisplay = "The image slot is empty; there is nothing to display.";
+constexpr std::string_view kMaximumText = "The maximum pixel value in the image = ";
+constexpr std::string_view kMinimumText = "The minimum pixel value in the image = ";
+constexpr std::string_view kAverageText = "The average of image pixel values = ";
+constexpr std::string_view kNoFinitePixels =
     "The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.";
-constexpr const char* kChangeLevelsQuestion = "Do you want to change display levels (y/n)? ";
-constexpr const char* kLevelsPrompt[] = {
+constexpr std::string_view kChangeLevelsQuestion = "Do you want to change display levels (y/n)? ";
+constexpr std::array<std::string_view, 3> kLevelsPrompt = {
     "Give new levels for the black (low) and white (high) ",
     "end of the greyscale system followed by p to display ",
     "the image in positive or n in negative scaling: ",
 };
-constexpr const char* kLimitsPrompt[] = {
+constexpr std::array<std::string_view, 3> kLimitsPrompt = {
     "Give min and max limits for the levels (for automatic ",
     "processes which determine the levels for their own use;",
     "first smaller and then larger value:",
 };
-constexpr const char* kSillyLimits = "That is silly, you can not give min value equal or ";
-constexpr const char* kSillyLimitsSet = "greater than max value. Values set at ";
+constexpr std::string_view kSillyLimits = "That is silly, you can not give min value equal or ";
+constexpr std::string_view kSillyLimitsSet = "greater than max value. Values set at ";
 
 }  // namespace
 
@@ -42,7 +51,7 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
                   Console& con, Graphics& gfx) {
   const ImageView& img = src.image;
   if (img.empty()) {
-    con.text("The image slot is empty; there is nothing to display.");
+    con.text(kNothingToDisplay);
     return;
   }
 
@@ -84,13 +93,13 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
 
     con.text(kChangeLevelsQuestion);
     if (con.read_char() == 'n') return;
-    for (const char* l : kLevelsPrompt) con.text(l);
+    for (std::string_view l : kLevelsPrompt) con.text(l);
     con.read_list({&st.lowlev, &st.highlev, &st.scaling});
     if (st.scaling == 'N') st.scaling = 'n';
     if (st.scaling == 'P') st.scaling = 'p';
     if (st.scaling != 'n' && st.scaling != 'p') st.scaling = 'n';
     set_display_polarity(st);
-    for (const char* l : kLimitsPrompt) con.text(l);
+    for (std::string_view l : kLimitsPrompt) con.text(l);
     con.read_list({&st.minlim, &st.maxlim});
     if (!(st.minlim < st.maxlim)) {
       st.minlim = stats.minimum;
@@ -103,15 +112,13 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
 
 void command_display(Session& s) {
   if (refuse_empty_slot(s)) return;
-  s.con.text("Do you want to display images in greyscale (slow but good)");
-  s.con.text("or pseudoscale (fast but looks awful)?");
-  s.con.text("Type in 1 for greyscale or 0 for pseudoscale:");
+  for (std::string_view l : kGreyQuestion) s.con.text(l);
   int32_t g = s.disp.greyflag;
   s.con.read_list({&g});
   s.disp.greyflag = g;
   if (g != 0 && g != 1) {
     s.disp.greyflag = 1;
-    s.con.text("You typed something else than 1 or 0;  1 selected.");
+    s.con.text(kNotGreyChoice);
   }
   const bool dialogue = s.command == 'D' || s.command == 'd';
   DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, dialogue, s.con, s.gfx);

@@ -2,14 +2,18 @@
 #include "session/edits.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "fits/wcs_cards.h"
+#include "geometry/image_edits.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -21,26 +25,26 @@ namespace zelvo {
 namespace {
 
 // The fixed texts of the four commands.
-constexpr const char* kCropIntro[] = {
+constexpr std::array<std::string_view, 5> kCropIntro = {
     "N.B. This procedure will replace current image in the memory",
     "with the cropped one. The original image file will not be",
     "affected in any way. You have to save the new one manually.",
     "",
     "Click approximately on the centre of cropped image.",
 };
-constexpr const char* kCropLimitsPrompt[] = {
+constexpr std::array<std::string_view, 2> kCropLimitsPrompt = {
     "Give four values to define the cropped image:",
     "first and last x- and first and last y-value.",
 };
-constexpr const char* kRotatePrompt[] = {
+constexpr std::array<std::string_view, 2> kRotatePrompt = {
     "Enter your choice (for the active image);",
     "  rotate A=90, B=180, or C=270 degrees clockwise:",
 };
-constexpr const char* kReflectPrompt[] = {
+constexpr std::array<std::string_view, 2> kReflectPrompt = {
     "Enter your choice (for the active image);",
     "  A = reflect left to right, B = reflect top to bottom:",
 };
-constexpr const char* kArithmeticMenu[] = {
+constexpr std::array<std::string_view, 9> kArithmeticMenu = {
     "Enter the arithmetic operation you want to do (to the image)",
     "+ N      [add N to every pixel of the active image]",
     "- N      [subtract N from every pixel of the active image]",
@@ -51,23 +55,23 @@ constexpr const char* kArithmeticMenu[] = {
     "iX * iY   [multiply image X with image Y,    -''-       ]",
     "iX / iY   [divide image X by image Y,        -''-       ]",
 };
-constexpr const char* kSizeMismatch = "Image dimensions are not identical. Can not proceed...";
-constexpr const char* kMaximumLead = "The maximum pixel value in the image (slot ";
-constexpr const char* kMinimumLead = "The minimum pixel value in the image (slot ";
+constexpr std::string_view kSizeMismatch = "Image dimensions are not identical. Can not proceed...";
+constexpr std::string_view kMaximumLead = "The maximum pixel value in the image (slot ";
+constexpr std::string_view kMinimumLead = "The minimum pixel value in the image (slot ";
 
 // Refusals of input the commands cannot use; the image and its name stay as they were.
-constexpr const char* kCropRefused =
+constexpr std::string_view kCropRefused =
     "Crop limits must lie inside the image, first <= last in both axes; image unchanged.";
-constexpr const char* kFitsNeitherForm =
+constexpr std::string_view kFitsNeitherForm =
     "Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.";
-constexpr const char* kBadSlotDigit = "Image slots are numbered 1 to 4; image unchanged.";
-constexpr const char* kZeroDivisor = "Division by zero is not possible; image unchanged.";
+constexpr std::string_view kBadSlotDigit = "Image slots are numbered 1 to 4; image unchanged.";
+constexpr std::string_view kZeroDivisor = "Division by zero is not possible; image unchanged.";
 constexpr std::size_t kArithmeticLineLength = 78;
 
-template <std::size_t N>
-void print_lines(Console& con, const char* const (&lines)[N]) {
-  for (const char* l : lines) {
-    if (*l)
+// Lines of a fixed text; an empty one is an empty line, without the leading blank column.
+void print_lines(Console& con, std::span<const std::string_view> lines) {
+  for (std::string_view l : lines) {
+    if (!l.empty())
       con.text(l);
     else
       con.blank();
@@ -77,9 +81,10 @@ void print_lines(Console& con, const char* const (&lines)[N]) {
 // The fixed-layout report line: 43-character lead, slot digit, ") = ", value with two
 // decimals in a field of `width` characters (a value that needs more room widens the field
 // instead of being hidden behind asterisks).
-std::string extreme_line(const char* lead, int slot, float value, int width) {
+std::string extreme_line(std::string_view lead, int slot, float value, int width) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, "%s%1d) = %*.2f", lead, slot, width, static_cast<double>(value));
+  std::snprintf(buf, sizeof buf, "%.*s%1d) = %*.2f", static_cast<int>(lead.size()), lead.data(), slot, width,
+                static_cast<double>(value));
   return buf;
 }
 
@@ -93,57 +98,13 @@ bool is_slot_digit(char c) { return c >= '1' && c <= '4'; }
 
 }  // namespace
 
-void ROTATEIMAGE(Image& image) {
-  const int n = image.nx, m = image.ny;
-  Image workarray(m, n);
-  for (int yp = 1; yp <= n; ++yp)
-    for (int xp = 1; xp <= m; ++xp) workarray.at(xp, yp) = image.at(n + 1 - yp, xp);
-  image = std::move(workarray);
-}
-
-Image rotated_image(const Image& image, int turns) {
-  turns = ((turns % 4) + 4) % 4;
-  const int n = image.nx, m = image.ny;
-  Image out = turns % 2 == 0 ? Image(n, m) : Image(m, n);  // the only allocation
-  for (int y = 1; y <= out.ny; ++y)
-    for (int x = 1; x <= out.nx; ++x) {
-      switch (turns) {
-        case 0: out.at(x, y) = image.at(x, y); break;
-        case 1: out.at(x, y) = image.at(n + 1 - y, x); break;
-        case 2: out.at(x, y) = image.at(n + 1 - x, m + 1 - y); break;
-        default: out.at(x, y) = image.at(y, m + 1 - x); break;
-      }
-    }
-  return out;
-}
-
-std::optional<Image> crop_image(const Image& image, int x1, int x2, int y1, int y2) {
-  // Compared one by one, so no size is formed from limits that could overflow.
-  if (x1 < 1 || x2 > image.nx || x1 > x2 || y1 < 1 || y2 > image.ny || y1 > y2) return std::nullopt;
-  Image workarray(x2 - x1 + 1, y2 - y1 + 1);
-  for (int j = 1; j <= workarray.ny; ++j)
-    for (int i = 1; i <= workarray.nx; ++i) workarray.at(i, j) = image.at(x1 + i - 1, y1 + j - 1);
-  return workarray;
-}
-
-void reflect_image(Image& image, char choice) {
-  const bool left_right = choice == 'A' || choice == 'a';
-  const bool top_bottom = choice == 'B' || choice == 'b';
-  if (!left_right && !top_bottom) return;
-  Image workarray(image.nx, image.ny);
-  for (int y = 1; y <= image.ny; ++y)
-    for (int x = 1; x <= image.nx; ++x)
-      workarray.at(x, y) = left_right ? image.at(image.nx + 1 - x, y) : image.at(x, image.ny + 1 - y);
-  image = std::move(workarray);
-}
-
 ArithmeticParse parse_arithmetic_line(std::string_view text) {
   text = text.substr(0, std::min(text.size(), kArithmeticLineLength));
   ArithmeticLine a;
   if (text.size() >= 6 && text[5] == 'i') {
     // Two-slot form, read by column: "i1 + i2".
-    if (text.size() < 7) return {std::nullopt, kFitsNeitherForm};
-    if (!is_slot_digit(text[1]) || !is_slot_digit(text[6])) return {std::nullopt, kBadSlotDigit};
+    if (text.size() < 7) return {std::nullopt, std::string(kFitsNeitherForm)};
+    if (!is_slot_digit(text[1]) || !is_slot_digit(text[6])) return {std::nullopt, std::string(kBadSlotDigit)};
     a.two_slot = true;
     a.x = text[1] - '0';
     a.op = text[3];
@@ -153,18 +114,18 @@ ArithmeticParse parse_arithmetic_line(std::string_view text) {
   // Constant form: an operator and a number, both on this line. The operator is taken as
   // the first character of the first item by hand, because "/" would end a list-directed read.
   const std::size_t p = text.find_first_not_of(' ');
-  if (p == std::string_view::npos || text[p] == ',') return {std::nullopt, kFitsNeitherForm};
+  if (p == std::string_view::npos || text[p] == ',') return {std::nullopt, std::string(kFitsNeitherForm)};
   a.op = text[p];
   std::string_view rest = text.substr(std::min(text.size(), text.find_first_of(" ,", p)));
   rest.remove_prefix(std::min(rest.size(), rest.find_first_not_of(' ')));
   if (!rest.empty() && rest.front() == ',') rest.remove_prefix(1);
   bool slash = false;
   const auto items = split_list_items(rest, slash);
-  if (items.empty() || items[0].null) return {std::nullopt, kFitsNeitherForm};
+  if (items.empty() || items[0].null) return {std::nullopt, std::string(kFitsNeitherForm)};
   const auto n = parse_real(items[0].text);
-  if (!n) return {std::nullopt, kFitsNeitherForm};
+  if (!n) return {std::nullopt, std::string(kFitsNeitherForm)};
   a.constant = *n;
-  if (a.op == '/' && a.constant == 0.0f) return {std::nullopt, kZeroDivisor};
+  if (a.op == '/' && a.constant == 0.0f) return {std::nullopt, std::string(kZeroDivisor)};
   return {a, ""};
 }
 

@@ -36,24 +36,60 @@ constexpr std::array<std::string_view, 6> kMenu = {
     "  0) Return back to the main options ",
 };
 constexpr std::array<std::string_view, 2> kSplintAlarm = {"Bad xa input in splint!", "Hit <ENTER> to continue..."};
+
+// Profile request.
+constexpr std::string_view kCentrePrompt = "Give the centre of your galaxy (x-pixel, y-pixel): ";
+constexpr std::string_view kExtentPrompt = "Give the extent (radius) of the profile and stepsize: ";
+constexpr std::array<std::string_view, 2> kEllipsePrompt = {"Give an assumed eccentricity and position angle ",
+                                                            " (in degrees) of semi-major axis: "};
+
+// Profile run.
+constexpr std::string_view kProfileLogTitle = "Zelvo Profile ";
+constexpr std::string_view kSkyTableTitle = "Compute skypr histogram (rsky,skypr)...";
+constexpr std::string_view kBinTableTitle = "Variable rprof (1-1000)";
+constexpr std::string_view kSplineFitting = "Fitting a spline curve to the binned radial profile...";
+constexpr std::string_view kSplinePlotting = "Plotting the spline over the data...";
+constexpr std::string_view kSplineTableTitle = "Plotting the spline over the data (w,d)...";
+constexpr std::string_view kBackgroundLead = "Background level set at: ";
+constexpr std::array<std::string_view, 2> kPercentage = {"Give a number by how many percent the background",
+                                                         "should be changed (e.g. -10, 0, or 10):"};
+constexpr std::string_view kFinished = "Finished!";
+constexpr std::string_view kFinishedMagnitude = "Finished with the magnitude profile!";
+// What a profile log that cannot be opened or written means (after the reason).
+constexpr std::string_view kNoLog = "the tables are not logged";
+
+// Rotation curve.
+constexpr std::string_view kRotationTableTitle = "Compute rotation curve from force law (rrot,vrot)...";
+constexpr std::string_view kHorrendous = "A horrendous error in computing rotation curve...";
+constexpr std::string_view kHorrendousProduct = "-vrot(ipro)*rrot(ipro) = ";
+
+// Colour and calibrated images.
+constexpr std::string_view kColourSlotsPrompt = "Give the image slot numbers containing B and I images: ";
 constexpr std::array<std::string_view, 2> kColourCoefficients = {
     "Give kappa (constant), lambda (airmass coefficient), ", "  my (colour coefficient), and airmass: "};
 constexpr std::array<std::string_view, 2> kCalibrationCoefficients = {
     "Give alpha (constant), beta (colour coefficient), ", " and gamma, (airmass coefficient): "};
 constexpr std::array<std::string_view, 2> kCalibrationSlots = {" Give image slot for instrumental I-band image ",
                                                                " and image slot for corrected (B-I) image: "};
-constexpr std::array<std::string_view, 2> kEllipsePrompt = {"Give an assumed eccentricity and position angle ",
-                                                            " (in degrees) of semi-major axis: "};
-constexpr std::array<std::string_view, 2> kPercentage = {"Give a number by how many percent the background",
-                                                         "should be changed (e.g. -10, 0, or 10):"};
+constexpr std::string_view kAirmassScalePrompt = "Give airmass and pixel scale (how many arcsec per pixel): ";
+constexpr std::string_view kZeroLevelPrompt = "Give extra zero-level correction (in magnitudes): ";
+constexpr std::string_view kExposureLeadB = "Change B-band exposure time if needed; current value = ";
+constexpr std::string_view kExposureLeadI = "Change I-band exposure time if needed; current value = ";
+constexpr std::string_view kExposureTail = " or give 0 to keep the current value: ";
+constexpr std::string_view kBadSlotNumber = "Image slots are numbered 1 to 4; nothing done.";
+constexpr std::string_view kActiveSlotEmpty = "The active image slot is empty; nothing done.";
+constexpr std::string_view kZeroExposure = "An exposure time of 0 cannot be divided by; nothing done.";
+constexpr std::string_view kZeroScale = "A pixel scale of 0 arcsec per pixel is not possible; nothing done.";
 
 std::string size_text(const ImageView& v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
 
 // The one-line refusal for a source slot number, or nothing when the slot can be used.
-std::optional<std::string> refuse_source(const SlotTable& slots, int activeslot, int k) {
-  if (k < 1 || k > 4) return std::string("Image slots are numbered 1 to 4; nothing done.");
-  const ImageView& v = slots[static_cast<std::size_t>(k - 1)].image;
-  const ImageView& a = slots[static_cast<std::size_t>(activeslot - 1)].image;
+ImageSlot& slot_of(Session& s, int k) { return s.slot[static_cast<std::size_t>(k - 1)]; }
+
+std::optional<std::string> refuse_source(Session& s, int k) {
+  if (k < 1 || k > 4) return std::string(kBadSlotNumber);
+  const ImageView v = slot_of(s, k).view();
+  const ImageView a = s.active().view();
   if (v.empty()) return "Image slot " + std::to_string(k) + " is empty; nothing done.";
   if (v.nx != a.nx || v.ny != a.ny)
     return "Image slot " + std::to_string(k) + " (" + size_text(v) + ") is not the size of the active image (" +
@@ -61,13 +97,14 @@ std::optional<std::string> refuse_source(const SlotTable& slots, int activeslot,
   return std::nullopt;
 }
 
-bool refuse_slots(const SlotTable& slots, int activeslot, std::initializer_list<int> ks, Console& con) {
-  if (activeslot < 1 || activeslot > 4 || slots[static_cast<std::size_t>(activeslot - 1)].image.empty()) {
-    con.text("The active image slot is empty; nothing done.");
+bool refuse_slots(Session& s, std::initializer_list<int> ks) {
+  Console& con = s.con;
+  if (s.active().empty()) {
+    con.text(kActiveSlotEmpty);
     return true;
   }
   for (int k : ks)
-    if (const auto refusal = refuse_source(slots, activeslot, k)) {
+    if (const auto refusal = refuse_source(s, k)) {
       con.text(*refusal);
       return true;
     }
@@ -82,14 +119,12 @@ std::optional<float> ask_exposure(std::string_view lead, float current, Console&
   con.read_list({&answer});
   const float t = answer != 0.0f ? answer : current;
   if (t == 0.0f) {
-    con.text("An exposure time of 0 cannot be divided by; nothing done.");
+    con.text(kZeroExposure);
     return std::nullopt;
   }
   return t;
 }
 
-ImageView slot_view(const SlotTable& slots, int k) { return slots[static_cast<std::size_t>(k - 1)].image; }
-float& slot_exptime(const SlotTable& slots, int k) { return *slots[static_cast<std::size_t>(k - 1)].exptime; }
 
 // The profile log, or nothing when it could not be opened (the profile goes on unlogged).
 // Every line is flushed as it is written, so an abrupt end loses at most that line.
@@ -126,7 +161,7 @@ void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& g
   if (!res.histogram.found) con.text(kNoSkyInHistogram);
   float sky = res.histogram.sky;
   con.record({std::string(kBackgroundLead), sky});
-  for (auto l : percentage_prompt_lines()) con.text(l);
+  for (auto l : kPercentage) con.text(l);
   float percent = 0.0f;
   con.read_list({&percent});
   sky = (percent / 100.0f + 1.0f) * sky;
@@ -190,10 +225,12 @@ void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Co
   con.focus_command();
 }
 
-ProfileResult run_profile(ProfileScale scale, const ImageView& image, int xc, int yc, float fglev, float bglev,
-                          float R, float step, float e, float& pa, const ProfileOutput& out) {
-  Console& con = out.con;
-  Graphics& gfx = out.gfx;
+ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float& pa,
+                          const ProfileFiles& files) {
+  Console& con = s.con;
+  Graphics& gfx = s.gfx;
+  const ImageView image = s.active().view();
+  const float fglev = s.disp.fglev, bglev = s.disp.bglev;
   ProfileResult res;
   if (const auto refusal = refuse_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny)) {
     con.text(*refusal);
@@ -202,7 +239,7 @@ ProfileResult run_profile(ProfileScale scale, const ImageView& image, int xc, in
   const bool flux = scale == ProfileScale::flux;
   std::optional<ProfileLog> log;
   if (flux) {
-    log.emplace(out.log_path, con);
+    log.emplace(files.log, con);
     log->blank();
     log->record({std::string(kProfileLogTitle)});
     log->blank();
@@ -244,11 +281,6 @@ ProfileResult run_profile(ProfileScale scale, const ImageView& image, int xc, in
   return res;
 }
 
-SlotTable slot_table(Session& s) {
-  SlotTable t;
-  for (std::size_t k = 0; k < 4; ++k) t[k] = SlotAccess{s.slot[k].view(), &s.slot[k].exptime};
-  return t;
-}
 
 }  // namespace
 
@@ -265,111 +297,109 @@ std::string rotation_duration_line(double seconds) {
          " (it grows as extent^3 / step); Ctrl-C stops it.";
 }
 
-std::span<const std::string_view> galaxy_menu_lines() { return kMenu; }
-std::span<const std::string_view> colour_coefficient_prompt_lines() { return kColourCoefficients; }
-std::span<const std::string_view> calibration_coefficient_prompt_lines() { return kCalibrationCoefficients; }
-std::span<const std::string_view> calibration_slots_prompt_lines() { return kCalibrationSlots; }
-std::span<const std::string_view> splint_alarm_lines() { return kSplintAlarm; }
 
 std::function<void()> splint_alarm(Console& con) {
   return [&con] {
-    for (const auto& l : splint_alarm_lines()) con.text(l);
+    for (auto l : kSplintAlarm) con.text(l);
     (void)con.read_line();
   };
 }
 
-std::span<const std::string_view> ellipse_prompt_lines() { return kEllipsePrompt; }
-std::span<const std::string_view> percentage_prompt_lines() { return kPercentage; }
+namespace {
 
+// Asks for the centre, the extent and step, the eccentricity and position angle.
 ProfileRequest read_profile_request(Console& con) {
   ProfileRequest rq;
   con.text(kCentrePrompt);
   con.read_list({&rq.xc, &rq.yc});
   con.text(kExtentPrompt);
   con.read_list({&rq.R, &rq.step});
-  for (auto l : ellipse_prompt_lines()) con.text(l);
+  for (auto l : kEllipsePrompt) con.text(l);
   con.read_list({&rq.e, &rq.pa});
   return rq;
 }
 
-ProfileResult profile_option(ProfileScale scale, const ImageView& image, float fglev, float bglev,
-                             const ProfileOutput& out) {
-  ProfileRequest rq = read_profile_request(out.con);
-  if (scale == ProfileScale::magnitude) out.gfx.focus();
-  return run_profile(scale, image, rq.xc, rq.yc, fglev, bglev, rq.R, rq.step, rq.e, rq.pa, out);
+}  // namespace
+
+ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles& files) {
+  ProfileRequest rq = read_profile_request(s.con);
+  if (scale == ProfileScale::magnitude) s.gfx.focus();
+  return run_profile(s, scale, rq.xc, rq.yc, rq.R, rq.step, rq.e, rq.pa, files);
 }
 
-ProfileResult THEPROFILE(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
-                         float e, float& pa, const ProfileOutput& out) {
-  return run_profile(ProfileScale::flux, image, xc, yc, fglev, bglev, R, step, e, pa, out);
+ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa,
+                         const ProfileFiles& files) {
+  return run_profile(s, ProfileScale::flux, xc, yc, R, step, e, pa, files);
 }
 
-ProfileResult MAGPROFILE(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
-                         float e, float& pa, const ProfileOutput& out) {
-  return run_profile(ProfileScale::magnitude, image, xc, yc, fglev, bglev, R, step, e, pa, out);
+ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa) {
+  return run_profile(s, ProfileScale::magnitude, xc, yc, R, step, e, pa, ProfileFiles{});
 }
 
 
-SlotChanges colour_image_dialogue(const SlotTable& slots, int activeslot, Console& con) {
+SlotChanges colour_image_dialogue(Session& s) {
+  Console& con = s.con;
+  const int activeslot = s.activeslot;
   SlotChanges changes;
   con.text(kColourSlotsPrompt);
   int32_t bs = 0, is = 0;
   con.read_list({&bs, &is});
-  if (refuse_slots(slots, activeslot, {bs, is}, con)) return changes;
+  if (refuse_slots(s, {bs, is})) return changes;
 
   // The answers are kept apart until everything is known to work, so a refusal changes nothing.
-  const auto tb = ask_exposure(kExposureLeadB, slot_exptime(slots, bs), con);
+  const auto tb = ask_exposure(kExposureLeadB, slot_of(s, bs).exptime, con);
   if (!tb) return changes;
-  const auto ti = ask_exposure(kExposureLeadI, is == bs ? *tb : slot_exptime(slots, is), con);
+  const auto ti = ask_exposure(kExposureLeadI, is == bs ? *tb : slot_of(s, is).exptime, con);
   if (!ti) return changes;
 
-  for (auto l : colour_coefficient_prompt_lines()) con.text(l);
+  for (auto l : kColourCoefficients) con.text(l);
   ColourCoefficients k;
   con.read_list({&k.kappa, &k.lambda, &k.my, &k.airmass});
 
-  slot_exptime(slots, bs) = *tb;
-  slot_exptime(slots, is) = *ti;
+  slot_of(s, bs).exptime = *tb;
+  slot_of(s, is).exptime = *ti;
   // Both slots end as count rates; a slot given as both bands is divided once.
-  divide_by_exposure(slot_view(slots, bs), slot_exptime(slots, bs));
-  if (is != bs) divide_by_exposure(slot_view(slots, is), slot_exptime(slots, is));
-  make_colour_image(slot_view(slots, bs), slot_view(slots, is), slot_view(slots, activeslot), k);
-  for (int s : {activeslot, bs, is})
-    if (std::find(changes.pixels_changed.begin(), changes.pixels_changed.end(), s) == changes.pixels_changed.end())
-      changes.pixels_changed.push_back(s);
+  divide_by_exposure(slot_of(s, bs).view(), slot_of(s, bs).exptime);
+  if (is != bs) divide_by_exposure(slot_of(s, is).view(), slot_of(s, is).exptime);
+  make_colour_image(slot_of(s, bs).view(), slot_of(s, is).view(), s.active().view(), k);
+  for (int k : {activeslot, bs, is})
+    if (std::find(changes.pixels_changed.begin(), changes.pixels_changed.end(), k) == changes.pixels_changed.end())
+      changes.pixels_changed.push_back(k);
   changes.header_from = is;
   return changes;
 }
 
-SlotChanges calibrated_image_dialogue(const SlotTable& slots, int activeslot, Console& con) {
+SlotChanges calibrated_image_dialogue(Session& s) {
+  Console& con = s.con;
   SlotChanges changes;
-  for (auto l : calibration_coefficient_prompt_lines()) con.text(l);
+  for (auto l : kCalibrationCoefficients) con.text(l);
   CalibrationCoefficients k;
   con.read_list({&k.alpha, &k.beta, &k.gamma});
-  for (auto l : calibration_slots_prompt_lines()) con.text(l);
+  for (auto l : kCalibrationSlots) con.text(l);
   int32_t is = 0, cs = 0;
   con.read_list({&is, &cs});
-  if (refuse_slots(slots, activeslot, {is, cs}, con)) return changes;
+  if (refuse_slots(s, {is, cs})) return changes;
   con.text(kAirmassScalePrompt);
   con.read_list({&k.airmass, &k.scale});
   if (k.scale == 0.0f) {
-    con.text("A pixel scale of 0 arcsec per pixel is not possible; nothing done.");
+    con.text(kZeroScale);
     return changes;
   }
   con.text(kZeroLevelPrompt);
   con.read_list({&k.dz});
-  const auto ti = ask_exposure(kExposureLeadI, slot_exptime(slots, is), con);
+  const auto ti = ask_exposure(kExposureLeadI, slot_of(s, is).exptime, con);
   if (!ti) return changes;
 
-  slot_exptime(slots, is) = *ti;
-  make_calibrated_image(slot_view(slots, is), slot_view(slots, cs), *ti, slot_view(slots, activeslot), k);
-  changes.pixels_changed = {activeslot};
+  slot_of(s, is).exptime = *ti;
+  make_calibrated_image(slot_of(s, is).view(), slot_of(s, cs).view(), *ti, s.active().view(), k);
+  changes.pixels_changed = {s.activeslot};
   changes.header_from = is;
   return changes;
 }
 
 void command_galaxy(Session& s) {
   s.con.blank();
-  for (auto l : galaxy_menu_lines()) s.con.text(l);
+  for (auto l : kMenu) s.con.text(l);
   s.con.blank();
   int32_t choice = 0;
   s.con.read_list({&choice});
@@ -382,14 +412,12 @@ void command_galaxy(Session& s) {
 
   if (choice == 1 || choice == 2) {
     ensure_display_levels(s.active().view(), s.disp);
-    const ProfileResult r = profile_option(choice == 1 ? ProfileScale::flux : ProfileScale::magnitude,
-                                           s.active().view(), s.disp.fglev, s.disp.bglev, ProfileOutput{s.con, s.gfx});
+    const ProfileResult r = profile_option(s, choice == 1 ? ProfileScale::flux : ProfileScale::magnitude);
     if (!r.done) pause(s);
     return;
   }
 
-  const SlotChanges changes = choice == 3 ? colour_image_dialogue(slot_table(s), s.activeslot, s.con)
-                                          : calibrated_image_dialogue(slot_table(s), s.activeslot, s.con);
+  const SlotChanges changes = choice == 3 ? colour_image_dialogue(s) : calibrated_image_dialogue(s);
   if (changes.pixels_changed.empty()) {
     pause(s);
     return;

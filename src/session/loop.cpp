@@ -6,6 +6,7 @@
 #include <istream>
 #include <new>
 #include <ostream>
+#include <string_view>
 
 #include "platform/console.h"
 #include "platform/graphics.h"
@@ -64,7 +65,7 @@ void start_up(Session& s, const ProgramOptions& options) {
     s.mainlog.stream().flush();
   }
   s.con.blank();
-  for (auto l : welcome_lines()) s.con.text(l);
+  for (auto l : kWelcomeLines) s.con.text(l);
   s.con.blank();
   s.con.text("   Press <enter> to continue... ");
   try {
@@ -81,7 +82,7 @@ void print_menu(Session& s) {
   char buf[80];
   std::snprintf(buf, sizeof buf, "Active image slot = %1d   ", s.activeslot);
   s.con.line(std::string(buf) + pad_right(s.active().name, 30));
-  for (auto l : options_lines()) s.con.text(l);
+  for (auto l : kOptionsLines) s.con.text(l);
 }
 
 // Runs the command in s.command. Returns true when the program ends.
@@ -111,10 +112,10 @@ bool dispatch(Session& s) {
 }
 
 // What a Ctrl-C at the main menu says: it never ends the program, whatever the slots hold.
-constexpr const char* kCtrlCAtMenu =
+constexpr std::string_view kCtrlCAtMenu =
     "Ctrl-C stops long work and abandons a question; to leave Zelvo type Q (or X to save first).";
-constexpr const char* kCtrlCTooLate = "Ctrl-C came after the command had finished; nothing was stopped.";
-constexpr const char* kOutOfMemory =
+constexpr std::string_view kCtrlCTooLate = "Ctrl-C came after the command had finished; nothing was stopped.";
+constexpr std::string_view kOutOfMemory =
     "Not enough memory for that command; it was stopped before it changed any image.";
 
 // Runs one command; Ctrl-C and a lack of memory end the command, never the program.

@@ -3,6 +3,7 @@
 #include "session/mouse_menu.h"
 
 #include <array>
+#include <string_view>
 
 #include "numeric/fortran.h"
 #include "platform/console.h"
@@ -14,15 +15,15 @@ namespace zelvo {
 
 namespace {
 
-constexpr const char* kZoomSizePrompt = "Give the new zoom box size (width, height); both > 50 ";
-constexpr const char* kZoomClickPrompt = "Click on the area you want to zoom to.";
-constexpr const char* kAnalysisClickPrompt = "Click on the centre of the area to be analysed.";
-constexpr const char* kSkyOfPixel = "Sky position of the pixel: ";
+constexpr std::string_view kZoomSizePrompt = "Give the new zoom box size (width, height); both > 50 ";
+constexpr std::string_view kZoomClickPrompt = "Click on the area you want to zoom to.";
+constexpr std::string_view kAnalysisClickPrompt = "Click on the centre of the area to be analysed.";
+constexpr std::string_view kSkyOfPixel = "Sky position of the pixel: ";
 
 // Half-widths of the analysis boxes and their report texts.
 struct AnalysisBox {
   int h;
-  const char* lead;
+  std::string_view lead;
 };
 constexpr std::array<AnalysisBox, 3> kAnalysisBoxes{{
     {2, "Values for a 5x5 box were (average and sigma): "},
@@ -30,7 +31,7 @@ constexpr std::array<AnalysisBox, 3> kAnalysisBoxes{{
     {7, "Values for a 15x15 box were (average and sigma): "},
 }};
 
-constexpr const char* kMenuTail[] = {
+constexpr std::array<std::string_view, 3> kMenuTail = {
     "  2) Analyse image around the mouse click ",
     "      [Click anywhere outside the image to return to menu]",
     "  0) Return back to the main options ",
@@ -41,36 +42,32 @@ void print_menu(Session& s) {
   s.con.text(kZoomMenuHead);
   s.con.text(kZoomMenuSetBox);
   s.con.record({kZoomMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
-  for (const char* l : kMenuTail) s.con.text(l);
+  for (std::string_view l : kMenuTail) s.con.text(l);
   s.con.blank();
 }
 
 }  // namespace
 
-void SETZOOMBOX(const ImageView& image, const DisplayState& disp, ZoomBox& zoom, CursorState cursor,
-                Console& con, Graphics& gfx) {
-  con.text(kZoomSizePrompt);
-  con.read_list({&zoom.zoomw, &zoom.zoomh});
+void SETZOOMBOX(Session& s) {
+  const ImageView image = s.active().view();
+  ZoomBox& zoom = s.zoom;
+  s.con.text(kZoomSizePrompt);
+  s.con.read_list({&zoom.zoomw, &zoom.zoomh});
   clamp_zoom_size(zoom, image.nx, image.ny);
   if (zoom.zoomw == image.nx && zoom.zoomh == image.ny) {
     // The whole image, wherever an earlier zoom or a centroid left the centre; the window
     // shows it whole again, as the next click is judged against it.
     zoom = whole_image_box(image.nx, image.ny);
-    draw_zoom(image, disp, zoom, gfx);
+    draw_zoom(image, s.disp, zoom, s.gfx);
     return;
   }
 
-  con.text(kZoomClickPrompt);
-  cursor.cursorx = static_cast<float>(image.nx) / 2.0f;
-  cursor.cursory = static_cast<float>(image.ny) / 2.0f;
-  gfx.focus();
-  const CursorRead c = gfx.cursor(cursor.cursorx, cursor.cursory);
-  cursor.cursorx = c.x;
-  cursor.cursory = c.y;
-  cursor.cursorkey = c.key;
-  centre_zoom_box(zoom, cursor.cursorx, cursor.cursory, image.nx, image.ny);
-  draw_zoom(image, disp, zoom, gfx);
-  con.focus_command();
+  s.con.text(kZoomClickPrompt);
+  s.cursorx = static_cast<float>(image.nx) / 2.0f;
+  s.cursory = static_cast<float>(image.ny) / 2.0f;
+  s.read_cursor(s.cursorx, s.cursory);
+  centre_zoom_box(zoom, s.cursorx, s.cursory, image.nx, image.ny);
+  draw_zoom(image, s.disp, zoom, s.gfx);
 }
 
 void report_pixel_analysis(const ImageView& image, float x, float y, Console& con,
@@ -92,22 +89,17 @@ void report_pixel_analysis(const ImageView& image, float x, float y, Console& co
   }
 }
 
-void analysis_loop(const ImageView& image, const ZoomBox& zoom, CursorState cursor, Console& con,
-                   Graphics& gfx, const SkyCoordinatesParse* sky) {
-  const PixelRange box = acceptance_box(zoom);
+void analysis_loop(Session& s, const SkyCoordinatesParse* sky) {
+  const ImageView image = s.active().view();
+  const PixelRange box = acceptance_box(s.zoom);
   for (;;) {
-    con.blank();
-    con.text(kAnalysisClickPrompt);
-    gfx.focus();
-    const CursorRead c = gfx.cursor(cursor.cursorx, cursor.cursory);
-    con.focus_command();
-    cursor.cursorx = c.x;
-    cursor.cursory = c.y;
-    cursor.cursorkey = c.key;
+    s.con.blank();
+    s.con.text(kAnalysisClickPrompt);
+    const CursorRead c = s.read_cursor(s.cursorx, s.cursory);
     if (ends_click_loop(c.key)) return;
-    con.record({"You clicked at ", cursor.cursorx, cursor.cursory});
-    if (!click_accepted(box, cursor.cursorx, cursor.cursory, image)) return;
-    report_pixel_analysis(image, cursor.cursorx, cursor.cursory, con, sky);
+    s.con.record({"You clicked at ", s.cursorx, s.cursory});
+    if (!click_accepted(box, s.cursorx, s.cursory, image)) return;
+    report_pixel_analysis(image, s.cursorx, s.cursory, s.con, sky);
   }
 }
 
@@ -119,15 +111,14 @@ void command_mouse(Session& s) {
   s.zoom = whole_image_box(a.nx(), a.ny());
   ensure_display_levels(a.view(), s.disp);
   draw_zoom(a.view(), s.disp, s.zoom, s.gfx);
-  const CursorState cursor{s.cursorx, s.cursory, s.cursorkey};
   // The header does not change while the submenu runs: its WCS is read once per visit.
   const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
   for (;;) {
     print_menu(s);
     const int32_t choice = s.con.read_int();
     if (choice == 0) return;
-    if (choice == 1) SETZOOMBOX(a.view(), s.disp, s.zoom, cursor, s.con, s.gfx);
-    if (choice == 2) analysis_loop(a.view(), s.zoom, cursor, s.con, s.gfx, &sky);
+    if (choice == 1) SETZOOMBOX(s);
+    if (choice == 2) analysis_loop(s, &sky);
   }
 }
 

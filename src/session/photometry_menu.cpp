@@ -1,11 +1,13 @@
 // O: the aperture-photometry submenu on the active image.
 #include "session/photometry_menu.h"
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <tuple>
 
 #include "display/circle.h"
@@ -24,19 +26,19 @@ namespace zelvo {
 namespace {
 
 // The value written in place of a number that cannot be computed (IRAF's convention).
-constexpr const char* kIndef = "INDEF";
+constexpr std::string_view kIndef = "INDEF";
 
-constexpr const char* kAnnulusLine = "The nro of pixels and total flux within background annulus = ";
-constexpr const char* kStarLine = "The number of pixels and total flux within star radius = ";
-constexpr const char* kCorrectedLine = "The corrected flux and corresponding magnitude = ";
-constexpr const char* kTruncated =
+constexpr std::string_view kAnnulusLine = "The nro of pixels and total flux within background annulus = ";
+constexpr std::string_view kStarLine = "The number of pixels and total flux within star radius = ";
+constexpr std::string_view kCorrectedLine = "The corrected flux and corresponding magnitude = ";
+constexpr std::string_view kTruncated =
     "The apertures cross the image border: measured from the pixels inside the image only (truncated).";
-constexpr const char* kRetraced =
+constexpr std::string_view kRetraced =
     "An aperture circle had a gap at its radius; it was traced 0.05 to 0.5 pixel wider or narrower.";
-constexpr const char* kEmptyAnnulus =
+constexpr std::string_view kEmptyAnnulus =
     "The background annulus holds no pixels: no background, so flux and magnitude are INDEF.";
-constexpr const char* kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
-constexpr const char* kNotFiniteFlux =
+constexpr std::string_view kNoMagnitude = "The corrected flux is not positive, so its magnitude is INDEF.";
+constexpr std::string_view kNotFiniteFlux =
     "The apertures hold pixels that are not finite numbers (NaN or Inf): the flux cannot be measured.";
 
 // Why a ring could not be traced, for the refusal line.
@@ -85,46 +87,43 @@ Photometry report_apphot(const ImageView& image, float xcen, float ycen, const A
 
 namespace {
 
-constexpr const char* kMenuRadii = "  2) Set the aperture photometry radii; current radii (star,";
-constexpr const char* kMenuRadiiValues = "      inner background, outer background) = ";
-constexpr const char* kMenuExptime = "  3) Set variables; current image exposure time = ";
-constexpr const char* kMenuTail[] = {
+constexpr std::string_view kMenuRadii = "  2) Set the aperture photometry radii; current radii (star,";
+constexpr std::string_view kMenuRadiiValues = "      inner background, outer background) = ";
+constexpr std::string_view kMenuExptime = "  3) Set variables; current image exposure time = ";
+constexpr std::array<std::string_view, 3> kMenuTail = {
     "  4) Get aperture photometry of a clicked object ",
     "      [Click anywhere outside the image to return to menu]",
     "  0) Return back to the main options ",
 };
-constexpr const char* kRadiiPrompt[] = {
+constexpr std::array<std::string_view, 2> kRadiiPrompt = {
     "Give radii for apertures of the star, and inner and ",
     " outer edge of the background annulus: ",
 };
-constexpr const char* kRadiiRefused = "Star radius must < inner edge that must < outer edge. ";
-constexpr const char* kExptimePrompt = "Give image exposure time: ";
-constexpr const char* kClickPrompt[] = {
+constexpr std::string_view kRadiiRefused = "Star radius must < inner edge that must < outer edge. ";
+constexpr std::string_view kExptimePrompt = "Give image exposure time: ";
+constexpr std::array<std::string_view, 2> kClickPrompt = {
     "Click on the centre of the aperture photometry object. ",
     " [N.B. The program will find the actual centre for you.] ",
 };
-constexpr const char* kSaturated = "Object was saturated, can not proceed...";
-constexpr const char* kSaturatedRecord = " saturated star ";
+constexpr std::string_view kSaturated = "Object was saturated, can not proceed...";
+constexpr std::string_view kSaturatedRecord = " saturated star ";
+constexpr std::string_view kSkyOfCentre = "Sky position of the centre: ";
 
-}  // namespace
-
-namespace {
-
-void print_menu(const PhotometryContext& ctx, const ApertureRadii& radii) {
-  Console& con = ctx.con;
+void print_menu(Session& s, const ApertureRadii& radii) {
+  Console& con = s.con;
   con.blank();
   con.text(kZoomMenuHead);
   con.text(kZoomMenuSetBox);
-  con.record({kZoomMenuBoxSize, ctx.zoom.zoomw, " x ", ctx.zoom.zoomh});
+  con.record({kZoomMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
   con.text(kMenuRadii);
   con.record({kMenuRadiiValues, radii.star, radii.inner, radii.outer});
-  con.record({kMenuExptime, ctx.exptime});
-  for (const char* l : kMenuTail) con.text(l);
+  con.record({kMenuExptime, s.active().exptime});
+  for (std::string_view l : kMenuTail) con.text(l);
   con.blank();
 }
 
 void radii_dialogue(Console& con, ApertureRadii& radii) {
-  for (const char* l : kRadiiPrompt) con.text(l);
+  for (std::string_view l : kRadiiPrompt) con.text(l);
   ApertureRadii typed = radii;
   con.read_list({&typed.star, &typed.inner, &typed.outer});
   if (typed.valid()) {
@@ -146,12 +145,13 @@ constexpr int kAnnulusColour = 2;   // red
 // against the session's zoom box, which every centroid moves onto the last object: judged
 // that way, a click on a displayed star far from the previous one would end the loop, and
 // every later visit of this option too.
-void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const ZoomBox& shown,
+void photometry_loop(Session& s, const ApertureRadii& radii, const ZoomBox& shown, const SkyCoordinatesParse& sky,
                      std::ostream* log) {
-  Console& con = ctx.con;
+  Console& con = s.con;
+  const ImageView image = s.active().view();
   // The image does not change in this loop, so its limits and rough sky are the same for
   // every click: one pass over the image here, none per measurement.
-  TileLevels tiles = central_tile_levels(ctx.image);
+  TileLevels tiles = central_tile_levels(image);
   const ImageLimits lim = image_limits(tiles);
   PsfRequest req;
   req.sky_lower = -50.0f;
@@ -162,21 +162,16 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
   req.centroid = true;
   for (;;) {
     con.blank();
-    for (const char* l : kClickPrompt) con.text(l);
-    ctx.gfx.focus();
-    const CursorRead c = ctx.gfx.cursor(ctx.cursor.cursorx, ctx.cursor.cursory);
-    con.focus_command();
-    ctx.cursor.cursorx = c.x;
-    ctx.cursor.cursory = c.y;
-    ctx.cursor.cursorkey = c.key;
+    for (std::string_view l : kClickPrompt) con.text(l);
+    const CursorRead c = s.read_cursor(s.cursorx, s.cursory);
     if (ends_click_loop(c.key)) return;
     const PixelRange limits = acceptance_box(shown);
     con.record({"You clicked at ", c.x, c.y});
-    if (!click_accepted(limits, c.x, c.y, ctx.image)) return;
+    if (!click_accepted(limits, c.x, c.y, image)) return;
 
-    const PsfEstimate e = GETPSF(ctx.image, c.x, c.y, req, con);
+    const PsfEstimate e = GETPSF(image, c.x, c.y, req, con);
     // The zoom box follows the centroid's last working pixel.
-    if (e.centroid_pixel) std::tie(ctx.zoom.zoomx, ctx.zoom.zoomy) = *e.centroid_pixel;
+    if (e.centroid_pixel) std::tie(s.zoom.zoomx, s.zoom.zoomy) = *e.centroid_pixel;
     if (e.saturated) {
       con.text(kSaturated);
       if (log) {
@@ -186,65 +181,62 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
       return;
     }
     con.record({"Actual centre: ", e.xcen, e.ycen});
-    if (ctx.sky)
-      if (const auto line = sky_report_line("Sky position of the centre: ", *ctx.sky, e.xcen, e.ycen))
-        con.text(*line);
-    const Photometry p = report_apphot(ctx.image, e.xcen, e.ycen, radii, con, log, ctx.exptime);
+    if (const auto line = sky_report_line(kSkyOfCentre, sky, e.xcen, e.ycen)) con.text(*line);
+    const Photometry p = report_apphot(image, e.xcen, e.ycen, radii, con, log, s.active().exptime);
     if (p.measured()) {
-      CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, ctx.gfx);
-      CIRCLE(e.xcen, e.ycen, radii.inner, kAnnulusColour, ctx.gfx);
-      CIRCLE(e.xcen, e.ycen, radii.outer, kAnnulusColour, ctx.gfx);
+      CIRCLE(e.xcen, e.ycen, radii.star, kApertureColour, s.gfx);
+      CIRCLE(e.xcen, e.ycen, radii.inner, kAnnulusColour, s.gfx);
+      CIRCLE(e.xcen, e.ycen, radii.outer, kAnnulusColour, s.gfx);
     }
   }
 }
 
 }  // namespace
 
-void photometry_submenu(PhotometryContext ctx) {
-  Console& con = ctx.con;
-  const ZoomBox whole = whole_image_box(ctx.image.nx, ctx.image.ny);
-  ctx.zoom = whole;
+void photometry_submenu(Session& s, const PhotometryFiles& files) {
+  Console& con = s.con;
+  ImageSlot& a = s.active();
+  const ImageView image = a.view();
+  // The header does not change while the submenu runs: its WCS is read once per visit.
+  const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
+  const ZoomBox whole = whole_image_box(image.nx, image.ny);
+  s.zoom = whole;
   ZoomBox shown = whole;
   ApertureRadii radii;
   // The window shows the whole image, as the clicks are judged against it.
-  draw_zoom(ctx.image, ctx.disp, shown, ctx.gfx);
+  draw_zoom(image, s.disp, shown, s.gfx);
 
   LogFile logfile;
   std::ostream* log = nullptr;
-  if (logfile.open(ctx.log_path, con, "the measurements are not logged")) {
+  if (logfile.open(files.log, con, "the measurements are not logged")) {
     for (const std::string& l : apphot_log_header()) logfile.stream() << l << '\n';
     logfile.stream().flush();
     log = &logfile.stream();
   }
 
   for (;;) {
-    print_menu(ctx, radii);
+    print_menu(s, radii);
     const int32_t choice = con.read_int();
     if (choice == 0) return;
     if (choice == 1) {
-      SETZOOMBOX(ctx.image, ctx.disp, ctx.zoom, ctx.cursor, con, ctx.gfx);
+      SETZOOMBOX(s);
       // A box of the image's size is the whole image, wherever a centroid left its centre.
-      const bool all = ctx.zoom.zoomw == ctx.image.nx && ctx.zoom.zoomh == ctx.image.ny;
-      shown = all ? whole : ctx.zoom;
+      const bool all = s.zoom.zoomw == image.nx && s.zoom.zoomh == image.ny;
+      shown = all ? whole : s.zoom;
     }
     if (choice == 2) radii_dialogue(con, radii);
     if (choice == 3) {
       con.text(kExptimePrompt);
-      con.read_list({&ctx.exptime});
+      con.read_list({&a.exptime});
     }
-    if (choice == 4) photometry_loop(ctx, radii, shown, log);
+    if (choice == 4) photometry_loop(s, radii, shown, sky, log);
   }
 }
 
 void command_photometry(Session& s) {
   if (refuse_empty_slot(s)) return;
-  ImageSlot& a = s.active();
-  ensure_display_levels(a.view(), s.disp);
-  const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
-  PhotometryContext ctx{a.view(), a.exptime, s.disp, s.zoom, CursorState{s.cursorx, s.cursory, s.cursorkey},
-                        s.con, s.gfx};
-  ctx.sky = &sky;
-  photometry_submenu(ctx);
+  ensure_display_levels(s.active().view(), s.disp);
+  photometry_submenu(s);
 }
 
 }  // namespace zelvo

@@ -53,35 +53,6 @@ std::vector<std::string> make_title_box() {
           "   --- Zelvo - " + std::string(kFullName) + " " + std::string(kVersionText) + " ---   ", stars, ""};
 }
 
-constexpr std::array<std::string_view, 18> kOptions = {
-    "",
-    "Options:",
-    "========",
-    "1 = Activate image in slot 1  (similarily 2, 3, and 4)",
-    "",
-    "L = Load image        S = Save image       N = Create new image",
-    "D = Display image",
-    "C = Crop image        T = Rotate image     F = Reflect image",
-    "",
-    "M = Do mouse operations on the image",
-    "A = Do arithmetic operations to the image",
-    "R = Remove features from the image",
-    "G = Special operations for galaxies",
-    "O = Aperture photometry",
-    "",
-    "P = Print image                      X = Save images and exit",
-    "H = Toggle Help on/off               Q = Quit (without saving)",
-    "",
-};
-
-constexpr std::array<std::string_view, 5> kWelcome = {
-    "Welcome to Zelvo!  Note that this program is not yet fully",
-    "developed and may contain uncomfortable features or even",
-    "straightforward bugs. If you encounter any, please let me know",
-    "(see Zelvo web page how to contact me) so I can fix the bugs",
-    "and improve the program into a more user-friendly direction.",
-};
-
 std::vector<std::string> make_help_intro() {
   return {"",
           "This is a simple help. Please refer to the Zelvo web help",
@@ -280,8 +251,6 @@ std::span<const std::string> title_box_lines() {
   static const std::vector<std::string> v = make_title_box();
   return v;
 }
-std::span<const std::string_view> options_lines() { return kOptions; }
-std::span<const std::string_view> welcome_lines() { return kWelcome; }
 std::span<const std::string> help_intro_lines() {
   static const std::vector<std::string> v = make_help_intro();
   return v;

@@ -2,6 +2,7 @@
 // Code prints them; tests compare against them.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,10 +22,35 @@ std::span<const std::string> banner_lines();
 std::span<const std::string> mainlog_header_lines();
 // The title box printed at every menu pass (five lines, the first and last empty).
 std::span<const std::string> title_box_lines();
-// The main menu (OPTIONSTEXT), eighteen lines.
-std::span<const std::string_view> options_lines();
-// The welcome text after the banner (five lines).
-std::span<const std::string_view> welcome_lines();
+// The main menu (OPTIONSTEXT).
+inline constexpr std::array<std::string_view, 18> kOptionsLines = {
+    "",
+    "Options:",
+    "========",
+    "1 = Activate image in slot 1  (similarily 2, 3, and 4)",
+    "",
+    "L = Load image        S = Save image       N = Create new image",
+    "D = Display image",
+    "C = Crop image        T = Rotate image     F = Reflect image",
+    "",
+    "M = Do mouse operations on the image",
+    "A = Do arithmetic operations to the image",
+    "R = Remove features from the image",
+    "G = Special operations for galaxies",
+    "O = Aperture photometry",
+    "",
+    "P = Print image                      X = Save images and exit",
+    "H = Toggle Help on/off               Q = Quit (without saving)",
+    "",
+};
+// The welcome text after the banner.
+inline constexpr std::array<std::string_view, 5> kWelcomeLines = {
+    "Welcome to Zelvo!  Note that this program is not yet fully",
+    "developed and may contain uncomfortable features or even",
+    "straightforward bugs. If you encounter any, please let me know",
+    "(see Zelvo web page how to contact me) so I can fix the bugs",
+    "and improve the program into a more user-friendly direction.",
+};
 // The help window's introduction and question (six lines, the first and fifth empty).
 std::span<const std::string> help_intro_lines();
 // The help text of a menu key (upper or lower case); empty for keys without help.

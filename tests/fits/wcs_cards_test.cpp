@@ -14,7 +14,7 @@
 
 #include "fits/fits_io.h"
 #include "platform/console.h"
-#include "session/edits.h"
+#include "geometry/image_edits.h"
 #include "support/astropy_wcs.h"
 #include "synthetic_field.h"
 #include "support/wpix_frame.h"

@@ -133,7 +133,7 @@ struct TerminalConsole {
 // One menu pass as the session prints it.
 void menu_pass(Console& con) {
   con.clear();
-  for (auto l : options_lines()) con.text(l);
+  for (auto l : kOptionsLines) con.text(l);
   (void)con.read_line();
 }
 

@@ -6,28 +6,40 @@
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "galaxy/colour.h"
 #include "platform/console.h"
 #include "session/galaxy_menu.h"
+#include "session/session.h"
+#include "support/in_process_session.h"
 
 using namespace zelvo;
 using ::testing::HasSubstr;
 
 namespace {
 
-// Four slots of images and exposure times, and a console with the given answers.
-struct Slots {
+// Four slots of images and exposure times, and a session answering with the given lines.
+struct Slots : zelvo::testing::InProcessSession {
   std::array<Image, 4> img;
   std::array<float, 4> exptime{1.0f, 1.0f, 1.0f, 1.0f};
-  std::istringstream in;
-  std::ostringstream out;
-  Console con;
-  explicit Slots(const std::string& answers) : in(answers), con(in, out) {}
-  SlotTable table() {
-    SlotTable t;
-    for (std::size_t k = 0; k < 4; ++k) t[k] = SlotAccess{img[k].view(), &exptime[k]};
-    return t;
+  std::string answers;
+  explicit Slots(std::string a) : answers(std::move(a)) {}
+  // Runs a dialogue on the session with these images and times in its slots and `active`
+  // the active slot, then takes them back.
+  SlotChanges dialogue(SlotChanges (*run_dialogue)(Session&), int active) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      std::swap(s.slot[k].image, img[k]);
+      s.slot[k].exptime = exptime[k];
+    }
+    s.activeslot = active;
+    SlotChanges changes;
+    run([&](Session& session) { changes = run_dialogue(session); }, answers);
+    for (std::size_t k = 0; k < 4; ++k) {
+      std::swap(s.slot[k].image, img[k]);
+      exptime[k] = s.slot[k].exptime;
+    }
+    return changes;
   }
 };
 
@@ -42,7 +54,7 @@ TEST(ColourDialogue, BuildsTheColourImageAndDividesBothSlotsInPlace) {
   s.img[1].at(2, 1) = 0.0f;
   s.exptime[1] = 4.0f;
   s.exptime[2] = 2.0f;
-  const SlotChanges ch = colour_image_dialogue(s.table(), 1, s.con);
+  const SlotChanges ch = s.dialogue(colour_image_dialogue, 1);
   EXPECT_EQ(ch.pixels_changed, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(s.exptime[1], 4.0f);
   EXPECT_EQ(s.exptime[2], 20.0f);
@@ -62,7 +74,7 @@ TEST(ColourDialogue, TheActiveSlotMayBeASourceAndMinusOneIsTakenAsItStands) {
   Slots s("1 2\n-1\n0\n0 0 1 0\n");
   s.img[0] = Image(2, 2, 100.0f);
   s.img[1] = Image(2, 2, 1000.0f);
-  colour_image_dialogue(s.table(), 2, s.con);
+  s.dialogue(colour_image_dialogue, 2);
   EXPECT_EQ(s.exptime[0], -1.0f);
   // B divided by -1 is negative everywhere: every pixel blank, written over slot 2 (the I image).
   for (float v : s.img[1].px) EXPECT_EQ(v, kBlankPixel);
@@ -73,7 +85,7 @@ TEST(ColourDialogue, OneSlotGivenAsBothBandsIsDividedOnce) {
   Slots s("2 2\n10\n0\n0 0 1 0\n");
   s.img[0] = Image(2, 2, 0.0f);
   s.img[1] = Image(2, 2, 500.0f);
-  const SlotChanges ch = colour_image_dialogue(s.table(), 1, s.con);
+  const SlotChanges ch = s.dialogue(colour_image_dialogue, 1);
   EXPECT_EQ(ch.pixels_changed, (std::vector<int>{1, 2}));
   EXPECT_THAT(s.out.str(), HasSubstr("I-band exposure time if needed; current value = 10.0 "));
   for (float v : s.img[1].px) EXPECT_EQ(v, 50.0f);
@@ -98,7 +110,7 @@ TEST(ColourDialogue, InputsThatCannotWorkAreRefusedWithNothingChanged) {
     }
     const auto before = s.img;
     const auto times = s.exptime;
-    const SlotChanges ch = colour_image_dialogue(s.table(), 1, s.con);
+    const SlotChanges ch = s.dialogue(colour_image_dialogue, 1);
     EXPECT_TRUE(ch.pixels_changed.empty()) << c.answers;
     EXPECT_THAT(s.out.str(), HasSubstr(c.says)) << c.answers;
     EXPECT_THAT(s.out.str(), HasSubstr("nothing done.\n"));
@@ -109,7 +121,7 @@ TEST(ColourDialogue, InputsThatCannotWorkAreRefusedWithNothingChanged) {
   Slots e("2 3\n");
   e.img[1] = Image(2, 2, 1.0f);
   e.img[2] = Image(2, 2, 1.0f);
-  EXPECT_TRUE(colour_image_dialogue(e.table(), 1, e.con).pixels_changed.empty());
+  EXPECT_TRUE(e.dialogue(colour_image_dialogue, 1).pixels_changed.empty());
   EXPECT_THAT(e.out.str(), HasSubstr("The active image slot is empty"));
 }
 
@@ -119,7 +131,7 @@ TEST(CalibratedDialogue, BuildsTheImageLeavesTheIBandAloneAndAsksInOrder) {
   s.img[1] = Image(2, 1, 100.0f);
   s.img[2] = Image(2, 1, 1.0f);
   s.img[2].at(2, 1) = kBlankPixel;
-  const SlotChanges ch = calibrated_image_dialogue(s.table(), 1, s.con);
+  const SlotChanges ch = s.dialogue(calibrated_image_dialogue, 1);
   EXPECT_EQ(ch.pixels_changed, (std::vector<int>{1}));
   EXPECT_NEAR(s.img[0].at(1, 1), -6.505f, 1e-3f);
   EXPECT_EQ(s.img[0].at(2, 1), kBlankPixel);
@@ -141,7 +153,7 @@ TEST(CalibratedDialogue, ZeroExposureAndZeroScaleAreRefused) {
     s.img[1] = Image(2, 1, 100.0f);
     s.img[2] = Image(2, 1, 1.0f);
     s.exptime[1] = 0.0f;
-    EXPECT_TRUE(calibrated_image_dialogue(s.table(), 1, s.con).pixels_changed.empty());
+    EXPECT_TRUE(s.dialogue(calibrated_image_dialogue, 1).pixels_changed.empty());
     EXPECT_THAT(s.out.str(), HasSubstr("nothing done."));
     EXPECT_EQ(s.img[0].px, (std::vector<float>{3.0f, 3.0f}));
   }

@@ -6,23 +6,17 @@
 
 #include "session/commands.h"
 #include "session/edits.h"
+#include "support/coded_image.h"
 #include "support/in_process_session.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
+using zelvo::testing::coded_image;
 using zelvo::testing::InProcessSession;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
-
-// Pixel (x, y) = 1000 x + y: every pixel tells where it came from.
-Image coded(int nx, int ny) {
-  Image img(nx, ny);
-  for (int y = 1; y <= ny; ++y)
-    for (int x = 1; x <= nx; ++x) img.at(x, y) = static_cast<float>(1000 * x + y);
-  return img;
-}
 
 bool same_pixels(const Image& a, const Image& b) { return a.nx == b.nx && a.ny == b.ny && a.px == b.px; }
 
@@ -57,7 +51,7 @@ TEST(Rotate, TheThreeByTwoExampleTurnsClockwise) {
 
 TEST(Rotate, EachChoiceFollowsItsPixelTableAndInversesRestore) {
   const int n = 5, m = 3;
-  const Image old = coded(n, m);
+  const Image old = coded_image(n, m);
   auto rotated = [&](const std::string& answer) {
     InProcessSession t;
     t.load(1, old, kLongName);
@@ -93,7 +87,7 @@ TEST(Rotate, EachChoiceFollowsItsPixelTableAndInversesRestore) {
 
 TEST(Rotate, AnotherAnswerLeavesThePixelsButMarksTheSlot) {
   InProcessSession t;
-  const Image old = coded(4, 3);
+  const Image old = coded_image(4, 3);
   t.load(1, old, kLongName);
   t.run(command_rotate, "Z\n");
   EXPECT_TRUE(same_pixels(t.slot(1).image, old));
@@ -101,7 +95,7 @@ TEST(Rotate, AnotherAnswerLeavesThePixelsButMarksTheSlot) {
 }
 
 TEST(Reflect, LeftRightTwiceRestoresAndTopBottomMirrorsRows) {
-  const Image old = coded(4, 3);
+  const Image old = coded_image(4, 3);
   InProcessSession t;
   t.load(1, old, kLongName);
   const std::string out = t.run(command_reflect, "a\n");
@@ -127,7 +121,7 @@ TEST(Reflect, LeftRightTwiceRestoresAndTopBottomMirrorsRows) {
 
 TEST(Crop, TheExampleShowsTheClickAndKeepsTheRequestedArea) {
   InProcessSession t;
-  const Image old = coded(100, 100);
+  const Image old = coded_image(100, 100);
   t.load(1, old, "m31.fits");
   const std::string out = t.run(command_crop, "62.5 47\n11, 20\n31 40\n");
   EXPECT_THAT(out, HasSubstr(" N.B. This procedure will replace current image in the memory\n"
@@ -152,7 +146,7 @@ TEST(Crop, LimitsOutsideReversedOrEmptyAreRefused) {
   for (const char* limits : {"0 10 1 10", "1 101 1 10", "1 10 -5 10", "1 10 90 101", "20 11 1 10",
                              "1 10 40 31", "2147483647 -2147483647 1 1"}) {
     InProcessSession t;
-    const Image old = coded(100, 100);
+    const Image old = coded_image(100, 100);
     t.load(1, old, kLongName);
     const std::string out = t.run(command_crop, "50 50\n" + std::string(limits) + "\n");
     EXPECT_THAT(out, HasSubstr(" Crop limits must lie inside the image, first <= last in both axes; image unchanged.\n"))
@@ -215,7 +209,7 @@ TEST(Arithmetic, ConstantFormsChangeEveryPixelAndReportInEightColumns) {
 
 TEST(Arithmetic, AnUnknownOperatorChangesNothingButMarksAndReports) {
   InProcessSession t;
-  const Image old = coded(3, 3);
+  const Image old = coded_image(3, 3);
   t.load(1, old, kLongName);
   const std::string out = t.run(command_arithmetic, "% 3\n");
   EXPECT_TRUE(same_pixels(t.slot(1).image, old));
@@ -226,7 +220,7 @@ TEST(Arithmetic, AnUnknownOperatorChangesNothingButMarksAndReports) {
 
 TEST(Arithmetic, TwoSlotFormsCombineSlotsAndReportInTenColumns) {
   InProcessSession t;
-  const Image a = coded(4, 3);
+  const Image a = coded_image(4, 3);
   Image b(4, 3);
   for (std::size_t i = 0; i < b.px.size(); ++i) b.px[i] = 0.5f * static_cast<float>(i) + 1.0f;
   t.load(1, Image(4, 3, 7.0f), kLongName);
@@ -286,9 +280,9 @@ TEST(Arithmetic, LinesThatFitNeitherFormAreRefusedAndChangeNothing) {
   };
   for (const auto& c : cases) {
     InProcessSession t;
-    const Image old = coded(3, 2);
+    const Image old = coded_image(3, 2);
     t.load(1, old, kLongName);
-    t.load(2, coded(3, 2), "other_image.fits");
+    t.load(2, coded_image(3, 2), "other_image.fits");
     const std::string out = t.run(command_arithmetic, std::string(c.line) + "\n");
     EXPECT_THAT(out, HasSubstr(c.message)) << c.line;
     EXPECT_THAT(out, Not(HasSubstr("The maximum pixel value"))) << c.line;
@@ -325,7 +319,7 @@ TEST(Arithmetic, PixelDivisionByZeroGivesIeeeValuesAndTheReportSkipsNaN) {
 TEST(EmptySlot, EditsAndTheMouseMenuRefuseAndChangeNothing) {
   for (auto command : {command_crop, command_rotate, command_reflect, command_arithmetic, command_mouse}) {
     InProcessSession t;
-    t.load(2, coded(3, 3), "other_image.fits");
+    t.load(2, coded_image(3, 3), "other_image.fits");
     t.s.activeslot = 1;
     // No answer is read: any read would end the input.
     const std::string out = t.run(command, "");

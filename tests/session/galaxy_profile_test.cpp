@@ -15,6 +15,8 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/galaxy_menu.h"
+#include "session/session.h"
+#include "support/in_process_session.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
@@ -26,15 +28,18 @@ namespace {
 
 constexpr double kDeg = 3.141592653589793 / 180.0;
 
-// A console answering with `answers`, a /null page and a scratch folder for the log.
-struct Page {
-  explicit Page(const std::string& answers) : in(answers), con(in, out), gfx(con) { gfx.open("/null"); }
-  std::istringstream in;
-  std::ostringstream out;
-  Console con;
-  Graphics gfx;
+// A session answering with `answers`, a /null page and a scratch folder for the log.
+struct Page : InProcessSession {
+  explicit Page(const std::string& answers) { in.str(answers); }
   ScratchFolder dir;
-  ProfileOutput output() { return ProfileOutput{con, gfx, dir.file("ZelvoProfile1.log")}; }
+  // Puts `img` into the active slot with the display levels fg/bg, as the menu finds them.
+  Session& on(const Image& img, float fg, float bg) {
+    load(1, img, "galaxy.fits");
+    s.disp.fglev = fg;
+    s.disp.bglev = bg;
+    return s;
+  }
+  ProfileFiles files() const { return ProfileFiles{dir.file("ZelvoProfile1.log")}; }
   std::string log() const { return dir.read("ZelvoProfile1.log"); }
   bool logged() const { return dir.exists("ZelvoProfile1.log"); }
 };
@@ -71,8 +76,8 @@ TEST(Profile, RequestsThatCannotWorkAreRefusedBeforeAnythingIsDrawnOrLogged) {
     for (bool flux : {true, false}) {
       Page page("0\n");
       float pa = 30.0f;
-      const ProfileResult r = flux ? THEPROFILE(copy.view(), b.xc, b.yc, 400, 3000, b.R, b.step, b.e, pa, page.output())
-                                   : MAGPROFILE(copy.view(), b.xc, b.yc, 400, 3000, b.R, b.step, b.e, pa, page.output());
+      const ProfileResult r = flux ? THEPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa, page.files())
+                                   : MAGPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa);
       EXPECT_FALSE(r.done);
       const auto out = lines_of(page.out.str());
       ASSERT_EQ(out.size(), 1u) << page.out.str();
@@ -93,7 +98,7 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   Image img = disc_image(d);
   Page page("0\n");
   float pa = 0.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 61, 61, 900.0f, 1500.0f, 25.0f, 1.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_EQ(r.histogram.kmax, 241);
   EXPECT_FLOAT_EQ(r.sky, 1002.5f);
@@ -118,7 +123,7 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
 
   Page ten("10\n");
   float pa2 = 45.0f;
-  const ProfileResult r10 = THEPROFILE(img.view(), 61, 61, 900.0f, 1500.0f, 25.0f, 1.0f, 0.0f, pa2, ten.output());
+  const ProfileResult r10 = THEPROFILE(ten.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa2, ten.files());
   EXPECT_FLOAT_EQ(r10.sky, 1.1f * 1002.5f);
   EXPECT_FLOAT_EQ(pa2, static_cast<float>(45.0 * kDeg));  // converted in place
   // Pixels and bins are sky-subtracted with the raised level.
@@ -129,7 +134,7 @@ TEST(Profile, WithoutAnySkyPixelInTheHistogramTheSkyIsZero) {
   Image img(61, 61, 6000.0f);  // every value beyond the histogram's top (4800)
   Page page("0\n");
   float pa = 0.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 31, 31, 5000.0f, 7000.0f, 10.0f, 1.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 5000.0f, 7000.0f), 31, 31, 10.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_FALSE(r.histogram.found);
   EXPECT_EQ(r.sky, 0.0f);
@@ -149,7 +154,7 @@ TEST(Profile, SyntheticDiscFollowsTheAnalyticProfileAndRecoversTheSky) {
   Page page("0\n");
   float pa = 0.0f;
   const float R = 70.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 151, 151, 500.0f, 900.0f, R, 5.0f, 0.5f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 500.0f, 900.0f), 151, 151, R, 5.0f, 0.5f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_NEAR(r.sky, d.sky, 1.0);
   ASSERT_EQ(r.profile.nb(), 70u);
@@ -184,9 +189,9 @@ TEST(Profile, TheLogAppendsEveryTableInOrder) {
   Image img = disc_image(d);
   Page page("0\n0\n");
   float pa = 0.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 41, 41, 500.0f, 900.0f, 10.0f, 5.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
   pa = 0.0f;
-  THEPROFILE(img.view(), 41, 41, 500.0f, 900.0f, 10.0f, 5.0f, 0.0f, pa, page.output());
+  THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
   const auto log = lines_of(page.log());
   // Per run: 3 header lines, 1 + 1000 sky rows, 1 + 10 bins, 1 + 51 spline samples, 1 + 3 curve points.
   const std::size_t run = 3 + 1001 + 11 + 52 + 4;
@@ -222,7 +227,7 @@ TEST(Profile, ExtentsBeyondAThousandPixelsWork) {
     for (int x = 1; x <= 1200; ++x) img.at(x, y) = 100.0f + 1000.0f * std::exp(-std::hypot(x - 2, y - 20) / 300.0f);
   Page page("0\n");
   float pa = 0.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 2, 20, 90.0f, 1200.0f, 1150.0f, 1150.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 90.0f, 1200.0f), 2, 20, 1150.0f, 1150.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_GT(r.profile.nb(), 1000u);
   EXPECT_EQ(r.y2.size(), r.profile.nb());
@@ -238,7 +243,7 @@ TEST(Profile, MagnitudeScaleSkipsBlanksLogsNothingAndFinishesWithItsOwnLine) {
   for (int x = 45; x <= 60; ++x) img.at(x, 41) = -99999.0f;  // a blank streak
   Page page("");
   float pa = 10.0f;
-  const ProfileResult r = MAGPROFILE(img.view(), 41, 41, 18.0f, 25.0f, 20.0f, 1.0f, 0.0f, pa, page.output());
+  const ProfileResult r = MAGPROFILE(page.on(img, 18.0f, 25.0f), 41, 41, 20.0f, 1.0f, 0.0f, pa);
   ASSERT_TRUE(r.done);
   EXPECT_FALSE(page.logged());
   EXPECT_EQ(r.scan.ymin, 18.0f);
@@ -256,7 +261,7 @@ TEST(Profile, FewerThanTwoBinsGiveNoSplineButTheRunFinishes) {
   Image img(21, 21, 700.0f);
   Page page("0\n");
   float pa = 0.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 11, 11, 600.0f, 800.0f, 1.0f, 1.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 600.0f, 800.0f), 11, 11, 1.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_EQ(r.profile.nb(), 1u);
   EXPECT_TRUE(r.y2.empty());
@@ -278,7 +283,7 @@ TEST(Profile, ASkyNearZeroIsMeasuredFromEveryPixelAndTheOuterProfileFollowsTheTr
   Page page("0\n");
   float pa = 0.0f;
   const float R = 50.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 121, 121, -10.0f, 50.0f, R, 10.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, -10.0f, 50.0f), 121, 121, R, 10.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_NEAR(r.sky, d.sky, 0.1 * d.noise);
   EXPECT_LT(r.scan.ymin, -3.0 * d.noise);  // the extremes see the negative pixels too
@@ -308,7 +313,7 @@ TEST(Profile, HugePixelValuesStayOutOfTheHistogram) {
   img.at(45, 41) = 1e11f;
   Page page("0\n");
   float pa = 0.0f;
-  const ProfileResult r = THEPROFILE(img.view(), 41, 41, 0.0f, 200.0f, 15.0f, 5.0f, 0.0f, pa, page.output());
+  const ProfileResult r = THEPROFILE(page.on(img, 0.0f, 200.0f), 41, 41, 15.0f, 5.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   float histogrammed = 0.0f;
   for (float c : r.scan.skypr) histogrammed += c;

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "galaxy/rotation.h"
-#include "session/edits.h"
 #include "session/loop.h"
 #include "support/isolated_run.h"
 #include "support/pty_program.h"
@@ -146,18 +145,6 @@ TEST(RotationForces, AStopRequestEndsTheSumsEarlyAndSaysSo) {
   EXPECT_FALSE(rotation_forces(p, y2, 40.0f, 1.0f).stopped);
   // pi R^3 / (3 step) for a fine step.
   EXPECT_NEAR(rotation_terms(100.0f, 0.01f), 3.14159265 * 1e6 / 0.03, 0.001 * 3.14159265 * 1e6 / 0.03);
-}
-
-TEST(RotatedImage, OnePassEqualsTurningThatOften) {
-  Image img(3, 2);
-  for (std::size_t k = 0; k < img.px.size(); ++k) img.px[k] = static_cast<float>(k + 1);
-  Image turned = img;
-  for (int turns = 1; turns <= 4; ++turns) {
-    ROTATEIMAGE(turned);
-    const Image once = rotated_image(img, turns);
-    EXPECT_EQ(once.nx, turned.nx);
-    EXPECT_EQ(once.px, turned.px) << turns << " turns";
-  }
 }
 
 // Memory for one 8000 x 8000 image but not for a second: T, F, C and R refuse with one line

@@ -67,15 +67,12 @@ Image star_field() { return zelvo::testing::small_field(500, 400, 7); }
 
 TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
   InProcessSession t;
-  Image img = star_field();
-  ZoomBox z{500, 400, 250, 200};
+  t.load(1, star_field(), "stars.fits");
+  t.s.zoom = ZoomBox{500, 400, 250, 200};
   t.s.disp.fglev = 900.0f;
   t.s.disp.bglev = 1500.0f;
-  const std::string out = t.run(
-      [&](Session& s) {
-        SETZOOMBOX(img.view(), s.disp, z, CursorState{s.cursorx, s.cursory, s.cursorkey}, s.con, s.gfx);
-      },
-      "100 100\n480.6 200.2\n");
+  const std::string out = t.run(SETZOOMBOX, "100 100\n480.6 200.2\n");
+  const ZoomBox& z = t.s.zoom;
   EXPECT_THAT(out, HasSubstr(" Give the new zoom box size (width, height); both > 50 \n"));
   EXPECT_THAT(out, HasSubstr(" Click on the area you want to zoom to.\n"));
   EXPECT_EQ(z.zoomw, 100);
@@ -88,14 +85,11 @@ TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
 
 TEST(ZoomBox, TheWholeImageIsCentredAgainWithoutAClick) {
   InProcessSession t;
-  Image img(500, 400, 1.0f);
-  ZoomBox z{80, 60, 123, 77};
+  t.load(1, Image(500, 400, 1.0f), "flat.fits");
+  t.s.zoom = ZoomBox{80, 60, 123, 77};
   t.s.cursorx = 5.0f;
-  const std::string out = t.run(
-      [&](Session& s) {
-        SETZOOMBOX(img.view(), s.disp, z, CursorState{s.cursorx, s.cursory, s.cursorkey}, s.con, s.gfx);
-      },
-      "800 1000\n");
+  const std::string out = t.run(SETZOOMBOX, "800 1000\n");
+  const ZoomBox& z = t.s.zoom;
   EXPECT_THAT(out, Not(HasSubstr("Click on the area")));
   EXPECT_EQ(z.zoomw, 500);
   EXPECT_EQ(z.zoomh, 400);
