@@ -185,7 +185,7 @@ void BM_PointSpreadEstimate(benchmark::State& state) {
   req.sky_upper = 1.0e6f;
   for (auto _ : state) {
     benchmark::DoNotOptimize(GETPSF(im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)),
-                                    req, desk.con));
+                                    req));
     desk.out.str("");
   }
 }
@@ -195,7 +195,8 @@ void BM_DiscRemoval(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   Image im = field_of(side);
   Desk desk;
-  const RemovalContext rctx{desk.con, desk.rng, desk.seed, 0, "/dev/null"};
+  std::ofstream log{"/dev/null"};
+  const RemovalContext rctx{desk.rng, desk.seed, 0, &log};
   for (auto _ : state) {
     float r = 10.0f;
     if (!DEATHSTAR(desk.work, im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), r,

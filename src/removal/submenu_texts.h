@@ -78,7 +78,6 @@ inline constexpr std::array<std::string_view, 2> kIncorrectDataLines = {
     "ZelvoRep.log contains incorrect data. ",
     "Please check and try again.",
 };
-inline constexpr std::string_view kLineCountError = "An error occurred during the file readout...";
 
 // Failures this program reports in its own words.
 inline constexpr std::string_view kListUnreadable =
@@ -91,33 +90,5 @@ inline constexpr std::string_view kCentreOffImage =
     "The centre lies outside the image; nothing is removed.";
 inline constexpr std::string_view kObjectLeft =
     "This object is left as it was; nothing is recorded.";
-
-// FINDCENTRE.
-inline constexpr std::string_view kSortAlarm = "Alarm! Sorting malfunction!";
-inline constexpr std::string_view kQuarterRejected = "Warning! Over 1/4 of background values discarded!";
-inline constexpr std::string_view kThreeQuartersRejected = "Alarm! Over 3/4 of background values discarded!";
-inline constexpr std::string_view kFindCentreMeanLead = "FindCentre: aaverage = ";
-inline constexpr std::string_view kFindCentreSigmaLead = "FindCentre: asigma = ";
-inline constexpr std::string_view kBackgroundVaries = "Warning! Background varies a lot!";
-inline constexpr std::string_view kColumnAsymmetry = "Warning! Strange column asymmetry around the object!";
-inline constexpr std::string_view kRowAsymmetry = "Warning! Strange row asymmetry around the object!";
-inline constexpr std::string_view kXShiftLead = "RemoveSatBar: xc(shift) = ";
-inline constexpr std::string_view kYShiftLead = "RemoveSatBar: yc(shift) = ";
-inline constexpr std::string_view kCentreNearRowEdge =
-    "The object lies within 2 rows of the bottom or top edge; its centre and sky cannot be measured "
-    "from the five rows around it.";
-inline constexpr std::string_view kCentreFewColumns =
-    "Fewer than 40 of the 101 columns around the object lie inside the image; its centre and sky "
-    "cannot be measured.";
-
-// REMOVESATBAR.
-inline constexpr std::string_view kMaxvalLead = "RemoveSatBar: maxval(TheImage) = ";
-inline constexpr std::string_view kSaturatedLead = "RemoveSatBar: saturated = ";
-inline constexpr std::string_view kDisplacementLead = "RemoveSatBar: Horizontal displacement = ";
-inline constexpr std::string_view kBarLengthLead = "RemoveSatBar: Bar length = ";
-inline constexpr std::string_view kBarOffImage =
-    "The saturation bar centre lies outside the image; no bar is removed.";
-inline constexpr std::string_view kBarNoReference =
-    "No reference columns 11 to 15 pixels beside the bar lie inside the image; no bar is removed.";
 
 }  // namespace zelvo

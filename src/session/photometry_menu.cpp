@@ -174,7 +174,8 @@ void photometry_loop(PhotometryContext& ctx, const ApertureRadii& radii, const Z
     con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(limits, c.x, c.y, ctx.image)) return;
 
-    const PsfEstimate e = GETPSF(ctx.image, c.x, c.y, req, con);
+    const PsfEstimate e = GETPSF(ctx.image, c.x, c.y, req);
+    for (const std::string& l : e.notes) con.line(l);
     // The zoom box follows the centroid's last working pixel.
     if (e.centroid_pixel) std::tie(ctx.zoom.zoomx, ctx.zoom.zoomy) = *e.centroid_pixel;
     if (e.saturated) {

@@ -22,6 +22,7 @@
 #include "numeric/stop_request.h"
 #include "removal/deathstar.h"
 #include "removal/removal_context.h"
+#include "removal/removal_texts.h"
 #include "removal/submenu_texts.h"
 #include "removal/wipe.h"
 
@@ -55,9 +56,24 @@ enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 }
 
 bool known_type(int32_t t) { return t == kStar || t == kSaturated || t == kArea || t == kColumns; }
 
-RemovalContext removal_context(const RemoveSubmenuContext& ctx) {
-  return RemovalContext{ctx.con, ctx.rng, ctx.ranseed, ctx.extlogs, ctx.files.debug_log, ctx.con.stop_request()};
+RemovalContext removal_context(const RemoveSubmenuContext& ctx, std::ostream* log) {
+  return RemovalContext{ctx.rng, ctx.ranseed, ctx.extlogs, log, ctx.con.stop_request()};
 }
+
+void print_notes(Console& con, const std::vector<std::string>& notes) {
+  for (const std::string& l : notes) con.line(l);
+}
+
+// The debug log of one removal routine call: the file is opened for appending at every
+// call (a refusal told once per session) and closed when the call's lines are written.
+class RoutineLog {
+ public:
+  explicit RoutineLog(RemoveSubmenuContext& ctx) { file_.open(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText)); }
+  std::ostream* stream() { return &file_.stream(); }
+
+ private:
+  LogFile file_;
+};
 
 void main_log(RemoveSubmenuContext& ctx, std::string_view text) {
   ctx.mainlog << list_record({text}) << '\n';
@@ -118,7 +134,8 @@ PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 // request was made).
 PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
   req.rough_sky = rough_sky(levels_of(ctx, visit));
-  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req, ctx.con);
+  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
+  print_notes(ctx.con, e.notes);
   // The zoom box follows the centroid's last working pixel.
   if (e.centroid_pixel) std::tie(ctx.zoom.zoomx, ctx.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
@@ -152,14 +169,28 @@ struct ObjectChanges {
 // REMOVESATBAR (mode 2) at (xc, yc) with the given sky.
 SatBarResult remove_bar(RemoveSubmenuContext& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
                         float bgsigma) {
-  SatBarResult bar = REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx));
+  SatBarResult bar = [&] {
+    RoutineLog log(ctx);
+    return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx, log.stream()));
+  }();
+  print_notes(ctx.con, bar.notes);
   if (bar.removed) note_change(visit, bar.changed);
   return bar;
 }
 
 // DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
+// Its first line, the radius and centre, comes before a refusal of the debug log.
 RemovalResult remove_disc(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
-  const RemovalResult r = DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx));
+  LogFile log;
+  std::string refusal;
+  log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText), refusal);
+  const RemovalResult r =
+      DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
+  log.close();
+  for (std::size_t i = 0; i < r.notes.size(); ++i) {
+    ctx.con.line(r.notes[i]);
+    if (i == 0 && !refusal.empty()) ctx.con.log_failure(ctx.files.debug_log.filename().string(), refusal);
+  }
   if (r.changed()) note_change(visit, ctx.work.mask_box);
   return r;
 }
@@ -174,12 +205,22 @@ void undo_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, const ObjectCha
   if (ch.bar.removed) note_change(visit, ch.bar.changed);
 }
 
+// FINDCENTRE at the visit's centre, its lines printed.
+CentreResult find_centre(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+  CentreResult c = [&] {
+    RoutineLog log(ctx);
+    return FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx, log.stream()));
+  }();
+  print_notes(ctx.con, c.notes);
+  return c;
+}
+
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
 // that centre without centroiding. None when the centre cannot be measured (nothing changed).
 std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req,
                                               ObjectChanges& ch) {
   main_log(ctx, kSaturatedToMainLog);
-  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx));
+  const CentreResult c = find_centre(ctx, visit);
   if (!c.ok()) return std::nullopt;
   visit.xcen = c.xc;
   visit.ycen = c.yc;
@@ -195,7 +236,7 @@ std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, Removal
 // 2 pixels from the recorded one is not taken.
 void estimate_listed_area(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
   const float rx = visit.xcen, ry = visit.ycen;
-  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx));
+  const CentreResult c = find_centre(ctx, visit);
   if (c.ok()) {
     visit.xcen = c.xc;
     visit.ycen = c.yc;
@@ -228,15 +269,13 @@ AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
 
 // The list, announced with its line count; none (after one message) when it cannot be read.
 std::optional<ObjectList> open_object_list(RemoveSubmenuContext& ctx) {
-  const std::optional<int32_t> n = LINENOS(ctx.files.object_list, ctx.con);
-  std::optional<ObjectList> list;
-  if (n) list = read_object_list(ctx.files.object_list);
-  if (!list) {
+  const std::optional<std::string> text = read_small_file(ctx.files.object_list);
+  if (!text) {
     ctx.con.text(kListUnreadable);
     return std::nullopt;
   }
-  ctx.con.record({kListCountLead, *n, kListCountTail});
-  return list;
+  ctx.con.record({kListCountLead, LINENOS(*text), kListCountTail});
+  return parse_object_list(*text);
 }
 
 void report_incorrect_data(Console& con) {
