@@ -21,8 +21,6 @@ inline constexpr std::string_view kNoStartText = "No pixel above the centre lies
 inline constexpr std::string_view kStuckText = "The edge ring could not be traced at this radius; nothing removed. Try a slightly different radius.";
 inline constexpr std::string_view kNoClosureText = "The edge ring did not close at this radius; nothing removed. Try a slightly different radius.";
 inline constexpr std::string_view kNoBackgroundText = "No usable background was found around the disc; nothing removed.";
-// What a debug log that cannot be opened or written means (after the reason).
-inline constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
 
 // FINDCENTRE.
 inline constexpr std::string_view kSortAlarm = "Alarm! Sorting malfunction!";
