@@ -18,6 +18,7 @@
 #include "photometry/psf.h"
 #include "session/display_menu.h"
 #include "platform/console.h"
+#include "session/session.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 #include "numeric/stop_request.h"
@@ -146,8 +147,20 @@ enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 }
 
 bool known_type(int32_t t) { return t == kStar || t == kSaturated || t == kArea || t == kColumns; }
 
-RemovalContext removal_context(const RemoveSubmenuContext& ctx, std::ostream* log) {
-  return RemovalContext{ctx.rng, ctx.ranseed, ctx.extlogs, log, ctx.con.stop_request()};
+// What one visit works on: the session with its active slot, and the files.
+struct Dialogue {
+  Dialogue(Session& session, const RemovalFiles& f)
+      : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {}
+  Session& s;
+  ImageSlot& slot;
+  ImageView image;  // changed in place
+  Console& con;
+  Graphics& gfx;
+  RemovalFiles files;
+};
+
+RemovalContext removal_context(const Dialogue& ctx, std::ostream* log) {
+  return RemovalContext{ctx.s.rng, ctx.s.ranseed, ctx.s.extlogs, log, ctx.con.stop_request()};
 }
 
 void print_notes(Console& con, const std::vector<std::string>& notes) {
@@ -158,26 +171,17 @@ void print_notes(Console& con, const std::vector<std::string>& notes) {
 // call (a refusal told once per session) and closed when the call's lines are written.
 class RoutineLog {
  public:
-  explicit RoutineLog(RemoveSubmenuContext& ctx) { file_.open(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText)); }
+  explicit RoutineLog(Dialogue& ctx) { file_.open(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText)); }
   std::ostream* stream() { return &file_.stream(); }
 
  private:
   LogFile file_;
 };
 
-void main_log(RemoveSubmenuContext& ctx, std::string_view text) {
-  ctx.mainlog << list_record({text}) << '\n';
-  ctx.mainlog.flush();
-}
-
-// Reads the cursor starting at (x0, y0) and keeps the result as the session's last read.
-void read_cursor(RemoveSubmenuContext& ctx, float x0, float y0) {
-  ctx.gfx.focus();
-  const CursorRead c = ctx.gfx.cursor(x0, y0);
-  ctx.con.focus_command();
-  ctx.cursor.cursorx = c.x;
-  ctx.cursor.cursory = c.y;
-  ctx.cursor.cursorkey = c.key;
+void main_log(Dialogue& ctx, std::string_view text) {
+  std::ostream& mainlog = ctx.s.mainlog.stream();
+  mainlog << list_record({text}) << '\n';
+  mainlog.flush();
 }
 
 // Whether the pixel nearest to (x, y) is a pixel of the image (never for a NaN).
@@ -187,17 +191,17 @@ bool on_image(const ImageView& image, float x, float y) {
 
 void blank_apostrophes(std::string& text) { std::replace(text.begin(), text.end(), '\'', ' '); }
 
-void redisplay_image(RemoveSubmenuContext& ctx) {
-  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.object, ctx.name}, ctx.disp, ctx.texts, false, ctx.con, ctx.gfx);
+void redisplay_image(Dialogue& ctx) {
+  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.slot.object, ctx.slot.name}, ctx.s.disp, ctx.slot.texts, false, ctx.con, ctx.gfx);
 }
 
-void mark_listed_objects(RemoveSubmenuContext& ctx, const RemovalVisit& visit) {
+void mark_listed_objects(Dialogue& ctx, const RemovalVisit& visit) {
   for (const MarkedObject& m : visit.marked)
     CIRCLE(static_cast<float>(m.x), static_cast<float>(m.y), kMarkRadius, kMarkColour, ctx.gfx);
 }
 
 // The visit's cache of the image's levels (see RemovalVisit::levels).
-TileLevels& levels_of(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+TileLevels& levels_of(Dialogue& ctx, RemovalVisit& visit) {
   if (!visit.levels || !visit.levels->covers(ctx.image)) visit.levels = central_tile_levels(ctx.image);
   return *visit.levels;
 }
@@ -207,7 +211,7 @@ void note_change(RemovalVisit& visit, const Box& b) {
 }
 
 // The sky limits and saturation level of the image as it is now, for the point-spread estimate.
-PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+PsfRequest psf_request(Dialogue& ctx, RemovalVisit& visit) {
   const ImageLimits lim = image_limits(levels_of(ctx, visit));
   PsfRequest req;
   req.sky_lower = kSkyLower;
@@ -222,12 +226,12 @@ PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 // is asked for) and the radius becomes the half-flux radius when the estimate completes.
 // The rough sky is that of the image as it is at this call (a bar may have gone since the
 // request was made).
-PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+PsfEstimate estimate(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   req.rough_sky = rough_sky(levels_of(ctx, visit));
   PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
   print_notes(ctx.con, e.notes);
   // The zoom box follows the centroid's last working pixel.
-  if (e.centroid_pixel) std::tie(ctx.zoom.zoomx, ctx.zoom.zoomy) = *e.centroid_pixel;
+  if (e.centroid_pixel) std::tie(ctx.s.zoom.zoomx, ctx.s.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
   visit.ycen = e.ycen;
   if (e.deathrad) visit.deathrad = *e.deathrad;
@@ -236,7 +240,7 @@ PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest 
 
 // Regular star: centroid and estimate, retried once without centroiding when saturated
 // (the object is then removed anyway).
-PsfEstimate estimate_star(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+PsfEstimate estimate_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   main_log(ctx, kRegularToMainLog);
   PsfEstimate e = estimate(ctx, visit, req);
   if (e.saturated) {
@@ -257,7 +261,7 @@ struct ObjectChanges {
 // tell the visit's level cache what they changed.
 
 // REMOVESATBAR (mode 2) at (xc, yc) with the given sky.
-SatBarResult remove_bar(RemoveSubmenuContext& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
+SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
                         float bgsigma) {
   SatBarResult bar = [&] {
     RoutineLog log(ctx);
@@ -270,33 +274,33 @@ SatBarResult remove_bar(RemoveSubmenuContext& ctx, RemovalVisit& visit, float xc
 
 // DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
 // Its first line, the radius and centre, comes before a refusal of the debug log.
-RemovalResult remove_disc(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+RemovalResult remove_disc(Dialogue& ctx, RemovalVisit& visit) {
   LogFile log;
   std::string refusal;
   log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText), refusal);
   const RemovalResult r =
-      DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
+      DEATHSTAR(ctx.s.removal, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
   log.close();
   for (std::size_t i = 0; i < r.notes.size(); ++i) {
     ctx.con.line(r.notes[i]);
     if (i == 0 && !refusal.empty()) ctx.con.log_failure(ctx.files.debug_log.filename().string(), refusal);
   }
-  if (r.changed()) note_change(visit, ctx.work.mask_box);
+  if (r.changed()) note_change(visit, ctx.s.removal.mask_box);
   return r;
 }
 
 // Puts back what the object changed: the disc first (it was painted last), then the bar.
-void undo_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
+void undo_object(Dialogue& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
   if (ch.disc) {
-    const Box disc = ctx.work.mask_box;
-    if (UNWIPE(ctx.work, ctx.image)) note_change(visit, disc);
+    const Box disc = ctx.s.removal.mask_box;
+    if (UNWIPE(ctx.s.removal, ctx.image)) note_change(visit, disc);
   }
   restore_satbar(ch.bar, ctx.image);
   if (ch.bar.removed) note_change(visit, ch.bar.changed);
 }
 
 // FINDCENTRE at the visit's centre, its lines printed.
-CentreResult find_centre(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+CentreResult find_centre(Dialogue& ctx, RemovalVisit& visit) {
   CentreResult c = [&] {
     RoutineLog log(ctx);
     return FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx, log.stream()));
@@ -307,7 +311,7 @@ CentreResult find_centre(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
 // that centre without centroiding. None when the centre cannot be measured (nothing changed).
-std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req,
+std::optional<PsfEstimate> estimate_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req,
                                               ObjectChanges& ch) {
   main_log(ctx, kSaturatedToMainLog);
   const CentreResult c = find_centre(ctx, visit);
@@ -324,7 +328,7 @@ std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, Removal
 
 // Area from a list: the five-row centre is tried, but a centre that moves by more than
 // 2 pixels from the recorded one is not taken.
-void estimate_listed_area(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+void estimate_listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   const float rx = visit.xcen, ry = visit.ycen;
   const CentreResult c = find_centre(ctx, visit);
   if (c.ok()) {
@@ -358,7 +362,7 @@ AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
 }
 
 // The list, announced with its line count; none (after one message) when it cannot be read.
-std::optional<ObjectList> open_object_list(RemoveSubmenuContext& ctx) {
+std::optional<ObjectList> open_object_list(Dialogue& ctx) {
   const std::optional<std::string> text = read_small_file(ctx.files.object_list);
   if (!text) {
     ctx.con.text(kListUnreadable);
@@ -372,7 +376,7 @@ void report_incorrect_data(Console& con) {
   for (std::string_view l : kIncorrectDataLines) con.text(l);
 }
 
-std::string off_image_message(const RemoveSubmenuContext& ctx, const ListedObject& o) {
+std::string off_image_message(const Dialogue& ctx, const ListedObject& o) {
   return list_line_reference(ctx.files.object_list, o.line).append(kListOffImageTail);
 }
 
@@ -395,7 +399,7 @@ void area_window(Graphics& gfx, int32_t ixc, int32_t iyc) {
 }
 
 // The zoomed area on the full-frame viewport, with the levels of the last display.
-void draw_area(RemoveSubmenuContext& ctx, int32_t ixc, int32_t iyc) {
+void draw_area(Dialogue& ctx, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
   gfx.erase();
@@ -403,9 +407,9 @@ void draw_area(RemoveSubmenuContext& ctx, int32_t ixc, int32_t iyc) {
   // Square pixels: the largest centred square of the frame.
   gfx.window_equal_scales(static_cast<float>(ixc - kAreaHalf) - 0.5f, static_cast<float>(ixc + kAreaHalf) + 0.5f,
                           static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
-  if (ctx.disp.greyflag == 0 || ctx.disp.greyflag == 1) {
-    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.disp.fglev,
-              ctx.disp.bglev, ctx.disp.displaytr, ctx.disp.greyflag == 1);
+  if (ctx.s.disp.greyflag == 0 || ctx.s.disp.greyflag == 1) {
+    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.s.disp.fglev,
+              ctx.s.disp.bglev, ctx.s.disp.displaytr, ctx.s.disp.greyflag == 1);
   }
   gfx.box();
 }
@@ -462,16 +466,16 @@ void take_profile(Inspection& insp, const PsfEstimate& e, const ImageView& image
   (void)widened_range(area, insp.lev1, insp.lev2);
 }
 
-void draw_stamp(RemoveSubmenuContext& ctx, Image& stamp, float fg, float bg) {
+void draw_stamp(Dialogue& ctx, Image& stamp, float fg, float bg) {
   ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
   ctx.gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
-  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.disp.greyflag == 1);
+  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.disp.greyflag == 1);
 }
 
 // The inspection display: the profile with the sky line above, the stamp below with the
 // 10 and 20 pixel circles. The stamp levels are kept within the image's data range (this
 // changes insp.lev1 and insp.lev2 for the redraw after the removal).
-void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
+void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
   gfx.erase();
@@ -502,7 +506,7 @@ void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, RemovalVisit& 
 }
 
 // The area after the removal: the stamp alone, with the same levels.
-void draw_result(RemoveSubmenuContext& ctx, const Inspection& insp, int32_t ixc, int32_t iyc) {
+void draw_result(Dialogue& ctx, const Inspection& insp, int32_t ixc, int32_t iyc) {
   Image stamp = cut_stamp(ctx.image, ixc, iyc);
   ctx.con.record({kDisplayLevelsLead, insp.lev2, insp.lev1});
   ctx.gfx.focus();
@@ -514,14 +518,14 @@ void draw_result(RemoveSubmenuContext& ctx, const Inspection& insp, int32_t ixc,
 
 // The column option's background: the box values, kept, typed, or measured again around a
 // click before being typed.
-void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
+void column_levels(Dialogue& ctx, float& average, float& sigma) {
   ctx.con.text(kColumnChoice);
   const char answer = ctx.con.read_char();
   if (answer == 'y') return;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
-    read_cursor(ctx, ctx.cursor.cursorx, ctx.cursor.cursory);
-    const float x = ctx.cursor.cursorx, y = ctx.cursor.cursory;
+    ctx.s.read_cursor(ctx.s.cursorx, ctx.s.cursory);
+    const float x = ctx.s.cursorx, y = ctx.s.cursory;
     ctx.con.record({kYouClickedAt, x, " ", y});
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
@@ -535,7 +539,7 @@ void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
 
 // One object of options 1, 2, 3, 6 or 8 (the type says which), picked with the cursor or
 // taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
-void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed,
+void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed,
                          ObjectChanges& ch) {
   const ImageView image = ctx.image;
   mark_listed_objects(ctx, visit);
@@ -550,23 +554,23 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
     }
   } else {
     ctx.con.text(kClickObject);
-    read_cursor(ctx, static_cast<float>(image.nx / 2), static_cast<float>(image.ny / 2));
-    xc = ctx.cursor.cursorx;
-    yc = ctx.cursor.cursory;
+    ctx.s.read_cursor(static_cast<float>(image.nx / 2), static_cast<float>(image.ny / 2));
+    xc = ctx.s.cursorx;
+    yc = ctx.s.cursory;
     ctx.con.record({kYouClickedAt, xc, " ", yc});
   }
   int32_t ixc = 0, iyc = 0;
   area_centre(image, xc, yc, ixc, iyc);
   draw_area(ctx, ixc, iyc);
   const auto finish = [&] {
-    blank_apostrophes(ctx.object);
+    blank_apostrophes(ctx.slot.object);
     if (!listed) redisplay_image(ctx);
   };
   if (!listed) {
     ctx.con.text(kClickCentre);
-    read_cursor(ctx, static_cast<float>(ixc), static_cast<float>(iyc));
-    xc = ctx.cursor.cursorx;
-    yc = ctx.cursor.cursory;
+    ctx.s.read_cursor(static_cast<float>(ixc), static_cast<float>(iyc));
+    xc = ctx.s.cursorx;
+    yc = ctx.s.cursory;
     if (!on_image(image, xc, yc)) {
       ctx.con.text(kCentreOffImage);
       return finish();
@@ -659,7 +663,7 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
 
 // One object as above; a Ctrl-C at one of its questions takes back what it changed so far,
 // so an abandoned object is never left half removed or removed without its record line.
-void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
+void handle_object(Dialogue& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
   ObjectChanges ch;
   try {
     handle_object_steps(ctx, visit, type, listed, ch);
@@ -695,16 +699,13 @@ class ConstantLevel {
   std::vector<float> original_;
 };
 
-void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+void open_record(Dialogue& ctx, RemovalVisit& visit) {
   if (!visit.record.open(ctx.files.record, ctx.con, std::string(kRecordUnwritable))) return;
   for (std::string_view l : kRecordHeaderLines)
     visit.record.stream() << (l.empty() ? std::string() : list_record({l})) << '\n';
   visit.record.stream().flush();
 }
 
-}  // namespace
-
-namespace {
 // The smallest finite pixel value (0.0 when there is none).
 float smallest_finite(const ImageView& image) {
   bool any = false;
@@ -718,17 +719,8 @@ float smallest_finite(const ImageView& image) {
   }
   return low;
 }
-}  // namespace
 
-int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
-
-void REMOVEOPTIONS(Console& con) {
-  con.blank();
-  for (std::string_view l : kRemoveOptionsLines) con.text(l);
-  con.blank();
-}
-
-void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
   // "object k of n" under the output while the list is worked through (terminals only).
@@ -785,16 +777,16 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
         ctx.con.text(kObjectLeft);
       }
     }
-    blank_apostrophes(ctx.object);
+    blank_apostrophes(ctx.slot.object);
   }
   if (list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
 }
 
-void remove_clicked_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t option) {
+void remove_clicked_object(Dialogue& ctx, RemovalVisit& visit, int32_t option) {
   handle_object(ctx, visit, option, nullptr);
 }
 
-void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+void remove_listed_interactively(Dialogue& ctx, RemovalVisit& visit) {
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
   bool stopped = false;
@@ -813,7 +805,7 @@ void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit)
   mark_listed_objects(ctx, visit);
 }
 
-int32_t remove_submenu(RemoveSubmenuContext& ctx) {
+int32_t run_visit(Dialogue& ctx) {
   const float low = smallest_finite(ctx.image);
   const int32_t level = INT(std::fabs(low) + 1.0f);
   if (level > kLargestConstantLevel) {
@@ -825,7 +817,7 @@ int32_t remove_submenu(RemoveSubmenuContext& ctx) {
   // anything else: when memory is short the submenu is refused with the image untouched.
   std::optional<ConstantLevel> added;
   try {
-    ctx.work.prepare(ctx.image.nx, ctx.image.ny);
+    ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
     added.emplace(ctx.image, level);
   } catch (const std::bad_alloc&) {
     ctx.con.text("Not enough memory for the removal work arrays of this " + std::to_string(ctx.image.nx) + " x " +
@@ -841,7 +833,7 @@ int32_t remove_submenu(RemoveSubmenuContext& ctx) {
     REMOVEOPTIONS(ctx.con);
     const int32_t option = ctx.con.read_int();
     if (option == 0) break;
-    if (ctx.mark_modified) ctx.mark_modified();
+    mark_modified(ctx.slot);
     if (option == kStar || option == kSaturated || option == kArea || option == kColumns) {
       remove_clicked_object(ctx, visit, option);
     } else if (option == 8) {
@@ -854,6 +846,36 @@ int32_t remove_submenu(RemoveSubmenuContext& ctx) {
     }
   }
   return static_cast<int32_t>(visit.marked.size());
+}
+
+}  // namespace
+
+int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
+
+void REMOVEOPTIONS(Console& con) {
+  con.blank();
+  for (std::string_view l : kRemoveOptionsLines) con.text(l);
+  con.blank();
+}
+
+int32_t remove_submenu(Session& s, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  return run_visit(ctx);
+}
+
+void remove_listed_automatically(Session& s, RemovalVisit& visit, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  remove_listed_automatically(ctx, visit);
+}
+
+void remove_clicked_object(Session& s, RemovalVisit& visit, int32_t option, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  remove_clicked_object(ctx, visit, option);
+}
+
+void remove_listed_interactively(Session& s, RemovalVisit& visit, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  remove_listed_interactively(ctx, visit);
 }
 
 }  // namespace zelvo
