@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 
 #include "display/circle.h"
 #include "numeric/fortran.h"
@@ -145,7 +146,6 @@ constexpr int32_t kColumnDummyPoints = 20;
 
 enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 };
 
-bool known_type(int32_t t) { return t == kStar || t == kSaturated || t == kArea || t == kColumns; }
 
 // What one visit works on: the session with its active slot, and the files.
 struct Dialogue {
@@ -537,30 +537,166 @@ void column_levels(Dialogue& ctx, float& average, float& sigma) {
   ctx.con.read_list({&average, &sigma});
 }
 
-// One object of options 1, 2, 3, 6 or 8 (the type says which), picked with the cursor or
-// taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
-void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed,
-                         ObjectChanges& ch) {
-  const ImageView image = ctx.image;
-  mark_listed_objects(ctx, visit);
+// --- the kinds of object --------------------------------------------------------------
 
-  float xc = 0.0f, yc = 0.0f;
-  if (listed) {
-    xc = listed->x;
-    yc = listed->y;
-    if (!on_image(image, xc, yc)) {
-      ctx.con.text(off_image_message(ctx, *listed));
-      return;
-    }
-  } else {
-    ctx.con.text(kClickObject);
-    ctx.s.read_cursor(static_cast<float>(image.nx / 2), static_cast<float>(image.ny / 2));
-    xc = ctx.s.cursorx;
-    yc = ctx.s.cursory;
-    ctx.con.record({kYouClickedAt, xc, " ", yc});
+// Star: the estimate with centroid (again without, when saturated); the shown radius is 3.5
+// times the half-flux radius.
+bool inspect_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc, Inspection& insp,
+                  ObjectChanges&) {
+  const PsfEstimate e = estimate_star(ctx, visit, req);
+  take_profile(insp, e, ctx.image, ixc, iyc);
+  visit.deathrad = 3.5f * visit.deathrad;
+  return true;
+}
+
+// Saturated star: the bar goes first; the object is left when its centre cannot be measured.
+bool inspect_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc,
+                       Inspection& insp, ObjectChanges& ch) {
+  visit.deathrad = 0.0f;
+  const std::optional<PsfEstimate> e = estimate_saturated(ctx, visit, req, ch);
+  if (!e) {
+    ctx.con.text(kObjectLeft);
+    return false;
   }
+  take_profile(insp, *e, ctx.image, ixc, iyc);
+  visit.deathrad = 20.0f;
+  return true;
+}
+
+// Area: the estimate at the clicked centre, without centroid.
+bool inspect_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc, Inspection& insp,
+                  ObjectChanges&) {
+  visit.deathrad = 0.0f;
+  req.centroid = false;
+  const PsfEstimate e = estimate(ctx, visit, req);
+  take_profile(insp, e, ctx.image, ixc, iyc);
+  visit.deathrad = 12.0f;
+  return true;
+}
+
+// Columns: the background from the box (kept, typed or measured again), then the bar removal,
+// which is the whole removal.
+bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
+                     ObjectChanges& ch) {
+  const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
+  float average = s.clipped_mean, sigma = s.kept_sigma;
+  ctx.con.record({kAverageSigmaLead, average, sigma});
+  insp.search_radius = kColumnSearchRadius;
+  visit.deathrad = 12.0f;
+  insp.radii.assign(kColumnDummyPoints, 1.0f);
+  insp.values.assign(kColumnDummyPoints, 1.0f);
+  const FiniteLevels range = levels_of(ctx, visit).whole();
+  insp.lev1 = range.maximum;
+  insp.lev2 = range.minimum;
+  column_levels(ctx, average, sigma);
+  insp.sky = average;
+  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
+  return true;
+}
+
+// Option 9's steps before the disc: whether a disc is to be removed at the visit's radius.
+bool listed_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges&) {
+  (void)estimate_star(ctx, visit, req);
+  return true;
+}
+
+bool listed_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges& ch) {
+  if (estimate_saturated(ctx, visit, req, ch)) return true;
+  ctx.con.text(kObjectLeft);
+  return false;
+}
+
+bool listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges&) {
+  estimate_listed_area(ctx, visit, req);
+  return true;
+}
+
+bool listed_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+  const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
+  ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
+  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
+  return false;
+}
+
+// What options 1, 2, 3 and 6 and the types of a list's lines remove, and how.
+struct ObjectKind {
+  int32_t type;  // the option, the list's type and the record's first value
+  // Picked (options 1, 2, 3, 6 and 8): estimates, removes what goes before the disc and fills
+  // the inspection display; false when the object is left as it was (after saying so).
+  bool (*inspect)(Dialogue&, RemovalVisit&, PsfRequest, int32_t ixc, int32_t iyc, Inspection&, ObjectChanges&);
+  // Option 9: the same without questions; true when the disc is to be removed.
+  bool (*automatic)(Dialogue&, RemovalVisit&, PsfRequest, ObjectChanges&);
+  bool disc;  // removed as a disc after the radius question (columns: the bar removal is all)
+};
+
+constexpr std::array<ObjectKind, 4> kObjectKinds = {{
+    {kStar, inspect_star, listed_star, true},
+    {kSaturated, inspect_saturated, listed_saturated, true},
+    {kArea, inspect_area, listed_area, true},
+    {kColumns, inspect_columns, listed_columns, false},
+}};
+
+const ObjectKind* object_kind(int32_t type) {
+  for (const ObjectKind& k : kObjectKinds)
+    if (k.type == type) return &k;
+  return nullptr;
+}
+
+// The disc removal after the radius question; false (the object left) when the removal
+// changed nothing, with what went before it taken back.
+bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch) {
+  ctx.con.text(kCirclesNote);
+  ctx.con.record({kRadiusSetLead, visit.deathrad});
+  ctx.con.text(kRadiusPrompt);
+  const float r = ctx.con.read_real();
+  visit.deathrad = r - 1.0f;
+  if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
+  ch.disc = remove_disc(ctx, visit).changed();
+  if (ch.disc) return true;
+  undo_object(ctx, visit, ch);
+  return false;
+}
+
+// The result shown, then kept (a record line) or undone.
+void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const Inspection& insp, int32_t ixc,
+                  int32_t iyc, ObjectChanges& ch) {
+  draw_result(ctx, insp, ixc, iyc);
+  ctx.con.text(kUndoPrompt);
+  const char answer = ctx.con.read_char();
+  if (answer == 'Y' || answer == 'y') {
+    undo_object(ctx, visit, ch);
+  } else if (visit.record.is_open()) {
+    visit.record.stream() << list_record({kind.type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
+    visit.record.stream().flush();
+  }
+  ch = ObjectChanges{};  // kept or undone: nothing is left to take back
+}
+
+// Where the object is: the list line's centre, or a click on the image; none (after a
+// message) for a listed centre off the image.
+std::optional<std::pair<float, float>> object_position(Dialogue& ctx, const ListedObject* listed) {
+  if (listed) {
+    if (on_image(ctx.image, listed->x, listed->y)) return std::pair{listed->x, listed->y};
+    ctx.con.text(off_image_message(ctx, *listed));
+    return std::nullopt;
+  }
+  ctx.con.text(kClickObject);
+  ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
+  const float xc = ctx.s.cursorx, yc = ctx.s.cursory;
+  ctx.con.record({kYouClickedAt, xc, " ", yc});
+  return std::pair{xc, yc};
+}
+
+// One object of options 1, 2, 3, 6 or 8 (the kind says which), picked with the cursor or
+// taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
+void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const ListedObject* listed,
+                         ObjectChanges& ch) {
+  mark_listed_objects(ctx, visit);
+  const std::optional<std::pair<float, float>> at = object_position(ctx, listed);
+  if (!at) return;
+  auto [xc, yc] = *at;
   int32_t ixc = 0, iyc = 0;
-  area_centre(image, xc, yc, ixc, iyc);
+  area_centre(ctx.image, xc, yc, ixc, iyc);
   draw_area(ctx, ixc, iyc);
   const auto finish = [&] {
     blank_apostrophes(ctx.slot.object);
@@ -571,7 +707,7 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, int32_t type, const
     ctx.s.read_cursor(static_cast<float>(ixc), static_cast<float>(iyc));
     xc = ctx.s.cursorx;
     yc = ctx.s.cursory;
-    if (!on_image(image, xc, yc)) {
+    if (!on_image(ctx.image, xc, yc)) {
       ctx.con.text(kCentreOffImage);
       return finish();
     }
@@ -580,93 +716,27 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, int32_t type, const
   visit.marked.push_back(MarkedObject{NINT_PIXEL(xc), NINT_PIXEL(yc)});
   visit.xcen = xc;
   visit.ycen = yc;
-  PsfRequest req = psf_request(ctx, visit);
   Inspection insp;
-  switch (type) {
-    case kStar: {
-      const PsfEstimate e = estimate_star(ctx, visit, req);
-      take_profile(insp, e, image, ixc, iyc);
-      visit.deathrad = 3.5f * visit.deathrad;
-      break;
-    }
-    case kSaturated: {
-      visit.deathrad = 0.0f;
-      const std::optional<PsfEstimate> e = estimate_saturated(ctx, visit, req, ch);
-      if (!e) {
-        ctx.con.text(kObjectLeft);
-        return finish();
-      }
-      take_profile(insp, *e, image, ixc, iyc);
-      visit.deathrad = 20.0f;
-      break;
-    }
-    case kArea: {
-      visit.deathrad = 0.0f;
-      req.centroid = false;
-      const PsfEstimate e = estimate(ctx, visit, req);
-      take_profile(insp, e, image, ixc, iyc);
-      visit.deathrad = 12.0f;
-      break;
-    }
-    default: {  // kColumns
-      const AverageSigma s = column_background(image, visit.xcen, visit.ycen);
-      float average = s.clipped_mean, sigma = s.kept_sigma;
-      ctx.con.record({kAverageSigmaLead, average, sigma});
-      insp.search_radius = kColumnSearchRadius;
-      visit.deathrad = 12.0f;
-      insp.radii.assign(kColumnDummyPoints, 1.0f);
-      insp.values.assign(kColumnDummyPoints, 1.0f);
-      const FiniteLevels range = levels_of(ctx, visit).whole();
-      insp.lev1 = range.maximum;
-      insp.lev2 = range.minimum;
-      column_levels(ctx, average, sigma);
-      insp.sky = average;
-      ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
-      break;
-    }
-  }
+  if (!kind.inspect(ctx, visit, psf_request(ctx, visit), ixc, iyc, insp, ch)) return finish();
 
   if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
   if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
   draw_inspection(ctx, insp, visit, ixc, iyc);
-
-  if (type != kColumns) {
-    ctx.con.text(kCirclesNote);
-    ctx.con.record({kRadiusSetLead, visit.deathrad});
-    ctx.con.text(kRadiusPrompt);
-    const float r = ctx.con.read_real();
-    visit.deathrad = r - 1.0f;
-    if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
-    ch.disc = remove_disc(ctx, visit).changed();
-    if (!ch.disc) {
-      undo_object(ctx, visit, ch);
-      ctx.con.text(kObjectLeft);
-      return finish();
-    }
-  } else if (!ch.bar.removed) {
+  const bool removed = kind.disc ? remove_asked_disc(ctx, visit, ch) : ch.bar.removed;
+  if (!removed) {
     ctx.con.text(kObjectLeft);
     return finish();
   }
-
-  draw_result(ctx, insp, ixc, iyc);
-  ctx.con.text(kUndoPrompt);
-  const char answer = ctx.con.read_char();
-  if (answer == 'Y' || answer == 'y') {
-    undo_object(ctx, visit, ch);
-  } else if (visit.record.is_open()) {
-    visit.record.stream() << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
-    visit.record.stream().flush();
-  }
-  ch = ObjectChanges{};  // kept or undone: nothing is left to take back
+  keep_or_undo(ctx, visit, kind, insp, ixc, iyc, ch);
   finish();
 }
 
 // One object as above; a Ctrl-C at one of its questions takes back what it changed so far,
 // so an abandoned object is never left half removed or removed without its record line.
-void handle_object(Dialogue& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
+void handle_object(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const ListedObject* listed) {
   ObjectChanges ch;
   try {
-    handle_object_steps(ctx, visit, type, listed, ch);
+    handle_object_steps(ctx, visit, kind, listed, ch);
   } catch (const Interrupted&) {
     undo_object(ctx, visit, ch);
     throw;
@@ -739,7 +809,8 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
     if (stop.requested()) throw Interrupted(stop_line(done));
     ctx.con.progress("object " + std::to_string(++done) + of_all);
     ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
-    if (!known_type(o.type)) return report_incorrect_data(ctx.con);
+    const ObjectKind* kind = object_kind(o.type);
+    if (!kind) return report_incorrect_data(ctx.con);
     if (!on_image(ctx.image, o.x, o.y)) {
       ctx.con.text(off_image_message(ctx, o));
       continue;
@@ -748,26 +819,8 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
     visit.xcen = o.x;
     visit.ycen = o.y;
     visit.deathrad = o.radius;
-    const PsfRequest req = psf_request(ctx, visit);
     ObjectChanges ch;
-    bool disc = true;
-    switch (o.type) {
-      case kStar: (void)estimate_star(ctx, visit, req); break;
-      case kSaturated:
-        if (!estimate_saturated(ctx, visit, req, ch)) {
-          ctx.con.text(kObjectLeft);
-          disc = false;
-        }
-        break;
-      case kArea: estimate_listed_area(ctx, visit, req); break;
-      default: {  // kColumns
-        const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
-        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-        ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
-        disc = false;
-        break;
-      }
-    }
+    const bool disc = kind->automatic(ctx, visit, psf_request(ctx, visit), ch);
     if (disc) {
       ctx.con.record({kRadiusSetLead, visit.deathrad});
       const RemovalResult r = remove_disc(ctx, visit);
@@ -783,7 +836,7 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
 }
 
 void remove_clicked_object(Dialogue& ctx, RemovalVisit& visit, int32_t option) {
-  handle_object(ctx, visit, option, nullptr);
+  if (const ObjectKind* kind = object_kind(option)) handle_object(ctx, visit, *kind, nullptr);
 }
 
 void remove_listed_interactively(Dialogue& ctx, RemovalVisit& visit) {
@@ -793,12 +846,13 @@ void remove_listed_interactively(Dialogue& ctx, RemovalVisit& visit) {
   for (const ListedObject& o : list->objects) {
     ctx.con.record({kReadInteractiveLead, o.type, o.x, o.y, o.radius});
     visit.deathrad = o.radius;
-    if (!known_type(o.type)) {
+    const ObjectKind* kind = object_kind(o.type);
+    if (!kind) {
       report_incorrect_data(ctx.con);
       stopped = true;
       break;
     }
-    handle_object(ctx, visit, o.type, &o);
+    handle_object(ctx, visit, *kind, &o);
   }
   if (!stopped && list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
   redisplay_image(ctx);
@@ -834,7 +888,7 @@ int32_t run_visit(Dialogue& ctx) {
     const int32_t option = ctx.con.read_int();
     if (option == 0) break;
     mark_modified(ctx.slot);
-    if (option == kStar || option == kSaturated || option == kArea || option == kColumns) {
+    if (object_kind(option)) {
       remove_clicked_object(ctx, visit, option);
     } else if (option == 8) {
       remove_listed_interactively(ctx, visit);
