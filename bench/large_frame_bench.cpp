@@ -32,6 +32,7 @@
 #include "platform/graphics.h"
 #include "session/display_menu.h"
 #include "session/remove_submenu.h"
+#include "support/removal_desk.h"
 
 namespace {
 
@@ -143,59 +144,23 @@ void BM_Display(benchmark::State& state) {
 BENCHMARK(BM_Display)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Everything the removal submenu talks to, with its text and files thrown away.
-struct Desk {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con{in, out};
-  Graphics gfx{con};
-  Random rng;
-  int32_t seed = -4242;
-  RemovalWork work;
-  DisplayState disp;
-  ZoomBox zoom;
-  float cx = 0.0f, cy = 0.0f;
-  char key = ' ';
-  std::string object = std::string(20, ' '), name = "bench";
-  HeaderTexts texts;
-  std::ofstream mainlog{"/dev/null"};
-
-  RemoveSubmenuContext context(ImageView image, const std::filesystem::path& list) {
-    return RemoveSubmenuContext{.image = image,
-                                .object = object,
-                                .name = name,
-                                .texts = texts,
-                                .disp = disp,
-                                .zoom = zoom,
-                                .cursor = CursorState{cx, cy, key},
-                                .con = con,
-                                .gfx = gfx,
-                                .rng = rng,
-                                .ranseed = seed,
-                                .work = work,
-                                .mainlog = mainlog,
-                                .extlogs = 0,
-                                .mark_modified = {},
-                                .files = RemovalFiles{list, "/dev/null", "/dev/null"}};
-  }
-};
-
 void BM_Removal(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   const Image& pristine = field_of(side);
-  Image im = pristine;
-  Desk desk;
-  RemoveSubmenuContext warm_ctx = desk.context(im.view(), list_of(side, 0));
-  RemoveSubmenuContext ctx = desk.context(im.view(), list_of(side, 1));
+  testing::RemovalDesk desk(pristine, -4242, "bench");
+  const ImageView im = desk.image();
+  const RemovalFiles warm_files{list_of(side, 0), "/dev/null", "/dev/null"};
+  const RemovalFiles files{list_of(side, 1), "/dev/null", "/dev/null"};
   std::optional<RemovalVisit> visit;
   timed(
       state, "removal/" + std::to_string(side), kGrid * kGrid,
       [&] {
-        std::memcpy(im.px.data(), pristine.px.data(), im.px.size() * sizeof(float));
+        std::memcpy(im.px, pristine.px.data(), im.size() * sizeof(float));
         visit.emplace();
-        remove_listed_automatically(warm_ctx, *visit);  // fills the visit's cache
+        remove_listed_automatically(desk.session, *visit, warm_files);  // fills the visit's cache
         desk.out.str("");
       },
-      [&] { remove_listed_automatically(ctx, *visit); });
+      [&] { remove_listed_automatically(desk.session, *visit, files); });
   if (desk.out.str().find("nothing removed") != std::string::npos) state.SkipWithError("a removal was refused");
 }
 BENCHMARK(BM_Removal)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -223,7 +188,8 @@ void BM_Photometry(benchmark::State& state) {
       [&] {
         for (int k = 0; k < kGrid * kGrid; ++k) {
           const PsfEstimate e = GETPSF(view, static_cast<float>(star_x(side, 1, k)),
-                                       static_cast<float>(star_y(side, 1, k)), req, con);
+                                       static_cast<float>(star_y(side, 1, k)), req);
+          for (const std::string& l : e.notes) con.line(l);
           benchmark::DoNotOptimize(report_apphot(view, e.xcen, e.ycen, ApertureRadii{}, con, nullptr));
         }
       });

@@ -26,6 +26,7 @@
 #include "platform/graphics.h"
 #include "removal/deathstar.h"
 #include "session/remove_submenu.h"
+#include "support/removal_desk.h"
 #include "removal/wipe.h"
 
 namespace {
@@ -94,64 +95,26 @@ double cpu_seconds() {
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// Everything the submenu talks to, with its text and files thrown away.
-struct Desk {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con{in, out};
-  Graphics gfx{con};
-  Random rng;
-  int32_t seed = -4242;
-  RemovalWork work;
-  DisplayState disp;
-  ZoomBox zoom;
-  float cx = 0.0f, cy = 0.0f;
-  char key = ' ';
-  std::string object = std::string(20, ' '), name = "bench";
-  HeaderTexts texts;
-  std::ofstream mainlog{"/dev/null"};
-
-  RemoveSubmenuContext context(ImageView image, const std::filesystem::path& list) {
-    return RemoveSubmenuContext{.image = image,
-                                .object = object,
-                                .name = name,
-                                .texts = texts,
-                                .disp = disp,
-                                .zoom = zoom,
-                                .cursor = CursorState{cx, cy, key},
-                                .con = con,
-                                .gfx = gfx,
-                                .rng = rng,
-                                .ranseed = seed,
-                                .work = work,
-                                .mainlog = mainlog,
-                                .extlogs = 0,
-                                .mark_modified = {},
-                                .files = RemovalFiles{list, "/dev/null", "/dev/null"}};
-  }
-};
-
 void BM_Option9(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   const Image& pristine = field_of(side);
-  Image im = pristine;
-  Desk desk;
-  RemoveSubmenuContext ctx = desk.context(im.view(), list_of(side));
+  testing::RemovalDesk desk(pristine, -4242, "bench");
+  const RemovalFiles files{list_of(side), "/dev/null", "/dev/null"};
   {
     // The removal work arrays are made once per session on the first removal: not per object.
     RemovalVisit warm;
-    remove_listed_automatically(ctx, warm);
+    remove_listed_automatically(desk.session, warm, files);
   }
   double seconds = 0.0, cpu = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
-    im.px = pristine.px;
+    desk.session.active().image.px = pristine.px;
     desk.out.str("");
     RemovalVisit visit;
     state.ResumeTiming();
     const auto t0 = std::chrono::steady_clock::now();
     const double c0 = cpu_seconds();
-    remove_listed_automatically(ctx, visit);
+    remove_listed_automatically(desk.session, visit, files);
     cpu += cpu_seconds() - c0;
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (visit.marked.size() != static_cast<std::size_t>(kStars)) state.SkipWithError("not every star was handled");
@@ -180,13 +143,11 @@ BENCHMARK(BM_SaturationLevel)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecon
 void BM_PointSpreadEstimate(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   Image im = field_of(side);
-  Desk desk;
   PsfRequest req;
   req.sky_upper = 1.0e6f;
   for (auto _ : state) {
     benchmark::DoNotOptimize(GETPSF(im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)),
-                                    req, desk.con));
-    desk.out.str("");
+                                    req));
   }
 }
 BENCHMARK(BM_PointSpreadEstimate)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
@@ -194,16 +155,18 @@ BENCHMARK(BM_PointSpreadEstimate)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillis
 void BM_DiscRemoval(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   Image im = field_of(side);
-  Desk desk;
-  const RemovalContext rctx{desk.con, desk.rng, desk.seed, 0, "/dev/null"};
+  Random rng;
+  int32_t seed = -4242;
+  RemovalWork work;
+  std::ofstream log{"/dev/null"};
+  const RemovalContext rctx{rng, seed, 0, &log};
   for (auto _ : state) {
     float r = 10.0f;
-    if (!DEATHSTAR(desk.work, im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), r,
+    if (!DEATHSTAR(work, im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), r,
                    rctx)
              .changed())
       state.SkipWithError("removal refused");
-    UNWIPE(desk.work, im.view());
-    desk.out.str("");
+    UNWIPE(work, im.view());
   }
 }
 BENCHMARK(BM_DiscRemoval)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);

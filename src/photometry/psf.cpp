@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "numeric/fortran.h"
 #include "numeric/statistics.h"
-#include "platform/console.h"
+#include "platform/list_io.h"
 
 namespace zelvo {
 
@@ -42,6 +44,9 @@ constexpr const char* kOneSky =
 constexpr const char* kNoClippedSky =
     "No sky pixel is left after the 2.5 sigma clip; the unclipped sky is used.";
 
+// A fixed text as the command window shows it (after its blank column).
+std::string text_line(std::string_view t) { return " " + std::string(t); }
+
 // Where GETPSF reads pixels: the last column and row are treated as off the image.
 bool in_sample_area(const ImageView& image, int32_t x, int32_t y) {
   return x >= 1 && x < image.nx && y >= 1 && y < image.ny;
@@ -66,10 +71,10 @@ struct SampleSums {
 
 // Sigma of a sample: the square root of a non-negative variance; otherwise the error line
 // (`lead` names the sums) and 1.0.
-float sample_sigma(const SampleSums& s, const char* lead_s2, const char* lead_mean, Console& con) {
+float sample_sigma(const SampleSums& s, const char* lead_s2, const char* lead_mean, std::vector<std::string>& notes) {
   const float var = s.variance();
   if (var >= 0.0f) return std::sqrt(var);
-  con.record({lead_s2, s.sum2, lead_mean, s.sum, " ncnt=", s.n});
+  notes.push_back(list_record({lead_s2, s.sum2, lead_mean, s.sum, " ncnt=", s.n}));
   return 1.0f;
 }
 
@@ -184,58 +189,51 @@ Centroid GETCEN(const ImageView& image, float startx, float starty) {
   return c;
 }
 
-PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, Console& con) {
-  PsfEstimate e;
-  e.xcen = xcen;
-  e.ycen = ycen;
-  if (image.empty()) {
-    e.too_close_to_edge = true;  // no pixel at all: nothing to estimate
-    return e;
-  }
-  if (req.centroid) {
-    const Centroid c = GETCEN(image, xcen, ycen);
-    e.centroid_pixel = std::pair{c.last_ix, c.last_iy};
-    e.xcen = c.x;
-    e.ycen = c.y;
-    e.centroid_fallback = c.fallback;
-    if (c.fallback) con.text(kCentroidKept);
-  }
+namespace {
 
-  // Rough sky: from the caller's cache when it has one, otherwise computed here.
-  e.rough_sky = req.rough_sky ? *req.rough_sky : rough_sky(image);
-  e.total = e.rough_sky;
+// GETPSF's steps. Each adds the lines it reports to e.notes.
 
-  // Sky sample over the annulus around the truncated centre. A column's scan stops at its
-  // first pixel off the sample area, so near the bottom edge whole columns are lost.
+// GETCEN at the start position; the centre follows the centroid.
+void refine_centre(const ImageView& image, PsfEstimate& e) {
+  const Centroid c = GETCEN(image, e.xcen, e.ycen);
+  e.centroid_pixel = std::pair{c.last_ix, c.last_iy};
+  e.xcen = c.x;
+  e.ycen = c.y;
+  e.centroid_fallback = c.fallback;
+  if (c.fallback) e.notes.push_back(text_line(kCentroidKept));
+}
+
+// The sky over the 15 to 25 pixel annulus within the sky limits, clipped once at 2.5 sigma
+// (the clipped sigma is not used); the rough sky when the clipped value exceeds three times
+// it. A column's scan stops at its first pixel off the sample area, so near the bottom edge
+// whole columns are lost.
+void estimate_sky(const ImageView& image, const PsfRequest& req, PsfEstimate& e) {
   std::vector<float> sample;
   SampleSums sky;
-  {
-    const int32_t ic = INT(e.xcen), jc = INT(e.ycen);
-    for (int32_t i = -kSkyScan; i <= kSkyScan; ++i)
-      for (int32_t j = -kSkyScan; j <= kSkyScan; ++j) {
-        const int32_t x = ic + i, y = jc + j;
-        if (!in_sample_area(image, x, y)) break;
-        const int32_t r2 = i * i + j * j;
-        if (r2 <= kSkyInner2 || r2 >= kSkyOuter2) continue;
-        const float v = image.at(x, y);
-        if (!(v > req.sky_lower && v < req.sky_upper)) continue;
-        sample.push_back(v);
-        sky.add(v);
-      }
-  }
+  const int32_t ic = INT(e.xcen), jc = INT(e.ycen);
+  for (int32_t i = -kSkyScan; i <= kSkyScan; ++i)
+    for (int32_t j = -kSkyScan; j <= kSkyScan; ++j) {
+      const int32_t x = ic + i, y = jc + j;
+      if (!in_sample_area(image, x, y)) break;
+      const int32_t r2 = i * i + j * j;
+      if (r2 <= kSkyInner2 || r2 >= kSkyOuter2) continue;
+      const float v = image.at(x, y);
+      if (!(v > req.sky_lower && v < req.sky_upper)) continue;
+      sample.push_back(v);
+      sky.add(v);
+    }
   float mean = e.rough_sky, sigma = 1.0f;
   if (sky.n == 0) {
-    con.text(kNoSky);
+    e.notes.push_back(text_line(kNoSky));
   } else {
     mean = sky.sum / static_cast<float>(sky.n);
     if (sky.n == 1)
-      con.text(kOneSky);
+      e.notes.push_back(text_line(kOneSky));
     else
-      sigma = sample_sigma(sky, "ERROR: s2=", " skymean=", con);
+      sigma = sample_sigma(sky, "ERROR: s2=", " skymean=", e.notes);
   }
-  con.record({"Rough sky = ", e.rough_sky, " and perhaps better sky = ", mean});
+  e.notes.push_back(list_record({"Rough sky = ", e.rough_sky, " and perhaps better sky = ", mean}));
 
-  // One pass of 2.5-sigma clipping about the sample mean; the clipped sigma is not used.
   float clipped = mean;
   if (sky.n > 0) {
     SampleSums kept;
@@ -243,18 +241,21 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
     for (const float v : sample)
       if (v > lo && v < hi) kept.add(v);
     if (kept.n == 0) {
-      con.text(kNoClippedSky);
+      e.notes.push_back(text_line(kNoClippedSky));
     } else {
-      if (kept.n > 1) (void)sample_sigma(kept, "ERROR: s22=", " sky2mean=", con);
+      if (kept.n > 1) (void)sample_sigma(kept, "ERROR: s22=", " sky2mean=", e.notes);
       clipped = kept.sum / static_cast<float>(kept.n);
     }
   }
-  con.record({"The so called better sky with 2.5 sigma clip = ", clipped});
+  e.notes.push_back(list_record({"The so called better sky with 2.5 sigma clip = ", clipped}));
   e.sky = clipped;
   if (3.0f * e.rough_sky < clipped) e.sky = e.rough_sky;
+}
 
-  // Flux within 3R around the (refined) centre. Every pixel of the square box must be on
-  // the sample area, whether or not it lies within 3R.
+// The pixels within 3R around the (refined) centre, with the sky-subtracted flux. Every
+// pixel of the square box must be on the sample area, whether or not it lies within 3R.
+// False when the estimate ends here (too close to the edge, or saturated).
+bool collect_flux(const ImageView& image, const PsfRequest& req, PsfEstimate& e) {
   const float xc = e.xcen, yc = e.ycen;
   const int32_t ic = NINT_PIXEL(xc), jc = NINT_PIXEL(yc);
   const float R = req.search_radius;
@@ -267,9 +268,9 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
     for (int32_t j = -K - 1; j <= K + 1; ++j) {
       const int32_t x = ic + i, y = jc + j;
       if (!in_sample_area(image, x, y)) {
-        con.text(kTooClose);
+        e.notes.push_back(text_line(kTooClose));
         e.too_close_to_edge = true;
-        return e;
+        return false;
       }
       const float dx = static_cast<float>(x) - xc, dy = static_cast<float>(y) - yc;
       const float r2 = dx * dx + dy * dy;
@@ -277,7 +278,7 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
       const float v = image.at(x, y);
       if (satlevel < v) {
         e.saturated = true;
-        return e;
+        return false;
       }
       total += v - e.sky;
       // The lists hold at most kMaxCollected entries; beyond that the last one is replaced.
@@ -291,18 +292,27 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
       }
     }
   e.total = total < e.sky ? 50000.0f : total;
+  return true;
+}
 
-  // Stamp centred on (ic, jc).
-  e.stamp = Image(kStampSize, kStampSize);
+// The stamp centred on the pixel nearest to the centre.
+Image cut_psf_stamp(const ImageView& image, const PsfEstimate& e) {
+  const int32_t ic = NINT_PIXEL(e.xcen), jc = NINT_PIXEL(e.ycen);
+  Image stamp(kStampSize, kStampSize);
   const int32_t half = kStampSize / 2;
   for (int32_t j = -half; j <= half; ++j)
     for (int32_t i = -half; i <= half; ++i) {
       const int32_t x = ic + i, y = jc + j;
-      e.stamp.at(i + half + 1, j + half + 1) = in_sample_area(image, x, y) ? image.at(x, y) : kStampOffImage;
+      stamp.at(i + half + 1, j + half + 1) = in_sample_area(image, x, y) ? image.at(x, y) : kStampOffImage;
     }
+  return stamp;
+}
 
-  // Growth curve: the flux enclosed within k R / 20, k = 1 .. 20.
-  con.record({"npix = ", e.npix});
+// The growth curve (the flux enclosed within k R / 20, k = 1 .. 20) as a table, and the
+// half-flux radius by linear interpolation in the first ring that passes half the total,
+// kept within 10 .. 50 (25 above).
+float half_flux_radius(float R, PsfEstimate& e) {
+  e.notes.push_back(list_record({"npix = ", e.npix}));
   const float width = R / static_cast<float>(kGrowthRings);
   float radius[kGrowthRings + 1] = {};
   float enclosed[kGrowthRings + 1] = {};
@@ -314,16 +324,15 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
     enclosed[k] = s;
   }
 
-  // Half-flux radius by linear interpolation in the first ring that passes half the total.
   float halfrad = kNoHalfRadius;
   bool found = false;
   const float half_total = e.total * 0.5f;
-  for (const char* h : kGrowthHeader) con.text(h);
+  for (const char* h : kGrowthHeader) e.notes.push_back(text_line(h));
   for (int32_t k = 2; k <= kGrowthRings; ++k) {
     char row[64];
     std::snprintf(row, sizeof row, "%12.3f%12.3f%12.3f%12.3f", static_cast<double>(radius[k]),
                   static_cast<double>(enclosed[k]), static_cast<double>(half_total), static_cast<double>(R));
-    con.line(row);
+    e.notes.emplace_back(row);
     if (!found && half_total < enclosed[k]) {
       // A zero step (possible only at k = 2) gives minus infinity, which the clamp below
       // turns into 10.0.
@@ -331,7 +340,7 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
       found = true;
     }
     if (enclosed[k] < enclosed[k - 1]) {
-      con.text(kHaywire);
+      e.notes.push_back(text_line(kHaywire));
       e.haywire = true;
       break;
     }
@@ -339,8 +348,28 @@ PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequ
   if (std::isnan(halfrad)) halfrad = kNoHalfRadius;  // non-finite pixels in the collection
   if (halfrad > 50.0f) halfrad = 25.0f;
   if (halfrad < 10.0f) halfrad = 10.0f;
-  e.deathrad = halfrad;
-  con.record({"Approximate radius of object = ", halfrad});
+  e.notes.push_back(list_record({"Approximate radius of object = ", halfrad}));
+  return halfrad;
+}
+
+}  // namespace
+
+PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req) {
+  PsfEstimate e;
+  e.xcen = xcen;
+  e.ycen = ycen;
+  if (image.empty()) {
+    e.too_close_to_edge = true;  // no pixel at all: nothing to estimate
+    return e;
+  }
+  if (req.centroid) refine_centre(image, e);
+  // Rough sky: from the caller's cache when it has one, otherwise computed here.
+  e.rough_sky = req.rough_sky ? *req.rough_sky : rough_sky(image);
+  e.total = e.rough_sky;
+  estimate_sky(image, req, e);
+  if (!collect_flux(image, req, e)) return e;
+  e.stamp = cut_psf_stamp(image, e);
+  e.deathrad = half_flux_radius(req.search_radius, e);
   return e;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -12,8 +13,6 @@
 #include "numeric/tile_levels.h"
 
 namespace zelvo {
-
-class Console;
 
 // The central region of an nx x ny image: columns INT(0.1 nx) .. INT(0.9 nx) and rows
 // INT(0.1 ny) .. INT(0.9 ny) (single-precision constants, products formed in double, so
@@ -102,13 +101,16 @@ struct PsfEstimate {
   std::vector<float> values;       // its value
   Image stamp;                     // 101 x 101 cut-out centred on the pixel nearest to the centre
   std::optional<float> deathrad;   // half-flux radius: above 50 (or none) 25.0, below 10 10.0
+  // The lines the dialogue prints, in order, each as the command window shows it: the
+  // warnings, the sky lines, the growth-curve table and the radius.
+  std::vector<std::string> notes;
 };
 
 // GETPSF: refines the centre (when asked), estimates the sky over the central region and
 // over the 15 to 25 pixel annulus around the object (2.5-sigma clipped), collects the
-// pixels within 3R, cuts the stamp, prints the growth curve and leaves the half-flux radius
-// in `deathrad`. Pixels of the last column and row are treated as off the image, as are
-// those beyond it; nothing outside the image is read. Text goes to `con`.
-PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req, Console& con);
+// pixels within 3R, cuts the stamp, tabulates the growth curve and leaves the half-flux
+// radius in `deathrad`. Pixels of the last column and row are treated as off the image, as
+// are those beyond it; nothing outside the image is read. What it reports is in `notes`.
+PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req);
 
 }  // namespace zelvo

@@ -92,10 +92,19 @@ LogFile::LogFile() : out_(nullptr) {}
 LogFile::~LogFile() { close(); }
 
 bool LogFile::open(const std::filesystem::path& path, Console& con, const std::string& consequence) {
+  std::string refusal;
+  if (open_untold(path, con, consequence, refusal)) return true;
+  con.log_failure(path.filename().string(), refusal);
+  return false;
+}
+
+bool LogFile::open_untold(const std::filesystem::path& path, Console& con, const std::string& consequence,
+                          std::string& refusal) {
   close();
+  refusal.clear();
   const std::string name = path.filename().string();
   const auto refuse = [&](const std::string& why) {
-    con.log_failure(name, why + "; " + consequence + ".");
+    refusal = why + "; " + consequence + ".";
     return false;
   };
   struct stat st {};

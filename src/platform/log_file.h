@@ -30,6 +30,10 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   bool open(const std::filesystem::path& path, Console& con, const std::string& consequence);
+  // As open(), except that a refusal is not told but left in `refusal` (empty when the log
+  // opened), for the caller to tell with Console::log_failure where its lines need it.
+  bool open_untold(const std::filesystem::path& path, Console& con, const std::string& consequence,
+                   std::string& refusal);
   void close();
   // Open, and no write has failed yet.
   bool good() const;

@@ -1,11 +1,8 @@
 #include "removal/deathstar.h"
 
-#include <fstream>
 #include <ostream>
 #include <string>
 
-#include "platform/console.h"
-#include "platform/log_file.h"
 #include "removal/edge.h"
 #include "removal/gradient.h"
 #include "removal/log_lines.h"
@@ -41,17 +38,16 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
   RemovalResult result;
   if (!image.empty()) work.prepare(image.nx, image.ny);
   deathrad = deathrad + 1.0f;
-  ctx.con.record({"deathrad = ", deathrad, ", xcen = ", xcen, ", ycen = ", ycen});
+  result.notes.push_back(list_record({"deathrad = ", deathrad, ", xcen = ", xcen, ", ycen = ", ycen}));
 
-  LogFile file;
-  file.open(ctx.debug_log, ctx.con, std::string(kNoDebugLogText));
-  std::ostream& log = file.stream();
+  DebugLog debug(ctx.log);
+  std::ostream& log = debug.out();
   log << '\n';
   for (std::string_view line : kDebugAdviceLines) log_record(log, {line});
   log_record(log, {"The star centre = ", xcen, ycen, " and radius = ", deathrad});
 
   const auto fail = [&](RemovalStatus status, std::string_view text) {
-    ctx.con.record({text});
+    result.notes.push_back(list_record({text}));
     log_record(log, {text});
     result.status = status;
     return result;
@@ -70,8 +66,8 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
   if (edge != EdgeStatus::ok) return fail(RemovalStatus::no_edge_ring, edge_failure_text(edge));
   if (traced != deathrad) {
     // The digital circle at exactly this radius has a gap; a ring a hair wider or narrower closes.
-    ctx.con.record({"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced,
-                    "instead."});
+    result.notes.push_back(list_record(
+        {"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced, "instead."}));
     log_record(log, {"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced,
                      "instead."});
   }
@@ -103,7 +99,7 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     result.status = RemovalStatus::stopped;
     return result;
   }
-  WIPEOUT(work, image, xcen, ycen, deathrad, ctx, log);
+  result.notes.push_back(WIPEOUT(work, image, xcen, ycen, deathrad, ctx, log));
   return result;
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "numeric/image_view.h"
 #include "removal/removal_context.h"
@@ -22,14 +24,17 @@ enum class RemovalStatus {
 struct RemovalResult {
   RemovalStatus status = RemovalStatus::removed;
   int32_t mask_size = 0;  // disc pixels repainted
+  // The lines the dialogue prints, in order, each as the command window shows it: first the
+  // radius and centre, then any failure, and the model angles of a repaint.
+  std::vector<std::string> notes;
   bool changed() const { return status == RemovalStatus::removed; }
 };
 
 // DEATHSTAR: removes the circular feature centred at (xcen, ycen) pixels. deathrad grows by
 // one pixel first (the caller sees the grown value) and the ring is traced at that radius.
-// Prints the removal line and any failure to ctx.con and writes the debug log (appended to
-// ctx.debug_log, closed before returning). On failure the image is not touched; the
-// previous undo store survives failures found before the disc is masked.
+// Returns the lines it reports as notes and writes its debug lines to ctx.log. On failure
+// the image is not touched; the previous undo store survives failures found before the
+// disc is masked.
 RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float& deathrad,
                         const RemovalContext& ctx);
 

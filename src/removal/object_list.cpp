@@ -1,26 +1,15 @@
 #include "removal/object_list.h"
 
+#include <optional>
 #include <sstream>
 
-#include "platform/console.h"
 #include "platform/list_io.h"
-#include "platform/log_file.h"
-#include "removal/submenu_texts.h"
 
 namespace zelvo {
 
 namespace {
 
 bool blank(const std::string& s) { return s.find_first_not_of(" \t\r") == std::string::npos; }
-
-// Opens a regular file for reading; false for a missing file, a folder, a FIFO (never
-// waited on) or a refused open.
-bool open_list(const std::filesystem::path& file, std::istringstream& in) {
-  const std::optional<std::string> text = read_small_file(file);
-  if (!text) return false;
-  in.str(*text);
-  return true;
-}
 
 // The object on one line, or none when the line is not exactly four numbers.
 std::optional<ListedObject> parse_object(const std::string& text, int32_t line) {
@@ -39,19 +28,16 @@ std::optional<ListedObject> parse_object(const std::string& text, int32_t line) 
 
 }  // namespace
 
-std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con) {
-  std::istringstream in;
-  if (!open_list(file, in)) return std::nullopt;
+int32_t LINENOS(std::string_view text) {
+  std::istringstream in{std::string(text)};
   int32_t n = 0;
   for (std::string s; std::getline(in, s);)
     if (!blank(s)) ++n;
-  if (in.bad()) con.text(kLineCountError);
   return n;
 }
 
-std::optional<ObjectList> read_object_list(const std::filesystem::path& file) {
-  std::istringstream in;
-  if (!open_list(file, in)) return std::nullopt;
+ObjectList parse_object_list(std::string_view text) {
+  std::istringstream in{std::string(text)};
   ObjectList list;
   int32_t line = 0;
   for (std::string s; std::getline(in, s);) {
@@ -64,7 +50,6 @@ std::optional<ObjectList> read_object_list(const std::filesystem::path& file) {
     }
     list.objects.push_back(*obj);
   }
-  if (in.bad()) return std::nullopt;
   return list;
 }
 

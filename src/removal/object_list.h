@@ -3,13 +3,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zelvo {
-
-class Console;
 
 // One object of a list.
 struct ListedObject {
@@ -25,15 +23,13 @@ struct ObjectList {
   int32_t bad_line = 0;  // line number of that line, 0 when every line was good
 };
 
-// LINENOS: the number of lines of a text file that hold anything besides blanks, the count a
-// one-item free-format read per record makes. None when the file cannot be opened; a read
-// error prints "An error occurred during the file readout..." and gives the count so far.
-std::optional<int32_t> LINENOS(const std::filesystem::path& file, Console& con);
+// LINENOS: the number of lines of a list's text that hold anything besides blanks, the count
+// a one-item free-format read per record makes.
+int32_t LINENOS(std::string_view text);
 
-// Reads an object list: blank lines are skipped; every other line must hold exactly four
-// numbers, a whole-number type and three reals. None when the file is missing, not a
-// regular file, or cannot be read.
-std::optional<ObjectList> read_object_list(const std::filesystem::path& file);
+// An object list from the text of its file: blank lines are skipped; every other line must
+// hold exactly four numbers, a whole-number type and three reals.
+ObjectList parse_object_list(std::string_view text);
 
 // "ZelvoRep.log, line N": where a message about one line of a list points.
 std::string list_line_reference(const std::filesystem::path& file, int32_t line);

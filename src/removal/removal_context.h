@@ -2,21 +2,21 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
+#include <iosfwd>
 
 #include "numeric/stop_request.h"
 
 namespace zelvo {
 
-class Console;
 class Random;
 
 struct RemovalContext {
-  Console& con;       // the command window
   Random& rng;        // the session's generator
   int32_t& ranseed;   // its seed, advanced by every draw
   int extlogs = 0;    // 1: detailed tables in the debug log
-  std::filesystem::path debug_log = "ZelvoDebug.log";  // opened for appending per removal
+  // The debug log, owned and opened by the caller (the dialogue appends to ZelvoDebug.log
+  // for every routine call); nullptr: nothing is logged.
+  std::ostream* log = nullptr;
   StopRequest stop{};  // Ctrl-C: a removal asked to stop before it repaints changes nothing
 };
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "numeric/image_view.h"
@@ -35,14 +36,17 @@ struct CentreResult {
   std::array<int32_t, kProfileRows> left{}, right{};  // run limits per row, profile positions 1 .. 101
   int32_t best_row = 0;        // b, 1 .. 5: the row whose run was taken
   float xshift = 0.0f, yshift = 0.0f;
+  // The lines the dialogue prints, in order (warnings, the sky lines, or the refusal), each
+  // as the command window shows it.
+  std::vector<std::string> notes;
   bool ok() const { return status == CentreStatus::ok; }
 };
 
 // FINDCENTRE: for the rows INT(yc) - 2 .. INT(yc) + 2 (as INT(i + yc - 3.0)) and the 101
 // columns INT(j + xc - 51.0), estimates each row's sky from its 40 faintest values (2-sigma
 // clipped), finds the run around position 50 where the 3-point smoothed profile stays at or
-// above sky + 2 sigma, picks the widest row and moves (xc, yc) to the run's middle. Prints
-// its warnings and sky lines to ctx.con and appends the two shift lines to ctx.debug_log.
+// above sky + 2 sigma, picks the widest row and moves (xc, yc) to the run's middle. Returns
+// its warnings and sky lines as notes and writes the two shift lines to ctx.log.
 // Columns off the image are read as kProfileOffImage; rows off the image and fewer than 40
 // positions on the image refuse the star with one message (nothing is measured).
 CentreResult FINDCENTRE(const ImageView& image, float xc, float yc, const RemovalContext& ctx);
@@ -63,6 +67,7 @@ struct SatBarResult {
   int32_t saturated = 0;        // INT of the largest pixel of the 11 x 11 box around (x0, y0)
   Box changed;                  // columns x0 - 10 .. x0 + 10 of the bar rows, cut to the image
   std::vector<float> saved;     // their values before the removal, row by row
+  std::vector<std::string> notes;  // the displacement and bar length (or the refusal), printed
 };
 
 // REMOVESATBAR: follows the bar up and down column INT(xc) from row INT(yc) (stepping to a
@@ -74,8 +79,8 @@ struct SatBarResult {
 // 0 .. 9 of a side is widened to offset 10 and filled from offsets 11 .. 15. Mode 2 sets the band to
 // bgmean - 3 bgsigma .. half-way from bgmean to the saturation level; other modes keep
 // `band`. Reads and writes only pixels inside the image: missing reference or fill pixels
-// are made up from those that exist (the other side, or bgmean). Prints the displacement
-// and bar length to ctx.con and appends its lines to ctx.debug_log.
+// are made up from those that exist (the other side, or bgmean). Returns the displacement
+// and bar length lines as notes and writes its lines to ctx.log.
 SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, float bgsigma, int32_t mode,
                           SatBarBand& band, const RemovalContext& ctx);
 

@@ -4,15 +4,14 @@
 #include <ostream>
 
 #include "numeric/random.h"
-#include "platform/console.h"
 #include "removal/log_lines.h"
 #include "removal/removal_constants.h"
 
 namespace zelvo {
 
-void WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
-             const RemovalContext& ctx, std::ostream& log) {
-  ctx.con.record({"Maxangle, minangle = ", work.MaxAngle, work.MinAngle});
+std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
+                    const RemovalContext& ctx, std::ostream& log) {
+  std::string note = list_record({"Maxangle, minangle = ", work.MaxAngle, work.MinAngle});
   const bool detail = ctx.extlogs == 1;
   // Noise with the spread of the ring's background sigma (one draw per pixel, as ever).
   const double hi = kUniformHalfWidthPerSigma * static_cast<double>(work.TheSigma), lo = -hi;
@@ -45,6 +44,7 @@ void WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float d
     }
   }
   work.undo_ready = true;
+  return note;
 }
 
 bool UNWIPE(const RemovalWork& work, ImageView image) {

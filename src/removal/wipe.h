@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 #include "numeric/image_view.h"
 #include "removal/removal_context.h"
@@ -13,10 +14,10 @@ namespace zelvo {
 // plus uniform noise in [-sqrt(3) TheSigma, +sqrt(3) TheSigma] (standard deviation TheSigma),
 // drawing one random number per pixel with x
 // as the outer and y as the inner loop. The old values go into TheMask, which becomes the
-// undo store. Prints the model angles to the command window; with extlogs 1 writes one
-// line per pixel to `log`. deathrad (> 0) is the radius the ring was traced at.
-void WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
-             const RemovalContext& ctx, std::ostream& log);
+// undo store. Returns the line reporting the model angles; with extlogs 1 writes one line
+// per pixel to `log`. deathrad (> 0) is the radius the ring was traced at.
+std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
+                    const RemovalContext& ctx, std::ostream& log);
 
 // UNWIPE: puts back the pixels the last removal replaced (those whose saved value is not
 // within 1.0E-6 of zero). The undo store is kept, so a repeated undo does the same again.

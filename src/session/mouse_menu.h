@@ -19,14 +19,6 @@ inline constexpr std::string_view kZoomMenuBoxSize = "      current box size (wi
 class Console;
 struct Session;
 
-// The last cursor read as references into the session, for the remove submenu's context
-// (the zoom-box menus read the cursor through Session::read_cursor).
-struct CursorState {
-  float& cursorx;
-  float& cursory;
-  char& cursorkey;
-};
-
 // SETZOOMBOX on the active image: asks for the box size and, unless the box is the whole
 // image, reads the click on the area to zoom to (starting at the image centre) and draws that
 // area enlarged. A box of the image's size is the whole image again, centred on it and drawn

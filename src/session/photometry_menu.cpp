@@ -169,7 +169,8 @@ void photometry_loop(Session& s, const ApertureRadii& radii, const ZoomBox& show
     con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(limits, c.x, c.y, image)) return;
 
-    const PsfEstimate e = GETPSF(image, c.x, c.y, req, con);
+    const PsfEstimate e = GETPSF(image, c.x, c.y, req);
+    for (const std::string& l : e.notes) con.line(l);
     // The zoom box follows the centroid's last working pixel.
     if (e.centroid_pixel) std::tie(s.zoom.zoomx, s.zoom.zoomy) = *e.centroid_pixel;
     if (e.saturated) {

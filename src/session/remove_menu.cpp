@@ -8,25 +8,8 @@ namespace zelvo {
 
 void command_remove(Session& s) {
   if (refuse_empty_slot(s)) return;
-  ImageSlot& a = s.active();
-  ensure_display_levels(a.view(), s.disp);
-  RemoveSubmenuContext ctx{.image = a.view(),
-                           .object = a.object,
-                           .name = a.name,
-                           .texts = a.texts,
-                           .disp = s.disp,
-                           .zoom = s.zoom,
-                           .cursor = CursorState{s.cursorx, s.cursory, s.cursorkey},
-                           .con = s.con,
-                           .gfx = s.gfx,
-                           .rng = s.rng,
-                           .ranseed = s.ranseed,
-                           .work = s.removal,
-                           .mainlog = s.mainlog.stream(),
-                           .extlogs = s.extlogs,
-                           .mark_modified = [&a] { mark_modified(a); },
-                           .files = {}};
-  s.marked_objects = remove_submenu(ctx);
+  ensure_display_levels(s.active().view(), s.disp);
+  s.marked_objects = remove_submenu(s);
 }
 
 }  // namespace zelvo

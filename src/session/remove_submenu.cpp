@@ -8,7 +8,9 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <utility>
 
 #include "display/circle.h"
 #include "numeric/fortran.h"
@@ -17,17 +19,108 @@
 #include "photometry/psf.h"
 #include "session/display_menu.h"
 #include "platform/console.h"
+#include "session/session.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 #include "numeric/stop_request.h"
 #include "removal/deathstar.h"
 #include "removal/removal_context.h"
-#include "removal/submenu_texts.h"
 #include "removal/wipe.h"
 
 namespace zelvo {
 
 namespace {
+
+// --- texts ---------------------------------------------------------------------------
+
+// REMOVEOPTIONS: the submenu, printed between two empty lines.
+constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
+    "What do you want to do? ",
+    "  1) Remove a star ",
+    "  2) Remove a saturated star ",
+    "  3) Remove an area of user-defined radius ",
+    "  4) ",
+    "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
+    "  6) Remove columns ",
+    "  7) Remove rows [NOT IMPLEMENTED YET] ",
+    "  8) Remove objects interactively using pre-recorded coordinates",
+    "  9) Remove objects automatically using pre-recorded coordinates",
+    "     (Options 8 and 9 require the existence of ZelvoRep.log) ",
+    "  0) Return back to the main options ",
+};
+
+// Appended to the removal record at every visit; the last line is empty.
+constexpr std::array<std::string_view, 5> kRecordHeaderLines = {
+    "This log file is written by Zelvo (Galaxy and Star Image Tools); it",
+    "contains these four lines and N lines, one for each removed",
+    "star, with the star type (regular, saturated, ...), centre in",
+    "x- and y-coordinates, and removal radius (= 4 values / star).",
+    "",
+};
+
+constexpr std::string_view kConstantLevelLead = "Added constant level ";
+constexpr std::string_view kConstantLevelTail = " to your image. ";
+constexpr std::string_view kConstantLevelNote = "It will be taken out after the removal processes end. ";
+// A level above 2^24 cannot be added to 32-bit pixels without rounding them to steps of 2 or more.
+constexpr std::string_view kLevelTooLargeLead = "The smallest pixel value of this image is ";
+constexpr std::string_view kLevelTooLargeTail =
+    "; the constant level that would make every pixel positive is beyond 2^24 (16777216), where adding it"
+    " rounds the pixels' values. Nothing removed; the image is unchanged.";
+
+constexpr std::array<std::string_view, 2> kWrongOptionLines = {
+    "The option you selected is not currently available ",
+    "or you pressed a wrong key. Please, try again.",
+};
+
+// Per-object flow.
+constexpr std::string_view kClickObject = "Click on the object you want to remove.";
+constexpr std::string_view kClickCentre = "Click on the object centre.";
+constexpr std::string_view kYouClickedAt = "You clicked at ";
+constexpr std::string_view kRegularToMainLog = "Entering centre/radius finding for regular stars...";
+constexpr std::string_view kSaturatedToMainLog = "Entering centre/radius finding for saturated stars...";
+constexpr std::string_view kSaturatedRetry = "Object was saturated, trying again.";
+constexpr std::string_view kSkyLevelLead = "Estimated background sky level = ";
+constexpr std::string_view kSkySigmaLead = "Estimated background sky sigma = ";
+constexpr std::string_view kAverageSigmaLead = "Average & sigma are ";
+constexpr std::string_view kColumnChoice = "Enter 'y' to keep, 'm' to modify, or 'c' to redetermine";
+constexpr std::string_view kClickBackground = "Click on background you wish to estimate values from:";
+constexpr std::array<std::string_view, 3> kBackgroundBoxLeads = {
+    "Values for a 5x5 box were (average and sigma): ",
+    "Values for a 9x9 box were (average and sigma): ",
+    "Values for a 15x15 box were (average and sigma): ",
+};
+constexpr std::string_view kNewAverageSigma = "Give new average and sigma values:";
+constexpr std::string_view kCirclesNote = "Circles on the image are at 10 and 20 pixel radii.";
+constexpr std::string_view kRadiusSetLead = "Star removal radius set to ";
+constexpr std::string_view kRadiusPrompt = "Give (absolute) value to the removal radius:";
+constexpr std::string_view kDisplayLevelsLead = "Display levels: low, high = ";
+constexpr std::string_view kUndoPrompt = "Do you want to UNDO previous removal (y/n)? ";
+
+// Object lists.
+constexpr std::string_view kListCountLead = "ZelvoRep.log contained ";
+constexpr std::string_view kListCountTail = " lines (= objects).";
+constexpr std::string_view kReadAutomaticLead = "Read (ch0, xc, yc, deathrad) = ";
+constexpr std::string_view kReadInteractiveLead = "Read (ch1, xc, yc, deathrad) = ";
+constexpr std::array<std::string_view, 2> kIncorrectDataLines = {
+    "ZelvoRep.log contains incorrect data. ",
+    "Please check and try again.",
+};
+
+// Failures this program reports in its own words.
+constexpr std::string_view kListUnreadable =
+    "ZelvoRep.log cannot be read (missing, or not a readable file); options 8 and 9 need it in the "
+    "working folder.";
+// What a removal record that cannot be opened or written means (after the reason).
+constexpr std::string_view kRecordUnwritable = "kept removals are not recorded";
+constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
+constexpr std::string_view kCentreOffImage =
+    "The centre lies outside the image; nothing is removed.";
+constexpr std::string_view kObjectLeft =
+    "This object is left as it was; nothing is recorded.";
+// What a debug log that cannot be opened or written means (after the reason).
+constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
+
+// --- the dialogue --------------------------------------------------------------------
 
 // The zoomed area and the stamp reach this far from their centre pixel.
 constexpr int32_t kAreaHalf = 50;
@@ -53,25 +146,42 @@ constexpr int32_t kColumnDummyPoints = 20;
 
 enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 };
 
-bool known_type(int32_t t) { return t == kStar || t == kSaturated || t == kArea || t == kColumns; }
 
-RemovalContext removal_context(const RemoveSubmenuContext& ctx) {
-  return RemovalContext{ctx.con, ctx.rng, ctx.ranseed, ctx.extlogs, ctx.files.debug_log, ctx.con.stop_request()};
+// What one visit works on: the session with its active slot, and the files.
+struct Dialogue {
+  Dialogue(Session& session, const RemovalFiles& f)
+      : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {}
+  Session& s;
+  ImageSlot& slot;
+  ImageView image;  // changed in place
+  Console& con;
+  Graphics& gfx;
+  RemovalFiles files;
+};
+
+RemovalContext removal_context(const Dialogue& ctx, std::ostream* log) {
+  return RemovalContext{ctx.s.rng, ctx.s.ranseed, ctx.s.extlogs, log, ctx.con.stop_request()};
 }
 
-void main_log(RemoveSubmenuContext& ctx, std::string_view text) {
-  ctx.mainlog << list_record({text}) << '\n';
-  ctx.mainlog.flush();
+void print_notes(Console& con, const std::vector<std::string>& notes) {
+  for (const std::string& l : notes) con.line(l);
 }
 
-// Reads the cursor starting at (x0, y0) and keeps the result as the session's last read.
-void read_cursor(RemoveSubmenuContext& ctx, float x0, float y0) {
-  ctx.gfx.focus();
-  const CursorRead c = ctx.gfx.cursor(x0, y0);
-  ctx.con.focus_command();
-  ctx.cursor.cursorx = c.x;
-  ctx.cursor.cursory = c.y;
-  ctx.cursor.cursorkey = c.key;
+// The debug log of one removal routine call: the file is opened for appending at every
+// call (a refusal told once per session) and closed when the call's lines are written.
+class RoutineLog {
+ public:
+  explicit RoutineLog(Dialogue& ctx) { file_.open(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText)); }
+  std::ostream* stream() { return &file_.stream(); }
+
+ private:
+  LogFile file_;
+};
+
+void main_log(Dialogue& ctx, std::string_view text) {
+  std::ostream& mainlog = ctx.s.mainlog.stream();
+  mainlog << list_record({text}) << '\n';
+  mainlog.flush();
 }
 
 // Whether the pixel nearest to (x, y) is a pixel of the image (never for a NaN).
@@ -81,17 +191,17 @@ bool on_image(const ImageView& image, float x, float y) {
 
 void blank_apostrophes(std::string& text) { std::replace(text.begin(), text.end(), '\'', ' '); }
 
-void redisplay_image(RemoveSubmenuContext& ctx) {
-  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.object, ctx.name}, ctx.disp, ctx.texts, false, ctx.con, ctx.gfx);
+void redisplay_image(Dialogue& ctx) {
+  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.slot.object, ctx.slot.name}, ctx.s.disp, ctx.slot.texts, false, ctx.con, ctx.gfx);
 }
 
-void mark_listed_objects(RemoveSubmenuContext& ctx, const RemovalVisit& visit) {
+void mark_listed_objects(Dialogue& ctx, const RemovalVisit& visit) {
   for (const MarkedObject& m : visit.marked)
     CIRCLE(static_cast<float>(m.x), static_cast<float>(m.y), kMarkRadius, kMarkColour, ctx.gfx);
 }
 
 // The visit's cache of the image's levels (see RemovalVisit::levels).
-TileLevels& levels_of(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+TileLevels& levels_of(Dialogue& ctx, RemovalVisit& visit) {
   if (!visit.levels || !visit.levels->covers(ctx.image)) visit.levels = central_tile_levels(ctx.image);
   return *visit.levels;
 }
@@ -101,7 +211,7 @@ void note_change(RemovalVisit& visit, const Box& b) {
 }
 
 // The sky limits and saturation level of the image as it is now, for the point-spread estimate.
-PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+PsfRequest psf_request(Dialogue& ctx, RemovalVisit& visit) {
   const ImageLimits lim = image_limits(levels_of(ctx, visit));
   PsfRequest req;
   req.sky_lower = kSkyLower;
@@ -116,11 +226,12 @@ PsfRequest psf_request(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
 // is asked for) and the radius becomes the half-flux radius when the estimate completes.
 // The rough sky is that of the image as it is at this call (a bar may have gone since the
 // request was made).
-PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+PsfEstimate estimate(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   req.rough_sky = rough_sky(levels_of(ctx, visit));
-  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req, ctx.con);
+  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
+  print_notes(ctx.con, e.notes);
   // The zoom box follows the centroid's last working pixel.
-  if (e.centroid_pixel) std::tie(ctx.zoom.zoomx, ctx.zoom.zoomy) = *e.centroid_pixel;
+  if (e.centroid_pixel) std::tie(ctx.s.zoom.zoomx, ctx.s.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
   visit.ycen = e.ycen;
   if (e.deathrad) visit.deathrad = *e.deathrad;
@@ -129,7 +240,7 @@ PsfEstimate estimate(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest 
 
 // Regular star: centroid and estimate, retried once without centroiding when saturated
 // (the object is then removed anyway).
-PsfEstimate estimate_star(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+PsfEstimate estimate_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   main_log(ctx, kRegularToMainLog);
   PsfEstimate e = estimate(ctx, visit, req);
   if (e.saturated) {
@@ -150,36 +261,60 @@ struct ObjectChanges {
 // tell the visit's level cache what they changed.
 
 // REMOVESATBAR (mode 2) at (xc, yc) with the given sky.
-SatBarResult remove_bar(RemoveSubmenuContext& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
+SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
                         float bgsigma) {
-  SatBarResult bar = REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx));
+  SatBarResult bar = [&] {
+    RoutineLog log(ctx);
+    return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx, log.stream()));
+  }();
+  print_notes(ctx.con, bar.notes);
   if (bar.removed) note_change(visit, bar.changed);
   return bar;
 }
 
 // DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
-RemovalResult remove_disc(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
-  const RemovalResult r = DEATHSTAR(ctx.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx));
-  if (r.changed()) note_change(visit, ctx.work.mask_box);
+// Its first line, the radius and centre, comes before a refusal of the debug log.
+RemovalResult remove_disc(Dialogue& ctx, RemovalVisit& visit) {
+  LogFile log;
+  std::string refusal;
+  log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText), refusal);
+  const RemovalResult r =
+      DEATHSTAR(ctx.s.removal, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
+  log.close();
+  for (std::size_t i = 0; i < r.notes.size(); ++i) {
+    ctx.con.line(r.notes[i]);
+    if (i == 0 && !refusal.empty()) ctx.con.log_failure(ctx.files.debug_log.filename().string(), refusal);
+  }
+  if (r.changed()) note_change(visit, ctx.s.removal.mask_box);
   return r;
 }
 
 // Puts back what the object changed: the disc first (it was painted last), then the bar.
-void undo_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
+void undo_object(Dialogue& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
   if (ch.disc) {
-    const Box disc = ctx.work.mask_box;
-    if (UNWIPE(ctx.work, ctx.image)) note_change(visit, disc);
+    const Box disc = ctx.s.removal.mask_box;
+    if (UNWIPE(ctx.s.removal, ctx.image)) note_change(visit, disc);
   }
   restore_satbar(ch.bar, ctx.image);
   if (ch.bar.removed) note_change(visit, ch.bar.changed);
 }
 
+// FINDCENTRE at the visit's centre, its lines printed.
+CentreResult find_centre(Dialogue& ctx, RemovalVisit& visit) {
+  CentreResult c = [&] {
+    RoutineLog log(ctx);
+    return FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx, log.stream()));
+  }();
+  print_notes(ctx.con, c.notes);
+  return c;
+}
+
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
 // that centre without centroiding. None when the centre cannot be measured (nothing changed).
-std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req,
+std::optional<PsfEstimate> estimate_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req,
                                               ObjectChanges& ch) {
   main_log(ctx, kSaturatedToMainLog);
-  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx));
+  const CentreResult c = find_centre(ctx, visit);
   if (!c.ok()) return std::nullopt;
   visit.xcen = c.xc;
   visit.ycen = c.yc;
@@ -193,9 +328,9 @@ std::optional<PsfEstimate> estimate_saturated(RemoveSubmenuContext& ctx, Removal
 
 // Area from a list: the five-row centre is tried, but a centre that moves by more than
 // 2 pixels from the recorded one is not taken.
-void estimate_listed_area(RemoveSubmenuContext& ctx, RemovalVisit& visit, PsfRequest req) {
+void estimate_listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   const float rx = visit.xcen, ry = visit.ycen;
-  const CentreResult c = FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx));
+  const CentreResult c = find_centre(ctx, visit);
   if (c.ok()) {
     visit.xcen = c.xc;
     visit.ycen = c.yc;
@@ -227,23 +362,21 @@ AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
 }
 
 // The list, announced with its line count; none (after one message) when it cannot be read.
-std::optional<ObjectList> open_object_list(RemoveSubmenuContext& ctx) {
-  const std::optional<int32_t> n = LINENOS(ctx.files.object_list, ctx.con);
-  std::optional<ObjectList> list;
-  if (n) list = read_object_list(ctx.files.object_list);
-  if (!list) {
+std::optional<ObjectList> open_object_list(Dialogue& ctx) {
+  const std::optional<std::string> text = read_small_file(ctx.files.object_list);
+  if (!text) {
     ctx.con.text(kListUnreadable);
     return std::nullopt;
   }
-  ctx.con.record({kListCountLead, *n, kListCountTail});
-  return list;
+  ctx.con.record({kListCountLead, LINENOS(*text), kListCountTail});
+  return parse_object_list(*text);
 }
 
 void report_incorrect_data(Console& con) {
   for (std::string_view l : kIncorrectDataLines) con.text(l);
 }
 
-std::string off_image_message(const RemoveSubmenuContext& ctx, const ListedObject& o) {
+std::string off_image_message(const Dialogue& ctx, const ListedObject& o) {
   return list_line_reference(ctx.files.object_list, o.line).append(kListOffImageTail);
 }
 
@@ -266,7 +399,7 @@ void area_window(Graphics& gfx, int32_t ixc, int32_t iyc) {
 }
 
 // The zoomed area on the full-frame viewport, with the levels of the last display.
-void draw_area(RemoveSubmenuContext& ctx, int32_t ixc, int32_t iyc) {
+void draw_area(Dialogue& ctx, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
   gfx.erase();
@@ -274,9 +407,9 @@ void draw_area(RemoveSubmenuContext& ctx, int32_t ixc, int32_t iyc) {
   // Square pixels: the largest centred square of the frame.
   gfx.window_equal_scales(static_cast<float>(ixc - kAreaHalf) - 0.5f, static_cast<float>(ixc + kAreaHalf) + 0.5f,
                           static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
-  if (ctx.disp.greyflag == 0 || ctx.disp.greyflag == 1) {
-    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.disp.fglev,
-              ctx.disp.bglev, ctx.disp.displaytr, ctx.disp.greyflag == 1);
+  if (ctx.s.disp.greyflag == 0 || ctx.s.disp.greyflag == 1) {
+    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.s.disp.fglev,
+              ctx.s.disp.bglev, ctx.s.disp.displaytr, ctx.s.disp.greyflag == 1);
   }
   gfx.box();
 }
@@ -333,16 +466,16 @@ void take_profile(Inspection& insp, const PsfEstimate& e, const ImageView& image
   (void)widened_range(area, insp.lev1, insp.lev2);
 }
 
-void draw_stamp(RemoveSubmenuContext& ctx, Image& stamp, float fg, float bg) {
+void draw_stamp(Dialogue& ctx, Image& stamp, float fg, float bg) {
   ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
   ctx.gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
-  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.disp.greyflag == 1);
+  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.disp.greyflag == 1);
 }
 
 // The inspection display: the profile with the sky line above, the stamp below with the
 // 10 and 20 pixel circles. The stamp levels are kept within the image's data range (this
 // changes insp.lev1 and insp.lev2 for the redraw after the removal).
-void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
+void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
   gfx.erase();
@@ -373,7 +506,7 @@ void draw_inspection(RemoveSubmenuContext& ctx, Inspection& insp, RemovalVisit& 
 }
 
 // The area after the removal: the stamp alone, with the same levels.
-void draw_result(RemoveSubmenuContext& ctx, const Inspection& insp, int32_t ixc, int32_t iyc) {
+void draw_result(Dialogue& ctx, const Inspection& insp, int32_t ixc, int32_t iyc) {
   Image stamp = cut_stamp(ctx.image, ixc, iyc);
   ctx.con.record({kDisplayLevelsLead, insp.lev2, insp.lev1});
   ctx.gfx.focus();
@@ -385,14 +518,14 @@ void draw_result(RemoveSubmenuContext& ctx, const Inspection& insp, int32_t ixc,
 
 // The column option's background: the box values, kept, typed, or measured again around a
 // click before being typed.
-void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
+void column_levels(Dialogue& ctx, float& average, float& sigma) {
   ctx.con.text(kColumnChoice);
   const char answer = ctx.con.read_char();
   if (answer == 'y') return;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
-    read_cursor(ctx, ctx.cursor.cursorx, ctx.cursor.cursory);
-    const float x = ctx.cursor.cursorx, y = ctx.cursor.cursory;
+    ctx.s.read_cursor(ctx.s.cursorx, ctx.s.cursory);
+    const float x = ctx.s.cursorx, y = ctx.s.cursory;
     ctx.con.record({kYouClickedAt, x, " ", y});
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
@@ -404,41 +537,177 @@ void column_levels(RemoveSubmenuContext& ctx, float& average, float& sigma) {
   ctx.con.read_list({&average, &sigma});
 }
 
-// One object of options 1, 2, 3, 6 or 8 (the type says which), picked with the cursor or
-// taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
-void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed,
-                         ObjectChanges& ch) {
-  const ImageView image = ctx.image;
-  mark_listed_objects(ctx, visit);
+// --- the kinds of object --------------------------------------------------------------
 
-  float xc = 0.0f, yc = 0.0f;
-  if (listed) {
-    xc = listed->x;
-    yc = listed->y;
-    if (!on_image(image, xc, yc)) {
-      ctx.con.text(off_image_message(ctx, *listed));
-      return;
-    }
-  } else {
-    ctx.con.text(kClickObject);
-    read_cursor(ctx, static_cast<float>(image.nx / 2), static_cast<float>(image.ny / 2));
-    xc = ctx.cursor.cursorx;
-    yc = ctx.cursor.cursory;
-    ctx.con.record({kYouClickedAt, xc, " ", yc});
+// Star: the estimate with centroid (again without, when saturated); the shown radius is 3.5
+// times the half-flux radius.
+bool inspect_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc, Inspection& insp,
+                  ObjectChanges&) {
+  const PsfEstimate e = estimate_star(ctx, visit, req);
+  take_profile(insp, e, ctx.image, ixc, iyc);
+  visit.deathrad = 3.5f * visit.deathrad;
+  return true;
+}
+
+// Saturated star: the bar goes first; the object is left when its centre cannot be measured.
+bool inspect_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc,
+                       Inspection& insp, ObjectChanges& ch) {
+  visit.deathrad = 0.0f;
+  const std::optional<PsfEstimate> e = estimate_saturated(ctx, visit, req, ch);
+  if (!e) {
+    ctx.con.text(kObjectLeft);
+    return false;
   }
+  take_profile(insp, *e, ctx.image, ixc, iyc);
+  visit.deathrad = 20.0f;
+  return true;
+}
+
+// Area: the estimate at the clicked centre, without centroid.
+bool inspect_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc, Inspection& insp,
+                  ObjectChanges&) {
+  visit.deathrad = 0.0f;
+  req.centroid = false;
+  const PsfEstimate e = estimate(ctx, visit, req);
+  take_profile(insp, e, ctx.image, ixc, iyc);
+  visit.deathrad = 12.0f;
+  return true;
+}
+
+// Columns: the background from the box (kept, typed or measured again), then the bar removal,
+// which is the whole removal.
+bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
+                     ObjectChanges& ch) {
+  const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
+  float average = s.clipped_mean, sigma = s.kept_sigma;
+  ctx.con.record({kAverageSigmaLead, average, sigma});
+  insp.search_radius = kColumnSearchRadius;
+  visit.deathrad = 12.0f;
+  insp.radii.assign(kColumnDummyPoints, 1.0f);
+  insp.values.assign(kColumnDummyPoints, 1.0f);
+  const FiniteLevels range = levels_of(ctx, visit).whole();
+  insp.lev1 = range.maximum;
+  insp.lev2 = range.minimum;
+  column_levels(ctx, average, sigma);
+  insp.sky = average;
+  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
+  return true;
+}
+
+// Option 9's steps before the disc: whether a disc is to be removed at the visit's radius.
+bool listed_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges&) {
+  (void)estimate_star(ctx, visit, req);
+  return true;
+}
+
+bool listed_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges& ch) {
+  if (estimate_saturated(ctx, visit, req, ch)) return true;
+  ctx.con.text(kObjectLeft);
+  return false;
+}
+
+bool listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges&) {
+  estimate_listed_area(ctx, visit, req);
+  return true;
+}
+
+bool listed_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+  const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
+  ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
+  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
+  return false;
+}
+
+// What options 1, 2, 3 and 6 and the types of a list's lines remove, and how.
+struct ObjectKind {
+  int32_t type;  // the option, the list's type and the record's first value
+  // Picked (options 1, 2, 3, 6 and 8): estimates, removes what goes before the disc and fills
+  // the inspection display; false when the object is left as it was (after saying so).
+  bool (*inspect)(Dialogue&, RemovalVisit&, PsfRequest, int32_t ixc, int32_t iyc, Inspection&, ObjectChanges&);
+  // Option 9: the same without questions; true when the disc is to be removed.
+  bool (*automatic)(Dialogue&, RemovalVisit&, PsfRequest, ObjectChanges&);
+  bool disc;  // removed as a disc after the radius question (columns: the bar removal is all)
+};
+
+constexpr std::array<ObjectKind, 4> kObjectKinds = {{
+    {kStar, inspect_star, listed_star, true},
+    {kSaturated, inspect_saturated, listed_saturated, true},
+    {kArea, inspect_area, listed_area, true},
+    {kColumns, inspect_columns, listed_columns, false},
+}};
+
+const ObjectKind* object_kind(int32_t type) {
+  for (const ObjectKind& k : kObjectKinds)
+    if (k.type == type) return &k;
+  return nullptr;
+}
+
+// The disc removal after the radius question; false (the object left) when the removal
+// changed nothing, with what went before it taken back.
+bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch) {
+  ctx.con.text(kCirclesNote);
+  ctx.con.record({kRadiusSetLead, visit.deathrad});
+  ctx.con.text(kRadiusPrompt);
+  const float r = ctx.con.read_real();
+  visit.deathrad = r - 1.0f;
+  if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
+  ch.disc = remove_disc(ctx, visit).changed();
+  if (ch.disc) return true;
+  undo_object(ctx, visit, ch);
+  return false;
+}
+
+// The result shown, then kept (a record line) or undone.
+void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const Inspection& insp, int32_t ixc,
+                  int32_t iyc, ObjectChanges& ch) {
+  draw_result(ctx, insp, ixc, iyc);
+  ctx.con.text(kUndoPrompt);
+  const char answer = ctx.con.read_char();
+  if (answer == 'Y' || answer == 'y') {
+    undo_object(ctx, visit, ch);
+  } else if (visit.record.is_open()) {
+    visit.record.stream() << list_record({kind.type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
+    visit.record.stream().flush();
+  }
+  ch = ObjectChanges{};  // kept or undone: nothing is left to take back
+}
+
+// Where the object is: the list line's centre, or a click on the image; none (after a
+// message) for a listed centre off the image.
+std::optional<std::pair<float, float>> object_position(Dialogue& ctx, const ListedObject* listed) {
+  if (listed) {
+    if (on_image(ctx.image, listed->x, listed->y)) return std::pair{listed->x, listed->y};
+    ctx.con.text(off_image_message(ctx, *listed));
+    return std::nullopt;
+  }
+  ctx.con.text(kClickObject);
+  ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
+  const float xc = ctx.s.cursorx, yc = ctx.s.cursory;
+  ctx.con.record({kYouClickedAt, xc, " ", yc});
+  return std::pair{xc, yc};
+}
+
+// One object of options 1, 2, 3, 6 or 8 (the kind says which), picked with the cursor or
+// taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
+void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const ListedObject* listed,
+                         ObjectChanges& ch) {
+  mark_listed_objects(ctx, visit);
+  const std::optional<std::pair<float, float>> at = object_position(ctx, listed);
+  if (!at) return;
+  auto [xc, yc] = *at;
   int32_t ixc = 0, iyc = 0;
-  area_centre(image, xc, yc, ixc, iyc);
+  area_centre(ctx.image, xc, yc, ixc, iyc);
   draw_area(ctx, ixc, iyc);
   const auto finish = [&] {
-    blank_apostrophes(ctx.object);
+    blank_apostrophes(ctx.slot.object);
     if (!listed) redisplay_image(ctx);
   };
   if (!listed) {
     ctx.con.text(kClickCentre);
-    read_cursor(ctx, static_cast<float>(ixc), static_cast<float>(iyc));
-    xc = ctx.cursor.cursorx;
-    yc = ctx.cursor.cursory;
-    if (!on_image(image, xc, yc)) {
+    ctx.s.read_cursor(static_cast<float>(ixc), static_cast<float>(iyc));
+    xc = ctx.s.cursorx;
+    yc = ctx.s.cursory;
+    if (!on_image(ctx.image, xc, yc)) {
       ctx.con.text(kCentreOffImage);
       return finish();
     }
@@ -447,93 +716,27 @@ void handle_object_steps(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t
   visit.marked.push_back(MarkedObject{NINT_PIXEL(xc), NINT_PIXEL(yc)});
   visit.xcen = xc;
   visit.ycen = yc;
-  PsfRequest req = psf_request(ctx, visit);
   Inspection insp;
-  switch (type) {
-    case kStar: {
-      const PsfEstimate e = estimate_star(ctx, visit, req);
-      take_profile(insp, e, image, ixc, iyc);
-      visit.deathrad = 3.5f * visit.deathrad;
-      break;
-    }
-    case kSaturated: {
-      visit.deathrad = 0.0f;
-      const std::optional<PsfEstimate> e = estimate_saturated(ctx, visit, req, ch);
-      if (!e) {
-        ctx.con.text(kObjectLeft);
-        return finish();
-      }
-      take_profile(insp, *e, image, ixc, iyc);
-      visit.deathrad = 20.0f;
-      break;
-    }
-    case kArea: {
-      visit.deathrad = 0.0f;
-      req.centroid = false;
-      const PsfEstimate e = estimate(ctx, visit, req);
-      take_profile(insp, e, image, ixc, iyc);
-      visit.deathrad = 12.0f;
-      break;
-    }
-    default: {  // kColumns
-      const AverageSigma s = column_background(image, visit.xcen, visit.ycen);
-      float average = s.clipped_mean, sigma = s.kept_sigma;
-      ctx.con.record({kAverageSigmaLead, average, sigma});
-      insp.search_radius = kColumnSearchRadius;
-      visit.deathrad = 12.0f;
-      insp.radii.assign(kColumnDummyPoints, 1.0f);
-      insp.values.assign(kColumnDummyPoints, 1.0f);
-      const FiniteLevels range = levels_of(ctx, visit).whole();
-      insp.lev1 = range.maximum;
-      insp.lev2 = range.minimum;
-      column_levels(ctx, average, sigma);
-      insp.sky = average;
-      ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
-      break;
-    }
-  }
+  if (!kind.inspect(ctx, visit, psf_request(ctx, visit), ixc, iyc, insp, ch)) return finish();
 
   if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
   if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
   draw_inspection(ctx, insp, visit, ixc, iyc);
-
-  if (type != kColumns) {
-    ctx.con.text(kCirclesNote);
-    ctx.con.record({kRadiusSetLead, visit.deathrad});
-    ctx.con.text(kRadiusPrompt);
-    const float r = ctx.con.read_real();
-    visit.deathrad = r - 1.0f;
-    if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
-    ch.disc = remove_disc(ctx, visit).changed();
-    if (!ch.disc) {
-      undo_object(ctx, visit, ch);
-      ctx.con.text(kObjectLeft);
-      return finish();
-    }
-  } else if (!ch.bar.removed) {
+  const bool removed = kind.disc ? remove_asked_disc(ctx, visit, ch) : ch.bar.removed;
+  if (!removed) {
     ctx.con.text(kObjectLeft);
     return finish();
   }
-
-  draw_result(ctx, insp, ixc, iyc);
-  ctx.con.text(kUndoPrompt);
-  const char answer = ctx.con.read_char();
-  if (answer == 'Y' || answer == 'y') {
-    undo_object(ctx, visit, ch);
-  } else if (visit.record.is_open()) {
-    visit.record.stream() << list_record({type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
-    visit.record.stream().flush();
-  }
-  ch = ObjectChanges{};  // kept or undone: nothing is left to take back
+  keep_or_undo(ctx, visit, kind, insp, ixc, iyc, ch);
   finish();
 }
 
 // One object as above; a Ctrl-C at one of its questions takes back what it changed so far,
 // so an abandoned object is never left half removed or removed without its record line.
-void handle_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t type, const ListedObject* listed) {
+void handle_object(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const ListedObject* listed) {
   ObjectChanges ch;
   try {
-    handle_object_steps(ctx, visit, type, listed, ch);
+    handle_object_steps(ctx, visit, kind, listed, ch);
   } catch (const Interrupted&) {
     undo_object(ctx, visit, ch);
     throw;
@@ -566,16 +769,13 @@ class ConstantLevel {
   std::vector<float> original_;
 };
 
-void open_record(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+void open_record(Dialogue& ctx, RemovalVisit& visit) {
   if (!visit.record.open(ctx.files.record, ctx.con, std::string(kRecordUnwritable))) return;
   for (std::string_view l : kRecordHeaderLines)
     visit.record.stream() << (l.empty() ? std::string() : list_record({l})) << '\n';
   visit.record.stream().flush();
 }
 
-}  // namespace
-
-namespace {
 // The smallest finite pixel value (0.0 when there is none).
 float smallest_finite(const ImageView& image) {
   bool any = false;
@@ -589,17 +789,8 @@ float smallest_finite(const ImageView& image) {
   }
   return low;
 }
-}  // namespace
 
-int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
-
-void REMOVEOPTIONS(Console& con) {
-  con.blank();
-  for (std::string_view l : kRemoveOptionsLines) con.text(l);
-  con.blank();
-}
-
-void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
   // "object k of n" under the output while the list is worked through (terminals only).
@@ -618,7 +809,8 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
     if (stop.requested()) throw Interrupted(stop_line(done));
     ctx.con.progress("object " + std::to_string(++done) + of_all);
     ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
-    if (!known_type(o.type)) return report_incorrect_data(ctx.con);
+    const ObjectKind* kind = object_kind(o.type);
+    if (!kind) return report_incorrect_data(ctx.con);
     if (!on_image(ctx.image, o.x, o.y)) {
       ctx.con.text(off_image_message(ctx, o));
       continue;
@@ -627,26 +819,8 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
     visit.xcen = o.x;
     visit.ycen = o.y;
     visit.deathrad = o.radius;
-    const PsfRequest req = psf_request(ctx, visit);
     ObjectChanges ch;
-    bool disc = true;
-    switch (o.type) {
-      case kStar: (void)estimate_star(ctx, visit, req); break;
-      case kSaturated:
-        if (!estimate_saturated(ctx, visit, req, ch)) {
-          ctx.con.text(kObjectLeft);
-          disc = false;
-        }
-        break;
-      case kArea: estimate_listed_area(ctx, visit, req); break;
-      default: {  // kColumns
-        const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
-        ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-        ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
-        disc = false;
-        break;
-      }
-    }
+    const bool disc = kind->automatic(ctx, visit, psf_request(ctx, visit), ch);
     if (disc) {
       ctx.con.record({kRadiusSetLead, visit.deathrad});
       const RemovalResult r = remove_disc(ctx, visit);
@@ -656,35 +830,36 @@ void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit)
         ctx.con.text(kObjectLeft);
       }
     }
-    blank_apostrophes(ctx.object);
+    blank_apostrophes(ctx.slot.object);
   }
   if (list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
 }
 
-void remove_clicked_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t option) {
-  handle_object(ctx, visit, option, nullptr);
+void remove_clicked_object(Dialogue& ctx, RemovalVisit& visit, int32_t option) {
+  if (const ObjectKind* kind = object_kind(option)) handle_object(ctx, visit, *kind, nullptr);
 }
 
-void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit) {
+void remove_listed_interactively(Dialogue& ctx, RemovalVisit& visit) {
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
   bool stopped = false;
   for (const ListedObject& o : list->objects) {
     ctx.con.record({kReadInteractiveLead, o.type, o.x, o.y, o.radius});
     visit.deathrad = o.radius;
-    if (!known_type(o.type)) {
+    const ObjectKind* kind = object_kind(o.type);
+    if (!kind) {
       report_incorrect_data(ctx.con);
       stopped = true;
       break;
     }
-    handle_object(ctx, visit, o.type, &o);
+    handle_object(ctx, visit, *kind, &o);
   }
   if (!stopped && list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
   redisplay_image(ctx);
   mark_listed_objects(ctx, visit);
 }
 
-int32_t remove_submenu(RemoveSubmenuContext& ctx) {
+int32_t run_visit(Dialogue& ctx) {
   const float low = smallest_finite(ctx.image);
   const int32_t level = INT(std::fabs(low) + 1.0f);
   if (level > kLargestConstantLevel) {
@@ -696,7 +871,7 @@ int32_t remove_submenu(RemoveSubmenuContext& ctx) {
   // anything else: when memory is short the submenu is refused with the image untouched.
   std::optional<ConstantLevel> added;
   try {
-    ctx.work.prepare(ctx.image.nx, ctx.image.ny);
+    ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
     added.emplace(ctx.image, level);
   } catch (const std::bad_alloc&) {
     ctx.con.text("Not enough memory for the removal work arrays of this " + std::to_string(ctx.image.nx) + " x " +
@@ -712,8 +887,8 @@ int32_t remove_submenu(RemoveSubmenuContext& ctx) {
     REMOVEOPTIONS(ctx.con);
     const int32_t option = ctx.con.read_int();
     if (option == 0) break;
-    if (ctx.mark_modified) ctx.mark_modified();
-    if (option == kStar || option == kSaturated || option == kArea || option == kColumns) {
+    mark_modified(ctx.slot);
+    if (object_kind(option)) {
       remove_clicked_object(ctx, visit, option);
     } else if (option == 8) {
       remove_listed_interactively(ctx, visit);
@@ -725,6 +900,36 @@ int32_t remove_submenu(RemoveSubmenuContext& ctx) {
     }
   }
   return static_cast<int32_t>(visit.marked.size());
+}
+
+}  // namespace
+
+int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
+
+void REMOVEOPTIONS(Console& con) {
+  con.blank();
+  for (std::string_view l : kRemoveOptionsLines) con.text(l);
+  con.blank();
+}
+
+int32_t remove_submenu(Session& s, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  return run_visit(ctx);
+}
+
+void remove_listed_automatically(Session& s, RemovalVisit& visit, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  remove_listed_automatically(ctx, visit);
+}
+
+void remove_clicked_object(Session& s, RemovalVisit& visit, int32_t option, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  remove_clicked_object(ctx, visit, option);
+}
+
+void remove_listed_interactively(Session& s, RemovalVisit& visit, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  remove_listed_interactively(ctx, visit);
 }
 
 }  // namespace zelvo

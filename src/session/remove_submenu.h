@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <iosfwd>
 #include <string>
@@ -13,7 +12,6 @@
 
 #include "display/display.h"
 #include "display/zoom.h"
-#include "session/mouse_menu.h"
 #include "numeric/image_view.h"
 #include "platform/log_file.h"
 #include "numeric/tile_levels.h"
@@ -24,36 +22,13 @@
 namespace zelvo {
 
 class Console;
-class Graphics;
-class Random;
+struct Session;
 
 // Where the submenu reads and writes its files (the working folder by default).
 struct RemovalFiles {
   std::filesystem::path object_list = "ZelvoRep.log";  // input list of options 8 and 9
   std::filesystem::path record = "ZelvoRepeat.log";    // kept removals, appended
   std::filesystem::path debug_log = "ZelvoDebug.log";  // appended per removal routine call
-};
-
-// What the submenu works on: the active slot's pixels and texts, the session's display
-// state, zoom box and last cursor read, the text and graphics windows, the generator and its
-// seed, the removal work state (kept for the run), the main log and the extended-logs switch.
-struct RemoveSubmenuContext {
-  ImageView image;           // changed in place
-  std::string& object;       // the slot's 20-character OBJECT text
-  const std::string& name;   // the slot's name (shown above the redrawn image)
-  const HeaderTexts& texts;
-  DisplayState& disp;
-  ZoomBox& zoom;
-  CursorState cursor;
-  Console& con;
-  Graphics& gfx;
-  Random& rng;
-  int32_t& ranseed;
-  RemovalWork& work;
-  std::ostream& mainlog;
-  int extlogs = 0;
-  std::function<void()> mark_modified;  // marks the active slot modified
-  RemovalFiles files;
 };
 
 // A removal-list entry: the nearest pixel to a handled object's centre.
@@ -89,18 +64,19 @@ void REMOVEOPTIONS(Console& con);
 // (also when the input ends inside the submenu). Pixels no removal touched come back with
 // exactly their old values. An image whose level would exceed kLargestConstantLevel is
 // refused with one line naming its smallest pixel, before anything is written or changed.
-// Returns the number of objects handled.
-int32_t remove_submenu(RemoveSubmenuContext& ctx);
+// Works on the session's active slot (marked modified at every option), its display state,
+// zoom box, cursor, generator and removal work state. Returns the number of objects handled.
+int32_t remove_submenu(Session& s, const RemovalFiles& files = {});
 
 // Option 9: removes every object of the list without asking, with the radius from the
 // point-spread estimate. Writes nothing to the removal record and does not redraw.
-void remove_listed_automatically(RemoveSubmenuContext& ctx, RemovalVisit& visit);
+void remove_listed_automatically(Session& s, RemovalVisit& visit, const RemovalFiles& files = {});
 
 // Options 1, 2, 3 and 6: one object, picked with two cursor reads (the object, then its centre
 // on the zoomed area), inspected, removed, and kept or undone.
-void remove_clicked_object(RemoveSubmenuContext& ctx, RemovalVisit& visit, int32_t option);
+void remove_clicked_object(Session& s, RemovalVisit& visit, int32_t option, const RemovalFiles& files = {});
 
 // Option 8: the same for every object of the list, without the cursor reads.
-void remove_listed_interactively(RemoveSubmenuContext& ctx, RemovalVisit& visit);
+void remove_listed_interactively(Session& s, RemovalVisit& visit, const RemovalFiles& files = {});
 
 }  // namespace zelvo

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "numeric/random.h"
-#include "platform/console.h"
 #include "removal/edge.h"
 #include "removal/removal_harness.h"
 #include "removal/removal_texts.h"
@@ -28,7 +27,7 @@ struct Harness : testing::RemovalHarness {
   Harness() : RemovalHarness(-20010101) {}
 
   RemovalResult remove(Image& img, float xc, float yc, float& r, int extlogs = 0) {
-    return DEATHSTAR(work, img.view(), xc, yc, r, ctx(extlogs));
+    return keep(DEATHSTAR(work, img.view(), xc, yc, r, ctx(extlogs)));
   }
   std::vector<std::string> log_lines() const {
     std::ifstream f(log_path);
@@ -297,7 +296,7 @@ TEST(DeathStar, DiscsCrossingTheBorderNeverTouchPixelsOutsideTheImage) {
     for (int y = 1; y <= ny; ++y)
       for (int x = 1; x <= nx; ++x) v.at(x, y) = 500.0f + 0.2f * x;
     float r = 9.0f;
-    const RemovalResult res = DEATHSTAR(h.work, v, xc, yc, r, h.ctx(1));
+    const RemovalResult res = h.keep(DEATHSTAR(h.work, v, xc, yc, r, h.ctx(1)));
     for (int i = 0; i < 2 * nx; ++i) {
       ASSERT_EQ(buf[static_cast<std::size_t>(i)], -123.0f);
       ASSERT_EQ(buf[buf.size() - 1 - static_cast<std::size_t>(i)], -123.0f);

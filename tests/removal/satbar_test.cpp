@@ -79,7 +79,7 @@ TEST(FindCentre, WorkedExampleGivesTheMiddleRowAndNoShift) {
   bright_run(im, 199, 244, 258);
   bright_run(im, 203, 244, 258);
   RemovalHarness h;
-  const CentreResult c = FINDCENTRE(im.view(), 251.0f, 201.0f, h.ctx());
+  const CentreResult c = h.keep(FINDCENTRE(im.view(), 251.0f, 201.0f, h.ctx()));
   ASSERT_TRUE(c.ok());
   EXPECT_EQ(c.left, (std::array<int32_t, 5>{43, 41, 41, 41, 43}));
   EXPECT_EQ(c.right, (std::array<int32_t, 5>{59, 61, 61, 61, 59}));
@@ -104,7 +104,7 @@ TEST(FindCentre, ClickNearTheLeftEdgeMarksTheColumnsOffTheImage) {
   Image im = striped_sky(200, 200);
   for (int row = 98; row <= 102; ++row) bright_run(im, row, 5, 30);
   RemovalHarness h;
-  const CentreResult c = FINDCENTRE(im.view(), 20.0f, 100.0f, h.ctx());
+  const CentreResult c = h.keep(FINDCENTRE(im.view(), 20.0f, 100.0f, h.ctx()));
   ASSERT_TRUE(c.ok());
   EXPECT_EQ(c.edge, 32);
   for (int i = 0; i < 5; ++i) {
@@ -124,7 +124,7 @@ TEST(FindCentre, MovesOffCentreClicksOntoASaturatedDisc) {
   {
     // Rows 199..203: the widest run (46..62) is the middle row; the mean midpoint is 54.
     RemovalHarness h;
-    const CentreResult c = FINDCENTRE(im.view(), 251.0f, 201.0f, h.ctx());
+    const CentreResult c = h.keep(FINDCENTRE(im.view(), 251.0f, 201.0f, h.ctx()));
     ASSERT_TRUE(c.ok());
     EXPECT_EQ(c.best_row, 3);
     EXPECT_FLOAT_EQ(c.xc, 254.0f);
@@ -135,7 +135,7 @@ TEST(FindCentre, MovesOffCentreClicksOntoASaturatedDisc) {
   {
     // Rows 197..201: the widest run is the top row, two rows up.
     RemovalHarness h;
-    const CentreResult c = FINDCENTRE(im.view(), 251.0f, 199.0f, h.ctx());
+    const CentreResult c = h.keep(FINDCENTRE(im.view(), 251.0f, 199.0f, h.ctx()));
     ASSERT_TRUE(c.ok());
     EXPECT_EQ(c.best_row, 5);
     EXPECT_FLOAT_EQ(c.xshift, 3.0f);
@@ -151,14 +151,14 @@ TEST(FindCentre, MovesOffCentreClicksOntoASaturatedDisc) {
 TEST(FindCentre, RefusesRowsOffTheImageAndTooFewColumns) {
   Image im = noisy_sky(300, 300);
   RemovalHarness h;
-  const CentreResult low = FINDCENTRE(im.view(), 150.0f, 2.0f, h.ctx());
+  const CentreResult low = h.keep(FINDCENTRE(im.view(), 150.0f, 2.0f, h.ctx()));
   EXPECT_EQ(low.status, CentreStatus::near_row_edge);
   EXPECT_FLOAT_EQ(low.xc, 150.0f);
   EXPECT_FLOAT_EQ(low.yc, 2.0f);
-  const CentreResult high = FINDCENTRE(im.view(), 150.0f, 299.5f, h.ctx());
+  const CentreResult high = h.keep(FINDCENTRE(im.view(), 150.0f, 299.5f, h.ctx()));
   EXPECT_EQ(high.status, CentreStatus::near_row_edge);
   Image narrow = noisy_sky(30, 100);
-  const CentreResult thin = FINDCENTRE(narrow.view(), 15.0f, 50.0f, h.ctx());
+  const CentreResult thin = h.keep(FINDCENTRE(narrow.view(), 15.0f, 50.0f, h.ctx()));
   EXPECT_EQ(thin.status, CentreStatus::few_columns);
   EXPECT_EQ(count_of(h.out.str(), "its centre and sky cannot be measured"), 3);
 }
@@ -172,7 +172,7 @@ TEST(RemoveSatBar, SaturatedStarWithAVerticalBarBecomesSky) {
   const Image before = im;
   RemovalHarness h;
   SatBarBand band;
-  const SatBarResult r = REMOVESATBAR(im.view(), 100.3f, 150.2f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 100.3f, 150.2f, 1000.0f, 10.0f, 2, band, h.ctx()));
   ASSERT_TRUE(r.removed);
   EXPECT_EQ(r.saturated, 60000);
   EXPECT_FLOAT_EQ(band.upper, 30500.0f);
@@ -207,7 +207,7 @@ TEST(RemoveSatBar, OneColumnBarIsFollowedAcrossOneRowGapsBothWays) {
   im.at(50, 80) = 1000.0f;
   RemovalHarness h;
   SatBarBand band;
-  const SatBarResult r = REMOVESATBAR(im.view(), 50.5f, 150.5f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 50.5f, 150.5f, 1000.0f, 10.0f, 2, band, h.ctx()));
   ASSERT_TRUE(r.removed);
   EXPECT_EQ(r.ybot, 40);
   EXPECT_EQ(r.ytop, 260);
@@ -223,7 +223,7 @@ TEST(RemoveSatBar, OffCentreTopIsReportedAndStillReplacedAlongTheColumn) {
   bar(im, 51, 51, 201, 230);
   RemovalHarness h;
   SatBarBand band;
-  const SatBarResult r = REMOVESATBAR(im.view(), 50.0f, 150.0f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 50.0f, 150.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
   ASSERT_TRUE(r.removed);
   EXPECT_EQ(r.xtop, 51);
   EXPECT_EQ(r.xbot, 50);
@@ -239,7 +239,7 @@ TEST(RemoveSatBar, BarWiderThanNinePixelsIsFilledFromBeyondIt) {
   bar(im, 50, 70, 60, 140);
   RemovalHarness h;
   SatBarBand band;
-  const SatBarResult r = REMOVESATBAR(im.view(), 60.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 60.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
   ASSERT_TRUE(r.removed);
   expect_sky(im, 45, 75, 59, 141, 30.0f);
 }
@@ -249,13 +249,13 @@ TEST(RemoveSatBar, BarsNearTheImageEdgeTouchOnlyPixelsInside) {
   bar(im, 2, 4, 50, 150);
   RemovalHarness h;
   SatBarBand band;
-  const SatBarResult r = REMOVESATBAR(im.view(), 3.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 3.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
   ASSERT_TRUE(r.removed);
   EXPECT_EQ(r.changed.x0, 1);
   expect_sky(im, 1, 13, 49, 151, 30.0f);
 
   const Image before = im;
-  const SatBarResult off = REMOVESATBAR(im.view(), 70.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult off = h.keep(REMOVESATBAR(im.view(), 70.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
   EXPECT_FALSE(off.removed);
   EXPECT_THAT(h.out.str(), HasSubstr(" The saturation bar centre lies outside the image; no bar is removed.\n"));
   EXPECT_EQ(im.px, before.px);
@@ -266,7 +266,7 @@ TEST(RemoveSatBar, BarLongerThanTwoThousandRows) {
   bar(im, 20, 20, 1, 2600);
   RemovalHarness h;
   SatBarBand band;
-  const SatBarResult r = REMOVESATBAR(im.view(), 20.0f, 1300.0f, 1000.0f, 10.0f, 2, band, h.ctx());
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 20.0f, 1300.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
   ASSERT_TRUE(r.removed);
   EXPECT_EQ(r.ytop, 2600);
   EXPECT_EQ(r.ybot, 2);  // the downward trace stays above row 2

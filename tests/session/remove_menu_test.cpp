@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -478,5 +479,30 @@ TEST(RemoveMenu, AConstantLevelBeyondTwoToThe24IsRefusedAndTheImageUntouched) {
       EXPECT_THAT(run.out, HasSubstr(" Added constant level 16777216 to your image. \n"));
     }
     EXPECT_EQ(dir.read_fits("after.fits").px, img.px) << c.low;
+  }
+}
+
+// A debug log that cannot be opened is told once, right under the first removal's radius
+// line and before anything else that removal reports; the removals go on without it. With a
+// saturated star first, the centre search is the first to open the log.
+TEST(RemoveMenu, AnUnopenableDebugLogIsToldOnceWhereTheFirstRoutineOpensIt) {
+  struct Case {
+    const char* list;
+    std::string before;  // the start of the line just above the refusal
+  };
+  for (const Case& c : {Case{"1 60 80 9\n1 140 120 9\n", " deathrad = "},
+                        Case{"2 60 80 9\n1 140 120 9\n", " Read (ch0, xc, yc, deathrad) = 2 "}}) {
+    ScratchFolder dir;
+    dir.write_fits("list_field.fits", small_field(200, 200, 6));
+    std::filesystem::create_directory(dir.file("ZelvoDebug.log"));
+    dir.write("ZelvoRep.log", c.list);
+    const auto run = run_session(dir, {"", "l", "list_field.fits", "r", "9", "0", "q"});
+    const std::string refusal =
+        " ZelvoDebug.log is a folder, not a regular file; the removal goes on without it.\n";
+    ASSERT_EQ(count_of(run.out, refusal), 1) << c.list;
+    const std::size_t at = run.out.find(refusal);
+    const std::size_t above = run.out.rfind('\n', at - 2);
+    EXPECT_EQ(run.out.compare(above + 1, c.before.size(), c.before), 0) << run.out.substr(above + 1, at - above);
+    EXPECT_GE(count_of(run.out, " Maxangle, minangle = "), 1) << c.list;  // the removals went on
   }
 }

@@ -20,6 +20,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/remove_submenu.h"
+#include "support/removal_desk.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
@@ -27,43 +28,6 @@ namespace zelvo {
 namespace {
 
 using testing::ScratchFolder;
-
-struct Desk {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con{in, out};
-  Graphics gfx{con};  // no device: cursor positions are typed
-  Random rng;
-  int32_t seed = -77;
-  RemovalWork work;
-  DisplayState disp;
-  ZoomBox zoom;
-  float cx = 0.0f, cy = 0.0f;
-  char key = ' ';
-  std::string object = std::string(20, ' '), name = "visit.fits";
-  HeaderTexts texts;
-  std::ofstream mainlog{"/dev/null"};
-
-  RemoveSubmenuContext context(ImageView image, const ScratchFolder& dir) {
-    return RemoveSubmenuContext{.image = image,
-                                .object = object,
-                                .name = name,
-                                .texts = texts,
-                                .disp = disp,
-                                .zoom = zoom,
-                                .cursor = CursorState{cx, cy, key},
-                                .con = con,
-                                .gfx = gfx,
-                                .rng = rng,
-                                .ranseed = seed,
-                                .work = work,
-                                .mainlog = mainlog,
-                                .extlogs = 0,
-                                .mark_modified = {},
-                                .files = RemovalFiles{dir.file("ZelvoRep.log"), dir.file("ZelvoRepeat.log"),
-                                                      dir.file("ZelvoDebug.log")}};
-  }
-};
 
 std::string xy(double x, double y) {
   char buf[64];
@@ -102,8 +66,8 @@ TEST(VisitLevels, FollowRandomSequencesOfRemovalsAndUndos) {
   for (float& v : im.px) v += 100.0f;  // as the submenu's constant level makes it positive
 
   ScratchFolder dir;
-  Desk desk;
-  RemoveSubmenuContext ctx = desk.context(im.view(), dir);
+  testing::RemovalDesk desk(std::move(im), -77, "visit.fits");
+  const RemovalFiles files{dir.file("ZelvoRep.log"), dir.file("ZelvoRepeat.log"), dir.file("ZelvoDebug.log")};
   RemovalVisit visit;
   std::mt19937 gen(99u);
   const auto pick_star = [&] {
@@ -125,7 +89,7 @@ TEST(VisitLevels, FollowRandomSequencesOfRemovalsAndUndos) {
         if (type == 3) list << " 6 " << kHotX << " 270.0 19.0\n";
       }
       list.close();
-      remove_listed_automatically(ctx, visit);
+      remove_listed_automatically(desk.session, visit, files);
     } else {  // one clicked object, kept or undone
       const char* undo = std::uniform_int_distribution<int>(0, 1)(gen) ? "y" : "n";
       int option = 1;
@@ -140,11 +104,10 @@ TEST(VisitLevels, FollowRandomSequencesOfRemovalsAndUndos) {
         option = 6;
         script = xy(kHotX, 270) + "\n" + xy(kHotX, 270) + "\ny\n" + undo + "\n";
       }
-      desk.in.clear();
-      desk.in.str(script);
-      remove_clicked_object(ctx, visit, option);
+      desk.answer(script);
+      remove_clicked_object(desk.session, visit, option, files);
     }
-    expect_levels_of_the_image(visit, im.view(), at);
+    expect_levels_of_the_image(visit, desk.image(), at);
     desk.out.str("");
   }
 }
