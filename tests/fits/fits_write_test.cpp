@@ -3,9 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "fits/fits_io.h"
@@ -17,7 +14,6 @@ namespace zelvo {
 namespace {
 
 using namespace fits_test;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using testing::ScratchFolder;
 using testing::without_root;

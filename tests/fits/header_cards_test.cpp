@@ -8,20 +8,12 @@
 #include "fits/fits_io.h"
 #include "fits/fits_test_files.h"
 #include "support/session_harness.h"
-#include "support/without_root.h"
 
 namespace zelvo {
 namespace {
 
 using namespace fits_test;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using testing::ScratchFolder;
-using testing::without_root;
-namespace fs = std::filesystem;
-
-// ---------------------------------------------------------------------------------------
-// Header values
 
 TEST(FitsHeader, TakesTheValuesFromTheirColumns) {
   ScratchFolder dir;
@@ -178,7 +170,7 @@ TEST(FitsHeader, NumbersRightJustifiedToColumn30AreReadWhole) {
     HeaderTexts texts;
     ASSERT_EQ(load(dir.file("e.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
     EXPECT_EQ(hdr.exptime, expected) << card;
-    fs::remove(dir.file("e.fits"));
+    std::filesystem::remove(dir.file("e.fits"));
   }
 }
 
