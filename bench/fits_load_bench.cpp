@@ -54,7 +54,7 @@ struct TestFile {
       state = state * 1664525u + 1013904223u;
       v = 1000.0f + static_cast<float>(state >> 8) * (40.0f / 16777216.0f);
     }
-    if (zelvo::WRITE_FITS_2D_IMAGE(path, img.view()) != 0) throw std::runtime_error("cannot write " + path);
+    if (zelvo::WRITE_FITS_2D_IMAGE(path, img.view()).status != 0) throw std::runtime_error("cannot write " + path);
   }
   ~TestFile() {
     std::error_code ec;
@@ -119,16 +119,9 @@ BENCHMARK(BM_CommandL)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetition
 void BM_ReaderAlone(benchmark::State& state) {
   const std::string& path = test_file().path;
   for (auto _ : state) {
-    Image img;
-    std::istringstream in;
-    std::ostringstream out;
-    zelvo::Console con(in, out);
-    zelvo::SlotHeader hdr;
-    zelvo::HeaderTexts texts;
-    int status = 0;
-    if (zelvo::READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con) != zelvo::ReadOutcome::Loaded)
-      state.SkipWithError("read failed");
-    benchmark::DoNotOptimize(img.px.data());
+    const zelvo::FitsRead r = zelvo::READ_FITS_2D_IMAGE(path);
+    if (r.outcome != zelvo::ReadOutcome::Loaded) state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(r.image.px.data());
   }
   state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 4);
 }

@@ -1,49 +1,66 @@
-// FITS image reading and writing through CFITSIO. Only this module includes fitsio.h.
+// FITS image reading and writing through CFITSIO: the fits layer's public face. Only the
+// fits folder includes fitsio.h. Nothing here prints: a read returns what it found and why
+// it stopped, and every failure comes back as a FitsError value (session/fits_reports.h
+// prints them).
+//
+// File names are taken literally (fits_open_diskfile / fits_create_diskfile): a name typed
+// at L or S is a file on disk, never CFITSIO's extended syntax, so "-" does not read the
+// command input, "!name" does not clobber a file and brackets are plain characters.
+// Gzip-compressed files are still recognised by their content.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "fits/file_origin.h"
+#include "fits/fits_error.h"
 #include "fits/header_values.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
 
-class Console;
-
 enum class ReadOutcome {
-  Loaded,     // `image`, `slot_header` and `texts` hold the new values
-  NoNaxis,    // "READIMAGE failed to read the NAXISn keywords." was printed
-  NoPixels,   // an axis of length 0 or less; a message was printed
-  FitsError,  // the FITS error report was printed
-  TooLarge,   // the image could not be allocated; a message was printed
-  NotRegular, // a FIFO, device or folder: refused unopened with one line
+  Loaded,     // `image`, `header`, `texts`, `origin` and `range` hold the file's values
+  NoNaxis,    // fewer than two axes: no NAXISn pair to take the size from
+  NoPixels,   // an axis of length 0 or less
+  FitsError,  // `error` says what CFITSIO (or a damage check) found
+  TooLarge,   // the image could not be allocated
+  NotRegular, // a FIFO, device or folder: refused unopened (`special_kind` says which)
+};
+
+// When the reader met every pixel on the way (plain files): the smallest and largest finite
+// pixel, as finite_range would give them; otherwise `known` is false.
+struct LoadedRange {
+  bool known = false;
+  float lo = 0.0f, hi = 0.0f;
+};
+
+// What one READ_FITS_2D_IMAGE found.
+struct FitsRead {
+  ReadOutcome outcome = ReadOutcome::FitsError;
+  std::string name;          // the file name read: the one given, trailing blanks removed
+  std::string special_kind;  // NotRegular: what the name is ("a folder", ...)
+  bool size_read = false;    // NAXIS1 and NAXIS2 were read into nx and ny
+  long long nx = 0, ny = 0;
+  FitsError error;           // FitsError: status, CFITSIO's text and the messages
+  // Only on Loaded, and then this file's values alone: a value absent from the file (or not
+  // readable) is 0 or blank.
+  Image image;
+  SlotHeader header;
+  HeaderTexts texts;
+  FileOrigin origin;
+  LoadedRange range;
 };
 
 // READ_FITS_2D_IMAGE: reads the first image of `filename` (plain, gzip or tile-compressed;
 // the name is a plain file name, trailing blanks ignored) as 32-bit floats with
 // BSCALE/BZERO applied and undefined pixels set to -999.0; of a cube, the first plane.
 // Pixels load where they are in the file (CRVALn are sky coordinates, not offsets).
-// Prints " Reading in <name>", " nxpix, nypix = nx ny" and an empty line; on failure the
-// NAXISn message, a one-line refusal or the FITS error report. Only on Loaded are `image`,
-// `slot_header` and `texts` changed, and then they hold this file's values alone: a value
-// absent from the file (or not readable) is 0 or blank, never that of an earlier file.
-// `slot_header.cards` receives every card of the image's header, END excluded (of a
+// `header.cards` receives every card of the image's header, END excluded (of a
 // tile-compressed image, the header of the image it holds, as CFITSIO restores it).
-// `origin`, when given, receives how the file is stored, whether the image was its only
-// content, and its identity (left unknown if the file changed while it was read).
-// `status` receives the CFITSIO status (0 unless the outcome is FitsError).
-// When `range` is given and the reader met every pixel on the way (plain files), it receives
-// the smallest and largest finite pixel, as finite_range would give them; otherwise its
-// `known` stays false.
-struct LoadedRange {
-  bool known = false;
-  float lo = 0.0f, hi = 0.0f;
-};
-ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHeader& slot_header,
-                               HeaderTexts& texts, int& status, Console& con, FileOrigin* origin = nullptr,
-                               LoadedRange* range = nullptr);
+// `origin` says how the file is stored, whether the image was its only content, and its
+// identity (left unknown if the file changed while it was read).
+FitsRead READ_FITS_2D_IMAGE(const std::string& filename);
 
 // WRITE_FITS_2D_IMAGE: creates a new FITS file of BITPIX -32 holding `image`, stored as
 // kind_for_name(filename) says (plain, gzip or tile-compressed; tile compression is the
@@ -53,11 +70,11 @@ ReadOutcome READ_FITS_2D_IMAGE(const std::string& filename, Image& image, SlotHe
 // file; a source with a CHECKSUM gets a fresh one. An existing file (or folder) of that name
 // is never overwritten (CFITSIO status 105). The data go to a temporary file in the same
 // folder, renamed to `filename` only after a complete, closed write, so no partial file
-// ever carries the name; a new file gets mode 0666 less the umask. Returns the CFITSIO
-// status (0 on success); a failure leaves no file behind and puts its reason on the message
-// stack. On success `written`, when given, describes the new file.
-int WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
-                        const std::vector<std::string>& cards = {}, FileOrigin* written = nullptr);
+// ever carries the name; a new file gets mode 0666 less the umask. A failure leaves no file
+// behind and comes back with its status and reasons; on success `written`, when given,
+// describes the new file.
+FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+                              const std::vector<std::string>& cards = {}, FileOrigin* written = nullptr);
 
 // Whether X may write an image back over `filename`, the file described by `origin`.
 enum class ReplaceVerdict {
@@ -72,15 +89,11 @@ ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin
 // in the file's own kind (`origin.kind`; a tile-compressed file keeps its primary header).
 // Only when may_replace allows it, checked again just before the temporary file is renamed
 // over the original; a symbolic link is kept and its target replaced, the file keeps its
-// permission bits. Returns 0 on success or a CFITSIO status with the reason on the message
-// stack (FILE_NOT_CREATED when the file may not be replaced, WRITE_ERROR for a failed
-// rename). The original file is untouched on failure and no temporary file is left. On
-// success `written`, when given, describes the new file.
-int REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image, const std::vector<std::string>& cards,
-                          const FileOrigin& origin, FileOrigin* written = nullptr);
-
-// PRINT_FITS_ERROR: for status > 0 prints "FITSIO Error Status = <status>: <text>" and
-// the CFITSIO message stack, oldest first. Returns; the caller goes back to its menu.
-void PRINT_FITS_ERROR(int status, Console& con);
+// permission bits. Fails with FILE_NOT_CREATED when the file may not be replaced, WRITE_ERROR
+// for a failed rename, or CFITSIO's status; the original file is untouched on failure and no
+// temporary file is left. On success `written`, when given, describes the new file.
+FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+                                const std::vector<std::string>& cards, const FileOrigin& origin,
+                                FileOrigin* written = nullptr);
 
 }  // namespace zelvo

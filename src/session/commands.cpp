@@ -26,6 +26,7 @@
 #include "platform/log_file.h"
 #include "platform/memory.h"
 #include "session/display_menu.h"
+#include "session/fits_reports.h"
 #include "session/loop.h"
 #include "session/session.h"
 #include "session/texts.h"
@@ -44,25 +45,21 @@ void command_load(Session& s) {
   s.con.line(pad_right(sl.name, 30) + " will be overwritten.");
   s.con.text("Enter the filename of the image to be loaded:");
   const std::string filename = s.con.read_file_name();
-  Image img;
-  SlotHeader header;
-  HeaderTexts texts;
-  FileOrigin origin;
-  LoadedRange range;
-  const ReadOutcome r = READ_FITS_2D_IMAGE(filename, img, header, texts, s.fitsstatus, s.con, &origin, &range);
-  if (r != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
-  sl.image = std::move(img);
+  FitsRead r = read_fits_reported(s.con, filename);
+  s.fitsstatus = r.error.status;
+  if (r.outcome != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
+  sl.image = std::move(r.image);
   sl.name = filename.substr(0, 80);
   sl.file = filename;
-  sl.origin = origin;
+  sl.origin = r.origin;
   sl.modified = false;
-  sl.exptime = header.exptime;
-  sl.object = header.object;
-  sl.cards = std::move(header.cards);
-  sl.texts = texts;
-  if (range.known) {  // the reader found them on the way
-    s.disp.minlim = range.lo;
-    s.disp.maxlim = range.hi;
+  sl.exptime = r.header.exptime;
+  sl.object = r.header.object;
+  sl.cards = std::move(r.header.cards);
+  sl.texts = r.texts;
+  if (r.range.known) {  // the reader found them on the way
+    s.disp.minlim = r.range.lo;
+    s.disp.maxlim = r.range.hi;
   } else {
     finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
   }
@@ -187,9 +184,10 @@ void command_save(Session& s) {
   const std::string outname = ask_output_name(s, 0);
   ImageSlot& sl = s.active();
   FileOrigin written;
-  s.fitsstatus = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
-  if (s.fitsstatus > 0) {
-    PRINT_FITS_ERROR(s.fitsstatus, s.con);
+  const FitsError error = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
+  s.fitsstatus = error.status;
+  if (error.failed()) {
+    PRINT_FITS_ERROR(error, s.con);
     s.con.text("Nothing was written; the image is still in memory as " + trim_right(sl.name) + ".");
     pause(s);
     return;
@@ -214,9 +212,9 @@ bool command_exit_save(Session& s) {
         ask[static_cast<std::size_t>(i - 1)] = true;
       } else {
         FileOrigin written;
-        const int status = REPLACE_FITS_2D_IMAGE(sl.file, sl.view(), sl.cards, sl.origin, &written);
-        if (status > 0) {
-          PRINT_FITS_ERROR(status, s.con);
+        const FitsError error = REPLACE_FITS_2D_IMAGE(sl.file, sl.view(), sl.cards, sl.origin, &written);
+        if (error.failed()) {
+          PRINT_FITS_ERROR(error, s.con);
           s.con.text("Could not write image slot " + std::to_string(i) + " to " + sl.file + ".");
           ok = false;
         } else {
@@ -236,9 +234,9 @@ bool command_exit_save(Session& s) {
       s.con.blank();
       const std::string outname = ask_output_name(s, i);
       FileOrigin written;
-      const int status = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
-      if (status > 0) {
-        PRINT_FITS_ERROR(status, s.con);
+      const FitsError error = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
+      if (error.failed()) {
+        PRINT_FITS_ERROR(error, s.con);
         s.con.text("Could not write image slot " + std::to_string(i) + " to " + outname + ".");
         ok = false;
       } else {

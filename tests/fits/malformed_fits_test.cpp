@@ -241,12 +241,9 @@ TEST(MalformedFits, EachFileLoadsCorrectlyOrIsRefusedAndTheSlotStaysAsItWas) {
     }
     if (o.loaded) {
       ASSERT_TRUE(c.expect.nx > 0) << "a malformed file was taken as an image\n" << o.out;
-      InProcessSession check;  // reload to look at the pixels
-      Image img;
-      SlotHeader hdr;
-      HeaderTexts texts;
-      int status = 0;
-      ASSERT_EQ(READ_FITS_2D_IMAGE(path, img, hdr, texts, status, check.con), ReadOutcome::Loaded);
+      const FitsRead reread = READ_FITS_2D_IMAGE(path);  // to look at the pixels
+      ASSERT_EQ(reread.outcome, ReadOutcome::Loaded);
+      const Image& img = reread.image;
       EXPECT_EQ(img.nx, c.expect.nx);
       EXPECT_EQ(img.ny, c.expect.ny);
       for (std::size_t i = 0; i < c.expect.first.size() && i < img.px.size(); ++i) {

@@ -119,20 +119,14 @@ TEST_P(PlainRead, GivesExactlyWhatCfitsioGives) {
   EXPECT_TRUE(same_bits(got, want)) << l.name;
 
   // And through the loader, with the smallest and largest pixel found on the way.
-  std::istringstream in;
-  std::ostringstream out;
-  Console con(in, out);
-  Image img;
-  SlotHeader hdr;
-  HeaderTexts texts;
-  LoadedRange range;
-  ASSERT_EQ(READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con, nullptr, &range), ReadOutcome::Loaded) << out.str();
-  EXPECT_TRUE(same_bits(img.px, want)) << l.name;
-  ASSERT_TRUE(range.known);
+  const FitsRead r = READ_FITS_2D_IMAGE(path);
+  ASSERT_EQ(r.outcome, ReadOutcome::Loaded) << r.error.text;
+  EXPECT_TRUE(same_bits(r.image.px, want)) << l.name;
+  ASSERT_TRUE(r.range.known);
   float flo = 0.0f, fhi = 0.0f;
-  finite_range(img, flo, fhi);
-  EXPECT_EQ(range.lo, flo);
-  EXPECT_EQ(range.hi, fhi);
+  finite_range(r.image, flo, fhi);
+  EXPECT_EQ(r.range.lo, flo);
+  EXPECT_EQ(r.range.hi, fhi);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -172,14 +166,7 @@ TEST(PlainRead, LeavesWhatItDoesNotHandleToCfitsio) {
     EXPECT_FALSE(read_plain_pixels(f, path, kNull, got, lo, hi)) << l.name;
     fits_close_file(f, &status);
 
-    std::istringstream in;
-    std::ostringstream out;
-    Console con(in, out);
-    Image img;
-    SlotHeader hdr;
-    HeaderTexts texts;
-    LoadedRange range;
-    const ReadOutcome r = READ_FITS_2D_IMAGE(path, img, hdr, texts, status, con, nullptr, &range);
+    const FitsRead read = READ_FITS_2D_IMAGE(path);
     // CFITSIO reads what it can and refuses the overflow with its own report.
     fits_open_diskfile(&f, path.c_str(), READONLY, &status);
     std::vector<float> want(37 * 23);
@@ -188,12 +175,12 @@ TEST(PlainRead, LeavesWhatItDoesNotHandleToCfitsio) {
     fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(want.size()), &nullval, want.data(), &anynull, &st);
     fits_close_file(f, &status);
     if (st == 0) {
-      ASSERT_EQ(r, ReadOutcome::Loaded) << l.name << out.str();
-      EXPECT_TRUE(same_bits(img.px, want)) << l.name;
+      ASSERT_EQ(read.outcome, ReadOutcome::Loaded) << l.name << read.error.text;
+      EXPECT_TRUE(same_bits(read.image.px, want)) << l.name;
     } else {
-      EXPECT_EQ(r, ReadOutcome::FitsError) << l.name;
+      EXPECT_EQ(read.outcome, ReadOutcome::FitsError) << l.name;
     }
-    EXPECT_FALSE(range.known) << l.name;
+    EXPECT_FALSE(read.range.known) << l.name;
   }
 }
 

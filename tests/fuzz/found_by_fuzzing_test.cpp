@@ -13,6 +13,7 @@
 #include "fits/fits_io.h"
 #include "platform/console.h"
 #include "platform/list_io.h"
+#include "session/fits_reports.h"
 #include "support/session_harness.h"
 
 namespace zelvo {
@@ -27,12 +28,13 @@ struct Loaded {
 
 Loaded load(const std::string& path) {
   Loaded l;
-  SlotHeader hdr;
-  HeaderTexts texts;
   std::istringstream in;
   std::ostringstream out;
   Console con(in, out);
-  l.outcome = READ_FITS_2D_IMAGE(path, l.img, hdr, texts, l.status, con);
+  FitsRead r = read_fits_reported(con, path);
+  l.outcome = r.outcome;
+  l.status = r.error.status;
+  if (r.outcome == ReadOutcome::Loaded) l.img = std::move(r.image);
   l.out = out.str();
   return l;
 }
@@ -115,21 +117,15 @@ TEST(FoundByFuzzing, AGzipFileClaimingGigabytesIsRefusedBeforeUnpacking) {
   bytes.replace(bytes.size() - 4, 4, std::string(4, '\xff'));
   dir.write("claims.fits.gz", bytes);
 
-  Image img(2, 2, 7.0f);
-  SlotHeader hdr;
-  HeaderTexts texts;
-  int status = 0;
-  std::istringstream in;
-  std::ostringstream out;
-  Console con(in, out);
-  EXPECT_EQ(READ_FITS_2D_IMAGE(dir.file("claims.fits.gz"), img, hdr, texts, status, con), ReadOutcome::FitsError);
-  EXPECT_EQ(status, 414);
-  EXPECT_THAT(out.str(), ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
-  EXPECT_EQ(img.nx, 2);
-  EXPECT_EQ(img.px, Image(2, 2, 7.0f).px);
+  const Loaded claims = load(dir.file("claims.fits.gz"));
+  EXPECT_EQ(claims.outcome, ReadOutcome::FitsError);
+  EXPECT_EQ(claims.status, 414);
+  EXPECT_THAT(claims.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
+  EXPECT_EQ(claims.img.px, Image(2, 2, 7.0f).px);
   // The sound file still loads.
-  EXPECT_EQ(READ_FITS_2D_IMAGE(dir.file("f.fits.gz"), img, hdr, texts, status, con), ReadOutcome::Loaded);
-  EXPECT_EQ(img.nx, 16);
+  const Loaded sound = load(dir.file("f.fits.gz"));
+  EXPECT_EQ(sound.outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(sound.img.nx, 16);
 }
 
 // Compressed images now unpack in a child process behind checks of their tiles; every

@@ -227,13 +227,8 @@ struct ReadBack {
 };
 
 ReadBack read_back(const std::string& path) {
-  std::istringstream in;
-  std::ostringstream out;
-  Console con(in, out);
-  ReadBack r;
-  int status = 0;
-  r.outcome = READ_FITS_2D_IMAGE(path, r.img, r.hdr, r.texts, status, con);
-  return r;
+  FitsRead r = READ_FITS_2D_IMAGE(path);
+  return {r.outcome, std::move(r.image), std::move(r.header), r.texts};
 }
 
 TEST(SyntheticFieldFile, HeaderCardsReadBackAsTheLoaderTakesThem) {

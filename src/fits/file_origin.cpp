@@ -1,0 +1,37 @@
+#include "fits/file_origin.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <string_view>
+
+#include "platform/list_io.h"
+
+namespace zelvo {
+
+FileKind kind_for_name(const std::string& name) {
+  const std::string t = trim_right(name);
+  auto ends = [&](std::string_view suffix) {
+    if (t.size() < suffix.size()) return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(t[t.size() - suffix.size() + i])) != suffix[i]) return false;
+    return true;
+  };
+  if (ends(".gz")) return FileKind::Gzip;
+  if (ends(".fz")) return FileKind::TileCompressed;
+  return FileKind::Plain;
+}
+
+FileIdentity identity_of(const std::string& path) {
+  FileIdentity id;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return id;
+  id.known = true;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  id.size = st.st_size;
+  id.mtime = st.st_mtim;
+  return id;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,281 @@
+// Writing FITS files: a new file (S, and X for images without one) or an existing file
+// replaced (X). Either way the data go to a temporary file that is renamed only when whole.
+#include <fcntl.h>
+#include <fitsio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fits/fits_io.h"
+#include "fits/header_cards.h"
+#include "platform/list_io.h"
+
+namespace zelvo {
+
+namespace {
+
+// What one write puts into a file.
+struct WriteSpec {
+  ImageView image;
+  const std::vector<std::string>& cards;  // the image's source header; filtered on writing
+  FileKind kind = FileKind::Plain;
+  std::string primary_from;  // tile-compressed: the file whose primary HDU is kept, if any
+};
+
+// A system error as a message of the error report.
+std::string system_message(const std::string& what, const std::string& name, int err) {
+  return what + " " + name + ": " + std::strerror(err);
+}
+
+// Writes the plain FITS file `from` gzip-compressed as the new file `to`. Returns the failure
+// (WRITE_ERROR with the reason), after which no file `to` is left.
+FitsError gzip_into(const std::string& from, const std::string& to) {
+  std::FILE* in = std::fopen(from.c_str(), "rb");
+  if (in == nullptr) return fits_failure(WRITE_ERROR);
+  gzFile out = gzopen(to.c_str(), "wbx");  // x: a new file, never an existing one
+  if (out == nullptr) {
+    std::fclose(in);
+    return fits_failure(FILE_NOT_CREATED);
+  }
+  std::vector<char> buf(1 << 16);
+  bool ok = true;
+  for (std::size_t n; ok && (n = std::fread(buf.data(), 1, buf.size(), in)) > 0;)
+    ok = gzwrite(out, buf.data(), static_cast<unsigned>(n)) == static_cast<int>(n);
+  ok = !std::ferror(in) && ok;
+  const int err = errno;
+  std::fclose(in);
+  ok = gzclose(out) == Z_OK && ok;
+  if (ok) return {};
+  std::remove(to.c_str());
+  return fits_failure(WRITE_ERROR, {"could not compress the file: " + std::string(std::strerror(err))});
+}
+
+// Writes `spec` as a new file `path`: BITPIX -32, NAXIS 2, the source's cards and the
+// HISTORY card, stored as `spec.kind`. CFITSIO refuses an existing name (status 105)
+// before anything is touched; a file that was created but not completely written is deleted.
+FitsError create_fits_file(const std::string& path, const WriteSpec& spec) {
+  int status = 0;
+  const ImageView& image = spec.image;
+  if (image.empty()) return fits_failure(BAD_NAXES, {"there is no image to write"});
+  if (spec.kind == FileKind::Gzip) {
+    // A plain file beside it first, then packed into `path`.
+    const std::string plain = path + ".fits";
+    WriteSpec inner{spec.image, spec.cards, FileKind::Plain, {}};
+    FitsError e = create_fits_file(plain, inner);
+    if (e.failed()) return e;
+    e = gzip_into(plain, path);
+    std::remove(plain.c_str());
+    return e;
+  }
+  fitsfile* f = nullptr;
+  if (fits_create_diskfile(&f, path.c_str(), &status) > 0) return fits_failure(status);
+  if (spec.kind == FileKind::TileCompressed) {
+    if (!spec.primary_from.empty()) {
+      // The original's primary header (empty array, observatory cards) stays as it was.
+      fitsfile* in = nullptr;
+      int type = 0;
+      if (fits_open_diskfile(&in, spec.primary_from.c_str(), READONLY, &status) <= 0) {
+        fits_movabs_hdu(in, 1, &type, &status);
+        fits_copy_hdu(in, f, 0, &status);
+        int ignored = 0;
+        fits_close_file(in, &ignored);
+      }
+    }
+    // Lossless: the float pixels are packed with gzip, never quantised.
+    fits_set_compression_type(f, GZIP_2, &status);
+    fits_set_quantize_level(f, 0.0f, &status);
+  }
+  long naxes[2] = {image.nx, image.ny};
+  fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
+  bool had_checksum = false;
+  write_source_cards(f, spec.cards, had_checksum, status);
+  // CFITSIO converts through its own buffer, so the caller's pixels are not changed.
+  fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), image.px, &status);
+  if (had_checksum) fits_write_chksum(f, &status);
+  if (status > 0) {
+    int ignored = 0;
+    fits_delete_file(f, &ignored);
+    return fits_failure(status);
+  }
+  fits_close_file(f, &status);  // the final flush can fail too (a full disk)
+  if (status <= 0) return {};
+  std::remove(path.c_str());
+  return fits_failure(status);
+}
+
+// Gives the finished temporary file the name `target`. Without `replace` an existing name is
+// never overwritten, also when it appears while the data were being written: renameat2 with
+// RENAME_NOREPLACE, or link and unlink on file systems without it. Fails with
+// FILE_NOT_CREATED for a name that exists, or WRITE_ERROR with the system's reason.
+FitsError move_into_place(const std::string& temp, const std::string& target, bool replace) {
+  int rc = replace ? std::rename(temp.c_str(), target.c_str())
+                   : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+  if (rc != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    rc = ::link(temp.c_str(), target.c_str());
+    if (rc == 0) ::unlink(temp.c_str());
+  }
+  if (rc == 0) return {};
+  const int err = errno;
+  if (!replace && err == EEXIST) return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target});
+  return fits_failure(WRITE_ERROR, {system_message(replace ? "could not replace" : "could not create", target, err)});
+}
+
+// Creates the file as a hidden temporary in `folder` (so the rename cannot cross file
+// systems), unique to this process and attempt and short enough for any file system.
+// `temp` receives its name. A failure that CFITSIO would word with the temporary's name says
+// instead why the folder took no file.
+FitsError create_temporary(const std::filesystem::path& folder, const std::filesystem::path& target,
+                           const WriteSpec& spec, std::string& temp) {
+  namespace fs = std::filesystem;
+  const std::string base = target.filename().string().substr(0, 180);
+  FitsError e;
+  std::error_code ec;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = (folder / ("." + base + ".zelvo-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp"))
+               .string();
+    e = create_fits_file(temp, spec);
+    if (e.status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
+    fits_clear_errmsg();  // that name was taken; try the next
+  }
+  if (e.status == FILE_NOT_CREATED) {
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    const int err = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+      ::close(fd);
+      std::remove(temp.c_str());
+    }
+    if (err != 0) {
+      fits_clear_errmsg();
+      e.stack.clear();
+      e.add(system_message("cannot create a file in the folder", folder.string(), err));
+    }
+  }
+  return e;
+}
+
+// Writes `image` as the FITS file `target` so that no partial file ever carries that name:
+// the data go to a hidden temporary file in the same folder, which is closed, synced and
+// only then renamed to `target`. With `replace` an existing file is replaced and keeps its
+// permission bits, but only while it is still the file `expected` describes (checked again
+// just before the rename); without it an existing name is refused (FILE_NOT_CREATED) and
+// left alone. On failure no temporary file is left, and the error's messages name `target`
+// or its folder rather than the temporary.
+FitsError write_via_temporary(const std::filesystem::path& target, const WriteSpec& spec, bool replace,
+                              const FileIdentity* expected = nullptr) {
+  namespace fs = std::filesystem;
+  struct stat existing {};
+  const bool exists = ::lstat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode))
+    return fits_failure(replace ? WRITE_ERROR : FILE_NOT_CREATED,
+                        {"The name is that of a folder, not of a file:", target.string()});
+  if (exists && !replace) return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target.string()});
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temp;
+  FitsError e = create_temporary(folder, target, spec, temp);
+  if (e.failed()) {
+    take_fits_messages(e);
+    e.add("nothing was written to " + target.string());
+    return e;
+  }
+
+  // The data must be on disk before the name points at them.
+  const int fd = ::open(temp.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    const int synced = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (synced != 0 && err != EINVAL && err != EROFS) {
+      std::remove(temp.c_str());
+      return fits_failure(WRITE_ERROR, {system_message("could not write", target.string(), err)});
+    }
+  }
+  if (replace) {
+    // The file must still be the one that was loaded, and the new one takes its permission
+    // bits (and its owner and group where this user may set them).
+    struct stat now {};
+    if (expected == nullptr || !(identity_of(target.string()) == *expected) || ::stat(target.c_str(), &now) != 0) {
+      std::remove(temp.c_str());
+      return fits_failure(FILE_NOT_CREATED, {"the file changed since it was loaded: " + target.string()});
+    }
+    ::chmod(temp.c_str(), now.st_mode & 07777);
+    if (::chown(temp.c_str(), now.st_uid, now.st_gid) != 0) (void)!::chown(temp.c_str(), static_cast<uid_t>(-1), now.st_gid);
+  }
+  e = move_into_place(temp, target.string(), replace);
+  if (e.failed()) {
+    std::remove(temp.c_str());
+    return e;
+  }
+  // The new name itself is made durable with the folder.
+  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dirfd >= 0) {
+    ::fsync(dirfd);
+    ::close(dirfd);
+  }
+  return {};
+}
+
+// What a completed write leaves: a lone image of the given kind, as the file now is.
+void describe_written(const std::string& path, FileKind kind, FileOrigin* written) {
+  if (written == nullptr) return;
+  written->kind = kind;
+  written->lone_image = true;
+  written->identity = identity_of(path);
+}
+
+}  // namespace
+
+FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+                              const std::vector<std::string>& cards, FileOrigin* written) {
+  fits_clear_errmsg();  // the error holds this write's messages only
+  const std::string name = trim_right(filename);
+  const WriteSpec spec{image, cards, kind_for_name(name), {}};
+  FitsError e = write_via_temporary(name, spec, false);
+  if (!e.failed()) describe_written(name, spec.kind, written);
+  return e;
+}
+
+ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin) {
+  const std::string name = trim_right(filename);
+  if (!origin.lone_image) return ReplaceVerdict::NotLone;
+  if (!(identity_of(name) == origin.identity)) return ReplaceVerdict::Changed;
+  // The file itself must be writable by this user: renaming over it needs only the folder.
+  if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ReplaceVerdict::NotWritable;
+  return ReplaceVerdict::Allowed;
+}
+
+FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+                                const std::vector<std::string>& cards, const FileOrigin& origin,
+                                FileOrigin* written) {
+  namespace fs = std::filesystem;
+  fits_clear_errmsg();
+  const std::string name = trim_right(filename);
+  switch (may_replace(name, origin)) {
+    case ReplaceVerdict::Allowed: break;
+    case ReplaceVerdict::NotLone:
+      return fits_failure(FILE_NOT_CREATED, {"the file holds more than this image: " + name});
+    case ReplaceVerdict::Changed:
+      return fits_failure(FILE_NOT_CREATED, {"the file changed since it was loaded: " + name});
+    case ReplaceVerdict::NotWritable:
+      return fits_failure(FILE_NOT_CREATED, {system_message("may not write", name, EACCES)});
+  }
+  // Through a symbolic link the file it points to is replaced, and the link kept.
+  fs::path target = name;
+  std::error_code ec;
+  if (fs::is_symlink(target, ec)) {
+    const fs::path resolved = fs::canonical(target, ec);
+    if (!ec) target = resolved;
+  }
+  const WriteSpec spec{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
+  FitsError e = write_via_temporary(target, spec, true, &origin.identity);
+  if (!e.failed()) describe_written(target.string(), spec.kind, written);
+  return e;
+}
+
+}  // namespace zelvo

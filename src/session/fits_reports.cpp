@@ -1,0 +1,53 @@
+#include "session/fits_reports.h"
+
+#include "platform/console.h"
+#include "platform/list_io.h"
+
+namespace zelvo {
+
+namespace {
+
+// Fixed texts of the reader (printed list-style, with their leading blank).
+constexpr const char* kReadingIn = " Reading in ";
+constexpr const char* kNaxisSize = "nxpix, nypix = ";
+constexpr const char* kNoNaxis = "READIMAGE failed to read the NAXISn keywords.";
+constexpr const char* kNoPixels = "The image has an axis of length 0 or less; nothing was loaded.";
+constexpr const char* kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
+constexpr const char* kErrorStatus = "FITSIO Error Status = ";
+
+}  // namespace
+
+FitsRead read_fits_reported(Console& con, const std::string& filename) {
+  con.line(kReadingIn + trim_right(filename));
+  FitsRead r = READ_FITS_2D_IMAGE(filename);
+  report_fits_read(con, r);
+  return r;
+}
+
+void report_fits_read(Console& con, const FitsRead& r) {
+  if (r.outcome == ReadOutcome::NotRegular) {
+    con.text(r.name + " is " + r.special_kind + ", not a regular file; nothing was loaded.");
+    return;
+  }
+  if (r.size_read) con.record({kNaxisSize, r.nx, r.ny});
+  switch (r.outcome) {
+    case ReadOutcome::Loaded: con.blank(); break;
+    case ReadOutcome::NoNaxis: con.record({kNoNaxis}); break;
+    case ReadOutcome::NoPixels: con.record({kNoPixels}); break;
+    case ReadOutcome::TooLarge: con.record({kTooLarge}); break;
+    case ReadOutcome::FitsError: PRINT_FITS_ERROR(r.error, con); break;
+    case ReadOutcome::NotRegular: break;
+  }
+}
+
+void PRINT_FITS_ERROR(const FitsError& e, Console& con) {
+  if (e.status <= 0) return;
+  con.record({kErrorStatus, e.status, ": ", pad_right(e.text, 30)});
+  for (const std::string& message : e.stack) {
+    const std::string m = trim_right(message);
+    if (m.empty()) break;
+    con.record({m});
+  }
+}
+
+}  // namespace zelvo
