@@ -23,7 +23,7 @@ float clamp_to_float_range(double v) {
 }
 
 // Sums of the finite pixels of `box` in 32-bit floats, as the level estimate keeps them.
-void sum_box(const ImageView& image, const PixelBox& box, AutoLevels& lv) {
+void sum_box(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
   float s1 = 0.0f, s2 = 0.0f;
   int n = 0;
   for (int j = box.j1; j <= box.j2; ++j) {
@@ -43,7 +43,7 @@ void sum_box(const ImageView& image, const PixelBox& box, AutoLevels& lv) {
 }
 
 // Mean and sigma again in double precision, for boxes whose 32-bit sums overflow.
-void mean_sigma_wide(const ImageView& image, const PixelBox& box, AutoLevels& lv) {
+void mean_sigma_wide(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
   double sum = 0.0;
   for (int j = box.j1; j <= box.j2; ++j)
     for (int i = box.i1; i <= box.i2; ++i)
@@ -70,7 +70,7 @@ PixelBox central_box(int nx, int ny) {
   return PixelBox{std::max(ci - half, 1), std::min(ci + half, nx), std::max(cj - half, 1), std::min(cj + half, ny)};
 }
 
-AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim) {
+AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
   AutoLevels lv{};
   lv.lowlev = lv.highlev = 0.0f;
   if (image.empty()) {
@@ -140,7 +140,7 @@ void set_display_polarity(DisplayState& st) {
   }
 }
 
-void ensure_display_levels(const ImageView& image, DisplayState& st) {
+void ensure_display_levels(ConstImageView image, DisplayState& st) {
   if (st.levels_set || image.empty()) return;
   const AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
   st.lowlev = lv.lowlev;

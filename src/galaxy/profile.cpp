@@ -75,7 +75,7 @@ int32_t sky_bin_index(float v) {
   return static_cast<int32_t>(t) + 1;
 }
 
-PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop) {
   PixelScan s;
   const bool flux = scale == ProfileScale::flux;

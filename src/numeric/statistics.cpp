@@ -120,7 +120,7 @@ void SORT_HEAP(std::span<float> arr) {
   }
 }
 
-ImageStatistics image_statistics(const ImageView& image) {
+ImageStatistics image_statistics(ConstImageView image) {
   ImageStatistics st;
   if (image.empty()) return st;
   // The sum is kept in double precision: a 32-bit sum of millions of sky pixels stops

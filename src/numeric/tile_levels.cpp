@@ -38,7 +38,7 @@ int32_t first_tile_at(const std::vector<int32_t>& of_pixel, int32_t p) { return 
 
 }  // namespace
 
-TileLevels::TileLevels(ImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) : image_(image) {
+TileLevels::TileLevels(ConstImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) : image_(image) {
   if (image.empty()) return;
   ix0_ = std::max(x0, 1);
   ix1_ = std::min(x1, image.nx);
