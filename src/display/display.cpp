@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "numeric/pixel_values.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 
@@ -29,7 +30,7 @@ void sum_box(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
   for (int j = box.j1; j <= box.j2; ++j) {
     for (int i = box.i1; i <= box.i2; ++i) {
       const float p = image.at(i, j);
-      if (!std::isfinite(p)) continue;
+      if (!counted_pixel(p)) continue;
       const float pp = p * p;
       s1 += p;
       s2 += pp;
@@ -47,12 +48,12 @@ void mean_sigma_wide(ConstImageView image, const PixelBox& box, AutoLevels& lv) 
   double sum = 0.0;
   for (int j = box.j1; j <= box.j2; ++j)
     for (int i = box.i1; i <= box.i2; ++i)
-      if (const float p = image.at(i, j); std::isfinite(p)) sum += p;
+      if (const float p = image.at(i, j); counted_pixel(p)) sum += p;
   const double mean = sum / lv.n;
   double dev2 = 0.0;
   for (int j = box.j1; j <= box.j2; ++j)
     for (int i = box.i1; i <= box.i2; ++i)
-      if (const float p = image.at(i, j); std::isfinite(p)) dev2 += (p - mean) * (p - mean);
+      if (const float p = image.at(i, j); counted_pixel(p)) dev2 += (p - mean) * (p - mean);
   const double sigma = lv.n > 1 ? std::sqrt(dev2 / (lv.n - 1)) : 0.0;
   lv.negative_variance = false;
   lv.mean = clamp_to_float_range(mean);

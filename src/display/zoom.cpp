@@ -6,6 +6,7 @@
 #include <span>
 
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "platform/graphics.h"
 
 namespace zelvo {
@@ -92,7 +93,7 @@ BoxAnalysis analyse_box(ConstImageView image, float x, float y, int h) {
   r.stats = AVERAGESIGMA(values, 2);  // undefined (non-finite) pixels are left out
   bool any = false;
   for (float v : values) {
-    if (!std::isfinite(v)) continue;
+    if (!counted_pixel(v)) continue;
     if (!any || v < r.minimum) r.minimum = v;
     if (!any || v > r.maximum) r.maximum = v;
     any = true;

@@ -3,10 +3,9 @@
 #pragma once
 
 #include "numeric/image_view.h"
+#include "numeric/pixel_values.h"  // kBlankPixel
 
 namespace zelvo {
-
-inline constexpr float kBlankPixel = -99999.0f;
 
 // Colour equation: my * 2.5 (log10 I - log10 B) + kappa + lambda * airmass where both
 // pixels are above 0, the blank value elsewhere. B and I are count rates already.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "numeric/pixel_values.h"
+
 namespace zelvo {
 
 namespace {
@@ -98,7 +100,8 @@ void TileLevels::scan_tile(std::size_t t) {
   const int32_t ya = yedge_[ty], yb = yedge_[ty + 1] - 1;
   // Eight lanes, lane j taking the pixels j, j + 8, ... of every row, in registers of four
   // floats or two doubles (the baseline vector width). The order is fixed, so the same
-  // pixels always give the same bits. Undefined pixels add nothing and never win a comparison.
+  // pixels always give the same bits. Pixels that do not count (counted_pixel, here as the
+  // range compare `finite`) add nothing and never win a comparison.
   typedef float F4 __attribute__((vector_size(16)));
   typedef int32_t I4 __attribute__((vector_size(16)));
   typedef double D2 __attribute__((vector_size(16)));
