@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "numeric/pixel_values.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 
@@ -23,13 +24,13 @@ float clamp_to_float_range(double v) {
 }
 
 // Sums of the finite pixels of `box` in 32-bit floats, as the level estimate keeps them.
-void sum_box(const ImageView& image, const PixelBox& box, AutoLevels& lv) {
+void sum_box(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
   float s1 = 0.0f, s2 = 0.0f;
   int n = 0;
   for (int j = box.j1; j <= box.j2; ++j) {
     for (int i = box.i1; i <= box.i2; ++i) {
       const float p = image.at(i, j);
-      if (!std::isfinite(p)) continue;
+      if (!counted_pixel(p)) continue;
       const float pp = p * p;
       s1 += p;
       s2 += pp;
@@ -43,16 +44,16 @@ void sum_box(const ImageView& image, const PixelBox& box, AutoLevels& lv) {
 }
 
 // Mean and sigma again in double precision, for boxes whose 32-bit sums overflow.
-void mean_sigma_wide(const ImageView& image, const PixelBox& box, AutoLevels& lv) {
+void mean_sigma_wide(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
   double sum = 0.0;
   for (int j = box.j1; j <= box.j2; ++j)
     for (int i = box.i1; i <= box.i2; ++i)
-      if (const float p = image.at(i, j); std::isfinite(p)) sum += p;
+      if (const float p = image.at(i, j); counted_pixel(p)) sum += p;
   const double mean = sum / lv.n;
   double dev2 = 0.0;
   for (int j = box.j1; j <= box.j2; ++j)
     for (int i = box.i1; i <= box.i2; ++i)
-      if (const float p = image.at(i, j); std::isfinite(p)) dev2 += (p - mean) * (p - mean);
+      if (const float p = image.at(i, j); counted_pixel(p)) dev2 += (p - mean) * (p - mean);
   const double sigma = lv.n > 1 ? std::sqrt(dev2 / (lv.n - 1)) : 0.0;
   lv.negative_variance = false;
   lv.mean = clamp_to_float_range(mean);
@@ -70,7 +71,7 @@ PixelBox central_box(int nx, int ny) {
   return PixelBox{std::max(ci - half, 1), std::min(ci + half, nx), std::max(cj - half, 1), std::min(cj + half, ny)};
 }
 
-AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim) {
+AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
   AutoLevels lv{};
   lv.lowlev = lv.highlev = 0.0f;
   if (image.empty()) {
@@ -140,7 +141,7 @@ void set_display_polarity(DisplayState& st) {
   }
 }
 
-void ensure_display_levels(const ImageView& image, DisplayState& st) {
+void ensure_display_levels(ConstImageView image, DisplayState& st) {
   if (st.levels_set || image.empty()) return;
   const AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
   st.lowlev = lv.lowlev;

@@ -62,7 +62,7 @@ struct AutoLevels {
   bool whole_image = false;  // the central box held no finite pixel
   bool finite = true;        // false when the image holds no finite pixel at all
 };
-AutoLevels automatic_levels(const ImageView& image, float minlim, float maxlim);
+AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim);
 
 // The header summary line: object (20 columns), RA (first 8 characters, right-aligned in
 // 11), DEC (9 in 10), ST (5 in 6), a blank 5-column field, one blank, the first character
@@ -78,7 +78,7 @@ void set_display_polarity(DisplayState& st);
 // Views that draw an image before anything was displayed (the zoomed views, the inspection
 // page, the profile page) take the automatic levels the display would take for `image`.
 // Levels already set are kept.
-void ensure_display_levels(const ImageView& image, DisplayState& st);
+void ensure_display_levels(ConstImageView image, DisplayState& st);
 
 // The world window that shows columns i1..i2 and rows j1..j2 whole: each pixel reaches half
 // a unit either side of its centre.

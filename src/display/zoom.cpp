@@ -6,6 +6,7 @@
 #include <span>
 
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "platform/graphics.h"
 
 namespace zelvo {
@@ -61,7 +62,7 @@ void draw_zoom(const ImageView& image, const DisplayState& disp, const ZoomBox& 
 
 PixelRange acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }
 
-bool click_accepted(const PixelRange& box, float x, float y, const ImageView& image) {
+bool click_accepted(const PixelRange& box, float x, float y, ConstImageView image) {
   // The nearest pixel lies in i1..i2 exactly when i1 - 0.5 <= x < i2 + 0.5. Written as
   // "inside" so that a NaN position fails every comparison and is refused.
   const double dx = x, dy = y;
@@ -72,7 +73,7 @@ bool click_accepted(const PixelRange& box, float x, float y, const ImageView& im
 
 bool ends_click_loop(char key) { return key == 'q' || key == 'Q' || key == '\x1b'; }
 
-BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h) {
+BoxAnalysis analyse_box(ConstImageView image, float x, float y, int h) {
   std::array<float, kMaxBoxValues> buffer{};
   const int side = 2 * h + 1;
   if (side * side > kMaxBoxValues) return BoxAnalysis{};
@@ -92,7 +93,7 @@ BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h) {
   r.stats = AVERAGESIGMA(values, 2);  // undefined (non-finite) pixels are left out
   bool any = false;
   for (float v : values) {
-    if (!std::isfinite(v)) continue;
+    if (!counted_pixel(v)) continue;
     if (!any || v < r.minimum) r.minimum = v;
     if (!any || v > r.maximum) r.maximum = v;
     any = true;

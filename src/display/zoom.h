@@ -40,7 +40,7 @@ PixelRange acceptance_box(const ZoomBox& zoom);
 
 // Whether the pixel nearest to a click at (x, y) lies within the box (limits included) and
 // on the image. A position that is not a number is never accepted.
-bool click_accepted(const PixelRange& box, float x, float y, const ImageView& image);
+bool click_accepted(const PixelRange& box, float x, float y, ConstImageView image);
 
 // Whether a cursor key ends a loop of clicks as a click outside would: q, Q or Esc.
 bool ends_click_loop(char key);
@@ -54,6 +54,6 @@ struct BoxAnalysis {
   float maximum = 0.0f;
   int count = 0;          // number of inside pixels
 };
-BoxAnalysis analyse_box(const ImageView& image, float x, float y, int h);
+BoxAnalysis analyse_box(ConstImageView image, float x, float y, int h);
 
 }  // namespace zelvo

@@ -19,18 +19,18 @@ float calibrated_pixel(float i, float c, float texp, const CalibrationCoefficien
   return std::isfinite(v) ? v : kBlankPixel;
 }
 
-void make_colour_image(const ImageView& b, const ImageView& i, const ImageView& out, const ColourCoefficients& k) {
+void make_colour_image(ConstImageView b, ConstImageView i, ImageView out, const ColourCoefficients& k) {
   const std::size_t n = out.size();
   for (std::size_t p = 0; p < n; ++p) out.px[p] = colour_pixel(b.px[p], i.px[p], k);
 }
 
-void make_calibrated_image(const ImageView& i, const ImageView& c, float texp, const ImageView& out,
+void make_calibrated_image(ConstImageView i, ConstImageView c, float texp, ImageView out,
                            const CalibrationCoefficients& k) {
   const std::size_t n = out.size();
   for (std::size_t p = 0; p < n; ++p) out.px[p] = calibrated_pixel(i.px[p], c.px[p], texp, k);
 }
 
-void divide_by_exposure(const ImageView& image, float exptime) {
+void divide_by_exposure(ImageView image, float exptime) {
   const std::size_t n = image.size();
   for (std::size_t p = 0; p < n; ++p) image.px[p] /= exptime;
 }

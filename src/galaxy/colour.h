@@ -3,10 +3,9 @@
 #pragma once
 
 #include "numeric/image_view.h"
+#include "numeric/pixel_values.h"  // kBlankPixel
 
 namespace zelvo {
-
-inline constexpr float kBlankPixel = -99999.0f;
 
 // Colour equation: my * 2.5 (log10 I - log10 B) + kappa + lambda * airmass where both
 // pixels are above 0, the blank value elsewhere. B and I are count rates already.
@@ -24,10 +23,10 @@ float calibrated_pixel(float i, float c, float texp, const CalibrationCoefficien
 
 // Whole images; every source pixel is read before the output pixel is written, so `out`
 // may be one of the sources. All views have the same size.
-void make_colour_image(const ImageView& b, const ImageView& i, const ImageView& out, const ColourCoefficients& k);
-void make_calibrated_image(const ImageView& i, const ImageView& c, float texp, const ImageView& out,
+void make_colour_image(ConstImageView b, ConstImageView i, ImageView out, const ColourCoefficients& k);
+void make_calibrated_image(ConstImageView i, ConstImageView c, float texp, ImageView out,
                            const CalibrationCoefficients& k);
 // Divides every pixel by the exposure time (count rates), in place.
-void divide_by_exposure(const ImageView& image, float exptime);
+void divide_by_exposure(ImageView image, float exptime);
 
 }  // namespace zelvo

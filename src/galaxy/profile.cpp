@@ -6,6 +6,7 @@
 #include "galaxy/colour.h"
 #include "galaxy/spline.h"
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "platform/list_io.h"
 
 namespace zelvo {
@@ -75,7 +76,7 @@ int32_t sky_bin_index(float v) {
   return static_cast<int32_t>(t) + 1;
 }
 
-PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop) {
   PixelScan s;
   const bool flux = scale == ProfileScale::flux;
@@ -92,9 +93,7 @@ PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, f
     }
     for (int64_t y = y1; y <= y2; ++y) {
       const float v = image.at(static_cast<int>(x), static_cast<int>(y));
-      // Undefined pixels (NaN, infinities, the loader's undefined value) and the blank value
-      // of calibrated images never count: they are no measurements.
-      if (!std::isfinite(v) || (flux ? v == kUndefinedPixel || v == kBlankPixel : !(v > -99998.0f))) continue;
+      if (!(flux ? counted_in_flux_profile(v) : counted_in_magnitude_profile(v))) continue;
       const float rho = elliptical_radius(static_cast<int>(x - xc), static_cast<int>(y - yc), e, pa);
       if (rho < R) {
         s.radii.push_back(rho);

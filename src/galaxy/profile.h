@@ -72,7 +72,7 @@ struct PixelScan {
 // the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians.
 // Bins grow with the largest radius met, so any extent works. `stop` is polled before each
 // column of the square.
-PixelScan scan_profile_pixels(const ImageView& image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop = {});
 
 // The sky level from the histogram: the first highest bin kmax (moved 2 bins inwards at

@@ -4,11 +4,14 @@
 #include <cstddef>
 #include <limits>
 
+#include "numeric/pixel_values.h"
+
 namespace zelvo {
 
 void finite_range(const Image& img, float& lo, float& hi) {
   // Fast pass: eight independent lanes of compare-and-select, which the compiler turns into
   // vector min/max; a NaN never wins a comparison, so NaN pixels drop out by themselves.
+  // Only infinities can reach the result, and then the careful pass applies counted_pixel.
   constexpr std::size_t kLanes = 8;
   float l[kLanes], h[kLanes];
   for (std::size_t j = 0; j < kLanes; ++j) {
@@ -34,12 +37,12 @@ void finite_range(const Image& img, float& lo, float& hi) {
     lo = l[j] < lo ? l[j] : lo;
     hi = h[j] > hi ? h[j] : hi;
   }
-  if (std::isfinite(lo) && std::isfinite(hi)) return;
+  if (counted_pixel(lo) && counted_pixel(hi)) return;
   // Infinite pixels (or none finite at all): the careful pass that skips them.
   bool any = false;
   lo = hi = 0.0f;
   for (float v : img.px) {
-    if (!std::isfinite(v)) continue;
+    if (!counted_pixel(v)) continue;
     if (!any) {
       lo = hi = v;
       any = true;

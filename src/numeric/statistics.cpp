@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 
 namespace zelvo {
 
@@ -24,7 +25,7 @@ AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig) {
   // Undefined pixels (NaN, infinities) carry no value: they are counted and left out.
   std::vector<float> kept_values;
   for (float v : values) {
-    if (std::isfinite(v))
+    if (counted_pixel(v))
       ++r.finite;
     else
       ++r.not_finite;
@@ -32,7 +33,7 @@ AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig) {
   if (r.not_finite > 0) {
     kept_values.reserve(static_cast<std::size_t>(r.finite));
     for (float v : values)
-      if (std::isfinite(v)) kept_values.push_back(v);
+      if (counted_pixel(v)) kept_values.push_back(v);
     values = kept_values;
   }
   const auto n = static_cast<int32_t>(values.size());
@@ -120,7 +121,7 @@ void SORT_HEAP(std::span<float> arr) {
   }
 }
 
-ImageStatistics image_statistics(const ImageView& image) {
+ImageStatistics image_statistics(ConstImageView image) {
   ImageStatistics st;
   if (image.empty()) return st;
   // The sum is kept in double precision: a 32-bit sum of millions of sky pixels stops
@@ -131,7 +132,7 @@ ImageStatistics image_statistics(const ImageView& image) {
   const std::size_t size = image.size();
   for (std::size_t k = 0; k < size; ++k) {
     const float p = image.px[k];
-    if (!std::isfinite(p)) continue;
+    if (!counted_pixel(p)) continue;
     if (count == 0) {
       mx = mn = p;
     } else {

@@ -58,6 +58,6 @@ struct ImageStatistics {
   float maximum = 0.0f, minimum = 0.0f, average = 0.0f;
   std::size_t finite = 0;  // number of finite pixels
 };
-ImageStatistics image_statistics(const ImageView& image);
+ImageStatistics image_statistics(ConstImageView image);
 
 }  // namespace zelvo

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "numeric/pixel_values.h"
+
 namespace zelvo {
 
 namespace {
@@ -38,7 +40,7 @@ int32_t first_tile_at(const std::vector<int32_t>& of_pixel, int32_t p) { return 
 
 }  // namespace
 
-TileLevels::TileLevels(ImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) : image_(image) {
+TileLevels::TileLevels(ConstImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) : image_(image) {
   if (image.empty()) return;
   ix0_ = std::max(x0, 1);
   ix1_ = std::min(x1, image.nx);
@@ -98,7 +100,8 @@ void TileLevels::scan_tile(std::size_t t) {
   const int32_t ya = yedge_[ty], yb = yedge_[ty + 1] - 1;
   // Eight lanes, lane j taking the pixels j, j + 8, ... of every row, in registers of four
   // floats or two doubles (the baseline vector width). The order is fixed, so the same
-  // pixels always give the same bits. Undefined pixels add nothing and never win a comparison.
+  // pixels always give the same bits. Pixels that do not count (counted_pixel, here as the
+  // range compare `finite`) add nothing and never win a comparison.
   typedef float F4 __attribute__((vector_size(16)));
   typedef int32_t I4 __attribute__((vector_size(16)));
   typedef double D2 __attribute__((vector_size(16)));

@@ -34,10 +34,10 @@ class TileLevels {
   // Tiles over `image` (kept as a view: the pixels must stay where they are while the cache
   // is used) with the inner region columns x0..x1, rows y0..y1 (1-based, inclusive; cut to
   // the image; empty when first > last). Nothing is read until the first query.
-  TileLevels(ImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+  TileLevels(ConstImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
 
   // Whether this cache was made for exactly this pixel array and size.
-  bool covers(const ImageView& image) const { return image.px == image_.px && image.nx == image_.nx && image.ny == image_.ny; }
+  bool covers(ConstImageView image) const { return image.px == image_.px && image.nx == image_.nx && image.ny == image_.ny; }
 
   // Pixels within columns x0..x1, rows y0..y1 may have changed (cut to the image).
   void touched(int32_t x0, int32_t x1, int32_t y0, int32_t y1);
@@ -48,14 +48,14 @@ class TileLevels {
   FiniteLevels inner();  // the inner region
   float inner_sum();     // the finite pixels of the inner region, 0 when none
 
-  const ImageView& image() const { return image_; }
+  const ConstImageView& image() const { return image_; }
   std::size_t tile_count() const { return tmax_.size(); }
 
  private:
   void refresh();
   void scan_tile(std::size_t t);
 
-  ImageView image_;
+  ConstImageView image_;
   int32_t ix0_ = 1, ix1_ = 0, iy0_ = 1, iy1_ = 0;  // inner region, cut to the image
   std::vector<int32_t> xedge_, yedge_;  // first pixel of each tile column / row, then nx+1 / ny+1
   std::vector<int32_t> xtile_, ytile_;  // tile column / row of each pixel column / row (0-based)
