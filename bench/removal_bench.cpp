@@ -102,10 +102,10 @@ void whole_image_ring_values(RemovalWork& w, ImageView image) {
       }
       s[k] = clip_radius_samples(std::span<float>(buffer.data(), n), box, nullptr);
     }
-    float back = 0.0f, sigma = 0.0f;
-    if (!ring_background(s, back, sigma)) w.RingWeight[static_cast<std::size_t>(i)] = 0.0f;
-    w.TheRing.back[static_cast<std::size_t>(i)] = back;
-    w.TheRing.sigma[static_cast<std::size_t>(i)] = sigma;
+    const RingBackground b = ring_background(s);
+    if (!b.measured) w.RingWeight[static_cast<std::size_t>(i)] = 0.0f;
+    w.TheRing.back[static_cast<std::size_t>(i)] = b.back;
+    w.TheRing.sigma[static_cast<std::size_t>(i)] = b.sigma;
   }
 }
 

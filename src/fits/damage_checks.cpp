@@ -257,7 +257,7 @@ bool compressed_tiles_sound(fitsfile* f, long long image_pixels, long long plane
 // offset, so this process's reads are undisturbed), finds the image and reads its size and
 // cards; if the child dies, the file is refused.
 bool extensions_readable(const std::string& name) {
-  const std::optional<bool> survived = survives_in_child([&] {
+  const ChildOutcome child = run_in_child([&] {
     fitsfile* f = nullptr;
     int status = 0;
     if (fits_open_diskfile(&f, name.c_str(), READONLY, &status) <= 0) {
@@ -270,7 +270,7 @@ bool extensions_readable(const std::string& name) {
       fits_close_file(f, &closed);
     }
   });
-  return survived.value_or(true);  // no process to try it in: CFITSIO is trusted as before
+  return child != ChildOutcome::died;  // no process to try it in: CFITSIO is trusted as before
 }
 
 namespace {
@@ -304,7 +304,7 @@ FitsError read_compressed_pixels(fitsfile* f, Image& img, float nullval) {
   auto* px = reinterpret_cast<float*>(static_cast<char*>(shared) + sizeof(UnpackResult));
   result->status = DATA_DECOMPRESSION_ERR;
   result->messages = 0;
-  const std::optional<bool> survived = survives_in_child([&] {
+  const ChildOutcome child = run_in_child([&] {
     int st = 0;
     int anynull = 0;
     fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(pixels), &nullval, px, &anynull, &st);
@@ -315,9 +315,9 @@ FitsError read_compressed_pixels(fitsfile* f, Image& img, float nullval) {
     }
     result->status = st;
   });
-  if (!survived) {
+  if (child == ChildOutcome::not_started) {
     set_fits_status(e, MEMORY_ALLOCATION);  // no process for the unpacking: as good as no memory
-  } else if (!*survived) {
+  } else if (child == ChildOutcome::died) {
     set_fits_status(e, DATA_DECOMPRESSION_ERR);
     e.add(kUnpackFailed);
   } else {

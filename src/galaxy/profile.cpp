@@ -18,19 +18,21 @@ constexpr double kPi = 3.141592653589793;
 constexpr float kSmallestStep = 0.01f;
 }  // namespace
 
-std::optional<std::string> refuse_profile_request(const ProfileRequest& rq, int nx, int ny) {
-  if (nx < 1 || ny < 1) return std::string("The image is empty; there is no galaxy to measure.");
+ProfileRequestCheck check_profile_request(const ProfileRequest& rq, int nx, int ny) {
+  using Status = ProfileRequestCheck::Status;
+  const auto refuse = [](Status status, std::string line) { return ProfileRequestCheck{status, std::move(line)}; };
+  if (nx < 1 || ny < 1) return refuse(Status::empty_image, "The image is empty; there is no galaxy to measure.");
   if (rq.xc < 1 || rq.xc > nx || rq.yc < 1 || rq.yc > ny)
-    return "The centre must lie inside the image (x 1 to " + std::to_string(nx) + ", y 1 to " + std::to_string(ny) +
-           "); nothing done.";
+    return refuse(Status::centre_outside, "The centre must lie inside the image (x 1 to " + std::to_string(nx) +
+                                              ", y 1 to " + std::to_string(ny) + "); nothing done.");
   const double diagonal = std::sqrt(static_cast<double>(nx) * nx + static_cast<double>(ny) * ny);
   if (!(rq.R > 0.0f) || rq.R > diagonal)
-    return "The extent must be larger than 0 and at most the image diagonal (" + format_real(static_cast<float>(diagonal)) +
-           " pixels); nothing done.";
-  if (!(rq.step >= kSmallestStep))
-    return std::string("The step must be at least 0.01 pixels; nothing done.");
-  if (!(rq.e >= 0.0f && rq.e < 1.0f)) return std::string("The eccentricity must lie in 0 <= e < 1; nothing done.");
-  return std::nullopt;
+    return refuse(Status::extent, "The extent must be larger than 0 and at most the image diagonal (" +
+                                      format_real(static_cast<float>(diagonal)) + " pixels); nothing done.");
+  if (!(rq.step >= kSmallestStep)) return refuse(Status::step, "The step must be at least 0.01 pixels; nothing done.");
+  if (!(rq.e >= 0.0f && rq.e < 1.0f))
+    return refuse(Status::eccentricity, "The eccentricity must lie in 0 <= e < 1; nothing done.");
+  return {};
 }
 
 float position_angle_radians(float degrees) { return static_cast<float>(static_cast<double>(degrees) * kPi / 180.0); }

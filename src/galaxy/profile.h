@@ -22,10 +22,16 @@ struct ProfileRequest {
   float R = 0.0f, step = 0.0f, e = 0.0f, pa = 0.0f;
 };
 
-// The one-line refusal for a request that cannot work on an nx x ny image, or nothing.
+// Whether a request can work on an nx x ny image, and the one line that says why not.
 // Refused: a centre outside the image, an extent or step of 0 or less, an extent beyond
 // the image diagonal, a step below 0.01 pixel, an eccentricity outside 0 <= e < 1.
-std::optional<std::string> refuse_profile_request(const ProfileRequest& rq, int nx, int ny);
+struct ProfileRequestCheck {
+  enum class Status { usable, empty_image, centre_outside, extent, step, eccentricity };
+  Status status = Status::usable;
+  std::string refusal;
+  bool usable() const { return status == Status::usable; }
+};
+ProfileRequestCheck check_profile_request(const ProfileRequest& rq, int nx, int ny);
 
 // Degrees to radians with pi in double precision, stored back as a REAL.
 float position_angle_radians(float degrees);

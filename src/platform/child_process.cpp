@@ -10,10 +10,10 @@
 
 namespace zelvo {
 
-std::optional<bool> survives_in_child(const std::function<void()>& work) {
+ChildOutcome run_in_child(const std::function<void()>& work) {
   std::fflush(nullptr);
   const pid_t child = ::fork();
-  if (child < 0) return std::nullopt;
+  if (child < 0) return ChildOutcome::not_started;
   if (child == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, SIG_DFL);
@@ -25,7 +25,8 @@ std::optional<bool> survives_in_child(const std::function<void()>& work) {
   do {
     waited = ::waitpid(child, &wstatus, 0);
   } while (waited < 0 && errno == EINTR);
-  return waited == child && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+  return waited == child && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0 ? ChildOutcome::finished
+                                                                             : ChildOutcome::died;
 }
 
 }  // namespace zelvo

@@ -3,15 +3,18 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 
 namespace zelvo {
 
-// Runs `work` in a child process and waits for it: true when the child came to its end,
-// false when it died (a crash ends it quietly, for the program to report), nothing when no
-// child could be started. The child also ends with the program, and leaves with _exit, so
+enum class ChildOutcome {
+  finished,     // the child came to its end
+  died,         // it crashed (quietly, for the program to report)
+  not_started,  // no child process could be made
+};
+
+// Runs `work` in a child process and waits for it. The child also ends with the program, and leaves with _exit, so
 // no buffered output is written twice and the graphics connection is left alone. Whatever
 // `work` hands back must go through memory shared with this process (mmap MAP_SHARED).
-std::optional<bool> survives_in_child(const std::function<void()>& work);
+ChildOutcome run_in_child(const std::function<void()>& work);
 
 }  // namespace zelvo

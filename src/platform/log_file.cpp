@@ -136,35 +136,38 @@ void LogFile::close() {
 bool LogFile::is_open() const { return buf_ != nullptr; }
 bool LogFile::good() const { return buf_ != nullptr && !buf_->failed(); }
 
-std::optional<std::string> read_small_file(const std::filesystem::path& path, std::string* refusal) {
+SmallFile read_small_file(const std::filesystem::path& path) {
+  SmallFile file;
   const std::string name = path.filename().string();
+  const auto refuse = [&](mode_t mode) {
+    file.status = SmallFile::Status::not_regular;
+    file.refusal = not_regular_line(name, special_file_kind(mode));
+    return file;
+  };
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  if (!S_ISREG(st.st_mode)) {
-    if (refusal) *refusal = not_regular_line(name, special_file_kind(st.st_mode));
-    return std::nullopt;
-  }
+  if (::stat(path.c_str(), &st) != 0) return file;
+  if (!S_ISREG(st.st_mode)) return refuse(st.st_mode);
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return file;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (refusal) *refusal = not_regular_line(name, special_file_kind(st.st_mode));
     ::close(fd);
-    return std::nullopt;
+    return refuse(st.st_mode);
   }
-  std::string text;
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
-      return std::nullopt;
+      file.text.clear();
+      return file;
     }
     if (n == 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
+    file.text.append(buf, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  return text;
+  file.status = SmallFile::Status::read;
+  return file;
 }
 
 }  // namespace zelvo

@@ -48,10 +48,18 @@ class LogFile {
   std::ostream out_;
 };
 
-// The text of a small input file (the settings file, an object list), or nothing when it is
-// missing or cannot be read. A path that is not a regular file is not opened for reading in
-// a way that could block; `refusal` then says what it is ("Zelvo.ini is a FIFO, not a regular
-// file") and nothing is returned.
-std::optional<std::string> read_small_file(const std::filesystem::path& path, std::string* refusal = nullptr);
+// A small input file (the settings file, an object list) read whole.
+struct SmallFile {
+  enum class Status {
+    read,         // `text` holds the file's bytes
+    unreadable,   // missing, or it could not be opened or read
+    not_regular,  // a FIFO, device or folder, never opened in a way that could block
+  };
+  Status status = Status::unreadable;
+  std::string text;
+  std::string refusal;  // not_regular: "Zelvo.ini is a FIFO, not a regular file"
+  bool read() const { return status == Status::read; }
+};
+SmallFile read_small_file(const std::filesystem::path& path);
 
 }  // namespace zelvo

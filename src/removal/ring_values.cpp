@@ -67,13 +67,11 @@ RadiusSamples clip_radius_samples(std::span<float> samples, const Box& box, std:
   return r;
 }
 
-bool ring_background(const RadiusSamples (&s)[3], float& back, float& sigma) {
-  back = 0.0f;
-  sigma = 0.0f;
+RingBackground ring_background(const RadiusSamples (&s)[3]) {
   for (const auto& k : s)
-    if (!k.usable) return false;
+    if (!k.usable) return {};
   // Annulus means need a different count at each radius.
-  if (s[1].count == s[0].count || s[2].count == s[1].count) return false;
+  if (s[1].count == s[0].count || s[2].count == s[1].count) return {};
   const float a1 = s[0].sum / s[0].count;
   const float a2 = (s[1].sum - s[0].sum) / (s[1].count - s[0].count);
   const float a3 = (s[2].sum - s[1].sum) / (s[2].count - s[1].count);
@@ -82,10 +80,8 @@ bool ring_background(const RadiusSamples (&s)[3], float& back, float& sigma) {
   const float t = s[0].sigma + s[1].sigma + s[2].sigma + 1.0f;
   const float b = ((t - s[1].sigma) * a2 + (t - s[0].sigma) * a1 + (t - s[2].sigma) * a3) / (2.0f * t + 1.0f);
   const float g = (s[0].sigma + s[1].sigma + s[2].sigma) / 3.0f;
-  if (!std::isfinite(b) || !std::isfinite(g)) return false;
-  back = b;
-  sigma = g;
-  return true;
+  if (!std::isfinite(b) || !std::isfinite(g)) return {};
+  return {b, g, true};
 }
 
 void RINGVALUES(RemovalWork& work, ImageView image, int extlogs, std::ostream& log) {
@@ -127,10 +123,10 @@ void RINGVALUES(RemovalWork& work, ImageView image, int extlogs, std::ostream& l
       }
       stats[k] = clip_radius_samples(std::span<float>(buffer.data(), count), box, detail);
     }
-    float back = 0.0f, sigma = 0.0f;
-    if (!ring_background(stats, back, sigma)) work.RingWeight[ii] = 0.0f;
-    work.TheRing.back[ii] = back;
-    work.TheRing.sigma[ii] = sigma;
+    const RingBackground b = ring_background(stats);
+    if (!b.measured) work.RingWeight[ii] = 0.0f;
+    work.TheRing.back[ii] = b.back;
+    work.TheRing.sigma[ii] = b.sigma;
   }
 }
 

@@ -32,9 +32,15 @@ struct RadiusSamples {
 RadiusSamples clip_radius_samples(std::span<float> samples, const Box& box, std::ostream* log);
 
 // Background level and scatter of one ring point from its three sampling radii (2, 4, 6):
-// the annulus means weighted by T - SIG(k), T = SIG(1) + SIG(2) + SIG(3) + 1. False when a
-// radius had too few samples, two radii kept the same count, or the result is not finite.
-bool ring_background(const RadiusSamples (&s)[3], float& back, float& sigma);
+// the annulus means weighted by T - SIG(k), T = SIG(1) + SIG(2) + SIG(3) + 1. Not measured when a
+// radius had too few samples, two radii kept the same count, or the result is not finite:
+// then `measured` is false and both values are 0.
+struct RingBackground {
+  float back = 0.0f;
+  float sigma = 0.0f;
+  bool measured = false;
+};
+RingBackground ring_background(const RadiusSamples (&s)[3]);
 
 // RINGVALUES: for every ring point, the background level and scatter (TheRing.back and
 // .sigma) from the unmasked pixels above 0.01 within 2, 4 and 6 pixels, each set clipped once

@@ -232,8 +232,9 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
   const ImageView image = s.active().view();
   const float fglev = s.disp.fglev, bglev = s.disp.bglev;
   ProfileResult res;
-  if (const auto refusal = refuse_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny)) {
-    con.text(*refusal);
+  if (const ProfileRequestCheck check = check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
+      !check.usable()) {
+    con.text(check.refusal);
     return res;
   }
   const bool flux = scale == ProfileScale::flux;

@@ -363,13 +363,13 @@ AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
 
 // The list, announced with its line count; none (after one message) when it cannot be read.
 std::optional<ObjectList> open_object_list(Dialogue& ctx) {
-  const std::optional<std::string> text = read_small_file(ctx.files.object_list);
-  if (!text) {
+  const SmallFile list = read_small_file(ctx.files.object_list);
+  if (!list.read()) {
     ctx.con.text(kListUnreadable);
     return std::nullopt;
   }
-  ctx.con.record({kListCountLead, LINENOS(*text), kListCountTail});
-  return parse_object_list(*text);
+  ctx.con.record({kListCountLead, LINENOS(list.text), kListCountTail});
+  return parse_object_list(list.text);
 }
 
 void report_incorrect_data(Console& con) {

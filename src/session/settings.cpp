@@ -32,15 +32,14 @@ Settings read_settings(const std::string& path) {
   const std::string expected = path + " should hold two lines: the window-size code (1 = 1280 x 1024, "
                                       "2 = 1024 x 768, 3 = 800 x 600) and the extended-logs switch (1 = on).";
   // A FIFO or a device is refused without reading from it, so start-up can never block.
-  std::string refusal;
-  const std::optional<std::string> text = read_small_file(path, &refusal);
-  if (!text) {
-    s.notice = refusal.empty()
-                   ? "Could not read " + path + "; using window-size code 2 and extended logs off. " + expected
-                   : refusal + "; using window-size code 2 and extended logs off.";
+  const SmallFile file = read_small_file(path);
+  if (!file.read()) {
+    s.notice = file.status == SmallFile::Status::not_regular
+                   ? file.refusal + "; using window-size code 2 and extended logs off."
+                   : "Could not read " + path + "; using window-size code 2 and extended logs off. " + expected;
     return s;
   }
-  std::istringstream in(*text);
+  std::istringstream in(file.text);
   const auto v = first_values(in, 2);
   if (v.size() < 2 || !v[0] || !v[1]) {
     s.notice = "Could not read both values of " + path + "; using window-size code 2 and extended logs off. " +

@@ -166,3 +166,39 @@ TEST(BinnedProfile, ABinWithoutPixelsIsLeftOut) {
   }
   EXPECT_FLOAT_EQ(p.rprof.back(), 7.5f);
 }
+
+// Each request a 100 x 60 image cannot serve, with its status and the line the user reads.
+TEST(ProfileRequestCheck, EachUnusableRequestNamesItsReason) {
+  using Status = ProfileRequestCheck::Status;
+  struct Case {
+    ProfileRequest rq;
+    int nx, ny;
+    Status status;
+    const char* line;
+  };
+  const Case cases[] = {
+      {{50, 30, 20.0f, 1.0f, 0.0f, 0.0f}, 0, 60, Status::empty_image, "The image is empty; there is no galaxy to measure."},
+      {{101, 30, 20.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::centre_outside,
+       "The centre must lie inside the image (x 1 to 100, y 1 to 60); nothing done."},
+      {{50, 0, 20.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::centre_outside,
+       "The centre must lie inside the image (x 1 to 100, y 1 to 60); nothing done."},
+      {{50, 30, 0.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::extent,
+       "The extent must be larger than 0 and at most the image diagonal (116.619 pixels); nothing done."},
+      {{50, 30, 117.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::extent,
+       "The extent must be larger than 0 and at most the image diagonal (116.619 pixels); nothing done."},
+      {{50, 30, 20.0f, 0.005f, 0.0f, 0.0f}, 100, 60, Status::step, "The step must be at least 0.01 pixels; nothing done."},
+      {{50, 30, 20.0f, 1.0f, 1.0f, 0.0f}, 100, 60, Status::eccentricity,
+       "The eccentricity must lie in 0 <= e < 1; nothing done."},
+      {{50, 30, 20.0f, 1.0f, NAN, 0.0f}, 100, 60, Status::eccentricity,
+       "The eccentricity must lie in 0 <= e < 1; nothing done."},
+  };
+  for (const Case& c : cases) {
+    const ProfileRequestCheck check = check_profile_request(c.rq, c.nx, c.ny);
+    EXPECT_EQ(check.status, c.status) << c.line;
+    EXPECT_FALSE(check.usable()) << c.line;
+    EXPECT_EQ(check.refusal, c.line);
+  }
+  const ProfileRequestCheck fine = check_profile_request({1, 60, 116.6f, 0.01f, 0.99f, -400.0f}, 100, 60);
+  EXPECT_TRUE(fine.usable());
+  EXPECT_EQ(fine.refusal, "");
+}

@@ -111,31 +111,31 @@ TEST(ClipRadiusSamples, AnOutlierIsClippedOnceAndTheRestMeasured) {
 TEST(RingBackground, EqualSigmasGiveThePlainMeanOfTheAnnuli) {
   // a1 = 20 / 2, a2 = (50 - 20) / 3, a3 = (110 - 50) / 5.
   const RadiusSamples s[3] = {{20.0f, 1.5f, 2.0f, true}, {50.0f, 1.5f, 5.0f, true}, {110.0f, 1.5f, 10.0f, true}};
-  float back = -1.0f, sigma = -1.0f;
-  ASSERT_TRUE(ring_background(s, back, sigma));
-  EXPECT_NEAR(back, 32.0 / 3.0, 1e-5);
-  EXPECT_FLOAT_EQ(sigma, 1.5f);
+  const RingBackground b = ring_background(s);
+  ASSERT_TRUE(b.measured);
+  EXPECT_NEAR(b.back, 32.0 / 3.0, 1e-5);
+  EXPECT_FLOAT_EQ(b.sigma, 1.5f);
 }
 
 TEST(RingBackground, NoisierRadiiCountLess) {
   // Annulus means 10, 20, 30 with sigmas 0, 0, 4: T = 5, weights 5, 5, 1 (sum 2T + 1 = 11).
   const RadiusSamples s[3] = {{20.0f, 0.0f, 2.0f, true}, {80.0f, 0.0f, 5.0f, true}, {230.0f, 4.0f, 10.0f, true}};
-  float back = 0.0f, sigma = 0.0f;
-  ASSERT_TRUE(ring_background(s, back, sigma));
-  EXPECT_NEAR(back, (5 * 10.0 + 5 * 20.0 + 1 * 30.0) / 11.0, 1e-4);
-  EXPECT_NEAR(sigma, 4.0 / 3.0, 1e-6);
+  const RingBackground b = ring_background(s);
+  ASSERT_TRUE(b.measured);
+  EXPECT_NEAR(b.back, (5 * 10.0 + 5 * 20.0 + 1 * 30.0) / 11.0, 1e-4);
+  EXPECT_NEAR(b.sigma, 4.0 / 3.0, 1e-6);
 }
 
 TEST(RingBackground, CountsThatWouldDivideByZeroAreRejected) {
-  float back = 1.0f, sigma = 1.0f;
   const RadiusSamples same12[3] = {{20.0f, 1.0f, 2.0f, true}, {20.0f, 1.0f, 2.0f, true}, {90.0f, 1.0f, 9.0f, true}};
-  EXPECT_FALSE(ring_background(same12, back, sigma));
+  EXPECT_FALSE(ring_background(same12).measured);
   const RadiusSamples same23[3] = {{20.0f, 1.0f, 2.0f, true}, {50.0f, 1.0f, 5.0f, true}, {50.0f, 1.0f, 5.0f, true}};
-  EXPECT_FALSE(ring_background(same23, back, sigma));
+  EXPECT_FALSE(ring_background(same23).measured);
   const RadiusSamples few[3] = {{10.0f, 0.0f, 1.0f, false}, {50.0f, 1.0f, 5.0f, true}, {90.0f, 1.0f, 9.0f, true}};
-  EXPECT_FALSE(ring_background(few, back, sigma));
-  EXPECT_EQ(back, 0.0f);
-  EXPECT_EQ(sigma, 0.0f);
+  const RingBackground b = ring_background(few);
+  EXPECT_FALSE(b.measured);
+  EXPECT_EQ(b.back, 0.0f);
+  EXPECT_EQ(b.sigma, 0.0f);
 }
 
 TEST(RingValues, AFlatSkyGivesExactlyThatSky) {
