@@ -152,7 +152,7 @@ void ensure_display_levels(ConstImageView image, DisplayState& st) {
 }
 
 void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx) {
-  const ImageView& img = src.image;
+  ConstImageView img = src.image;
   if (erase) gfx.erase();
   // Square pixels: the frame is the largest centred part of the central 80 % of the view
   // surface with equal scales, and the label sits above it.
@@ -165,7 +165,7 @@ void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx) {
 }
 
 void draw_display_image(const DisplaySource& src, const DisplayState& st, bool finite, Graphics& gfx) {
-  const ImageView& img = src.image;
+  ConstImageView img = src.image;
   if (finite && (st.greyflag == 1 || st.greyflag == 0))
     gfx.image(img, 1, img.nx, 1, img.ny, st.fglev, st.bglev, st.displaytr, st.greyflag == 1);
   gfx.box("BCNST", 0.0f, 0, "BCNST", 0.0f, 0);

@@ -35,7 +35,7 @@ struct ZoomBox {
 
 // What is shown: the pixels and the slot's texts.
 struct DisplaySource {
-  ImageView image;
+  ConstImageView image;
   std::string_view object;  // 20 characters
   std::string_view name;    // up to 80 characters
 };

@@ -47,7 +47,7 @@ PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny) {
   return PixelRange{std::max(1, r.i1), std::min(nx, r.i2), std::max(1, r.j1), std::min(ny, r.j2)};
 }
 
-void draw_zoom(const ImageView& image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx) {
+void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx) {
   gfx.erase();
   gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
   const PixelRange box = zoom_pixels(zoom);

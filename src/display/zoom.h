@@ -33,7 +33,7 @@ PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny);
 // Draws the box's pixels so that they fill the frame with square pixels, with the levels
 // of the last display (the file label is not drawn). The window then shows exactly the
 // area whose clicks the box accepts.
-void draw_zoom(const ImageView& image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx);
+void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx);
 
 // Clicks accepted by the analysis: those on a pixel of the box.
 PixelRange acceptance_box(const ZoomBox& zoom);

@@ -73,7 +73,7 @@ FitsRead READ_FITS_2D_IMAGE(const std::string& filename);
 // ever carries the name; a new file gets mode 0666 less the umask. A failure leaves no file
 // behind and comes back with its status and reasons; on success `written`, when given,
 // describes the new file.
-FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
                               const std::vector<std::string>& cards = {}, FileOrigin* written = nullptr);
 
 // Whether X may write an image back over `filename`, the file described by `origin`.
@@ -92,7 +92,7 @@ ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin
 // permission bits. Fails with FILE_NOT_CREATED when the file may not be replaced, WRITE_ERROR
 // for a failed rename, or CFITSIO's status; the original file is untouched on failure and no
 // temporary file is left. On success `written`, when given, describes the new file.
-FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
                                 const std::vector<std::string>& cards, const FileOrigin& origin,
                                 FileOrigin* written = nullptr);
 

@@ -23,7 +23,7 @@ namespace {
 
 // What one write puts into a file.
 struct WriteSpec {
-  ImageView image;
+  ConstImageView image;
   const std::vector<std::string>& cards;  // the image's source header; filtered on writing
   FileKind kind = FileKind::Plain;
   std::string primary_from;  // tile-compressed: the file whose primary HDU is kept, if any
@@ -62,7 +62,7 @@ FitsError gzip_into(const std::string& from, const std::string& to) {
 // before anything is touched; a file that was created but not completely written is deleted.
 FitsError create_fits_file(const std::string& path, const WriteSpec& spec) {
   int status = 0;
-  const ImageView& image = spec.image;
+  ConstImageView image = spec.image;
   if (image.empty()) return fits_failure(BAD_NAXES, {"there is no image to write"});
   if (spec.kind == FileKind::Gzip) {
     // A plain file beside it first, then packed into `path`.
@@ -96,8 +96,9 @@ FitsError create_fits_file(const std::string& path, const WriteSpec& spec) {
   fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
   bool had_checksum = false;
   write_source_cards(f, spec.cards, had_checksum, status);
-  // CFITSIO converts through its own buffer, so the caller's pixels are not changed.
-  fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), image.px, &status);
+  // CFITSIO converts through its own buffer, so the caller's pixels are not changed: its
+  // write call only reads them, though it takes them through a non-const pointer.
+  fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), const_cast<float*>(image.px), &status);
   if (had_checksum) fits_write_chksum(f, &status);
   if (status > 0) {
     int ignored = 0;
@@ -231,7 +232,7 @@ void describe_written(const std::string& path, FileKind kind, FileOrigin* writte
 
 }  // namespace
 
-FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
                               const std::vector<std::string>& cards, FileOrigin* written) {
   fits_clear_errmsg();  // the error holds this write's messages only
   const std::string name = trim_right(filename);
@@ -250,7 +251,7 @@ ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin
   return ReplaceVerdict::Allowed;
 }
 
-FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, const ImageView& image,
+FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
                                 const std::vector<std::string>& cards, const FileOrigin& origin,
                                 FileOrigin* written) {
   namespace fs = std::filesystem;

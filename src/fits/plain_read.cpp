@@ -11,6 +11,8 @@
 #include <limits>
 #include <vector>
 
+#include "numeric/pixel_values.h"
+
 namespace zelvo {
 
 namespace {
@@ -227,11 +229,15 @@ struct Descriptor {
   }
 };
 
-// Folds the smallest and largest of `v` (all finite) into lo and hi, eight values at a time
-// in two pairs of four-float registers (the baseline vector width of x86-64).
+// Folds the smallest and largest counted (finite) value of `v` into lo and hi. The fast pass
+// keeps eight running extremes in two pairs of four-float registers (the baseline vector
+// width of x86-64); a NaN never wins a comparison there, so only an infinity can reach its
+// result, and then a careful pass over the chunk, still in cache, applies counted_pixel.
+// The converters refuse values that overflow, but the range does not rest on that.
 void fold_range(std::span<const float> v, float& lo, float& hi) {
   typedef float Four __attribute__((vector_size(16)));
-  Four l0 = {lo, lo, lo, lo}, h0 = {hi, hi, hi, hi};
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  Four l0 = {kInf, kInf, kInf, kInf}, h0 = -l0;
   Four l1 = l0, h1 = h0;
   const std::size_t n = v.size(), body = n - n % 8;
   for (std::size_t i = 0; i < body; i += 8) {
@@ -243,16 +249,28 @@ void fold_range(std::span<const float> v, float& lo, float& hi) {
     l1 = b < l1 ? b : l1;
     h1 = b > h1 ? b : h1;
   }
+  float low = kInf, high = -kInf;
   for (int j = 0; j < 4; ++j) {
-    lo = l0[j] < lo ? l0[j] : lo;
-    lo = l1[j] < lo ? l1[j] : lo;
-    hi = h0[j] > hi ? h0[j] : hi;
-    hi = h1[j] > hi ? h1[j] : hi;
+    low = l0[j] < low ? l0[j] : low;
+    low = l1[j] < low ? l1[j] : low;
+    high = h0[j] > high ? h0[j] : high;
+    high = h1[j] > high ? h1[j] : high;
   }
   for (std::size_t i = body; i < n; ++i) {
-    lo = v[i] < lo ? v[i] : lo;
-    hi = v[i] > hi ? v[i] : hi;
+    low = v[i] < low ? v[i] : low;
+    high = v[i] > high ? v[i] : high;
   }
+  if (!counted_pixel(low) || !counted_pixel(high)) {
+    low = kInf;
+    high = -kInf;
+    for (const float x : v) {
+      if (!counted_pixel(x)) continue;
+      low = x < low ? x : low;
+      high = x > high ? x : high;
+    }
+  }
+  lo = low < lo ? low : lo;
+  hi = high > hi ? high : hi;
 }
 
 }  // namespace
@@ -290,6 +308,7 @@ bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std:
     if (!convert_raw_pixels(buf.data(), l, nullval, chunk)) return false;
     fold_range(chunk, low, high);
   }
+  if (low > high) low = high = 0.0f;  // no finite pixel: finite_range gives 0 and 0 too
   lo = low;
   hi = high;
   return !out.empty();

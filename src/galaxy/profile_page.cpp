@@ -18,7 +18,7 @@ constexpr std::string_view kImageCaption = "Image";
 
 }  // namespace
 
-void draw_image_panel(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
+void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step,
                       float e, float pa, Graphics& gfx) {
   gfx.focus();
   gfx.erase();

@@ -15,7 +15,7 @@ class Graphics;
 
 // The lower-left panel: the page erased, the image in grey with the centre marked, the
 // ellipses of the bins, of the extent R (red) and of 2R (blue).
-void draw_image_panel(const ImageView& image, int xc, int yc, float fglev, float bglev, float R, float step,
+void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step,
                       float e, float pa, Graphics& gfx);
 
 // The upper-left panel: every pixel value against its elliptical radius (`values` after the

@@ -32,7 +32,7 @@ Box bounding_box(std::span<const float> x, std::span<const float> y) {
 
 }  // namespace
 
-ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii) {
+ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
   ApertureSums out;
   // Trace the three rings first: the work area is their common bounding box.
   const float rs[3] = {radii.outer, radii.inner, radii.star};
@@ -99,7 +99,7 @@ std::optional<float> aperture_magnitude(float flux, float exptime) {
   return static_cast<float>(-2.5 * std::log10(static_cast<double>(flux) / static_cast<double>(exptime)));
 }
 
-Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, float exptime) {
+Photometry APPHOT(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, float exptime) {
   Photometry p;
   p.sums = aperture_sums(image, xcen, ycen, radii);
   if (!p.measured()) return p;

@@ -44,7 +44,7 @@ struct ApertureSums {
 // pixels of their discs. The masks are built and summed over the rings' bounding box only
 // (cut to the image), in image order with 32-bit float sums, so the counts and fluxes are
 // those of whole-image masks: pixels outside a disc add exactly nothing.
-ApertureSums aperture_sums(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii);
+ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii);
 
 // One measured star.
 struct Photometry {
@@ -69,7 +69,7 @@ std::optional<float> aperture_magnitude(float flux, float exptime);
 // average background (none for an empty annulus), the corrected flux (none when it is not
 // finite) and its magnitude, per second of `exptime` when that is positive
 // (aperture_magnitude). A star whose rings cannot be traced comes back unmeasured.
-Photometry APPHOT(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii,
+Photometry APPHOT(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii,
                   float exptime = 0.0f);
 
 // The seven header lines appended to the photometry log at every visit.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "numeric/statistics.h"
 #include "platform/list_io.h"
 
@@ -48,7 +49,7 @@ constexpr const char* kNoClippedSky =
 std::string text_line(std::string_view t) { return " " + std::string(t); }
 
 // Where GETPSF reads pixels: the last column and row are treated as off the image.
-bool in_sample_area(const ImageView& image, int32_t x, int32_t y) {
+bool in_sample_area(ConstImageView image, int32_t x, int32_t y) {
   return x >= 1 && x < image.nx && y >= 1 && y < image.ny;
 }
 
@@ -82,7 +83,7 @@ float sample_sigma(const SampleSums& s, const char* lead_s2, const char* lead_me
 // lines of the box, each weighted by its positive summed excess over the box mean.
 // `along_x` selects columns (x pass) or rows (y pass). Returns false when no line has a
 // positive excess.
-bool centroid_axis(const ImageView& image, int32_t ic, int32_t jc, float mean, bool along_x, float& result) {
+bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, bool along_x, float& result) {
   float weighted = 0.0f, weight = 0.0f;
   for (int32_t a = -kCentroidHalf; a <= kCentroidHalf; ++a) {
     float s = 0.0f;
@@ -111,7 +112,7 @@ PixelRange central_region(int32_t nx, int32_t ny) {
                     std::max(1, INT_SCALED(0.1f, ny)), std::min(ny, INT_SCALED(0.9f, ny))};
 }
 
-TileLevels central_tile_levels(const ImageView& image) {
+TileLevels central_tile_levels(ConstImageView image) {
   const PixelRange r = central_region(image.nx, image.ny);
   return TileLevels(image, r.i1, r.i2, r.j1, r.j2);
 }
@@ -131,7 +132,7 @@ float rough_sky(TileLevels& tiles) {
   return tiles.inner_sum() / ((0.9f * fx - 0.1f * fx) * (0.9f * fy - 0.1f * fy));
 }
 
-float rough_sky(const ImageView& image) {
+float rough_sky(ConstImageView image) {
   TileLevels tiles = central_tile_levels(image);
   return rough_sky(tiles);
 }
@@ -140,26 +141,26 @@ ImageLimits image_limits(TileLevels& tiles) {
   return ImageLimits{sky_upper_from(tiles.inner()), saturation_from(tiles.whole()), rough_sky(tiles)};
 }
 
-float sky_upper_limit(const ImageView& image) {
+float sky_upper_limit(ConstImageView image) {
   const PixelRange r = central_region(image.nx, image.ny);
   FiniteLevels top;
   for (int32_t y = r.j1; y <= r.j2; ++y)
     for (int32_t x = r.i1; x <= r.i2; ++x) {
       const float v = image.at(x, y);
-      if (!std::isfinite(v)) continue;
+      if (!counted_pixel(v)) continue;
       if (!top.any || v > top.maximum) top.maximum = v;
       top.any = true;
     }
   return sky_upper_from(top);
 }
 
-int32_t saturation_level(const ImageView& image) {
+int32_t saturation_level(ConstImageView image) {
   FiniteLevels whole;
   whole.maximum = image_statistics(image).maximum;
   return saturation_from(whole);
 }
 
-Centroid GETCEN(const ImageView& image, float startx, float starty) {
+Centroid GETCEN(ConstImageView image, float startx, float starty) {
   Centroid c{startx, starty, false};
   for (int pass = 0; pass < kCentroidPasses; ++pass) {
     const int32_t ic = NINT_PIXEL(c.x), jc = NINT_PIXEL(c.y);
@@ -194,7 +195,7 @@ namespace {
 // GETPSF's steps. Each adds the lines it reports to e.notes.
 
 // GETCEN at the start position; the centre follows the centroid.
-void refine_centre(const ImageView& image, PsfEstimate& e) {
+void refine_centre(ConstImageView image, PsfEstimate& e) {
   const Centroid c = GETCEN(image, e.xcen, e.ycen);
   e.centroid_pixel = std::pair{c.last_ix, c.last_iy};
   e.xcen = c.x;
@@ -207,7 +208,7 @@ void refine_centre(const ImageView& image, PsfEstimate& e) {
 // (the clipped sigma is not used); the rough sky when the clipped value exceeds three times
 // it. A column's scan stops at its first pixel off the sample area, so near the bottom edge
 // whole columns are lost.
-void estimate_sky(const ImageView& image, const PsfRequest& req, PsfEstimate& e) {
+void estimate_sky(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   std::vector<float> sample;
   SampleSums sky;
   const int32_t ic = INT(e.xcen), jc = INT(e.ycen);
@@ -255,7 +256,7 @@ void estimate_sky(const ImageView& image, const PsfRequest& req, PsfEstimate& e)
 // The pixels within 3R around the (refined) centre, with the sky-subtracted flux. Every
 // pixel of the square box must be on the sample area, whether or not it lies within 3R.
 // False when the estimate ends here (too close to the edge, or saturated).
-bool collect_flux(const ImageView& image, const PsfRequest& req, PsfEstimate& e) {
+bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   const float xc = e.xcen, yc = e.ycen;
   const int32_t ic = NINT_PIXEL(xc), jc = NINT_PIXEL(yc);
   const float R = req.search_radius;
@@ -296,7 +297,7 @@ bool collect_flux(const ImageView& image, const PsfRequest& req, PsfEstimate& e)
 }
 
 // The stamp centred on the pixel nearest to the centre.
-Image cut_psf_stamp(const ImageView& image, const PsfEstimate& e) {
+Image cut_psf_stamp(ConstImageView image, const PsfEstimate& e) {
   const int32_t ic = NINT_PIXEL(e.xcen), jc = NINT_PIXEL(e.ycen);
   Image stamp(kStampSize, kStampSize);
   const int32_t half = kStampSize / 2;
@@ -354,7 +355,7 @@ float half_flux_radius(float R, PsfEstimate& e) {
 
 }  // namespace
 
-PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req) {
+PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfRequest& req) {
   PsfEstimate e;
   e.xcen = xcen;
   e.ycen = ycen;

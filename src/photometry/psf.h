@@ -22,21 +22,21 @@ PixelRange central_region(int32_t nx, int32_t ny);
 
 // Upper limit for sky samples: 0.95 x the largest finite pixel of the central region
 // (0 when the region holds no finite pixel).
-float sky_upper_limit(const ImageView& image);
+float sky_upper_limit(ConstImageView image);
 
 // Saturation level: INT(0.9 x the largest finite pixel of the image), at least 40000.
 // A maximum of 44444 gives 40000, one of 60000 gives 53999 (0.9f lies just below 0.9).
-int32_t saturation_level(const ImageView& image);
+int32_t saturation_level(ConstImageView image);
 
 // A per-tile cache of `image` whose inner region is the central region: it gives the sky
 // upper limit, the saturation level and the rough sky without reading the whole image again
 // after a local edit (tell it with TileLevels::touched).
-TileLevels central_tile_levels(const ImageView& image);
+TileLevels central_tile_levels(ConstImageView image);
 
 // Rough sky: the finite pixels of the central region summed (per tile, see TileLevels)
 // and divided by the area product (0.9 nx - 0.1 nx)(0.9 ny - 0.1 ny), not by their number.
 float rough_sky(TileLevels& tiles);
-float rough_sky(const ImageView& image);
+float rough_sky(ConstImageView image);
 
 // The three values above from one cache, each equal to its whole-image computation.
 struct ImageLimits {
@@ -60,7 +60,7 @@ struct Centroid {
 // on the pixel nearest to the previous result. Columns and rows weigh by their summed
 // excess over the box mean; only positive excesses count. Only pixels inside the image are
 // read. The working pixel of the last pass comes back too: the dialogues move the zoom box there.
-Centroid GETCEN(const ImageView& image, float startx, float starty);
+Centroid GETCEN(ConstImageView image, float startx, float starty);
 
 // What a caller asks of GETPSF.
 struct PsfRequest {
@@ -111,6 +111,6 @@ struct PsfEstimate {
 // pixels within 3R, cuts the stamp, tabulates the growth curve and leaves the half-flux
 // radius in `deathrad`. Pixels of the last column and row are treated as off the image, as
 // are those beyond it; nothing outside the image is read. What it reports is in `notes`.
-PsfEstimate GETPSF(const ImageView& image, float xcen, float ycen, const PsfRequest& req);
+PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfRequest& req);
 
 }  // namespace zelvo

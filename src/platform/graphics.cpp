@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "numeric/pixel_values.h"
 #include "platform/console.h"
 #include "platform/list_io.h"
 
@@ -127,7 +128,7 @@ void cell_range(double c0, double a, double b, int lo, int hi, int& first, int& 
 
 }  // namespace
 
-ResampledArea resample_area(const ImageView& img, int i1, int i2, int j1, int j2, double cx0, double cy0, double x0,
+ResampledArea resample_area(ConstImageView img, int i1, int i2, int j1, int j2, double cx0, double cy0, double x0,
                             double x1, double y0, double y1, int w, int h, float blank) {
   ResampledArea out;
   if (img.empty() || w < 1 || h < 1 || i1 > i2 || j1 > j2) return out;
@@ -153,9 +154,9 @@ ResampledArea resample_area(const ImageView& img, int i1, int i2, int j1, int j2
         int n = 0;
         for (int i = c_first[static_cast<std::size_t>(p)]; i <= c_last[static_cast<std::size_t>(p)]; ++i) {
           const float v = row[i];
-          const bool defined = v == v;  // NaN is undefined; infinities stay and saturate
-          s += defined ? v : 0.0f;
-          n += defined ? 1 : 0;
+          const bool shown = shown_pixel(v);  // NaN is left out; infinities stay and saturate
+          s += shown ? v : 0.0f;
+          n += shown ? 1 : 0;
         }
         sum[static_cast<std::size_t>(p)] += s;
         count[static_cast<std::size_t>(p)] += n;
@@ -430,7 +431,7 @@ void Graphics::flush() {
   if (id_ > 0) cpgupdt();
 }
 
-bool Graphics::image(const ImageView& img, int i1, int i2, int j1, int j2, float fg, float bg,
+bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float fg, float bg,
                      const std::array<float, 6>& tr, bool grey) {
   if (id_ <= 0) return false;
   if (img.empty()) return false;
@@ -506,7 +507,7 @@ bool Graphics::image(const ImageView& img, int i1, int i2, int j1, int j2, float
     for (int i = i1; i <= i2; ++i) {
       const float value = img.at(i, j);
       copy[static_cast<std::size_t>(j - j1) * static_cast<std::size_t>(w) + static_cast<std::size_t>(i - i1)] =
-          std::isnan(value) ? bg : value;
+          shown_pixel(value) ? value : bg;
     }
   // The copy's pixel (1, 1) is the image's (i1, j1).
   const float tr3[6] = {tr[0] + tr[1] * static_cast<float>(i1 - 1) + tr[2] * static_cast<float>(j1 - 1), tr[1], tr[2],

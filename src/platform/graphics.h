@@ -33,7 +33,7 @@ struct ResampledArea {
 // Resamples columns i1..i2, rows j1..j2 (1-based, inclusive) of `image`, whose pixel (i, j)
 // is centred on world (cx0 + i, cy0 + j) in pixel units, onto w x h cells covering the world
 // rectangle x0..x1, y0..y1.
-ResampledArea resample_area(const ImageView& image, int i1, int i2, int j1, int j2, double cx0, double cy0,
+ResampledArea resample_area(ConstImageView image, int i1, int i2, int j1, int j2, double cx0, double cy0,
                             double x0, double x1, double y0, double y1, int w, int h, float blank);
 
 // Text for giza to draw literally, in pieces: giza reads backslash, ^, _ and braces as
@@ -98,7 +98,7 @@ class Graphics {
   // `bg` the value drawn darkest, as PGGRAY shows them on a screen; prints look the same.
   // The index range is clipped to the image. Returns false, after
   // printing one line, when nothing could be drawn (equal levels, empty range).
-  bool image(const ImageView& image, int i1, int i2, int j1, int j2, float fg, float bg,
+  bool image(ConstImageView image, int i1, int i2, int j1, int j2, float fg, float bg,
              const std::array<float, 6>& tr, bool grey);
 
   // Reads the cursor, starting at (x0, y0). On a device without a cursor this prints

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "removal/log_lines.h"
 
 namespace zelvo {
@@ -84,7 +85,7 @@ RingBackground ring_background(const RadiusSamples (&s)[3]) {
   return {b, g, true};
 }
 
-void RINGVALUES(RemovalWork& work, ImageView image, int extlogs, std::ostream& log) {
+void RINGVALUES(RemovalWork& work, ConstImageView image, int extlogs, std::ostream& log) {
   const int32_t n = work.nRing;
   if (n == 0) return;
   std::ostream* const detail = extlogs == 1 ? &log : nullptr;
@@ -118,7 +119,7 @@ void RINGVALUES(RemovalWork& work, ImageView image, int extlogs, std::ostream& l
           aux = d >= kRadius[k] ? 0.0f : 1.0f - work.TheMask.at(x, y);
           aux *= image.at(x, y);
           // Pixels of 0.01 or less count as absent; so do non-finite ones.
-          if (aux > 0.01f && std::isfinite(aux)) buffer[count++] = aux;
+          if (aux > 0.01f && counted_pixel(aux)) buffer[count++] = aux;
         }
       }
       stats[k] = clip_radius_samples(std::span<float>(buffer.data(), count), box, detail);

@@ -47,6 +47,6 @@ RingBackground ring_background(const RadiusSamples (&s)[3]);
 // at 2 sigma. Points where that cannot be measured get RingWeight 0.0 and back = sigma = 0.
 // Reads TheMask (which must hold the disc), uses TheAux as work space, reads only image
 // pixels inside the image; the per-point log lines go to `log` when extlogs is 1.
-void RINGVALUES(RemovalWork& work, ImageView image, int extlogs, std::ostream& log);
+void RINGVALUES(RemovalWork& work, ConstImageView image, int extlogs, std::ostream& log);
 
 }  // namespace zelvo

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "numeric/random.h"
 #include "numeric/statistics.h"
 #include "removal/log_lines.h"
@@ -35,11 +36,11 @@ struct RowSum {
   float sum = 0.0f;
   int32_t n = 0;
 };
-RowSum row_sum(const ImageView& image, int32_t x1, int32_t x2, int32_t y) {
+RowSum row_sum(ConstImageView image, int32_t x1, int32_t x2, int32_t y) {
   RowSum s;
   for (int32_t x = std::max(x1, 1); x <= std::min(x2, image.nx); ++x) {
     // An undefined pixel (NaN, infinity) is no reference level: it would spread into the fill.
-    if (!std::isfinite(image.at(x, y))) continue;
+    if (!counted_pixel(image.at(x, y))) continue;
     s.sum += image.at(x, y);
     ++s.n;
   }
@@ -47,13 +48,13 @@ RowSum row_sum(const ImageView& image, int32_t x1, int32_t x2, int32_t y) {
 }
 
 // Largest finite pixel of the box cut to the image; false when the cut box holds none.
-bool box_maximum(const ImageView& image, Box b, float& top) {
+bool box_maximum(ConstImageView image, Box b, float& top) {
   b = b.clipped(image.nx, image.ny);
   bool any = false;
   for (int32_t y = b.y0; y <= b.y1; ++y)
     for (int32_t x = b.x0; x <= b.x1; ++x) {
       const float v = image.at(x, y);
-      if (!std::isfinite(v)) continue;
+      if (!counted_pixel(v)) continue;
       if (!any || v > top) top = v;
       any = true;
     }
@@ -76,7 +77,7 @@ struct RowProfiles {
 
 // The rows INT(i + yc - 3.0) and columns INT(j + xc - 51.0) of the profiles; the status says
 // whether enough of them lie on the image to measure.
-CentreStatus place_profiles(const ImageView& image, float xc, float yc, RowProfiles& pr) {
+CentreStatus place_profiles(ConstImageView image, float xc, float yc, RowProfiles& pr) {
   bool row_inside = true;
   for (int32_t i = 1; i <= kProfileRows; ++i) {
     pr.rows[i - 1] = INT(static_cast<float>(i) + yc - 3.0f);
@@ -105,7 +106,7 @@ int32_t edge_marker(const float* p) {
 // Row i's profile (columns off the image read as kProfileOffImage), its sky from the 40
 // faintest values clipped at 2 sigma, and its smoothed copy. The edge marker is that of
 // the row; the last row's is the one kept.
-void measure_row(const ImageView& image, int32_t i, RowProfiles& pr, CentreResult& res) {
+void measure_row(ConstImageView image, int32_t i, RowProfiles& pr, CentreResult& res) {
   float* p = pr.P[i];
   for (int32_t j = 1; j <= kProfileLength; ++j) {
     const int32_t c = pr.cols[j - 1];
@@ -191,7 +192,7 @@ void centre_on_widest_run(float xc, float yc, CentreResult& res) {
 
 }  // namespace
 
-CentreResult FINDCENTRE(const ImageView& image, float xc, float yc, const RemovalContext& ctx) {
+CentreResult FINDCENTRE(ConstImageView image, float xc, float yc, const RemovalContext& ctx) {
   CentreResult res;
   res.xc = xc;
   res.yc = yc;
@@ -228,7 +229,7 @@ namespace {
 
 // Which pixel belongs to the bar: one inside the image outside the band.
 struct BarTest {
-  const ImageView& image;
+  ConstImageView image;
   SatBarBand band;
   bool operator()(int32_t x, int32_t y) const {
     if (!image.inside(x, y)) return false;
@@ -278,7 +279,7 @@ constexpr int32_t kCells = 2 * kFlagHalf + 1;
 // The fill of bar row y at offsets -10 .. 10 (cell k + 10): the local level where the
 // pixel is replaced, 0 where it is kept. Reference levels come from beside the bar; a side
 // off the image borrows the other side's level.
-void bar_row_fill(const ImageView& image, int32_t x0, int32_t y, float bgmean, float bgsigma, float* fill) {
+void bar_row_fill(ConstImageView image, int32_t x0, int32_t y, float bgmean, float bgsigma, float* fill) {
   const RowSum a = row_sum(image, x0 - kRefFar, x0 - kRefNear, y);
   const RowSum b = row_sum(image, x0 + kRefNear, x0 + kRefFar, y);
   float A = a.n ? a.sum / static_cast<float>(a.n) : 0.0f;
@@ -339,7 +340,7 @@ void bar_row_fill(const ImageView& image, int32_t x0, int32_t y, float bgmean, f
 }
 
 // Keeps the values of the pixels the bar removal may change, for the undo.
-void save_bar_pixels(const ImageView& image, int32_t x0, SatBarResult& res) {
+void save_bar_pixels(ConstImageView image, int32_t x0, SatBarResult& res) {
   res.changed = Box{x0 - kFlagHalf, x0 + kFlagHalf, res.ybot, res.ytop}.clipped(image.nx, image.ny);
   res.saved.reserve(static_cast<std::size_t>(res.changed.x1 - res.changed.x0 + 1) *
                     static_cast<std::size_t>(res.length));

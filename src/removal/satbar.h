@@ -49,7 +49,7 @@ struct CentreResult {
 // its warnings and sky lines as notes and writes the two shift lines to ctx.log.
 // Columns off the image are read as kProfileOffImage; rows off the image and fewer than 40
 // positions on the image refuse the star with one message (nothing is measured).
-CentreResult FINDCENTRE(const ImageView& image, float xc, float yc, const RemovalContext& ctx);
+CentreResult FINDCENTRE(ConstImageView image, float xc, float yc, const RemovalContext& ctx);
 
 // The band outside which a pixel belongs to the bar; kept between calls for modes other than 2.
 struct SatBarBand {

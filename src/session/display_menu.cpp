@@ -49,7 +49,7 @@ DisplaySource display_source(ImageSlot& sl) { return DisplaySource{sl.view(), sl
 
 void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
                   Console& con, Graphics& gfx) {
-  const ImageView& img = src.image;
+  ConstImageView img = src.image;
   if (img.empty()) {
     con.text(kNothingToDisplay);
     return;

@@ -14,6 +14,7 @@
 
 #include "fits/wcs_cards.h"
 #include "geometry/image_edits.h"
+#include "numeric/pixel_values.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -141,12 +142,12 @@ float apply_operator(char op, float a, float b) {
   }
 }
 
-PixelExtremes pixel_extremes(const ImageView& image) {
+PixelExtremes pixel_extremes(ConstImageView image) {
   PixelExtremes e{NAN, NAN};
   const std::size_t n = image.empty() ? 0 : image.size();
   for (std::size_t i = 0; i < n; ++i) {
     const float p = image.px[i];
-    if (std::isnan(p)) continue;
+    if (!shown_pixel(p)) continue;
     if (std::isnan(e.maximum) || p > e.maximum) e.maximum = p;
     if (std::isnan(e.minimum) || p < e.minimum) e.minimum = p;
   }

@@ -34,6 +34,6 @@ float apply_operator(char op, float a, float b);
 struct PixelExtremes {
   float maximum, minimum;
 };
-PixelExtremes pixel_extremes(const ImageView& image);
+PixelExtremes pixel_extremes(ConstImageView image);
 
 }  // namespace zelvo

@@ -81,7 +81,7 @@ constexpr std::string_view kActiveSlotEmpty = "The active image slot is empty; n
 constexpr std::string_view kZeroExposure = "An exposure time of 0 cannot be divided by; nothing done.";
 constexpr std::string_view kZeroScale = "A pixel scale of 0 arcsec per pixel is not possible; nothing done.";
 
-std::string size_text(const ImageView& v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
+std::string size_text(ConstImageView v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
 
 // The one-line refusal for a source slot number, or nothing when the slot can be used.
 ImageSlot& slot_of(Session& s, int k) { return s.slot[static_cast<std::size_t>(k - 1)]; }

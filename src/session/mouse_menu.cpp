@@ -49,7 +49,7 @@ void print_menu(Session& s) {
 }  // namespace
 
 void SETZOOMBOX(Session& s) {
-  const ImageView image = s.active().view();
+  const ConstImageView image = s.active().view();
   ZoomBox& zoom = s.zoom;
   s.con.text(kZoomSizePrompt);
   s.con.read_list({&zoom.zoomw, &zoom.zoomh});
@@ -70,7 +70,7 @@ void SETZOOMBOX(Session& s) {
   draw_zoom(image, s.disp, zoom, s.gfx);
 }
 
-void report_pixel_analysis(const ImageView& image, float x, float y, Console& con,
+void report_pixel_analysis(ConstImageView image, float x, float y, Console& con,
                            const SkyCoordinatesParse* sky) {
   con.record({"Value of the pixel you clicked was: ", image.at(NINT_PIXEL(x), NINT_PIXEL(y))});
   // The sky position of the pixel whose value is shown (its centre), not of the click.
@@ -90,7 +90,7 @@ void report_pixel_analysis(const ImageView& image, float x, float y, Console& co
 }
 
 void analysis_loop(Session& s, const SkyCoordinatesParse* sky) {
-  const ImageView image = s.active().view();
+  const ConstImageView image = s.active().view();
   const PixelRange box = acceptance_box(s.zoom);
   for (;;) {
     s.con.blank();

@@ -28,7 +28,7 @@ void SETZOOMBOX(Session& s);
 // Prints the clicked pixel (the one nearest to the click), its sky position when `sky` holds a celestial WCS, and the
 // 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y); the click must be accepted (on a
 // pixel of the image).
-void report_pixel_analysis(const ImageView& image, float x, float y, Console& con,
+void report_pixel_analysis(ConstImageView image, float x, float y, Console& con,
                            const SkyCoordinatesParse* sky = nullptr);
 
 // The analysis loop on the active image: reads clicks (starting where the cursor was last)

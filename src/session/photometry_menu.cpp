@@ -60,7 +60,7 @@ ListValue value_or_indef(const std::optional<float>& v) {
 
 }  // namespace
 
-Photometry report_apphot(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
+Photometry report_apphot(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
                          std::ostream* log, float exptime) {
   const Photometry p = APPHOT(image, xcen, ycen, radii, exptime);
   if (!p.measured()) {
@@ -148,7 +148,7 @@ constexpr int kAnnulusColour = 2;   // red
 void photometry_loop(Session& s, const ApertureRadii& radii, const ZoomBox& shown, const SkyCoordinatesParse& sky,
                      std::ostream* log) {
   Console& con = s.con;
-  const ImageView image = s.active().view();
+  const ConstImageView image = s.active().view();
   // The image does not change in this loop, so its limits and rough sky are the same for
   // every click: one pass over the image here, none per measurement.
   TileLevels tiles = central_tile_levels(image);
@@ -197,7 +197,7 @@ void photometry_loop(Session& s, const ApertureRadii& radii, const ZoomBox& show
 void photometry_submenu(Session& s, const PhotometryFiles& files) {
   Console& con = s.con;
   ImageSlot& a = s.active();
-  const ImageView image = a.view();
+  const ConstImageView image = a.view();
   // The header does not change while the submenu runs: its WCS is read once per visit.
   const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
   const ZoomBox whole = whole_image_box(image.nx, image.ny);

@@ -21,7 +21,7 @@ struct PhotometryFiles {
 // whose rings cannot be traced, the truncation and retrace notes, the annulus, star and
 // corrected-flux lines (INDEF for a value that cannot be computed) with their notes, and
 // appends the record "xcen ycen corrected magnitude" to `log` (when given).
-Photometry report_apphot(const ImageView& image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
+Photometry report_apphot(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
                          std::ostream* log, float exptime = 0.0f);
 
 // The aperture-photometry submenu on the active image: resets the zoom box to the whole

@@ -14,6 +14,7 @@
 
 #include "display/circle.h"
 #include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
 #include "numeric/random.h"
 #include "numeric/statistics.h"
 #include "photometry/psf.h"
@@ -185,7 +186,7 @@ void main_log(Dialogue& ctx, std::string_view text) {
 }
 
 // Whether the pixel nearest to (x, y) is a pixel of the image (never for a NaN).
-bool on_image(const ImageView& image, float x, float y) {
+bool on_image(ConstImageView image, float x, float y) {
   return image.inside(NINT_PIXEL(x), NINT_PIXEL(y));
 }
 
@@ -350,7 +351,7 @@ void estimate_listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
 // centre, clipped once at 1 sigma. Its sigma is kept_sigma, the spread of the kept values
 // about their own mean: measured about the unclipped mean, a bright column in the box would
 // make the sky look many times noisier than it is and the fill would paint that noise.
-AverageSigma column_background(const ImageView& image, float xcen, float ycen) {
+AverageSigma column_background(ConstImageView image, float xcen, float ycen) {
   std::vector<float> v;
   v.reserve(400);
   for (int32_t dx = kColumnBoxFrom; dx <= kColumnBoxTo; ++dx)
@@ -383,7 +384,7 @@ std::string off_image_message(const Dialogue& ctx, const ListedObject& o) {
 // --- inspection display --------------------------------------------------------------
 
 // The centre of the zoomed area: the nearest pixel, kept 50 pixels inside the image.
-void area_centre(const ImageView& image, float xc, float yc, int32_t& ixc, int32_t& iyc) {
+void area_centre(ConstImageView image, float xc, float yc, int32_t& ixc, int32_t& iyc) {
   ixc = NINT_PIXEL(xc);
   iyc = NINT_PIXEL(yc);
   if (ixc > image.nx - kAreaHalf) ixc = image.nx - kAreaHalf;
@@ -416,7 +417,7 @@ void draw_area(Dialogue& ctx, int32_t ixc, int32_t iyc) {
 
 // The 101 x 101 cut-out around (ixc, iyc); pixels of the last column and row and those off
 // the image hold 65000.0.
-Image cut_stamp(const ImageView& image, int32_t ixc, int32_t iyc) {
+Image cut_stamp(ConstImageView image, int32_t ixc, int32_t iyc) {
   Image stamp(kStampSide, kStampSide);
   for (int32_t dy = -kAreaHalf; dy <= kAreaHalf; ++dy)
     for (int32_t dx = -kAreaHalf; dx <= kAreaHalf; ++dx) {
@@ -433,7 +434,7 @@ bool widened_range(std::span<const float> values, float& lo, float& hi) {
   bool any = false;
   float a = 0.0f, b = 0.0f;
   for (const float v : values) {
-    if (!std::isfinite(v)) continue;
+    if (!counted_pixel(v)) continue;
     a = any ? std::min(a, v) : v;
     b = any ? std::max(b, v) : v;
     any = true;
@@ -454,7 +455,7 @@ struct Inspection {
 
 // Profile and levels from the collected pixels of an estimate; with none collected (a
 // saturated or edge object) the levels come from the zoomed area.
-void take_profile(Inspection& insp, const PsfEstimate& e, const ImageView& image, int32_t ixc, int32_t iyc) {
+void take_profile(Inspection& insp, const PsfEstimate& e, ConstImageView image, int32_t ixc, int32_t iyc) {
   insp.radii = e.radii;
   insp.values = e.values;
   insp.sky = e.sky;
@@ -777,13 +778,13 @@ void open_record(Dialogue& ctx, RemovalVisit& visit) {
 }
 
 // The smallest finite pixel value (0.0 when there is none).
-float smallest_finite(const ImageView& image) {
+float smallest_finite(ConstImageView image) {
   bool any = false;
   float low = 0.0f;
   const std::size_t n = image.size();
   for (std::size_t k = 0; k < n; ++k) {
     const float v = image.px[k];
-    if (!std::isfinite(v)) continue;
+    if (!counted_pixel(v)) continue;
     if (!any || v < low) low = v;
     any = true;
   }
@@ -904,7 +905,7 @@ int32_t run_visit(Dialogue& ctx) {
 
 }  // namespace
 
-int32_t constant_level(const ImageView& image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
+int32_t constant_level(ConstImageView image) { return INT(std::fabs(smallest_finite(image)) + 1.0f); }
 
 void REMOVEOPTIONS(Console& con) {
   con.blank();

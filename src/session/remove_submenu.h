@@ -50,7 +50,7 @@ struct RemovalVisit {
 };
 
 // The constant level that makes the image positive: INT(|smallest finite pixel| + 1.0).
-int32_t constant_level(const ImageView& image);
+int32_t constant_level(ConstImageView image);
 
 // The largest constant level the submenu adds: beyond 2^24 a 32-bit float no longer holds
 // every whole number, so adding the level would round away the pixels' precision.

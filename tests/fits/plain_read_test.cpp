@@ -12,11 +12,14 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fits/fits_io.h"
 #include "numeric/image_range.h"
 #include "platform/console.h"
+#include "session/commands.h"
+#include "support/in_process_session.h"
 #include "support/session_harness.h"
 
 namespace zelvo {
@@ -183,6 +186,63 @@ TEST(PlainRead, LeavesWhatItDoesNotHandleToCfitsio) {
     EXPECT_FALSE(read.range.known) << l.name;
   }
 }
+
+// The display limits a load sets are the smallest and largest finite pixel, whether the
+// plain file is read directly or its gzip copy goes through CFITSIO. Pixels not listed in a
+// case hold 0.5 (raw); the extremes sit both in the eight-wide body and in the tail of
+// 13 x 3 pixels.
+struct RangeCase {
+  const char* name;
+  int bitpix;
+  double bscale;
+  std::vector<std::pair<int, double>> raw;  // index and raw value
+  float lo, hi;                              // the finite extremes after loading
+};
+
+class LoadedLimits : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(LoadedLimits, AreTheFiniteExtremesForThePlainFileAndItsGzipCopy) {
+  const RangeCase c = GetParam();
+  ScratchFolder dir;
+  const std::string plain = dir.file("range.fits");
+  fitsfile* f = nullptr;
+  int status = 0;
+  fits_create_diskfile(&f, plain.c_str(), &status);
+  long naxes[2] = {13, 3};
+  fits_create_img(f, c.bitpix, 2, naxes, &status);
+  if (c.bscale != 1.0) fits_write_key(f, TDOUBLE, "BSCALE", const_cast<double*>(&c.bscale), nullptr, &status);
+  fits_set_bscale(f, 1.0, 0.0, &status);
+  std::vector<double> v(13 * 3, 0.5);
+  for (const auto& [i, x] : c.raw) v[static_cast<std::size_t>(i)] = x;
+  fits_write_img(f, TDOUBLE, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
+  fits_close_file(f, &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(std::system(("gzip -c '" + plain + "' > '" + plain + ".gz'").c_str()), 0);
+
+  for (const std::string& path : {plain, plain + ".gz"}) {
+    testing::InProcessSession t;
+    t.run(command_load, path + "\n");
+    ASSERT_EQ(t.slot(1).image.px.size(), v.size()) << c.name << " " << path;
+    EXPECT_EQ(t.s.disp.minlim, c.lo) << c.name << " " << path;
+    EXPECT_EQ(t.s.disp.maxlim, c.hi) << c.name << " " << path;
+  }
+}
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr float kMax = std::numeric_limits<float>::max();
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LoadedLimits,
+    ::testing::Values(
+        // 1e10 x 1e30 is no float: that pixel loads as infinity and is no limit.
+        RangeCase{"scaled_past_float", -32, 1.0e30, {{5, -3.0}, {20, 1.0e10}, {37, 2.0}}, -3.0e30f, 2.0e30f},
+        RangeCase{"scaled_past_float_in_tail", -32, 1.0e30, {{2, 2.0}, {38, 1.0e10}, {33, -3.0}}, -3.0e30f, 2.0e30f},
+        // NaN and infinities in the data are undefined pixels: they load as -999, a value.
+        RangeCase{"undefined_floats", -32, 1.0, {{3, std::nan("")}, {9, 5.0}, {17, kInf}, {36, -7.0}, {38, -kInf}},
+                  -999.0f, 5.0f},
+        RangeCase{"float_extremes", -32, 1.0, {{2, -kMax}, {36, kMax}}, -kMax, kMax},
+        RangeCase{"scaled_shorts", 16, 2.0, {{1, -32768.0}, {35, 32767.0}}, -65536.0f, 65534.0f}),
+    [](const ::testing::TestParamInfo<RangeCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
 }  // namespace zelvo
