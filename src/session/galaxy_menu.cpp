@@ -88,8 +88,8 @@ ImageSlot& slot_of(Session& s, int k) { return s.slot[static_cast<std::size_t>(k
 
 std::optional<std::string> refuse_source(Session& s, int k) {
   if (k < 1 || k > 4) return std::string(kBadSlotNumber);
-  const ImageView v = slot_of(s, k).view();
-  const ImageView a = s.active().view();
+  const ConstImageView v = slot_of(s, k).view();
+  const ConstImageView a = s.active().view();
   if (v.empty()) return "Image slot " + std::to_string(k) + " is empty; nothing done.";
   if (v.nx != a.nx || v.ny != a.ny)
     return "Image slot " + std::to_string(k) + " (" + size_text(v) + ") is not the size of the active image (" +
@@ -229,7 +229,7 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
                           const ProfileFiles& files) {
   Console& con = s.con;
   Graphics& gfx = s.gfx;
-  const ImageView image = s.active().view();
+  const ConstImageView image = s.active().view();
   const float fglev = s.disp.fglev, bglev = s.disp.bglev;
   ProfileResult res;
   if (const ProfileRequestCheck check = check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
