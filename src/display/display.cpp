@@ -24,11 +24,11 @@ float clamp_to_float_range(double v) {
 }
 
 // Sums of the finite pixels of `box` in 32-bit floats, as the level estimate keeps them.
-void sum_box(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
+void sum_box(ConstImageView image, const Box& box, AutoLevels& lv) {
   float s1 = 0.0f, s2 = 0.0f;
   int n = 0;
-  for (int j = box.j1; j <= box.j2; ++j) {
-    for (int i = box.i1; i <= box.i2; ++i) {
+  for (int j = box.y0; j <= box.y1; ++j) {
+    for (int i = box.x0; i <= box.x1; ++i) {
       const float p = image.at(i, j);
       if (!counted_pixel(p)) continue;
       const float pp = p * p;
@@ -44,15 +44,15 @@ void sum_box(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
 }
 
 // Mean and sigma again in double precision, for boxes whose 32-bit sums overflow.
-void mean_sigma_wide(ConstImageView image, const PixelBox& box, AutoLevels& lv) {
+void mean_sigma_wide(ConstImageView image, const Box& box, AutoLevels& lv) {
   double sum = 0.0;
-  for (int j = box.j1; j <= box.j2; ++j)
-    for (int i = box.i1; i <= box.i2; ++i)
+  for (int j = box.y0; j <= box.y1; ++j)
+    for (int i = box.x0; i <= box.x1; ++i)
       if (const float p = image.at(i, j); counted_pixel(p)) sum += p;
   const double mean = sum / lv.n;
   double dev2 = 0.0;
-  for (int j = box.j1; j <= box.j2; ++j)
-    for (int i = box.i1; i <= box.i2; ++i)
+  for (int j = box.y0; j <= box.y1; ++j)
+    for (int i = box.x0; i <= box.x1; ++i)
       if (const float p = image.at(i, j); counted_pixel(p)) dev2 += (p - mean) * (p - mean);
   const double sigma = lv.n > 1 ? std::sqrt(dev2 / (lv.n - 1)) : 0.0;
   lv.negative_variance = false;
@@ -64,11 +64,11 @@ void mean_sigma_wide(ConstImageView image, const PixelBox& box, AutoLevels& lv) 
 
 }  // namespace
 
-PixelBox central_box(int nx, int ny) {
+Box central_box(int nx, int ny) {
   const int half = nx / 10;
   // nx/2 is 0 for a one-column image (and ny/2 for a one-row one): centre on pixel 1 then.
   const int ci = std::max(nx / 2, 1), cj = std::max(ny / 2, 1);
-  return PixelBox{std::max(ci - half, 1), std::min(ci + half, nx), std::max(cj - half, 1), std::min(cj + half, ny)};
+  return Box{std::max(ci - half, 1), std::min(ci + half, nx), std::max(cj - half, 1), std::min(cj + half, ny)};
 }
 
 AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
@@ -82,7 +82,7 @@ AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
   if (lv.n == 0) {
     // Nothing finite in the centre (a masked or blank core): use every finite pixel.
     lv.whole_image = true;
-    sum_box(image, PixelBox{1, image.nx, 1, image.ny}, lv);
+    sum_box(image, Box{1, image.nx, 1, image.ny}, lv);
   }
   if (lv.n == 0) {
     lv.finite = false;

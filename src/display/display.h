@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fits/header_values.h"
+#include "geometry/box.h"
 #include "numeric/image_view.h"
 #include "numeric/statistics.h"
 
@@ -40,15 +41,10 @@ struct DisplaySource {
   std::string_view name;    // up to 80 characters
 };
 
-// Inclusive 1-based column range i1..i2 and row range j1..j2.
-struct PixelBox {
-  int i1, i2, j1, j2;
-};
-
 // The central box the automatic levels are estimated from: columns nx/2 -/+ nx/10 and rows
 // ny/2 -/+ nx/10 (the half-size nx/10 serves both axes), cut to the image. A 1-pixel-wide
 // or 1-pixel-high image is centred on its only column or row.
-PixelBox central_box(int nx, int ny);
+Box central_box(int nx, int ny);
 
 // Automatic display levels from the central box of the image, kept within minlim/maxlim.
 // Non-finite pixels are left out; a box without a finite pixel falls back to the whole image.
@@ -58,7 +54,7 @@ struct AutoLevels {
   int n;          // finite pixels summed
   bool negative_variance;  // the "ERROR: ss2=" case (sigma taken as 1)
   float mean = 0.0f, sigma = 0.0f;
-  PixelBox box{};            // the pixels the sums were taken over
+  Box box{};            // the pixels the sums were taken over
   bool whole_image = false;  // the central box held no finite pixel
   bool finite = true;        // false when the image holds no finite pixel at all
 };

@@ -37,36 +37,36 @@ void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny
   if (zoom.zoomy < 1 + (zoom.zoomh - 1) / 2) zoom.zoomy = 1 + (zoom.zoomh - 1) / 2;
 }
 
-PixelRange zoom_pixels(const ZoomBox& zoom) {
-  return PixelRange{zoom.zoomx - (zoom.zoomw - 1) / 2, zoom.zoomx + zoom.zoomw / 2, zoom.zoomy - (zoom.zoomh - 1) / 2,
+Box zoom_pixels(const ZoomBox& zoom) {
+  return Box{zoom.zoomx - (zoom.zoomw - 1) / 2, zoom.zoomx + zoom.zoomw / 2, zoom.zoomy - (zoom.zoomh - 1) / 2,
                     zoom.zoomy + zoom.zoomh / 2};
 }
 
-PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny) {
-  const PixelRange r = zoom_pixels(zoom);
-  return PixelRange{std::max(1, r.i1), std::min(nx, r.i2), std::max(1, r.j1), std::min(ny, r.j2)};
+Box zoom_draw_range(const ZoomBox& zoom, int nx, int ny) {
+  const Box r = zoom_pixels(zoom);
+  return Box{std::max(1, r.x0), std::min(nx, r.x1), std::max(1, r.y0), std::min(ny, r.y1)};
 }
 
 void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx) {
   gfx.erase();
   gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
-  const PixelRange box = zoom_pixels(zoom);
-  const WorldWindow w = pixel_window(box.i1, box.i2, box.j1, box.j2);
+  const Box box = zoom_pixels(zoom);
+  const WorldWindow w = pixel_window(box.x0, box.x1, box.y0, box.y1);
   gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   if (disp.greyflag == 0 || disp.greyflag == 1) {
-    const PixelRange r = zoom_draw_range(zoom, image.nx, image.ny);
-    gfx.image(image, r.i1, r.i2, r.j1, r.j2, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1);
+    const Box r = zoom_draw_range(zoom, image.nx, image.ny);
+    gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1);
   }
   gfx.box();
 }
 
-PixelRange acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }
+Box acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }
 
-bool click_accepted(const PixelRange& box, float x, float y, ConstImageView image) {
-  // The nearest pixel lies in i1..i2 exactly when i1 - 0.5 <= x < i2 + 0.5. Written as
+bool click_accepted(const Box& box, float x, float y, ConstImageView image) {
+  // The nearest pixel lies in x0..x1 exactly when x0 - 0.5 <= x < x1 + 0.5. Written as
   // "inside" so that a NaN position fails every comparison and is refused.
   const double dx = x, dy = y;
-  const bool in_box = dy >= box.j1 - 0.5 && dy < box.j2 + 0.5 && dx >= box.i1 - 0.5 && dx < box.i2 + 0.5;
+  const bool in_box = dy >= box.y0 - 0.5 && dy < box.y1 + 0.5 && dx >= box.x0 - 0.5 && dx < box.x1 + 0.5;
   // The box can reach past the image when another routine has moved its centre.
   return in_box && image.inside(NINT_PIXEL(dx), NINT_PIXEL(dy));
 }

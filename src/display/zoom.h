@@ -25,10 +25,10 @@ void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny
 // The zoomw x zoomh pixels of the box: columns zoomx - (zoomw - 1)/2 .. zoomx + zoomw/2 and
 // rows likewise (integer divisions; an even size has its extra pixel right of and above the
 // centre). A box of the image's size covers every pixel of the image.
-PixelRange zoom_pixels(const ZoomBox& zoom);
+Box zoom_pixels(const ZoomBox& zoom);
 
 // The pixels of the box that lie on the image.
-PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny);
+Box zoom_draw_range(const ZoomBox& zoom, int nx, int ny);
 
 // Draws the box's pixels so that they fill the frame with square pixels, with the levels
 // of the last display (the file label is not drawn). The window then shows exactly the
@@ -36,11 +36,11 @@ PixelRange zoom_draw_range(const ZoomBox& zoom, int nx, int ny);
 void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zoom, Graphics& gfx);
 
 // Clicks accepted by the analysis: those on a pixel of the box.
-PixelRange acceptance_box(const ZoomBox& zoom);
+Box acceptance_box(const ZoomBox& zoom);
 
 // Whether the pixel nearest to a click at (x, y) lies within the box (limits included) and
 // on the image. A position that is not a number is never accepted.
-bool click_accepted(const PixelRange& box, float x, float y, ConstImageView image);
+bool click_accepted(const Box& box, float x, float y, ConstImageView image);
 
 // Whether a cursor key ends a loop of clicks as a click outside would: q, Q or Esc.
 bool ends_click_loop(char key);

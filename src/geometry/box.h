@@ -31,11 +31,6 @@ inline Box box_intersection(const Box& a, const Box& b) {
   return Box{std::max(a.x0, b.x0), std::min(a.x1, b.x1), std::max(a.y0, b.y0), std::min(a.y1, b.y1)};
 }
 
-// Inclusive 1-based index ranges of columns i1..i2 and rows j1..j2.
-struct PixelRange {
-  int i1, i2, j1, j2;
-};
-
 // Sets every pixel of the box (inside img) to value.
 inline void fill_box(Image& img, const Box& b, float value) {
   for (int32_t y = b.y0; y <= b.y1; ++y)

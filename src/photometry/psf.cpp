@@ -107,14 +107,14 @@ bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, boo
 
 }  // namespace
 
-PixelRange central_region(int32_t nx, int32_t ny) {
-  return PixelRange{std::max(1, INT_SCALED(0.1f, nx)), std::min(nx, INT_SCALED(0.9f, nx)),
+Box central_region(int32_t nx, int32_t ny) {
+  return Box{std::max(1, INT_SCALED(0.1f, nx)), std::min(nx, INT_SCALED(0.9f, nx)),
                     std::max(1, INT_SCALED(0.1f, ny)), std::min(ny, INT_SCALED(0.9f, ny))};
 }
 
 TileLevels central_tile_levels(ConstImageView image) {
-  const PixelRange r = central_region(image.nx, image.ny);
-  return TileLevels(image, r.i1, r.i2, r.j1, r.j2);
+  const Box r = central_region(image.nx, image.ny);
+  return TileLevels(image, r.x0, r.x1, r.y0, r.y1);
 }
 
 namespace {
@@ -142,10 +142,10 @@ ImageLimits image_limits(TileLevels& tiles) {
 }
 
 float sky_upper_limit(ConstImageView image) {
-  const PixelRange r = central_region(image.nx, image.ny);
+  const Box r = central_region(image.nx, image.ny);
   FiniteLevels top;
-  for (int32_t y = r.j1; y <= r.j2; ++y)
-    for (int32_t x = r.i1; x <= r.i2; ++x) {
+  for (int32_t y = r.y0; y <= r.y1; ++y)
+    for (int32_t x = r.x0; x <= r.x1; ++x) {
       const float v = image.at(x, y);
       if (!counted_pixel(v)) continue;
       if (!top.any || v > top.maximum) top.maximum = v;

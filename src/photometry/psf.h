@@ -18,7 +18,7 @@ namespace zelvo {
 // INT(0.1 ny) .. INT(0.9 ny) (single-precision constants, products formed in double, so
 // for nx = 100 the columns run from 10 to 89), cut to the image: small images would
 // otherwise start at index 0.
-PixelRange central_region(int32_t nx, int32_t ny);
+Box central_region(int32_t nx, int32_t ny);
 
 // Upper limit for sky samples: 0.95 x the largest finite pixel of the central region
 // (0 when the region holds no finite pixel).

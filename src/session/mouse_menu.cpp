@@ -91,7 +91,7 @@ void report_pixel_analysis(ConstImageView image, float x, float y, Console& con,
 
 void analysis_loop(Session& s, const SkyCoordinatesParse* sky) {
   const ConstImageView image = s.active().view();
-  const PixelRange box = acceptance_box(s.zoom);
+  const Box box = acceptance_box(s.zoom);
   for (;;) {
     s.con.blank();
     s.con.text(kAnalysisClickPrompt);

@@ -165,7 +165,7 @@ void photometry_loop(Session& s, const ApertureRadii& radii, const ZoomBox& show
     for (std::string_view l : kClickPrompt) con.text(l);
     const CursorRead c = s.read_cursor(s.cursorx, s.cursory);
     if (ends_click_loop(c.key)) return;
-    const PixelRange limits = acceptance_box(shown);
+    const Box limits = acceptance_box(shown);
     con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(limits, c.x, c.y, image)) return;
 

@@ -28,39 +28,39 @@ using namespace zelvo::display_rig;
 // --- the central box and the level estimate ------------------------------------------
 
 TEST(CentralBox, SquareBoxFromTheWidthAlone) {
-  const PixelBox a = central_box(100, 100);
-  EXPECT_EQ(a.i1, 40);
-  EXPECT_EQ(a.i2, 60);
-  EXPECT_EQ(a.j1, 40);
-  EXPECT_EQ(a.j2, 60);
-  const PixelBox b = central_box(1000, 400);  // 201 x 201: columns 400..600, rows 100..300
-  EXPECT_EQ(b.i1, 400);
-  EXPECT_EQ(b.i2, 600);
-  EXPECT_EQ(b.j1, 100);
-  EXPECT_EQ(b.j2, 300);
+  const Box a = central_box(100, 100);
+  EXPECT_EQ(a.x0, 40);
+  EXPECT_EQ(a.x1, 60);
+  EXPECT_EQ(a.y0, 40);
+  EXPECT_EQ(a.y1, 60);
+  const Box b = central_box(1000, 400);  // 201 x 201: columns 400..600, rows 100..300
+  EXPECT_EQ(b.x0, 400);
+  EXPECT_EQ(b.x1, 600);
+  EXPECT_EQ(b.y0, 100);
+  EXPECT_EQ(b.y1, 300);
 }
 
 TEST(CentralBox, IsClippedToTinyAndWideLowImages) {
-  const PixelBox tiny = central_box(5, 7);  // nx/10 = 0: the single pixel (2, 3)
-  EXPECT_EQ(tiny.i1, 2);
-  EXPECT_EQ(tiny.i2, 2);
-  EXPECT_EQ(tiny.j1, 3);
-  EXPECT_EQ(tiny.j2, 3);
-  const PixelBox one = central_box(1, 1);
-  EXPECT_EQ(one.i1, 1);
-  EXPECT_EQ(one.i2, 1);
-  EXPECT_EQ(one.j1, 1);
-  EXPECT_EQ(one.j2, 1);
-  const PixelBox wide = central_box(1000, 10);  // rows 5 -/+ 100 would leave the image
-  EXPECT_EQ(wide.i1, 400);
-  EXPECT_EQ(wide.i2, 600);
-  EXPECT_EQ(wide.j1, 1);
-  EXPECT_EQ(wide.j2, 10);
-  const PixelBox row = central_box(30, 1);  // one row: ny/2 = 0
-  EXPECT_EQ(row.i1, 12);
-  EXPECT_EQ(row.i2, 18);
-  EXPECT_EQ(row.j1, 1);
-  EXPECT_EQ(row.j2, 1);
+  const Box tiny = central_box(5, 7);  // nx/10 = 0: the single pixel (2, 3)
+  EXPECT_EQ(tiny.x0, 2);
+  EXPECT_EQ(tiny.x1, 2);
+  EXPECT_EQ(tiny.y0, 3);
+  EXPECT_EQ(tiny.y1, 3);
+  const Box one = central_box(1, 1);
+  EXPECT_EQ(one.x0, 1);
+  EXPECT_EQ(one.x1, 1);
+  EXPECT_EQ(one.y0, 1);
+  EXPECT_EQ(one.y1, 1);
+  const Box wide = central_box(1000, 10);  // rows 5 -/+ 100 would leave the image
+  EXPECT_EQ(wide.x0, 400);
+  EXPECT_EQ(wide.x1, 600);
+  EXPECT_EQ(wide.y0, 1);
+  EXPECT_EQ(wide.y1, 10);
+  const Box row = central_box(30, 1);  // one row: ny/2 = 0
+  EXPECT_EQ(row.x0, 12);
+  EXPECT_EQ(row.x1, 18);
+  EXPECT_EQ(row.y0, 1);
+  EXPECT_EQ(row.y1, 1);
 }
 
 TEST(AutomaticLevels, UseOnlyTheBoxMeanPlusFiveAndMinusOneSigma) {

@@ -39,7 +39,7 @@ TEST(ZoomBox, TheClickCentresTheBoxWhichStaysInsideTheImage) {
     int w, h;
     float x, y;
     int want_x, want_y;
-    PixelRange want;
+    Box want;
   } cases[] = {
       {100, 100, 480.6f, 200.2f, 450, 200, {401, 500, 151, 250}},  // 481 is lowered to 500 - 50
       {100, 100, 499.9f, 399.9f, 450, 350, {401, 500, 301, 400}},
@@ -55,14 +55,14 @@ TEST(ZoomBox, TheClickCentresTheBoxWhichStaysInsideTheImage) {
     centre_zoom_box(z, c.x, c.y, 500, 400);
     EXPECT_EQ(z.zoomx, c.want_x);
     EXPECT_EQ(z.zoomy, c.want_y);
-    const PixelRange r = zoom_draw_range(z, 500, 400);
-    EXPECT_EQ(r.i1, c.want.i1);
-    EXPECT_EQ(r.i2, c.want.i2);
-    EXPECT_EQ(r.j1, c.want.j1);
-    EXPECT_EQ(r.j2, c.want.j2);
+    const Box r = zoom_draw_range(z, 500, 400);
+    EXPECT_EQ(r.x0, c.want.x0);
+    EXPECT_EQ(r.x1, c.want.x1);
+    EXPECT_EQ(r.y0, c.want.y0);
+    EXPECT_EQ(r.y1, c.want.y1);
     // The box holds exactly its size in pixels.
-    EXPECT_EQ(r.i2 - r.i1 + 1, c.w);
-    EXPECT_EQ(r.j2 - r.j1 + 1, c.h);
+    EXPECT_EQ(r.x1 - r.x0 + 1, c.w);
+    EXPECT_EQ(r.y1 - r.y0 + 1, c.h);
   }
 }
 
@@ -70,11 +70,11 @@ TEST(ZoomBox, TheWholeImageBoxCoversEveryPixelOfOddAndEvenImages) {
   for (const auto& [nx, ny] : {std::pair{301, 201}, std::pair{500, 400}, std::pair{51, 50}}) {
     SCOPED_TRACE(std::to_string(nx) + " x " + std::to_string(ny));
     Image img(nx, ny, 1.0f);
-    const PixelRange box = acceptance_box(whole_image_box(nx, ny));
-    EXPECT_EQ(box.i1, 1);
-    EXPECT_EQ(box.i2, nx);
-    EXPECT_EQ(box.j1, 1);
-    EXPECT_EQ(box.j2, ny);
+    const Box box = acceptance_box(whole_image_box(nx, ny));
+    EXPECT_EQ(box.x0, 1);
+    EXPECT_EQ(box.x1, nx);
+    EXPECT_EQ(box.y0, 1);
+    EXPECT_EQ(box.y1, ny);
     // Every pixel of the image, up to its outer half, and nothing beyond.
     EXPECT_TRUE(click_accepted(box, 0.5f, 0.5f, img.view()));
     EXPECT_TRUE(click_accepted(box, nx + 0.49f, ny + 0.49f, img.view()));
@@ -92,9 +92,9 @@ TEST(PixelAnalysis, ClicksAreJudgedByThePixelUnderThemAndNeverOffTheImage) {
   EXPECT_FALSE(click_accepted(acceptance_box(whole_image_box(400, 300)), NAN, 10.0f, img.view()));
   // A box whose centre was moved near the edge by another routine reaches past the image:
   // clicks beyond the image are not analysed.
-  const PixelRange moved = acceptance_box(ZoomBox{100, 100, 390, 150});
-  EXPECT_EQ(moved.i1, 341);
-  EXPECT_EQ(moved.i2, 440);
+  const Box moved = acceptance_box(ZoomBox{100, 100, 390, 150});
+  EXPECT_EQ(moved.x0, 341);
+  EXPECT_EQ(moved.x1, 440);
   EXPECT_FALSE(click_accepted(moved, 420.0f, 150.0f, img.view()));
   EXPECT_TRUE(click_accepted(moved, 400.4f, 150.0f, img.view()));
   EXPECT_FALSE(click_accepted(moved, 340.4f, 150.0f, img.view()));

@@ -58,11 +58,11 @@ void expect_close(float got, float want, float abs_tol, float rel_tol = 1e-5f) {
 }  // namespace
 
 TEST(Limits, CentralRegionSkyUpperLimitAndSaturationLevel) {
-  const PixelRange r = central_region(100, 60000);
-  EXPECT_EQ(r.i1, 10);
-  EXPECT_EQ(r.i2, 89);  // 0.9f x 100 = 89.99999...
-  EXPECT_EQ(r.j2, 53999);
-  EXPECT_EQ(central_region(5, 3).i1, 1);  // not column 0
+  const Box r = central_region(100, 60000);
+  EXPECT_EQ(r.x0, 10);
+  EXPECT_EQ(r.x1, 89);  // 0.9f x 100 = 89.99999...
+  EXPECT_EQ(r.y1, 53999);
+  EXPECT_EQ(central_region(5, 3).x0, 1);  // not column 0
 
   Image img(100, 100, 10.0f);
   img.at(5, 50) = 90000.0f;   // column 5 lies outside columns 10 .. 89
