@@ -32,6 +32,7 @@
 #include "platform/graphics.h"
 #include "session/display_menu.h"
 #include "session/remove_submenu.h"
+#include "star_field.h"
 #include "support/removal_desk.h"
 
 namespace {
@@ -48,35 +49,14 @@ constexpr int kSpacing = 80;
 double star_x(int side, int grid, int k) { return side / 2 + (k % kGrid - kGrid / 2) * kSpacing + 40 * grid + 0.3; }
 double star_y(int side, int /*grid*/, int k) { return side / 2 + (k / kGrid - kGrid / 2) * kSpacing + 0.6; }
 
-// Sky of 1000 with a slope and hashed noise (+-15), and the two grids of Gaussian stars.
-Image star_field(int side) {
-  Image im(side, side);
-  for (int y = 1; y <= side; ++y)
-    for (int x = 1; x <= side; ++x) {
-      uint32_t h = static_cast<uint32_t>(x) * 2654435761u ^ static_cast<uint32_t>(y) * 2246822519u;
-      h ^= h >> 15;
-      h *= 2654435761u;
-      h ^= h >> 13;
-      const float noise = (static_cast<float>(h >> 8) / 16777216.0f - 0.5f) * 30.0f;
-      im.at(x, y) = 1000.0f + 0.01f * static_cast<float>(x - side / 2) + noise;
-    }
-  for (int g = 0; g < 2; ++g)
-    for (int k = 0; k < kGrid * kGrid; ++k) {
-      const double cx = star_x(side, g, k), cy = star_y(side, g, k);
-      for (int y = static_cast<int>(cy) - 12; y <= static_cast<int>(cy) + 12; ++y)
-        for (int x = static_cast<int>(cx) - 12; x <= static_cast<int>(cx) + 12; ++x) {
-          const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-          im.at(x, y) += static_cast<float>(3000.0 * std::exp(-r2 / (2.0 * 1.6 * 1.6)));
-        }
-    }
-  return im;
-}
-
+// Both grids of stars on the benchmarks' sky.
 const Image& field_of(int side) {
-  static std::map<int, std::unique_ptr<Image>> cache;
-  auto& p = cache[side];
-  if (!p) p = std::make_unique<Image>(star_field(side));
-  return *p;
+  return bench::cached_star_field(side, [](int n) {
+    bench::StarPositions stars;
+    for (int g = 0; g < 2; ++g)
+      for (int k = 0; k < kGrid * kGrid; ++k) stars.emplace_back(star_x(n, g, k), star_y(n, g, k));
+    return stars;
+  });
 }
 
 std::filesystem::path list_of(int side, int grid) {
