@@ -1,5 +1,8 @@
 #include "session/fits_reports.h"
 
+#include <string>
+#include <string_view>
+
 #include "platform/console.h"
 #include "platform/list_io.h"
 
@@ -8,17 +11,17 @@ namespace zelvo {
 namespace {
 
 // Fixed texts of the reader (printed list-style, with their leading blank).
-constexpr const char* kReadingIn = " Reading in ";
-constexpr const char* kNaxisSize = "nxpix, nypix = ";
-constexpr const char* kNoNaxis = "READIMAGE failed to read the NAXISn keywords.";
-constexpr const char* kNoPixels = "The image has an axis of length 0 or less; nothing was loaded.";
-constexpr const char* kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
-constexpr const char* kErrorStatus = "FITSIO Error Status = ";
+constexpr std::string_view kReadingIn = " Reading in ";
+constexpr std::string_view kNaxisSize = "nxpix, nypix = ";
+constexpr std::string_view kNoNaxis = "READIMAGE failed to read the NAXISn keywords.";
+constexpr std::string_view kNoPixels = "The image has an axis of length 0 or less; nothing was loaded.";
+constexpr std::string_view kTooLarge = "There is not enough memory for an image of this size; nothing was loaded.";
+constexpr std::string_view kErrorStatus = "FITSIO Error Status = ";
 
 }  // namespace
 
 FitsRead read_fits_reported(Console& con, const std::string& filename) {
-  con.line(kReadingIn + trim_right(filename));
+  con.line(std::string(kReadingIn) + trim_right(filename));
   FitsRead r = READ_FITS_2D_IMAGE(filename);
   report_fits_read(con, r);
   return r;
