@@ -22,7 +22,7 @@ namespace zelvo {
 namespace {
 
 // What one write puts into a file.
-struct WriteSpec {
+struct WritePlan {
   ConstImageView image;
   const std::vector<std::string>& cards;  // the image's source header; filtered on writing
   FileKind kind = FileKind::Plain;
@@ -57,17 +57,17 @@ FitsError gzip_into(const std::string& from, const std::string& to) {
   return fits_failure(WRITE_ERROR, {"could not compress the file: " + std::string(std::strerror(err))});
 }
 
-// Writes `spec` as a new file `path`: BITPIX -32, NAXIS 2, the source's cards and the
-// HISTORY card, stored as `spec.kind`. CFITSIO refuses an existing name (status 105)
+// Writes `plan` as a new file `path`: BITPIX -32, NAXIS 2, the source's cards and the
+// HISTORY card, stored as `plan.kind`. CFITSIO refuses an existing name (status 105)
 // before anything is touched; a file that was created but not completely written is deleted.
-FitsError create_fits_file(const std::string& path, const WriteSpec& spec) {
+FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
   int status = 0;
-  ConstImageView image = spec.image;
+  ConstImageView image = plan.image;
   if (image.empty()) return fits_failure(BAD_NAXES, {"there is no image to write"});
-  if (spec.kind == FileKind::Gzip) {
+  if (plan.kind == FileKind::Gzip) {
     // A plain file beside it first, then packed into `path`.
     const std::string plain = path + ".fits";
-    WriteSpec inner{spec.image, spec.cards, FileKind::Plain, {}};
+    WritePlan inner{plan.image, plan.cards, FileKind::Plain, {}};
     FitsError e = create_fits_file(plain, inner);
     if (e.failed()) return e;
     e = gzip_into(plain, path);
@@ -76,12 +76,12 @@ FitsError create_fits_file(const std::string& path, const WriteSpec& spec) {
   }
   fitsfile* f = nullptr;
   if (fits_create_diskfile(&f, path.c_str(), &status) > 0) return fits_failure(status);
-  if (spec.kind == FileKind::TileCompressed) {
-    if (!spec.primary_from.empty()) {
+  if (plan.kind == FileKind::TileCompressed) {
+    if (!plan.primary_from.empty()) {
       // The original's primary header (empty array, observatory cards) stays as it was.
       fitsfile* in = nullptr;
       int type = 0;
-      if (fits_open_diskfile(&in, spec.primary_from.c_str(), READONLY, &status) <= 0) {
+      if (fits_open_diskfile(&in, plan.primary_from.c_str(), READONLY, &status) <= 0) {
         fits_movabs_hdu(in, 1, &type, &status);
         fits_copy_hdu(in, f, 0, &status);
         int ignored = 0;
@@ -95,7 +95,7 @@ FitsError create_fits_file(const std::string& path, const WriteSpec& spec) {
   long naxes[2] = {image.nx, image.ny};
   fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
   bool had_checksum = false;
-  write_source_cards(f, spec.cards, had_checksum, status);
+  write_source_cards(f, plan.cards, had_checksum, status);
   // CFITSIO converts through its own buffer, so the caller's pixels are not changed: its
   // write call only reads them, though it takes them through a non-const pointer.
   fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), const_cast<float*>(image.px), &status);
@@ -133,7 +133,7 @@ FitsError move_into_place(const std::string& temp, const std::string& target, bo
 // `temp` receives its name. A failure that CFITSIO would word with the temporary's name says
 // instead why the folder took no file.
 FitsError create_temporary(const std::filesystem::path& folder, const std::filesystem::path& target,
-                           const WriteSpec& spec, std::string& temp) {
+                           const WritePlan& plan, std::string& temp) {
   namespace fs = std::filesystem;
   const std::string base = target.filename().string().substr(0, 180);
   FitsError e;
@@ -141,7 +141,7 @@ FitsError create_temporary(const std::filesystem::path& folder, const std::files
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp = (folder / ("." + base + ".zelvo-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp"))
                .string();
-    e = create_fits_file(temp, spec);
+    e = create_fits_file(temp, plan);
     if (e.status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
     fits_clear_errmsg();  // that name was taken; try the next
   }
@@ -168,7 +168,7 @@ FitsError create_temporary(const std::filesystem::path& folder, const std::files
 // just before the rename); without it an existing name is refused (FILE_NOT_CREATED) and
 // left alone. On failure no temporary file is left, and the error's messages name `target`
 // or its folder rather than the temporary.
-FitsError write_via_temporary(const std::filesystem::path& target, const WriteSpec& spec, bool replace,
+FitsError write_via_temporary(const std::filesystem::path& target, const WritePlan& plan, bool replace,
                               const FileIdentity* expected = nullptr) {
   namespace fs = std::filesystem;
   struct stat existing {};
@@ -179,7 +179,7 @@ FitsError write_via_temporary(const std::filesystem::path& target, const WriteSp
   if (exists && !replace) return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target.string()});
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::string temp;
-  FitsError e = create_temporary(folder, target, spec, temp);
+  FitsError e = create_temporary(folder, target, plan, temp);
   if (e.failed()) {
     take_fits_messages(e);
     e.add("nothing was written to " + target.string());
@@ -236,9 +236,9 @@ FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
                               const std::vector<std::string>& cards, FileOrigin* written) {
   fits_clear_errmsg();  // the error holds this write's messages only
   const std::string name = trim_right(filename);
-  const WriteSpec spec{image, cards, kind_for_name(name), {}};
-  FitsError e = write_via_temporary(name, spec, false);
-  if (!e.failed()) describe_written(name, spec.kind, written);
+  const WritePlan plan{image, cards, kind_for_name(name), {}};
+  FitsError e = write_via_temporary(name, plan, false);
+  if (!e.failed()) describe_written(name, plan.kind, written);
   return e;
 }
 
@@ -273,9 +273,9 @@ FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView imag
     const fs::path resolved = fs::canonical(target, ec);
     if (!ec) target = resolved;
   }
-  const WriteSpec spec{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
-  FitsError e = write_via_temporary(target, spec, true, &origin.identity);
-  if (!e.failed()) describe_written(target.string(), spec.kind, written);
+  const WritePlan plan{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
+  FitsError e = write_via_temporary(target, plan, true, &origin.identity);
+  if (!e.failed()) describe_written(target.string(), plan.kind, written);
   return e;
 }
 
