@@ -8,7 +8,7 @@
 
 namespace zelvo::testing {
 
-struct DiscSpec {
+struct DiscModel {
   int nx = 201, ny = 201;
   double xc = 101, yc = 101;  // centre (pixels, 1-based)
   double central = 2000.0;    // surface brightness at the centre above the sky
@@ -23,11 +23,11 @@ struct DiscSpec {
 // passes through (a sqrt(1 - e^2), 0).
 inline double disc_radius(double dx, double dy, double e) { return std::sqrt(dx * dx / (1.0 - e * e) + dy * dy); }
 
-inline double disc_value(const DiscSpec& d, double dx, double dy) {
+inline double disc_value(const DiscModel& d, double dx, double dy) {
   return d.central * std::exp(-disc_radius(dx, dy, d.e) / d.scale);
 }
 
-inline Image disc_image(const DiscSpec& d) {
+inline Image disc_image(const DiscModel& d) {
   Image img(d.nx, d.ny);
   std::mt19937 gen(d.seed);
   std::normal_distribution<double> gauss(0.0, 1.0);

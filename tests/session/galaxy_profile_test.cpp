@@ -90,7 +90,7 @@ TEST(Profile, RequestsThatCannotWorkAreRefusedBeforeAnythingIsDrawnOrLogged) {
 }
 
 TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
-  DiscSpec d;
+  DiscModel d;
   d.nx = d.ny = 121;
   d.xc = d.yc = 61;
   d.scale = 4.0;
@@ -144,7 +144,7 @@ TEST(Profile, WithoutAnySkyPixelInTheHistogramTheSkyIsZero) {
 }
 
 TEST(Profile, SyntheticDiscFollowsTheAnalyticProfileAndRecoversTheSky) {
-  DiscSpec d;
+  DiscModel d;
   d.nx = d.ny = 301;
   d.xc = d.yc = 151;
   d.scale = 10.0;
@@ -182,7 +182,7 @@ TEST(Profile, SyntheticDiscFollowsTheAnalyticProfileAndRecoversTheSky) {
 }
 
 TEST(Profile, TheLogAppendsEveryTableInOrder) {
-  DiscSpec d;
+  DiscModel d;
   d.nx = d.ny = 81;
   d.xc = d.yc = 41;
   d.scale = 1.4;  // below 505 beyond R = 10: the whole sky falls into bin 141
@@ -272,7 +272,7 @@ TEST(Profile, FewerThanTwoBinsGiveNoSplineButTheRunFinishes) {
 // After the sky has been subtracted half the sky pixels are negative: the sky and the faint
 // outer profile must come from all of them.
 TEST(Profile, ASkyNearZeroIsMeasuredFromEveryPixelAndTheOuterProfileFollowsTheTruth) {
-  DiscSpec d;
+  DiscModel d;
   d.nx = d.ny = 241;
   d.xc = d.yc = 121;
   d.central = 400.0;
