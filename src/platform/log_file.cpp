@@ -92,21 +92,15 @@ LogFile::LogFile() : out_(nullptr) {}
 LogFile::~LogFile() { close(); }
 
 bool LogFile::open(const std::filesystem::path& path, Console& con, const std::string& consequence) {
-  std::string refusal;
-  if (open_untold(path, con, consequence, refusal)) return true;
-  con.log_failure(path.filename().string(), refusal);
-  return false;
+  const Opening o = open_untold(path, con, consequence);
+  if (!o.opened) con.log_failure(path.filename().string(), o.refusal);
+  return o.opened;
 }
 
-bool LogFile::open_untold(const std::filesystem::path& path, Console& con, const std::string& consequence,
-                          std::string& refusal) {
+LogFile::Opening LogFile::open_untold(const std::filesystem::path& path, Console& con, const std::string& consequence) {
   close();
-  refusal.clear();
   const std::string name = path.filename().string();
-  const auto refuse = [&](const std::string& why) {
-    refusal = why + "; " + consequence + ".";
-    return false;
-  };
+  const auto refuse = [&](const std::string& why) { return Opening{false, why + "; " + consequence + "."}; };
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
     return refuse(not_regular_line(name, special_file_kind(st.st_mode)));
@@ -125,7 +119,7 @@ bool LogFile::open_untold(const std::filesystem::path& path, Console& con, const
   buf_ = std::make_unique<Buffer>(fd, name, con, consequence);
   out_.rdbuf(buf_.get());
   out_.clear();
-  return true;
+  return Opening{true, {}};
 }
 
 void LogFile::close() {

@@ -30,10 +30,13 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   bool open(const std::filesystem::path& path, Console& con, const std::string& consequence);
-  // As open(), except that a refusal is not told but left in `refusal` (empty when the log
-  // opened), for the caller to tell with Console::log_failure where its lines need it.
-  bool open_untold(const std::filesystem::path& path, Console& con, const std::string& consequence,
-                   std::string& refusal);
+  // As open(), except that a refusal is not told but handed back, for the caller to tell
+  // with Console::log_failure where its lines need it.
+  struct Opening {
+    bool opened = false;
+    std::string refusal;  // not opened: why, and what follows from it
+  };
+  Opening open_untold(const std::filesystem::path& path, Console& con, const std::string& consequence);
   void close();
   // Open, and no write has failed yet.
   bool good() const;

@@ -277,14 +277,13 @@ SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, 
 // Its first line, the radius and centre, comes before a refusal of the debug log.
 RemovalResult remove_disc(Dialogue& ctx, RemovalVisit& visit) {
   LogFile log;
-  std::string refusal;
-  log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText), refusal);
+  const LogFile::Opening opening = log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText));
   const RemovalResult r =
       DEATHSTAR(ctx.s.removal, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
   log.close();
   for (std::size_t i = 0; i < r.notes.size(); ++i) {
     ctx.con.line(r.notes[i]);
-    if (i == 0 && !refusal.empty()) ctx.con.log_failure(ctx.files.debug_log.filename().string(), refusal);
+    if (i == 0 && !opening.opened) ctx.con.log_failure(ctx.files.debug_log.filename().string(), opening.refusal);
   }
   if (r.changed()) note_change(visit, ctx.s.removal.mask_box);
   return r;
