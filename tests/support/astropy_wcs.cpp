@@ -45,6 +45,8 @@ for c in fits.getheader(sys.argv[1]).cards:
     print(c.image)
 )";
 
+}  // namespace
+
 std::string run_python(const ScratchFolder& dir, const char* script, const std::string& args) {
   dir.write("script.py", script);
   const std::string cmd = std::string(kPython) + " " + dir.file("script.py") + " " + args + " 2>/dev/null";
@@ -58,7 +60,6 @@ std::string run_python(const ScratchFolder& dir, const char* script, const std::
   return out;
 }
 
-}  // namespace
 
 std::optional<std::vector<AstropySky>> astropy_sky_batch(const std::vector<SkyQuery>& queries) {
   ScratchFolder dir;

@@ -10,6 +10,13 @@
 
 namespace zelvo::testing {
 
+class ScratchFolder;
+
+// Runs `script` with Debian's /usr/bin/python3 (which has astropy and photutils) in `dir`,
+// with `args` appended to the command line (the caller quotes them); its standard output, or
+// "" when it failed.
+std::string run_python(const ScratchFolder& dir, const char* script, const std::string& args);
+
 struct AstropySky {
   std::vector<SkyPoint> sky;  // one per pixel position, degrees (NaN where astropy has none)
   std::string radesys;        // astropy's wcs.radesys ('-' when blank) and wcs.equinox (0 when undefined)
