@@ -210,17 +210,17 @@ StarWidth fit_round(ConstImageView image, int cx, int cy, int radius) {
     y = std::clamp(y, y0 - lim, y0 + lim);
   };
   const double beta0 = 2.5;
-  const auto m = least_squares<6>(
-      px, {peak0, sky0, x0, y0, fwhm0 / moffat_fwhm(1.0, beta0), beta0}, moffat, [&](std::array<double, 6>& p) {
-        centre_in(p[2], p[3]);
-        p[4] = std::clamp(p[4], kMinWidth, 4.0 * kMaxRadius);
-        p[5] = std::clamp(p[5], kMinBeta, kMaxBeta);
-      });
-  const auto g = least_squares<5>(px, {peak0, sky0, x0, y0, fwhm0 / kGaussFwhm}, gaussian,
-                                  [&](std::array<double, 5>& p) {
+  const auto m = least_squares<6>(px, {peak0, sky0, x0, y0, fwhm0 / moffat_fwhm(1.0, beta0), beta0}, moffat,
+                                  [&](std::array<double, 6>& p) {
                                     centre_in(p[2], p[3]);
                                     p[4] = std::clamp(p[4], kMinWidth, 4.0 * kMaxRadius);
+                                    p[5] = std::clamp(p[5], kMinBeta, kMaxBeta);
                                   });
+  const auto g =
+      least_squares<5>(px, {peak0, sky0, x0, y0, fwhm0 / kGaussFwhm}, gaussian, [&](std::array<double, 5>& p) {
+        centre_in(p[2], p[3]);
+        p[4] = std::clamp(p[4], kMinWidth, 4.0 * kMaxRadius);
+      });
   const bool use_moffat = m.converged && (!g.converged || m.chi2 < g.chi2);
   if (!use_moffat && !g.converged) return w;
   const double chi2 = use_moffat ? m.chi2 : g.chi2;

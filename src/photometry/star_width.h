@@ -11,20 +11,20 @@ enum class StarModel { Moffat, Gaussian };
 
 struct StarWidth {
   enum class Status {
-    Fitted,   // the values below hold
-    NoStar,   // nothing stands out of the sky around the click (a fitted peak below five times
-              // the scatter about the fit, or a profile narrower than one pixel: noise or a
-              // cosmic-ray hit), or the fit did not converge
+    Fitted,  // the values below hold
+    NoStar,  // nothing stands out of the sky around the click (a fitted peak below five times
+             // the scatter about the fit, or a profile narrower than one pixel: noise or a
+             // cosmic-ray hit), or the fit did not converge
   };
   Status status = Status::NoStar;
   StarModel model = StarModel::Moffat;  // the profile that fitted better
-  double fwhm = 0.0;    // full width at half maximum, pixels
-  double beta = 0.0;    // Moffat's power (0 for the Gaussian)
-  double x = 0.0;       // fitted centre, pixel coordinates (pixel (i, j) centred at (i, j))
+  double fwhm = 0.0;                    // full width at half maximum, pixels
+  double beta = 0.0;                    // Moffat's power (0 for the Gaussian)
+  double x = 0.0;                       // fitted centre, pixel coordinates (pixel (i, j) centred at (i, j))
   double y = 0.0;
-  double peak = 0.0;    // height above the sky at the centre
-  double sky = 0.0;     // fitted constant background
-  int radius = 0;       // the fit used the pixels within this distance of the centre
+  double peak = 0.0;  // height above the sky at the centre
+  double sky = 0.0;   // fitted constant background
+  int radius = 0;     // the fit used the pixels within this distance of the centre
 };
 
 // Fits the star nearest to (x, y): the brightest pixel within 2 pixels of the click is the

@@ -13,9 +13,9 @@ namespace {
 struct Star {
   const char* name;
   StarModel model;
-  double fwhm;  // pixels
-  double beta;  // Moffat only
-  double noise; // sigma of the Gaussian noise added to a sky of 1000
+  double fwhm;   // pixels
+  double beta;   // Moffat only
+  double noise;  // sigma of the Gaussian noise added to a sky of 1000
 };
 
 // A 101 x 101 sky of 1000 with one star of peak 5000 at (50.3, 51.6), each pixel the profile
@@ -55,14 +55,16 @@ TEST_P(StarWidthTable, TheFwhmIsMeasuredWithinFivePercentFromAClickNearTheStar) 
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stars, StarWidthTable,
-    ::testing::Values(Star{"Gaussian2p5", StarModel::Gaussian, 2.5, 0, 0}, Star{"Gaussian4", StarModel::Gaussian, 4.0, 0, 0},
-                      Star{"Gaussian8", StarModel::Gaussian, 8.0, 0, 0}, Star{"Gaussian12Noisy", StarModel::Gaussian, 12.0, 0, 20},
-                      Star{"Moffat3Beta2p5", StarModel::Moffat, 3.0, 2.5, 0}, Star{"Moffat5Beta4", StarModel::Moffat, 5.0, 4.0, 0},
-                      Star{"Moffat7Beta1p5", StarModel::Moffat, 7.0, 1.5, 0},
-                      Star{"Moffat4Beta3Noisy", StarModel::Moffat, 4.0, 3.0, 20}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Stars, StarWidthTable,
+                         ::testing::Values(Star{"Gaussian2p5", StarModel::Gaussian, 2.5, 0, 0},
+                                           Star{"Gaussian4", StarModel::Gaussian, 4.0, 0, 0},
+                                           Star{"Gaussian8", StarModel::Gaussian, 8.0, 0, 0},
+                                           Star{"Gaussian12Noisy", StarModel::Gaussian, 12.0, 0, 20},
+                                           Star{"Moffat3Beta2p5", StarModel::Moffat, 3.0, 2.5, 0},
+                                           Star{"Moffat5Beta4", StarModel::Moffat, 5.0, 4.0, 0},
+                                           Star{"Moffat7Beta1p5", StarModel::Moffat, 7.0, 1.5, 0},
+                                           Star{"Moffat4Beta3Noisy", StarModel::Moffat, 4.0, 3.0, 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StarWidth, AFlatNoisySkyHasNoStarAndOffImageClicksNone) {
   const Image sky = star_image(Star{"", StarModel::Gaussian, 3.0, 0, 10}, 5);
@@ -81,7 +83,7 @@ TEST(BoxMedian, OddAndEvenCountsAndUndefinedPixels) {
   for (int y = 1; y <= 5; ++y)
     for (int x = 1; x <= 5; ++x) img.at(x, y) = static_cast<float>(10 * y + x);
   EXPECT_FLOAT_EQ(box_median(img.view(), 3.2f, 2.8f, 1), 33.0f);  // 22..44 around pixel (3, 3)
-  img.at(4, 4) = NAN;                                              // 8 values left: (32 + 33) / 2
+  img.at(4, 4) = NAN;                                             // 8 values left: (32 + 33) / 2
   EXPECT_FLOAT_EQ(box_median(img.view(), 3.0f, 3.0f, 1), 32.5f);
   EXPECT_FLOAT_EQ(box_median(img.view(), 1.0f, 1.0f, 1), 16.5f);  // the corner: 11 12 21 22
 }

@@ -36,8 +36,9 @@ TEST(Quit, AsksWhenWorkWouldBeLostAndOnlyYLeaves) {
   dir.write_fits("m31.fits", small_field(20, 16));
   // Slot 1 changed (marked), slot 2 new, slot 3 a short name changed (never marked), slot 4
   // loaded and unchanged: "quit" counts as Q; n and an empty line go back to the menu.
-  const auto run = run_session(dir, {"", "l", "ngc1068.fits", "a", "+ 100", "2", "n", "4 4", "3", "l", "m31.fits",
-                                     "a", "* 2", "4", "l", "m31.fits", "quit", "n", "q", "", "q", "Y"});
+  const auto run =
+      run_session(dir, {"",  "l", "ngc1068.fits", "a",    "+ 100", "2", "n", "4 4", "3", "l", "m31.fits", "a", "* 2",
+                        "4", "l", "m31.fits",     "quit", "n",     "q", "",  "q",   "Y"});
   const std::string asked =
       " Not saved: slot 1 (ngc1068.fits <modified>), slot 2 (<unnamed image>), slot 3 (m31.fits <modified>).\n"
       " Quit anyway (y/n)?\n";
@@ -92,14 +93,17 @@ TEST_P(UnreadableName, GetsOnePlainLineFirst) {
   ::chmod(dir.path().c_str(), 0777);  // the session may run as another user (without_root)
   const Unreadable& u = GetParam();
   const std::string expected = " " + std::string(u.line) + "\n Reading in " + u.typed + "\n";
-  const auto said = without_root([&] { return run_session(dir, {"", "l", u.typed, "q"}).out.find(expected) != std::string::npos; });
+  const auto said = without_root([&] {
+    return run_session(dir, {"", "l", u.typed, "q"}).out.find(expected) != std::string::npos;
+  });
   ASSERT_TRUE(said.has_value());
   EXPECT_TRUE(*said) << run_session(dir, {"", "l", u.typed, "q"}).out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, UnreadableName,
                          ::testing::Values(Unreadable{"Missing", "m51.fit", "m51.fit: no such file"},
-                                           Unreadable{"InAMissingFolder", "night2/a.fits", "night2/a.fits: no such file"},
+                                           Unreadable{"InAMissingFolder", "night2/a.fits",
+                                                      "night2/a.fits: no such file"},
                                            Unreadable{"Folder", "night1", "night1: is a folder"},
                                            Unreadable{"Locked", "locked.fits", "locked.fits: permission denied"}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -181,9 +185,8 @@ TEST(ManPage, FormatsWithoutWarningsAndIsInTheBuildTree) {
   for (const char* s : {"zelvo run remove FRAME --list LIST --out DIR [--seed N]",
                         "zelvo run photometry FRAME --list LIST --radii rs,ri,ro --out DIR",
                         "zelvo run profile FRAME --centre x,y --extent R,step --shape e,pa --out DIR",
-                        "Quit anyway (y/n)?",
-                        "Zelvo.ini", "ZelvoRep.log", "ZelvoRepeat.log", "ZelvoApPhot.log", "ZelvoProfile1.log",
-                        "ZelvoImage.ps", "--device", "--seed"})
+                        "Quit anyway (y/n)?", "Zelvo.ini", "ZelvoRep.log", "ZelvoRepeat.log", "ZelvoApPhot.log",
+                        "ZelvoProfile1.log", "ZelvoImage.ps", "--device", "--seed"})
     EXPECT_THAT(plain, HasSubstr(s));
 }
 
