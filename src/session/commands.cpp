@@ -47,7 +47,13 @@ namespace {
 std::optional<std::string> unreadable_name(const std::string& name) {
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR || name.empty()) return "no such file";
+    if (errno == ENOENT || errno == ENOTDIR || name.empty()) {
+      // The FITS library reads a compressed file of the name with one of these endings
+      // added when the name itself is missing (m51.fits finds m51.fits.gz).
+      for (const char* ending : {".gz", ".Z", ".z", ".zip", "-z", "-gz"})
+        if (!name.empty() && ::stat((name + ending).c_str(), &st) == 0) return std::nullopt;
+      return "no such file";
+    }
     if (errno == EACCES) return "permission denied";
     std::string text = std::strerror(errno);
     if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
