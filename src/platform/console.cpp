@@ -1,16 +1,16 @@
 #include "platform/console.h"
 
-#include "platform/line_editor.h"
-
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <vector>
+
+#include "platform/line_editor.h"
 
 namespace zelvo {
 

@@ -126,8 +126,9 @@ void command_new(Session& s) {
 
 namespace {
 
-// Prints help lines (as printed: texts with their leading blank) whole. Where they do not fit the help window of a terminal, they are shown
-// a page at a time, each page but the last ended by the "more" line and a press of <enter>.
+// Prints help lines (as printed: texts with their leading blank) whole. Where they do not fit
+// the help window of a terminal, they are shown a page at a time, each page but the last ended
+// by the "more" line and a press of <enter>.
 void show_help_page(Session& s, const std::vector<std::string>& lines) {
   const std::size_t rows = static_cast<std::size_t>(std::max(0, s.con.help_page_rows()));
   std::size_t next = 0;
