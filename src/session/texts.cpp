@@ -65,7 +65,7 @@ std::vector<std::string> make_help_intro() {
 constexpr std::array<std::string_view, 12> kHelpNum = {
     "Numerical keys (1, 2, 3, or 4) select one of the four image slots",
     "of the program. Every command of the menu (load, display, crop,",
-    "arithmetic, removal, photometry, ...) works on the active slot.",
+    "arithmetic, removal, photometry and so on) works on the active slot.",
     "",
     "The name of the image in the active slot is shown above the menu.",
     "An image created with N is called <unnamed image> until it is",

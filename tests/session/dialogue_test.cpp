@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Names, UnreadableName,
 TEST(HelpTexts, EveryTextIsWholeAndPointsToTheDocumentsInstalled) {
   for (char key : std::string("1234LSNDCTFMARGOPHXQ")) {
     for (auto l : help_text(key)) {
-      EXPECT_THAT(std::string(l), Not(EndsWith("..."))) << key;
+      EXPECT_THAT(std::string(l), Not(HasSubstr("..."))) << key;
       EXPECT_THAT(std::string(l), Not(HasSubstr("coming"))) << key;
       EXPECT_THAT(std::string(l), Not(HasSubstr("http"))) << key;
     }
