@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <vector>
+
+#include "platform/line_editor.h"
 
 namespace zelvo {
 
@@ -241,10 +244,56 @@ std::string Console::read_text() {
   return v;
 }
 
+namespace {
+
+// The file name in an answer line: see Console::read_file_name. Nothing for a blank line.
+std::optional<std::string> file_name_in(std::string_view line) {
+  const auto first = line.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  const auto last = line.find_last_not_of(" \t");
+  const std::string_view t = line.substr(first, last - first + 1);
+  const char q = t.front();
+  if (q != '\'' && q != '"') return std::string(t);
+  // Quoted: the text up to the closing quote (a doubled quote is one quote character).
+  std::string name;
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    if (t[i] != q) {
+      name += t[i];
+    } else if (i + 1 < t.size() && t[i + 1] == q) {
+      name += q;
+      ++i;
+    } else {
+      return name;
+    }
+  }
+  return name;  // no closing quote: the rest of the line
+}
+
+}  // namespace
+
 std::string Console::read_file_name() {
-  std::string v;
-  read_items({&v}, true);
-  return v;
+  // Tab completes file names on a terminal, and only at this question.
+  TerminalLineBuf* editor = dynamic_cast<TerminalLineBuf*>(in_.rdbuf());
+  struct Completion {
+    TerminalLineBuf* ed;
+    explicit Completion(TerminalLineBuf* e) : ed(e) {
+      if (ed) ed->complete_file_names(true);
+    }
+    ~Completion() {
+      if (ed) ed->complete_file_names(false);
+    }
+  } completion(editor);
+  for (;;) {
+    if (auto name = file_name_in(read_line())) return *name;
+  }
+}
+
+int Console::help_page_rows() const {
+  if (!terminal_) return 0;
+  if (panel_.active()) return panel_.text_rows(screen());
+  const ScreenSize size = screen();
+  // The help follows the menu: a page and the "more" line fill the screen.
+  return size.rows > 4 ? size.rows - 2 : 0;
 }
 
 }  // namespace zelvo

@@ -94,11 +94,19 @@ class Console {
   float read_real();
   // One list-directed text item (quoted when it holds blanks, commas or slashes).
   std::string read_text();
-  // A file name: one text item as above, except that slashes belong to the name, so a
-  // path such as ../data/m51.fits needs no quotes.
+  // A file name: the whole line, leading and trailing blanks trimmed, so that blanks,
+  // commas and slashes belong to the name (my frame.fits, ../data/m51.fits). A name in
+  // quotes ('my frame.fits' or "my frame.fits") is the text inside them (a doubled quote
+  // stands for one). A blank line is not an answer: the next line is read. On a terminal,
+  // Tab completes file names while this question waits.
   std::string read_file_name();
 
   bool terminal() const { return terminal_; }
+
+  // How many lines of help text one page may hold, so that the question under it stays in
+  // view: the help panel's rows, or the terminal's rows when the help follows the menu; 0
+  // when the output is not a terminal (nothing is paged).
+  int help_page_rows() const;
 
   // Ctrl-C. With a flag set, reads throw Interrupted once it is raised; long work polls
   // stop_request(). Without one (tests, scripts) nothing is ever interrupted.

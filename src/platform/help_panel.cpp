@@ -97,6 +97,12 @@ void HelpPanel::after_clear(std::ostream& out, ScreenSize size) {
   draw(out, size_);
 }
 
+int HelpPanel::text_rows(ScreenSize size) const {
+  if (!active()) return 0;
+  const int first = layout_ == HelpLayout::Beside ? 1 : command_rows(size) + 1;
+  return std::max(0, size.rows - first);
+}
+
 void HelpPanel::draw(std::ostream& out, ScreenSize size) {
   // Rows of the panel, its first row, and how each row starts.
   const bool beside = layout_ == HelpLayout::Beside;
@@ -113,16 +119,15 @@ void HelpPanel::draw(std::ostream& out, ScreenSize size) {
   erase_to_end(out);
   out << lead << cut(kTitle, width);
   const int text_rows = rows - 1;
-  const bool truncated = static_cast<int>(page_.size()) > text_rows;
+  // The help dialogue pages its texts to fit; should the screen have shrunk since, the end of
+  // the page (the question being answered) stays in view.
+  const std::size_t skip = page_.size() > static_cast<std::size_t>(text_rows) ? page_.size() - text_rows : 0;
   for (int k = 0; k < text_rows; ++k) {
     move_to(out, first + 1 + k, col);
     erase_to_end(out);
     out << lead;
-    if (truncated && k == text_rows - 1) {
-      out << " ...";
-    } else if (k < static_cast<int>(page_.size())) {
-      out << cut(page_[static_cast<std::size_t>(k)], width);
-    }
+    const std::size_t i = skip + static_cast<std::size_t>(k);
+    if (i < page_.size()) out << cut(page_[i], width);
   }
   restore_cursor(out);
   out.flush();

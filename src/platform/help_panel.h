@@ -41,6 +41,9 @@ class HelpPanel {
   void end_page() { new_page_ = true; }
   const std::vector<std::string>& page() const { return page_; }
 
+  // How many lines of text the panel shows on a screen of `size` (under its title).
+  int text_rows(ScreenSize size) const;
+
   // Draws the panel again, leaving the cursor where it was (after the command area has
   // scrolled, or the screen size has changed).
   void repaint(std::ostream& out, ScreenSize size);

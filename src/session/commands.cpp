@@ -40,11 +40,38 @@ bool refuse_empty_slot(Session& s) {
   return true;
 }
 
+namespace {
+
+// Why a name typed at L cannot be read as a file, in a few plain words ("no such file",
+// "permission denied", "is a folder"), or nothing when it can be opened.
+std::optional<std::string> unreadable_name(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || name.empty()) {
+      // The FITS library reads a compressed file of the name with one of these endings
+      // added when the name itself is missing (m51.fits finds m51.fits.gz).
+      for (const char* ending : {".gz", ".Z", ".z", ".zip", "-z", "-gz"})
+        if (!name.empty() && ::stat((name + ending).c_str(), &st) == 0) return std::nullopt;
+      return "no such file";
+    }
+    if (errno == EACCES) return "permission denied";
+    std::string text = std::strerror(errno);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+  }
+  if (S_ISDIR(st.st_mode)) return "is a folder";
+  if (::access(name.c_str(), R_OK) != 0) return "permission denied";
+  return std::nullopt;
+}
+
+}  // namespace
+
 void command_load(Session& s) {
   ImageSlot& sl = s.active();
   s.con.line(pad_right(sl.name, 30) + " will be overwritten.");
   s.con.text("Enter the filename of the image to be loaded:");
   const std::string filename = s.con.read_file_name();
+  if (const auto why = unreadable_name(filename)) s.con.text(filename + ": " + *why);
   FitsRead r = read_fits_reported(s.con, filename);
   s.fitsstatus = r.error.status;
   if (r.outcome != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
@@ -97,6 +124,26 @@ void command_new(Session& s) {
   sl.modified = false;
 }
 
+namespace {
+
+// Prints help lines (as printed: texts with their leading blank) whole. Where they do not fit
+// the help window of a terminal, they are shown a page at a time, each page but the last ended
+// by the "more" line and a press of <enter>.
+void show_help_page(Session& s, const std::vector<std::string>& lines) {
+  const std::size_t rows = static_cast<std::size_t>(std::max(0, s.con.help_page_rows()));
+  std::size_t next = 0;
+  if (rows >= 2) {
+    while (lines.size() - next > rows) {
+      for (std::size_t k = 0; k + 1 < rows; ++k) s.con.line(lines[next++]);
+      s.con.text(kHelpMore);
+      (void)s.con.read_line();  // any answer shows the next page
+    }
+  }
+  for (; next < lines.size(); ++next) s.con.line(lines[next]);
+}
+
+}  // namespace
+
 void command_help(Session& s) {
   if (s.helpopen == 1) {
     s.con.close_help_window();
@@ -106,18 +153,21 @@ void command_help(Session& s) {
   s.helpopen = 1;
   s.con.open_help_window();
   s.con.focus_help();
+  std::vector<std::string> page;  // what is shown before the next question
   for (;;) {
-    for (const auto& l : help_intro_lines()) s.con.text(l);
+    for (const auto& l : help_intro_lines()) page.push_back(" " + l);
+    show_help_page(s, page);
     s.con.read_list({&s.command});
     if (s.command == '?') {
       s.con.focus_command();
       return;
     }
+    page.clear();
     const auto text = help_text(s.command);
     if (text.empty()) continue;
-    s.con.blank();
-    for (auto l : text) s.con.text(l);
-    s.con.blank();
+    page.emplace_back();
+    for (auto l : text) page.push_back(" " + std::string(l));
+    page.emplace_back();
   }
 }
 
@@ -136,14 +186,14 @@ std::string ask_output_name(Session& s, int slotno) {
   s.con.text(" want to use. You can also give a totally new name (up to");
   s.con.text(" 80 characters).]");
   // The whole name is used, however long: only the slot's displayed name is cut.
-  const std::string answer = trim_right(s.con.read_file_name());
-  std::string proposed = "ZelvoImage01.fits";
-  if (answer.empty()) return proposed;  // an empty answer keeps the default
-  const std::string padded = pad_right(answer, 5);
-  if (padded[2] == ' ' && padded[3] == ' ' && padded[4] == ' ') {
-    proposed[10] = padded[0];
-    proposed[11] = padded[1];
-    return proposed;
+  const std::string answer = s.con.read_file_name();
+  const std::string proposed = "ZelvoImage01.fits";
+  if (answer.empty()) return proposed;  // an empty answer ('') keeps the default
+  // One or two characters replace the "01"; a single one leaves no blank behind it.
+  if (answer.size() <= 2) {
+    std::string suffix = answer;
+    std::erase(suffix, ' ');
+    return "ZelvoImage" + suffix + ".fits";
   }
   return answer;
 }

@@ -10,6 +10,7 @@
 
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "platform/list_io.h"
 #include "session/commands.h"
 #include "session/session.h"
 #include "session/settings.h"
@@ -85,6 +86,33 @@ void print_menu(Session& s) {
   for (auto l : kOptionsLines) s.con.text(l);
 }
 
+// The slots whose work Q would lose: changed since the last load or save, or new and never saved.
+std::string unsaved_slots(const Session& s) {
+  std::string list;
+  for (std::size_t i = 0; i < s.slot.size(); ++i) {
+    const ImageSlot& sl = s.slot[i];
+    if (sl.empty() || (!sl.modified && !sl.file.empty())) continue;
+    std::string name = trim_right(sl.name);
+    // A short name never carries the marker; the line still says what would be lost.
+    if (sl.modified && !name_marked_modified(name)) name += std::string(" ") + kModifiedMarker;
+    list += (list.empty() ? "" : ", ") + std::string("slot ") + std::to_string(i + 1) + " (" + name + ")";
+  }
+  return list;
+}
+
+// Q: leaves at once when nothing would be lost; otherwise names what would be and asks.
+// Only y (or Y) leaves; end of input at the question leaves without saving, as anywhere.
+bool confirm_quit(Session& s) {
+  const std::string unsaved = unsaved_slots(s);
+  if (unsaved.empty()) return true;
+  s.con.text(std::string(kUnsavedLead) + unsaved + ".");
+  s.con.text(kQuitAnyway);
+  const char answer = s.con.read_char();
+  if (answer == 'y' || answer == 'Y') return true;
+  s.command = ' ';  // back to the main menu, as after any other command
+  return false;
+}
+
 // Runs the command in s.command. Returns true when the program ends.
 bool dispatch(Session& s) {
   const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s.command)));
@@ -105,7 +133,7 @@ bool dispatch(Session& s) {
     case 'H': command_help(s); break;
     case 'S': command_save(s); break;
     case 'X': return command_exit_save(s);
-    case 'Q': return true;
+    case 'Q': return confirm_quit(s);
     default: break;  // unknown keys redraw the menu silently
   }
   return false;

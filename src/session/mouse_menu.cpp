@@ -3,9 +3,12 @@
 #include "session/mouse_menu.h"
 
 #include <array>
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "numeric/fortran.h"
+#include "photometry/star_width.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/commands.h"
@@ -30,6 +33,23 @@ constexpr std::array<AnalysisBox, 3> kAnalysisBoxes{{
     {4, "Values for a 9x9 box were (average and sigma): "},
     {7, "Values for a 15x15 box were (average and sigma): "},
 }};
+
+// Said after each box's average and sigma: how they were measured.
+constexpr std::string_view kClippedNote = "clipped (2 sigma)";
+// The added line: plain mean and median of the first box, and the width of the star.
+constexpr std::string_view kPlainLead = "Plain mean, median (5x5): ";
+constexpr std::string_view kFwhmLead = "  FWHM: ";
+constexpr std::string_view kNoStar = "no star under the cursor";
+
+std::string fwhm_text(const StarWidth& w) {
+  if (w.status != StarWidth::Status::Fitted) return std::string(kNoStar);
+  char buf[96];
+  if (w.model == StarModel::Moffat)
+    std::snprintf(buf, sizeof buf, "%.2f pixels (Moffat, beta %.2f)", w.fwhm, w.beta);
+  else
+    std::snprintf(buf, sizeof buf, "%.2f pixels (Gaussian)", w.fwhm);
+  return buf;
+}
 
 constexpr std::array<std::string_view, 3> kMenuTail = {
     "  2) Analyse image around the mouse click ",
@@ -82,11 +102,15 @@ void report_pixel_analysis(ConstImageView image, float x, float y, Console& con,
       con.record({box.lead, "none: no pixel of the box is a finite number."});
       continue;
     }
-    con.record({box.lead, r.stats.clipped_mean, r.stats.clipped_spread});
+    con.record({box.lead, r.stats.clipped_mean, r.stats.clipped_spread, kClippedNote});
     con.record({"  (minimum and maximum): ", r.minimum, r.maximum});
     if (r.stats.not_finite > 0)
       con.record({"  (", r.stats.not_finite, " pixels that are not finite numbers were left out)"});
   }
+  const BoxAnalysis first = analyse_box(image, x, y, kAnalysisBoxes.front().h);
+  if (first.stats.finite == 0) return;
+  const float median = box_median(image, x, y, kAnalysisBoxes.front().h);
+  con.record({kPlainLead, first.stats.mean, median, kFwhmLead, fwhm_text(measure_star_width(image, x, y))});
 }
 
 void analysis_loop(Session& s, const SkyCoordinatesParse* sky) {

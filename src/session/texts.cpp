@@ -55,7 +55,7 @@ std::vector<std::string> make_title_box() {
 
 std::vector<std::string> make_help_intro() {
   return {"",
-          "This is a simple help. Please refer to the Zelvo web help",
+          "This is a simple help. Please refer to the Zelvo manual",
           "(" + std::string(kHelpPage) + ")  for",
           "a more complete description on how Zelvo works, and FAQ.",
           "",
@@ -65,7 +65,7 @@ std::vector<std::string> make_help_intro() {
 constexpr std::array<std::string_view, 12> kHelpNum = {
     "Numerical keys (1, 2, 3, or 4) select one of the four image slots",
     "of the program. Every command of the menu (load, display, crop,",
-    "arithmetic, removal, photometry, ...) works on the active slot.",
+    "arithmetic, removal, photometry and so on) works on the active slot.",
     "",
     "The name of the image in the active slot is shown above the menu.",
     "An image created with N is called <unnamed image> until it is",
@@ -155,7 +155,65 @@ constexpr std::array<std::string_view, 13> kHelpA = {
     "The new maximum and minimum pixel values are reported.",
 };
 
-constexpr std::array<std::string_view, 1> kComing = {"coming..."};
+constexpr std::array<std::string_view, 27> kHelpR = {
+    "Use R to remove stars and other unwanted features from the image in",
+    "the active image slot. Each removed disc is replaced by a model of",
+    "the background around it plus noise with the spread of that sky.",
+    "On entry a constant level is added so that every pixel is positive;",
+    "it is taken off again when you leave the submenu with 0.",
+    "",
+    "1 removes a star: click the star, then its centre in the zoomed",
+    "101 x 101 view. Zelvo finds the centre, the sky and the size, shows",
+    "the pixel values against radius and circles at 10 and 20 pixels,",
+    "and asks the removal radius (type where the profile meets the sky).",
+    "2 removes a saturated star with its bleeding column, 3 a circular",
+    "area of the radius you type, 6 a bad column: its sky and noise come",
+    "from a 20 x 20 box, which you keep (y), replace by typed values (m)",
+    "or measure again by clicking on the background (c).",
+    "4 finds the stars in the image and writes them as an object list;",
+    "7 removes a bad row. 5 (a galaxy) is not implemented yet.",
+    "",
+    "After each removal you are asked whether to undo it. Every removal",
+    "you keep is appended to ZelvoRepeat.log, one line per object: type",
+    "(1 star, 2 saturated, 3 area, 6 column), x, y and radius. Options",
+    "8 and 9 repeat the removals listed in ZelvoRep.log, in that form",
+    "(a ZelvoRepeat.log without its header lines): 8 shows each object",
+    "and asks the radius and the undo question, 9 removes them all",
+    "without a click or a question. The working notes of each removal",
+    "go to ZelvoDebug.log and Zelvo.log.",
+    "",
+    "Save the cleaned image with S (or X) when you are done.",
+};
+
+constexpr std::array<std::string_view, 27> kHelpG = {
+    "Use G for the special operations for galaxies. Options 1 and 2 work",
+    "on the image in the active slot; 3 and 4 write their result into it.",
+    "",
+    "1 extracts the radial profile of a galaxy in flux. Give the centre",
+    "(x and y pixel), the extent (radius) and step in pixels, and an",
+    "eccentricity and position angle (degrees) of the elliptical",
+    "isophotes. Zelvo estimates the sky from a histogram of the pixels",
+    "outside the extent and lets you shift it by a percentage; it bins",
+    "the pixels by elliptical radius, fits a spline through the binned",
+    "profile and computes the rotation curve of a flat disc with that",
+    "profile. A page shows the profile, the rotation curve, the image",
+    "with the ellipses and the sky histogram; the tables are appended",
+    "to ZelvoProfile1.log. Take the sky off first (e.g. A with - 1000):",
+    "the histogram panel shows the counts from -400 to 400.",
+    "2 gives the profile in magnitudes (no sky, no rotation curve, no",
+    "log); pixels of -99999 (not computed, see 4) are left out.",
+    "",
+    "3 makes a calibrated (B-I) colour image from B and I images in two",
+    "slots of the active image's size: give the slots, the exposure",
+    "times, and kappa, lambda, my and the airmass. Both slots are",
+    "divided by their exposure times (they become count rates).",
+    "4 makes a calibrated I-band image in magnitudes per square",
+    "arcsecond from an instrumental I image and a (B-I) image: give",
+    "alpha, beta and gamma, the two slots, the airmass, the pixel scale",
+    "and an extra zero-level correction. Pixels that cannot be computed",
+    "are set to -99999. Save the result with S.",
+    "",
+};
 
 constexpr std::array<std::string_view, 29> kHelpO = {
     "Use O to get aperture photometry of an object in the image.",
@@ -221,7 +279,7 @@ constexpr std::array<std::string_view, 3> kHelpP = {
 
 constexpr std::array<std::string_view, 3> kHelpH = {
     "Help?  But this is the help!",
-    "However, visit the web site for more and better help.",
+    "However, read the README or `man zelvo` for more and better help.",
     "(To close the help window select option H (help) again.)",
 };
 
@@ -233,8 +291,8 @@ constexpr std::array<std::string_view, 3> kHelpX = {
 
 constexpr std::array<std::string_view, 3> kHelpQ = {
     "Use Q to quit the program (without saving any of the images or",
-    "changes to them. Zelvo does not ask whether you are sure or not",
-    "- it just exits the program.",
+    "changes to them). When an image holds changes not yet saved, Zelvo",
+    "names it and asks \"Quit anyway (y/n)?\": only y quits.",
 };
 
 }  // namespace
@@ -268,8 +326,8 @@ std::span<const std::string_view> help_text(char key) {
     case 'F': return kHelpF;
     case 'M': return kHelpM;
     case 'A': return kHelpA;
-    case 'R': return kComing;
-    case 'G': return kComing;
+    case 'R': return kHelpR;
+    case 'G': return kHelpG;
     case 'O': return kHelpO;
     case 'P': return kHelpP;
     case 'H': return kHelpH;

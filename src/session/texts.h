@@ -13,7 +13,8 @@ inline constexpr std::string_view kProductName = "Zelvo";
 inline constexpr std::string_view kFullName = "Galaxy and Star Image Tools";
 inline constexpr std::string_view kVersionText = "v. 1.03";
 inline constexpr std::string_view kHomePage = "http://www.zelvo.example.org/";
-inline constexpr std::string_view kHelpPage = "http://www.zelvo.example.org/help/";
+// Where the help window sends the reader for more: no web address, the documents installed.
+inline constexpr std::string_view kHelpPage = "the README and `man zelvo`";
 inline constexpr std::string_view kSupportMail = "zelvo-support@zelvo.example.org";
 
 // The start-up banner: sixteen lines of 56 characters.
@@ -51,8 +52,13 @@ inline constexpr std::array<std::string_view, 5> kWelcomeLines = {
     "(see Zelvo web page how to contact me) so I can fix the bugs",
     "and improve the program into a more user-friendly direction.",
 };
+// Q's question when a slot holds work that is not saved: the lead, the slots, then the question.
+inline constexpr std::string_view kUnsavedLead = "Not saved: ";
+inline constexpr std::string_view kQuitAnyway = "Quit anyway (y/n)?";
 // The help window's introduction and question (six lines, the first and fifth empty).
 std::span<const std::string> help_intro_lines();
+// Ends a page of a help text too long for the help window; <enter> shows the next page.
+inline constexpr std::string_view kHelpMore = "-- more: press <enter> --";
 // The help text of a menu key (upper or lower case); empty for keys without help.
 std::span<const std::string_view> help_text(char key);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -81,6 +82,46 @@ TEST(TerminalInput, ControlDOnAnEmptyLineEndsTheInputLikeTheEndOfAFile) {
   const bool ended = p.wait_for("End of input; leaving without saving.").has_value();
   ASSERT_TRUE(ended) << p.screen();
   EXPECT_EQ(p.wait_end(), 0);
+}
+
+TEST(TerminalInput, TabCompletesFileNamesAtTheLoadQuestionOnly) {
+  ScratchFolder dir;
+  dir.write("Zelvo.ini", "2\n0\n");
+  dir.write_fits("m51 frame.fits", small_field(16, 12));
+  dir.write_fits("other.fits", small_field(8, 8));
+  std::filesystem::create_directory(dir.file("night1"));
+  dir.write_fits("night1/a.fits", small_field(20, 10));
+  dir.write_fits("night1/b.fits", small_field(20, 10));
+  PtyProgram p(dir.path(), {"--device", "/null"});
+  ASSERT_TRUE(p.to_main_menu()) << p.screen();
+
+  // "m5" and Tab: the only match, blank and all.
+  p.type("l\r");
+  ASSERT_TRUE(p.wait_for("Enter the filename of the image to be loaded:")) << p.screen();
+  ASSERT_TRUE(p.wait_raw_mode()) << p.screen();
+  p.type("m5\t\r");
+  ASSERT_TRUE(p.wait_for("Active image slot = 1   m51 frame.fits")) << p.screen();
+
+  // A folder gets its slash; two names in it share only "night1/": Tab lists them, then one
+  // more letter and Tab complete it.
+  p.type("2\r");
+  ASSERT_TRUE(p.wait_for("Active image slot = 2")) << p.screen();
+  p.type("l\r");
+  ASSERT_TRUE(p.wait_for("Enter the filename of the image to be loaded:")) << p.screen();
+  ASSERT_TRUE(p.wait_raw_mode()) << p.screen();
+  p.type("ni\t\t");
+  ASSERT_TRUE(p.wait_for("a.fits  b.fits")) << p.screen();
+  p.type("b\t\r");
+  ASSERT_TRUE(p.wait_for("Active image slot = 2   night1/b.fits")) << p.screen();
+
+  // At the menu Tab completes nothing: "q" and Tab is no command, the menu comes back.
+  ASSERT_TRUE(p.wait_raw_mode()) << p.screen();
+  p.type("\tq\r");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
+  p.type("q\r");
+  ASSERT_TRUE(p.wait_for("Thank you for using Zelvo.")) << p.screen();
+  EXPECT_EQ(p.wait_end(), 0);
+  EXPECT_EQ(p.screen().find("FITSIO Error"), std::string::npos);
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ const std::vector<Prompt>& prompts() {
       {"SavePause", {"s", "07"}, "Press <enter> to continue...", Reads::line},
       {"ExitName", {"2", "n", "8 8", "x"}, "80 characters).]", Reads::text},
       {"PrintThenMenu", {"p"}, "Q = Quit (without saving)", Reads::letter},
+      {"QuitQuestion", {"2", "n", "8 8", "q"}, "Quit anyway (y/n)?", Reads::letter},
       // M: zoom box and pixel analysis.
       {"MouseMenu", {"m"}, "0) Return back to the main options", Reads::number},
       {"MouseZoomSize", {"m", "1"}, "Give the new zoom box size (width, height); both > 50", Reads::number},

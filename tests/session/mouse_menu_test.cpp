@@ -56,6 +56,12 @@ void expect_click_report(const std::string& out, int click, const Image& img, do
     EXPECT_NEAR(mm.at(0), r.minimum, tol(r.minimum));
     EXPECT_NEAR(mm.at(1), r.maximum, tol(r.maximum));
   }
+  // The added line: the plain mean and the median of the 5 x 5 box, then the star's width.
+  const auto plain = numbers_after(out, " Plain mean, median (5x5): ");
+  ASSERT_GT(plain.size(), static_cast<std::size_t>(click));
+  const Reference r5 = reference(img, x, y, 2);
+  EXPECT_NEAR(plain[click].at(0), r5.mean, tol(r5.mean));
+  EXPECT_NEAR(plain[click].at(1), r5.median, tol(r5.median));
 }
 
 // A 500 x 400 sky near 1000 with noise and stars, the brightest at (350, 240).
@@ -135,6 +141,7 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
   EXPECT_THAT(out, HasSubstr("       current box size (width x height) = 100 x 100\n"));
   EXPECT_THAT(out, HasSubstr("\n Click on the centre of the area to be analysed.\n"));
   EXPECT_THAT(out, HasSubstr(" You clicked at 100.7 200.2\n Value of the pixel you clicked was: "));
+  EXPECT_EQ(zelvo::testing::count_of(out, " clipped (2 sigma)\n"), 18);  // three boxes, six clicks
   EXPECT_THAT(out, HasSubstr(" You clicked at 0.4 10.0\n\n What do you want to do?"));
   EXPECT_THAT(out, HasSubstr(" You clicked at 400.4 200.0\n\n What do you want to do?"));
   EXPECT_THAT(out, HasSubstr("Cursor position (x y):\n\n What do you want to do?"));
@@ -155,4 +162,8 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
   const Reference star = reference(img, 352.4f, 241.7f, 7);
   EXPECT_GT(star.maximum, 5000.0);
   EXPECT_LT(star.clipped_mean, 1500.0);
+  // Its width: a Gaussian of sigma 2.0, FWHM 4.71 pixels.
+  const std::size_t last = out.rfind("  FWHM: ");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_NEAR(std::stod(out.substr(last + 8)), 2.0 * std::sqrt(2.0 * std::log(2.0)) * 2.0, 0.05 * 4.71);
 }

@@ -34,6 +34,8 @@ TEST(Progress, AutomaticListRemovalCountsTheObjectsOnATerminal) {
   p.type("0\r");
   ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
   p.type("q\r");
+  ASSERT_TRUE(p.wait_for("Quit anyway (y/n)?")) << p.screen();  // the cleaned image is not saved
+  p.type("y\r");
   EXPECT_EQ(p.wait_end(), 0);
 }
 

@@ -70,7 +70,7 @@ TEST(SafeSave, AMissingFolderOrAFolderAsTheNameIsReportedAndNothingChanges) {
   dir.write("Zelvo.ini", "2\n0\n");
   const auto before = entries(dir);
   const auto run = run_session(dir, {"", "l", "m51-night.fits", "a", "+ 1", "s", "no-such-folder/out.fits", "", "s",
-                                     "a-folder", "", "q"});
+                                     "a-folder", "", "q", "y"});
   EXPECT_THAT(run.out, HasSubstr("cannot create a file in the folder no-such-folder: No such file or directory"));
   EXPECT_THAT(run.out, HasSubstr("The name is that of a folder, not of a file:\n a-folder\n"));
   EXPECT_EQ(count_of(run.out, "Nothing was written; the image is still in memory as m51-night.fits <modified>."), 2);

@@ -14,6 +14,7 @@ namespace zelvo::testing {
 // mean of those and their spread about the mean of all values.
 struct Reference {
   double pixel = 0, clipped_mean = 0, spread = 0, minimum = 0, maximum = 0;
+  double mean = 0, median = 0;  // of all the box's pixels
   int count = 0;
 };
 inline Reference reference(const Image& img, double x, double y, int h) {
@@ -45,6 +46,11 @@ inline Reference reference(const Image& img, double x, double y, int h) {
       kq += (p - mean) * (p - mean);
     }
   }
+  r.mean = mean;
+  std::vector<double> sorted = v;
+  std::sort(sorted.begin(), sorted.end());
+  const std::size_t m = sorted.size() / 2;
+  r.median = sorted.size() % 2 ? sorted[m] : 0.5 * (sorted[m - 1] + sorted[m]);
   r.clipped_mean = ksum / kept;
   r.spread = std::sqrt(kq / (kept - 1));
   return r;
