@@ -55,7 +55,7 @@ void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zo
   gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   if (disp.greyflag == 0 || disp.greyflag == 1) {
     const Box r = zoom_draw_range(zoom, image.nx, image.ny);
-    gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1);
+    gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1, disp.stretch);
   }
   gfx.box();
 }
