@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <span>
+#include <string>
 
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
@@ -58,6 +59,7 @@ void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zo
     gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1, disp.stretch);
   }
   gfx.box();
+  gfx.colour_bar(std::string(stretch_name(disp.stretch)));
 }
 
 Box acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }

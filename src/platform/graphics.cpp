@@ -310,11 +310,11 @@ void Graphics::text(float x, float y, float angle, float fjust, const std::strin
 void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
   if (id_ <= 0) return;
   const std::vector<TextPiece> pieces = literal_pieces(s);
-  // Lengths are measured in device units (giza's world-unit lengths are not usable) and
+  // Lengths are measured in normalised device units (giza's world-unit lengths are not usable) and
   // turned into world units; a stroked character is as wide as an "n".
   float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
   cpgqwin(&wx1, &wx2, &wy1, &wy2);
-  cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
+  cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
   const float to_world_x = vx2 != vx1 ? (wx2 - wx1) / (vx2 - vx1) : 0.0f;
   const float to_world_y = vy2 != vy1 ? (wy2 - wy1) / (vy2 - vy1) : 0.0f;
   if (!std::isfinite(to_world_x) || !std::isfinite(to_world_y)) {
@@ -324,17 +324,17 @@ void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
     return;
   }
   float glyph_w = 0.0f, unused = 0.0f;
-  cpglen(3, "n", &glyph_w, &unused);
+  cpglen(0, "n", &glyph_w, &unused);
   std::vector<float> widths;
   float total = 0.0f;
   for (const TextPiece& p : pieces) {
     float w = glyph_w;
-    if (!p.glyph) cpglen(3, p.text.c_str(), &w, &unused);
+    if (!p.glyph) cpglen(0, p.text.c_str(), &w, &unused);
     widths.push_back(w * to_world_x);
     total += w * to_world_x;
   }
   float ch_x = 0.0f, ch_y = 0.0f;
-  cpgqcs(3, &ch_x, &ch_y);  // character height in device units
+  cpgqcs(0, &ch_x, &ch_y);  // character height in normalised device units
   ch_y *= to_world_y;
   int lw = 1;
   cpgqlw(&lw);
@@ -351,7 +351,7 @@ void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
     } else {
       cpgslw(1);
       if (p.glyph == '_') {
-        const float lx[2] = {at + 0.05f * w, at + 0.95f * w}, ly[2] = {y - 0.1f * ch_y, y - 0.1f * ch_y};
+        const float lx[2] = {at + 0.05f * w, at + 0.95f * w}, ly[2] = {y - 0.15f * ch_y, y - 0.15f * ch_y};
         cpgline(2, lx, ly);
       } else if (p.glyph == '^') {
         const float lx[3] = {at + 0.15f * w, at + 0.5f * w, at + 0.85f * w};
