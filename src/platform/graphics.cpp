@@ -579,7 +579,7 @@ void Graphics::colour_bar(const std::string& caption) {
   char top[32], bottom[32];
   std::snprintf(top, sizeof top, "%.5g", static_cast<double>(ramp_.hi));
   std::snprintf(bottom, sizeof bottom, "%.5g", static_cast<double>(ramp_.lo));
-  cpgmtxt("T", 0.6f, 0.5f, 0.5f, top);
+  cpgmtxt("T", 0.8f, 0.5f, 0.5f, top);
   cpgmtxt("B", 1.3f, 0.5f, 0.5f, bottom);
   if (!caption.empty()) cpgmtxt("B", 2.6f, 0.5f, 0.5f, caption.c_str());
   cpgsch(ch);
