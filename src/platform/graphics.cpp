@@ -249,6 +249,7 @@ bool Graphics::open(const std::string& device) {
   }
   id_ = id;
   device_ = dev;
+  ramp_.drawn = false;
   cpgask(0);
   has_cursor_ = query("CURSOR") == "YES";
   const std::string type = query("TYPE");

@@ -43,6 +43,7 @@ struct WindowWatch::Impl {
   Window win = 0;
   int width = 0, height = 0;
   std::set<Window> before;
+  int searches = 0;  // the window tree is searched a few times only (it may be large)
 };
 
 WindowWatch::WindowWatch() : impl_(std::make_unique<Impl>()) {
@@ -63,6 +64,7 @@ bool WindowWatch::follow_new_window() {
   Display* dpy = impl_->dpy;
   if (!dpy) return false;
   if (impl_->win) return true;
+  if (++impl_->searches > 3) return false;
   std::set<Window> now;
   giza_windows(dpy, DefaultRootWindow(dpy), 0, now);
   for (const Window w : now)
