@@ -497,7 +497,7 @@ void draw_stamp(Dialogue& ctx, Image& stamp, float fg, float bg) {
 
 // The inspection display: the profile with the sky line above, the stamp below with the
 // 10 and 20 pixel circles. The stamp levels are kept within the image's data range (this
-// changes insp.lev1 and insp.lev2 for the redraw after the removal).
+// changes insp.lev1 and insp.lev2).
 void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
