@@ -113,6 +113,19 @@ AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
   return lv;
 }
 
+AutoLevels display_levels(ConstImageView image, const DisplayState& st) {
+  AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
+  if (st.level_mode != LevelMode::zscale || !lv.finite) return lv;
+  if (const auto z = zscale_levels(image)) {
+    lv.negative_variance = false;
+    lv.lowlev = z->low < st.minlim ? st.minlim : z->low;
+    lv.highlev = z->high > st.maxlim ? st.maxlim : z->high;
+  }
+  return lv;
+}
+
+std::string_view level_mode_name(LevelMode m) { return m == LevelMode::zscale ? "zscale" : "text"; }
+
 std::string summary_line(std::string_view object, std::string_view name, const HeaderTexts& texts) {
   // The header texts are blank-padded: their first characters are taken with the padding.
   std::string line;
@@ -143,7 +156,7 @@ void set_display_polarity(DisplayState& st) {
 
 void ensure_display_levels(ConstImageView image, DisplayState& st) {
   if (st.levels_set || image.empty()) return;
-  const AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
+  const AutoLevels lv = display_levels(image, st);
   st.lowlev = lv.lowlev;
   st.highlev = lv.highlev;
   set_display_polarity(st);
@@ -167,8 +180,9 @@ void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx) {
 void draw_display_image(const DisplaySource& src, const DisplayState& st, bool finite, Graphics& gfx) {
   ConstImageView img = src.image;
   if (finite && (st.greyflag == 1 || st.greyflag == 0))
-    gfx.image(img, 1, img.nx, 1, img.ny, st.fglev, st.bglev, st.displaytr, st.greyflag == 1);
+    gfx.image(img, 1, img.nx, 1, img.ny, st.fglev, st.bglev, st.displaytr, st.greyflag == 1, st.stretch);
   gfx.box("BCNST", 0.0f, 0, "BCNST", 0.0f, 0);
+  gfx.colour_bar(std::string(stretch_name(st.stretch)) + (st.level_mode == LevelMode::zscale ? " zscale" : ""));
   gfx.flush();
 }
 

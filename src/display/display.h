@@ -10,10 +10,15 @@
 #include "geometry/box.h"
 #include "numeric/image_view.h"
 #include "numeric/statistics.h"
+#include "numeric/zscale.h"
 
 namespace zelvo {
 
 class Graphics;
+
+// How the automatic display levels are found: from the central box's mean and sigma, or by
+// zscale over the whole image.
+enum class LevelMode { text, zscale };
 
 // Display settings and the levels/transformation of the last display.
 struct DisplayState {
@@ -27,6 +32,8 @@ struct DisplayState {
   // Pixel (i, j) is drawn centred on world (i, j), one unit wide.
   std::array<float, 6> displaytr{0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
   bool levels_set = false;  // false until a display (or ensure_display_levels) set the levels
+  LevelMode level_mode = LevelMode::text;
+  Stretch stretch = Stretch::linear;  // brightness between the levels
 };
 
 // The zoom box of the mouse and photometry submenus (pixel units).
@@ -60,6 +67,14 @@ struct AutoLevels {
 };
 AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim);
 
+// The automatic levels of the chosen mode: automatic_levels() as it stands for
+// LevelMode::text; for LevelMode::zscale its low and high level replaced by zscale's (kept
+// within minlim/maxlim the same way) and no negative-variance case.
+AutoLevels display_levels(ConstImageView image, const DisplayState& st);
+
+// The words that name the level modes in the settings file and the D dialogue.
+std::string_view level_mode_name(LevelMode m);
+
 // The header summary line: object (20 columns), RA (first 8 characters, right-aligned in
 // 11), DEC (9 in 10), ST (5 in 6), a blank 5-column field, one blank, the first character
 // of the filter, one blank, object again (20) and the first 20 characters of the name.
@@ -91,6 +106,7 @@ inline WorldWindow pixel_window(int i1, int i2, int j1, int j2) {
 // the levels of `st` (left out when `finite` is false: the image holds no finite pixel) and
 // the axes. DISPLAYIMAGE (session/display_menu.h) runs them with its report between.
 void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx);
+// The image is drawn with the stretch of `st` and a colour bar with the two levels beside it.
 void draw_display_image(const DisplaySource& src, const DisplayState& st, bool finite, Graphics& gfx);
 
 }  // namespace zelvo

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <span>
+#include <string>
 
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
@@ -55,9 +56,10 @@ void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zo
   gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   if (disp.greyflag == 0 || disp.greyflag == 1) {
     const Box r = zoom_draw_range(zoom, image.nx, image.ny);
-    gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1);
+    gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1, disp.stretch);
   }
   gfx.box();
+  gfx.colour_bar(std::string(stretch_name(disp.stretch)));
 }
 
 Box acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }

@@ -142,6 +142,13 @@ std::string Console::read_line() {
   out_.flush();
   std::string s;
   unanswered_.clear();
+  if (wait_for_input_ && in_.rdbuf() && in_.rdbuf()->in_avail() == 0) {
+    wait_for_input_();
+    if (interrupt_.raised()) {
+      out_ << '\n';
+      throw Interrupted();
+    }
+  }
   if (!std::getline(in_, s)) {
     // A read cut short by Ctrl-C is no end of input: the stream is made usable again.
     if (interrupt_.raised()) {

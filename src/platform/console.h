@@ -117,6 +117,9 @@ class Console {
   // Called before every read: the graphics layer brings its window up to date there, so
   // that what was drawn is on the screen while the program waits for an answer.
   void set_before_read(std::function<void()> hook) { before_read_ = std::move(hook); }
+  // Called when a read would block: the graphics layer waits there for the answer while it
+  // keeps its window drawn (resize, exposure).
+  void set_wait_for_input(std::function<void()> hook) { wait_for_input_ = std::move(hook); }
 
  private:
   void read_items(std::initializer_list<ListTarget> targets, bool slash_in_text);
@@ -128,6 +131,7 @@ class Console {
   std::ostream& out_;
   bool terminal_;
   std::function<void()> before_read_;
+  std::function<void()> wait_for_input_;
   std::function<ScreenSize()> screen_size_;
   HelpPanel panel_;
   bool help_focus_ = false;

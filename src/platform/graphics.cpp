@@ -1,10 +1,15 @@
 #include "platform/graphics.h"
 
 #include <cpgplot.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -32,26 +37,33 @@ constexpr double kPaperDpi = 300.0;
 constexpr double kNullDpi = 96.0;
 
 // Loads the colour ramp that cpgimag spreads from its lower to its upper level: dark to
-// bright when the foreground (bright) level is the upper one, bright to dark otherwise.
-void set_ramp(bool grey, bool fg_is_upper) {
-  if (grey) {
-    const float l[2] = {0.0f, 1.0f};
-    float c[2] = {0.0f, 1.0f};
-    if (!fg_is_upper) std::reverse(c, c + 2);
-    cpgctab(l, c, c, c, 2, 1.0f, 0.5f);
-    return;
+// bright when the foreground (bright) level is the upper one, bright to dark otherwise, the
+// brightness at each level shaped by the stretch (measured from the lower level).
+void set_ramp(bool grey, bool fg_is_upper, Stretch stretch) {
+  // The pseudo-colour heat ramp, black through red and yellow to white, by brightness.
+  constexpr float kHeatAt[5] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
+  constexpr float kHeatR[5] = {0.0f, 0.5f, 1.0f, 1.0f, 1.0f};
+  constexpr float kHeatG[5] = {0.0f, 0.0f, 0.5f, 1.0f, 1.0f};
+  constexpr float kHeatB[5] = {0.0f, 0.5f, 0.0f, 0.3f, 1.0f};
+  const auto heat = [&](const float* c, float b) {
+    for (int k = 1; k < 5; ++k)
+      if (b <= kHeatAt[k]) return c[k - 1] + (c[k] - c[k - 1]) * (b - kHeatAt[k - 1]) / (kHeatAt[k] - kHeatAt[k - 1]);
+    return c[4];
+  };
+  // A linear grey ramp needs two points; a curve is followed closely by many.
+  const int n = grey && stretch == Stretch::linear ? 2 : 129;
+  std::vector<float> l(static_cast<std::size_t>(n)), r(l.size()), g(l.size()), b(l.size());
+  for (int k = 0; k < n; ++k) {
+    const float at = static_cast<float>(k) / static_cast<float>(n - 1);
+    const float s = static_cast<float>(stretched(stretch, at));
+    const float bright = fg_is_upper ? s : 1.0f - s;
+    const auto u = static_cast<std::size_t>(k);
+    l[u] = at;
+    r[u] = grey ? bright : heat(kHeatR, bright);
+    g[u] = grey ? bright : heat(kHeatG, bright);
+    b[u] = grey ? bright : heat(kHeatB, bright);
   }
-  // Pseudo-colour: a heat ramp, black through red and yellow to white.
-  const float l[5] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
-  float r[5] = {0.0f, 0.5f, 1.0f, 1.0f, 1.0f};
-  float g[5] = {0.0f, 0.0f, 0.5f, 1.0f, 1.0f};
-  float b[5] = {0.0f, 0.5f, 0.0f, 0.3f, 1.0f};
-  if (!fg_is_upper) {
-    std::reverse(r, r + 5);
-    std::reverse(g, g + 5);
-    std::reverse(b, b + 5);
-  }
-  cpgctab(l, r, g, b, 5, 1.0f, 0.5f);
+  cpgctab(l.data(), r.data(), g.data(), b.data(), n, 1.0f, 0.5f);
 }
 
 // The nice tick intervals giza itself uses: 2, 5 or 10 times a power of ten, the smallest
@@ -124,6 +136,16 @@ void cell_range(double c0, double a, double b, int lo, int hi, int& first, int& 
   first = std::max(first, lo);
   last = std::min(last, hi);
   if (first > last) first = last = std::clamp(static_cast<int>(std::floor(0.5 * (a + b) - c0 + 0.5)), lo, hi);
+}
+
+// Whether the C library already holds unread input of standard input (read ahead by an
+// earlier line): select() would not see it.
+bool stdin_read_ahead() {
+#if defined(__GLIBC__)
+  return stdin->_IO_read_ptr < stdin->_IO_read_end;
+#else
+  return true;  // unknown: never wait
+#endif
 }
 
 }  // namespace
@@ -200,10 +222,12 @@ Graphics::Graphics(Console& con) : con_(con) {
   // giza shows what was drawn on an X window only when asked to; the window is brought up
   // to date whenever the program waits for an answer or a click.
   con_.set_before_read([this] { flush(); });
+  con_.set_wait_for_input([this] { wait_for_input(); });
 }
 
 Graphics::~Graphics() {
   con_.set_before_read(nullptr);
+  con_.set_wait_for_input(nullptr);
   close_all();
 }
 
@@ -214,6 +238,10 @@ bool Graphics::open(const std::string& device) {
     return false;
   }
   if (id_ > 0) cpgslct(id_);
+  std::string lower;
+  for (char c : dev) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool xwindow = lower.size() >= 3 && lower.compare(lower.size() - 3, 3, "/xw") == 0;
+  auto watch = xwindow ? std::make_unique<WindowWatch>() : nullptr;
   const int id = cpgopen(dev.c_str());
   if (id <= 0) {
     con_.line(" Could not open the graphics device " + dev + ".");
@@ -221,10 +249,13 @@ bool Graphics::open(const std::string& device) {
   }
   id_ = id;
   device_ = dev;
+  ramp_.drawn = false;
   cpgask(0);
   has_cursor_ = query("CURSOR") == "YES";
   const std::string type = query("TYPE");
   paper_dpi_ = type == "/null" || type == "/NULL" ? kNullDpi : is_paper_type(type) ? kPaperDpi : 0.0;
+  // giza makes the window at the first page; it is looked for when the program first waits.
+  watch_ = std::move(watch);
   return true;
 }
 
@@ -239,6 +270,9 @@ bool Graphics::open_sized(const std::string& device, int width, int height) {
 
 void Graphics::close_all() {
   if (id_ > 0) cpgend();
+  watch_.reset();
+  redraw_ = nullptr;
+  ramp_.drawn = false;
   id_ = 0;
   has_cursor_ = false;
 }
@@ -251,6 +285,7 @@ void Graphics::erase() {
     cpgpage();
   else
     cpgeras();
+  ramp_.drawn = false;
 }
 void Graphics::viewport(float x1, float x2, float y1, float y2) {
   if (id_ > 0) cpgsvp(x1, x2, y1, y2);
@@ -276,11 +311,11 @@ void Graphics::text(float x, float y, float angle, float fjust, const std::strin
 void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
   if (id_ <= 0) return;
   const std::vector<TextPiece> pieces = literal_pieces(s);
-  // Lengths are measured in device units (giza's world-unit lengths are not usable) and
+  // Lengths are measured in normalised device units (giza's world-unit lengths are not usable) and
   // turned into world units; a stroked character is as wide as an "n".
   float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
   cpgqwin(&wx1, &wx2, &wy1, &wy2);
-  cpgqvp(3, &vx1, &vx2, &vy1, &vy2);
+  cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
   const float to_world_x = vx2 != vx1 ? (wx2 - wx1) / (vx2 - vx1) : 0.0f;
   const float to_world_y = vy2 != vy1 ? (wy2 - wy1) / (vy2 - vy1) : 0.0f;
   if (!std::isfinite(to_world_x) || !std::isfinite(to_world_y)) {
@@ -290,20 +325,24 @@ void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
     return;
   }
   float glyph_w = 0.0f, unused = 0.0f;
-  cpglen(3, "n", &glyph_w, &unused);
+  cpglen(0, "n", &glyph_w, &unused);
   std::vector<float> widths;
   float total = 0.0f;
   for (const TextPiece& p : pieces) {
     float w = glyph_w;
-    if (!p.glyph) cpglen(3, p.text.c_str(), &w, &unused);
+    if (!p.glyph) cpglen(0, p.text.c_str(), &w, &unused);
     widths.push_back(w * to_world_x);
     total += w * to_world_x;
   }
   float ch_x = 0.0f, ch_y = 0.0f;
-  cpgqcs(3, &ch_x, &ch_y);  // character height in device units
+  cpgqcs(0, &ch_x, &ch_y);  // character height in normalised device units
   ch_y *= to_world_y;
   int lw = 1;
   cpgqlw(&lw);
+  // Labels stand outside the viewport (above the frame), where lines would be clipped.
+  int clip = 1;
+  cpgqclp(&clip);
+  cpgsclp(0);
   float at = x - fjust * total;
   for (std::size_t k = 0; k < pieces.size(); ++k) {
     const TextPiece& p = pieces[k];
@@ -313,7 +352,7 @@ void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
     } else {
       cpgslw(1);
       if (p.glyph == '_') {
-        const float lx[2] = {at + 0.05f * w, at + 0.95f * w}, ly[2] = {y - 0.1f * ch_y, y - 0.1f * ch_y};
+        const float lx[2] = {at + 0.05f * w, at + 0.95f * w}, ly[2] = {y - 0.15f * ch_y, y - 0.15f * ch_y};
         cpgline(2, lx, ly);
       } else if (p.glyph == '^') {
         const float lx[3] = {at + 0.15f * w, at + 0.5f * w, at + 0.85f * w};
@@ -327,6 +366,7 @@ void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
     }
     at += w;
   }
+  cpgsclp(clip);
 }
 void Graphics::box(const char* xopt, float xtick, int nxsub, const char* yopt, float ytick, int nysub) {
   if (id_ <= 0) return;
@@ -432,7 +472,7 @@ void Graphics::flush() {
 }
 
 bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float fg, float bg,
-                     const std::array<float, 6>& tr, bool grey) {
+                     const std::array<float, 6>& tr, bool grey, Stretch stretch) {
   if (id_ <= 0) return false;
   if (img.empty()) return false;
   i1 = std::max(i1, 1);
@@ -457,8 +497,9 @@ bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float f
   // background, so the PGPLOT colour indices 0/1 cannot carry the polarity. giza's own
   // grey ramp runs the other way and draws a flat image when the first level is the
   // larger one, so the ramp is loaded here and drawn with cpgimag, lower level first.
-  set_ramp(grey, fg > bg);
+  set_ramp(grey, fg > bg, stretch);
   const float lo = std::min(fg, bg), hi = std::max(fg, bg);
+  ramp_ = LastRamp{true, grey, fg > bg, lo, hi, stretch};
 
   // The visible part of the area is resampled to the pixels of the device (the page's
   // resolution on paper): a larger image is block-averaged down, a smaller one enlarged
@@ -514,6 +555,57 @@ bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float f
                         tr[3] + tr[4] * static_cast<float>(i1 - 1) + tr[5] * static_cast<float>(j1 - 1), tr[4], tr[5]};
   cpgimag(copy.data(), w, h, 1, w, 1, h, lo, hi, tr3);
   return true;
+}
+
+void Graphics::colour_bar(const std::string& caption) {
+  if (id_ <= 0 || !ramp_.drawn || !(ramp_.hi > ramp_.lo)) return;
+  float vx1, vx2, vy1, vy2, wx1, wx2, wy1, wy2, ch = 1.0f;
+  cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
+  cpgqwin(&wx1, &wx2, &wy1, &wy2);
+  cpgqch(&ch);
+  // A narrow strip just right of the frame, as tall as it.
+  const float bx1 = std::min(vx2 + 0.02f, 0.95f), bx2 = std::min(bx1 + 0.025f, 0.99f);
+  cpgsvp(bx1, bx2, vy1, vy2);
+  cpgswin(0.0f, 1.0f, ramp_.lo, ramp_.hi);
+  set_ramp(ramp_.grey, ramp_.fg_is_upper, ramp_.stretch);
+  constexpr int kSteps = 256;
+  std::array<float, 2 * kSteps> v{};
+  const double d = (static_cast<double>(ramp_.hi) - ramp_.lo) / kSteps;
+  for (int k = 0; k < kSteps; ++k) v[2 * k] = v[2 * k + 1] = static_cast<float>(ramp_.lo + (k + 0.5) * d);
+  // Two columns so that giza draws a block image; cell (i, j) covers x (i-1)/2 .. i/2.
+  const float tr[6] = {-0.25f, 0.5f, 0.0f, static_cast<float>(ramp_.lo - 0.5 * d), 0.0f, static_cast<float>(d)};
+  cpgimag(v.data(), 2, kSteps, 1, 2, 1, kSteps, ramp_.lo, ramp_.hi, tr);
+  cpgbox("BC", 0.0f, 0, "BC", 0.0f, 0);
+  cpgsch(0.8f * ch);
+  char top[32], bottom[32];
+  std::snprintf(top, sizeof top, "%.5g", static_cast<double>(ramp_.hi));
+  std::snprintf(bottom, sizeof bottom, "%.5g", static_cast<double>(ramp_.lo));
+  cpgmtxt("T", 0.8f, 0.5f, 0.5f, top);
+  cpgmtxt("B", 1.3f, 0.5f, 0.5f, bottom);
+  if (!caption.empty()) cpgmtxt("B", 2.6f, 0.5f, 0.5f, caption.c_str());
+  cpgsch(ch);
+  cpgsvp(vx1, vx2, vy1, vy2);
+  cpgswin(wx1, wx2, wy1, wy2);
+}
+
+void Graphics::wait_for_input() {
+  if (id_ <= 0 || !watch_ || stdin_read_ahead() || !watch_->follow_new_window()) return;
+  // A keystroke at a terminal must end the wait at once and be echoed once, by the line
+  // editor that reads it: while waiting, the terminal neither waits for a whole line nor echoes.
+  termios saved{};
+  const bool tty = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (tty) {
+    termios raw = saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  }
+  watch_->wait(STDIN_FILENO, [this](bool resized) {
+    if (resized && redraw_) redraw_();  // a new page takes the window's new size
+    cpgupdt();                          // giza copies its picture to the window again
+  });
+  if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
 CursorRead Graphics::cursor(float x0, float y0) {

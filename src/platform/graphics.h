@@ -4,12 +4,16 @@
 #pragma once
 
 #include <array>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "numeric/image_view.h"
+#include "numeric/zscale.h"
+#include "platform/window_watch.h"
 
 namespace zelvo {
 
@@ -98,8 +102,23 @@ class Graphics {
   // `bg` the value drawn darkest, as PGGRAY shows them on a screen; prints look the same.
   // The index range is clipped to the image. Returns false, after
   // printing one line, when nothing could be drawn (equal levels, empty range).
+  // `stretch` shapes the ramp between the lower and the upper level (the brightness rises
+  // from the lower level as stretched() says, or falls from it in a negative display).
   bool image(ConstImageView image, int i1, int i2, int j1, int j2, float fg, float bg,
-             const std::array<float, 6>& tr, bool grey);
+             const std::array<float, 6>& tr, bool grey, Stretch stretch = Stretch::linear);
+
+  // A colour bar to the right of the current viewport: the ramp of the last image() from
+  // its lower level (bottom) to its upper level (top), the two levels written at its ends
+  // and `caption` (the program's own words, no escapes) under it. Nothing when no image was drawn on this page.
+  void colour_bar(const std::string& caption);
+
+  // What is drawn again when the window is resized or uncovered: the program's last
+  // picture, drawn on a fresh page of the window's new size. Empty: nothing.
+  void set_redraw(std::function<void()> redraw) { redraw_ = std::move(redraw); }
+  // Waits until standard input has a line to read, meanwhile drawing the last picture again
+  // whenever the X window is resized or uncovered (giza handles window events only inside
+  // its own calls). Returns at once on devices other than an X window.
+  void wait_for_input();
 
   // Reads the cursor, starting at (x0, y0). On a device without a cursor this prints
   // "Cursor position (x y):" and reads x, y and an optional key from the command window.
@@ -117,6 +136,14 @@ class Graphics {
   // Resolution at which images are resampled on devices whose units are not pixels (paper
   // devices, the null device), in dots per inch; 0 where device units are pixels.
   double paper_dpi_ = 0.0;
+  // The ramp and levels of the last image(), for the colour bar.
+  struct LastRamp {
+    bool drawn = false, grey = true, fg_is_upper = true;
+    float lo = 0.0f, hi = 0.0f;
+    Stretch stretch = Stretch::linear;
+  } ramp_;
+  std::function<void()> redraw_;
+  std::unique_ptr<WindowWatch> watch_;  // the X window's size and exposure, on /xw
 };
 
 }  // namespace zelvo

@@ -3,6 +3,7 @@
 #include "session/display_menu.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <string_view>
 
@@ -30,6 +31,8 @@ constexpr std::string_view kAverageText = "The average of image pixel values = "
 constexpr std::string_view kNoFinitePixels =
     "The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.";
 constexpr std::string_view kChangeLevelsQuestion = "Do you want to change display levels (y/n)? ";
+constexpr std::string_view kSwitchHint =
+    "(Or type zscale or text for the automatic levels, linear, sqrt, log or asinh for the stretch.)";
 constexpr std::array<std::string_view, 3> kLevelsPrompt = {
     "Give new levels for the black (low) and white (high) ",
     "end of the greyscale system followed by p to display ",
@@ -47,18 +50,38 @@ constexpr std::string_view kSillyLimitsSet = "greater than max value. Values set
 
 DisplaySource display_source(ImageSlot& sl) { return DisplaySource{sl.view(), sl.object, sl.name}; }
 
+DisplayChoice switch_display_choice(std::string_view answer, DisplayState& st) {
+  std::string word;
+  for (char c : trim_right(std::string(answer))) word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t first = word.find_first_not_of(' ');
+  word = first == std::string::npos ? std::string() : word.substr(first);
+  for (LevelMode m : {LevelMode::text, LevelMode::zscale})
+    if (word == level_mode_name(m)) {
+      st.level_mode = m;
+      return DisplayChoice::level_mode;
+    }
+  if (const auto s = stretch_from_name(word)) {
+    st.stretch = *s;
+    return DisplayChoice::stretch;
+  }
+  return DisplayChoice::none;
+}
+
 void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
-                  Console& con, Graphics& gfx) {
+                  Console& con, Graphics& gfx, bool keep_levels) {
   ConstImageView img = src.image;
   if (img.empty()) {
     con.text(kNothingToDisplay);
     return;
   }
 
-  const AutoLevels lv = automatic_levels(img, st.minlim, st.maxlim);
-  if (lv.negative_variance) con.record({"ERROR: ss2=", lv.s2, " skymean=", lv.s1, " ncnt=", lv.n});
-  st.lowlev = lv.lowlev;
-  st.highlev = lv.highlev;
+  const auto take_automatic = [&](const AutoLevels& lv) {
+    if (lv.negative_variance) con.record({"ERROR: ss2=", lv.s2, " skymean=", lv.s1, " ncnt=", lv.n});
+    st.lowlev = lv.lowlev;
+    st.highlev = lv.highlev;
+  };
+  const AutoLevels lv = display_levels(img, st);
+  if (!keep_levels || !st.levels_set) take_automatic(lv);
   set_display_polarity(st);
   st.displaytr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
   st.levels_set = true;
@@ -91,8 +114,17 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
     con.focus_command();
     if (!dialogue) return;
 
+    con.text(kSwitchHint);
     con.text(kChangeLevelsQuestion);
-    if (con.read_char() == 'n') return;
+    const std::string answer = con.read_line();
+    const DisplayChoice choice = switch_display_choice(answer, st);
+    if (choice != DisplayChoice::none) {
+      // A new level mode takes its automatic levels at once; a new stretch keeps the levels.
+      if (choice == DisplayChoice::level_mode) take_automatic(display_levels(img, st));
+      set_display_polarity(st);
+      continue;
+    }
+    if (!answer.empty() && answer[0] == 'n') return;
     for (std::string_view l : kLevelsPrompt) con.text(l);
     con.read_list({&st.lowlev, &st.highlev, &st.scaling});
     if (st.scaling == 'N') st.scaling = 'n';
@@ -121,7 +153,24 @@ void command_display(Session& s) {
     s.con.text(kNotGreyChoice);
   }
   const bool dialogue = s.command == 'D' || s.command == 'd';
+  remember_display(s);  // also while the level dialogue waits for its answers
   DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, dialogue, s.con, s.gfx);
+}
+
+void remember_display(Session& s) {
+  const int which = s.activeslot;
+  const ImageSlot& shown = s.active();
+  const float* const px = shown.image.view().px;
+  const int nx = shown.nx(), ny = shown.ny();
+  if (shown.empty()) return s.gfx.set_redraw(nullptr);
+  s.gfx.set_redraw([&s, which, px, nx, ny] {
+    ImageSlot& sl = s.slot[static_cast<std::size_t>(which - 1)];
+    // Only the pixels that were shown: a slot loaded, cropped or emptied since is not drawn.
+    if (sl.empty() || sl.view().px != px || sl.nx() != nx || sl.ny() != ny || !s.disp.levels_set) return;
+    const DisplaySource src = display_source(sl);
+    draw_display_frame(src, true, s.gfx);
+    draw_display_image(src, s.disp, true, s.gfx);
+  });
 }
 
 }  // namespace zelvo

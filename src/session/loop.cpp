@@ -42,6 +42,9 @@ void start_up(Session& s, const ProgramOptions& options) {
   const Settings settings = read_settings("Zelvo.ini");
   if (!settings.notice.empty()) s.con.text(settings.notice);
   s.extlogs = settings.extlogs;
+  s.disp.level_mode = settings.level_mode;
+  s.disp.stretch = settings.stretch;
+  if (!settings.display_notice.empty()) s.con.text(settings.display_notice);
   window_size(settings.window_code, s.gwidth, s.gheight);
 
   s.mainlog.open("Zelvo.log", s.con, "the session is not logged");

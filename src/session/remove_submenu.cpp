@@ -96,6 +96,12 @@ constexpr std::string_view kRadiusSetLead = "Star removal radius set to ";
 constexpr std::string_view kRadiusPrompt = "Give (absolute) value to the removal radius:";
 constexpr std::string_view kDisplayLevelsLead = "Display levels: low, high = ";
 constexpr std::string_view kUndoPrompt = "Do you want to UNDO previous removal (y/n)? ";
+constexpr std::string_view kBlinkHint = "(Or type blink to flip between the area before and after the removal.)";
+constexpr std::string_view kBlinkWord = "blink";
+constexpr std::string_view kBlinkKeys =
+    "Blink: press b in the graphics window to flip before/after; any other key or a click ends it.";
+constexpr std::string_view kShowingBefore = "Showing the area before the removal.";
+constexpr std::string_view kShowingAfter = "Showing the area after the removal.";
 
 // Object lists.
 constexpr std::string_view kListCountLead = "ZelvoRep.log contained ";
@@ -158,7 +164,19 @@ struct Dialogue {
   Console& con;
   Graphics& gfx;
   RemovalFiles files;
+  // The constant level the visit added to every pixel: the user's display levels are drawn
+  // this much higher, so the picture looks as it did before the visit.
+  float shift = 0.0f;
 };
+
+// The user's display levels, moved by the visit's constant level.
+DisplayState shifted_levels(const Dialogue& ctx) {
+  DisplayState st = ctx.s.disp;
+  st.lowlev += ctx.shift;
+  st.highlev += ctx.shift;
+  set_display_polarity(st);
+  return st;
+}
 
 RemovalContext removal_context(const Dialogue& ctx, std::ostream* log) {
   return RemovalContext{ctx.s.rng, ctx.s.ranseed, ctx.s.extlogs, log, ctx.con.stop_request()};
@@ -192,8 +210,11 @@ bool on_image(ConstImageView image, float x, float y) {
 
 void blank_apostrophes(std::string& text) { std::replace(text.begin(), text.end(), '\'', ' '); }
 
+// The whole image again, at the levels the user had (not automatic ones).
 void redisplay_image(Dialogue& ctx) {
-  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.slot.object, ctx.slot.name}, ctx.s.disp, ctx.slot.texts, false, ctx.con, ctx.gfx);
+  DisplayState shown = shifted_levels(ctx);
+  DISPLAYIMAGE(DisplaySource{ctx.image, ctx.slot.object, ctx.slot.name}, shown, ctx.slot.texts, false, ctx.con, ctx.gfx,
+               true);
 }
 
 void mark_listed_objects(Dialogue& ctx, const RemovalVisit& visit) {
@@ -408,8 +429,9 @@ void draw_area(Dialogue& ctx, int32_t ixc, int32_t iyc) {
   gfx.window_equal_scales(static_cast<float>(ixc - kAreaHalf) - 0.5f, static_cast<float>(ixc + kAreaHalf) + 0.5f,
                           static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
   if (ctx.s.disp.greyflag == 0 || ctx.s.disp.greyflag == 1) {
-    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, ctx.s.disp.fglev,
-              ctx.s.disp.bglev, ctx.s.disp.displaytr, ctx.s.disp.greyflag == 1);
+    const DisplayState st = shifted_levels(ctx);
+    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, st.fglev, st.bglev,
+              st.displaytr, st.greyflag == 1, st.stretch);
   }
   gfx.box();
 }
@@ -469,12 +491,13 @@ void take_profile(Inspection& insp, const PsfEstimate& e, ConstImageView image, 
 void draw_stamp(Dialogue& ctx, Image& stamp, float fg, float bg) {
   ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
   ctx.gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
-  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.disp.greyflag == 1);
+  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.disp.greyflag == 1,
+                ctx.s.disp.stretch);
 }
 
 // The inspection display: the profile with the sky line above, the stamp below with the
 // 10 and 20 pixel circles. The stamp levels are kept within the image's data range (this
-// changes insp.lev1 and insp.lev2 for the redraw after the removal).
+// changes insp.lev1 and insp.lev2).
 void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32_t ixc, int32_t iyc) {
   Graphics& gfx = ctx.gfx;
   gfx.focus();
@@ -505,15 +528,34 @@ void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32
   CIRCLE(visit.xcen, visit.ycen, 20.0f, kOuterColour, gfx);
 }
 
-// The area after the removal: the stamp alone, with the same levels.
-void draw_result(Dialogue& ctx, const Inspection& insp, int32_t ixc, int32_t iyc) {
-  Image stamp = cut_stamp(ctx.image, ixc, iyc);
-  ctx.con.record({kDisplayLevelsLead, insp.lev2, insp.lev1});
+// The area after the removal (or the `before` stamp): the stamp alone, at the user's levels.
+void draw_result(Dialogue& ctx, int32_t ixc, int32_t iyc, Image* before = nullptr) {
+  Image stamp = before ? Image() : cut_stamp(ctx.image, ixc, iyc);
+  const DisplayState st = shifted_levels(ctx);
+  if (!before) ctx.con.record({kDisplayLevelsLead, st.lowlev, st.highlev});
   ctx.gfx.focus();
   ctx.gfx.erase();
-  draw_stamp(ctx, stamp, insp.lev1, insp.lev2);
+  draw_stamp(ctx, before ? *before : stamp, st.fglev, st.bglev);
   area_window(ctx.gfx, ixc, iyc);
   ctx.gfx.box();
+}
+
+// Flips the result view between the area before and after the removal at each b key
+// (typed with the cursor position where the device has no cursor) until another key.
+void blink(Dialogue& ctx, Image& before, int32_t ixc, int32_t iyc) {
+  ctx.con.text(kBlinkKeys);
+  bool showing_before = false;
+  for (;;) {
+    showing_before = !showing_before;
+    draw_result(ctx, ixc, iyc, showing_before ? &before : nullptr);
+    ctx.con.text(showing_before ? kShowingBefore : kShowingAfter);
+    const CursorRead c = ctx.s.read_cursor(static_cast<float>(ixc), static_cast<float>(iyc));
+    if (c.key != 'b' && c.key != 'B') break;
+  }
+  if (showing_before) {
+    draw_result(ctx, ixc, iyc);
+    ctx.con.text(kShowingAfter);
+  }
 }
 
 // The column option's background: the box values, kept, typed, or measured again around a
@@ -658,11 +700,20 @@ bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch) {
 }
 
 // The result shown, then kept (a record line) or undone.
-void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const Inspection& insp, int32_t ixc,
+void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, Image& before, int32_t ixc,
                   int32_t iyc, ObjectChanges& ch) {
-  draw_result(ctx, insp, ixc, iyc);
-  ctx.con.text(kUndoPrompt);
-  const char answer = ctx.con.read_char();
+  draw_result(ctx, ixc, iyc);
+  char answer = ' ';
+  for (;;) {
+    ctx.con.text(kBlinkHint);
+    ctx.con.text(kUndoPrompt);
+    const std::string line = ctx.con.read_line();
+    if (trim_right(line) != kBlinkWord) {
+      answer = line.empty() ? ' ' : line[0];
+      break;
+    }
+    blink(ctx, before, ixc, iyc);
+  }
   if (answer == 'Y' || answer == 'y') {
     undo_object(ctx, visit, ch);
   } else if (visit.record.is_open()) {
@@ -697,6 +748,7 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
   auto [xc, yc] = *at;
   int32_t ixc = 0, iyc = 0;
   area_centre(ctx.image, xc, yc, ixc, iyc);
+  Image before = cut_stamp(ctx.image, ixc, iyc);  // for the blink of the result view
   draw_area(ctx, ixc, iyc);
   const auto finish = [&] {
     blank_apostrophes(ctx.slot.object);
@@ -727,7 +779,7 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
     ctx.con.text(kObjectLeft);
     return finish();
   }
-  keep_or_undo(ctx, visit, kind, insp, ixc, iyc, ch);
+  keep_or_undo(ctx, visit, kind, before, ixc, iyc, ch);
   finish();
 }
 
@@ -914,6 +966,7 @@ void REMOVEOPTIONS(Console& con) {
 
 int32_t remove_submenu(Session& s, const RemovalFiles& files) {
   Dialogue ctx(s, files);
+  ctx.shift = static_cast<float>(constant_level(ctx.image));
   return run_visit(ctx);
 }
 

@@ -1,5 +1,6 @@
 #include "session/settings.h"
 
+#include <cctype>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -25,6 +26,43 @@ std::vector<std::optional<int32_t>> first_values(std::istream& in, std::size_t c
   }
   return values;
 }
+
+// The first list-directed item of the non-blank lines after the first `skip` ones.
+std::vector<std::string> first_words(std::istream& in, std::size_t skip) {
+  std::vector<std::string> words;
+  std::string line;
+  std::size_t seen = 0;
+  while (std::getline(in, line)) {
+    bool slash = false;
+    const auto items = split_list_items(line, slash);
+    if (items.empty() && !slash) continue;
+    if (seen++ < skip) continue;
+    words.push_back(items.empty() || items[0].null ? std::string() : items[0].text);
+  }
+  return words;
+}
+
+void read_display_choices(const std::string& text, const std::string& path, Settings& s) {
+  std::istringstream in(text);
+  const std::vector<std::string> w = first_words(in, 2);
+  std::vector<std::string> unknown;
+  if (w.size() > 0 && !w[0].empty()) {
+    std::string lower;
+    for (char c : w[0]) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == level_mode_name(LevelMode::zscale))
+      s.level_mode = LevelMode::zscale;
+    else if (lower != level_mode_name(LevelMode::text))
+      unknown.push_back("line 3 '" + w[0] + "' is not text or zscale (text is used)");
+  }
+  if (w.size() > 1 && !w[1].empty()) {
+    if (const auto st = stretch_from_name(w[1]))
+      s.stretch = *st;
+    else
+      unknown.push_back("line 4 '" + w[1] + "' is not linear, sqrt, log or asinh (linear is used)");
+  }
+  if (unknown.empty()) return;
+  s.display_notice = path + ": " + unknown[0] + (unknown.size() > 1 ? "; " + unknown[1] : "") + ".";
+}
 }  // namespace
 
 Settings read_settings(const std::string& path) {
@@ -39,6 +77,7 @@ Settings read_settings(const std::string& path) {
                    : "Could not read " + path + "; using window-size code 2 and extended logs off. " + expected;
     return s;
   }
+  read_display_choices(file.text, path, s);
   std::istringstream in(file.text);
   const auto v = first_values(in, 2);
   if (v.size() < 2 || !v[0] || !v[1]) {

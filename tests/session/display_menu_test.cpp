@@ -136,7 +136,7 @@ TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
       " That is silly, you can not give min value equal or \n"
       " greater than max value. Values set at -20.0 100.0\n"
       " Display levels:  Low = 10.0  High = 500.0  Scaling: positive\n" +
-      question;
+      " (Or type zscale or text for the automatic levels, linear, sqrt, log or asinh for the stretch.)\n" + question;
   ASSERT_THAT(out, HasSubstr(after_yes));
   EXPECT_TRUE(out.size() >= after_yes.size() && out.compare(out.size() - after_yes.size(), after_yes.size(), after_yes) == 0)
       << out;

@@ -506,3 +506,36 @@ TEST(RemoveMenu, AnUnopenableDebugLogIsToldOnceWhereTheFirstRoutineOpensIt) {
     EXPECT_GE(count_of(run.out, " Maxangle, minangle = "), 1) << c.list;  // the removals went on
   }
 }
+
+// The result view and the display after the removal keep the levels the user typed at D
+// (moved by the constant level the submenu adds); "blink" at the undo question flips the
+// view with the key of the typed cursor line and changes nothing else: the same session
+// without it writes the same image.
+TEST(RemoveMenu, TheResultKeepsTheUserLevelsAndBlinkFlipsItWithoutChangingTheResult) {
+  const Field fd = make_field();
+  const FieldStar& s = fd.star;
+  const auto session = [&](bool with_blink) {
+    std::vector<std::string> lines = {"", "l", "sample_field.fits", "d", "1", "y", "900 1400 p", "-1e9 1e9", "n",
+                                      "r", "1", at(s.x, s.y), at(s.x, s.y), "12"};
+    if (with_blink) lines.insert(lines.end(), {"blink", at(s.x, s.y) + " b", at(s.x, s.y) + " A"});
+    lines.insert(lines.end(), {"n", "0", "s", "kept.fits", "", "q"});
+    return lines;
+  };
+  ScratchFolder plain, blinked;
+  write_field(plain, fd, "sample_field.fits");
+  write_field(blinked, fd, "sample_field.fits");
+  const auto a = run_session(plain, session(false));
+  const auto b = run_session(blinked, session(true));
+
+  const float low = 900.0f + static_cast<float>(fd.level), high = 1400.0f + static_cast<float>(fd.level);
+  EXPECT_THAT(b.out, HasSubstr(list_record({"Display levels: low, high = ", low, high}) + "\n"));
+  EXPECT_THAT(b.out, HasSubstr(list_record({"Display levels:  Low = ", low, "  High = ", high, "  Scaling: positive"})));
+  const std::size_t before = b.out.find(" Showing the area before the removal.\n");
+  ASSERT_NE(before, std::string::npos) << b.out;
+  EXPECT_NE(b.out.find(" Showing the area after the removal.\n", before), std::string::npos);
+  EXPECT_EQ(count_of(b.out, kUndo), 2);
+  EXPECT_EQ(count_of(a.out, kUndo), 1);
+  EXPECT_THAT(a.out, Not(HasSubstr("Showing the area")));
+  EXPECT_EQ(blinked.read_fits("kept.fits").px, plain.read_fits("kept.fits").px);
+  EXPECT_EQ(blinked.read("ZelvoRepeat.log"), plain.read("ZelvoRepeat.log"));
+}

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -677,6 +679,122 @@ TEST(XWindow, AFileNameWithAnUnderscoreIsDrawnAsTyped) {
   EXPECT_GT(ink, 100) << "no label drawn";
   ASSERT_GE(first, 0) << "the two labels are drawn alike";
   EXPECT_LE(last - first, 14) << "the labels differ from column " << first << " to " << last;
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+}
+
+// Screenshots until `good` holds for one, for up to three seconds (the window is drawn
+// while the program waits for its answer, a moment after the event).
+Screenshot shot_until(const XServer& x, const std::string& file, const std::function<bool(const Screenshot&)>& good) {
+  Screenshot s;
+  for (int k = 0; k < 30; ++k) {
+    s = take_screenshot(x, file);
+    if (!s.empty() && good(s)) break;
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+  return s;
+}
+
+TEST(XWindow, AResizedWindowShowsThePictureAgainAtItsNewSizeWithoutACommand) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  XProgram p(x, ff.dir.path(), {});
+  start_to_menu(p);
+  load_and_display(p);  // the level question stays unanswered while the window is resized
+  ASSERT_TRUE(resize_window(x, "giza", 1100, 500));
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  ASSERT_EQ(g->width, 1100);
+  const ImageFrame now = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
+  const ImageFrame was = ImageFrame::of(WindowGeometry{g->x, g->y, 800, 600}, 1, ff.nx(), 1, ff.ny());
+  const SyntheticField& field = ff.field;
+  // The galaxy's core black (negative scaling) where the new frame puts it and light sky
+  // where the old one had it; where the old frame's left edge was, the page is white now.
+  ASSERT_GT(std::hypot(now.sx(field.galaxy.x) - was.sx(field.galaxy.x), now.sy(field.galaxy.y) - was.sy(field.galaxy.y)),
+            30.0);
+  const auto greys = [&](const Screenshot& s) {
+    return std::array<int, 3>{s.grey(now.sx(field.galaxy.x), now.sy(field.galaxy.y)),
+                              s.grey(was.sx(field.galaxy.x), was.sy(field.galaxy.y)),
+                              s.grey(static_cast<int>(was.frame.left) + 3, g->y + g->height / 2)};
+  };
+  const auto redrawn = [&](const Screenshot& s) {
+    const auto v = greys(s);
+    return v[0] < 60 && v[1] > 200 && v[2] > 245;
+  };
+  const Screenshot s = shot_until(x, ff.dir.file("resized.xwd"), redrawn);
+  ASSERT_FALSE(s.empty());
+  const auto v = greys(s);
+  EXPECT_TRUE(redrawn(s)) << "galaxy " << v[0] << ", where it was " << v[1] << ", old frame edge " << v[2];
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+}
+
+TEST(XWindow, BlinkFlipsTheResultViewBetweenTheStarAndTheRepaintedSky) {
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  const FieldStar star = lone_bright_star(ff.field);
+  ASSERT_GT(star.peak, 500.0) << "the field has no lone bright star";
+  XProgram p(x, ff.dir.path(), {"--seed", "7"});
+  start_to_menu(p);
+  load_and_display(p);
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  ASSERT_TRUE(g);
+  const ImageFrame f = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
+  p.send("r");
+  p.send("1");
+  ASSERT_TRUE(p.wait_for("Click on the object you want to remove.")) << p.output();
+  const auto at = click_until(x, p, f.sx(star.x), f.sy(star.y), 1, "You clicked at ");
+  ASSERT_TRUE(at) << p.output();
+  const auto xy = numbers_in(*at);
+  ASSERT_EQ(xy.size(), 2u);
+  ASSERT_TRUE(p.wait_for("Click on the object centre.")) << p.output();
+  const int ixc = std::clamp(static_cast<int>(xy[0] + 0.5), 50, ff.nx() - 50);
+  const int iyc = std::clamp(static_cast<int>(xy[1] + 0.5), 50, ff.ny() - 50);
+  const ImageFrame area = ImageFrame::of(*g, ixc - 50, ixc + 50, iyc - 50, iyc + 50);
+  ASSERT_TRUE(click_until(x, p, area.sx(star.x), area.sy(star.y), 1, "Give (absolute) value to the removal radius:"))
+      << p.output();
+  p.send("15");
+  ASSERT_TRUE(p.wait_for("Do you want to UNDO previous removal (y/n)?")) << p.output();
+
+  // The result view: the 101 x 101 stamp, square, in the viewport (0.3, 0.7) x (0.1, 0.5)
+  // of the view surface (the window less 20 pixels each side).
+  const double vw = g->width - 40.0, vh = g->height - 40.0;
+  const double side = std::min(0.4 * vw, 0.4 * vh);
+  const double left = g->x + 20.0 + 0.5 * vw - 0.5 * side, bottom = g->y + 20.0 + 0.9 * vh - 0.5 * (0.4 * vh - side);
+  const int sx = static_cast<int>(left + (star.x - (ixc - 50) + 0.5) / 101.0 * side);
+  const int sy = static_cast<int>(bottom - (star.y - (iyc - 50) + 0.5) / 101.0 * side);
+  const auto star_grey = [&](const Screenshot& s) {
+    int lo = 255;
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) lo = std::min(lo, s.grey(sx + dx, sy + dy));
+    return lo;
+  };
+  const Screenshot after = take_screenshot(x, ff.dir.file("after.xwd"));
+  p.send("blink");
+  ASSERT_TRUE(p.wait_for("Showing the area before the removal.")) << p.output();
+  // Negative scaling at the user's levels: the star black before, the sky light grey after.
+  const Screenshot before =
+      shot_until(x, ff.dir.file("before.xwd"), [&](const Screenshot& s) { return star_grey(s) < 40; });
+  ASSERT_TRUE(move_pointer(x, sx, sy));
+  ASSERT_TRUE(press_key(x, "b"));
+  ASSERT_TRUE(p.wait_for("Showing the area after the removal.")) << p.output();
+  const Screenshot again =
+      shot_until(x, ff.dir.file("again.xwd"), [&](const Screenshot& s) { return star_grey(s) > 100; });
+  EXPECT_GT(star_grey(after), 100) << "the result view shows the repainted sky";
+  EXPECT_LT(star_grey(before), 40) << "blink shows the star as it was";
+  EXPECT_GT(star_grey(again), 100) << "and then the repainted sky again";
+  ASSERT_TRUE(click(x, 1));  // any other key or a click ends the blink
+  ASSERT_TRUE(p.wait_for("Do you want to UNDO previous removal (y/n)?")) << p.output();
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
+  p.send("0");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
   p.send("q");
   EXPECT_EQ(p.finish(), 0);
 }
