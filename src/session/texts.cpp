@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "session/display_menu.h"
+
 namespace zelvo {
 
 namespace {
@@ -101,7 +103,7 @@ constexpr std::array<std::string_view, 5> kHelpN = {
     "(pixel-size along X- and Y-axis).",
 };
 
-constexpr std::array<std::string_view, 16> kHelpD = {
+constexpr std::array<std::string_view, 20> kHelpD = {
     "Use D to display the image in the active image slot in the PGPLOT",
     "graphics window. You are first asked whether the image is drawn",
     "in greyscale (1) or in pseudocolour (0).",
@@ -118,6 +120,10 @@ constexpr std::array<std::string_view, 16> kHelpD = {
     "By default images are shown as negatives (the dark level is above",
     "the bright level); give p after the levels to show the image",
     "positive, with the two levels swapped.",
+    "",
+    kDisplayChoicesHelp[0],
+    kDisplayChoicesHelp[1],
+    kDisplayChoicesHelp[2],
 };
 
 constexpr std::array<std::string_view, 16> kHelpM = {
