@@ -131,7 +131,7 @@ int batch_remove(BatchRun& run) {
   const std::string done = std::to_string(r.removed.size()) + " of " + std::to_string(r.listed) + " listed objects removed";
   sl.cards.push_back(history_card("zelvo run remove: " + done));
   if (!write_frame(run, sl, "clean.fits")) return kJobRefused;
-  run.out << output_name(run.args.frame, "clean.fits") << ": " << done << '\n';
+  run.out << one_line(output_name(run.args.frame, "clean.fits")) << ": " << done << '\n';
   return r.problems.empty() ? 0 : kJobIncomplete;
 }
 

@@ -28,7 +28,8 @@ constexpr std::string_view kRunUsageTail =
     "Exit status: 0 when every listed object was handled, 1 when some were not (one line\n"
     "each on standard error), 2 when nothing could be done.\n";
 
-// A name as one printable line: control characters shown as \n, \t or \xNN.
+}  // namespace
+
 std::string one_line(std::string_view text) {
   std::string s;
   for (const char c : text) {
@@ -48,6 +49,8 @@ std::string one_line(std::string_view text) {
   return s;
 }
 
+namespace {
+
 std::string errno_text() { return std::strerror(errno); }
 
 void print_usage(std::ostream& os) {
@@ -65,7 +68,7 @@ const BatchJob* find_job(std::string_view name) {
 bool has_suffix(std::string_view s, std::string_view suffix) {
   if (s.size() < suffix.size()) return false;
   return std::equal(suffix.begin(), suffix.end(), s.end() - static_cast<std::ptrdiff_t>(suffix.size()),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+                    [](char lower, char c) { return std::tolower(static_cast<unsigned char>(c)) == lower; });
 }
 
 // The output folder: made when it does not exist, otherwise it must be a folder and empty

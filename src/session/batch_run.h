@@ -34,6 +34,9 @@ std::string frame_stem(std::string_view frame);
 // The name of one output of a run: "<stem>.<what>" ("m51.clean.fits", "m51.Zelvo.log").
 std::string output_name(std::string_view frame, std::string_view what);
 
+// A name or message as one printable line: control characters shown as \n, \t or \xNN.
+std::string one_line(std::string_view text);
+
 // What a job has while it runs: the arguments, where it writes, and its problems.
 class BatchRun {
  public:
