@@ -115,8 +115,22 @@ std::size_t move_outputs(const BatchArgs& a, const fs::path& work, std::ostream&
   std::vector<fs::path> files;
   for (const fs::directory_entry& e : fs::directory_iterator(work, ec)) files.push_back(e.path());
   std::sort(files.begin(), files.end());
+  // The run's inputs are never replaced, whatever their names.
+  const auto is_input = [&](const fs::path& to) {
+    std::error_code same;
+    if (fs::equivalent(to, a.frame, same)) return true;
+    for (const auto& [option, value] : a.values)
+      if (fs::equivalent(to, value, same)) return true;
+    return false;
+  };
   for (const fs::path& f : files) {
     const fs::path to = a.out / f.filename();
+    if (is_input(to)) {
+      err << lead << one_line(to.string()) << " is an input of this run and is kept; the new file is "
+          << one_line(f.string()) << '\n';
+      ++left;
+      continue;
+    }
     const bool moved = a.force ? ::rename(f.c_str(), to.c_str()) == 0
                                : (::link(f.c_str(), to.c_str()) == 0 && ::unlink(f.c_str()) == 0);
     if (!moved) {

@@ -161,6 +161,13 @@ TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFi
   EXPECT_EQ(dir.read("out/keep.txt"), "an earlier result");
   EXPECT_EQ(outputs().size(), 6u);
   EXPECT_FALSE(dir.read_fits("out/b.clean.fits").empty());
+  // A list kept in the folder under the name of an output stays as it is.
+  dir.write("out/b.ZelvoRepeat.log", list);
+  std::vector<std::string> args = {"remove", "--list", dir.file("out/b.ZelvoRepeat.log"), "--out", dir.file("out"),
+                                   "--force", dir.file("b.fits")};
+  EXPECT_EQ(run_batch(args, out, err), 1);
+  EXPECT_EQ(dir.read("out/b.ZelvoRepeat.log"), list);
+  EXPECT_THAT(err.str(), HasSubstr("b.ZelvoRepeat.log is an input of this run and is kept"));
 }
 
 TEST_F(RemoveJob, AnOutputFolderItCannotWriteIsRefusedBeforeAnythingIsDone) {
