@@ -1,9 +1,15 @@
 #include "session/batch_run.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -143,6 +149,68 @@ std::size_t move_outputs(const BatchArgs& a, const fs::path& work, std::ostream&
   return left;
 }
 
+// A run stopped by a signal (a batch system's time limit, a closed terminal, Ctrl-C) removes
+// its private folder with what it holds before it ends, so no half-written result and no
+// hidden folder stay behind. Only calls that are safe in a signal handler are made there.
+struct WorkFolder {
+  int fd = -1;
+  char path[4096] = {};
+};
+WorkFolder g_work;
+constexpr std::array<int, 3> kStopSignals = {SIGTERM, SIGHUP, SIGINT};
+
+void remove_work_and_end(int sig) {
+  if (g_work.fd >= 0) {
+    alignas(8) static char buf[8192];
+    for (;;) {
+      const long n = ::syscall(SYS_getdents64, g_work.fd, buf, sizeof buf);
+      if (n <= 0) break;
+      for (long off = 0; off < n;) {
+        struct Entry {
+          uint64_t ino;
+          int64_t off;
+          unsigned short reclen;
+          unsigned char type;
+          char name[1];
+        };
+        const auto* e = reinterpret_cast<const Entry*>(buf + off);
+        const bool dots = e->name[0] == '.' && (e->name[1] == 0 || (e->name[1] == '.' && e->name[2] == 0));
+        if (!dots) ::unlinkat(g_work.fd, e->name, 0);
+        off += e->reclen;
+      }
+    }
+    ::rmdir(g_work.path);
+  }
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+// Installs the handler for the work folder `work` while it lives.
+class StopCleanup {
+ public:
+  explicit StopCleanup(const fs::path& work) {
+    const std::string p = work.string();
+    if (p.size() >= sizeof g_work.path) return;
+    std::copy(p.begin(), p.end(), g_work.path);
+    g_work.path[p.size()] = 0;
+    g_work.fd = ::open(g_work.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct sigaction sa {};
+    sa.sa_handler = remove_work_and_end;
+    sigfillset(&sa.sa_mask);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) ::sigaction(kStopSignals[i], &sa, &old_[i]);
+  }
+  ~StopCleanup() {
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) ::sigaction(kStopSignals[i], &old_[i], nullptr);
+    if (g_work.fd >= 0) ::close(g_work.fd);
+    g_work.fd = -1;
+  }
+  StopCleanup(const StopCleanup&) = delete;
+  StopCleanup& operator=(const StopCleanup&) = delete;
+
+ private:
+  std::array<struct sigaction, 3> old_{};
+};
+
 }  // namespace
 
 const std::string* BatchArgs::value(std::string_view option) const {
@@ -261,7 +329,11 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
   const fs::path work = prepare_output(*a, err, lead);
   if (work.empty()) return kJobRefused;
   BatchRun run(*a, work, out, err);
-  int status = job->run(run);
+  int status = 0;
+  {
+    const StopCleanup cleanup(work);
+    status = job->run(run);
+  }
   if (status == 0 && run.problems() > 0) status = kJobIncomplete;
   if (move_outputs(*a, work, err, lead) > 0 && status == 0) status = kJobIncomplete;
   return status;

@@ -3,7 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <sstream>
@@ -188,6 +194,37 @@ TEST_F(RemoveJob, AnOutputFolderItCannotWriteIsRefusedBeforeAnythingIsDone) {
     EXPECT_TRUE(*refused);
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.file("locked")));
+}
+
+// A batch system's time limit (SIGTERM) in the middle of a run leaves nothing in the folder.
+TEST(BatchStop, ASignalTakesAwayTheUnfinishedFiles) {
+  ScratchFolder dir;
+  dir.write_fits("big.fits", small_field(3000, 3000));
+  std::string list;
+  for (int i = 1; i <= 30; ++i) list += "1 " + std::to_string(90 * i) + " " + std::to_string(90 * i) + " 5\n";
+  dir.write("list.log", list);
+  const std::string out = dir.file("out"), frame = dir.file("big.fits"), listed = dir.file("list.log");
+  const pid_t child = fork();
+  if (child == 0) {
+    execl(ZELVO_BINARY, ZELVO_BINARY, "run", "remove", frame.c_str(), "--list", listed.c_str(), "--out", out.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Once the run has begun writing (its transcript is there), stop it.
+  const auto started = [&] {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(out, ec))
+      if (e.path().filename() == "big.session.txt") return true;
+    return false;
+  };
+  for (int i = 0; i < 5000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(started());
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
 }  // namespace
