@@ -1,6 +1,5 @@
 #include "session/batch_run.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -137,8 +136,14 @@ std::size_t move_outputs(const BatchArgs& a, const fs::path& work, std::ostream&
       ++left;
       continue;
     }
-    const bool moved = a.force ? ::rename(f.c_str(), to.c_str()) == 0
-                               : (::link(f.c_str(), to.c_str()) == 0 && ::unlink(f.c_str()) == 0);
+    bool moved = false;
+    if (a.force) {
+      moved = ::rename(f.c_str(), to.c_str()) == 0;
+    } else {
+      moved = ::renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+      if (!moved && (errno == EINVAL || errno == ENOSYS))  // a file system without it: link, then unlink
+        moved = ::link(f.c_str(), to.c_str()) == 0 && ::unlink(f.c_str()) == 0;
+    }
     if (!moved) {
       err << lead << one_line(to.string()) << " was not written (" << errno_text() << "); the new file is "
           << one_line(f.string()) << '\n';
