@@ -1,5 +1,5 @@
-// The jobs of `zelvo run`: each sets up a session without a display or answers, loads the
-// frame into slot 1 and runs its dialogue's code on it.
+// The jobs of `zelvo run` and the session they run in: each loads the frame into slot 1 of a
+// BatchDesk and runs its dialogue's code on it.
 #include <fstream>
 #include <iostream>
 #include <new>
@@ -22,35 +22,39 @@ namespace zelvo {
 
 namespace {
 
-// A session for one job: its command-window lines go to DIR/<stem>.session.txt, every
-// question ends the job (there are no answers), graphics go nowhere, the main log is
-// DIR/<stem>.Zelvo.log, and the generator starts from --seed (or the clock, as a session does).
-struct Desk {
-  explicit Desk(BatchRun& run)
-      : transcript(run.output("session.txt"), std::ios::binary), con(no_answers, transcript), gfx(con), s(con, gfx) {
-    s.ranseed = run.args.seed ? *run.args.seed : INITRAN();
-    s.disp.greyflag = 1;
-    s.disp.scaling = 'n';
-    s.gdevice = "/null";
-    if (s.mainlog.open(run.output("Zelvo.log"), con, "the session is not logged")) {
-      for (const auto& l : mainlog_header_lines()) s.mainlog.stream() << l << '\n';
-      s.mainlog.stream().flush();
-    }
-  }
-  ~Desk() {
-    con.flush();
-    s.mainlog.close();
-  }
-  std::istringstream no_answers;
-  std::ofstream transcript;
-  Console con;
-  Graphics gfx;
-  Session s;
-};
+// A HISTORY card of the written frame, cut to 80 columns.
+std::string history_card(const std::string& text) {
+  std::string card = "HISTORY " + text;
+  card.resize(80, ' ');
+  return card;
+}
 
-// The frame into slot 1 as L loads it; false after one problem line.
-bool load_frame(BatchRun& run, Session& s) {
-  FitsRead r = read_fits_reported(s.con, run.args.frame);
+int not_built(BatchRun& run) {
+  std::cerr << "zelvo run " << run.args.job << ": not built yet\n";
+  return kJobRefused;
+}
+
+}  // namespace
+
+BatchDesk::BatchDesk(BatchRun& r)
+    : run(r), transcript(r.output("session.txt"), std::ios::binary), con(no_answers, transcript), gfx(con), s(con, gfx) {
+  s.ranseed = r.args.seed ? *r.args.seed : INITRAN();
+  s.disp.greyflag = 1;
+  s.disp.scaling = 'n';
+  s.gdevice = "/null";
+  if (s.mainlog.open(r.output("Zelvo.log"), con, "the session is not logged")) {
+    for (const auto& l : mainlog_header_lines()) s.mainlog.stream() << l << '\n';
+    s.mainlog.stream().flush();
+  }
+}
+
+BatchDesk::~BatchDesk() {
+  con.flush();
+  s.mainlog.close();
+}
+
+bool BatchDesk::load() {
+  FitsRead r = read_fits_reported(con, run.args.frame);
   switch (r.outcome) {
     case ReadOutcome::Loaded: break;
     case ReadOutcome::NotRegular: run.problem("the frame is " + r.special_kind + ", not a regular file"); return false;
@@ -83,28 +87,16 @@ bool load_frame(BatchRun& run, Session& s) {
   return true;
 }
 
-// A HISTORY card of the written frame, cut to 80 columns.
-std::string history_card(const std::string& text) {
-  std::string card = "HISTORY " + text;
-  card.resize(80, ' ');
-  return card;
-}
-
-// Writes the slot's image as S writes it; false after a problem line.
-bool write_frame(BatchRun& run, ImageSlot& sl, std::string_view what) {
-  const FitsError e = WRITE_FITS_2D_IMAGE(run.output(what).string(), sl.view(), sl.cards);
+bool BatchDesk::write(std::string_view what, const std::string& history) {
+  ImageSlot& sl = s.active();
+  std::vector<std::string> cards = sl.cards;
+  if (!history.empty()) cards.push_back(history_card(history));
+  const FitsError e = WRITE_FITS_2D_IMAGE(run.output(what).string(), sl.view(), cards);
   if (!e.failed()) return true;
   run.problem(output_name(run.args.frame, what) + " could not be written (FITSIO status " + std::to_string(e.status) +
               ": " + e.text + ")");
   return false;
 }
-
-int not_built(BatchRun& run) {
-  std::cerr << "zelvo run " << run.args.job << ": not built yet\n";
-  return kJobRefused;
-}
-
-}  // namespace
 
 int batch_remove(BatchRun& run) {
   const std::string& list = *run.args.value("--list");
@@ -113,10 +105,9 @@ int batch_remove(BatchRun& run) {
     run.problem(check.refusal.empty() ? list + ": the object list cannot be read" : check.refusal);
     return kJobRefused;
   }
-  Desk desk(run);
-  if (!load_frame(run, desk.s)) return kJobRefused;
-  ImageSlot& sl = desk.s.active();
-  ensure_display_levels(sl.view(), desk.s.disp);
+  BatchDesk desk(run);
+  if (!desk.load()) return kJobRefused;
+  ensure_display_levels(desk.s.active().view(), desk.s.disp);
   const RemovalFiles files{list, run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
   AutomaticRemovals r;
   try {
@@ -129,8 +120,7 @@ int batch_remove(BatchRun& run) {
   }
   for (const std::string& p : r.problems) run.problem(p);
   const std::string done = std::to_string(r.removed.size()) + " of " + std::to_string(r.listed) + " listed objects removed";
-  sl.cards.push_back(history_card("zelvo run remove: " + done));
-  if (!write_frame(run, sl, "clean.fits")) return kJobRefused;
+  if (!desk.write("clean.fits", "zelvo run remove: " + done)) return kJobRefused;
   run.out << one_line(output_name(run.args.frame, "clean.fits")) << ": " << done << '\n';
   return r.problems.empty() ? 0 : kJobIncomplete;
 }

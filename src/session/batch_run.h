@@ -5,13 +5,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iosfwd>
 #include <map>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/console.h"
+#include "platform/graphics.h"
+#include "session/session.h"
 
 namespace zelvo {
 
@@ -57,6 +63,30 @@ class BatchRun {
   std::size_t problems_ = 0;
 };
 
+// The session a job runs its dialogue's code in: its command-window lines go to
+// DIR/<stem>.session.txt, any question ends the job (there are no answers: EndOfInput),
+// graphics go nowhere, the main log is DIR/<stem>.Zelvo.log with its session header, and the
+// generator starts from --seed (or the clock, as a session does).
+struct BatchDesk {
+  explicit BatchDesk(BatchRun& run);
+  ~BatchDesk();
+  BatchDesk(const BatchDesk&) = delete;
+  BatchDesk& operator=(const BatchDesk&) = delete;
+
+  // Loads the frame into slot 1 as L does; false after a problem line.
+  bool load();
+  // Writes slot 1's image as S does to the output `what` ("clean.fits"), with one HISTORY card
+  // `history` when it is not empty; false after a problem line.
+  bool write(std::string_view what, const std::string& history = {});
+
+  BatchRun& run;
+  std::istringstream no_answers;
+  std::ofstream transcript;
+  Console con;
+  Graphics gfx;
+  Session s;
+};
+
 // A job: runs on the parsed arguments and returns its status (0 when every listed object was
 // handled, kJobIncomplete when some were not, kJobRefused when nothing could be done).
 struct BatchJob {
@@ -70,7 +100,10 @@ struct BatchJob {
 inline constexpr int kJobIncomplete = 1;
 inline constexpr int kJobRefused = 2;
 
-// The table of jobs; a new job is one more entry here (batch_jobs.cpp).
+// The table of jobs (batch_jobs.cpp). A new job is a function `int batch_<name>(BatchRun&)`
+// that makes a BatchDesk, loads the frame, calls its dialogue's measuring code, writes through
+// run.output() and tells each object it could not handle with run.problem(); and one more
+// entry in the table.
 std::span<const BatchJob> batch_jobs();
 
 // Parses `args` (what follows "run"); nullopt after one line on `err` for a wrong argument.
