@@ -27,7 +27,7 @@ if [ "${1-}" = --one-frame ]; then
 fi
 
 usage() {
-  sed -n '5,12p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '5,13p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 refuse() {
@@ -35,7 +35,7 @@ refuse() {
   exit 2
 }
 
-jobs=0 out= frames=()
+jobs=0 out='' frames=()
 here=$(cd "$(dirname -- "$0")/.." && pwd)
 zelvo=${ZELVO:-$here/build/zelvo}
 read_frames() {  # FILE DELIMITER
@@ -54,7 +54,7 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-[ $# -ge 1 ] && [ -n "$out" ] || usage
+if [ $# -eq 0 ] || [ -z "$out" ]; then usage; fi
 case $jobs in ''|*[!0-9]*) refuse "-j needs a whole number, not '$jobs'" ;; esac
 job=()
 while [ $# -gt 0 ] && [ "$1" != -- ]; do job+=("$1"); shift; done
@@ -106,8 +106,9 @@ rmdir -- "$probe"
 for d in "${folders[@]}"; do
   [ "${d%/*}" = "$d" ] || mkdir -p -- "$out/${d%/*}" || refuse "cannot make the folder $out/${d%/*}"
 done
-list=$(mktemp -- "$out/.many_frames.XXXXXX") && where=$(mktemp -- "$out/.many_frames.XXXXXX") &&
-  jobfile=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
+list=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
+where=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
+jobfile=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
 trap 'rm -f -- "$list" "$where" "$jobfile"' EXIT
 printf '%s\0' "${frames[@]}" > "$list"
 printf '%s\0' "${folders[@]}" > "$where"
@@ -119,7 +120,7 @@ printf '%s\0' "${job[@]}" > "$jobfile"
 # environment.
 MANY_FRAMES_SELF=$here/scripts/many_frames.sh MANY_FRAMES_JOB=$jobfile MANY_FRAMES_OUT=$out \
   MANY_FRAMES_ZELVO=$zelvo parallel --will-cite -0 -q -j "$jobs" --joblog "$out/joblog.txt" --keep-order \
-  bash -c 'exec bash "$MANY_FRAMES_SELF" --one-frame "$1" "$2"' many_frames {1} {2} :::: "$list" ::::+ "$where"
+  bash -c 'exec bash "$MANY_FRAMES_SELF" --one-frame "$1" "$2"' many_frames '{1}' '{2}' :::: "$list" ::::+ "$where"
 
 # Done and failed from each job's exit status and signal in the joblog (its first 8 columns
 # are numbers; the command comes last).
