@@ -606,8 +606,13 @@ Image cut_psf_stamp(ConstImageView image, const PsfEstimate& e) {
 
 // The growth curve (the flux enclosed within k R / 20, k = 1 .. 20) as a table, and the
 // half-flux radius by linear interpolation in the first ring that passes half the total,
-// kept within 10 .. 50 (25 above).
+// kept within 10 .. 50 (25 above). The radius returned is where the star meets its local
+// background (e.star) when it does, the half-flux radius otherwise.
 float half_flux_radius(float R, PsfEstimate& e) {
+  if (e.star.found)
+    e.notes.push_back(list_record({"Local background = ", e.star.background, ", spread = ", e.star.noise,
+                                   ", slope = ", e.star.slope_x, e.star.slope_y,
+                                   " per pixel; the star meets it at ", e.star.radius, " pixels."}));
   e.notes.push_back(list_record({"npix = ", e.npix}));
   const float width = R / static_cast<float>(kGrowthRings);
   float radius[kGrowthRings + 1] = {};
@@ -646,12 +651,7 @@ float half_flux_radius(float R, PsfEstimate& e) {
   if (halfrad > 50.0f) halfrad = 25.0f;
   if (halfrad < 10.0f) halfrad = 10.0f;
   // Where the star meets its local background, when it does: the radius of the object.
-  if (e.star.found) {
-    e.notes.push_back(list_record({"Local background = ", e.star.background, ", spread = ", e.star.noise,
-                                   ", slope = ", e.star.slope_x, e.star.slope_y,
-                                   " per pixel; the star meets it at ", e.star.radius, " pixels."}));
-    halfrad = std::max(e.star.radius, kSmallestStarRadius);
-  }
+  if (e.star.found) halfrad = std::max(e.star.radius, kSmallestStarRadius);
   e.notes.push_back(list_record({"Approximate radius of object = ", halfrad}));
   return halfrad;
 }

@@ -135,15 +135,23 @@ constexpr int kMarkColour = 3;
 constexpr int kInnerColour = 4;
 constexpr int kOuterColour = 2;
 constexpr int kSkyLineColour = 3;
-// The removal radius shown in the inspection display is kept within these limits.
+// The removal radius shown in the inspection display is kept within these limits (except
+// for a star's own radius, see Inspection::star).
 constexpr float kShownRadiusMin = 19.0f;
 constexpr float kShownRadiusMax = 39.0f;
+// A star's inspection page: levels from this many sigma below its local background, and the
+// profile out to this many times its radius (at least kStarProfileLeast pixels).
+constexpr float kStarLevelSigmas = 5.0f;
+constexpr float kStarProfileTimes = 3.0f;
+constexpr float kStarProfileLeast = 10.0f;
 // Pixel (i, j) of the stamp is centred on world (i, j).
 constexpr std::array<float, 6> kStampTr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
 // The column option: the 20 x 20 box, offsets -9 .. 10, with 1-sigma clipping.
 constexpr int32_t kColumnBoxFrom = -9;
 constexpr int32_t kColumnBoxTo = 10;
 constexpr int32_t kColumnDummyPoints = 20;
+// The radius a column's record line carries (no ring is traced for it).
+constexpr float kColumnRecordRadius = 19.0f;
 
 enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 };
 
@@ -450,6 +458,9 @@ struct Inspection {
   float sky = 0.0f;                  // drawn as a line from 0 to 1.1 x the search radius
   float search_radius = kSearchRadius;
   float lev1 = 0.0f, lev2 = 0.0f;    // profile display levels
+  // Set for a star that meets its local background: the page is scaled to that star (its
+  // background, noise and peak, and its radius) instead of to the brightest pixel around it.
+  std::optional<StarRadius> star;
 };
 
 // Profile and levels from the collected pixels of an estimate; with none collected (a
@@ -458,6 +469,14 @@ void take_profile(Inspection& insp, const PsfEstimate& e, ConstImageView image, 
   insp.radii = e.radii;
   insp.values = e.values;
   insp.sky = e.sky;
+  if (e.star.found && e.star.peak > e.star.background) {
+    // From a few sigma below the star's local background to a tenth above its peak.
+    insp.star = e.star;
+    insp.sky = e.star.background;
+    insp.lev1 = e.star.background - kStarLevelSigmas * std::max(e.star.noise, 1.0f);
+    insp.lev2 = e.star.peak + (e.star.peak - insp.lev1) / 10.0f;
+    return;
+  }
   if (widened_range(insp.values, insp.lev1, insp.lev2)) return;
   std::vector<float> area;
   const Box b = Box{ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf}.clipped(image.nx, image.ny);
@@ -485,7 +504,10 @@ void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32
     y1 = std::isfinite(y1) ? y1 - 1.0f : -1.0f;
     y2 = y1 + 2.0f;
   }
-  gfx.window(0.0f, visit.deathrad + 1.0f, y1, y2);
+  // A star's profile is shown out to three times the radius where it meets the background.
+  const float xmax = insp.star ? std::max(kStarProfileTimes * insp.star->radius, kStarProfileLeast)
+                               : visit.deathrad + 1.0f;
+  gfx.window(0.0f, xmax, y1, y2);
   if (!insp.radii.empty()) gfx.points(insp.radii, insp.values, -4);
   gfx.box();
   gfx.colour(kSkyLineColour);
@@ -545,7 +567,9 @@ bool inspect_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ix
                   ObjectChanges&) {
   const PsfEstimate e = estimate_star(ctx, visit, req);
   take_profile(insp, e, ctx.image, ixc, iyc);
-  visit.deathrad = 3.5f * visit.deathrad;
+  // The radius where the star meets its local background is offered as it is; without one,
+  // 3.5 times the half-flux radius.
+  if (!insp.star) visit.deathrad = 3.5f * visit.deathrad;
   return true;
 }
 
@@ -643,18 +667,27 @@ const ObjectKind* object_kind(int32_t type) {
 }
 
 // The disc removal after the radius question; false (the object left) when the removal
-// changed nothing, with what went before it taken back.
-bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch) {
+// changed nothing, with what went before it taken back. A list's radius is taken for an
+// answer of 0 or less.
+bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, std::optional<float> listed_radius) {
   ctx.con.text(kCirclesNote);
   ctx.con.record({kRadiusSetLead, visit.deathrad});
   ctx.con.text(kRadiusPrompt);
   const float r = ctx.con.read_real();
   visit.deathrad = r - 1.0f;
+  if (listed_radius && !(r > 0.0f)) visit.deathrad = *listed_radius - 1.0f;
   if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
   ch.disc = remove_disc(ctx, visit).changed();
   if (ch.disc) return true;
   undo_object(ctx, visit, ch);
   return false;
+}
+
+// One line of the removal record: type, centre and the radius the ring was traced at.
+void record_removal(RemovalVisit& visit, int32_t type, float radius) {
+  if (!visit.record.is_open()) return;
+  visit.record.stream() << list_record({type, visit.xcen, visit.ycen, radius}) << '\n';
+  visit.record.stream().flush();
 }
 
 // The result shown, then kept (a record line) or undone.
@@ -665,9 +698,8 @@ void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, co
   const char answer = ctx.con.read_char();
   if (answer == 'Y' || answer == 'y') {
     undo_object(ctx, visit, ch);
-  } else if (visit.record.is_open()) {
-    visit.record.stream() << list_record({kind.type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
-    visit.record.stream().flush();
+  } else {
+    record_removal(visit, kind.type, visit.deathrad);
   }
   ch = ObjectChanges{};  // kept or undone: nothing is left to take back
 }
@@ -719,10 +751,16 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
   Inspection insp;
   if (!kind.inspect(ctx, visit, psf_request(ctx, visit), ixc, iyc, insp, ch)) return finish();
 
-  if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
-  if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
+  if (!insp.star) {
+    if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
+    if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
+  }
+  // A list's radius above 0 is the removal radius offered (and taken for an answer of 0 or less).
+  const std::optional<float> listed_radius =
+      listed && listed->radius > 0.0f && kind.disc ? std::optional<float>(listed->radius) : std::nullopt;
+  if (listed_radius) visit.deathrad = *listed_radius;
   draw_inspection(ctx, insp, visit, ixc, iyc);
-  const bool removed = kind.disc ? remove_asked_disc(ctx, visit, ch) : ch.bar.removed;
+  const bool removed = kind.disc ? remove_asked_disc(ctx, visit, ch, listed_radius) : ch.bar.removed;
   if (!removed) {
     ctx.con.text(kObjectLeft);
     return finish();
@@ -821,15 +859,22 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
     visit.deathrad = o.radius;
     ObjectChanges ch;
     const bool disc = kind->automatic(ctx, visit, psf_request(ctx, visit), ch);
+    bool kept = ch.bar.removed;
     if (disc) {
+      // A listed radius above 0 is the radius the ring is traced at, as a typed one is; the
+      // estimate only stands in for 0 or less.
+      if (o.radius > 0.0f) visit.deathrad = o.radius - 1.0f;
       ctx.con.record({kRadiusSetLead, visit.deathrad});
       const RemovalResult r = remove_disc(ctx, visit);
+      kept = r.changed();
       if (!r.changed()) {
         undo_object(ctx, visit, ch);
         if (r.status == RemovalStatus::stopped) throw Interrupted(stop_line(done - 1));
         ctx.con.text(kObjectLeft);
       }
     }
+    // Kept removals are recorded as the interactive ones are, so the record repeats the visit.
+    if (kept) record_removal(visit, kind->type, disc ? visit.deathrad : kColumnRecordRadius);
     blank_apostrophes(ctx.slot.object);
   }
   if (list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
