@@ -25,6 +25,7 @@
 #include "platform/list_io.h"
 #include "numeric/stop_request.h"
 #include "removal/deathstar.h"
+#include "removal/line_repair.h"
 #include "removal/removal_context.h"
 #include "removal/wipe.h"
 
@@ -43,7 +44,7 @@ constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
     "  4) ",
     "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
     "  6) Remove columns ",
-    "  7) Remove rows [NOT IMPLEMENTED YET] ",
+    "  7) Remove rows ",
     "  8) Remove objects interactively using pre-recorded coordinates",
     "  9) Remove objects automatically using pre-recorded coordinates",
     "     (Options 8 and 9 require the existence of ZelvoRep.log) ",
@@ -153,7 +154,7 @@ constexpr int32_t kColumnDummyPoints = 20;
 // The radius a column's record line carries (no ring is traced for it).
 constexpr float kColumnRecordRadius = 19.0f;
 
-enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 };
+enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6, kRows = 7 };
 
 
 // What one visit works on: the session with its active slot, and the files.
@@ -275,6 +276,17 @@ SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, 
   SatBarResult bar = [&] {
     RoutineLog log(ctx);
     return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx, log.stream()));
+  }();
+  print_notes(ctx.con, bar.notes);
+  if (bar.removed) note_change(visit, bar.changed);
+  return bar;
+}
+
+// A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise painted).
+SatBarResult repair(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis) {
+  SatBarResult bar = [&] {
+    RoutineLog log(ctx);
+    return repair_line(ctx.image, xc, yc, sigma, axis, removal_context(ctx, log.stream()));
   }();
   print_notes(ctx.con, bar.notes);
   if (bar.removed) note_change(visit, bar.changed);
@@ -598,10 +610,9 @@ bool inspect_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ix
   return true;
 }
 
-// Columns: the background from the box (kept, typed or measured again), then the bar removal,
-// which is the whole removal.
-bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
-                     ObjectChanges& ch) {
+// Columns and rows: the background from the box (kept, typed or measured again), then the
+// line repair, which is the whole removal.
+bool inspect_lines(Dialogue& ctx, RemovalVisit& visit, Inspection& insp, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   float average = s.clipped_mean, sigma = s.kept_sigma;
   ctx.con.record({kAverageSigmaLead, average, sigma});
@@ -614,8 +625,18 @@ bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, in
   insp.lev2 = range.minimum;
   column_levels(ctx, average, sigma);
   insp.sky = average;
-  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
+  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, sigma, axis);
   return true;
+}
+
+bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
+                     ObjectChanges& ch) {
+  return inspect_lines(ctx, visit, insp, ch, LineAxis::column);
+}
+
+bool inspect_rows(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
+                  ObjectChanges& ch) {
+  return inspect_lines(ctx, visit, insp, ch, LineAxis::row);
 }
 
 // Option 9's steps before the disc: whether a disc is to be removed at the visit's radius.
@@ -635,17 +656,25 @@ bool listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChang
   return true;
 }
 
-bool listed_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+bool listed_lines(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
+  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, s.kept_sigma, axis);
   return false;
 }
 
-// What options 1, 2, 3 and 6 and the types of a list's lines remove, and how.
+bool listed_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+  return listed_lines(ctx, visit, ch, LineAxis::column);
+}
+
+bool listed_rows(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+  return listed_lines(ctx, visit, ch, LineAxis::row);
+}
+
+// What options 1, 2, 3, 6 and 7 and the types of a list's lines remove, and how.
 struct ObjectKind {
   int32_t type;  // the option, the list's type and the record's first value
-  // Picked (options 1, 2, 3, 6 and 8): estimates, removes what goes before the disc and fills
+  // Picked (options 1, 2, 3, 6, 7 and 8): estimates, removes what goes before the disc and fills
   // the inspection display; false when the object is left as it was (after saying so).
   bool (*inspect)(Dialogue&, RemovalVisit&, PsfRequest, int32_t ixc, int32_t iyc, Inspection&, ObjectChanges&);
   // Option 9: the same without questions; true when the disc is to be removed.
@@ -653,11 +682,12 @@ struct ObjectKind {
   bool disc;  // removed as a disc after the radius question (columns: the bar removal is all)
 };
 
-constexpr std::array<ObjectKind, 4> kObjectKinds = {{
+constexpr std::array<ObjectKind, 5> kObjectKinds = {{
     {kStar, inspect_star, listed_star, true},
     {kSaturated, inspect_saturated, listed_saturated, true},
     {kArea, inspect_area, listed_area, true},
     {kColumns, inspect_columns, listed_columns, false},
+    {kRows, inspect_rows, listed_rows, false},
 }};
 
 const ObjectKind* object_kind(int32_t type) {
@@ -719,7 +749,7 @@ std::optional<std::pair<float, float>> object_position(Dialogue& ctx, const List
   return std::pair{xc, yc};
 }
 
-// One object of options 1, 2, 3, 6 or 8 (the kind says which), picked with the cursor or
+// One object of options 1, 2, 3, 6, 7 or 8 (the kind says which), picked with the cursor or
 // taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
 void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const ListedObject* listed,
                          ObjectChanges& ch) {

@@ -33,7 +33,7 @@ const std::string kMenu =
     "   4) \n"
     "   5) Remove a galaxy [NOT IMPLEMENTED YET] \n"
     "   6) Remove columns \n"
-    "   7) Remove rows [NOT IMPLEMENTED YET] \n"
+    "   7) Remove rows \n"
     "   8) Remove objects interactively using pre-recorded coordinates\n"
     "   9) Remove objects automatically using pre-recorded coordinates\n"
     "      (Options 8 and 9 require the existence of ZelvoRep.log) \n"
