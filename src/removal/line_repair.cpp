@@ -26,6 +26,8 @@ constexpr int32_t kStartSearch = 5; // the run may start this far along from the
 constexpr float kBadSigmas = 4.0f;
 constexpr float kNeighbourSigmas = 3.0f;
 constexpr int32_t kGap = 3;         // good pixels bridged inside a run
+constexpr int32_t kAlongHalf = 3;   // the background across is fitted over t - 3 .. t + 3
+constexpr float kInterpolationVariance = 0.28f;  // its variance at the line, in pixel variances
 
 constexpr std::string_view kLineOffImage = "The click lies outside the image; nothing is repaired.";
 constexpr std::string_view kNoReferenceLines =
@@ -51,35 +53,68 @@ struct Lines {
   bool counted(int32_t u, int32_t t) const { return inside(u, t) && counted_pixel(at(u, t)); }
 };
 
-// The background across line u0 at t from the lines at -3, -2 and +2, +3: a straight line
-// through the two sides' means (one side alone: its mean). False when neither side has a pixel.
+// The background across line u0 near pixel t along it: a surface a + b u + c u^2 + e s fitted
+// to the lines at -3, -2 and +2, +3 over the pixels t - 3 .. t + 3 along them (s the offset
+// along), so a galaxy's curvature across the line is followed and the noise averages down.
+// With one side only: that side's mean. Not ok when no reference pixel lies inside the image.
 struct Across {
-  float left = 0.0f, right = 0.0f;
-  bool any_left = false, any_right = false;
+  double a = 0.0, b = 0.0, c = 0.0;
+  bool curved = false;  // both sides: the quadratic; otherwise the constant a
+  bool valid = false;
   // The interpolated background at offset k from u0 (-1, 0, 1).
   float at(int32_t k) const {
-    if (any_left && any_right) return 0.5f * (left + right) + static_cast<float>(k) * (right - left) / 5.0f;
-    return any_left ? left : right;
+    return static_cast<float>(curved ? a + b * k + c * k * k : a);
   }
-  bool ok() const { return any_left || any_right; }
+  bool ok() const { return valid; }
 };
+
+// Solves the n x n system m x = r in place (Gaussian elimination); false when singular.
+bool solve(double m[4][4], double r[4], int n) {
+  for (int col = 0; col < n; ++col) {
+    int piv = col;
+    for (int row = col + 1; row < n; ++row)
+      if (std::fabs(m[row][col]) > std::fabs(m[piv][col])) piv = row;
+    if (!(std::fabs(m[piv][col]) > 1e-9)) return false;
+    for (int k = 0; k < n; ++k) std::swap(m[col][k], m[piv][k]);
+    std::swap(r[col], r[piv]);
+    for (int row = 0; row < n; ++row) {
+      if (row == col) continue;
+      const double f = m[row][col] / m[col][col];
+      for (int k = col; k < n; ++k) m[row][k] -= f * m[col][k];
+      r[row] -= f * r[col];
+    }
+  }
+  for (int k = 0; k < n; ++k) r[k] /= m[k][k];
+  return true;
+}
 
 Across across(const Lines& L, int32_t u0, int32_t t) {
   Across a;
-  float sl = 0.0f, sr = 0.0f;
-  int nl = 0, nr = 0;
-  for (int32_t d = kRefNear; d <= kRefFar; ++d) {
-    if (L.counted(u0 - d, t)) {
-      sl += L.at(u0 - d, t);
-      ++nl;
+  double m[4][4] = {}, r[4] = {};
+  bool left = false, right = false;
+  double sum = 0.0;
+  int n = 0;
+  for (int32_t s = -kAlongHalf; s <= kAlongHalf; ++s)
+    for (const int32_t d : {-kRefFar, -kRefNear, kRefNear, kRefFar}) {
+      if (!L.counted(u0 + d, t + s)) continue;
+      const double v = L.at(u0 + d, t + s);
+      const double f[4] = {1.0, static_cast<double>(d), static_cast<double>(d * d), static_cast<double>(s)};
+      for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) m[i][j] += f[i] * f[j];
+        r[i] += f[i] * v;
+      }
+      (d < 0 ? left : right) = true;
+      sum += v;
+      ++n;
     }
-    if (L.counted(u0 + d, t)) {
-      sr += L.at(u0 + d, t);
-      ++nr;
-    }
+  if (n == 0) return a;
+  a.valid = true;
+  if (left && right && solve(m, r, 4)) {
+    a.a = r[0], a.b = r[1], a.c = r[2];
+    a.curved = true;
+  } else {
+    a.a = sum / n;
   }
-  if (nl) a.left = sl / static_cast<float>(nl), a.any_left = true;
-  if (nr) a.right = sr / static_cast<float>(nr), a.any_right = true;
   return a;
 }
 
@@ -136,8 +171,9 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
   }
   if (!across(L, u0, t0).ok()) return refuse(kNoReferenceLines);
   const float sigma = neighbour_noise(L, u0);
-  // The interpolation's noise: a mean of four pixels.
-  const float sigma_d = sigma * std::sqrt(1.25f);
+  // A pixel's deviation from the interpolation: its noise and the interpolation's (about 0.28
+  // of the pixel variance for the fit over 28 pixels).
+  const float sigma_d = sigma * std::sqrt(1.0f + kInterpolationVariance);
   const auto deviation = [&](int32_t k, int32_t t) {
     const Across a = across(L, u0, t);
     if (!a.ok() || !L.counted(u0 + k, t)) return 0.0f;
@@ -202,9 +238,7 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
     for (int32_t k = -1; k <= 1; ++k) {
       if (!L.inside(u0 + k, t)) continue;
       if (k != 0 && L.counted(u0 + k, t) && deviation(k, t) <= kNeighbourSigmas * sigma_d) continue;
-      // Variance of the interpolation in units of sigma^2: 1/4 on the line, 0.29 beside it.
-      const double interp = k == 0 ? 0.25 : 0.29;
-      const double h = kUniformHalfWidthPerSigma * spread * std::sqrt(1.0 - interp);
+      const double h = kUniformHalfWidthPerSigma * spread * std::sqrt(1.0 - kInterpolationVariance);
       const double noise = ctx.rng.RND(ctx.ranseed, -h, h);
       L.at(u0 + k, t) = static_cast<float>(static_cast<double>(a.at(k)) + noise);
     }
