@@ -573,7 +573,12 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
         e.saturated = true;
         return false;
       }
-      const float b = local.ok ? static_cast<float>(surface_value(local.c, dx, dy)) : e.sky;
+      // Near the star its own surface (fitted just outside it) is the background; further
+      // out the one fitted to the R .. R + 10 annulus; the sky level when neither exists.
+      const bool near_star = e.star.found && r2 < e.star.annulus_outer * e.star.annulus_outer;
+      const float b = near_star ? e.star.background_at(dx, dy)
+                      : local.ok ? static_cast<float>(surface_value(local.c, dx, dy))
+                                 : e.sky;
       total += v - b;
       // The lists hold at most kMaxCollected entries; beyond that the last one is replaced.
       if (e.npix < kMaxCollected) {
@@ -671,9 +676,9 @@ PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfReques
   e.rough_sky = req.rough_sky ? *req.rough_sky : rough_sky(image);
   e.total = e.rough_sky;
   estimate_sky(image, req, e);
+  e.star = star_radius(image, e.xcen, e.ycen);
   if (!collect_flux(image, req, e)) return e;
   e.stamp = cut_psf_stamp(image, e);
-  e.star = star_radius(image, e.xcen, e.ycen);
   e.deathrad = half_flux_radius(req.search_radius, e);
   return e;
 }

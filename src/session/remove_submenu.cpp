@@ -282,7 +282,8 @@ SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, 
   return bar;
 }
 
-// A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise painted).
+// A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise
+// painted; 0 or less: the noise measured beside the line).
 SatBarResult repair(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis) {
   SatBarResult bar = [&] {
     RoutineLog log(ctx);
@@ -552,10 +553,11 @@ void draw_result(Dialogue& ctx, const Inspection& insp, int32_t ixc, int32_t iyc
 
 // The column option's background: the box values, kept, typed, or measured again around a
 // click before being typed.
-void column_levels(Dialogue& ctx, float& average, float& sigma) {
+// True when the user typed the values (kept ones: false).
+bool column_levels(Dialogue& ctx, float& average, float& sigma) {
   ctx.con.text(kColumnChoice);
   const char answer = ctx.con.read_char();
-  if (answer == 'y') return;
+  if (answer == 'y') return false;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
     ctx.s.read_cursor(ctx.s.cursorx, ctx.s.cursory);
@@ -569,6 +571,7 @@ void column_levels(Dialogue& ctx, float& average, float& sigma) {
   }
   ctx.con.text(kNewAverageSigma);
   ctx.con.read_list({&average, &sigma});
+  return true;
 }
 
 // --- the kinds of object --------------------------------------------------------------
@@ -623,9 +626,11 @@ bool inspect_lines(Dialogue& ctx, RemovalVisit& visit, Inspection& insp, ObjectC
   const FiniteLevels range = levels_of(ctx, visit).whole();
   insp.lev1 = range.maximum;
   insp.lev2 = range.minimum;
-  column_levels(ctx, average, sigma);
+  // The repair paints the noise it measures beside the line (a box on a galaxy overstates it),
+  // or the sigma the user typed.
+  const bool typed = column_levels(ctx, average, sigma);
   insp.sky = average;
-  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, sigma, axis);
+  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, typed ? sigma : 0.0f, axis);
   return true;
 }
 
@@ -659,7 +664,7 @@ bool listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChang
 bool listed_lines(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, s.kept_sigma, axis);
+  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, 0.0f, axis);  // the noise measured beside the line
   return false;
 }
 

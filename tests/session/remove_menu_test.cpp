@@ -145,10 +145,13 @@ void expect_sky_disc(const Image& im, const SyntheticField& f, double x, double 
   EXPECT_NEAR(sum / n, sky / n, mean_tol) << "around " << x << "," << y;
 }
 
-// The hot column (and one column to each side) is sky again.
+// The hot column is sky again; a column to each side is sky or, where it was good, untouched.
 void expect_hot_column_gone(const Image& im, const SyntheticField& f, double tol) {
   for (int y = kHotY1; y <= kHotY2; ++y)
-    for (int x = kHotX - 1; x <= kHotX + 1; ++x) ASSERT_NEAR(im.at(x, y), f.sky_at(x, y), tol) << x << "," << y;
+    for (int x = kHotX - 1; x <= kHotX + 1; ++x) {
+      if (x != kHotX && im.at(x, y) == f.image.at(x, y)) continue;
+      ASSERT_NEAR(im.at(x, y), f.sky_at(x, y), tol) << x << "," << y;
+    }
 }
 
 // Every pixel for which `touched` is false equals the original exactly.
