@@ -55,3 +55,65 @@ TEST(StarRadius, MeetsTheLocalBackgroundOnAndOffTheDisc) {
   const StarRadius none = star_radius(img.view(), 60.0f, 150.0f);
   EXPECT_FALSE(none.found);
 }
+
+namespace {
+
+// A 3000-count star (FWHM 3, noise 8) on a sky sloping by `slope` counts per pixel towards
+// `angle` degrees, clicked `off` pixels from its centre.
+struct SlopeCase {
+  float slope, angle, offx, offy;
+};
+
+class SlopeCentre : public ::testing::TestWithParam<SlopeCase> {};
+
+}  // namespace
+
+// The refined centre lies within 0.5 px of the star on slopes up to 20 counts per pixel in
+// every direction (the 9 x 9 box mean alone left it 1.2 px off at 10 and 9 px at 20).
+TEST_P(SlopeCentre, LiesWithinHalfAPixelOfTheStar) {
+  const SlopeCase c = GetParam();
+  const double a = c.angle * kPi / 180.0;
+  for (unsigned seed = 1; seed <= 5; ++seed) {
+    GalaxyModel m;
+    m.sky = 5000.0f;
+    m.gx = c.slope * static_cast<float>(std::cos(a));
+    m.gy = c.slope * static_cast<float>(std::sin(a));
+    m.seed = seed;
+    const FrameStar s{60.3f + 0.1f * seed, 59.6f, 3000.0f, 3.0f};
+    const Image img = galaxy_frame(120, 120, m, {s});
+    PsfRequest q;
+    q.sky_upper = 1.0e6f;
+    q.saturation = 400000;
+    const PsfEstimate e = GETPSF(img.view(), s.x + c.offx, s.y + c.offy, q);
+    EXPECT_LT(std::hypot(e.xcen - s.x, e.ycen - s.y), 0.5f) << "seed " << seed;
+    EXPECT_FALSE(e.centroid_walked.has_value());
+    ASSERT_TRUE(e.deathrad.has_value());
+    EXPECT_NEAR(*e.deathrad, moffat_radius_at(s, m.moffat_beta, m.noise), 3.0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Slopes, SlopeCentre,
+                         ::testing::Values(SlopeCase{0.0f, 0.0f, 0.7f, -0.6f}, SlopeCase{5.0f, 30.0f, -0.9f, 0.3f},
+                                           SlopeCase{10.0f, 0.0f, 0.7f, -0.6f}, SlopeCase{10.0f, 135.0f, 0.0f, 1.0f},
+                                           SlopeCase{20.0f, 45.0f, 0.7f, -0.6f}, SlopeCase{20.0f, 200.0f, -0.9f, 0.3f},
+                                           SlopeCase{20.0f, 290.0f, 0.5f, 0.8f}));
+
+// A centroid that leaves for a brighter neighbour 5 px away is not taken: the given position
+// stays, and one line says so.
+TEST(SlopeCentreWalk, ACentreThatWalksAwayIsNotTaken) {
+  GalaxyModel m;
+  m.noise = 0.0f;
+  const FrameStar bright{63.0f, 60.0f, 50000.0f, 3.0f};
+  const Image img = galaxy_frame(120, 120, m, {bright});
+  PsfRequest q;
+  q.sky_upper = 1.0e6f;
+  q.saturation = 400000;
+  const PsfEstimate e = GETPSF(img.view(), 58.0f, 60.0f, q);
+  ASSERT_TRUE(e.centroid_walked.has_value());
+  EXPECT_GT(*e.centroid_walked, 3.0f);
+  EXPECT_FLOAT_EQ(e.xcen, 58.0f);
+  EXPECT_FLOAT_EQ(e.ycen, 60.0f);
+  ASSERT_FALSE(e.notes.empty());
+  EXPECT_NE(e.notes[0].find("pixels from the given position; the given position is kept."), std::string::npos)
+      << e.notes[0];
+}
