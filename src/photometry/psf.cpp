@@ -258,6 +258,7 @@ constexpr float kAnnulusClearance = 2.0f;  // the star must end this far inside 
 // before has reached the background.
 constexpr float kFlatteningStep = 0.25f;
 constexpr int kSurfaceClipPasses = 4;
+constexpr float kNoiselessLevel = 1.0e-3f;  // of the centre's height: the least level the star meets
 constexpr float kSurfaceClip = 3.0f;
 constexpr std::size_t kQuadraticMinimum = 24;  // fewer kept pixels: a plane
 constexpr std::size_t kPlaneMinimum = 8;       // fewer: no background
@@ -383,7 +384,8 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
         if (k > rings) continue;
         ring[static_cast<std::size_t>(k)].push_back(v - static_cast<float>(surface_value(c, dx, dy)));
       }
-    const float level = noise;
+    // On a noiseless image the level is a small fraction of the star's centre instead.
+    float level = noise;
     float prev = 0.0f, first = 0.0f;
     int32_t prev_k = 0;
     bool have_prev = false, crossed = false;
@@ -408,7 +410,10 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
         crossed = true;
         break;
       }
-      if (!have_prev) first = m;
+      if (!have_prev) {
+        first = m;
+        level = std::max(level, kNoiselessLevel * first);
+      }
       prev = m;
       prev_k = k;
       have_prev = true;
