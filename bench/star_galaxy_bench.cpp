@@ -143,7 +143,8 @@ void report_lines() {
   for (const Line l : {Line{"dead column beside a knot", LineAxis::column, 120, 0.0f},
                        Line{"hot row beside a knot", LineAxis::row, 80, 5000.0f}}) {
     const bool rows = l.axis == LineAxis::row;
-    const FrameStar knot = rows ? FrameStar{90.0f, l.line + 2.0f, 6000.0f, 2.0f} : FrameStar{l.line + 2.0f, 90.0f, 6000.0f, 2.0f};
+    const float beside = static_cast<float>(l.line) + 2.0f;
+    const FrameStar knot = rows ? FrameStar{90.0f, beside, 6000.0f, 2.0f} : FrameStar{beside, 90.0f, 6000.0f, 2.0f};
     const Image truth = galaxy_frame(200, 200, clean, {knot});
     Image im = galaxy_frame(200, 200, m, {knot});
     for (int t = 1; t <= 200; ++t) {
@@ -153,8 +154,8 @@ void report_lines() {
     const Image before = im;
     Random rng;
     int32_t seed = -7;
-    (void)repair_line(im.view(), rows ? 110.0f : static_cast<float>(l.line), rows ? static_cast<float>(l.line) : 110.0f, 0.0f,
-                      l.axis, RemovalContext{rng, seed});
+    const float line = static_cast<float>(l.line);
+    (void)repair_line(im.view(), rows ? 110.0f : line, rows ? line : 110.0f, 0.0f, l.axis, RemovalContext{rng, seed});
     int far_changed = 0;
     double sum = 0.0, sum2 = 0.0;
     int n = 0;

@@ -211,7 +211,8 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
       if (!counted_pixel(v)) continue;
       const bool interior = x >= 10 && x <= image.nx - 10 && y >= 10 && y <= image.ny - 10;
       if (interior && (!any || v > top)) top = v, any = true;
-      if (std::abs(x - INT(xc)) <= 5 && std::abs(y - INT(yc)) <= 5 && (!anybox || v > boxtop)) boxtop = v, anybox = true;
+      const bool in_box = std::abs(x - INT(xc)) <= 5 && std::abs(y - INT(yc)) <= 5;
+      if (in_box && (!anybox || v > boxtop)) boxtop = v, anybox = true;
     }
   log_record(log, {kMaxvalLead, INT(top)});
   res.saturated = INT(boxtop);

@@ -474,6 +474,7 @@ struct Inspection {
   // Set for a star that meets its local background: the page is scaled to that star (its
   // background, noise and peak, and its radius) instead of to the brightest pixel around it.
   std::optional<StarRadius> star;
+  bool own_radius = false;  // the radius offered is the star's own (not kept within 19 .. 39)
 };
 
 // Profile and levels from the collected pixels of an estimate; with none collected (a
@@ -517,9 +518,11 @@ void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32
     y1 = std::isfinite(y1) ? y1 - 1.0f : -1.0f;
     y2 = y1 + 2.0f;
   }
-  // A star's profile is shown out to three times the radius where it meets the background.
-  const float xmax = insp.star ? std::max(kStarProfileTimes * insp.star->radius, kStarProfileLeast)
-                               : visit.deathrad + 1.0f;
+  // A star's profile is shown out to three times the radius where it meets the background (and
+  // at least to the radius offered).
+  const float xmax =
+      insp.star ? std::max({kStarProfileTimes * insp.star->radius, kStarProfileLeast, visit.deathrad + 1.0f})
+                : visit.deathrad + 1.0f;
   gfx.window(0.0f, xmax, y1, y2);
   if (!insp.radii.empty()) gfx.points(insp.radii, insp.values, -4);
   gfx.box();
@@ -584,7 +587,8 @@ bool inspect_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ix
   take_profile(insp, e, ctx.image, ixc, iyc);
   // The radius where the star meets its local background is offered as it is; without one,
   // 3.5 times the half-flux radius.
-  if (!insp.star) visit.deathrad = 3.5f * visit.deathrad;
+  insp.own_radius = insp.star.has_value();
+  if (!insp.own_radius) visit.deathrad = 3.5f * visit.deathrad;
   return true;
 }
 
@@ -786,7 +790,7 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
   Inspection insp;
   if (!kind.inspect(ctx, visit, psf_request(ctx, visit), ixc, iyc, insp, ch)) return finish();
 
-  if (!insp.star) {
+  if (!insp.own_radius) {
     if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
     if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
   }

@@ -116,8 +116,8 @@ TEST(GalaxyRemoval, Option7RepairsADeadRowAndKeepsTheKnotBesideIt) {
   for (int x = 1; x <= 300; ++x) frame.at(x, 120) = 0.0f;
   ScratchFolder dir;
   dir.write_fits("row.fits", frame);
-  const auto run =
-      run_session(dir, {"", "l", "row.fits", "r", "7", "230 120", "230.4 119.8", "y", "n", "0", "s", "fixed.fits", "", "q"});
+  const auto run = run_session(
+      dir, {"", "l", "row.fits", "r", "7", "230 120", "230.4 119.8", "y", "n", "0", "s", "fixed.fits", "", "q"});
   EXPECT_THAT(run.out, HasSubstr("   7) Remove rows \n   8) Remove objects interactively"));
   EXPECT_THAT(run.out, HasSubstr(" RemoveSatBar: Bar length = 300\n"));
   const auto rec = record_lines(dir.read("ZelvoRepeat.log"));
