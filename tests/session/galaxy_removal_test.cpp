@@ -101,7 +101,9 @@ TEST(GalaxyRemoval, Option9KeepsListedRadiiAndEstimatesTheRestOnTheDisc) {
       bool inside = false;
       for (std::size_t i = 0; i < kListed.size(); ++i)
         if (std::hypot(x - kListed[i].star.x, y - kListed[i].star.y) <= ring[i] + 1.5) inside = true;
-      if (!inside) ASSERT_EQ(out.at(x, y), frame.at(x, y)) << x << "," << y;
+      if (!inside) {
+        ASSERT_EQ(out.at(x, y), frame.at(x, y)) << x << "," << y;
+      }
     }
 }
 
@@ -123,13 +125,15 @@ TEST(GalaxyRemoval, Option7RepairsADeadRowAndKeepsTheKnotBesideIt) {
   const auto rec = record_lines(dir.read("ZelvoRepeat.log"));
   ASSERT_EQ(rec.size(), 1u);
   EXPECT_THAT(rec[0], HasSubstr(" 7 230.4 119.8 19.0"));
+  // The row follows the galaxy beneath (away from the nucleus and the knot); two or more rows
+  // away, the knot among them, nothing changed.
   const Image out = dir.read_fits("fixed.fits");
   ASSERT_EQ(out.nx, 300);
   for (int y = 1; y <= 300; ++y)
     for (int x = 1; x <= 300; ++x) {
       if (std::abs(y - 120) >= 2) {
         ASSERT_EQ(out.at(x, y), frame.at(x, y)) << x << "," << y;
-      } else if (std::hypot(x - m.cx, y - m.cy) > 16.0 && std::fabs(x - knot.x) > 6.0f) {
+      } else if (y == 120 && std::hypot(x - m.cx, y - m.cy) > 16.0 && std::fabs(x - knot.x) > 6.0f) {
         ASSERT_NEAR(out.at(x, y), truth.at(x, y), 5.0 * m.noise) << x << "," << y;
       }
     }
