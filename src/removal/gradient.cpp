@@ -397,6 +397,14 @@ BackgroundSurface fit_surface(std::span<const float> x, std::span<const float> y
   out.order = best;
   out.coef = f.c;
   out.kept = f.kept;
+  out.lowest = std::numeric_limits<double>::infinity();
+  out.highest = -out.lowest;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!keep[i]) continue;
+    const double v = evaluate(f.c, m, s.u[i], s.v[i]);
+    out.lowest = std::min(out.lowest, v);
+    out.highest = std::max(out.highest, v);
+  }
   // The sky's spread: from neighbouring residuals where there are enough pairs (what the
   // surface misses of the sky's structure cancels there), else about the surface itself.
   const double paired = pair_spread(s, x, y, keep, f.c, m, floor_sigma);

@@ -28,7 +28,8 @@ struct SineFit {
 // An empty set gives all zeros.
 SineFit SINFIT(std::span<const float> p, std::span<const float> v);
 
-// GRADIENT: (kept for its debug-log lines; the painted background is fit_background's) rejects unusual ring points (CLIPSIGMA), then models the background around the
+// GRADIENT (its lines go to the debug log; the background painted is fit_background's):
+// rejects unusual ring points (CLIPSIGMA), then models the background around the
 // ring as a simple gradient or, when four consecutive smoothed ring values from the minimum
 // look like one, a saddle; fills TheSigma, MinAngle, MaxAngle, MinBack and MaxBack and
 // writes its lines to `log`. False (model untouched) when no ring point is accepted.

@@ -35,6 +35,10 @@ struct BackgroundSurface {
   double spread = 0.0;            // standard deviation of the sky about the surface [counts]
   int32_t samples = 0, kept = 0;  // annulus pixels found, and kept after outlier rejection
   float inner = 0.0f, outer = 0.0f;  // the annulus: centre distances in (inner, outer]
+  // The least and the greatest value the surface takes at the kept samples: the painting stays
+  // within them, so a curved surface cannot run away across the disc (a half annulus at the
+  // image border, the wings of a star larger than the disc).
+  double lowest = 0.0, highest = 0.0;
 
   bool fitted() const { return order >= 0; }
   // Number of terms of a surface of order o.
@@ -47,6 +51,8 @@ struct BackgroundSurface {
     for (int k = 0; k < terms(std::max(order, 0)); ++k) s += coef[static_cast<std::size_t>(k)] * t[k];
     return s;
   }
+  // The value painted at pixel (x, y): the surface, held within [lowest, highest].
+  double painted(double x, double y) const { return std::clamp(at(x, y), lowest, highest); }
 };
 
 // Everything one removal works on, kept between removals: the mask (after a removal, the

@@ -47,7 +47,7 @@ std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, 
       }
       float& px = image.at(x, y);
       mask = px;
-      px = static_cast<float>(surface.at(x, y) + noise);
+      px = static_cast<float>(surface.painted(x, y) + noise);
     }
   }
   work.undo_ready = true;
