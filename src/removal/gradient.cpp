@@ -249,9 +249,10 @@ SurfaceFit least_squares(const Samples& s, const std::vector<char>& keep, int or
     if (!keep[i]) continue;
     double t[10];
     surface_terms(s.u[i], s.v[i], t);
-    // Samples nearer the disc say more about it: weight (distance / outer radius)^-4.
+    // A curved surface is to bridge the disc, so the samples nearest the disc count most:
+    // weight (distance / outer radius)^-4. A plane needs no such help and takes all alike.
     const double rr2 = s.u[i] * s.u[i] + s.v[i] * s.v[i];
-    const double wt = rr2 > 0.0 ? 1.0 / (rr2 * rr2) : 1.0;
+    const double wt = rr2 > 0.0 && order >= 2 ? 1.0 / (rr2 * rr2) : 1.0;
     for (int r = 0; r < m; ++r) {
       for (int c = 0; c < m; ++c) a[r][c] += wt * t[r] * t[c];
       a[r][m] += wt * t[r] * s.z[i];

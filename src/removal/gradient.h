@@ -42,9 +42,9 @@ inline constexpr float kAnnulusWidth = 6.0f;
 // The highest order the background surface may take (3 terms for a plane, 6 for a quadratic).
 inline constexpr int kMaxSurfaceOrder = 2;
 
-// Fits a polynomial surface of order 0 .. max_order to the samples (x, y, value), weighting
-// each sample by (distance from (x0, y0) / scale)^-4 so that the pixels nearest the disc
-// count most. Outliers (neighbouring stars, cosmic rays) are rejected by iterative 3-sigma
+// Fits a polynomial surface of order 0 .. max_order to the samples (x, y, value); curved
+// surfaces (order 2 and up) weight each sample by (distance from (x0, y0) / scale)^-4 so that
+// the pixels nearest the disc count most. Outliers (neighbouring stars, cosmic rays) are rejected by iterative 3-sigma
 // clipping with the most flexible order allowed, the scale taken from the median absolute
 // deviation; the order with the lowest Bayesian information criterion on the kept samples is
 // then taken, so curvature is fitted only where the residuals ask for it. An order needs at
