@@ -49,6 +49,8 @@ struct Disc {
     w.Surface.scale = scale;
     for (std::size_t k = 0; k < c.size(); ++k) w.Surface.coef[k] = c[k];
     w.Surface.spread = spread;
+    w.Surface.lowest = -1e30;
+    w.Surface.highest = 1e30;
   }
   void model(float level, float sigma) { surface(0, {level}, 1.0, sigma); }
 };
