@@ -7,8 +7,9 @@
 // for both: the mean |bias| of the removed discs on the galaxy and off it (in units of the
 // sky noise), the spread of the residual over the sky noise, and the pixels changed outside
 // the discs, with the targets beside them: star by star for one draw of the sky noise, and
-// averaged over four draws (the figure of one draw moves by a few hundredths with the noise). Without irafcl on the PATH only Zelvo's column is
-// measured and the comparison is skipped with a message (exit status 0).
+// averaged over four draws (the figure of one draw moves by a few hundredths with the
+// noise). Without irafcl on the PATH only Zelvo's column is measured and the comparison is
+// skipped with a message (exit status 0).
 #include <unistd.h>
 
 #include <algorithm>

@@ -331,7 +331,9 @@ double pair_spread(const Samples& s, std::span<const float> x, std::span<const f
   std::vector<double> d;
   for (std::size_t i = 1; i < s.size(); ++i) {
     if (!keep[i] || !keep[i - 1] || y[i] != y[i - 1] || x[i] != x[i - 1] + 1.0f) continue;
-    d.push_back((s.z[i] - evaluate(c, terms, s.u[i], s.v[i])) - (s.z[i - 1] - evaluate(c, terms, s.u[i - 1], s.v[i - 1])));
+    const double here = s.z[i] - evaluate(c, terms, s.u[i], s.v[i]);
+    const double left = s.z[i - 1] - evaluate(c, terms, s.u[i - 1], s.v[i - 1]);
+    d.push_back(here - left);
   }
   if (d.size() < 20) return -1.0;
   std::vector<double> a(d.size());
@@ -344,6 +346,7 @@ double pair_spread(const Samples& s, std::span<const float> x, std::span<const f
     q += v * v;
     ++n;
   }
+  if (n == 0) return -1.0;
   return std::sqrt(q / static_cast<double>(n) / 2.0) / kClippedSpread;
 }
 
@@ -428,11 +431,12 @@ bool fit_background(RemovalWork& work, ConstImageView image, float xcen, float y
   }
   log_record(log, {"Background surface: order", b.order, ", kept", b.kept, "of", b.samples,
                    "pixels between radii", inner, "and", outer});
-  log_record(log, {"Background surface at the centre =", static_cast<float>(b.at(xcen, ycen)),
-                   ", sky spread about it =", static_cast<float>(b.spread)});
+  log_record(log, {"Background surface at the centre =", static_cast<float>(b.painted(xcen, ycen)),
+                   ", sky noise painted with it =", static_cast<float>(b.spread)});
   if (extlogs == 1) {
     std::vector<float> c;
-    for (int k = 0; k < BackgroundSurface::terms(b.order); ++k) c.push_back(static_cast<float>(b.coef[static_cast<std::size_t>(k)]));
+    for (int k = 0; k < BackgroundSurface::terms(b.order); ++k)
+      c.push_back(static_cast<float>(b.coef[static_cast<std::size_t>(k)]));
     log_values(log, "Background surface coefficients (1, u, v, u2, uv, v2, ...) = ", c);
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
@@ -428,6 +429,32 @@ TEST_P(DeathStarOnAPlane, PaintsThePlaneWithTheSkysNoise) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Directions, DeathStarOnAPlane, ::testing::Values(0.0, 37.0, 90.0, 145.0, 210.0, 300.0));
+
+// A disc smaller than its star leaves bright wings in the annulus: a curved surface through
+// them must not climb across the disc above what the annulus holds.
+TEST(DeathStar, ASurfaceThroughBrightWingsStaysWithinTheAnnulusLevels) {
+  Image img(100, 100);
+  std::mt19937 gen(4);
+  std::normal_distribution<double> gauss(0.0, 8.0);
+  for (int y = 1; y <= 100; ++y)
+    for (int x = 1; x <= 100; ++x)
+      img.at(x, y) = static_cast<float>(1000.0 + bench::moffat(2.0e6, std::hypot(x - 50.2, y - 49.7)) + gauss(gen));
+  const Image before = img;
+  Harness h;
+  float r = 5.0f;
+  ASSERT_TRUE(h.remove(img, 50.2f, 49.7f, r).changed());
+  double annulus_top = 0.0;
+  for (int y = 1; y <= 100; ++y)
+    for (int x = 1; x <= 100; ++x) {
+      const double d = std::hypot(x - 50.2, y - 49.7);
+      if (d > r + 1.0 && d <= r + 7.0) annulus_top = std::max(annulus_top, static_cast<double>(before.at(x, y)));
+    }
+  for (int y = 1; y <= 100; ++y)
+    for (int x = 1; x <= 100; ++x)
+      if (h.work.TheMask.at(x, y) != 0.0f) {
+        EXPECT_LT(img.at(x, y), annulus_top + 6.0 * 8.0) << x << "," << y;
+      }
+}
 
 // Stars on a galaxy (an exponential disc with arms and a bulge) and off it, removed at their
 // wing radii: the discs hold the galaxy's light within the targets, and the same seed paints

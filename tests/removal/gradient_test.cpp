@@ -244,11 +244,13 @@ TEST_P(FitSurface, ChoosesTheOrderTheSkyNeedsAndIgnoresTheStar) {
 
 INSTANTIATE_TEST_SUITE_P(
     Skies, FitSurface,
-    ::testing::Values(SurfaceCase{"flat", [](double, double) { return 500.0; }, 0.0, false, 0, 0.0},
-                      SurfaceCase{"plane", [](double u, double v) { return 2000.0 + 6.0 * u - 8.0 * v; }, 8.0, false, 1, 0.15},
-                      SurfaceCase{"plane_and_star", [](double, double v) { return 1000.0 - 10.0 * v; }, 8.0, true, 1, 0.15},
-                      SurfaceCase{"curved", [](double u, double v) { return 1500.0 + 5.0 * u + 0.3 * u * u - 0.4 * u * v + 0.5 * v * v; },
-                                  8.0, false, 2, 0.6}),
+    ::testing::Values(
+        SurfaceCase{"flat", [](double, double) { return 500.0; }, 0.0, false, 0, 0.0},
+        SurfaceCase{"plane", [](double u, double v) { return 2000.0 + 6.0 * u - 8.0 * v; }, 8.0, false, 1, 0.15},
+        SurfaceCase{"plane_and_star", [](double, double v) { return 1000.0 - 10.0 * v; }, 8.0, true, 1, 0.15},
+        SurfaceCase{"curved",
+                    [](double u, double v) { return 1500.0 + 5.0 * u + 0.3 * u * u - 0.4 * u * v + 0.5 * v * v; },
+                    8.0, false, 2, 0.6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FitSurface, TooFewSamplesFitNothing) {

@@ -114,7 +114,8 @@ TEST(Apphot, RingThatCannotBeTracedRefusesTheStar) {
   // is traced a hair off that radius instead, and the star is measured with a note.
   Image field(80, 80, 10.0f);
   Captured io2;
-  const Photometry q = report_apphot(field.view(), 31.49f, 40.998f, ApertureRadii{4.0f, 9.0f, 12.0f}, io2.con, &io2.log);
+  const Photometry q =
+      report_apphot(field.view(), 31.49f, 40.998f, ApertureRadii{4.0f, 9.0f, 12.0f}, io2.con, &io2.log);
   EXPECT_TRUE(q.measured());
   EXPECT_TRUE(q.sums.retraced);
   EXPECT_THAT(io2.out.str(), HasSubstr("traced 0.05 to 0.5 pixel wider or narrower"));
