@@ -119,6 +119,7 @@ bool whole_image_removal(RemovalWork& w, ImageView image, float xc, float yc, fl
   whole_image_ring_values(w, image);
   std::ostringstream log;
   if (!GRADIENT(w, xc, yc, log)) return false;
+  if (!fit_background(w, image, xc, yc, r, 0, log)) return false;
   w.mask_box = Box{1, w.NX, 1, w.NY};
   WIPEOUT(w, image, xc, yc, r, sink.ctx(), log);
   return true;

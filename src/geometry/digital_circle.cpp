@@ -29,12 +29,15 @@ constexpr Offset kArcCandidates[4][3] = {
     {{0, +1}, {+1, +1}, {+1, 0}},
 };
 
-// Distance of pixel (i, j), represented by its centre point, from the circle centre.
+// Distance of pixel (i, j), centred at (i, j), from the circle centre.
 inline float pixel_distance(int32_t i, int32_t j, float xcen, float ycen) {
-  const float dx = static_cast<float>(i) + 0.5f - xcen;
-  const float dy = static_cast<float>(j) + 0.5f - ycen;
+  const float dx = static_cast<float>(i) - xcen;
+  const float dy = static_cast<float>(j) - ycen;
   return std::sqrt(dx * dx + dy * dy);
 }
+
+// The pixel whose centre lies nearest to coordinate c (halves go up), also below 0.5.
+inline int32_t nearest_pixel(float c) { return INT(std::floor(static_cast<double>(c) + 0.5)); }
 
 }  // namespace
 
@@ -50,12 +53,13 @@ EdgeStatus trace_digital_circle(DigitalRing& ring, float xcen, float ycen, float
   const int64_t capacity = static_cast<int64_t>(INT(6.283185307179586 * static_cast<double>(r))) + 10;
   std::vector<int32_t> xs, ys;
 
-  // Start point: the first of five rows around ycen + r, upwards, within 0.5 of the circle.
-  const int32_t sx = INT(xcen);
+  // Start point: in the pixel column of the centre, the first of five rows around ycen + r,
+  // upwards, within 0.5 of the circle.
+  const int32_t sx = nearest_pixel(xcen);
   bool found = false;
   int32_t sy = 0;
   for (int32_t k = INT(r) - 2; k <= INT(r) + 2; ++k) {
-    const int32_t iy = INT(static_cast<float>(k) + ycen);
+    const int32_t iy = nearest_pixel(static_cast<float>(k) + ycen);
     if (std::fabs(pixel_distance(sx, iy, xcen, ycen) - r) < 0.5f) {
       sy = iy;
       found = true;

@@ -25,7 +25,8 @@ struct DigitalRing {
 };
 
 // Walks once around (xcen, ycen) along the digital circle of radius r (pixels), always to
-// the neighbour whose centre (i + 0.5, j + 0.5) lies closest to the circle. On failure the
+// the neighbour whose centre lies closest to the circle; pixel (i, j) is centred at (i, j)
+// here as everywhere, so the ring is symmetric about the centre it is given. On failure the
 // ring is left empty and the status says why; the walk never runs past INT(2 pi r) + 10 points.
 EdgeStatus trace_digital_circle(DigitalRing& ring, float xcen, float ycen, float r);
 

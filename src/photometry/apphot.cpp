@@ -41,7 +41,9 @@ ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const A
   Box box;
   for (int k = 0; k < 3; ++k) {
     float traced = rs[k];
-    const EdgeStatus st = trace_digital_circle_near(ring, xcen, ycen, rs[k], traced);
+    // The apertures keep measuring pixel (i, j) as centred at (i + 0.5, j + 0.5) until they
+    // become exact circles: the ring is traced about the centre moved by half a pixel.
+    const EdgeStatus st = trace_digital_circle_near(ring, xcen - 0.5f, ycen - 0.5f, rs[k], traced);
     if (traced != rs[k]) out.retraced = true;
     if (st != EdgeStatus::ok) {
       out.status = st;

@@ -55,9 +55,8 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
   if (image.empty()) return fail(RemovalStatus::no_image, kNoImageText);
   const auto nx = static_cast<float>(image.nx), ny = static_cast<float>(image.ny);
   if (!(deathrad > 0.0f && deathrad <= nx + ny)) return fail(RemovalStatus::bad_radius, kBadRadiusText);
-  // Pixel centres lie at i + 0.5: the disc must reach at least one of them along each axis.
-  if (!(xcen > 1.5f - deathrad && xcen < nx + 0.5f + deathrad && ycen > 1.5f - deathrad &&
-        ycen < ny + 0.5f + deathrad)) {
+  // Pixel (i, j) is centred at (i, j): the disc must reach at least one pixel centre along each axis.
+  if (!(xcen > 1.0f - deathrad && xcen < nx + deathrad && ycen > 1.0f - deathrad && ycen < ny + deathrad)) {
     return fail(RemovalStatus::outside, kOutsideText);
   }
 
@@ -87,7 +86,9 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     }
   }
 
-  if (!GRADIENT(work, xcen, ycen, log)) {
+  // The ring model goes to the debug log; the background painted is the surface fitted to
+  // the sky just beyond the disc.
+  if (!GRADIENT(work, xcen, ycen, log) || !fit_background(work, image, xcen, ycen, deathrad, ctx.extlogs, log)) {
     work.clear_mask();
     result.mask_size = 0;
     return fail(RemovalStatus::no_background, kNoBackgroundText);

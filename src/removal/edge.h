@@ -10,7 +10,8 @@
 namespace zelvo {
 
 // FINDEDGE: walks once around (xcen, ycen) along the digital circle of radius r (pixels),
-// always to the neighbour whose centre (i + 0.5, j + 0.5) lies closest to the circle.
+// always to the neighbour whose centre (pixel (i, j) is centred at (i, j)) lies closest to
+// the circle.
 // On success fills work.TheRing (x, y; back and sigma 0), work.nRing and work.RingWeight
 // (all 1.0). On failure the ring is left empty (nRing 0) and the status says why; the walk
 // never runs past INT(2 pi r) + 10 points.

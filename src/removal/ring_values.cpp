@@ -131,4 +131,31 @@ void RINGVALUES(RemovalWork& work, ConstImageView image, int extlogs, std::ostre
   }
 }
 
+AnnulusSamples annulus_samples(const RemovalWork& work, ConstImageView image, float xcen, float ycen, float inner,
+                               float outer) {
+  AnnulusSamples a;
+  if (image.empty() || !(outer > inner) || !std::isfinite(xcen) || !std::isfinite(ycen) || !std::isfinite(outer)) {
+    return a;
+  }
+  const Box box = Box{INT(std::floor(xcen - outer)), INT(std::ceil(xcen + outer)), INT(std::floor(ycen - outer)),
+                      INT(std::ceil(ycen + outer))}
+                      .clipped(image.nx, image.ny);
+  const bool masked = work.TheMask.nx == image.nx && work.TheMask.ny == image.ny;
+  const double in2 = static_cast<double>(inner) * inner, out2 = static_cast<double>(outer) * outer;
+  for (int32_t y = box.y0; y <= box.y1; ++y) {
+    for (int32_t x = box.x0; x <= box.x1; ++x) {
+      const double dx = x - static_cast<double>(xcen), dy = y - static_cast<double>(ycen);
+      const double d2 = dx * dx + dy * dy;
+      if (d2 <= in2 || d2 > out2) continue;
+      if (masked && work.TheMask.at(x, y) != 0.0f) continue;
+      const float v = image.at(x, y);
+      if (!counted_pixel(v)) continue;
+      a.x.push_back(static_cast<float>(x));
+      a.y.push_back(static_cast<float>(y));
+      a.value.push_back(v);
+    }
+  }
+  return a;
+}
+
 }  // namespace zelvo

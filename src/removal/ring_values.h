@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <span>
+#include <vector>
 
 #include "numeric/image_view.h"
 #include "removal/edge.h"
@@ -48,5 +49,16 @@ RingBackground ring_background(const RadiusSamples (&s)[3]);
 // Reads TheMask (which must hold the disc), uses TheAux as work space, reads only image
 // pixels inside the image; the per-point log lines go to `log` when extlogs is 1.
 void RINGVALUES(RemovalWork& work, ConstImageView image, int extlogs, std::ostream& log);
+
+// The sky pixels around a disc that its background surface is fitted to.
+struct AnnulusSamples {
+  std::vector<float> x, y, value;  // pixel positions (pixel (x, y) centred at (x, y)) and values
+};
+
+// The counted pixels of the image whose centre lies more than `inner` and at most `outer`
+// pixels from (xcen, ycen) and that are not on the disc (TheMask 0), row by row. Reads
+// TheMask, which must hold the disc.
+AnnulusSamples annulus_samples(const RemovalWork& work, ConstImageView image, float xcen, float ycen, float inner,
+                               float outer);
 
 }  // namespace zelvo

@@ -9,38 +9,45 @@
 
 namespace zelvo {
 
+namespace {
+
+// A standard Gaussian deviate from two uniform draws of the session's generator (Box-Muller).
+double gaussian(Random& rng, int32_t& seed) {
+  const double u1 = rng.RAN(seed), u2 = rng.RAN(seed);  // both strictly inside (0, 1)
+  return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * 3.141592653589793 * u2);
+}
+
+}  // namespace
+
 std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
                     const RemovalContext& ctx, std::ostream& log) {
   std::string note = list_record({"Maxangle, minangle = ", work.MaxAngle, work.MinAngle});
+  const BackgroundSurface& surface = work.Surface;
+  if (!surface.fitted()) {
+    // Nothing to paint with: the disc is left as it is and there is nothing to undo.
+    work.clear_mask();
+    return note;
+  }
   const bool detail = ctx.extlogs == 1;
-  // Noise with the spread of the ring's background sigma (one draw per pixel, as ever).
-  const double hi = kUniformHalfWidthPerSigma * static_cast<double>(work.TheSigma), lo = -hi;
-  const float range = work.MaxBack - work.MinBack;
-  // Quarter-turn apart means a saddle, half a turn a plane.
-  const bool saddle = std::fabs(work.MaxAngle - work.MinAngle) <= 3.0f;
   const Box b = work.mask_box;  // the disc; TheMask is zero elsewhere
   for (int32_t x = b.x0; x <= b.x1; ++x) {
     for (int32_t y = b.y0; y <= b.y1; ++y) {
       float& mask = work.TheMask.at(x, y);
       if (mask != 1.0f) continue;
-      const double noise = ctx.rng.RND(ctx.ranseed, lo, hi);
-      const float ddx = static_cast<float>(x) + 0.5f - xcen, ddy = static_cast<float>(y) + 0.5f - ycen;
-      const float dista = std::sqrt(ddx * ddx + ddy * ddy);
-      float fii = std::atan2(static_cast<float>(x) - xcen, static_cast<float>(y) - ycen) - work.MinAngle;
-      if (fii <= 0.0f) fii += kTwoPiReal;
-      // 0 at the rim towards MinAngle, 1/2 at the centre, 1 at the opposite rim.
-      const float isoD = (std::cos(fii + kPiReal) * dista / deathrad + 1.0f) / 2.0f;
-      if (detail) log_record(log, {"dista, fii, isoD = ", dista, fii, isoD});
+      // Sky noise: Gaussian with the sky's spread about the fitted surface.
+      const double noise = surface.spread * gaussian(ctx.rng, ctx.ranseed);
+      if (detail) {
+        // The ring model's view of this pixel (pixel (x, y) centred at (x, y)), for the log.
+        const float ddx = static_cast<float>(x) - xcen, ddy = static_cast<float>(y) - ycen;
+        const float dista = std::sqrt(ddx * ddx + ddy * ddy);
+        float fii = std::atan2(ddx, ddy) - work.MinAngle;
+        if (fii <= 0.0f) fii += kTwoPiReal;
+        const float isoD = (std::cos(fii + kPiReal) * dista / deathrad + 1.0f) / 2.0f;
+        log_record(log, {"dista, fii, isoD = ", dista, fii, isoD});
+      }
       float& px = image.at(x, y);
       mask = px;
-      float model;
-      if (saddle) {
-        model = (fii <= kHalfPiReal || fii >= 3.0f * kHalfPiReal) ? range * 2.0f * isoD + work.MinBack
-                                                                  : range * (2.0f - 2.0f * isoD) + work.MinBack;
-      } else {
-        model = range * isoD + work.MinBack;
-      }
-      px = static_cast<float>(static_cast<double>(model) + noise);
+      px = static_cast<float>(surface.painted(x, y) + noise);
     }
   }
   work.undo_ready = true;

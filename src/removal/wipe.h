@@ -10,12 +10,14 @@
 
 namespace zelvo {
 
-// WIPEOUT: replaces every disc pixel (TheMask 1.0) by the background model at that pixel
-// plus uniform noise in [-sqrt(3) TheSigma, +sqrt(3) TheSigma] (standard deviation TheSigma),
-// drawing one random number per pixel with x
-// as the outer and y as the inner loop. The old values go into TheMask, which becomes the
-// undo store. Returns the line reporting the model angles; with extlogs 1 writes one line
-// per pixel to `log`. deathrad (> 0) is the radius the ring was traced at.
+// WIPEOUT: replaces every disc pixel (TheMask 1.0) by the fitted background surface
+// (work.Surface, see fit_background) at that pixel plus Gaussian noise of the sky's spread
+// about it, drawing two uniform numbers per pixel with x as the outer and y as the inner
+// loop (the same seed gives the same pixels). The old values go into TheMask, which becomes
+// the undo store; pixels off the disc are not touched. Returns the line reporting the ring
+// model's angles; with extlogs 1 writes one line per pixel to `log`. deathrad (> 0) is the
+// radius the ring was traced at. Without a fitted surface nothing is painted and the mask
+// is cleared.
 std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
                     const RemovalContext& ctx, std::ostream& log);
 

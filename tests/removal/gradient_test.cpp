@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -196,6 +198,65 @@ TEST(Gradient, NoAcceptedPointLeavesTheModelAlone) {
   EXPECT_EQ(w.MinBack, -5.0f);
   EXPECT_EQ(w.TheSigma, 9.0f);
   EXPECT_EQ(log.str().find("NaN"), std::string::npos);
+}
+
+// The surface fitted to the pixels of an annulus (radii 11 to 17 around (50.3, 49.6)) of a
+// known sky with Gaussian noise, optionally with a bright star in the annulus: the order
+// chosen, the level at the centre and the noise spread measured about the surface.
+struct SurfaceCase {
+  const char* name;
+  std::function<double(double, double)> sky;  // of the offsets from the centre
+  double noise;
+  bool star;       // a 3000-count Gaussian star at 14 pixels from the centre
+  int order;       // the order the fit must choose
+  double tol;      // on the level at the centre, in units of the noise (about 3 standard errors)
+};
+
+class FitSurface : public ::testing::TestWithParam<SurfaceCase> {};
+
+TEST_P(FitSurface, ChoosesTheOrderTheSkyNeedsAndIgnoresTheStar) {
+  const SurfaceCase& c = GetParam();
+  const double xc = 50.3, yc = 49.6;
+  std::mt19937 gen(11);
+  std::normal_distribution<double> gauss(0.0, c.noise > 0 ? c.noise : 1.0);
+  std::vector<float> x, y, v;
+  for (int j = 30; j <= 70; ++j)
+    for (int i = 30; i <= 70; ++i) {
+      const double d = std::hypot(i - xc, j - yc);
+      if (d <= 11.0 || d > 17.0) continue;
+      double z = c.sky(i - xc, j - yc) + (c.noise > 0 ? gauss(gen) : 0.0);
+      if (c.star) z += 3000.0 * std::exp(-(std::pow(i - xc - 14.0, 2) + std::pow(j - yc, 2)) / 4.5);
+      x.push_back(static_cast<float>(i));
+      y.push_back(static_cast<float>(j));
+      v.push_back(static_cast<float>(z));
+    }
+  const BackgroundSurface b = fit_surface(x, y, v, xc, yc, 17.0, 2);
+  EXPECT_EQ(b.order, c.order);
+  EXPECT_EQ(b.samples, static_cast<int>(v.size()));
+  const double tol = c.noise > 0 ? c.tol * c.noise : 1e-3;
+  EXPECT_NEAR(b.at(xc, yc), c.sky(0.0, 0.0), tol);
+  EXPECT_NEAR(b.at(xc + 9.0, yc - 5.0), c.sky(9.0, -5.0), tol);
+  EXPECT_NEAR(b.spread, c.noise, c.noise > 0 ? 0.1 * c.noise : 1e-3);
+  if (c.star) {
+    EXPECT_LT(b.kept, b.samples - 5);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Skies, FitSurface,
+    ::testing::Values(
+        SurfaceCase{"flat", [](double, double) { return 500.0; }, 0.0, false, 0, 0.0},
+        SurfaceCase{"plane", [](double u, double v) { return 2000.0 + 6.0 * u - 8.0 * v; }, 8.0, false, 1, 0.15},
+        SurfaceCase{"plane_and_star", [](double, double v) { return 1000.0 - 10.0 * v; }, 8.0, true, 1, 0.15},
+        SurfaceCase{"curved",
+                    [](double u, double v) { return 1500.0 + 5.0 * u + 0.3 * u * u - 0.4 * u * v + 0.5 * v * v; },
+                    8.0, false, 2, 0.6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FitSurface, TooFewSamplesFitNothing) {
+  const std::vector<float> x{1.0f, 2.0f}, y{1.0f, 1.0f}, v{5.0f, 6.0f};
+  EXPECT_FALSE(fit_surface(x, y, v, 0.0, 0.0, 1.0, 2).fitted());
+  EXPECT_FALSE(fit_surface({}, {}, {}, 0.0, 0.0, 1.0, 2).fitted());
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ int mask_count(const RemovalWork& w) {
 }
 
 TEST(MaskCircle, FillsEveryRowFromItsLeftmostToItsRightmostRingPixel) {
-  const RemovalWork w = masked_ring(100, 100, 50.5f, 50.5f, 9.0f);
+  const RemovalWork w = masked_ring(100, 100, 50.0f, 50.0f, 9.0f);
   const auto gy = GREATSMALL(w.TheRing.y);
   ASSERT_EQ(gy.small, 41.0f);
   ASSERT_EQ(gy.great, 59.0f);
@@ -52,7 +52,7 @@ TEST(MaskCircle, TheDiscCoversTheCircleInside) {
   const RemovalWork w = masked_ring(100, 100, 47.3f, 52.8f, 12.0f);
   for (int y = 1; y <= 100; ++y) {
     for (int x = 1; x <= 100; ++x) {
-      const double d = std::hypot(x + 0.5 - 47.3, y + 0.5 - 52.8);
+      const double d = std::hypot(x - 47.3, y - 52.8);
       if (d < 12.0 - 0.6) {
         EXPECT_EQ(w.TheMask.at(x, y), 1.0f) << x << "," << y;
       } else if (d > 12.0 + 0.6) {
