@@ -2,21 +2,12 @@
 // DISPLAYIMAGE, which draws an image with automatic levels and reports them.
 #pragma once
 
-#include <array>
 #include <string_view>
 
 #include "display/display.h"
 #include "fits/header_values.h"
 
 namespace zelvo {
-
-// Help lines for the level and stretch words of D and the blink of R's undo question, for
-// the help texts of D and R.
-inline constexpr std::array<std::string_view, 3> kDisplayChoicesHelp = {
-    "At D's level question type zscale or text for the automatic levels, or linear, sqrt,",
-    "log or asinh for the stretch (Zelvo.ini lines 3 and 4 set them at start-up). In R, type",
-    "blink at the undo question and press b in the graphics window to flip before/after.",
-};
 
 class Console;
 class Graphics;

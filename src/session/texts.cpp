@@ -4,7 +4,6 @@
 #include <cctype>
 #include <vector>
 
-#include "session/display_menu.h"
 
 namespace zelvo {
 
@@ -103,7 +102,7 @@ constexpr std::array<std::string_view, 5> kHelpN = {
     "(pixel-size along X- and Y-axis).",
 };
 
-constexpr std::array<std::string_view, 20> kHelpD = {
+constexpr std::array<std::string_view, 21> kHelpD = {
     "Use D to display the image in the active image slot in the PGPLOT",
     "graphics window. You are first asked whether the image is drawn",
     "in greyscale (1) or in pseudocolour (0).",
@@ -121,9 +120,10 @@ constexpr std::array<std::string_view, 20> kHelpD = {
     "the bright level); give p after the levels to show the image",
     "positive, with the two levels swapped.",
     "",
-    kDisplayChoicesHelp[0],
-    kDisplayChoicesHelp[1],
-    kDisplayChoicesHelp[2],
+    "At the level question, zscale or text chooses the automatic levels",
+    "(zscale, or the ones above) and linear, sqrt, log or asinh the",
+    "stretch between the levels; Zelvo.ini lines 3 and 4 set them at",
+    "start-up. In R, blink at the undo question flips before and after.",
 };
 
 constexpr std::array<std::string_view, 16> kHelpM = {
