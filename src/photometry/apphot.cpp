@@ -4,8 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "geometry/box.h"
-#include "geometry/digital_circle.h"
+#include "photometry/exact_overlap.h"
 
 namespace zelvo {
 
@@ -24,67 +23,144 @@ const std::vector<std::string>& header_lines() {
   return lines;
 }
 
-Box bounding_box(std::span<const float> x, std::span<const float> y) {
-  const GreatSmall gx = GREATSMALL(x), gy = GREATSMALL(y);
-  return Box{static_cast<int32_t>(gx.small), static_cast<int32_t>(gx.great), static_cast<int32_t>(gy.small),
-             static_cast<int32_t>(gy.great)};
+// The pixels within `r` of (xc, yc), cut to the image: first and last column and row.
+struct PixelRange {
+  int64_t x0, x1, y0, y1;
+  bool cut;
+};
+PixelRange pixels_within(ConstImageView image, double xc, double yc, double r) {
+  const double rr = std::max(r, 0.0) + 0.5;
+  const double fx0 = std::floor(xc - rr), fx1 = std::ceil(xc + rr), fy0 = std::floor(yc - rr),
+               fy1 = std::ceil(yc + rr);
+  PixelRange p{1, 0, 1, 0, true};
+  if (!std::isfinite(xc) || !std::isfinite(yc) || !std::isfinite(r)) return p;  // nothing to visit
+  // Clamped in double first, so centres far off the image never overflow an integer.
+  p.x0 = static_cast<int64_t>(std::clamp(fx0, 0.0, image.nx + 1.0));
+  p.x1 = static_cast<int64_t>(std::clamp(fx1, 0.0, image.nx + 1.0));
+  p.y0 = static_cast<int64_t>(std::clamp(fy0, 0.0, image.ny + 1.0));
+  p.y1 = static_cast<int64_t>(std::clamp(fy1, 0.0, image.ny + 1.0));
+  p.cut = fx0 < 1.0 || fx1 > image.nx || fy0 < 1.0 || fy1 > image.ny;
+  p.x0 = std::max<int64_t>(p.x0, 1);
+  p.y0 = std::max<int64_t>(p.y0, 1);
+  p.x1 = std::min<int64_t>(p.x1, image.nx);
+  p.y1 = std::min<int64_t>(p.y1, image.ny);
+  return p;
+}
+
+// The fraction of pixel (i, j) inside the circle, from its offsets (dx, dy) >= 0 and the
+// squared distances of its nearest point and farthest corner.
+inline double fraction(double r, double r2, double dx, double dy, double near2, double far2) {
+  if (near2 >= r2) return 0.0;
+  if (far2 <= r2) return 1.0;
+  return circle_rectangle_area(r, dx - 0.5, dx + 0.5, dy - 0.5, dy + 0.5);
+}
+
+double median_of(std::vector<double> v) {
+  const std::size_t h = v.size() / 2;
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h), v.end());
+  double m = v[h];
+  if (v.size() % 2 == 0) m = 0.5 * (m + *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h)));
+  return m;
 }
 
 }  // namespace
 
 ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
   ApertureSums out;
-  // Trace the three rings first: the work area is their common bounding box.
-  const float rs[3] = {radii.outer, radii.inner, radii.star};
-  std::vector<float> rx[3], ry[3];
-  DigitalRing ring;
-  Box box;
-  for (int k = 0; k < 3; ++k) {
-    float traced = rs[k];
-    const EdgeStatus st = trace_digital_circle_near(ring, xcen, ycen, rs[k], traced);
-    if (traced != rs[k]) out.retraced = true;
-    if (st != EdgeStatus::ok) {
-      out.status = st;
-      out.failed_radius = rs[k];
-      return out;
-    }
-    rx[k] = ring.x;
-    ry[k] = ring.y;
-    box = box_union(box, bounding_box(rx[k], ry[k]));
-  }
-  const Box inside = box.clipped(image.nx, image.ny);
-  out.truncated = inside.x0 != box.x0 || inside.x1 != box.x1 || inside.y0 != box.y0 || inside.y1 != box.y1;
-  if (inside.empty()) return out;  // every disc lies off the image: nothing to count
-
-  // The mask covers the work area only; ring coordinates are shifted into it (exactly: they
-  // are whole numbers) and the disc fill cuts each row to the area, i.e. to the image.
-  const int32_t bw = inside.x1 - inside.x0 + 1, bh = inside.y1 - inside.y0 + 1;
-  const float ox = static_cast<float>(inside.x0 - 1), oy = static_cast<float>(inside.y0 - 1);
-  Image mask(bw, bh, 0.0f);
-  Box disc;  // the part of the mask set by the last disc
-  ApertureSum* sums[3] = {&out.outer, &out.inner, &out.star};
-  for (int k = 0; k < 3; ++k) {
-    std::vector<float> lx(rx[k].size()), ly(ry[k].size());
-    for (std::size_t i = 0; i < lx.size(); ++i) {
-      lx[i] = rx[k][i] - ox;
-      ly[i] = ry[k][i] - oy;
-    }
-    fill_box(mask, disc, 0.0f);
-    disc = fill_disc(mask, bw, bh, lx, ly, GREATSMALL(ly));
-    // Image times mask, summed in image order: off-disc pixels add a zero and change nothing.
-    // The count is kept as an integer (a float sum of ones would stall at 2^24).
-    int32_t n = 0;
-    float flux = 0.0f;
-    for (int32_t y = 1; y <= bh; ++y)
-      for (int32_t x = 1; x <= bw; ++x) {
-        const float m = mask.at(x, y);
-        if (m != 0.0f) ++n;
-        flux += image.at(x + inside.x0 - 1, y + inside.y0 - 1) * m;
+  const double xc = xcen, yc = ycen;
+  const double rs[3] = {radii.star, radii.inner, radii.outer};
+  const double rmax = std::max({rs[0], rs[1], rs[2], 0.0});
+  const PixelRange p = pixels_within(image, xc, yc, rmax);
+  // A circle crosses the border when its bounding box does.
+  out.truncated = p.cut;
+  double area[3] = {0, 0, 0}, flux[3] = {0, 0, 0};
+  const double r2[3] = {rs[0] * rs[0], rs[1] * rs[1], rs[2] * rs[2]};
+  for (int64_t j = p.y0; j <= p.y1; ++j) {
+    const double dy = std::fabs(static_cast<double>(j) - yc);
+    const double ny = std::max(dy - 0.5, 0.0), fy = dy + 0.5;
+    const float* row = &image.at(1, static_cast<int>(j));
+    for (int64_t i = p.x0; i <= p.x1; ++i) {
+      const double dx = std::fabs(static_cast<double>(i) - xc);
+      const double nx = std::max(dx - 0.5, 0.0), fx = dx + 0.5;
+      const double near2 = nx * nx + ny * ny, far2 = fx * fx + fy * fy;
+      if (near2 >= r2[2] && near2 >= r2[1] && near2 >= r2[0]) continue;
+      const double v = row[i - 1];
+      for (int k = 0; k < 3; ++k) {
+        if (!(rs[k] > 0.0)) continue;
+        const double w = fraction(rs[k], r2[k], dx, dy, near2, far2);
+        if (w == 0.0) continue;
+        area[k] += w;
+        flux[k] += w * v;
       }
-    sums[k]->n = n;
-    sums[k]->flux = flux;
+    }
   }
+  out.star = {area[0], flux[0]};
+  out.inner = {area[1], flux[1]};
+  out.outer = {area[2], flux[2]};
   return out;
+}
+
+SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
+  SkyLevel s;
+  const double xc = xcen, yc = ycen;
+  const double ri2 = static_cast<double>(radii.inner) * radii.inner, ro2 = static_cast<double>(radii.outer) * radii.outer;
+  const PixelRange p = pixels_within(image, xc, yc, radii.outer);
+  std::vector<double> v;
+  for (int64_t j = p.y0; j <= p.y1; ++j) {
+    const double dy = static_cast<double>(j) - yc;
+    for (int64_t i = p.x0; i <= p.x1; ++i) {
+      const double dx = static_cast<double>(i) - xc;
+      const double d2 = dx * dx + dy * dy;
+      if (d2 < ri2 || d2 >= ro2) continue;
+      const float x = image.at(static_cast<int>(i), static_cast<int>(j));
+      if (std::isfinite(x)) v.push_back(x);
+    }
+  }
+  if (v.empty()) return s;
+  // Start about the median with the spread of the middle half (robust to a star), then clip
+  // about the mean of the kept pixels until the kept set stops changing.
+  double centre = median_of(v);
+  std::vector<double> dev(v.size());
+  for (std::size_t k = 0; k < v.size(); ++k) dev[k] = std::fabs(v[k] - centre);
+  double spread = 1.4826 * median_of(dev);
+  std::vector<char> keep(v.size(), 1);
+  double mean = centre, sigma = 0.0;
+  int32_t n = 0;
+  for (int pass = 0; pass < 20; ++pass) {
+    bool changed = false;
+    double sum = 0.0;
+    n = 0;
+    for (std::size_t k = 0; k < v.size(); ++k) {
+      const char in = std::fabs(v[k] - centre) <= 3.0 * spread;
+      changed = changed || in != keep[k];
+      keep[k] = in;
+      if (in) {
+        sum += v[k];
+        ++n;
+      }
+    }
+    if (n == 0) return s;
+    mean = sum / n;
+    double ss = 0.0;
+    for (std::size_t k = 0; k < v.size(); ++k)
+      if (keep[k]) ss += (v[k] - mean) * (v[k] - mean);
+    sigma = n > 1 ? std::sqrt(ss / (n - 1)) : 0.0;
+    if (pass > 0 && !changed) break;
+    centre = mean;
+    spread = sigma;
+  }
+  s.sky = mean;
+  s.sigma = sigma;
+  s.n = n;
+  s.rejected = static_cast<int32_t>(v.size()) - n;
+  return s;
+}
+
+std::optional<double> flux_error(double flux, double gain, double area, double sky_sigma, int32_t n_sky) {
+  if (!(gain > 0.0) || n_sky <= 0 || !std::isfinite(flux)) return std::nullopt;
+  const double s2 = sky_sigma * sky_sigma;
+  const double var = std::max(flux, 0.0) / gain + area * s2 + area * area * s2 / n_sky;
+  return std::sqrt(var);
 }
 
 std::optional<float> instrumental_magnitude(float flux) {
@@ -99,18 +175,22 @@ std::optional<float> aperture_magnitude(float flux, float exptime) {
   return static_cast<float>(-2.5 * std::log10(static_cast<double>(flux) / static_cast<double>(exptime)));
 }
 
-Photometry APPHOT(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, float exptime) {
+Photometry APPHOT(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, float exptime,
+                  double gain) {
   Photometry p;
   p.sums = aperture_sums(image, xcen, ycen, radii);
-  if (!p.measured()) return p;
-  p.annulus.n = p.sums.outer.n - p.sums.inner.n;
+  p.annulus.area = p.sums.outer.area - p.sums.inner.area;
   p.annulus.flux = p.sums.outer.flux - p.sums.inner.flux;
-  if (p.annulus.n > 0) p.avgback = p.annulus.flux / static_cast<float>(p.annulus.n);
-  if (p.avgback) {
-    const float c = p.sums.star.flux - static_cast<float>(p.sums.star.n) * *p.avgback;
+  p.sky = annulus_sky(image, xcen, ycen, radii);
+  if (p.sky.sky) {
+    const double c = p.sums.star.flux - p.sums.star.area * *p.sky.sky;
     if (std::isfinite(c)) p.corrected = c;
   }
-  if (p.corrected) p.magnitude = aperture_magnitude(*p.corrected, exptime);
+  if (p.corrected) {
+    p.flux_err = flux_error(*p.corrected, gain, p.sums.star.area, p.sky.sigma, p.sky.n);
+    p.magnitude = aperture_magnitude(static_cast<float>(*p.corrected), exptime);
+    if (p.magnitude && p.flux_err) p.mag_err = 1.0857 * *p.flux_err / *p.corrected;
+  }
   return p;
 }
 

@@ -1,0 +1,52 @@
+#include "photometry/exact_overlap.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zelvo {
+
+namespace {
+
+// The area of the circle (radius r, about the origin) inside [0, x] x [0, y] for x, y >= 0.
+// Below the height y the circle is cut by the line v = y from u = 0 to u* = sqrt(r^2 - y^2);
+// beyond u* it is bounded by its own arc, whose integral is P(u) = (u s(u) + r^2 asin(u / r)) / 2
+// with s(u) = sqrt(r^2 - u^2).
+double quadrant_area(double r, double x, double y) {
+  x = std::min(x, r);
+  y = std::min(y, r);
+  if (x <= 0.0 || y <= 0.0) return 0.0;
+  const double r2 = r * r;
+  if (x * x + y * y <= r2) return x * y;  // the whole rectangle lies in the circle
+  const double us = std::sqrt(std::max(0.0, r2 - y * y));
+  const auto arc = [&](double u) {
+    return 0.5 * (u * std::sqrt(std::max(0.0, r2 - u * u)) + r2 * std::asin(std::clamp(u / r, -1.0, 1.0)));
+  };
+  return y * us + arc(x) - arc(us);
+}
+
+// The signed area of the circle between the axes and the corner (x, y): odd in x and in y.
+double corner_area(double r, double x, double y) {
+  const double a = quadrant_area(r, std::fabs(x), std::fabs(y));
+  return ((x < 0.0) != (y < 0.0)) ? -a : a;
+}
+
+}  // namespace
+
+double circle_rectangle_area(double r, double x0, double x1, double y0, double y1) {
+  if (!(r > 0.0)) return 0.0;
+  return corner_area(r, x1, y1) - corner_area(r, x0, y1) - corner_area(r, x1, y0) + corner_area(r, x0, y0);
+}
+
+double pixel_fraction_in_circle(double xc, double yc, double r, int i, int j) {
+  if (!(r > 0.0)) return 0.0;
+  const double dx = std::fabs(i - xc), dy = std::fabs(j - yc);
+  const double nx = std::max(dx - 0.5, 0.0), ny = std::max(dy - 0.5, 0.0);
+  const double r2 = r * r;
+  if (nx * nx + ny * ny >= r2) return 0.0;  // the nearest point of the pixel is outside
+  const double fx = dx + 0.5, fy = dy + 0.5;
+  if (fx * fx + fy * fy <= r2) return 1.0;  // the farthest corner is inside
+  // By symmetry the pixel may be folded into the first quadrant about the centre.
+  return circle_rectangle_area(r, dx - 0.5, dx + 0.5, dy - 0.5, dy + 0.5);
+}
+
+}  // namespace zelvo
