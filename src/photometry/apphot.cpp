@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "numeric/clipped_mean.h"
 #include "photometry/exact_overlap.h"
 
 namespace zelvo {
@@ -53,14 +54,6 @@ inline double fraction(double r, double r2, double dx, double dy, double near2, 
   if (near2 >= r2) return 0.0;
   if (far2 <= r2) return 1.0;
   return circle_rectangle_area(r, dx - 0.5, dx + 0.5, dy - 0.5, dy + 0.5);
-}
-
-double median_of(std::vector<double> v) {
-  const std::size_t h = v.size() / 2;
-  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h), v.end());
-  double m = v[h];
-  if (v.size() % 2 == 0) m = 0.5 * (m + *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h)));
-  return m;
 }
 
 }  // namespace
@@ -116,43 +109,11 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
       if (std::isfinite(x)) v.push_back(x);
     }
   }
-  if (v.empty()) return s;
-  // Start about the median with the spread of the middle half (robust to a star), then clip
-  // about the mean of the kept pixels until the kept set stops changing.
-  double centre = median_of(v);
-  std::vector<double> dev(v.size());
-  for (std::size_t k = 0; k < v.size(); ++k) dev[k] = std::fabs(v[k] - centre);
-  double spread = 1.4826 * median_of(dev);
-  std::vector<char> keep(v.size(), 1);
-  double mean = centre, sigma = 0.0;
-  int32_t n = 0;
-  for (int pass = 0; pass < 20; ++pass) {
-    bool changed = false;
-    double sum = 0.0;
-    n = 0;
-    for (std::size_t k = 0; k < v.size(); ++k) {
-      const char in = std::fabs(v[k] - centre) <= 3.0 * spread;
-      changed = changed || in != keep[k];
-      keep[k] = in;
-      if (in) {
-        sum += v[k];
-        ++n;
-      }
-    }
-    if (n == 0) return s;
-    mean = sum / n;
-    double ss = 0.0;
-    for (std::size_t k = 0; k < v.size(); ++k)
-      if (keep[k]) ss += (v[k] - mean) * (v[k] - mean);
-    sigma = n > 1 ? std::sqrt(ss / (n - 1)) : 0.0;
-    if (pass > 0 && !changed) break;
-    centre = mean;
-    spread = sigma;
-  }
-  s.sky = mean;
-  s.sigma = sigma;
-  s.n = n;
-  s.rejected = static_cast<int32_t>(v.size()) - n;
+  const ClippedMean c = clipped_mean(v);
+  s.sky = c.mean;
+  s.sigma = c.sigma;
+  s.n = c.n;
+  s.rejected = c.rejected;
   return s;
 }
 
