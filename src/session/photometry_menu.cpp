@@ -47,11 +47,13 @@ constexpr std::string_view kNotFiniteFlux =
     "The apertures hold pixels that are not finite numbers (NaN or Inf): the flux cannot be measured.";
 
 // A free-format item for an optional value: the number, or INDEF.
+// Printed and logged as REALs, as the log's records always were.
 template <class T>
 ListValue value_or_indef(const std::optional<T>& v) {
-  if (v) return ListValue(*v);
+  if (v) return ListValue(static_cast<float>(*v));
   return ListValue(kIndef);
 }
+ListValue real(double v) { return ListValue(static_cast<float>(v)); }
 
 // A catalogue cell for an optional value: the number, or missing.
 template <class T>
@@ -99,9 +101,9 @@ Photometry report_apphot(ConstImageView image, float xcen, float ycen, const Ape
                          std::ostream* log, float exptime, const Detector& detector) {
   const Photometry p = APPHOT(image, xcen, ycen, radii, exptime, detector.gain);
   if (p.sums.truncated) con.text(kTruncated);
-  con.record({kAnnulusLine, p.annulus.area, p.annulus.flux});
+  con.record({kAnnulusLine, real(p.annulus.area), real(p.annulus.flux)});
   if (!p.sky.sky) con.text(kEmptyAnnulus);
-  con.record({kStarLine, p.sums.star.area, p.sums.star.flux});
+  con.record({kStarLine, real(p.sums.star.area), real(p.sums.star.flux)});
   if (!std::isfinite(p.sums.star.flux) || !std::isfinite(p.annulus.flux)) con.text(kNotFiniteFlux);
   con.record({kCorrectedLine, value_or_indef(p.corrected), value_or_indef(p.magnitude)});
   if (p.corrected && !p.magnitude) con.text(kNoMagnitude);
@@ -110,7 +112,7 @@ Photometry report_apphot(ConstImageView image, float xcen, float ycen, const Ape
     if (detector.read_noise) gain += "; read noise " + format_double(*detector.read_noise) + " e-";
     con.record({kErrorLine, value_or_indef(p.flux_err), value_or_indef(p.mag_err), gain + ")"});
   }
-  con.record({kSkyUsedLine, value_or_indef(p.sky.sky), p.sky.sigma, p.sky.n});
+  con.record({kSkyUsedLine, value_or_indef(p.sky.sky), real(p.sky.sigma), p.sky.n});
 
   if (log) {
     *log << list_record({xcen, ycen, value_or_indef(p.corrected), value_or_indef(p.magnitude)}) << '\n';
