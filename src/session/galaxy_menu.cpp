@@ -377,7 +377,7 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
   in.fglev = s.disp.fglev;
   in.bglev = s.disp.bglev;
   in.cards = &a.cards;
-  in.file = a.file;
+  in.file = a.file.empty() ? a.name : a.file;
   return measure_profile(s.con, s.gfx, in, scale, xc, yc, R, step, e, pa, files);
 }
 

@@ -380,7 +380,7 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
       job.radii = radii;
       job.exptime = a.exptime;
       job.detector = detector;
-      job.file = a.file;
+      job.file = a.file.empty() ? a.name : a.file;
       job.sky = &sky;
       job.log = log;
       job.files = &files;
