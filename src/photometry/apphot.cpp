@@ -48,14 +48,6 @@ PixelRange pixels_within(ConstImageView image, double xc, double yc, double r) {
   return p;
 }
 
-// The fraction of pixel (i, j) inside the circle, from its offsets (dx, dy) >= 0 and the
-// squared distances of its nearest point and farthest corner.
-inline double fraction(double r, double r2, double dx, double dy, double near2, double far2) {
-  if (near2 >= r2) return 0.0;
-  if (far2 <= r2) return 1.0;
-  return circle_rectangle_area(r, dx - 0.5, dx + 0.5, dy - 0.5, dy + 0.5);
-}
-
 }  // namespace
 
 ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
@@ -67,21 +59,36 @@ ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const A
   // A circle crosses the border when its bounding box does.
   out.truncated = p.cut;
   double area[3] = {0, 0, 0}, flux[3] = {0, 0, 0};
+  if (p.x0 > p.x1 || p.y0 > p.y1) return out;
   const double r2[3] = {rs[0] * rs[0], rs[1] * rs[1], rs[2] * rs[2]};
+  // The corner values of each circle, computed once and shared by the four pixels that meet at
+  // a corner: corner (a, b) of the range lies at (x0 - 0.5 + a, y0 - 0.5 + b).
+  const std::size_t cw = static_cast<std::size_t>(p.x1 - p.x0 + 2), ch = static_cast<std::size_t>(p.y1 - p.y0 + 2);
+  std::vector<double> corners(3 * cw * ch, NAN);
+  const auto corner = [&](int k, std::size_t a, std::size_t b) {
+    double& c = corners[(static_cast<std::size_t>(k) * ch + b) * cw + a];
+    if (std::isnan(c))
+      c = circle_corner_area(rs[k], static_cast<double>(p.x0) - 0.5 + static_cast<double>(a) - xc,
+                             static_cast<double>(p.y0) - 0.5 + static_cast<double>(b) - yc);
+    return c;
+  };
   for (int64_t j = p.y0; j <= p.y1; ++j) {
     const double dy = std::fabs(static_cast<double>(j) - yc);
     const double ny = std::max(dy - 0.5, 0.0), fy = dy + 0.5;
     const float* row = &image.at(1, static_cast<int>(j));
+    const auto b = static_cast<std::size_t>(j - p.y0);
     for (int64_t i = p.x0; i <= p.x1; ++i) {
       const double dx = std::fabs(static_cast<double>(i) - xc);
       const double nx = std::max(dx - 0.5, 0.0), fx = dx + 0.5;
       const double near2 = nx * nx + ny * ny, far2 = fx * fx + fy * fy;
       if (near2 >= r2[2] && near2 >= r2[1] && near2 >= r2[0]) continue;
       const double v = row[i - 1];
+      const auto a = static_cast<std::size_t>(i - p.x0);
       for (int k = 0; k < 3; ++k) {
-        if (!(rs[k] > 0.0)) continue;
-        const double w = fraction(rs[k], r2[k], dx, dy, near2, far2);
-        if (w == 0.0) continue;
+        if (!(rs[k] > 0.0) || near2 >= r2[k]) continue;
+        double w = 1.0;
+        if (far2 > r2[k])
+          w = corner(k, a + 1, b + 1) - corner(k, a, b + 1) - corner(k, a + 1, b) + corner(k, a, b);
         area[k] += w;
         flux[k] += w * v;
       }

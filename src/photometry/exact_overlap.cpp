@@ -18,23 +18,23 @@ double quadrant_area(double r, double x, double y) {
   const double r2 = r * r;
   if (x * x + y * y <= r2) return x * y;  // the whole rectangle lies in the circle
   const double us = std::sqrt(std::max(0.0, r2 - y * y));
-  const auto arc = [&](double u) {
-    return 0.5 * (u * std::sqrt(std::max(0.0, r2 - u * u)) + r2 * std::asin(std::clamp(u / r, -1.0, 1.0)));
-  };
-  return y * us + arc(x) - arc(us);
-}
-
-// The signed area of the circle between the axes and the corner (x, y): odd in x and in y.
-double corner_area(double r, double x, double y) {
-  const double a = quadrant_area(r, std::fabs(x), std::fabs(y));
-  return ((x < 0.0) != (y < 0.0)) ? -a : a;
+  const double sx = std::sqrt(std::max(0.0, r2 - x * x));
+  // arc(x) - arc(us), with asin(x / r) - asin(us / r) as one asin (both angles lie in
+  // [0, pi / 2], so their difference does too): sqrt(r^2 - us^2) = y.
+  const double dangle = std::asin(std::clamp((x * y - us * sx) / r2, -1.0, 1.0));
+  return y * us + 0.5 * (x * sx - us * y) + 0.5 * r2 * dangle;
 }
 
 }  // namespace
 
+double circle_corner_area(double r, double x, double y) {
+  const double a = quadrant_area(r, std::fabs(x), std::fabs(y));
+  return ((x < 0.0) != (y < 0.0)) ? -a : a;
+}
+
 double circle_rectangle_area(double r, double x0, double x1, double y0, double y1) {
   if (!(r > 0.0)) return 0.0;
-  return corner_area(r, x1, y1) - corner_area(r, x0, y1) - corner_area(r, x1, y0) + corner_area(r, x0, y0);
+  return circle_corner_area(r, x1, y1) - circle_corner_area(r, x0, y1) - circle_corner_area(r, x1, y0) + circle_corner_area(r, x0, y0);
 }
 
 double pixel_fraction_in_circle(double xc, double yc, double r, int i, int j) {
