@@ -72,6 +72,29 @@ void BM_Apphot(benchmark::State& state) {
 }
 BENCHMARK(BM_Apphot)->Arg(512)->Arg(4096)->Unit(benchmark::kMicrosecond);
 
+// Its two parts: the exact sums of the three circles, and the clipped annulus sky.
+void BM_ApertureSums(benchmark::State& state) {
+  const Image& im = image_of(4096);
+  const auto cs = centres(4096);
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const auto& [x, y] = cs[k++ % cs.size()];
+    benchmark::DoNotOptimize(aperture_sums(im.view(), x, y, kRadii));
+  }
+}
+BENCHMARK(BM_ApertureSums)->Unit(benchmark::kMicrosecond);
+
+void BM_AnnulusSky(benchmark::State& state) {
+  const Image& im = image_of(4096);
+  const auto cs = centres(4096);
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const auto& [x, y] = cs[k++ % cs.size()];
+    benchmark::DoNotOptimize(annulus_sky(im.view(), x, y, kRadii));
+  }
+}
+BENCHMARK(BM_AnnulusSky)->Unit(benchmark::kMicrosecond);
+
 // photutils on the 4096 x 4096 frame: one CircularAperture and one CircularAnnulus holding
 // all 1000 positions, measured by one aperture_photometry call (exact overlap), best of 3.
 // Prints "TIME <microseconds per star>" and then "<star sum> <annulus sum>" per star, or
@@ -87,19 +110,20 @@ except Exception as e:
 path, n, cpath = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 data = np.fromfile(path, dtype=np.float32).reshape(n, n)
 xy = np.loadtxt(cpath) - 1.0   # photutils counts pixels from 0, centred on integers
-best = None
+best, cpu = None, None
 for _ in range(3):
-    t0 = time.perf_counter()
+    t0, c0 = time.perf_counter(), time.process_time()
     t = aperture_photometry(data, [CircularAperture(xy, r=2.5), CircularAnnulus(xy, r_in=9.0, r_out=12.0)],
                             method="exact")
-    dt = time.perf_counter() - t0
+    dt, dc = time.perf_counter() - t0, time.process_time() - c0
     best = dt if best is None else min(best, dt)
-print("TIME", best / len(xy) * 1e6)
+    cpu = dc if cpu is None else min(cpu, dc)
+print("TIME", best / len(xy) * 1e6, cpu / len(xy) * 1e6)
 for row in t:
     print(repr(float(row["aperture_sum_0"])), repr(float(row["aperture_sum_1"])))
 )PY";
 
-void compare_with_photutils(double ours_us) {
+void compare_with_photutils(double ours_us, double ours_cpu_us) {
   const char* python = "/usr/bin/python3";
   if (access(python, X_OK) != 0) {
     std::printf("photutils comparison skipped: %s not found\n", python);
@@ -134,17 +158,20 @@ void compare_with_photutils(double ours_us) {
   std::remove(script.c_str());
   std::remove(list.c_str());
   rmdir(dir);
-  double us = 0.0;
-  if (std::sscanf(out.c_str(), "TIME %lf", &us) != 1 || !(us > 0.0)) {
+  double us = 0.0, cpu = 0.0;
+  if (std::sscanf(out.c_str(), "TIME %lf %lf", &us, &cpu) != 2 || !(us > 0.0) || !(cpu > 0.0)) {
     if (out.rfind("SKIP", 0) == 0)
       std::printf("photutils comparison skipped: %s", out.c_str() + 5);
     else
       std::printf("photutils comparison skipped: unexpected output: %.200s\n", out.c_str());
     return;
   }
-  std::printf("photutils aperture_photometry(method=\"exact\"), %d stars in one call on 4096 x 4096: %.2f us per star\n",
-              kStars, us);
-  std::printf("ours: %.2f us per measurement; ratio ours / photutils = %.3f (target <= 0.2)\n", ours_us, ours_us / us);
+  std::printf("photutils aperture_photometry(method=\"exact\"), %d stars in one call on 4096 x 4096: %.2f us per star "
+              "(CPU %.2f us)\n",
+              kStars, us, cpu);
+  std::printf("ours: %.2f us per measurement (CPU %.2f us)\n", ours_us, ours_cpu_us);
+  std::printf("ratio ours / photutils per star: %.3f in CPU time, %.3f in real time (target <= 0.2)\n",
+              ours_cpu_us / cpu, ours_us / us);
   // The sums of every star against photutils'.
   std::size_t line_start = out.find('\n') + 1, k = 0;
   double worst = 0.0;
@@ -169,7 +196,7 @@ int main(int argc, char** argv) {
   if (t512.real > 0.0 && t4096.real > 0.0)
     std::printf("one measurement: 4096 x 4096 %.2f us, 512 x 512 %.2f us, ratio %.2f (flat in image size)\n",
                 t4096.real, t512.real, t4096.real / t512.real);
-  if (t4096.real > 0.0) compare_with_photutils(t4096.real);
+  if (t4096.real > 0.0) compare_with_photutils(t4096.real, t4096.cpu);
   benchmark::Shutdown();
   return 0;
 }

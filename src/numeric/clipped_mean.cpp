@@ -8,7 +8,7 @@ namespace zelvo {
 
 namespace {
 
-double median_of(std::vector<double> v) {
+double median_of(std::vector<double>& v) {
   const auto h = static_cast<std::ptrdiff_t>(v.size() / 2);
   std::nth_element(v.begin(), v.begin() + h, v.end());
   double m = v[static_cast<std::size_t>(h)];
@@ -25,33 +25,43 @@ ClippedMean clipped_mean(std::span<const double> values, std::optional<double> s
   for (double x : values)
     if (std::isfinite(x)) v.push_back(x);
   if (v.empty()) return out;
-  double centre = start && std::isfinite(*start) ? *start : median_of(v);
-  std::vector<double> dev(v.size());
-  for (std::size_t k = 0; k < v.size(); ++k) dev[k] = std::fabs(v[k] - centre);
-  double spread = 1.4826 * median_of(dev);
-  std::vector<char> keep(v.size(), 2);  // 2: not yet decided
-  double mean = centre, sigma = 0.0;
-  int32_t n = 0;
+  // The start and the first spread: the median and the median absolute deviation about the
+  // centre, found in one scratch copy.
+  std::vector<double> w = v;
+  const auto h = static_cast<std::ptrdiff_t>(w.size() / 2);
+  double centre = 0.0;
+  if (start && std::isfinite(*start)) {
+    centre = *start;
+  } else {
+    centre = median_of(w);
+  }
+  for (std::size_t k = 0; k < v.size(); ++k) w[k] = std::fabs(v[k] - centre);
+  std::nth_element(w.begin(), w.begin() + h, w.end());
+  double spread = 1.4826 * w[static_cast<std::size_t>(h)];
+  // Each pass keeps the values within 3 sigma of the centre and gives their mean and spread
+  // (one pass over the values, deviations taken about the centre for precision); it ends when
+  // the kept set is the last pass's (same count and same sum).
+  double mean = centre, sigma = 0.0, last_sum = NAN;
+  int32_t n = 0, last_n = -1;
   for (int pass = 0; pass < 50; ++pass) {
-    bool changed = false;
-    double sum = 0.0;
+    const double lim = 3.0 * spread;
+    double sum = 0.0, sd = 0.0, sd2 = 0.0;
     n = 0;
-    for (std::size_t k = 0; k < v.size(); ++k) {
-      const char in = std::fabs(v[k] - centre) <= 3.0 * spread;
-      changed = changed || in != keep[k];
-      keep[k] = in;
-      if (in) {
-        sum += v[k];
+    for (double x : v) {
+      const double d = x - centre;
+      if (std::fabs(d) <= lim) {
+        sum += x;
+        sd += d;
+        sd2 += d * d;
         ++n;
       }
     }
     if (n == 0) return out;  // cannot happen about a median, but a given start may lie far off
-    mean = sum / n;
-    double ss = 0.0;
-    for (std::size_t k = 0; k < v.size(); ++k)
-      if (keep[k]) ss += (v[k] - mean) * (v[k] - mean);
-    sigma = n > 1 ? std::sqrt(ss / (n - 1)) : 0.0;
-    if (!changed) break;
+    mean = centre + sd / n;
+    sigma = n > 1 ? std::sqrt(std::max(0.0, (sd2 - sd * sd / n) / (n - 1))) : 0.0;
+    if (n == last_n && sum == last_sum) break;
+    last_n = n;
+    last_sum = sum;
     centre = mean;
     spread = sigma;
   }

@@ -50,69 +50,131 @@ PixelRange pixels_within(ConstImageView image, double xc, double yc, double r) {
 
 }  // namespace
 
+namespace {
+
+// The exact-overlap sum of one circle. Row by row: the pixels wholly inside form one run that
+// is summed plainly; only the few pixels the circle's edge crosses at either end of the row
+// get their share, from the strip values G(x) (the circle's area in the row left of the
+// column edge x), each computed once and shared by the two pixels of an edge.
+// A pixel index from a coordinate, clamped to 0 .. n + 1 in double precision first, so a
+// centre or radius far off the image never overflows an integer.
+int64_t index_near(double v, int64_t n) { return static_cast<int64_t>(std::clamp(v, 0.0, static_cast<double>(n) + 1.0)); }
+
+ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
+  ApertureSum out;
+  if (!(r > 0.0)) return out;
+  const double r2 = r * r;
+  const int64_t j0 = std::max<int64_t>(1, index_near(std::floor(yc - r - 0.5), image.ny));
+  const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::ceil(yc + r + 0.5), image.ny));
+  double area = 0.0, flux = 0.0;
+  // The corner values F(x, y) on the row's lower and upper pixel edges, by column edge: the
+  // upper line of one row is the lower line of the next, so each corner is computed once.
+  const int64_t base = std::max<int64_t>(1, index_near(std::floor(xc - r - 1.5), image.nx));
+  const std::size_t width =
+      static_cast<std::size_t>(std::min<int64_t>(image.nx, index_near(std::ceil(xc + r + 1.5), image.nx)) - base + 2);
+  std::vector<double> lower(width, NAN), upper(width, NAN);
+  for (int64_t j = j0; j <= j1; ++j) {
+    const double ylo = static_cast<double>(j) - 0.5 - yc, yhi = ylo + 1.0;
+    const double dy = std::fabs(static_cast<double>(j) - yc);
+    const double ny = std::max(dy - 0.5, 0.0), fy = dy + 0.5;
+    lower.swap(upper);
+    std::fill(upper.begin(), upper.end(), NAN);
+    if (ny >= r) {
+      std::fill(lower.begin(), lower.end(), NAN);
+      continue;
+    }
+    const double reach = std::sqrt(r2 - ny * ny);  // pixels with |i - xc| < 0.5 + reach touch the circle
+    const int64_t ilo = std::max<int64_t>(1, index_near(std::floor(xc - 0.5 - reach), image.nx));
+    const int64_t ihi = std::min<int64_t>(image.nx, index_near(std::ceil(xc + 0.5 + reach), image.nx));
+    if (ilo > ihi) continue;
+    // Wholly inside: |i - xc| + 0.5 <= sqrt(r^2 - fy^2).
+    int64_t flo = ihi + 1, fhi = ihi;  // empty unless some pixel is whole
+    if (fy < r) {
+      const double half = std::sqrt(r2 - fy * fy) - 0.5;
+      if (half >= 0.0) {
+        flo = std::max(ilo, index_near(std::ceil(xc - half), image.nx));
+        fhi = std::min(ihi, index_near(std::floor(xc + half), image.nx));
+        if (flo > fhi) {
+          flo = ihi + 1;
+          fhi = ihi;
+        }
+      }
+    }
+    const float* row = &image.at(1, static_cast<int>(j)) - 1;  // row[i] is pixel (i, j)
+    const auto strip = [&](int64_t i) {  // G at the left edge of column i
+      const double x = static_cast<double>(i) - 0.5 - xc;
+      const auto k = static_cast<std::size_t>(i - base);
+      if (k >= width) return circle_corner_area(r, x, yhi) - circle_corner_area(r, x, ylo);
+      if (std::isnan(upper[k])) upper[k] = circle_corner_area(r, x, yhi);
+      if (std::isnan(lower[k])) lower[k] = circle_corner_area(r, x, ylo);
+      return upper[k] - lower[k];
+    };
+    const auto partial = [&](int64_t a, int64_t b) {  // columns a .. b, each with its share
+      if (a > b) return;
+      double g = strip(a);
+      for (int64_t i = a; i <= b; ++i) {
+        const double gn = strip(i + 1);
+        const double w = gn - g;
+        g = gn;
+        if (w <= 0.0) continue;
+        area += w;
+        flux += w * row[i];
+      }
+    };
+    if (flo > fhi) {
+      partial(ilo, ihi);
+      continue;
+    }
+    partial(ilo, flo - 1);
+    double run = 0.0;
+    for (int64_t i = flo; i <= fhi; ++i) run += row[i];
+    flux += run;
+    area += static_cast<double>(fhi - flo + 1);
+    partial(fhi + 1, ihi);
+  }
+  out.area = area;
+  out.flux = flux;
+  return out;
+}
+
+}  // namespace
+
 ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
   ApertureSums out;
   const double xc = xcen, yc = ycen;
-  const double rs[3] = {radii.star, radii.inner, radii.outer};
-  const double rmax = std::max({rs[0], rs[1], rs[2], 0.0});
-  const PixelRange p = pixels_within(image, xc, yc, rmax);
+  const double rmax = std::max({static_cast<double>(radii.star), static_cast<double>(radii.inner),
+                                static_cast<double>(radii.outer), 0.0});
   // A circle crosses the border when its bounding box does.
-  out.truncated = p.cut;
-  double area[3] = {0, 0, 0}, flux[3] = {0, 0, 0};
-  if (p.x0 > p.x1 || p.y0 > p.y1) return out;
-  const double r2[3] = {rs[0] * rs[0], rs[1] * rs[1], rs[2] * rs[2]};
-  // The corner values of each circle, computed once and shared by the four pixels that meet at
-  // a corner: corner (a, b) of the range lies at (x0 - 0.5 + a, y0 - 0.5 + b).
-  const std::size_t cw = static_cast<std::size_t>(p.x1 - p.x0 + 2), ch = static_cast<std::size_t>(p.y1 - p.y0 + 2);
-  std::vector<double> corners(3 * cw * ch, NAN);
-  const auto corner = [&](int k, std::size_t a, std::size_t b) {
-    double& c = corners[(static_cast<std::size_t>(k) * ch + b) * cw + a];
-    if (std::isnan(c))
-      c = circle_corner_area(rs[k], static_cast<double>(p.x0) - 0.5 + static_cast<double>(a) - xc,
-                             static_cast<double>(p.y0) - 0.5 + static_cast<double>(b) - yc);
-    return c;
-  };
-  for (int64_t j = p.y0; j <= p.y1; ++j) {
-    const double dy = std::fabs(static_cast<double>(j) - yc);
-    const double ny = std::max(dy - 0.5, 0.0), fy = dy + 0.5;
-    const float* row = &image.at(1, static_cast<int>(j));
-    const auto b = static_cast<std::size_t>(j - p.y0);
-    for (int64_t i = p.x0; i <= p.x1; ++i) {
-      const double dx = std::fabs(static_cast<double>(i) - xc);
-      const double nx = std::max(dx - 0.5, 0.0), fx = dx + 0.5;
-      const double near2 = nx * nx + ny * ny, far2 = fx * fx + fy * fy;
-      if (near2 >= r2[2] && near2 >= r2[1] && near2 >= r2[0]) continue;
-      const double v = row[i - 1];
-      const auto a = static_cast<std::size_t>(i - p.x0);
-      for (int k = 0; k < 3; ++k) {
-        if (!(rs[k] > 0.0) || near2 >= r2[k]) continue;
-        double w = 1.0;
-        if (far2 > r2[k])
-          w = corner(k, a + 1, b + 1) - corner(k, a, b + 1) - corner(k, a + 1, b) + corner(k, a, b);
-        area[k] += w;
-        flux[k] += w * v;
-      }
-    }
-  }
-  out.star = {area[0], flux[0]};
-  out.inner = {area[1], flux[1]};
-  out.outer = {area[2], flux[2]};
+  out.truncated = pixels_within(image, xc, yc, rmax).cut;
+  if (!std::isfinite(xc) || !std::isfinite(yc) || image.empty()) return out;
+  out.star = circle_sum(image, xc, yc, radii.star);
+  out.inner = circle_sum(image, xc, yc, radii.inner);
+  out.outer = circle_sum(image, xc, yc, radii.outer);
   return out;
 }
 
 SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
   SkyLevel s;
-  const double xc = xcen, yc = ycen;
-  const double ri2 = static_cast<double>(radii.inner) * radii.inner, ro2 = static_cast<double>(radii.outer) * radii.outer;
-  const PixelRange p = pixels_within(image, xc, yc, radii.outer);
+  const double xc = xcen, yc = ycen, ro = radii.outer;
+  if (!std::isfinite(xc) || !std::isfinite(yc) || !(ro > 0.0) || image.empty()) return s;
+  const double ri2 = static_cast<double>(radii.inner) * radii.inner, ro2 = ro * ro;
   std::vector<double> v;
-  for (int64_t j = p.y0; j <= p.y1; ++j) {
-    const double dy = static_cast<double>(j) - yc;
-    for (int64_t i = p.x0; i <= p.x1; ++i) {
+  v.reserve(static_cast<std::size_t>(std::min(4.0 * ro2 + 8.0 * ro + 8.0, 1e7)));
+  // Row by row, only the columns within the outer radius are looked at.
+  const int64_t j0 = std::max<int64_t>(1, index_near(std::ceil(yc - ro), image.ny));
+  const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::floor(yc + ro), image.ny));
+  for (int64_t j = j0; j <= j1; ++j) {
+    const double dy = static_cast<double>(j) - yc, dy2 = dy * dy;
+    if (dy2 >= ro2) continue;
+    const double reach = std::sqrt(ro2 - dy2);
+    const int64_t i0 = std::max<int64_t>(1, index_near(std::ceil(xc - reach), image.nx));
+    const int64_t i1 = std::min<int64_t>(image.nx, index_near(std::floor(xc + reach), image.nx));
+    const float* row = &image.at(1, static_cast<int>(j)) - 1;
+    for (int64_t i = i0; i <= i1; ++i) {
       const double dx = static_cast<double>(i) - xc;
-      const double d2 = dx * dx + dy * dy;
+      const double d2 = dx * dx + dy2;
       if (d2 < ri2 || d2 >= ro2) continue;
-      const float x = image.at(static_cast<int>(i), static_cast<int>(j));
+      const float x = row[i];
       if (std::isfinite(x)) v.push_back(x);
     }
   }
