@@ -26,8 +26,12 @@ ClippedMean clipped_mean(std::span<const double> values, std::optional<double> s
     if (std::isfinite(x)) v.push_back(x);
   if (v.empty()) return out;
   // The start and the first spread: the median and the median absolute deviation about the
-  // centre, found in one scratch copy.
-  std::vector<double> w = v;
+  // centre, of at most 64 values evenly picked from the set (a start only: the passes below
+  // settle on the level of all values, and a sample is as robust to a minority of outliers).
+  const std::size_t stride = std::max<std::size_t>(1, v.size() / 64);
+  std::vector<double> w;
+  w.reserve(v.size() / stride + 1);
+  for (std::size_t k = 0; k < v.size(); k += stride) w.push_back(v[k]);
   const auto h = static_cast<std::ptrdiff_t>(w.size() / 2);
   double centre = 0.0;
   if (start && std::isfinite(*start)) {
@@ -35,7 +39,7 @@ ClippedMean clipped_mean(std::span<const double> values, std::optional<double> s
   } else {
     centre = median_of(w);
   }
-  for (std::size_t k = 0; k < v.size(); ++k) w[k] = std::fabs(v[k] - centre);
+  for (double& x : w) x = std::fabs(x - centre);
   std::nth_element(w.begin(), w.begin() + h, w.end());
   double spread = 1.4826 * w[static_cast<std::size_t>(h)];
   // Each pass keeps the values within 3 sigma of the centre and gives their mean and spread
