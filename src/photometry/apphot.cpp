@@ -83,9 +83,9 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
       std::fill(lower.begin(), lower.end(), NAN);
       continue;
     }
-    const double reach = std::sqrt(r2 - ny * ny);  // pixels with |i - xc| < 0.5 + reach touch the circle
-    const int64_t ilo = std::max<int64_t>(1, index_near(std::floor(xc - 0.5 - reach), image.nx));
-    const int64_t ihi = std::min<int64_t>(image.nx, index_near(std::ceil(xc + 0.5 + reach), image.nx));
+    const double reach = std::sqrt(r2 - ny * ny);  // pixel i touches the circle when |i - xc| < 0.5 + reach
+    const int64_t ilo = std::max<int64_t>(1, index_near(std::floor(xc - 0.5 - reach) + 1.0, image.nx));
+    const int64_t ihi = std::min<int64_t>(image.nx, index_near(std::ceil(xc + 0.5 + reach) - 1.0, image.nx));
     if (ilo > ihi) continue;
     // Wholly inside: |i - xc| + 0.5 <= sqrt(r^2 - fy^2).
     int64_t flo = ihi + 1, fhi = ihi;  // empty unless some pixel is whole
