@@ -172,7 +172,7 @@ BinnedProfile bin_profile(const PixelScan& scan, float sky, float R) {
   return p;
 }
 
-RefinedSky refine_sky(std::span<const double> sky_values, float start) {
+RefinedSky refine_sky(std::span<const float> sky_values, float start) {
   RefinedSky r;
   const ClippedMean c = clipped_mean(sky_values, static_cast<double>(start));
   if (!c.mean) return r;

@@ -66,7 +66,7 @@ struct PixelScan {
   float ymin = 1e20f, ymax = -1e20f; // extremes of the accepted values inside the extent
   std::vector<float> binsum;         // bin k (1-based) at index k - 1: one-pixel bins of radius
   std::vector<int32_t> bincount;
-  std::vector<double> sky_values;    // flux scale: every pixel outside the extent (for the sky)
+  std::vector<float> sky_values;     // flux scale: every pixel outside the extent (for the sky)
   std::vector<float> skypr;          // flux scale: the sky histogram (kSkyBins counters)
   int32_t iskycnt = 0;               // flux scale: pixels outside the extent
   bool stopped = false;              // the scan was stopped part of the way (incomplete)
@@ -103,7 +103,7 @@ struct RefinedSky {
   int32_t n = 0;       // pixels kept
   float err = 0.0f;    // uncertainty of the level, sigma / sqrt(n)
 };
-RefinedSky refine_sky(std::span<const double> sky_values, float start);
+RefinedSky refine_sky(std::span<const float> sky_values, float start);
 
 // The binned profile: bin radius k - 0.5 and mean value (after subtracting `sky` from each
 // pixel) of every bin with k - 0.5 < R that holds pixels; empty bins are left out. `npix` is

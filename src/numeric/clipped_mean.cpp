@@ -8,7 +8,7 @@ namespace zelvo {
 
 namespace {
 
-double median_of(std::vector<double>& v) {
+double median_of(std::vector<float>& v) {
   const auto h = static_cast<std::ptrdiff_t>(v.size() / 2);
   std::nth_element(v.begin(), v.begin() + h, v.end());
   double m = v[static_cast<std::size_t>(h)];
@@ -18,18 +18,18 @@ double median_of(std::vector<double>& v) {
 
 }  // namespace
 
-ClippedMean clipped_mean(std::span<const double> values, std::optional<double> start) {
+ClippedMean clipped_mean(std::span<const float> values, std::optional<double> start) {
   ClippedMean out;
-  std::vector<double> v;
+  std::vector<float> v;
   v.reserve(values.size());
-  for (double x : values)
+  for (float x : values)
     if (std::isfinite(x)) v.push_back(x);
   if (v.empty()) return out;
   // The start and the first spread: the median and the median absolute deviation about the
   // centre, of at most 64 values evenly picked from the set (a start only: the passes below
   // settle on the level of all values, and a sample is as robust to a minority of outliers).
   const std::size_t stride = std::max<std::size_t>(1, v.size() / 64);
-  std::vector<double> w;
+  std::vector<float> w;
   w.reserve(v.size() / stride + 1);
   for (std::size_t k = 0; k < v.size(); k += stride) w.push_back(v[k]);
   const auto h = static_cast<std::ptrdiff_t>(w.size() / 2);
@@ -39,7 +39,7 @@ ClippedMean clipped_mean(std::span<const double> values, std::optional<double> s
   } else {
     centre = median_of(w);
   }
-  for (double& x : w) x = std::fabs(x - centre);
+  for (float& x : w) x = static_cast<float>(std::fabs(x - centre));
   std::nth_element(w.begin(), w.begin() + h, w.end());
   double spread = 1.4826 * w[static_cast<std::size_t>(h)];
   // Each pass keeps the values within 3 sigma of the centre and gives their mean and spread
@@ -51,7 +51,7 @@ ClippedMean clipped_mean(std::span<const double> values, std::optional<double> s
     const double lim = 3.0 * spread;
     double sum = 0.0, sd = 0.0, sd2 = 0.0;
     n = 0;
-    for (double x : v) {
+    for (const float x : v) {
       const double d = x - centre;
       if (std::fabs(d) <= lim) {
         sum += x;

@@ -17,6 +17,7 @@ struct ClippedMean {
 };
 
 // `start`: the first centre (none: the median). Non-finite values are left out.
-ClippedMean clipped_mean(std::span<const double> values, std::optional<double> start = std::nullopt);
+// The values are pixel values, kept as 32-bit floats (the sums are formed in double precision).
+ClippedMean clipped_mean(std::span<const float> values, std::optional<double> start = std::nullopt);
 
 }  // namespace zelvo

@@ -158,7 +158,7 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
   const double xc = xcen, yc = ycen, ro = radii.outer;
   if (!std::isfinite(xc) || !std::isfinite(yc) || !(ro > 0.0) || image.empty()) return s;
   const double ri2 = static_cast<double>(radii.inner) * radii.inner, ro2 = ro * ro;
-  std::vector<double> v;
+  std::vector<float> v;
   v.reserve(static_cast<std::size_t>(std::min(4.0 * ro2 + 8.0 * ro + 8.0, 1e7)));
   // Row by row, only the columns within the outer radius are looked at.
   const int64_t j0 = std::max<int64_t>(1, index_near(std::ceil(yc - ro), image.ny));
