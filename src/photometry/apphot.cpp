@@ -67,22 +67,19 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
   const int64_t j0 = std::max<int64_t>(1, index_near(std::floor(yc - r - 0.5), image.ny));
   const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::ceil(yc + r + 0.5), image.ny));
   double area = 0.0, flux = 0.0;
-  // The corner values F(x, y) on the row's lower and upper pixel edges, by column edge: the
-  // upper line of one row is the lower line of the next, so each corner is computed once.
+  // The corner values F(x, y) by column edge on the pixel-edge lines y = L + 0.5 - yc: the upper
+  // line of one row is the lower line of the next, so each corner is computed once. Line L is
+  // kept in slot L % 2, valid where its stamp says L.
   const int64_t base = std::max<int64_t>(1, index_near(std::floor(xc - r - 1.5), image.nx));
   const std::size_t width =
       static_cast<std::size_t>(std::min<int64_t>(image.nx, index_near(std::ceil(xc + r + 1.5), image.nx)) - base + 2);
-  std::vector<double> lower(width, NAN), upper(width, NAN);
+  std::vector<double> value(2 * width);
+  std::vector<int64_t> stamp(2 * width, INT64_MIN);
   for (int64_t j = j0; j <= j1; ++j) {
     const double ylo = static_cast<double>(j) - 0.5 - yc, yhi = ylo + 1.0;
     const double dy = std::fabs(static_cast<double>(j) - yc);
     const double ny = std::max(dy - 0.5, 0.0), fy = dy + 0.5;
-    lower.swap(upper);
-    std::fill(upper.begin(), upper.end(), NAN);
-    if (ny >= r) {
-      std::fill(lower.begin(), lower.end(), NAN);
-      continue;
-    }
+    if (ny >= r) continue;
     const double reach = std::sqrt(r2 - ny * ny);  // pixel i touches the circle when |i - xc| < 0.5 + reach
     const int64_t ilo = std::max<int64_t>(1, index_near(std::floor(xc - 0.5 - reach) + 1.0, image.nx));
     const int64_t ihi = std::min<int64_t>(image.nx, index_near(std::ceil(xc + 0.5 + reach) - 1.0, image.nx));
@@ -101,13 +98,19 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
       }
     }
     const float* row = &image.at(1, static_cast<int>(j)) - 1;  // row[i] is pixel (i, j)
+    const auto line_value = [&](int64_t line, std::size_t k, double x, double y) {
+      const std::size_t at = static_cast<std::size_t>(line & 1) * width + k;
+      if (stamp[at] != line) {
+        stamp[at] = line;
+        value[at] = circle_corner_area(r, x, y);
+      }
+      return value[at];
+    };
     const auto strip = [&](int64_t i) {  // G at the left edge of column i
       const double x = static_cast<double>(i) - 0.5 - xc;
       const auto k = static_cast<std::size_t>(i - base);
       if (k >= width) return circle_corner_area(r, x, yhi) - circle_corner_area(r, x, ylo);
-      if (std::isnan(upper[k])) upper[k] = circle_corner_area(r, x, yhi);
-      if (std::isnan(lower[k])) lower[k] = circle_corner_area(r, x, ylo);
-      return upper[k] - lower[k];
+      return line_value(j, k, x, yhi) - line_value(j - 1, k, x, ylo);
     };
     const auto partial = [&](int64_t a, int64_t b) {  // columns a .. b, each with its share
       if (a > b) return;

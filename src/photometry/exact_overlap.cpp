@@ -12,11 +12,11 @@ namespace {
 // beyond u* it is bounded by its own arc, whose integral is P(u) = (u s(u) + r^2 asin(u / r)) / 2
 // with s(u) = sqrt(r^2 - u^2).
 double quadrant_area(double r, double x, double y) {
-  x = std::min(x, r);
-  y = std::min(y, r);
   if (x <= 0.0 || y <= 0.0) return 0.0;
   const double r2 = r * r;
   if (x * x + y * y <= r2) return x * y;  // the whole rectangle lies in the circle
+  if (x > r) x = r;
+  if (y > r) y = r;
   const double us = std::sqrt(std::max(0.0, r2 - y * y));
   const double sx = std::sqrt(std::max(0.0, r2 - x * x));
   // arc(x) - arc(us), with asin(x / r) - asin(us / r) as one asin (both angles lie in
