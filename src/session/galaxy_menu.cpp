@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
@@ -252,6 +254,13 @@ void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Co
   con.focus_command();
 }
 
+// A REAL as the double its shortest decimal text gives (0.8f is written 0.8, not 0.800000011920929).
+double real_value(float v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+}
+
 // The ECSV table of a flux profile, replacing the last one (the log keeps every run).
 void write_profile_table(const ProfileResult& res, const ProfileImage& in, int xc, int yc, float R, float step, float e,
                          float pa_degrees, const ProfileFiles& files, Console& con) {
@@ -264,20 +273,20 @@ void write_profile_table(const ProfileResult& res, const ProfileImage& in, int x
   t.meta = {{"image", in.file},
             {"x_centre", static_cast<double>(xc)},
             {"y_centre", static_cast<double>(yc)},
-            {"extent", static_cast<double>(R)},
-            {"step", static_cast<double>(step)},
-            {"eccentricity", static_cast<double>(e)},
+            {"extent", real_value(R)},
+            {"step", real_value(step)},
+            {"eccentricity", real_value(e)},
             {"ellipticity", ellipticity},
-            {"pa_deg", static_cast<double>(pa_degrees)},
+            {"pa_deg", real_value(pa_degrees)},
             {"pa_convention", std::string("from +x towards +y")},
-            {"sky", static_cast<double>(res.sky)},
-            {"sky_err", static_cast<double>(res.refined.err)},
-            {"sky_sigma", static_cast<double>(res.refined.sigma)},
+            {"sky", real_value(res.sky)},
+            {"sky_err", real_value(res.refined.err)},
+            {"sky_sigma", real_value(res.refined.sigma)},
             {"sky_npix", static_cast<double>(res.refined.n)}};
   if (res.pa_north_east) t.meta.push_back({"pa_north_east_deg", *res.pa_north_east});
   for (std::size_t k = 0; k < res.profile.nb(); ++k)
-    t.rows.push_back({static_cast<double>(res.profile.rprof[k]), static_cast<double>(res.profile.prof[k]),
-                      static_cast<double>(res.profile.err[k]), static_cast<int64_t>(res.profile.npix[k])});
+    t.rows.push_back({real_value(res.profile.rprof[k]), real_value(res.profile.prof[k]),
+                      std::isfinite(res.profile.err[k]) ? CatalogueValue(real_value(res.profile.err[k])) : CatalogueValue(std::monostate{}), static_cast<int64_t>(res.profile.npix[k])});
   const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
   if (!w.notice.empty()) con.text(w.notice);
   if (!w.ok) con.text(w.error);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdlib>
 #include <cmath>
 #include <fstream>
@@ -123,6 +124,13 @@ Photometry report_apphot(ConstImageView image, float xcen, float ycen, const Ape
 
 namespace {
 
+// A REAL as the double its shortest decimal text gives (0.8f is written 0.8, not 0.800000011920929).
+double real_value(float v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+}
+
 Catalogue star_catalogue() {
   Catalogue t;
   t.columns = {
@@ -160,12 +168,11 @@ void catalogue_star(const PhotometryFiles& files, const StarJob& job, float xcen
       ra = sp->lng;
       dec = sp->lat;
     }
-  t.rows.push_back({static_cast<double>(xcen), static_cast<double>(ycen), ra, dec,
-                    static_cast<double>(job.radii.star), static_cast<double>(job.radii.inner),
-                    static_cast<double>(job.radii.outer), p.sums.star.area, cell(p.corrected), cell(p.flux_err),
+  t.rows.push_back({real_value(xcen), real_value(ycen), ra, dec, real_value(job.radii.star),
+                    real_value(job.radii.inner), real_value(job.radii.outer), p.sums.star.area, cell(p.corrected), cell(p.flux_err),
                     cell(p.sky.sky), p.sky.n > 0 ? CatalogueValue(p.sky.sigma) : CatalogueValue(std::monostate{}),
                     static_cast<int64_t>(p.sky.n), cell(p.magnitude), cell(p.mag_err),
-                    static_cast<double>(std::max(job.exptime, 0.0f)), job.file});
+                    real_value(std::max(job.exptime, 0.0f)), job.file});
   const auto report = [&con](const CatalogueWrite& w) {
     if (!w.notice.empty()) con.text(w.notice);
     if (!w.ok) con.text(w.error);
