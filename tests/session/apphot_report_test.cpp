@@ -139,6 +139,7 @@ TEST(Catalogue, AstropyReadsEveryMeasurementAndDs9TheApertures) {
       hcard("CRVAL1", "202.47"),     hcard("CRVAL2", "47.195"),     hcard("CDELT1", "-0.0003"), hcard("CDELT2", "0.0003")};
   const SkyCoordinatesParse with = parse_sky_coordinates(wcs_cards), without = parse_sky_coordinates({});
   ASSERT_TRUE(with.wcs);
+  dir.write("ZelvoApPhot.ecsv", "x y\n1 2\n3");  // another program's table, cut short: kept, never appended to
   Captured io;
   StarJob job;
   job.image = img.view();
@@ -156,6 +157,8 @@ TEST(Catalogue, AstropyReadsEveryMeasurementAndDs9TheApertures) {
   const StarOutcome b = measure_star(job, 30.0f, 41.0f, io.con);
   ASSERT_FALSE(a.saturated);
   ASSERT_TRUE(a.p.corrected && a.p.flux_err && a.p.mag_err);
+  EXPECT_EQ(count_of(io.out.str(), "ZelvoApPhot.ecsv does not hold this version's columns"), 1);
+  EXPECT_EQ(dir.read("ZelvoApPhot-old-1.ecsv"), "x y\n1 2\n3");
 
   const auto t = astropy_read_ecsv(files.catalogue.string());
   if (!t) GTEST_SKIP() << "astropy is not installed";
