@@ -16,8 +16,9 @@ struct ApertureRadii {
   float star = 2.5f;
   float inner = 9.0f;
   float outer = 12.0f;
-  // Accepted only in strictly increasing order (a NaN is never accepted).
-  bool valid() const { return star < inner && inner < outer; }
+  // Accepted only in strictly increasing order from above 0 (a NaN is never accepted): a star
+  // aperture of no area measures nothing.
+  bool valid() const { return 0.0f < star && star < inner && inner < outer; }
 };
 
 // The area (pixels) and summed flux of one aperture: every pixel counts with the fraction of

@@ -132,7 +132,7 @@ int batch_photometry(BatchRun& run) {
                                                 static_cast<float>((*r)[2])}
                                 : ApertureRadii{NAN, NAN, NAN};
   if (!radii.valid()) {
-    run.problem("--radii must be three numbers star < inner < outer, as \"2.5,9,12\"");
+    run.problem("--radii must be three numbers 0 < star < inner < outer, as \"2.5,9,12\"");
     return kJobRefused;
   }
   const SmallFile positions = read_small_file(list);

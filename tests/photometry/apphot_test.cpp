@@ -232,3 +232,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MagnitudeCase{100.0f, NAN, -5.0}, MagnitudeCase{3e38f, 1e-30f, -2.5 * std::log10(3e68)},
                       MagnitudeCase{0.0f, 100.0f, NAN}, MagnitudeCase{-5.0f, 100.0f, NAN},
                       MagnitudeCase{INFINITY, 100.0f, NAN}));
+
+TEST(Radii, AreAcceptedOnlyFromAboveZeroInStrictlyIncreasingOrder) {
+  EXPECT_TRUE((ApertureRadii{2.5f, 9.0f, 12.0f}.valid()));
+  for (const ApertureRadii r : {ApertureRadii{0.0f, 9.0f, 12.0f}, ApertureRadii{-1.0f, 9.0f, 12.0f},
+                                ApertureRadii{3.0f, 3.0f, 10.0f}, ApertureRadii{NAN, 9.0f, 12.0f}})
+    EXPECT_FALSE(r.valid()) << r.star;
+}
