@@ -5,6 +5,7 @@
 
 #include "galaxy/colour.h"
 #include "galaxy/spline.h"
+#include "numeric/clipped_mean.h"
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
 #include "platform/list_io.h"
@@ -39,8 +40,8 @@ float position_angle_radians(float degrees) { return static_cast<float>(static_c
 
 float elliptical_radius(int dx, int dy, float e, float pa) {
   const float r = std::sqrt(static_cast<float>(static_cast<int64_t>(dx) * dx + static_cast<int64_t>(dy) * dy));
-  // atan2 with dx as the ordinate: the angle of the offset from +y towards +x.
-  const float phi = std::atan2(static_cast<float>(dx), static_cast<float>(dy)) - pa;
+  // The angle of the offset from the major axis, both counted from +x towards +y.
+  const float phi = std::atan2(static_cast<float>(dy), static_cast<float>(dx)) - pa;
   const float e2 = e * e;
   const float c = std::cos(phi);
   return r / std::sqrt((1.0f - e2) / (1.0f - e2 * (c * c)));
@@ -113,6 +114,7 @@ PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, flo
         const int32_t k = sky_bin_index(v);
         if (k >= 1) s.skypr[static_cast<std::size_t>(k - 1)] += 1.0f;
         s.iskycnt += 1;
+        s.sky_values.push_back(v);
       }
     }
   }
@@ -144,15 +146,81 @@ SkyEstimate sky_from_histogram(std::span<const float> skypr) {
 
 BinnedProfile bin_profile(const PixelScan& scan, float sky, float R) {
   BinnedProfile p;
-  for (std::size_t i = 0; i < scan.binsum.size(); ++i) {
+  // Each bin's spread, in double precision and about its own mean (two passes over the
+  // listed pixels, so a high sky level costs no precision).
+  const std::size_t nbins = scan.binsum.size();
+  std::vector<double> sum(nbins, 0.0), ss(nbins, 0.0);
+  const auto bin_of = [&](std::size_t i) { return static_cast<std::size_t>(INT(scan.radii[i])); };
+  for (std::size_t i = 0; i < scan.values.size(); ++i)
+    if (const std::size_t k = bin_of(i); k < nbins) sum[k] += scan.values[i];
+  for (std::size_t i = 0; i < scan.values.size(); ++i)
+    if (const std::size_t k = bin_of(i); k < nbins && scan.bincount[k] > 0) {
+      const double d = scan.values[i] - sum[k] / scan.bincount[k];
+      ss[k] += d * d;
+    }
+  for (std::size_t i = 0; i < nbins; ++i) {
     const int k = static_cast<int>(i) + 1;
     if (!(static_cast<float>(k) - 0.5f < R)) break;
     if (scan.bincount[i] == 0) continue;  // no pixel at this radius: no mean to give
-    const float sum = scan.binsum[i] - static_cast<float>(scan.bincount[i]) * sky;
+    const float bsum = scan.binsum[i] - static_cast<float>(scan.bincount[i]) * sky;
+    const int32_t n = scan.bincount[i];
     p.rprof.push_back(static_cast<float>(k) - 0.5f);
-    p.prof.push_back(sum / static_cast<float>(scan.bincount[i]));
+    p.prof.push_back(bsum / static_cast<float>(n));
+    p.npix.push_back(n);
+    p.err.push_back(n > 1 ? static_cast<float>(std::sqrt(ss[i] / (n - 1) / n)) : NAN);
   }
   return p;
+}
+
+RefinedSky refine_sky(std::span<const float> sky_values, float start) {
+  RefinedSky r;
+  const ClippedMean c = clipped_mean(sky_values, static_cast<double>(start));
+  if (!c.mean) return r;
+  r.found = true;
+  r.sky = static_cast<float>(*c.mean);
+  r.sigma = static_cast<float>(c.sigma);
+  r.n = c.n;
+  r.err = static_cast<float>(c.sigma / std::sqrt(static_cast<double>(c.n)));
+  return r;
+}
+
+bool still_falling(const BinnedProfile& p, float R) {
+  double sw = 0.0, swr = 0.0, swp = 0.0;
+  int used = 0;
+  const auto outer = [&](std::size_t k) {
+    return p.rprof[k] >= 0.75f * R && k < p.err.size() && std::isfinite(p.err[k]) && p.err[k] > 0.0f;
+  };
+  for (std::size_t k = 0; k < p.nb(); ++k)
+    if (outer(k)) {
+      const double w = 1.0 / (static_cast<double>(p.err[k]) * p.err[k]);
+      sw += w;
+      swr += w * p.rprof[k];
+      swp += w * p.prof[k];
+      ++used;
+    }
+  if (used < 4) return false;
+  const double rbar = swr / sw, pbar = swp / sw;
+  double sxx = 0.0, sxy = 0.0;
+  for (std::size_t k = 0; k < p.nb(); ++k)
+    if (outer(k)) {
+      const double w = 1.0 / (static_cast<double>(p.err[k]) * p.err[k]);
+      sxx += w * (p.rprof[k] - rbar) * (p.rprof[k] - rbar);
+      sxy += w * (p.rprof[k] - rbar) * (p.prof[k] - pbar);
+    }
+  if (!(sxx > 0.0)) return false;
+  const double slope = sxy / sxx, se = 1.0 / std::sqrt(sxx);
+  return slope < -3.0 * se;
+}
+
+double position_angle_north_east(double ra0, double dec0, double ra1, double dec1) {
+  const double d = kPi / 180.0;
+  const double da = (ra1 - ra0) * d;
+  const double y = std::sin(da) * std::cos(dec1 * d);
+  const double x = std::cos(dec0 * d) * std::sin(dec1 * d) - std::sin(dec0 * d) * std::cos(dec1 * d) * std::cos(da);
+  double pa = std::atan2(y, x) / d;  // of the direction towards the second point
+  pa = std::fmod(pa, 180.0);         // an axis: pa and pa + 180 are the same
+  if (pa < 0.0) pa += 180.0;
+  return pa;
 }
 
 std::vector<float> profile_spline(const BinnedProfile& p) {

@@ -36,8 +36,9 @@ ProfileRequestCheck check_profile_request(const ProfileRequest& rq, int nx, int 
 // Degrees to radians with pi in double precision, stored back as a REAL.
 float position_angle_radians(float degrees);
 
-// The elliptical radius of the offset (dx, dy) from the centre. The angle is counted from
-// +y towards +x, so +y is the major axis for pa = 0 (ELLIP draws it along +x).
+// The elliptical radius of the offset (dx, dy) from the centre: the semi-major axis of the
+// ellipse through it. The position angle of the major axis is counted from +x towards +y
+// (counter-clockwise on the displayed image), as ELLIP draws it: +x is the major axis for pa = 0.
 float elliptical_radius(int dx, int dy, float e, float pa);
 
 // The 360 points of the ellipse ELLIP draws: semi-major axis a at the angle pa (radians)
@@ -65,6 +66,7 @@ struct PixelScan {
   float ymin = 1e20f, ymax = -1e20f; // extremes of the accepted values inside the extent
   std::vector<float> binsum;         // bin k (1-based) at index k - 1: one-pixel bins of radius
   std::vector<int32_t> bincount;
+  std::vector<float> sky_values;     // flux scale: every pixel outside the extent (for the sky)
   std::vector<float> skypr;          // flux scale: the sky histogram (kSkyBins counters)
   int32_t iskycnt = 0;               // flux scale: pixels outside the extent
   bool stopped = false;              // the scan was stopped part of the way (incomplete)
@@ -92,13 +94,36 @@ struct SkyEstimate {
 };
 SkyEstimate sky_from_histogram(std::span<const float> skypr);
 
+// The sky level refined from the pixels outside the extent themselves: their 3-sigma clipped
+// mean, started at the histogram's estimate (so it is not locked to the 5-count bins).
+struct RefinedSky {
+  bool found = false;
+  float sky = 0.0f;
+  float sigma = 0.0f;  // spread of the kept pixels
+  int32_t n = 0;       // pixels kept
+  float err = 0.0f;    // uncertainty of the level, sigma / sqrt(n)
+};
+RefinedSky refine_sky(std::span<const float> sky_values, float start);
+
 // The binned profile: bin radius k - 0.5 and mean value (after subtracting `sky` from each
-// pixel) of every bin with k - 0.5 < R that holds pixels; empty bins are left out.
+// pixel) of every bin with k - 0.5 < R that holds pixels; empty bins are left out. `npix` is
+// each bin's pixel count and `err` its spread / sqrt(npix) (NaN for a bin of one pixel).
 struct BinnedProfile {
   std::vector<float> rprof, prof;
+  std::vector<int32_t> npix;
+  std::vector<float> err;
   std::size_t nb() const { return rprof.size(); }
 };
 BinnedProfile bin_profile(const PixelScan& scan, float sky, float R);
+
+// Whether the profile is still falling at its outer edge: the error-weighted slope of the
+// bins in the outer quarter of the extent (at least 4 of them) below -3 times its uncertainty.
+// The sky, measured just beyond, may then hold galaxy light.
+bool still_falling(const BinnedProfile& p, float R);
+
+// The position angle of the major axis north through east (degrees, 0 to 180), given the
+// sky positions (degrees) of the centre and of a point one pixel along the major axis.
+double position_angle_north_east(double ra0, double dec0, double ra1, double dec1);
 
 // Second derivatives of the spline through the binned profile, with the end slopes taken
 // from the first two and the last two points; empty when there are fewer than two points.

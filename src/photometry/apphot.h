@@ -2,16 +2,13 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "numeric/image_view.h"
-#include "geometry/digital_circle.h"
 
 namespace zelvo {
-
 
 // Radii of the star aperture and of the inner and outer edge of the background annulus
 // (pixels); the defaults are restored at every visit and after an invalid triple.
@@ -19,42 +16,55 @@ struct ApertureRadii {
   float star = 2.5f;
   float inner = 9.0f;
   float outer = 12.0f;
-  // Accepted only in strictly increasing order (a NaN is never accepted).
-  bool valid() const { return star < inner && inner < outer; }
+  // Accepted only in strictly increasing order from above 0 (a NaN is never accepted): a star
+  // aperture of no area measures nothing.
+  bool valid() const { return 0.0f < star && star < inner && inner < outer; }
 };
 
-// Pixel count and summed flux of one aperture.
+// The area (pixels) and summed flux of one aperture: every pixel counts with the fraction of
+// its area inside the circle, pixel (i, j) being the unit square centred on (i, j).
 struct ApertureSum {
-  int32_t n = 0;
-  float flux = 0.0f;
+  double area = 0.0;
+  double flux = 0.0;
 };
 
-// Counts and sums of the three apertures of one star. Each aperture is the disc that the
-// edge ring traced at its radius encloses (ring pixels included).
+// The star aperture and the discs at the annulus' inner and outer edge, about one centre.
 struct ApertureSums {
-  // A ring could not be traced: its radius and why (the star is then not measured).
-  EdgeStatus status = EdgeStatus::ok;
-  float failed_radius = 0.0f;
-  bool retraced = false;   // a ring was traced at a radius slightly off the one asked for
-  bool truncated = false;  // a disc crosses the image border: only the inside pixels count
+  bool truncated = false;  // a circle crosses the image border: only the inside pixels count
   ApertureSum outer, inner, star;
 };
 
-// Traces the rings at the outer, inner and star radius around (xcen, ycen) and sums the
-// pixels of their discs. The masks are built and summed over the rings' bounding box only
-// (cut to the image), in image order with 32-bit float sums, so the counts and fluxes are
-// those of whole-image masks: pixels outside a disc add exactly nothing.
+// The exact-overlap sums of the three circles about (xcen, ycen). Only the outer circle's
+// bounding box (cut to the image) is visited, so the cost does not depend on the image size.
 ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii);
+
+// The sky under the star: the annulus pixels whose centres lie in r_in <= d < r_out (a level
+// estimated from whole pixels; weighting the partial ones adds nothing to a mean level),
+// finite values only, clipped at 3 sigma about the median and then about the mean until no
+// pixel changes side, so a star in the annulus does not lift the sky.
+struct SkyLevel {
+  std::optional<double> sky;  // none when no pixel is left
+  double sigma = 0.0;         // spread of the kept pixels (n - 1)
+  int32_t n = 0;              // pixels kept
+  int32_t rejected = 0;       // pixels clipped
+};
+SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii);
 
 // One measured star.
 struct Photometry {
   ApertureSums sums;
-  ApertureSum annulus;             // outer minus inner
-  std::optional<float> avgback;    // none when the annulus holds no pixels
-  std::optional<float> corrected;  // star flux minus its pixels times the average background
-  std::optional<float> magnitude;  // aperture_magnitude(corrected, exptime); none unless corrected > 0
-  bool measured() const { return sums.status == EdgeStatus::ok; }
+  ApertureSum annulus;               // outer minus inner: the exact annulus
+  SkyLevel sky;                      // the sky subtracted
+  std::optional<double> corrected;   // star flux minus its area times the sky
+  std::optional<double> flux_err;    // CCD equation (see flux_error)
+  std::optional<float> magnitude;    // aperture_magnitude(corrected, exptime); none unless corrected > 0
+  std::optional<double> mag_err;     // 1.0857 flux_err / flux
 };
+
+// The CCD equation: sqrt(flux / gain + area sigma^2 + area^2 sigma^2 / n_sky) (the Poisson
+// term is left out for a flux that is not positive); none for a gain that is not positive or
+// an empty sky.
+std::optional<double> flux_error(double flux, double gain, double area, double sky_sigma, int32_t n_sky);
 
 // Instrumental magnitude -2.5 log10(flux) (no zero point, no exposure term); none for a flux
 // that is not a positive finite number.
@@ -65,12 +75,12 @@ std::optional<float> instrumental_magnitude(float flux);
 // number (unknown). None for a flux that is not a positive finite number.
 std::optional<float> aperture_magnitude(float flux, float exptime);
 
-// APPHOT: measures the star at (xcen, ycen): the three aperture sums, the annulus, the
-// average background (none for an empty annulus), the corrected flux (none when it is not
-// finite) and its magnitude, per second of `exptime` when that is positive
-// (aperture_magnitude). A star whose rings cannot be traced comes back unmeasured.
-Photometry APPHOT(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii,
-                  float exptime = 0.0f);
+// APPHOT: measures the star at (xcen, ycen): the exact star aperture and annulus, the sky
+// (annulus_sky), the corrected flux (none when it is not finite or there is no sky), its
+// error for the given gain (electrons per count), the magnitude per second of `exptime` when
+// that is positive, and its error.
+Photometry APPHOT(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, float exptime = 0.0f,
+                  double gain = 1.0);
 
 // The seven header lines appended to the photometry log at every visit.
 std::span<const std::string> apphot_log_header();

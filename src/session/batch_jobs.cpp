@@ -1,12 +1,16 @@
 // The jobs of `zelvo run` and the session they run in: each loads the frame into slot 1 of a
 // BatchDesk and runs its dialogue's code on it.
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "display/display.h"
 #include "fits/fits_io.h"
+#include "fits/sky_coordinates.h"
 #include "numeric/image_range.h"
 #include "numeric/random.h"
 #include "platform/console.h"
@@ -14,6 +18,8 @@
 #include "platform/log_file.h"
 #include "session/batch_run.h"
 #include "session/fits_reports.h"
+#include "session/galaxy_menu.h"
+#include "session/photometry_menu.h"
 #include "session/remove_submenu.h"
 #include "session/session.h"
 #include "session/texts.h"
@@ -29,9 +35,22 @@ std::string history_card(const std::string& text) {
   return card;
 }
 
-int not_built(BatchRun& run) {
-  std::cerr << "zelvo run " << run.args.job << ": not built yet\n";
-  return kJobRefused;
+// The numbers of an option value such as "2.5,9,12" (commas or blanks between them); none
+// unless there are exactly `n` finite ones.
+std::optional<std::vector<double>> numbers_of(const std::string& text, std::size_t n) {
+  std::string t = text;
+  for (char& c : t)
+    if (c == ',') c = ' ';
+  std::istringstream in(t);
+  std::vector<double> v;
+  for (std::string item; in >> item;) {
+    char* end = nullptr;
+    const double x = std::strtod(item.c_str(), &end);
+    if (end == item.c_str() || *end != '\0' || !std::isfinite(x)) return std::nullopt;
+    v.push_back(x);
+  }
+  if (v.size() != n) return std::nullopt;
+  return v;
 }
 
 }  // namespace
@@ -98,6 +117,115 @@ bool BatchDesk::write(std::string_view what, const std::string& history) {
   return false;
 }
 
+int batch_photometry(BatchRun& run) {
+  const std::string& list = *run.args.value("--list");
+  const auto r = numbers_of(*run.args.value("--radii"), 3);
+  const ApertureRadii radii = r ? ApertureRadii{static_cast<float>((*r)[0]), static_cast<float>((*r)[1]),
+                                                static_cast<float>((*r)[2])}
+                                : ApertureRadii{NAN, NAN, NAN};
+  if (!radii.valid()) {
+    run.problem("--radii must be three numbers 0 < star < inner < outer, as \"2.5,9,12\"");
+    return kJobRefused;
+  }
+  const SmallFile positions = read_small_file(list);
+  if (!positions.read()) {
+    run.problem(positions.refusal.empty() ? list + ": the star list cannot be read" : positions.refusal);
+    return kJobRefused;
+  }
+  BatchDesk desk(run);
+  if (!desk.load()) return kJobRefused;
+  ImageSlot& sl = desk.s.active();
+  const PhotometryFiles files{run.output("ZelvoApPhot.log"), run.output("ZelvoApPhot.ecsv"),
+                              run.output("ZelvoApPhot.reg")};
+  std::ofstream log(files.log, std::ios::binary);
+  for (const std::string& l : apphot_log_header()) log << l << '\n';
+  const SkyCoordinatesParse sky = parse_sky_coordinates(sl.cards);
+  // O's settings for the whole frame, as its photometry loop makes them.
+  TileLevels tiles = central_tile_levels(sl.view());
+  const ImageLimits lim = image_limits(tiles);
+  StarJob job;
+  job.image = sl.view();
+  job.psf.sky_lower = -50.0f;
+  job.psf.sky_upper = lim.sky_upper;
+  job.psf.saturation = lim.saturation;
+  job.psf.rough_sky = lim.rough_sky;
+  job.psf.search_radius = 15.0f;
+  job.psf.centroid = true;
+  job.radii = radii;
+  job.exptime = std::max(sl.exptime, 0.0f);
+  job.detector = detector_from_cards(sl.cards);
+  job.file = run.args.frame;
+  job.sky = &sky;
+  job.log = log ? &log : nullptr;
+  job.files = &files;
+  std::size_t listed = 0, measured = 0, line_no = 0;
+  std::istringstream lines(positions.text);
+  for (std::string line; std::getline(lines, line);) {
+    ++line_no;
+    if (line.find_first_not_of(" \t\r") == std::string::npos || line[line.find_first_not_of(" \t")] == '#') continue;
+    ++listed;
+    std::istringstream in(line);
+    std::string xs, ys;
+    in >> xs >> ys;
+    const auto xy = numbers_of(xs + " " + ys, 2);
+    if (!xy || (*xy)[0] < 0.5 || (*xy)[0] >= sl.nx() + 0.5 || (*xy)[1] < 0.5 || (*xy)[1] >= sl.ny() + 0.5) {
+      run.problem(list + " line " + std::to_string(line_no) + ": not a position x y on the frame: " + one_line(line));
+      continue;
+    }
+    const StarOutcome o = measure_star(job, static_cast<float>((*xy)[0]), static_cast<float>((*xy)[1]), desk.con);
+    if (o.saturated) {
+      run.problem(list + " line " + std::to_string(line_no) + ": the object is saturated; not measured");
+      continue;
+    }
+    ++measured;
+  }
+  run.out << one_line(output_name(run.args.frame, "ZelvoApPhot.ecsv")) << ": " << measured << " of " << listed
+          << " listed stars measured\n";
+  return measured == listed ? 0 : kJobIncomplete;
+}
+
+int batch_profile(BatchRun& run) {
+  const auto c = numbers_of(*run.args.value("--centre"), 2);
+  const auto ext = numbers_of(*run.args.value("--extent"), 2);
+  const auto shape = numbers_of(*run.args.value("--shape"), 2);
+  if (!c || !ext || !shape || std::fabs((*c)[0]) > 1e9 || std::fabs((*c)[1]) > 1e9) {
+    run.problem("--centre x,y --extent R,step --shape e,pa take two numbers each, as \"250,310\"");
+    return kJobRefused;
+  }
+  BatchDesk desk(run);
+  if (!desk.load()) return kJobRefused;
+  ImageSlot& sl = desk.s.active();
+  ensure_display_levels(sl.view(), desk.s.disp);
+  ProfileImage in;
+  in.image = sl.view();
+  in.fglev = desk.s.disp.fglev;
+  in.bglev = desk.s.disp.bglev;
+  in.cards = &sl.cards;
+  in.file = run.args.frame;
+  in.sky_percent = 0.0f;  // the sky as measured
+  ProfileFiles files;
+  files.log = run.output("ZelvoProfile1.log").string();
+  files.catalogue = run.output("ZelvoProfile1.ecsv").string();
+  float pa = static_cast<float>((*shape)[1]);
+  ProfileResult r;
+  try {
+    r = measure_profile(desk.con, desk.gfx, in, ProfileScale::flux, static_cast<int>(std::lround((*c)[0])),
+                        static_cast<int>(std::lround((*c)[1])), static_cast<float>((*ext)[0]),
+                        static_cast<float>((*ext)[1]), static_cast<float>((*shape)[0]), pa, files);
+  } catch (const EndOfInput&) {
+    run.problem("the profile asked a question, which a run cannot answer; it stopped there");
+    return kJobIncomplete;
+  }
+  if (!r.done) {
+    run.problem("the request cannot work on this frame (see " + output_name(run.args.frame, "session.txt") + ")");
+    return kJobRefused;
+  }
+  run.out << one_line(output_name(run.args.frame, "ZelvoProfile1.ecsv")) << ": " << r.profile.nb()
+          << " radial bins, sky " << format_real(r.sky) << (r.falling ? " (the profile is still falling at the extent)" : "")
+          << '\n';
+  return 0;
+}
+
 int batch_remove(BatchRun& run) {
   const std::string& list = *run.args.value("--list");
   const SmallFile check = read_small_file(list);
@@ -132,9 +260,13 @@ std::span<const BatchJob> batch_jobs() {
        "(type x y radius); writes <stem>.clean.fits",
        batch_remove},
       {"photometry", {"--list", "--radii"}, {"--list", "--radii"},
-       "photometry FRAME --list LIST --radii rs,ri,ro --out DIR   (not built yet)", not_built},
+       "photometry FRAME --list LIST --radii rs,ri,ro --out DIR   option 4 of O: measures every star of LIST "
+       "(x y per line); writes <stem>.ZelvoApPhot.log, .ecsv and .reg",
+       batch_photometry},
       {"profile", {"--centre", "--extent", "--shape"}, {"--centre", "--extent", "--shape"},
-       "profile FRAME --centre x,y --extent R,step --shape e,pa --out DIR   (not built yet)", not_built},
+       "profile FRAME --centre x,y --extent R,step --shape e,pa --out DIR   option 1 of G (pa in degrees from +x "
+       "towards +y, the sky as measured); writes <stem>.ZelvoProfile1.log and .ecsv",
+       batch_profile},
   };
   return jobs;
 }

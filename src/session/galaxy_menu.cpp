@@ -4,17 +4,22 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "display/display.h"
+#include "fits/sky_coordinates.h"
 #include "galaxy/colour.h"
 #include "galaxy/profile_page.h"
 #include "galaxy/spline.h"
+#include "platform/catalogue.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -42,6 +47,8 @@ constexpr std::string_view kCentrePrompt = "Give the centre of your galaxy (x-pi
 constexpr std::string_view kExtentPrompt = "Give the extent (radius) of the profile and stepsize: ";
 constexpr std::array<std::string_view, 2> kEllipsePrompt = {"Give an assumed eccentricity and position angle ",
                                                             " (in degrees) of semi-major axis: "};
+constexpr std::string_view kPaConvention =
+    " [the position angle is counted from +x towards +y, counter-clockwise on the image; 0 = along +x]";
 
 // Profile run.
 constexpr std::string_view kProfileLogTitle = "Zelvo Profile ";
@@ -54,6 +61,13 @@ constexpr std::string_view kBackgroundLead = "Background level set at: ";
 constexpr std::array<std::string_view, 2> kPercentage = {"Give a number by how many percent the background",
                                                          "should be changed (e.g. -10, 0, or 10):"};
 constexpr std::string_view kFinished = "Finished!";
+constexpr std::string_view kRefinedSkyLead = "Sky from the histogram peak ";
+constexpr std::string_view kFalling =
+    "The profile is still falling at the extent: the sky, measured beyond it, may hold galaxy light.";
+constexpr std::string_view kParameters = "Parameters: centre x, y, extent, step, eccentricity, position angle (deg) =";
+constexpr std::string_view kPaNote = "Position angle counted from +x towards +y (counter-clockwise on the image)";
+constexpr std::string_view kPaNorthEast = "Position angle north through east (deg) = ";
+constexpr std::string_view kProfileTableLead = "Profile table: ";
 constexpr std::string_view kFinishedMagnitude = "Finished with the magnitude profile!";
 // What a profile log that cannot be opened or written means (after the reason).
 constexpr std::string_view kNoLog = "the tables are not logged";
@@ -143,7 +157,7 @@ class ProfileLog {
 };
 
 // The sky histogram with its table, the peak, the sky dialogue and the mark of the level.
-void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx) {
+void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx, std::optional<float> percent_given) {
   con.focus_command();
   log.record({std::string(kSkyTableTitle)});
   std::vector<float> rsky(static_cast<std::size_t>(kSkyBins));
@@ -160,10 +174,25 @@ void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& g
 
   if (!res.histogram.found) con.text(kNoSkyInHistogram);
   float sky = res.histogram.sky;
+  // The histogram's 5-count bins only find the peak; the level is the clipped mean of the
+  // sky pixels themselves, started there.
+  res.refined = refine_sky(res.scan.sky_values, sky);
+  if (res.histogram.found && res.refined.found) {
+    const std::string line = std::string(kRefinedSkyLead) + format_real(sky) + "; clipped mean of " +
+                             std::to_string(res.refined.n) + " sky pixels = " + format_real(res.refined.sky) +
+                             " +/- " + format_real(res.refined.err) + " (spread " + format_real(res.refined.sigma) + ")";
+    con.text(line);
+    log.record({line});
+    sky = res.refined.sky;
+  }
   con.record({std::string(kBackgroundLead), sky});
-  for (auto l : kPercentage) con.text(l);
   float percent = 0.0f;
-  con.read_list({&percent});
+  if (percent_given) {
+    percent = *percent_given;
+  } else {
+    for (auto l : kPercentage) con.text(l);
+    con.read_list({&percent});
+  }
   sky = (percent / 100.0f + 1.0f) * sky;
   res.sky = sky;
 
@@ -225,12 +254,61 @@ void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Co
   con.focus_command();
 }
 
-ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float& pa,
-                          const ProfileFiles& files) {
-  Console& con = s.con;
-  Graphics& gfx = s.gfx;
-  const ConstImageView image = s.active().view();
-  const float fglev = s.disp.fglev, bglev = s.disp.bglev;
+// A REAL as the double its shortest decimal text gives (0.8f is written 0.8, not 0.800000011920929).
+double real_value(float v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+}
+
+// The ECSV table of a flux profile, replacing the last one (the log keeps every run).
+void write_profile_table(const ProfileResult& res, const ProfileImage& in, int xc, int yc, float R, float step, float e,
+                         float pa_degrees, const ProfileFiles& files, Console& con) {
+  Catalogue t;
+  t.columns = {{"radius", "float64", "pix", "elliptical radius of the bin (semi-major axis)"},
+               {"flux", "float64", "count", "mean pixel value of the bin minus the sky"},
+               {"flux_err", "float64", "count", "spread of the bin / sqrt(npix)"},
+               {"npix", "int64", "", "pixels in the bin"}};
+  const double ellipticity = 1.0 - std::sqrt(1.0 - static_cast<double>(e) * e);
+  t.meta = {{"image", in.file},
+            {"x_centre", static_cast<double>(xc)},
+            {"y_centre", static_cast<double>(yc)},
+            {"extent", real_value(R)},
+            {"step", real_value(step)},
+            {"eccentricity", real_value(e)},
+            {"ellipticity", ellipticity},
+            {"pa_deg", real_value(pa_degrees)},
+            {"pa_convention", std::string("from +x towards +y")},
+            {"sky", real_value(res.sky)},
+            {"sky_err", real_value(res.refined.err)},
+            {"sky_sigma", real_value(res.refined.sigma)},
+            {"sky_npix", static_cast<double>(res.refined.n)}};
+  if (res.pa_north_east) t.meta.push_back({"pa_north_east_deg", *res.pa_north_east});
+  for (std::size_t k = 0; k < res.profile.nb(); ++k)
+    t.rows.push_back({real_value(res.profile.rprof[k]), real_value(res.profile.prof[k]),
+                      std::isfinite(res.profile.err[k]) ? CatalogueValue(real_value(res.profile.err[k])) : CatalogueValue(std::monostate{}), static_cast<int64_t>(res.profile.npix[k])});
+  const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
+  if (!w.notice.empty()) con.text(w.notice);
+  if (!w.ok) con.text(w.error);
+}
+
+// The position angle north through east of the major axis at the centre, with a WCS.
+std::optional<double> north_east_angle(const ProfileImage& in, int xc, int yc, float pa) {
+  if (!in.cards) return std::nullopt;
+  const SkyCoordinatesParse sky = parse_sky_coordinates(*in.cards);
+  if (!sky.wcs) return std::nullopt;
+  const auto p0 = sky.wcs->sky_at(xc, yc);
+  const auto p1 = sky.wcs->sky_at(xc + std::cos(static_cast<double>(pa)), yc + std::sin(static_cast<double>(pa)));
+  if (!p0 || !p1) return std::nullopt;
+  return position_angle_north_east(p0->lng, p0->lat, p1->lng, p1->lat);
+}
+
+}  // namespace
+
+ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
+                              float R, float step, float e, float& pa, const ProfileFiles& files) {
+  const ConstImageView image = in.image;
+  const float fglev = in.fglev, bglev = in.bglev;
   ProfileResult res;
   if (const ProfileRequestCheck check = check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
       !check.usable()) {
@@ -238,6 +316,7 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
     return res;
   }
   const bool flux = scale == ProfileScale::flux;
+  const float pa_degrees = pa;
   std::optional<ProfileLog> log;
   if (flux) {
     log.emplace(files.log, con);
@@ -246,7 +325,15 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
     log->blank();
   }
   pa = position_angle_radians(pa);
-  if (flux) con.record({image.nx, image.ny});
+  if (flux) {
+    res.pa_north_east = north_east_angle(in, xc, yc, pa);
+    log->record({"Image:", in.file});
+    log->record({std::string(kParameters), xc, yc, R, step, e, pa_degrees});
+    log->record({std::string(kPaNote)});
+    if (res.pa_north_east) log->record({std::string(kPaNorthEast), *res.pa_north_east});
+    con.record({image.nx, image.ny});
+    if (res.pa_north_east) con.record({std::string(kPaNorthEast), *res.pa_north_east});
+  }
 
   draw_image_panel(image, xc, yc, fglev, bglev, R, step, e, pa, gfx);
   res.scan = scan_profile_pixels(image, xc, yc, R, e, pa, scale, con.stop_request());
@@ -254,7 +341,7 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
 
   std::vector<float> values = res.scan.values;
   if (flux) {
-    sky_dialogue(res, *log, con, gfx);
+    sky_dialogue(res, *log, con, gfx, in.sky_percent);
     for (float& v : values) v -= res.sky;
     con.record({"icnt, iskycnt, ymin, ymax = ", static_cast<long long>(res.scan.icnt()), res.scan.iskycnt,
                 res.scan.ymin, res.scan.ymax});
@@ -266,6 +353,13 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
   if (flux) {
     log->record({std::string(kBinTableTitle)});
     for (std::size_t k = 0; k < res.profile.nb(); ++k) log->record({res.profile.rprof[k], res.profile.prof[k]});
+    res.falling = still_falling(res.profile, R);
+    if (res.falling) {
+      con.text(kFalling);
+      log->record({std::string(kFalling)});
+    }
+    write_profile_table(res, in, xc, yc, R, step, e, pa_degrees, files, con);
+    log->record({std::string(kProfileTableLead) + files.catalogue_path()});
   }
   const bool spline = res.profile.nb() >= 2;
   if (spline)
@@ -282,8 +376,26 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
   return res;
 }
 
+namespace {
+
+ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float& pa,
+                          const ProfileFiles& files) {
+  ImageSlot& a = s.active();
+  ProfileImage in;
+  in.image = a.view();
+  in.fglev = s.disp.fglev;
+  in.bglev = s.disp.bglev;
+  in.cards = &a.cards;
+  in.file = a.file.empty() ? a.name : a.file;
+  return measure_profile(s.con, s.gfx, in, scale, xc, yc, R, step, e, pa, files);
+}
 
 }  // namespace
+
+std::string ProfileFiles::catalogue_path() const {
+  if (!catalogue.empty()) return catalogue;
+  return std::filesystem::path(log).replace_extension(".ecsv").string();
+}
 
 std::string rotation_duration_line(double seconds) {
   const long minutes = std::lround(seconds / 60.0);
@@ -316,6 +428,7 @@ ProfileRequest read_profile_request(Console& con) {
   con.text(kExtentPrompt);
   con.read_list({&rq.R, &rq.step});
   for (auto l : kEllipsePrompt) con.text(l);
+  con.text(kPaConvention);
   con.read_list({&rq.e, &rq.pa});
   return rq;
 }

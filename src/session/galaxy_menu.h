@@ -4,16 +4,19 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "galaxy/profile.h"
 #include "galaxy/rotation.h"
+#include "numeric/image_view.h"
 
 namespace zelvo {
 
 class Console;
+class Graphics;
 struct Session;
 
 // The texts the tests look for; the rest of the submenu's texts are in galaxy_menu.cpp.
@@ -51,6 +54,19 @@ std::function<void()> splint_alarm(Console& con);
 // a test says otherwise).
 struct ProfileFiles {
   std::string log = std::string(kProfileLogName);
+  // The ECSV table of the binned profile; empty: beside the log, "<log stem>.ecsv".
+  std::string catalogue;
+  std::string catalogue_path() const;
+};
+
+// The image a profile measures and what the page and the tables need of it.
+struct ProfileImage {
+  ConstImageView image;
+  float fglev = 0.0f, bglev = 0.0f;           // display levels of the image panel
+  const std::vector<std::string>* cards = nullptr;  // header cards (for the WCS); none: no WCS
+  std::string file;                           // the image's file name
+  // The percentage change of the sky level when it is not to be asked (a job); none: asked.
+  std::optional<float> sky_percent;
 };
 
 // What a profile found (for the caller and the tests); `done` is false for a refused request.
@@ -58,7 +74,10 @@ struct ProfileResult {
   bool done = false;
   PixelScan scan;
   SkyEstimate histogram;
+  RefinedSky refined;    // the histogram's level refined from the sky pixels (flux scale)
   float sky = 0.0f;  // after the user's percentage change (flux scale)
+  bool falling = false;  // the profile still falls at its outer edge (flux scale)
+  std::optional<double> pa_north_east;  // degrees, with a WCS (flux scale)
   BinnedProfile profile;
   std::vector<float> y2;
   SplineSamples samples;
@@ -78,6 +97,11 @@ ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles&
 // cannot work is refused with one line before anything is drawn or logged.
 ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa,
                          const ProfileFiles& files = {});
+
+// The profile of one image, G's flux or magnitude profile as both the dialogue and a job run
+// it: pa in degrees, converted in place.
+ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
+                              float R, float step, float e, float& pa, const ProfileFiles& files);
 
 // MAGPROFILE: the magnitude-scale profile: no sky, no log, no rotation curve; blank pixels
 // (-99999.0) are skipped and the value axis runs downward.

@@ -26,17 +26,28 @@ TEST(EllipticalRadius, ZeroEccentricityGivesTheCircularRadiusAtEveryAngle) {
         EXPECT_FLOAT_EQ(elliptical_radius(dx, dy, 0.0f, pa), std::sqrt(static_cast<float>(dx * dx + dy * dy)));
 }
 
-TEST(EllipticalRadius, TheBinningTakesPlusYAsTheMajorAxisForAngleZero) {
-  EXPECT_NEAR(elliptical_radius(0, 10, 0.6f, 0.0f), 10.0f, 1e-5f);
-  EXPECT_NEAR(elliptical_radius(0, -10, 0.6f, 0.0f), 10.0f, 1e-5f);
-  EXPECT_NEAR(elliptical_radius(10, 0, 0.6f, 0.0f), 12.5f, 1e-4f);  // d / sqrt(1 - e^2)
-  // Turned by 90 degrees the major axis lies along +x.
+// The binning counts the position angle as ELLIP draws it: from +x towards +y.
+TEST(EllipticalRadius, TheBinningTakesPlusXAsTheMajorAxisForAngleZeroAsTheDrawing) {
+  EXPECT_NEAR(elliptical_radius(10, 0, 0.6f, 0.0f), 10.0f, 1e-5f);
+  EXPECT_NEAR(elliptical_radius(-10, 0, 0.6f, 0.0f), 10.0f, 1e-5f);
+  EXPECT_NEAR(elliptical_radius(0, 10, 0.6f, 0.0f), 12.5f, 1e-4f);  // d / sqrt(1 - e^2)
+  // Turned by 90 degrees the major axis lies along +y: the disc of the tests, for any offset.
   const float pa = position_angle_radians(90.0f);
-  EXPECT_NEAR(elliptical_radius(10, 0, 0.6f, pa), 10.0f, 1e-4f);
-  EXPECT_NEAR(elliptical_radius(0, 10, 0.6f, pa), 12.5f, 1e-4f);
-  // Any offset at angle 0 agrees with the disc's own radius.
+  EXPECT_NEAR(elliptical_radius(0, 10, 0.6f, pa), 10.0f, 1e-4f);
+  EXPECT_NEAR(elliptical_radius(10, 0, 0.6f, pa), 12.5f, 1e-4f);
   for (auto [dx, dy] : {std::pair{3, 4}, {-5, 2}, {7, -7}, {1, 9}})
-    EXPECT_NEAR(elliptical_radius(dx, dy, 0.6f, 0.0f), disc_radius(dx, dy, 0.6), 1e-4 * disc_radius(dx, dy, 0.6));
+    EXPECT_NEAR(elliptical_radius(dx, dy, 0.6f, pa), disc_radius(dx, dy, 0.6), 1e-4 * disc_radius(dx, dy, 0.6));
+  // Every point of the drawn ellipse of semi-major axis 10 lies at elliptical radius 10.
+  for (const float deg : {0.0f, 30.0f, 60.0f, 135.0f}) {
+    const float a = position_angle_radians(deg);
+    const EllipsePath p = ellipse_points(50, 60, 10.0f, 0.6f, a);
+    for (std::size_t t = 0; t < 360; t += 7) {
+      const double dx = p.x[t] - 50.0, dy = p.y[t] - 60.0;
+      const double phi = std::atan2(dy, dx) - a;
+      const double rho = std::hypot(dx, dy) * std::sqrt((1.0 - 0.36 * std::cos(phi) * std::cos(phi)) / 0.64);
+      EXPECT_NEAR(rho, 10.0, 1e-3) << deg << " " << t;
+    }
+  }
 }
 
 TEST(EllipticalRadius, PositionAngleIsConvertedWithDoublePrecisionPi) {

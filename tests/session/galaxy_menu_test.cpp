@@ -86,7 +86,9 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
                              " Give the extent (radius) of the profile and stepsize: \n"
                              " Give an assumed eccentricity and position angle \n"
                              "  (in degrees) of semi-major axis: \n"
-                             " 256 256\n ymax = "));
+                             "  [the position angle is counted from +x towards +y, counter-clockwise on the image;"
+                             " 0 = along +x]\n"
+                             " 256 256\n Position angle north through east (deg) = "));
   // The sky found from the histogram is the field's sky (1000 at the centre, gentle gradient).
   const auto at_sky = out.find(" Background level set at: ");
   ASSERT_NE(at_sky, std::string::npos);
@@ -109,11 +111,18 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
   EXPECT_EQ(log[0], "");
   EXPECT_EQ(log[1], " Zelvo Profile ");
   EXPECT_EQ(log[2], "");
-  EXPECT_EQ(log[3], " Compute skypr histogram (rsky,skypr)...");
-  std::size_t at = 4 + 1000;
+  EXPECT_EQ(log[3], " Image: galaxy_field.fits");
+  EXPECT_THAT(log[6], HasSubstr(" Position angle north through east (deg) = "));
+  EXPECT_EQ(log[7], " Compute skypr histogram (rsky,skypr)...");
+  std::size_t at = 8 + 1000;
+  EXPECT_THAT(log[at], HasSubstr(" Sky from the histogram peak "));
+  ++at;
   ASSERT_GT(log.size(), at);
   EXPECT_EQ(log[at], " Variable rprof (1-1000)");
   at += 1 + 30;  // bins 1 .. 30 (k - 0.5 < 30)
+  if (log[at].find("still falling") != std::string::npos) ++at;
+  EXPECT_THAT(log[at], HasSubstr(" Profile table: "));
+  ++at;
   ASSERT_GT(log.size(), at);
   EXPECT_EQ(log[at], " Plotting the spline over the data (w,d)...");
   at += 1 + 151;  // INT(30 / 0.2 + 1.5) samples

@@ -101,16 +101,23 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   const ProfileResult r = THEPROFILE(page.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_EQ(r.histogram.kmax, 241);
-  EXPECT_FLOAT_EQ(r.sky, 1002.5f);
+  EXPECT_FLOAT_EQ(r.histogram.sky, 1002.5f);
+  // The level is refined from the sky pixels themselves: the true sky, not the bin's centre.
+  EXPECT_NEAR(r.sky, 1000.0f, 0.05f);
   const auto out = lines_of(page.out.str());
   const std::vector<std::string> want = {
       " 121 121",
       " ymax = " + format_real(r.scan.ymax) + " ymax2 = " + format_real(r.histogram.ymax2),
-      " Background level set at: 1002.5",
+      " Sky from the histogram peak 1002.5; clipped mean of " + std::to_string(r.refined.n) +
+          " sky pixels = " + format_real(r.sky) + " +/- " + format_real(r.refined.err) + " (spread " +
+          format_real(r.refined.sigma) + ")",
+      " Background level set at: " + format_real(r.sky),
       " Give a number by how many percent the background",
       " should be changed (e.g. -10, 0, or 10):",
       " icnt, iskycnt, ymin, ymax = " + std::to_string(r.scan.icnt()) + " " + std::to_string(r.scan.iskycnt) + " " +
           format_real(r.scan.ymin) + " " + format_real(r.scan.ymax),
+      // The disc's light reaches beyond 25 pixels (scale 4, no noise): still falling there.
+      " The profile is still falling at the extent: the sky, measured beyond it, may hold galaxy light.",
       " Fitting a spline curve to the binned radial profile...",
       " Plotting the spline over the data...",
       " Computing the rotation curve. This can be slow...",
@@ -124,10 +131,10 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   Page ten("10\n");
   float pa2 = 45.0f;
   const ProfileResult r10 = THEPROFILE(ten.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa2, ten.files());
-  EXPECT_FLOAT_EQ(r10.sky, 1.1f * 1002.5f);
+  EXPECT_FLOAT_EQ(r10.sky, 1.1f * r.sky);
   EXPECT_FLOAT_EQ(pa2, static_cast<float>(45.0 * kDeg));  // converted in place
   // Pixels and bins are sky-subtracted with the raised level.
-  EXPECT_NEAR(r10.profile.prof.back(), r.profile.prof.back() - 0.1f * 1002.5f, 0.05f);
+  EXPECT_NEAR(r10.profile.prof.back(), r.profile.prof.back() - 0.1f * r.sky, 0.05f);
 }
 
 TEST(Profile, WithoutAnySkyPixelInTheHistogramTheSkyIsZero) {
@@ -152,7 +159,7 @@ TEST(Profile, SyntheticDiscFollowsTheAnalyticProfileAndRecoversTheSky) {
   d.noise = 5.0;
   Image img = disc_image(d);
   Page page("0\n");
-  float pa = 0.0f;
+  float pa = 90.0f;  // the disc's major axis lies along +y
   const float R = 70.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 500.0f, 900.0f), 151, 151, R, 5.0f, 0.5f, pa, page.files());
   ASSERT_TRUE(r.done);
@@ -193,29 +200,41 @@ TEST(Profile, TheLogAppendsEveryTableInOrder) {
   pa = 0.0f;
   THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
   const auto log = lines_of(page.log());
-  // Per run: 3 header lines, 1 + 1000 sky rows, 1 + 10 bins, 1 + 51 spline samples, 1 + 3 curve points.
-  const std::size_t run = 3 + 1001 + 11 + 52 + 4;
+  // Per run: 3 title lines, 3 parameter lines, 1 + 1000 sky rows, the refined sky, 1 + 10 bins,
+  // the table's name (no still-falling line: the outer quarter holds fewer than 4 bins),
+  // 1 + 51 spline samples, 1 + 3 curve points.
+  ASSERT_FALSE(r.falling);
+  const std::size_t run = 3 + 3 + 1001 + 1 + 11 + 1 + 52 + 4;
   ASSERT_EQ(log.size(), 2 * run);
   for (std::size_t base : {std::size_t{0}, run}) {
     EXPECT_EQ(log[base + 0], "");
     EXPECT_EQ(log[base + 1], " Zelvo Profile ");
     EXPECT_EQ(log[base + 2], "");
-    EXPECT_EQ(log[base + 3], " Compute skypr histogram (rsky,skypr)...");
-    EXPECT_EQ(row_values(log[base + 4]), std::make_pair(-197.5, 0.0));
-    EXPECT_EQ(row_values(log[base + 4 + 140]).first, 502.5);  // bin 141
-    EXPECT_EQ(row_values(log[base + 4 + 140]).second, static_cast<double>(r.histogram.ymax2));
-    EXPECT_EQ(log[base + 1004], " Variable rprof (1-1000)");
-    EXPECT_EQ(row_values(log[base + 1005]).first, 0.5);
-    EXPECT_EQ(row_values(log[base + 1014]).first, 9.5);
-    EXPECT_NEAR(row_values(log[base + 1005]).second, 2000.0, 1.0);
-    EXPECT_EQ(log[base + 1015], " Plotting the spline over the data (w,d)...");
-    EXPECT_EQ(row_values(log[base + 1016]).first, 0.0);
-    EXPECT_NEAR(row_values(log[base + 1066]).first, 10.0, 1e-5);
-    EXPECT_EQ(log[base + 1067], " Compute rotation curve from force law (rrot,vrot)...");
-    EXPECT_EQ(row_values(log[base + 1068]), std::make_pair(0.0, 0.0));
-    EXPECT_EQ(row_values(log[base + 1069]).first, 5.0);
-    EXPECT_EQ(row_values(log[base + 1070]).first, 10.0);
-    EXPECT_GT(row_values(log[base + 1070]).second, 0.0);
+    EXPECT_EQ(log[base + 3], " Image: galaxy.fits");
+    EXPECT_EQ(log[base + 4],
+              " Parameters: centre x, y, extent, step, eccentricity, position angle (deg) = 41 41 10.0 5.0 0.0 0.0");
+    EXPECT_EQ(log[base + 5], " Position angle counted from +x towards +y (counter-clockwise on the image)");
+    const std::size_t h = base + 3;
+    EXPECT_EQ(log[h + 3], " Compute skypr histogram (rsky,skypr)...");
+    EXPECT_EQ(row_values(log[h + 4]), std::make_pair(-197.5, 0.0));
+    EXPECT_EQ(row_values(log[h + 4 + 140]).first, 502.5);  // bin 141
+    EXPECT_EQ(row_values(log[h + 4 + 140]).second, static_cast<double>(r.histogram.ymax2));
+    EXPECT_THAT(log[h + 1004], HasSubstr(" Sky from the histogram peak "));
+    const std::size_t b = h + 1;
+    EXPECT_EQ(log[b + 1004], " Variable rprof (1-1000)");
+    EXPECT_EQ(row_values(log[b + 1005]).first, 0.5);
+    EXPECT_EQ(row_values(log[b + 1014]).first, 9.5);
+    EXPECT_NEAR(row_values(log[b + 1005]).second, 2000.0, 1.0);
+    EXPECT_EQ(log[b + 1015], " Profile table: " + page.dir.file("ZelvoProfile1.ecsv"));
+    const std::size_t c = b + 1;
+    EXPECT_EQ(log[c + 1015], " Plotting the spline over the data (w,d)...");
+    EXPECT_EQ(row_values(log[c + 1016]).first, 0.0);
+    EXPECT_NEAR(row_values(log[c + 1066]).first, 10.0, 1e-5);
+    EXPECT_EQ(log[c + 1067], " Compute rotation curve from force law (rrot,vrot)...");
+    EXPECT_EQ(row_values(log[c + 1068]), std::make_pair(0.0, 0.0));
+    EXPECT_EQ(row_values(log[c + 1069]).first, 5.0);
+    EXPECT_EQ(row_values(log[c + 1070]).first, 10.0);
+    EXPECT_GT(row_values(log[c + 1070]).second, 0.0);
   }
 }
 

@@ -36,6 +36,7 @@ std::string menu_radii(const std::string& values) {
 const std::string kMenuTail =
     "   4) Get aperture photometry of a clicked object \n"
     "       [Click anywhere outside the image to return to menu]\n"
+    "   5) Set the gain (e-/count) and read noise (e-); current = 1.0 unknown (unknown, 1 assumed)\n"
     "   0) Return back to the main options \n"
     "\n";
 
@@ -134,21 +135,26 @@ TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
   ScratchFolder dir;
   dir.write_fits("flat.fits", Image(120, 100, 500.0f), {"EXPTIME =                300.0"});
   const auto run = run_session(dir, {"", "l", "flat.fits", "o", "2", "3, 3, 10", "2", "3 10 10", "2", "12 9 15", "2",
-                                     "3 8", "14", "3", "120.5", "0", "o", "0", "q"});
+                                     "3 8", "14", "3", "120.5", "3", "-5", "5", "2.5 6", "5", "0 3", "0", "o", "0", "q"});
   const std::string prompt =
       " Give radii for apertures of the star, and inner and \n"
       "  outer edge of the background annulus: \n";
   const std::string refused = " Star radius must < inner edge that must < outer edge. \n";
   EXPECT_EQ(count_of(run.out, prompt + refused), 3);
   EXPECT_EQ(count_of(run.out, prompt + kMenu), 1);  // the accepted triple
-  // Menus: entry, three refusals (defaults), accepted, exposure time; second visit: defaults.
+  // Menus: entry, three refusals (defaults), accepted, three exposure times, two gains; second visit: defaults.
   EXPECT_EQ(count_of(run.out, menu_radii("2.5 9.0 12.0")), 5);
-  EXPECT_EQ(count_of(run.out, menu_radii("3.0 8.0 14.0")), 2);
+  EXPECT_EQ(count_of(run.out, menu_radii("3.0 8.0 14.0")), 5);
   EXPECT_THAT(run.out, HasSubstr(kMenu + "       current box size (width x height) = 120 x 100\n" +
                                  menu_radii("2.5 9.0 12.0") +
                                  "   3) Set variables; current image exposure time = 300.0\n" + kMenuTail));
   EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"));
   EXPECT_THAT(run.out, HasSubstr("   3) Set variables; current image exposure time = 120.5\n"));
+  // A negative exposure time is refused and the old one kept; the gain is typed, a gain of 0 refused.
+  EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"
+                                 " An exposure time cannot be negative; the exposure time stays 120.5\n" + kMenu));
+  EXPECT_EQ(count_of(run.out, "current = 2.5 6.0 (typed)\n"), 2);
+  EXPECT_THAT(run.out, HasSubstr(" The gain must be above 0 and the read noise at least 0; the values stay as they were.\n"));
   // The exposure time stays with the slot; the radii do not.
   const auto second = run.out.rfind(kMenu);
   EXPECT_THAT(run.out.substr(second), HasSubstr(menu_radii("2.5 9.0 12.0") +

@@ -1,0 +1,79 @@
+#include "numeric/clipped_mean.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace zelvo {
+
+namespace {
+
+double median_of(std::vector<float>& v) {
+  const auto h = static_cast<std::ptrdiff_t>(v.size() / 2);
+  std::nth_element(v.begin(), v.begin() + h, v.end());
+  double m = v[static_cast<std::size_t>(h)];
+  if (v.size() % 2 == 0) m = 0.5 * (m + *std::max_element(v.begin(), v.begin() + h));
+  return m;
+}
+
+}  // namespace
+
+ClippedMean clipped_mean(std::span<const float> values, std::optional<double> start) {
+  ClippedMean out;
+  std::vector<float> v;
+  v.reserve(values.size());
+  for (float x : values)
+    if (std::isfinite(x)) v.push_back(x);
+  if (v.empty()) return out;
+  // The start and the first spread: the median and the median absolute deviation about the
+  // centre, of at most 64 values evenly picked from the set (a start only: the passes below
+  // settle on the level of all values, and a sample is as robust to a minority of outliers).
+  const std::size_t stride = std::max<std::size_t>(1, v.size() / 64);
+  std::vector<float> w;
+  w.reserve(v.size() / stride + 1);
+  for (std::size_t k = 0; k < v.size(); k += stride) w.push_back(v[k]);
+  const auto h = static_cast<std::ptrdiff_t>(w.size() / 2);
+  double centre = 0.0;
+  if (start && std::isfinite(*start)) {
+    centre = *start;
+  } else {
+    centre = median_of(w);
+  }
+  for (float& x : w) x = static_cast<float>(std::fabs(x - centre));
+  std::nth_element(w.begin(), w.begin() + h, w.end());
+  double spread = 1.4826 * w[static_cast<std::size_t>(h)];
+  // Each pass keeps the values within 3 sigma of the centre and gives their mean and spread
+  // (one pass over the values, deviations taken about the centre for precision); it ends when
+  // the kept set is the last pass's (same count and same sum).
+  double mean = centre, sigma = 0.0, last_sum = NAN;
+  int32_t n = 0, last_n = -1;
+  for (int pass = 0; pass < 50; ++pass) {
+    const double lim = 3.0 * spread;
+    double sum = 0.0, sd = 0.0, sd2 = 0.0;
+    n = 0;
+    for (const float x : v) {
+      const double d = x - centre;
+      if (std::fabs(d) <= lim) {
+        sum += x;
+        sd += d;
+        sd2 += d * d;
+        ++n;
+      }
+    }
+    if (n == 0) return out;  // cannot happen about a median, but a given start may lie far off
+    mean = centre + sd / n;
+    sigma = n > 1 ? std::sqrt(std::max(0.0, (sd2 - sd * sd / n) / (n - 1))) : 0.0;
+    if (n == last_n && sum == last_sum) break;
+    last_n = n;
+    last_sum = sum;
+    centre = mean;
+    spread = sigma;
+  }
+  out.mean = mean;
+  out.sigma = sigma;
+  out.n = n;
+  out.rejected = static_cast<int32_t>(v.size()) - n;
+  return out;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,140 @@
+// `zelvo run photometry` and `zelvo run profile`: the jobs measure what O and G measure in a
+// session, astropy reads their catalogues, and the profile's sky follows the true sky of
+// pure-noise frames.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "session/batch_run.h"
+#include "support/astropy_table.h"
+#include "support/session_harness.h"
+
+using namespace zelvo;
+using namespace zelvo::testing;
+using ::testing::ElementsAre;
+
+namespace {
+
+std::string hcard(const std::string& key, const std::string& value) {
+  std::string c = key;
+  c.resize(8, ' ');
+  c += "= " + value;
+  c.resize(80, ' ');
+  return c;
+}
+
+struct Star {
+  double x, y, flux;
+};
+
+// Sky `sky` with Gaussian noise `noise` and Gaussian stars of sigma 1.5.
+Image frame(int n, double sky, double noise, const std::vector<Star>& stars, unsigned seed) {
+  Image img(n, n);
+  std::mt19937 gen(seed);
+  std::normal_distribution<double> g(0.0, noise);
+  for (int y = 1; y <= n; ++y)
+    for (int x = 1; x <= n; ++x) {
+      double v = sky + g(gen);
+      for (const Star& s : stars)
+        v += s.flux / (2 * M_PI * 2.25) * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / 4.5);
+      img.at(x, y) = static_cast<float>(v);
+    }
+  return img;
+}
+
+int run_job(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  std::ostringstream o, e;
+  const int status = run_batch(args, o, e);
+  out = o.str();
+  err = e.str();
+  return status;
+}
+
+}  // namespace
+
+TEST(PhotometryJob, MeasuresTheListAsOMeasuresTheClicks) {
+  ScratchFolder dir;
+  const std::vector<Star> stars = {{40.4, 50.7, 30000}, {100.2, 120.6, 12000}, {150.8, 60.3, 50000}};
+  dir.write_fits("field.fits", frame(200, 400.0, 6.0, stars, 3), {"EXPTIME =                 60.0", hcard("GAIN", "2.0")});
+  std::string list, clicks;
+  for (const Star& s : stars) list += std::to_string(s.x + 0.6) + " " + std::to_string(s.y - 0.4) + "\n";
+  dir.write("stars.txt", "# x y\n" + list);
+  std::string out, err;
+  ASSERT_EQ(run_job({"photometry", dir.file("field.fits"), "--list", dir.file("stars.txt"), "--radii", "4,9,13",
+                     "--out", dir.file("out")},
+                    out, err),
+            0)
+      << err;
+  EXPECT_EQ(out, "field.ZelvoApPhot.ecsv: 3 of 3 listed stars measured\n");
+  // The same stars clicked in O give the same log records.
+  std::vector<std::string> answers = {"", "l", "field.fits", "o", "2", "4 9 13", "4"};
+  for (const Star& s : stars) answers.push_back(std::to_string(s.x + 0.6) + " " + std::to_string(s.y - 0.4));
+  for (const std::string& a : {"0 0", "0", "q"}) answers.push_back(a);
+  run_session(dir, answers);
+  const std::string job_log = dir.read("out/field.ZelvoApPhot.log"), o_log = dir.read("ZelvoApPhot.log");
+  ASSERT_GE(job_log.size(), 100u);
+  EXPECT_EQ(job_log, o_log);
+  const auto t = astropy_read_ecsv(dir.file("out/field.ZelvoApPhot.ecsv"));
+  if (!t) GTEST_SKIP() << "astropy is not installed";
+  ASSERT_EQ(t->rows.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_NEAR(std::stod(t->cell(k, "x")), stars[k].x, 0.2);
+    EXPECT_NEAR(std::stod(t->cell(k, "flux")), 0.97 * stars[k].flux, 0.03 * stars[k].flux);  // 4 px of sigma 1.5
+    EXPECT_EQ(t->cell(k, "exptime"), "60.0");
+  }
+  // The same catalogue but for the file column (the job names the frame as given).
+  std::string job_table = dir.read("out/field.ZelvoApPhot.ecsv");
+  for (std::size_t p; (p = job_table.find(dir.file("field.fits"))) != std::string::npos;)
+    job_table.replace(p, dir.file("field.fits").size(), "field.fits");
+  EXPECT_EQ(job_table, dir.read("ZelvoApPhot.ecsv"));
+}
+
+// Pure noise about a known sky: the sky the profile subtracts is within 0.5 count of the truth
+// (the histogram's 5-count bins alone are up to 2.5 off), and astropy reads the profile table.
+struct PureNoise {
+  double sky, noise;
+};
+
+class ProfileJob : public ::testing::TestWithParam<PureNoise> {};
+
+TEST_P(ProfileJob, TheSkyOfPureNoiseIsTheTrueSky) {
+  const PureNoise c = GetParam();
+  ScratchFolder dir;
+  const std::vector<std::string> wcs = {hcard("CTYPE1", "'RA---TAN'"), hcard("CTYPE2", "'DEC--TAN'"),
+                                        hcard("CRPIX1", "60.0"),       hcard("CRPIX2", "60.0"),
+                                        hcard("CRVAL1", "150.0"),      hcard("CRVAL2", "30.0"),
+                                        hcard("CDELT1", "-0.0002"),    hcard("CDELT2", "0.0002")};
+  dir.write_fits("noise.fits", frame(121, c.sky, c.noise, {}, 11), wcs);
+  std::string out, err;
+  ASSERT_EQ(run_job({"profile", dir.file("noise.fits"), "--centre", "61,61", "--extent", "20,10", "--shape", "0.5,30",
+                     "--out", dir.file("out")},
+                    out, err),
+            0)
+      << err;
+  EXPECT_THAT(out, ::testing::StartsWith("noise.ZelvoProfile1.ecsv: 20 radial bins, sky "));
+  const auto t = astropy_read_ecsv(dir.file("out/noise.ZelvoProfile1.ecsv"));
+  if (!t) GTEST_SKIP() << "astropy is not installed";
+  ASSERT_THAT(t->columns, ElementsAre("radius", "flux", "flux_err", "npix"));
+  ASSERT_EQ(t->rows.size(), 20u);
+  EXPECT_NEAR(std::stod(t->meta.at("sky")), c.sky, 0.5);
+  EXPECT_NEAR(std::stod(t->meta.at("sky_err")), c.noise / std::sqrt(std::stod(t->meta.at("sky_npix"))), 0.01);
+  EXPECT_EQ(t->meta.at("pa_deg"), "30.0");
+  // East to the left (RA falls with x), north up: +x towards +y is north through east, less 90.
+  EXPECT_NEAR(std::stod(t->meta.at("pa_north_east_deg")), 120.0, 0.01);
+  EXPECT_NEAR(std::stod(t->meta.at("ellipticity")), 1.0 - std::sqrt(0.75), 1e-6);
+  // Each bin's error is its spread over sqrt(npix): here the noise.
+  for (std::size_t k = 5; k < 20; ++k) {
+    const double n = std::stod(t->cell(k, "npix"));
+    EXPECT_NEAR(std::stod(t->cell(k, "flux_err")) * std::sqrt(n), c.noise, 0.35 * c.noise) << k;
+  }
+  EXPECT_THAT(dir.read("out/noise.session.txt"), ::testing::Not(::testing::HasSubstr("still falling")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Skies, ProfileJob,
+                         ::testing::Values(PureNoise{50.0, 4.0}, PureNoise{51.3, 4.0}, PureNoise{54.1, 6.0},
+                                           PureNoise{1233.7, 20.0}));
