@@ -18,6 +18,11 @@ namespace {
 // GETCEN's box half-width, INT(4.0 + 0.5), and its number of passes.
 constexpr int32_t kCentroidHalf = 4;
 constexpr int kCentroidPasses = 3;
+// The background slope around GETCEN's box is measured in this annulus (clear of the wings
+// of a star a few pixels wide) and taken off when it exceeds this many standard errors.
+constexpr float kCentroidSlopeInner = 8.0f;
+constexpr float kCentroidSlopeOuter = 14.0f;
+constexpr double kSlopeSignificance = 3.0;
 
 // The sky annulus: squared pixel offsets strictly between 15^2 and 25^2, scanned over
 // offsets -26 .. 26 around the truncated centre.
@@ -27,6 +32,12 @@ constexpr int32_t kSkyOuter2 = 625;
 constexpr float kSkyClip = 2.5f;
 
 constexpr int32_t kGrowthRings = 20;
+// The growth curve's background surface is fitted from R out to R + this (pixels).
+constexpr float kGrowthAnnulusWidth = 10.0f;
+// A refined centre further than this from the given one is not taken (pixels).
+constexpr float kCentroidWalk = 3.0f;
+// The smallest removal radius taken from the local-background estimate (pixels).
+constexpr float kSmallestStarRadius = 3.0f;
 constexpr float kNoHalfRadius = 9999.0f;
 
 constexpr const char* kTooClose = "    too close to edge ";
@@ -79,11 +90,19 @@ float sample_sigma(const SampleSums& s, const char* lead_s2, const char* lead_me
   return 1.0f;
 }
 
+// A pixel with a background slope (counts per pixel, zero at (ic, jc)) taken off.
+float detrended(ConstImageView image, int32_t x, int32_t y, int32_t ic, int32_t jc, float gx, float gy) {
+  if (gx == 0.0f && gy == 0.0f) return image.at(x, y);
+  return image.at(x, y) - gx * static_cast<float>(x - ic) - gy * static_cast<float>(y - jc);
+}
+
 // One centroid pass along one axis: the weighted mean of (centre + offset) over the nine
 // lines of the box, each weighted by its positive summed excess over the box mean.
 // `along_x` selects columns (x pass) or rows (y pass). Returns false when no line has a
 // positive excess.
-bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, bool along_x, float& result) {
+// (gx, gy) is a background slope taken off every pixel, zero at (ic, jc).
+bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, float gx, float gy, bool along_x,
+                   float& result) {
   float weighted = 0.0f, weight = 0.0f;
   for (int32_t a = -kCentroidHalf; a <= kCentroidHalf; ++a) {
     float s = 0.0f;
@@ -92,7 +111,7 @@ bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, boo
       const int32_t x = along_x ? ic + a : ic + b;
       const int32_t y = along_x ? jc + b : jc + a;
       if (!image.inside(x, y)) continue;
-      s += image.at(x, y) - mean;
+      s += detrended(image, x, y, ic, jc, gx, gy) - mean;
       any = true;
     }
     if (any && s > 0.0f) {
@@ -160,19 +179,278 @@ int32_t saturation_level(ConstImageView image) {
   return saturation_from(whole);
 }
 
+namespace {
+
+// Least-squares surface through (dx, dy, v) samples: the first `terms` of
+// 1, dx, dy, dx^2, dx dy, dy^2 (3 or 6). Offsets are scaled by `scale` for conditioning.
+// False when the normal equations are singular.
+struct SurfaceSample {
+  float dx, dy, v;
+};
+
+double surface_term(int t, double x, double y) {
+  switch (t) {
+    case 0: return 1.0;
+    case 1: return x;
+    case 2: return y;
+    case 3: return x * x;
+    case 4: return x * y;
+    default: return y * y;
+  }
+}
+
+bool fit_surface(const std::vector<SurfaceSample>& s, const std::vector<bool>& keep, int terms, double scale,
+                 double coef[6]) {
+  double a[6][7] = {};
+  for (std::size_t k = 0; k < s.size(); ++k) {
+    if (!keep[k]) continue;
+    const double x = s[k].dx / scale, y = s[k].dy / scale;
+    double f[6];
+    for (int t = 0; t < terms; ++t) f[t] = surface_term(t, x, y);
+    for (int r = 0; r < terms; ++r) {
+      for (int c = 0; c < terms; ++c) a[r][c] += f[r] * f[c];
+      a[r][6] += f[r] * s[k].v;
+    }
+  }
+  // Gaussian elimination with partial pivoting.
+  for (int c = 0; c < terms; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < terms; ++r)
+      if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
+    if (!(std::fabs(a[piv][c]) > 1e-12)) return false;
+    if (piv != c)
+      for (int k = 0; k < 7; ++k) std::swap(a[c][k], a[piv][k]);
+    for (int r = 0; r < terms; ++r) {
+      if (r == c) continue;
+      const double m = a[r][c] / a[c][c];
+      for (int k = c; k < 7; ++k) a[r][k] -= m * a[c][k];
+    }
+  }
+  for (int t = 0; t < 6; ++t) coef[t] = 0.0;
+  for (int t = 0; t < terms; ++t) coef[t] = a[t][6] / a[t][t];
+  // Back to unscaled offsets.
+  coef[1] /= scale;
+  coef[2] /= scale;
+  coef[3] /= scale * scale;
+  coef[4] /= scale * scale;
+  coef[5] /= scale * scale;
+  return true;
+}
+
+double surface_value(const double c[6], double x, double y) {
+  return c[0] + c[1] * x + c[2] * y + c[3] * x * x + c[4] * x * y + c[5] * y * y;
+}
+
+// The median of v (v is reordered).
+float median_of(std::vector<float>& v) {
+  const std::size_t n = v.size();
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n / 2), v.end());
+  const float hi = v[n / 2];
+  if (n % 2 == 1) return hi;
+  const float lo = *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n / 2));
+  return 0.5f * (lo + hi);
+}
+
+constexpr float kAnnulusStart = 8.0f;    // first inner radius of the background annulus
+constexpr float kAnnulusWidth = 8.0f;    // its width, pixels
+constexpr float kAnnulusClearance = 2.0f;  // the star must end this far inside the annulus
+// A ring median that falls by less than this many noise sigmas per pixel from the ring
+// before has reached the background.
+constexpr float kFlatteningStep = 0.25f;
+constexpr int kSurfaceClipPasses = 4;
+constexpr float kSurfaceClip = 3.0f;
+constexpr std::size_t kQuadraticMinimum = 24;  // fewer kept pixels: a plane
+constexpr std::size_t kPlaneMinimum = 8;       // fewer: no background
+
+// A background surface fitted around a centre.
+struct Surface {
+  bool ok = false;
+  double c[6] = {};   // see StarRadius::surface
+  float noise = 0.0f; // spread of the kept pixels about it
+  // Pixel-to-pixel noise: the robust spread of second differences along rows over sqrt(6),
+  // which a slope, and structure smoother than a few pixels (a galaxy's arms), do not inflate.
+  float pixel_noise = 0.0f;
+  double sxx = 0.0, syy = 0.0;  // sums of dx^2 and dy^2 over the kept pixels (slope errors)
+};
+
+// Background surface over the annulus rin .. rout around (xcen, ycen), 3-sigma clipped; not ok
+// when too few pixels.
+Surface background_surface(ConstImageView image, float xcen, float ycen, float rin, float rout) {
+  Surface out;
+  double* coef = out.c;
+  float& noise = out.noise;
+  std::vector<SurfaceSample> s;
+  std::vector<float> diffs;
+  const int32_t x0 = INT(std::floor(xcen - rout)), x1 = INT(std::ceil(xcen + rout));
+  const int32_t y0 = INT(std::floor(ycen - rout)), y1 = INT(std::ceil(ycen + rout));
+  for (int32_t y = std::max(1, y0); y <= std::min(image.ny, y1); ++y)
+    for (int32_t x = std::max(1, x0); x <= std::min(image.nx, x1); ++x) {
+      const float dx = static_cast<float>(x) - xcen, dy = static_cast<float>(y) - ycen;
+      const float r = std::sqrt(dx * dx + dy * dy);
+      if (r < rin || r >= rout) continue;
+      const float v = image.at(x, y);
+      if (!counted_pixel(v)) continue;
+      s.push_back({dx, dy, v});
+      if (x > 1 && x < image.nx) {
+        const float a = image.at(x - 1, y), b = image.at(x + 1, y);
+        if (counted_pixel(a) && counted_pixel(b)) diffs.push_back(std::fabs(a - 2.0f * v + b));
+      }
+    }
+  if (s.size() < kPlaneMinimum) return out;
+  if (!diffs.empty()) out.pixel_noise = 1.4826f * median_of(diffs) / std::sqrt(6.0f);
+  // Fitted about the annulus' median, so that a flat background comes out exactly flat.
+  std::vector<float> vals;
+  vals.reserve(s.size());
+  for (const SurfaceSample& p : s) vals.push_back(p.v);
+  const float base = median_of(vals);
+  for (SurfaceSample& p : s) p.v -= base;
+  std::vector<bool> keep(s.size(), true);
+  std::size_t kept = s.size();
+  double sigma = 0.0;
+  for (int pass = 0; pass < kSurfaceClipPasses; ++pass) {
+    const int terms = kept >= kQuadraticMinimum ? 6 : 3;
+    if (kept < kPlaneMinimum || !fit_surface(s, keep, terms, static_cast<double>(rout), coef)) return out;
+    double ss = 0.0;
+    for (std::size_t k = 0; k < s.size(); ++k)
+      if (keep[k]) {
+        const double d = s[k].v - surface_value(coef, s[k].dx, s[k].dy);
+        ss += d * d;
+      }
+    sigma = std::sqrt(ss / static_cast<double>(std::max<std::size_t>(kept - static_cast<std::size_t>(terms), 1)));
+    std::size_t now = 0;
+    for (std::size_t k = 0; k < s.size(); ++k) {
+      const double d = s[k].v - surface_value(coef, s[k].dx, s[k].dy);
+      keep[k] = std::fabs(d) <= kSurfaceClip * sigma;
+      now += keep[k] ? 1 : 0;
+    }
+    if (now == kept) break;
+    kept = now;
+  }
+  noise = static_cast<float>(sigma);
+  coef[0] += static_cast<double>(base);
+  for (std::size_t k = 0; k < s.size(); ++k)
+    if (keep[k]) {
+      out.sxx += static_cast<double>(s[k].dx) * s[k].dx;
+      out.syy += static_cast<double>(s[k].dy) * s[k].dy;
+    }
+  out.ok = true;
+  return out;
+}
+
+}  // namespace
+
+StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_radius) {
+  StarRadius out;
+  if (image.empty() || !std::isfinite(xcen) || !std::isfinite(ycen)) return out;
+  // The highest pixel near the centre.
+  bool any_peak = false;
+  for (int32_t y = INT(std::floor(ycen - 1.5f)); y <= INT(std::ceil(ycen + 1.5f)); ++y)
+    for (int32_t x = INT(std::floor(xcen - 1.5f)); x <= INT(std::ceil(xcen + 1.5f)); ++x) {
+      if (!image.inside(x, y)) continue;
+      const float dx = static_cast<float>(x) - xcen, dy = static_cast<float>(y) - ycen;
+      const float v = image.at(x, y);
+      if (dx * dx + dy * dy > 2.25f || !counted_pixel(v)) continue;
+      out.peak = any_peak ? std::max(out.peak, v) : v;
+      any_peak = true;
+    }
+
+  for (float rin = kAnnulusStart;;) {
+    const float rout = rin + std::max(kAnnulusWidth, 0.5f * rin);
+    const Surface bg = background_surface(image, xcen, ycen, rin, rout);
+    if (!bg.ok) return out;
+    const double* c = bg.c;
+    const float noise = bg.pixel_noise > 0.0f ? bg.pixel_noise : bg.noise;
+    out.background = static_cast<float>(c[0]);
+    out.noise = noise;
+    out.slope_x = static_cast<float>(c[1]);
+    out.slope_y = static_cast<float>(c[2]);
+    for (int t = 0; t < 6; ++t) out.surface[t] = static_cast<float>(c[t]);
+    out.annulus_inner = rin;
+    out.annulus_outer = rout;
+
+    // Median residual of each 1-pixel ring k (distances k - 0.5 .. k + 0.5) inside the annulus.
+    const int32_t rings = INT(rin);
+    std::vector<std::vector<float>> ring(static_cast<std::size_t>(rings) + 1);
+    const int32_t half = rings + 1;
+    const int32_t ic = NINT_PIXEL(xcen), jc = NINT_PIXEL(ycen);
+    for (int32_t y = jc - half; y <= jc + half; ++y)
+      for (int32_t x = ic - half; x <= ic + half; ++x) {
+        if (!image.inside(x, y)) continue;
+        const float v = image.at(x, y);
+        if (!counted_pixel(v)) continue;
+        const float dx = static_cast<float>(x) - xcen, dy = static_cast<float>(y) - ycen;
+        const int32_t k = INT(std::sqrt(dx * dx + dy * dy) + 0.5f);
+        if (k > rings) continue;
+        ring[static_cast<std::size_t>(k)].push_back(v - static_cast<float>(surface_value(c, dx, dy)));
+      }
+    const float level = noise;
+    float prev = 0.0f, first = 0.0f;
+    int32_t prev_k = 0;
+    bool have_prev = false, crossed = false;
+    float radius = static_cast<float>(rings);
+    for (int32_t k = 0; k <= rings; ++k) {
+      std::vector<float>& rv = ring[static_cast<std::size_t>(k)];
+      if (rv.empty()) continue;
+      const float m = median_of(rv);
+      if (m < level) {
+        if (!have_prev || first < 3.0f * level) {  // no star stands above the background here
+          out.radius = 0.0f;
+          return out;
+        }
+        radius = static_cast<float>(prev_k) + static_cast<float>(k - prev_k) * (prev - level) / (prev - m);
+        crossed = true;
+        break;
+      }
+      // A profile that has stopped falling has reached the background too, even where the
+      // surface misses a little of a galaxy's structure under the star.
+      if (have_prev && k >= 2 && prev - m < kFlatteningStep * level * static_cast<float>(k - prev_k)) {
+        radius = static_cast<float>(k) - 0.5f;
+        crossed = true;
+        break;
+      }
+      if (!have_prev) first = m;
+      prev = m;
+      prev_k = k;
+      have_prev = true;
+    }
+    if (crossed && radius <= rin - kAnnulusClearance) {
+      out.radius = radius;
+      out.found = true;
+      return out;
+    }
+    out.radius = radius;
+    // The star reaches the annulus: try again just outside what it reached, where the surface
+    // is still local to the star.
+    rin = std::max(radius + kAnnulusClearance + 1.0f, rin + 2.0f);
+    if (rin > max_radius) return out;
+  }
+}
+
 Centroid GETCEN(ConstImageView image, float startx, float starty) {
   Centroid c{startx, starty, false};
   for (int pass = 0; pass < kCentroidPasses; ++pass) {
     const int32_t ic = NINT_PIXEL(c.x), jc = NINT_PIXEL(c.y);
     c.last_ix = ic;
     c.last_iy = jc;
+    // A significant background slope around the box is taken off first: left in, it pulls
+    // the centroid downhill (a 3000-count star on 20 counts per pixel by many pixels).
+    float gx = 0.0f, gy = 0.0f;
+    const Surface bg = background_surface(image, static_cast<float>(ic), static_cast<float>(jc),
+                                          kCentroidSlopeInner, kCentroidSlopeOuter);
+    if (bg.ok && bg.sxx > 0.0 && bg.syy > 0.0) {
+      const double ex = bg.noise / std::sqrt(bg.sxx), ey = bg.noise / std::sqrt(bg.syy);
+      if (std::fabs(bg.c[1]) > kSlopeSignificance * ex || std::fabs(bg.c[2]) > kSlopeSignificance * ey) {
+        gx = static_cast<float>(bg.c[1]);
+        gy = static_cast<float>(bg.c[2]);
+      }
+    }
     // Box mean over the pixels of the box that lie inside the image (81 away from the edges).
     float sum = 0.0f;
     int32_t count = 0;
     for (int32_t i = -kCentroidHalf; i <= kCentroidHalf; ++i)
       for (int32_t j = -kCentroidHalf; j <= kCentroidHalf; ++j)
         if (image.inside(ic + i, jc + j)) {
-          sum += image.at(ic + i, jc + j);
+          sum += detrended(image, ic + i, jc + j, ic, jc, gx, gy);
           ++count;
         }
     if (count == 0) {
@@ -182,8 +460,8 @@ Centroid GETCEN(ConstImageView image, float startx, float starty) {
     const float mean = sum / static_cast<float>(count);
     // Both axes use the same box centre and mean.
     float nx = c.x, ny = c.y;
-    if (!centroid_axis(image, ic, jc, mean, true, nx)) c.fallback = true;
-    if (!centroid_axis(image, ic, jc, mean, false, ny)) c.fallback = true;
+    if (!centroid_axis(image, ic, jc, mean, gx, gy, true, nx)) c.fallback = true;
+    if (!centroid_axis(image, ic, jc, mean, gx, gy, false, ny)) c.fallback = true;
     c.x = nx;
     c.y = ny;
   }
@@ -195,13 +473,24 @@ namespace {
 // GETPSF's steps. Each adds the lines it reports to e.notes.
 
 // GETCEN at the start position; the centre follows the centroid.
+// A centroid that walks further than kCentroidWalk from the given position has left the
+// object (a brighter neighbour, or a slope it could not take off): the given position is
+// kept, and the note says so.
 void refine_centre(ConstImageView image, PsfEstimate& e) {
   const Centroid c = GETCEN(image, e.xcen, e.ycen);
+  e.centroid_fallback = c.fallback;
+  if (c.fallback) e.notes.push_back(text_line(kCentroidKept));
+  const float walk = std::hypot(c.x - e.xcen, c.y - e.ycen);
+  if (walk > kCentroidWalk) {
+    e.centroid_walked = walk;
+    e.centroid_pixel = std::pair{NINT_PIXEL(e.xcen), NINT_PIXEL(e.ycen)};
+    e.notes.push_back(list_record({"The centroid walked to ", c.x, c.y, ", ", walk,
+                                   " pixels from the given position; the given position is kept."}));
+    return;
+  }
   e.centroid_pixel = std::pair{c.last_ix, c.last_iy};
   e.xcen = c.x;
   e.ycen = c.y;
-  e.centroid_fallback = c.fallback;
-  if (c.fallback) e.notes.push_back(text_line(kCentroidKept));
 }
 
 // The sky over the 15 to 25 pixel annulus within the sky limits, clipped once at 2.5 sigma
@@ -264,6 +553,9 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   const float r3 = 3.0f * R;
   const float rmax2 = r3 * r3;
   const float satlevel = static_cast<float>(req.saturation);
+  // The background under each pixel: a surface fitted to the R .. R + 10 annulus (a galaxy's
+  // slope and curvature under the star), the sky level when the annulus has too few pixels.
+  const Surface local = background_surface(image, xc, yc, R, R + kGrowthAnnulusWidth);
   float total = 0.0f;
   for (int32_t i = -K - 1; i <= K + 1; ++i)
     for (int32_t j = -K - 1; j <= K + 1; ++j) {
@@ -281,15 +573,18 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
         e.saturated = true;
         return false;
       }
-      total += v - e.sky;
+      const float b = local.ok ? static_cast<float>(surface_value(local.c, dx, dy)) : e.sky;
+      total += v - b;
       // The lists hold at most kMaxCollected entries; beyond that the last one is replaced.
       if (e.npix < kMaxCollected) {
         ++e.npix;
         e.radii.push_back(std::sqrt(r2));
         e.values.push_back(v);
+        e.backgrounds.push_back(b);
       } else {
         e.radii.back() = std::sqrt(r2);
         e.values.back() = v;
+        e.backgrounds.back() = b;
       }
     }
   e.total = total < e.sky ? 50000.0f : total;
@@ -321,7 +616,8 @@ float half_flux_radius(float R, PsfEstimate& e) {
     radius[k] = static_cast<float>(k) * R / static_cast<float>(kGrowthRings);
     float s = 0.0f;
     for (int32_t p = 0; p < e.npix; ++p)
-      if (e.radii[static_cast<std::size_t>(p)] <= radius[k]) s += e.values[static_cast<std::size_t>(p)] - e.sky;
+      if (e.radii[static_cast<std::size_t>(p)] <= radius[k])
+        s += e.values[static_cast<std::size_t>(p)] - e.backgrounds[static_cast<std::size_t>(p)];
     enclosed[k] = s;
   }
 
@@ -349,6 +645,13 @@ float half_flux_radius(float R, PsfEstimate& e) {
   if (std::isnan(halfrad)) halfrad = kNoHalfRadius;  // non-finite pixels in the collection
   if (halfrad > 50.0f) halfrad = 25.0f;
   if (halfrad < 10.0f) halfrad = 10.0f;
+  // Where the star meets its local background, when it does: the radius of the object.
+  if (e.star.found) {
+    e.notes.push_back(list_record({"Local background = ", e.star.background, ", spread = ", e.star.noise,
+                                   ", slope = ", e.star.slope_x, e.star.slope_y,
+                                   " per pixel; the star meets it at ", e.star.radius, " pixels."}));
+    halfrad = std::max(e.star.radius, kSmallestStarRadius);
+  }
   e.notes.push_back(list_record({"Approximate radius of object = ", halfrad}));
   return halfrad;
 }
@@ -370,6 +673,7 @@ PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfReques
   estimate_sky(image, req, e);
   if (!collect_flux(image, req, e)) return e;
   e.stamp = cut_psf_stamp(image, e);
+  e.star = star_radius(image, e.xcen, e.ycen);
   e.deathrad = half_flux_radius(req.search_radius, e);
   return e;
 }

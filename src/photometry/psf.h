@@ -46,6 +46,34 @@ struct ImageLimits {
 };
 ImageLimits image_limits(TileLevels& tiles);
 
+// Where a star meets its local background. The background is a low-order surface (a
+// quadratic in the offsets from the centre; a plane when few pixels are left) fitted with
+// 3-sigma clipping to an annulus outside the star; the radius is where the median of the
+// star's 1-pixel rings, less that surface, falls to the background's pixel noise (one sigma),
+// interpolated between rings, or where the rings stop falling (by less than a quarter sigma
+// per pixel). The annulus starts at 8 pixels and moves outwards, just beyond what the star
+// reached, while the star still reaches to within 2 pixels of it.
+// Pixel (i, j) is centred at (i, j). Only pixels inside the image and counted (finite) are used.
+struct StarRadius {
+  float radius = 0.0f;      // pixels from (xcen, ycen); 0 when no star stands above the background
+  float background = 0.0f;  // the fitted surface at the centre, counts
+  float noise = 0.0f;       // spread of the kept annulus pixels about the surface, counts
+  float peak = 0.0f;        // the highest pixel within 1.5 pixels of the centre, counts
+  float slope_x = 0.0f, slope_y = 0.0f;  // gradient of the surface at the centre, counts per pixel
+  float annulus_inner = 0.0f, annulus_outer = 0.0f;  // the annulus the surface was fitted to
+  // Surface coefficients in the offsets (dx, dy) from the centre:
+  // c0 + c1 dx + c2 dy + c3 dx^2 + c4 dx dy + c5 dy^2.
+  float surface[6] = {};
+  // The star drops to the background inside max_radius, and the annulus held enough pixels.
+  bool found = false;
+  // The surface at offset (dx, dy) from the centre.
+  float background_at(float dx, float dy) const {
+    return surface[0] + surface[1] * dx + surface[2] * dy + surface[3] * dx * dx + surface[4] * dx * dy +
+           surface[5] * dy * dy;
+  }
+};
+StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_radius = 40.0f);
+
 // Result of GETCEN.
 struct Centroid {
   float x = 0.0f, y = 0.0f;
@@ -99,17 +127,27 @@ struct PsfEstimate {
   int32_t npix = 0;                // collected pixels (entries of radii and values)
   std::vector<float> radii;        // distance of each collected pixel from the centre
   std::vector<float> values;       // its value
+  std::vector<float> backgrounds;  // the local background under it (see GETPSF)
+  // Where the star meets its local background (a complete run only).
+  StarRadius star;
+  // Set when the centroid walked further than 3 pixels: how far (the given centre was kept).
+  std::optional<float> centroid_walked;
   Image stamp;                     // 101 x 101 cut-out centred on the pixel nearest to the centre
-  std::optional<float> deathrad;   // half-flux radius: above 50 (or none) 25.0, below 10 10.0
+  // The removal radius: where the star meets its local background (at least 3 pixels) when
+  // star.found; otherwise the half-flux radius, above 50 (or none) 25.0, below 10 10.0.
+  std::optional<float> deathrad;
   // The lines the dialogue prints, in order, each as the command window shows it: the
   // warnings, the sky lines, the growth-curve table and the radius.
   std::vector<std::string> notes;
 };
 
-// GETPSF: refines the centre (when asked), estimates the sky over the central region and
-// over the 15 to 25 pixel annulus around the object (2.5-sigma clipped), collects the
-// pixels within 3R, cuts the stamp, tabulates the growth curve and leaves the half-flux
-// radius in `deathrad`. Pixels of the last column and row are treated as off the image, as
+// GETPSF: refines the centre (when asked; a centroid more than 3 pixels from the given
+// centre is not taken), estimates the sky over the central region and over the 15 to 25 pixel
+// annulus around the object (2.5-sigma clipped), collects the pixels within 3R, cuts the
+// stamp, tabulates the growth curve against the local background (a surface fitted to the
+// R .. 3R annulus, so a galaxy's slope does not bend it) and leaves the radius where the star
+// meets its local background (star_radius) in `deathrad`, or the half-flux radius when it
+// does not. Pixels of the last column and row are treated as off the image, as
 // are those beyond it; nothing outside the image is read. What it reports is in `notes`.
 PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfRequest& req);
 
