@@ -544,6 +544,32 @@ bool star_like(const Measure& m, const FinderRequest& req) {
 
 // --- saturated stars ---------------------------------------------------------------------
 
+// Where a saturated star's wings meet the local background: the median of 1-pixel rings,
+// from the edge of its flat top outwards, less a surface fitted beyond 50 pixels, falls
+// below the pixel noise. A radius rule that stops where the rings stop falling would stop
+// at the flat top. 50 pixels when the wings reach that far.
+float wing_radius(ConstImageView image, float x, float y, float start) {
+  constexpr float kFar = 50.0f;
+  Plane p;
+  float spread = 0.0f;
+  if (!annulus_plane(image, x, y, kFar, kFar + 6.0f, p, spread)) return kFar;
+  const int32_t ix = static_cast<int32_t>(std::lround(x)), iy = static_cast<int32_t>(std::lround(y));
+  const float noise = local_noise(image, ix, iy, kFar);
+  const float level = noise > 0.0f ? noise : spread;
+  std::vector<std::vector<float>> rings(static_cast<std::size_t>(kFar) + 1);
+  for (int32_t j = iy - static_cast<int32_t>(kFar); j <= iy + static_cast<int32_t>(kFar); ++j)
+    for (int32_t i = ix - static_cast<int32_t>(kFar); i <= ix + static_cast<int32_t>(kFar); ++i) {
+      if (!image.inside(i, j) || !counted_pixel(image.at(i, j))) continue;
+      const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
+      const float r = std::sqrt(dx * dx + dy * dy);
+      if (r < start || r >= kFar) continue;
+      rings[static_cast<std::size_t>(r)].push_back(image.at(i, j) - static_cast<float>(p.at(dx, dy)));
+    }
+  for (std::size_t r = static_cast<std::size_t>(start); r < rings.size(); ++r)
+    if (rings[r].size() >= 4 && median_of(rings[r]) < level) return static_cast<float>(r) + 0.5f;
+  return kFar;
+}
+
 struct SaturatedRun {
   float x = 0, y = 0;       // centre: middle of the widest rows
   int32_t x0, x1, y0, y1;   // bounding box
@@ -705,7 +731,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     st.type = 2;
     st.x = run.x;
     st.y = run.y;
-    st.radius = std::max(radius_of(image, st.x, st.y, fwhm, req), run.half_width + 2.0f);
+    st.radius = wing_radius(image, st.x, st.y, run.half_width + 1.0f);
     Measure m;
     m.star = st;
     m.plane_x = st.x, m.plane_y = st.y;
@@ -717,7 +743,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     st.peak = run.highest - st.background;
     st.flux = aperture_flux(image, m, st.radius);
     result.stars.push_back(st);
-    zones.push_back({st.x, st.y, st.radius, run.x0 - 3, run.x1 + 3, run.y0 - 3, run.y1 + 3});
+    // The flat top and the bleed columns are the star's; a star on its wings is a star.
+    zones.push_back({st.x, st.y, run.half_width + 3.0f, run.x0 - 3, run.x1 + 3, run.y0 - 3, run.y1 + 3});
   }
 
   result.candidates = static_cast<int32_t>(cand.size());

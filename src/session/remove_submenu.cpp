@@ -19,6 +19,7 @@
 #include "numeric/statistics.h"
 #include "photometry/psf.h"
 #include "session/display_menu.h"
+#include "session/find_stars.h"
 #include "platform/console.h"
 #include "session/session.h"
 #include "platform/graphics.h"
@@ -40,7 +41,7 @@ constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
     "  1) Remove a star ",
     "  2) Remove a saturated star ",
     "  3) Remove an area of user-defined radius ",
-    "  4) ",
+    "  4) Find stars and write the object list",
     "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
     "  6) Remove columns ",
     "  7) Remove rows [NOT IMPLEMENTED YET] ",
@@ -151,7 +152,9 @@ enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 }
 // What one visit works on: the session with its active slot, and the files.
 struct Dialogue {
   Dialogue(Session& session, const RemovalFiles& f)
-      : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {}
+      : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {
+    if (!session.object_list.empty()) files.object_list = session.object_list;  // named at option 4
+  }
   Session& s;
   ImageSlot& slot;
   ImageView image;  // changed in place
@@ -368,8 +371,10 @@ std::optional<ObjectList> open_object_list(Dialogue& ctx) {
     ctx.con.text(kListUnreadable);
     return std::nullopt;
   }
-  ctx.con.record({kListCountLead, LINENOS(list.text), kListCountTail});
-  return parse_object_list(list.text);
+  ObjectList objects = parse_list_file(ctx.files.object_list, list.text);
+  const bool regions = ctx.files.object_list.extension() == ".reg";  // counted as circles, not lines
+  ctx.con.record({kListCountLead, regions ? static_cast<int32_t>(objects.objects.size()) : LINENOS(list.text), kListCountTail});
+  return objects;
 }
 
 void report_incorrect_data(Console& con) {
@@ -894,6 +899,9 @@ int32_t run_visit(Dialogue& ctx) {
       remove_listed_interactively(ctx, visit);
     } else if (option == 9) {
       remove_listed_automatically(ctx, visit);
+    } else if (option == 4) {
+      find_stars_dialogue(ctx.s, ctx.files);
+      if (!ctx.s.object_list.empty()) ctx.files.object_list = ctx.s.object_list;
     } else {
       for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
       break;

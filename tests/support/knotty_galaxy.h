@@ -22,6 +22,7 @@ struct TrueStar {
 
 struct KnottyGalaxy {
   Image image;
+  Image smooth;  // the galaxy, sky and knots without stars or noise
   std::vector<TrueStar> stars;
   std::vector<std::pair<float, float>> knots;
   float noise = 8.0f;
@@ -85,14 +86,6 @@ inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5,
   std::vector<double> v(static_cast<std::size_t>(nx) * ny);
   for (int y = 1; y <= ny; ++y)
     for (int x = 1; x <= nx; ++x) v[(y - 1) * std::size_t(nx) + x - 1] = galaxy_value(g, x, y, 600.0, 600.0);
-  for (const TrueStar& s : f.stars) {
-    const int reach = s.peak > 1e4f ? 80 : 30;
-    for (int y = std::max(1, int(s.y) - reach); y <= std::min(ny, int(s.y) + reach); ++y)
-      for (int x = std::max(1, int(s.x) - reach); x <= std::min(nx, int(s.x) + reach); ++x) {
-        const double r2 = (x - s.x) * (x - s.x) + (y - s.y) * (y - s.y);
-        v[(y - 1) * std::size_t(nx) + x - 1] += s.peak * std::pow(1.0 + r2 / (alpha * alpha), -beta);
-      }
-  }
   std::uniform_real_distribution<float> amp(100.0f, 600.0f);
   for (const auto& k : f.knots) {
     const double a = amp(gen);
@@ -101,6 +94,16 @@ inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5,
         if (x >= 1 && y >= 1 && x <= nx && y <= ny)
           v[(y - 1) * std::size_t(nx) + x - 1] +=
               a * std::exp(-((x - k.first) * (x - k.first) + (y - k.second) * (y - k.second)) * ks);
+  }
+  f.smooth = Image(nx, ny);
+  for (std::size_t p = 0; p < v.size(); ++p) f.smooth.px[p] = static_cast<float>(v[p]);
+  for (const TrueStar& s : f.stars) {
+    const int reach = s.peak > 1e4f ? 80 : 30;
+    for (int y = std::max(1, int(s.y) - reach); y <= std::min(ny, int(s.y) + reach); ++y)
+      for (int x = std::max(1, int(s.x) - reach); x <= std::min(nx, int(s.x) + reach); ++x) {
+        const double r2 = (x - s.x) * (x - s.x) + (y - s.y) * (y - s.y);
+        v[(y - 1) * std::size_t(nx) + x - 1] += s.peak * std::pow(1.0 + r2 / (alpha * alpha), -beta);
+      }
   }
   // Saturation: the charge beyond the full well runs up and down the column (a bleed column).
   for (const TrueStar& s : f.stars) {
