@@ -1,6 +1,7 @@
 #include "removal/finder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <array>
@@ -18,10 +19,11 @@ namespace {
 constexpr double kFwhmPerSigma = 2.3548200450309493;  // 2 sqrt(2 ln 2)
 // The FWHM a first detection pass assumes while the stars' own is measured.
 constexpr float kGuessFwhm = 3.0f;
-// A candidate's smoothed excess must reach this share of k sigma: a Gaussian star of height
-// k sigma smoothed by a Gaussian of its own width peaks at k sigma / 2, less where it is
-// sampled off-centre or its profile has wider wings.
-constexpr float kCandidateShare = 0.35f;
+// A candidate's excess in the smoothed 2 x 2 binned frame must reach this share of k times
+// the binned noise (half the pixel noise): a star of height A gives a binned excess of 0.5 A
+// to 0.8 A (as it falls on the bins), which smoothing by its own width brings to 0.28 A to
+// 0.45 A, well above 0.2 A; the noise of the smoothed bins is a quarter of the pixel noise.
+constexpr float kCandidateShare = 0.4f;
 // Stars used to measure the FWHM: this many local sigma high at least.
 constexpr float kFwhmStarHeight = 20.0f;
 
@@ -35,7 +37,7 @@ struct Mesh {
 };
 
 // Clipped mean and spread of one cell's values: start at the median and 1.4826 MAD of at
-// most ~300 of them, then clip at 3 sigma about the mean until nothing changes (5 passes).
+// most ~300 of them, then clip at 3 sigma about the mean until nothing changes (3 passes).
 std::pair<float, float> clipped_level(std::vector<float>& v) {
   const std::size_t n = v.size();
   const std::size_t step = std::max<std::size_t>(1, n / 301);
@@ -50,7 +52,7 @@ std::pair<float, float> clipped_level(std::vector<float>& v) {
   double sd = 1.4826 * *mid;
   if (!(sd > 0.0)) sd = std::numeric_limits<double>::max() / 16.0;
   std::size_t kept = 0;
-  for (int pass = 0; pass < 5; ++pass) {
+  for (int pass = 0; pass < 3; ++pass) {
     const double lo = m - 3.0 * sd, hi = m + 3.0 * sd;
     double s1 = 0.0, s2 = 0.0;
     std::size_t c = 0;
@@ -111,7 +113,8 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
   for (int32_t j = 0; j < m.my; ++j)
     for (int32_t i = 0; i < m.mx; ++i) {
       v.clear();
-      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; ++y) {
+      // Every other row: a quarter of a cell's pixels fix its level to a tenth of the noise.
+      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; y += 2) {
         const float* row = &image.at(1, y);
         for (int32_t x = m.xb[i]; x < m.xb[i + 1]; ++x)
           if (counted_pixel(row[x - 1])) v.push_back(row[x - 1]);
@@ -125,9 +128,9 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
       // The noise from differences of neighbouring pixels (every fourth pair), robust against
       // a galaxy's slope and curvature inside the cell, which the spread of values is not.
       v.clear();
-      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; ++y) {
+      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; y += 2) {
         const float* row = &image.at(1, y);
-        for (int32_t x = m.xb[i] + (y & 3); x + 1 < m.xb[i + 1]; x += 4)
+        for (int32_t x = m.xb[i] + (y & 3); x + 1 < m.xb[i + 1]; x += 2)
           if (counted_pixel(row[x - 1]) && counted_pixel(row[x])) v.push_back(std::fabs(row[x] - row[x - 1]));
       }
       sigma[k] = v.size() < 8 ? std::numeric_limits<float>::quiet_NaN()
@@ -179,6 +182,28 @@ void interpolate_row(const std::vector<float>& grid, const Mesh& m, const AxisWe
 
 // --- smoothing and candidates ------------------------------------------------------------
 
+// The frame binned 2 x 2 (means of the finite pixels; NaN where none is): detection works on
+// a quarter of the pixels, the measurement on the frame itself.
+Image binned(ConstImageView image) {
+  const int32_t bx = image.nx / 2, by = image.ny / 2;
+  Image b(bx, by);
+  for (int32_t j = 1; j <= by; ++j) {
+    const float* r0 = &image.at(1, 2 * j - 1);
+    const float* r1 = &image.at(1, 2 * j);
+    float* out = &b.at(1, j);
+    for (int32_t i = 0; i < bx; ++i) out[i] = 0.25f * (r0[2 * i] + r0[2 * i + 1] + r1[2 * i] + r1[2 * i + 1]);
+    for (int32_t i = 0; i < bx; ++i) {
+      if (counted_pixel(out[i])) continue;
+      float sum = 0.0f;
+      int n = 0;
+      for (const float v : {r0[2 * i], r0[2 * i + 1], r1[2 * i], r1[2 * i + 1]})
+        if (counted_pixel(v)) sum += v, ++n;
+      out[i] = n ? sum / static_cast<float>(n) : std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  return b;
+}
+
 // The frame smoothed by a unit-sum Gaussian of sigma s (separable; within `reach` pixels of
 // the edge the pixels stay as they are). Non-finite pixels count as their cell's background.
 std::vector<float> smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach) {
@@ -203,23 +228,33 @@ std::vector<float> smoothed(ConstImageView image, const Mesh& mesh, float s, int
       src = clean.data();
       break;
     }
-  std::vector<float> h(src, src + n);
+  std::vector<float> h(n), v(n);
   for (int32_t y = 0; y < ny; ++y) {
     const float* in = src + static_cast<std::size_t>(y) * nx;
     float* out = h.data() + static_cast<std::size_t>(y) * nx;
-    for (int32_t x = reach; x < nx - reach; ++x) {
-      float a = 0.0f;
-      for (int32_t d = -reach; d <= reach; ++d) a += k[d + reach] * in[x + d];
-      out[x] = a;
+    for (int32_t x = 0; x < std::min(reach, nx); ++x) out[x] = in[x];
+    for (int32_t x = std::max(reach, nx - reach); x < nx; ++x) out[x] = in[x];
+    if (nx <= 2 * reach) continue;
+    const int32_t len = nx - 2 * reach;
+    float* o = out + reach;
+    for (int32_t x = 0; x < len; ++x) o[x] = k[0] * in[x];
+    for (int32_t d = 1; d <= 2 * reach; ++d) {
+      const float w = k[d];
+      const float* i = in + d;
+      for (int32_t x = 0; x < len; ++x) o[x] += w * i[x];
     }
   }
-  std::vector<float> v(h);
-  for (int32_t y = reach; y < ny - reach; ++y) {
+  for (int32_t y = 0; y < ny; ++y) {
     float* out = v.data() + static_cast<std::size_t>(y) * nx;
-    std::fill(out, out + nx, 0.0f);
-    for (int32_t d = -reach; d <= reach; ++d) {
-      const float w = k[d + reach];
-      const float* in = h.data() + static_cast<std::size_t>(y + d) * nx;
+    if (y < reach || y >= ny - reach) {
+      std::copy(h.begin() + static_cast<std::ptrdiff_t>(y) * nx, h.begin() + static_cast<std::ptrdiff_t>(y + 1) * nx, out);
+      continue;
+    }
+    const float* first = h.data() + static_cast<std::size_t>(y - reach) * nx;
+    for (int32_t x = 0; x < nx; ++x) out[x] = k[0] * first[x];
+    for (int32_t d = 1; d <= 2 * reach; ++d) {
+      const float w = k[d];
+      const float* in = h.data() + static_cast<std::size_t>(y - reach + d) * nx;
       for (int32_t x = 0; x < nx; ++x) out[x] += w * in[x];
     }
   }
@@ -230,25 +265,26 @@ struct Candidate {
   int32_t x, y;
 };
 
-// Local maxima of the smoothed frame (over 5 x 5 pixels, ties to the first in scan order)
-// whose excess over the mesh background reaches share * k * the mesh sigma, at least
+// Local maxima of `peaked` (over 3 x 3 pixels, ties to the first in scan order) where the
+// smoothed frame `sm` has an excess over the mesh background reaches share * k * the mesh sigma, at least
 // `margin` pixels inside the frame.
-std::vector<Candidate> local_maxima(const std::vector<float>& sm, const Mesh& mesh, int32_t nx, int32_t ny,
-                                    float k, int32_t margin) {
+std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vector<float>& peaked, const Mesh& mesh,
+                                    int32_t nx, int32_t ny, float k, int32_t margin) {
   std::vector<Candidate> out;
   const AxisWeights wx = axis_weights(mesh.cx, nx), wy = axis_weights(mesh.cy, ny);
   std::vector<float> lane, bg, sg;
   for (int32_t y = std::max(margin, 3); y <= ny - std::max(margin, 3) + 1; ++y) {
     interpolate_row(mesh.level, mesh, wx, wy, y, nx, lane, bg);
     interpolate_row(mesh.sigma, mesh, wx, wy, y, nx, lane, sg);
-    const float* row = sm.data() + static_cast<std::size_t>(y - 1) * nx - 1;  // row[x], x from 1
+    const float* srow = sm.data() + static_cast<std::size_t>(y - 1) * nx - 1;  // srow[x], x from 1
+    const float* row = peaked.data() + static_cast<std::size_t>(y - 1) * nx - 1;
     for (int32_t x = std::max(margin, 3); x <= nx - std::max(margin, 3) + 1; ++x) {
+      if (!(srow[x] - bg[x] >= kCandidateShare * k * sg[x])) continue;
       const float v = row[x];
-      if (!(v - bg[x] >= kCandidateShare * k * sg[x])) continue;
       bool peak = true;
-      for (int32_t dy = -2; dy <= 2 && peak; ++dy) {
+      for (int32_t dy = -1; dy <= 1 && peak; ++dy) {
         const float* r = row + static_cast<std::ptrdiff_t>(dy) * nx;
-        for (int32_t dx = -2; dx <= 2; ++dx) {
+        for (int32_t dx = -1; dx <= 1; ++dx) {
           if (dx == 0 && dy == 0) continue;
           const float w = r[x + dx];
           const bool before = dy < 0 || (dy == 0 && dx < 0);
@@ -275,13 +311,14 @@ struct Plane {
 };
 
 // A quadratic surface (a galaxy's curvature) fitted to the annulus rin..rout around (xc, yc),
-// clipped twice at 3 robust sigma. The spread of the kept pixels about it is `noise`. False
+// refitted once after clipping at 3 robust sigma. The spread of the kept pixels about it is `noise`. False
 // with fewer than 24 pixels.
 bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float rout, Plane& p, float& noise) {
   struct S {
     float dx, dy, v;
   };
   std::vector<S> s;
+  s.reserve(static_cast<std::size_t>(3.2f * (rout * rout - rin * rin)) + 16);
   const int32_t x0 = static_cast<int32_t>(std::floor(xc - rout)), x1 = static_cast<int32_t>(std::ceil(xc + rout));
   const int32_t y0 = static_cast<int32_t>(std::floor(yc - rout)), y1 = static_cast<int32_t>(std::ceil(yc + rout));
   for (int32_t y = std::max(1, y0); y <= std::min(image.ny, y1); ++y)
@@ -293,7 +330,7 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
     }
   std::vector<char> keep(s.size(), 1);
   std::vector<float> res(s.size());
-  for (int pass = 0; pass < 3; ++pass) {
+  for (int pass = 0; pass < 2; ++pass) {
     constexpr int T = 6;
     double m[T][T + 1] = {};
     std::size_t n = 0;
@@ -303,12 +340,14 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
       const double u = s[i].dx * sc, w = s[i].dy * sc;
       const double f[T] = {1.0, u, w, u * u, u * w, w * w};
       for (int a = 0; a < T; ++a) {
-        for (int b = 0; b < T; ++b) m[a][b] += f[a] * f[b];
+        for (int b = a; b < T; ++b) m[a][b] += f[a] * f[b];
         m[a][T] += f[a] * s[i].v;
       }
       ++n;
     }
     if (n < 24) return false;
+    for (int a = 1; a < T; ++a)  // the normal matrix is symmetric
+      for (int b = 0; b < a; ++b) m[a][b] = m[b][a];
     for (int c = 0; c < T; ++c) {  // Gauss-Jordan with partial pivoting
       int piv = c;
       for (int r = c + 1; r < T; ++r)
@@ -333,10 +372,15 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
       }
     }
     noise = static_cast<float>(std::sqrt(s2 / static_cast<double>(std::max<std::size_t>(1, kept.size() - 6))));
-    if (pass == 2) break;
-    const float cut = 3.0f * 1.4826f * median_of(kept);
+    if (pass == 1) break;
+    const float cut = 3.0f * 1.4826f * median_of(std::move(kept));
     if (!(cut > 0.0f)) break;
-    for (std::size_t i = 0; i < s.size(); ++i) keep[i] = std::fabs(res[i]) <= cut;
+    bool clipped = false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      keep[i] = std::fabs(res[i]) <= cut;
+      clipped |= !keep[i];
+    }
+    if (!clipped) break;  // nothing to refit without
   }
   return true;
 }
@@ -399,13 +443,18 @@ std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s
   const double inv2s2 = 0.5 / (static_cast<double>(s) * s);
   // Gaussian-windowed centre (window of the stars' sigma), Newton steps.
   double cx = x0 - ix, cy = y0 - iy;
+  std::vector<double> ex(static_cast<std::size_t>(side)), ey(ex.size()), wx(ex.size()), wy(ex.size());
   m.centred = false;
   for (int it = 0; it < 20; ++it) {
     double sw = 0, sx = 0, sy = 0;
+    for (int32_t i = -h; i <= h; ++i) {  // the Gaussian window is separable
+      ex[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2);
+      ey[i + h] = std::exp(-(i - cy) * (i - cy) * inv2s2);
+    }
     for (int32_t j = -h; j <= h; ++j)
       for (int32_t i = -h; i <= h; ++i) {
         const double ddx = i - cx, ddy = j - cy;
-        const double w = std::exp(-(ddx * ddx + ddy * ddy) * inv2s2) * dat(i, j);
+        const double w = ex[i + h] * ey[j + h] * dat(i, j);
         sw += w;
         sx += w * ddx;
         sy += w * ddy;
@@ -425,21 +474,26 @@ std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s
   st.x = static_cast<float>(ix + cx);
   st.y = static_cast<float>(iy + cy);
   st.background = static_cast<float>(m.plane.at(cx, cy));
-  st.noise = local_noise(image, ix, iy, rin);
-  if (!(st.noise > 0.0f)) st.noise = noise;
+  st.noise = noise;  // the annulus's spread about the surface; pixel_noise() is never larger
   // Windowed second moments, height of the best-fitting Gaussian of the stars' width.
   double sw = 0, mxx = 0, myy = 0, mxy = 0, gd = 0, gg = 0, ww = 0, wm = 0;
   const double r2fit = 2.25 * fwhm * fwhm;
+  for (int32_t i = -h; i <= h; ++i) {
+    ex[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2);
+    ey[i + h] = std::exp(-(i - cy) * (i - cy) * inv2s2);
+    wx[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2 * 0.25);
+    wy[i + h] = std::exp(-(i - cy) * (i - cy) * inv2s2 * 0.25);
+  }
   for (int32_t j = -h; j <= h; ++j)
     for (int32_t i = -h; i <= h; ++i) {
       const double ddx = i - cx, ddy = j - cy, r2 = ddx * ddx + ddy * ddy;
-      const double g = std::exp(-r2 * inv2s2);
+      const double g = ex[i + h] * ey[j + h];
       const double w = g * dat(i, j);
       sw += w;
       mxx += w * ddx * ddx;
       myy += w * ddy * ddy;
       mxy += w * ddx * ddy;
-      const double w4 = std::exp(-r2 * inv2s2 * 0.25) * dat(i, j);
+      const double w4 = wx[i + h] * wy[j + h] * dat(i, j);
       ww += w4;
       wm += w4 * r2 * 0.5;
       if (r2 <= r2fit) {
@@ -515,6 +569,15 @@ std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s
   return m;
 }
 
+// The pixel noise around a measured object, from differences of neighbouring pixels in its
+// annulus: a galaxy's structure inflates the annulus's spread about the fitted surface, but
+// hardly these differences.
+float pixel_noise(ConstImageView image, const FoundStar& st, float fwhm) {
+  const float n = local_noise(image, static_cast<int32_t>(std::lround(st.x)), static_cast<int32_t>(std::lround(st.y)),
+                              std::max(3.0f * fwhm, 6.0f));
+  return n > 0.0f ? std::min(n, st.noise) : st.noise;
+}
+
 // Sum above the local background of the pixels within r of the centre.
 float aperture_flux(ConstImageView image, const Measure& m, float r) {
   double f = 0.0;
@@ -545,29 +608,36 @@ bool star_like(const Measure& m, const FinderRequest& req) {
 // --- saturated stars ---------------------------------------------------------------------
 
 // Where a saturated star's wings meet the local background: the median of 1-pixel rings,
-// from the edge of its flat top outwards, less a surface fitted beyond 50 pixels, falls
-// below the pixel noise. A radius rule that stops where the rings stop falling would stop
-// at the flat top. 50 pixels when the wings reach that far.
-float wing_radius(ConstImageView image, float x, float y, float start) {
-  constexpr float kFar = 50.0f;
+// from the edge of its flat top outwards, less a surface fitted to an annulus beyond `far`,
+// falls below the spread of the annulus about it. (A rule that stops where the rings stop falling would stop at
+// the flat top.) None when the wings reach `far`.
+std::optional<float> wing_radius_within(ConstImageView image, float x, float y, float start, float far) {
   Plane p;
   float spread = 0.0f;
-  if (!annulus_plane(image, x, y, kFar, kFar + 6.0f, p, spread)) return kFar;
+  if (!annulus_plane(image, x, y, far, far + 6.0f, p, spread)) return std::nullopt;
   const int32_t ix = static_cast<int32_t>(std::lround(x)), iy = static_cast<int32_t>(std::lround(y));
-  const float noise = local_noise(image, ix, iy, kFar);
-  const float level = noise > 0.0f ? noise : spread;
-  std::vector<std::vector<float>> rings(static_cast<std::size_t>(kFar) + 1);
-  for (int32_t j = iy - static_cast<int32_t>(kFar); j <= iy + static_cast<int32_t>(kFar); ++j)
-    for (int32_t i = ix - static_cast<int32_t>(kFar); i <= ix + static_cast<int32_t>(kFar); ++i) {
+  const float level = spread;  // the annulus's spread about the surface
+  const int32_t reach = static_cast<int32_t>(far);
+  std::vector<std::vector<float>> rings(static_cast<std::size_t>(reach) + 1);
+  for (int32_t j = iy - reach; j <= iy + reach; ++j)
+    for (int32_t i = ix - reach; i <= ix + reach; ++i) {
       if (!image.inside(i, j) || !counted_pixel(image.at(i, j))) continue;
       const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
       const float r = std::sqrt(dx * dx + dy * dy);
-      if (r < start || r >= kFar) continue;
+      if (r < start || r >= far) continue;
       rings[static_cast<std::size_t>(r)].push_back(image.at(i, j) - static_cast<float>(p.at(dx, dy)));
     }
   for (std::size_t r = static_cast<std::size_t>(start); r < rings.size(); ++r)
     if (rings[r].size() >= 4 && median_of(rings[r]) < level) return static_cast<float>(r) + 0.5f;
-  return kFar;
+  return std::nullopt;
+}
+
+// As above, looking 25 pixels out first and 50 when the wings reach further; 50 at most.
+float wing_radius(ConstImageView image, float x, float y, float start) {
+  for (const float far : {25.0f, 50.0f})
+    if (start < far - 2.0f)
+      if (const std::optional<float> r = wing_radius_within(image, x, y, start, far)) return *r;
+  return 50.0f;
 }
 
 struct SaturatedRun {
@@ -678,6 +748,7 @@ std::optional<FoundStar> measure_star(ConstImageView image, float x, float y, fl
   std::optional<Measure> m = measure(image, x, y, s, req);
   if (!m) return std::nullopt;
   FoundStar st = m->star;
+  st.noise = pixel_noise(image, st, fwhm);
   st.type = m->saturated ? 2 : 1;
   st.radius = radius_of(image, st.x, st.y, fwhm, req);
   st.flux = aperture_flux(image, *m, st.radius);
@@ -690,17 +761,40 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     result.status = FinderStatus::empty_frame;
     return result;
   }
-  const Mesh mesh = make_mesh(image, req.mesh);
-  result.sigma = median_of(mesh.sigma);
+  auto T0 = std::chrono::steady_clock::now();
+  auto lap = [&](const char* what) { if (std::getenv("FDBG")) { auto t = std::chrono::steady_clock::now(); std::fprintf(stderr, "%s %.3f\n", what, std::chrono::duration<double>(t - T0).count()); T0 = t; } };
+  const Image bins = binned(image);
+  const Mesh mesh = make_mesh(bins.view(), std::max<int32_t>(req.mesh / 2, 4));
+  lap("mesh");
+  result.sigma = 2.0f * median_of(mesh.sigma);  // the binned noise is half the pixel noise
   if (!(result.sigma > 0.0f)) {
     result.status = FinderStatus::empty_frame;
     return result;
   }
   const auto detect = [&](float fwhm) {
-    const float s = fwhm / static_cast<float>(kFwhmPerSigma);
-    const int32_t reach = static_cast<int32_t>(std::ceil(2.5f * s));
-    const int32_t margin = static_cast<int32_t>(std::ceil(4.0f * s)) + 2;
-    return local_maxima(smoothed(image, mesh, s, reach), mesh, image.nx, image.ny, req.threshold, margin);
+    const float sb = 0.5f * fwhm / static_cast<float>(kFwhmPerSigma);
+    const int32_t reach = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(2.5f * sb)));
+    const std::vector<float> sm = smoothed(bins.view(), mesh, sb, reach);
+    // The peaks are those of the smoothed frame less a three times wider smoothing, which a
+    // galaxy's slope does not shift or hide.
+    std::vector<float> peaked = smoothed(bins.view(), mesh, 3.0f * sb, 3 * reach);
+    for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
+    lap("smooth");
+    const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, 3 * reach + 1);
+    // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
+    std::vector<Candidate> out;
+    out.reserve(peaks.size());
+    const int32_t margin = static_cast<int32_t>(std::ceil(4.0f * 2.0f * sb)) + 2;
+    for (const Candidate& c : peaks) {
+      Candidate best{2 * c.x, 2 * c.y};
+      float top = -std::numeric_limits<float>::infinity();
+      for (int32_t y = 2 * c.y - 2; y <= 2 * c.y + 1; ++y)
+        for (int32_t x = 2 * c.x - 2; x <= 2 * c.x + 1; ++x)
+          if (image.inside(x, y) && counted_pixel(image.at(x, y)) && image.at(x, y) > top) top = image.at(x, y), best = {x, y};
+      if (best.x > margin && best.y > margin && best.x <= image.nx - margin && best.y <= image.ny - margin)
+        out.push_back(best);
+    }
+    return out;
   };
   float fwhm = req.fwhm;
   std::vector<Candidate> cand;
@@ -717,6 +811,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     cand = detect(fwhm);
   }
   result.fwhm = fwhm;
+  lap("detect");
   if (std::getenv("FDBG")) std::fprintf(stderr, "fwhm %.3f\n", fwhm);
   const float s = fwhm / static_cast<float>(kFwhmPerSigma);
 
@@ -747,6 +842,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     zones.push_back({st.x, st.y, run.half_width + 3.0f, run.x0 - 3, run.x1 + 3, run.y0 - 3, run.y1 + 3});
   }
 
+  lap("saturated");
   result.candidates = static_cast<int32_t>(cand.size());
   std::vector<FoundStar> found;
   for (const Candidate& c : cand) {
@@ -755,9 +851,10 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
       if (std::hypot(c.x - z.x, c.y - z.y) <= z.r || (c.x >= z.x0 && c.x <= z.x1 && c.y >= z.y0 && c.y <= z.y1))
         theirs = true;
     if (theirs) continue;
-    const std::optional<Measure> m = measure(image, static_cast<float>(c.x), static_cast<float>(c.y), s, req);
+    std::optional<Measure> m = measure(image, static_cast<float>(c.x), static_cast<float>(c.y), s, req);
     if (!m) continue;
-    if (std::getenv("FDBG")) std::fprintf(stderr, "cand %d %d -> %.2f %.2f peak %.1f noise %.1f ratio %.2f el %.2f sh %.2f ro %.2f c %d wide %.2f\n", c.x, c.y, m->star.x, m->star.y, m->star.peak, m->star.noise, m->width_ratio, m->elongation, m->star.sharpness, m->star.roundness, int(m->centred), m->wide_ratio);
+    if (std::getenv("FDBG2")) std::fprintf(stderr, "cand %d %d -> %.2f %.2f peak %.1f noise %.1f ratio %.2f el %.2f sh %.2f ro %.2f c %d wide %.2f\n", c.x, c.y, m->star.x, m->star.y, m->star.peak, m->star.noise, m->width_ratio, m->elongation, m->star.sharpness, m->star.roundness, int(m->centred), m->wide_ratio);
+    if (!(m->star.peak >= req.threshold * m->star.noise)) m->star.noise = pixel_noise(image, m->star, fwhm);
     if (!(m->star.peak >= req.threshold * m->star.noise)) {
       ++result.below_threshold;
       continue;
@@ -772,6 +869,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     st.flux = aperture_flux(image, *m, st.radius);
     found.push_back(st);
   }
+  lap("measure");
   // Two peaks of one star (noise on a bright top) come to one centre: the higher stays.
   std::sort(found.begin(), found.end(), [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
   for (const FoundStar& st : found) {

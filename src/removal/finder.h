@@ -29,7 +29,7 @@ struct FinderRequest {
   float threshold = 5.0f;   // peaks at least this many local sigma above the local background
   float fwhm = 0.0f;        // the stars' FWHM, pixels; 0 or less: measured from the frame
   float saturation = 0.0f;  // pixels at or above it are saturated; 0 or less: none are
-  int32_t mesh = 32;        // background mesh cell side, pixels
+  int32_t mesh = 64;        // background mesh cell side, pixels
   // DAOFIND's acceptance ranges.
   float sharp_lo = 0.2f, sharp_hi = 1.0f;
   float round_lo = -1.0f, round_hi = 1.0f;
