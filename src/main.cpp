@@ -4,16 +4,19 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "platform/interrupt.h"
 #include "platform/line_editor.h"
 #include "platform/list_io.h"
+#include "session/batch_run.h"
 #include "session/loop.h"
 
 namespace {
 
 const char* const kUsage =
     "Usage: zelvo [--device DEV] [--seed N] [--help] [--version]\n"
+    "       zelvo run JOB FRAME --out DIR ...   (a batch job without a display; zelvo run --help)\n"
     "\n"
     "Interactive reduction of 2-D FITS images. Zelvo works in the current folder.\n"
     "\n"
@@ -34,6 +37,10 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "run") == 0) {
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    return zelvo::run_batch(args, std::cout, std::cerr);
+  }
   zelvo::ProgramOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -795,9 +795,14 @@ float smallest_finite(ConstImageView image) {
   return low;
 }
 
-void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
+// `report`, when given, collects what became of each line (for a run without a screen).
+void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit, AutomaticRemovals* report = nullptr) {
+  const auto problem = [&](std::string line) {
+    if (report) report->problems.push_back(std::move(line));
+  };
   const std::optional<ObjectList> list = open_object_list(ctx);
-  if (!list) return;
+  if (!list) return problem(ctx.files.object_list.string() + ": cannot be read");
+  if (report) report->listed = list->objects.size();
   // "object k of n" under the output while the list is worked through (terminals only).
   struct ProgressEnd {
     Console& con;
@@ -815,9 +820,14 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
     ctx.con.progress("object " + std::to_string(++done) + of_all);
     ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
     const ObjectKind* kind = object_kind(o.type);
-    if (!kind) return report_incorrect_data(ctx.con);
+    if (!kind) {
+      problem(list_line_reference(ctx.files.object_list, o.line) + ": type " + std::to_string(o.type) +
+              " is not 1, 2, 3 or 6; the list stops there");
+      return report_incorrect_data(ctx.con);
+    }
     if (!on_image(ctx.image, o.x, o.y)) {
       ctx.con.text(off_image_message(ctx, o));
+      problem(off_image_message(ctx, o));
       continue;
     }
     visit.marked.push_back(MarkedObject{NINT_PIXEL(o.x), NINT_PIXEL(o.y)});
@@ -826,18 +836,26 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit) {
     visit.deathrad = o.radius;
     ObjectChanges ch;
     const bool disc = kind->automatic(ctx, visit, psf_request(ctx, visit), ch);
+    bool removed = !kind->disc && ch.bar.removed;
     if (disc) {
       ctx.con.record({kRadiusSetLead, visit.deathrad});
       const RemovalResult r = remove_disc(ctx, visit);
+      removed = r.changed();
       if (!r.changed()) {
         undo_object(ctx, visit, ch);
         if (r.status == RemovalStatus::stopped) throw Interrupted(stop_line(done - 1));
         ctx.con.text(kObjectLeft);
       }
     }
+    if (report && removed)
+      report->removed.push_back({o.type, visit.xcen, visit.ycen, kind->disc ? visit.deathrad : kShownRadiusMin});
+    if (!removed) problem(list_line_reference(ctx.files.object_list, o.line) + ": nothing was removed there");
     blank_apostrophes(ctx.slot.object);
   }
-  if (list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
+  if (list->bad_line) {
+    ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
+    problem(bad_list_line_message(ctx.files.object_list, list->bad_line));
+  }
 }
 
 void remove_clicked_object(Dialogue& ctx, RemovalVisit& visit, int32_t option) {
@@ -928,6 +946,33 @@ int32_t remove_submenu(Session& s, const RemovalFiles& files) {
 void remove_listed_automatically(Session& s, RemovalVisit& visit, const RemovalFiles& files) {
   Dialogue ctx(s, files);
   remove_listed_automatically(ctx, visit);
+}
+
+AutomaticRemovals remove_list_unattended(Session& s, const RemovalFiles& files) {
+  Dialogue ctx(s, files);
+  AutomaticRemovals report;
+  const float low = smallest_finite(ctx.image);
+  const int32_t level = INT(std::fabs(low) + 1.0f);
+  if (level > kLargestConstantLevel) {
+    report.problems.push_back(std::string(kLevelTooLargeLead) + format_real(low) + std::string(kLevelTooLargeTail));
+    return report;
+  }
+  RemovalVisit visit;
+  ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
+  const ConstantLevel added(ctx.image, level);
+  open_record(ctx, visit);
+  ctx.con.blank();
+  ctx.con.record({kConstantLevelLead, level, kConstantLevelTail});
+  ctx.con.text(kConstantLevelNote);
+  ctx.con.blank();
+  mark_modified(ctx.slot);
+  remove_listed_automatically(ctx, visit, &report);
+  // Unlike option 9 in a session, the run records what it removed: its record is the list
+  // of what the cleaned frame lacks.
+  for (const ListedRemoval& r : report.removed)
+    visit.record.stream() << list_record({r.type, r.x, r.y, r.radius}) << '\n';
+  visit.record.stream().flush();
+  return report;
 }
 
 void remove_clicked_object(Session& s, RemovalVisit& visit, int32_t option, const RemovalFiles& files) {

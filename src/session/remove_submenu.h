@@ -72,6 +72,22 @@ int32_t remove_submenu(Session& s, const RemovalFiles& files = {});
 // point-spread estimate. Writes nothing to the removal record and does not redraw.
 void remove_listed_automatically(Session& s, RemovalVisit& visit, const RemovalFiles& files = {});
 
+// What option 9 did with its list, for a caller without a screen.
+struct ListedRemoval {
+  int32_t type = 0;
+  float x = 0.0f, y = 0.0f, radius = 0.0f;  // the record's values: centre and radius removed
+};
+struct AutomaticRemovals {
+  std::size_t listed = 0;               // objects read from the list
+  std::vector<ListedRemoval> removed;   // those removed, in the list's order
+  std::vector<std::string> problems;    // one line for each object or line not handled
+};
+
+// Option 9 as a whole visit without the menu or a question: the record's header, the constant
+// level added (refused as the submenu refuses it), the list removed as option 9 removes it,
+// a record line for each removed object, and the level taken out again.
+AutomaticRemovals remove_list_unattended(Session& s, const RemovalFiles& files);
+
 // Options 1, 2, 3 and 6: one object, picked with two cursor reads (the object, then its centre
 // on the zoomed area), inspected, removed, and kept or undone.
 void remove_clicked_object(Session& s, RemovalVisit& visit, int32_t option, const RemovalFiles& files = {});
