@@ -1,9 +1,6 @@
 #include "removal/finder.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -761,11 +758,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     result.status = FinderStatus::empty_frame;
     return result;
   }
-  auto T0 = std::chrono::steady_clock::now();
-  auto lap = [&](const char* what) { if (std::getenv("FDBG")) { auto t = std::chrono::steady_clock::now(); std::fprintf(stderr, "%s %.3f\n", what, std::chrono::duration<double>(t - T0).count()); T0 = t; } };
   const Image bins = binned(image);
   const Mesh mesh = make_mesh(bins.view(), std::max<int32_t>(req.mesh / 2, 4));
-  lap("mesh");
   result.sigma = 2.0f * median_of(mesh.sigma);  // the binned noise is half the pixel noise
   if (!(result.sigma > 0.0f)) {
     result.status = FinderStatus::empty_frame;
@@ -779,7 +773,6 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     // galaxy's slope does not shift or hide.
     std::vector<float> peaked = smoothed(bins.view(), mesh, 3.0f * sb, 3 * reach);
     for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
-    lap("smooth");
     const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, 3 * reach + 1);
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
     std::vector<Candidate> out;
@@ -811,8 +804,6 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     cand = detect(fwhm);
   }
   result.fwhm = fwhm;
-  lap("detect");
-  if (std::getenv("FDBG")) std::fprintf(stderr, "fwhm %.3f\n", fwhm);
   const float s = fwhm / static_cast<float>(kFwhmPerSigma);
 
   // Saturated stars first: the candidates on them (flat tops, bleed columns, wings) are theirs.
@@ -842,7 +833,6 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     zones.push_back({st.x, st.y, run.half_width + 3.0f, run.x0 - 3, run.x1 + 3, run.y0 - 3, run.y1 + 3});
   }
 
-  lap("saturated");
   result.candidates = static_cast<int32_t>(cand.size());
   std::vector<FoundStar> found;
   for (const Candidate& c : cand) {
@@ -853,7 +843,6 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     if (theirs) continue;
     std::optional<Measure> m = measure(image, static_cast<float>(c.x), static_cast<float>(c.y), s, req);
     if (!m) continue;
-    if (std::getenv("FDBG2")) std::fprintf(stderr, "cand %d %d -> %.2f %.2f peak %.1f noise %.1f ratio %.2f el %.2f sh %.2f ro %.2f c %d wide %.2f\n", c.x, c.y, m->star.x, m->star.y, m->star.peak, m->star.noise, m->width_ratio, m->elongation, m->star.sharpness, m->star.roundness, int(m->centred), m->wide_ratio);
     if (!(m->star.peak >= req.threshold * m->star.noise)) m->star.noise = pixel_noise(image, m->star, fwhm);
     if (!(m->star.peak >= req.threshold * m->star.noise)) {
       ++result.below_threshold;
@@ -869,7 +858,6 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     st.flux = aperture_flux(image, *m, st.radius);
     found.push_back(st);
   }
-  lap("measure");
   // Two peaks of one star (noise on a bright top) come to one centre: the higher stays.
   std::sort(found.begin(), found.end(), [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
   for (const FoundStar& st : found) {

@@ -115,5 +115,6 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
 
 // Jobs of the table (batch_jobs.cpp).
 int batch_remove(BatchRun& run);
+int batch_find(BatchRun& run);
 
 }  // namespace zelvo

@@ -101,6 +101,20 @@ bool is_region_name(const std::filesystem::path& p) {
   return ext == ".reg";
 }
 
+// What option 4 asks the finder: the saturation level as the removals find it, and each
+// star's radius where it meets its local background (as the removals estimate it).
+FinderRequest finder_request(ConstImageView image, float threshold, float fwhm) {
+  FinderRequest req;
+  req.threshold = threshold;
+  req.fwhm = fwhm;
+  req.saturation = static_cast<float>(saturation_level(image));
+  req.radius = [](ConstImageView im, float x, float y) {
+    const StarRadius r = star_radius(im, x, y);
+    return r.found ? r.radius : 0.0f;
+  };
+  return req;
+}
+
 // --- answers ---------------------------------------------------------------------------
 
 std::string trimmed(std::string_view s) {
@@ -328,7 +342,7 @@ std::pair<std::filesystem::path, WriteMode> list_target(Session& s, std::filesys
   }
 }
 
-Catalogue star_catalogue(Session& s, const Edit& ed, const FinderResult& found, float threshold,
+Catalogue star_catalogue(Session& s, const std::vector<FoundStar>& stars, const FinderResult& found, float threshold,
                          const std::filesystem::path& list) {
   const ImageSlot& slot = s.active();
   const SkyCoordinatesParse sky = parse_sky_coordinates(slot.cards);
@@ -350,8 +364,7 @@ Catalogue star_catalogue(Session& s, const Edit& ed, const FinderResult& found, 
             {"fwhm", static_cast<double>(found.fwhm)},
             {"fwhm_measured", std::string(found.fwhm_measured ? "yes" : "no")},
             {"sky_sigma", static_cast<double>(found.sigma)}};
-  for (const ListedStar& l : ed.stars) {
-    const FoundStar& st = l.star;
+  for (const FoundStar& st : stars) {
     CatalogueValue ra, dec;
     if (sky.wcs)
       if (const auto p = sky.wcs->sky_at(st.x, st.y)) ra = p->lng, dec = p->lat;
@@ -392,7 +405,9 @@ void write_list(Session& s, const RemovalFiles& files, const Edit& ed, const Fin
   s.object_list = path.string();
   s.con.text(std::string(mode == WriteMode::append ? "Appended " : "Wrote ") + std::to_string(ed.stars.size()) +
              " objects (" + std::to_string(saturated) + " saturated) to " + name + "; options 8 and 9 read it.");
-  const Catalogue cat = star_catalogue(s, ed, found, threshold, path);
+  std::vector<FoundStar> stars;
+  for (const ListedStar& l : ed.stars) stars.push_back(l.star);
+  const Catalogue cat = star_catalogue(s, stars, found, threshold, path);
   const std::filesystem::path dir = files.object_list.parent_path();
   const bool replace = mode == WriteMode::replace;
   report_write(s.con, replace ? write_catalogue(dir / kStarCatalogue, cat) : append_catalogue(dir / kStarCatalogue, cat));
@@ -410,7 +425,42 @@ void write_list(Session& s, const RemovalFiles& files, const Edit& ed, const Fin
   s.con.text(std::string("Beside it: ") + kStarCatalogue + " (catalogue) and " + kStarRegions + " (DS9 regions).");
 }
 
+std::string list_text(const std::vector<FoundStar>& stars) {
+  std::string text;
+  for (const FoundStar& st : stars) text += list_record({st.type, st.x, st.y, st.radius}) + "\n";
+  return text;
+}
+
 }  // namespace
+
+UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, const std::filesystem::path& list,
+                                     const std::filesystem::path& catalogue, const std::filesystem::path& regions) {
+  UnattendedFind u;
+  const ConstImageView image = s.active().view();
+  const FinderResult found = find_stars(image, finder_request(image, threshold, fwhm));
+  if (found.status == FinderStatus::no_fwhm) {
+    u.problem = "no bright isolated unsaturated star to measure the FWHM on; give it with --fwhm";
+    return u;
+  }
+  if (found.status == FinderStatus::empty_frame || found.stars.empty()) {
+    u.problem = "no stars found above " + number_text(threshold) + " sigma; no list was written";
+    return u;
+  }
+  u.fwhm = found.fwhm;
+  if (const std::string err = write_text(list, list_text(found.stars), WriteMode::fresh); !err.empty()) {
+    u.problem = list.filename().string() + " could not be written (" + err + ")";
+    return u;
+  }
+  u.stars = found.stars.size();
+  for (const FoundStar& st : found.stars) u.saturated += st.type == 2;
+  const CatalogueWrite c = write_catalogue(catalogue, star_catalogue(s, found.stars, found, threshold, list));
+  if (!c.ok) u.notes.push_back(c.error);
+  std::vector<RegionCircle> circles;
+  for (const FoundStar& st : found.stars) circles.push_back({st.x, st.y, st.radius, st.type == 2 ? "red" : "green", ""});
+  const CatalogueWrite r = append_regions(regions, circles);
+  if (!r.ok) u.notes.push_back(r.error);
+  return u;
+}
 
 void find_stars_dialogue(Session& s, const RemovalFiles& files) {
   Console& con = s.con;
@@ -429,15 +479,8 @@ void find_stars_dialogue(Session& s, const RemovalFiles& files) {
     }
     return take_list_file(s, files, t);
   }
-  FinderRequest req;
-  req.threshold = threshold;
-  req.fwhm = ask_fwhm(con, true);
+  FinderRequest req = finder_request(s.active().view(), threshold, ask_fwhm(con, true));
   const ConstImageView image = s.active().view();
-  req.saturation = static_cast<float>(saturation_level(image));
-  req.radius = [](ConstImageView im, float x, float y) {
-    const StarRadius r = star_radius(im, x, y);
-    return r.found ? r.radius : 0.0f;
-  };
   FinderResult found = find_stars(image, req);
   while (found.status == FinderStatus::no_fwhm) {
     con.text(kNoFwhm);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 
@@ -18,6 +19,19 @@ struct RemovalFiles;
 // another name only as the user says, and a failed write leaves it as it was. The name
 // written becomes the session's list (Session::object_list).
 void find_stars_dialogue(Session& s, const RemovalFiles& files);
+
+// Option 4 without the editing, for `zelvo run find`: the stars of the active slot found with
+// threshold k and the FWHM (0: measured) as the dialogue finds them, written as a new list at
+// `list` with the catalogue and region file at `catalogue` and `regions` (none of the three may
+// exist). Returns the stars written, or the one-line reason why nothing was.
+struct UnattendedFind {
+  std::size_t stars = 0, saturated = 0;
+  float fwhm = 0.0f;
+  std::string problem;  // empty when the list was written
+  std::vector<std::string> notes;  // lines about the catalogues (a failed write, a file set aside)
+};
+UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, const std::filesystem::path& list,
+                                     const std::filesystem::path& catalogue, const std::filesystem::path& regions);
 
 // The catalogue and region file written beside a list.
 inline constexpr const char* kStarCatalogue = "ZelvoStars.ecsv";

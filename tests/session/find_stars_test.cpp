@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "removal/object_list.h"
+#include "session/batch_run.h"
 #include "session/remove_submenu.h"
 #include "support/astropy_table.h"
 #include "support/isolated_run.h"
@@ -199,6 +201,47 @@ TEST(FindStars, ARegionFileNamedAtTheThresholdQuestionIsTheListOfOption9) {
   EXPECT_THAT(out, HasSubstr(" Read (ch0, xc, yc, deathrad) = 2 "));
   const int x = static_cast<int>(std::lround(star->x)), y = static_cast<int>(std::lround(star->y));
   EXPECT_LT(std::fabs(desk.image().at(x, y) - f.smooth.at(x, y)), 4.0f * f.noise);
+}
+
+// The headless job: the same stars found with a fixed threshold, written beside the cleaned
+// frame, and removed.
+TEST(FindStars, TheFindJobFindsWritesAndRemovesWithAFixedThreshold) {
+  const KnottyGalaxy f = knotty_galaxy(400, 400, 9);
+  ScratchFolder dir;
+  dir.write_fits("frame.fits", f.image);
+  std::ostringstream out, err;
+  const std::vector<std::string> args = {"find", "--threshold", "5", "--fwhm", "3", "--out", dir.file("out"),
+                                         "--seed", "5", "--", dir.file("frame.fits")};
+  ASSERT_EQ(run_batch(args, out, err), 0) << err.str();
+  const ObjectList list = parse_object_list(dir.read("out/frame.ZelvoRep.log"));
+  int bright = 0, listed = 0;
+  for (const TrueStar& t : f.stars) {
+    if (!t.saturated && t.peak < 10.0f * f.noise) continue;
+    ++bright;
+    listed += listed_near(list, t.x, t.y, 4.0f) != nullptr;
+  }
+  EXPECT_GE(listed, 0.95 * bright);
+  EXPECT_EQ(out.str(), "frame.clean.fits: " + std::to_string(list.objects.size()) + " stars found above 5.0 sigma (" +
+                           std::to_string(std::count_if(list.objects.begin(), list.objects.end(),
+                                                        [](const ListedObject& o) { return o.type == 2; })) +
+                           " saturated), " + std::to_string(list.objects.size()) + " removed\n");
+  EXPECT_EQ(parse_region_list(dir.read("out/frame.stars.reg")).objects.size(), list.objects.size());
+  EXPECT_TRUE(dir.exists("out/frame.stars.ecsv"));
+  const Image clean = dir.read_fits("out/frame.clean.fits");
+  ASSERT_EQ(clean.nx, 400);
+  for (const ListedObject& o : list.objects) {
+    if (o.type != 1 || std::min({o.x, o.y, 400 - o.x, 400 - o.y}) < 50.0f) continue;  // GETPSF's edge
+    double excess = 0.0;
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        const int x = static_cast<int>(std::lround(o.x)) + dx, y = static_cast<int>(std::lround(o.y)) + dy;
+        excess += clean.at(x, y) - f.smooth.at(x, y);
+      }
+    EXPECT_LT(std::fabs(excess / 9.0), 3.0 * f.noise) << o.x << " " << o.y;
+  }
+  const std::vector<std::string> wrong = {"find", "--threshold", "-2", "--out", dir.file("out2"), "--", dir.file("frame.fits")};
+  EXPECT_NE(run_batch(wrong, out, err), 0);
+  EXPECT_THAT(err.str(), HasSubstr("--threshold -2 is not a number of sigma above 0"));
 }
 
 struct RegionCase {
