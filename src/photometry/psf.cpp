@@ -258,6 +258,7 @@ constexpr float kAnnulusClearance = 2.0f;  // the star must end this far inside 
 // before has reached the background.
 constexpr float kFlatteningStep = 0.25f;
 constexpr int kSurfaceClipPasses = 4;
+constexpr float kNoiselessLevel = 1.0e-3f;  // of the centre's height: the least level the star meets
 constexpr float kSurfaceClip = 3.0f;
 constexpr std::size_t kQuadraticMinimum = 24;  // fewer kept pixels: a plane
 constexpr std::size_t kPlaneMinimum = 8;       // fewer: no background
@@ -383,7 +384,8 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
         if (k > rings) continue;
         ring[static_cast<std::size_t>(k)].push_back(v - static_cast<float>(surface_value(c, dx, dy)));
       }
-    const float level = noise;
+    // On a noiseless image the level is a small fraction of the star's centre instead.
+    float level = noise;
     float prev = 0.0f, first = 0.0f;
     int32_t prev_k = 0;
     bool have_prev = false, crossed = false;
@@ -408,7 +410,10 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
         crossed = true;
         break;
       }
-      if (!have_prev) first = m;
+      if (!have_prev) {
+        first = m;
+        level = std::max(level, kNoiselessLevel * first);
+      }
       prev = m;
       prev_k = k;
       have_prev = true;
@@ -573,7 +578,12 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
         e.saturated = true;
         return false;
       }
-      const float b = local.ok ? static_cast<float>(surface_value(local.c, dx, dy)) : e.sky;
+      // Near the star its own surface (fitted just outside it) is the background; further
+      // out the one fitted to the R .. R + 10 annulus; the sky level when neither exists.
+      const bool near_star = e.star.found && r2 < e.star.annulus_outer * e.star.annulus_outer;
+      const float b = near_star ? e.star.background_at(dx, dy)
+                      : local.ok ? static_cast<float>(surface_value(local.c, dx, dy))
+                                 : e.sky;
       total += v - b;
       // The lists hold at most kMaxCollected entries; beyond that the last one is replaced.
       if (e.npix < kMaxCollected) {
@@ -606,8 +616,13 @@ Image cut_psf_stamp(ConstImageView image, const PsfEstimate& e) {
 
 // The growth curve (the flux enclosed within k R / 20, k = 1 .. 20) as a table, and the
 // half-flux radius by linear interpolation in the first ring that passes half the total,
-// kept within 10 .. 50 (25 above).
+// kept within 10 .. 50 (25 above). The radius returned is where the star meets its local
+// background (e.star) when it does, the half-flux radius otherwise.
 float half_flux_radius(float R, PsfEstimate& e) {
+  if (e.star.found)
+    e.notes.push_back(list_record({"Local background = ", e.star.background, ", spread = ", e.star.noise,
+                                   ", slope = ", e.star.slope_x, e.star.slope_y,
+                                   " per pixel; the star meets it at ", e.star.radius, " pixels."}));
   e.notes.push_back(list_record({"npix = ", e.npix}));
   const float width = R / static_cast<float>(kGrowthRings);
   float radius[kGrowthRings + 1] = {};
@@ -646,12 +661,7 @@ float half_flux_radius(float R, PsfEstimate& e) {
   if (halfrad > 50.0f) halfrad = 25.0f;
   if (halfrad < 10.0f) halfrad = 10.0f;
   // Where the star meets its local background, when it does: the radius of the object.
-  if (e.star.found) {
-    e.notes.push_back(list_record({"Local background = ", e.star.background, ", spread = ", e.star.noise,
-                                   ", slope = ", e.star.slope_x, e.star.slope_y,
-                                   " per pixel; the star meets it at ", e.star.radius, " pixels."}));
-    halfrad = std::max(e.star.radius, kSmallestStarRadius);
-  }
+  if (e.star.found) halfrad = std::max(e.star.radius, kSmallestStarRadius);
   e.notes.push_back(list_record({"Approximate radius of object = ", halfrad}));
   return halfrad;
 }
@@ -671,9 +681,9 @@ PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfReques
   e.rough_sky = req.rough_sky ? *req.rough_sky : rough_sky(image);
   e.total = e.rough_sky;
   estimate_sky(image, req, e);
+  e.star = star_radius(image, e.xcen, e.ycen);
   if (!collect_flux(image, req, e)) return e;
   e.stamp = cut_psf_stamp(image, e);
-  e.star = star_radius(image, e.xcen, e.ycen);
   e.deathrad = half_flux_radius(req.search_radius, e);
   return e;
 }

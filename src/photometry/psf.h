@@ -128,7 +128,7 @@ struct PsfEstimate {
   std::vector<float> radii;        // distance of each collected pixel from the centre
   std::vector<float> values;       // its value
   std::vector<float> backgrounds;  // the local background under it (see GETPSF)
-  // Where the star meets its local background (a complete run only).
+  // Where the star meets its local background (measured once the centre is known).
   StarRadius star;
   // Set when the centroid walked further than 3 pixels: how far (the given centre was kept).
   std::optional<float> centroid_walked;

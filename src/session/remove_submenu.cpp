@@ -26,6 +26,7 @@
 #include "platform/list_io.h"
 #include "numeric/stop_request.h"
 #include "removal/deathstar.h"
+#include "removal/line_repair.h"
 #include "removal/removal_context.h"
 #include "removal/wipe.h"
 
@@ -44,7 +45,7 @@ constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
     "  4) Find stars and write the object list",
     "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
     "  6) Remove columns ",
-    "  7) Remove rows [NOT IMPLEMENTED YET] ",
+    "  7) Remove rows ",
     "  8) Remove objects interactively using pre-recorded coordinates",
     "  9) Remove objects automatically using pre-recorded coordinates",
     "     (Options 8 and 9 require the existence of ZelvoRep.log) ",
@@ -136,17 +137,25 @@ constexpr int kMarkColour = 3;
 constexpr int kInnerColour = 4;
 constexpr int kOuterColour = 2;
 constexpr int kSkyLineColour = 3;
-// The removal radius shown in the inspection display is kept within these limits.
+// The removal radius shown in the inspection display is kept within these limits (except
+// for a star's own radius, see Inspection::star).
 constexpr float kShownRadiusMin = 19.0f;
 constexpr float kShownRadiusMax = 39.0f;
+// A star's inspection page: levels from this many sigma below its local background, and the
+// profile out to this many times its radius (at least kStarProfileLeast pixels).
+constexpr float kStarLevelSigmas = 5.0f;
+constexpr float kStarProfileTimes = 3.0f;
+constexpr float kStarProfileLeast = 10.0f;
 // Pixel (i, j) of the stamp is centred on world (i, j).
 constexpr std::array<float, 6> kStampTr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
 // The column option: the 20 x 20 box, offsets -9 .. 10, with 1-sigma clipping.
 constexpr int32_t kColumnBoxFrom = -9;
 constexpr int32_t kColumnBoxTo = 10;
 constexpr int32_t kColumnDummyPoints = 20;
+// The radius a column's record line carries (no ring is traced for it).
+constexpr float kColumnRecordRadius = 19.0f;
 
-enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6 };
+enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6, kRows = 7 };
 
 
 // What one visit works on: the session with its active slot, and the files.
@@ -270,6 +279,18 @@ SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, 
   SatBarResult bar = [&] {
     RoutineLog log(ctx);
     return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx, log.stream()));
+  }();
+  print_notes(ctx.con, bar.notes);
+  if (bar.removed) note_change(visit, bar.changed);
+  return bar;
+}
+
+// A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise
+// painted; 0 or less: the noise measured beside the line).
+SatBarResult repair(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis) {
+  SatBarResult bar = [&] {
+    RoutineLog log(ctx);
+    return repair_line(ctx.image, xc, yc, sigma, axis, removal_context(ctx, log.stream()));
   }();
   print_notes(ctx.con, bar.notes);
   if (bar.removed) note_change(visit, bar.changed);
@@ -455,6 +476,10 @@ struct Inspection {
   float sky = 0.0f;                  // drawn as a line from 0 to 1.1 x the search radius
   float search_radius = kSearchRadius;
   float lev1 = 0.0f, lev2 = 0.0f;    // profile display levels
+  // Set for a star that meets its local background: the page is scaled to that star (its
+  // background, noise and peak, and its radius) instead of to the brightest pixel around it.
+  std::optional<StarRadius> star;
+  bool own_radius = false;  // the radius offered is the star's own (not kept within 19 .. 39)
 };
 
 // Profile and levels from the collected pixels of an estimate; with none collected (a
@@ -463,6 +488,14 @@ void take_profile(Inspection& insp, const PsfEstimate& e, ConstImageView image, 
   insp.radii = e.radii;
   insp.values = e.values;
   insp.sky = e.sky;
+  if (e.star.found && e.star.peak > e.star.background) {
+    // From a few sigma below the star's local background to a tenth above its peak.
+    insp.star = e.star;
+    insp.sky = e.star.background;
+    insp.lev1 = e.star.background - kStarLevelSigmas * std::max(e.star.noise, 1.0f);
+    insp.lev2 = e.star.peak + (e.star.peak - insp.lev1) / 10.0f;
+    return;
+  }
   if (widened_range(insp.values, insp.lev1, insp.lev2)) return;
   std::vector<float> area;
   const Box b = Box{ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf}.clipped(image.nx, image.ny);
@@ -490,7 +523,12 @@ void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32
     y1 = std::isfinite(y1) ? y1 - 1.0f : -1.0f;
     y2 = y1 + 2.0f;
   }
-  gfx.window(0.0f, visit.deathrad + 1.0f, y1, y2);
+  // A star's profile is shown out to three times the radius where it meets the background (and
+  // at least to the radius offered).
+  const float xmax =
+      insp.star ? std::max({kStarProfileTimes * insp.star->radius, kStarProfileLeast, visit.deathrad + 1.0f})
+                : visit.deathrad + 1.0f;
+  gfx.window(0.0f, xmax, y1, y2);
   if (!insp.radii.empty()) gfx.points(insp.radii, insp.values, -4);
   gfx.box();
   gfx.colour(kSkyLineColour);
@@ -523,10 +561,11 @@ void draw_result(Dialogue& ctx, const Inspection& insp, int32_t ixc, int32_t iyc
 
 // The column option's background: the box values, kept, typed, or measured again around a
 // click before being typed.
-void column_levels(Dialogue& ctx, float& average, float& sigma) {
+// True when the user typed the values (kept ones: false).
+bool column_levels(Dialogue& ctx, float& average, float& sigma) {
   ctx.con.text(kColumnChoice);
   const char answer = ctx.con.read_char();
-  if (answer == 'y') return;
+  if (answer == 'y') return false;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
     ctx.s.read_cursor(ctx.s.cursorx, ctx.s.cursory);
@@ -540,6 +579,7 @@ void column_levels(Dialogue& ctx, float& average, float& sigma) {
   }
   ctx.con.text(kNewAverageSigma);
   ctx.con.read_list({&average, &sigma});
+  return true;
 }
 
 // --- the kinds of object --------------------------------------------------------------
@@ -550,7 +590,10 @@ bool inspect_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ix
                   ObjectChanges&) {
   const PsfEstimate e = estimate_star(ctx, visit, req);
   take_profile(insp, e, ctx.image, ixc, iyc);
-  visit.deathrad = 3.5f * visit.deathrad;
+  // The radius where the star meets its local background is offered as it is; without one,
+  // 3.5 times the half-flux radius.
+  insp.own_radius = insp.star.has_value();
+  if (!insp.own_radius) visit.deathrad = 3.5f * visit.deathrad;
   return true;
 }
 
@@ -579,10 +622,9 @@ bool inspect_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ix
   return true;
 }
 
-// Columns: the background from the box (kept, typed or measured again), then the bar removal,
-// which is the whole removal.
-bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
-                     ObjectChanges& ch) {
+// Columns and rows: the background from the box (kept, typed or measured again), then the
+// line repair, which is the whole removal.
+bool inspect_lines(Dialogue& ctx, RemovalVisit& visit, Inspection& insp, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   float average = s.clipped_mean, sigma = s.kept_sigma;
   ctx.con.record({kAverageSigmaLead, average, sigma});
@@ -593,10 +635,22 @@ bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, in
   const FiniteLevels range = levels_of(ctx, visit).whole();
   insp.lev1 = range.maximum;
   insp.lev2 = range.minimum;
-  column_levels(ctx, average, sigma);
+  // The repair paints the noise it measures beside the line (a box on a galaxy overstates it),
+  // or the sigma the user typed.
+  const bool typed = column_levels(ctx, average, sigma);
   insp.sky = average;
-  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, average, sigma);
+  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, typed ? sigma : 0.0f, axis);
   return true;
+}
+
+bool inspect_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
+                     ObjectChanges& ch) {
+  return inspect_lines(ctx, visit, insp, ch, LineAxis::column);
+}
+
+bool inspect_rows(Dialogue& ctx, RemovalVisit& visit, PsfRequest, int32_t, int32_t, Inspection& insp,
+                  ObjectChanges& ch) {
+  return inspect_lines(ctx, visit, insp, ch, LineAxis::row);
 }
 
 // Option 9's steps before the disc: whether a disc is to be removed at the visit's radius.
@@ -616,17 +670,25 @@ bool listed_area(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChang
   return true;
 }
 
-bool listed_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+bool listed_lines(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, s.clipped_mean, s.kept_sigma);
+  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, 0.0f, axis);  // the noise measured beside the line
   return false;
 }
 
-// What options 1, 2, 3 and 6 and the types of a list's lines remove, and how.
+bool listed_columns(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+  return listed_lines(ctx, visit, ch, LineAxis::column);
+}
+
+bool listed_rows(Dialogue& ctx, RemovalVisit& visit, PsfRequest, ObjectChanges& ch) {
+  return listed_lines(ctx, visit, ch, LineAxis::row);
+}
+
+// What options 1, 2, 3, 6 and 7 and the types of a list's lines remove, and how.
 struct ObjectKind {
   int32_t type;  // the option, the list's type and the record's first value
-  // Picked (options 1, 2, 3, 6 and 8): estimates, removes what goes before the disc and fills
+  // Picked (options 1, 2, 3, 6, 7 and 8): estimates, removes what goes before the disc and fills
   // the inspection display; false when the object is left as it was (after saying so).
   bool (*inspect)(Dialogue&, RemovalVisit&, PsfRequest, int32_t ixc, int32_t iyc, Inspection&, ObjectChanges&);
   // Option 9: the same without questions; true when the disc is to be removed.
@@ -634,11 +696,12 @@ struct ObjectKind {
   bool disc;  // removed as a disc after the radius question (columns: the bar removal is all)
 };
 
-constexpr std::array<ObjectKind, 4> kObjectKinds = {{
+constexpr std::array<ObjectKind, 5> kObjectKinds = {{
     {kStar, inspect_star, listed_star, true},
     {kSaturated, inspect_saturated, listed_saturated, true},
     {kArea, inspect_area, listed_area, true},
     {kColumns, inspect_columns, listed_columns, false},
+    {kRows, inspect_rows, listed_rows, false},
 }};
 
 const ObjectKind* object_kind(int32_t type) {
@@ -648,18 +711,27 @@ const ObjectKind* object_kind(int32_t type) {
 }
 
 // The disc removal after the radius question; false (the object left) when the removal
-// changed nothing, with what went before it taken back.
-bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch) {
+// changed nothing, with what went before it taken back. A list's radius is taken for an
+// answer of 0 or less.
+bool remove_asked_disc(Dialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, std::optional<float> listed_radius) {
   ctx.con.text(kCirclesNote);
   ctx.con.record({kRadiusSetLead, visit.deathrad});
   ctx.con.text(kRadiusPrompt);
   const float r = ctx.con.read_real();
   visit.deathrad = r - 1.0f;
+  if (listed_radius && !(r > 0.0f)) visit.deathrad = *listed_radius - 1.0f;
   if (visit.deathrad <= 0.0f) visit.deathrad = 10.0f;
   ch.disc = remove_disc(ctx, visit).changed();
   if (ch.disc) return true;
   undo_object(ctx, visit, ch);
   return false;
+}
+
+// One line of the removal record: type, centre and the radius the ring was traced at.
+void record_removal(RemovalVisit& visit, int32_t type, float radius) {
+  if (!visit.record.is_open()) return;
+  visit.record.stream() << list_record({type, visit.xcen, visit.ycen, radius}) << '\n';
+  visit.record.stream().flush();
 }
 
 // The result shown, then kept (a record line) or undone.
@@ -670,9 +742,8 @@ void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, co
   const char answer = ctx.con.read_char();
   if (answer == 'Y' || answer == 'y') {
     undo_object(ctx, visit, ch);
-  } else if (visit.record.is_open()) {
-    visit.record.stream() << list_record({kind.type, visit.xcen, visit.ycen, visit.deathrad}) << '\n';
-    visit.record.stream().flush();
+  } else {
+    record_removal(visit, kind.type, visit.deathrad);
   }
   ch = ObjectChanges{};  // kept or undone: nothing is left to take back
 }
@@ -692,7 +763,7 @@ std::optional<std::pair<float, float>> object_position(Dialogue& ctx, const List
   return std::pair{xc, yc};
 }
 
-// One object of options 1, 2, 3, 6 or 8 (the kind says which), picked with the cursor or
+// One object of options 1, 2, 3, 6, 7 or 8 (the kind says which), picked with the cursor or
 // taken from a list line. Steps: mark the list, zoom, estimate, inspect, remove, keep or undo.
 void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, const ListedObject* listed,
                          ObjectChanges& ch) {
@@ -724,10 +795,16 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
   Inspection insp;
   if (!kind.inspect(ctx, visit, psf_request(ctx, visit), ixc, iyc, insp, ch)) return finish();
 
-  if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
-  if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
+  if (!insp.own_radius) {
+    if (!(visit.deathrad >= kShownRadiusMin)) visit.deathrad = kShownRadiusMin;  // NaN too
+    if (visit.deathrad > kShownRadiusMax) visit.deathrad = kShownRadiusMax;
+  }
+  // A list's radius above 0 is the removal radius offered (and taken for an answer of 0 or less).
+  const std::optional<float> listed_radius =
+      listed && listed->radius > 0.0f && kind.disc ? std::optional<float>(listed->radius) : std::nullopt;
+  if (listed_radius) visit.deathrad = *listed_radius;
   draw_inspection(ctx, insp, visit, ixc, iyc);
-  const bool removed = kind.disc ? remove_asked_disc(ctx, visit, ch) : ch.bar.removed;
+  const bool removed = kind.disc ? remove_asked_disc(ctx, visit, ch, listed_radius) : ch.bar.removed;
   if (!removed) {
     ctx.con.text(kObjectLeft);
     return finish();
@@ -838,6 +915,9 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit, AutomaticRe
     const bool disc = kind->automatic(ctx, visit, psf_request(ctx, visit), ch);
     bool removed = !kind->disc && ch.bar.removed;
     if (disc) {
+      // A listed radius above 0 is the radius the ring is traced at, as a typed one is; the
+      // estimate only stands in for 0 or less.
+      if (o.radius > 0.0f) visit.deathrad = o.radius - 1.0f;
       ctx.con.record({kRadiusSetLead, visit.deathrad});
       const RemovalResult r = remove_disc(ctx, visit);
       removed = r.changed();
@@ -847,9 +927,11 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit, AutomaticRe
         ctx.con.text(kObjectLeft);
       }
     }
-    if (report && removed)
-      report->removed.push_back({o.type, visit.xcen, visit.ycen, kind->disc ? visit.deathrad : kShownRadiusMin});
+    const float recorded = disc ? visit.deathrad : kColumnRecordRadius;
+    if (report && removed) report->removed.push_back({o.type, visit.xcen, visit.ycen, recorded});
     if (!removed) problem(list_line_reference(ctx.files.object_list, o.line) + ": nothing was removed there");
+    // Kept removals are recorded as the interactive ones are, so the record repeats the visit.
+    if (removed) record_removal(visit, kind->type, recorded);
     blank_apostrophes(ctx.slot.object);
   }
   if (list->bad_line) {
@@ -966,12 +1048,9 @@ AutomaticRemovals remove_list_unattended(Session& s, const RemovalFiles& files) 
   ctx.con.text(kConstantLevelNote);
   ctx.con.blank();
   mark_modified(ctx.slot);
+  // Option 9 records what it removes, so the run's record is the list of what the cleaned
+  // frame lacks.
   remove_listed_automatically(ctx, visit, &report);
-  // Unlike option 9 in a session, the run records what it removed: its record is the list
-  // of what the cleaned frame lacks.
-  for (const ListedRemoval& r : report.removed)
-    visit.record.stream() << list_record({r.type, r.x, r.y, r.radius}) << '\n';
-  visit.record.stream().flush();
   return report;
 }
 

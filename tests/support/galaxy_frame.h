@@ -33,7 +33,9 @@ struct GalaxyModel {
 };
 
 // Moffat alpha for a given FWHM, and the central intensity of a star of the given flux.
-inline double moffat_alpha(double fwhm, double beta) { return fwhm / (2.0 * std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0)); }
+inline double moffat_alpha(double fwhm, double beta) {
+  return fwhm / (2.0 * std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0));
+}
 inline double moffat_peak(double flux, double fwhm, double beta) {
   const double a = moffat_alpha(fwhm, beta);
   return flux * (beta - 1.0) / (kPi * a * a);
