@@ -899,7 +899,7 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit, AutomaticRe
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
       problem(list_line_reference(ctx.files.object_list, o.line) + ": type " + std::to_string(o.type) +
-              " is not 1, 2, 3 or 6; the list stops there");
+              " is not 1, 2, 3, 6 or 7; the list stops there");
       return report_incorrect_data(ctx.con);
     }
     if (!on_image(ctx.image, o.x, o.y)) {
