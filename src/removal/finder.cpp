@@ -262,8 +262,9 @@ struct Candidate {
   int32_t x, y;
 };
 
-// Local maxima of `peaked` (over 3 x 3 pixels, ties to the first in scan order) where the
-// smoothed frame `sm` has an excess over the mesh background reaches share * k * the mesh sigma, at least
+// Local maxima of `peaked` (over 3 x 3 pixels, ties to the first in scan order) that stand
+// above their surroundings as much as the smoothed frame `sm` must stand above the mesh
+// background: an excess over the mesh background reaches share * k * the mesh sigma, at least
 // `margin` pixels inside the frame.
 std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vector<float>& peaked, const Mesh& mesh,
                                     int32_t nx, int32_t ny, float k, int32_t margin) {
@@ -276,8 +277,9 @@ std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vec
     const float* srow = sm.data() + static_cast<std::size_t>(y - 1) * nx - 1;  // srow[x], x from 1
     const float* row = peaked.data() + static_cast<std::size_t>(y - 1) * nx - 1;
     for (int32_t x = std::max(margin, 3); x <= nx - std::max(margin, 3) + 1; ++x) {
-      if (!(srow[x] - bg[x] >= kCandidateShare * k * sg[x])) continue;
+      const float need = kCandidateShare * k * sg[x];
       const float v = row[x];
+      if (!(srow[x] - bg[x] >= need) || !(v >= need)) continue;
       bool peak = true;
       for (int32_t dy = -1; dy <= 1 && peak; ++dy) {
         const float* r = row + static_cast<std::ptrdiff_t>(dy) * nx;
@@ -817,7 +819,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     st.type = 2;
     st.x = run.x;
     st.y = run.y;
-    st.radius = wing_radius(image, st.x, st.y, run.half_width + 1.0f);
+    // Where its wings meet the background, when radii are asked for; else its flat top and 2 FWHM.
+    st.radius = req.radius ? wing_radius(image, st.x, st.y, run.half_width + 1.0f) : run.half_width + 2.0f * fwhm;
     Measure m;
     m.star = st;
     m.plane_x = st.x, m.plane_y = st.y;

@@ -39,7 +39,10 @@ struct FinderRequest {
   // The FWHM measured through a window twice as wide, over the stars': a nucleus's cusp is
   // narrow at its top but its light goes on far beyond a star's.
   float wide_hi = 1.6f;
-  StarRadiusRule radius;  // empty: 2.5 FWHM
+  // Where a star meets its local background. Empty: no radii are measured, a star's radius is
+  // 2.5 FWHM and a saturated star's its flat top's half-width and 2 FWHM; given, saturated
+  // stars get theirs from their wings (the rule would stop at the flat top).
+  StarRadiusRule radius;
 };
 
 // One star as the list and the catalogue give it.
