@@ -453,7 +453,7 @@ std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s
   double cx = x0 - ix, cy = y0 - iy;
   std::vector<double> ex(static_cast<std::size_t>(side)), ey(ex.size()), wx(ex.size()), wy(ex.size());
   m.centred = false;
-  for (int it = 0; it < 20; ++it) {
+  for (int it = 0; it < 16; ++it) {
     double sw = 0, sx = 0, sy = 0;
     for (int32_t i = -h; i <= h; ++i) {  // the Gaussian window is separable
       ex[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2);
@@ -472,7 +472,7 @@ std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s
     cx += stx;
     cy += sty;
     if (std::hypot(cx, cy) > 2.0) break;
-    if (std::fabs(stx) < 1e-4 && std::fabs(sty) < 1e-4) {
+    if (std::fabs(stx) < 1e-3 && std::fabs(sty) < 1e-3) {  // a thousandth of a pixel
       m.centred = true;
       break;
     }
@@ -796,9 +796,10 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     const std::vector<float> sm = smoothed(bins.view(), mesh, sb, reach);
     // The peaks are those of the smoothed frame less a three times wider smoothing, which a
     // galaxy's slope does not shift or hide.
-    std::vector<float> peaked = smoothed(bins.view(), mesh, 3.0f * sb, 3 * reach);
+    const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
+    std::vector<float> peaked = smoothed(bins.view(), mesh, 3.0f * sb, wide);
     for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
-    const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, 3 * reach + 1);
+    const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, wide + 1);
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
     std::vector<Candidate> out;
     out.reserve(peaks.size());
@@ -864,7 +865,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   for (const Candidate& c : cand) {
     bool theirs = false;
     for (const Zone& z : zones)
-      if (std::hypot(c.x - z.x, c.y - z.y) <= z.r || (c.x >= z.x0 && c.x <= z.x1 && c.y >= z.y0 && c.y <= z.y1))
+      if ((c.x >= z.x0 && c.x <= z.x1 && c.y >= z.y0 && c.y <= z.y1) ||
+          (c.x - z.x) * (c.x - z.x) + (c.y - z.y) * (c.y - z.y) <= z.r * z.r)
         theirs = true;
     if (theirs) continue;
     std::optional<Measure> m = measure(image, static_cast<float>(c.x), static_cast<float>(c.y), s, req);
