@@ -207,9 +207,11 @@ Image binned(ConstImageView image, float level, std::vector<std::size_t>& bright
   return b;
 }
 
-// The frame smoothed by a unit-sum Gaussian of sigma s (separable; within `reach` pixels of
-// the edge the pixels stay as they are). Non-finite pixels count as their cell's background.
-std::vector<float> smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach) {
+// The frame smoothed by a unit-sum Gaussian of sigma s into `v` (separable, through `h`;
+// within `reach` pixels of the edge the pixels stay as they are). Non-finite pixels count as
+// their cell's background.
+void smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach, std::vector<float>& h,
+              std::vector<float>& v) {
   const int32_t nx = image.nx, ny = image.ny;
   std::vector<float> k(static_cast<std::size_t>(2 * reach + 1));
   double sum = 0.0;
@@ -231,7 +233,8 @@ std::vector<float> smoothed(ConstImageView image, const Mesh& mesh, float s, int
       src = clean.data();
       break;
     }
-  std::vector<float> h(n), v(n);
+  h.resize(n);  // the horizontal pass, kept by the caller for the next smoothing
+  v.resize(n);
   for (int32_t y = 0; y < ny; ++y) {
     const float* in = src + static_cast<std::size_t>(y) * nx;
     float* out = h.data() + static_cast<std::size_t>(y) * nx;
@@ -261,7 +264,6 @@ std::vector<float> smoothed(ConstImageView image, const Mesh& mesh, float s, int
       for (int32_t x = 0; x < nx; ++x) out[x] += w * in[x];
     }
   }
-  return v;
 }
 
 struct Candidate {
@@ -793,11 +795,12 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   const auto detect = [&](float fwhm) {
     const float sb = 0.5f * fwhm / static_cast<float>(kFwhmPerSigma);
     const int32_t reach = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(2.5f * sb)));
-    const std::vector<float> sm = smoothed(bins.view(), mesh, sb, reach);
+    std::vector<float> pass, sm, peaked;
+    smoothed(bins.view(), mesh, sb, reach, pass, sm);
     // The peaks are those of the smoothed frame less a three times wider smoothing, which a
     // galaxy's slope does not shift or hide.
     const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
-    std::vector<float> peaked = smoothed(bins.view(), mesh, 3.0f * sb, wide);
+    smoothed(bins.view(), mesh, 3.0f * sb, wide, pass, peaked);
     for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
     const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, wide + 1);
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
