@@ -1,5 +1,7 @@
 #include "removal/object_list.h"
 
+#include <algorithm>
+#include <cctype>
 #include <optional>
 #include <sstream>
 
@@ -26,7 +28,67 @@ std::optional<ListedObject> parse_object(const std::string& text, int32_t line) 
   return ListedObject{line, *type, *x, *y, *r};
 }
 
+bool is_region_file(const std::filesystem::path& file) {
+  std::string ext = file.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".reg";
+}
+
+std::string lower_trimmed(std::string_view s) {
+  const std::size_t a = s.find_first_not_of(" \t\r");
+  if (a == std::string_view::npos) return {};
+  const std::size_t b = s.find_last_not_of(" \t\r;");
+  std::string t(s.substr(a, b - a + 1));
+  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return t;
+}
+
+// A region line: skipped (nullopt with ok), a circle, or not usable (ok false).
+std::optional<ListedObject> parse_region(const std::string& text, int32_t line, bool& ok) {
+  ok = true;
+  const std::string t = lower_trimmed(text);
+  if (t.empty() || t[0] == '#' || t == "image" || t.rfind("global", 0) == 0) return std::nullopt;
+  ok = false;
+  std::string_view v(t);
+  if (v.rfind("+", 0) == 0) v.remove_prefix(1);
+  if (v.rfind("circle(", 0) != 0) return std::nullopt;
+  const std::size_t close = v.find(')');
+  if (close == std::string_view::npos) return std::nullopt;
+  std::string args(v.substr(7, close - 7));
+  std::replace(args.begin(), args.end(), ',', ' ');
+  std::istringstream in(args);
+  std::string a, b, c, extra;
+  if (!(in >> a >> b >> c) || (in >> extra)) return std::nullopt;
+  const auto x = parse_real(a), y = parse_real(b), r = parse_real(c);
+  if (!x || !y || !r || !(*r > 0.0f)) return std::nullopt;
+  const std::string_view props = v.substr(close + 1);
+  const bool red = props.find("color=red") != std::string_view::npos;
+  ok = true;
+  return ListedObject{line, red ? 2 : 1, *x, *y, *r};
+}
+
 }  // namespace
+
+ObjectList parse_region_list(std::string_view text) {
+  std::istringstream in{std::string(text)};
+  ObjectList list;
+  int32_t line = 0;
+  for (std::string s; std::getline(in, s);) {
+    ++line;
+    bool ok = true;
+    const auto obj = parse_region(s, line, ok);
+    if (!ok) {
+      list.bad_line = line;
+      break;
+    }
+    if (obj) list.objects.push_back(*obj);
+  }
+  return list;
+}
+
+ObjectList parse_list_file(const std::filesystem::path& file, std::string_view text) {
+  return is_region_file(file) ? parse_region_list(text) : parse_object_list(text);
+}
 
 int32_t LINENOS(std::string_view text) {
   std::istringstream in{std::string(text)};
@@ -61,6 +123,9 @@ std::string list_line_reference(const std::filesystem::path& file, int32_t line)
 }
 
 std::string bad_list_line_message(const std::filesystem::path& file, int32_t line) {
+  if (is_region_file(file))
+    return list_line_reference(file, line) +
+           ", is not a circle in image coordinates (circle(x,y,r)); the list stops there.";
   return list_line_reference(file, line) + ", is not four numbers (type, x, y, radius); the list stops there.";
 }
 

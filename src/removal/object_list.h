@@ -31,6 +31,17 @@ int32_t LINENOS(std::string_view text);
 // hold exactly four numbers, a whole-number type and three reals.
 ObjectList parse_object_list(std::string_view text);
 
+// An object list from a DS9 region file of circles in image coordinates: every
+// "circle(x,y,r)" is a star (type 1) of radius r, and a circle drawn red ("# color=red") a
+// saturated star (type 2). Comments, global settings and the "image" line are skipped; the
+// list stops (bad_line) at a line of any other shape or in another coordinate system
+// (fk5, wcs, physical, ...), whose positions are not image pixels.
+ObjectList parse_region_list(std::string_view text);
+
+// The list in a file's text: a region file when the name ends in ".reg", otherwise a list of
+// "type x y radius" lines.
+ObjectList parse_list_file(const std::filesystem::path& file, std::string_view text);
+
 // "ZelvoRep.log, line N": where a message about one line of a list points.
 std::string list_line_reference(const std::filesystem::path& file, int32_t line);
 

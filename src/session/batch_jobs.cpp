@@ -17,6 +17,8 @@
 #include "platform/graphics.h"
 #include "platform/log_file.h"
 #include "session/batch_run.h"
+#include "platform/list_io.h"
+#include "session/find_stars.h"
 #include "session/fits_reports.h"
 #include "session/galaxy_menu.h"
 #include "session/photometry_menu.h"
@@ -253,12 +255,65 @@ int batch_remove(BatchRun& run) {
   return r.problems.empty() ? 0 : kJobIncomplete;
 }
 
+// `find`: option 4 without the editing, then option 9 on the list it wrote.
+int batch_find(BatchRun& run) {
+  float threshold = 5.0f, fwhm = 0.0f;
+  if (const std::string* t = run.args.value("--threshold")) {
+    const std::optional<float> k = parse_real(*t);
+    if (!k || !(*k > 0.0f) || !(*k < 1e4f)) {
+      run.problem("--threshold " + one_line(*t) + " is not a number of sigma above 0");
+      return kJobRefused;
+    }
+    threshold = *k;
+  }
+  if (const std::string* f = run.args.value("--fwhm")) {
+    const std::optional<float> v = parse_real(*f);
+    if (!v || !(*v >= 0.0f && *v <= 50.0f)) {
+      run.problem("--fwhm " + one_line(*f) + " is not a number of pixels from 0 to 50");
+      return kJobRefused;
+    }
+    fwhm = *v;
+  }
+  BatchDesk desk(run);
+  if (!desk.load()) return kJobRefused;
+  ensure_display_levels(desk.s.active().view(), desk.s.disp);
+  const UnattendedFind found = find_stars_unattended(desk.s, threshold, fwhm, run.output("ZelvoRep.log"),
+                                                     run.output("stars.ecsv"), run.output("stars.reg"));
+  if (!found.problem.empty()) {
+    run.problem(found.problem);
+    return kJobRefused;
+  }
+  for (const std::string& n : found.notes) run.problem(n);
+  const RemovalFiles files{run.output("ZelvoRep.log"), run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
+  AutomaticRemovals r;
+  try {
+    r = remove_list_unattended(desk.s, files);
+  } catch (const std::bad_alloc&) {
+    run.problem("not enough memory for the removal work arrays; nothing was removed");
+    return kJobRefused;
+  } catch (const EndOfInput&) {
+    run.problem("the removal asked a question, which a run cannot answer; it stopped there");
+  }
+  for (const std::string& p : r.problems) run.problem(p);
+  const std::string done = std::to_string(found.stars) + " stars found above " + format_real(threshold) +
+                           " sigma (" + std::to_string(found.saturated) + " saturated), " +
+                           std::to_string(r.removed.size()) + " removed";
+  if (!desk.write("clean.fits", "zelvo run find: " + done)) return kJobRefused;
+  run.out << one_line(output_name(run.args.frame, "clean.fits")) << ": " << done << '\n';
+  return r.problems.empty() && found.notes.empty() ? 0 : kJobIncomplete;
+}
+
 std::span<const BatchJob> batch_jobs() {
   static const std::vector<BatchJob> jobs = {
       {"remove", {"--list"}, {"--list"},
        "remove FRAME --list LIST --out DIR [--seed N]   option 9 of R: removes every object of LIST "
        "(type x y radius); writes <stem>.clean.fits",
        batch_remove},
+      {"find", {"--threshold", "--fwhm"}, {},
+       "find FRAME [--threshold K] [--fwhm F] --out DIR [--seed N]   option 4 of R without the editing, then 9: "
+       "finds the stars K sigma high (default 5; FWHM F pixels, 0 or none: measured), writes them as "
+       "<stem>.ZelvoRep.log with <stem>.stars.ecsv and <stem>.stars.reg, removes them; writes <stem>.clean.fits",
+       batch_find},
       {"photometry", {"--list", "--radii"}, {"--list", "--radii"},
        "photometry FRAME --list LIST --radii rs,ri,ro --out DIR   option 4 of O: measures every star of LIST "
        "(x y per line); writes <stem>.ZelvoApPhot.log, .ecsv and .reg",

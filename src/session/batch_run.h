@@ -117,5 +117,6 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
 int batch_remove(BatchRun& run);
 int batch_photometry(BatchRun& run);
 int batch_profile(BatchRun& run);
+int batch_find(BatchRun& run);
 
 }  // namespace zelvo

@@ -19,6 +19,7 @@
 #include "numeric/statistics.h"
 #include "photometry/psf.h"
 #include "session/display_menu.h"
+#include "session/find_stars.h"
 #include "platform/console.h"
 #include "session/session.h"
 #include "platform/graphics.h"
@@ -41,7 +42,7 @@ constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
     "  1) Remove a star ",
     "  2) Remove a saturated star ",
     "  3) Remove an area of user-defined radius ",
-    "  4) ",
+    "  4) Find stars and write the object list",
     "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
     "  6) Remove columns ",
     "  7) Remove rows ",
@@ -166,7 +167,9 @@ enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6, 
 // What one visit works on: the session with its active slot, and the files.
 struct Dialogue {
   Dialogue(Session& session, const RemovalFiles& f)
-      : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {}
+      : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {
+    if (!session.object_list.empty()) files.object_list = session.object_list;  // named at option 4
+  }
   Session& s;
   ImageSlot& slot;
   ImageView image;  // changed in place
@@ -410,8 +413,10 @@ std::optional<ObjectList> open_object_list(Dialogue& ctx) {
     ctx.con.text(kListUnreadable);
     return std::nullopt;
   }
-  ctx.con.record({kListCountLead, LINENOS(list.text), kListCountTail});
-  return parse_object_list(list.text);
+  ObjectList objects = parse_list_file(ctx.files.object_list, list.text);
+  const bool regions = ctx.files.object_list.extension() == ".reg";  // counted as circles, not lines
+  ctx.con.record({kListCountLead, regions ? static_cast<int32_t>(objects.objects.size()) : LINENOS(list.text), kListCountTail});
+  return objects;
 }
 
 void report_incorrect_data(Console& con) {
@@ -946,7 +951,7 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit, AutomaticRe
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
       problem(list_line_reference(ctx.files.object_list, o.line) + ": type " + std::to_string(o.type) +
-              " is not 1, 2, 3 or 6; the list stops there");
+              " is not 1, 2, 3, 6 or 7; the list stops there");
       return report_incorrect_data(ctx.con);
     }
     if (!on_image(ctx.image, o.x, o.y)) {
@@ -1046,6 +1051,9 @@ int32_t run_visit(Dialogue& ctx) {
       remove_listed_interactively(ctx, visit);
     } else if (option == 9) {
       remove_listed_automatically(ctx, visit);
+    } else if (option == 4) {
+      find_stars_dialogue(ctx.s, ctx.files);
+      if (!ctx.s.object_list.empty()) ctx.files.object_list = ctx.s.object_list;
     } else {
       for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
       break;

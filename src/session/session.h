@@ -75,6 +75,7 @@ struct Session {
   int extlogs = 0;
   int32_t ranseed = 0;
   Random rng;
+  std::string object_list;   // the list options 8 and 9 read when option 4 named one (else ZelvoRep.log)
   int marked_objects = 0;    // removal list count, reset at every main-menu command
   RemovalWork removal;       // masks, ring and background model of the removals, kept for the run
   LogFile mainlog;           // "Zelvo.log"

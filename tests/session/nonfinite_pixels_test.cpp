@@ -145,6 +145,8 @@ std::vector<Operation> operations() {
        [](const Holed& h) {
          return std::vector<std::string>{"1", at(h.star_x, h.star_y), at(h.star_x, h.star_y), "8", "n", "0"};
        }},
+      {"FindStars", command_remove,
+       [](const Holed&) { return std::vector<std::string>{"4", "", "", "1 1 q", "r", "9", "0"}; }},
       {"RemoveSaturatedStar", command_remove,
        [](const Holed& h) {
          return std::vector<std::string>{"2", at(h.sat_x, h.sat_y), at(h.sat_x, h.sat_y), "20", "n", "0"};

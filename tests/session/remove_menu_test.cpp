@@ -30,7 +30,7 @@ const std::string kMenu =
     "   1) Remove a star \n"
     "   2) Remove a saturated star \n"
     "   3) Remove an area of user-defined radius \n"
-    "   4) \n"
+    "   4) Find stars and write the object list\n"
     "   5) Remove a galaxy [NOT IMPLEMENTED YET] \n"
     "   6) Remove columns \n"
     "   7) Remove rows \n"

@@ -1,0 +1,905 @@
+#include "removal/finder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <tuple>
+#include <utility>
+
+#include "numeric/pixel_values.h"
+
+namespace zelvo {
+
+namespace {
+
+constexpr double kFwhmPerSigma = 2.3548200450309493;  // 2 sqrt(2 ln 2)
+// The FWHM a first detection pass assumes while the stars' own is measured.
+constexpr float kGuessFwhm = 3.0f;
+// A candidate's excess in the smoothed 2 x 2 binned frame must reach this share of k times
+// the binned noise (half the pixel noise): a star of height A gives a binned excess of 0.5 A
+// to 0.8 A (as it falls on the bins), which smoothing by its own width brings to 0.28 A to
+// 0.45 A, well above 0.2 A; the noise of the smoothed bins is a quarter of the pixel noise.
+constexpr float kCandidateShare = 0.4f;
+// Stars used to measure the FWHM: this many local sigma high at least.
+constexpr float kFwhmStarHeight = 20.0f;
+
+// --- the background mesh ---------------------------------------------------------------
+
+struct Mesh {
+  int32_t mx = 0, my = 0;
+  std::vector<int32_t> xb, yb;  // cell i spans columns xb[i] .. xb[i + 1] - 1 (1-based)
+  std::vector<float> level, sigma;  // per cell, row-major
+  std::vector<float> cx, cy;        // cell centres
+};
+
+// Clipped mean and spread of one cell's values: start at the median and 1.4826 MAD of at
+// most ~300 of them, then clip at 3 sigma about the mean until nothing changes (3 passes).
+std::pair<float, float> clipped_level(std::vector<float>& v) {
+  const std::size_t n = v.size();
+  const std::size_t step = std::max<std::size_t>(1, n / 301);
+  std::vector<float> sub;
+  sub.reserve(n / step + 1);
+  for (std::size_t k = 0; k < n; k += step) sub.push_back(v[k]);
+  auto mid = sub.begin() + static_cast<std::ptrdiff_t>(sub.size() / 2);
+  std::nth_element(sub.begin(), mid, sub.end());
+  double m = *mid;
+  for (float& s : sub) s = std::fabs(s - static_cast<float>(m));
+  std::nth_element(sub.begin(), mid, sub.end());
+  double sd = 1.4826 * *mid;
+  if (!(sd > 0.0)) sd = std::numeric_limits<double>::max() / 16.0;
+  std::size_t kept = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    const double lo = m - 3.0 * sd, hi = m + 3.0 * sd;
+    double s1 = 0.0, s2 = 0.0;
+    std::size_t c = 0;
+    for (float x : v)
+      if (x >= lo && x <= hi) {
+        s1 += x;
+        s2 += static_cast<double>(x) * x;
+        ++c;
+      }
+    if (c < 2) break;
+    m = s1 / static_cast<double>(c);
+    sd = std::sqrt(std::max(0.0, (s2 - s1 * s1 / static_cast<double>(c)) / static_cast<double>(c - 1)));
+    if (c == kept) break;
+    kept = c;
+  }
+  return {static_cast<float>(m), static_cast<float>(sd)};
+}
+
+float median_of(std::vector<float> v) {
+  if (v.empty()) return std::numeric_limits<float>::quiet_NaN();
+  auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  return *mid;
+}
+
+// Median over 3 x 3 cells; cells without a value take the median of all cells.
+std::vector<float> median_filtered(const std::vector<float>& g, int32_t mx, int32_t my) {
+  std::vector<float> finite;
+  for (float v : g)
+    if (std::isfinite(v)) finite.push_back(v);
+  const float fill = finite.empty() ? 0.0f : median_of(finite);
+  std::vector<float> out(g.size());
+  std::vector<float> w;
+  for (int32_t j = 0; j < my; ++j)
+    for (int32_t i = 0; i < mx; ++i) {
+      w.clear();
+      for (int32_t b = std::max(0, j - 1); b <= std::min(my - 1, j + 1); ++b)
+        for (int32_t a = std::max(0, i - 1); a <= std::min(mx - 1, i + 1); ++a) {
+          const float v = g[static_cast<std::size_t>(b * mx + a)];
+          if (std::isfinite(v)) w.push_back(v);
+        }
+      out[static_cast<std::size_t>(j * mx + i)] = w.empty() ? fill : median_of(w);
+    }
+  return out;
+}
+
+Mesh make_mesh(ConstImageView image, int32_t cell) {
+  Mesh m;
+  cell = std::max<int32_t>(cell, 8);
+  m.mx = std::max<int32_t>(1, image.nx / cell);
+  m.my = std::max<int32_t>(1, image.ny / cell);
+  for (int32_t i = 0; i <= m.mx; ++i) m.xb.push_back(1 + static_cast<int32_t>(int64_t(i) * image.nx / m.mx));
+  for (int32_t j = 0; j <= m.my; ++j) m.yb.push_back(1 + static_cast<int32_t>(int64_t(j) * image.ny / m.my));
+  for (int32_t i = 0; i < m.mx; ++i) m.cx.push_back(0.5f * static_cast<float>(m.xb[i] + m.xb[i + 1] - 1));
+  for (int32_t j = 0; j < m.my; ++j) m.cy.push_back(0.5f * static_cast<float>(m.yb[j] + m.yb[j + 1] - 1));
+  std::vector<float> level(static_cast<std::size_t>(m.mx * m.my)), sigma(level.size());
+  std::vector<float> v;
+  for (int32_t j = 0; j < m.my; ++j)
+    for (int32_t i = 0; i < m.mx; ++i) {
+      v.clear();
+      // Every other row: a quarter of a cell's pixels fix its level to a tenth of the noise.
+      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; y += 2) {
+        const float* row = &image.at(1, y);
+        for (int32_t x = m.xb[i]; x < m.xb[i + 1]; ++x)
+          if (counted_pixel(row[x - 1])) v.push_back(row[x - 1]);
+      }
+      const std::size_t k = static_cast<std::size_t>(j * m.mx + i);
+      if (v.size() < 16) {
+        level[k] = sigma[k] = std::numeric_limits<float>::quiet_NaN();
+        continue;
+      }
+      level[k] = clipped_level(v).first;
+      // The noise from differences of neighbouring pixels (every fourth pair), robust against
+      // a galaxy's slope and curvature inside the cell, which the spread of values is not.
+      v.clear();
+      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; y += 2) {
+        const float* row = &image.at(1, y);
+        for (int32_t x = m.xb[i] + (y & 3); x + 1 < m.xb[i + 1]; x += 2)
+          if (counted_pixel(row[x - 1]) && counted_pixel(row[x])) v.push_back(std::fabs(row[x] - row[x - 1]));
+      }
+      sigma[k] = v.size() < 8 ? std::numeric_limits<float>::quiet_NaN()
+                              : static_cast<float>(1.4826 / std::sqrt(2.0)) * median_of(std::move(v));
+      v.clear();
+    }
+  m.level = median_filtered(level, m.mx, m.my);
+  m.sigma = median_filtered(sigma, m.mx, m.my);
+  return m;
+}
+
+// Bilinear interpolation weights between cell centres along one axis, clamped at the ends.
+struct AxisWeights {
+  std::vector<int32_t> cell;  // the lower cell
+  std::vector<float> t;       // weight of the upper one
+};
+AxisWeights axis_weights(const std::vector<float>& centres, int32_t n) {
+  AxisWeights w;
+  w.cell.resize(static_cast<std::size_t>(n) + 1);
+  w.t.resize(static_cast<std::size_t>(n) + 1);
+  const int32_t m = static_cast<int32_t>(centres.size());
+  int32_t c = 0;
+  for (int32_t p = 1; p <= n; ++p) {
+    while (c + 1 < m - 1 && centres[c + 1] <= static_cast<float>(p)) ++c;
+    float t = 0.0f;
+    if (m > 1) t = std::clamp((static_cast<float>(p) - centres[c]) / (centres[c + 1] - centres[c]), 0.0f, 1.0f);
+    w.cell[p] = c;
+    w.t[p] = t;
+  }
+  return w;
+}
+
+// One row of an interpolated mesh grid.
+void interpolate_row(const std::vector<float>& grid, const Mesh& m, const AxisWeights& wx, const AxisWeights& wy,
+                     int32_t y, int32_t nx, std::vector<float>& lane, std::vector<float>& out) {
+  const int32_t j = wy.cell[y];
+  const int32_t j1 = std::min(j + 1, m.my - 1);
+  const float u = wy.t[y];
+  lane.resize(static_cast<std::size_t>(m.mx));
+  for (int32_t i = 0; i < m.mx; ++i)
+    lane[i] = (1.0f - u) * grid[static_cast<std::size_t>(j * m.mx + i)] + u * grid[static_cast<std::size_t>(j1 * m.mx + i)];
+  out.resize(static_cast<std::size_t>(nx) + 1);
+  for (int32_t x = 1; x <= nx; ++x) {
+    const int32_t i = wx.cell[x];
+    const int32_t i1 = std::min(i + 1, m.mx - 1);
+    out[x] = (1.0f - wx.t[x]) * lane[i] + wx.t[x] * lane[i1];
+  }
+}
+
+// --- smoothing and candidates ------------------------------------------------------------
+
+// The frame binned 2 x 2 (means of the finite pixels; NaN where none is): detection works on
+// a quarter of the pixels, the measurement on the frame itself.
+// Bins with a pixel at or above the saturation level (or an undefined one) are listed in
+// `bright`, so that the search for saturated stars reads only those.
+Image binned(ConstImageView image, float level, std::vector<std::size_t>& bright) {
+  const int32_t bx = image.nx / 2, by = image.ny / 2;
+  Image b(bx, by);
+  for (int32_t j = 1; j <= by; ++j) {
+    const float* r0 = &image.at(1, 2 * j - 1);
+    const float* r1 = &image.at(1, 2 * j);
+    float* out = &b.at(1, j);
+    for (int32_t i = 0; i < bx; ++i) out[i] = 0.25f * (r0[2 * i] + r0[2 * i + 1] + r1[2 * i] + r1[2 * i + 1]);
+    if (level > 0.0f)
+      for (int32_t i = 0; i < bx; ++i)
+        if (!(std::max(std::max(r0[2 * i], r0[2 * i + 1]), std::max(r1[2 * i], r1[2 * i + 1])) < level))
+          bright.push_back(static_cast<std::size_t>(j - 1) * bx + i);
+    for (int32_t i = 0; i < bx; ++i) {
+      if (counted_pixel(out[i])) continue;
+      float sum = 0.0f;
+      int n = 0;
+      for (const float v : {r0[2 * i], r0[2 * i + 1], r1[2 * i], r1[2 * i + 1]})
+        if (counted_pixel(v)) sum += v, ++n;
+      out[i] = n ? sum / static_cast<float>(n) : std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  return b;
+}
+
+// The frame smoothed by a unit-sum Gaussian of sigma s into `v` (separable, through `h`;
+// within `reach` pixels of the edge the pixels stay as they are). Non-finite pixels count as
+// their cell's background.
+void smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach, std::vector<float>& h,
+              std::vector<float>& v) {
+  const int32_t nx = image.nx, ny = image.ny;
+  std::vector<float> k(static_cast<std::size_t>(2 * reach + 1));
+  double sum = 0.0;
+  for (int32_t d = -reach; d <= reach; ++d) sum += k[d + reach] = static_cast<float>(std::exp(-0.5 * d * d / (s * s)));
+  for (float& w : k) w = static_cast<float>(w / sum);
+  const std::size_t n = image.size();
+  std::vector<float> clean;
+  const float* src = image.px;
+  for (std::size_t p = 0; p < n; ++p)
+    if (!counted_pixel(src[p])) {
+      clean.assign(src, src + n);
+      for (std::size_t q = p; q < n; ++q)
+        if (!counted_pixel(clean[q])) {
+          const int32_t x = static_cast<int32_t>(q % nx) + 1, y = static_cast<int32_t>(q / nx) + 1;
+          const int32_t i = std::min<int32_t>(mesh.mx - 1, (x - 1) * mesh.mx / nx);
+          const int32_t j = std::min<int32_t>(mesh.my - 1, (y - 1) * mesh.my / ny);
+          clean[q] = mesh.level[static_cast<std::size_t>(j * mesh.mx + i)];
+        }
+      src = clean.data();
+      break;
+    }
+  h.resize(n);  // the horizontal pass, kept by the caller for the next smoothing
+  v.resize(n);
+  for (int32_t y = 0; y < ny; ++y) {
+    const float* in = src + static_cast<std::size_t>(y) * nx;
+    float* out = h.data() + static_cast<std::size_t>(y) * nx;
+    for (int32_t x = 0; x < std::min(reach, nx); ++x) out[x] = in[x];
+    for (int32_t x = std::max(reach, nx - reach); x < nx; ++x) out[x] = in[x];
+    if (nx <= 2 * reach) continue;
+    const int32_t len = nx - 2 * reach;
+    float* o = out + reach;
+    for (int32_t x = 0; x < len; ++x) o[x] = k[0] * in[x];
+    for (int32_t d = 1; d <= 2 * reach; ++d) {
+      const float w = k[d];
+      const float* i = in + d;
+      for (int32_t x = 0; x < len; ++x) o[x] += w * i[x];
+    }
+  }
+  for (int32_t y = 0; y < ny; ++y) {
+    float* out = v.data() + static_cast<std::size_t>(y) * nx;
+    if (y < reach || y >= ny - reach) {
+      std::copy(h.begin() + static_cast<std::ptrdiff_t>(y) * nx, h.begin() + static_cast<std::ptrdiff_t>(y + 1) * nx, out);
+      continue;
+    }
+    const float* first = h.data() + static_cast<std::size_t>(y - reach) * nx;
+    for (int32_t x = 0; x < nx; ++x) out[x] = k[0] * first[x];
+    for (int32_t d = 1; d <= 2 * reach; ++d) {
+      const float w = k[d];
+      const float* in = h.data() + static_cast<std::size_t>(y - reach + d) * nx;
+      for (int32_t x = 0; x < nx; ++x) out[x] += w * in[x];
+    }
+  }
+}
+
+struct Candidate {
+  int32_t x, y;
+};
+
+// Local maxima of `peaked` (over 3 x 3 pixels, ties to the first in scan order) that stand
+// above their surroundings as much as the smoothed frame `sm` must stand above the mesh
+// background: an excess over the mesh background reaches share * k * the mesh sigma, at least
+// `margin` pixels inside the frame.
+std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vector<float>& peaked, const Mesh& mesh,
+                                    int32_t nx, int32_t ny, float k, int32_t margin) {
+  std::vector<Candidate> out;
+  const AxisWeights wx = axis_weights(mesh.cx, nx), wy = axis_weights(mesh.cy, ny);
+  std::vector<float> lane, bg, sg;
+  for (int32_t y = std::max(margin, 3); y <= ny - std::max(margin, 3) + 1; ++y) {
+    interpolate_row(mesh.level, mesh, wx, wy, y, nx, lane, bg);
+    interpolate_row(mesh.sigma, mesh, wx, wy, y, nx, lane, sg);
+    const float* srow = sm.data() + static_cast<std::size_t>(y - 1) * nx - 1;  // srow[x], x from 1
+    const float* row = peaked.data() + static_cast<std::size_t>(y - 1) * nx - 1;
+    for (int32_t x = std::max(margin, 3); x <= nx - std::max(margin, 3) + 1; ++x) {
+      const float need = kCandidateShare * k * sg[x];
+      const float v = row[x];
+      if (!(srow[x] - bg[x] >= need) || !(v >= need)) continue;
+      bool peak = true;
+      for (int32_t dy = -1; dy <= 1 && peak; ++dy) {
+        const float* r = row + static_cast<std::ptrdiff_t>(dy) * nx;
+        for (int32_t dx = -1; dx <= 1; ++dx) {
+          if (dx == 0 && dy == 0) continue;
+          const float w = r[x + dx];
+          const bool before = dy < 0 || (dy == 0 && dx < 0);
+          if (before ? w >= v : w > v) {
+            peak = false;
+            break;
+          }
+        }
+      }
+      if (peak) out.push_back({x, y});
+    }
+  }
+  return out;
+}
+
+// --- measuring one object --------------------------------------------------------------
+
+// A quadratic surface in the offsets (dx, dy) from its centre.
+struct Plane {
+  double c[6] = {};
+  double at(double dx, double dy) const {
+    return c[0] + c[1] * dx + c[2] * dy + c[3] * dx * dx + c[4] * dx * dy + c[5] * dy * dy;
+  }
+};
+
+// A quadratic surface (a galaxy's curvature) fitted to the annulus rin..rout around (xc, yc),
+// refitted once after clipping at 3 robust sigma. The spread of the kept pixels about it is `noise`. False
+// with fewer than 24 pixels.
+bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float rout, Plane& p, float& noise) {
+  struct S {
+    float dx, dy, v;
+  };
+  std::vector<S> s;
+  s.reserve(static_cast<std::size_t>(3.2f * (rout * rout - rin * rin)) + 16);
+  const int32_t x0 = static_cast<int32_t>(std::floor(xc - rout)), x1 = static_cast<int32_t>(std::ceil(xc + rout));
+  const int32_t y0 = static_cast<int32_t>(std::floor(yc - rout)), y1 = static_cast<int32_t>(std::ceil(yc + rout));
+  for (int32_t y = std::max(1, y0); y <= std::min(image.ny, y1); ++y)
+    for (int32_t x = std::max(1, x0); x <= std::min(image.nx, x1); ++x) {
+      const float dx = static_cast<float>(x) - xc, dy = static_cast<float>(y) - yc;
+      const float r2 = dx * dx + dy * dy;
+      const float v = image.at(x, y);
+      if (r2 >= rin * rin && r2 <= rout * rout && counted_pixel(v)) s.push_back({dx, dy, v});
+    }
+  std::vector<char> keep(s.size(), 1);
+  std::vector<float> res(s.size());
+  for (int pass = 0; pass < 2; ++pass) {
+    constexpr int T = 6;
+    double m[T][T + 1] = {};
+    std::size_t n = 0;
+    const double sc = 1.0 / rout;  // offsets scaled for conditioning
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if (!keep[i]) continue;
+      const double u = s[i].dx * sc, w = s[i].dy * sc;
+      const double f[T] = {1.0, u, w, u * u, u * w, w * w};
+      for (int a = 0; a < T; ++a) {
+        for (int b = a; b < T; ++b) m[a][b] += f[a] * f[b];
+        m[a][T] += f[a] * s[i].v;
+      }
+      ++n;
+    }
+    if (n < 24) return false;
+    for (int a = 1; a < T; ++a)  // the normal matrix is symmetric
+      for (int b = 0; b < a; ++b) m[a][b] = m[b][a];
+    for (int c = 0; c < T; ++c) {  // Gauss-Jordan with partial pivoting
+      int piv = c;
+      for (int r = c + 1; r < T; ++r)
+        if (std::fabs(m[r][c]) > std::fabs(m[piv][c])) piv = r;
+      if (std::fabs(m[piv][c]) < 1e-12) return false;
+      for (int q = 0; q <= T; ++q) std::swap(m[c][q], m[piv][q]);
+      for (int r = 0; r < T; ++r) {
+        if (r == c) continue;
+        const double f = m[r][c] / m[c][c];
+        for (int q = c; q <= T; ++q) m[r][q] -= f * m[c][q];
+      }
+    }
+    const double scale[T] = {1.0, sc, sc, sc * sc, sc * sc, sc * sc};
+    for (int c = 0; c < T; ++c) p.c[c] = m[c][T] / m[c][c] * scale[c];
+    std::vector<float> kept;
+    double s2 = 0.0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      res[i] = s[i].v - static_cast<float>(p.at(s[i].dx, s[i].dy));
+      if (keep[i]) {
+        kept.push_back(std::fabs(res[i]));
+        s2 += static_cast<double>(res[i]) * res[i];
+      }
+    }
+    noise = static_cast<float>(std::sqrt(s2 / static_cast<double>(std::max<std::size_t>(1, kept.size() - 6))));
+    if (pass == 1) break;
+    // The robust spread from every third residual: as good a clipping level, a third the work.
+    std::vector<float> some;
+    for (std::size_t i = 0; i < kept.size(); i += 3) some.push_back(kept[i]);
+    const float cut = 3.0f * 1.4826f * median_of(std::move(some));
+    if (!(cut > 0.0f)) break;
+    bool clipped = false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      keep[i] = std::fabs(res[i]) <= cut;
+      clipped |= !keep[i];
+    }
+    if (!clipped) break;  // nothing to refit without
+  }
+  return true;
+}
+
+// The pixel noise around (ix, iy) outside radius rin, up to rin + 5: from differences of
+// horizontally neighbouring pixels, which a galaxy's slope and curvature hardly touch.
+float local_noise(ConstImageView image, int32_t ix, int32_t iy, float rin) {
+  const float rout = rin + 5.0f;
+  const int32_t h = static_cast<int32_t>(std::ceil(rout));
+  std::vector<float> d;
+  for (int32_t j = std::max(1, iy - h); j <= std::min(image.ny, iy + h); ++j)
+    for (int32_t i = std::max(1, ix - h); i < std::min(image.nx, ix + h); ++i) {
+      const float r2 = static_cast<float>((i - ix) * (i - ix) + (j - iy) * (j - iy));
+      if (r2 < rin * rin || r2 > rout * rout) continue;
+      const float a = image.at(i, j), b = image.at(i + 1, j);
+      if (counted_pixel(a) && counted_pixel(b)) d.push_back(std::fabs(b - a));
+    }
+  if (d.size() < 8) return 0.0f;
+  return static_cast<float>(1.4826 / std::sqrt(2.0)) * median_of(std::move(d));
+}
+
+// What one object measures as.
+struct Measure {
+  FoundStar star;
+  Plane plane;                 // local background, offsets from (plane_x, plane_y)
+  float plane_x = 0, plane_y = 0;
+  float width_ratio = 0.0f;    // measured FWHM over the stars' FWHM (inf when broader than any)
+  float elongation = 0.0f;     // 1 - b/a of the intrinsic second moments
+  float wide_ratio = 0.0f;     // the FWHM measured through a window twice as wide, over the stars'
+
+  bool centred = false;        // the windowed centre converged near the start
+  bool saturated = false;      // a pixel within 2 pixels reaches the saturation level
+};
+
+std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s, const FinderRequest& req) {
+  const int32_t h = static_cast<int32_t>(std::ceil(4.0f * s)) + 1;
+  const int32_t ix = static_cast<int32_t>(std::lround(x0)), iy = static_cast<int32_t>(std::lround(y0));
+  if (ix - h < 1 || iy - h < 1 || ix + h > image.nx || iy + h > image.ny) return std::nullopt;
+  Measure m;
+  const float fwhm = static_cast<float>(kFwhmPerSigma) * s;
+  const float rin = std::max(3.0f * fwhm, 6.0f);
+  float noise = 0.0f;
+  if (!annulus_plane(image, static_cast<float>(ix), static_cast<float>(iy), rin, rin + 5.0f, m.plane, noise))
+    return std::nullopt;
+  m.plane_x = static_cast<float>(ix);
+  m.plane_y = static_cast<float>(iy);
+  const int32_t side = 2 * h + 1;
+  std::vector<double> d(static_cast<std::size_t>(side * side));
+  float highest = -std::numeric_limits<float>::infinity();
+  for (int32_t j = -h; j <= h; ++j)
+    for (int32_t i = -h; i <= h; ++i) {
+      const float v = image.at(ix + i, iy + j);
+      d[static_cast<std::size_t>((j + h) * side + i + h)] = counted_pixel(v) ? v - m.plane.at(i, j) : 0.0;
+      if (i * i + j * j <= 4 && counted_pixel(v)) {
+        highest = std::max(highest, v);
+        if (req.saturation > 0.0f && v >= req.saturation) m.saturated = true;
+      }
+    }
+  const auto dat = [&](int32_t i, int32_t j) { return d[static_cast<std::size_t>((j + h) * side + i + h)]; };
+  const double inv2s2 = 0.5 / (static_cast<double>(s) * s);
+  // Gaussian-windowed centre (window of the stars' sigma), Newton steps.
+  double cx = x0 - ix, cy = y0 - iy;
+  std::vector<double> ex(static_cast<std::size_t>(side)), ey(ex.size()), wx(ex.size()), wy(ex.size());
+  m.centred = false;
+  for (int it = 0; it < 16; ++it) {
+    double sw = 0, sx = 0, sy = 0;
+    for (int32_t i = -h; i <= h; ++i) {  // the Gaussian window is separable
+      ex[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2);
+      ey[i + h] = std::exp(-(i - cy) * (i - cy) * inv2s2);
+    }
+    for (int32_t j = -h; j <= h; ++j)
+      for (int32_t i = -h; i <= h; ++i) {
+        const double ddx = i - cx, ddy = j - cy;
+        const double w = ex[i + h] * ey[j + h] * dat(i, j);
+        sw += w;
+        sx += w * ddx;
+        sy += w * ddy;
+      }
+    if (!(sw > 0.0)) break;
+    const double stx = std::clamp(2.0 * sx / sw, -1.0, 1.0), sty = std::clamp(2.0 * sy / sw, -1.0, 1.0);
+    cx += stx;
+    cy += sty;
+    if (std::hypot(cx, cy) > 2.0) break;
+    if (std::fabs(stx) < 1e-3 && std::fabs(sty) < 1e-3) {  // a thousandth of a pixel
+      m.centred = true;
+      break;
+    }
+  }
+  if (!m.centred) cx = x0 - ix, cy = y0 - iy;
+  FoundStar& st = m.star;
+  st.x = static_cast<float>(ix + cx);
+  st.y = static_cast<float>(iy + cy);
+  st.background = static_cast<float>(m.plane.at(cx, cy));
+  st.noise = noise;  // the annulus's spread about the surface; pixel_noise() is never larger
+  // Windowed second moments, height of the best-fitting Gaussian of the stars' width.
+  double sw = 0, mxx = 0, myy = 0, mxy = 0, gd = 0, gg = 0, ww = 0, wm = 0;
+  const double r2fit = 2.25 * fwhm * fwhm;
+  for (int32_t i = -h; i <= h; ++i) {
+    ex[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2);
+    ey[i + h] = std::exp(-(i - cy) * (i - cy) * inv2s2);
+    wx[i + h] = std::exp(-(i - cx) * (i - cx) * inv2s2 * 0.25);
+    wy[i + h] = std::exp(-(i - cy) * (i - cy) * inv2s2 * 0.25);
+  }
+  for (int32_t j = -h; j <= h; ++j)
+    for (int32_t i = -h; i <= h; ++i) {
+      const double ddx = i - cx, ddy = j - cy, r2 = ddx * ddx + ddy * ddy;
+      const double g = ex[i + h] * ey[j + h];
+      const double w = g * dat(i, j);
+      sw += w;
+      mxx += w * ddx * ddx;
+      myy += w * ddy * ddy;
+      mxy += w * ddx * ddy;
+      const double w4 = wx[i + h] * wy[j + h] * dat(i, j);
+      ww += w4;
+      wm += w4 * r2 * 0.5;
+      if (r2 <= r2fit) {
+        gd += g * dat(i, j);
+        gg += g * g;
+      }
+    }
+  st.peak = gg > 0 ? static_cast<float>(gd / gg) : 0.0f;
+  m.wide_ratio = std::numeric_limits<float>::infinity();
+  if (ww > 0.0) {
+    const double m2 = wm / ww, w2 = 4.0 * s * s;
+    if (m2 > 0.0 && m2 < w2) m.wide_ratio = static_cast<float>(kFwhmPerSigma * std::sqrt(m2 * w2 / (w2 - m2)) / fwhm);
+  }
+  m.width_ratio = std::numeric_limits<float>::infinity();
+  m.elongation = 1.0f;
+  if (sw > 0.0) {
+    mxx /= sw, myy /= sw, mxy /= sw;
+    // Intrinsic moments C from the windowed ones M: C^-1 = M^-1 - W^-1, W = s^2 I.
+    const double det = mxx * myy - mxy * mxy;
+    if (det > 0.0) {
+      const double w2 = static_cast<double>(s) * s;
+      const double a = myy / det - 1.0 / w2, b = -mxy / det, c = mxx / det - 1.0 / w2;  // C^-1
+      const double dc = a * c - b * b;
+      if (a > 0.0 && c > 0.0 && dc > 0.0) {
+        const double cxx = c / dc, cyy = a / dc, cxy = -b / dc;
+        const double tr = cxx + cyy, dif = std::sqrt((cxx - cyy) * (cxx - cyy) + 4.0 * cxy * cxy);
+        const double l1 = 0.5 * (tr + dif), l2 = std::max(0.0, 0.5 * (tr - dif));
+        st.fwhm = static_cast<float>(kFwhmPerSigma * std::sqrt(0.5 * tr));
+        m.width_ratio = st.fwhm / fwhm;
+        m.elongation = static_cast<float>(1.0 - std::sqrt(l2 / l1));
+      }
+    }
+  }
+  // DAOFIND's sharpness and roundness about the pixel nearest to the centre.
+  const int32_t px = static_cast<int32_t>(std::lround(cx)), py = static_cast<int32_t>(std::lround(cy));
+  const float rk = std::max(2.0f, 1.5f * s);
+  const int32_t rb = static_cast<int32_t>(rk);
+  if (std::abs(px) + rb <= h && std::abs(py) + rb <= h) {
+    double sg = 0, sg2 = 0, sgd = 0, sd = 0, n = 0, others = 0;
+    for (int32_t j = -rb; j <= rb; ++j)
+      for (int32_t i = -rb; i <= rb; ++i) {
+        if (i * i + j * j > rk * rk) continue;
+        const double g = std::exp(-(i * i + j * j) * inv2s2), v = dat(px + i, py + j);
+        sg += g, sg2 += g * g, sgd += g * v, sd += v, n += 1;
+        if (i || j) others += v;
+      }
+    const double conv = (sgd - sg * sd / n) / (sg2 - sg * sg / n);
+    st.sharpness = conv > 0 ? static_cast<float>((dat(px, py) - others / (n - 1)) / conv) : -1.0f;
+    double hx = 0, hy = 0, g1 = 0, g2 = 0;
+    std::array<double, 64> mx{}, my{};
+    for (int32_t i = -rb; i <= rb; ++i) {
+      const double g = std::exp(-i * i * inv2s2);
+      g1 += g, g2 += g * g;
+      for (int32_t j = -rb; j <= rb; ++j) {
+        mx[i + rb] += dat(px + i, py + j);
+        my[i + rb] += dat(px + j, py + i);
+      }
+    }
+    const double nb = 2 * rb + 1;
+    double smx = 0, smy = 0;
+    for (int32_t i = 0; i < 2 * rb + 1; ++i) smx += mx[i], smy += my[i];
+    for (int32_t i = -rb; i <= rb; ++i) {
+      const double g = std::exp(-i * i * inv2s2) - g1 / nb;
+      hx += g * (mx[i + rb] - smx / nb);
+      hy += g * (my[i + rb] - smy / nb);
+    }
+    st.roundness = (hx + hy) > 0 ? static_cast<float>(2.0 * (hx - hy) / (hx + hy)) : 2.0f;
+  } else {
+    st.sharpness = -1.0f;
+    st.roundness = 2.0f;
+  }
+  if (m.saturated) st.peak = highest - st.background;
+  return m;
+}
+
+// The pixel noise around a measured object, from differences of neighbouring pixels in its
+// annulus: a galaxy's structure inflates the annulus's spread about the fitted surface, but
+// hardly these differences.
+float pixel_noise(ConstImageView image, const FoundStar& st, float fwhm) {
+  const float n = local_noise(image, static_cast<int32_t>(std::lround(st.x)), static_cast<int32_t>(std::lround(st.y)),
+                              std::max(3.0f * fwhm, 6.0f));
+  return n > 0.0f ? std::min(n, st.noise) : st.noise;
+}
+
+// Sum above the local background of the pixels within r of the centre.
+float aperture_flux(ConstImageView image, const Measure& m, float r) {
+  double f = 0.0;
+  const float x = m.star.x, y = m.star.y;
+  for (int32_t j = static_cast<int32_t>(std::floor(y - r)); j <= static_cast<int32_t>(std::ceil(y + r)); ++j)
+    for (int32_t i = static_cast<int32_t>(std::floor(x - r)); i <= static_cast<int32_t>(std::ceil(x + r)); ++i) {
+      if (!image.inside(i, j)) continue;
+      const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
+      const float v = image.at(i, j);
+      if (dx * dx + dy * dy <= r * r && counted_pixel(v)) f += v - m.plane.at(i - m.plane_x, j - m.plane_y);
+    }
+  return static_cast<float>(f);
+}
+
+float radius_of(ConstImageView image, float x, float y, float fwhm, const FinderRequest& req) {
+  float r = req.radius ? req.radius(image, x, y) : 0.0f;
+  if (!(r > 0.0f)) r = 2.5f * fwhm;
+  return std::max(r, 3.0f);
+}
+
+bool star_like(const Measure& m, const FinderRequest& req) {
+  const FoundStar& s = m.star;
+  return m.centred && m.width_ratio >= req.width_lo && m.width_ratio <= req.width_hi &&
+         m.elongation <= req.max_elongation && m.wide_ratio <= req.wide_hi && s.sharpness >= req.sharp_lo && s.sharpness <= req.sharp_hi &&
+         s.roundness >= req.round_lo && s.roundness <= req.round_hi;
+}
+
+// --- saturated stars ---------------------------------------------------------------------
+
+// Where a saturated star's wings meet the local background: the median of 1-pixel rings,
+// from the edge of its flat top outwards, less a surface fitted to an annulus beyond `far`,
+// falls below the spread of the annulus about it. (A rule that stops where the rings stop falling would stop at
+// the flat top.) None when the wings reach `far`.
+std::optional<float> wing_radius_within(ConstImageView image, float x, float y, float start, float far) {
+  Plane p;
+  float spread = 0.0f;
+  if (!annulus_plane(image, x, y, far, far + 6.0f, p, spread)) return std::nullopt;
+  const int32_t ix = static_cast<int32_t>(std::lround(x)), iy = static_cast<int32_t>(std::lround(y));
+  const float level = spread;  // the annulus's spread about the surface
+  const int32_t reach = static_cast<int32_t>(far);
+  std::vector<std::vector<float>> rings(static_cast<std::size_t>(reach) + 1);
+  for (int32_t j = iy - reach; j <= iy + reach; ++j)
+    for (int32_t i = ix - reach; i <= ix + reach; ++i) {
+      if (!image.inside(i, j) || !counted_pixel(image.at(i, j))) continue;
+      const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
+      const float r = std::sqrt(dx * dx + dy * dy);
+      if (r < start || r >= far) continue;
+      rings[static_cast<std::size_t>(r)].push_back(image.at(i, j) - static_cast<float>(p.at(dx, dy)));
+    }
+  for (std::size_t r = static_cast<std::size_t>(start); r < rings.size(); ++r)
+    if (rings[r].size() >= 4 && median_of(rings[r]) < level) return static_cast<float>(r) + 0.5f;
+  return std::nullopt;
+}
+
+// As above, looking 25 pixels out first and 50 when the wings reach further; 50 at most.
+float wing_radius(ConstImageView image, float x, float y, float start) {
+  for (const float far : {25.0f, 50.0f})
+    if (start < far - 2.0f)
+      if (const std::optional<float> r = wing_radius_within(image, x, y, start, far)) return *r;
+  return 50.0f;
+}
+
+struct SaturatedRun {
+  float x = 0, y = 0;       // centre: middle of the widest rows
+  int32_t x0, x1, y0, y1;   // bounding box
+  float half_width = 0;     // half of the widest row
+  float highest = 0;
+};
+
+// Connected (8-neighbour) groups of at least 3 pixels at or above the saturation level.
+// `bright` lists the 2 x 2 bins (of a frame nx / 2 bins wide) that may hold such pixels; on
+// a frame of odd size the last column and row are read too.
+std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, const std::vector<std::size_t>& bright) {
+  std::vector<SaturatedRun> out;
+  if (!(level > 0.0f)) return out;
+  const std::size_t n = image.size();
+  std::vector<std::size_t> starts;
+  const std::size_t bx = static_cast<std::size_t>(image.nx / 2);
+  for (const std::size_t b : bright) {
+    const std::size_t x = 2 * (b % bx), y = 2 * (b / bx);
+    for (const std::size_t p : {y * image.nx + x, y * image.nx + x + 1, (y + 1) * image.nx + x, (y + 1) * image.nx + x + 1})
+      starts.push_back(p);
+  }
+  if (image.nx % 2)
+    for (int32_t y = 0; y < image.ny; ++y) starts.push_back(static_cast<std::size_t>(y) * image.nx + image.nx - 1);
+  if (image.ny % 2)
+    for (int32_t x = 0; x < image.nx; ++x) starts.push_back(static_cast<std::size_t>(image.ny - 1) * image.nx + x);
+  std::vector<uint8_t> seen;
+  std::vector<std::size_t> stack, members;
+  for (const std::size_t p : starts) {
+    if (!(image.px[p] >= level) || !std::isfinite(image.px[p])) continue;
+    if (seen.empty()) seen.assign(n, 0);
+    if (seen[p]) continue;
+    members.clear();
+    stack.assign(1, p);
+    seen[p] = 1;
+    while (!stack.empty()) {
+      const std::size_t q = stack.back();
+      stack.pop_back();
+      members.push_back(q);
+      const int32_t x = static_cast<int32_t>(q % image.nx), y = static_cast<int32_t>(q / image.nx);
+      for (int32_t dy = -1; dy <= 1; ++dy)
+        for (int32_t dx = -1; dx <= 1; ++dx) {
+          const int32_t a = x + dx, b = y + dy;
+          if (a < 0 || b < 0 || a >= image.nx || b >= image.ny) continue;
+          const std::size_t r = static_cast<std::size_t>(b) * image.nx + a;
+          if (!seen[r] && image.px[r] >= level && std::isfinite(image.px[r])) {
+            seen[r] = 1;
+            stack.push_back(r);
+          }
+        }
+    }
+    if (members.size() < 3) continue;
+    SaturatedRun s{0, 0, image.nx, -1, image.ny, -1, 0, level};
+    std::vector<std::pair<int32_t, int32_t>> rows;  // per row: min and max column (1-based)
+    for (std::size_t q : members) {
+      const int32_t x = static_cast<int32_t>(q % image.nx) + 1, y = static_cast<int32_t>(q / image.nx) + 1;
+      s.x0 = std::min(s.x0, x), s.x1 = std::max(s.x1, x), s.y0 = std::min(s.y0, y), s.y1 = std::max(s.y1, y);
+      s.highest = std::max(s.highest, image.px[q]);
+    }
+    rows.assign(static_cast<std::size_t>(s.y1 - s.y0 + 1), {image.nx + 1, 0});
+    for (std::size_t q : members) {
+      const int32_t x = static_cast<int32_t>(q % image.nx) + 1, y = static_cast<int32_t>(q / image.nx) + 1;
+      auto& r = rows[static_cast<std::size_t>(y - s.y0)];
+      r.first = std::min(r.first, x), r.second = std::max(r.second, x);
+    }
+    int32_t widest = 0;
+    for (const auto& r : rows) widest = std::max(widest, r.second - r.first + 1);
+    double sx = 0, sy = 0, c = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k)
+      if (rows[k].second - rows[k].first + 1 == widest) {
+        sx += 0.5 * (rows[k].first + rows[k].second);
+        sy += s.y0 + static_cast<double>(k);
+        c += 1;
+      }
+    s.x = static_cast<float>(sx / c);
+    s.y = static_cast<float>(sy / c);
+    s.half_width = 0.5f * static_cast<float>(widest);
+    out.push_back(s);
+  }
+  return out;
+}
+
+// The FWHM of the brightest isolated unsaturated candidates: each measured with a window
+// that follows its own width; the smallest widths that at least three of them share
+// (within 30 %) are the stars' (knots and the nucleus are wider).
+float measure_fwhm(ConstImageView image, const std::vector<Candidate>& cand, const FinderRequest& req) {
+  std::vector<float> widths;
+  const float s0 = kGuessFwhm / static_cast<float>(kFwhmPerSigma);
+  for (std::size_t a = 0; a < cand.size() && widths.size() < 400; ++a) {
+    bool isolated = true;
+    for (std::size_t b = 0; b < cand.size() && isolated; ++b)
+      if (b != a && std::abs(cand[b].x - cand[a].x) < 10 && std::abs(cand[b].y - cand[a].y) < 10) isolated = false;
+    if (!isolated) continue;
+    float s = s0;
+    std::optional<Measure> m;
+    for (int it = 0; it < 6; ++it) {
+      m = measure(image, static_cast<float>(cand[a].x), static_cast<float>(cand[a].y), s, req);
+      if (!m || m->saturated || !m->centred || !std::isfinite(m->width_ratio)) break;
+      s = std::clamp(m->star.fwhm / static_cast<float>(kFwhmPerSigma), 0.4f, 8.0f);
+    }
+    if (!m || m->saturated || !m->centred || !std::isfinite(m->width_ratio)) continue;
+    if (m->star.peak < kFwhmStarHeight * m->star.noise || m->elongation > req.max_elongation) continue;
+    widths.push_back(s * static_cast<float>(kFwhmPerSigma));
+  }
+  if (widths.empty()) return 0.0f;
+  std::sort(widths.begin(), widths.end());
+  const std::size_t need = std::min<std::size_t>(3, widths.size());
+  for (std::size_t a = 0; a < widths.size(); ++a) {
+    const auto end = std::upper_bound(widths.begin() + a, widths.end(), 1.3f * widths[a]);
+    const std::size_t count = static_cast<std::size_t>(end - (widths.begin() + a));
+    if (count >= need) return widths[a + count / 2];
+  }
+  return widths[widths.size() / 2];
+}
+
+}  // namespace
+
+std::optional<FoundStar> measure_star(ConstImageView image, float x, float y, float fwhm, const FinderRequest& req) {
+  const float s = fwhm / static_cast<float>(kFwhmPerSigma);
+  std::optional<Measure> m = measure(image, x, y, s, req);
+  if (!m) return std::nullopt;
+  FoundStar st = m->star;
+  st.noise = pixel_noise(image, st, fwhm);
+  st.type = m->saturated ? 2 : 1;
+  st.radius = radius_of(image, st.x, st.y, fwhm, req);
+  st.flux = aperture_flux(image, *m, st.radius);
+  return st;
+}
+
+FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
+  FinderResult result;
+  if (image.nx < 16 || image.ny < 16) {
+    result.status = FinderStatus::empty_frame;
+    return result;
+  }
+  std::vector<std::size_t> bright_bins;
+  const Image bins = binned(image, req.saturation, bright_bins);
+  const Mesh mesh = make_mesh(bins.view(), std::max<int32_t>(req.mesh / 2, 4));
+  result.sigma = 2.0f * median_of(mesh.sigma);  // the binned noise is half the pixel noise
+  if (!(result.sigma > 0.0f)) {
+    result.status = FinderStatus::empty_frame;
+    return result;
+  }
+  const auto detect = [&](float fwhm) {
+    const float sb = 0.5f * fwhm / static_cast<float>(kFwhmPerSigma);
+    const int32_t reach = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(2.5f * sb)));
+    std::vector<float> pass, sm, peaked;
+    smoothed(bins.view(), mesh, sb, reach, pass, sm);
+    // The peaks are those of the smoothed frame less a three times wider smoothing, which a
+    // galaxy's slope does not shift or hide.
+    const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
+    smoothed(bins.view(), mesh, 3.0f * sb, wide, pass, peaked);
+    for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
+    const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, wide + 1);
+    // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
+    std::vector<Candidate> out;
+    out.reserve(peaks.size());
+    const int32_t margin = static_cast<int32_t>(std::ceil(4.0f * 2.0f * sb)) + 2;
+    for (const Candidate& c : peaks) {
+      Candidate best{2 * c.x, 2 * c.y};
+      float top = -std::numeric_limits<float>::infinity();
+      for (int32_t y = 2 * c.y - 2; y <= 2 * c.y + 1; ++y)
+        for (int32_t x = 2 * c.x - 2; x <= 2 * c.x + 1; ++x)
+          if (image.inside(x, y) && counted_pixel(image.at(x, y)) && image.at(x, y) > top) top = image.at(x, y), best = {x, y};
+      if (best.x > margin && best.y > margin && best.x <= image.nx - margin && best.y <= image.ny - margin)
+        out.push_back(best);
+    }
+    return out;
+  };
+  float fwhm = req.fwhm;
+  std::vector<Candidate> cand;
+  if (!(fwhm > 0.0f)) {
+    cand = detect(kGuessFwhm);
+    fwhm = measure_fwhm(image, cand, req);
+    if (!(fwhm > 0.0f)) {
+      result.status = FinderStatus::no_fwhm;
+      return result;
+    }
+    result.fwhm_measured = true;
+    if (std::fabs(fwhm - kGuessFwhm) > 0.1f * kGuessFwhm) cand = detect(fwhm);
+  } else {
+    cand = detect(fwhm);
+  }
+  result.fwhm = fwhm;
+  const float s = fwhm / static_cast<float>(kFwhmPerSigma);
+
+  // Saturated stars first: the candidates on them (flat tops, bleed columns, wings) are theirs.
+  struct Zone {
+    float x, y, r;
+    int32_t x0, x1, y0, y1;
+  };
+  std::vector<Zone> zones;
+  for (const SaturatedRun& run : saturated_runs(image, req.saturation, bright_bins)) {
+    FoundStar st;
+    st.type = 2;
+    st.x = run.x;
+    st.y = run.y;
+    // Where its wings meet the background, when radii are asked for; else its flat top and 2 FWHM.
+    st.radius = req.radius ? wing_radius(image, st.x, st.y, run.half_width + 1.0f) : run.half_width + 2.0f * fwhm;
+    Measure m;
+    m.star = st;
+    m.plane_x = st.x, m.plane_y = st.y;
+    float noise = 0.0f;
+    if (annulus_plane(image, st.x, st.y, st.radius, st.radius + 5.0f, m.plane, noise)) {
+      st.background = static_cast<float>(m.plane.c[0]);
+      st.noise = noise;
+    }
+    st.peak = run.highest - st.background;
+    st.flux = aperture_flux(image, m, st.radius);
+    result.stars.push_back(st);
+    // The flat top and the bleed columns are the star's; a star on its wings is a star.
+    zones.push_back({st.x, st.y, run.half_width + 3.0f, run.x0 - 3, run.x1 + 3, run.y0 - 3, run.y1 + 3});
+  }
+
+  result.candidates = static_cast<int32_t>(cand.size());
+  std::vector<FoundStar> found;
+  for (const Candidate& c : cand) {
+    bool theirs = false;
+    for (const Zone& z : zones)
+      if ((c.x >= z.x0 && c.x <= z.x1 && c.y >= z.y0 && c.y <= z.y1) ||
+          (c.x - z.x) * (c.x - z.x) + (c.y - z.y) * (c.y - z.y) <= z.r * z.r)
+        theirs = true;
+    if (theirs) continue;
+    std::optional<Measure> m = measure(image, static_cast<float>(c.x), static_cast<float>(c.y), s, req);
+    if (!m) continue;
+    if (!(m->star.peak >= req.threshold * m->star.noise)) m->star.noise = pixel_noise(image, m->star, fwhm);
+    if (!(m->star.peak >= req.threshold * m->star.noise)) {
+      ++result.below_threshold;
+      continue;
+    }
+    if (!star_like(*m, req)) {
+      ++result.not_star_like;
+      continue;
+    }
+    FoundStar st = m->star;
+    st.type = 1;
+    st.radius = radius_of(image, st.x, st.y, fwhm, req);
+    st.flux = aperture_flux(image, *m, st.radius);
+    found.push_back(st);
+  }
+  // Two peaks of one star (noise on a bright top) come to one centre: the higher stays.
+  std::sort(found.begin(), found.end(), [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
+  for (const FoundStar& st : found) {
+    bool twin = false;
+    for (const FoundStar& k : result.stars)
+      if (k.type == 1 && std::hypot(k.x - st.x, k.y - st.y) < 0.5f * fwhm) twin = true;
+    if (!twin) result.stars.push_back(st);
+  }
+  std::stable_sort(result.stars.begin(), result.stars.end(),
+                   [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
+  return result;
+}
+
+}  // namespace zelvo
