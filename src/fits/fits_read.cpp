@@ -239,9 +239,13 @@ ValueSurvey survey_values(fitsfile* f, const Image& img, int& status) {
 // Learns the file's pixel type and what floats made of its values, for the image just read.
 // Values beyond the range of floats refuse the load, naming how many and the card that put
 // them there. The survey reads the plane a second time, so it runs only where floats may
-// not hold the values (BITPIX -64, 32, 64), where CFITSIO warned of an overflow, or where
-// the image holds kUndefinedPixel (to tell undefined pixels from that value).
+// not hold the values (BITPIX -64, 32, 64), where CFITSIO reported an overflow or left an
+// infinity, or where the image holds kUndefinedPixel (to tell undefined pixels from that value).
 bool survey_pixels(fitsfile* f, const Axes& axes, FitsRead& r, FitsError& pending) {
+  // A failed read is reported as it is (damaged tiles are never unpacked in this process),
+  // except CFITSIO's overflow, which the survey counts and names.
+  const bool overflowed = pending.status == NUM_OVERFLOW;
+  if (pending.status > 0 && !overflowed) return true;
   PixelType& t = r.origin.type;
   t.bitpix = axes.bitpix;
   int status = 0;
@@ -254,13 +258,15 @@ bool survey_pixels(fitsfile* f, const Axes& axes, FitsRead& r, FitsError& pendin
   t.blank = blank;
   fits_clear_errmsg();
   const bool wide_type = axes.bitpix == -64 || axes.bitpix == 32 || axes.bitpix == 64;
-  const bool overflowed = pending.status == NUM_OVERFLOW;
-  const bool has_sentinel = std::find(r.image.px.begin(), r.image.px.end(), kUndefinedPixel) != r.image.px.end();
-  if (!wide_type && !overflowed && !has_sentinel) return true;
+  // CFITSIO scales integers into floats without an overflow check: an infinity in the image
+  // is such an overflow (infinities in the file are undefined pixels).
+  const bool suspect = std::any_of(r.image.px.begin(), r.image.px.end(),
+                                   [](float v) { return v == kUndefinedPixel || std::isinf(v); });
+  if (!wide_type && !overflowed && !suspect) return true;
   status = 0;
   const ValueSurvey v = survey_values(f, r.image, status);
   if (status > 0) return failed(r, status);
-  if (overflowed) pending.status = 0;
+  if (overflowed) pending = FitsError();  // counted here instead
   if (v.beyond_float > 0) {
     std::string card = card_text(f, t.bscale != 1.0 ? "BSCALE" : t.bzero != 0.0 ? "BZERO" : "BITPIX");
     if (card.empty()) card = "BITPIX = " + std::to_string(axes.bitpix);

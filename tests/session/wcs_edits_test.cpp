@@ -165,7 +165,7 @@ TEST_P(OldWcsForms, CropTurnAndMirrorCarryThemAsAstropyReadsTheOriginal) {
   dir.write_fits("old.fits", coded(300, 200), f.cards);
   const auto run = run_session(dir, {"", "l", "old.fits", "c", "150 100", "21 270 11 190", "t", "a", "f", "b",
                                      "s", "out.fits", "", "q"});
-  EXPECT_THAT(run.out, HasSubstr(std::string(" ") + f.line + "\n"));
+  EXPECT_THAT(run.out, HasSubstr(std::string(" ") + f.line));
   const Image saved = dir.read_fits("out.fits");
   ASSERT_FALSE(saved.empty()) << run.out;
   std::vector<std::string> truth_cards;
@@ -201,12 +201,13 @@ INSTANTIATE_TEST_SUITE_P(
     Headers, OldWcsForms,
     ::testing::Values(
         OldForm{"dss", dss_cards(), 1.0,
-                "The header's DSS plate solution is replaced by a TAN projection with a CD matrix (within 0.0"},
+                "The header's DSS plate solution is replaced by a TAN projection with a CD matrix (within 0.000 pixels "
+                "over the image).\n"},
         OldForm{"cd00", old_matrix_cards("CD"), 1e-6 * 3600.0,
                 "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
         OldForm{"pc00", old_matrix_cards("PC"), 1e-6 * 3600.0,
                 "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
-        OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in"}),
+        OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in old.fits"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A WCS card given twice: M refuses the WCS, and the first edit removes it rather than carry
