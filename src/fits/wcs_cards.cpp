@@ -558,11 +558,22 @@ std::string with_e_exponent(const std::string& card) {
 }
 
 std::string duplicated_wcs_keyword(const std::vector<std::string>& cards) {
-  std::set<std::string> seen;
+  // A copy with the same value is harmless: only copies that disagree make the WCS ambiguous.
+  std::map<std::string, std::string> seen;
   for (const std::string& c : cards) {
     if (!has_value(c)) continue;
     const std::string n = name_of(c);
-    if (wcs_keyword(n) && !seen.insert(n).second) return n;
+    if (!wcs_keyword(n)) continue;
+    const auto number = number_of(c);
+    std::string value = c.substr(10);
+    if (number) {
+      value = fits_number(*number);
+    } else {
+      const auto q1 = value.find('\''), q2 = value.find('\'', q1 == std::string::npos ? 0 : q1 + 1);
+      value = q1 == std::string::npos || q2 == std::string::npos ? value : value.substr(q1, q2 - q1 + 1);
+    }
+    const auto [it, fresh] = seen.emplace(n, value);
+    if (!fresh && it->second != value) return n;
   }
   return "";
 }
@@ -575,6 +586,12 @@ std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards
     return "The header gives " + twice + " twice, so its sky coordinates are ambiguous: they are removed, not "
            "carried wrong through the edit.";
   }
+  std::set<std::string> seen;
+  cards.erase(std::remove_if(cards.begin(), cards.end(),
+                             [&](const std::string& c) {
+                               return has_value(c) && wcs_keyword(name_of(c)) && !seen.insert(name_of(c)).second;
+                             }),
+              cards.end());
   std::optional<std::string> line;
   if (translate_old_matrices(cards))
     line = "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards.";

@@ -40,8 +40,9 @@ void transform_wcs_cards(std::vector<std::string>& cards, const PixelMap& map);
 // CDi_j and PCi_j; a DSS plate solution (PLTRAH..., AMDXn, CNPIXn) becomes a TAN projection
 // with CRPIXj and CDi_j fitted to the solution over the image, when that fit is within
 // kDssFitTolerance pixels everywhere. A WCS that cannot be carried (a DSS solution that cannot
-// be read or fitted, a WCS card present twice) is removed. Returns the line that tells what
-// was done, or nothing when the header needed nothing.
+// be read or fitted, a WCS card given twice with different values) is removed; a second copy
+// with the same value is dropped, so the edit cannot leave it behind. Returns the line that
+// tells what was done, or nothing when the header needed nothing.
 inline constexpr double kDssFitTolerance = 0.5;
 std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards, int nx, int ny);
 
@@ -49,7 +50,8 @@ std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards
 // every reader takes the whole number; other cards unchanged.
 std::string with_e_exponent(const std::string& card);
 
-// The first keyword of a WCS (any description) that the cards give twice, or "".
+// The first keyword of a WCS (any description) that the cards give twice with different
+// values, or "".
 std::string duplicated_wcs_keyword(const std::vector<std::string>& cards);
 
 }  // namespace zelvo

@@ -207,7 +207,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
         OldForm{"pc00", old_matrix_cards("PC"), 1e-6 * 3600.0,
                 "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
-        OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in old.fits"}),
+        OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in old.fits"},
+        // A second copy with the same value is no ambiguity; the edit must not leave it stale.
+        OldForm{"same_card_twice", [] { auto c = kWcs; c.push_back(kWcs[2]); return c; }(), 1e-6 * 3600.0,
+                "Reading in old.fits"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A WCS card given twice: M refuses the WCS, and the first edit removes it rather than carry
