@@ -114,6 +114,11 @@ SkyCoordinatesParse parse_sky_coordinates(const std::vector<std::string>& cards)
     out.problem = "The header's sky coordinates cannot be used: it gives " + twice + " twice";
     return out;
   }
+  if (!dss_terms_sound(cards)) {
+    out.problem = "The header's sky coordinates cannot be used: its DSS plate solution terms (AMDXn, AMDYn) are "
+                  "incomplete or damaged";
+    return out;
+  }
   for (const std::string& c : cards) {
     // Numbers with Fortran's D exponent, as FITS allows, read whole.
     std::string card = with_e_exponent(c.substr(0, std::min(c.size(), kCardLength)));

@@ -557,6 +557,18 @@ std::string with_e_exponent(const std::string& card) {
   return out;
 }
 
+bool dss_terms_sound(const std::vector<std::string>& cards) {
+  bool x = false, y = false;
+  for (const std::string& c : cards) {
+    const std::string n = name_of(c);
+    if (n.rfind("AMDX", 0) != 0 && n.rfind("AMDY", 0) != 0) continue;
+    const std::string number = n.substr(4);
+    if (!all_digits(number) || number[0] == '0' || number.size() > 2 || !has_value(c) || !number_of(c)) return false;
+    (n[3] == 'X' ? x : y) = true;
+  }
+  return x == y;
+}
+
 std::string duplicated_wcs_keyword(const std::vector<std::string>& cards) {
   // A copy with the same value is harmless: only copies that disagree make the WCS ambiguous.
   std::map<std::string, std::string> seen;

@@ -50,6 +50,11 @@ std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards
 // every reader takes the whole number; other cards unchanged.
 std::string with_e_exponent(const std::string& card);
 
+// Whether the plate-solution terms of a header (AMDXn, AMDYn) can be given to wcslib: none at
+// all, or both families present, each card named AMDX or AMDY with a number 1-99 (no leading
+// 0) and holding a number. wcslib's DSS reader writes outside its memory otherwise.
+bool dss_terms_sound(const std::vector<std::string>& cards);
+
 // The first keyword of a WCS (any description) that the cards give twice with different
 // values, or "".
 std::string duplicated_wcs_keyword(const std::vector<std::string>& cards);
