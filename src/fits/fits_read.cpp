@@ -260,8 +260,12 @@ bool survey_pixels(fitsfile* f, const Axes& axes, FitsRead& r, FitsError& pendin
   const bool wide_type = axes.bitpix == -64 || axes.bitpix == 32 || axes.bitpix == 64;
   // CFITSIO scales integers into floats without an overflow check: an infinity in the image
   // is such an overflow (infinities in the file are undefined pixels).
-  const bool suspect = std::any_of(r.image.px.begin(), r.image.px.end(),
-                                   [](float v) { return v == kUndefinedPixel || std::isinf(v); });
+  // The direct reader refuses overflows and has the range already: only a range that takes
+  // in kUndefinedPixel needs a look at the pixels.
+  const bool sentinel_in_range = !r.range.known || (r.range.lo <= kUndefinedPixel && r.range.hi >= kUndefinedPixel);
+  const bool suspect = sentinel_in_range && std::any_of(r.image.px.begin(), r.image.px.end(), [](float v) {
+                         return v == kUndefinedPixel || std::isinf(v);
+                       });
   if (!wide_type && !overflowed && !suspect) return true;
   status = 0;
   const ValueSurvey v = survey_values(f, r.image, status);
