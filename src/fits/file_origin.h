@@ -38,6 +38,22 @@ struct FileIdentity {
 // The identity of the file `path` leads to now (`known` false when there is none).
 FileIdentity identity_of(const std::string& path);
 
+// How a file stores its pixels, and what the loaded 32-bit floats make of them: X writes an
+// image back in the file's own type when floats cannot hold that type's values.
+struct PixelType {
+  int bitpix = -32;
+  double bscale = 1.0, bzero = 0.0;
+  bool has_blank = false;  // integer data: the BLANK value
+  long long blank = 0;
+  // The file's values need more than a float: BITPIX -64, or integers beyond 2^24.
+  bool wide = false;
+  // Every value of the file is exactly the float it was loaded as.
+  bool floats_exact = true;
+  // The file had undefined pixels (BLANK, NaN), loaded as kUndefinedPixel, and no defined
+  // pixel of that value: written back as undefined, never as the number.
+  bool undefined_as_null = false;
+};
+
 // The file a slot's image was loaded from or last written to.
 struct FileOrigin {
   FileKind kind = FileKind::Plain;
@@ -45,6 +61,7 @@ struct FileOrigin {
   // and one tile-compressed image. Only such a file may be replaced by the image alone.
   bool lone_image = false;
   FileIdentity identity;  // at the load or the write; unknown if the file changed meanwhile
+  PixelType type;
 };
 
 }  // namespace zelvo

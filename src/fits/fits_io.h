@@ -26,6 +26,7 @@ enum class ReadOutcome {
   FitsError,  // `error` says what CFITSIO (or a damage check) found
   TooLarge,   // the image could not be allocated
   NotRegular, // a FIFO, device or folder: refused unopened (`special_kind` says which)
+  Refused,    // values that would not load honestly (`refusal`, one line, says which)
 };
 
 // When the reader met every pixel on the way (plain files): the smallest and largest finite
@@ -40,6 +41,7 @@ struct FitsRead {
   ReadOutcome outcome = ReadOutcome::FitsError;
   std::string name;          // the file name read: the one given, trailing blanks removed
   std::string special_kind;  // NotRegular: what the name is ("a folder", ...)
+  std::string refusal;       // Refused: why, in one line
   bool size_read = false;    // NAXIS1 and NAXIS2 were read into nx and ny
   long long nx = 0, ny = 0;
   FitsError error;           // FitsError: status, CFITSIO's text and the messages
@@ -58,9 +60,15 @@ struct FitsRead {
 // Pixels load where they are in the file (CRVALn are sky coordinates, not offsets).
 // `header.cards` receives every card of the image's header, END excluded (of a
 // tile-compressed image, the header of the image it holds, as CFITSIO restores it).
-// `origin` says how the file is stored, whether the image was its only content, and its
-// identity (left unknown if the file changed while it was read).
+// `origin` says how the file is stored, whether the image was its only content, its pixel
+// type and its identity. A file that changed while it was read is read once more, and
+// refused (Refused) if it changed again; so are pixels beyond the range of 32-bit floats and
+// BSCALE or BZERO cards that are not numbers.
 FitsRead READ_FITS_2D_IMAGE(const std::string& filename);
+
+// Test hook: called after a read has taken the pixels and before it checks the file is
+// unchanged (attempt 0 is the first read). Null outside tests.
+extern void (*g_after_pixels_read_hook)(const std::string& name, int attempt);
 
 // WRITE_FITS_2D_IMAGE: creates a new FITS file of BITPIX -32 holding `image`, stored as
 // kind_for_name(filename) says (plain, gzip or tile-compressed; tile compression is the
@@ -73,8 +81,14 @@ FitsRead READ_FITS_2D_IMAGE(const std::string& filename);
 // ever carries the name; a new file gets mode 0666 less the umask. A failure leaves no file
 // behind and comes back with its status and reasons; on success `written`, when given,
 // describes the new file.
+// With `undefined_as_null`, pixels of kUndefinedPixel are written as NaN.
 FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
-                              const std::vector<std::string>& cards = {}, FileOrigin* written = nullptr);
+                              const std::vector<std::string>& cards = {}, FileOrigin* written = nullptr,
+                              bool undefined_as_null = false);
+
+// The temporaries of writes by processes that no longer run, in `folder`: removed; returns
+// their names. A temporary carries the writing process's id, so a live one's is kept.
+std::vector<std::string> remove_stale_temporaries(const std::string& folder);
 
 // Whether X may write an image back over `filename`, the file described by `origin`.
 enum class ReplaceVerdict {
@@ -82,11 +96,17 @@ enum class ReplaceVerdict {
   NotLone,      // the file holds more than the one 2-D image (a cube, other HDUs)
   Changed,      // the name leads to another file, or the file changed, since the load
   NotWritable,  // this user may not write the file itself
+  WriteProtected,  // the file's mode has no write bit (kept for root too)
+  NotExact,     // floats did not hold the file's values exactly when it was loaded
+  NotOwnType,   // the image's values are not all values of the file's (integer) type
 };
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin);
+// As above, and also whether `image` can go back in the file's own type.
+ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin, ConstImageView image);
 
 // Writes `image` over the existing file `filename` as WRITE_FITS_2D_IMAGE writes a new one,
-// in the file's own kind (`origin.kind`; a tile-compressed file keeps its primary header).
+// in the file's own kind (`origin.kind`; a tile-compressed file keeps its primary header),
+// and a wide file (`origin.type.wide`) in its own BITPIX, BSCALE and BZERO.
 // Only when may_replace allows it, checked again just before the temporary file is renamed
 // over the original; a symbolic link is kept and its target replaced, the file keeps its
 // permission bits. Fails with FILE_NOT_CREATED when the file may not be replaced, WRITE_ERROR

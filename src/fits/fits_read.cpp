@@ -4,6 +4,10 @@
 #include <fitsio.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
 #include <new>
 #include <stdexcept>
 
@@ -107,10 +111,39 @@ bool read_axes(fitsfile* f, Axes& axes, FitsRead& r) {
   return true;
 }
 
+// The card `key` of the current header, blanks at its end removed; empty when it is absent.
+std::string card_text(fitsfile* f, const char* key) {
+  char card[FLEN_CARD] = {};
+  int status = 0;
+  if (fits_read_card(f, key, card, &status) > 0) {
+    fits_clear_errmsg();
+    return "";
+  }
+  return trim_right(card);
+}
+
+// CFITSIO takes a BSCALE or BZERO it cannot read as 1 or 0 and goes on, showing the stored
+// integers as if they were the values: such a file is refused, naming the card.
+bool scaling_readable(fitsfile* f, FitsRead& r) {
+  for (const char* key : {"BSCALE", "BZERO"}) {
+    const std::string card = card_text(f, key);
+    if (card.empty()) continue;
+    int status = 0;
+    double v = 0.0;
+    if (fits_read_key(f, TDOUBLE, key, &v, nullptr, &status) <= 0 && std::isfinite(v)) continue;
+    fits_clear_errmsg();
+    r.refusal = std::string("The ") + key + " card is not a number, so the pixel values are unknown (" + card +
+                "); nothing was loaded.";
+    return stopped(r, ReadOutcome::Refused);
+  }
+  return true;
+}
+
 bool read_header(fitsfile* f, FitsRead& r) {
   int status = 0;
   std::vector<std::string> cards = read_cards(f, status);
   if (status > 0) return failed(r, status);
+  if (!scaling_readable(f, r)) return false;
   take_header_values(cards, r.header, r.texts);
   r.header.cards = std::move(cards);
   return true;
@@ -165,6 +198,92 @@ bool read_pixels(fitsfile* f, const std::string& name, const Axes& axes, FitsRea
   return true;
 }
 
+// What the file's values are beside the floats loaded from them, found by reading the plane
+// again as doubles.
+struct ValueSurvey {
+  long long beyond_float = 0;  // finite values beyond the range of floats
+  long long undefined = 0;     // BLANK, NaN or infinite values
+  bool exact = true;           // every other value is exactly its loaded float
+  bool beyond_2_24 = false;    // some value's magnitude exceeds 2^24
+  bool sentinel_defined = false;  // some defined value is kUndefinedPixel itself
+};
+
+ValueSurvey survey_values(fitsfile* f, const Image& img, int& status) {
+  ValueSurvey v;
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  std::vector<double> buf(std::min(kChunk, img.px.size()));
+  double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::size_t first = 0; first < img.px.size() && status <= 0; first += kChunk) {
+    const std::size_t n = std::min(kChunk, img.px.size() - first);
+    int anynull = 0;
+    if (fits_read_img(f, TDOUBLE, static_cast<LONGLONG>(first + 1), static_cast<LONGLONG>(n), &nan, buf.data(),
+                      &anynull, &status) > 0)
+      break;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double d = buf[i];
+      if (!std::isfinite(d)) {
+        ++v.undefined;
+      } else if (std::fabs(d) > FLT_MAX) {
+        ++v.beyond_float;
+      } else {
+        v.exact = v.exact && static_cast<double>(img.px[first + i]) == d;
+        v.beyond_2_24 = v.beyond_2_24 || std::fabs(d) > 16777216.0;
+        v.sentinel_defined = v.sentinel_defined || d == static_cast<double>(kUndefinedPixel);
+      }
+    }
+  }
+  if (status < 0) status = 0;  // CFITSIO's overflow warning: the values were counted here
+  return v;
+}
+
+// Learns the file's pixel type and what floats made of its values, for the image just read.
+// Values beyond the range of floats refuse the load, naming how many and the card that put
+// them there. The survey reads the plane a second time, so it runs only where floats may
+// not hold the values (BITPIX -64, 32, 64), where CFITSIO reported an overflow or left an
+// infinity, or where the image holds kUndefinedPixel (to tell undefined pixels from that value).
+bool survey_pixels(fitsfile* f, const Axes& axes, FitsRead& r, FitsError& pending) {
+  // A failed read is reported as it is (damaged tiles are never unpacked in this process),
+  // except CFITSIO's overflow, which the survey counts and names.
+  const bool overflowed = pending.status == NUM_OVERFLOW;
+  if (pending.status > 0 && !overflowed) return true;
+  PixelType& t = r.origin.type;
+  t.bitpix = axes.bitpix;
+  int status = 0;
+  fits_read_key(f, TDOUBLE, "BSCALE", &t.bscale, nullptr, &status);
+  status = 0;
+  fits_read_key(f, TDOUBLE, "BZERO", &t.bzero, nullptr, &status);
+  status = 0;
+  LONGLONG blank = 0;
+  t.has_blank = axes.bitpix > 0 && fits_read_key(f, TLONGLONG, "BLANK", &blank, nullptr, &status) <= 0;
+  t.blank = blank;
+  fits_clear_errmsg();
+  const bool wide_type = axes.bitpix == -64 || axes.bitpix == 32 || axes.bitpix == 64;
+  // CFITSIO scales integers into floats without an overflow check: an infinity in the image
+  // is such an overflow (infinities in the file are undefined pixels).
+  // The direct reader refuses overflows and has the range already: only a range that takes
+  // in kUndefinedPixel needs a look at the pixels.
+  const bool sentinel_in_range = !r.range.known || (r.range.lo <= kUndefinedPixel && r.range.hi >= kUndefinedPixel);
+  const bool suspect = sentinel_in_range && std::any_of(r.image.px.begin(), r.image.px.end(), [](float v) {
+                         return v == kUndefinedPixel || std::isinf(v);
+                       });
+  if (!wide_type && !overflowed && !suspect) return true;
+  status = 0;
+  const ValueSurvey v = survey_values(f, r.image, status);
+  if (status > 0) return failed(r, status);
+  if (overflowed) pending = FitsError();  // counted here instead
+  if (v.beyond_float > 0) {
+    std::string card = card_text(f, t.bscale != 1.0 ? "BSCALE" : t.bzero != 0.0 ? "BZERO" : "BITPIX");
+    if (card.empty()) card = "BITPIX = " + std::to_string(axes.bitpix);
+    r.refusal = std::to_string(v.beyond_float) + (v.beyond_float == 1 ? " pixel lies" : " pixels lie") +
+                " beyond the range of 32-bit floats (" + card + "); nothing was loaded.";
+    return stopped(r, ReadOutcome::Refused);
+  }
+  t.wide = axes.bitpix == -64 || (wide_type && v.beyond_2_24);
+  t.floats_exact = v.exact;
+  t.undefined_as_null = v.undefined > 0 && !v.sentinel_defined;
+  return true;
+}
+
 // How the file holding the current (loaded) image HDU is stored, and whether that image
 // of `naxis` axes is all it holds: a 2-D primary array with nothing after it, or an empty
 // primary array and a 2-D tile-compressed image with nothing after it (not inside gzip).
@@ -190,10 +309,12 @@ FileOrigin describe_loaded(fitsfile* f, const std::string& path, int naxis) {
 }
 
 // Tells how the file is stored, closes it and ends the read: loaded, or failed with the
-// pixel read's error (or the close's).
+// pixel read's error (or the close's). `changed` tells whether the file changed meanwhile.
 bool finish(OpenFits& file, const std::string& name, const FileIdentity& identity, const Axes& axes, FitsRead& r,
-            FitsError pending) {
+            FitsError pending, int attempt, bool& changed) {
+  const PixelType type = r.origin.type;
   r.origin = describe_loaded(file.f, name, axes.naxis);
+  r.origin.type = type;
   int status = pending.status;
   file.close(status);
   if (status > 0) {
@@ -201,25 +322,44 @@ bool finish(OpenFits& file, const std::string& name, const FileIdentity& identit
     r.error = std::move(pending);
     return stopped(r, ReadOutcome::FitsError);
   }
-  // A file replaced or changed while it was read is not known as the one loaded.
-  r.origin.identity = identity_of(name) == identity ? identity : FileIdentity{};
+  if (g_after_pixels_read_hook != nullptr) g_after_pixels_read_hook(name, attempt);
+  changed = !(identity_of(name) == identity);
+  r.origin.identity = identity;
   r.outcome = ReadOutcome::Loaded;
   return true;
 }
 
-}  // namespace
-
-FitsRead READ_FITS_2D_IMAGE(const std::string& filename) {
+// One read of the file; `changed` tells whether it changed while it was read.
+FitsRead read_once(const std::string& name, int attempt, bool& changed) {
   fits_clear_errmsg();  // the error must hold this read's messages only
   FitsRead r;
-  r.name = trim_right(filename);
+  r.name = name;
   const FileIdentity identity = identity_of(r.name);  // compared again after the read
   OpenFits file;
   Axes axes;
   FitsError pending;
   if (open_image(r.name, file, r) && read_axes(file.f, axes, r) && read_header(file.f, r) &&
-      read_pixels(file.f, r.name, axes, r, pending))
-    finish(file, r.name, identity, axes, r, std::move(pending));
+      read_pixels(file.f, r.name, axes, r, pending) && survey_pixels(file.f, axes, r, pending))
+    finish(file, r.name, identity, axes, r, std::move(pending), attempt, changed);
+  return r;
+}
+
+}  // namespace
+
+void (*g_after_pixels_read_hook)(const std::string& name, int attempt) = nullptr;
+
+FitsRead READ_FITS_2D_IMAGE(const std::string& filename) {
+  const std::string name = trim_right(filename);
+  FitsRead r;
+  // A file rewritten while it was read may be a mixture of two versions: it is read once
+  // more, and refused if it changed again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    bool changed = false;
+    r = read_once(name, attempt, changed);
+    if (r.outcome != ReadOutcome::Loaded || !changed) break;
+    r.outcome = ReadOutcome::Refused;
+    r.refusal = "The file changed while it was read, twice; nothing was loaded.";
+  }
   if (r.outcome != ReadOutcome::Loaded) {
     // Only a whole load hands values on.
     r.image = Image();

@@ -6,20 +6,31 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <signal.h>
+
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fits/fits_io.h"
 #include "fits/header_cards.h"
 #include "platform/list_io.h"
+#include "platform/temporary_guard.h"
 
 namespace zelvo {
 
 namespace {
+
+// Temporaries are named ".<name>.zelvo-<pid>-<attempt>.tmp" (with ".fits" more for the plain
+// file a gzip write packs).
+constexpr const char* kTemporaryMark = ".zelvo-";
 
 // What one write puts into a file.
 struct WritePlan {
@@ -27,7 +38,44 @@ struct WritePlan {
   const std::vector<std::string>& cards;  // the image's source header; filtered on writing
   FileKind kind = FileKind::Plain;
   std::string primary_from;  // tile-compressed: the file whose primary HDU is kept, if any
+  PixelType type{};          // -32 unless a wide file goes back in its own type
+  bool undefined_as_null = false;  // kUndefinedPixel written as NaN (floats) or BLANK (integers)
 };
+
+// The BLANK value of integers written with undefined pixels: the file's own, or the
+// smallest value of the type.
+long long blank_value(const PixelType& t) {
+  if (t.has_blank) return t.blank;
+  return t.bitpix == 64 ? INT64_MIN : t.bitpix == 32 ? INT32_MIN : t.bitpix == 16 ? INT16_MIN : 0;
+}
+
+// Writes the pixels of `plan` into the new image of `f`: as 32-bit floats, or in the file's
+// own wide type with its scaling; undefined pixels as NaN or BLANK when the plan says so.
+void write_pixels(fitsfile* f, const WritePlan& plan, int& status) {
+  ConstImageView image = plan.image;
+  const PixelType& t = plan.type;
+  const bool integer = t.bitpix > 0;
+  if (integer && (t.bscale != 1.0 || t.bzero != 0.0)) {
+    fits_write_key(f, TDOUBLE, "BSCALE", const_cast<double*>(&t.bscale), "value = BZERO + BSCALE * stored", &status);
+    fits_write_key(f, TDOUBLE, "BZERO", const_cast<double*>(&t.bzero), nullptr, &status);
+    fits_set_bscale(f, t.bscale, t.bzero, &status);
+  }
+  float nullval = kUndefinedPixel;
+  if (!plan.undefined_as_null) {
+    // CFITSIO converts through its own buffer, so the caller's pixels are not changed: its
+    // write call only reads them, though it takes them through a non-const pointer.
+    fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), const_cast<float*>(image.px), &status);
+    return;
+  }
+  if (integer) {
+    LONGLONG blank = blank_value(t);
+    fits_write_key(f, TLONGLONG, "BLANK", &blank, "value of undefined pixels", &status);
+    fits_set_imgnull(f, blank, &status);
+  }
+  // Pixels equal to the null value are written as NaN (float types) or BLANK (integers).
+  fits_write_imgnull(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), const_cast<float*>(image.px), &nullval,
+                     &status);
+}
 
 // A system error as a message of the error report.
 std::string system_message(const std::string& what, const std::string& name, int err) {
@@ -67,7 +115,10 @@ FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
   if (plan.kind == FileKind::Gzip) {
     // A plain file beside it first, then packed into `path`.
     const std::string plain = path + ".fits";
-    WritePlan inner{plan.image, plan.cards, FileKind::Plain, {}};
+    const TemporaryGuard guard(plain);
+    WritePlan inner = plan;
+    inner.kind = FileKind::Plain;
+    inner.primary_from.clear();
     FitsError e = create_fits_file(plain, inner);
     if (e.failed()) return e;
     e = gzip_into(plain, path);
@@ -93,12 +144,10 @@ FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
     fits_set_quantize_level(f, 0.0f, &status);
   }
   long naxes[2] = {image.nx, image.ny};
-  fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
+  fits_create_img(f, plan.type.bitpix, 2, naxes, &status);
   bool had_checksum = false;
   write_source_cards(f, plan.cards, had_checksum, status);
-  // CFITSIO converts through its own buffer, so the caller's pixels are not changed: its
-  // write call only reads them, though it takes them through a non-const pointer.
-  fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(image.size()), const_cast<float*>(image.px), &status);
+  write_pixels(f, plan, status);
   if (had_checksum) fits_write_chksum(f, &status);
   if (status > 0) {
     int ignored = 0;
@@ -133,14 +182,17 @@ FitsError move_into_place(const std::string& temp, const std::string& target, bo
 // `temp` receives its name. A failure that CFITSIO would word with the temporary's name says
 // instead why the folder took no file.
 FitsError create_temporary(const std::filesystem::path& folder, const std::filesystem::path& target,
-                           const WritePlan& plan, std::string& temp) {
+                           const WritePlan& plan, std::string& temp, std::optional<TemporaryGuard>& guard) {
   namespace fs = std::filesystem;
   const std::string base = target.filename().string().substr(0, 180);
   FitsError e;
   std::error_code ec;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = (folder / ("." + base + ".zelvo-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp"))
+    temp = (folder / ("." + base + kTemporaryMark + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp"))
                .string();
+    // SIGTERM or SIGHUP from here to the rename removes the temporary before ending the program.
+    guard.reset();
+    guard.emplace(temp);
     e = create_fits_file(temp, plan);
     if (e.status != FILE_NOT_CREATED || !fs::exists(temp, ec)) break;
     fits_clear_errmsg();  // that name was taken; try the next
@@ -179,7 +231,8 @@ FitsError write_via_temporary(const std::filesystem::path& target, const WritePl
   if (exists && !replace) return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target.string()});
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::string temp;
-  FitsError e = create_temporary(folder, target, plan, temp);
+  std::optional<TemporaryGuard> guard;
+  FitsError e = create_temporary(folder, target, plan, temp, guard);
   if (e.failed()) {
     take_fits_messages(e);
     e.add("nothing was written to " + target.string());
@@ -233,21 +286,62 @@ void describe_written(const std::string& path, FileKind kind, FileOrigin* writte
 }  // namespace
 
 FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
-                              const std::vector<std::string>& cards, FileOrigin* written) {
+                              const std::vector<std::string>& cards, FileOrigin* written, bool undefined_as_null) {
   fits_clear_errmsg();  // the error holds this write's messages only
   const std::string name = trim_right(filename);
-  const WritePlan plan{image, cards, kind_for_name(name), {}};
+  WritePlan plan{image, cards, kind_for_name(name), {}};
+  plan.undefined_as_null = undefined_as_null;
   FitsError e = write_via_temporary(name, plan, false);
-  if (!e.failed()) describe_written(name, plan.kind, written);
+  if (!e.failed()) {
+    describe_written(name, plan.kind, written);
+    if (written != nullptr) written->type.undefined_as_null = undefined_as_null;
+  }
   return e;
 }
+
+namespace {
+
+// Whether every pixel of `image` is a value of the integer type `t` (undefined pixels, when
+// written as BLANK, aside): stored = (value - BZERO) / BSCALE an integer of the type that
+// reads back as exactly that float.
+bool fits_integer_type(ConstImageView image, const PixelType& t) {
+  const double lo = t.bitpix == 64 ? -9223372036854775808.0 : t.bitpix == 32 ? -2147483648.0 : t.bitpix == 16 ? -32768.0 : 0.0;
+  const double hi = t.bitpix == 64 ? 9223372036854775807.0 : t.bitpix == 32 ? 2147483647.0 : t.bitpix == 16 ? 32767.0 : 255.0;
+  const long long blank = blank_value(t);
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    const float v = image.px[i];
+    if (t.undefined_as_null && v == kUndefinedPixel) continue;
+    if (!std::isfinite(v)) return false;
+    const double stored = (static_cast<double>(v) - t.bzero) / t.bscale;
+    if (stored != std::nearbyint(stored) || stored < lo || stored >= hi + 1.0) return false;
+    if (t.undefined_as_null && stored == static_cast<double>(blank)) return false;
+    if (static_cast<float>(stored * t.bscale + t.bzero) != v) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin) {
   const std::string name = trim_right(filename);
   if (!origin.lone_image) return ReplaceVerdict::NotLone;
   if (!(identity_of(name) == origin.identity)) return ReplaceVerdict::Changed;
-  // The file itself must be writable by this user: renaming over it needs only the folder.
+  // A file whose mode has no write bit is kept from replacement for every user, root too
+  // (for whom access checks always pass); otherwise the file itself must be writable by this
+  // user: renaming over it needs only the folder.
   if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ReplaceVerdict::NotWritable;
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return ReplaceVerdict::Changed;
+  if ((st.st_mode & 0222) == 0) return ReplaceVerdict::WriteProtected;
+  if (origin.type.wide && !origin.type.floats_exact) return ReplaceVerdict::NotExact;
+  return ReplaceVerdict::Allowed;
+}
+
+ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin, ConstImageView image) {
+  const ReplaceVerdict v = may_replace(filename, origin);
+  if (v != ReplaceVerdict::Allowed) return v;
+  if (origin.type.wide && origin.type.bitpix > 0 && !fits_integer_type(image, origin.type))
+    return ReplaceVerdict::NotOwnType;
   return ReplaceVerdict::Allowed;
 }
 
@@ -257,14 +351,20 @@ FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView imag
   namespace fs = std::filesystem;
   fits_clear_errmsg();
   const std::string name = trim_right(filename);
-  switch (may_replace(name, origin)) {
+  switch (may_replace(name, origin, image)) {
     case ReplaceVerdict::Allowed: break;
+    case ReplaceVerdict::NotExact:
+      return fits_failure(FILE_NOT_CREATED, {"32-bit floats did not hold the values of " + name});
+    case ReplaceVerdict::NotOwnType:
+      return fits_failure(FILE_NOT_CREATED, {"the image's values are not all of the type of " + name});
     case ReplaceVerdict::NotLone:
       return fits_failure(FILE_NOT_CREATED, {"the file holds more than this image: " + name});
     case ReplaceVerdict::Changed:
       return fits_failure(FILE_NOT_CREATED, {"the file changed since it was loaded: " + name});
     case ReplaceVerdict::NotWritable:
       return fits_failure(FILE_NOT_CREATED, {system_message("may not write", name, EACCES)});
+    case ReplaceVerdict::WriteProtected:
+      return fits_failure(FILE_NOT_CREATED, {"the file is write-protected: " + name});
   }
   // Through a symbolic link the file it points to is replaced, and the link kept.
   fs::path target = name;
@@ -273,10 +373,44 @@ FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView imag
     const fs::path resolved = fs::canonical(target, ec);
     if (!ec) target = resolved;
   }
-  const WritePlan plan{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
+  WritePlan plan{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
+  // A wide file keeps its type; any other goes back as 32-bit floats, as always.
+  if (origin.type.wide) plan.type = origin.type;
+  plan.type.undefined_as_null = origin.type.undefined_as_null;
+  plan.undefined_as_null = origin.type.undefined_as_null;
   FitsError e = write_via_temporary(target, plan, true, &origin.identity);
-  if (!e.failed()) describe_written(target.string(), plan.kind, written);
+  if (!e.failed()) {
+    describe_written(target.string(), plan.kind, written);
+    if (written != nullptr) written->type = plan.type;
+  }
   return e;
+}
+
+std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> removed;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string n = it->path().filename().string();
+    const auto mark = n.rfind(kTemporaryMark);
+    if (n.empty() || n[0] != '.' || mark == std::string::npos) continue;
+    // ".zelvo-<pid>-<attempt>.tmp" or ".tmp.fits", nothing else.
+    const char* p = n.c_str() + mark + std::strlen(kTemporaryMark);
+    char* end_pid = nullptr;
+    const long pid = std::strtol(p, &end_pid, 10);
+    if (end_pid == p || *end_pid != '-' || pid <= 0) continue;
+    char* end_attempt = nullptr;
+    (void)std::strtol(end_pid + 1, &end_attempt, 10);
+    if (end_attempt == end_pid + 1) continue;
+    const std::string rest = end_attempt;
+    if (rest != ".tmp" && rest != ".tmp.fits") continue;
+    // Only a process that no longer exists leaves its temporaries for good.
+    if (pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(it->path().c_str()) == 0) removed.push_back(n);
+  }
+  return removed;
 }
 
 }  // namespace zelvo

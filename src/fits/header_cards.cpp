@@ -121,7 +121,12 @@ std::vector<std::string> read_cards(fitsfile* f, int& status) {
   if (fits_is_compressed_image(f, &compressed_status)) {
     char* header = nullptr;
     int nkeys = 0;
-    if (fits_convert_hdr2str(f, 0, nullptr, 0, &header, &nkeys, &status) > 0) return cards;
+    if (fits_convert_hdr2str(f, 0, nullptr, 0, &header, &nkeys, &status) > 0) {
+      // CFITSIO may have allocated the text before the conversion failed.
+      int ignored = 0;
+      if (header != nullptr) fits_free_memory(header, &ignored);
+      return cards;
+    }
     const std::size_t length = std::strlen(header);
     for (std::size_t at = 0; at < length; at += kCardLength) {
       std::string card = pad_right(std::string_view(header + at, std::min(kCardLength, length - at)), kCardLength);

@@ -1,6 +1,8 @@
 // The wcslib adapter: the only file that includes wcslib's headers.
 #include "fits/sky_coordinates.h"
 
+#include "fits/wcs_cards.h"
+
 #include <wcs.h>
 #include <wcserr.h>
 #include <wcsfix.h>
@@ -106,8 +108,20 @@ SkyCoordinatesParse parse_sky_coordinates(const std::vector<std::string>& cards)
   // wcslib reads the header as one string of 80-column records.
   std::string header;
   header.reserve(cards.size() * kCardLength);
+  // A WCS card given twice would be read by wcslib as its last copy and rewritten by the
+  // edits as its first: neither is trusted.
+  if (const std::string twice = duplicated_wcs_keyword(cards); !twice.empty()) {
+    out.problem = "The header's sky coordinates cannot be used: it gives " + twice + " twice";
+    return out;
+  }
+  if (!dss_terms_sound(cards)) {
+    out.problem = "The header's sky coordinates cannot be used: its DSS plate solution terms (AMDXn, AMDYn) are "
+                  "incomplete or damaged";
+    return out;
+  }
   for (const std::string& c : cards) {
-    std::string card = c.substr(0, std::min(c.size(), kCardLength));
+    // Numbers with Fortran's D exponent, as FITS allows, read whole.
+    std::string card = with_e_exponent(c.substr(0, std::min(c.size(), kCardLength)));
     card.resize(kCardLength, ' ');
     header += card;
   }

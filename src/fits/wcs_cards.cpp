@@ -6,6 +6,8 @@
 // on intermediate world coordinates (TPV's PVi_m, IRAF's TNX) need no change.
 #include "fits/wcs_cards.h"
 
+#include "fits/sky_coordinates.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -368,6 +370,276 @@ void transform_wcs_cards(std::vector<std::string>& cards, const PixelMap& map) {
   for (const std::string& alt : alts) transform_description(cards, alt, map);
   transform_sip(cards, map);
   transform_ltm(cards, map);
+}
+
+}  // namespace zelvo
+
+namespace zelvo {
+
+namespace {
+
+bool all_digits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// "NAME<digits>[A-Z]" or "NAME<digits>_<digits>[A-Z]" for one of `stems`.
+bool numbered(const std::string& n, std::initializer_list<const char*> stems, bool pair) {
+  for (const std::string stem : stems) {
+    if (n.rfind(stem, 0) != 0) continue;
+    std::string rest = n.substr(stem.size());
+    if (!rest.empty() && rest.back() >= 'A' && rest.back() <= 'Z') rest.pop_back();
+    if (!pair) {
+      if (all_digits(rest)) return true;
+      continue;
+    }
+    const auto us = rest.find('_');
+    if (us != std::string::npos && all_digits(rest.substr(0, us)) && all_digits(rest.substr(us + 1))) return true;
+  }
+  return false;
+}
+
+// The cards of a DSS plate solution.
+bool dss_keyword(const std::string& n) {
+  static const std::set<std::string> kNames = {"PLTRAH", "PLTRAM", "PLTRAS",   "PLTDECSN", "PLTDECD", "PLTDECM",
+                                               "PLTDECS", "PLTSCALE", "XPIXELSZ", "YPIXELSZ", "CNPIX1",  "CNPIX2"};
+  if (kNames.count(n) != 0) return true;
+  return (n.rfind("PPO", 0) == 0 && all_digits(n.substr(3))) ||
+         ((n.rfind("AMDX", 0) == 0 || n.rfind("AMDY", 0) == 0) && all_digits(n.substr(4)));
+}
+
+// The old matrix cards CD00i00j and PC00i00j.
+bool old_matrix_keyword(const std::string& n) {
+  return n.size() == 8 && (n.rfind("CD00", 0) == 0 || n.rfind("PC00", 0) == 0) && all_digits(n.substr(2)) &&
+         n.compare(5, 2, "00") == 0;
+}
+
+// Every keyword that places pixels on the sky.
+bool wcs_keyword(const std::string& n) {
+  if (numbered(n, {"CTYPE", "CRPIX", "CRVAL", "CDELT", "CROTA", "CUNIT"}, false)) return true;
+  if (numbered(n, {"CD", "PC", "PV", "PS"}, true)) return true;
+  if (numbered(n, {"A_", "B_", "AP_", "BP_"}, true)) return true;
+  for (const char* k : {"WCSAXES", "LONPOLE", "LATPOLE", "A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER"})
+    if (n.rfind(k, 0) == 0 && n.size() <= std::string(k).size() + 1) return true;
+  return dss_keyword(n) || old_matrix_keyword(n);
+}
+
+void remove_if_keyword(Cards& cards, bool (*which)(const std::string&)) {
+  cards.erase(std::remove_if(cards.begin(), cards.end(),
+                             [&](const std::string& c) { return has_value(c) && which(name_of(c)); }),
+              cards.end());
+}
+
+std::string string_card(const std::string& name, const std::string& v) {
+  std::string c = name;
+  c.resize(8, ' ');
+  std::string q = "'" + v;
+  if (q.size() < 9) q.resize(9, ' ');
+  c += "= " + q + "'";
+  c.resize(kCardLength, ' ');
+  return c;
+}
+
+// Renames CD00i00j and PC00i00j to CDi_j and PCi_j (an old card beside a standard one of the
+// same element is dropped: wcslib reads the standard one). Returns whether there were any.
+bool translate_old_matrices(Cards& cards) {
+  bool any = false;
+  Cards out;
+  for (const std::string& c : cards) {
+    const std::string n = name_of(c);
+    if (!has_value(c) || !old_matrix_keyword(n)) {
+      out.push_back(c);
+      continue;
+    }
+    any = true;
+    const std::string standard = n.substr(0, 2) + std::to_string(n[4] - '0') + "_" + std::to_string(n[7] - '0');
+    if (find_card(cards, standard)) continue;
+    std::string renamed = standard;
+    renamed.resize(8, ' ');
+    out.push_back(renamed + c.substr(8));
+  }
+  cards = std::move(out);
+  return any;
+}
+
+// The standard coordinates (degrees) of `p` in the tangent plane at `ref`, as TAN projects.
+std::optional<std::array<double, 2>> tangent_plane(const SkyPoint& ref, const SkyPoint& p) {
+  constexpr double kRad = 3.14159265358979323846 / 180.0;
+  const double a0 = ref.lng * kRad, d0 = ref.lat * kRad, a = p.lng * kRad, d = p.lat * kRad;
+  const double cosc = std::sin(d0) * std::sin(d) + std::cos(d0) * std::cos(d) * std::cos(a - a0);
+  if (cosc <= 0.0) return std::nullopt;
+  return std::array<double, 2>{std::cos(d) * std::sin(a - a0) / cosc / kRad,
+                               (std::cos(d0) * std::sin(d) - std::sin(d0) * std::cos(d) * std::cos(a - a0)) / cosc /
+                                   kRad};
+}
+
+// The DSS plate solution as a TAN projection with a CD matrix, fitted by least squares to the
+// solution's sky positions on a grid over the image, the reference pixel at its centre. The
+// largest misfit (pixels) comes back in `misfit`; nothing when the solution gives no sky position.
+std::optional<Cards> fit_dss(const Cards& cards, int nx, int ny, double& misfit) {
+  const SkyCoordinatesParse parse = parse_sky_coordinates(cards);
+  if (!parse.wcs || !parse.wcs->equatorial()) return std::nullopt;
+  const SkyCoordinates& wcs = *parse.wcs;
+  const double cx = (nx + 1) / 2.0, cy = (ny + 1) / 2.0;
+  const auto centre = wcs.sky_at(cx, cy);
+  if (!centre) return std::nullopt;
+  constexpr int kGrid = 11;
+  std::vector<std::array<double, 4>> samples;  // dx, dy, xi, eta
+  double sxx = 0, sxy = 0, syy = 0, sx_xi = 0, sy_xi = 0, sx_eta = 0, sy_eta = 0;
+  for (int i = 0; i < kGrid; ++i)
+    for (int j = 0; j < kGrid; ++j) {
+      const double x = 1.0 + (nx - 1) * i / (kGrid - 1.0), y = 1.0 + (ny - 1) * j / (kGrid - 1.0);
+      const auto sky = wcs.sky_at(x, y);
+      if (!sky) return std::nullopt;
+      const auto t = tangent_plane(*centre, *sky);
+      if (!t) return std::nullopt;
+      const double dx = x - cx, dy = y - cy;
+      samples.push_back({dx, dy, (*t)[0], (*t)[1]});
+      sxx += dx * dx;
+      sxy += dx * dy;
+      syy += dy * dy;
+      sx_xi += dx * (*t)[0];
+      sy_xi += dy * (*t)[0];
+      sx_eta += dx * (*t)[1];
+      sy_eta += dy * (*t)[1];
+    }
+  const double det = sxx * syy - sxy * sxy;
+  if (det == 0.0) return std::nullopt;
+  const double cd11 = (sx_xi * syy - sy_xi * sxy) / det, cd12 = (sy_xi * sxx - sx_xi * sxy) / det;
+  const double cd21 = (sx_eta * syy - sy_eta * sxy) / det, cd22 = (sy_eta * sxx - sx_eta * sxy) / det;
+  const double cdet = cd11 * cd22 - cd12 * cd21;
+  if (cdet == 0.0) return std::nullopt;
+  misfit = 0.0;
+  for (const auto& s : samples) {
+    // The fitted position of each sample's sky point, in pixels.
+    const double px = (cd22 * s[2] - cd12 * s[3]) / cdet, py = (-cd21 * s[2] + cd11 * s[3]) / cdet;
+    misfit = std::max(misfit, std::hypot(px - s[0], py - s[1]));
+  }
+  Cards out{string_card("CTYPE1", "RA---TAN"), string_card("CTYPE2", "DEC--TAN"), number_card("CRPIX1", cx),
+            number_card("CRPIX2", cy),         number_card("CRVAL1", centre->lng),  number_card("CRVAL2", centre->lat),
+            number_card("CD1_1", cd11),        number_card("CD1_2", cd12),          number_card("CD2_1", cd21),
+            number_card("CD2_2", cd22)};
+  const std::string frame = wcs.frame();
+  const std::string system = frame.substr(0, frame.find(' '));
+  if (!find_card(cards, "RADESYS") && !system.empty()) out.push_back(string_card("RADESYS", system));
+  return out;
+}
+
+// The primary description's standard cards, replaced by a fitted DSS solution.
+bool primary_standard_keyword(const std::string& n) {
+  if (!n.empty() && n.back() >= 'A' && n.back() <= 'Z') return false;  // an alternate description
+  return numbered(n, {"CTYPE", "CRPIX", "CRVAL", "CDELT", "CROTA", "CUNIT"}, false) ||
+         numbered(n, {"CD", "PC", "PV"}, true);
+}
+
+}  // namespace
+
+std::string with_e_exponent(const std::string& card) {
+  if (!has_value(card)) return card;
+  std::size_t b = 10;
+  while (b < card.size() && card[b] == ' ') ++b;
+  std::size_t e = b;
+  while (e < card.size() && card[e] != ' ' && card[e] != '/') ++e;
+  const std::string v = card.substr(b, e - b);
+  const auto d = v.find_first_of("Dd");
+  if (d == std::string::npos || d == 0) return card;
+  auto number_part = [](const std::string& s, bool exponent) {
+    std::size_t i = 0, digits = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    for (; i < s.size(); ++i) {
+      if (std::isdigit(static_cast<unsigned char>(s[i]))) ++digits;
+      else if (s[i] != '.' || exponent) return false;
+    }
+    return digits > 0;
+  };
+  if (!number_part(v.substr(0, d), false) || !number_part(v.substr(d + 1), true)) return card;
+  std::string out = card;
+  out[b + d] = 'E';
+  return out;
+}
+
+bool dss_terms_sound(const std::vector<std::string>& cards) {
+  bool x = false, y = false;
+  for (const std::string& c : cards) {
+    const std::string n = name_of(c);
+    if (n.rfind("AMDX", 0) != 0 && n.rfind("AMDY", 0) != 0) continue;
+    const std::string number = n.substr(4);
+    if (!all_digits(number) || number[0] == '0' || number.size() > 2 || !has_value(c) || !number_of(c)) return false;
+    (n[3] == 'X' ? x : y) = true;
+  }
+  return x == y;
+}
+
+std::string duplicated_wcs_keyword(const std::vector<std::string>& cards) {
+  // A copy with the same value is harmless: only copies that disagree make the WCS ambiguous.
+  std::map<std::string, std::string> seen;
+  for (const std::string& c : cards) {
+    if (!has_value(c)) continue;
+    const std::string n = name_of(c);
+    if (!wcs_keyword(n)) continue;
+    const auto number = number_of(c);
+    std::string value = c.substr(10);
+    if (number) {
+      value = fits_number(*number);
+    } else {
+      const auto q1 = value.find('\''), q2 = value.find('\'', q1 == std::string::npos ? 0 : q1 + 1);
+      value = q1 == std::string::npos || q2 == std::string::npos ? value : value.substr(q1, q2 - q1 + 1);
+    }
+    const auto [it, fresh] = seen.emplace(n, value);
+    if (!fresh && it->second != value) return n;
+  }
+  return "";
+}
+
+std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards, int nx, int ny) {
+  for (std::string& c : cards)
+    if (wcs_keyword(name_of(c))) c = with_e_exponent(c);
+  if (const std::string twice = duplicated_wcs_keyword(cards); !twice.empty()) {
+    remove_if_keyword(cards, wcs_keyword);
+    return "The header gives " + twice + " twice, so its sky coordinates are ambiguous: they are removed, not "
+           "carried wrong through the edit.";
+  }
+  std::set<std::string> seen;
+  cards.erase(std::remove_if(cards.begin(), cards.end(),
+                             [&](const std::string& c) {
+                               return has_value(c) && wcs_keyword(name_of(c)) && !seen.insert(name_of(c)).second;
+                             }),
+              cards.end());
+  std::optional<std::string> line;
+  if (translate_old_matrices(cards))
+    line = "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards.";
+  const bool dss = std::any_of(cards.begin(), cards.end(),
+                               [](const std::string& c) { return has_value(c) && name_of(c) == "PLTRAH"; });
+  if (!dss) return line;
+  double misfit = 0.0;
+  const std::optional<Cards> fitted = fit_dss(cards, nx, ny, misfit);
+  std::size_t at = cards.size();
+  for (std::size_t k = 0; k < cards.size(); ++k)
+    if (has_value(cards[k]) && dss_keyword(name_of(cards[k]))) {
+      at = k;
+      break;
+    }
+  Cards out;
+  for (std::size_t k = 0; k < cards.size(); ++k) {
+    if (k == at && fitted && misfit <= kDssFitTolerance) out.insert(out.end(), fitted->begin(), fitted->end());
+    const std::string n = has_value(cards[k]) ? name_of(cards[k]) : "";
+    if (dss_keyword(n) || primary_standard_keyword(n)) continue;
+    out.push_back(cards[k]);
+  }
+  cards = std::move(out);
+  if (!fitted) return "The header's DSS plate solution cannot be read: it is removed, not carried wrong through the edit.";
+  char buf[200];
+  if (misfit > kDssFitTolerance) {
+    std::snprintf(buf, sizeof buf,
+                  "The header's DSS plate solution departs %.2f pixels from any TAN projection over the image: it is "
+                  "removed, not carried wrong through the edit.",
+                  misfit);
+    return std::string(buf);
+  }
+  std::snprintf(buf, sizeof buf,
+                "The header's DSS plate solution is replaced by a TAN projection with a CD matrix (within %.3f pixels "
+                "over the image).",
+                misfit);
+  return std::string(buf);
 }
 
 }  // namespace zelvo

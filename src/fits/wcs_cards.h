@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,29 @@ PixelMap mirror_y_map(int ny);
 // but the header lacked are added after the related cards. A header without WCS cards is
 // left alone.
 void transform_wcs_cards(std::vector<std::string>& cards, const PixelMap& map);
+
+// Before the first edit of an image `nx` x `ny`: the forms of a WCS that transform_wcs_cards
+// cannot carry are made standard or removed. The old matrices CD00i00j and PC00i00j become
+// CDi_j and PCi_j; a DSS plate solution (PLTRAH..., AMDXn, CNPIXn) becomes a TAN projection
+// with CRPIXj and CDi_j fitted to the solution over the image, when that fit is within
+// kDssFitTolerance pixels everywhere. A WCS that cannot be carried (a DSS solution that cannot
+// be read or fitted, a WCS card given twice with different values) is removed; a second copy
+// with the same value is dropped, so the edit cannot leave it behind. Returns the line that
+// tells what was done, or nothing when the header needed nothing.
+inline constexpr double kDssFitTolerance = 0.5;
+std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards, int nx, int ny);
+
+// The card with a number in FITS's Fortran form (1.403D+02) written with an E exponent, so that
+// every reader takes the whole number; other cards unchanged.
+std::string with_e_exponent(const std::string& card);
+
+// Whether the plate-solution terms of a header (AMDXn, AMDYn) can be given to wcslib: none at
+// all, or both families present, each card named AMDX or AMDY with a number 1-99 (no leading
+// 0) and holding a number. wcslib's DSS reader writes outside its memory otherwise.
+bool dss_terms_sound(const std::vector<std::string>& cards);
+
+// The first keyword of a WCS (any description) that the cards give twice with different
+// values, or "".
+std::string duplicated_wcs_keyword(const std::vector<std::string>& cards);
 
 }  // namespace zelvo

@@ -215,11 +215,16 @@ std::optional<std::string> kept_back(const ImageSlot& sl, int slotno, const std:
   const std::string head = "Image slot " + std::to_string(slotno) + ": " + sl.file;
   for (const auto& w : written)
     if (w.same_file(sl.origin.identity)) return head + " was just written from another image slot; it is left as it is.";
-  switch (may_replace(sl.file, sl.origin)) {
+  switch (may_replace(sl.file, sl.origin, sl.image.view())) {
     case ReplaceVerdict::Allowed: return std::nullopt;
+    case ReplaceVerdict::NotExact:
+      return head + " holds values that 32-bit floats cannot hold exactly; it is left as it is.";
+    case ReplaceVerdict::NotOwnType:
+      return head + " holds integers, and the image's values are not all integers of its type; it is left as it is.";
     case ReplaceVerdict::NotLone: return head + " holds more than this one 2-D image; it is left as it is.";
     case ReplaceVerdict::Changed: return head + " is no longer the file that was loaded; it is left as it is.";
     case ReplaceVerdict::NotWritable: return head + " may not be written by you; it is left as it is.";
+    case ReplaceVerdict::WriteProtected: return head + " is write-protected; it is left as it is.";
   }
   return std::nullopt;
 }
@@ -234,7 +239,8 @@ void command_save(Session& s) {
   const std::string outname = ask_output_name(s, 0);
   ImageSlot& sl = s.active();
   FileOrigin written;
-  const FitsError error = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
+  const FitsError error =
+      WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written, sl.origin.type.undefined_as_null);
   s.fitsstatus = error.status;
   if (error.failed()) {
     PRINT_FITS_ERROR(error, s.con);
@@ -284,7 +290,8 @@ bool command_exit_save(Session& s) {
       s.con.blank();
       const std::string outname = ask_output_name(s, i);
       FileOrigin written;
-      const FitsError error = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written);
+      const FitsError error =
+          WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written, sl.origin.type.undefined_as_null);
       if (error.failed()) {
         PRINT_FITS_ERROR(error, s.con);
         s.con.text("Could not write image slot " + std::to_string(i) + " to " + outname + ".");

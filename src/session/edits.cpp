@@ -154,6 +154,16 @@ PixelExtremes pixel_extremes(ConstImageView image) {
   return e;
 }
 
+namespace {
+
+// Before pixels move: a WCS in a form the edits cannot carry is made standard, or removed,
+// with a line that says so.
+void standardise_wcs(Session& s, ImageSlot& a) {
+  if (const auto line = standardise_wcs_cards(a.cards, a.nx(), a.ny())) s.con.text(*line);
+}
+
+}  // namespace
+
 void command_crop(Session& s) {
   if (refuse_empty_slot(s)) return;
   ImageSlot& a = s.active();
@@ -179,6 +189,7 @@ void command_crop(Session& s) {
     s.con.text(kCropRefused);
     return;
   }
+  standardise_wcs(s, a);
   a.image = std::move(*cropped);
   transform_wcs_cards(a.cards, crop_map(x1, y1));
   mark_modified(a);
@@ -198,6 +209,7 @@ void command_rotate(Session& s) {
   if (turns > 0) {
     const int nx_before = a.nx();
     const int ny_before = a.ny();
+    standardise_wcs(s, a);
     try {
       a.image = rotated_image(a.image, turns);
     } catch (const std::bad_alloc&) {
@@ -216,6 +228,7 @@ void command_reflect(Session& s) {
   print_lines(s.con, kReflectPrompt);
   ImageSlot& a = s.active();
   const char choice = s.con.read_char();
+  if (choice == 'A' || choice == 'a' || choice == 'B' || choice == 'b') standardise_wcs(s, a);
   try {
     reflect_image(a.image, choice);  // the image changes only once its copy is complete
   } catch (const std::bad_alloc&) {

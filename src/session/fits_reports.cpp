@@ -40,6 +40,7 @@ void report_fits_read(Console& con, const FitsRead& r) {
     case ReadOutcome::TooLarge: con.record({kTooLarge}); break;
     case ReadOutcome::FitsError: PRINT_FITS_ERROR(r.error, con); break;
     case ReadOutcome::NotRegular: break;
+    case ReadOutcome::Refused: con.text(r.refusal); break;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "fits/fits_io.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
@@ -41,6 +42,10 @@ void start_up(Session& s, const ProgramOptions& options) {
 
   const Settings settings = read_settings("Zelvo.ini");
   if (!settings.notice.empty()) s.con.text(settings.notice);
+  // Temporaries of writes that a signal or a crash cut short, from processes now gone.
+  if (const auto stale = remove_stale_temporaries("."); !stale.empty())
+    s.con.text("Removed " + std::to_string(stale.size()) + " temporary file" + (stale.size() == 1 ? "" : "s") +
+               " of an interrupted write by an earlier Zelvo: " + stale.front() + (stale.size() > 1 ? " ..." : ""));
   s.extlogs = settings.extlogs;
   s.disp.level_mode = settings.level_mode;
   s.disp.stretch = settings.stretch;

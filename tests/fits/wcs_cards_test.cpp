@@ -210,3 +210,29 @@ TEST(WcsCards, ValuesAreRewrittenInPlaceAndOtherCardsAreKept) {
 
 }  // namespace
 }  // namespace zelvo
+
+namespace zelvo {
+namespace {
+
+// A DSS solution no TAN projection follows within kDssFitTolerance over the image (a strong
+// cubic term), and one wcslib cannot read (no AMDY terms): both are removed with their line,
+// never carried as they were.
+TEST(WcsCards, ADssSolutionThatCannotBeCarriedIsRemovedWithOneLine) {
+  std::vector<std::string> plate{card("PLTRAH", "13"),     card("PLTRAM", "29"),     card("PLTRAS", "52.37"),
+                                 card("PLTDECSN", "'+'"),  card("PLTDECD", "47"),    card("PLTDECM", "11"),
+                                 card("PLTDECS", "43.0"),  card("PLTSCALE", "67.2"), card("XPIXELSZ", "25.2845"),
+                                 card("YPIXELSZ", "25.2845"), card("PPO3", "177500.0"), card("PPO6", "177500.0"),
+                                 card("CNPIX1", "6850"),   card("CNPIX2", "6900"),   card("AMDX1", "67.15"),
+                                 card("AMDX3", "-40.0"),   card("OBJECT", "'M51'")};
+  std::vector<std::string> unreadable = plate;
+  plate.insert(plate.end(), {card("AMDX7", "50.0"), card("AMDY1", "67.16"), card("AMDY3", "60.0")});
+  for (auto* cards : {&plate, &unreadable}) {
+    const auto line = standardise_wcs_cards(*cards, 2000, 2000);
+    ASSERT_TRUE(line.has_value());
+    EXPECT_THAT(*line, ::testing::HasSubstr("it is removed, not carried wrong through the edit."));
+    EXPECT_EQ(*cards, std::vector<std::string>{card("OBJECT", "'M51'")});
+  }
+}
+
+}  // namespace
+}  // namespace zelvo

@@ -163,6 +163,15 @@ void expect_refused(const Loaded& l, const std::string& why) {
   EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
 }
 
+// A tile-compressed image whose header CFITSIO cannot turn back into an image header
+// (ZSIMPLE = 'abc'): the conversion failed after allocating the header text, which was never
+// freed (the sanitizer build reported the leak). The file is in the fuzzing seed corpus.
+TEST(FoundByFuzzing, AnUnconvertibleCompressedHeaderIsRefusedWithoutALeak) {
+  const Loaded l = load(std::string(ZELVO_SOURCE_DIR) + "/fuzz/corpus/fits_loader_fuzz/header_unconvertible.fits.fz");
+  EXPECT_EQ(l.outcome, ReadOutcome::FitsError) << l.out;
+  EXPECT_THAT(l.out, ::testing::HasSubstr("FITSIO Error Status = "));
+}
+
 // fits_loader_fuzz: a tile descriptor whose length claims 2.5 GB made CFITSIO allocate that
 // much to read an 11 kB file. Descriptors must point inside the heap.
 TEST(FoundByFuzzing, ATileDescriptorBeyondTheHeapIsRefused) {

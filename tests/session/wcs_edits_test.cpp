@@ -115,4 +115,118 @@ TEST(WcsThroughSession, ColourAndCalibratedImagesCarryTheIImagesWcs) {
   EXPECT_EQ(s[2].sky.lat, s[0].sky.lat);
 }
 
+// Old forms of a WCS through C, T and F, saved, against astropy reading the original header
+// (with FITS's D exponent read as E: that is what it means). The DSS plate solution becomes a
+// fitted TAN projection, within kDssFitTolerance pixels (1.7" here) of the plate's polynomial.
+struct OldForm {
+  const char* name;
+  std::vector<std::string> cards;
+  double tolerance_arcsec;
+  const char* line;  // what the first edit says
+};
+
+// A DSS plate solution of a 300 x 200 cutout near M51 (PLTRAH... AMDXn, CNPIXn), with small
+// higher-order terms like a real plate's.
+std::vector<std::string> dss_cards() {
+  std::vector<std::string> c{card("PLTRAH", "13"), card("PLTRAM", "29"), card("PLTRAS", "52.37"),
+                             card("PLTDECSN", "'+'"), card("PLTDECD", "47"), card("PLTDECM", "11"),
+                             card("PLTDECS", "43.0"), card("EQUINOX", "2000.0"), card("PLTSCALE", "67.2"),
+                             card("XPIXELSZ", "25.2845"), card("YPIXELSZ", "25.2845"), card("PPO3", "177500.0"),
+                             card("PPO6", "177500.0"), card("CNPIX1", "6850"), card("CNPIX2", "6900")};
+  const char* x[] = {"67.15", "0.012", "-40.0", "-2.0E-5", "1.1E-5", "-1.0E-5", "0.0", "1.2E-6", "-3.0E-7", "2.0E-6", "-1.5E-7", "0.0", "0.0"};
+  const char* y[] = {"67.16", "-0.011", "60.0", "1.5E-5", "-1.2E-5", "1.0E-5", "0.0", "1.1E-6", "-2.0E-7", "1.8E-6", "1.0E-7", "0.0", "0.0"};
+  for (int i = 0; i < 13; ++i) {
+    c.push_back(card("AMDX" + std::to_string(i + 1), x[i]));
+    c.push_back(card("AMDY" + std::to_string(i + 1), y[i]));
+  }
+  return c;
+}
+
+std::vector<std::string> old_matrix_cards(const char* kind) {
+  std::vector<std::string> c{card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"), card("CRPIX1", "150.5"),
+                             card("CRPIX2", "90.25"), card("CRVAL1", "202.4695"), card("CRVAL2", "47.1952")};
+  if (std::string(kind) == "CD") {
+    for (const auto& [k, v] : {std::pair{"CD001001", "-4.7E-4"}, {"CD001002", "1.1E-5"}, {"CD002001", "1.3E-5"},
+                               {"CD002002", "4.7E-4"}})
+      c.push_back(card(k, v));
+  } else {
+    for (const auto& [k, v] : {std::pair{"CDELT1", "-4.7E-4"}, {"CDELT2", "4.7E-4"}, {"PC001001", "0.99"},
+                               {"PC001002", "0.14"}, {"PC002001", "-0.14"}, {"PC002002", "0.99"}})
+      c.push_back(card(k, v));
+  }
+  return c;
+}
+
+class OldWcsForms : public ::testing::TestWithParam<OldForm> {};
+
+TEST_P(OldWcsForms, CropTurnAndMirrorCarryThemAsAstropyReadsTheOriginal) {
+  const OldForm& f = GetParam();
+  ScratchFolder dir;
+  dir.write_fits("old.fits", coded(300, 200), f.cards);
+  const auto run = run_session(dir, {"", "l", "old.fits", "c", "150 100", "21 270 11 190", "t", "a", "f", "b",
+                                     "s", "out.fits", "", "q"});
+  EXPECT_THAT(run.out, HasSubstr(std::string(" ") + f.line));
+  const Image saved = dir.read_fits("out.fits");
+  ASSERT_FALSE(saved.empty()) << run.out;
+  std::vector<std::string> truth_cards;
+  for (std::string c : f.cards) {
+    if (c.find("D+") != std::string::npos || c.find("D-") != std::string::npos) c[c.find('D', 10)] = 'E';
+    truth_cards.push_back(c);
+  }
+  SkyQuery original{truth_cards, {}}, edited{astropy_cards(dir.file("out.fits")), {}};
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{
+           {1, 1}, {saved.nx, 1}, {1, saved.ny}, {saved.nx, saved.ny}, {(saved.nx + 1) / 2, (saved.ny + 1) / 2}}) {
+    const int code = static_cast<int>(saved.at(x, y));
+    original.pixels.emplace_back(code % 1000, code / 1000);
+    edited.pixels.emplace_back(x, y);
+  }
+  for (const std::string& c : edited.cards)
+    for (const char* old : {"CD00", "PC00", "PLTRAH", "AMDX", "CNPIX"}) EXPECT_NE(c.rfind(old, 0), 0u) << c;
+  const auto sky = astropy_sky_batch({original, edited});
+  if (!sky) GTEST_SKIP() << "/usr/bin/python3 with astropy is not installed";
+  ASSERT_EQ((*sky)[0].sky.size(), 5u);
+  ASSERT_EQ((*sky)[1].sky.size(), 5u);
+  for (std::size_t k = 0; k < 5; ++k)
+    EXPECT_LT(separation_arcsec((*sky)[0].sky[k], (*sky)[1].sky[k]), f.tolerance_arcsec) << "position " << k;
+}
+
+std::vector<std::string> d_exponent_cards() {
+  std::vector<std::string> c = kWcs;
+  c[4] = card("CRVAL1", "2.0194541667302D+02");
+  c[6] = card("CDELT1", "-2.1277777D-4");
+  return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, OldWcsForms,
+    ::testing::Values(
+        OldForm{"dss", dss_cards(), 1.0,
+                "The header's DSS plate solution is replaced by a TAN projection with a CD matrix (within 0.000 pixels "
+                "over the image).\n"},
+        OldForm{"cd00", old_matrix_cards("CD"), 1e-6 * 3600.0,
+                "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
+        OldForm{"pc00", old_matrix_cards("PC"), 1e-6 * 3600.0,
+                "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
+        OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in old.fits"},
+        // A second copy with the same value is no ambiguity; the edit must not leave it stale.
+        OldForm{"same_card_twice", [] { auto c = kWcs; c.push_back(kWcs[2]); return c; }(), 1e-6 * 3600.0,
+                "Reading in old.fits"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A WCS card given twice: M refuses the WCS, and the first edit removes it rather than carry
+// one copy and leave the other.
+TEST(WcsThroughSession, AWcsCardGivenTwiceIsRefusedAndRemovedAtTheFirstEdit) {
+  ScratchFolder dir;
+  std::vector<std::string> cards = kWcs;
+  cards.push_back(card("CRPIX1", "300.0"));
+  dir.write_fits("twice.fits", coded(120, 90), cards);
+  const auto run = run_session(dir, {"", "l", "twice.fits", "m", "2", "10 10", "0 0", "0", "c", "60 45",
+                                     "11 100 21 80", "s", "out.fits", "", "q"});
+  EXPECT_THAT(run.out, HasSubstr("none. The header's sky coordinates cannot be used: it gives CRPIX1 twice\n"));
+  EXPECT_THAT(run.out, HasSubstr(" The header gives CRPIX1 twice, so its sky coordinates are ambiguous: they are "
+                                 "removed, not carried wrong through the edit.\n"));
+  for (const std::string& c : astropy_cards(dir.file("out.fits")))
+    for (const char* k : {"CRPIX", "CRVAL", "CTYPE", "CDELT"}) EXPECT_NE(c.rfind(k, 0), 0u) << c;
+}
+
 }  // namespace
