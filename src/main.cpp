@@ -31,8 +31,11 @@ const char* const kUsage =
     "\n"
     "Files read:    Zelvo.ini (window-size code 1/2/3, extended logs 0/1), FITS images,\n"
     "               ZelvoRep.log (object list for removal options 8 and 9)\n"
-    "Files written: Zelvo.log, ZelvoDebug.log, ZelvoRepeat.log, ZelvoApPhot.log,\n"
-    "               ZelvoProfile1.log, ZelvoImage.ps, FITS images saved with S or X\n";
+    "Files written: Zelvo.log, ZelvoDebug.log, ZelvoRepeat.log, ZelvoApPhot.log (and .ecsv,\n"
+    "               .reg), ZelvoProfile1.log (and .ecsv), ZelvoStars.ecsv and .reg, ZelvoImage.ps,\n"
+    "               FITS images saved with S or X\n"
+    "\n"
+    "More: the README and man zelvo.\n";
 
 }  // namespace
 

@@ -81,8 +81,19 @@ std::string file_name(const std::filesystem::path& p) { return p.filename().stri
 
 std::string errno_text(int err) { return std::strerror(err); }
 
-// Writes all of `text` to fd; on failure the file is cut back to `restore_size`, so no partial
-// line is left, and the errno is returned (0 on success).
+// The first free "<stem>-old-N<ext>" beside `path`.
+std::filesystem::path set_aside_name(const std::filesystem::path& path) {
+  const auto dir = path.parent_path();
+  const std::string stem = path.stem().string(), ext = path.extension().string();
+  for (int n = 1;; ++n) {
+    auto candidate = dir / (stem + "-old-" + std::to_string(n) + ext);
+    struct stat st;
+    if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) return candidate;
+  }
+}
+
+}  // namespace
+
 int write_all(int fd, const std::string& text, off_t restore_size) {
   std::size_t done = 0;
   while (done < text.size()) {
@@ -97,19 +108,6 @@ int write_all(int fd, const std::string& text, off_t restore_size) {
   }
   return 0;
 }
-
-// The first free "<stem>-old-N<ext>" beside `path`.
-std::filesystem::path set_aside_name(const std::filesystem::path& path) {
-  const auto dir = path.parent_path();
-  const std::string stem = path.stem().string(), ext = path.extension().string();
-  for (int n = 1;; ++n) {
-    auto candidate = dir / (stem + "-old-" + std::to_string(n) + ext);
-    struct stat st;
-    if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) return candidate;
-  }
-}
-
-}  // namespace
 
 std::string catalogue_number(double v) {
   char buf[64];

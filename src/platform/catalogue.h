@@ -7,6 +7,8 @@
 // started, with a one-line notice. A failed write (a full disk) leaves the file as it was.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -75,6 +77,11 @@ std::string region_line(const RegionCircle& c);
 // Appends circles to a DS9 region file, writing its header first when the file is new or
 // empty; a file that is not a DS9 region file in image coordinates is set aside as above.
 CatalogueWrite append_regions(const std::filesystem::path& path, const std::vector<RegionCircle>& circles);
+
+// Writes all of `text` at the descriptor `fd` (retrying short writes); on failure the file is
+// cut back to `restore_size` when that is 0 or more, so no partial line is left. Returns 0, or
+// the errno of the failure.
+int write_all(int fd, const std::string& text, off_t restore_size);
 
 // Appends `body` to the text file at `path`, whose content must start with exactly `header`
 // (written first when the file is new or empty) and end with a newline; otherwise the file is

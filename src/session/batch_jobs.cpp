@@ -55,6 +55,22 @@ std::optional<std::vector<double>> numbers_of(const std::string& text, std::size
   return v;
 }
 
+// Option 9 on the desk's frame with the list of `files`, its problems told; nothing when the
+// work arrays did not fit in memory.
+std::optional<AutomaticRemovals> remove_listed(BatchRun& run, BatchDesk& desk, const RemovalFiles& files) {
+  AutomaticRemovals r;
+  try {
+    r = remove_list_unattended(desk.s, files);
+  } catch (const std::bad_alloc&) {
+    run.problem("not enough memory for the removal work arrays; nothing was removed");
+    return std::nullopt;
+  } catch (const EndOfInput&) {
+    run.problem("the removal asked a question, which a run cannot answer; it stopped there");
+  }
+  for (const std::string& p : r.problems) run.problem(p);
+  return r;
+}
+
 }  // namespace
 
 BatchDesk::BatchDesk(BatchRun& r)
@@ -239,16 +255,9 @@ int batch_remove(BatchRun& run) {
   if (!desk.load()) return kJobRefused;
   ensure_display_levels(desk.s.active().view(), desk.s.disp);
   const RemovalFiles files{list, run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
-  AutomaticRemovals r;
-  try {
-    r = remove_list_unattended(desk.s, files);
-  } catch (const std::bad_alloc&) {
-    run.problem("not enough memory for the removal work arrays; nothing was removed");
-    return kJobRefused;
-  } catch (const EndOfInput&) {
-    run.problem("the removal asked a question, which a run cannot answer; it stopped there");
-  }
-  for (const std::string& p : r.problems) run.problem(p);
+  const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
+  if (!removals) return kJobRefused;
+  const AutomaticRemovals& r = *removals;
   const std::string done = std::to_string(r.removed.size()) + " of " + std::to_string(r.listed) + " listed objects removed";
   if (!desk.write("clean.fits", "zelvo run remove: " + done)) return kJobRefused;
   run.out << one_line(output_name(run.args.frame, "clean.fits")) << ": " << done << '\n';
@@ -285,16 +294,9 @@ int batch_find(BatchRun& run) {
   }
   for (const std::string& n : found.notes) run.problem(n);
   const RemovalFiles files{run.output("ZelvoRep.log"), run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
-  AutomaticRemovals r;
-  try {
-    r = remove_list_unattended(desk.s, files);
-  } catch (const std::bad_alloc&) {
-    run.problem("not enough memory for the removal work arrays; nothing was removed");
-    return kJobRefused;
-  } catch (const EndOfInput&) {
-    run.problem("the removal asked a question, which a run cannot answer; it stopped there");
-  }
-  for (const std::string& p : r.problems) run.problem(p);
+  const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
+  if (!removals) return kJobRefused;
+  const AutomaticRemovals& r = *removals;
   const std::string done = std::to_string(found.stars) + " stars found above " + format_real(threshold) +
                            " sigma (" + std::to_string(found.saturated) + " saturated), " +
                            std::to_string(r.removed.size()) + " removed";

@@ -268,19 +268,11 @@ enum class WriteMode { fresh, replace, append };
 
 std::string errno_text(int err) { return std::strerror(err); }
 
-// Writes all of `text` at fd; on failure cuts the file back to `restore` (when 0 or more).
-int write_all(int fd, const std::string& text, off_t restore) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : ENOSPC;
-      if (restore >= 0 && ::ftruncate(fd, restore) != 0) { /* the error is reported as it is */ }
-      return err;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+// Writes all of `text` at fd and makes it durable; on failure cuts the file back to `restore`
+// (when 0 or more).
+int write_durably(int fd, const std::string& text, off_t restore) {
+  const int err = write_all(fd, text, restore);
+  if (err != 0) return err;
   return ::fsync(fd) == 0 ? 0 : errno;
 }
 
@@ -301,7 +293,7 @@ std::string write_text(const std::filesystem::path& path, const std::string& tex
       char last = '\n';
       if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') body.insert(0, "\n");
     }
-    const int err = write_all(fd, body, st.st_size);
+    const int err = write_durably(fd, body, st.st_size);
     ::close(fd);
     return err ? errno_text(err) : std::string();
   }
@@ -309,7 +301,7 @@ std::string write_text(const std::filesystem::path& path, const std::string& tex
   temp += ".tmp-" + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return errno_text(errno);
-  int err = write_all(fd, text, -1);
+  int err = write_durably(fd, text, -1);
   if (::close(fd) != 0 && err == 0) err = errno;
   if (mode == WriteMode::replace) {
     if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
