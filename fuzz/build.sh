@@ -14,8 +14,8 @@ CXX="${CXX_FUZZ:-clang++}"
 mkdir -p "$OUT/obj"
 
 FLAGS="-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined"
-INCLUDES="-I$ROOT/src -I$ROOT/tools -I$ROOT/fuzz $(pkg-config --cflags cfitsio cpgplot libedit zlib wcslib)"
-LIBS="$(pkg-config --libs cfitsio cpgplot libedit zlib wcslib) -lm"
+INCLUDES="-I$ROOT/src -I$ROOT/tools -I$ROOT/fuzz $(pkg-config --cflags cfitsio cpgplot libedit zlib wcslib x11)"
+LIBS="$(pkg-config --libs cfitsio cpgplot libedit zlib wcslib x11) -lm"
 
 # Library objects, rebuilt when their source or any header is newer; compiled in parallel.
 objects=""
