@@ -602,6 +602,31 @@ float aperture_flux(ConstImageView image, const Measure& m, float r) {
   return static_cast<float>(f);
 }
 
+// True when the light under a peak falls away from it on every side well beyond where the
+// peak meets its background: each quarter of a 3-pixel ring at r has a median more than 3 noise
+// sigma above the same quarter of the ring at 2r. That is a galaxy's nucleus (or the top of
+// another extended object), not a foreground star, which sits on a background that is flat or
+// rises towards the galaxy on one side. Rings cut by the image's edge decide nothing.
+bool on_a_summit(ConstImageView image, float x, float y, float r, float noise) {
+  std::array<std::vector<float>, 4> inner, outer;
+  const float r_out = 2.0f * r + 3.0f;
+  for (int32_t j = static_cast<int32_t>(std::floor(y - r_out)); j <= static_cast<int32_t>(std::ceil(y + r_out)); ++j)
+    for (int32_t i = static_cast<int32_t>(std::floor(x - r_out)); i <= static_cast<int32_t>(std::ceil(x + r_out)); ++i) {
+      const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
+      const float d = std::sqrt(dx * dx + dy * dy);
+      const bool in_inner = d >= r && d < r + 3.0f, in_outer = d >= 2.0f * r && d < r_out;
+      if (!in_inner && !in_outer) continue;
+      if (!image.inside(i, j) || !counted_pixel(image.at(i, j))) continue;
+      const std::size_t q = (dx >= 0.0f ? 0u : 1u) + (dy >= 0.0f ? 0u : 2u);
+      (in_inner ? inner : outer)[q].push_back(image.at(i, j));
+    }
+  for (std::size_t q = 0; q < 4; ++q) {
+    if (inner[q].size() < 8 || outer[q].size() < 8) return false;
+    if (!(median_of(std::move(inner[q])) - median_of(std::move(outer[q])) > 3.0f * noise)) return false;
+  }
+  return true;
+}
+
 float radius_of(ConstImageView image, float x, float y, float fwhm, const FinderRequest& req) {
   float r = req.radius ? req.radius(image, x, y) : 0.0f;
   if (!(r > 0.0f)) r = 2.5f * fwhm;
@@ -886,6 +911,10 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     FoundStar st = m->star;
     st.type = 1;
     st.radius = radius_of(image, st.x, st.y, fwhm, req);
+    if (on_a_summit(image, st.x, st.y, std::max(st.radius, 3.0f * fwhm), pixel_noise(image, st, fwhm))) {
+      ++result.not_star_like;
+      continue;
+    }
     st.flux = aperture_flux(image, *m, st.radius);
     found.push_back(st);
   }

@@ -7,8 +7,10 @@
 #include <cstdio>
 
 #include "numeric/image_view.h"
+#include "photometry/psf.h"
 #include "removal/finder.h"
 #include "support/knotty_galaxy.h"
+#include "synthetic_field.h"
 
 using namespace zelvo;
 using namespace zelvo::test_images;
@@ -66,5 +68,32 @@ TEST_P(FinderOnGalaxy, FindsTheStarsNotTheKnotsAndTypesSaturatedOnes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GivenAndMeasuredFwhm, FinderOnGalaxy, ::testing::Values(3.0f, 0.0f));
+
+}  // namespace
+
+namespace {
+
+// The sample field of the demo: a de Vaucouleurs galaxy, whose cusp is as sharp as a star at
+// its top, among Moffat stars. The nucleus is never listed; the stars well clear of it are.
+class FinderOnSampleField : public ::testing::TestWithParam<uint64_t> {};
+
+TEST_P(FinderOnSampleField, ListsTheStarsButNotTheNucleus) {
+  FieldOptions o;
+  o.seed = GetParam();
+  const SyntheticField f = synthetic_field(o);
+  FinderRequest req;
+  req.saturation = 0.9f * o.saturation;
+  req.radius = [](ConstImageView image, float x, float y) { return star_radius(image, x, y).radius; };
+  const FinderResult r = find_stars(f.image.view(), req);
+  ASSERT_EQ(r.status, FinderStatus::found);
+  EXPECT_EQ(nearest(r, static_cast<float>(f.galaxy.x), static_cast<float>(f.galaxy.y), 6.0f), nullptr)
+      << "the nucleus at " << f.galaxy.x << " " << f.galaxy.y << " is listed";
+  for (const FieldStar& t : f.stars)
+    if (t.peak > 10.0 * o.noise && t.x > 20 && t.y > 20 && t.x < o.nx - 20 && t.y < o.ny - 20)
+      EXPECT_NE(nearest(r, static_cast<float>(t.x), static_cast<float>(t.y), 1.5f), nullptr)
+          << "missed star at " << t.x << " " << t.y << " peak " << t.peak;
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, FinderOnSampleField, ::testing::Values(7u, 2001u, 31u, 97u));
 
 }  // namespace
