@@ -37,7 +37,7 @@ struct Mesh {
 // most ~300 of them, then clip at 3 sigma about the mean until nothing changes (3 passes).
 std::pair<float, float> clipped_level(std::vector<float>& v) {
   const std::size_t n = v.size();
-  const std::size_t step = std::max<std::size_t>(1, n / 301);
+  const std::size_t step = std::max<std::size_t>(1, (n + 299) / 300);
   std::vector<float> sub;
   sub.reserve(n / step + 1);
   for (std::size_t k = 0; k < n; k += step) sub.push_back(v[k]);
@@ -207,16 +207,62 @@ Image binned(ConstImageView image, float level, std::vector<std::size_t>& bright
   return b;
 }
 
-// The frame smoothed by a unit-sum Gaussian of sigma s into `v` (separable, through `h`;
-// within `reach` pixels of the edge the pixels stay as they are). Non-finite pixels count as
-// their cell's background.
-void smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach, std::vector<float>& h,
-              std::vector<float>& v) {
+// One Gaussian of the detection: unit-sum weights of sigma s over -reach..reach.
+struct Kernel {
+  int32_t reach = 0;
+  std::vector<float> w;
+  Kernel(float s, int32_t r) : reach(r), w(static_cast<std::size_t>(2 * r + 1)) {
+    double sum = 0.0;
+    for (int32_t d = -r; d <= r; ++d) sum += w[d + r] = static_cast<float>(std::exp(-0.5 * d * d / (s * s)));
+    for (float& x : w) x = static_cast<float>(x / sum);
+  }
+};
+
+// One row smoothed along x (within `reach` pixels of the ends the pixels stay as they are).
+void smooth_row(const float* in, int32_t nx, const Kernel& k, float* out) {
+  const int32_t reach = k.reach;
+  for (int32_t x = 0; x < std::min(reach, nx); ++x) out[x] = in[x];
+  for (int32_t x = std::max(reach, nx - reach); x < nx; ++x) out[x] = in[x];
+  if (nx <= 2 * reach) return;
+  const int32_t len = nx - 2 * reach;
+  float* o = out + reach;
+  const float* w = k.w.data();
+  for (int32_t x = 0; x < len; ++x) o[x] = w[0] * in[x];
+  for (int32_t d = 1; d <= 2 * reach; ++d) {
+    const float c = w[d];
+    const float* i = in + d;
+    for (int32_t x = 0; x < len; ++x) o[x] += c * i[x];
+  }
+}
+
+// Row y of the rows smoothed along x (ring[r % rows] holds row r) smoothed along y into out;
+// within `reach` rows of the top and bottom the rows stay as smoothed along x.
+void smooth_column(const std::vector<float>& ring, int32_t rows, int32_t nx, int32_t ny, int32_t y, const Kernel& k,
+                   float* out) {
+  const int32_t reach = k.reach;
+  const auto row = [&](int32_t r) { return ring.data() + static_cast<std::size_t>(r % rows) * nx; };
+  if (y < reach || y >= ny - reach) {
+    std::copy(row(y), row(y) + nx, out);
+    return;
+  }
+  const float* first = row(y - reach);
+  const float w0 = k.w[0];
+  for (int32_t x = 0; x < nx; ++x) out[x] = w0 * first[x];
+  for (int32_t d = 1; d <= 2 * reach; ++d) {
+    const float c = k.w[d];
+    const float* in = row(y - reach + d);
+    for (int32_t x = 0; x < nx; ++x) out[x] += c * in[x];
+  }
+}
+
+// The frame smoothed by two unit-sum Gaussians in one sweep (separable; rows smoothed along
+// x are kept only while the smoothing along y needs them, so the sweep stays in the cache):
+// `sm` by the narrow one, `peaked` = `sm` less the wide one (whose reach is at least the narrow
+// one's). Within a kernel's reach of the edge the pixels stay as they are for that kernel.
+// Non-finite pixels count as their cell's background.
+void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow, const Kernel& wide,
+                   std::vector<float>& sm, std::vector<float>& peaked) {
   const int32_t nx = image.nx, ny = image.ny;
-  std::vector<float> k(static_cast<std::size_t>(2 * reach + 1));
-  double sum = 0.0;
-  for (int32_t d = -reach; d <= reach; ++d) sum += k[d + reach] = static_cast<float>(std::exp(-0.5 * d * d / (s * s)));
-  for (float& w : k) w = static_cast<float>(w / sum);
   const std::size_t n = image.size();
   std::vector<float> clean;
   const float* src = image.px;
@@ -233,36 +279,23 @@ void smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach, st
       src = clean.data();
       break;
     }
-  h.resize(n);  // the horizontal pass, kept by the caller for the next smoothing
-  v.resize(n);
+  sm.resize(n);
+  peaked.resize(n);
+  const int32_t reach = std::max(narrow.reach, wide.reach);
+  const int32_t rows = 2 * reach + 1;  // rows y - reach .. y + reach
+  std::vector<float> ring_n(static_cast<std::size_t>(rows) * nx), ring_w(ring_n.size()), lane(static_cast<std::size_t>(nx));
+  int32_t done = 0;  // rows smoothed along x so far
   for (int32_t y = 0; y < ny; ++y) {
-    const float* in = src + static_cast<std::size_t>(y) * nx;
-    float* out = h.data() + static_cast<std::size_t>(y) * nx;
-    for (int32_t x = 0; x < std::min(reach, nx); ++x) out[x] = in[x];
-    for (int32_t x = std::max(reach, nx - reach); x < nx; ++x) out[x] = in[x];
-    if (nx <= 2 * reach) continue;
-    const int32_t len = nx - 2 * reach;
-    float* o = out + reach;
-    for (int32_t x = 0; x < len; ++x) o[x] = k[0] * in[x];
-    for (int32_t d = 1; d <= 2 * reach; ++d) {
-      const float w = k[d];
-      const float* i = in + d;
-      for (int32_t x = 0; x < len; ++x) o[x] += w * i[x];
+    for (; done < std::min(ny, y + reach + 1); ++done) {
+      const float* in = src + static_cast<std::size_t>(done) * nx;
+      smooth_row(in, nx, narrow, ring_n.data() + static_cast<std::size_t>(done % rows) * nx);
+      smooth_row(in, nx, wide, ring_w.data() + static_cast<std::size_t>(done % rows) * nx);
     }
-  }
-  for (int32_t y = 0; y < ny; ++y) {
-    float* out = v.data() + static_cast<std::size_t>(y) * nx;
-    if (y < reach || y >= ny - reach) {
-      std::copy(h.begin() + static_cast<std::ptrdiff_t>(y) * nx, h.begin() + static_cast<std::ptrdiff_t>(y + 1) * nx, out);
-      continue;
-    }
-    const float* first = h.data() + static_cast<std::size_t>(y - reach) * nx;
-    for (int32_t x = 0; x < nx; ++x) out[x] = k[0] * first[x];
-    for (int32_t d = 1; d <= 2 * reach; ++d) {
-      const float w = k[d];
-      const float* in = h.data() + static_cast<std::size_t>(y - reach + d) * nx;
-      for (int32_t x = 0; x < nx; ++x) out[x] += w * in[x];
-    }
+    float* s = sm.data() + static_cast<std::size_t>(y) * nx;
+    float* p = peaked.data() + static_cast<std::size_t>(y) * nx;
+    smooth_column(ring_n, rows, nx, ny, y, narrow, s);
+    smooth_column(ring_w, rows, nx, ny, y, wide, lane.data());
+    for (int32_t x = 0; x < nx; ++x) p[x] = s[x] - lane[x];
   }
 }
 
@@ -795,13 +828,11 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   const auto detect = [&](float fwhm) {
     const float sb = 0.5f * fwhm / static_cast<float>(kFwhmPerSigma);
     const int32_t reach = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(2.5f * sb)));
-    std::vector<float> pass, sm, peaked;
-    smoothed(bins.view(), mesh, sb, reach, pass, sm);
+    std::vector<float> sm, peaked;
     // The peaks are those of the smoothed frame less a three times wider smoothing, which a
     // galaxy's slope does not shift or hide.
     const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
-    smoothed(bins.view(), mesh, 3.0f * sb, wide, pass, peaked);
-    for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
+    smoothed_pair(bins.view(), mesh, Kernel(sb, reach), Kernel(3.0f * sb, wide), sm, peaked);
     const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, wide + 1);
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
     std::vector<Candidate> out;
