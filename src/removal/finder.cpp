@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <tuple>
 #include <utility>
 
@@ -182,10 +183,13 @@ void interpolate_row(const std::vector<float>& grid, const Mesh& m, const AxisWe
 // The frame binned 2 x 2 (means of the finite pixels; NaN where none is): detection works on
 // a quarter of the pixels, the measurement on the frame itself.
 // Bins with a pixel at or above the saturation level (or an undefined one) are listed in
-// `bright`, so that the search for saturated stars reads only those.
-Image binned(ConstImageView image, float level, std::vector<std::size_t>& bright) {
+// `bright`, so that the search for saturated stars reads only those. The bins are held in
+// `store`, written once without being cleared first.
+ConstImageView binned(ConstImageView image, float level, std::unique_ptr<float[]>& store,
+                      std::vector<std::size_t>& bright) {
   const int32_t bx = image.nx / 2, by = image.ny / 2;
-  Image b(bx, by);
+  store.reset(new float[static_cast<std::size_t>(bx) * static_cast<std::size_t>(by)]);
+  const ImageView b{store.get(), bx, by};
   for (int32_t j = 1; j <= by; ++j) {
     const float* r0 = &image.at(1, 2 * j - 1);
     const float* r1 = &image.at(1, 2 * j);
@@ -255,13 +259,14 @@ void smooth_column(const std::vector<float>& ring, int32_t rows, int32_t nx, int
   }
 }
 
-// The frame smoothed by two unit-sum Gaussians in one sweep (separable; rows smoothed along
-// x are kept only while the smoothing along y needs them, so the sweep stays in the cache):
-// `sm` by the narrow one, `peaked` = `sm` less the wide one (whose reach is at least the narrow
-// one's). Within a kernel's reach of the edge the pixels stay as they are for that kernel.
-// Non-finite pixels count as their cell's background.
-void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow, const Kernel& wide,
-                   std::vector<float>& sm, std::vector<float>& peaked) {
+// The frame smoothed by two unit-sum Gaussians in one sweep (separable; rows are kept only
+// while later steps need them, so the sweep stays in the cache): `sm` by the narrow one,
+// `peaked` = `sm` less the wide one (whose reach is at least the narrow one's). Within a
+// kernel's reach of the edge the pixels stay as they are for that kernel. Non-finite pixels
+// count as their cell's background. Once row y + 1 (1-based) is smoothed, `row(y, up, at,
+// down, sm)` is called with the rows y - 1, y, y + 1 of `peaked` and row y of `sm`.
+template <typename RowFn>
+void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow, const Kernel& wide, RowFn&& row) {
   const int32_t nx = image.nx, ny = image.ny;
   const std::size_t n = image.size();
   std::vector<float> clean;
@@ -279,8 +284,7 @@ void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow,
       src = clean.data();
       break;
     }
-  sm.resize(n);
-  peaked.resize(n);
+  std::vector<float> sm(3 * static_cast<std::size_t>(nx)), peaked(sm.size());  // rows r % 3
   const int32_t reach = std::max(narrow.reach, wide.reach);
   const int32_t rows = 2 * reach + 1;  // rows y - reach .. y + reach
   std::vector<float> ring_n(static_cast<std::size_t>(rows) * nx), ring_w(ring_n.size()), lane(static_cast<std::size_t>(nx));
@@ -291,11 +295,13 @@ void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow,
       smooth_row(in, nx, narrow, ring_n.data() + static_cast<std::size_t>(done % rows) * nx);
       smooth_row(in, nx, wide, ring_w.data() + static_cast<std::size_t>(done % rows) * nx);
     }
-    float* s = sm.data() + static_cast<std::size_t>(y) * nx;
-    float* p = peaked.data() + static_cast<std::size_t>(y) * nx;
+    const auto at = [nx](std::vector<float>& v, int32_t r) { return v.data() + static_cast<std::size_t>(r % 3) * nx; };
+    float* s = at(sm, y);
+    float* p = at(peaked, y);
     smooth_column(ring_n, rows, nx, ny, y, narrow, s);
     smooth_column(ring_w, rows, nx, ny, y, wide, lane.data());
     for (int32_t x = 0; x < nx; ++x) p[x] = s[x] - lane[x];
+    if (y >= 2) row(y, at(peaked, y - 2), at(peaked, y - 1), p, at(sm, y - 1));  // 0-based y - 1 is 1-based y
   }
 }
 
@@ -306,24 +312,28 @@ struct Candidate {
 // Local maxima of `peaked` (over 3 x 3 pixels, ties to the first in scan order) that stand
 // above their surroundings as much as the smoothed frame `sm` must stand above the mesh
 // background: an excess over the mesh background reaches share * k * the mesh sigma, at least
-// `margin` pixels inside the frame.
-std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vector<float>& peaked, const Mesh& mesh,
-                                    int32_t nx, int32_t ny, float k, int32_t margin) {
-  std::vector<Candidate> out;
-  const AxisWeights wx = axis_weights(mesh.cx, nx), wy = axis_weights(mesh.cy, ny);
-  std::vector<float> lane, bg, sg;
-  for (int32_t y = std::max(margin, 3); y <= ny - std::max(margin, 3) + 1; ++y) {
-    interpolate_row(mesh.level, mesh, wx, wy, y, nx, lane, bg);
-    interpolate_row(mesh.sigma, mesh, wx, wy, y, nx, lane, sg);
-    const float* srow = sm.data() + static_cast<std::size_t>(y - 1) * nx - 1;  // srow[x], x from 1
-    const float* row = peaked.data() + static_cast<std::size_t>(y - 1) * nx - 1;
-    for (int32_t x = std::max(margin, 3); x <= nx - std::max(margin, 3) + 1; ++x) {
-      const float need = kCandidateShare * k * sg[x];
+// `margin` pixels inside the frame. Fed one row at a time (with its neighbours) by the sweep.
+class LocalMaxima {
+ public:
+  LocalMaxima(const Mesh& mesh, int32_t nx, int32_t ny, float k, int32_t margin)
+      : mesh_(mesh), wx_(axis_weights(mesh.cx, nx)), wy_(axis_weights(mesh.cy, ny)), nx_(nx), k_(k),
+        lo_(std::max(margin, 3)), hi_(ny - std::max(margin, 3) + 1) {}
+
+  // Row y (1-based) of `peaked` with the rows above and below it, and row y of `sm`.
+  void operator()(int32_t y, const float* up, const float* at, const float* down, const float* sm) {
+    if (y < lo_ || y > hi_) return;
+    interpolate_row(mesh_.level, mesh_, wx_, wy_, y, nx_, lane_, bg_);
+    interpolate_row(mesh_.sigma, mesh_, wx_, wy_, y, nx_, lane_, sg_);
+    const float* rows[3] = {up - 1, at - 1, down - 1};  // rows[.][x], x from 1
+    const float* srow = sm - 1;
+    const float* row = rows[1];
+    for (int32_t x = lo_; x <= nx_ - lo_ + 1; ++x) {
+      const float need = kCandidateShare * k_ * sg_[x];
       const float v = row[x];
-      if (!(srow[x] - bg[x] >= need) || !(v >= need)) continue;
+      if (!(srow[x] - bg_[x] >= need) || !(v >= need)) continue;
       bool peak = true;
       for (int32_t dy = -1; dy <= 1 && peak; ++dy) {
-        const float* r = row + static_cast<std::ptrdiff_t>(dy) * nx;
+        const float* r = rows[dy + 1];
         for (int32_t dx = -1; dx <= 1; ++dx) {
           if (dx == 0 && dy == 0) continue;
           const float w = r[x + dx];
@@ -334,11 +344,20 @@ std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vec
           }
         }
       }
-      if (peak) out.push_back({x, y});
+      if (peak) found_.push_back({x, y});
     }
   }
-  return out;
-}
+  const std::vector<Candidate>& found() const { return found_; }
+
+ private:
+  const Mesh& mesh_;
+  AxisWeights wx_, wy_;
+  int32_t nx_;
+  float k_;
+  int32_t lo_, hi_;
+  std::vector<float> lane_, bg_, sg_;
+  std::vector<Candidate> found_;
+};
 
 // --- measuring one object --------------------------------------------------------------
 
@@ -708,15 +727,18 @@ std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, cons
     for (int32_t y = 0; y < image.ny; ++y) starts.push_back(static_cast<std::size_t>(y) * image.nx + image.nx - 1);
   if (image.ny % 2)
     for (int32_t x = 0; x < image.nx; ++x) starts.push_back(static_cast<std::size_t>(image.ny - 1) * image.nx + x);
-  std::vector<uint8_t> seen;
+  // One bit per pixel: an eighth of the fresh memory a byte per pixel would take.
+  std::vector<uint64_t> seen_bits;
+  const auto seen = [&](std::size_t q) { return (seen_bits[q >> 6] >> (q & 63)) & 1u; };
+  const auto see = [&](std::size_t q) { seen_bits[q >> 6] |= uint64_t{1} << (q & 63); };
   std::vector<std::size_t> stack, members;
   for (const std::size_t p : starts) {
     if (!(image.px[p] >= level) || !std::isfinite(image.px[p])) continue;
-    if (seen.empty()) seen.assign(n, 0);
-    if (seen[p]) continue;
+    if (seen_bits.empty()) seen_bits.assign((n + 63) / 64, 0);
+    if (seen(p)) continue;
     members.clear();
     stack.assign(1, p);
-    seen[p] = 1;
+    see(p);
     while (!stack.empty()) {
       const std::size_t q = stack.back();
       stack.pop_back();
@@ -727,8 +749,8 @@ std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, cons
           const int32_t a = x + dx, b = y + dy;
           if (a < 0 || b < 0 || a >= image.nx || b >= image.ny) continue;
           const std::size_t r = static_cast<std::size_t>(b) * image.nx + a;
-          if (!seen[r] && image.px[r] >= level && std::isfinite(image.px[r])) {
-            seen[r] = 1;
+          if (!seen(r) && image.px[r] >= level && std::isfinite(image.px[r])) {
+            see(r);
             stack.push_back(r);
           }
         }
@@ -818,8 +840,9 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     return result;
   }
   std::vector<std::size_t> bright_bins;
-  const Image bins = binned(image, req.saturation, bright_bins);
-  const Mesh mesh = make_mesh(bins.view(), std::max<int32_t>(req.mesh / 2, 4));
+  std::unique_ptr<float[]> bin_store;
+  const ConstImageView bins = binned(image, req.saturation, bin_store, bright_bins);
+  const Mesh mesh = make_mesh(bins, std::max<int32_t>(req.mesh / 2, 4));
   result.sigma = 2.0f * median_of(mesh.sigma);  // the binned noise is half the pixel noise
   if (!(result.sigma > 0.0f)) {
     result.status = FinderStatus::empty_frame;
@@ -828,12 +851,12 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   const auto detect = [&](float fwhm) {
     const float sb = 0.5f * fwhm / static_cast<float>(kFwhmPerSigma);
     const int32_t reach = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(2.5f * sb)));
-    std::vector<float> sm, peaked;
     // The peaks are those of the smoothed frame less a three times wider smoothing, which a
     // galaxy's slope does not shift or hide.
     const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
-    smoothed_pair(bins.view(), mesh, Kernel(sb, reach), Kernel(3.0f * sb, wide), sm, peaked);
-    const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, wide + 1);
+    LocalMaxima maxima(mesh, bins.nx, bins.ny, req.threshold, wide + 1);
+    smoothed_pair(bins, mesh, Kernel(sb, reach), Kernel(3.0f * sb, wide), maxima);
+    const std::vector<Candidate>& peaks = maxima.found();
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
     std::vector<Candidate> out;
     out.reserve(peaks.size());
@@ -922,10 +945,14 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   }
   // Two peaks of one star (noise on a bright top) come to one centre: the higher stays.
   std::sort(found.begin(), found.end(), [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
+  const float twin_r2 = 0.25f * fwhm * fwhm;
   for (const FoundStar& st : found) {
     bool twin = false;
     for (const FoundStar& k : result.stars)
-      if (k.type == 1 && std::hypot(k.x - st.x, k.y - st.y) < 0.5f * fwhm) twin = true;
+      if (k.type == 1 && (k.x - st.x) * (k.x - st.x) + (k.y - st.y) * (k.y - st.y) < twin_r2) {
+        twin = true;
+        break;
+      }
     if (!twin) result.stars.push_back(st);
   }
   std::stable_sort(result.stars.begin(), result.stars.end(),
