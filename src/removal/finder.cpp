@@ -36,11 +36,10 @@ struct Mesh {
 
 // Clipped mean and spread of one cell's values: start at the median and 1.4826 MAD of at
 // most ~300 of them, then clip at 3 sigma about the mean until nothing changes (3 passes).
-std::pair<float, float> clipped_level(std::vector<float>& v) {
+std::pair<float, float> clipped_level(std::vector<float>& v, std::vector<float>& sub) {
   const std::size_t n = v.size();
   const std::size_t step = std::max<std::size_t>(1, (n + 299) / 300);
-  std::vector<float> sub;
-  sub.reserve(n / step + 1);
+  sub.clear();
   for (std::size_t k = 0; k < n; k += step) sub.push_back(v[k]);
   auto mid = sub.begin() + static_cast<std::ptrdiff_t>(sub.size() / 2);
   std::nth_element(sub.begin(), mid, sub.end());
@@ -52,14 +51,20 @@ std::pair<float, float> clipped_level(std::vector<float>& v) {
   std::size_t kept = 0;
   for (int pass = 0; pass < 3; ++pass) {
     const double lo = m - 3.0 * sd, hi = m + 3.0 * sd;
-    double s1 = 0.0, s2 = 0.0;
-    std::size_t c = 0;
-    for (float x : v)
-      if (x >= lo && x <= hi) {
-        s1 += x;
-        s2 += static_cast<double>(x) * x;
-        ++c;
+    // Four independent sums, so that each addition need not wait for the one before.
+    double a1[4] = {}, a2[4] = {};
+    std::size_t ac[4] = {};
+    for (std::size_t i = 0; i < n; i += 4)
+      for (std::size_t l = 0; l < 4 && i + l < n; ++l) {
+        const double x = v[i + l];
+        const bool in = x >= lo && x <= hi;
+        const double d = in ? x : 0.0;
+        a1[l] += d;
+        a2[l] += d * d;
+        ac[l] += in;
       }
+    const double s1 = (a1[0] + a1[1]) + (a1[2] + a1[3]), s2 = (a2[0] + a2[1]) + (a2[2] + a2[3]);
+    const std::size_t c = ac[0] + ac[1] + ac[2] + ac[3];
     if (c < 2) break;
     m = s1 / static_cast<double>(c);
     sd = std::sqrt(std::max(0.0, (s2 - s1 * s1 / static_cast<double>(c)) / static_cast<double>(c - 1)));
@@ -69,12 +74,15 @@ std::pair<float, float> clipped_level(std::vector<float>& v) {
   return {static_cast<float>(m), static_cast<float>(sd)};
 }
 
-float median_of(std::vector<float> v) {
+// The median of v, reordering v.
+float median_in_place(std::vector<float>& v) {
   if (v.empty()) return std::numeric_limits<float>::quiet_NaN();
   auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
   std::nth_element(v.begin(), mid, v.end());
   return *mid;
 }
+
+float median_of(std::vector<float> v) { return median_in_place(v); }
 
 // Median over 3 x 3 cells; cells without a value take the median of all cells.
 std::vector<float> median_filtered(const std::vector<float>& g, int32_t mx, int32_t my) {
@@ -107,7 +115,7 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
   for (int32_t i = 0; i < m.mx; ++i) m.cx.push_back(0.5f * static_cast<float>(m.xb[i] + m.xb[i + 1] - 1));
   for (int32_t j = 0; j < m.my; ++j) m.cy.push_back(0.5f * static_cast<float>(m.yb[j] + m.yb[j + 1] - 1));
   std::vector<float> level(static_cast<std::size_t>(m.mx * m.my)), sigma(level.size());
-  std::vector<float> v;
+  std::vector<float> v, sub;
   for (int32_t j = 0; j < m.my; ++j)
     for (int32_t i = 0; i < m.mx; ++i) {
       v.clear();
@@ -122,7 +130,7 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
         level[k] = sigma[k] = std::numeric_limits<float>::quiet_NaN();
         continue;
       }
-      level[k] = clipped_level(v).first;
+      level[k] = clipped_level(v, sub).first;
       // The noise from differences of neighbouring pixels (every fourth pair), robust against
       // a galaxy's slope and curvature inside the cell, which the spread of values is not.
       v.clear();
@@ -132,8 +140,7 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
           if (counted_pixel(row[x - 1]) && counted_pixel(row[x])) v.push_back(std::fabs(row[x] - row[x - 1]));
       }
       sigma[k] = v.size() < 8 ? std::numeric_limits<float>::quiet_NaN()
-                              : static_cast<float>(1.4826 / std::sqrt(2.0)) * median_of(std::move(v));
-      v.clear();
+                              : static_cast<float>(1.4826 / std::sqrt(2.0)) * median_in_place(v);
     }
   m.level = median_filtered(level, m.mx, m.my);
   m.sigma = median_filtered(sigma, m.mx, m.my);
@@ -161,21 +168,22 @@ AxisWeights axis_weights(const std::vector<float>& centres, int32_t n) {
   return w;
 }
 
-// One row of an interpolated mesh grid.
-void interpolate_row(const std::vector<float>& grid, const Mesh& m, const AxisWeights& wx, const AxisWeights& wy,
-                     int32_t y, int32_t nx, std::vector<float>& lane, std::vector<float>& out) {
+// Row y of a mesh grid interpolated along y: one value per cell column.
+void interpolate_lane(const std::vector<float>& grid, const Mesh& m, const AxisWeights& wy, int32_t y,
+                      std::vector<float>& lane) {
   const int32_t j = wy.cell[y];
   const int32_t j1 = std::min(j + 1, m.my - 1);
   const float u = wy.t[y];
   lane.resize(static_cast<std::size_t>(m.mx));
   for (int32_t i = 0; i < m.mx; ++i)
     lane[i] = (1.0f - u) * grid[static_cast<std::size_t>(j * m.mx + i)] + u * grid[static_cast<std::size_t>(j1 * m.mx + i)];
-  out.resize(static_cast<std::size_t>(nx) + 1);
-  for (int32_t x = 1; x <= nx; ++x) {
-    const int32_t i = wx.cell[x];
-    const int32_t i1 = std::min(i + 1, m.mx - 1);
-    out[x] = (1.0f - wx.t[x]) * lane[i] + wx.t[x] * lane[i1];
-  }
+}
+
+// Column x of such a lane, interpolated along x.
+float interpolate_at(const std::vector<float>& lane, const Mesh& m, const AxisWeights& wx, int32_t x) {
+  const int32_t i = wx.cell[x];
+  const int32_t i1 = std::min(i + 1, m.mx - 1);
+  return (1.0f - wx.t[x]) * lane[i] + wx.t[x] * lane[i1];
 }
 
 // --- smoothing and candidates ------------------------------------------------------------
@@ -322,15 +330,20 @@ class LocalMaxima {
   // Row y (1-based) of `peaked` with the rows above and below it, and row y of `sm`.
   void operator()(int32_t y, const float* up, const float* at, const float* down, const float* sm) {
     if (y < lo_ || y > hi_) return;
-    interpolate_row(mesh_.level, mesh_, wx_, wy_, y, nx_, lane_, bg_);
-    interpolate_row(mesh_.sigma, mesh_, wx_, wy_, y, nx_, lane_, sg_);
+    // The mesh is interpolated only where a pixel passes the lowest need of the row.
+    interpolate_lane(mesh_.level, mesh_, wy_, y, bg_);
+    interpolate_lane(mesh_.sigma, mesh_, wy_, y, sg_);
+    const float lowest = *std::min_element(sg_.begin(), sg_.end());
+    const bool prefilter = k_ > 0.0f && lowest >= 0.0f;
+    const float least = kCandidateShare * k_ * lowest * (1.0f - 1e-5f);  // never above any need of the row
     const float* rows[3] = {up - 1, at - 1, down - 1};  // rows[.][x], x from 1
     const float* srow = sm - 1;
     const float* row = rows[1];
     for (int32_t x = lo_; x <= nx_ - lo_ + 1; ++x) {
-      const float need = kCandidateShare * k_ * sg_[x];
       const float v = row[x];
-      if (!(srow[x] - bg_[x] >= need) || !(v >= need)) continue;
+      if (prefilter && !(v >= least)) continue;
+      const float need = kCandidateShare * k_ * interpolate_at(sg_, mesh_, wx_, x);
+      if (!(srow[x] - interpolate_at(bg_, mesh_, wx_, x) >= need) || !(v >= need)) continue;
       bool peak = true;
       for (int32_t dy = -1; dy <= 1 && peak; ++dy) {
         const float* r = rows[dy + 1];
@@ -355,7 +368,7 @@ class LocalMaxima {
   int32_t nx_;
   float k_;
   int32_t lo_, hi_;
-  std::vector<float> lane_, bg_, sg_;
+  std::vector<float> bg_, sg_;  // the mesh level and sigma along the row's cell columns
   std::vector<Candidate> found_;
 };
 
@@ -372,38 +385,78 @@ struct Plane {
 // A quadratic surface (a galaxy's curvature) fitted to the annulus rin..rout around (xc, yc),
 // refitted once after clipping at 3 robust sigma. The spread of the kept pixels about it is `noise`. False
 // with fewer than 24 pixels.
+// The normal matrix depends only on which offsets are used: around a whole pixel with every
+// pixel of the annulus counted it is that of the last such annulus of the same radii (kept per
+// thread), and the refit takes the clipped pixels' terms out of the first fit's sums.
 bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float rout, Plane& p, float& noise) {
   struct S {
     float dx, dy, v;
   };
-  std::vector<S> s;
-  s.reserve(static_cast<std::size_t>(3.2f * (rout * rout - rin * rin)) + 16);
+  constexpr int T = 6;
+  struct Geometry {
+    float rin = -1.0f, rout = -1.0f;
+    double m[T][T] = {};
+  };
+  thread_local std::vector<S> s;
+  thread_local std::vector<char> keep;
+  thread_local std::vector<float> res, kept, some;
+  thread_local Geometry cached;
+  s.clear();
   const int32_t x0 = static_cast<int32_t>(std::floor(xc - rout)), x1 = static_cast<int32_t>(std::ceil(xc + rout));
   const int32_t y0 = static_cast<int32_t>(std::floor(yc - rout)), y1 = static_cast<int32_t>(std::ceil(yc + rout));
+  const bool whole = xc == std::floor(xc) && yc == std::floor(yc) && x0 >= 1 && y0 >= 1 && x1 <= image.nx &&
+                     y1 <= image.ny;
+  bool complete = whole;  // every offset of the annulus is used
   for (int32_t y = std::max(1, y0); y <= std::min(image.ny, y1); ++y)
     for (int32_t x = std::max(1, x0); x <= std::min(image.nx, x1); ++x) {
       const float dx = static_cast<float>(x) - xc, dy = static_cast<float>(y) - yc;
       const float r2 = dx * dx + dy * dy;
+      if (r2 < rin * rin || r2 > rout * rout) continue;
       const float v = image.at(x, y);
-      if (r2 >= rin * rin && r2 <= rout * rout && counted_pixel(v)) s.push_back({dx, dy, v});
+      if (counted_pixel(v)) s.push_back({dx, dy, v});
+      else complete = false;
     }
-  std::vector<char> keep(s.size(), 1);
-  std::vector<float> res(s.size());
+  const double sc = 1.0 / rout;  // offsets scaled for conditioning
+  const auto terms = [sc](const S& q, double (&f)[T]) {
+    const double u = q.dx * sc, w = q.dy * sc;
+    f[0] = 1.0, f[1] = u, f[2] = w, f[3] = u * u, f[4] = u * w, f[5] = w * w;
+  };
+  // The sums of the first fit: the matrix (upper triangle) and the right-hand side.
+  double full[T][T + 1] = {};
+  const bool known = complete && cached.rin == rin && cached.rout == rout;
+  if (known)
+    for (int a = 0; a < T; ++a)
+      for (int b = a; b < T; ++b) full[a][b] = cached.m[a][b];
+  for (const S& q : s) {
+    double f[T];
+    terms(q, f);
+    for (int a = 0; a < T; ++a) {
+      if (!known)
+        for (int b = a; b < T; ++b) full[a][b] += f[a] * f[b];
+      full[a][T] += f[a] * q.v;
+    }
+  }
+  if (complete && !known) {
+    cached.rin = rin, cached.rout = rout;
+    for (int a = 0; a < T; ++a)
+      for (int b = a; b < T; ++b) cached.m[a][b] = full[a][b];
+  }
+  keep.assign(s.size(), 1);
+  res.resize(s.size());
+  std::size_t n = s.size();
   for (int pass = 0; pass < 2; ++pass) {
-    constexpr int T = 6;
-    double m[T][T + 1] = {};
-    std::size_t n = 0;
-    const double sc = 1.0 / rout;  // offsets scaled for conditioning
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      if (!keep[i]) continue;
-      const double u = s[i].dx * sc, w = s[i].dy * sc;
-      const double f[T] = {1.0, u, w, u * u, u * w, w * w};
-      for (int a = 0; a < T; ++a) {
-        for (int b = a; b < T; ++b) m[a][b] += f[a] * f[b];
-        m[a][T] += f[a] * s[i].v;
+    double m[T][T + 1];
+    std::copy(&full[0][0], &full[0][0] + T * (T + 1), &m[0][0]);
+    if (pass == 1)
+      for (std::size_t i = 0; i < s.size(); ++i) {
+        if (keep[i]) continue;
+        double f[T];
+        terms(s[i], f);
+        for (int a = 0; a < T; ++a) {
+          for (int b = a; b < T; ++b) m[a][b] -= f[a] * f[b];
+          m[a][T] -= f[a] * s[i].v;
+        }
       }
-      ++n;
-    }
     if (n < 24) return false;
     for (int a = 1; a < T; ++a)  // the normal matrix is symmetric
       for (int b = 0; b < a; ++b) m[a][b] = m[b][a];
@@ -421,7 +474,7 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
     }
     const double scale[T] = {1.0, sc, sc, sc * sc, sc * sc, sc * sc};
     for (int c = 0; c < T; ++c) p.c[c] = m[c][T] / m[c][c] * scale[c];
-    std::vector<float> kept;
+    kept.clear();
     double s2 = 0.0;
     for (std::size_t i = 0; i < s.size(); ++i) {
       res[i] = s[i].v - static_cast<float>(p.at(s[i].dx, s[i].dy));
@@ -433,14 +486,18 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
     noise = static_cast<float>(std::sqrt(s2 / static_cast<double>(std::max<std::size_t>(1, kept.size() - 6))));
     if (pass == 1) break;
     // The robust spread from every third residual: as good a clipping level, a third the work.
-    std::vector<float> some;
+    some.clear();
     for (std::size_t i = 0; i < kept.size(); i += 3) some.push_back(kept[i]);
-    const float cut = 3.0f * 1.4826f * median_of(std::move(some));
+    auto mid = some.begin() + static_cast<std::ptrdiff_t>(some.size() / 2);
+    std::nth_element(some.begin(), mid, some.end());
+    const float cut = some.empty() ? 0.0f : 3.0f * 1.4826f * *mid;
     if (!(cut > 0.0f)) break;
     bool clipped = false;
+    n = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
       keep[i] = std::fabs(res[i]) <= cut;
       clipped |= !keep[i];
+      n += keep[i];
     }
     if (!clipped) break;  // nothing to refit without
   }
