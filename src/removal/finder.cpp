@@ -44,6 +44,8 @@ std::pair<float, float> clipped_level(std::vector<float>& v, std::vector<float>&
   auto mid = sub.begin() + static_cast<std::ptrdiff_t>(sub.size() / 2);
   std::nth_element(sub.begin(), mid, sub.end());
   double m = *mid;
+  const float m0f = *mid;
+  const double m0 = m0f;
   for (float& s : sub) s = std::fabs(s - static_cast<float>(m));
   std::nth_element(sub.begin(), mid, sub.end());
   double sd = 1.4826 * *mid;
@@ -51,23 +53,25 @@ std::pair<float, float> clipped_level(std::vector<float>& v, std::vector<float>&
   std::size_t kept = 0;
   for (int pass = 0; pass < 3; ++pass) {
     const double lo = m - 3.0 * sd, hi = m + 3.0 * sd;
-    // Four independent sums, so that each addition need not wait for the one before.
-    double a1[4] = {}, a2[4] = {};
-    std::size_t ac[4] = {};
-    for (std::size_t i = 0; i < n; i += 4)
-      for (std::size_t l = 0; l < 4 && i + l < n; ++l) {
-        const double x = v[i + l];
-        const bool in = x >= lo && x <= hi;
-        const double d = in ? x : 0.0;
-        a1[l] += d;
-        a2[l] += d * d;
-        ac[l] += in;
-      }
-    const double s1 = (a1[0] + a1[1]) + (a1[2] + a1[3]), s2 = (a2[0] + a2[1]) + (a2[2] + a2[3]);
-    const std::size_t c = ac[0] + ac[1] + ac[2] + ac[3];
+    // Offsets from the starting median, summed as floats in any order (they are a few sigma
+    // at most, so float sums of a cell's values lose nothing that matters): vector lanes.
+    const float lo_f = static_cast<float>(lo - m0), hi_f = static_cast<float>(hi - m0);
+    float a1 = 0.0f, a2 = 0.0f, ac = 0.0f;
+    const float* x = v.data();
+#pragma omp simd reduction(+ : a1, a2, ac)
+    for (std::size_t i = 0; i < n; ++i) {
+      const float d = x[i] - m0f;
+      const float in = (d >= lo_f) & (d <= hi_f) ? 1.0f : 0.0f;
+      const float e = in * d;
+      a1 += e;
+      a2 += e * e;
+      ac += in;
+    }
+    const double t1 = a1, t2 = a2, tc = ac;
+    const std::size_t c = static_cast<std::size_t>(tc);
     if (c < 2) break;
-    m = s1 / static_cast<double>(c);
-    sd = std::sqrt(std::max(0.0, (s2 - s1 * s1 / static_cast<double>(c)) / static_cast<double>(c - 1)));
+    m = m0 + t1 / tc;
+    sd = std::sqrt(std::max(0.0, (t2 - t1 * t1 / tc) / (tc - 1.0)));
     if (c == kept) break;
     kept = c;
   }
