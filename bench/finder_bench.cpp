@@ -9,7 +9,7 @@
 //    data whose background was removed beforehand.
 // Times are processor times of the finding (median of 3 runs each), so that other work on the
 // machine does not tilt the ratio. DAOStarFinder runs through Debian's /usr/bin/python3;
-// without photutils only the finder's figures are printed.
+// without photutils (or with --zelvo-only, for profiling) only the finder's figures are printed.
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
