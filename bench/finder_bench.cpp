@@ -9,7 +9,7 @@
 //    data whose background was removed beforehand.
 // Times are processor times of the finding (median of 3 runs each), so that other work on the
 // machine does not tilt the ratio. DAOStarFinder runs through Debian's /usr/bin/python3;
-// without photutils only the finder's figures are printed.
+// without photutils (or with --zelvo-only, for profiling) only the finder's figures are printed.
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -154,7 +154,9 @@ void print_score(const char* who, const Score& s, std::size_t listed) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // --zelvo-only: the finder's figures alone, without photutils (for profiling).
+  const bool zelvo_only = argc > 1 && std::string(argv[1]) == "--zelvo-only";
   std::printf("Star finder against photutils DAOStarFinder (threshold %.0f sigma, FWHM 3 px)\n", kThreshold);
   // Quality.
   const KnottyGalaxy g = knotty_galaxy();
@@ -168,7 +170,7 @@ int main() {
   std::printf("Quality, 600 x 600 spiral galaxy, 30 stars (4 saturated), 20 knots:\n");
   print_score("Zelvo", score(g, listed), listed.size());
   std::printf("  %-16s saturated stars typed 2: %d of 4\n", "Zelvo", saturated);
-  const Dao dq = run_dao(g.image, g.fwhm);
+  const Dao dq = zelvo_only ? Dao{} : run_dao(g.image, g.fwhm);
   if (dq.ran) print_score("DAOStarFinder", score(g, dq.stars), dq.stars.size());
   else std::printf("  DAOStarFinder: not run (no photutils for /usr/bin/python3)\n");
 
@@ -177,6 +179,7 @@ int main() {
   // Finding as DAOStarFinder finds (positions, heights, shapes, types), then the whole list
   // with each star's removal radius (star_radius), which DAOStarFinder does not give.
   FinderRequest req = request(big);
+  int32_t candidates = 0;
   const auto time_of = [&](const FinderRequest& rq, std::size_t& found) {
     std::vector<double> times;
     for (int run = 0; run < 3; ++run) {
@@ -184,6 +187,7 @@ int main() {
       const FinderResult r = find_stars(big.image.view(), rq);
       times.push_back(cpu_seconds() - t0);
       found = r.stars.size();
+      candidates = r.candidates;
     }
     std::sort(times.begin(), times.end());
     return times[1];
@@ -193,10 +197,10 @@ int main() {
   req.radius = nullptr;
   const double finding = time_of(req, found);
   std::printf("Speed, 4096 x 4096 frame with %zu stars (processor time, medians of 3 runs):\n", big.stars.size());
-  std::printf("  Zelvo finding           %.3f s, %zu stars listed\n", finding, found);
+  std::printf("  Zelvo finding           %.3f s, %zu stars listed of %d candidates measured\n", finding, found, candidates);
   std::printf("  Zelvo with radii        %.3f s (each star's removal radius where it meets its local background)\n",
               with_radii);
-  const Dao ds = run_dao(big.image, big.fwhm);
+  const Dao ds = zelvo_only ? Dao{} : run_dao(big.image, big.fwhm);
   if (ds.ran) {
     std::printf("  DAOStarFinder           %.3f s (median of 3; finding only, background removed beforehand), %zu stars listed\n",
                 ds.seconds, ds.stars.size());

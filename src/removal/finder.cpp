@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <tuple>
 #include <utility>
 
@@ -34,16 +35,18 @@ struct Mesh {
 };
 
 // Clipped mean and spread of one cell's values: start at the median and 1.4826 MAD of at
-// most ~300 of them, then clip at 3 sigma about the mean until nothing changes (3 passes).
-std::pair<float, float> clipped_level(std::vector<float>& v) {
+// most ~100 of them, then clip at 3 sigma about the mean until nothing changes (3 passes);
+// the clipping, not the start, fixes the result.
+std::pair<float, float> clipped_level(std::vector<float>& v, std::vector<float>& sub) {
   const std::size_t n = v.size();
-  const std::size_t step = std::max<std::size_t>(1, n / 301);
-  std::vector<float> sub;
-  sub.reserve(n / step + 1);
+  const std::size_t step = std::max<std::size_t>(1, (n + 99) / 100);
+  sub.clear();
   for (std::size_t k = 0; k < n; k += step) sub.push_back(v[k]);
   auto mid = sub.begin() + static_cast<std::ptrdiff_t>(sub.size() / 2);
   std::nth_element(sub.begin(), mid, sub.end());
   double m = *mid;
+  const float m0f = *mid;
+  const double m0 = m0f;
   for (float& s : sub) s = std::fabs(s - static_cast<float>(m));
   std::nth_element(sub.begin(), mid, sub.end());
   double sd = 1.4826 * *mid;
@@ -51,29 +54,40 @@ std::pair<float, float> clipped_level(std::vector<float>& v) {
   std::size_t kept = 0;
   for (int pass = 0; pass < 3; ++pass) {
     const double lo = m - 3.0 * sd, hi = m + 3.0 * sd;
-    double s1 = 0.0, s2 = 0.0;
-    std::size_t c = 0;
-    for (float x : v)
-      if (x >= lo && x <= hi) {
-        s1 += x;
-        s2 += static_cast<double>(x) * x;
-        ++c;
-      }
+    // Offsets from the starting median, summed as floats in any order (they are a few sigma
+    // at most, so float sums of a cell's values lose nothing that matters): vector lanes.
+    const float lo_f = static_cast<float>(lo - m0), hi_f = static_cast<float>(hi - m0);
+    float a1 = 0.0f, a2 = 0.0f, ac = 0.0f;
+    const float* x = v.data();
+#pragma omp simd reduction(+ : a1, a2, ac)
+    for (std::size_t i = 0; i < n; ++i) {
+      const float d = x[i] - m0f;
+      const float in = (d >= lo_f) & (d <= hi_f) ? 1.0f : 0.0f;
+      const float e = in * d;
+      a1 += e;
+      a2 += e * e;
+      ac += in;
+    }
+    const double t1 = a1, t2 = a2, tc = ac;
+    const std::size_t c = static_cast<std::size_t>(tc);
     if (c < 2) break;
-    m = s1 / static_cast<double>(c);
-    sd = std::sqrt(std::max(0.0, (s2 - s1 * s1 / static_cast<double>(c)) / static_cast<double>(c - 1)));
+    m = m0 + t1 / tc;
+    sd = std::sqrt(std::max(0.0, (t2 - t1 * t1 / tc) / (tc - 1.0)));
     if (c == kept) break;
     kept = c;
   }
   return {static_cast<float>(m), static_cast<float>(sd)};
 }
 
-float median_of(std::vector<float> v) {
+// The median of v, reordering v.
+float median_in_place(std::vector<float>& v) {
   if (v.empty()) return std::numeric_limits<float>::quiet_NaN();
   auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
   std::nth_element(v.begin(), mid, v.end());
   return *mid;
 }
+
+float median_of(std::vector<float> v) { return median_in_place(v); }
 
 // Median over 3 x 3 cells; cells without a value take the median of all cells.
 std::vector<float> median_filtered(const std::vector<float>& g, int32_t mx, int32_t my) {
@@ -106,7 +120,7 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
   for (int32_t i = 0; i < m.mx; ++i) m.cx.push_back(0.5f * static_cast<float>(m.xb[i] + m.xb[i + 1] - 1));
   for (int32_t j = 0; j < m.my; ++j) m.cy.push_back(0.5f * static_cast<float>(m.yb[j] + m.yb[j + 1] - 1));
   std::vector<float> level(static_cast<std::size_t>(m.mx * m.my)), sigma(level.size());
-  std::vector<float> v;
+  std::vector<float> v, sub;
   for (int32_t j = 0; j < m.my; ++j)
     for (int32_t i = 0; i < m.mx; ++i) {
       v.clear();
@@ -121,18 +135,19 @@ Mesh make_mesh(ConstImageView image, int32_t cell) {
         level[k] = sigma[k] = std::numeric_limits<float>::quiet_NaN();
         continue;
       }
-      level[k] = clipped_level(v).first;
-      // The noise from differences of neighbouring pixels (every fourth pair), robust against
-      // a galaxy's slope and curvature inside the cell, which the spread of values is not.
+      level[k] = clipped_level(v, sub).first;
+      // The noise from differences of neighbouring pixels (every fourth pair of every fourth
+      // row), robust against a galaxy's slope and curvature inside the cell, which the spread
+      // of values is not. It only admits candidates (each is measured against its own
+      // annulus), so ~128 differences are enough.
       v.clear();
-      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; y += 2) {
+      for (int32_t y = m.yb[j]; y < m.yb[j + 1]; y += (m.yb[j + 1] - m.yb[j] >= 32 ? 4 : 2)) {
         const float* row = &image.at(1, y);
         for (int32_t x = m.xb[i] + (y & 3); x + 1 < m.xb[i + 1]; x += 2)
           if (counted_pixel(row[x - 1]) && counted_pixel(row[x])) v.push_back(std::fabs(row[x] - row[x - 1]));
       }
       sigma[k] = v.size() < 8 ? std::numeric_limits<float>::quiet_NaN()
-                              : static_cast<float>(1.4826 / std::sqrt(2.0)) * median_of(std::move(v));
-      v.clear();
+                              : static_cast<float>(1.4826 / std::sqrt(2.0)) * median_in_place(v);
     }
   m.level = median_filtered(level, m.mx, m.my);
   m.sigma = median_filtered(sigma, m.mx, m.my);
@@ -160,21 +175,22 @@ AxisWeights axis_weights(const std::vector<float>& centres, int32_t n) {
   return w;
 }
 
-// One row of an interpolated mesh grid.
-void interpolate_row(const std::vector<float>& grid, const Mesh& m, const AxisWeights& wx, const AxisWeights& wy,
-                     int32_t y, int32_t nx, std::vector<float>& lane, std::vector<float>& out) {
+// Row y of a mesh grid interpolated along y: one value per cell column.
+void interpolate_lane(const std::vector<float>& grid, const Mesh& m, const AxisWeights& wy, int32_t y,
+                      std::vector<float>& lane) {
   const int32_t j = wy.cell[y];
   const int32_t j1 = std::min(j + 1, m.my - 1);
   const float u = wy.t[y];
   lane.resize(static_cast<std::size_t>(m.mx));
   for (int32_t i = 0; i < m.mx; ++i)
     lane[i] = (1.0f - u) * grid[static_cast<std::size_t>(j * m.mx + i)] + u * grid[static_cast<std::size_t>(j1 * m.mx + i)];
-  out.resize(static_cast<std::size_t>(nx) + 1);
-  for (int32_t x = 1; x <= nx; ++x) {
-    const int32_t i = wx.cell[x];
-    const int32_t i1 = std::min(i + 1, m.mx - 1);
-    out[x] = (1.0f - wx.t[x]) * lane[i] + wx.t[x] * lane[i1];
-  }
+}
+
+// Column x of such a lane, interpolated along x.
+float interpolate_at(const std::vector<float>& lane, const Mesh& m, const AxisWeights& wx, int32_t x) {
+  const int32_t i = wx.cell[x];
+  const int32_t i1 = std::min(i + 1, m.mx - 1);
+  return (1.0f - wx.t[x]) * lane[i] + wx.t[x] * lane[i1];
 }
 
 // --- smoothing and candidates ------------------------------------------------------------
@@ -182,10 +198,13 @@ void interpolate_row(const std::vector<float>& grid, const Mesh& m, const AxisWe
 // The frame binned 2 x 2 (means of the finite pixels; NaN where none is): detection works on
 // a quarter of the pixels, the measurement on the frame itself.
 // Bins with a pixel at or above the saturation level (or an undefined one) are listed in
-// `bright`, so that the search for saturated stars reads only those.
-Image binned(ConstImageView image, float level, std::vector<std::size_t>& bright) {
+// `bright`, so that the search for saturated stars reads only those. The bins are held in
+// `store`, written once without being cleared first.
+ConstImageView binned(ConstImageView image, float level, std::unique_ptr<float[]>& store,
+                      std::vector<std::size_t>& bright) {
   const int32_t bx = image.nx / 2, by = image.ny / 2;
-  Image b(bx, by);
+  store.reset(new float[static_cast<std::size_t>(bx) * static_cast<std::size_t>(by)]);
+  const ImageView b{store.get(), bx, by};
   for (int32_t j = 1; j <= by; ++j) {
     const float* r0 = &image.at(1, 2 * j - 1);
     const float* r1 = &image.at(1, 2 * j);
@@ -207,16 +226,63 @@ Image binned(ConstImageView image, float level, std::vector<std::size_t>& bright
   return b;
 }
 
-// The frame smoothed by a unit-sum Gaussian of sigma s into `v` (separable, through `h`;
-// within `reach` pixels of the edge the pixels stay as they are). Non-finite pixels count as
-// their cell's background.
-void smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach, std::vector<float>& h,
-              std::vector<float>& v) {
+// One Gaussian of the detection: unit-sum weights of sigma s over -reach..reach.
+struct Kernel {
+  int32_t reach = 0;
+  std::vector<float> w;
+  Kernel(float s, int32_t r) : reach(r), w(static_cast<std::size_t>(2 * r + 1)) {
+    double sum = 0.0;
+    for (int32_t d = -r; d <= r; ++d) sum += w[d + r] = static_cast<float>(std::exp(-0.5 * d * d / (s * s)));
+    for (float& x : w) x = static_cast<float>(x / sum);
+  }
+};
+
+// One row smoothed along x (within `reach` pixels of the ends the pixels stay as they are).
+void smooth_row(const float* in, int32_t nx, const Kernel& k, float* out) {
+  const int32_t reach = k.reach;
+  for (int32_t x = 0; x < std::min(reach, nx); ++x) out[x] = in[x];
+  for (int32_t x = std::max(reach, nx - reach); x < nx; ++x) out[x] = in[x];
+  if (nx <= 2 * reach) return;
+  const int32_t len = nx - 2 * reach;
+  float* o = out + reach;
+  const float* w = k.w.data();
+  for (int32_t x = 0; x < len; ++x) o[x] = w[0] * in[x];
+  for (int32_t d = 1; d <= 2 * reach; ++d) {
+    const float c = w[d];
+    const float* i = in + d;
+    for (int32_t x = 0; x < len; ++x) o[x] += c * i[x];
+  }
+}
+
+// Row y of the rows smoothed along x (ring[r % rows] holds row r) smoothed along y into out;
+// within `reach` rows of the top and bottom the rows stay as smoothed along x.
+void smooth_column(const std::vector<float>& ring, int32_t rows, int32_t nx, int32_t ny, int32_t y, const Kernel& k,
+                   float* out) {
+  const int32_t reach = k.reach;
+  const auto row = [&](int32_t r) { return ring.data() + static_cast<std::size_t>(r % rows) * nx; };
+  if (y < reach || y >= ny - reach) {
+    std::copy(row(y), row(y) + nx, out);
+    return;
+  }
+  const float* first = row(y - reach);
+  const float w0 = k.w[0];
+  for (int32_t x = 0; x < nx; ++x) out[x] = w0 * first[x];
+  for (int32_t d = 1; d <= 2 * reach; ++d) {
+    const float c = k.w[d];
+    const float* in = row(y - reach + d);
+    for (int32_t x = 0; x < nx; ++x) out[x] += c * in[x];
+  }
+}
+
+// The frame smoothed by two unit-sum Gaussians in one sweep (separable; rows are kept only
+// while later steps need them, so the sweep stays in the cache): `sm` by the narrow one,
+// `peaked` = `sm` less the wide one (whose reach is at least the narrow one's). Within a
+// kernel's reach of the edge the pixels stay as they are for that kernel. Non-finite pixels
+// count as their cell's background. Once row y + 1 (1-based) is smoothed, `row(y, up, at,
+// down, sm)` is called with the rows y - 1, y, y + 1 of `peaked` and row y of `sm`.
+template <typename RowFn>
+void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow, const Kernel& wide, RowFn&& row) {
   const int32_t nx = image.nx, ny = image.ny;
-  std::vector<float> k(static_cast<std::size_t>(2 * reach + 1));
-  double sum = 0.0;
-  for (int32_t d = -reach; d <= reach; ++d) sum += k[d + reach] = static_cast<float>(std::exp(-0.5 * d * d / (s * s)));
-  for (float& w : k) w = static_cast<float>(w / sum);
   const std::size_t n = image.size();
   std::vector<float> clean;
   const float* src = image.px;
@@ -233,36 +299,24 @@ void smoothed(ConstImageView image, const Mesh& mesh, float s, int32_t reach, st
       src = clean.data();
       break;
     }
-  h.resize(n);  // the horizontal pass, kept by the caller for the next smoothing
-  v.resize(n);
+  std::vector<float> sm(3 * static_cast<std::size_t>(nx)), peaked(sm.size());  // rows r % 3
+  const int32_t reach = std::max(narrow.reach, wide.reach);
+  const int32_t rows = 2 * reach + 1;  // rows y - reach .. y + reach
+  std::vector<float> ring_n(static_cast<std::size_t>(rows) * nx), ring_w(ring_n.size()), lane(static_cast<std::size_t>(nx));
+  int32_t done = 0;  // rows smoothed along x so far
   for (int32_t y = 0; y < ny; ++y) {
-    const float* in = src + static_cast<std::size_t>(y) * nx;
-    float* out = h.data() + static_cast<std::size_t>(y) * nx;
-    for (int32_t x = 0; x < std::min(reach, nx); ++x) out[x] = in[x];
-    for (int32_t x = std::max(reach, nx - reach); x < nx; ++x) out[x] = in[x];
-    if (nx <= 2 * reach) continue;
-    const int32_t len = nx - 2 * reach;
-    float* o = out + reach;
-    for (int32_t x = 0; x < len; ++x) o[x] = k[0] * in[x];
-    for (int32_t d = 1; d <= 2 * reach; ++d) {
-      const float w = k[d];
-      const float* i = in + d;
-      for (int32_t x = 0; x < len; ++x) o[x] += w * i[x];
+    for (; done < std::min(ny, y + reach + 1); ++done) {
+      const float* in = src + static_cast<std::size_t>(done) * nx;
+      smooth_row(in, nx, narrow, ring_n.data() + static_cast<std::size_t>(done % rows) * nx);
+      smooth_row(in, nx, wide, ring_w.data() + static_cast<std::size_t>(done % rows) * nx);
     }
-  }
-  for (int32_t y = 0; y < ny; ++y) {
-    float* out = v.data() + static_cast<std::size_t>(y) * nx;
-    if (y < reach || y >= ny - reach) {
-      std::copy(h.begin() + static_cast<std::ptrdiff_t>(y) * nx, h.begin() + static_cast<std::ptrdiff_t>(y + 1) * nx, out);
-      continue;
-    }
-    const float* first = h.data() + static_cast<std::size_t>(y - reach) * nx;
-    for (int32_t x = 0; x < nx; ++x) out[x] = k[0] * first[x];
-    for (int32_t d = 1; d <= 2 * reach; ++d) {
-      const float w = k[d];
-      const float* in = h.data() + static_cast<std::size_t>(y - reach + d) * nx;
-      for (int32_t x = 0; x < nx; ++x) out[x] += w * in[x];
-    }
+    const auto at = [nx](std::vector<float>& v, int32_t r) { return v.data() + static_cast<std::size_t>(r % 3) * nx; };
+    float* s = at(sm, y);
+    float* p = at(peaked, y);
+    smooth_column(ring_n, rows, nx, ny, y, narrow, s);
+    smooth_column(ring_w, rows, nx, ny, y, wide, lane.data());
+    for (int32_t x = 0; x < nx; ++x) p[x] = s[x] - lane[x];
+    if (y >= 2) row(y, at(peaked, y - 2), at(peaked, y - 1), p, at(sm, y - 1));  // 0-based y - 1 is 1-based y
   }
 }
 
@@ -273,24 +327,33 @@ struct Candidate {
 // Local maxima of `peaked` (over 3 x 3 pixels, ties to the first in scan order) that stand
 // above their surroundings as much as the smoothed frame `sm` must stand above the mesh
 // background: an excess over the mesh background reaches share * k * the mesh sigma, at least
-// `margin` pixels inside the frame.
-std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vector<float>& peaked, const Mesh& mesh,
-                                    int32_t nx, int32_t ny, float k, int32_t margin) {
-  std::vector<Candidate> out;
-  const AxisWeights wx = axis_weights(mesh.cx, nx), wy = axis_weights(mesh.cy, ny);
-  std::vector<float> lane, bg, sg;
-  for (int32_t y = std::max(margin, 3); y <= ny - std::max(margin, 3) + 1; ++y) {
-    interpolate_row(mesh.level, mesh, wx, wy, y, nx, lane, bg);
-    interpolate_row(mesh.sigma, mesh, wx, wy, y, nx, lane, sg);
-    const float* srow = sm.data() + static_cast<std::size_t>(y - 1) * nx - 1;  // srow[x], x from 1
-    const float* row = peaked.data() + static_cast<std::size_t>(y - 1) * nx - 1;
-    for (int32_t x = std::max(margin, 3); x <= nx - std::max(margin, 3) + 1; ++x) {
-      const float need = kCandidateShare * k * sg[x];
+// `margin` pixels inside the frame. Fed one row at a time (with its neighbours) by the sweep.
+class LocalMaxima {
+ public:
+  LocalMaxima(const Mesh& mesh, int32_t nx, int32_t ny, float k, int32_t margin)
+      : mesh_(mesh), wx_(axis_weights(mesh.cx, nx)), wy_(axis_weights(mesh.cy, ny)), nx_(nx), k_(k),
+        lo_(std::max(margin, 3)), hi_(ny - std::max(margin, 3) + 1) {}
+
+  // Row y (1-based) of `peaked` with the rows above and below it, and row y of `sm`.
+  void operator()(int32_t y, const float* up, const float* at, const float* down, const float* sm) {
+    if (y < lo_ || y > hi_) return;
+    // The mesh is interpolated only where a pixel passes the lowest need of the row.
+    interpolate_lane(mesh_.level, mesh_, wy_, y, bg_);
+    interpolate_lane(mesh_.sigma, mesh_, wy_, y, sg_);
+    const float lowest = *std::min_element(sg_.begin(), sg_.end());
+    const bool prefilter = k_ > 0.0f && lowest >= 0.0f;
+    const float least = kCandidateShare * k_ * lowest * (1.0f - 1e-5f);  // never above any need of the row
+    const float* rows[3] = {up - 1, at - 1, down - 1};  // rows[.][x], x from 1
+    const float* srow = sm - 1;
+    const float* row = rows[1];
+    for (int32_t x = lo_; x <= nx_ - lo_ + 1; ++x) {
       const float v = row[x];
-      if (!(srow[x] - bg[x] >= need) || !(v >= need)) continue;
+      if (prefilter && !(v >= least)) continue;
+      const float need = kCandidateShare * k_ * interpolate_at(sg_, mesh_, wx_, x);
+      if (!(srow[x] - interpolate_at(bg_, mesh_, wx_, x) >= need) || !(v >= need)) continue;
       bool peak = true;
       for (int32_t dy = -1; dy <= 1 && peak; ++dy) {
-        const float* r = row + static_cast<std::ptrdiff_t>(dy) * nx;
+        const float* r = rows[dy + 1];
         for (int32_t dx = -1; dx <= 1; ++dx) {
           if (dx == 0 && dy == 0) continue;
           const float w = r[x + dx];
@@ -301,11 +364,20 @@ std::vector<Candidate> local_maxima(const std::vector<float>& sm, const std::vec
           }
         }
       }
-      if (peak) out.push_back({x, y});
+      if (peak) found_.push_back({x, y});
     }
   }
-  return out;
-}
+  const std::vector<Candidate>& found() const { return found_; }
+
+ private:
+  const Mesh& mesh_;
+  AxisWeights wx_, wy_;
+  int32_t nx_;
+  float k_;
+  int32_t lo_, hi_;
+  std::vector<float> bg_, sg_;  // the mesh level and sigma along the row's cell columns
+  std::vector<Candidate> found_;
+};
 
 // --- measuring one object --------------------------------------------------------------
 
@@ -320,38 +392,78 @@ struct Plane {
 // A quadratic surface (a galaxy's curvature) fitted to the annulus rin..rout around (xc, yc),
 // refitted once after clipping at 3 robust sigma. The spread of the kept pixels about it is `noise`. False
 // with fewer than 24 pixels.
+// The normal matrix depends only on which offsets are used: around a whole pixel with every
+// pixel of the annulus counted it is that of the last such annulus of the same radii (kept per
+// thread), and the refit takes the clipped pixels' terms out of the first fit's sums.
 bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float rout, Plane& p, float& noise) {
   struct S {
     float dx, dy, v;
   };
-  std::vector<S> s;
-  s.reserve(static_cast<std::size_t>(3.2f * (rout * rout - rin * rin)) + 16);
+  constexpr int T = 6;
+  struct Geometry {
+    float rin = -1.0f, rout = -1.0f;
+    double m[T][T] = {};
+  };
+  thread_local std::vector<S> s;
+  thread_local std::vector<char> keep;
+  thread_local std::vector<float> res, kept, some;
+  thread_local Geometry cached;
+  s.clear();
   const int32_t x0 = static_cast<int32_t>(std::floor(xc - rout)), x1 = static_cast<int32_t>(std::ceil(xc + rout));
   const int32_t y0 = static_cast<int32_t>(std::floor(yc - rout)), y1 = static_cast<int32_t>(std::ceil(yc + rout));
+  const bool whole = xc == std::floor(xc) && yc == std::floor(yc) && x0 >= 1 && y0 >= 1 && x1 <= image.nx &&
+                     y1 <= image.ny;
+  bool complete = whole;  // every offset of the annulus is used
   for (int32_t y = std::max(1, y0); y <= std::min(image.ny, y1); ++y)
     for (int32_t x = std::max(1, x0); x <= std::min(image.nx, x1); ++x) {
       const float dx = static_cast<float>(x) - xc, dy = static_cast<float>(y) - yc;
       const float r2 = dx * dx + dy * dy;
+      if (r2 < rin * rin || r2 > rout * rout) continue;
       const float v = image.at(x, y);
-      if (r2 >= rin * rin && r2 <= rout * rout && counted_pixel(v)) s.push_back({dx, dy, v});
+      if (counted_pixel(v)) s.push_back({dx, dy, v});
+      else complete = false;
     }
-  std::vector<char> keep(s.size(), 1);
-  std::vector<float> res(s.size());
+  const double sc = 1.0 / rout;  // offsets scaled for conditioning
+  const auto terms = [sc](const S& q, double (&f)[T]) {
+    const double u = q.dx * sc, w = q.dy * sc;
+    f[0] = 1.0, f[1] = u, f[2] = w, f[3] = u * u, f[4] = u * w, f[5] = w * w;
+  };
+  // The sums of the first fit: the matrix (upper triangle) and the right-hand side.
+  double full[T][T + 1] = {};
+  const bool known = complete && cached.rin == rin && cached.rout == rout;
+  if (known)
+    for (int a = 0; a < T; ++a)
+      for (int b = a; b < T; ++b) full[a][b] = cached.m[a][b];
+  for (const S& q : s) {
+    double f[T];
+    terms(q, f);
+    for (int a = 0; a < T; ++a) {
+      if (!known)
+        for (int b = a; b < T; ++b) full[a][b] += f[a] * f[b];
+      full[a][T] += f[a] * q.v;
+    }
+  }
+  if (complete && !known) {
+    cached.rin = rin, cached.rout = rout;
+    for (int a = 0; a < T; ++a)
+      for (int b = a; b < T; ++b) cached.m[a][b] = full[a][b];
+  }
+  keep.assign(s.size(), 1);
+  res.resize(s.size());
+  std::size_t n = s.size();
   for (int pass = 0; pass < 2; ++pass) {
-    constexpr int T = 6;
-    double m[T][T + 1] = {};
-    std::size_t n = 0;
-    const double sc = 1.0 / rout;  // offsets scaled for conditioning
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      if (!keep[i]) continue;
-      const double u = s[i].dx * sc, w = s[i].dy * sc;
-      const double f[T] = {1.0, u, w, u * u, u * w, w * w};
-      for (int a = 0; a < T; ++a) {
-        for (int b = a; b < T; ++b) m[a][b] += f[a] * f[b];
-        m[a][T] += f[a] * s[i].v;
+    double m[T][T + 1];
+    std::copy(&full[0][0], &full[0][0] + T * (T + 1), &m[0][0]);
+    if (pass == 1)
+      for (std::size_t i = 0; i < s.size(); ++i) {
+        if (keep[i]) continue;
+        double f[T];
+        terms(s[i], f);
+        for (int a = 0; a < T; ++a) {
+          for (int b = a; b < T; ++b) m[a][b] -= f[a] * f[b];
+          m[a][T] -= f[a] * s[i].v;
+        }
       }
-      ++n;
-    }
     if (n < 24) return false;
     for (int a = 1; a < T; ++a)  // the normal matrix is symmetric
       for (int b = 0; b < a; ++b) m[a][b] = m[b][a];
@@ -369,7 +481,7 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
     }
     const double scale[T] = {1.0, sc, sc, sc * sc, sc * sc, sc * sc};
     for (int c = 0; c < T; ++c) p.c[c] = m[c][T] / m[c][c] * scale[c];
-    std::vector<float> kept;
+    kept.clear();
     double s2 = 0.0;
     for (std::size_t i = 0; i < s.size(); ++i) {
       res[i] = s[i].v - static_cast<float>(p.at(s[i].dx, s[i].dy));
@@ -381,14 +493,18 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
     noise = static_cast<float>(std::sqrt(s2 / static_cast<double>(std::max<std::size_t>(1, kept.size() - 6))));
     if (pass == 1) break;
     // The robust spread from every third residual: as good a clipping level, a third the work.
-    std::vector<float> some;
+    some.clear();
     for (std::size_t i = 0; i < kept.size(); i += 3) some.push_back(kept[i]);
-    const float cut = 3.0f * 1.4826f * median_of(std::move(some));
+    auto mid = some.begin() + static_cast<std::ptrdiff_t>(some.size() / 2);
+    std::nth_element(some.begin(), mid, some.end());
+    const float cut = some.empty() ? 0.0f : 3.0f * 1.4826f * *mid;
     if (!(cut > 0.0f)) break;
     bool clipped = false;
+    n = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
       keep[i] = std::fabs(res[i]) <= cut;
       clipped |= !keep[i];
+      n += keep[i];
     }
     if (!clipped) break;  // nothing to refit without
   }
@@ -700,15 +816,18 @@ std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, cons
     for (int32_t y = 0; y < image.ny; ++y) starts.push_back(static_cast<std::size_t>(y) * image.nx + image.nx - 1);
   if (image.ny % 2)
     for (int32_t x = 0; x < image.nx; ++x) starts.push_back(static_cast<std::size_t>(image.ny - 1) * image.nx + x);
-  std::vector<uint8_t> seen;
+  // One bit per pixel: an eighth of the fresh memory a byte per pixel would take.
+  std::vector<uint64_t> seen_bits;
+  const auto seen = [&](std::size_t q) { return (seen_bits[q >> 6] >> (q & 63)) & 1u; };
+  const auto see = [&](std::size_t q) { seen_bits[q >> 6] |= uint64_t{1} << (q & 63); };
   std::vector<std::size_t> stack, members;
   for (const std::size_t p : starts) {
     if (!(image.px[p] >= level) || !std::isfinite(image.px[p])) continue;
-    if (seen.empty()) seen.assign(n, 0);
-    if (seen[p]) continue;
+    if (seen_bits.empty()) seen_bits.assign((n + 63) / 64, 0);
+    if (seen(p)) continue;
     members.clear();
     stack.assign(1, p);
-    seen[p] = 1;
+    see(p);
     while (!stack.empty()) {
       const std::size_t q = stack.back();
       stack.pop_back();
@@ -719,8 +838,8 @@ std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, cons
           const int32_t a = x + dx, b = y + dy;
           if (a < 0 || b < 0 || a >= image.nx || b >= image.ny) continue;
           const std::size_t r = static_cast<std::size_t>(b) * image.nx + a;
-          if (!seen[r] && image.px[r] >= level && std::isfinite(image.px[r])) {
-            seen[r] = 1;
+          if (!seen(r) && image.px[r] >= level && std::isfinite(image.px[r])) {
+            see(r);
             stack.push_back(r);
           }
         }
@@ -810,8 +929,9 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     return result;
   }
   std::vector<std::size_t> bright_bins;
-  const Image bins = binned(image, req.saturation, bright_bins);
-  const Mesh mesh = make_mesh(bins.view(), std::max<int32_t>(req.mesh / 2, 4));
+  std::unique_ptr<float[]> bin_store;
+  const ConstImageView bins = binned(image, req.saturation, bin_store, bright_bins);
+  const Mesh mesh = make_mesh(bins, std::max<int32_t>(req.mesh / 2, 4));
   result.sigma = 2.0f * median_of(mesh.sigma);  // the binned noise is half the pixel noise
   if (!(result.sigma > 0.0f)) {
     result.status = FinderStatus::empty_frame;
@@ -820,14 +940,12 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   const auto detect = [&](float fwhm) {
     const float sb = 0.5f * fwhm / static_cast<float>(kFwhmPerSigma);
     const int32_t reach = std::max<int32_t>(1, static_cast<int32_t>(std::ceil(2.5f * sb)));
-    std::vector<float> pass, sm, peaked;
-    smoothed(bins.view(), mesh, sb, reach, pass, sm);
     // The peaks are those of the smoothed frame less a three times wider smoothing, which a
     // galaxy's slope does not shift or hide.
     const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
-    smoothed(bins.view(), mesh, 3.0f * sb, wide, pass, peaked);
-    for (std::size_t p = 0; p < peaked.size(); ++p) peaked[p] = sm[p] - peaked[p];
-    const std::vector<Candidate> peaks = local_maxima(sm, peaked, mesh, bins.nx, bins.ny, req.threshold, wide + 1);
+    LocalMaxima maxima(mesh, bins.nx, bins.ny, req.threshold, wide + 1);
+    smoothed_pair(bins, mesh, Kernel(sb, reach), Kernel(3.0f * sb, wide), maxima);
+    const std::vector<Candidate>& peaks = maxima.found();
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
     std::vector<Candidate> out;
     out.reserve(peaks.size());
@@ -920,10 +1038,14 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   }
   // Two peaks of one star (noise on a bright top) come to one centre: the higher stays.
   std::sort(found.begin(), found.end(), [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
+  const float twin_r2 = 0.25f * fwhm * fwhm;
   for (const FoundStar& st : found) {
     bool twin = false;
     for (const FoundStar& k : result.stars)
-      if (k.type == 1 && std::hypot(k.x - st.x, k.y - st.y) < 0.5f * fwhm) twin = true;
+      if (k.type == 1 && (k.x - st.x) * (k.x - st.x) + (k.y - st.y) * (k.y - st.y) < twin_r2) {
+        twin = true;
+        break;
+      }
     if (!twin) result.stars.push_back(st);
   }
   std::stable_sort(result.stars.begin(), result.stars.end(),
