@@ -20,7 +20,17 @@ double median_of(std::vector<float>& v) {
 
 ClippedMean clipped_mean(std::span<const float> values, std::optional<double> start) {
   ClippedMean out;
-  std::vector<float> v;
+  // The work buffers are kept from one call to the next (the photometry calls this once per
+  // star); a large set gives its memory back at the end.
+  thread_local std::vector<float> v, w;
+  struct Release {
+    ~Release() {
+      if (v.capacity() > (std::size_t{1} << 20)) std::vector<float>().swap(v);
+      if (w.capacity() > (std::size_t{1} << 20)) std::vector<float>().swap(w);
+    }
+  } release;
+  v.clear();
+  w.clear();
   v.reserve(values.size());
   for (float x : values)
     if (std::isfinite(x)) v.push_back(x);
@@ -29,7 +39,6 @@ ClippedMean clipped_mean(std::span<const float> values, std::optional<double> st
   // centre, of at most 64 values evenly picked from the set (a start only: the passes below
   // settle on the level of all values, and a sample is as robust to a minority of outliers).
   const std::size_t stride = std::max<std::size_t>(1, v.size() / 64);
-  std::vector<float> w;
   w.reserve(v.size() / stride + 1);
   for (std::size_t k = 0; k < v.size(); k += stride) w.push_back(v[k]);
   const auto h = static_cast<std::ptrdiff_t>(w.size() / 2);
