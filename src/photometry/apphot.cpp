@@ -155,11 +155,10 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
       for (int64_t i = a; i <= c; ++i) {
         ++k;
         const double gn = corner(k, b + 1) - corner(k, b);
-        const double w = gn - g;
+        const double w = std::max(gn - g, 0.0);
         g = gn;
-        if (w <= 0.0) continue;
         area += w;
-        flux += w * row[i];
+        flux += w > 0.0 ? w * row[i] : 0.0;  // a pixel the circle only touches adds nothing, even a NaN
       }
     };
     if (flo > fhi) {
@@ -226,11 +225,15 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
   const double ri = radii.inner, ri2 = ri * ri, ro2 = ro * ro;
   // The values are gathered in a buffer kept from one measurement to the next.
   thread_local std::vector<float> v;
-  v.clear();
+  std::size_t count = 0;
   // Row by row, only the columns within the outer radius are looked at, and the columns
   // well inside the inner circle (a pixel or more from its edge) are skipped untested.
   const int64_t j0 = std::max<int64_t>(1, index_near(std::ceil(yc - ro), image.ny));
   const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::floor(yc + ro), image.ny));
+  // Room for every looked-at pixel (its size only grows, so it is not filled anew each time).
+  const auto box_rows = static_cast<std::size_t>(std::max<int64_t>(0, j1 - j0 + 1));
+  const auto box_cols = static_cast<std::size_t>(std::min(static_cast<double>(image.nx), 2.0 * ro + 3.0));
+  if (v.size() < box_rows * box_cols) v.resize(box_rows * box_cols);
   for (int64_t j = j0; j <= j1; ++j) {
     const double dy = static_cast<double>(j) - yc, dy2 = dy * dy;
     if (dy2 >= ro2) continue;
@@ -250,19 +253,22 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
       }
     }
     const float* row = &image.at(1, static_cast<int>(j)) - 1;
+    // Every value is written and the count advanced only for the kept ones (no branch to
+    // mispredict at the circles' edges).
     const auto gather = [&](int64_t a, int64_t b) {
+      float* out = v.data();
       for (int64_t i = a; i <= b; ++i) {
         const double dx = static_cast<double>(i) - xc;
         const double d2 = dx * dx + dy2;
-        if (d2 < ri2 || d2 >= ro2) continue;
         const float x = row[i];
-        if (std::isfinite(x)) v.push_back(x);
+        out[count] = x;
+        count += static_cast<std::size_t>(!(d2 < ri2) & (d2 < ro2) & std::isfinite(x));
       }
     };
     gather(i0, h0 - 1);
     gather(h1 + 1, i1);
   }
-  const ClippedMean c = clipped_mean(v);
+  const ClippedMean c = clipped_mean(std::span<const float>(v.data(), count));
   if (v.capacity() > (std::size_t{1} << 20)) std::vector<float>().swap(v);
   s.sky = c.mean;
   s.sigma = c.sigma;
