@@ -226,47 +226,54 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
   // The values are gathered in a buffer kept from one measurement to the next.
   thread_local std::vector<float> v;
   std::size_t count = 0;
-  // Row by row, only the columns within the outer radius are looked at, and the columns
-  // well inside the inner circle (a pixel or more from its edge) are skipped untested.
   const int64_t j0 = std::max<int64_t>(1, index_near(std::ceil(yc - ro), image.ny));
   const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::floor(yc + ro), image.ny));
   // Room for every looked-at pixel (its size only grows, so it is not filled anew each time).
   const auto box_rows = static_cast<std::size_t>(std::max<int64_t>(0, j1 - j0 + 1));
   const auto box_cols = static_cast<std::size_t>(std::min(static_cast<double>(image.nx), 2.0 * ro + 3.0));
   if (v.size() < box_rows * box_cols) v.resize(box_rows * box_cols);
+  // In each row the pixels inside the outer circle are one run and those inside the inner
+  // circle another within it: both ends of each run are found from square roots and then
+  // settled by the distance test itself (which decides a pixel on the edge), and the pixels
+  // between the runs' ends are taken untested.
   for (int64_t j = j0; j <= j1; ++j) {
     const double dy = static_cast<double>(j) - yc, dy2 = dy * dy;
     if (dy2 >= ro2) continue;
+    const auto d2 = [&](int64_t i) {
+      const double dx = static_cast<double>(i) - xc;
+      return dx * dx + dy2;
+    };
     const double reach = std::sqrt(ro2 - dy2);
-    const int64_t i0 = std::max<int64_t>(1, index_near(std::ceil(xc - reach), image.nx));
-    const int64_t i1 = std::min<int64_t>(image.nx, index_near(std::floor(xc + reach), image.nx));
-    int64_t h0 = i1 + 1, h1 = i1;  // the skipped columns
-    if (ri > 0.0 && dy2 < ri2) {
-      const double hole = std::sqrt(ri2 - dy2) - 1.0;
-      if (hole > 0.0) {
-        h0 = std::max(i0, index_near(std::ceil(xc - hole), image.nx));
-        h1 = std::min(i1, index_near(std::floor(xc + hole), image.nx));
-        if (h0 > h1) {
-          h0 = i1 + 1;
-          h1 = i1;
-        }
-      }
+    int64_t a = std::max<int64_t>(1, index_near(std::ceil(xc - reach), image.nx));
+    int64_t b = std::min<int64_t>(image.nx, index_near(std::floor(xc + reach), image.nx));
+    while (a > 1 && d2(a - 1) < ro2) --a;
+    while (a <= b && !(d2(a) < ro2)) ++a;
+    while (b < image.nx && d2(b + 1) < ro2) ++b;
+    while (b >= a && !(d2(b) < ro2)) --b;
+    if (a > b) continue;
+    int64_t c = b + 1, d = b;  // the run inside the inner circle (none yet)
+    if (dy2 < ri2) {
+      const double hole = std::sqrt(ri2 - dy2);
+      c = std::max(a, index_near(std::ceil(xc - hole), image.nx));
+      d = std::min(b, index_near(std::floor(xc + hole), image.nx));
+      while (c > a && d2(c - 1) < ri2) --c;
+      while (c <= d && !(d2(c) < ri2)) ++c;
+      while (d < b && d2(d + 1) < ri2) ++d;
+      while (d >= c && !(d2(d) < ri2)) --d;
+      if (c > d) c = b + 1, d = b;
     }
     const float* row = &image.at(1, static_cast<int>(j)) - 1;
-    // Every value is written and the count advanced only for the kept ones (no branch to
-    // mispredict at the circles' edges).
-    const auto gather = [&](int64_t a, int64_t b) {
-      float* out = v.data();
-      for (int64_t i = a; i <= b; ++i) {
-        const double dx = static_cast<double>(i) - xc;
-        const double d2 = dx * dx + dy2;
+    // Every value is written and the count advanced only for the finite ones.
+    float* out = v.data();
+    const auto take = [&](int64_t from, int64_t to) {
+      for (int64_t i = from; i <= to; ++i) {
         const float x = row[i];
         out[count] = x;
-        count += static_cast<std::size_t>(!(d2 < ri2) & (d2 < ro2) & std::isfinite(x));
+        count += static_cast<std::size_t>(std::isfinite(x));
       }
     };
-    gather(i0, h0 - 1);
-    gather(h1 + 1, i1);
+    take(a, c - 1);
+    take(d + 1, b);
   }
   const ClippedMean c = clipped_mean(std::span<const float>(v.data(), count));
   if (v.capacity() > (std::size_t{1} << 20)) std::vector<float>().swap(v);
