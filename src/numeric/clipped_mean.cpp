@@ -36,14 +36,14 @@ ClippedMean clipped_mean(std::span<const float> values, std::optional<double> st
     v[finite] = x;
     finite += std::isfinite(x);
   }
-  v.resize(finite);
-  if (v.empty()) return out;
+  // v holds `finite` values; it is never shrunk, so it is not filled anew at the next call.
+  if (finite == 0) return out;
   // The start and the first spread: the median and the median absolute deviation about the
   // centre, of at most 64 values evenly picked from the set (a start only: the passes below
   // settle on the level of all values, and a sample is as robust to a minority of outliers).
-  const std::size_t stride = std::max<std::size_t>(1, v.size() / 64);
-  w.reserve(v.size() / stride + 1);
-  for (std::size_t k = 0; k < v.size(); k += stride) w.push_back(v[k]);
+  const std::size_t stride = std::max<std::size_t>(1, finite / 64);
+  w.reserve(finite / stride + 1);
+  for (std::size_t k = 0; k < finite; k += stride) w.push_back(v[k]);
   const std::size_t h = w.size() / 2;
   double centre = 0.0;
   if (start && std::isfinite(*start)) {
@@ -73,7 +73,7 @@ ClippedMean clipped_mean(std::span<const float> values, std::optional<double> st
       q += keep ? d * d : 0.0;
       c += keep;
     };
-    const std::size_t m = v.size();
+    const std::size_t m = finite;
     std::size_t k = 0;
     for (; k + 1 < m; k += 2) {
       add(v[k], sum0, sd0, sq0, n0);
@@ -94,7 +94,7 @@ ClippedMean clipped_mean(std::span<const float> values, std::optional<double> st
   out.mean = mean;
   out.sigma = sigma;
   out.n = n;
-  out.rejected = static_cast<int32_t>(v.size()) - n;
+  out.rejected = static_cast<int32_t>(finite) - n;
   return out;
 }
 
