@@ -112,15 +112,16 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
   // Column line k is the left edge of column i0 + k, row line k the lower edge of row j0 + k.
   const auto ncol = static_cast<std::size_t>(i1 - i0 + 2), nrow = static_cast<std::size_t>(j1 - j0 + 2);
   std::vector<double>& scratch = line_scratch();
-  scratch.resize(4 * (ncol + nrow));
+  if (scratch.size() < 4 * (ncol + nrow)) scratch.resize(4 * (ncol + nrow));  // grown only, never filled anew
   const GridLines cx{scratch.data(), scratch.data() + ncol, scratch.data() + 2 * ncol, scratch.data() + 3 * ncol};
   double* const rows = scratch.data() + 4 * ncol;
   const GridLines cy{rows, rows + nrow, rows + 2 * nrow, rows + 3 * nrow};
   fill_lines(cx, ncol, static_cast<double>(i0) - 0.5 - xc, r);
   fill_lines(cy, nrow, static_cast<double>(j0) - 0.5 - yc, r);
+  // F without the sign of the column line's offset (the caller applies it once per line).
   const auto corner = [&](std::size_t a, std::size_t b) {
     const double v = cx.sq[a] + cy.sq[b] <= r2 ? cx.abs[a] * cy.abs[b] : cx.arc[a] + cy.arc[b] - quarter;
-    return v * cx.sign[a] * cy.sign[b];
+    return v * cy.sign[b];
   };
   double area = 0.0, flux = 0.0;
   for (int64_t j = j0; j <= j1; ++j) {
@@ -151,10 +152,10 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
     const auto partial = [&](int64_t a, int64_t c) {
       if (a > c) return;
       auto k = static_cast<std::size_t>(a - i0);
-      double g = corner(k, b + 1) - corner(k, b);
+      double g = cx.sign[k] * (corner(k, b + 1) - corner(k, b));
       for (int64_t i = a; i <= c; ++i) {
         ++k;
-        const double gn = corner(k, b + 1) - corner(k, b);
+        const double gn = cx.sign[k] * (corner(k, b + 1) - corner(k, b));
         const double w = std::max(gn - g, 0.0);
         g = gn;
         area += w;
