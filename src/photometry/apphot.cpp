@@ -150,7 +150,7 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
     // Columns a .. c, each with its share: the strip value G (the circle's area in the row left
     // of a column line) is shared by the two pixels of that line.
     const auto partial = [&](int64_t a, int64_t c) {
-      if (a > c) return;
+      double pa = 0.0, pf = 0.0;
       auto k = static_cast<std::size_t>(a - i0);
       double g = cx.sign[k] * (corner(k, b + 1) - corner(k, b));
       for (int64_t i = a; i <= c; ++i) {
@@ -158,15 +158,17 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
         const double gn = cx.sign[k] * (corner(k, b + 1) - corner(k, b));
         const double w = std::max(gn - g, 0.0);
         g = gn;
-        area += w;
-        flux += w > 0.0 ? w * row[i] : 0.0;  // a pixel the circle only touches adds nothing, even a NaN
+        pa += w;
+        pf += w > 0.0 ? w * row[i] : 0.0;  // a pixel the circle only touches adds nothing, even a NaN
       }
+      area += pa;
+      flux += pf;
     };
     if (flo > fhi) {
       partial(ilo, ihi);
       continue;
     }
-    partial(ilo, flo - 1);
+    if (ilo < flo) partial(ilo, flo - 1);
     // Four partial sums, so the run's additions need not wait on each other.
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
     int64_t i = flo;
@@ -179,7 +181,7 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
     for (; i <= fhi; ++i) s0 += row[i];
     flux += (s0 + s1) + (s2 + s3);
     area += static_cast<double>(fhi - flo + 1);
-    partial(fhi + 1, ihi);
+    if (fhi < ihi) partial(fhi + 1, ihi);
   }
   if (scratch.capacity() > (std::size_t{1} << 16)) std::vector<double>().swap(scratch);
   out.area = area;
