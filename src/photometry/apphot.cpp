@@ -54,35 +54,83 @@ namespace {
 
 // The exact-overlap sum of one circle. Row by row: the pixels wholly inside form one run that
 // is summed plainly; only the few pixels the circle's edge crosses at either end of the row
-// get their share, from the strip values G(x) (the circle's area in the row left of the
-// column edge x), each computed once and shared by the two pixels of an edge.
+// get their share, from the corner values F(x, y) (the signed area of the circle between the
+// axes and the corner) on the pixel grid.
+//
+// Outside the circle, with a = min(|x|, r) and b = min(|y|, r), F is P(a) + P(b) - pi r^2 / 4,
+// where P(u) = (u sqrt(r^2 - u^2) + r^2 asin(u / r)) / 2 is the circle's area over [0, u] on one
+// side of the axis; inside it is x y. P is computed once per grid line, so no corner needs a
+// square root or an arc sine.
+//
 // A pixel index from a coordinate, clamped to 0 .. n + 1 in double precision first, so a
 // centre or radius far off the image never overflows an integer.
 int64_t index_near(double v, int64_t n) { return static_cast<int64_t>(std::clamp(v, 0.0, static_cast<double>(n) + 1.0)); }
 
+// One axis' grid lines of a circle: for line k, |t| (t its offset from the centre), t^2, the
+// sign of t and P(min(|t|, r)).
+struct GridLines {
+  double* abs;
+  double* sq;
+  double* sign;
+  double* arc;
+};
+
+// The scratch of the grid lines, kept from one measurement to the next (no allocation per
+// star); given back when a huge aperture made it large.
+std::vector<double>& line_scratch() {
+  thread_local std::vector<double> s;
+  return s;
+}
+
+void fill_lines(GridLines g, std::size_t n, double first, double r) {
+  const double r2 = r * r, quarter = 0.25 * M_PI * r2;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double t = first + static_cast<double>(k);
+    const double a = std::fabs(t);
+    g.abs[k] = a;
+    g.sq[k] = a * a;
+    g.sign[k] = t < 0.0 ? -1.0 : 1.0;
+    if (a >= r) {
+      g.arc[k] = quarter;
+    } else {
+      const double s = std::sqrt(r2 - a * a);
+      g.arc[k] = 0.5 * (a * s + r2 * std::asin(a / r));
+    }
+  }
+}
+
 ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
   ApertureSum out;
   if (!(r > 0.0)) return out;
-  const double r2 = r * r;
+  const double r2 = r * r, quarter = 0.25 * M_PI * r2;
+  // The columns and rows whose pixels may touch the circle (cut to the image).
+  const int64_t i0 = std::max<int64_t>(1, index_near(std::floor(xc - r - 0.5), image.nx));
+  const int64_t i1 = std::min<int64_t>(image.nx, index_near(std::ceil(xc + r + 0.5), image.nx));
   const int64_t j0 = std::max<int64_t>(1, index_near(std::floor(yc - r - 0.5), image.ny));
   const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::ceil(yc + r + 0.5), image.ny));
+  if (i0 > i1 || j0 > j1) return out;
+  // Column line k is the left edge of column i0 + k, row line k the lower edge of row j0 + k.
+  const auto ncol = static_cast<std::size_t>(i1 - i0 + 2), nrow = static_cast<std::size_t>(j1 - j0 + 2);
+  std::vector<double>& scratch = line_scratch();
+  if (scratch.size() < 4 * (ncol + nrow)) scratch.resize(4 * (ncol + nrow));  // grown only, never filled anew
+  const GridLines cx{scratch.data(), scratch.data() + ncol, scratch.data() + 2 * ncol, scratch.data() + 3 * ncol};
+  double* const rows = scratch.data() + 4 * ncol;
+  const GridLines cy{rows, rows + nrow, rows + 2 * nrow, rows + 3 * nrow};
+  fill_lines(cx, ncol, static_cast<double>(i0) - 0.5 - xc, r);
+  fill_lines(cy, nrow, static_cast<double>(j0) - 0.5 - yc, r);
+  // F without the sign of the column line's offset (the caller applies it once per line).
+  const auto corner = [&](std::size_t a, std::size_t b) {
+    const double v = cx.sq[a] + cy.sq[b] <= r2 ? cx.abs[a] * cy.abs[b] : cx.arc[a] + cy.arc[b] - quarter;
+    return v * cy.sign[b];
+  };
   double area = 0.0, flux = 0.0;
-  // The corner values F(x, y) by column edge on the pixel-edge lines y = L + 0.5 - yc: the upper
-  // line of one row is the lower line of the next, so each corner is computed once. Line L is
-  // kept in slot L % 2, valid where its stamp says L.
-  const int64_t base = std::max<int64_t>(1, index_near(std::floor(xc - r - 1.5), image.nx));
-  const std::size_t width =
-      static_cast<std::size_t>(std::min<int64_t>(image.nx, index_near(std::ceil(xc + r + 1.5), image.nx)) - base + 2);
-  std::vector<double> value(2 * width);
-  std::vector<int64_t> stamp(2 * width, INT64_MIN);
   for (int64_t j = j0; j <= j1; ++j) {
-    const double ylo = static_cast<double>(j) - 0.5 - yc, yhi = ylo + 1.0;
     const double dy = std::fabs(static_cast<double>(j) - yc);
     const double ny = std::max(dy - 0.5, 0.0), fy = dy + 0.5;
     if (ny >= r) continue;
     const double reach = std::sqrt(r2 - ny * ny);  // pixel i touches the circle when |i - xc| < 0.5 + reach
-    const int64_t ilo = std::max<int64_t>(1, index_near(std::floor(xc - 0.5 - reach) + 1.0, image.nx));
-    const int64_t ihi = std::min<int64_t>(image.nx, index_near(std::ceil(xc + 0.5 + reach) - 1.0, image.nx));
+    const int64_t ilo = std::max<int64_t>(i0, index_near(std::floor(xc - 0.5 - reach) + 1.0, image.nx));
+    const int64_t ihi = std::min<int64_t>(i1, index_near(std::ceil(xc + 0.5 + reach) - 1.0, image.nx));
     if (ilo > ihi) continue;
     // Wholly inside: |i - xc| + 0.5 <= sqrt(r^2 - fy^2).
     int64_t flo = ihi + 1, fhi = ihi;  // empty unless some pixel is whole
@@ -98,46 +146,62 @@ ApertureSum circle_sum(ConstImageView image, double xc, double yc, double r) {
       }
     }
     const float* row = &image.at(1, static_cast<int>(j)) - 1;  // row[i] is pixel (i, j)
-    const auto line_value = [&](int64_t line, std::size_t k, double x, double y) {
-      const std::size_t at = static_cast<std::size_t>(line & 1) * width + k;
-      if (stamp[at] != line) {
-        stamp[at] = line;
-        value[at] = circle_corner_area(r, x, y);
-      }
-      return value[at];
-    };
-    const auto strip = [&](int64_t i) {  // G at the left edge of column i
-      const double x = static_cast<double>(i) - 0.5 - xc;
-      const auto k = static_cast<std::size_t>(i - base);
-      if (k >= width) return circle_corner_area(r, x, yhi) - circle_corner_area(r, x, ylo);
-      return line_value(j, k, x, yhi) - line_value(j - 1, k, x, ylo);
-    };
-    const auto partial = [&](int64_t a, int64_t b) {  // columns a .. b, each with its share
-      if (a > b) return;
-      double g = strip(a);
-      for (int64_t i = a; i <= b; ++i) {
-        const double gn = strip(i + 1);
-        const double w = gn - g;
+    const auto b = static_cast<std::size_t>(j - j0);
+    // Columns a .. c, each with its share: the strip value G (the circle's area in the row left
+    // of a column line) is shared by the two pixels of that line.
+    const auto partial = [&](int64_t a, int64_t c) {
+      double pa = 0.0, pf = 0.0;
+      auto k = static_cast<std::size_t>(a - i0);
+      double g = cx.sign[k] * (corner(k, b + 1) - corner(k, b));
+      for (int64_t i = a; i <= c; ++i) {
+        ++k;
+        const double gn = cx.sign[k] * (corner(k, b + 1) - corner(k, b));
+        const double w = std::max(gn - g, 0.0);
         g = gn;
-        if (w <= 0.0) continue;
-        area += w;
-        flux += w * row[i];
+        pa += w;
+        pf += w > 0.0 ? w * row[i] : 0.0;  // a pixel the circle only touches adds nothing, even a NaN
       }
+      area += pa;
+      flux += pf;
     };
     if (flo > fhi) {
       partial(ilo, ihi);
       continue;
     }
-    partial(ilo, flo - 1);
-    double run = 0.0;
-    for (int64_t i = flo; i <= fhi; ++i) run += row[i];
-    flux += run;
+    if (ilo < flo) partial(ilo, flo - 1);
+    // Four partial sums, so the run's additions need not wait on each other.
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    int64_t i = flo;
+    for (; i + 3 <= fhi; i += 4) {
+      s0 += row[i];
+      s1 += row[i + 1];
+      s2 += row[i + 2];
+      s3 += row[i + 3];
+    }
+    for (; i <= fhi; ++i) s0 += row[i];
+    flux += (s0 + s1) + (s2 + s3);
     area += static_cast<double>(fhi - flo + 1);
-    partial(fhi + 1, ihi);
+    if (fhi < ihi) partial(fhi + 1, ihi);
   }
+  if (scratch.capacity() > (std::size_t{1} << 16)) std::vector<double>().swap(scratch);
   out.area = area;
   out.flux = flux;
   return out;
+}
+
+// Asks the memory for the rows of the outer circle's box before they are read: on a large
+// image every row lies on its own page, and the requests overlap instead of waiting in turn.
+void prefetch_box(ConstImageView image, double xc, double yc, double r) {
+  const int64_t i0 = std::max<int64_t>(1, index_near(std::floor(xc - r - 0.5), image.nx));
+  const int64_t i1 = std::min<int64_t>(image.nx, index_near(std::ceil(xc + r + 0.5), image.nx));
+  const int64_t j0 = std::max<int64_t>(1, index_near(std::floor(yc - r - 0.5), image.ny));
+  const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::ceil(yc + r + 0.5), image.ny));
+  if (i0 > i1 || j0 > j1 || j1 - j0 > 256) return;  // a huge box gains nothing from it
+  constexpr int64_t kLine = 64 / sizeof(float);
+  for (int64_t j = j0; j <= j1; ++j) {
+    const float* row = &image.at(1, static_cast<int>(j)) - 1;
+    for (int64_t i = i0; i <= i1 + kLine - 1; i += kLine) __builtin_prefetch(row + std::min(i, i1));
+  }
 }
 
 }  // namespace
@@ -150,6 +214,7 @@ ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const A
   // A circle crosses the border when its bounding box does.
   out.truncated = pixels_within(image, xc, yc, rmax).cut;
   if (!std::isfinite(xc) || !std::isfinite(yc) || image.empty()) return out;
+  if (std::isfinite(rmax)) prefetch_box(image, xc, yc, rmax);
   out.star = circle_sum(image, xc, yc, radii.star);
   out.inner = circle_sum(image, xc, yc, radii.inner);
   out.outer = circle_sum(image, xc, yc, radii.outer);
@@ -160,28 +225,61 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
   SkyLevel s;
   const double xc = xcen, yc = ycen, ro = radii.outer;
   if (!std::isfinite(xc) || !std::isfinite(yc) || !(ro > 0.0) || image.empty()) return s;
-  const double ri2 = static_cast<double>(radii.inner) * radii.inner, ro2 = ro * ro;
-  std::vector<float> v;
-  v.reserve(static_cast<std::size_t>(std::min(4.0 * ro2 + 8.0 * ro + 8.0, 1e7)));
-  // Row by row, only the columns within the outer radius are looked at.
+  const double ri = radii.inner, ri2 = ri * ri, ro2 = ro * ro;
+  // The values are gathered in a buffer kept from one measurement to the next.
+  thread_local std::vector<float> v;
+  std::size_t count = 0;
   const int64_t j0 = std::max<int64_t>(1, index_near(std::ceil(yc - ro), image.ny));
   const int64_t j1 = std::min<int64_t>(image.ny, index_near(std::floor(yc + ro), image.ny));
+  // Room for every looked-at pixel (its size only grows, so it is not filled anew each time).
+  const auto box_rows = static_cast<std::size_t>(std::max<int64_t>(0, j1 - j0 + 1));
+  const auto box_cols = static_cast<std::size_t>(std::min(static_cast<double>(image.nx), 2.0 * ro + 3.0));
+  if (v.size() < box_rows * box_cols) v.resize(box_rows * box_cols);
+  // In each row the pixels inside the outer circle are one run and those inside the inner
+  // circle another within it: both ends of each run are found from square roots and then
+  // settled by the distance test itself (which decides a pixel on the edge), and the pixels
+  // between the runs' ends are taken untested.
   for (int64_t j = j0; j <= j1; ++j) {
     const double dy = static_cast<double>(j) - yc, dy2 = dy * dy;
     if (dy2 >= ro2) continue;
-    const double reach = std::sqrt(ro2 - dy2);
-    const int64_t i0 = std::max<int64_t>(1, index_near(std::ceil(xc - reach), image.nx));
-    const int64_t i1 = std::min<int64_t>(image.nx, index_near(std::floor(xc + reach), image.nx));
-    const float* row = &image.at(1, static_cast<int>(j)) - 1;
-    for (int64_t i = i0; i <= i1; ++i) {
+    const auto d2 = [&](int64_t i) {
       const double dx = static_cast<double>(i) - xc;
-      const double d2 = dx * dx + dy2;
-      if (d2 < ri2 || d2 >= ro2) continue;
-      const float x = row[i];
-      if (std::isfinite(x)) v.push_back(x);
+      return dx * dx + dy2;
+    };
+    const double reach = std::sqrt(ro2 - dy2);
+    int64_t a = std::max<int64_t>(1, index_near(std::ceil(xc - reach), image.nx));
+    int64_t b = std::min<int64_t>(image.nx, index_near(std::floor(xc + reach), image.nx));
+    while (a > 1 && d2(a - 1) < ro2) --a;
+    while (a <= b && !(d2(a) < ro2)) ++a;
+    while (b < image.nx && d2(b + 1) < ro2) ++b;
+    while (b >= a && !(d2(b) < ro2)) --b;
+    if (a > b) continue;
+    int64_t c = b + 1, d = b;  // the run inside the inner circle (none yet)
+    if (dy2 < ri2) {
+      const double hole = std::sqrt(ri2 - dy2);
+      c = std::max(a, index_near(std::ceil(xc - hole), image.nx));
+      d = std::min(b, index_near(std::floor(xc + hole), image.nx));
+      while (c > a && d2(c - 1) < ri2) --c;
+      while (c <= d && !(d2(c) < ri2)) ++c;
+      while (d < b && d2(d + 1) < ri2) ++d;
+      while (d >= c && !(d2(d) < ri2)) --d;
+      if (c > d) c = b + 1, d = b;
     }
+    const float* row = &image.at(1, static_cast<int>(j)) - 1;
+    // Every value is written and the count advanced only for the finite ones.
+    float* out = v.data();
+    const auto take = [&](int64_t from, int64_t to) {
+      for (int64_t i = from; i <= to; ++i) {
+        const float x = row[i];
+        out[count] = x;
+        count += static_cast<std::size_t>(std::isfinite(x));
+      }
+    };
+    take(a, c - 1);
+    take(d + 1, b);
   }
-  const ClippedMean c = clipped_mean(v);
+  const ClippedMean c = clipped_mean(std::span<const float>(v.data(), count));
+  if (v.capacity() > (std::size_t{1} << 20)) std::vector<float>().swap(v);
   s.sky = c.mean;
   s.sigma = c.sigma;
   s.n = c.n;

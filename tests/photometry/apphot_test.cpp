@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "photometry/apphot.h"
@@ -194,6 +195,20 @@ TEST(AnnulusSky, AStarInTheAnnulusIsClipped) {
       inside += d2 >= 64.0 && d2 < 169.0;
     }
   EXPECT_EQ(p.sky.n + p.sky.rejected, inside);
+  // So too about centres off the grid and across the border, and on a radius that meets pixel
+  // centres (5 = |(3, 4)|).
+  for (const auto& [xc, yc, ri, ro] : {std::tuple{30.37f, 29.81f, 8.0f, 13.0f}, std::tuple{2.5f, 57.25f, 7.3f, 12.6f},
+                                       std::tuple{-4.1f, 30.0f, 5.0f, 9.5f}, std::tuple{20.0f, 20.0f, 5.0f, 7.0f}}) {
+    const SkyLevel s = annulus_sky(img.view(), xc, yc, ApertureRadii{1.0f, ri, ro});
+    int n = 0;
+    for (int y = 1; y <= 60; ++y)
+      for (int x = 1; x <= 60; ++x) {
+        const double d2 = (x - static_cast<double>(xc)) * (x - static_cast<double>(xc)) +
+                          (y - static_cast<double>(yc)) * (y - static_cast<double>(yc));
+        n += d2 >= static_cast<double>(ri) * ri && d2 < static_cast<double>(ro) * ro;
+      }
+    EXPECT_EQ(s.n + s.rejected, n) << xc << " " << yc;
+  }
 }
 
 TEST(Magnitude, InstrumentalScale) {
