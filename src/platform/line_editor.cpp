@@ -98,7 +98,9 @@ TerminalLineBuf::TerminalLineBuf(FILE* in, FILE* out, const char* program) : out
   el_set(el_, EL_HIST, history, hist_);
   el_set(el_, EL_SIGNAL, 1);  // the terminal is put back in order on Ctrl-C and friends
   el_set(el_, EL_CLIENTDATA, this);
-  el_set(el_, EL_ADDFN, "zelvo-tab", "Complete a file name (at file-name questions)", tab_key);
+  // The wide form keeps these static strings as they are; the narrow one copies them and never
+  // frees the copies.
+  el_wset(el_, EL_ADDFN, L"zelvo-tab", L"Complete a file name (at file-name questions)", tab_key);
   el_set(el_, EL_BIND, "^I", "zelvo-tab", nullptr);
 }
 
