@@ -18,6 +18,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
+#include "support/picture.h"
 #include "support/display_rig.h"
 #include "support/session_harness.h"
 
@@ -230,33 +231,13 @@ TEST(DisplayLabel, FileAndTheNamePaddedTo80) {
 
 // --- what giza draws ---------------------------------------------------------------------
 
-namespace {
+using zelvo::testing::Picture;
+using zelvo::testing::read_png;
 
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<unsigned char> rgb;
-  const unsigned char* at(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * w + x) * 3]; }
-  int grey(int x, int y) const { return (at(x, y)[0] + at(x, y)[1] + at(x, y)[2]) / 3; }
-};
+namespace {
 
 bool have_convert() { return std::system("command -v convert > /dev/null 2>&1") == 0; }
 
-// Decodes a PNG with ImageMagick into 8-bit RGB.
-Picture read_png(const std::string& path) {
-  Picture p;
-  const std::string cmd = "convert '" + path + "' -depth 8 ppm:-";
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) return p;
-  int maxval = 0;
-  if (std::fscanf(f, "P6 %d %d %d", &p.w, &p.h, &maxval) == 3 && maxval == 255 && p.w > 0 && p.h > 0) {
-    std::fgetc(f);  // the single blank after the header
-    p.rgb.resize(static_cast<std::size_t>(p.w) * p.h * 3);
-    if (std::fread(p.rgb.data(), 1, p.rgb.size(), f) != p.rgb.size()) p.rgb.clear();
-  }
-  pclose(f);
-  if (p.rgb.empty()) p.w = p.h = 0;
-  return p;
-}
 
 // Device position of pixel coordinate (x, y) of a square n x n image as the display draws
 // it: square pixels in the largest centred square of the central 80 % of the page, pixel i

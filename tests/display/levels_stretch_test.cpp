@@ -17,43 +17,20 @@
 #include "session/display_menu.h"
 #include "session/settings.h"
 #include "support/display_rig.h"
+#include "support/picture.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
 using namespace zelvo;
 using namespace zelvo::display_rig;
 using zelvo::testing::ScratchFolder;
+using zelvo::testing::Picture;
+using zelvo::testing::read_png;
 
 namespace {
 
 bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0; }
 
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<unsigned char> rgb;
-  int grey(int x, int y) const {
-    if (x < 0 || y < 0 || x >= w || y >= h) return 255;
-    const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * w + x) * 3];
-    return (p[0] + p[1] + p[2]) / 3;
-  }
-};
-
-// Decodes a PNG with ImageMagick into 8-bit RGB; a PostScript file is rendered by Ghostscript
-// first (ImageMagick's policy may refuse PostScript).
-Picture read_png(const std::string& path) {
-  Picture p;
-  FILE* f = popen(("convert '" + path + "' -depth 8 ppm:- 2>/dev/null").c_str(), "r");
-  if (!f) return p;
-  int maxval = 0;
-  if (std::fscanf(f, "P6 %d %d %d", &p.w, &p.h, &maxval) == 3 && maxval == 255 && p.w > 0 && p.h > 0) {
-    std::fgetc(f);
-    p.rgb.resize(static_cast<std::size_t>(p.w) * p.h * 3);
-    if (std::fread(p.rgb.data(), 1, p.rgb.size(), f) != p.rgb.size()) p.rgb.clear();
-  }
-  pclose(f);
-  if (p.rgb.empty()) p.w = p.h = 0;
-  return p;
-}
 Picture read_ps(const std::string& path) {
   const std::string png = path + ".png";
   const std::string cmd = "gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=png16m -r100 -sOutputFile='" + png + "' '" + path + "'";

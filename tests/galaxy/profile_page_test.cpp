@@ -14,33 +14,15 @@
 #include "galaxy/profile_page.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "support/picture.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
+using zelvo::testing::Picture;
+using zelvo::testing::read_png;
 
 namespace {
 
-// The pixels of a PNG (ImageMagick decodes it), 8-bit RGB.
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<unsigned char> rgb;
-  const unsigned char* at(int x, int y) const { return &rgb[(static_cast<std::size_t>(y) * w + x) * 3]; }
-};
-
-Picture read_png(const std::string& path) {
-  Picture p;
-  FILE* f = popen(("convert '" + path + "' -depth 8 ppm:-").c_str(), "r");
-  if (!f) return p;
-  int maxval = 0;
-  if (std::fscanf(f, "P6 %d %d %d", &p.w, &p.h, &maxval) == 3 && maxval == 255 && p.w > 0 && p.h > 0) {
-    std::fgetc(f);
-    p.rgb.resize(static_cast<std::size_t>(p.w) * p.h * 3);
-    if (std::fread(p.rgb.data(), 1, p.rgb.size(), f) != p.rgb.size()) p.rgb.clear();
-  }
-  pclose(f);
-  if (p.rgb.empty()) p.w = p.h = 0;
-  return p;
-}
 
 // A galaxy of exponential light with its major axis at `pa_deg` from +x towards +y and axis
 // ratio sqrt(1 - e^2), on a sky of 0: its value at elliptical radius rho is 1000 exp(-rho / 6).

@@ -23,22 +23,11 @@ const std::vector<FrameStar> kDiscStars = {
     {260.6f, 45.3f, 15000.0f, 3.0f},  {45.9f, 262.2f, 6000.0f, 4.0f},   {258.4f, 259.1f, 3000.0f, 3.0f},
 };
 
-GalaxyModel disc_model() {
-  GalaxyModel m;
-  m.disc_peak = 3000.0f;
-  m.disc_scale = 40.0f;
-  m.bulge_peak = 8000.0f;
-  m.arm_peak = 1000.0f;
-  m.cx = 150.0f;
-  m.cy = 150.0f;
-  return m;
-}
-
 }  // namespace
 
 // Every star's radius lies within 3 px of where its Moffat profile falls to the sky's sigma.
 TEST(StarRadius, MeetsTheLocalBackgroundOnAndOffTheDisc) {
-  const GalaxyModel m = disc_model();
+  const GalaxyModel m = disc_galaxy();
   const Image img = galaxy_frame(300, 300, m, kDiscStars);
   for (const FrameStar& s : kDiscStars) {
     const StarRadius r = star_radius(img.view(), s.x, s.y);

@@ -88,10 +88,12 @@ TEST_P(FinderOnSampleField, ListsTheStarsButNotTheNucleus) {
   ASSERT_EQ(r.status, FinderStatus::found);
   EXPECT_EQ(nearest(r, static_cast<float>(f.galaxy.x), static_cast<float>(f.galaxy.y), 6.0f), nullptr)
       << "the nucleus at " << f.galaxy.x << " " << f.galaxy.y << " is listed";
-  for (const FieldStar& t : f.stars)
-    if (t.peak > 10.0 * o.noise && t.x > 20 && t.y > 20 && t.x < o.nx - 20 && t.y < o.ny - 20)
+  for (const FieldStar& t : f.stars) {
+    if (t.peak > 10.0 * o.noise && t.x > 20 && t.y > 20 && t.x < o.nx - 20 && t.y < o.ny - 20) {
       EXPECT_NE(nearest(r, static_cast<float>(t.x), static_cast<float>(t.y), 1.5f), nullptr)
           << "missed star at " << t.x << " " << t.y << " peak " << t.peak;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, FinderOnSampleField, ::testing::Values(7u, 2001u, 31u, 97u));

@@ -33,15 +33,7 @@ void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 class LineRepair : public ::testing::TestWithParam<LineCase> {};
 
-GalaxyModel disc() {
-  GalaxyModel m;
-  m.disc_peak = 3000.0f;
-  m.disc_scale = 40.0f;
-  m.arm_peak = 800.0f;
-  m.cx = 95.0f;
-  m.cy = 105.0f;
-  return m;
-}
+GalaxyModel disc() { return GalaxyModel{.disc_peak = 3000.0f, .arm_peak = 800.0f, .cx = 95.0f, .cy = 105.0f}; }
 
 // The disc's cusp at its centre, and the arms winding there within a few pixels, are not
 // followed by a curve through the lines 2 and 3 pixels away: the comparison leaves them out.

@@ -20,17 +20,6 @@ using ::testing::Not;
 
 namespace {
 
-GalaxyModel disc() {
-  GalaxyModel m;
-  m.disc_peak = 3000.0f;
-  m.disc_scale = 40.0f;
-  m.bulge_peak = 8000.0f;
-  m.arm_peak = 1000.0f;
-  m.cx = 150.0f;
-  m.cy = 150.0f;
-  return m;
-}
-
 // Stars on the disc, and the radius each line of the list gives (0: estimate it).
 struct Listed {
   FrameStar star;
@@ -56,7 +45,7 @@ std::vector<std::string> record_lines(const std::string& log) {
 // Option 9 takes a listed radius above 0 as the ring's radius and estimates the others where
 // the star meets the galaxy beneath it; its record gives the radii used, so it replays itself.
 TEST(GalaxyRemoval, Option9KeepsListedRadiiAndEstimatesTheRestOnTheDisc) {
-  const GalaxyModel m = disc();
+  const GalaxyModel m = disc_galaxy();
   std::vector<FrameStar> stars;
   std::string list;
   for (const Listed& l : kListed) {
@@ -109,7 +98,7 @@ TEST(GalaxyRemoval, Option9KeepsListedRadiiAndEstimatesTheRestOnTheDisc) {
 
 // Option 7 repairs a dead row through the galaxy, leaves a knot two rows away, and records it.
 TEST(GalaxyRemoval, Option7RepairsADeadRowAndKeepsTheKnotBesideIt) {
-  const GalaxyModel m = disc();
+  const GalaxyModel m = disc_galaxy();
   const FrameStar knot{200.0f, 122.0f, 8000.0f, 2.0f};
   Image frame = galaxy_frame(300, 300, m, {knot});
   GalaxyModel noiseless = m;

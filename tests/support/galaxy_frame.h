@@ -32,6 +32,11 @@ struct GalaxyModel {
   unsigned seed = 11;
 };
 
+// The disc, bulge and arms centred on (150, 150) that the radius and list-removal tests share.
+inline GalaxyModel disc_galaxy() {
+  return GalaxyModel{.disc_peak = 3000.0f, .bulge_peak = 8000.0f, .arm_peak = 1000.0f, .cx = 150.0f, .cy = 150.0f};
+}
+
 // Moffat alpha for a given FWHM, and the central intensity of a star of the given flux.
 inline double moffat_alpha(double fwhm, double beta) {
   return fwhm / (2.0 * std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0));
