@@ -98,6 +98,7 @@ bool BatchDesk::load() {
     case ReadOutcome::NoNaxis: run.problem("the frame has no NAXIS1 and NAXIS2"); return false;
     case ReadOutcome::NoPixels: run.problem("the frame has an axis of length 0 or less"); return false;
     case ReadOutcome::TooLarge: run.problem("not enough memory for the frame"); return false;
+    case ReadOutcome::Refused: run.problem("the frame is refused: " + r.refusal); return false;
     case ReadOutcome::FitsError: {
       std::string why = "the frame cannot be read (FITSIO status " + std::to_string(r.error.status) + ": " + r.error.text;
       if (!r.error.stack.empty()) why += "; " + r.error.stack.front();

@@ -25,6 +25,7 @@
 #include "removal/finder.h"
 #include "removal/object_list.h"
 #include "session/display_menu.h"
+#include "session/galaxy_menu.h"
 #include "session/remove_submenu.h"
 #include "session/session.h"
 
@@ -55,8 +56,6 @@ constexpr std::string_view kNoStarThere = "No listed star there; nothing dropped
 constexpr std::string_view kCannotAdd = "Too near the image edge to measure a star there; nothing added.";
 constexpr std::string_view kEllipseCentre = "Give the centre of the ellipse (x-pixel, y-pixel): ";
 constexpr std::string_view kEllipseAxis = "Give the semi-major axis of the ellipse (pixels): ";
-constexpr std::array<std::string_view, 2> kEllipseShape = {"Give an assumed eccentricity and position angle ",
-                                                           " (in degrees) of semi-major axis: "};
 constexpr std::string_view kEllipseRange =
     "The semi-major axis must be above 0 and the eccentricity from 0 to below 1; no ellipse drawn.";
 constexpr std::string_view kExistsTail = " exists: r to replace it, a to append to it, n to write another name:";
@@ -219,7 +218,7 @@ void add_ellipse(Session& s, Edit& ed) {
   con.read_list({&x, &y});
   con.text(kEllipseAxis);
   a = con.read_real();
-  for (std::string_view l : kEllipseShape) con.text(l);
+  for (std::string_view l : kEllipsePrompt) con.text(l);
   con.read_list({&e, &pa});
   if (!(a > 0.0f) || !(e >= 0.0f && e < 1.0f) || !std::isfinite(pa) || !std::isfinite(x) || !std::isfinite(y)) {
     con.text(kEllipseRange);

@@ -45,8 +45,6 @@ constexpr std::array<std::string_view, 2> kSplintAlarm = {"Bad xa input in splin
 // Profile request.
 constexpr std::string_view kCentrePrompt = "Give the centre of your galaxy (x-pixel, y-pixel): ";
 constexpr std::string_view kExtentPrompt = "Give the extent (radius) of the profile and stepsize: ";
-constexpr std::array<std::string_view, 2> kEllipsePrompt = {"Give an assumed eccentricity and position angle ",
-                                                            " (in degrees) of semi-major axis: "};
 constexpr std::string_view kPaConvention =
     " [the position angle is counted from +x towards +y, counter-clockwise on the image; 0 = along +x]";
 

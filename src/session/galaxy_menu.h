@@ -3,6 +3,7 @@
 // session's slots; the measuring and the drawing are galaxy/'s.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +15,11 @@
 #include "numeric/image_view.h"
 
 namespace zelvo {
+
+// The question for an ellipse's shape, asked by G's profile and by option 4 of R's exclusion
+// ellipse alike.
+inline constexpr std::array<std::string_view, 2> kEllipsePrompt = {"Give an assumed eccentricity and position angle ",
+                                                                   " (in degrees) of semi-major axis: "};
 
 class Console;
 class Graphics;

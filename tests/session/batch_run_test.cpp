@@ -196,6 +196,20 @@ TEST_F(RemoveJob, AnOutputFolderItCannotWriteIsRefusedBeforeAnythingIsDone) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.file("locked")));
 }
 
+TEST_F(RemoveJob, AFrameTheLoaderRefusesIsOneProblemLineAndNothingRemoved) {
+  dir.write("list.log", list);
+  // BITPIX 16 with a BSCALE that is not a number: the pixel values are unknown.
+  std::string header;
+  for (const char* c : {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
+                        "NAXIS1  =                    4", "NAXIS2  =                    4", "BSCALE  = 'abc'", "END"})
+    header += std::string(c) + std::string(80 - std::string(c).size(), ' ');
+  header.resize(2880, ' ');
+  dir.write("scaled.fits", header + std::string(2880, '\0'));
+  EXPECT_EQ(run({dir.file("scaled.fits")}), 2);
+  EXPECT_THAT(err.str(), ::testing::StartsWith("zelvo run remove: " + dir.file("scaled.fits") + ": the frame is refused: "));
+  EXPECT_FALSE(dir.exists("out/scaled.clean.fits"));
+}
+
 // A batch system's time limit (SIGTERM) in the middle of a run leaves nothing in the folder.
 TEST(BatchStop, ASignalTakesAwayTheUnfinishedFiles) {
   ScratchFolder dir;

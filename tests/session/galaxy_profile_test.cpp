@@ -39,7 +39,11 @@ struct Page : InProcessSession {
     s.disp.bglev = bg;
     return s;
   }
-  ProfileFiles files() const { return ProfileFiles{dir.file("ZelvoProfile1.log")}; }
+  ProfileFiles files() const {
+    ProfileFiles f;
+    f.log = dir.file("ZelvoProfile1.log");
+    return f;
+  }
   std::string log() const { return dir.read("ZelvoProfile1.log"); }
   bool logged() const { return dir.exists("ZelvoProfile1.log"); }
 };
