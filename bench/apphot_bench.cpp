@@ -38,7 +38,8 @@ Image field(int side) {
       h ^= h >> 16;
       const float noise = 40.0f * (static_cast<float>(h & 0xffffu) / 65535.0f - 0.5f);
       const float dx = static_cast<float>(x) - xc, dy = static_cast<float>(y) - yc;
-      im.at(x, y) = 800.0f + 0.01f * static_cast<float>(x - y) + noise + 12000.0f * std::exp(-(dx * dx + dy * dy) / 5.0f);
+      im.at(x, y) =
+          800.0f + 0.01f * static_cast<float>(x - y) + noise + 12000.0f * std::exp(-(dx * dx + dy * dy) / 5.0f);
     }
   return im;
 }
@@ -54,8 +55,9 @@ Image& image_of(int side) {
 std::vector<std::pair<float, float>> centres(int side) {
   std::vector<std::pair<float, float>> c;
   for (int k = 0; k < kStars; ++k)
-    c.emplace_back(20.0f + std::fmod(k * 97.31f, static_cast<float>(side - 40)),
-                   20.0f + std::fmod(k * 61.77f + 13.0f * std::sin(static_cast<float>(k)), static_cast<float>(side - 40)));
+    c.emplace_back(
+        20.0f + std::fmod(k * 97.31f, static_cast<float>(side - 40)),
+        20.0f + std::fmod(k * 61.77f + 13.0f * std::sin(static_cast<float>(k)), static_cast<float>(side - 40)));
   return c;
 }
 
@@ -166,9 +168,10 @@ void compare_with_photutils(double ours_us, double ours_cpu_us) {
       std::printf("photutils comparison skipped: unexpected output: %.200s\n", out.c_str());
     return;
   }
-  std::printf("photutils aperture_photometry(method=\"exact\"), %d stars in one call on 4096 x 4096: %.2f us per star "
-              "(CPU %.2f us)\n",
-              kStars, us, cpu);
+  std::printf(
+      "photutils aperture_photometry(method=\"exact\"), %d stars in one call on 4096 x 4096: %.2f us per star "
+      "(CPU %.2f us)\n",
+      kStars, us, cpu);
   std::printf("ours: %.2f us per measurement (CPU %.2f us)\n", ours_us, ours_cpu_us);
   std::printf("ratio ours / photutils per star: %.3f in CPU time, %.3f in real time (target <= 0.2)\n",
               ours_cpu_us / cpu, ours_us / us);
@@ -179,7 +182,8 @@ void compare_with_photutils(double ours_us, double ours_cpu_us) {
     double s0 = 0, s1 = 0;
     if (std::sscanf(out.c_str() + line_start, "%lf %lf", &s0, &s1) != 2) break;
     const Photometry p = APPHOT(im.view(), cs[k].first, cs[k].second, kRadii);
-    worst = std::max({worst, std::fabs(p.sums.star.flux - s0) / std::fabs(s0), std::fabs(p.annulus.flux - s1) / std::fabs(s1)});
+    worst = std::max(
+        {worst, std::fabs(p.sums.star.flux - s0) / std::fabs(s0), std::fabs(p.annulus.flux - s1) / std::fabs(s1)});
     ++k;
     line_start = out.find('\n', line_start) + 1;
   }

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "display/display.h"
-#include "session/display_menu.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "session/display_menu.h"
 
 namespace {
 
@@ -171,7 +171,8 @@ double picture_difference() {
   long n = 0;
   for (int y = static_cast<int>(y1) + 3; y < static_cast<int>(y2) - 3; ++y)
     for (int x = static_cast<int>(x1) + 3; x < static_cast<int>(x2) - 3; ++x) {
-      const std::size_t k = static_cast<std::size_t>(ha - 1 - y) * static_cast<std::size_t>(wa) + static_cast<std::size_t>(x);
+      const std::size_t k =
+          static_cast<std::size_t>(ha - 1 - y) * static_cast<std::size_t>(wa) + static_cast<std::size_t>(x);
       sum += std::abs(ga[k] - gb[k]);
       ++n;
     }
@@ -190,18 +191,21 @@ int main(int argc, char** argv) {
   const auto bare = reporter.time("BM_BareCpggray/iterations:8");
   if (display.first > 0.0 && bare.first > 0.0 && bare.second > 0.0) {
     const double ratio = display.first / bare.first;
-    std::printf("4096 x 4096 on the PNG device: DISPLAYIMAGE %.1f ms (CPU %.1f ms), bare cpggray %.1f ms (CPU %.1f ms), "
-                "ratio %.3f (CPU %.3f); target at most 0.2 (%s)\n",
-                display.first, display.second, bare.first, bare.second, ratio, display.second / bare.second,
-                ratio <= 0.2 ? "met" : "NOT met");
+    std::printf(
+        "4096 x 4096 on the PNG device: DISPLAYIMAGE %.1f ms (CPU %.1f ms), bare cpggray %.1f ms (CPU %.1f ms), "
+        "ratio %.3f (CPU %.3f); target at most 0.2 (%s)\n",
+        display.first, display.second, bare.first, bare.second, ratio, display.second / bare.second,
+        ratio <= 0.2 ? "met" : "NOT met");
   }
   const double diff = picture_difference();
   if (diff < 0.0)
-    std::printf("Picture comparison skipped: the PNG files could not be drawn or decoded (needs ImageMagick convert)\n");
+    std::printf(
+        "Picture comparison skipped: the PNG files could not be drawn or decoded (needs ImageMagick convert)\n");
   else
-    std::printf("Picture against the full-resolution drawing: mean absolute grey difference %.2f of 255; target at "
-                "most 2 (%s)\n",
-                diff, diff <= 2.0 ? "met" : "NOT met");
+    std::printf(
+        "Picture against the full-resolution drawing: mean absolute grey difference %.2f of 255; target at "
+        "most 2 (%s)\n",
+        diff, diff <= 2.0 ? "met" : "NOT met");
   std::filesystem::remove(scratch("zelvo-bench-display.png"));
   std::filesystem::remove(scratch("zelvo-bench-bare.png"));
   benchmark::Shutdown();

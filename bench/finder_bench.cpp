@@ -78,8 +78,8 @@ Dao run_dao(const Image& img, float fwhm) {
   char dir[] = "/tmp/zelvo-finder-bench-XXXXXX";
   if (!mkdtemp(dir)) return d;
   const std::string data = std::string(dir) + "/frame.f32", script = std::string(dir) + "/dao.py";
-  std::ofstream(data, std::ios::binary).write(reinterpret_cast<const char*>(img.px.data()),
-                                              static_cast<std::streamsize>(img.px.size() * sizeof(float)));
+  std::ofstream(data, std::ios::binary)
+      .write(reinterpret_cast<const char*>(img.px.data()), static_cast<std::streamsize>(img.px.size() * sizeof(float)));
   std::ofstream(script) << kScript;
   const std::string cmd = "/usr/bin/python3 " + script + " " + data + " " + std::to_string(img.nx) + " " +
                           std::to_string(img.ny) + " " + std::to_string(kThreshold) + " " + std::to_string(fwhm) +
@@ -147,9 +147,10 @@ Score score(const KnottyGalaxy& f, const std::vector<std::pair<float, float>>& l
 }
 
 void print_score(const char* who, const Score& s, std::size_t listed) {
-  std::printf("  %-16s listed %4zu  stars >10 sigma found %2d of %2d (%5.1f %%)  knots listed %2d of 20  "
-              "other false %3d  worst centre error %.3f px\n",
-              who, listed, s.found, s.bright, 100.0 * s.found / std::max(1, s.bright), s.knots, s.false_entries, s.worst);
+  std::printf(
+      "  %-16s listed %4zu  stars >10 sigma found %2d of %2d (%5.1f %%)  knots listed %2d of 20  "
+      "other false %3d  worst centre error %.3f px\n",
+      who, listed, s.found, s.bright, 100.0 * s.found / std::max(1, s.bright), s.knots, s.false_entries, s.worst);
 }
 
 }  // namespace
@@ -171,8 +172,10 @@ int main(int argc, char** argv) {
   print_score("Zelvo", score(g, listed), listed.size());
   std::printf("  %-16s saturated stars typed 2: %d of 4\n", "Zelvo", saturated);
   const Dao dq = zelvo_only ? Dao{} : run_dao(g.image, g.fwhm);
-  if (dq.ran) print_score("DAOStarFinder", score(g, dq.stars), dq.stars.size());
-  else std::printf("  DAOStarFinder: not run (no photutils for /usr/bin/python3)\n");
+  if (dq.ran)
+    print_score("DAOStarFinder", score(g, dq.stars), dq.stars.size());
+  else
+    std::printf("  DAOStarFinder: not run (no photutils for /usr/bin/python3)\n");
 
   // Speed.
   const KnottyGalaxy big = knotty_galaxy(4096, 4096, 17, 2000);
@@ -197,13 +200,16 @@ int main(int argc, char** argv) {
   req.radius = nullptr;
   const double finding = time_of(req, found);
   std::printf("Speed, 4096 x 4096 frame with %zu stars (processor time, medians of 3 runs):\n", big.stars.size());
-  std::printf("  Zelvo finding           %.3f s, %zu stars listed of %d candidates measured\n", finding, found, candidates);
+  std::printf("  Zelvo finding           %.3f s, %zu stars listed of %d candidates measured\n", finding, found,
+              candidates);
   std::printf("  Zelvo with radii        %.3f s (each star's removal radius where it meets its local background)\n",
               with_radii);
   const Dao ds = zelvo_only ? Dao{} : run_dao(big.image, big.fwhm);
   if (ds.ran) {
-    std::printf("  DAOStarFinder           %.3f s (median of 3; finding only, background removed beforehand), %zu stars listed\n",
-                ds.seconds, ds.stars.size());
+    std::printf(
+        "  DAOStarFinder           %.3f s (median of 3; finding only, background removed beforehand), %zu stars "
+        "listed\n",
+        ds.seconds, ds.stars.size());
     std::printf("  Zelvo / DAOStarFinder time ratio: %.3f finding (target at most 0.2), %.3f with the radii\n",
                 finding / ds.seconds, with_radii / ds.seconds);
   }

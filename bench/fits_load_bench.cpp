@@ -10,8 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -255,15 +255,16 @@ int main(int argc, char** argv) {
     std::printf("  astropy could not be imported by /usr/bin/python3: no comparison (L took %.1f ms)\n", load.real);
   } else if (load.real > 0) {
     const double ratio = load.real / astropy.real;
-    std::printf("  time: %.1f ms against %.1f ms for astropy getdata + astype(float32) of the same file:\n"
-                "        ratio %.2f (target at most 1.00) %s; CPU time %.1f ms against %.1f ms, ratio %.2f\n",
-                load.real, astropy.real, ratio, ratio <= 1.0 ? "MET" : "MISSED", load.cpu, astropy.cpu,
-                load.cpu / astropy.cpu);
+    std::printf(
+        "  time: %.1f ms against %.1f ms for astropy getdata + astype(float32) of the same file:\n"
+        "        ratio %.2f (target at most 1.00) %s; CPU time %.1f ms against %.1f ms, ratio %.2f\n",
+        load.real, astropy.real, ratio, ratio <= 1.0 ? "MET" : "MISSED", load.cpu, astropy.cpu, load.cpu / astropy.cpu);
   }
   if (reader.real > 0 && bare.real > 0)
-    std::printf("        the reader alone: %.1f ms; a bare fits_read_img with the same -999.0\n"
-                "        null check %.1f ms (ratio %.2f; CPU time ratio %.2f)\n",
-                reader.real, bare.real, reader.real / bare.real, reader.cpu / bare.cpu);
+    std::printf(
+        "        the reader alone: %.1f ms; a bare fits_read_img with the same -999.0\n"
+        "        null check %.1f ms (ratio %.2f; CPU time ratio %.2f)\n",
+        reader.real, bare.real, reader.real / bare.real, reader.cpu / bare.cpu);
 
   const double image_mib = double{kSide} * kSide * 4 / kMiB;
   const double target = 1.05 * image_mib + 30.0;

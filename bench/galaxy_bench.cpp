@@ -16,14 +16,14 @@
 
 #include "galaxy/profile.h"
 #include "galaxy/profile_page.h"
-#include "session/galaxy_menu.h"
-#include "session/session.h"
 #include "galaxy/rotation.h"
 #include "galaxy/spline.h"
 #include "numeric/fortran.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "rotation_literal.h"
+#include "session/galaxy_menu.h"
+#include "session/session.h"
 
 using namespace zelvo;
 
@@ -69,8 +69,9 @@ void BM_RotationTermCost(benchmark::State& state) {
   const Fitted f = exponential_profile(R);
   for (auto _ : state) benchmark::DoNotOptimize(rotation_forces(f.p, f.y2, static_cast<float>(R), step));
   state.counters["terms"] = rotation_terms(static_cast<float>(R), step);
-  state.counters["ns_per_term"] = benchmark::Counter(rotation_terms(static_cast<float>(R), step) * 1e-9 * state.iterations(),
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_term"] =
+      benchmark::Counter(rotation_terms(static_cast<float>(R), step) * 1e-9 * state.iterations(),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["measured_over_estimate"] =
       benchmark::Counter(rotation_seconds(static_cast<float>(R), step) * state.iterations(),
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
@@ -83,7 +84,8 @@ void BM_FluxProfile4096(benchmark::State& state) {
   Image img(n, n);
   for (int y = 1; y <= n; ++y)
     for (int x = 1; x <= n; ++x)
-      img.at(x, y) = 1002.5f + 5000.0f * std::exp(-std::hypot(static_cast<float>(x - 2048), static_cast<float>(y - 2048)) / 60.0f);
+      img.at(x, y) =
+          1002.5f + 5000.0f * std::exp(-std::hypot(static_cast<float>(x - 2048), static_cast<float>(y - 2048)) / 60.0f);
   const std::string log = (std::filesystem::temp_directory_path() / "zelvo-bench-profile.log").string();
   for (auto _ : state) {
     std::istringstream in("0\n");
@@ -141,16 +143,18 @@ int main(int argc, char** argv) {
     if (t.count(lit) && t.count(opt)) {
       const auto& a = t.at(lit);
       const auto& b = t.at(opt);
-      std::printf("Rotation curve, R = %d, step 1: literal %.3f s, per offset %.4f s (real time): speed-up %.1f x;"
-                  " CPU time: speed-up %.1f x\n",
-                  R, a.real, b.real, a.real / b.real, a.cpu / b.cpu);
+      std::printf(
+          "Rotation curve, R = %d, step 1: literal %.3f s, per offset %.4f s (real time): speed-up %.1f x;"
+          " CPU time: speed-up %.1f x\n",
+          R, a.real, b.real, a.real / b.real, a.cpu / b.cpu);
     }
   }
   const std::string prof = "BM_FluxProfile4096/iterations:3";
   if (t.count(prof))
-    std::printf("Whole flux profile page, R = 300, on 4096 x 4096: %.3f s real time, %.3f s CPU time;"
-                " target at most 0.3 s: ratio %.2f (%s)\n",
-                t.at(prof).real, t.at(prof).cpu, t.at(prof).real / 0.3, t.at(prof).real <= 0.3 ? "met" : "NOT met");
+    std::printf(
+        "Whole flux profile page, R = 300, on 4096 x 4096: %.3f s real time, %.3f s CPU time;"
+        " target at most 0.3 s: ratio %.2f (%s)\n",
+        t.at(prof).real, t.at(prof).cpu, t.at(prof).real / 0.3, t.at(prof).real <= 0.3 ? "met" : "NOT met");
   benchmark::Shutdown();
   return 0;
 }

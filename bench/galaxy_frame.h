@@ -24,9 +24,9 @@ struct FrameStar {
 };
 
 struct GalaxyModel {
-  double x = 256.0, y = 256.0;     // centre
-  double disc_centre = 600.0;      // counts per pixel at the centre
-  double scale_length = 60.0;      // along the major axis [pixels]
+  double x = 256.0, y = 256.0;  // centre
+  double disc_centre = 600.0;   // counts per pixel at the centre
+  double scale_length = 60.0;   // along the major axis [pixels]
   double axis_ratio = 0.75;
   double position_angle = 0.5;     // major axis, radians from +x towards +y
   double arm_contrast = 0.5;       // the arms add up to this fraction of the disc
@@ -66,8 +66,8 @@ inline int moffat_wing_radius(double flux, double level) {
 }
 
 struct GalaxyFrame {
-  Image image;   // sky + galaxy + stars + noise
-  Image truth;   // sky + galaxy, no noise, no stars
+  Image image;  // sky + galaxy + stars + noise
+  Image truth;  // sky + galaxy, no noise, no stars
   std::vector<FrameStar> stars;
   double sky = 1000.0, noise = 8.0;
   GalaxyModel galaxy;
@@ -88,11 +88,11 @@ inline GalaxyFrame galaxy_frame(uint64_t seed = 2026) {
     bool on;
   };
   const Placed placed[] = {
-      {28.3, 4.6, 6000, true},      {-22.7, 19.2, 9000, true},   {3.4, -31.8, 12000, true},
-      {-40.2, -18.6, 20000, true},  {46.1, 33.7, 30000, true},   {-8.6, 55.3, 8000, true},
-      {61.8, -27.4, 15000, true},   {-63.3, 36.2, 40000, true},  {20.4, -68.9, 25000, true},
-      {-36.8, -62.1, 10000, true},  {-195.3, -201.6, 8000, false}, {201.7, -196.2, 20000, false},
-      {-199.4, 188.3, 40000, false}, {188.6, 204.1, 12000, false}, {-10.3, -220.8, 30000, false},
+      {28.3, 4.6, 6000, true},       {-22.7, 19.2, 9000, true},     {3.4, -31.8, 12000, true},
+      {-40.2, -18.6, 20000, true},   {46.1, 33.7, 30000, true},     {-8.6, 55.3, 8000, true},
+      {61.8, -27.4, 15000, true},    {-63.3, 36.2, 40000, true},    {20.4, -68.9, 25000, true},
+      {-36.8, -62.1, 10000, true},   {-195.3, -201.6, 8000, false}, {201.7, -196.2, 20000, false},
+      {-199.4, 188.3, 40000, false}, {188.6, 204.1, 12000, false},  {-10.3, -220.8, 30000, false},
       {214.2, 6.7, 6000, false},
   };
   for (const Placed& p : placed) {
@@ -123,9 +123,9 @@ inline GalaxyFrame galaxy_frame(uint64_t seed = 2026) {
 struct RemovalScore {
   double bias_on = 0.0, bias_off = 0.0;  // mean |mean residual| in the discs on and off the galaxy
   double worst_on = 0.0, worst_off = 0.0;
-  double noise_ratio = 0.0;              // spread of the residual about each disc's mean / sky noise
-  long changed_outside = 0;              // pixels changed farther than radius + 1 from every star
-  std::vector<double> star_bias;         // mean residual of each star's disc [sigma]
+  double noise_ratio = 0.0;       // spread of the residual about each disc's mean / sky noise
+  long changed_outside = 0;       // pixels changed farther than radius + 1 from every star
+  std::vector<double> star_bias;  // mean residual of each star's disc [sigma]
 };
 
 // Scores `after` (the frame with the stars removed) against the frame's truth: the disc of a

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "galaxy_frame.h"
 #include "fits/fits_io.h"
+#include "galaxy_frame.h"
 #include "numeric/random.h"
 #include "removal/deathstar.h"
 
@@ -142,7 +142,7 @@ int main() {
         std::printf("\n");
       }
     }
-    std::printf("noise seed %4llu: mean |bias| on / off the galaxy, noise ratio: Zelvo %.3f %.3f %.3f", 
+    std::printf("noise seed %4llu: mean |bias| on / off the galaxy, noise ratio: Zelvo %.3f %.3f %.3f",
                 static_cast<unsigned long long>(seed), zs.back().bias_on, zs.back().bias_off, zs.back().noise_ratio);
     if (iraf) std::printf(", imedit %.3f %.3f %.3f", iraf->bias_on, iraf->bias_off, iraf->noise_ratio);
     std::printf("\n");
@@ -153,8 +153,10 @@ int main() {
 
   std::printf("\nAveraged over the %zu noise draws:\n", zs.size());
   const auto row = [&](const char* what, double zv, double iv, const char* target) {
-    if (compared) std::printf("%-48s %10.3f %10.3f   %s\n", what, zv, iv, target);
-    else std::printf("%-48s %10.3f %10s   %s\n", what, zv, "-", target);
+    if (compared)
+      std::printf("%-48s %10.3f %10.3f   %s\n", what, zv, iv, target);
+    else
+      std::printf("%-48s %10.3f %10s   %s\n", what, zv, "-", target);
   };
   std::printf("%-48s %10s %10s   %s\n", "", "Zelvo", "imedit", "target (Zelvo)");
   row("mean |bias| in the discs on the galaxy [sigma]", z.bias_on, i.bias_on, "<= 0.35 and <= imedit's");

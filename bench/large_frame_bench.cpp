@@ -18,19 +18,19 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "display/display.h"
 #include "display/zoom.h"
 #include "numeric/random.h"
 #include "photometry/apphot.h"
-#include "session/photometry_menu.h"
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/display_menu.h"
+#include "session/photometry_menu.h"
 #include "session/remove_submenu.h"
 #include "star_field.h"
 #include "support/removal_desk.h"
@@ -63,7 +63,8 @@ std::filesystem::path list_of(int side, int grid) {
   const auto path = std::filesystem::temp_directory_path() /
                     ("zelvo_large_frame_bench_" + std::to_string(side) + "_" + std::to_string(grid) + ".log");
   std::ofstream out(path);
-  for (int k = 0; k < kGrid * kGrid; ++k) out << " 1 " << star_x(side, grid, k) << " " << star_y(side, grid, k) << " 9.0\n";
+  for (int k = 0; k < kGrid * kGrid; ++k)
+    out << " 1 " << star_x(side, grid, k) << " " << star_y(side, grid, k) << " 9.0\n";
   return path;
 }
 
@@ -117,8 +118,11 @@ void BM_Display(benchmark::State& state) {
   st.maxlim = 1.0e30f;
   const HeaderTexts texts;
   const ImageView view{const_cast<float*>(im.px.data()), side, side};
-  timed(state, "display/" + std::to_string(side), 1, [&] { out.str(""); },
-        [&] { DISPLAYIMAGE({view, "BENCH FIELD", "large.fits"}, st, texts, false, con, gfx); });
+  timed(
+      state, "display/" + std::to_string(side), 1, [&] { out.str(""); },
+      [&] {
+        DISPLAYIMAGE({view, "BENCH FIELD", "large.fits"}, st, texts, false, con, gfx);
+      });
   gfx.close_all();
 }
 BENCHMARK(BM_Display)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -167,8 +171,8 @@ void BM_Photometry(benchmark::State& state) {
       },
       [&] {
         for (int k = 0; k < kGrid * kGrid; ++k) {
-          const PsfEstimate e = GETPSF(view, static_cast<float>(star_x(side, 1, k)),
-                                       static_cast<float>(star_y(side, 1, k)), req);
+          const PsfEstimate e =
+              GETPSF(view, static_cast<float>(star_x(side, 1, k)), static_cast<float>(star_y(side, 1, k)), req);
           for (const std::string& l : e.notes) con.line(l);
           benchmark::DoNotOptimize(report_apphot(view, e.xcen, e.ycen, ApertureRadii{}, con, nullptr));
         }

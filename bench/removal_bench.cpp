@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <ostream>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -203,8 +203,8 @@ int main(int argc, char** argv) {
   const double t512 = reporter.time("BM_Removal/512"), t4096 = reporter.time("BM_Removal/4096");
   const double whole4096 = reporter.time("BM_WholeImageRemoval/4096");
   if (t512 > 0.0 && t4096 > 0.0) {
-    std::printf("removal at ring radius 20: 4096 x 4096 %.1f us, 512 x 512 %.1f us, ratio %.2f (target <= 2)\n",
-                t4096, t512, t4096 / t512);
+    std::printf("removal at ring radius 20: 4096 x 4096 %.1f us, 512 x 512 %.1f us, ratio %.2f (target <= 2)\n", t4096,
+                t512, t4096 / t512);
   }
   if (t4096 > 0.0 && whole4096 > 0.0) {
     std::printf("4096 x 4096: whole-image version %.1f us, speed-up %.0f x\n", whole4096, whole4096 / t4096);

@@ -7,10 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <ctime>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -25,17 +25,17 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "removal/deathstar.h"
+#include "removal/wipe.h"
 #include "session/remove_submenu.h"
 #include "star_field.h"
 #include "support/removal_desk.h"
-#include "removal/wipe.h"
 
 namespace {
 
 using namespace zelvo;
 
-constexpr int kGrid = 10;        // 10 x 10 = 100 stars ...
-constexpr int kSpacing = 80;     // ... 80 pixels apart, centred on the image
+constexpr int kGrid = 10;     // 10 x 10 = 100 stars ...
+constexpr int kSpacing = 80;  // ... 80 pixels apart, centred on the image
 constexpr int kStars = kGrid * kGrid;
 
 // The star positions: the same offsets from the image centre on every size, so the local
@@ -53,7 +53,8 @@ const Image& field_of(int side) {
 }
 
 std::filesystem::path list_of(int side) {
-  const auto path = std::filesystem::temp_directory_path() / ("zelvo_removal_menu_bench_" + std::to_string(side) + ".log");
+  const auto path =
+      std::filesystem::temp_directory_path() / ("zelvo_removal_menu_bench_" + std::to_string(side) + ".log");
   std::ofstream out(path);
   for (int k = 0; k < kStars; ++k) out << " 1 " << star_x(side, k) << " " << star_y(side, k) << " 9.0\n";
   return path;
@@ -126,8 +127,8 @@ void BM_PointSpreadEstimate(benchmark::State& state) {
   PsfRequest req;
   req.sky_upper = 1.0e6f;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(GETPSF(im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)),
-                                    req));
+    benchmark::DoNotOptimize(
+        GETPSF(im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), req));
   }
 }
 BENCHMARK(BM_PointSpreadEstimate)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
@@ -142,8 +143,7 @@ void BM_DiscRemoval(benchmark::State& state) {
   const RemovalContext rctx{rng, seed, 0, &log};
   for (auto _ : state) {
     float r = 10.0f;
-    if (!DEATHSTAR(work, im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), r,
-                   rctx)
+    if (!DEATHSTAR(work, im.view(), static_cast<float>(star_x(side, 0)), static_cast<float>(star_y(side, 0)), r, rctx)
              .changed())
       state.SkipWithError("removal refused");
     UNWIPE(work, im.view());
@@ -161,10 +161,11 @@ int main(int argc, char** argv) {
   const auto small = ms.find(1024), large = ms.find(4096);
   if (small != ms.end() && large != ms.end() && small->second > 0.0) {
     const double ratio = large->second / small->second;
-    std::printf("option 9, 100 stars: 4096 x 4096 %.2f ms per object, 1024 x 1024 %.2f ms per object,\n"
-                "  ratio %.2f (target at most 2.00) %s; in CPU time %.2f and %.2f ms, ratio %.2f\n",
-                large->second, small->second, ratio, ratio <= 2.0 ? "MET" : "MISSED", cms.at(4096), cms.at(1024),
-                cms.at(4096) / cms.at(1024));
+    std::printf(
+        "option 9, 100 stars: 4096 x 4096 %.2f ms per object, 1024 x 1024 %.2f ms per object,\n"
+        "  ratio %.2f (target at most 2.00) %s; in CPU time %.2f and %.2f ms, ratio %.2f\n",
+        large->second, small->second, ratio, ratio <= 2.0 ? "MET" : "MISSED", cms.at(4096), cms.at(1024),
+        cms.at(4096) / cms.at(1024));
   }
   benchmark::Shutdown();
   return 0;

@@ -103,10 +103,10 @@ GalaxyModel disc_model() {
 }
 
 const std::vector<FrameStar> kStars = {
-    {122.3f, 148.6f, 3000.0f, 3.0f},  {181.7f, 160.2f, 10000.0f, 3.0f}, {150.4f, 196.9f, 30000.0f, 3.5f},
-    {108.8f, 112.1f, 5000.0f, 4.0f},  {196.2f, 118.5f, 3000.0f, 2.5f},  {140.6f, 100.3f, 20000.0f, 3.0f},
-    {170.1f, 215.8f, 8000.0f, 3.0f},  {95.5f, 185.4f, 3000.0f, 3.0f},   {40.2f, 40.7f, 3000.0f, 3.0f},
-    {260.6f, 45.3f, 15000.0f, 3.0f},  {45.9f, 262.2f, 6000.0f, 4.0f},   {258.4f, 259.1f, 3000.0f, 3.0f},
+    {122.3f, 148.6f, 3000.0f, 3.0f}, {181.7f, 160.2f, 10000.0f, 3.0f}, {150.4f, 196.9f, 30000.0f, 3.5f},
+    {108.8f, 112.1f, 5000.0f, 4.0f}, {196.2f, 118.5f, 3000.0f, 2.5f},  {140.6f, 100.3f, 20000.0f, 3.0f},
+    {170.1f, 215.8f, 8000.0f, 3.0f}, {95.5f, 185.4f, 3000.0f, 3.0f},   {40.2f, 40.7f, 3000.0f, 3.0f},
+    {260.6f, 45.3f, 15000.0f, 3.0f}, {45.9f, 262.2f, 6000.0f, 4.0f},   {258.4f, 259.1f, 3000.0f, 3.0f},
 };
 
 void report_radii() {
@@ -169,9 +169,10 @@ void report_lines() {
         }
       }
     const double mean = sum / n;
-    std::printf("%s: pixels changed 2+ lines away %d; repaired line about the galaxy: mean %.2f, spread %.2f "
-                "(sky noise %.1f)\n",
-                l.name, far_changed, mean, std::sqrt(sum2 / n - mean * mean), m.noise);
+    std::printf(
+        "%s: pixels changed 2+ lines away %d; repaired line about the galaxy: mean %.2f, spread %.2f "
+        "(sky noise %.1f)\n",
+        l.name, far_changed, mean, std::sqrt(sum2 / n - mean * mean), m.noise);
   }
 }
 

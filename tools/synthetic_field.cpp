@@ -154,7 +154,7 @@ double add_galaxy(Model& m, const FieldGalaxy& g, double surface_brightness) {
         for (int a = 0; a < sub; ++a) {
           const double dx = x - 0.5 + (a + 0.5) / sub - g.x;
           const double dy = y - 0.5 + (b + 0.5) / sub - g.y;
-          const double u = dx * c + dy * s;           // along the major axis
+          const double u = dx * c + dy * s;  // along the major axis
           const double v = (-dx * s + dy * c) / g.axis_ratio;
           acc += sersic(g.profile, std::sqrt(u * u + v * v) / g.r_eff);
         }
@@ -346,8 +346,8 @@ std::string sexagesimal(double value, bool sign) {
   const long whole = centi / 360000;
   centi %= 360000;
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%02ld:%02ld:%05.2f", sign ? std::string(1, s).c_str() : "", whole,
-                centi / 6000, (centi % 6000) / 100.0);
+  std::snprintf(buf, sizeof buf, "%s%02ld:%02ld:%05.2f", sign ? std::string(1, s).c_str() : "", whole, centi / 6000,
+                (centi % 6000) / 100.0);
   return buf;
 }
 

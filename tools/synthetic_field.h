@@ -23,17 +23,17 @@ struct FieldOptions {
   int ny = 512;
   uint64_t seed = 7;
 
-  float sky = 1000.0f;         // sky level at the field centre [counts]
-  float sky_slope_x = 0.03f;   // sky gradient [counts per pixel]
+  float sky = 1000.0f;        // sky level at the field centre [counts]
+  float sky_slope_x = 0.03f;  // sky gradient [counts per pixel]
   float sky_slope_y = -0.02f;
-  float noise = 10.0f;         // Gaussian noise of the sky [counts]
-  float gain = 5.0f;           // electrons per count, for the photon noise of objects (0: none)
+  float noise = 10.0f;  // Gaussian noise of the sky [counts]
+  float gain = 5.0f;    // electrons per count, for the photon noise of objects (0: none)
 
-  int stars = 30;              // ordinary (unsaturated) stars
+  int stars = 30;  // ordinary (unsaturated) stars
   StarProfile star_profile = StarProfile::Moffat;
-  float fwhm = 3.5f;           // [pixels]
+  float fwhm = 3.5f;  // [pixels]
   float moffat_beta = 3.0f;
-  float faintest_flux = 2000.0f;    // total counts of the faintest and brightest ordinary star
+  float faintest_flux = 2000.0f;  // total counts of the faintest and brightest ordinary star
   float brightest_flux = 400000.0f;
 
   bool saturated_star = true;
@@ -44,12 +44,12 @@ struct FieldOptions {
 
   // Header values.
   std::string object = "NGC 3379";
-  float exptime = 300.0f;         // [s]
-  double ra_deg = 161.956667;     // pointing (J2000) [degrees]
+  float exptime = 300.0f;      // [s]
+  double ra_deg = 161.956667;  // pointing (J2000) [degrees]
   double dec_deg = 12.581667;
-  double st_hours = 9.209361;     // sidereal time at the start [hours]
+  double st_hours = 9.209361;  // sidereal time at the start [hours]
   char filter = 'R';
-  int bitpix = -32;               // -32 (float) or 16 (unsigned 16-bit with BZERO 32768)
+  int bitpix = -32;  // -32 (float) or 16 (unsigned 16-bit with BZERO 32768)
 };
 
 struct FieldStar {
@@ -60,11 +60,11 @@ struct FieldStar {
 
 struct FieldGalaxy {
   GalaxyProfile profile = GalaxyProfile::None;
-  double x = 0.0, y = 0.0;        // centre
-  double r_eff = 0.0;             // effective (half-light) radius along the major axis [pixels]
-  double axis_ratio = 1.0;        // minor / major
-  double position_angle = 0.0;    // major axis, degrees from +x towards +y
-  double flux = 0.0;              // total counts above the sky
+  double x = 0.0, y = 0.0;      // centre
+  double r_eff = 0.0;           // effective (half-light) radius along the major axis [pixels]
+  double axis_ratio = 1.0;      // minor / major
+  double position_angle = 0.0;  // major axis, degrees from +x towards +y
+  double flux = 0.0;            // total counts above the sky
 };
 
 // The column of saturated pixels that the saturated star bleeds along.
@@ -77,7 +77,7 @@ struct SyntheticField {
   Image image;
   std::vector<FieldStar> stars;  // the ordinary stars
   bool has_saturated = false;
-  FieldStar saturated;           // the saturated star (flux before clipping)
+  FieldStar saturated;  // the saturated star (flux before clipping)
   BleedColumn bleed;
   FieldGalaxy galaxy;
   // The noiseless sky: sky_centre at (cx, cy), sloping by slope_x, slope_y per pixel.
@@ -99,7 +99,6 @@ std::vector<std::string> field_header_cards(const FieldOptions& options);
 // Writes `image` with the header cards of `options` as a new FITS file (BITPIX of the
 // options). An existing file is refused (CFITSIO status 105) unless `overwrite`.
 // Returns the CFITSIO status, 0 on success; a failed write leaves no file behind.
-int write_field_fits(const std::string& path, const Image& image, const FieldOptions& options,
-                     bool overwrite = false);
+int write_field_fits(const std::string& path, const Image& image, const FieldOptions& options, bool overwrite = false);
 
 }  // namespace zelvo

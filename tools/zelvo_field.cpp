@@ -108,15 +108,22 @@ std::optional<Args> parse_args(int argc, char** argv) {
       if (!real(o.fwhm) || o.fwhm < 0.5f || o.fwhm > 50.0f) return bad("a width from 0.5 to 50 pixels");
     } else if (a == "--profile") {
       const auto v = value();
-      if (v == "moffat") o.star_profile = zelvo::StarProfile::Moffat;
-      else if (v == "gaussian") o.star_profile = zelvo::StarProfile::Gaussian;
-      else return bad("moffat or gaussian");
+      if (v == "moffat")
+        o.star_profile = zelvo::StarProfile::Moffat;
+      else if (v == "gaussian")
+        o.star_profile = zelvo::StarProfile::Gaussian;
+      else
+        return bad("moffat or gaussian");
     } else if (a == "--galaxy") {
       const auto v = value();
-      if (v == "dev") o.galaxy = zelvo::GalaxyProfile::DeVaucouleurs;
-      else if (v == "exp") o.galaxy = zelvo::GalaxyProfile::Exponential;
-      else if (v == "none") o.galaxy = zelvo::GalaxyProfile::None;
-      else return bad("dev, exp or none");
+      if (v == "dev")
+        o.galaxy = zelvo::GalaxyProfile::DeVaucouleurs;
+      else if (v == "exp")
+        o.galaxy = zelvo::GalaxyProfile::Exponential;
+      else if (v == "none")
+        o.galaxy = zelvo::GalaxyProfile::None;
+      else
+        return bad("dev, exp or none");
     } else if (a == "--saturation") {
       if (!real(o.saturation) || o.saturation <= o.sky) return bad("a level above the sky");
     } else if (a == "--no-saturated") {
@@ -133,9 +140,12 @@ std::optional<Args> parse_args(int argc, char** argv) {
       o.filter = (*v)[0];
     } else if (a == "--bitpix") {
       const auto v = value();
-      if (v == "-32") o.bitpix = -32;
-      else if (v == "16") o.bitpix = 16;
-      else return bad("-32 or 16");
+      if (v == "-32")
+        o.bitpix = -32;
+      else if (v == "16")
+        o.bitpix = 16;
+      else
+        return bad("-32 or 16");
     } else if (a == "--list") {
       args.list = true;
     } else {
@@ -183,8 +193,8 @@ int main(int argc, char** argv) {
     if (status == FILE_NOT_CREATED) std::cerr << "  (an existing file is kept; --force replaces it)\n";
     return 1;
   }
-  std::printf("Wrote %s: %d x %d pixels, seed %llu, %zu stars%s%s\n", args->out.c_str(), field.image.nx,
-              field.image.ny, static_cast<unsigned long long>(args->opt.seed), field.stars.size(),
+  std::printf("Wrote %s: %d x %d pixels, seed %llu, %zu stars%s%s\n", args->out.c_str(), field.image.nx, field.image.ny,
+              static_cast<unsigned long long>(args->opt.seed), field.stars.size(),
               field.has_saturated ? ", a saturated star" : "",
               field.galaxy.profile != zelvo::GalaxyProfile::None ? ", a galaxy" : "");
   if (args->list) print_objects(field);

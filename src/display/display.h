@@ -22,11 +22,11 @@ enum class LevelMode { text, zscale };
 
 // Display settings and the levels/transformation of the last display.
 struct DisplayState {
-  int greyflag = 1;      // 1 grey scale, 0 pseudo-colour
-  char scaling = 'n';    // 'n' negative, anything else positive
-  float minlim = 0.0f;   // lower limit for the automatic low level
-  float maxlim = 0.0f;   // upper limit for the automatic high level
-  int printflag = 0;     // 1 while drawing into the PostScript file
+  int greyflag = 1;     // 1 grey scale, 0 pseudo-colour
+  char scaling = 'n';   // 'n' negative, anything else positive
+  float minlim = 0.0f;  // lower limit for the automatic low level
+  float maxlim = 0.0f;  // upper limit for the automatic high level
+  int printflag = 0;    // 1 while drawing into the PostScript file
   float lowlev = 0.0f, highlev = 0.0f;
   float fglev = 0.0f, bglev = 0.0f;
   // Pixel (i, j) is drawn centred on world (i, j), one unit wide.
@@ -57,11 +57,11 @@ Box central_box(int nx, int ny);
 // Non-finite pixels are left out; a box without a finite pixel falls back to the whole image.
 struct AutoLevels {
   float lowlev, highlev;
-  float s1, s2;   // sums over the box (32-bit accumulators)
-  int n;          // finite pixels summed
+  float s1, s2;            // sums over the box (32-bit accumulators)
+  int n;                   // finite pixels summed
   bool negative_variance;  // the "ERROR: ss2=" case (sigma taken as 1)
   float mean = 0.0f, sigma = 0.0f;
-  Box box{};            // the pixels the sums were taken over
+  Box box{};                 // the pixels the sums were taken over
   bool whole_image = false;  // the central box held no finite pixel
   bool finite = true;        // false when the image holds no finite pixel at all
 };

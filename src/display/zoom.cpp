@@ -40,7 +40,7 @@ void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny
 
 Box zoom_pixels(const ZoomBox& zoom) {
   return Box{zoom.zoomx - (zoom.zoomw - 1) / 2, zoom.zoomx + zoom.zoomw / 2, zoom.zoomy - (zoom.zoomh - 1) / 2,
-                    zoom.zoomy + zoom.zoomh / 2};
+             zoom.zoomy + zoom.zoomh / 2};
 }
 
 Box zoom_draw_range(const ZoomBox& zoom, int nx, int ny) {

@@ -49,10 +49,10 @@ bool ends_click_loop(char key);
 // (NINT(x) + a, NINT(y) + b) for a, b = -h .. h that lie inside the image, the box centred
 // on the pixel under the click.
 struct BoxAnalysis {
-  AverageSigma stats;     // AVERAGESIGMA of the inside pixels with 2-sigma clipping
-  float minimum = 0.0f;   // smallest and largest finite inside pixel
+  AverageSigma stats;    // AVERAGESIGMA of the inside pixels with 2-sigma clipping
+  float minimum = 0.0f;  // smallest and largest finite inside pixel
   float maximum = 0.0f;
-  int count = 0;          // number of inside pixels
+  int count = 0;  // number of inside pixels
 };
 BoxAnalysis analyse_box(ConstImageView image, float x, float y, int h);
 

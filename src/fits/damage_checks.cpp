@@ -60,7 +60,8 @@ bool gzip_size_plausible(const std::string& path) {
   if (std::fread(head, 1, 2, f) == 2 && head[0] == 0x1f && head[1] == 0x8b && std::fseek(f, -4, SEEK_END) == 0) {
     const long end = std::ftell(f) + 4;
     if (std::fread(tail, 1, 4, f) == 4) {
-      const unsigned long long isize = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<unsigned long long>(tail[3]) << 24);
+      const unsigned long long isize =
+          tail[0] | (tail[1] << 8) | (tail[2] << 16) | (static_cast<unsigned long long>(tail[3]) << 24);
       const unsigned long long packed = static_cast<unsigned long long>(end);
       plausible = isize != 0 && isize <= packed * 1100ULL + 65536ULL;
       // A size below the packed size means CFITSIO takes the field to have wrapped and
@@ -94,9 +95,17 @@ namespace {
 long long column_bytes(int typecode, long long length) {
   switch (typecode < 0 ? -typecode : typecode) {
     case TBIT: return (length + 7) / 8;
-    case TSHORT: case TUSHORT: return 2 * length;
-    case TINT: case TUINT: case TLONG: case TULONG: case TFLOAT: return 4 * length;
-    case TLONGLONG: case TULONGLONG: case TDOUBLE: case TCOMPLEX: return 8 * length;
+    case TSHORT:
+    case TUSHORT: return 2 * length;
+    case TINT:
+    case TUINT:
+    case TLONG:
+    case TULONG:
+    case TFLOAT: return 4 * length;
+    case TLONGLONG:
+    case TULONGLONG:
+    case TDOUBLE:
+    case TCOMPLEX: return 8 * length;
     case TDBLCOMPLEX: return 16 * length;
     default: return length;
   }

@@ -20,13 +20,13 @@
 namespace zelvo {
 
 enum class ReadOutcome {
-  Loaded,     // `image`, `header`, `texts`, `origin` and `range` hold the file's values
-  NoNaxis,    // fewer than two axes: no NAXISn pair to take the size from
-  NoPixels,   // an axis of length 0 or less
-  FitsError,  // `error` says what CFITSIO (or a damage check) found
-  TooLarge,   // the image could not be allocated
-  NotRegular, // a FIFO, device or folder: refused unopened (`special_kind` says which)
-  Refused,    // values that would not load honestly (`refusal`, one line, says which)
+  Loaded,      // `image`, `header`, `texts`, `origin` and `range` hold the file's values
+  NoNaxis,     // fewer than two axes: no NAXISn pair to take the size from
+  NoPixels,    // an axis of length 0 or less
+  FitsError,   // `error` says what CFITSIO (or a damage check) found
+  TooLarge,    // the image could not be allocated
+  NotRegular,  // a FIFO, device or folder: refused unopened (`special_kind` says which)
+  Refused,     // values that would not load honestly (`refusal`, one line, says which)
 };
 
 // When the reader met every pixel on the way (plain files): the smallest and largest finite
@@ -44,7 +44,7 @@ struct FitsRead {
   std::string refusal;       // Refused: why, in one line
   bool size_read = false;    // NAXIS1 and NAXIS2 were read into nx and ny
   long long nx = 0, ny = 0;
-  FitsError error;           // FitsError: status, CFITSIO's text and the messages
+  FitsError error;  // FitsError: status, CFITSIO's text and the messages
   // Only on Loaded, and then this file's values alone: a value absent from the file (or not
   // readable) is 0 or blank.
   Image image;
@@ -93,12 +93,12 @@ std::vector<std::string> remove_stale_temporaries(const std::string& folder);
 // Whether X may write an image back over `filename`, the file described by `origin`.
 enum class ReplaceVerdict {
   Allowed,
-  NotLone,      // the file holds more than the one 2-D image (a cube, other HDUs)
-  Changed,      // the name leads to another file, or the file changed, since the load
-  NotWritable,  // this user may not write the file itself
+  NotLone,         // the file holds more than the one 2-D image (a cube, other HDUs)
+  Changed,         // the name leads to another file, or the file changed, since the load
+  NotWritable,     // this user may not write the file itself
   WriteProtected,  // the file's mode has no write bit (kept for root too)
-  NotExact,     // floats did not hold the file's values exactly when it was loaded
-  NotOwnType,   // the image's values are not all values of the file's (integer) type
+  NotExact,        // floats did not hold the file's values exactly when it was loaded
+  NotOwnType,      // the image's values are not all values of the file's (integer) type
 };
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin);
 // As above, and also whether `image` can go back in the file's own type.

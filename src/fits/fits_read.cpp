@@ -201,10 +201,10 @@ bool read_pixels(fitsfile* f, const std::string& name, const Axes& axes, FitsRea
 // What the file's values are beside the floats loaded from them, found by reading the plane
 // again as doubles.
 struct ValueSurvey {
-  long long beyond_float = 0;  // finite values beyond the range of floats
-  long long undefined = 0;     // BLANK, NaN or infinite values
-  bool exact = true;           // every other value is exactly its loaded float
-  bool beyond_2_24 = false;    // some value's magnitude exceeds 2^24
+  long long beyond_float = 0;     // finite values beyond the range of floats
+  long long undefined = 0;        // BLANK, NaN or infinite values
+  bool exact = true;              // every other value is exactly its loaded float
+  bool beyond_2_24 = false;       // some value's magnitude exceeds 2^24
   bool sentinel_defined = false;  // some defined value is kUndefinedPixel itself
 };
 
@@ -263,9 +263,8 @@ bool survey_pixels(fitsfile* f, const Axes& axes, FitsRead& r, FitsError& pendin
   // The direct reader refuses overflows and has the range already: only a range that takes
   // in kUndefinedPixel needs a look at the pixels.
   const bool sentinel_in_range = !r.range.known || (r.range.lo <= kUndefinedPixel && r.range.hi >= kUndefinedPixel);
-  const bool suspect = sentinel_in_range && std::any_of(r.image.px.begin(), r.image.px.end(), [](float v) {
-                         return v == kUndefinedPixel || std::isinf(v);
-                       });
+  const bool suspect = sentinel_in_range && std::any_of(r.image.px.begin(), r.image.px.end(),
+                                                        [](float v) { return v == kUndefinedPixel || std::isinf(v); });
   if (!wide_type && !overflowed && !suspect) return true;
   status = 0;
   const ValueSurvey v = survey_values(f, r.image, status);

@@ -37,8 +37,8 @@ struct WritePlan {
   ConstImageView image;
   const std::vector<std::string>& cards;  // the image's source header; filtered on writing
   FileKind kind = FileKind::Plain;
-  std::string primary_from;  // tile-compressed: the file whose primary HDU is kept, if any
-  PixelType type{};          // -32 unless a wide file goes back in its own type
+  std::string primary_from;        // tile-compressed: the file whose primary HDU is kept, if any
+  PixelType type{};                // -32 unless a wide file goes back in its own type
   bool undefined_as_null = false;  // kUndefinedPixel written as NaN (floats) or BLANK (integers)
 };
 
@@ -173,7 +173,8 @@ FitsError move_into_place(const std::string& temp, const std::string& target, bo
   }
   if (rc == 0) return {};
   const int err = errno;
-  if (!replace && err == EEXIST) return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target});
+  if (!replace && err == EEXIST)
+    return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target});
   return fits_failure(WRITE_ERROR, {system_message(replace ? "could not replace" : "could not create", target, err)});
 }
 
@@ -228,7 +229,8 @@ FitsError write_via_temporary(const std::filesystem::path& target, const WritePl
   if (exists && S_ISDIR(existing.st_mode))
     return fits_failure(replace ? WRITE_ERROR : FILE_NOT_CREATED,
                         {"The name is that of a folder, not of a file:", target.string()});
-  if (exists && !replace) return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target.string()});
+  if (exists && !replace)
+    return fits_failure(FILE_NOT_CREATED, {"An existing file is never overwritten:", target.string()});
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::string temp;
   std::optional<TemporaryGuard> guard;
@@ -259,7 +261,8 @@ FitsError write_via_temporary(const std::filesystem::path& target, const WritePl
       return fits_failure(FILE_NOT_CREATED, {"the file changed since it was loaded: " + target.string()});
     }
     ::chmod(temp.c_str(), now.st_mode & 07777);
-    if (::chown(temp.c_str(), now.st_uid, now.st_gid) != 0) (void)!::chown(temp.c_str(), static_cast<uid_t>(-1), now.st_gid);
+    if (::chown(temp.c_str(), now.st_uid, now.st_gid) != 0)
+      (void)!::chown(temp.c_str(), static_cast<uid_t>(-1), now.st_gid);
   }
   e = move_into_place(temp, target.string(), replace);
   if (e.failed()) {
@@ -285,8 +288,8 @@ void describe_written(const std::string& path, FileKind kind, FileOrigin* writte
 
 }  // namespace
 
-FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
-                              const std::vector<std::string>& cards, FileOrigin* written, bool undefined_as_null) {
+FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image, const std::vector<std::string>& cards,
+                              FileOrigin* written, bool undefined_as_null) {
   fits_clear_errmsg();  // the error holds this write's messages only
   const std::string name = trim_right(filename);
   WritePlan plan{image, cards, kind_for_name(name), {}};
@@ -305,8 +308,14 @@ namespace {
 // written as BLANK, aside): stored = (value - BZERO) / BSCALE an integer of the type that
 // reads back as exactly that float.
 bool fits_integer_type(ConstImageView image, const PixelType& t) {
-  const double lo = t.bitpix == 64 ? -9223372036854775808.0 : t.bitpix == 32 ? -2147483648.0 : t.bitpix == 16 ? -32768.0 : 0.0;
-  const double hi = t.bitpix == 64 ? 9223372036854775807.0 : t.bitpix == 32 ? 2147483647.0 : t.bitpix == 16 ? 32767.0 : 255.0;
+  const double lo = t.bitpix == 64   ? -9223372036854775808.0
+                    : t.bitpix == 32 ? -2147483648.0
+                    : t.bitpix == 16 ? -32768.0
+                                     : 0.0;
+  const double hi = t.bitpix == 64   ? 9223372036854775807.0
+                    : t.bitpix == 32 ? 2147483647.0
+                    : t.bitpix == 16 ? 32767.0
+                                     : 255.0;
   const long long blank = blank_value(t);
   for (std::size_t i = 0; i < image.size(); ++i) {
     const float v = image.px[i];
@@ -346,8 +355,7 @@ ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin
 }
 
 FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
-                                const std::vector<std::string>& cards, const FileOrigin& origin,
-                                FileOrigin* written) {
+                                const std::vector<std::string>& cards, const FileOrigin& origin, FileOrigin* written) {
   namespace fs = std::filesystem;
   fits_clear_errmsg();
   const std::string name = trim_right(filename);

@@ -155,10 +155,10 @@ namespace {
 // structural, scaling, checksum and compression cards. The writer makes its own.
 bool describes_old_data(const std::string& key) {
   static constexpr std::string_view kNames[] = {
-      "SIMPLE",   "XTENSION", "BITPIX",   "NAXIS",    "EXTEND",   "PCOUNT",   "GCOUNT",   "GROUPS",   "END",
-      "BSCALE",   "BZERO",    "BLANK",    "CHECKSUM", "DATASUM",  "ZIMAGE",   "ZCMPTYPE", "ZBITPIX",  "ZNAXIS",
-      "ZSIMPLE",  "ZEXTEND",  "ZBLOCKED", "ZPCOUNT",  "ZGCOUNT",  "ZTENSION", "ZHECKSUM", "ZDATASUM", "ZQUANTIZ",
-      "ZDITHER0", "ZMASKCMP", "ZBLANK",   "ZSCALE",   "ZZERO"};
+      "SIMPLE",   "XTENSION", "BITPIX",   "NAXIS",    "EXTEND",   "PCOUNT",  "GCOUNT",  "GROUPS",
+      "END",      "BSCALE",   "BZERO",    "BLANK",    "CHECKSUM", "DATASUM", "ZIMAGE",  "ZCMPTYPE",
+      "ZBITPIX",  "ZNAXIS",   "ZSIMPLE",  "ZEXTEND",  "ZBLOCKED", "ZPCOUNT", "ZGCOUNT", "ZTENSION",
+      "ZHECKSUM", "ZDATASUM", "ZQUANTIZ", "ZDITHER0", "ZMASKCMP", "ZBLANK",  "ZSCALE",  "ZZERO"};
   for (const auto n : kNames)
     if (key == n) return true;
   // Numbered families: NAXISn, ZNAXISn, ZTILEn, ZNAMEn, ZVALn.

@@ -8,7 +8,7 @@ namespace zelvo {
 
 // Values kept per image slot.
 struct SlotHeader {
-  float exptime = 0.0f;                 // EXPTIME, or ITIME when there is no EXPTIME
+  float exptime = 0.0f;                       // EXPTIME, or ITIME when there is no EXPTIME
   std::string object = std::string(20, ' ');  // OBJECT, 20 characters, apostrophes blanked
   // Every header card of the loaded image HDU as read (80 columns each, in file order, END
   // excluded; of a tile-compressed image, the header of the image as CFITSIO restores it);

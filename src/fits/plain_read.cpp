@@ -178,10 +178,10 @@ bool plain_layout(fitsfile* f, RawLayout& l) {
   if (pixels.tbcol != 0) return false;  // random groups: parameters before the pixels
   int bitpix = 0;
   if (fits_get_img_type(f, &bitpix, &status) > 0) return false;
-  const int expected = bitpix == BYTE_IMG ? TBYTE
-                       : bitpix == SHORT_IMG ? TSHORT
-                       : bitpix == LONG_IMG ? TLONG
-                       : bitpix == FLOAT_IMG ? TFLOAT
+  const int expected = bitpix == BYTE_IMG     ? TBYTE
+                       : bitpix == SHORT_IMG  ? TSHORT
+                       : bitpix == LONG_IMG   ? TLONG
+                       : bitpix == FLOAT_IMG  ? TFLOAT
                        : bitpix == DOUBLE_IMG ? TDOUBLE
                                               : 0;
   if (expected == 0 || pixels.tdatatype != expected) return false;
@@ -192,10 +192,12 @@ bool plain_layout(fitsfile* f, RawLayout& l) {
   const long long tnull = pixels.tnull;
   l.blank_check = false;
   if (bitpix > 0 && tnull != kNoBlank) {
-    const long long lo = bitpix == 8 ? 0 : bitpix == 16 ? std::numeric_limits<int16_t>::min()
-                                                        : std::numeric_limits<int32_t>::min();
-    const long long hi = bitpix == 8 ? 255 : bitpix == 16 ? std::numeric_limits<int16_t>::max()
-                                                          : std::numeric_limits<int32_t>::max();
+    const long long lo = bitpix == 8    ? 0
+                         : bitpix == 16 ? std::numeric_limits<int16_t>::min()
+                                        : std::numeric_limits<int32_t>::min();
+    const long long hi = bitpix == 8    ? 255
+                         : bitpix == 16 ? std::numeric_limits<int16_t>::max()
+                                        : std::numeric_limits<int32_t>::max();
     if (tnull >= lo && tnull <= hi) {
       l.blank_check = true;
       l.blank = tnull;

@@ -41,7 +41,6 @@ bool convert_raw_pixels(const unsigned char* raw, const RawLayout& layout, float
 // pixel read (undefined ones hold `nullval`), as finite_range gives them, found while each
 // chunk is still in cache.
 inline constexpr std::size_t kRawChunkBytes = std::size_t{1} << 18;
-bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std::span<float> out, float& lo,
-                       float& hi);
+bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std::span<float> out, float& lo, float& hi);
 
 }  // namespace zelvo

@@ -10,9 +10,9 @@
 #include <wcsmath.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -115,8 +115,9 @@ SkyCoordinatesParse parse_sky_coordinates(const std::vector<std::string>& cards)
     return out;
   }
   if (!dss_terms_sound(cards)) {
-    out.problem = "The header's sky coordinates cannot be used: its DSS plate solution terms (AMDXn, AMDYn) are "
-                  "incomplete or damaged";
+    out.problem =
+        "The header's sky coordinates cannot be used: its DSS plate solution terms (AMDXn, AMDYn) are "
+        "incomplete or damaged";
     return out;
   }
   for (const std::string& c : cards) {
@@ -208,8 +209,7 @@ std::string sky_position_text(std::string_view lead, const SkyCoordinates& wcs, 
   return std::string(lead) + buf;
 }
 
-std::optional<std::string> sky_report_line(std::string_view lead, const SkyCoordinatesParse& sky, double x,
-                                           double y) {
+std::optional<std::string> sky_report_line(std::string_view lead, const SkyCoordinatesParse& sky, double x, double y) {
   if (!sky.wcs) {
     if (sky.problem.empty()) return std::nullopt;
     return std::string(lead) + "none. " + sky.problem;

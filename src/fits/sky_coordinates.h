@@ -70,7 +70,6 @@ std::string sky_position_text(std::string_view lead, const SkyCoordinates& wcs, 
 
 // The line a pixel report adds for the position (x, y): the sky position, a line saying
 // why there is none, or nothing when the header has no celestial WCS.
-std::optional<std::string> sky_report_line(std::string_view lead, const SkyCoordinatesParse& sky, double x,
-                                           double y);
+std::optional<std::string> sky_report_line(std::string_view lead, const SkyCoordinatesParse& sky, double x, double y);
 
 }  // namespace zelvo

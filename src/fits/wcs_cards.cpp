@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -120,8 +120,12 @@ std::string ctype_of(const Cards& cards, const std::string& name) {
   return q1 == std::string::npos || q2 == std::string::npos ? "" : v.substr(q1 + 1, q2 - q1 - 1);
 }
 
-bool latitude_type(const std::string& t) { return t.rfind("DEC-", 0) == 0 || (t.size() >= 4 && t.compare(1, 3, "LAT") == 0); }
-bool longitude_type(const std::string& t) { return t.rfind("RA--", 0) == 0 || (t.size() >= 4 && t.compare(1, 3, "LON") == 0); }
+bool latitude_type(const std::string& t) {
+  return t.rfind("DEC-", 0) == 0 || (t.size() >= 4 && t.compare(1, 3, "LAT") == 0);
+}
+bool longitude_type(const std::string& t) {
+  return t.rfind("RA--", 0) == 0 || (t.size() >= 4 && t.compare(1, 3, "LON") == 0);
+}
 
 bool diagonal(const PixelMap& map) { return map.m[0][1] == 0 && map.m[1][0] == 0; }
 
@@ -275,10 +279,14 @@ void transform_sip(Cards& cards, const PixelMap& map) {
     std::string n = name;
     if (!diagonal(map)) {
       // A and B (AP and BP) trade places under a quarter turn.
-      if (n.rfind("AP_", 0) == 0) n = "BP" + n.substr(2);
-      else if (n.rfind("BP_", 0) == 0) n = "AP" + n.substr(2);
-      else if (n.rfind("A_", 0) == 0) n = "B" + n.substr(1);
-      else if (n.rfind("B_", 0) == 0) n = "A" + n.substr(1);
+      if (n.rfind("AP_", 0) == 0)
+        n = "BP" + n.substr(2);
+      else if (n.rfind("BP_", 0) == 0)
+        n = "AP" + n.substr(2);
+      else if (n.rfind("A_", 0) == 0)
+        n = "B" + n.substr(1);
+      else if (n.rfind("B_", 0) == 0)
+        n = "A" + n.substr(1);
     }
     out_extra[n] = v;
   }
@@ -312,7 +320,8 @@ void transform_ltm(Cards& cards, const PixelMap& map) {
   double l[2][2];
   for (int i = 0; i < 2; ++i)
     for (int j = 0; j < 2; ++j)
-      l[i][j] = value_of(cards, "LTM" + std::to_string(i + 1) + "_" + std::to_string(j + 1)).value_or(i == j ? 1.0 : 0.0);
+      l[i][j] =
+          value_of(cards, "LTM" + std::to_string(i + 1) + "_" + std::to_string(j + 1)).value_or(i == j ? 1.0 : 0.0);
   const auto v = to_new(map, value_of(cards, "LTV1").value_or(0.0), value_of(cards, "LTV2").value_or(0.0));
   const std::vector<std::string> after{"LTV2", "LTV1", "LTM1_1", "LTM1_2", "LTM2_1", "LTM2_2"};
   set_number(cards, "LTV1", v[0], after);
@@ -379,7 +388,8 @@ namespace zelvo {
 namespace {
 
 bool all_digits(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // "NAME<digits>[A-Z]" or "NAME<digits>_<digits>[A-Z]" for one of `stems`.
@@ -400,7 +410,7 @@ bool numbered(const std::string& n, std::initializer_list<const char*> stems, bo
 
 // The cards of a DSS plate solution.
 bool dss_keyword(const std::string& n) {
-  static const std::set<std::string> kNames = {"PLTRAH", "PLTRAM", "PLTRAS",   "PLTDECSN", "PLTDECD", "PLTDECM",
+  static const std::set<std::string> kNames = {"PLTRAH",  "PLTRAM",   "PLTRAS",   "PLTDECSN", "PLTDECD", "PLTDECM",
                                                "PLTDECS", "PLTSCALE", "XPIXELSZ", "YPIXELSZ", "CNPIX1",  "CNPIX2"};
   if (kNames.count(n) != 0) return true;
   return (n.rfind("PPO", 0) == 0 && all_digits(n.substr(3))) ||
@@ -467,9 +477,9 @@ std::optional<std::array<double, 2>> tangent_plane(const SkyPoint& ref, const Sk
   const double a0 = ref.lng * kRad, d0 = ref.lat * kRad, a = p.lng * kRad, d = p.lat * kRad;
   const double cosc = std::sin(d0) * std::sin(d) + std::cos(d0) * std::cos(d) * std::cos(a - a0);
   if (cosc <= 0.0) return std::nullopt;
-  return std::array<double, 2>{std::cos(d) * std::sin(a - a0) / cosc / kRad,
-                               (std::cos(d0) * std::sin(d) - std::sin(d0) * std::cos(d) * std::cos(a - a0)) / cosc /
-                                   kRad};
+  return std::array<double, 2>{
+      std::cos(d) * std::sin(a - a0) / cosc / kRad,
+      (std::cos(d0) * std::sin(d) - std::sin(d0) * std::cos(d) * std::cos(a - a0)) / cosc / kRad};
 }
 
 // The DSS plate solution as a TAN projection with a CD matrix, fitted by least squares to the
@@ -514,9 +524,9 @@ std::optional<Cards> fit_dss(const Cards& cards, int nx, int ny, double& misfit)
     const double px = (cd22 * s[2] - cd12 * s[3]) / cdet, py = (-cd21 * s[2] + cd11 * s[3]) / cdet;
     misfit = std::max(misfit, std::hypot(px - s[0], py - s[1]));
   }
-  Cards out{string_card("CTYPE1", "RA---TAN"), string_card("CTYPE2", "DEC--TAN"), number_card("CRPIX1", cx),
-            number_card("CRPIX2", cy),         number_card("CRVAL1", centre->lng),  number_card("CRVAL2", centre->lat),
-            number_card("CD1_1", cd11),        number_card("CD1_2", cd12),          number_card("CD2_1", cd21),
+  Cards out{string_card("CTYPE1", "RA---TAN"), string_card("CTYPE2", "DEC--TAN"),  number_card("CRPIX1", cx),
+            number_card("CRPIX2", cy),         number_card("CRVAL1", centre->lng), number_card("CRVAL2", centre->lat),
+            number_card("CD1_1", cd11),        number_card("CD1_2", cd12),         number_card("CD2_1", cd21),
             number_card("CD2_2", cd22)};
   const std::string frame = wcs.frame();
   const std::string system = frame.substr(0, frame.find(' '));
@@ -546,8 +556,10 @@ std::string with_e_exponent(const std::string& card) {
     std::size_t i = 0, digits = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     for (; i < s.size(); ++i) {
-      if (std::isdigit(static_cast<unsigned char>(s[i]))) ++digits;
-      else if (s[i] != '.' || exponent) return false;
+      if (std::isdigit(static_cast<unsigned char>(s[i])))
+        ++digits;
+      else if (s[i] != '.' || exponent)
+        return false;
     }
     return digits > 0;
   };
@@ -595,7 +607,8 @@ std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards
     if (wcs_keyword(name_of(c))) c = with_e_exponent(c);
   if (const std::string twice = duplicated_wcs_keyword(cards); !twice.empty()) {
     remove_if_keyword(cards, wcs_keyword);
-    return "The header gives " + twice + " twice, so its sky coordinates are ambiguous: they are removed, not "
+    return "The header gives " + twice +
+           " twice, so its sky coordinates are ambiguous: they are removed, not "
            "carried wrong through the edit.";
   }
   std::set<std::string> seen;
@@ -626,7 +639,8 @@ std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards
     out.push_back(cards[k]);
   }
   cards = std::move(out);
-  if (!fitted) return "The header's DSS plate solution cannot be read: it is removed, not carried wrong through the edit.";
+  if (!fitted)
+    return "The header's DSS plate solution cannot be read: it is removed, not carried wrong through the edit.";
   char buf[200];
   if (misfit > kDssFitTolerance) {
     std::snprintf(buf, sizeof buf,

@@ -62,24 +62,23 @@ int32_t sky_bin_index(float v);
 
 // The pixels of one profile scan.
 struct PixelScan {
-  std::vector<float> radii, values;  // pixels inside the extent, in scan order (icnt of them)
-  float ymin = 1e20f, ymax = -1e20f; // extremes of the accepted values inside the extent
-  std::vector<float> binsum;         // bin k (1-based) at index k - 1: one-pixel bins of radius
+  std::vector<float> radii, values;   // pixels inside the extent, in scan order (icnt of them)
+  float ymin = 1e20f, ymax = -1e20f;  // extremes of the accepted values inside the extent
+  std::vector<float> binsum;          // bin k (1-based) at index k - 1: one-pixel bins of radius
   std::vector<int32_t> bincount;
-  std::vector<float> sky_values;     // flux scale: every pixel outside the extent (for the sky)
-  std::vector<float> skypr;          // flux scale: the sky histogram (kSkyBins counters)
-  int32_t iskycnt = 0;               // flux scale: pixels outside the extent
-  bool stopped = false;              // the scan was stopped part of the way (incomplete)
+  std::vector<float> sky_values;  // flux scale: every pixel outside the extent (for the sky)
+  std::vector<float> skypr;       // flux scale: the sky histogram (kSkyBins counters)
+  int32_t iskycnt = 0;            // flux scale: pixels outside the extent
+  bool stopped = false;           // the scan was stopped part of the way (incomplete)
   std::size_t icnt() const { return values.size(); }
 };
 
 // Scans the square of side 4 INT(R + 1.5) + 1 around the centre (cut to the image; the
 // first and last rows and columns never count). Flux scale takes every defined value, zero
 // and negative ones too (a sky near 0 is half negative), leaving out only kUndefinedPixel
-// and the blank value -99999.0, and histograms those outside the extent; magnitude scale takes values above -99998.0 (so
-// the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians.
-// Bins grow with the largest radius met, so any extent works. `stop` is polled before each
-// column of the square.
+// and the blank value -99999.0, and histograms those outside the extent; magnitude scale takes values above -99998.0
+// (so the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians. Bins grow with the
+// largest radius met, so any extent works. `stop` is polled before each column of the square.
 PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop = {});
 

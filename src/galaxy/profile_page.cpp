@@ -18,8 +18,8 @@ constexpr std::string_view kImageCaption = "Image";
 
 }  // namespace
 
-void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step,
-                      float e, float pa, Graphics& gfx) {
+void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step, float e,
+                      float pa, Graphics& gfx) {
   gfx.focus();
   gfx.erase();
   // Square pixels: the largest centred part of the panel with equal scales.

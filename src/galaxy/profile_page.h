@@ -15,13 +15,12 @@ class Graphics;
 
 // The lower-left panel: the page erased, the image in grey with the centre marked, the
 // ellipses of the bins, of the extent R (red) and of 2R (blue).
-void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step,
-                      float e, float pa, Graphics& gfx);
+void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step, float e,
+                      float pa, Graphics& gfx);
 
 // The upper-left panel: every pixel value against its elliptical radius (`values` after the
 // sky is taken off for the flux scale; magnitudes run downward).
-void draw_pixel_panel(const PixelScan& scan, std::span<const float> values, float R, ProfileScale scale,
-                      Graphics& gfx);
+void draw_pixel_panel(const PixelScan& scan, std::span<const float> values, float R, ProfileScale scale, Graphics& gfx);
 
 // The lower-right panel: the sky histogram, and the mark of the chosen sky level above it.
 void draw_sky_histogram(std::span<const float> rsky, std::span<const float> skypr, float ymax2, Graphics& gfx);

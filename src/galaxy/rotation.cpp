@@ -100,7 +100,8 @@ RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2
       const auto a = static_cast<std::size_t>(i < 0 ? -i : i);
       const float* rrow = &rtab[a * W];
       // r grows with |j|: the offsets of this column inside rr are |j| < n.
-      const auto n = static_cast<std::size_t>(std::partition_point(rrow, rrow + W, [rr](float r) { return r < rr; }) - rrow);
+      const auto n =
+          static_cast<std::size_t>(std::partition_point(rrow, rrow + W, [rr](float r) { return r < rr; }) - rrow);
       if (n == 0) continue;
       any = true;
       const float* srow = &stab[a * W];

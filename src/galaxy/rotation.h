@@ -29,8 +29,7 @@ struct RotationForces {
 // `progress`, when given, is told (points done, points in all) after every test radius;
 // `stop` is polled before each test radius.
 RotationForces rotation_forces(const BinnedProfile& p, std::span<const float> y2, float R, float step,
-                               const std::function<void(int32_t, int32_t)>& progress = {},
-                               StopRequest stop = {});
+                               const std::function<void(int32_t, int32_t)>& progress = {}, StopRequest stop = {});
 
 // The number of force terms rotation_forces adds up for extent R and step: about
 // pi R^3 / (3 step), the offsets inside each test radius summed over the test radii.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace zelvo {
 
 std::vector<float> SPLINE(std::span<const float> xa, std::span<const float> ya, float yp1, float ypn) {

@@ -44,9 +44,8 @@ inline int32_t nearest_pixel(float c) { return INT(std::floor(static_cast<double
 EdgeStatus trace_digital_circle(DigitalRing& ring, float xcen, float ycen, float r) {
   ring.x.clear();
   ring.y.clear();
-  if (!std::isfinite(xcen) || !std::isfinite(ycen) || !std::isfinite(r) ||
-      std::fabs(xcen) > kMaxCoordinate || std::fabs(ycen) > kMaxCoordinate ||
-      std::fabs(r) > kMaxCoordinate) {
+  if (!std::isfinite(xcen) || !std::isfinite(ycen) || !std::isfinite(r) || std::fabs(xcen) > kMaxCoordinate ||
+      std::fabs(ycen) > kMaxCoordinate || std::fabs(r) > kMaxCoordinate) {
     return EdgeStatus::no_start;
   }
 

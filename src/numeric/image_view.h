@@ -25,17 +25,14 @@ struct BasicImageView {
   int ny = 0;
 
   Pixel& at(int x, int y) const {
-    return px[static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) +
-              static_cast<std::size_t>(x - 1)];
+    return px[static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) + static_cast<std::size_t>(x - 1)];
   }
   bool inside(int x, int y) const { return x >= 1 && x <= nx && y >= 1 && y <= ny; }
   std::size_t size() const { return static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny); }
   bool empty() const { return px == nullptr || nx < 1 || ny < 1; }
 
   // A writable view is also a read-only one (a conversion, so the view stays an aggregate).
-  operator BasicImageView<const Pixel>() const
-    requires(!std::is_const_v<Pixel>)
-  {
+  operator BasicImageView<const Pixel>() const requires(!std::is_const_v<Pixel>) {
     return BasicImageView<const Pixel>{px, nx, ny};
   }
 };

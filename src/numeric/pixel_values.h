@@ -24,9 +24,7 @@ inline bool counted_pixel(float v) { return std::isfinite(v); }
 // is no measurement there. Its flux scale leaves out both markers (a blank sky pixel would
 // pull the sky histogram); its magnitude scale, used on calibrated images, takes values above
 // -99998 (so the blank value, and anything below it, is skipped).
-inline bool counted_in_flux_profile(float v) {
-  return counted_pixel(v) && v != kUndefinedPixel && v != kBlankPixel;
-}
+inline bool counted_in_flux_profile(float v) { return counted_pixel(v) && v != kUndefinedPixel && v != kBlankPixel; }
 inline bool counted_in_magnitude_profile(float v) { return counted_pixel(v) && v > -99998.0f; }
 
 // What is drawn, and the extremes reported after image arithmetic, keep infinities: an

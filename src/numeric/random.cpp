@@ -28,9 +28,7 @@ float Random::RAN(int32_t& idum) {
   return static_cast<float>(am_ * static_cast<float>(v));
 }
 
-double Random::RND(int32_t& idum, double lo, double hi) {
-  return lo + static_cast<double>(RAN(idum)) * (hi - lo);
-}
+double Random::RND(int32_t& idum, double lo, double hi) { return lo + static_cast<double>(RAN(idum)) * (hi - lo); }
 
 int32_t INITRAN() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();

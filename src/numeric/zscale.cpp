@@ -104,8 +104,9 @@ std::optional<ZscaleLevels> zscale_levels(ConstImageView image, const ZscaleOpti
     double slope = b;
     if (opt.contrast > 0) slope /= opt.contrast;
     const int center = (npix - 1) / 2;
-    const double median = npix % 2 ? s[static_cast<std::size_t>(npix / 2)]
-                                   : 0.5 * (s[static_cast<std::size_t>(npix / 2 - 1)] + s[static_cast<std::size_t>(npix / 2)]);
+    const double median =
+        npix % 2 ? s[static_cast<std::size_t>(npix / 2)]
+                 : 0.5 * (s[static_cast<std::size_t>(npix / 2 - 1)] + s[static_cast<std::size_t>(npix / 2)]);
     vmin = std::max(vmin, median - (center - 1) * slope);
     vmax = std::min(vmax, median + (npix - center) * slope);
     out.fitted = true;

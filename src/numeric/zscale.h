@@ -11,18 +11,18 @@ namespace zelvo {
 
 // Parameters of zscale, at the values IRAF, DS9 and astropy use by default.
 struct ZscaleOptions {
-  int n_samples = 1000;      // pixels sampled at a regular stride
-  double contrast = 0.25;    // the fitted slope is divided by this
-  double max_reject = 0.5;   // at most this fraction of the samples may be rejected
-  int min_npixels = 5;       // fewer good samples than this: the sample's extremes are used
-  double krej = 2.5;         // rejection threshold in standard deviations of the residuals
+  int n_samples = 1000;     // pixels sampled at a regular stride
+  double contrast = 0.25;   // the fitted slope is divided by this
+  double max_reject = 0.5;  // at most this fraction of the samples may be rejected
+  int min_npixels = 5;      // fewer good samples than this: the sample's extremes are used
+  double krej = 2.5;        // rejection threshold in standard deviations of the residuals
   int max_iterations = 5;
 };
 
 struct ZscaleLevels {
   float low = 0.0f, high = 0.0f;
-  int samples = 0;       // finite pixels sampled
-  bool fitted = false;   // false: too few samples kept, the levels are the sample's extremes
+  int samples = 0;      // finite pixels sampled
+  bool fitted = false;  // false: too few samples kept, the levels are the sample's extremes
 };
 
 // zscale levels of the finite pixels of `image` (read in storage order, x fastest). Empty

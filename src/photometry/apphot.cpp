@@ -31,8 +31,7 @@ struct PixelRange {
 };
 PixelRange pixels_within(ConstImageView image, double xc, double yc, double r) {
   const double rr = std::max(r, 0.0) + 0.5;
-  const double fx0 = std::floor(xc - rr), fx1 = std::ceil(xc + rr), fy0 = std::floor(yc - rr),
-               fy1 = std::ceil(yc + rr);
+  const double fx0 = std::floor(xc - rr), fx1 = std::ceil(xc + rr), fy0 = std::floor(yc - rr), fy1 = std::ceil(yc + rr);
   PixelRange p{1, 0, 1, 0, true};
   if (!std::isfinite(xc) || !std::isfinite(yc) || !std::isfinite(r)) return p;  // nothing to visit
   // Clamped in double first, so centres far off the image never overflow an integer.
@@ -64,7 +63,9 @@ namespace {
 //
 // A pixel index from a coordinate, clamped to 0 .. n + 1 in double precision first, so a
 // centre or radius far off the image never overflows an integer.
-int64_t index_near(double v, int64_t n) { return static_cast<int64_t>(std::clamp(v, 0.0, static_cast<double>(n) + 1.0)); }
+int64_t index_near(double v, int64_t n) {
+  return static_cast<int64_t>(std::clamp(v, 0.0, static_cast<double>(n) + 1.0));
+}
 
 // One axis' grid lines of a circle: for line k, |t| (t its offset from the centre), t^2, the
 // sign of t and P(min(|t|, r)).
@@ -209,8 +210,8 @@ void prefetch_box(ConstImageView image, double xc, double yc, double r) {
 ApertureSums aperture_sums(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii) {
   ApertureSums out;
   const double xc = xcen, yc = ycen;
-  const double rmax = std::max({static_cast<double>(radii.star), static_cast<double>(radii.inner),
-                                static_cast<double>(radii.outer), 0.0});
+  const double rmax = std::max(
+      {static_cast<double>(radii.star), static_cast<double>(radii.inner), static_cast<double>(radii.outer), 0.0});
   // A circle crosses the border when its bounding box does.
   out.truncated = pixels_within(image, xc, yc, rmax).cut;
   if (!std::isfinite(xc) || !std::isfinite(yc) || image.empty()) return out;

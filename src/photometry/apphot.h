@@ -53,12 +53,12 @@ SkyLevel annulus_sky(ConstImageView image, float xcen, float ycen, const Apertur
 // One measured star.
 struct Photometry {
   ApertureSums sums;
-  ApertureSum annulus;               // outer minus inner: the exact annulus
-  SkyLevel sky;                      // the sky subtracted
-  std::optional<double> corrected;   // star flux minus its area times the sky
-  std::optional<double> flux_err;    // CCD equation (see flux_error)
-  std::optional<float> magnitude;    // aperture_magnitude(corrected, exptime); none unless corrected > 0
-  std::optional<double> mag_err;     // 1.0857 flux_err / flux
+  ApertureSum annulus;              // outer minus inner: the exact annulus
+  SkyLevel sky;                     // the sky subtracted
+  std::optional<double> corrected;  // star flux minus its area times the sky
+  std::optional<double> flux_err;   // CCD equation (see flux_error)
+  std::optional<float> magnitude;   // aperture_magnitude(corrected, exptime); none unless corrected > 0
+  std::optional<double> mag_err;    // 1.0857 flux_err / flux
 };
 
 // The CCD equation: sqrt(flux / gain + area sigma^2 + area^2 sigma^2 / n_sky) (the Poisson

@@ -34,7 +34,8 @@ double circle_corner_area(double r, double x, double y) {
 
 double circle_rectangle_area(double r, double x0, double x1, double y0, double y1) {
   if (!(r > 0.0)) return 0.0;
-  return circle_corner_area(r, x1, y1) - circle_corner_area(r, x0, y1) - circle_corner_area(r, x1, y0) + circle_corner_area(r, x0, y0);
+  return circle_corner_area(r, x1, y1) - circle_corner_area(r, x0, y1) - circle_corner_area(r, x1, y0) +
+         circle_corner_area(r, x0, y0);
 }
 
 double pixel_fraction_in_circle(double xc, double yc, double r, int i, int j) {

@@ -53,8 +53,7 @@ constexpr const char* kNoSky =
     "No sky pixels 15 to 25 pixels from the object within the sky limits; the rough sky is used.";
 constexpr const char* kOneSky =
     "Only one sky pixel 15 to 25 pixels from the object within the sky limits; its sigma is taken as 1.0.";
-constexpr const char* kNoClippedSky =
-    "No sky pixel is left after the 2.5 sigma clip; the unclipped sky is used.";
+constexpr const char* kNoClippedSky = "No sky pixel is left after the 2.5 sigma clip; the unclipped sky is used.";
 
 // A fixed text as the command window shows it (after its blank column).
 std::string text_line(std::string_view t) { return " " + std::string(t); }
@@ -127,8 +126,8 @@ bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, flo
 }  // namespace
 
 Box central_region(int32_t nx, int32_t ny) {
-  return Box{std::max(1, INT_SCALED(0.1f, nx)), std::min(nx, INT_SCALED(0.9f, nx)),
-                    std::max(1, INT_SCALED(0.1f, ny)), std::min(ny, INT_SCALED(0.9f, ny))};
+  return Box{std::max(1, INT_SCALED(0.1f, nx)), std::min(nx, INT_SCALED(0.9f, nx)), std::max(1, INT_SCALED(0.1f, ny)),
+             std::min(ny, INT_SCALED(0.9f, ny))};
 }
 
 TileLevels central_tile_levels(ConstImageView image) {
@@ -140,9 +139,7 @@ namespace {
 
 float sky_upper_from(const FiniteLevels& central) { return 0.95f * central.maximum; }  // 0 when none
 
-int32_t saturation_from(const FiniteLevels& whole) {
-  return std::max(INT_SCALED(0.9f, whole.maximum), int32_t{40000});
-}
+int32_t saturation_from(const FiniteLevels& whole) { return std::max(INT_SCALED(0.9f, whole.maximum), int32_t{40000}); }
 
 }  // namespace
 
@@ -251,8 +248,8 @@ float median_of(std::vector<float>& v) {
   return 0.5f * (lo + hi);
 }
 
-constexpr float kAnnulusStart = 8.0f;    // first inner radius of the background annulus
-constexpr float kAnnulusWidth = 8.0f;    // its width, pixels
+constexpr float kAnnulusStart = 8.0f;      // first inner radius of the background annulus
+constexpr float kAnnulusWidth = 8.0f;      // its width, pixels
 constexpr float kAnnulusClearance = 2.0f;  // the star must end this far inside the annulus
 // A ring median that falls by less than this many noise sigmas per pixel from the ring
 // before has reached the background.
@@ -266,8 +263,8 @@ constexpr std::size_t kPlaneMinimum = 8;       // fewer: no background
 // A background surface fitted around a centre.
 struct Surface {
   bool ok = false;
-  double c[6] = {};   // see StarRadius::surface
-  float noise = 0.0f; // spread of the kept pixels about it
+  double c[6] = {};    // see StarRadius::surface
+  float noise = 0.0f;  // spread of the kept pixels about it
   // Pixel-to-pixel noise: the robust spread of second differences along rows over sqrt(6),
   // which a slope, and structure smoother than a few pixels (a galaxy's arms), do not inflate.
   float pixel_noise = 0.0f;
@@ -440,8 +437,8 @@ Centroid GETCEN(ConstImageView image, float startx, float starty) {
     // A significant background slope around the box is taken off first: left in, it pulls
     // the centroid downhill (a 3000-count star on 20 counts per pixel by many pixels).
     float gx = 0.0f, gy = 0.0f;
-    const Surface bg = background_surface(image, static_cast<float>(ic), static_cast<float>(jc),
-                                          kCentroidSlopeInner, kCentroidSlopeOuter);
+    const Surface bg = background_surface(image, static_cast<float>(ic), static_cast<float>(jc), kCentroidSlopeInner,
+                                          kCentroidSlopeOuter);
     if (bg.ok && bg.sxx > 0.0 && bg.syy > 0.0) {
       const double ex = bg.noise / std::sqrt(bg.sxx), ey = bg.noise / std::sqrt(bg.syy);
       if (std::fabs(bg.c[1]) > kSlopeSignificance * ex || std::fabs(bg.c[2]) > kSlopeSignificance * ey) {
@@ -581,7 +578,7 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
       // Near the star its own surface (fitted just outside it) is the background; further
       // out the one fitted to the R .. R + 10 annulus; the sky level when neither exists.
       const bool near_star = e.star.found && r2 < e.star.annulus_outer * e.star.annulus_outer;
-      const float b = near_star ? e.star.background_at(dx, dy)
+      const float b = near_star  ? e.star.background_at(dx, dy)
                       : local.ok ? static_cast<float>(surface_value(local.c, dx, dy))
                                  : e.sky;
       total += v - b;
@@ -621,8 +618,8 @@ Image cut_psf_stamp(ConstImageView image, const PsfEstimate& e) {
 float half_flux_radius(float R, PsfEstimate& e) {
   if (e.star.found)
     e.notes.push_back(list_record({"Local background = ", e.star.background, ", spread = ", e.star.noise,
-                                   ", slope = ", e.star.slope_x, e.star.slope_y,
-                                   " per pixel; the star meets it at ", e.star.radius, " pixels."}));
+                                   ", slope = ", e.star.slope_x, e.star.slope_y, " per pixel; the star meets it at ",
+                                   e.star.radius, " pixels."}));
   e.notes.push_back(list_record({"npix = ", e.npix}));
   const float width = R / static_cast<float>(kGrowthRings);
   float radius[kGrowthRings + 1] = {};

@@ -55,10 +55,10 @@ ImageLimits image_limits(TileLevels& tiles);
 // reached, while the star still reaches to within 2 pixels of it.
 // Pixel (i, j) is centred at (i, j). Only pixels inside the image and counted (finite) are used.
 struct StarRadius {
-  float radius = 0.0f;      // pixels from (xcen, ycen); 0 when no star stands above the background
-  float background = 0.0f;  // the fitted surface at the centre, counts
-  float noise = 0.0f;       // spread of the kept annulus pixels about the surface, counts
-  float peak = 0.0f;        // the highest pixel within 1.5 pixels of the centre, counts
+  float radius = 0.0f;                   // pixels from (xcen, ycen); 0 when no star stands above the background
+  float background = 0.0f;               // the fitted surface at the centre, counts
+  float noise = 0.0f;                    // spread of the kept annulus pixels about the surface, counts
+  float peak = 0.0f;                     // the highest pixel within 1.5 pixels of the centre, counts
   float slope_x = 0.0f, slope_y = 0.0f;  // gradient of the surface at the centre, counts per pixel
   float annulus_inner = 0.0f, annulus_outer = 0.0f;  // the annulus the surface was fitted to
   // Surface coefficients in the offsets (dx, dy) from the centre:
@@ -92,11 +92,11 @@ Centroid GETCEN(ConstImageView image, float startx, float starty);
 
 // What a caller asks of GETPSF.
 struct PsfRequest {
-  float sky_lower = -50.0f;      // sky samples must lie above this value ...
-  float sky_upper = 0.0f;        // ... and below this one (see sky_upper_limit)
-  float search_radius = 15.0f;   // R, pixels: flux is collected within 3R
-  bool centroid = true;          // refine the centre with GETCEN first
-  int32_t saturation = 40000;    // a pixel within 3R above this marks the object saturated
+  float sky_lower = -50.0f;     // sky samples must lie above this value ...
+  float sky_upper = 0.0f;       // ... and below this one (see sky_upper_limit)
+  float search_radius = 15.0f;  // R, pixels: flux is collected within 3R
+  bool centroid = true;         // refine the centre with GETCEN first
+  int32_t saturation = 40000;   // a pixel within 3R above this marks the object saturated
   // The rough sky of the image when the caller has it (see image_limits); computed when not.
   std::optional<float> rough_sky;
 };
@@ -116,8 +116,8 @@ struct PsfEstimate {
   bool centroid_fallback = false;  // GETCEN kept a coordinate (see Centroid::fallback)
   // Set when GETCEN ran: its last working pixel (Centroid::last_ix, last_iy).
   std::optional<std::pair<int32_t, int32_t>> centroid_pixel;
-  float rough_sky = 0.0f;          // mean level of the central region
-  float sky = 0.0f;                // clipped sky mean (or the rough sky, see GETPSF)
+  float rough_sky = 0.0f;  // mean level of the central region
+  float sky = 0.0f;        // clipped sky mean (or the rough sky, see GETPSF)
   // Sky-subtracted flux within 3R; the rough sky after an early return, and 50000.0 when
   // the flux is below the sky level.
   float total = 0.0f;
@@ -132,7 +132,7 @@ struct PsfEstimate {
   StarRadius star;
   // Set when the centroid walked further than 3 pixels: how far (the given centre was kept).
   std::optional<float> centroid_walked;
-  Image stamp;                     // 101 x 101 cut-out centred on the pixel nearest to the centre
+  Image stamp;  // 101 x 101 cut-out centred on the pixel nearest to the centre
   // The removal radius: where the star meets its local background (at least 3 pixels) when
   // star.found; otherwise the half-flux radius, above 50 (or none) 25.0, below 10 10.0.
   std::optional<float> deathrad;

@@ -34,7 +34,10 @@ std::string printable_utf8(std::string_view s) {
       continue;
     }
     // Length of a well-formed UTF-8 sequence starting with c (0 when c cannot start one).
-    const std::size_t len = (c >= 0xc2 && c <= 0xdf) ? 2 : (c >= 0xe0 && c <= 0xef) ? 3 : (c >= 0xf0 && c <= 0xf4) ? 4 : 0;
+    const std::size_t len = (c >= 0xc2 && c <= 0xdf)   ? 2
+                            : (c >= 0xe0 && c <= 0xef) ? 3
+                            : (c >= 0xf0 && c <= 0xf4) ? 4
+                                                       : 0;
     bool ok = len > 0 && i + len <= s.size();
     for (std::size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xc0) == 0x80;
     if (ok) {
@@ -101,7 +104,8 @@ int write_all(int fd, const std::string& text, off_t restore_size) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       const int err = n < 0 ? errno : ENOSPC;
-      if (restore_size >= 0 && ::ftruncate(fd, restore_size) != 0) { /* nothing more can be done */ }
+      if (restore_size >= 0 && ::ftruncate(fd, restore_size) != 0) { /* nothing more can be done */
+      }
       return err;
     }
     done += static_cast<std::size_t>(n);
@@ -250,7 +254,8 @@ constexpr const char* kRegionHeader = "# Region file format: DS9 version 4.1\nim
 }
 
 std::string region_line(const RegionCircle& c) {
-  std::string line = "circle(" + catalogue_number(c.x) + "," + catalogue_number(c.y) + "," + catalogue_number(c.r) + ")";
+  std::string line =
+      "circle(" + catalogue_number(c.x) + "," + catalogue_number(c.y) + "," + catalogue_number(c.r) + ")";
   std::string props;
   if (!c.colour.empty()) props += " color=" + c.colour;
   if (!c.text.empty()) {

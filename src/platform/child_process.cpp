@@ -26,7 +26,7 @@ ChildOutcome run_in_child(const std::function<void()>& work) {
     waited = ::waitpid(child, &wstatus, 0);
   } while (waited < 0 && errno == EINTR);
   return waited == child && WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0 ? ChildOutcome::finished
-                                                                             : ChildOutcome::died;
+                                                                            : ChildOutcome::died;
 }
 
 }  // namespace zelvo

@@ -201,12 +201,8 @@ bool store(const ListTarget& t, const ListItem& item) {
       *std::get<2>(t) = *v;
       return true;
     }
-    case 3:
-      *std::get<3>(t) = item.text.empty() ? ' ' : item.text[0];
-      return true;
-    default:
-      *std::get<4>(t) = item.text;
-      return true;
+    case 3: *std::get<3>(t) = item.text.empty() ? ' ' : item.text[0]; return true;
+    default: *std::get<4>(t) = item.text; return true;
   }
 }
 }  // namespace

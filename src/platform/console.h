@@ -136,13 +136,13 @@ class Console {
   HelpPanel panel_;
   bool help_focus_ = false;
   std::vector<std::string> unanswered_;  // lines printed since the last answer (the last few)
-  std::vector<std::string> held_;         // lines a clear wiped, shown before the next read
-  bool show_unanswered_ = false;          // held_ is waiting to be shown
-  std::string status_;       // the progress text, empty when there is none
+  std::vector<std::string> held_;        // lines a clear wiped, shown before the next read
+  bool show_unanswered_ = false;         // held_ is waiting to be shown
+  std::string status_;                   // the progress text, empty when there is none
   bool status_shown_ = false;
   std::chrono::steady_clock::time_point status_drawn_{};
   InterruptFlag interrupt_;
-  std::vector<std::string> failed_logs_;   // logs whose failure was reported
+  std::vector<std::string> failed_logs_;  // logs whose failure was reported
 };
 
 }  // namespace zelvo

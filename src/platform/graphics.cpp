@@ -124,8 +124,7 @@ int minor_ticks(double d) {
 bool is_paper_type(const std::string& type) {
   std::string t;
   for (char c : type) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return t.find("ps") != std::string::npos || t.find("pdf") != std::string::npos ||
-         t.find("svg") != std::string::npos;
+  return t.find("ps") != std::string::npos || t.find("pdf") != std::string::npos || t.find("svg") != std::string::npos;
 }
 
 // The image index range [first, last] whose pixel centres c0 + i fall in world [a, b), cut
@@ -262,7 +261,8 @@ bool Graphics::open(const std::string& device) {
 bool Graphics::open_sized(const std::string& device, int width, int height) {
   if (!open(device)) return false;
   if (width > 40 && height > 40) {
-    cpgpap(static_cast<float>(width - 40) / 94.11716f, static_cast<float>(height - 40) / static_cast<float>(width - 40));
+    cpgpap(static_cast<float>(width - 40) / 94.11716f,
+           static_cast<float>(height - 40) / static_cast<float>(width - 40));
     cpgpage();
   }
   return true;
@@ -419,7 +419,8 @@ void Graphics::points(std::span<const float> x, std::span<const float> y, int sy
     cpgqwin(&wx1, &wx2, &wy1, &wy2);
     cpgqvp(paper_dpi_ > 0.0 ? 1 : 3, &vx1, &vx2, &vy1, &vy2);
     const double scale = paper_dpi_ > 0.0 ? paper_dpi_ : 1.0;
-    const double pw = std::fabs((static_cast<double>(vx2) - vx1) * scale), ph = std::fabs((static_cast<double>(vy2) - vy1) * scale);
+    const double pw = std::fabs((static_cast<double>(vx2) - vx1) * scale),
+                 ph = std::fabs((static_cast<double>(vy2) - vy1) * scale);
     if (std::isfinite(pw) && std::isfinite(ph) && pw >= 1.0 && ph >= 1.0 && pw * ph < 5.0e7 && wx2 != wx1 &&
         wy2 != wy1) {
       const int gw = static_cast<int>(pw) + 1, gh = static_cast<int>(ph) + 1;
@@ -428,7 +429,8 @@ void Graphics::points(std::span<const float> x, std::span<const float> y, int sy
       for (std::size_t k = 0; k < n; ++k) {
         const double u = (x[k] - static_cast<double>(wx1)) * ax, v = (y[k] - static_cast<double>(wy1)) * ay;
         if (!(u >= 0.0 && u < gw && v >= 0.0 && v < gh)) continue;  // outside the viewport: clipped anyway
-        unsigned char& t = taken[static_cast<std::size_t>(v) * static_cast<std::size_t>(gw) + static_cast<std::size_t>(u)];
+        unsigned char& t =
+            taken[static_cast<std::size_t>(v) * static_cast<std::size_t>(gw) + static_cast<std::size_t>(u)];
         if (t) continue;
         t = 1;
         kept_x.push_back(x[k]);
@@ -533,8 +535,12 @@ bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float f
         return false;
       }
       const double dx = (x1 - x0) / w, dy = (y1 - y0) / h;
-      const float tr2[6] = {static_cast<float>(x0 - 0.5 * dx), static_cast<float>(dx), 0.0f,
-                            static_cast<float>(y0 - 0.5 * dy), 0.0f, static_cast<float>(dy)};
+      const float tr2[6] = {static_cast<float>(x0 - 0.5 * dx),
+                            static_cast<float>(dx),
+                            0.0f,
+                            static_cast<float>(y0 - 0.5 * dy),
+                            0.0f,
+                            static_cast<float>(dy)};
       cpgimag(cells.px.data(), w, h, 1, w, 1, h, lo, hi, tr2);
       return true;
     }

@@ -37,8 +37,8 @@ struct ResampledArea {
 // Resamples columns i1..i2, rows j1..j2 (1-based, inclusive) of `image`, whose pixel (i, j)
 // is centred on world (cx0 + i, cy0 + j) in pixel units, onto w x h cells covering the world
 // rectangle x0..x1, y0..y1.
-ResampledArea resample_area(ConstImageView image, int i1, int i2, int j1, int j2, double cx0, double cy0,
-                            double x0, double x1, double y0, double y1, int w, int h, float blank);
+ResampledArea resample_area(ConstImageView image, int i1, int i2, int j1, int j2, double cx0, double cy0, double x0,
+                            double x1, double y0, double y1, int w, int h, float blank);
 
 // Text for giza to draw literally, in pieces: giza reads backslash, ^, _ and braces as
 // markup, and a byte outside printable ASCII stops all later text of the page (cairo takes
@@ -104,8 +104,8 @@ class Graphics {
   // printing one line, when nothing could be drawn (equal levels, empty range).
   // `stretch` shapes the ramp between the lower and the upper level (the brightness rises
   // from the lower level as stretched() says, or falls from it in a negative display).
-  bool image(ConstImageView image, int i1, int i2, int j1, int j2, float fg, float bg,
-             const std::array<float, 6>& tr, bool grey, Stretch stretch = Stretch::linear);
+  bool image(ConstImageView image, int i1, int i2, int j1, int j2, float fg, float bg, const std::array<float, 6>& tr,
+             bool grey, Stretch stretch = Stretch::linear);
 
   // A colour bar to the right of the current viewport: the ramp of the last image() from
   // its lower level (bottom) to its upper level (top), the two levels written at its ends

@@ -15,8 +15,14 @@ constexpr int kTextColumn = 84;
 // Below: the panel is given at most this many rows (the longest help page and its title).
 constexpr int kBelowPanelRows = 40;
 
-void save_cursor(std::ostream& out) { out << "\x1b" "7"; }
-void restore_cursor(std::ostream& out) { out << "\x1b" "8"; }
+void save_cursor(std::ostream& out) {
+  out << "\x1b"
+         "7";
+}
+void restore_cursor(std::ostream& out) {
+  out << "\x1b"
+         "8";
+}
 void move_to(std::ostream& out, int row, int col) { out << "\x1b[" << row << ';' << col << 'H'; }
 void erase_to_end(std::ostream& out) { out << "\x1b[K"; }
 void scroll_region(std::ostream& out, int top, int bottom) { out << "\x1b[" << top << ';' << bottom << 'r'; }
@@ -34,9 +40,7 @@ HelpLayout choose_help_layout(ScreenSize size) {
   return HelpLayout::Inline;
 }
 
-int HelpPanel::command_rows(ScreenSize size) const {
-  return std::max(kCommandRows, size.rows - kBelowPanelRows);
-}
+int HelpPanel::command_rows(ScreenSize size) const { return std::max(kCommandRows, size.rows - kBelowPanelRows); }
 
 void HelpPanel::open(HelpLayout layout, ScreenSize size, std::ostream& out) {
   layout_ = layout;

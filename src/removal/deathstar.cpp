@@ -67,8 +67,8 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     // The digital circle at exactly this radius has a gap; a ring a hair wider or narrower closes.
     result.notes.push_back(list_record(
         {"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced, "instead."}));
-    log_record(log, {"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced,
-                     "instead."});
+    log_record(log,
+               {"The ring could not be traced at radius", deathrad, "; it was traced at radius", traced, "instead."});
   }
   log_record(log, {"Finished FindEdge"});
 

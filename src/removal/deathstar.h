@@ -12,13 +12,13 @@
 namespace zelvo {
 
 enum class RemovalStatus {
-  removed,       // the disc was repainted; UNWIPE can undo it
-  no_image,      // empty image
-  bad_radius,    // radius not a number in (0, NX + NY]
-  outside,       // the disc does not touch the image, or the centre is not a number
-  no_edge_ring,  // the edge ring could not be traced (no start pixel, stuck or not closed)
-  no_background, // no ring point with a measurable background
-  stopped        // ctx.stop asked to stop (Ctrl-C) before the repaint
+  removed,        // the disc was repainted; UNWIPE can undo it
+  no_image,       // empty image
+  bad_radius,     // radius not a number in (0, NX + NY]
+  outside,        // the disc does not touch the image, or the centre is not a number
+  no_edge_ring,   // the edge ring could not be traced (no start pixel, stuck or not closed)
+  no_background,  // no ring point with a measurable background
+  stopped         // ctx.stop asked to stop (Ctrl-C) before the repaint
 };
 
 struct RemovalResult {

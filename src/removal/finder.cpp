@@ -29,7 +29,7 @@ constexpr float kFwhmStarHeight = 20.0f;
 
 struct Mesh {
   int32_t mx = 0, my = 0;
-  std::vector<int32_t> xb, yb;  // cell i spans columns xb[i] .. xb[i + 1] - 1 (1-based)
+  std::vector<int32_t> xb, yb;      // cell i spans columns xb[i] .. xb[i + 1] - 1 (1-based)
   std::vector<float> level, sigma;  // per cell, row-major
   std::vector<float> cx, cy;        // cell centres
 };
@@ -183,7 +183,8 @@ void interpolate_lane(const std::vector<float>& grid, const Mesh& m, const AxisW
   const float u = wy.t[y];
   lane.resize(static_cast<std::size_t>(m.mx));
   for (int32_t i = 0; i < m.mx; ++i)
-    lane[i] = (1.0f - u) * grid[static_cast<std::size_t>(j * m.mx + i)] + u * grid[static_cast<std::size_t>(j1 * m.mx + i)];
+    lane[i] =
+        (1.0f - u) * grid[static_cast<std::size_t>(j * m.mx + i)] + u * grid[static_cast<std::size_t>(j1 * m.mx + i)];
 }
 
 // Column x of such a lane, interpolated along x.
@@ -302,7 +303,8 @@ void smoothed_pair(ConstImageView image, const Mesh& mesh, const Kernel& narrow,
   std::vector<float> sm(3 * static_cast<std::size_t>(nx)), peaked(sm.size());  // rows r % 3
   const int32_t reach = std::max(narrow.reach, wide.reach);
   const int32_t rows = 2 * reach + 1;  // rows y - reach .. y + reach
-  std::vector<float> ring_n(static_cast<std::size_t>(rows) * nx), ring_w(ring_n.size()), lane(static_cast<std::size_t>(nx));
+  std::vector<float> ring_n(static_cast<std::size_t>(rows) * nx), ring_w(ring_n.size()),
+      lane(static_cast<std::size_t>(nx));
   int32_t done = 0;  // rows smoothed along x so far
   for (int32_t y = 0; y < ny; ++y) {
     for (; done < std::min(ny, y + reach + 1); ++done) {
@@ -331,8 +333,13 @@ struct Candidate {
 class LocalMaxima {
  public:
   LocalMaxima(const Mesh& mesh, int32_t nx, int32_t ny, float k, int32_t margin)
-      : mesh_(mesh), wx_(axis_weights(mesh.cx, nx)), wy_(axis_weights(mesh.cy, ny)), nx_(nx), k_(k),
-        lo_(std::max(margin, 3)), hi_(ny - std::max(margin, 3) + 1) {}
+      : mesh_(mesh),
+        wx_(axis_weights(mesh.cx, nx)),
+        wy_(axis_weights(mesh.cy, ny)),
+        nx_(nx),
+        k_(k),
+        lo_(std::max(margin, 3)),
+        hi_(ny - std::max(margin, 3) + 1) {}
 
   // Row y (1-based) of `peaked` with the rows above and below it, and row y of `sm`.
   void operator()(int32_t y, const float* up, const float* at, const float* down, const float* sm) {
@@ -343,7 +350,7 @@ class LocalMaxima {
     const float lowest = *std::min_element(sg_.begin(), sg_.end());
     const bool prefilter = k_ > 0.0f && lowest >= 0.0f;
     const float least = kCandidateShare * k_ * lowest * (1.0f - 1e-5f);  // never above any need of the row
-    const float* rows[3] = {up - 1, at - 1, down - 1};  // rows[.][x], x from 1
+    const float* rows[3] = {up - 1, at - 1, down - 1};                   // rows[.][x], x from 1
     const float* srow = sm - 1;
     const float* row = rows[1];
     for (int32_t x = lo_; x <= nx_ - lo_ + 1; ++x) {
@@ -411,8 +418,8 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
   s.clear();
   const int32_t x0 = static_cast<int32_t>(std::floor(xc - rout)), x1 = static_cast<int32_t>(std::ceil(xc + rout));
   const int32_t y0 = static_cast<int32_t>(std::floor(yc - rout)), y1 = static_cast<int32_t>(std::ceil(yc + rout));
-  const bool whole = xc == std::floor(xc) && yc == std::floor(yc) && x0 >= 1 && y0 >= 1 && x1 <= image.nx &&
-                     y1 <= image.ny;
+  const bool whole =
+      xc == std::floor(xc) && yc == std::floor(yc) && x0 >= 1 && y0 >= 1 && x1 <= image.nx && y1 <= image.ny;
   bool complete = whole;  // every offset of the annulus is used
   for (int32_t y = std::max(1, y0); y <= std::min(image.ny, y1); ++y)
     for (int32_t x = std::max(1, x0); x <= std::min(image.nx, x1); ++x) {
@@ -420,11 +427,13 @@ bool annulus_plane(ConstImageView image, float xc, float yc, float rin, float ro
       const float r2 = dx * dx + dy * dy;
       if (r2 < rin * rin || r2 > rout * rout) continue;
       const float v = image.at(x, y);
-      if (counted_pixel(v)) s.push_back({dx, dy, v});
-      else complete = false;
+      if (counted_pixel(v))
+        s.push_back({dx, dy, v});
+      else
+        complete = false;
     }
   const double sc = 1.0 / rout;  // offsets scaled for conditioning
-  const auto terms = [sc](const S& q, double (&f)[T]) {
+  const auto terms = [sc](const S& q, double(&f)[T]) {
     const double u = q.dx * sc, w = q.dy * sc;
     f[0] = 1.0, f[1] = u, f[2] = w, f[3] = u * u, f[4] = u * w, f[5] = w * w;
   };
@@ -531,14 +540,14 @@ float local_noise(ConstImageView image, int32_t ix, int32_t iy, float rin) {
 // What one object measures as.
 struct Measure {
   FoundStar star;
-  Plane plane;                 // local background, offsets from (plane_x, plane_y)
+  Plane plane;  // local background, offsets from (plane_x, plane_y)
   float plane_x = 0, plane_y = 0;
-  float width_ratio = 0.0f;    // measured FWHM over the stars' FWHM (inf when broader than any)
-  float elongation = 0.0f;     // 1 - b/a of the intrinsic second moments
-  float wide_ratio = 0.0f;     // the FWHM measured through a window twice as wide, over the stars'
+  float width_ratio = 0.0f;  // measured FWHM over the stars' FWHM (inf when broader than any)
+  float elongation = 0.0f;   // 1 - b/a of the intrinsic second moments
+  float wide_ratio = 0.0f;   // the FWHM measured through a window twice as wide, over the stars'
 
-  bool centred = false;        // the windowed centre converged near the start
-  bool saturated = false;      // a pixel within 2 pixels reaches the saturation level
+  bool centred = false;    // the windowed centre converged near the start
+  bool saturated = false;  // a pixel within 2 pixels reaches the saturation level
 };
 
 std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s, const FinderRequest& req) {
@@ -727,7 +736,8 @@ bool on_a_summit(ConstImageView image, float x, float y, float r, float noise) {
   std::array<std::vector<float>, 4> inner, outer;
   const float r_out = 2.0f * r + 3.0f;
   for (int32_t j = static_cast<int32_t>(std::floor(y - r_out)); j <= static_cast<int32_t>(std::ceil(y + r_out)); ++j)
-    for (int32_t i = static_cast<int32_t>(std::floor(x - r_out)); i <= static_cast<int32_t>(std::ceil(x + r_out)); ++i) {
+    for (int32_t i = static_cast<int32_t>(std::floor(x - r_out)); i <= static_cast<int32_t>(std::ceil(x + r_out));
+         ++i) {
       const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
       const float d = std::sqrt(dx * dx + dy * dy);
       const bool in_inner = d >= r && d < r + 3.0f, in_outer = d >= 2.0f * r && d < r_out;
@@ -752,8 +762,8 @@ float radius_of(ConstImageView image, float x, float y, float fwhm, const Finder
 bool star_like(const Measure& m, const FinderRequest& req) {
   const FoundStar& s = m.star;
   return m.centred && m.width_ratio >= req.width_lo && m.width_ratio <= req.width_hi &&
-         m.elongation <= req.max_elongation && m.wide_ratio <= req.wide_hi && s.sharpness >= req.sharp_lo && s.sharpness <= req.sharp_hi &&
-         s.roundness >= req.round_lo && s.roundness <= req.round_hi;
+         m.elongation <= req.max_elongation && m.wide_ratio <= req.wide_hi && s.sharpness >= req.sharp_lo &&
+         s.sharpness <= req.sharp_hi && s.roundness >= req.round_lo && s.roundness <= req.round_hi;
 }
 
 // --- saturated stars ---------------------------------------------------------------------
@@ -792,9 +802,9 @@ float wing_radius(ConstImageView image, float x, float y, float start) {
 }
 
 struct SaturatedRun {
-  float x = 0, y = 0;       // centre: middle of the widest rows
-  int32_t x0, x1, y0, y1;   // bounding box
-  float half_width = 0;     // half of the widest row
+  float x = 0, y = 0;      // centre: middle of the widest rows
+  int32_t x0, x1, y0, y1;  // bounding box
+  float half_width = 0;    // half of the widest row
   float highest = 0;
 };
 
@@ -809,7 +819,8 @@ std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, cons
   const std::size_t bx = static_cast<std::size_t>(image.nx / 2);
   for (const std::size_t b : bright) {
     const std::size_t x = 2 * (b % bx), y = 2 * (b / bx);
-    for (const std::size_t p : {y * image.nx + x, y * image.nx + x + 1, (y + 1) * image.nx + x, (y + 1) * image.nx + x + 1})
+    for (const std::size_t p :
+         {y * image.nx + x, y * image.nx + x + 1, (y + 1) * image.nx + x, (y + 1) * image.nx + x + 1})
       starts.push_back(p);
   }
   if (image.nx % 2)
@@ -955,7 +966,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
       float top = -std::numeric_limits<float>::infinity();
       for (int32_t y = 2 * c.y - 2; y <= 2 * c.y + 1; ++y)
         for (int32_t x = 2 * c.x - 2; x <= 2 * c.x + 1; ++x)
-          if (image.inside(x, y) && counted_pixel(image.at(x, y)) && image.at(x, y) > top) top = image.at(x, y), best = {x, y};
+          if (image.inside(x, y) && counted_pixel(image.at(x, y)) && image.at(x, y) > top)
+            top = image.at(x, y), best = {x, y};
       if (best.x > margin && best.y > margin && best.x <= image.nx - margin && best.y <= image.ny - margin)
         out.push_back(best);
     }

@@ -47,14 +47,14 @@ struct FinderRequest {
 
 // One star as the list and the catalogue give it.
 struct FoundStar {
-  float x = 0.0f, y = 0.0f;   // centre, pixels
-  float flux = 0.0f;          // counts above the local background within the radius
-  float peak = 0.0f;          // height above the local background, counts (fitted; saturated: highest pixel)
-  float fwhm = 0.0f;          // measured width, pixels (0 for saturated stars)
+  float x = 0.0f, y = 0.0f;  // centre, pixels
+  float flux = 0.0f;         // counts above the local background within the radius
+  float peak = 0.0f;         // height above the local background, counts (fitted; saturated: highest pixel)
+  float fwhm = 0.0f;         // measured width, pixels (0 for saturated stars)
   float sharpness = 0.0f, roundness = 0.0f;  // DAOFIND's (0 for saturated stars)
-  float radius = 0.0f;        // where the star meets its local background, pixels
+  float radius = 0.0f;                       // where the star meets its local background, pixels
   float background = 0.0f, noise = 0.0f;     // local background and its sigma, counts
-  int32_t type = 1;           // 1 star, 2 saturated star
+  int32_t type = 1;                          // 1 star, 2 saturated star
 };
 
 enum class FinderStatus { found, empty_frame, no_fwhm };
@@ -64,10 +64,10 @@ struct FinderResult {
   std::vector<FoundStar> stars;  // in order of decreasing peak
   float fwhm = 0.0f;             // the FWHM used
   bool fwhm_measured = false;
-  float sigma = 0.0f;            // median noise of the mesh cells, counts
-  int32_t candidates = 0;        // local maxima examined
-  int32_t not_star_like = 0;     // of those, refused for their width, shape, sharpness or roundness
-  int32_t below_threshold = 0;   // of those, lower than the threshold once measured
+  float sigma = 0.0f;           // median noise of the mesh cells, counts
+  int32_t candidates = 0;       // local maxima examined
+  int32_t not_star_like = 0;    // of those, refused for their width, shape, sharpness or roundness
+  int32_t below_threshold = 0;  // of those, lower than the threshold once measured
 };
 
 // Finds the stars of `image` (finite pixels only are used).

@@ -82,8 +82,8 @@ int32_t CLIPSIGMA(RemovalWork& work, std::ostream& log) {
   clip_pass(work, accepted_sigmas(work));
 
   const float sumw = weight_sum(work);
-  log_record(log, {"ClipSigma masked off ", static_cast<float>(work.nRing) - sumw, " values out of total of ",
-                   work.nRing});
+  log_record(log,
+             {"ClipSigma masked off ", static_cast<float>(work.nRing) - sumw, " values out of total of ", work.nRing});
   const float before = static_cast<float>(entering > 0 ? entering : 1);
   log_record(log, {"Background average before ClipSigma: ", sum_b / before});
   log_record(log, {"Background sigma before ClipSigma: ", sum_s / before});
@@ -425,12 +425,11 @@ bool fit_background(RemovalWork& work, ConstImageView image, float xcen, float y
   work.Surface.outer = outer;
   const BackgroundSurface& b = work.Surface;
   if (!b.fitted()) {
-    log_record(log, {"Background surface: too few sky pixels between radii", inner, "and", outer, "(",
-                     b.samples, ")"});
+    log_record(log, {"Background surface: too few sky pixels between radii", inner, "and", outer, "(", b.samples, ")"});
     return false;
   }
-  log_record(log, {"Background surface: order", b.order, ", kept", b.kept, "of", b.samples,
-                   "pixels between radii", inner, "and", outer});
+  log_record(log, {"Background surface: order", b.order, ", kept", b.kept, "of", b.samples, "pixels between radii",
+                   inner, "and", outer});
   log_record(log, {"Background surface at the centre =", static_cast<float>(b.painted(xcen, ycen)),
                    ", sky noise painted with it =", static_cast<float>(b.spread)});
   if (extlogs == 1) {

@@ -18,15 +18,15 @@ namespace zelvo {
 
 namespace {
 
-constexpr int32_t kRefNear = 2;     // reference lines lie 2 and 3 lines to each side
+constexpr int32_t kRefNear = 2;  // reference lines lie 2 and 3 lines to each side
 constexpr int32_t kRefFar = 3;
-constexpr int32_t kNoiseFar = 4;    // the noise comes from lines 2 .. 4 to each side
-constexpr int32_t kChooseHalf = 10; // pixels along the line on each side of the click that choose it
-constexpr int32_t kStartSearch = 5; // the run may start this far along from the click
+constexpr int32_t kNoiseFar = 4;     // the noise comes from lines 2 .. 4 to each side
+constexpr int32_t kChooseHalf = 10;  // pixels along the line on each side of the click that choose it
+constexpr int32_t kStartSearch = 5;  // the run may start this far along from the click
 constexpr float kBadSigmas = 4.0f;
 constexpr float kNeighbourSigmas = 3.0f;
-constexpr int32_t kGap = 3;         // good pixels bridged inside a run
-constexpr int32_t kAlongHalf = 3;   // the background across is fitted over t - 3 .. t + 3
+constexpr int32_t kGap = 3;                      // good pixels bridged inside a run
+constexpr int32_t kAlongHalf = 3;                // the background across is fitted over t - 3 .. t + 3
 constexpr float kInterpolationVariance = 0.28f;  // its variance at the line, in pixel variances
 
 constexpr std::string_view kLineOffImage = "The click lies outside the image; nothing is repaired.";
@@ -62,9 +62,7 @@ struct Across {
   bool curved = false;  // both sides: the quadratic; otherwise the constant a
   bool valid = false;
   // The interpolated background at offset k from u0 (-1, 0, 1).
-  float at(int32_t k) const {
-    return static_cast<float>(curved ? a + b * k + c * k * k : a);
-  }
+  float at(int32_t k) const { return static_cast<float>(curved ? a + b * k + c * k * k : a); }
   bool ok() const { return valid; }
 };
 
@@ -145,8 +143,7 @@ float stand_out(const Lines& L, int32_t u, int32_t t0) {
 
 }  // namespace
 
-SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, LineAxis axis,
-                         const RemovalContext& ctx) {
+SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, LineAxis axis, const RemovalContext& ctx) {
   SatBarResult res;
   DebugLog debug(ctx.log);
   std::ostream& log = debug.out();
@@ -184,8 +181,10 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
   // The run through the click, started within a few pixels of it.
   int32_t start = 0;
   for (int32_t d = 0; d <= kStartSearch && start == 0; ++d) {
-    if (bad(t0 - d)) start = t0 - d;
-    else if (bad(t0 + d)) start = t0 + d;
+    if (bad(t0 - d))
+      start = t0 - d;
+    else if (bad(t0 + d))
+      start = t0 + d;
   }
   if (start == 0 || !(sigma > 0.0f)) return refuse(kNothingStandsOut);
   const auto extend = [&](int32_t step) {

@@ -26,7 +26,6 @@ enum class LineAxis { column, row };
 // bar length) and reports the run's length as REMOVESATBAR does; the result undoes with
 // restore_satbar. Refused (image untouched, one note) when the click is off the image, no
 // line around it stands out, or no reference line lies inside the image.
-SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, LineAxis axis,
-                         const RemovalContext& ctx);
+SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, LineAxis axis, const RemovalContext& ctx);
 
 }  // namespace zelvo

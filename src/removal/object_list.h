@@ -11,8 +11,8 @@ namespace zelvo {
 
 // One object of a list.
 struct ListedObject {
-  int32_t line = 0;  // line number in the file, from 1
-  int32_t type = 0;  // 1 star, 2 saturated star, 3 area, 6 columns, 7 rows (others are refused later)
+  int32_t line = 0;          // line number in the file, from 1
+  int32_t type = 0;          // 1 star, 2 saturated star, 3 area, 6 columns, 7 rows (others are refused later)
   float x = 0.0f, y = 0.0f;  // centre, pixels
   float radius = 0.0f;       // recorded removal radius: above 0 the ring radius, else estimated
 };

@@ -11,9 +11,9 @@ namespace zelvo {
 class Random;
 
 struct RemovalContext {
-  Random& rng;        // the session's generator
-  int32_t& ranseed;   // its seed, advanced by every draw
-  int extlogs = 0;    // 1: detailed tables in the debug log
+  Random& rng;       // the session's generator
+  int32_t& ranseed;  // its seed, advanced by every draw
+  int extlogs = 0;   // 1: detailed tables in the debug log
   // The debug log, owned and opened by the caller (the dialogue appends to ZelvoDebug.log
   // for every routine call); nullptr: nothing is logged.
   std::ostream* log = nullptr;

@@ -15,12 +15,17 @@ inline constexpr std::array<std::string_view, 3> kDebugAdviceLines = {
 
 // One-line reasons for a removal that changed nothing.
 inline constexpr std::string_view kNoImageText = "There is no image to remove features from; nothing removed.";
-inline constexpr std::string_view kBadRadiusText = "The removal radius must be a number above 0 and at most the image width plus height; nothing removed.";
+inline constexpr std::string_view kBadRadiusText =
+    "The removal radius must be a number above 0 and at most the image width plus height; nothing removed.";
 inline constexpr std::string_view kOutsideText = "The removal disc lies outside the image; nothing removed.";
-inline constexpr std::string_view kNoStartText = "No pixel above the centre lies on the circle of this radius; nothing removed. Try a slightly different radius.";
-inline constexpr std::string_view kStuckText = "The edge ring could not be traced at this radius; nothing removed. Try a slightly different radius.";
-inline constexpr std::string_view kNoClosureText = "The edge ring did not close at this radius; nothing removed. Try a slightly different radius.";
-inline constexpr std::string_view kNoBackgroundText = "No usable background was found around the disc; nothing removed.";
+inline constexpr std::string_view kNoStartText =
+    "No pixel above the centre lies on the circle of this radius; nothing removed. Try a slightly different radius.";
+inline constexpr std::string_view kStuckText =
+    "The edge ring could not be traced at this radius; nothing removed. Try a slightly different radius.";
+inline constexpr std::string_view kNoClosureText =
+    "The edge ring did not close at this radius; nothing removed. Try a slightly different radius.";
+inline constexpr std::string_view kNoBackgroundText =
+    "No usable background was found around the disc; nothing removed.";
 
 // FINDCENTRE.
 inline constexpr std::string_view kSortAlarm = "Alarm! Sorting malfunction!";
@@ -45,8 +50,7 @@ inline constexpr std::string_view kMaxvalLead = "RemoveSatBar: maxval(TheImage) 
 inline constexpr std::string_view kSaturatedLead = "RemoveSatBar: saturated = ";
 inline constexpr std::string_view kDisplacementLead = "RemoveSatBar: Horizontal displacement = ";
 inline constexpr std::string_view kBarLengthLead = "RemoveSatBar: Bar length = ";
-inline constexpr std::string_view kBarOffImage =
-    "The saturation bar centre lies outside the image; no bar is removed.";
+inline constexpr std::string_view kBarOffImage = "The saturation bar centre lies outside the image; no bar is removed.";
 inline constexpr std::string_view kBarNoReference =
     "No reference columns 11 to 15 pixels beside the bar lie inside the image; no bar is removed.";
 

@@ -31,9 +31,9 @@ struct RingTable {
 struct BackgroundSurface {
   int32_t order = -1;  // -1 none fitted; 0 a constant, 1 a plane, 2 a quadratic, 3 a cubic
   double x0 = 0.0, y0 = 0.0, scale = 1.0;
-  std::array<double, 10> coef{};  // terms 1, u, v, u^2, uv, v^2, u^3, u^2 v, u v^2, v^3
-  double spread = 0.0;            // standard deviation of the sky about the surface [counts]
-  int32_t samples = 0, kept = 0;  // annulus pixels found, and kept after outlier rejection
+  std::array<double, 10> coef{};     // terms 1, u, v, u^2, uv, v^2, u^3, u^2 v, u v^2, v^3
+  double spread = 0.0;               // standard deviation of the sky about the surface [counts]
+  int32_t samples = 0, kept = 0;     // annulus pixels found, and kept after outlier rejection
   float inner = 0.0f, outer = 0.0f;  // the annulus: centre distances in (inner, outer]
   // The least and the greatest value the surface takes at the kept samples: the painting stays
   // within them, so a curved surface cannot run away across the disc (a half annulus at the

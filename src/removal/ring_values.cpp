@@ -42,8 +42,8 @@ RadiusSamples clip_radius_samples(std::span<float> samples, const Box& box, std:
   const float sum1 = plain_sum(samples);
   const float avg1 = n > 0 ? sum1 / static_cast<float>(n) : 0.0f;
   if (log) {
-    log_record(*log, {"count, auxxmin, auxxmax, auxymin, auxymax, sum1, avg1 = ", n, box.x0, box.x1,
-                      box.y0, box.y1, sum1, avg1});
+    log_record(*log, {"count, auxxmin, auxxmax, auxymin, auxymax, sum1, avg1 = ", n, box.x0, box.x1, box.y0, box.y1,
+                      sum1, avg1});
   }
   const float sigma1 = n > 1 ? std::sqrt(squares_about(samples, avg1) / static_cast<float>(n - 1)) : 0.0f;
 
@@ -92,8 +92,8 @@ void RINGVALUES(RemovalWork& work, ConstImageView image, int extlogs, std::ostre
   const auto gx = GREATSMALL(work.TheRing.x);
   const auto gy = GREATSMALL(work.TheRing.y);
   // The sampling box: the ring's extent plus 8 pixels, inside the image.
-  const Box box = Box{INT(gx.small) - 8, INT(gx.great) + 8, INT(gy.small) - 8, INT(gy.great) + 8}.clipped(
-      work.NX, work.NY);
+  const Box box =
+      Box{INT(gx.small) - 8, INT(gx.great) + 8, INT(gy.small) - 8, INT(gy.great) + 8}.clipped(work.NX, work.NY);
 
   constexpr float kRadius[3] = {2.0f, 4.0f, 6.0f};
   std::array<float, 300> buffer{};
@@ -104,8 +104,8 @@ void RINGVALUES(RemovalWork& work, ConstImageView image, int extlogs, std::ostre
     // box. Clearing and scanning the window instead of the whole box gives the same samples
     // in the same (row by row) order.
     fill_box(work.TheAux, work.aux_box, 0.0f);
-    const Box win = Box{std::max(box.x0, INT(xi) - 6), std::min(box.x1, INT(xi) + 6),
-                        std::max(box.y0, INT(yi) - 6), std::min(box.y1, INT(yi) + 6)};
+    const Box win = Box{std::max(box.x0, INT(xi) - 6), std::min(box.x1, INT(xi) + 6), std::max(box.y0, INT(yi) - 6),
+                        std::min(box.y1, INT(yi) + 6)};
     work.aux_box = win.empty() ? Box{} : win;
 
     RadiusSamples stats[3];

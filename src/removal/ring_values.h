@@ -21,10 +21,10 @@ void MASKCIRCLE(RemovalWork& work, std::span<const float> x, std::span<const flo
 
 // Statistics of the samples found at one sampling radius around a ring point.
 struct RadiusSamples {
-  float sum = 0.0f;    // S(k): sum of the samples kept after 2-sigma clipping
-  float sigma = 0.0f;  // SIG(k): their spread about their own mean
-  float count = 0.0f;  // N(k): number kept, as a float
-  bool usable = false; // at least two samples before and after clipping
+  float sum = 0.0f;     // S(k): sum of the samples kept after 2-sigma clipping
+  float sigma = 0.0f;   // SIG(k): their spread about their own mean
+  float count = 0.0f;   // N(k): number kept, as a float
+  bool usable = false;  // at least two samples before and after clipping
 };
 
 // Clips one sample buffer at its mean +- 2 sigma (values on a limit stay) and measures

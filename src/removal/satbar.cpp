@@ -331,9 +331,12 @@ void bar_row_fill(ConstImageView image, int32_t x0, int32_t y, float bgmean, flo
   const float right = fr.n ? fr.sum / static_cast<float>(2 * fr.n) : 0.0f;
   const float left = fl.n ? fl.sum / static_cast<float>(2 * fl.n) : 0.0f;
   float V = bgmean;
-  if (fl.n && fr.n) V = left + right;
-  else if (fr.n) V = 2.0f * right;
-  else if (fl.n) V = 2.0f * left;
+  if (fl.n && fr.n)
+    V = left + right;
+  else if (fr.n)
+    V = 2.0f * right;
+  else if (fl.n)
+    V = 2.0f * left;
   flag[0] = kl == -kFlagHalf ? 1 : 0;
   flag[2 * kFlagHalf] = kr == kFlagHalf ? 1 : 0;
   for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) fill[k + kFlagHalf] = static_cast<float>(flag[k + kFlagHalf]) * V;

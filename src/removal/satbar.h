@@ -21,8 +21,8 @@ inline constexpr float kProfileOffImage = 100000.0f;
 
 enum class CentreStatus {
   ok,
-  near_row_edge,   // one of the five rows lies off the image
-  few_columns      // fewer than 40 profile positions lie on the image (no sky sample)
+  near_row_edge,  // one of the five rows lies off the image
+  few_columns     // fewer than 40 profile positions lie on the image (no sky sample)
 };
 
 // Result of FINDCENTRE. Unless ok, only xc, yc (the click) are set.
@@ -34,7 +34,7 @@ struct CentreResult {
   float bgsigma = 0.0f;        // and of their spreads
   int32_t edge = 0;            // first profile position on the image (> 0), minus the last (< 0), or 0
   std::array<int32_t, kProfileRows> left{}, right{};  // run limits per row, profile positions 1 .. 101
-  int32_t best_row = 0;        // b, 1 .. 5: the row whose run was taken
+  int32_t best_row = 0;                               // b, 1 .. 5: the row whose run was taken
   float xshift = 0.0f, yshift = 0.0f;
   // The lines the dialogue prints, in order (warnings, the sky lines, or the refusal), each
   // as the command window shows it.
@@ -59,14 +59,14 @@ struct SatBarBand {
 
 // Result of REMOVESATBAR, with what it takes to undo it.
 struct SatBarResult {
-  bool removed = false;         // false: refused, the image is untouched
-  int32_t x0 = 0, y0 = 0;       // bar column and start row
-  int32_t xtop = 0, xbot = 0;   // columns where the traces ended
-  int32_t ytop = 0, ybot = 0;   // first and last bar rows (ybot <= ytop)
-  int32_t length = 0;           // ytop - ybot + 1
-  int32_t saturated = 0;        // INT of the largest pixel of the 11 x 11 box around (x0, y0)
-  Box changed;                  // columns x0 - 10 .. x0 + 10 of the bar rows, cut to the image
-  std::vector<float> saved;     // their values before the removal, row by row
+  bool removed = false;            // false: refused, the image is untouched
+  int32_t x0 = 0, y0 = 0;          // bar column and start row
+  int32_t xtop = 0, xbot = 0;      // columns where the traces ended
+  int32_t ytop = 0, ybot = 0;      // first and last bar rows (ybot <= ytop)
+  int32_t length = 0;              // ytop - ybot + 1
+  int32_t saturated = 0;           // INT of the largest pixel of the 11 x 11 box around (x0, y0)
+  Box changed;                     // columns x0 - 10 .. x0 + 10 of the bar rows, cut to the image
+  std::vector<float> saved;        // their values before the removal, row by row
   std::vector<std::string> notes;  // the displacement and bar length (or the refusal), printed
 };
 

@@ -55,8 +55,8 @@ std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, 
 }
 
 bool UNWIPE(const RemovalWork& work, ImageView image) {
-  if (!work.undo_ready || image.empty() || image.nx != work.NX || image.ny != work.NY ||
-      work.TheMask.nx != image.nx || work.TheMask.ny != image.ny) {
+  if (!work.undo_ready || image.empty() || image.nx != work.NX || image.ny != work.NY || work.TheMask.nx != image.nx ||
+      work.TheMask.ny != image.ny) {
     return false;
   }
   const Box b = work.mask_box;

@@ -15,9 +15,9 @@
 #include "numeric/random.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
+#include "platform/list_io.h"
 #include "platform/log_file.h"
 #include "session/batch_run.h"
-#include "platform/list_io.h"
 #include "session/find_stars.h"
 #include "session/fits_reports.h"
 #include "session/galaxy_menu.h"
@@ -74,7 +74,11 @@ std::optional<AutomaticRemovals> remove_listed(BatchRun& run, BatchDesk& desk, c
 }  // namespace
 
 BatchDesk::BatchDesk(BatchRun& r)
-    : run(r), transcript(r.output("session.txt"), std::ios::binary), con(no_answers, transcript), gfx(con), s(con, gfx) {
+    : run(r),
+      transcript(r.output("session.txt"), std::ios::binary),
+      con(no_answers, transcript),
+      gfx(con),
+      s(con, gfx) {
   s.ranseed = r.args.seed ? *r.args.seed : INITRAN();
   s.disp.greyflag = 1;
   s.disp.scaling = 'n';
@@ -100,7 +104,8 @@ bool BatchDesk::load() {
     case ReadOutcome::TooLarge: run.problem("not enough memory for the frame"); return false;
     case ReadOutcome::Refused: run.problem("the frame is refused: " + r.refusal); return false;
     case ReadOutcome::FitsError: {
-      std::string why = "the frame cannot be read (FITSIO status " + std::to_string(r.error.status) + ": " + r.error.text;
+      std::string why =
+          "the frame cannot be read (FITSIO status " + std::to_string(r.error.status) + ": " + r.error.text;
       if (!r.error.stack.empty()) why += "; " + r.error.stack.front();
       run.problem(why + ")");
       return false;
@@ -139,9 +144,9 @@ bool BatchDesk::write(std::string_view what, const std::string& history) {
 int batch_photometry(BatchRun& run) {
   const std::string& list = *run.args.value("--list");
   const auto r = numbers_of(*run.args.value("--radii"), 3);
-  const ApertureRadii radii = r ? ApertureRadii{static_cast<float>((*r)[0]), static_cast<float>((*r)[1]),
-                                                static_cast<float>((*r)[2])}
-                                : ApertureRadii{NAN, NAN, NAN};
+  const ApertureRadii radii =
+      r ? ApertureRadii{static_cast<float>((*r)[0]), static_cast<float>((*r)[1]), static_cast<float>((*r)[2])}
+        : ApertureRadii{NAN, NAN, NAN};
   if (!radii.valid()) {
     run.problem("--radii must be three numbers 0 < star < inner < outer, as \"2.5,9,12\"");
     return kJobRefused;
@@ -240,8 +245,8 @@ int batch_profile(BatchRun& run) {
     return kJobRefused;
   }
   run.out << one_line(output_name(run.args.frame, "ZelvoProfile1.ecsv")) << ": " << r.profile.nb()
-          << " radial bins, sky " << format_real(r.sky) << (r.falling ? " (the profile is still falling at the extent)" : "")
-          << '\n';
+          << " radial bins, sky " << format_real(r.sky)
+          << (r.falling ? " (the profile is still falling at the extent)" : "") << '\n';
   return 0;
 }
 
@@ -259,7 +264,8 @@ int batch_remove(BatchRun& run) {
   const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
   if (!removals) return kJobRefused;
   const AutomaticRemovals& r = *removals;
-  const std::string done = std::to_string(r.removed.size()) + " of " + std::to_string(r.listed) + " listed objects removed";
+  const std::string done =
+      std::to_string(r.removed.size()) + " of " + std::to_string(r.listed) + " listed objects removed";
   if (!desk.write("clean.fits", "zelvo run remove: " + done)) return kJobRefused;
   run.out << one_line(output_name(run.args.frame, "clean.fits")) << ": " << done << '\n';
   return r.problems.empty() ? 0 : kJobIncomplete;
@@ -298,9 +304,9 @@ int batch_find(BatchRun& run) {
   const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
   if (!removals) return kJobRefused;
   const AutomaticRemovals& r = *removals;
-  const std::string done = std::to_string(found.stars) + " stars found above " + format_real(threshold) +
-                           " sigma (" + std::to_string(found.saturated) + " saturated), " +
-                           std::to_string(r.removed.size()) + " removed";
+  const std::string done = std::to_string(found.stars) + " stars found above " + format_real(threshold) + " sigma (" +
+                           std::to_string(found.saturated) + " saturated), " + std::to_string(r.removed.size()) +
+                           " removed";
   if (!desk.write("clean.fits", "zelvo run find: " + done)) return kJobRefused;
   run.out << one_line(output_name(run.args.frame, "clean.fits")) << ": " << done << '\n';
   return r.problems.empty() && found.notes.empty() ? 0 : kJobIncomplete;
@@ -308,20 +314,28 @@ int batch_find(BatchRun& run) {
 
 std::span<const BatchJob> batch_jobs() {
   static const std::vector<BatchJob> jobs = {
-      {"remove", {"--list"}, {"--list"},
+      {"remove",
+       {"--list"},
+       {"--list"},
        "remove FRAME --list LIST --out DIR [--seed N]   option 9 of R: removes every object of LIST "
        "(type x y radius); writes <stem>.clean.fits",
        batch_remove},
-      {"find", {"--threshold", "--fwhm"}, {},
+      {"find",
+       {"--threshold", "--fwhm"},
+       {},
        "find FRAME [--threshold K] [--fwhm F] --out DIR [--seed N]   option 4 of R without the editing, then 9: "
        "finds the stars K sigma high (default 5; FWHM F pixels, 0 or none: measured), writes them as "
        "<stem>.ZelvoRep.log with <stem>.stars.ecsv and <stem>.stars.reg, removes them; writes <stem>.clean.fits",
        batch_find},
-      {"photometry", {"--list", "--radii"}, {"--list", "--radii"},
+      {"photometry",
+       {"--list", "--radii"},
+       {"--list", "--radii"},
        "photometry FRAME --list LIST --radii rs,ri,ro --out DIR   option 4 of O: measures every star of LIST "
        "(x y per line); writes <stem>.ZelvoApPhot.log, .ecsv and .reg",
        batch_photometry},
-      {"profile", {"--centre", "--extent", "--shape"}, {"--centre", "--extent", "--shape"},
+      {"profile",
+       {"--centre", "--extent", "--shape"},
+       {"--centre", "--extent", "--shape"},
        "profile FRAME --centre x,y --extent R,step --shape e,pa --out DIR   option 1 of G (pa in degrees from +x "
        "towards +y, the sky as measured); writes <stem>.ZelvoProfile1.log and .ecsv",
        batch_profile},

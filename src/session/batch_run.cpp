@@ -293,7 +293,8 @@ std::optional<BatchArgs> parse_batch_args(std::span<const std::string> args, std
     }
     const bool known = name == "--out" || name == "--seed" ||
                        std::find(job->options.begin(), job->options.end(), name) != job->options.end();
-    if (!known) return fail("the " + a.job + " job has no option '" + arg + "' (a name that starts with '-' goes after '--')");
+    if (!known)
+      return fail("the " + a.job + " job has no option '" + arg + "' (a name that starts with '-' goes after '--')");
     if (!inline_value) {
       if (i + 1 >= args.size()) return fail(name + " needs a value");
       value = args[++i];
@@ -311,8 +312,7 @@ std::optional<BatchArgs> parse_batch_args(std::span<const std::string> args, std
   }
   if (positional.empty()) return fail("which frame? (zelvo run " + a.job + " FRAME ...)");
   if (positional.size() > 1)
-    return fail("one frame per run, not " + std::to_string(positional.size()) +
-                " (scripts/many_frames.sh runs many)");
+    return fail("one frame per run, not " + std::to_string(positional.size()) + " (scripts/many_frames.sh runs many)");
   a.frame = positional[0];
   if (a.frame.empty()) return fail("the frame's name is empty");
   if (!out) return fail("--out DIR is needed: the folder the results go to");

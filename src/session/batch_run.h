@@ -25,9 +25,9 @@ namespace zelvo {
 struct BatchArgs {
   std::string job;
   std::string frame;
-  std::filesystem::path out;          // --out DIR
-  std::optional<int32_t> seed;        // --seed N
-  bool force = false;                 // --force
+  std::filesystem::path out;                  // --out DIR
+  std::optional<int32_t> seed;                // --seed N
+  bool force = false;                         // --force
   std::map<std::string, std::string> values;  // the job's own options: "--list" -> "stars.log"
 
   // The value of a job option, or nullptr when it was not given.
@@ -91,7 +91,7 @@ struct BatchDesk {
 // handled, kJobIncomplete when some were not, kJobRefused when nothing could be done).
 struct BatchJob {
   std::string_view name;
-  std::vector<std::string_view> options;  // the value options the job takes besides --out and --seed
+  std::vector<std::string_view> options;   // the value options the job takes besides --out and --seed
   std::vector<std::string_view> required;  // those it cannot run without
   std::string_view usage;                  // its usage line
   int (*run)(BatchRun&);

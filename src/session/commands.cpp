@@ -4,18 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cctype>
-#include <cmath>
-#include <limits>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <optional>
 #include <vector>
-#include <array>
-#include <algorithm>
 
 #include "display/display.h"
 #include "fits/fits_io.h"
@@ -35,8 +35,7 @@ namespace zelvo {
 
 bool refuse_empty_slot(Session& s) {
   if (!s.active().empty()) return false;
-  s.con.text("Image slot " + std::to_string(s.activeslot) +
-             " is empty: load an image (L) or create one (N) first.");
+  s.con.text("Image slot " + std::to_string(s.activeslot) + " is empty: load an image (L) or create one (N) first.");
   return true;
 }
 
@@ -199,7 +198,8 @@ std::string ask_output_name(Session& s, int slotno) {
 }
 
 void finished_line(Session& s, const std::string& name) {
-  s.con.record({"Finished writing file ", pad_right(name, std::max<std::size_t>(80, name.size())), " to your hard disk."});
+  s.con.record(
+      {"Finished writing file ", pad_right(name, std::max<std::size_t>(80, name.size())), " to your hard disk."});
 }
 
 // After a write: the slot is named after its file and X writes it back there.
@@ -214,7 +214,8 @@ void saved_as(ImageSlot& sl, const std::string& file, const FileOrigin& written)
 std::optional<std::string> kept_back(const ImageSlot& sl, int slotno, const std::vector<FileIdentity>& written) {
   const std::string head = "Image slot " + std::to_string(slotno) + ": " + sl.file;
   for (const auto& w : written)
-    if (w.same_file(sl.origin.identity)) return head + " was just written from another image slot; it is left as it is.";
+    if (w.same_file(sl.origin.identity))
+      return head + " was just written from another image slot; it is left as it is.";
   switch (may_replace(sl.file, sl.origin, sl.image.view())) {
     case ReplaceVerdict::Allowed: return std::nullopt;
     case ReplaceVerdict::NotExact:
@@ -239,8 +240,7 @@ void command_save(Session& s) {
   const std::string outname = ask_output_name(s, 0);
   ImageSlot& sl = s.active();
   FileOrigin written;
-  const FitsError error =
-      WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written, sl.origin.type.undefined_as_null);
+  const FitsError error = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written, sl.origin.type.undefined_as_null);
   s.fitsstatus = error.status;
   if (error.failed()) {
     PRINT_FITS_ERROR(error, s.con);

@@ -6,12 +6,12 @@ namespace zelvo {
 struct Session;
 
 // Part of the loop itself (session/commands.cpp).
-void command_load(Session& s);      // L
-void command_new(Session& s);       // N
-void command_help(Session& s);      // H
-void command_save(Session& s);      // S
-bool command_exit_save(Session& s); // X: false when a write failed and the program goes on
-void command_print(Session& s);     // P
+void command_load(Session& s);       // L
+void command_new(Session& s);        // N
+void command_help(Session& s);       // H
+void command_save(Session& s);       // S
+bool command_exit_save(Session& s);  // X: false when a write failed and the program goes on
+void command_print(Session& s);      // P
 
 // Whole-image edits (session/edits.cpp).
 void command_crop(Session& s);        // C

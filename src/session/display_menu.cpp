@@ -67,8 +67,8 @@ DisplayChoice switch_display_choice(std::string_view answer, DisplayState& st) {
   return DisplayChoice::none;
 }
 
-void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
-                  Console& con, Graphics& gfx, bool keep_levels) {
+void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue, Console& con,
+                  Graphics& gfx, bool keep_levels) {
   ConstImageView img = src.image;
   if (img.empty()) {
     con.text(kNothingToDisplay);

@@ -22,8 +22,8 @@ DisplaySource display_source(ImageSlot& sl);
 // summary and the levels line; with `dialogue` (command D) runs the level dialogue. With
 // `keep_levels` the levels already in `st` are drawn instead of automatic ones (the display
 // after a removal keeps the levels the user had).
-void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue,
-                  Console& con, Graphics& gfx, bool keep_levels = false);
+void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts& texts, bool dialogue, Console& con,
+                  Graphics& gfx, bool keep_levels = false);
 
 // The words the level question takes besides its y/n: a level mode ("zscale", "text") or a
 // stretch ("linear", "sqrt", "log", "asinh"), any case, the whole answer. Sets it in `st`

@@ -91,8 +91,8 @@ std::string extreme_line(std::string_view lead, int slot, float value, int width
 
 // The refusal of an edit that needs a second image of this size and cannot get one.
 std::string not_enough_memory(const Image& image) {
-  return "Not enough memory for a working copy of this " + std::to_string(image.nx) + " x " +
-         std::to_string(image.ny) + " image; image unchanged.";
+  return "Not enough memory for a working copy of this " + std::to_string(image.nx) + " x " + std::to_string(image.ny) +
+         " image; image unchanged.";
 }
 
 bool is_slot_digit(char c) { return c >= '1' && c <= '4'; }

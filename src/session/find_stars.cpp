@@ -141,7 +141,8 @@ void take_list_file(Session& s, const RemovalFiles& files, const std::string& na
   const SmallFile f = read_small_file(path);
   if (!f.read()) {
     s.con.text(name + " cannot be read (missing, or not a readable file); options 8 and 9 still read " +
-               (s.object_list.empty() ? files.object_list : std::filesystem::path(s.object_list)).filename().string() + ".");
+               (s.object_list.empty() ? files.object_list : std::filesystem::path(s.object_list)).filename().string() +
+               ".");
     return;
   }
   const ObjectList list = parse_list_file(path, f.text);
@@ -179,9 +180,7 @@ void draw_list(Session& s, const Edit& ed) {
   s.gfx.flush();
 }
 
-std::string star_text(const FoundStar& st) {
-  return list_record({st.type, st.x, st.y, st.radius});
-}
+std::string star_text(const FoundStar& st) { return list_record({st.type, st.x, st.y, st.radius}); }
 
 // --- editing ---------------------------------------------------------------------------
 
@@ -242,17 +241,17 @@ void edit_list(Session& s, Edit& ed, const FinderRequest& req, float fwhm) {
   for (;;) {
     const CursorRead c = s.read_cursor(static_cast<float>(slot.nx() / 2), static_cast<float>(slot.ny() / 2));
     switch (c.key) {
-      case 'q': case 'Q': case 'X': case 'x': case '\x1b':
-        return;
-      case 'A': case 'd': case 'D':
-        drop_star(s, ed, c.x, c.y);
-        break;
-      case 'a':
-        add_star(s, ed, req, fwhm, c.x, c.y);
-        break;
-      case 'e': case 'E':
-        add_ellipse(s, ed);
-        break;
+      case 'q':
+      case 'Q':
+      case 'X':
+      case 'x':
+      case '\x1b': return;
+      case 'A':
+      case 'd':
+      case 'D': drop_star(s, ed, c.x, c.y); break;
+      case 'a': add_star(s, ed, req, fwhm, c.x, c.y); break;
+      case 'e':
+      case 'E': add_ellipse(s, ed); break;
       default:
         for (std::string_view l : kEditKeys) s.con.text(l);
         continue;
@@ -361,7 +360,8 @@ Catalogue star_catalogue(Session& s, const std::vector<FoundStar>& stars, const 
       if (const auto p = sky.wcs->sky_at(st.x, st.y)) ra = p->lng, dec = p->lat;
     t.rows.push_back({static_cast<double>(st.x), static_cast<double>(st.y), ra, dec, static_cast<double>(st.flux),
                       static_cast<double>(st.peak), static_cast<double>(st.fwhm), static_cast<double>(st.sharpness),
-                      static_cast<double>(st.roundness), static_cast<double>(st.radius), static_cast<int64_t>(st.type)});
+                      static_cast<double>(st.roundness), static_cast<double>(st.radius),
+                      static_cast<int64_t>(st.type)});
   }
   return t;
 }
@@ -401,7 +401,8 @@ void write_list(Session& s, const RemovalFiles& files, const Edit& ed, const Fin
   const Catalogue cat = star_catalogue(s, stars, found, threshold, path);
   const std::filesystem::path dir = files.object_list.parent_path();
   const bool replace = mode == WriteMode::replace;
-  report_write(s.con, replace ? write_catalogue(dir / kStarCatalogue, cat) : append_catalogue(dir / kStarCatalogue, cat));
+  report_write(s.con,
+               replace ? write_catalogue(dir / kStarCatalogue, cat) : append_catalogue(dir / kStarCatalogue, cat));
   std::vector<RegionCircle> circles;
   for (const ListedStar& l : ed.stars)
     circles.push_back({l.star.x, l.star.y, l.star.radius, l.star.type == 2 ? "red" : "green", ""});
@@ -447,7 +448,8 @@ UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, co
   const CatalogueWrite c = write_catalogue(catalogue, star_catalogue(s, found.stars, found, threshold, list));
   if (!c.ok) u.notes.push_back(c.error);
   std::vector<RegionCircle> circles;
-  for (const FoundStar& st : found.stars) circles.push_back({st.x, st.y, st.radius, st.type == 2 ? "red" : "green", ""});
+  for (const FoundStar& st : found.stars)
+    circles.push_back({st.x, st.y, st.radius, st.type == 2 ? "red" : "green", ""});
   const CatalogueWrite r = append_regions(regions, circles);
   if (!r.ok) u.notes.push_back(r.error);
   return u;

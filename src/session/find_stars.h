@@ -27,7 +27,7 @@ void find_stars_dialogue(Session& s, const RemovalFiles& files);
 struct UnattendedFind {
   std::size_t stars = 0, saturated = 0;
   float fwhm = 0.0f;
-  std::string problem;  // empty when the list was written
+  std::string problem;             // empty when the list was written
   std::vector<std::string> notes;  // lines about the catalogues (a failed write, a file set aside)
 };
 UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, const std::filesystem::path& list,

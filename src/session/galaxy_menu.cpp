@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -137,7 +137,6 @@ std::optional<float> ask_exposure(std::string_view lead, float current, Console&
   return t;
 }
 
-
 // The profile log, or nothing when it could not be opened (the profile goes on unlogged).
 // Every line is flushed as it is written, so an abrupt end loses at most that line.
 class ProfileLog {
@@ -155,7 +154,8 @@ class ProfileLog {
 };
 
 // The sky histogram with its table, the peak, the sky dialogue and the mark of the level.
-void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx, std::optional<float> percent_given) {
+void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx,
+                  std::optional<float> percent_given) {
   con.focus_command();
   log.record({std::string(kSkyTableTitle)});
   std::vector<float> rsky(static_cast<std::size_t>(kSkyBins));
@@ -177,8 +177,8 @@ void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& g
   res.refined = refine_sky(res.scan.sky_values, sky);
   if (res.histogram.found && res.refined.found) {
     const std::string line = std::string(kRefinedSkyLead) + format_real(sky) + "; clipped mean of " +
-                             std::to_string(res.refined.n) + " sky pixels = " + format_real(res.refined.sky) +
-                             " +/- " + format_real(res.refined.err) + " (spread " + format_real(res.refined.sigma) + ")";
+                             std::to_string(res.refined.n) + " sky pixels = " + format_real(res.refined.sky) + " +/- " +
+                             format_real(res.refined.err) + " (spread " + format_real(res.refined.sigma) + ")";
     con.text(line);
     log.record({line});
     sky = res.refined.sky;
@@ -284,7 +284,9 @@ void write_profile_table(const ProfileResult& res, const ProfileImage& in, int x
   if (res.pa_north_east) t.meta.push_back({"pa_north_east_deg", *res.pa_north_east});
   for (std::size_t k = 0; k < res.profile.nb(); ++k)
     t.rows.push_back({real_value(res.profile.rprof[k]), real_value(res.profile.prof[k]),
-                      std::isfinite(res.profile.err[k]) ? CatalogueValue(real_value(res.profile.err[k])) : CatalogueValue(std::monostate{}), static_cast<int64_t>(res.profile.npix[k])});
+                      std::isfinite(res.profile.err[k]) ? CatalogueValue(real_value(res.profile.err[k]))
+                                                        : CatalogueValue(std::monostate{}),
+                      static_cast<int64_t>(res.profile.npix[k])});
   const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
   if (!w.notice.empty()) con.text(w.notice);
   if (!w.ok) con.text(w.error);
@@ -308,7 +310,8 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
   const ConstImageView image = in.image;
   const float fglev = in.fglev, bglev = in.bglev;
   ProfileResult res;
-  if (const ProfileRequestCheck check = check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
+  if (const ProfileRequestCheck check =
+          check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
       !check.usable()) {
     con.text(check.refusal);
     return res;
@@ -335,7 +338,8 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
 
   draw_image_panel(image, xc, yc, fglev, bglev, R, step, e, pa, gfx);
   res.scan = scan_profile_pixels(image, xc, yc, R, e, pa, scale, con.stop_request());
-  if (res.scan.stopped) throw Interrupted("Ctrl-C: the profile was stopped while its pixels were scanned; no image was changed.");
+  if (res.scan.stopped)
+    throw Interrupted("Ctrl-C: the profile was stopped while its pixels were scanned; no image was changed.");
 
   std::vector<float> values = res.scan.values;
   if (flux) {
@@ -408,7 +412,6 @@ std::string rotation_duration_line(double seconds) {
          " (it grows as extent^3 / step); Ctrl-C stops it.";
 }
 
-
 std::function<void()> splint_alarm(Console& con) {
   return [&con] {
     for (auto l : kSplintAlarm) con.text(l);
@@ -447,7 +450,6 @@ ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float 
 ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa) {
   return run_profile(s, ProfileScale::magnitude, xc, yc, R, step, e, pa, ProfileFiles{});
 }
-
 
 SlotChanges colour_image_dialogue(Session& s) {
   Console& con = s.con;

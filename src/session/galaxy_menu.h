@@ -68,9 +68,9 @@ struct ProfileFiles {
 // The image a profile measures and what the page and the tables need of it.
 struct ProfileImage {
   ConstImageView image;
-  float fglev = 0.0f, bglev = 0.0f;           // display levels of the image panel
+  float fglev = 0.0f, bglev = 0.0f;                 // display levels of the image panel
   const std::vector<std::string>* cards = nullptr;  // header cards (for the WCS); none: no WCS
-  std::string file;                           // the image's file name
+  std::string file;                                 // the image's file name
   // The percentage change of the sky level when it is not to be asked (a job); none: asked.
   std::optional<float> sky_percent;
 };
@@ -80,9 +80,9 @@ struct ProfileResult {
   bool done = false;
   PixelScan scan;
   SkyEstimate histogram;
-  RefinedSky refined;    // the histogram's level refined from the sky pixels (flux scale)
-  float sky = 0.0f;  // after the user's percentage change (flux scale)
-  bool falling = false;  // the profile still falls at its outer edge (flux scale)
+  RefinedSky refined;                   // the histogram's level refined from the sky pixels (flux scale)
+  float sky = 0.0f;                     // after the user's percentage change (flux scale)
+  bool falling = false;                 // the profile still falls at its outer edge (flux scale)
   std::optional<double> pa_north_east;  // degrees, with a WCS (flux scale)
   BinnedProfile profile;
   std::vector<float> y2;

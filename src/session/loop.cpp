@@ -125,7 +125,10 @@ bool confirm_quit(Session& s) {
 bool dispatch(Session& s) {
   const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s.command)));
   switch (c) {
-    case '1': case '2': case '3': case '4': s.activeslot = c - '0'; break;
+    case '1':
+    case '2':
+    case '3':
+    case '4': s.activeslot = c - '0'; break;
     case 'L': command_load(s); break;
     case 'N': command_new(s); break;
     case 'D': command_display(s); break;

@@ -13,9 +13,9 @@ namespace zelvo {
 struct Session;
 
 struct ProgramOptions {
-  std::string device;            // giza device; empty: chosen from the settings file
-  std::optional<int32_t> seed;   // fixed random seed; otherwise the clock
-  InterruptFlag interrupt;       // raised by Ctrl-C; none: nothing is ever interrupted
+  std::string device;           // giza device; empty: chosen from the settings file
+  std::optional<int32_t> seed;  // fixed random seed; otherwise the clock
+  InterruptFlag interrupt;      // raised by Ctrl-C; none: nothing is ever interrupted
 };
 
 // Runs one whole session reading answers from `in` and writing to `out` (a terminal when

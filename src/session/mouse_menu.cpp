@@ -90,8 +90,7 @@ void SETZOOMBOX(Session& s) {
   draw_zoom(image, s.disp, zoom, s.gfx);
 }
 
-void report_pixel_analysis(ConstImageView image, float x, float y, Console& con,
-                           const SkyCoordinatesParse* sky) {
+void report_pixel_analysis(ConstImageView image, float x, float y, Console& con, const SkyCoordinatesParse* sky) {
   con.record({"Value of the pixel you clicked was: ", image.at(NINT_PIXEL(x), NINT_PIXEL(y))});
   // The sky position of the pixel whose value is shown (its centre), not of the click.
   if (sky)

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <ostream>
@@ -16,7 +16,6 @@
 #include "display/circle.h"
 #include "display/zoom.h"
 #include "fits/sky_coordinates.h"
-#include "session/mouse_menu.h"
 #include "photometry/psf.h"
 #include "platform/catalogue.h"
 #include "platform/console.h"
@@ -24,6 +23,7 @@
 #include "platform/list_io.h"
 #include "platform/log_file.h"
 #include "session/commands.h"
+#include "session/mouse_menu.h"
 #include "session/session.h"
 
 namespace zelvo {
@@ -168,11 +168,11 @@ void catalogue_star(const PhotometryFiles& files, const StarJob& job, float xcen
       ra = sp->lng;
       dec = sp->lat;
     }
-  t.rows.push_back({real_value(xcen), real_value(ycen), ra, dec, real_value(job.radii.star),
-                    real_value(job.radii.inner), real_value(job.radii.outer), p.sums.star.area, cell(p.corrected), cell(p.flux_err),
-                    cell(p.sky.sky), p.sky.n > 0 ? CatalogueValue(p.sky.sigma) : CatalogueValue(std::monostate{}),
-                    static_cast<int64_t>(p.sky.n), cell(p.magnitude), cell(p.mag_err),
-                    real_value(std::max(job.exptime, 0.0f)), job.file});
+  t.rows.push_back(
+      {real_value(xcen), real_value(ycen), ra, dec, real_value(job.radii.star), real_value(job.radii.inner),
+       real_value(job.radii.outer), p.sums.star.area, cell(p.corrected), cell(p.flux_err), cell(p.sky.sky),
+       p.sky.n > 0 ? CatalogueValue(p.sky.sigma) : CatalogueValue(std::monostate{}), static_cast<int64_t>(p.sky.n),
+       cell(p.magnitude), cell(p.mag_err), real_value(std::max(job.exptime, 0.0f)), job.file});
   const auto report = [&con](const CatalogueWrite& w) {
     if (!w.notice.empty()) con.text(w.notice);
     if (!w.ok) con.text(w.error);
@@ -232,8 +232,7 @@ constexpr std::array<std::string_view, 2> kRadiiPrompt = {
 };
 constexpr std::string_view kRadiiRefused = "Star radius must < inner edge that must < outer edge. ";
 constexpr std::string_view kExptimePrompt = "Give image exposure time: ";
-constexpr std::string_view kExptimeNegative =
-    "An exposure time cannot be negative; the exposure time stays ";
+constexpr std::string_view kExptimeNegative = "An exposure time cannot be negative; the exposure time stays ";
 constexpr std::string_view kGainPrompt = "Give the gain (electrons per count) and the read noise (electrons): ";
 constexpr std::string_view kGainRefused =
     "The gain must be above 0 and the read noise at least 0; the values stay as they were.";

@@ -37,13 +37,13 @@ Detector detector_from_cards(const std::vector<std::string>& cards);
 // Everything the measurement of one star needs besides its position.
 struct StarJob {
   ConstImageView image;
-  PsfRequest psf;                  // the centroid and saturation test
+  PsfRequest psf;  // the centroid and saturation test
   ApertureRadii radii;
   float exptime = 0.0f;
   Detector detector;
-  std::string file;                // the image's file name, for the catalogue
+  std::string file;                          // the image's file name, for the catalogue
   const SkyCoordinatesParse* sky = nullptr;  // pixel -> sky for the catalogue and the report
-  std::ostream* log = nullptr;     // the text log (none: not logged)
+  std::ostream* log = nullptr;               // the text log (none: not logged)
   const PhotometryFiles* files = nullptr;    // the catalogue and regions (none: not written)
 };
 

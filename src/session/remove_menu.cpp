@@ -1,7 +1,7 @@
 // R: the remove-features submenu on the active image.
 #include "display/display.h"
-#include "session/remove_submenu.h"
 #include "session/commands.h"
+#include "session/remove_submenu.h"
 #include "session/session.h"
 
 namespace zelvo {

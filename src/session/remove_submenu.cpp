@@ -17,18 +17,18 @@
 #include "numeric/pixel_values.h"
 #include "numeric/random.h"
 #include "numeric/statistics.h"
+#include "numeric/stop_request.h"
 #include "photometry/psf.h"
-#include "session/display_menu.h"
-#include "session/find_stars.h"
 #include "platform/console.h"
-#include "session/session.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
-#include "numeric/stop_request.h"
 #include "removal/deathstar.h"
 #include "removal/line_repair.h"
 #include "removal/removal_context.h"
 #include "removal/wipe.h"
+#include "session/display_menu.h"
+#include "session/find_stars.h"
+#include "session/session.h"
 
 namespace zelvo {
 
@@ -122,10 +122,8 @@ constexpr std::string_view kListUnreadable =
 // What a removal record that cannot be opened or written means (after the reason).
 constexpr std::string_view kRecordUnwritable = "kept removals are not recorded";
 constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
-constexpr std::string_view kCentreOffImage =
-    "The centre lies outside the image; nothing is removed.";
-constexpr std::string_view kObjectLeft =
-    "This object is left as it was; nothing is recorded.";
+constexpr std::string_view kCentreOffImage = "The centre lies outside the image; nothing is removed.";
+constexpr std::string_view kObjectLeft = "This object is left as it was; nothing is recorded.";
 // What a debug log that cannot be opened or written means (after the reason).
 constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
 
@@ -162,7 +160,6 @@ constexpr int32_t kColumnDummyPoints = 20;
 constexpr float kColumnRecordRadius = 19.0f;
 
 enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6, kRows = 7 };
-
 
 // What one visit works on: the session with its active slot, and the files.
 struct Dialogue {
@@ -216,9 +213,7 @@ void main_log(Dialogue& ctx, std::string_view text) {
 }
 
 // Whether the pixel nearest to (x, y) is a pixel of the image (never for a NaN).
-bool on_image(ConstImageView image, float x, float y) {
-  return image.inside(NINT_PIXEL(x), NINT_PIXEL(y));
-}
+bool on_image(ConstImageView image, float x, float y) { return image.inside(NINT_PIXEL(x), NINT_PIXEL(y)); }
 
 void blank_apostrophes(std::string& text) { std::replace(text.begin(), text.end(), '\'', ' '); }
 
@@ -295,8 +290,7 @@ struct ObjectChanges {
 // tell the visit's level cache what they changed.
 
 // REMOVESATBAR (mode 2) at (xc, yc) with the given sky.
-SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean,
-                        float bgsigma) {
+SatBarResult remove_bar(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean, float bgsigma) {
   SatBarResult bar = [&] {
     RoutineLog log(ctx);
     return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, 2, visit.band, removal_context(ctx, log.stream()));
@@ -356,8 +350,7 @@ CentreResult find_centre(Dialogue& ctx, RemovalVisit& visit) {
 
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
 // that centre without centroiding. None when the centre cannot be measured (nothing changed).
-std::optional<PsfEstimate> estimate_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req,
-                                              ObjectChanges& ch) {
+std::optional<PsfEstimate> estimate_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges& ch) {
   main_log(ctx, kSaturatedToMainLog);
   const CentreResult c = find_centre(ctx, visit);
   if (!c.ok()) return std::nullopt;
@@ -415,7 +408,8 @@ std::optional<ObjectList> open_object_list(Dialogue& ctx) {
   }
   ObjectList objects = parse_list_file(ctx.files.object_list, list.text);
   const bool regions = ctx.files.object_list.extension() == ".reg";  // counted as circles, not lines
-  ctx.con.record({kListCountLead, regions ? static_cast<int32_t>(objects.objects.size()) : LINENOS(list.text), kListCountTail});
+  ctx.con.record(
+      {kListCountLead, regions ? static_cast<int32_t>(objects.objects.size()) : LINENOS(list.text), kListCountTail});
   return objects;
 }
 
@@ -497,7 +491,7 @@ struct Inspection {
   std::vector<float> radii, values;  // the profile: pixel values against distance
   float sky = 0.0f;                  // drawn as a line from 0 to 1.1 x the search radius
   float search_radius = kSearchRadius;
-  float lev1 = 0.0f, lev2 = 0.0f;    // profile display levels
+  float lev1 = 0.0f, lev2 = 0.0f;  // profile display levels
   // Set for a star that meets its local background: the page is scaled to that star (its
   // background, noise and peak, and its radius) instead of to the brightest pixel around it.
   std::optional<StarRadius> star;
@@ -548,9 +542,9 @@ void draw_inspection(Dialogue& ctx, Inspection& insp, RemovalVisit& visit, int32
   }
   // A star's profile is shown out to three times the radius where it meets the background (and
   // at least to the radius offered).
-  const float xmax =
-      insp.star ? std::max({kStarProfileTimes * insp.star->radius, kStarProfileLeast, visit.deathrad + 1.0f})
-                : visit.deathrad + 1.0f;
+  const float xmax = insp.star
+                         ? std::max({kStarProfileTimes * insp.star->radius, kStarProfileLeast, visit.deathrad + 1.0f})
+                         : visit.deathrad + 1.0f;
   gfx.window(0.0f, xmax, y1, y2);
   if (!insp.radii.empty()) gfx.points(insp.radii, insp.values, -4);
   gfx.box();
@@ -640,8 +634,8 @@ bool inspect_star(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ix
 }
 
 // Saturated star: the bar goes first; the object is left when its centre cannot be measured.
-bool inspect_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc,
-                       Inspection& insp, ObjectChanges& ch) {
+bool inspect_saturated(Dialogue& ctx, RemovalVisit& visit, PsfRequest req, int32_t ixc, int32_t iyc, Inspection& insp,
+                       ObjectChanges& ch) {
   visit.deathrad = 0.0f;
   const std::optional<PsfEstimate> e = estimate_saturated(ctx, visit, req, ch);
   if (!e) {
@@ -777,8 +771,8 @@ void record_removal(RemovalVisit& visit, int32_t type, float radius) {
 }
 
 // The result shown, then kept (a record line) or undone.
-void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, Image& before, int32_t ixc,
-                  int32_t iyc, ObjectChanges& ch) {
+void keep_or_undo(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& kind, Image& before, int32_t ixc, int32_t iyc,
+                  ObjectChanges& ch) {
   draw_result(ctx, ixc, iyc);
   char answer = ' ';
   for (;;) {

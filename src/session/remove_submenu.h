@@ -5,16 +5,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "display/display.h"
 #include "display/zoom.h"
 #include "numeric/image_view.h"
-#include "platform/log_file.h"
 #include "numeric/tile_levels.h"
+#include "platform/log_file.h"
 #include "removal/object_list.h"
 #include "removal/removal_work.h"
 #include "removal/satbar.h"
@@ -78,9 +78,9 @@ struct ListedRemoval {
   float x = 0.0f, y = 0.0f, radius = 0.0f;  // the record's values: centre and radius removed
 };
 struct AutomaticRemovals {
-  std::size_t listed = 0;               // objects read from the list
-  std::vector<ListedRemoval> removed;   // those removed, in the list's order
-  std::vector<std::string> problems;    // one line for each object or line not handled
+  std::size_t listed = 0;              // objects read from the list
+  std::vector<ListedRemoval> removed;  // those removed, in the list's order
+  std::vector<std::string> problems;   // one line for each object or line not handled
 };
 
 // Option 9 as a whole visit without the menu or a question: the record's header, the constant

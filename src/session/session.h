@@ -26,7 +26,7 @@ inline constexpr const char* kUnnamedName = "<unnamed image>";
 inline constexpr const char* kModifiedMarker = "<modified>";
 
 struct ImageSlot {
-  Image image;                        // no pixels while the slot is empty
+  Image image;  // no pixels while the slot is empty
   std::string object = std::string(20, ' ');
   std::string name = kEmptySlotName;  // displayed name, at most 80 characters, no padding kept
   float exptime = 0.0f;
@@ -34,12 +34,12 @@ struct ImageSlot {
   // new images). The one source of the header S and X write: the structural, scaling,
   // checksum and compression cards are left out when a file is written, not here.
   std::vector<std::string> cards;
-  HeaderTexts texts;                  // ST, RA, DEC and filter texts of the loaded file
+  HeaderTexts texts;  // ST, RA, DEC and filter texts of the loaded file
   // Where X writes a modified image back: the file it was loaded from or last saved to,
   // the whole name as typed. Kept apart from `name`, so the 10-character rule and the
   // 80-character cut of the displayed name never decide whether or where work is saved.
   std::string file;
-  FileOrigin origin;                  // how `file` is stored and what it was at the load or write
+  FileOrigin origin;  // how `file` is stored and what it was at the load or write
   bool modified = false;
 
   int nx() const { return image.nx; }
@@ -65,20 +65,20 @@ struct Session {
   int activeslot = 1;
   char command = ' ';
   int helpopen = 0;
-  DisplayState disp;   // greyflag, scaling, minlim, maxlim, printflag, levels, displaytr
+  DisplayState disp;  // greyflag, scaling, minlim, maxlim, printflag, levels, displaytr
   ZoomBox zoom;
   float cursorx = 0.0f, cursory = 0.0f;
   char cursorkey = ' ';
   int fitsstatus = 0;
-  std::string gdevice;       // screen device
+  std::string gdevice;               // screen device
   int gwidth = 1024, gheight = 768;  // screen window size from the window-size code
   int extlogs = 0;
   int32_t ranseed = 0;
   Random rng;
-  std::string object_list;   // the list options 8 and 9 read when option 4 named one (else ZelvoRep.log)
-  int marked_objects = 0;    // removal list count, reset at every main-menu command
-  RemovalWork removal;       // masks, ring and background model of the removals, kept for the run
-  LogFile mainlog;           // "Zelvo.log"
+  std::string object_list;  // the list options 8 and 9 read when option 4 named one (else ZelvoRep.log)
+  int marked_objects = 0;   // removal list count, reset at every main-menu command
+  RemovalWork removal;      // masks, ring and background model of the removals, kept for the run
+  LogFile mainlog;          // "Zelvo.log"
 
   ImageSlot& active() { return slot[static_cast<std::size_t>(activeslot - 1)]; }
 

@@ -67,8 +67,9 @@ void read_display_choices(const std::string& text, const std::string& path, Sett
 
 Settings read_settings(const std::string& path) {
   Settings s;
-  const std::string expected = path + " should hold two lines: the window-size code (1 = 1280 x 1024, "
-                                      "2 = 1024 x 768, 3 = 800 x 600) and the extended-logs switch (1 = on).";
+  const std::string expected = path +
+                               " should hold two lines: the window-size code (1 = 1280 x 1024, "
+                               "2 = 1024 x 768, 3 = 800 x 600) and the extended-logs switch (1 = on).";
   // A FIFO or a device is refused without reading from it, so start-up can never block.
   const SmallFile file = read_small_file(path);
   if (!file.read()) {
@@ -81,8 +82,8 @@ Settings read_settings(const std::string& path) {
   std::istringstream in(file.text);
   const auto v = first_values(in, 2);
   if (v.size() < 2 || !v[0] || !v[1]) {
-    s.notice = "Could not read both values of " + path + "; using window-size code 2 and extended logs off. " +
-               expected;
+    s.notice =
+        "Could not read both values of " + path + "; using window-size code 2 and extended logs off. " + expected;
     return s;
   }
   s.window_code = *v[0];
@@ -97,9 +98,18 @@ Settings read_settings(const std::string& path) {
 
 void window_size(int code, int& width, int& height) {
   switch (code) {
-    case 1: width = 1280; height = 1024; break;
-    case 3: width = 800; height = 600; break;
-    default: width = 1024; height = 768; break;
+    case 1:
+      width = 1280;
+      height = 1024;
+      break;
+    case 3:
+      width = 800;
+      height = 600;
+      break;
+    default:
+      width = 1024;
+      height = 768;
+      break;
   }
 }
 

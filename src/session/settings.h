@@ -8,12 +8,12 @@
 namespace zelvo {
 
 struct Settings {
-  int window_code = 2;  // 1: 1280 x 1024, 2: 1024 x 768, 3: 800 x 600
-  int extlogs = 0;      // 1 = extended debug logs
-  std::string notice;   // one line to show the user when the file could not be used as it is
+  int window_code = 2;                     // 1: 1280 x 1024, 2: 1024 x 768, 3: 800 x 600
+  int extlogs = 0;                         // 1 = extended debug logs
+  std::string notice;                      // one line to show the user when the file could not be used as it is
   LevelMode level_mode = LevelMode::text;  // line 3: "text" (the default) or "zscale"
   Stretch stretch = Stretch::linear;       // line 4: "linear" (the default), "sqrt", "log", "asinh"
-  std::string display_notice;  // one line naming an unknown word of lines 3 and 4
+  std::string display_notice;              // one line naming an unknown word of lines 3 and 4
 };
 
 // Reads the two integer records of the settings file (the first list-directed value of each

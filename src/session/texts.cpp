@@ -4,7 +4,6 @@
 #include <cctype>
 #include <vector>
 
-
 namespace zelvo {
 
 namespace {
@@ -17,14 +16,10 @@ std::string centred(std::string_view s, std::size_t width) {
 
 // The product name in large letters, eight rows of 44 characters.
 constexpr std::array<std::string_view, 8> kBigName = {
-    "#######  #######  ##       ##   ##   #####  ",
-    "     ##  ##       ##       ##   ##  ##   ## ",
-    "    ##   ##       ##       ##   ##  ##   ## ",
-    "   ##    #####    ##       ##   ##  ##   ## ",
-    "  ##     ##       ##       ##   ##  ##   ## ",
-    " ##      ##       ##        ## ##   ##   ## ",
-    "##       ##       ##        ## ##   ##   ## ",
-    "#######  #######  #######    ###     #####  ",
+    "#######  #######  ##       ##   ##   #####  ", "     ##  ##       ##       ##   ##  ##   ## ",
+    "    ##   ##       ##       ##   ##  ##   ## ", "   ##    #####    ##       ##   ##  ##   ## ",
+    "  ##     ##       ##       ##   ##  ##   ## ", " ##      ##       ##        ## ##   ##   ## ",
+    "##       ##       ##        ## ##   ##   ## ", "#######  #######  #######    ###     #####  ",
 };
 
 std::vector<std::string> make_banner() {
@@ -50,8 +45,8 @@ std::vector<std::string> make_log_header() {
 
 std::vector<std::string> make_title_box() {
   const std::string stars = "   " + std::string(51, '*') + "   ";
-  return {"", stars,
-          "   --- Zelvo - " + std::string(kFullName) + " " + std::string(kVersionText) + " ---   ", stars, ""};
+  return {"", stars, "   --- Zelvo - " + std::string(kFullName) + " " + std::string(kVersionText) + " ---   ", stars,
+          ""};
 }
 
 std::vector<std::string> make_help_intro() {
@@ -322,7 +317,10 @@ std::span<const std::string> help_intro_lines() {
 
 std::span<const std::string_view> help_text(char key) {
   switch (std::toupper(static_cast<unsigned char>(key))) {
-    case '1': case '2': case '3': case '4': return kHelpNum;
+    case '1':
+    case '2':
+    case '3':
+    case '4': return kHelpNum;
     case 'L': return kHelpL;
     case 'S': return kHelpS;
     case 'N': return kHelpN;

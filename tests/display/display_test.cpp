@@ -18,8 +18,8 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
-#include "support/picture.h"
 #include "support/display_rig.h"
+#include "support/picture.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
@@ -168,8 +168,8 @@ TEST(AutomaticLevels, OverflowingSumsStillGiveFiniteLevels) {
   Image im(100, 100);
   for (int j = 1; j <= 100; ++j)
     for (int i = 1; i <= 100; ++i) im.at(i, j) = (i + j) % 2 == 0 ? 3.0e30f : 1.0e30f;
-  const AutoLevels lv = automatic_levels(im.view(), -std::numeric_limits<float>::max(),
-                                         std::numeric_limits<float>::max());
+  const AutoLevels lv =
+      automatic_levels(im.view(), -std::numeric_limits<float>::max(), std::numeric_limits<float>::max());
   EXPECT_TRUE(std::isfinite(lv.lowlev));
   EXPECT_TRUE(std::isfinite(lv.highlev));
   // 221 pixels of 3e30 and 220 of 1e30 in the box.
@@ -204,13 +204,13 @@ TEST(SummaryLine, FixedColumns) {
   const HeaderTexts t = padded("05:12:33", "13:29:52.7", "+47:11:43", "R Johnson");
   const std::string line = summary_line(pad_right("NGC 5194", 20), "m51_r_band_long_name.fits", t);
   const std::string expected = "NGC 5194" + std::string(12, ' ') +  // object, 20
-                               "   13:29:52" +                       // RA: 8 in 11
-                               " +47:11:43" +                        // DEC: 9 in 10
-                               " 05:12" +                            // ST: 5 in 6
-                               std::string(5, ' ') +                 // blank numeric field
-                               " R " +                               // filter letter
+                               "   13:29:52" +                      // RA: 8 in 11
+                               " +47:11:43" +                       // DEC: 9 in 10
+                               " 05:12" +                           // ST: 5 in 6
+                               std::string(5, ' ') +                // blank numeric field
+                               " R " +                              // filter letter
                                "NGC 5194" + std::string(12, ' ') +  // object again
-                               "m51_r_band_long_name";               // first 20 of the name
+                               "m51_r_band_long_name";              // first 20 of the name
   EXPECT_EQ(line, expected);
   EXPECT_EQ(line.size(), 95u);
 }
@@ -237,7 +237,6 @@ using zelvo::testing::read_png;
 namespace {
 
 bool have_convert() { return std::system("command -v convert > /dev/null 2>&1") == 0; }
-
 
 // Device position of pixel coordinate (x, y) of a square n x n image as the display draws
 // it: square pixels in the largest centred square of the central 80 % of the page, pixel i

@@ -23,17 +23,20 @@
 
 using namespace zelvo;
 using namespace zelvo::display_rig;
-using zelvo::testing::ScratchFolder;
 using zelvo::testing::Picture;
 using zelvo::testing::read_png;
+using zelvo::testing::ScratchFolder;
 
 namespace {
 
-bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0; }
+bool have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
 
 Picture read_ps(const std::string& path) {
   const std::string png = path + ".png";
-  const std::string cmd = "gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=png16m -r100 -sOutputFile='" + png + "' '" + path + "'";
+  const std::string cmd =
+      "gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=png16m -r100 -sOutputFile='" + png + "' '" + path + "'";
   return std::system(cmd.c_str()) == 0 ? read_png(png) : Picture{};
 }
 
@@ -57,13 +60,15 @@ Image field(int nx, int ny, unsigned seed, int holes) {
 std::optional<std::pair<double, double>> astropy_zscale(const ScratchFolder& dir, const Image& im) {
   {
     std::ofstream raw(dir.file("pixels.f32"), std::ios::binary);
-    raw.write(reinterpret_cast<const char*>(im.view().px), static_cast<std::streamsize>(static_cast<std::size_t>(im.nx) * static_cast<std::size_t>(im.ny) * sizeof(float)));
+    raw.write(reinterpret_cast<const char*>(im.view().px),
+              static_cast<std::streamsize>(static_cast<std::size_t>(im.nx) * static_cast<std::size_t>(im.ny) *
+                                           sizeof(float)));
   }
-  const std::string cmd = "/usr/bin/python3 -c \"import sys, numpy as np; from astropy.visualization import "
-                          "ZScaleInterval; a = np.fromfile(sys.argv[1], dtype='<f4').reshape(" +
-                          std::to_string(im.ny) + ", " + std::to_string(im.nx) +
-                          "); print('%.9g %.9g' % ZScaleInterval().get_limits(a))\" '" + dir.file("pixels.f32") +
-                          "' 2>/dev/null";
+  const std::string cmd =
+      "/usr/bin/python3 -c \"import sys, numpy as np; from astropy.visualization import "
+      "ZScaleInterval; a = np.fromfile(sys.argv[1], dtype='<f4').reshape(" +
+      std::to_string(im.ny) + ", " + std::to_string(im.nx) +
+      "); print('%.9g %.9g' % ZScaleInterval().get_limits(a))\" '" + dir.file("pixels.f32") + "' 2>/dev/null";
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) return std::nullopt;
   double lo = 0, hi = 0;
@@ -327,8 +332,10 @@ TEST(LevelQuestion, WordsSwitchTheLevelModeAndTheStretch) {
   const std::string out = rig.out.str();
   const auto z = zscale_levels(im.view());
   const AutoLevels text = automatic_levels(im.view(), st.minlim, st.maxlim);
-  const std::string text_line = list_record({"Display levels:  Low = ", text.lowlev, "  High = ", text.highlev, "  Scaling: negative"});
-  const std::string z_line = list_record({"Display levels:  Low = ", z->low, "  High = ", z->high, "  Scaling: negative"});
+  const std::string text_line =
+      list_record({"Display levels:  Low = ", text.lowlev, "  High = ", text.highlev, "  Scaling: negative"});
+  const std::string z_line =
+      list_record({"Display levels:  Low = ", z->low, "  High = ", z->high, "  Scaling: negative"});
   // text, zscale, zscale again (asinh keeps the levels), text again.
   std::size_t at = out.find(text_line);
   for (const std::string& l : {z_line, z_line, text_line}) {

@@ -43,11 +43,11 @@ TEST(ZoomBox, TheClickCentresTheBoxWhichStaysInsideTheImage) {
   } cases[] = {
       {100, 100, 480.6f, 200.2f, 450, 200, {401, 500, 151, 250}},  // 481 is lowered to 500 - 50
       {100, 100, 499.9f, 399.9f, 450, 350, {401, 500, 301, 400}},
-      {100, 100, 3.4f, 0.2f, 50, 50, {1, 100, 1, 100}},            // from index 1 at the lower edges
+      {100, 100, 3.4f, 0.2f, 50, 50, {1, 100, 1, 100}},  // from index 1 at the lower edges
       {75, 75, -20.0f, 10.0f, 38, 38, {1, 75, 1, 75}},
-      {50, 400, 480.6f, 200.2f, 475, 200, {451, 500, 1, 400}},     // as tall as the image
-      {500, 400, 10.0f, 10.0f, 250, 200, {1, 500, 1, 400}},        // the whole image, wherever clicked
-      {51, 51, 250.4f, 100.6f, 250, 101, {225, 275, 76, 126}},     // odd: centred on the pixel
+      {50, 400, 480.6f, 200.2f, 475, 200, {451, 500, 1, 400}},  // as tall as the image
+      {500, 400, 10.0f, 10.0f, 250, 200, {1, 500, 1, 400}},     // the whole image, wherever clicked
+      {51, 51, 250.4f, 100.6f, 250, 101, {225, 275, 76, 126}},  // odd: centred on the pixel
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));

@@ -51,21 +51,26 @@ const ErrorCase kCases[] = {
        path = dir.file("missing.fits");
        return READ_FITS_2D_IMAGE(path).error;
      },
-     FILE_NOT_OPENED, "could not open the named file", {"<path>"}},
+     FILE_NOT_OPENED,
+     "could not open the named file",
+     {"<path>"}},
     {"truncated file",
      [](const ScratchFolder& dir, std::string& path) {
        path = dir.file("cut.fits");
        write_truncated(path);
        return READ_FITS_2D_IMAGE(path).error;
      },
-     END_OF_FILE, "tried to move past end of file", {"the file holds less data than its header describes (truncated?)"}},
+     END_OF_FILE,
+     "tried to move past end of file",
+     {"the file holds less data than its header describes (truncated?)"}},
     {"gzip file claiming no data",
      [](const ScratchFolder& dir, std::string& path) {
        path = dir.file("empty.fits.gz");
        dir.write("empty.fits.gz", std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\x03\0", 12) + std::string(8, '\0'));
        return READ_FITS_2D_IMAGE(path).error;
      },
-     DATA_DECOMPRESSION_ERR, "error uncompressing image",
+     DATA_DECOMPRESSION_ERR,
+     "error uncompressing image",
      {"the gzip file is damaged: its size field cannot belong to its data"}},
     {"existing output name",
      [](const ScratchFolder& dir, std::string& path) {
@@ -73,27 +78,34 @@ const ErrorCase kCases[] = {
        dir.write_fits("m51.fits", ramp(3, 3));
        return WRITE_FITS_2D_IMAGE(path, ramp(2, 2).view());
      },
-     FILE_NOT_CREATED, "couldn't create the named file", {"An existing file is never overwritten:", "<path>"}},
+     FILE_NOT_CREATED,
+     "couldn't create the named file",
+     {"An existing file is never overwritten:", "<path>"}},
     {"output folder missing",
      [](const ScratchFolder& dir, std::string& path) {
        path = dir.file("none/out.fits");
        return WRITE_FITS_2D_IMAGE(path, ramp(2, 2).view());
      },
-     FILE_NOT_CREATED, "couldn't create the named file",
+     FILE_NOT_CREATED,
+     "couldn't create the named file",
      {"cannot create a file in the folder <dir>/none: No such file or directory", "nothing was written to <path>"}},
     {"no image to write",
      [](const ScratchFolder& dir, std::string& path) {
        path = dir.file("nothing.fits");
        return WRITE_FITS_2D_IMAGE(path, Image().view());
      },
-     BAD_NAXES, "illegal NAXISn keyword value", {"there is no image to write", "nothing was written to <path>"}},
+     BAD_NAXES,
+     "illegal NAXISn keyword value",
+     {"there is no image to write", "nothing was written to <path>"}},
     {"a cube written back",
      [](const ScratchFolder& dir, std::string& path) {
        path = dir.file("cube.fits");
        write_image(path, FLOAT_IMG, {4, 3, 2}, std::vector<double>(24, 1.0));
        return REPLACE_FITS_2D_IMAGE(path, ramp(4, 3).view(), {}, loaded_origin(path));
      },
-     FILE_NOT_CREATED, "couldn't create the named file", {"the file holds more than this image: <path>"}},
+     FILE_NOT_CREATED,
+     "couldn't create the named file",
+     {"the file holds more than this image: <path>"}},
 };
 
 TEST(FitsErrorValue, StatusTextAndLastMessagesOfEachFailure) {

@@ -17,8 +17,8 @@ namespace {
 
 using namespace fits_test;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using testing::ScratchFolder;
+using ::testing::StartsWith;
 using testing::without_root;
 namespace fs = std::filesystem;
 
@@ -91,8 +91,7 @@ TEST(FitsRead, EveryBitpixLoadsAsFloat) {
 
 TEST(FitsRead, UndefinedPixelsBecomeMinus999) {
   ScratchFolder dir;
-  write_image(dir.file("blank.fits"), SHORT_IMG, {3, 1}, {-32768, 5, -32768},
-              {"BLANK   =               -32768"});
+  write_image(dir.file("blank.fits"), SHORT_IMG, {3, 1}, {-32768, 5, -32768}, {"BLANK   =               -32768"});
   Image img;
   ASSERT_EQ(load(dir.file("blank.fits"), img).outcome, ReadOutcome::Loaded);
   EXPECT_THAT(img.px, ::testing::ElementsAre(-999.0f, 5.0f, -999.0f));
@@ -187,7 +186,6 @@ TEST(FitsRead, CubeLoadsItsFirstPlane) {
   EXPECT_EQ(img.px.back(), 11.0f);
 }
 
-
 // ---------------------------------------------------------------------------------------
 // Files that cannot be loaded: the caller's values stay exactly as they were
 
@@ -222,8 +220,9 @@ TEST(FitsReadFailure, OneAxisGivesTheNaxisMessage) {
   u.expect_unchanged();
 
   // NAXIS = 2 without its NAXIS2 card is a broken header: CFITSIO says so.
-  write_raw(dir.file("no-naxis2.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
-                                         "NAXIS   =                    2", "NAXIS1  =                    5"},
+  write_raw(dir.file("no-naxis2.fits"),
+            {"SIMPLE  =                    T", "BITPIX  =                  -32", "NAXIS   =                    2",
+             "NAXIS1  =                    5"},
             std::string(2880, '\0'));
   const Load m = load(dir.file("no-naxis2.fits"), u.img, u.hdr, u.texts);
   EXPECT_EQ(m.outcome, ReadOutcome::FitsError);
@@ -281,9 +280,9 @@ TEST(FitsReadFailure, UnreadableFileGivesTheErrorReport) {
 
 TEST(FitsReadFailure, EmptyAxesAreRefused) {
   ScratchFolder dir;
-  write_raw(dir.file("empty.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
-                                     "NAXIS   =                    2", "NAXIS1  =                    0",
-                                     "NAXIS2  =                    5"});
+  write_raw(dir.file("empty.fits"),
+            {"SIMPLE  =                    T", "BITPIX  =                  -32", "NAXIS   =                    2",
+             "NAXIS1  =                    0", "NAXIS2  =                    5"});
   Untouched u;
   const Load r = load(dir.file("empty.fits"), u.img, u.hdr, u.texts);
   EXPECT_EQ(r.outcome, ReadOutcome::NoPixels);
@@ -291,9 +290,9 @@ TEST(FitsReadFailure, EmptyAxesAreRefused) {
   EXPECT_THAT(r.out, HasSubstr("length 0"));
   u.expect_unchanged();
 
-  write_raw(dir.file("negative.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
-                                        "NAXIS   =                    2", "NAXIS1  =                   -4",
-                                        "NAXIS2  =                    5"});
+  write_raw(dir.file("negative.fits"),
+            {"SIMPLE  =                    T", "BITPIX  =                  -32", "NAXIS   =                    2",
+             "NAXIS1  =                   -4", "NAXIS2  =                    5"});
   const Load n = load(dir.file("negative.fits"), u.img, u.hdr, u.texts);
   EXPECT_NE(n.outcome, ReadOutcome::Loaded);
   u.expect_unchanged();
@@ -303,9 +302,9 @@ TEST(FitsReadFailure, AnImageTooLargeToHoldIsRefusedWithOneLine) {
   ScratchFolder dir;
   // Headers only: the sizes claimed are far beyond any memory (the last overflows 64 bits).
   for (const std::string n : {"100000000", "2147483647"}) {
-    write_raw(dir.file("huge.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
-                                      "NAXIS   =                    2", card_at("NAXIS1  =", 31 - n.size(), n),
-                                      card_at("NAXIS2  =", 31 - n.size(), n)});
+    write_raw(dir.file("huge.fits"),
+              {"SIMPLE  =                    T", "BITPIX  =                  -32", "NAXIS   =                    2",
+               card_at("NAXIS1  =", 31 - n.size(), n), card_at("NAXIS2  =", 31 - n.size(), n)});
     Untouched u;
     const Load r = load(dir.file("huge.fits"), u.img, u.hdr, u.texts);
     EXPECT_EQ(r.outcome, ReadOutcome::TooLarge) << n;
@@ -314,7 +313,6 @@ TEST(FitsReadFailure, AnImageTooLargeToHoldIsRefusedWithOneLine) {
     u.expect_unchanged();
   }
 }
-
 
 }  // namespace
 }  // namespace zelvo

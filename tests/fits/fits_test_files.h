@@ -56,7 +56,7 @@ constexpr std::filesystem::perms kOpenFolder =
 // Writes an image with CFITSIO (extended file-name syntax, so ".gz" and "[compress]" work).
 // `raw` are the stored values: BSCALE/BZERO given in `cards` are not applied while writing.
 inline void write_image(const std::string& name, int bitpix, std::vector<long> axes, const std::vector<double>& raw,
-                 const std::vector<std::string>& cards = {}) {
+                        const std::vector<std::string>& cards = {}) {
   fitsfile* f = nullptr;
   int status = 0;
   fits_create_file(&f, name.c_str(), &status);

@@ -14,8 +14,8 @@ namespace zelvo {
 namespace {
 
 using namespace fits_test;
-using ::testing::StartsWith;
 using testing::ScratchFolder;
+using ::testing::StartsWith;
 using testing::without_root;
 namespace fs = std::filesystem;
 
@@ -69,24 +69,43 @@ TEST(FitsWrite, ANewImageGetsTheMandatoryCardsAndOneHistoryCard) {
   EXPECT_EQ(w.naxes[1], 3);
   EXPECT_THAT(keywords(w.cards), ::testing::ElementsAre("SIMPLE  ", "BITPIX  ", "NAXIS   ", "NAXIS1  ", "NAXIS2  ",
                                                         "EXTEND  ", "COMMENT ", "COMMENT ", "HISTORY "));
-  EXPECT_THAT(w.cards.back(), ::testing::MatchesRegex(
-                                  "HISTORY Zelvo wrote this file on 20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-9:]{8} UTC\\."));
+  EXPECT_THAT(
+      w.cards.back(),
+      ::testing::MatchesRegex("HISTORY Zelvo wrote this file on 20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-9:]{8} UTC\\."));
 }
 
 TEST(FitsWrite, KeepsTheSourceCardsButNotThoseOfTheOldData) {
   ScratchFolder dir;
   const std::vector<std::string> source = {
-      "SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    3",
-      "NAXIS1  =                    5", "NAXIS2  =                    3", "NAXIS3  =                    4",
-      "EXTEND  =                    T", "BSCALE  =                  2.0", "BZERO   =              32768.0",
-      "BLANK   =                   -1", "COMMENT   FITS (Flexible Image Transport System) format is defined in 'Astronomy",
-      "OBJECT  = 'NGC 1068'           / target", "EXPTIME =                300.0 / [s]",
-      "DATE-OBS= '2001-10-12T23:14:05'", "CTYPE1  = 'RA---TAN'", "CRVAL1  =            40.669629",
-      "CD1_1   =         -0.000138889", "WCSAXES =                    3", "ZCMPTYPE= 'RICE_1  '",
-      "ZTILE1  =                    5", "HIERARCH ESO DET CHIP NAME = 'CCD-42'", "HISTORY flat-fielded",
+      "SIMPLE  =                    T",
+      "BITPIX  =                   16",
+      "NAXIS   =                    3",
+      "NAXIS1  =                    5",
+      "NAXIS2  =                    3",
+      "NAXIS3  =                    4",
+      "EXTEND  =                    T",
+      "BSCALE  =                  2.0",
+      "BZERO   =              32768.0",
+      "BLANK   =                   -1",
+      "COMMENT   FITS (Flexible Image Transport System) format is defined in 'Astronomy",
+      "OBJECT  = 'NGC 1068'           / target",
+      "EXPTIME =                300.0 / [s]",
+      "DATE-OBS= '2001-10-12T23:14:05'",
+      "CTYPE1  = 'RA---TAN'",
+      "CRVAL1  =            40.669629",
+      "CD1_1   =         -0.000138889",
+      "WCSAXES =                    3",
+      "ZCMPTYPE= 'RICE_1  '",
+      "ZTILE1  =                    5",
+      "HIERARCH ESO DET CHIP NAME = 'CCD-42'",
+      "HISTORY flat-fielded",
       "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
-      "CONTINUE  'needs a second card'", "CHECKSUM= 'hcHjjc9ghcEghc9g'   / HDU checksum",
-      "DATASUM = '1234567'", "        / a card without a keyword", "BAD KEY = 'a damaged name'", "END"};
+      "CONTINUE  'needs a second card'",
+      "CHECKSUM= 'hcHjjc9ghcEghc9g'   / HDU checksum",
+      "DATASUM = '1234567'",
+      "        / a card without a keyword",
+      "BAD KEY = 'a damaged name'",
+      "END"};
   ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("kept.fits"), ramp(5, 3).view(), source).status, 0);
   const WrittenFile w = read_written(dir.file("kept.fits"));
   EXPECT_EQ(w.bitpix, -32);
@@ -96,15 +115,23 @@ TEST(FitsWrite, KeepsTheSourceCardsButNotThoseOfTheOldData) {
   // The writer's own structural cards and the two standard comments, then the source's
   // cards that still describe the image, in their order, then the HISTORY and checksums.
   const std::vector<std::string> expected_middle = {
-      "OBJECT  = 'NGC 1068'           / target", "EXPTIME =                300.0 / [s]",
-      "DATE-OBS= '2001-10-12T23:14:05'", "CTYPE1  = 'RA---TAN'", "CRVAL1  =            40.669629",
-      "CD1_1   =         -0.000138889", "WCSAXES =                    3", "HIERARCH ESO DET CHIP NAME = 'CCD-42'",
-      "HISTORY flat-fielded", "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
-      "CONTINUE  'needs a second card'", "        / a card without a keyword",
+      "OBJECT  = 'NGC 1068'           / target",
+      "EXPTIME =                300.0 / [s]",
+      "DATE-OBS= '2001-10-12T23:14:05'",
+      "CTYPE1  = 'RA---TAN'",
+      "CRVAL1  =            40.669629",
+      "CD1_1   =         -0.000138889",
+      "WCSAXES =                    3",
+      "HIERARCH ESO DET CHIP NAME = 'CCD-42'",
+      "HISTORY flat-fielded",
+      "LONGSTR = 'this value goes on and on beyond one card of eighty columns, so it &'",
+      "CONTINUE  'needs a second card'",
+      "        / a card without a keyword",
       "COMMENT BAD KEY = 'a damaged name'"};  // not writable as a keyword: kept as a comment
   ASSERT_EQ(written.size(), 8 + expected_middle.size() + 3);
-  EXPECT_EQ(std::vector<std::string>(written.begin() + 8, written.begin() + 8 + static_cast<long>(expected_middle.size())),
-            expected_middle);
+  EXPECT_EQ(
+      std::vector<std::string>(written.begin() + 8, written.begin() + 8 + static_cast<long>(expected_middle.size())),
+      expected_middle);
   EXPECT_THAT(written[written.size() - 3], StartsWith("HISTORY Zelvo wrote this file on "));
   EXPECT_THAT(keywords(w.cards), ::testing::Contains("CHECKSUM").Times(1));
   EXPECT_THAT(keywords(w.cards), ::testing::Contains("DATASUM ").Times(1));
@@ -124,7 +151,8 @@ TEST_P(FitsWriteKind, TheNameDecidesHowTheFileIsStored) {
   Image img = ramp(37, 23);
   img.at(5, 5) = 1.0f / 3.0f;  // a value only a lossless packing keeps
   FileOrigin written;
-  ASSERT_EQ(WRITE_FITS_2D_IMAGE(path, img.view(), {"OBJECT  = 'M51     '", "RA      = '13:29:52.70'"}, &written).status, 0);
+  ASSERT_EQ(WRITE_FITS_2D_IMAGE(path, img.view(), {"OBJECT  = 'M51     '", "RA      = '13:29:52.70'"}, &written).status,
+            0);
   EXPECT_EQ(written.kind, GetParam().second);
   EXPECT_TRUE(written.lone_image);
   EXPECT_TRUE(written.identity == identity_of(path));
@@ -193,7 +221,10 @@ TEST(FitsReplace, ThroughALinkTheTargetIsReplacedAndTheLinkKept) {
   fs::create_directory(dir.file("data"));
   ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("data/real.fits"), ramp(2, 2).view()).status, 0);
   fs::create_symlink("data/real.fits", dir.file("link.fits"));
-  ASSERT_EQ(REPLACE_FITS_2D_IMAGE(dir.file("link.fits"), Image(3, 3, 9.0f).view(), {}, loaded_origin(dir.file("link.fits"))).status, 0);
+  ASSERT_EQ(
+      REPLACE_FITS_2D_IMAGE(dir.file("link.fits"), Image(3, 3, 9.0f).view(), {}, loaded_origin(dir.file("link.fits")))
+          .status,
+      0);
   EXPECT_TRUE(fs::is_symlink(dir.file("link.fits")));
   Image back;
   ASSERT_EQ(load(dir.file("data/real.fits"), back).outcome, ReadOutcome::Loaded);

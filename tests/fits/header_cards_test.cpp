@@ -44,15 +44,15 @@ TEST(FitsHeader, OnlyCardsOfExactlyTheseNamesCountAndTheLastOneWins) {
   write_image(dir.file("h.fits"), FLOAT_IMG, {2, 2}, {1, 2, 3, 4},
               {
                   "ST      = '06:12:34.56'",
-                  "STATUS  = 'READOUT-OK'",            // not the sidereal time
+                  "STATUS  = 'READOUT-OK'",  // not the sidereal time
                   "RA      = '13:29:52.70'",
-                  "RA      = '13:29:53.10'",           // a second RA card: the last one wins
-                  "RADESYS = 'FK5     '",              // not the right ascension
+                  "RA      = '13:29:53.10'",  // a second RA card: the last one wins
+                  "RADESYS = 'FK5     '",     // not the right ascension
                   "DECSYS  = 'FK5     '",
                   "OBJECT  = 'Stephan''s Quintet group' / apostrophes become blanks",
-                  card_at("HIEFILT =", 32, "FILTER  "),               // first marker
+                  card_at("HIEFILT =", 32, "FILTER  "),  // first marker
                   card_at("HIE1    =", 32, "B"),
-                  card_at("HIERARCH A =", 32, "FILTER  "),            // the last marker wins
+                  card_at("HIERARCH A =", 32, "FILTER  "),  // the last marker wins
                   card_at("HIERARCH B =", 32, "I"),
               });
   Image img;
@@ -101,9 +101,9 @@ class FitsHeaderValue : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(FitsHeaderValue, ShowsTheValueNotTheComment) {
   ScratchFolder dir;
-  write_raw(dir.file("v.fits"), {"SIMPLE  =                    T", "BITPIX  =                  -32",
-                                 "NAXIS   =                    2", "NAXIS1  =                    1",
-                                 "NAXIS2  =                    1", GetParam().card},
+  write_raw(dir.file("v.fits"),
+            {"SIMPLE  =                    T", "BITPIX  =                  -32", "NAXIS   =                    2",
+             "NAXIS1  =                    1", "NAXIS2  =                    1", GetParam().card},
             std::string(2880, '\0'));
   Image img;
   SlotHeader hdr;
@@ -154,16 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ExposureCase{{"ITIME   =                 45.0 / integration time [s]"}, 45.0f},
                       ExposureCase{{"ITIME   =                 45.0", "EXPTIME =                 90.0"}, 90.0f},
                       ExposureCase{{"EXPTIME = 'unknown '", "ITIME   =                 45.0"}, 45.0f},
-                      ExposureCase{{"ITIMEX  =                 45.0"}, 0.0f},
-                      ExposureCase{{}, 0.0f}));
+                      ExposureCase{{"ITIMEX  =                 45.0"}, 0.0f}, ExposureCase{{}, 0.0f}));
 
 TEST(FitsHeader, NumbersRightJustifiedToColumn30AreReadWhole) {
   ScratchFolder dir;
   // A long value reaches past column 25; a short one lies wholly beyond it.
-  for (const auto& [card, expected] : std::vector<std::pair<std::string, float>>{
-           {"EXPTIME =              1200.00 / [s]", 1200.0f},
-           {"EXPTIME =                  60. / [s]", 60.0f},
-           {"EXPTIME =               1.5D+2", 150.0f}}) {
+  for (const auto& [card, expected] :
+       std::vector<std::pair<std::string, float>>{{"EXPTIME =              1200.00 / [s]", 1200.0f},
+                                                  {"EXPTIME =                  60. / [s]", 60.0f},
+                                                  {"EXPTIME =               1.5D+2", 150.0f}}) {
     write_image(dir.file("e.fits"), FLOAT_IMG, {1, 1}, {0}, {card});
     Image img;
     SlotHeader hdr;
@@ -173,7 +172,6 @@ TEST(FitsHeader, NumbersRightJustifiedToColumn30AreReadWhole) {
     std::filesystem::remove(dir.file("e.fits"));
   }
 }
-
 
 }  // namespace
 }  // namespace zelvo

@@ -56,16 +56,28 @@ TEST_P(LoadsThatTell, ValuesFloatsCannotHoldOrUnreadableScalingAreNamed) {
 INSTANTIATE_TEST_SUITE_P(
     Files, LoadsThatTell,
     ::testing::Values(
-        ToldCase{"double_beyond_float", -64, {1e300, 1, -1e300, 2, 3, 4}, {},
+        ToldCase{"double_beyond_float",
+                 -64,
+                 {1e300, 1, -1e300, 2, 3, 4},
+                 {},
                  " 2 pixels lie beyond the range of 32-bit floats (BITPIX  =                  -64 / number of bits "
                  "per data pixel); nothing was loaded."},
-        ToldCase{"bscale_beyond_float", 16, {1, 30000, 2, 3, 4, 5}, {"BSCALE  =                 1E35"},
+        ToldCase{"bscale_beyond_float",
+                 16,
+                 {1, 30000, 2, 3, 4, 5},
+                 {"BSCALE  =                 1E35"},
                  " 1 pixel lies beyond the range of 32-bit floats (BSCALE  =                 1E35); nothing was "
                  "loaded."},
-        ToldCase{"bscale_text", 16, {1, 2, 3, 4, 5, 6}, {"BSCALE  = 'two'"},
+        ToldCase{"bscale_text",
+                 16,
+                 {1, 2, 3, 4, 5, 6},
+                 {"BSCALE  = 'two'"},
                  " The BSCALE card is not a number, so the pixel values are unknown (BSCALE  = 'two'); nothing "
                  "was loaded."},
-        ToldCase{"bzero_text", 16, {1, 2, 3, 4, 5, 6}, {"BZERO   = 'none'"},
+        ToldCase{"bzero_text",
+                 16,
+                 {1, 2, 3, 4, 5, 6},
+                 {"BZERO   = 'none'"},
                  " The BZERO card is not a number, so the pixel values are unknown (BZERO   = 'none'); nothing "
                  "was loaded."},
         // FITS's D exponent is a number like any other.
@@ -174,7 +186,8 @@ TEST_P(SignalDuringWrite, LeavesTheOriginalAndNoTemporary) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringWrite,
-                         ::testing::Values(SignalCase{SIGTERM, false, "new.fits"}, SignalCase{SIGHUP, false, "new.fits.gz"},
+                         ::testing::Values(SignalCase{SIGTERM, false, "new.fits"},
+                                           SignalCase{SIGHUP, false, "new.fits.gz"},
                                            SignalCase{SIGTERM, true, "old.fits"}, SignalCase{SIGHUP, true, "old.fits"}),
                          [](const auto& info) {
                            return std::string(info.param.sig == SIGTERM ? "term" : "hup") +
@@ -200,7 +213,8 @@ TEST(StaleTemporaries, ThoseOfDeadProcessesAreRemovedAndALiveOnesKept) {
   // At start, the session does the same and says so in one line.
   dir.write(dead, "x");
   const auto run = testing::run_session(dir, {"", "q"});
-  EXPECT_THAT(run.out, HasSubstr(" Removed 1 temporary file of an interrupted write by an earlier Zelvo: " + dead + "\n"));
+  EXPECT_THAT(run.out,
+              HasSubstr(" Removed 1 temporary file of an interrupted write by an earlier Zelvo: " + dead + "\n"));
   EXPECT_FALSE(dir.exists(dead));
 }
 

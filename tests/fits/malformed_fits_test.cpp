@@ -86,7 +86,8 @@ FitsBytes image_file(int bitpix, long long nx, long long ny, const std::vector<d
 FitsBytes with_axes(int bitpix, const std::vector<long long>& axes, std::size_t pixels) {
   FitsBytes f;
   f.cards = {card("BITPIX", std::to_string(bitpix)), card("NAXIS", std::to_string(axes.size()))};
-  for (std::size_t i = 0; i < axes.size(); ++i) f.cards.push_back(card("NAXIS" + std::to_string(i + 1), std::to_string(axes[i])));
+  for (std::size_t i = 0; i < axes.size(); ++i)
+    f.cards.push_back(card("NAXIS" + std::to_string(i + 1), std::to_string(axes[i])));
   for (std::size_t i = 0; i < pixels; ++i) f.data += pixel_bytes(bitpix, static_cast<double>(i + 1));
   return f;
 }
@@ -98,9 +99,9 @@ std::vector<double> ramp(std::size_t n) {
 }
 
 struct Expected {
-  int nx = 0, ny = 0;            // 0: the load must be refused
-  std::vector<float> first;      // leading pixels expected after loading (x fastest)
-  bool either = false;           // the library may accept or refuse; both are sound
+  int nx = 0, ny = 0;        // 0: the load must be refused
+  std::vector<float> first;  // leading pixels expected after loading (x fastest)
+  bool either = false;       // the library may accept or refuse; both are sound
 };
 
 struct Case {
@@ -138,13 +139,15 @@ std::vector<Case> cases() {
   c.push_back({"naxis1-beyond-int", image_file(8, 4294967296LL, 1, ramp(4)).bytes(), {}});
   c.push_back({"bitpix-12", image_file(-32, 2, 2, ramp(4), {}).bytes(), {}});
   c.back().bytes.replace(80 + 10, 20, std::string(18, ' ') + "12");
-  c.push_back({"bitpix-missing", [] {
+  c.push_back({"bitpix-missing",
+               [] {
                  FitsBytes f = image_file(-32, 2, 2, ramp(4));
                  f.cards.erase(f.cards.begin());
                  return f.bytes();
                }(),
                {}});
-  c.push_back({"naxis-not-a-number", [] {
+  c.push_back({"naxis-not-a-number",
+               [] {
                  FitsBytes f = image_file(-32, 2, 2, ramp(4));
                  f.cards[2] = card("NAXIS1", "'two'");
                  return f.bytes();
@@ -154,7 +157,8 @@ std::vector<Case> cases() {
   // with NaN and infinities: all are undefined pixels to CFITSIO, so -999 after loading.
   const std::vector<std::string> scaled = {card("BSCALE", "2.0"), card("BZERO", "10.0"), card("BLANK", "7")};
   for (int bitpix : {8, 16, 32, 64}) {
-    c.push_back({"bitpix" + std::to_string(bitpix) + "-scaled-blank", image_file(bitpix, 3, 2, {1, 2, 7, 4, 5, 6}, scaled).bytes(),
+    c.push_back({"bitpix" + std::to_string(bitpix) + "-scaled-blank",
+                 image_file(bitpix, 3, 2, {1, 2, 7, 4, 5, 6}, scaled).bytes(),
                  {3, 2, {12, 14, -999, 18, 20, 22}}});
   }
   const std::vector<std::string> fscaled = {card("BSCALE", "2.0"), card("BZERO", "10.0")};
@@ -167,8 +171,10 @@ std::vector<Case> cases() {
   c.push_back({"one-by-one", image_file(-32, 1, 1, {42}).bytes(), {1, 1, {42}}});
   c.push_back({"one-by-20000", image_file(16, 1, 20000, ramp(20000)).bytes(), {1, 20000, {1, 2, 3}}});
   c.push_back({"20000-by-one", image_file(-32, 20000, 1, ramp(20000)).bytes(), {20000, 1, {1, 2, 3}}});
-  c.push_back({"exptime-not-a-number", image_file(-32, 2, 1, {1, 2}, {card("EXPTIME", "'long'")}).bytes(), {2, 1, {1, 2}}});
-  c.push_back({"simple-false", [&] {
+  c.push_back(
+      {"exptime-not-a-number", image_file(-32, 2, 1, {1, 2}, {card("EXPTIME", "'long'")}).bytes(), {2, 1, {1, 2}}});
+  c.push_back({"simple-false",
+               [&] {
                  std::string b = g;
                  b[29] = 'F';
                  return b;

@@ -44,10 +44,16 @@ struct Layout {
 std::vector<double> raw_values(const Layout& l, int n) {
   std::vector<double> v(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) v[static_cast<std::size_t>(i)] = std::fmod(i * 7919.0, 250.0) - (l.bitpix == 8 ? 0 : 100);
-  const double lo = l.bitpix == 8 ? 0 : l.bitpix == 16 ? -32768 : l.bitpix == 32 ? -2147483648.0
-                  : l.bitpix == 64 ? -9.0e18 : -3.0e38;
-  const double hi = l.bitpix == 8 ? 255 : l.bitpix == 16 ? 32767 : l.bitpix == 32 ? 2147483647.0
-                  : l.bitpix == 64 ? 9.0e18 : 3.0e38;
+  const double lo = l.bitpix == 8    ? 0
+                    : l.bitpix == 16 ? -32768
+                    : l.bitpix == 32 ? -2147483648.0
+                    : l.bitpix == 64 ? -9.0e18
+                                     : -3.0e38;
+  const double hi = l.bitpix == 8    ? 255
+                    : l.bitpix == 16 ? 32767
+                    : l.bitpix == 32 ? 2147483647.0
+                    : l.bitpix == 64 ? 9.0e18
+                                     : 3.0e38;
   v[1] = lo;
   v[2] = hi;
   v[3] = 0.0;
@@ -136,12 +142,11 @@ TEST_P(PlainRead, GivesExactlyWhatCfitsioGives) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, PlainRead,
     ::testing::Values(Layout{"bytes", 8, 1.0, 0.0, false, 0}, Layout{"bytes_blank", 8, 1.0, 0.0, true, 255},
-                      Layout{"bytes_scaled_blank", 8, 0.5, -64.0, true, 7},
-                      Layout{"shorts", 16, 1.0, 0.0, false, 0}, Layout{"shorts_unsigned", 16, 1.0, 32768.0, false, 0},
+                      Layout{"bytes_scaled_blank", 8, 0.5, -64.0, true, 7}, Layout{"shorts", 16, 1.0, 0.0, false, 0},
+                      Layout{"shorts_unsigned", 16, 1.0, 32768.0, false, 0},
                       Layout{"shorts_scaled_blank", 16, 0.01, 1000.0, true, -32768},
-                      Layout{"shorts_blank", 16, 1.0, 0.0, true, 99},
-                      Layout{"longs", 32, 1.0, 0.0, false, 0}, Layout{"longs_blank", 32, 1.0, 0.0, true, -1},
-                      Layout{"longs_scaled", 32, 1.0e-3, 2.5, false, 0},
+                      Layout{"shorts_blank", 16, 1.0, 0.0, true, 99}, Layout{"longs", 32, 1.0, 0.0, false, 0},
+                      Layout{"longs_blank", 32, 1.0, 0.0, true, -1}, Layout{"longs_scaled", 32, 1.0e-3, 2.5, false, 0},
                       Layout{"longs_unsigned", 32, 1.0, 2147483648.0, true, 42},
                       Layout{"floats", -32, 1.0, 0.0, false, 0}, Layout{"floats_scaled", -32, 0.5, -7.25, false, 0},
                       Layout{"doubles", -64, 1.0, 0.0, false, 0}, Layout{"doubles_scaled", -64, 0.5, 100.0, false, 0}),
@@ -199,8 +204,8 @@ struct RangeCase {
   int bitpix;
   double bscale;
   std::vector<std::pair<int, double>> raw;  // index and raw value
-  float lo, hi;                              // the finite extremes after loading
-  bool refused = false;                      // a pixel beyond the float range: nothing loads
+  float lo, hi;                             // the finite extremes after loading
+  bool refused = false;                     // a pixel beyond the float range: nothing loads
 };
 
 class LoadedLimits : public ::testing::TestWithParam<RangeCase> {};
@@ -247,8 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"scaled_past_float", -32, 1.0e30, {{5, -3.0}, {20, 1.0e10}, {37, 2.0}}, 0.0f, 0.0f, true},
         RangeCase{"scaled_past_float_in_tail", -32, 1.0e30, {{2, 2.0}, {38, 1.0e10}, {33, -3.0}}, 0.0f, 0.0f, true},
         // NaN and infinities in the data are undefined pixels: they load as -999, a value.
-        RangeCase{"undefined_floats", -32, 1.0, {{3, std::nan("")}, {9, 5.0}, {17, kInf}, {36, -7.0}, {38, -kInf}},
-                  -999.0f, 5.0f},
+        RangeCase{"undefined_floats",
+                  -32,
+                  1.0,
+                  {{3, std::nan("")}, {9, 5.0}, {17, kInf}, {36, -7.0}, {38, -kInf}},
+                  -999.0f,
+                  5.0f},
         RangeCase{"float_extremes", -32, 1.0, {{2, -kMax}, {36, kMax}}, -kMax, kMax},
         RangeCase{"scaled_shorts", 16, 2.0, {{1, -32768.0}, {35, 32767.0}}, -65536.0f, 65534.0f}),
     [](const ::testing::TestParamInfo<RangeCase>& i) { return std::string(i.param.name); });

@@ -15,16 +15,16 @@
 #include "platform/console.h"
 #include "support/astropy_wcs.h"
 #include "support/session_harness.h"
-#include "synthetic_field.h"
 #include "support/wpix_frame.h"
+#include "synthetic_field.h"
 
 namespace zelvo {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using testing::astropy_sky;
 using testing::card;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::ScratchFolder;
 using testing::separation_arcsec;
 
@@ -47,17 +47,18 @@ const SkyCase kSkyCases[] = {
     {"IrafM51", wpix_cards, 512, 512, "FK4 B0.0"},  // EPOCH = 0.00 in the original header
     {"NearThePoleCdRotated",
      [] {
-       return std::vector<std::string>{card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"),
-                                       card("CRPIX1", "100.5"), card("CRPIX2", "80.25"), card("CRVAL1", "359.9"),
-                                       card("CRVAL2", "89.7"), card("CD1_1", "-0.00125"), card("CD1_2", "0.0021"),
-                                       card("CD2_1", "0.0021"), card("CD2_2", "0.00125"), card("EQUINOX", "1950.0")};
+       return std::vector<std::string>{
+           card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"), card("CRPIX1", "100.5"),
+           card("CRPIX2", "80.25"),      card("CRVAL1", "359.9"),      card("CRVAL2", "89.7"),
+           card("CD1_1", "-0.00125"),    card("CD1_2", "0.0021"),      card("CD2_1", "0.0021"),
+           card("CD2_2", "0.00125"),     card("EQUINOX", "1950.0")};
      },
      200, 160, "FK4 B1950.0"},
     {"GalacticCar",
      [] {
-       return std::vector<std::string>{card("CTYPE1", "'GLON-CAR'"), card("CTYPE2", "'GLAT-CAR'"),
-                                       card("CRPIX1", "60.0"), card("CRPIX2", "40.0"), card("CRVAL1", "120.0"),
-                                       card("CRVAL2", "0.0"), card("CDELT1", "-0.05"), card("CDELT2", "0.05")};
+       return std::vector<std::string>{
+           card("CTYPE1", "'GLON-CAR'"), card("CTYPE2", "'GLAT-CAR'"), card("CRPIX1", "60.0"),  card("CRPIX2", "40.0"),
+           card("CRVAL1", "120.0"),      card("CRVAL2", "0.0"),        card("CDELT1", "-0.05"), card("CDELT2", "0.05")};
      },
      120, 80, ""},
 };
@@ -71,8 +72,8 @@ TEST_P(SkyAgreement, MatchesAstropyAcrossTheImage) {
   const auto cards = c.cards();
   const SkyCoordinatesParse parsed = parse_sky_coordinates(cards);
   ASSERT_TRUE(parsed.wcs) << parsed.problem;
-  std::vector<std::pair<double, double>> pixels{{1, 1}, {c.nx, 1}, {1, c.ny}, {c.nx, c.ny}, {0.5, 0.5},
-                                                {(c.nx + 1) / 2.0, (c.ny + 1) / 2.0}};
+  std::vector<std::pair<double, double>> pixels{{1, 1},       {c.nx, 1},  {1, c.ny},
+                                                {c.nx, c.ny}, {0.5, 0.5}, {(c.nx + 1) / 2.0, (c.ny + 1) / 2.0}};
   for (int i = 0; i <= 6; ++i)
     for (int j = 0; j <= 6; ++j) pixels.emplace_back(1 + (c.nx - 1) * i / 6.0 + 0.37, 1 + (c.ny - 1) * j / 6.0 - 0.21);
   const auto truth = astropy_sky(cards, pixels);
@@ -111,9 +112,11 @@ TEST(SkyLine, TheReferencePixelShowsTheReferenceValue) {
 
 TEST(SkyLine, NoneWithoutCelestialAxesAndAReasonForOnesThatCannotBeUsed) {
   EXPECT_FALSE(sky_report_line("x: ", parse_sky_coordinates({}), 1, 1));
-  EXPECT_FALSE(sky_report_line("x: ", parse_sky_coordinates({card("EXPTIME", "300.0"), card("OBJECT", "'M51'")}), 1, 1));
+  EXPECT_FALSE(
+      sky_report_line("x: ", parse_sky_coordinates({card("EXPTIME", "300.0"), card("OBJECT", "'M51'")}), 1, 1));
   // A linear WCS (a spectrum's wavelength axis, say) has no sky position.
-  EXPECT_FALSE(sky_report_line("x: ", parse_sky_coordinates({card("CTYPE1", "'WAVE'"), card("CRVAL1", "5000.0")}), 1, 1));
+  EXPECT_FALSE(
+      sky_report_line("x: ", parse_sky_coordinates({card("CTYPE1", "'WAVE'"), card("CRVAL1", "5000.0")}), 1, 1));
   const auto bad = parse_sky_coordinates(
       {card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"), card("CDELT1", "0.0"), card("CDELT2", "0.0")});
   EXPECT_FALSE(bad.wcs);

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "fits/fits_io.h"
-#include "platform/console.h"
 #include "geometry/image_edits.h"
+#include "platform/console.h"
 #include "support/astropy_wcs.h"
-#include "synthetic_field.h"
 #include "support/wpix_frame.h"
+#include "synthetic_field.h"
 
 namespace zelvo {
 namespace {
@@ -92,7 +92,7 @@ std::vector<std::string> wpix() { return zelvo::test_images::wpix_cards(); }
 
 std::vector<std::string> tan(std::vector<std::string> linear, const std::string& t1 = "'RA---TAN'",
                              const std::string& t2 = "'DEC--TAN'") {
-  std::vector<std::string> c{card("CTYPE1", t1), card("CTYPE2", t2), card("CRPIX1", "40.25"),
+  std::vector<std::string> c{card("CTYPE1", t1),      card("CTYPE2", t2),        card("CRPIX1", "40.25"),
                              card("CRPIX2", "-12.5"), card("CRVAL1", "83.6331"), card("CRVAL2", "22.0145")};
   c.insert(c.end(), linear.begin(), linear.end());
   return c;
@@ -101,7 +101,10 @@ std::vector<std::string> tan(std::vector<std::string> linear, const std::string&
 const Header kHeaders[] = {
     {"SyntheticFieldCdelt", [] { return field_header_cards(FieldOptions{}); }},
     {"IrafM51", wpix},
-    {"CdeltCrota2", [] { return tan({card("CDELT1", "-2.0E-4"), card("CDELT2", "2.5E-4"), card("CROTA2", "23.5")}); }},
+    {"CdeltCrota2",
+     [] {
+       return tan({card("CDELT1", "-2.0E-4"), card("CDELT2", "2.5E-4"), card("CROTA2", "23.5")});
+     }},
     {"DecFirstCrota1",
      [] {
        return tan({card("CDELT1", "3.0E-4"), card("CDELT2", "-2.0E-4"), card("CROTA1", "-12.0")}, "'DEC--TAN'",
@@ -117,10 +120,10 @@ const Header kHeaders[] = {
     {"AlternateDescription",
      [] {
        auto c = field_header_cards(FieldOptions{});
-       for (const auto& a : {card("CTYPE1A", "'GLON-TAN'"), card("CTYPE2A", "'GLAT-TAN'"), card("CRPIX1A", "100.0"),
-                             card("CRPIX2A", "300.0"), card("CRVAL1A", "231.06"), card("CRVAL2A", "58.42"),
-                             card("CD1_1A", "-1.0E-4"), card("CD1_2A", "3.0E-5"), card("CD2_1A", "2.0E-5"),
-                             card("CD2_2A", "1.1E-4")})
+       for (const auto& a :
+            {card("CTYPE1A", "'GLON-TAN'"), card("CTYPE2A", "'GLAT-TAN'"), card("CRPIX1A", "100.0"),
+             card("CRPIX2A", "300.0"), card("CRVAL1A", "231.06"), card("CRVAL2A", "58.42"), card("CD1_1A", "-1.0E-4"),
+             card("CD1_2A", "3.0E-5"), card("CD2_1A", "2.0E-5"), card("CD2_2A", "1.1E-4")})
          c.push_back(a);
        return c;
      },
@@ -218,12 +221,12 @@ namespace {
 // cubic term), and one wcslib cannot read (no AMDY terms): both are removed with their line,
 // never carried as they were.
 TEST(WcsCards, ADssSolutionThatCannotBeCarriedIsRemovedWithOneLine) {
-  std::vector<std::string> plate{card("PLTRAH", "13"),     card("PLTRAM", "29"),     card("PLTRAS", "52.37"),
-                                 card("PLTDECSN", "'+'"),  card("PLTDECD", "47"),    card("PLTDECM", "11"),
-                                 card("PLTDECS", "43.0"),  card("PLTSCALE", "67.2"), card("XPIXELSZ", "25.2845"),
+  std::vector<std::string> plate{card("PLTRAH", "13"),        card("PLTRAM", "29"),     card("PLTRAS", "52.37"),
+                                 card("PLTDECSN", "'+'"),     card("PLTDECD", "47"),    card("PLTDECM", "11"),
+                                 card("PLTDECS", "43.0"),     card("PLTSCALE", "67.2"), card("XPIXELSZ", "25.2845"),
                                  card("YPIXELSZ", "25.2845"), card("PPO3", "177500.0"), card("PPO6", "177500.0"),
-                                 card("CNPIX1", "6850"),   card("CNPIX2", "6900"),   card("AMDX1", "67.15"),
-                                 card("AMDX3", "-40.0"),   card("OBJECT", "'M51'")};
+                                 card("CNPIX1", "6850"),      card("CNPIX2", "6900"),   card("AMDX1", "67.15"),
+                                 card("AMDX3", "-40.0"),      card("OBJECT", "'M51'")};
   std::vector<std::string> unreadable = plate;
   plate.insert(plate.end(), {card("AMDX7", "50.0"), card("AMDY1", "67.16"), card("AMDY3", "60.0")});
   for (auto* cards : {&plate, &unreadable}) {

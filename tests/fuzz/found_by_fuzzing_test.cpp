@@ -198,7 +198,8 @@ TEST(FoundByFuzzing, GarbageInARiceTileIsRefusedAndTheProgramGoesOn) {
   expect_refused(load_damaged(RICE_1,
                               [](std::string& b, TileTable t) {
                                 const uint32_t length = big_endian(b, t.table), offset = big_endian(b, t.table + 4);
-                                for (uint32_t k = 2; k < length; ++k) b[static_cast<std::size_t>(t.heap + offset + k)] = '\xff';
+                                for (uint32_t k = 2; k < length; ++k)
+                                  b[static_cast<std::size_t>(t.heap + offset + k)] = '\xff';
                               }),
                  "the compressed image is damaged");
 }
@@ -228,7 +229,8 @@ TEST(FoundByFuzzing, AGzipSizeFieldOfZeroOrBelowThePackedSizeIsRefused) {
   for (const std::string& size : {std::string(4, '\0'), std::string("\x10\0\0\0", 4)}) {
     bytes.replace(bytes.size() - 4, 4, size);
     dir.write("damaged.fits.gz", bytes);
-    expect_refused(load(dir.file("damaged.fits.gz")), "the gzip file is damaged: its size field cannot belong to its data");
+    expect_refused(load(dir.file("damaged.fits.gz")),
+                   "the gzip file is damaged: its size field cannot belong to its data");
   }
 }
 

@@ -23,7 +23,6 @@ using zelvo::testing::read_png;
 
 namespace {
 
-
 // A galaxy of exponential light with its major axis at `pa_deg` from +x towards +y and axis
 // ratio sqrt(1 - e^2), on a sky of 0: its value at elliptical radius rho is 1000 exp(-rho / 6).
 double galaxy_rho(double dx, double dy, double e, double pa_deg) {
@@ -46,7 +45,8 @@ TEST_P(OnePositionAngle, TheDrawnEllipseIsTheMeasuredOne) {
   // The annuli: the profile of the turned galaxy is its analytic profile, bin by bin.
   Image img(81, 81);
   for (int y = 1; y <= 81; ++y)
-    for (int x = 1; x <= 81; ++x) img.at(x, y) = static_cast<float>(1000.0 * std::exp(-galaxy_rho(x - 41, y - 41, e, pa_deg) / 6.0));
+    for (int x = 1; x <= 81; ++x)
+      img.at(x, y) = static_cast<float>(1000.0 * std::exp(-galaxy_rho(x - 41, y - 41, e, pa_deg) / 6.0));
   const PixelScan scan = scan_profile_pixels(img.view(), 41, 41, 15.0f, e, pa, ProfileScale::flux);
   const BinnedProfile prof = bin_profile(scan, 0.0f, 15.0f);
   ASSERT_EQ(prof.nb(), 15u);
@@ -97,5 +97,5 @@ TEST_P(OnePositionAngle, TheDrawnEllipseIsTheMeasuredOne) {
   EXPECT_LT(diff, 3.0) << "drawn at " << axis << " degrees";
 }
 
-INSTANTIATE_TEST_SUITE_P(Angles, OnePositionAngle, ::testing::Values(Angle{0.0f}, Angle{30.0f}, Angle{60.0f},
-                                                                     Angle{135.0f}));
+INSTANTIATE_TEST_SUITE_P(Angles, OnePositionAngle,
+                         ::testing::Values(Angle{0.0f}, Angle{30.0f}, Angle{60.0f}, Angle{135.0f}));

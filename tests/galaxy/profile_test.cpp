@@ -83,11 +83,21 @@ TEST(PixelScan, HistogramTakes4799InItsLastBinAndCounts4800OnlyAsSky) {
   Image img(41, 41, 1000.0f);
   img.at(30, 21) = 4799.0f;  // outside the extent (R = 5 around 21, 21)
   img.at(21, 30) = 4800.0f;
-  img.at(12, 12) = 0.001f;   // the smallest positive values land in bin 41
+  img.at(12, 12) = 0.001f;  // the smallest positive values land in bin 41
   // Bin k covers -200 + 5 (k - 1) up to -200 + 5 k; anything else is outside (index 0).
-  for (const auto& [v, k] : {std::pair{4799.0f, 1000}, {4800.0f, 0}, {-200.0f, 1}, {-195.0f, 2}, {-0.5f, 40},
-                             {0.0f, 41}, {-200.5f, 0}, {-204.9f, 0}, {1.1e10f, 0}, {1e11f, 0}, {-1e11f, 0},
-                             {INFINITY, 0}, {NAN, 0}})
+  for (const auto& [v, k] : {std::pair{4799.0f, 1000},
+                             {4800.0f, 0},
+                             {-200.0f, 1},
+                             {-195.0f, 2},
+                             {-0.5f, 40},
+                             {0.0f, 41},
+                             {-200.5f, 0},
+                             {-204.9f, 0},
+                             {1.1e10f, 0},
+                             {1e11f, 0},
+                             {-1e11f, 0},
+                             {INFINITY, 0},
+                             {NAN, 0}})
     EXPECT_EQ(sky_bin_index(v), k) << v;
   EXPECT_FLOAT_EQ(sky_bin_centre(1000), 4797.5f);
 
@@ -105,10 +115,10 @@ TEST(PixelScan, HistogramTakes4799InItsLastBinAndCounts4800OnlyAsSky) {
 
 TEST(PixelScan, FluxTakesZeroAndNegativeValuesAndLeavesOutOnlyUndefinedOnes) {
   Image img(31, 31, 20.0f);
-  img.at(16, 18) = 0.0f;      // inside the extent
-  img.at(14, 16) = -3.0f;     // a sky pixel below zero (or a negative magnitude)
-  img.at(17, 15) = -99999.0f; // a blank pixel of a calibrated image
-  img.at(15, 17) = -999.0f;   // a pixel the file left undefined
+  img.at(16, 18) = 0.0f;       // inside the extent
+  img.at(14, 16) = -3.0f;      // a sky pixel below zero (or a negative magnitude)
+  img.at(17, 15) = -99999.0f;  // a blank pixel of a calibrated image
+  img.at(15, 17) = -999.0f;    // a pixel the file left undefined
   img.at(18, 16) = NAN;
   const PixelScan f = scan_profile_pixels(img.view(), 16, 16, 4.0f, 0.0f, 0.0f, ProfileScale::flux);
   const PixelScan m = scan_profile_pixels(img.view(), 16, 16, 4.0f, 0.0f, 0.0f, ProfileScale::magnitude);
@@ -188,19 +198,45 @@ TEST(ProfileRequestCheck, EachUnusableRequestNamesItsReason) {
     const char* line;
   };
   const Case cases[] = {
-      {{50, 30, 20.0f, 1.0f, 0.0f, 0.0f}, 0, 60, Status::empty_image, "The image is empty; there is no galaxy to measure."},
-      {{101, 30, 20.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::centre_outside,
+      {{50, 30, 20.0f, 1.0f, 0.0f, 0.0f},
+       0,
+       60,
+       Status::empty_image,
+       "The image is empty; there is no galaxy to measure."},
+      {{101, 30, 20.0f, 1.0f, 0.0f, 0.0f},
+       100,
+       60,
+       Status::centre_outside,
        "The centre must lie inside the image (x 1 to 100, y 1 to 60); nothing done."},
-      {{50, 0, 20.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::centre_outside,
+      {{50, 0, 20.0f, 1.0f, 0.0f, 0.0f},
+       100,
+       60,
+       Status::centre_outside,
        "The centre must lie inside the image (x 1 to 100, y 1 to 60); nothing done."},
-      {{50, 30, 0.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::extent,
+      {{50, 30, 0.0f, 1.0f, 0.0f, 0.0f},
+       100,
+       60,
+       Status::extent,
        "The extent must be larger than 0 and at most the image diagonal (116.619 pixels); nothing done."},
-      {{50, 30, 117.0f, 1.0f, 0.0f, 0.0f}, 100, 60, Status::extent,
+      {{50, 30, 117.0f, 1.0f, 0.0f, 0.0f},
+       100,
+       60,
+       Status::extent,
        "The extent must be larger than 0 and at most the image diagonal (116.619 pixels); nothing done."},
-      {{50, 30, 20.0f, 0.005f, 0.0f, 0.0f}, 100, 60, Status::step, "The step must be at least 0.01 pixels; nothing done."},
-      {{50, 30, 20.0f, 1.0f, 1.0f, 0.0f}, 100, 60, Status::eccentricity,
+      {{50, 30, 20.0f, 0.005f, 0.0f, 0.0f},
+       100,
+       60,
+       Status::step,
+       "The step must be at least 0.01 pixels; nothing done."},
+      {{50, 30, 20.0f, 1.0f, 1.0f, 0.0f},
+       100,
+       60,
+       Status::eccentricity,
        "The eccentricity must lie in 0 <= e < 1; nothing done."},
-      {{50, 30, 20.0f, 1.0f, NAN, 0.0f}, 100, 60, Status::eccentricity,
+      {{50, 30, 20.0f, 1.0f, NAN, 0.0f},
+       100,
+       60,
+       Status::eccentricity,
        "The eccentricity must lie in 0 <= e < 1; nothing done."},
   };
   for (const Case& c : cases) {

@@ -36,12 +36,27 @@ TEST(ImageEdits, EveryPixelLandsWhereTheEditSendsIt) {
        [&](int x, int y) { return old.at(y, m + 1 - x); }},
       {"five quarter turns", [&] { return rotated_image(old, 5); }, m, n,
        [&](int x, int y) { return old.at(n + 1 - y, x); }},
-      {"mirror left to right", [&] { Image i = old; reflect_image(i, 'a'); return i; }, n, m,
-       [&](int x, int y) { return old.at(n + 1 - x, y); }},
-      {"mirror top to bottom", [&] { Image i = old; reflect_image(i, 'B'); return i; }, n, m,
-       [&](int x, int y) { return old.at(x, m + 1 - y); }},
-      {"another choice", [&] { Image i = old; reflect_image(i, 'c'); return i; }, n, m,
-       [&](int x, int y) { return old.at(x, y); }},
+      {"mirror left to right",
+       [&] {
+         Image i = old;
+         reflect_image(i, 'a');
+         return i;
+       },
+       n, m, [&](int x, int y) { return old.at(n + 1 - x, y); }},
+      {"mirror top to bottom",
+       [&] {
+         Image i = old;
+         reflect_image(i, 'B');
+         return i;
+       },
+       n, m, [&](int x, int y) { return old.at(x, m + 1 - y); }},
+      {"another choice",
+       [&] {
+         Image i = old;
+         reflect_image(i, 'c');
+         return i;
+       },
+       n, m, [&](int x, int y) { return old.at(x, y); }},
       {"crop 2..4 x 2..3", [&] { return *crop_image(old, 2, 4, 2, 3); }, 3, 2,
        [&](int x, int y) { return old.at(x + 1, y + 1); }},
   };

@@ -84,7 +84,8 @@ TEST_P(PixelRule, EveryScanCountsThePixelExactlyWhenTheRuleDoes) {
     EXPECT_EQ(f.minimum, lo) << c.name;
     EXPECT_EQ(f.maximum, hi) << c.name;
   }
-  EXPECT_EQ(tiles.inner_sum(), static_cast<float>(120 * 5.0 + (c.counted ? c.v : 0.0))) << c.name;  // 11 x 11 inner pixels
+  EXPECT_EQ(tiles.inner_sum(), static_cast<float>(120 * 5.0 + (c.counted ? c.v : 0.0)))
+      << c.name;  // 11 x 11 inner pixels
 
   EXPECT_EQ(automatic_levels(img.view(), -FLT_MAX, FLT_MAX).n, 25 - left_out) << c.name;
 

@@ -239,14 +239,14 @@ TEST_P(ApertureMagnitude, IsPerSecondOfAPositiveExposureTimeAndInstrumentalOther
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ApertureMagnitude,
-    ::testing::Values(MagnitudeCase{1000.0f, 100.0f, -2.5}, MagnitudeCase{100.0f, 100.0f, 0.0},
-                      MagnitudeCase{52000.0f, 300.0f, -2.5 * std::log10(52000.0 / 300.0)},
-                      MagnitudeCase{100.0f, 0.0f, -5.0}, MagnitudeCase{100.0f, -30.0f, -5.0},
-                      MagnitudeCase{100.0f, NAN, -5.0}, MagnitudeCase{3e38f, 1e-30f, -2.5 * std::log10(3e68)},
-                      MagnitudeCase{0.0f, 100.0f, NAN}, MagnitudeCase{-5.0f, 100.0f, NAN},
-                      MagnitudeCase{INFINITY, 100.0f, NAN}));
+INSTANTIATE_TEST_SUITE_P(Cases, ApertureMagnitude,
+                         ::testing::Values(MagnitudeCase{1000.0f, 100.0f, -2.5}, MagnitudeCase{100.0f, 100.0f, 0.0},
+                                           MagnitudeCase{52000.0f, 300.0f, -2.5 * std::log10(52000.0 / 300.0)},
+                                           MagnitudeCase{100.0f, 0.0f, -5.0}, MagnitudeCase{100.0f, -30.0f, -5.0},
+                                           MagnitudeCase{100.0f, NAN, -5.0},
+                                           MagnitudeCase{3e38f, 1e-30f, -2.5 * std::log10(3e68)},
+                                           MagnitudeCase{0.0f, 100.0f, NAN}, MagnitudeCase{-5.0f, 100.0f, NAN},
+                                           MagnitudeCase{INFINITY, 100.0f, NAN}));
 
 TEST(Radii, AreAcceptedOnlyFromAboveZeroInStrictlyIncreasingOrder) {
   EXPECT_TRUE((ApertureRadii{2.5f, 9.0f, 12.0f}.valid()));

@@ -65,8 +65,8 @@ TEST(Limits, CentralRegionSkyUpperLimitAndSaturationLevel) {
   EXPECT_EQ(central_region(5, 3).x0, 1);  // not column 0
 
   Image img(100, 100, 10.0f);
-  img.at(5, 50) = 90000.0f;   // column 5 lies outside columns 10 .. 89
-  img.at(50, 89) = 2000.0f;   // row 89 is the last row inside
+  img.at(5, 50) = 90000.0f;  // column 5 lies outside columns 10 .. 89
+  img.at(50, 89) = 2000.0f;  // row 89 is the last row inside
   EXPECT_FLOAT_EQ(sky_upper_limit(img.view()), 0.95f * 2000.0f);
 
   img.at(5, 50) = 44444.0f;
@@ -105,7 +105,8 @@ TEST(Getcen, NearTheCornerReadsOnlyTheImage) {
   std::vector<float> buf(static_cast<std::size_t>(nx * (ny + 2)), std::numeric_limits<float>::quiet_NaN());
   ImageView v{buf.data() + nx, nx, ny};
   for (int y = 1; y <= ny; ++y)
-    for (int x = 1; x <= nx; ++x) v.at(x, y) = 10.0f + 1000.0f * std::exp(-((x - 2) * (x - 2) + (y - 2) * (y - 2)) / 4.0f);
+    for (int x = 1; x <= nx; ++x)
+      v.at(x, y) = 10.0f + 1000.0f * std::exp(-((x - 2) * (x - 2) + (y - 2) * (y - 2)) / 4.0f);
   const Centroid c = GETCEN(v, 1.6f, 2.4f);
   ASSERT_TRUE(std::isfinite(c.x) && std::isfinite(c.y));
   EXPECT_GE(c.x, 1.0f);

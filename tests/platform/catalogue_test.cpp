@@ -18,7 +18,9 @@ using ::testing::HasSubstr;
 namespace {
 Catalogue sample(std::vector<CatalogueRow> rows) {
   Catalogue t;
-  t.columns = {{"x", "float64", "pix", "x of the centre"}, {"ra", "float64", "deg", ""}, {"n", "int64", "", ""},
+  t.columns = {{"x", "float64", "pix", "x of the centre"},
+               {"ra", "float64", "deg", ""},
+               {"n", "int64", "", ""},
                {"file", "string", "", "the image's \"name\""}};
   t.meta = {{"exptime", 300.0}, {"method", std::string("exact \"circle\" overlap")}};
   t.rows = std::move(rows);
@@ -29,7 +31,8 @@ Catalogue sample(std::vector<CatalogueRow> rows) {
 TEST(Catalogue, AstropyReadsWhatIsWrittenAndAppended) {
   ScratchFolder dir;
   const auto path = dir.file("cat.ecsv");
-  ASSERT_TRUE(append_catalogue(path, sample({{0.1, std::monostate{}, int64_t{3}, std::string("my \"m51\" frame.fits")}})).ok);
+  ASSERT_TRUE(
+      append_catalogue(path, sample({{0.1, std::monostate{}, int64_t{3}, std::string("my \"m51\" frame.fits")}})).ok);
   const auto second = append_catalogue(path, sample({{1e-300, NAN, int64_t{-4}, std::string("b\nc\xff\xc3\xa9")}}));
   ASSERT_TRUE(second.ok);
   EXPECT_EQ(second.notice, "");
@@ -55,14 +58,15 @@ TEST_P(SetAside, AFileThisVersionCannotAppendToIsKept) {
   dir.write("cat.ecsv", GetParam());
   const auto w = append_catalogue(dir.file("cat.ecsv"), sample({{2.0, 10.5, int64_t{1}, std::string("a.fits")}}));
   ASSERT_TRUE(w.ok) << w.error;
-  EXPECT_EQ(w.notice, "cat.ecsv does not hold this version's columns or ends in an incomplete line; it is kept as "
-                      "cat-old-1.ecsv and a new cat.ecsv is started.");
+  EXPECT_EQ(w.notice,
+            "cat.ecsv does not hold this version's columns or ends in an incomplete line; it is kept as "
+            "cat-old-1.ecsv and a new cat.ecsv is started.");
   EXPECT_EQ(dir.read("cat-old-1.ecsv"), GetParam());
   EXPECT_EQ(dir.read("cat.ecsv"), ecsv_header(sample({})) + "2 10.5 1 a.fits\n");
 }
 INSTANTIATE_TEST_SUITE_P(Catalogue, SetAside,
                          ::testing::Values("x y flux\n1 2 3\n",  // a plain table of another program
-                                           ecsv_header(sample({})) + "1 2 3 a.fits",  // its last row cut short
+                                           ecsv_header(sample({})) + "1 2 3 a.fits",           // its last row cut short
                                            ecsv_header(Catalogue{{{"x"}}, {}, {}}) + "1\n"));  // other columns
 
 TEST(Catalogue, AFullDiskLeavesTheCatalogueAsItWas) {

@@ -57,7 +57,8 @@ int count_prefix(const std::vector<std::string>& lines, const std::string& prefi
 // Pixels that differ between two images.
 int changed_pixels(const Image& a, const Image& b) {
   int n = 0;
-  for (std::size_t i = 0; i < a.px.size(); ++i) n += !(a.px[i] == b.px[i] || (std::isnan(a.px[i]) && std::isnan(b.px[i])));
+  for (std::size_t i = 0; i < a.px.size(); ++i)
+    n += !(a.px[i] == b.px[i] || (std::isnan(a.px[i]) && std::isnan(b.px[i])));
   return n;
 }
 
@@ -94,7 +95,8 @@ TEST(DeathStar, AStarOnAFlatSkyIsReplacedByExactlyThatSky) {
   Harness h;
   Image img(100, 100, 250.0f);
   for (int y = 45; y <= 56; ++y)
-    for (int x = 45; x <= 56; ++x) img.at(x, y) += 4000.0f / (1.0f + (x - 50.5f) * (x - 50.5f) + (y - 50.5f) * (y - 50.5f));
+    for (int x = 45; x <= 56; ++x)
+      img.at(x, y) += 4000.0f / (1.0f + (x - 50.5f) * (x - 50.5f) + (y - 50.5f) * (y - 50.5f));
   float r = 9.0f;
   const RemovalResult res = h.remove(img, 50.5f, 50.5f, r);
   ASSERT_TRUE(res.changed());
@@ -280,7 +282,8 @@ TEST(DeathStar, TwoRemovalsThenUndoRestoreOnlyTheSecond) {
 TEST(DeathStar, DiscsCrossingTheBorderNeverTouchPixelsOutsideTheImage) {
   Harness h;
   const int nx = 60, ny = 50;
-  for (const auto& [xc, yc] : std::vector<std::pair<float, float>>{{2.0f, 25.0f}, {58.7f, 48.2f}, {30.0f, 1.0f}, {1.0f, 1.0f}}) {
+  for (const auto& [xc, yc] :
+       std::vector<std::pair<float, float>>{{2.0f, 25.0f}, {58.7f, 48.2f}, {30.0f, 1.0f}, {1.0f, 1.0f}}) {
     // The image lives inside a larger buffer; the margins must keep their sentinel.
     std::vector<float> buf(static_cast<std::size_t>(nx * ny + 4 * nx), -123.0f);
     ImageView v{buf.data() + 2 * nx, nx, ny};
@@ -406,8 +409,16 @@ TEST_P(DeathStarOnAPlane, PaintsThePlaneWithTheSkysNoise) {
       }
       const double u = x - xs, v = y - ys, z = img.at(x, y);
       painted.push_back({u, v, z});
-      s1 += 1; su += u; sv += v; suu += u * u; svv += v * v; suv += u * v;
-      sz += z; suz += u * z; svz += v * z; sres += z - plane(x, y);
+      s1 += 1;
+      su += u;
+      sv += v;
+      suu += u * u;
+      svv += v * v;
+      suv += u * v;
+      sz += z;
+      suz += u * z;
+      svz += v * z;
+      sres += z - plane(x, y);
     }
   ASSERT_GT(s1, 300);
   const double mu = su / s1, mv = sv / s1, mz = sz / s1;

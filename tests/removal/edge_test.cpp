@@ -12,8 +12,7 @@ namespace {
 
 std::vector<std::pair<int, int>> ring_points(const RemovalWork& w) {
   std::vector<std::pair<int, int>> p;
-  for (int i = 0; i < w.nRing; ++i)
-    p.emplace_back(static_cast<int>(w.TheRing.x[i]), static_cast<int>(w.TheRing.y[i]));
+  for (int i = 0; i < w.nRing; ++i) p.emplace_back(static_cast<int>(w.TheRing.x[i]), static_cast<int>(w.TheRing.y[i]));
   return p;
 }
 

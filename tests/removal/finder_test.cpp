@@ -21,7 +21,8 @@ namespace {
 const FoundStar* nearest(const FinderResult& r, float x, float y, float within) {
   const FoundStar* best = nullptr;
   for (const FoundStar& s : r.stars)
-    if (std::hypot(s.x - x, s.y - y) < within && (!best || std::hypot(s.x - x, s.y - y) < std::hypot(best->x - x, best->y - y)))
+    if (std::hypot(s.x - x, s.y - y) < within &&
+        (!best || std::hypot(s.x - x, s.y - y) < std::hypot(best->x - x, best->y - y)))
       best = &s;
   return best;
 }
@@ -36,7 +37,9 @@ TEST_P(FinderOnGalaxy, FindsTheStarsNotTheKnotsAndTypesSaturatedOnes) {
   req.saturation = 0.9f * f.saturation;
   const FinderResult r = find_stars(f.image.view(), req);
   ASSERT_EQ(r.status, FinderStatus::found);
-  if (GetParam() <= 0.0f) { EXPECT_NEAR(r.fwhm, 3.0f, 0.6f); }
+  if (GetParam() <= 0.0f) {
+    EXPECT_NEAR(r.fwhm, 3.0f, 0.6f);
+  }
   int bright = 0, found = 0;
   for (const TrueStar& t : f.stars) {
     const FoundStar* s = nearest(r, t.x, t.y, t.saturated ? 4.0f : 1.5f);

@@ -151,8 +151,7 @@ TEST(Gradient, RingValuesRisingFallingAndRisingFromTheMinimumAreASaddle) {
   // Alternating values: the smoothed profile alternates 40/3 and 50/3, so from its (last)
   // minimum the four points go low, high, low, high by more than TheSigma.
   RemovalWork w = ring_with(
-      50.5f, 50.5f, 5.0f, [](float, float, int i) { return i % 2 == 0 ? 10.0f : 20.0f; },
-      [](int) { return 1.0f; });
+      50.5f, 50.5f, 5.0f, [](float, float, int i) { return i % 2 == 0 ? 10.0f : 20.0f; }, [](int) { return 1.0f; });
   std::ostringstream log;
   ASSERT_TRUE(GRADIENT(w, 50.5f, 50.5f, log));
   EXPECT_NE(log.str().find(" Saddle Gradient!!!\n"), std::string::npos);
@@ -207,9 +206,9 @@ struct SurfaceCase {
   const char* name;
   std::function<double(double, double)> sky;  // of the offsets from the centre
   double noise;
-  bool star;       // a 3000-count Gaussian star at 14 pixels from the centre
-  int order;       // the order the fit must choose
-  double tol;      // on the level at the centre, in units of the noise (about 3 standard errors)
+  bool star;   // a 3000-count Gaussian star at 14 pixels from the centre
+  int order;   // the order the fit must choose
+  double tol;  // on the level at the centre, in units of the noise (about 3 standard errors)
 };
 
 class FitSurface : public ::testing::TestWithParam<SurfaceCase> {};
@@ -249,8 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
         SurfaceCase{"plane", [](double u, double v) { return 2000.0 + 6.0 * u - 8.0 * v; }, 8.0, false, 1, 0.15},
         SurfaceCase{"plane_and_star", [](double, double v) { return 1000.0 - 10.0 * v; }, 8.0, true, 1, 0.15},
         SurfaceCase{"curved",
-                    [](double u, double v) { return 1500.0 + 5.0 * u + 0.3 * u * u - 0.4 * u * v + 0.5 * v * v; },
-                    8.0, false, 2, 0.6}),
+                    [](double u, double v) { return 1500.0 + 5.0 * u + 0.3 * u * u - 0.4 * u * v + 0.5 * v * v; }, 8.0,
+                    false, 2, 0.6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FitSurface, TooFewSamplesFitNothing) {

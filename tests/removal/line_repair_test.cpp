@@ -21,12 +21,12 @@ constexpr int kSize = 200;
 struct LineCase {
   std::string name;
   LineAxis axis;
-  int line;             // the bad column (or row)
-  float value;          // a dead line holds this value ...
-  float offset;         // ... or the good value plus this (0: dead)
-  int from, to;         // pixels along the line that are bad
-  float knot_across;    // a knot this many lines beside the bad one
-  float click_off;      // the click lies this far across from the line
+  int line;           // the bad column (or row)
+  float value;        // a dead line holds this value ...
+  float offset;       // ... or the good value plus this (0: dead)
+  int from, to;       // pixels along the line that are bad
+  float knot_across;  // a knot this many lines beside the bad one
+  float click_off;    // the click lies this far across from the line
 };
 
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }

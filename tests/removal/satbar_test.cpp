@@ -108,8 +108,8 @@ TEST(FindCentre, ClickNearTheLeftEdgeMarksTheColumnsOffTheImage) {
   ASSERT_TRUE(c.ok());
   EXPECT_EQ(c.edge, 32);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(c.left[i], 1) << i;   // no window found: the scan leaves 1, not 32
-    EXPECT_EQ(c.right[i], 62) << i; // block ends at column 30 = position 61
+    EXPECT_EQ(c.left[i], 1) << i;    // no window found: the scan leaves 1, not 32
+    EXPECT_EQ(c.right[i], 62) << i;  // block ends at column 30 = position 61
   }
   EXPECT_FLOAT_EQ(c.radius, 31.0f);
   EXPECT_THAT(h.out.str(), Not(HasSubstr("Alarm")));

@@ -10,8 +10,8 @@
 
 #include "numeric/random.h"
 #include "removal/edge.h"
-#include "removal/ring_values.h"
 #include "removal/removal_harness.h"
+#include "removal/ring_values.h"
 
 namespace zelvo {
 namespace {

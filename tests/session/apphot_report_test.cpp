@@ -6,16 +6,16 @@
 
 #include <array>
 #include <cmath>
-#include <random>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "fits/sky_coordinates.h"
 #include "photometry/apphot.h"
-#include "platform/console.h"
 #include "platform/catalogue.h"
+#include "platform/console.h"
 #include "platform/list_io.h"
 #include "session/photometry_menu.h"
 #include "support/astropy_table.h"
@@ -25,10 +25,10 @@
 
 using namespace zelvo;
 using namespace zelvo::testing;
-using zelvo::test_images::star_field;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using zelvo::test_images::star_field;
 
 namespace {
 
@@ -63,11 +63,10 @@ TEST(Apphot, PrintsTheLinesWithErrorsAndTheSkyUsedAndAppendsTheRecord) {
   for (int y = -12; y <= 12; ++y)
     for (int x = -12; x <= 12; ++x) n_sky += x * x + y * y >= 81 && x * x + y * y < 144;
   EXPECT_EQ(io.out.str(),
-            " The nro of pixels and total flux within background annulus = " + fr(ann) + " " +
-                fr(10.0 * ann) + "\n" + " The number of pixels and total flux within star radius = " +
-                fr(area) + " " + fr(10.0 * area + 100.0) + "\n" +
-                " The corrected flux and corresponding magnitude = " + fr(100.0) + " -5.0\n" +
-                " The flux error and magnitude error = " + fr(10.0) + " " + fr(0.10857) +
+            " The nro of pixels and total flux within background annulus = " + fr(ann) + " " + fr(10.0 * ann) + "\n" +
+                " The number of pixels and total flux within star radius = " + fr(area) + " " +
+                fr(10.0 * area + 100.0) + "\n" + " The corrected flux and corresponding magnitude = " + fr(100.0) +
+                " -5.0\n" + " The flux error and magnitude error = " + fr(10.0) + " " + fr(0.10857) +
                 " (gain 1.0 e-/count, unknown, 1 assumed)\n" +
                 " The sky subtracted (clipped mean of the annulus pixels whose centres lie in it), its spread and "
                 "pixel count = " +
@@ -134,9 +133,10 @@ TEST(Catalogue, AstropyReadsEveryMeasurementAndDs9TheApertures) {
   ScratchFolder dir;
   const PhotometryFiles files{dir.file("ZelvoApPhot.log"), dir.file("ZelvoApPhot.ecsv"), dir.file("ZelvoApPhot.reg")};
   Image img = star_field(80, 80, 100.0f, 30.3f, 40.6f, 3000.0f, 1.3f, 4.0f);
-  const std::vector<std::string> wcs_cards = {
-      hcard("CTYPE1", "'RA---TAN'"), hcard("CTYPE2", "'DEC--TAN'"), hcard("CRPIX1", "40.0"), hcard("CRPIX2", "40.0"),
-      hcard("CRVAL1", "202.47"),     hcard("CRVAL2", "47.195"),     hcard("CDELT1", "-0.0003"), hcard("CDELT2", "0.0003")};
+  const std::vector<std::string> wcs_cards = {hcard("CTYPE1", "'RA---TAN'"), hcard("CTYPE2", "'DEC--TAN'"),
+                                              hcard("CRPIX1", "40.0"),       hcard("CRPIX2", "40.0"),
+                                              hcard("CRVAL1", "202.47"),     hcard("CRVAL2", "47.195"),
+                                              hcard("CDELT1", "-0.0003"),    hcard("CDELT2", "0.0003")};
   const SkyCoordinatesParse with = parse_sky_coordinates(wcs_cards), without = parse_sky_coordinates({});
   ASSERT_TRUE(with.wcs);
   dir.write("ZelvoApPhot.ecsv", "x y\n1 2\n3");  // another program's table, cut short: kept, never appended to
@@ -163,7 +163,7 @@ TEST(Catalogue, AstropyReadsEveryMeasurementAndDs9TheApertures) {
   const auto t = astropy_read_ecsv(files.catalogue.string());
   if (!t) GTEST_SKIP() << "astropy is not installed";
   ASSERT_THAT(t->columns, ElementsAre("x", "y", "ra", "dec", "r_star", "r_in", "r_out", "area", "flux", "flux_err",
-                                     "sky", "sky_sigma", "n_sky", "mag", "mag_err", "exptime", "file"));
+                                      "sky", "sky_sigma", "n_sky", "mag", "mag_err", "exptime", "file"));
   ASSERT_EQ(t->rows.size(), 2u);
   const auto num = [&](std::size_t r, const char* c) { return std::stod(t->cell(r, c)); };
   EXPECT_NEAR(num(0, "x"), a.xcen, 1e-5);

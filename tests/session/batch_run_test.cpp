@@ -58,13 +58,16 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"remove", kInjecting, "--list", "l; rm x", "--out", "o"}, kInjecting, "l; rm x"},
         ParseCase{{"remove", "--list=-l", "--out=o", "--", "-x.fits"}, "-x.fits", "-l"},
         ParseCase{{"remove", "--list", "l", "--out", "o", "--", "--"}, "--", "l"},
-        ParseCase{{"remove", "-x.fits", "--list", "l", "--out", "o"}, "",
+        ParseCase{{"remove", "-x.fits", "--list", "l", "--out", "o"},
+                  "",
                   "the remove job has no option '-x.fits' (a name that starts with '-' goes after '--')"},
-        ParseCase{{"remove", "a.fits", "--list", "l", "--out", "o", "--seed", "1; touch X"}, "",
+        ParseCase{{"remove", "a.fits", "--list", "l", "--out", "o", "--seed", "1; touch X"},
+                  "",
                   "--seed needs a whole number, not '1; touch X'"},
         ParseCase{{"remove", "a.fits", "--out", "o"}, "", "the remove job needs --list"},
         ParseCase{{"remove", "a.fits", "--list", "l"}, "", "--out DIR is needed: the folder the results go to"},
-        ParseCase{{"remove", "a.fits", "b.fits", "--list", "l", "--out", "o"}, "",
+        ParseCase{{"remove", "a.fits", "b.fits", "--list", "l", "--out", "o"},
+                  "",
                   "one frame per run, not 2 (scripts/many_frames.sh runs many)"},
         ParseCase{{"remove", "a.fits", "--list", "l", "--list", "m", "--out", "o"}, "", "--list is given twice"},
         ParseCase{{"remove", "a.fits", "--list", "l", "--out", ""}, "", "--out needs a folder name"},
@@ -73,9 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BatchNames, EveryOutputCarriesTheFramesStem) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"night1/a.fits", "a.clean.fits"},   {"a.fits.gz", "a.clean.fits"},     {"b.FITS", "b.clean.fits"},
-      {"c.fit.fz", "c.clean.fits"},        {"x/.fits", ".fits.clean.fits"},   {"my frame.fts", "my frame.clean.fits"},
-      {"noext", "noext.clean.fits"},       {"-lead.fits", "-lead.clean.fits"}};
+      {"night1/a.fits", "a.clean.fits"}, {"a.fits.gz", "a.clean.fits"},     {"b.FITS", "b.clean.fits"},
+      {"c.fit.fz", "c.clean.fits"},      {"x/.fits", ".fits.clean.fits"},   {"my frame.fts", "my frame.clean.fits"},
+      {"noext", "noext.clean.fits"},     {"-lead.fits", "-lead.clean.fits"}};
   for (const auto& [frame, name] : cases) EXPECT_EQ(output_name(frame, "clean.fits"), name) << frame;
 }
 
@@ -127,7 +130,8 @@ TEST_F(RemoveJob, RemovesWhatOption9RemovesInASessionWithTheSameSeed) {
                                                  stem + "clean.fits", stem + "session.txt"}));
   // (L takes a name up to its first blank, so the session loads a copy.)
   dir.write("plain.fits", dir.read(frame));
-  const SessionRun s = run_session(dir, {"", "l", "plain.fits", "r", "9", "0", "s", "session.fits", "", "q"}, "/null", 0, 5);
+  const SessionRun s =
+      run_session(dir, {"", "l", "plain.fits", "r", "9", "0", "s", "session.fits", "", "q"}, "/null", 0, 5);
   const Image by_session = dir.read_fits("session.fits"), by_run = dir.read_fits("out/" + stem + "clean.fits");
   ASSERT_FALSE(by_run.empty());
   EXPECT_EQ(by_run.px, by_session.px);
@@ -159,8 +163,9 @@ TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFi
   dir.write("out/keep.txt", "an earlier result");
   dir.write("out/b.clean.fits", "old");
   EXPECT_EQ(run({dir.file(frame)}), 2);
-  EXPECT_EQ(err.str(), "zelvo run remove: " + dir.file("out") +
-                           " is not empty; give a new or empty folder, or --force to replace the files of this run there\n");
+  EXPECT_EQ(err.str(),
+            "zelvo run remove: " + dir.file("out") +
+                " is not empty; give a new or empty folder, or --force to replace the files of this run there\n");
   EXPECT_EQ(outputs(), (std::vector<std::string>{"b.clean.fits", "keep.txt"}));
   dir.write("b.fits", dir.read(frame));
   EXPECT_EQ(run({"--force", dir.file("b.fits")}), 0) << err.str();
@@ -169,8 +174,8 @@ TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFi
   EXPECT_FALSE(dir.read_fits("out/b.clean.fits").empty());
   // A list kept in the folder under the name of an output stays as it is.
   dir.write("out/b.ZelvoRepeat.log", list);
-  std::vector<std::string> args = {"remove", "--list", dir.file("out/b.ZelvoRepeat.log"), "--out", dir.file("out"),
-                                   "--force", dir.file("b.fits")};
+  std::vector<std::string> args = {
+      "remove", "--list", dir.file("out/b.ZelvoRepeat.log"), "--out", dir.file("out"), "--force", dir.file("b.fits")};
   EXPECT_EQ(run_batch(args, out, err), 1);
   EXPECT_EQ(dir.read("out/b.ZelvoRepeat.log"), list);
   EXPECT_THAT(err.str(), HasSubstr("b.ZelvoRepeat.log is an input of this run and is kept"));
@@ -179,9 +184,11 @@ TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFi
 TEST_F(RemoveJob, AnOutputFolderItCannotWriteIsRefusedBeforeAnythingIsDone) {
   dir.write("list.log", list);
   dir.write("file", "");
-  std::vector<std::string> args = {"remove", "--list", dir.file("list.log"), "--out", dir.file("file/out"), dir.file(frame)};
+  std::vector<std::string> args = {"remove",       "--list", dir.file("list.log"), "--out", dir.file("file/out"),
+                                   dir.file(frame)};
   EXPECT_EQ(run_batch(args, out, err), 2);
-  EXPECT_EQ(err.str(), "zelvo run remove: cannot make the output folder " + dir.file("file/out") + ": Not a directory\n");
+  EXPECT_EQ(err.str(),
+            "zelvo run remove: cannot make the output folder " + dir.file("file/out") + ": Not a directory\n");
   std::filesystem::create_directory(dir.file("locked"));
   ::chmod(dir.file("locked").c_str(), 0555);
   ::chmod(dir.path().c_str(), 0755);
@@ -200,13 +207,15 @@ TEST_F(RemoveJob, AFrameTheLoaderRefusesIsOneProblemLineAndNothingRemoved) {
   dir.write("list.log", list);
   // BITPIX 16 with a BSCALE that is not a number: the pixel values are unknown.
   std::string header;
-  for (const char* c : {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
-                        "NAXIS1  =                    4", "NAXIS2  =                    4", "BSCALE  = 'abc'", "END"})
+  for (const char* c :
+       {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
+        "NAXIS1  =                    4", "NAXIS2  =                    4", "BSCALE  = 'abc'", "END"})
     header += std::string(c) + std::string(80 - std::string(c).size(), ' ');
   header.resize(2880, ' ');
   dir.write("scaled.fits", header + std::string(2880, '\0'));
   EXPECT_EQ(run({dir.file("scaled.fits")}), 2);
-  EXPECT_THAT(err.str(), ::testing::StartsWith("zelvo run remove: " + dir.file("scaled.fits") + ": the frame is refused: "));
+  EXPECT_THAT(err.str(),
+              ::testing::StartsWith("zelvo run remove: " + dir.file("scaled.fits") + ": the frame is refused: "));
   EXPECT_FALSE(dir.exists("out/scaled.clean.fits"));
 }
 

@@ -45,12 +45,13 @@ TEST(ScreenPath, StatisticsSummaryAndLevelsExactly) {
   const HeaderTexts t = padded("05:12:33", "13:29:52.7", "+47:11:43", "R");
   DISPLAYIMAGE({im.view(), pad_right("NGC 5194", 20), "m51.fits"}, st, t, false, rig.con, rig.gfx);
 
-  const std::string expected = "\n"
-                               " The maximum pixel value in the image = 100.0\n"
-                               " The minimum pixel value in the image = -20.0\n"
-                               " The average of image pixel values = 10.0056\n" +
-                               summary_line(pad_right("NGC 5194", 20), "m51.fits", t) + "\n" +
-                               " Display levels:  Low = 8.002268  High = 20.01587  Scaling: negative\n";
+  const std::string expected =
+      "\n"
+      " The maximum pixel value in the image = 100.0\n"
+      " The minimum pixel value in the image = -20.0\n"
+      " The average of image pixel values = 10.0056\n" +
+      summary_line(pad_right("NGC 5194", 20), "m51.fits", t) + "\n" +
+      " Display levels:  Low = 8.002268  High = 20.01587  Scaling: negative\n";
   EXPECT_EQ(rig.out.str(), expected);
 
   // Negative scaling: the low level is drawn in the foreground colour.
@@ -84,9 +85,8 @@ TEST(ScreenPath, AllZeroImageSaysItDrawsNothing) {
   Rig rig;
   DisplayState st;  // limits 0 and 0, as after loading this image
   DISPLAYIMAGE({im.view(), "", "zero.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
-  EXPECT_THAT(rig.out.str(),
-              HasSubstr(" Display levels:  Low = 0.0  High = 0.0  Scaling: negative\n"
-                        " Low and high display levels are equal (0.0); the image is not drawn.\n"));
+  EXPECT_THAT(rig.out.str(), HasSubstr(" Display levels:  Low = 0.0  High = 0.0  Scaling: negative\n"
+                                       " Low and high display levels are equal (0.0); the image is not drawn.\n"));
 }
 
 TEST(ScreenPath, ImageWithoutFinitePixelsSaysSo) {
@@ -95,7 +95,8 @@ TEST(ScreenPath, ImageWithoutFinitePixelsSaysSo) {
   DisplayState st = open_limits();
   DISPLAYIMAGE({im.view(), "", "blank.fits"}, st, HeaderTexts{}, false, rig.con, rig.gfx);
   const std::string out = rig.out.str();
-  EXPECT_THAT(out, HasSubstr("\n The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.\n"));
+  EXPECT_THAT(out,
+              HasSubstr("\n The image holds no finite pixel values (only NaN or infinite ones); it is not drawn.\n"));
   EXPECT_THAT(out, Not(HasSubstr("= NaN")));
   EXPECT_THAT(out, Not(HasSubstr("equal")));
 }
@@ -138,7 +139,8 @@ TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
       " Display levels:  Low = 10.0  High = 500.0  Scaling: positive\n" +
       " (Or type zscale or text for the automatic levels, linear, sqrt, log or asinh for the stretch.)\n" + question;
   ASSERT_THAT(out, HasSubstr(after_yes));
-  EXPECT_TRUE(out.size() >= after_yes.size() && out.compare(out.size() - after_yes.size(), after_yes.size(), after_yes) == 0)
+  EXPECT_TRUE(out.size() >= after_yes.size() &&
+              out.compare(out.size() - after_yes.size(), after_yes.size(), after_yes) == 0)
       << out;
   EXPECT_EQ(zelvo::testing::count_of(out, question), 2);
   EXPECT_EQ(st.scaling, 'p');

@@ -11,10 +11,10 @@
 #include "support/session_harness.h"
 
 using namespace zelvo;
-using zelvo::testing::coded_image;
-using zelvo::testing::InProcessSession;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using zelvo::testing::coded_image;
+using zelvo::testing::InProcessSession;
 
 namespace {
 
@@ -143,13 +143,14 @@ TEST(Crop, TheExampleShowsTheClickAndKeepsTheRequestedArea) {
 }
 
 TEST(Crop, LimitsOutsideReversedOrEmptyAreRefused) {
-  for (const char* limits : {"0 10 1 10", "1 101 1 10", "1 10 -5 10", "1 10 90 101", "20 11 1 10",
-                             "1 10 40 31", "2147483647 -2147483647 1 1"}) {
+  for (const char* limits : {"0 10 1 10", "1 101 1 10", "1 10 -5 10", "1 10 90 101", "20 11 1 10", "1 10 40 31",
+                             "2147483647 -2147483647 1 1"}) {
     InProcessSession t;
     const Image old = coded_image(100, 100);
     t.load(1, old, kLongName);
     const std::string out = t.run(command_crop, "50 50\n" + std::string(limits) + "\n");
-    EXPECT_THAT(out, HasSubstr(" Crop limits must lie inside the image, first <= last in both axes; image unchanged.\n"))
+    EXPECT_THAT(out,
+                HasSubstr(" Crop limits must lie inside the image, first <= last in both axes; image unchanged.\n"))
         << limits;
     EXPECT_TRUE(same_pixels(t.slot(1).image, old)) << limits;
     EXPECT_EQ(t.slot(1).name, kLongName) << limits;
@@ -336,9 +337,8 @@ TEST(EditSession, LoadCropRotateReflectAndArithmeticAsAUserDrivesThem) {
   zelvo::testing::ScratchFolder dir;
   const Image field = zelvo::testing::small_field(120, 80);
   dir.write_fits("field_r.fits", field);
-  const auto run = zelvo::testing::run_session(
-      dir, {"", "l", "field_r.fits", "c", "60 40", "11 70 21 60", "t", "a", "f", "b", "a", "- 1000", "s",
-            "field_edit.fits", "", "q"});
+  const auto run = zelvo::testing::run_session(dir, {"", "l", "field_r.fits", "c", "60 40", "11 70 21 60", "t", "a",
+                                                     "f", "b", "a", "- 1000", "s", "field_edit.fits", "", "q"});
   EXPECT_EQ(run.status, 0);
   EXPECT_THAT(run.out, HasSubstr(" You clicked at 60.0 40.0\n"));
   EXPECT_THAT(run.out, HasSubstr("The maximum pixel value in the image (slot 1) = "));
@@ -350,8 +350,8 @@ TEST(EditSession, LoadCropRotateReflectAndArithmeticAsAUserDrivesThem) {
   ASSERT_EQ(saved.ny, 60);
   for (int y = 1; y <= 60; ++y)
     for (int x = 1; x <= 40; ++x) {
-      const int ry = 61 - y;                         // after the row mirror
-      const int cx = 60 + 1 - ry, cy = x;            // rotated pixel (x, ry) of the 60 x 40 crop
+      const int ry = 61 - y;               // after the row mirror
+      const int cx = 60 + 1 - ry, cy = x;  // rotated pixel (x, ry) of the 60 x 40 crop
       const float want = field.at(cx + 10, cy + 20) - 1000.0f;
       ASSERT_EQ(saved.at(x, y), want) << x << " " << y;
     }

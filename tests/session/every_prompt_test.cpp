@@ -44,7 +44,9 @@ const std::vector<Prompt>& prompts() {
       {"DisplayChange", {"d", "1"}, "Do you want to change display levels (y/n)?", Reads::letter},
       {"DisplayLevels", {"d", "1", "y"}, "the image in positive or n in negative scaling:", Reads::number},
       {"DisplayLimits", {"d", "1", "y", "900 1200 p"}, "first smaller and then larger value:", Reads::number},
-      {"DisplayAgain", {"d", "1", "y", "900 1200 p", "800 1400"}, "Do you want to change display levels",
+      {"DisplayAgain",
+       {"d", "1", "y", "900 1200 p", "800 1400"},
+       "Do you want to change display levels",
        Reads::letter},
       {"CropClick", {"c"}, "Click approximately on the centre of cropped image.", Reads::cursor},
       {"CropLimits", {"c", "32 32"}, "first and last x- and first and last y-value.", Reads::number},
@@ -69,19 +71,17 @@ const std::vector<Prompt>& prompts() {
       {"RemoveStarCentre", {"r", "1", kStar}, "Click on the object centre.", Reads::cursor},
       {"RemoveStarRadius", {"r", "1", kStar, kStar}, "Give (absolute) value to the removal radius:", Reads::number},
       {"RemoveStarUndo", {"r", "1", kStar, kStar, "8"}, "Do you want to UNDO previous removal (y/n)?", Reads::letter},
-      {"RemoveStarMenuAgain", {"r", "1", kStar, kStar, "8", "n"}, "0) Return back to the main options",
-       Reads::number},
+      {"RemoveStarMenuAgain", {"r", "1", kStar, kStar, "8", "n"}, "0) Return back to the main options", Reads::number},
       {"RemoveSaturatedClick", {"r", "2"}, "Click on the object you want to remove.", Reads::cursor},
       {"RemoveSaturatedCentre", {"r", "2", kStar}, "Click on the object centre.", Reads::cursor},
       {"RemoveAreaCentre", {"r", "3", "20 10"}, "Click on the object centre.", Reads::cursor},
-      {"RemoveAreaRadius", {"r", "3", "20 10", "20 10"}, "Give (absolute) value to the removal radius:",
-       Reads::number},
+      {"RemoveAreaRadius", {"r", "3", "20 10", "20 10"}, "Give (absolute) value to the removal radius:", Reads::number},
       {"RemoveColumnsCentre", {"r", "6", "30 40"}, "Click on the object centre.", Reads::cursor},
-      {"RemoveColumnsChoice", {"r", "6", "30 40", "30 40"}, "Enter 'y' to keep, 'm' to modify, or 'c'",
-       Reads::letter},
-      {"RemoveColumnsValues", {"r", "6", "30 40", "30 40", "m"}, "Give new average and sigma values:",
-       Reads::number},
-      {"RemoveColumnsBackground", {"r", "6", "30 40", "30 40", "c"}, "Click on background you wish to estimate",
+      {"RemoveColumnsChoice", {"r", "6", "30 40", "30 40"}, "Enter 'y' to keep, 'm' to modify, or 'c'", Reads::letter},
+      {"RemoveColumnsValues", {"r", "6", "30 40", "30 40", "m"}, "Give new average and sigma values:", Reads::number},
+      {"RemoveColumnsBackground",
+       {"r", "6", "30 40", "30 40", "c"},
+       "Click on background you wish to estimate",
        Reads::cursor},
       {"RemoveListRadius", {"r", "8"}, "Give (absolute) value to the removal radius:", Reads::number},
       {"RemoveListUndo", {"r", "8", "8"}, "Do you want to UNDO previous removal (y/n)?", Reads::letter},
@@ -93,15 +93,18 @@ const std::vector<Prompt>& prompts() {
       {"PhotometryRadii", {"o", "2"}, "outer edge of the background annulus:", Reads::number},
       {"PhotometryExposure", {"o", "3"}, "Give image exposure time:", Reads::number},
       {"PhotometryClick", {"o", "4"}, "Click on the centre of the aperture photometry object.", Reads::cursor},
-      {"PhotometryClickAgain", {"o", "4", kStar}, "Click on the centre of the aperture photometry object.",
+      {"PhotometryClickAgain",
+       {"o", "4", kStar},
+       "Click on the centre of the aperture photometry object.",
        Reads::cursor},
       // G: galaxy profiles, colour and calibrated images.
       {"GalaxyMenu", {"g"}, "0) Return back to the main options", Reads::number},
       {"ProfileCentre", {"g", "1"}, "Give the centre of your galaxy (x-pixel, y-pixel):", Reads::number},
-      {"ProfileExtent", {"g", "1", "32 32"}, "Give the extent (radius) of the profile and stepsize:",
-       Reads::number},
+      {"ProfileExtent", {"g", "1", "32 32"}, "Give the extent (radius) of the profile and stepsize:", Reads::number},
       {"ProfileEllipse", {"g", "1", "32 32", "25 1"}, "(in degrees) of semi-major axis:", Reads::number},
-      {"ProfilePercent", {"g", "1", "32 32", "25 1", "0.3 40"}, "should be changed (e.g. -10, 0, or 10):",
+      {"ProfilePercent",
+       {"g", "1", "32 32", "25 1", "0.3 40"},
+       "should be changed (e.g. -10, 0, or 10):",
        Reads::number},
       {"MagnitudeCentre", {"g", "2"}, "Give the centre of your galaxy (x-pixel, y-pixel):", Reads::number},
       {"MagnitudeEllipse", {"g", "2", "32 32", "25 1"}, "(in degrees) of semi-major axis:", Reads::number},
@@ -112,9 +115,10 @@ const std::vector<Prompt>& prompts() {
       {"CalibrationCoefficients", {"g", "4"}, "and gamma, (airmass coefficient):", Reads::number},
       {"CalibrationSlots", {"g", "4", "1 2 3"}, "and image slot for corrected (B-I) image:", Reads::number},
       {"CalibrationAirmass", {"g", "4", "1 2 3", "1 1"}, "Give airmass and pixel scale", Reads::number},
-      {"CalibrationZero", {"g", "4", "1 2 3", "1 1", "1.2 0.5"}, "Give extra zero-level correction",
-       Reads::number},
-      {"CalibrationExposure", {"g", "4", "1 2 3", "1 1", "1.2 0.5", "0.1"}, "Change I-band exposure time",
+      {"CalibrationZero", {"g", "4", "1 2 3", "1 1", "1.2 0.5"}, "Give extra zero-level correction", Reads::number},
+      {"CalibrationExposure",
+       {"g", "4", "1 2 3", "1 1", "1.2 0.5", "0.1"},
+       "Change I-band exposure time",
        Reads::number},
   };
   return p;
@@ -128,13 +132,20 @@ struct Answer {
 };
 const std::vector<Answer>& answers() {
   static const std::vector<Answer> a = {
-      {"EndOfInput", nullptr},     {"Empty", ""},
-      {"NotANumber", "abc"},       {"Huge", "1e30"},
-      {"BeyondInteger", "2147483648"}, {"LargestReal", "3.4e38"},
-      {"Negative", "-5"},          {"MostNegative", "-2147483648"},
-      {"NegativeHuge", "-1e30"},   {"Zero", "0"},
-      {"SlotFive", "5"},           {"OptionNinetyNine", "99"},
-      {"NaNWord", "NaN Inf"},      {"Slash", "/"},
+      {"EndOfInput", nullptr},
+      {"Empty", ""},
+      {"NotANumber", "abc"},
+      {"Huge", "1e30"},
+      {"BeyondInteger", "2147483648"},
+      {"LargestReal", "3.4e38"},
+      {"Negative", "-5"},
+      {"MostNegative", "-2147483648"},
+      {"NegativeHuge", "-1e30"},
+      {"Zero", "0"},
+      {"SlotFive", "5"},
+      {"OptionNinetyNine", "99"},
+      {"NaNWord", "NaN Inf"},
+      {"Slash", "/"},
   };
   return a;
 }
@@ -219,8 +230,8 @@ TEST(EveryPromptTable, CoversEveryCommandAndOption) {
       if (f.rfind(s, 0) == 0) return true;
     return false;
   };
-  for (const char* c : {"l", "n", "d", "c", "t", "f", "a", "h", "s", "p", "m1", "m2", "r1", "r2", "r3", "r6",
-                        "r8", "r9", "o1", "o2", "o3", "o4", "g1", "g2", "g3", "g4"})
+  for (const char* c : {"l",  "n",  "d",  "c",  "t",  "f",  "a",  "h",  "s",  "p",  "m1", "m2", "r1",
+                        "r2", "r3", "r6", "r8", "r9", "o1", "o2", "o3", "o4", "g1", "g2", "g3", "g4"})
     EXPECT_TRUE(has(c)) << c;
 }
 

@@ -73,7 +73,9 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->type, 1);
   for (const ListedObject& o : list.objects)
-    if (&o != added) { EXPECT_GT(std::hypot(o.x - 300.0f, o.y - 300.0f), 70.0f) << o.x << " " << o.y; }
+    if (&o != added) {
+      EXPECT_GT(std::hypot(o.x - 300.0f, o.y - 300.0f), 70.0f) << o.x << " " << o.y;
+    }
   int expected = 0, saturated = 0;
   for (const TrueStar& t : f.stars) {
     if (&t == dropped || std::hypot(t.x - 300.0f, t.y - 300.0f) < 72.0f || (!t.saturated && t.peak < 80.0f)) continue;
@@ -108,7 +110,7 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   const auto table = astropy_read_ecsv(dir.file("ZelvoStars.ecsv"));
   if (table) {
     EXPECT_EQ(table->columns, (std::vector<std::string>{"x", "y", "ra", "dec", "flux", "peak", "fwhm", "sharpness",
-                                                         "roundness", "radius", "type"}));
+                                                        "roundness", "radius", "type"}));
     ASSERT_EQ(table->rows.size(), list.objects.size());
     EXPECT_EQ(table->cell(0, "ra"), "--");  // no WCS in this image
     EXPECT_EQ(table->meta.at("threshold_sigma"), "5.0");
@@ -124,11 +126,11 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
 // An existing list and what each answer makes of it; "limit" runs with files limited to a
 // few bytes, so every write fails as on a full disk.
 struct ListCase {
-  const char* answers;   // after the cursor line that ends the editing
+  const char* answers;  // after the cursor line that ends the editing
   bool limit;
-  bool old_kept;         // ZelvoRep.log still holds exactly the old list
-  bool new_in_rep;       // the new list is in ZelvoRep.log
-  const char* other;     // the new list is in this file instead ("" none)
+  bool old_kept;      // ZelvoRep.log still holds exactly the old list
+  bool new_in_rep;    // the new list is in ZelvoRep.log
+  const char* other;  // the new list is in this file instead ("" none)
 };
 
 class ExistingList : public ::testing::TestWithParam<ListCase> {};
@@ -156,27 +158,37 @@ TEST_P(ExistingList, IsNeverLost) {
   });
   ASSERT_TRUE(run.ended_well()) << run.verdict();
   const std::string rep = dir.read("ZelvoRep.log");
-  if (c.old_kept) { EXPECT_EQ(rep, old); }
+  if (c.old_kept) {
+    EXPECT_EQ(rep, old);
+  }
   const ObjectList now = parse_object_list(rep);
   EXPECT_EQ(now.bad_line, 0);
-  if (c.new_in_rep) { EXPECT_GT(now.objects.size(), 10u); }
+  if (c.new_in_rep) {
+    EXPECT_GT(now.objects.size(), 10u);
+  }
   if (c.new_in_rep && !c.old_kept && std::string(c.answers).rfind("a", 0) == 0) {
     EXPECT_EQ(rep.rfind(old + "\n", 0), 0u) << "appended after the old lines";
   }
-  if (*c.other) { EXPECT_GT(parse_object_list(dir.read(c.other)).objects.size(), 10u); }
+  if (*c.other) {
+    EXPECT_GT(parse_object_list(dir.read(c.other)).objects.size(), 10u);
+  }
   EXPECT_EQ(dir.read("other.log"), "keep me\n");  // an existing name offered is never taken
-  if (c.limit) { EXPECT_THAT(run.out, HasSubstr(" ZelvoRep.log could not be written (File too large); the list ZelvoRep.log is left as it was.\n")); }
+  if (c.limit) {
+    EXPECT_THAT(
+        run.out,
+        HasSubstr(" ZelvoRep.log could not be written (File too large); the list ZelvoRep.log is left as it was.\n"));
+  }
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachAnswer, ExistingList,
-    ::testing::Values(ListCase{"r\n", false, false, true, ""},          // replaced
-                      ListCase{"a\n", false, false, true, ""},          // appended
-                      ListCase{"z\nn\nother.log\nn\nstars.log\n", false, true, false, "stars.log"},  // another name
-                      ListCase{"r\n", true, true, false, ""},           // replace fails: old list intact
-                      ListCase{"a\n", true, true, false, ""}));         // append fails: cut back
+INSTANTIATE_TEST_SUITE_P(EachAnswer, ExistingList,
+                         ::testing::Values(ListCase{"r\n", false, false, true, ""},  // replaced
+                                           ListCase{"a\n", false, false, true, ""},  // appended
+                                           ListCase{"z\nn\nother.log\nn\nstars.log\n", false, true, false,
+                                                    "stars.log"},                     // another name
+                                           ListCase{"r\n", true, true, false, ""},    // replace fails: old list intact
+                                           ListCase{"a\n", true, true, false, ""}));  // append fails: cut back
 
 TEST(FindStars, ARegionFileNamedAtTheThresholdQuestionIsTheListOfOption9) {
   const KnottyGalaxy f = knotty_galaxy(400, 400, 9);
@@ -211,8 +223,8 @@ TEST(FindStars, TheFindJobFindsWritesAndRemovesWithAFixedThreshold) {
   ScratchFolder dir;
   dir.write_fits("frame.fits", f.image);
   std::ostringstream out, err;
-  const std::vector<std::string> args = {"find", "--threshold", "5", "--fwhm", "3", "--out", dir.file("out"),
-                                         "--seed", "5", "--", dir.file("frame.fits")};
+  const std::vector<std::string> args = {
+      "find", "--threshold", "5", "--fwhm", "3", "--out", dir.file("out"), "--seed", "5", "--", dir.file("frame.fits")};
   ASSERT_EQ(run_batch(args, out, err), 0) << err.str();
   const ObjectList list = parse_object_list(dir.read("out/frame.ZelvoRep.log"));
   int bright = 0, listed = 0;
@@ -240,7 +252,8 @@ TEST(FindStars, TheFindJobFindsWritesAndRemovesWithAFixedThreshold) {
       }
     EXPECT_LT(std::fabs(excess / 9.0), 3.0 * f.noise) << o.x << " " << o.y;
   }
-  const std::vector<std::string> wrong = {"find", "--threshold", "-2", "--out", dir.file("out2"), "--", dir.file("frame.fits")};
+  const std::vector<std::string> wrong = {"find", "--threshold",         "-2", "--out", dir.file("out2"),
+                                          "--",   dir.file("frame.fits")};
   EXPECT_NE(run_batch(wrong, out, err), 0);
   EXPECT_THAT(err.str(), HasSubstr("--threshold -2 is not a number of sigma above 0"));
 }
@@ -258,7 +271,9 @@ TEST_P(RegionList, CirclesInImageCoordinatesAreTheList) {
   const ObjectList l = parse_region_list(c.text);
   EXPECT_EQ(static_cast<int>(l.objects.size()), c.objects);
   EXPECT_EQ(l.bad_line, c.bad_line);
-  if (c.objects) { EXPECT_EQ(l.objects.back().type, c.last_type); }
+  if (c.objects) {
+    EXPECT_EQ(l.objects.back().type, c.last_type);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -266,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RegionCase{"# Region file format: DS9 version 4.1\nimage\ncircle(10,20,5)\n", 1, 0, 1},
                       RegionCase{"image\ncircle(10.5, 20.5, 5) # color=red\n\n", 1, 0, 2},
                       RegionCase{"image; circle(10,20,5) # color=green\n", 0, 1, 0},  // two regions on a line
-                      RegionCase{"fk5\ncircle(202.47,47.19,3\")\n", 0, 1, 0},           // sky coordinates
+                      RegionCase{"fk5\ncircle(202.47,47.19,3\")\n", 0, 1, 0},         // sky coordinates
                       RegionCase{"image\ncircle(1,2,3)\nbox(10,20,5,5,0)\ncircle(4,5,6)\n", 1, 3, 1},
                       RegionCase{"image\ncircle(1,2,-3)\n", 0, 2, 0}));
 

@@ -65,20 +65,19 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
   ScratchFolder dir;
   const Fields g = write_fields(dir);
   const std::string centre = std::to_string(g.xc) + " " + std::to_string(g.yc);
-  const auto run = run_session(
-      dir, {"",  "l", "galaxy_field.fits", "d", "1", "n",
-            // 1: flux profile, extent 30 step 10, e 0.3 at 20 degrees, sky unchanged
-            "g", "1", centre, "30 10", "0.3 20", "0",
-            // 2: magnitude scale on the same image
-            "g", "2", centre, "20 1", "0 0",
-            // B into slot 2, I into slot 3, a new image in slot 4 for the colour
-            "2", "l", "galaxy_b.fits", "3", "l", "galaxy_i.fits", "4", "n", "256 256",
-            // 3: colour of B (2) and I (3), exposure times kept, my = 1
-            "g", "3", "2 3", "0", "0", "0 0 1 0",
-            // 4: calibrated I into slot 1 from I (3) and the colour (4)
-            "1", "g", "4", "0 1 0", "3 4", "1 1", "0", "0",
-            // the magnitude profile of the calibrated image
-            "g", "2", centre, "15 1", "0 0", "2", "q"});
+  const auto run = run_session(dir, {"", "l", "galaxy_field.fits", "d", "1", "n",
+                                     // 1: flux profile, extent 30 step 10, e 0.3 at 20 degrees, sky unchanged
+                                     "g", "1", centre, "30 10", "0.3 20", "0",
+                                     // 2: magnitude scale on the same image
+                                     "g", "2", centre, "20 1", "0 0",
+                                     // B into slot 2, I into slot 3, a new image in slot 4 for the colour
+                                     "2", "l", "galaxy_b.fits", "3", "l", "galaxy_i.fits", "4", "n", "256 256",
+                                     // 3: colour of B (2) and I (3), exposure times kept, my = 1
+                                     "g", "3", "2 3", "0", "0", "0 0 1 0",
+                                     // 4: calibrated I into slot 1 from I (3) and the colour (4)
+                                     "1", "g", "4", "0 1 0", "3 4", "1 1", "0", "0",
+                                     // the magnitude profile of the calibrated image
+                                     "g", "2", centre, "15 1", "0 0", "2", "q"});
   ASSERT_EQ(run.status, 0);
   const std::string& out = run.out;
   EXPECT_EQ(count_of(out, kMenu), 5);
@@ -96,8 +95,10 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
   EXPECT_THAT(out, HasSubstr(" Computing the rotation curve. This can be slow...\n"));
   EXPECT_EQ(count_of(out, " Finished!\n\n"), 1);
   EXPECT_EQ(count_of(out, " Finished with the magnitude profile!\n\n"), 2);
-  EXPECT_THAT(out, HasSubstr(" Change B-band exposure time if needed; current value = 100.0 or give 0 to keep the current value: \n"
-                             " Change I-band exposure time if needed; current value = 50.0 or give 0 to keep the current value: \n"));
+  EXPECT_THAT(
+      out, HasSubstr(
+               " Change B-band exposure time if needed; current value = 100.0 or give 0 to keep the current value: \n"
+               " Change I-band exposure time if needed; current value = 50.0 or give 0 to keep the current value: \n"));
   EXPECT_THAT(out, HasSubstr(" Change I-band exposure time if needed; current value = 50.0 or give 0"));
   // Slots changed by options 3 and 4 carry the marker (names longer than 10 characters).
   EXPECT_THAT(out, HasSubstr("Active image slot = 2   galaxy_b.fits <modified>"));
@@ -140,15 +141,16 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
 TEST(GalaxyMenu, RefusedRequestsSayWhyAndPause) {
   ScratchFolder dir;
   write_fields(dir);
-  const auto run = run_session(dir, {"", "g", "1", "", "l", "galaxy_field.fits",
-                                     "g", "1", "0 61", "30 1", "0 0", "",
-                                     "g", "1", "61 61", "0 1", "0 0", "",
-                                     "g", "2", "61 61", "30 1", "1.2 0", "",
-                                     "g", "3", "2 3", "",
-                                     "g", "4", "0 0 0", "1 7", "",
-                                     "g", "0", "g", "9", "q"});
+  const auto run = run_session(dir, {"",      "g",   "1",     "",     "l",     "galaxy_field.fits",
+                                     "g",     "1",   "0 61",  "30 1", "0 0",   "",
+                                     "g",     "1",   "61 61", "0 1",  "0 0",   "",
+                                     "g",     "2",   "61 61", "30 1", "1.2 0", "",
+                                     "g",     "3",   "2 3",   "",     "g",     "4",
+                                     "0 0 0", "1 7", "",      "g",    "0",     "g",
+                                     "9",     "q"});
   ASSERT_EQ(run.status, 0);
-  EXPECT_THAT(run.out, HasSubstr("is empty: load an image (L) or create one (N) first.\n Press <enter> to continue..."));
+  EXPECT_THAT(run.out,
+              HasSubstr("is empty: load an image (L) or create one (N) first.\n Press <enter> to continue..."));
   EXPECT_THAT(run.out, HasSubstr(" The centre must lie inside the image (x 1 to 256, y 1 to 256); nothing done.\n"
                                  " Press <enter> to continue...\n"));
   EXPECT_THAT(run.out, HasSubstr(" The extent must be larger than 0"));

@@ -72,16 +72,18 @@ TEST(Profile, RequestsThatCannotWorkAreRefusedBeforeAnythingIsDrawnOrLogged) {
     float R, step, e;
     const char* says;
   };
-  for (const Bad& b : {Bad{0, 50, 20, 1, 0, "centre"}, Bad{202, 50, 20, 1, 0, "centre"}, Bad{50, 0, 20, 1, 0, "centre"},
-                       Bad{50, 50, 0, 1, 0, "extent"}, Bad{50, 50, -5, 1, 0, "extent"}, Bad{50, 50, 400, 1, 0, "extent"},
-                       Bad{50, 50, 20, 0, 0, "step"}, Bad{50, 50, 20, -1, 0, "step"}, Bad{50, 50, 20, 0.001f, 0, "step"},
-                       Bad{50, 50, 20, 1, 1.0f, "eccentricity"}, Bad{50, 50, 20, 1, -0.1f, "eccentricity"}}) {
+  for (const Bad& b :
+       {Bad{0, 50, 20, 1, 0, "centre"}, Bad{202, 50, 20, 1, 0, "centre"}, Bad{50, 0, 20, 1, 0, "centre"},
+        Bad{50, 50, 0, 1, 0, "extent"}, Bad{50, 50, -5, 1, 0, "extent"}, Bad{50, 50, 400, 1, 0, "extent"},
+        Bad{50, 50, 20, 0, 0, "step"}, Bad{50, 50, 20, -1, 0, "step"}, Bad{50, 50, 20, 0.001f, 0, "step"},
+        Bad{50, 50, 20, 1, 1.0f, "eccentricity"}, Bad{50, 50, 20, 1, -0.1f, "eccentricity"}}) {
     Image copy = img;
     for (bool flux : {true, false}) {
       Page page("0\n");
       float pa = 30.0f;
-      const ProfileResult r = flux ? THEPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa, page.files())
-                                   : MAGPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa);
+      const ProfileResult r = flux
+                                  ? THEPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa, page.files())
+                                  : MAGPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa);
       EXPECT_FALSE(r.done);
       const auto out = lines_of(page.out.str());
       ASSERT_EQ(out.size(), 1u) << page.out.str();
@@ -112,9 +114,8 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   const std::vector<std::string> want = {
       " 121 121",
       " ymax = " + format_real(r.scan.ymax) + " ymax2 = " + format_real(r.histogram.ymax2),
-      " Sky from the histogram peak 1002.5; clipped mean of " + std::to_string(r.refined.n) +
-          " sky pixels = " + format_real(r.sky) + " +/- " + format_real(r.refined.err) + " (spread " +
-          format_real(r.refined.sigma) + ")",
+      " Sky from the histogram peak 1002.5; clipped mean of " + std::to_string(r.refined.n) + " sky pixels = " +
+          format_real(r.sky) + " +/- " + format_real(r.refined.err) + " (spread " + format_real(r.refined.sigma) + ")",
       " Background level set at: " + format_real(r.sky),
       " Give a number by how many percent the background",
       " should be changed (e.g. -10, 0, or 10):",
@@ -149,7 +150,8 @@ TEST(Profile, WithoutAnySkyPixelInTheHistogramTheSkyIsZero) {
   ASSERT_TRUE(r.done);
   EXPECT_FALSE(r.histogram.found);
   EXPECT_EQ(r.sky, 0.0f);
-  EXPECT_THAT(page.out.str(), HasSubstr(" " + std::string(kNoSkyInHistogram) + "\n Background level set at: 0.0\n"
+  EXPECT_THAT(page.out.str(), HasSubstr(" " + std::string(kNoSkyInHistogram) +
+                                        "\n Background level set at: 0.0\n"
                                         " Give a number by how many percent the background\n"));
   for (float v : r.profile.prof) EXPECT_EQ(v, 6000.0f);
 }

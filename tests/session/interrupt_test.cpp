@@ -1,6 +1,7 @@
 // Ctrl-C and short memory: the work in hand stops, the images stay whole, the program goes on.
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -9,7 +10,6 @@
 #include <streambuf>
 #include <string>
 #include <thread>
-#include <chrono>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -57,7 +57,8 @@ TEST(CtrlC, StopsTheRotationCurveAbandonsAQuestionAndNeverEndsTheProgram) {
   ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   p.type("\x03");
-  ASSERT_TRUE(p.wait_for(" Ctrl-C stops long work and abandons a question; to leave Zelvo type Q (or X to save first)."));
+  ASSERT_TRUE(
+      p.wait_for(" Ctrl-C stops long work and abandons a question; to leave Zelvo type Q (or X to save first)."));
   p.type("q\r");
   ASSERT_TRUE(p.wait_for("Thank you for using Zelvo."));
   EXPECT_EQ(p.wait_end(), 0);
@@ -155,23 +156,27 @@ TEST(ShortMemory, EditsAndRemovalRefuseAndLeaveTheImageWhole) {
 #else
   ScratchFolder dir;
   dir.write("Zelvo.ini", "2\n0\n");
-  const IsolatedRun run = run_isolated_call(dir, [&]() -> std::string {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    statm >> pages;
-    const rlim_t now = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
-    const rlimit lim{now + (400ull << 20), now + (400ull << 20)};
-    if (setrlimit(RLIMIT_AS, &lim) != 0) return "SKIP: setrlimit failed";
-    return run_session(dir, {"", "n", "8000 8000", "a", "+ 1", "t", "a", "f", "a", "c", "4000 4000",
-                             "1 8000 1 7999", "r", "a", "+ 1", "q"})
-        .out;
-  }, 60);
+  const IsolatedRun run = run_isolated_call(
+      dir,
+      [&]() -> std::string {
+        std::ifstream statm("/proc/self/statm");
+        long pages = 0;
+        statm >> pages;
+        const rlim_t now = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+        const rlimit lim{now + (400ull << 20), now + (400ull << 20)};
+        if (setrlimit(RLIMIT_AS, &lim) != 0) return "SKIP: setrlimit failed";
+        return run_session(dir, {"", "n", "8000 8000", "a", "+ 1", "t", "a", "f", "a", "c", "4000 4000",
+                                 "1 8000 1 7999", "r", "a", "+ 1", "q"})
+            .out;
+      },
+      60);
   if (run.out.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << run.out.substr(6);
   ASSERT_TRUE(run.clean()) << run.verdict() << "\n" << run.err;
   EXPECT_EQ(count_of(run.out, " Not enough memory for a working copy of this 8000 x 8000 image; image unchanged.\n"), 3)
       << run.out;
-  EXPECT_EQ(count_of(run.out, " Not enough memory for the removal work arrays of this 8000 x 8000 image; nothing "
-                              "was changed.\n"),
+  EXPECT_EQ(count_of(run.out,
+                     " Not enough memory for the removal work arrays of this 8000 x 8000 image; nothing "
+                     "was changed.\n"),
             1);
   EXPECT_THAT(run.out, HasSubstr("The maximum pixel value in the image (slot 1) =     2.00\n"));
   EXPECT_THAT(run.out, HasSubstr("The minimum pixel value in the image (slot 1) =     2.00\n"));

@@ -146,8 +146,8 @@ TEST_P(ExitOnAFile, ReplacesOnlyALoneImageAndAsksANameOtherwise) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_FALSE(dir.exists("copy.fits"));
   } else {
-    EXPECT_THAT(run.out, HasSubstr(" Image slot 1: " + file +
-                                   " holds more than this one 2-D image; it is left as it is.\n"));
+    EXPECT_THAT(run.out,
+                HasSubstr(" Image slot 1: " + file + " holds more than this one 2-D image; it is left as it is.\n"));
     EXPECT_THAT(run.out, HasSubstr(" Give the name of the output image (in slot 1).\n"));
     EXPECT_EQ(dir.read(file), dir.read("orig-" + file));  // every plane, HDU and card
     EXPECT_EQ(compare(dir, "orig-" + file, "copy.fits", c.kind, "1"), "OK\n");
@@ -167,8 +167,8 @@ TEST(ExitTwoSlotsOfOneFile, TheSecondIsAskedANameAndBothAreKept) {
   if (!have_astropy()) GTEST_SKIP() << "astropy is not installed for " << kPython;
   ScratchFolder dir;
   make_files(dir);
-  const auto run = run_session(dir, {"", "l", "plain.fits", "a", "+ 1", "2", "l", "plain.fits", "a", "+ 5", "x",
-                                     "second.fits", ""});
+  const auto run =
+      run_session(dir, {"", "l", "plain.fits", "a", "+ 1", "2", "l", "plain.fits", "a", "+ 5", "x", "second.fits", ""});
   EXPECT_THAT(run.out, HasSubstr(" Finished writing file plain.fits "));
   EXPECT_THAT(run.out, HasSubstr(" Image slot 2: plain.fits was just written from another image slot; it is left as "
                                  "it is.\n"));
@@ -185,7 +185,8 @@ TEST(ExitOnAFileNotYours, LeavesItAndAsksANameAsForANewImage) {
   // the user may not write the file itself. Run without root, root may write anything.
   fs::permissions(dir.file("plain.fits"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(dir.path(), fs::perms::all);
-  for (const auto& e : fs::directory_iterator(dir.path())) fs::permissions(e.path(), fs::perms::others_read, fs::perm_options::add);
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    fs::permissions(e.path(), fs::perms::others_read, fs::perm_options::add);
   const std::optional<bool> kept = without_root([&] {
     const auto run = run_session(dir, {"", "l", "plain.fits", "a", "+ 1", "x", "mine.fits", ""});
     return run.out.find(" Image slot 1: plain.fits may not be written by you; it is left as it is.\n") !=
@@ -245,7 +246,8 @@ TEST_P(ExitThroughAChangedLink, WritesNoFileNeverLoadedAndNothingWithMode0777) {
   });
   ::umask(old_mask);
   ASSERT_TRUE(run.ended_well()) << run.verdict();
-  EXPECT_THAT(run.out, HasSubstr(" Image slot 1: link.fits is no longer the file that was loaded; it is left as it is.\n"));
+  EXPECT_THAT(run.out,
+              HasSubstr(" Image slot 1: link.fits is no longer the file that was loaded; it is left as it is.\n"));
   EXPECT_EQ(dir.read("plain.fits"), dir.read("orig-plain.fits"));
   EXPECT_EQ(dir.read("other.fits"), dir.read("orig-plain.fits"));
   EXPECT_FALSE(fs::exists(dir.file("gone.fits")));
@@ -305,10 +307,12 @@ TEST(HeaderSummary, EachSlotShowsTheValuesOfItsOwnFile) {
                   at_column_32("HIERARCH FILT NAME = 1 /", "R")});
   // The B frame has no RA, no ST and no filter; its DEC is a number.
   dir.write_fits("m51-b.fits", img, {"OBJECT  = 'M51 B   '", "DEC     =            47.195258 / [deg]"});
-  const auto run = run_session(dir, {"", "l", "m51-r.fits", "d", "1", "n", "2", "l", "m51-b.fits", "d", "1", "n", "1",
-                                     "d", "1", "n", "q"});
-  const std::string r = "M51                    13:29:52 +47:11:42 06:12      R M51                 m51-r.fits          ";
-  const std::string b = "M51 B                           47.195258              M51 B               m51-b.fits          ";
+  const auto run = run_session(
+      dir, {"", "l", "m51-r.fits", "d", "1", "n", "2", "l", "m51-b.fits", "d", "1", "n", "1", "d", "1", "n", "q"});
+  const std::string r =
+      "M51                    13:29:52 +47:11:42 06:12      R M51                 m51-r.fits          ";
+  const std::string b =
+      "M51 B                           47.195258              M51 B               m51-b.fits          ";
   EXPECT_EQ(count_of(run.out, "\n" + r + "\n"), 2) << run.out;
   EXPECT_EQ(count_of(run.out, "\n" + b + "\n"), 1);
 }

@@ -27,7 +27,10 @@ TEST(StartUp, BannerWelcomeMenuAndTheLogHeader) {
   EXPECT_THAT(banner[12], HasSubstr("v. 1.03"));
   EXPECT_THAT(banner[13], HasSubstr("2001"));
   EXPECT_THAT(run.out, HasSubstr(" Welcome to Zelvo!  Note that this program is not yet fully\n"));
-  EXPECT_THAT(run.out, HasSubstr(" and improve the program into a more user-friendly direction.\n\n    Press <enter> to continue... \n"));
+  EXPECT_THAT(
+      run.out,
+      HasSubstr(
+          " and improve the program into a more user-friendly direction.\n\n    Press <enter> to continue... \n"));
   EXPECT_THAT(run.out, HasSubstr("\n    " + std::string(51, '*') + "   \n"));
   EXPECT_THAT(run.out, HasSubstr(" " + title_box_lines()[2] + "\n"));
   EXPECT_EQ(title_box_lines()[2].size(), 57u);
@@ -38,9 +41,10 @@ TEST(StartUp, BannerWelcomeMenuAndTheLogHeader) {
               run.out.compare(run.out.size() - kClosing.size(), kClosing.size(), kClosing) == 0);
 
   const std::string log = dir.read("Zelvo.log");
-  EXPECT_EQ(log, "\n ---               Zelvo               --- \n"
-                 " ---   (Galaxy and Star Image Tools)   --- \n"
-                 " ---     2001 The Zelvo developers     --- \n\n");
+  EXPECT_EQ(log,
+            "\n ---               Zelvo               --- \n"
+            " ---   (Galaxy and Star Image Tools)   --- \n"
+            " ---     2001 The Zelvo developers     --- \n\n");
   run_session(dir, {"", "q"});
   run_session(dir, {"", "Q"});
   EXPECT_EQ(count_of(dir.read("Zelvo.log"), "Zelvo               ---"), 3);
@@ -58,7 +62,8 @@ TEST(MenuPass, SlotSwitchingUnknownKeysAndNewImages) {
   ScratchFolder dir;
   const auto run = run_session(dir, {"", "3", "5", "?", "", "z", "n", "100 50", "2", "N", "0 5", "q"});
   EXPECT_THAT(run.out, HasSubstr("Active image slot = 3   <empty image slot>            \n"));
-  EXPECT_THAT(run.out, HasSubstr("<empty image slot>" + std::string(32, ' ') + " will be overwritten.\n"
+  EXPECT_THAT(run.out, HasSubstr("<empty image slot>" + std::string(32, ' ') +
+                                 " will be overwritten.\n"
                                  " Give dimensions (x-size and y-size) of the new image:\n"));
   EXPECT_THAT(run.out, HasSubstr("Active image slot = 3   <unnamed image>               \n"));
   EXPECT_THAT(run.out, HasSubstr("Active image slot = 2   <empty image slot>"));
@@ -106,9 +111,9 @@ TEST(HelpWindow, OpensWithTheDialogueShowsTextsAndClosesOnTheNextH) {
 }
 
 TEST(HelpWindow, EveryKeyHasItsTextWithTheGivenLineCount) {
-  const std::pair<char, std::size_t> counts[] = {{'1', 12}, {'L', 5},  {'S', 5}, {'N', 5},  {'D', 21}, {'C', 6},
-                                                  {'T', 6},  {'F', 3},  {'M', 16}, {'A', 13}, {'R', 27}, {'G', 27},
-                                                  {'O', 29}, {'P', 3},  {'H', 3}, {'X', 3},  {'Q', 3}};
+  const std::pair<char, std::size_t> counts[] = {{'1', 12}, {'L', 5}, {'S', 5},  {'N', 5},  {'D', 21}, {'C', 6},
+                                                 {'T', 6},  {'F', 3}, {'M', 16}, {'A', 13}, {'R', 27}, {'G', 27},
+                                                 {'O', 29}, {'P', 3}, {'H', 3},  {'X', 3},  {'Q', 3}};
   for (auto [key, n] : counts) {
     EXPECT_EQ(help_text(key).size(), n) << key;
     EXPECT_EQ(help_text(static_cast<char>(std::tolower(key))).size(), n) << key;

@@ -73,8 +73,8 @@ class ManyFrames : public ::testing::Test {
       ASSERT_EQ(write_field_fits(work + "/night" + std::to_string(seed) + "/a.fits", f.image, o), 0);
       if (seed == 1) star = f.stars.front();
     }
-    for (const std::string name : {"$(touch INJECTED) b.fits", "-lead.fits", ".fits", "new\nline.fits", "a.fits",
-                                   "a.fits.gz"})
+    for (const std::string name :
+         {"$(touch INJECTED) b.fits", "-lead.fits", ".fits", "new\nline.fits", "a.fits", "a.fits.gz"})
       std::filesystem::copy_file(work + "/night1/a.fits", work + "/" + name);
     dir.write("work dir/bad.fits", "SIMPLE  = this is no FITS file\n");
     dir.write("work dir/" + list, "1 " + std::to_string(star.x) + " " + std::to_string(star.y) + " 8.0\n");
@@ -87,9 +87,10 @@ class ManyFrames : public ::testing::Test {
 
 TEST_F(ManyFrames, HostileNamesGetFoldersOfTheirOwnAndNeverReachAShell) {
   dir.write("work dir/frames0", std::string("new\nline.fits\0.fits\0", 21));
-  const ScriptRun r = many_frames(work, {"-j", "3", "--out", "out dir", "--frames0", "frames0", "remove", "--list",
-                                         list, "--seed", "5", "--", "night1/a.fits", "night2/a.fits",
-                                         "$(touch INJECTED) b.fits", "-lead.fits", "./a.fits", "a.fits.gz", "bad.fits"});
+  const ScriptRun r =
+      many_frames(work, {"-j", "3", "--out", "out dir", "--frames0", "frames0", "remove", "--list", list, "--seed", "5",
+                         "--", "night1/a.fits", "night2/a.fits", "$(touch INJECTED) b.fits", "-lead.fits", "./a.fits",
+                         "a.fits.gz", "bad.fits"});
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_THAT(r.out, HasSubstr("8 of 9 frames done; results in out dir/<frame>/\n"
                                "Failed (1):\n"
@@ -150,7 +151,8 @@ TEST_F(ManyFrames, FramesThatFailAreCountedFromTheirExitStatus) {
   EXPECT_THAT(r.out, HasSubstr("0 of 2 frames done; results in o/<frame>/\nFailed (2):\n"
                                "  a.fits (exit status 1)\n  -lead.fits (exit status 1)\n"));
   EXPECT_TRUE(dir.exists("work dir/o/a.fits/a.clean.fits"));
-  const ScriptRun seed = many_frames(work, {"--out", "s", "remove", "--list", list, "--seed", "1; touch X", "--", "a.fits"});
+  const ScriptRun seed =
+      many_frames(work, {"--out", "s", "remove", "--list", list, "--seed", "1; touch X", "--", "a.fits"});
   EXPECT_EQ(seed.status, 1);
   EXPECT_THAT(seed.out, HasSubstr("zelvo run: --seed needs a whole number, not '1; touch X'\n"));
   EXPECT_THAT(seed.out, HasSubstr("0 of 1 frames done"));
@@ -159,8 +161,8 @@ TEST_F(ManyFrames, FramesThatFailAreCountedFromTheirExitStatus) {
 
 TEST_F(ManyFrames, PhotometryListMeasuresEachFrame) {
   dir.write("work dir/stars.txt", std::to_string(star.x) + " " + std::to_string(star.y) + "\n");
-  const ScriptRun r =
-      many_frames(work, {"--out", "p", "photometry", "--list", "stars.txt", "--radii", "4,10,15", "--", "a.fits", "bad.fits"});
+  const ScriptRun r = many_frames(
+      work, {"--out", "p", "photometry", "--list", "stars.txt", "--radii", "4,10,15", "--", "a.fits", "bad.fits"});
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.out, HasSubstr("Failed (1):\n  bad.fits (exit status 2)\n"));
   EXPECT_TRUE(dir.exists("work dir/p/a.fits/a.ZelvoApPhot.log"));

@@ -60,7 +60,8 @@ int run_job(const std::vector<std::string>& args, std::string& out, std::string&
 TEST(PhotometryJob, MeasuresTheListAsOMeasuresTheClicks) {
   ScratchFolder dir;
   const std::vector<Star> stars = {{40.4, 50.7, 30000}, {100.2, 120.6, 12000}, {150.8, 60.3, 50000}};
-  dir.write_fits("field.fits", frame(200, 400.0, 6.0, stars, 3), {"EXPTIME =                 60.0", hcard("GAIN", "2.0")});
+  dir.write_fits("field.fits", frame(200, 400.0, 6.0, stars, 3),
+                 {"EXPTIME =                 60.0", hcard("GAIN", "2.0")});
   std::string list, clicks;
   for (const Star& s : stars) list += std::to_string(s.x + 0.6) + " " + std::to_string(s.y - 0.4) + "\n";
   dir.write("stars.txt", "# x y\n" + list);

@@ -13,12 +13,12 @@
 #include "support/session_harness.h"
 
 using namespace zelvo;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using zelvo::testing::InProcessSession;
 using zelvo::testing::Reference;
 using zelvo::testing::reference;
 using zelvo::testing::tol;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 namespace {
 
@@ -41,9 +41,9 @@ void expect_click_report(const std::string& out, int click, const Image& img, do
   const auto pixel = numbers_after(out, " Value of the pixel you clicked was: ");
   ASSERT_GT(pixel.size(), static_cast<std::size_t>(click));
   EXPECT_NEAR(pixel[click].at(0), reference(img, x, y, 0).pixel, tol(1000));
-  const char* leads[] = {" Values for a 5x5 box were (average and sigma): ",
-                         " Values for a 9x9 box were (average and sigma): ",
-                         " Values for a 15x15 box were (average and sigma): "};
+  const char* leads[] = {
+      " Values for a 5x5 box were (average and sigma): ", " Values for a 9x9 box were (average and sigma): ",
+      " Values for a 15x15 box were (average and sigma): "};
   const int halves[] = {2, 4, 7};
   const auto extremes = numbers_after(out, "   (minimum and maximum): ");
   for (int k = 0; k < 3; ++k) {
@@ -111,22 +111,23 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
   const Image img = star_field();
   dir.write_fits("stars_r.fits", img);
   const auto run = zelvo::testing::run_session(
-      dir, {"",    "l", "stars_r.fits", "d", "1", "n", "m",
-            "2",   "100.7 200.2",                 // the reset box accepts the whole image
-            "3.2 4.6",                            // near the corner: partial boxes
-            "399.5 10",                           // far right of a 400-wide area, inside this 500-wide one
-            "0.4 10",                             // left of column 1: back to the menu
-            "1",   "30 2000", "480.6 200.2",      // 50 x 400
-            "1",   "100 100", "480.6 200.2",      // centred at (450, 200)
-            "2",   "401 151",                     // on the first pixel of the box
-            "400.4 200",                          // on the pixel left of it: back to the menu
-            "1",   "500 400",                     // the whole image again, centred on it
-            "2",   "150 200",                     // far left of the earlier box: analysed
-            "5 5 q",                              // the key q: back to the menu, not measured
-            "1",   "100 100", "350 240",
-            "2",   "352.4 241.7",                 // on the bright star: clipping at work
-            "300 240",                            // outside
-            "7",   "0",   "q"});
+      dir, {"",          "l",           "stars_r.fits",
+            "d",         "1",           "n",
+            "m",         "2",           "100.7 200.2",  // the reset box accepts the whole image
+            "3.2 4.6",                                  // near the corner: partial boxes
+            "399.5 10",                                 // far right of a 400-wide area, inside this 500-wide one
+            "0.4 10",                                   // left of column 1: back to the menu
+            "1",         "30 2000",     "480.6 200.2",  // 50 x 400
+            "1",         "100 100",     "480.6 200.2",  // centred at (450, 200)
+            "2",         "401 151",                     // on the first pixel of the box
+            "400.4 200",                                // on the pixel left of it: back to the menu
+            "1",         "500 400",                     // the whole image again, centred on it
+            "2",         "150 200",                     // far left of the earlier box: analysed
+            "5 5 q",                                    // the key q: back to the menu, not measured
+            "1",         "100 100",     "350 240",
+            "2",         "352.4 241.7",  // on the bright star: clipping at work
+            "300 240",                   // outside
+            "7",         "0",           "q"});
   EXPECT_EQ(run.status, 0);
   const std::string& out = run.out;
   EXPECT_THAT(out, HasSubstr("\n"
@@ -149,7 +150,7 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
   EXPECT_THAT(out, HasSubstr(" You clicked at 300.0 240.0\n\n What do you want to do?"));
 
   // Accepted clicks, in order.
-  const std::vector<std::pair<double, double>> clicks{{100.7f, 200.2f}, {3.2f, 4.6f},    {399.5f, 10.0f},
+  const std::vector<std::pair<double, double>> clicks{{100.7f, 200.2f}, {3.2f, 4.6f},     {399.5f, 10.0f},
                                                       {401.0f, 151.0f}, {150.0f, 200.0f}, {352.4f, 241.7f}};
   EXPECT_EQ(numbers_after(out, " Value of the pixel you clicked was: ").size(), clicks.size());
   for (std::size_t k = 0; k < clicks.size(); ++k) {

@@ -9,10 +9,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <utility>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "galaxy/profile.h"
@@ -31,10 +31,10 @@ using ::testing::Not;
 
 struct Holed {
   Image image;
-  int star_x = 0, star_y = 0;    // the brightest ordinary star (NaN at its centre)
-  int sat_x = 0, sat_y = 0;      // the saturated star
-  int gal_x = 0, gal_y = 0;      // the galaxy
-  int bleed_x = 0;               // the saturated star's bleeding column
+  int star_x = 0, star_y = 0;  // the brightest ordinary star (NaN at its centre)
+  int sat_x = 0, sat_y = 0;    // the saturated star
+  int gal_x = 0, gal_y = 0;    // the galaxy
+  int bleed_x = 0;             // the saturated star's bleeding column
 };
 
 int pixel(double v) { return static_cast<int>(v + 0.5); }
@@ -128,15 +128,26 @@ struct Operation {
 
 std::vector<Operation> operations() {
   return {
-      {"Display", command_display, [](const Holed&) { return std::vector<std::string>{"1", "n"}; }, 'D'},
+      {"Display", command_display,
+       [](const Holed&) {
+         return std::vector<std::string>{"1", "n"};
+       },
+       'D'},
       {"DisplayTypedLevels", command_display,
-       [](const Holed&) { return std::vector<std::string>{"1", "y", "900 2000 p", "0 0", "n"}; }, 'D'},
+       [](const Holed&) {
+         return std::vector<std::string>{"1", "y", "900 2000 p", "0 0", "n"};
+       },
+       'D'},
       {"MouseBoxStatistics", command_mouse,
        [](const Holed& h) {
-         return std::vector<std::string>{"1",         "50 50", at(h.star_x, h.star_y), "2", at(h.star_x, h.star_y),
-                                         at(h.gal_x, h.gal_y), at(1, 1),             "500 500", "0"};
+         return std::vector<std::string>{
+             "1",       "50 50", at(h.star_x, h.star_y), "2", at(h.star_x, h.star_y), at(h.gal_x, h.gal_y), at(1, 1),
+             "500 500", "0"};
        }},
-      {"Crop", command_crop, [](const Holed&) { return std::vector<std::string>{"48 48", "1 60 1 60"}; }},
+      {"Crop", command_crop,
+       [](const Holed&) {
+         return std::vector<std::string>{"48 48", "1 60 1 60"};
+       }},
       {"Rotate", command_rotate, [](const Holed&) { return std::vector<std::string>{"a"}; }},
       {"Reflect", command_reflect, [](const Holed&) { return std::vector<std::string>{"b"}; }},
       {"ArithmeticConstant", command_arithmetic, [](const Holed&) { return std::vector<std::string>{"* 0"}; }},
@@ -161,11 +172,14 @@ std::vector<Operation> operations() {
        }},
       {"RemoveListInteractively", command_remove,
        [](const Holed&) { return std::vector<std::string>{"8", "8", "n", "20", "n", "12", "n", "y", "n", "0"}; }},
-      {"RemoveListAutomatically", command_remove, [](const Holed&) { return std::vector<std::string>{"9", "0"}; }},
+      {"RemoveListAutomatically", command_remove,
+       [](const Holed&) {
+         return std::vector<std::string>{"9", "0"};
+       }},
       {"Photometry", command_photometry,
        [](const Holed& h) {
-         return std::vector<std::string>{"4", at(h.star_x, h.star_y), at(h.gal_x, h.gal_y), at(h.sat_x, h.sat_y),
-                                         "4", at(1, 1), "0 0", "0"};
+         return std::vector<std::string>{
+             "4", at(h.star_x, h.star_y), at(h.gal_x, h.gal_y), at(h.sat_x, h.sat_y), "4", at(1, 1), "0 0", "0"};
        }},
       {"FluxProfile", command_galaxy,
        [](const Holed& h) {
@@ -180,7 +194,10 @@ std::vector<Operation> operations() {
       {"CalibratedImage", command_galaxy,
        [](const Holed&) { return std::vector<std::string>{"4", "25.0 0.05 0.1", "1 2", "1.2 0.4", "0.1", "0", ""}; }},
       {"Print", command_print, [](const Holed&) { return std::vector<std::string>{}; }},
-      {"Save", command_save, [](const Holed&) { return std::vector<std::string>{"holes.fits", ""}; }},
+      {"Save", command_save,
+       [](const Holed&) {
+         return std::vector<std::string>{"holes.fits", ""};
+       }},
   };
 }
 

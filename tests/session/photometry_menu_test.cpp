@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
-#include <utility>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "photometry/apphot.h"
@@ -71,9 +71,7 @@ Field make_field() {
   fd.opt.faintest_flux = 20000.0f;
   fd.opt.brightest_flux = 150000.0f;
   fd.f = synthetic_field(fd.opt);
-  const auto far = [](const FieldStar& a, double x, double y, double d) {
-    return std::hypot(a.x - x, a.y - y) > d;
-  };
+  const auto far = [](const FieldStar& a, double x, double y, double d) { return std::hypot(a.x - x, a.y - y) > d; };
   for (const FieldStar& s : fd.f.stars) {
     if (s.x < 60 || s.x > 340 || s.y < 60 || s.y > 340) continue;
     if (!far(s, fd.f.galaxy.x, fd.f.galaxy.y, 3.0 * fd.f.galaxy.r_eff + 30.0)) continue;
@@ -134,8 +132,9 @@ TEST(PhotometryMenu, EmptySlotIsRefused) {
 TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
   ScratchFolder dir;
   dir.write_fits("flat.fits", Image(120, 100, 500.0f), {"EXPTIME =                300.0"});
-  const auto run = run_session(dir, {"", "l", "flat.fits", "o", "2", "3, 3, 10", "2", "3 10 10", "2", "12 9 15", "2",
-                                     "3 8", "14", "3", "120.5", "3", "-5", "5", "2.5 6", "5", "0 3", "0", "o", "0", "q"});
+  const auto run = run_session(
+      dir, {"",  "l",     "flat.fits", "o",  "2", "3, 3, 10", "2", "3 10 10", "2", "12 9 15", "2", "3 8", "14",
+            "3", "120.5", "3",         "-5", "5", "2.5 6",    "5", "0 3",     "0", "o",       "0", "q"});
   const std::string prompt =
       " Give radii for apertures of the star, and inner and \n"
       "  outer edge of the background annulus: \n";
@@ -145,20 +144,22 @@ TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
   // Menus: entry, three refusals (defaults), accepted, three exposure times, two gains; second visit: defaults.
   EXPECT_EQ(count_of(run.out, menu_radii("2.5 9.0 12.0")), 5);
   EXPECT_EQ(count_of(run.out, menu_radii("3.0 8.0 14.0")), 5);
-  EXPECT_THAT(run.out, HasSubstr(kMenu + "       current box size (width x height) = 120 x 100\n" +
-                                 menu_radii("2.5 9.0 12.0") +
-                                 "   3) Set variables; current image exposure time = 300.0\n" + kMenuTail));
+  EXPECT_THAT(run.out,
+              HasSubstr(kMenu + "       current box size (width x height) = 120 x 100\n" + menu_radii("2.5 9.0 12.0") +
+                        "   3) Set variables; current image exposure time = 300.0\n" + kMenuTail));
   EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"));
   EXPECT_THAT(run.out, HasSubstr("   3) Set variables; current image exposure time = 120.5\n"));
   // A negative exposure time is refused and the old one kept; the gain is typed, a gain of 0 refused.
   EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"
-                                 " An exposure time cannot be negative; the exposure time stays 120.5\n" + kMenu));
+                                 " An exposure time cannot be negative; the exposure time stays 120.5\n" +
+                                 kMenu));
   EXPECT_EQ(count_of(run.out, "current = 2.5 6.0 (typed)\n"), 2);
-  EXPECT_THAT(run.out, HasSubstr(" The gain must be above 0 and the read noise at least 0; the values stay as they were.\n"));
+  EXPECT_THAT(run.out,
+              HasSubstr(" The gain must be above 0 and the read noise at least 0; the values stay as they were.\n"));
   // The exposure time stays with the slot; the radii do not.
   const auto second = run.out.rfind(kMenu);
-  EXPECT_THAT(run.out.substr(second), HasSubstr(menu_radii("2.5 9.0 12.0") +
-                                                "   3) Set variables; current image exposure time = 120.5\n"));
+  EXPECT_THAT(run.out.substr(second),
+              HasSubstr(menu_radii("2.5 9.0 12.0") + "   3) Set variables; current image exposure time = 120.5\n"));
   EXPECT_EQ(dir.read("ZelvoApPhot.log"), kHeader + kHeader);
 }
 
@@ -172,12 +173,12 @@ TEST(PhotometryMenu, MeasuresThreeStarsRefusesTheSaturatedOneAndLogsThem) {
   // Clicks a little off each centre; the centroid finds the star. The stars lie far apart
   // (the first two more than half the image height), and every click on the displayed image
   // is judged against the box on display, not the box the last centroid moved.
-  const auto run = run_session(
-      dir, {"", "l", "field.fits", "o", "2", "10 20 25", "4", at(s[0].x + 0.8, s[0].y - 0.6),
-            at(s[1].x - 0.7, s[1].y + 0.4), at(s[2].x + 0.3, s[2].y + 0.9), "420 200", "4",
-            at(fd.f.saturated.x + 0.4, fd.f.saturated.y - 0.3), "0", "q"});
-  EXPECT_EQ(count_of(run.out, " Click on the centre of the aperture photometry object. \n"
-                              "  [N.B. The program will find the actual centre for you.] \n"),
+  const auto run = run_session(dir, {"", "l", "field.fits", "o", "2", "10 20 25", "4", at(s[0].x + 0.8, s[0].y - 0.6),
+                                     at(s[1].x - 0.7, s[1].y + 0.4), at(s[2].x + 0.3, s[2].y + 0.9), "420 200", "4",
+                                     at(fd.f.saturated.x + 0.4, fd.f.saturated.y - 0.3), "0", "q"});
+  EXPECT_EQ(count_of(run.out,
+                     " Click on the centre of the aperture photometry object. \n"
+                     "  [N.B. The program will find the actual centre for you.] \n"),
             5);
   EXPECT_EQ(count_of(run.out, " Actual centre: "), 3);
   EXPECT_THAT(run.out, HasSubstr(" You clicked at 420.0 200.0\n" + kMenu));
@@ -210,8 +211,8 @@ TEST(PhotometryMenu, TheMagnitudeIsPerSecondOfTheExposureTime) {
   ScratchFolder dir;
   dir.write_fits("star.fits", known_star(60.3, 58.6, 50000.0), {"EXPTIME =                100.0"});
   // Measured with EXPTIME 100, then again after setting the exposure time to 0.
-  const auto run = run_session(dir, {"", "l", "star.fits", "o", "2", "8 12 16", "4", "60.5 58.5", "0 0", "0", "o",
-                                     "2", "8 12 16", "3", "0", "4", "60.5 58.5", "0 0", "0", "q"});
+  const auto run = run_session(dir, {"",  "l", "star.fits", "o", "2", "8 12 16", "4",         "60.5 58.5", "0 0", "0",
+                                     "o", "2", "8 12 16",   "3", "0", "4",       "60.5 58.5", "0 0",       "0",   "q"});
   const std::string log = dir.read("ZelvoApPhot.log");
   const auto per_second = first_flux_and_magnitude(records_after_header(log.substr(0, log.rfind(kHeader))));
   const auto instrumental = first_flux_and_magnitude(records_after_header(log));
@@ -237,8 +238,8 @@ TEST(PhotometryMenu, TheMagnitudeAgreesWithPhotutils) {
             "sky = ApertureStats(d, CircularAnnulus(c, 12, 16)).mean\n"
             "f = aperture_photometry(d, ap)['aperture_sum'][0] - sky * ap.area\n"
             "print(-2.5 * np.log10(f / fits.getheader(sys.argv[1])['EXPTIME']))\n");
-  const std::string cmd = "/usr/bin/python3 " + dir.file("measure.py") + " " + dir.file("star.fits") + " > " +
-                          dir.file("photutils.txt");
+  const std::string cmd =
+      "/usr/bin/python3 " + dir.file("measure.py") + " " + dir.file("star.fits") + " > " + dir.file("photutils.txt");
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   const double reference = std::stod(dir.read("photutils.txt"));
   const auto run = run_session(dir, {"", "l", "star.fits", "o", "2", "8 12 16", "4", "60.5 58.5", "0 0", "0", "q"});

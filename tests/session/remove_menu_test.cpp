@@ -171,13 +171,37 @@ std::vector<std::string> four_removals(const Field& fd) {
   const FieldStar& a = fd.area;
   const FieldStar& sat = fd.f.saturated;
   const double sky_hot = fd.f.sky_at(kHotX, 280) + fd.level;
-  return {"", "l", "sample_field.fits", "r",
-          "1", at(s.x + 2.0, s.y - 1.0), at(s.x + 0.6, s.y - 0.4), "12", "n",
-          "2", at(sat.x - 3.0, sat.y + 2.0), at(sat.x - 0.4, sat.y + 0.3), "25", "n",
-          "3", at(a.x, a.y + 5.0), at(a.x, a.y), "10", "n",
-          "6", at(kHotX + 4.0, 280.0), at(kHotX, 280.0), "c", at(kHotX + 30.0, 280.0),
-          std::to_string(sky_hot) + " 10", "n",
-          "0", "s", "cleaned.fits", "", "q"};
+  return {"",
+          "l",
+          "sample_field.fits",
+          "r",
+          "1",
+          at(s.x + 2.0, s.y - 1.0),
+          at(s.x + 0.6, s.y - 0.4),
+          "12",
+          "n",
+          "2",
+          at(sat.x - 3.0, sat.y + 2.0),
+          at(sat.x - 0.4, sat.y + 0.3),
+          "25",
+          "n",
+          "3",
+          at(a.x, a.y + 5.0),
+          at(a.x, a.y),
+          "10",
+          "n",
+          "6",
+          at(kHotX + 4.0, 280.0),
+          at(kHotX, 280.0),
+          "c",
+          at(kHotX + 30.0, 280.0),
+          std::to_string(sky_hot) + " 10",
+          "n",
+          "0",
+          "s",
+          "cleaned.fits",
+          "",
+          "q"};
 }
 
 bool near_removals(const Field& fd, int x, int y) {
@@ -199,9 +223,9 @@ TEST(RemoveMenu, RemovesAStarTheSaturatedStarAnAreaAndAColumn) {
   write_field(dir, fd, "sample_field.fits");
   const auto run = run_session(dir, four_removals(fd));
 
-  EXPECT_THAT(run.out, HasSubstr("\n\n Added constant level " + std::to_string(fd.level) +
-                                 " to your image. \n It will be taken out after the removal processes end. \n\n" +
-                                 kMenu));
+  EXPECT_THAT(run.out,
+              HasSubstr("\n\n Added constant level " + std::to_string(fd.level) +
+                        " to your image. \n It will be taken out after the removal processes end. \n\n" + kMenu));
   EXPECT_EQ(count_of(run.out, kUndo), 4);
   EXPECT_EQ(count_of(run.out, " Give (absolute) value to the removal radius:\n"), 3);
   EXPECT_THAT(run.out, HasSubstr(" Enter 'y' to keep, 'm' to modify, or 'c' to redetermine\n"
@@ -233,10 +257,11 @@ TEST(RemoveMenu, RemovesAStarTheSaturatedStarAnAreaAndAColumn) {
   EXPECT_EQ(col.type, 6);
   EXPECT_NEAR(col.x, kHotX, 0.01);
   EXPECT_EQ(col.r, 19.0);
-  EXPECT_EQ(dir.read("ZelvoRepeat.log"), kRecordHeader + lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" +
-                                             lines[3] + "\n");
-  EXPECT_EQ(dir.read("Zelvo.log").find(" Entering centre/radius finding for regular stars...\n"
-                                       " Entering centre/radius finding for saturated stars...\n") != std::string::npos,
+  EXPECT_EQ(dir.read("ZelvoRepeat.log"),
+            kRecordHeader + lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3] + "\n");
+  EXPECT_EQ(dir.read("Zelvo.log")
+                    .find(" Entering centre/radius finding for regular stars...\n"
+                          " Entering centre/radius finding for saturated stars...\n") != std::string::npos,
             true);
 
   // Each removed region is sky again; everything else kept its exact value.
@@ -305,12 +330,31 @@ TEST(RemoveMenu, UndoRestoresTheExactPixels) {
   const FieldStar& s = fd.star;
   const FieldStar& sat = fd.f.saturated;
   const double sky_hot = fd.f.sky_at(kHotX, 280) + fd.level;
-  const auto run = run_session(
-      dir, {"", "l", "sample_field.fits", "r",
-            "1", at(s.x, s.y), at(s.x, s.y), "12", "y",
-            "2", at(sat.x, sat.y), at(sat.x, sat.y), "25", "Y",
-            "6", at(kHotX, 280.0), at(kHotX, 280.0), "m", std::to_string(sky_hot) + " 10", "y",
-            "0", "s", "undone.fits", "", "q"});
+  const auto run = run_session(dir, {"",
+                                     "l",
+                                     "sample_field.fits",
+                                     "r",
+                                     "1",
+                                     at(s.x, s.y),
+                                     at(s.x, s.y),
+                                     "12",
+                                     "y",
+                                     "2",
+                                     at(sat.x, sat.y),
+                                     at(sat.x, sat.y),
+                                     "25",
+                                     "Y",
+                                     "6",
+                                     at(kHotX, 280.0),
+                                     at(kHotX, 280.0),
+                                     "m",
+                                     std::to_string(sky_hot) + " 10",
+                                     "y",
+                                     "0",
+                                     "s",
+                                     "undone.fits",
+                                     "",
+                                     "q"});
   EXPECT_EQ(count_of(run.out, kUndo), 3);
   EXPECT_EQ(dir.read("ZelvoRepeat.log"), kRecordHeader);
   const Image out = dir.read_fits("undone.fits");
@@ -325,12 +369,11 @@ TEST(RemoveMenu, ARefusedRemovalLeavesTheImageAndTheRecordAlone) {
   const FieldStar& sat = fd.f.saturated;
   // A ring of radius 5000 cannot be traced on a 400 x 400 image: the bar the saturated-star
   // option had already removed is put back too. A centre off the image removes nothing.
-  const auto run = run_session(dir, {"", "l", "sample_field.fits", "r",
-                                     "2", at(sat.x, sat.y), at(sat.x, sat.y), "5000",
-                                     "3", "200 200", "-20 200",
-                                     "0", "s", "same.fits", "", "q"});
+  const auto run = run_session(dir, {"", "l", "sample_field.fits", "r", "2", at(sat.x, sat.y), at(sat.x, sat.y), "5000",
+                                     "3", "200 200", "-20 200", "0", "s", "same.fits", "", "q"});
   EXPECT_THAT(run.out, HasSubstr(" The removal radius must be a number above 0 and at most the image width plus "
-                                 "height; nothing removed.\n" + kObjectLeft));
+                                 "height; nothing removed.\n" +
+                                 kObjectLeft));
   EXPECT_THAT(run.out, HasSubstr(" The centre lies outside the image; nothing is removed.\n"));
   EXPECT_THAT(run.out, Not(HasSubstr(kUndo)));
   EXPECT_EQ(dir.read("ZelvoRepeat.log"), kRecordHeader);
@@ -345,8 +388,8 @@ TEST(RemoveMenu, ConstantLevelWrongOptionsAndNonNumbers) {
   Image high(120, 100, 300.0f);
   high.at(7, 9) = 250.2f;
   dir.write_fits("high.fits", high);
-  const auto run = run_session(dir, {"", "r", "l", "negative_field.fits", "r", "abc", "5", "s", "back.fits", "",
-                                     "2", "l", "high.fits", "r", "12", "q"});
+  const auto run = run_session(dir, {"", "r", "l", "negative_field.fits", "r", "abc", "5", "s", "back.fits", "", "2",
+                                     "l", "high.fits", "r", "12", "q"});
   EXPECT_THAT(run.out, HasSubstr(" Image slot 1 is empty: load an image (L) or create one (N) first.\n"));
   EXPECT_THAT(run.out, HasSubstr(" Added constant level 4 to your image. \n"));
   EXPECT_THAT(run.out, HasSubstr(" Added constant level 251 to your image. \n"));
@@ -372,11 +415,14 @@ TEST(RemoveMenu, ListsThatCannotBeUsedAreReportedAndTheSubmenuGoesOn) {
 
   dir.write("ZelvoRep.log", "3 100 100 8\n3 100 100\n1 60 80 9\n");
   const auto bad = run_session(dir, {"", "l", "list_field.fits", "r", "9", "9", "0", "q"});
-  EXPECT_EQ(count_of(bad.out, " ZelvoRep.log contained 3 lines (= objects).\n"
-                              " Read (ch0, xc, yc, deathrad) = 3 100.0 100.0 8.0\n"),
+  EXPECT_EQ(count_of(bad.out,
+                     " ZelvoRep.log contained 3 lines (= objects).\n"
+                     " Read (ch0, xc, yc, deathrad) = 3 100.0 100.0 8.0\n"),
             2);
-  EXPECT_EQ(count_of(bad.out, " ZelvoRep.log, line 2, is not four numbers (type, x, y, radius); the list stops "
-                              "there.\n" + kMenu),
+  EXPECT_EQ(count_of(bad.out,
+                     " ZelvoRep.log, line 2, is not four numbers (type, x, y, radius); the list stops "
+                     "there.\n" +
+                         kMenu),
             2);
   EXPECT_THAT(bad.out, Not(HasSubstr("= 1 60.0 80.0")));
 
@@ -451,8 +497,8 @@ TEST(RemoveMenu, AColumnBesideItsBoxMeasuresTheSkyNoiseAndPaintsNoRougherThanThe
   ScratchFolder dir;
   const Image im = column_field();
   dir.write_fits("column_field.fits", im);
-  const auto run = run_session(dir, {"", "l", "column_field.fits", "r", "6", "100 100", "100 100", "y", "n", "0", "s",
-                                     "cleaned.fits", "", "q"});
+  const auto run = run_session(
+      dir, {"", "l", "column_field.fits", "r", "6", "100 100", "100 100", "y", "n", "0", "s", "cleaned.fits", "", "q"});
   const auto at_sigma = run.out.find(" Average & sigma are ");
   ASSERT_NE(at_sigma, std::string::npos) << run.out;
   std::istringstream in(run.out.substr(at_sigma + 21));
@@ -512,8 +558,7 @@ TEST(RemoveMenu, AnUnopenableDebugLogIsToldOnceWhereTheFirstRoutineOpensIt) {
     std::filesystem::create_directory(dir.file("ZelvoDebug.log"));
     dir.write("ZelvoRep.log", c.list);
     const auto run = run_session(dir, {"", "l", "list_field.fits", "r", "9", "0", "q"});
-    const std::string refusal =
-        " ZelvoDebug.log is a folder, not a regular file; the removal goes on without it.\n";
+    const std::string refusal = " ZelvoDebug.log is a folder, not a regular file; the removal goes on without it.\n";
     ASSERT_EQ(count_of(run.out, refusal), 1) << c.list;
     const std::size_t at = run.out.find(refusal);
     const std::size_t above = run.out.rfind('\n', at - 2);
@@ -530,8 +575,9 @@ TEST(RemoveMenu, TheResultKeepsTheUserLevelsAndBlinkFlipsItWithoutChangingTheRes
   const Field fd = make_field();
   const FieldStar& s = fd.star;
   const auto session = [&](bool with_blink) {
-    std::vector<std::string> lines = {"", "l", "sample_field.fits", "d", "1", "y", "900 1400 p", "-1e9 1e9", "n",
-                                      "r", "1", at(s.x, s.y), at(s.x, s.y), "12"};
+    std::vector<std::string> lines = {"",  "l",          "sample_field.fits", "d", "1",
+                                      "y", "900 1400 p", "-1e9 1e9",          "n", "r",
+                                      "1", at(s.x, s.y), at(s.x, s.y),        "12"};
     if (with_blink) lines.insert(lines.end(), {"blink", at(s.x, s.y) + " b", at(s.x, s.y) + " A"});
     lines.insert(lines.end(), {"n", "0", "s", "kept.fits", "", "q"});
     return lines;
@@ -544,7 +590,8 @@ TEST(RemoveMenu, TheResultKeepsTheUserLevelsAndBlinkFlipsItWithoutChangingTheRes
 
   const float low = 900.0f + static_cast<float>(fd.level), high = 1400.0f + static_cast<float>(fd.level);
   EXPECT_THAT(b.out, HasSubstr(list_record({"Display levels: low, high = ", low, high}) + "\n"));
-  EXPECT_THAT(b.out, HasSubstr(list_record({"Display levels:  Low = ", low, "  High = ", high, "  Scaling: positive"})));
+  EXPECT_THAT(b.out,
+              HasSubstr(list_record({"Display levels:  Low = ", low, "  High = ", high, "  Scaling: positive"})));
   const std::size_t before = b.out.find(" Showing the area before the removal.\n");
   ASSERT_NE(before, std::string::npos) << b.out;
   EXPECT_NE(b.out.find(" Showing the area after the removal.\n", before), std::string::npos);

@@ -46,8 +46,7 @@ std::string script(const std::vector<std::string>& lines) {
 // Runs a session in a child whose files may grow to `file_limit` bytes at most: a write
 // beyond it fails as on a full disk (EFBIG; the signal that would end the program is
 // ignored, as the program must cope with the failed write itself).
-IsolatedRun run_with_file_limit(const ScratchFolder& dir, const std::vector<std::string>& lines,
-                                rlim_t file_limit) {
+IsolatedRun run_with_file_limit(const ScratchFolder& dir, const std::vector<std::string>& lines, rlim_t file_limit) {
   if (!dir.exists("Zelvo.ini")) dir.write("Zelvo.ini", "2\n0\n");
   return run_isolated_call(dir, [&]() -> std::string {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -69,8 +68,8 @@ TEST(SafeSave, AMissingFolderOrAFolderAsTheNameIsReportedAndNothingChanges) {
   dir.write_fits("m51-night.fits", small_field(40, 30));
   dir.write("Zelvo.ini", "2\n0\n");
   const auto before = entries(dir);
-  const auto run = run_session(dir, {"", "l", "m51-night.fits", "a", "+ 1", "s", "no-such-folder/out.fits", "", "s",
-                                     "a-folder", "", "q", "y"});
+  const auto run = run_session(
+      dir, {"", "l", "m51-night.fits", "a", "+ 1", "s", "no-such-folder/out.fits", "", "s", "a-folder", "", "q", "y"});
   EXPECT_THAT(run.out, HasSubstr("cannot create a file in the folder no-such-folder: No such file or directory"));
   EXPECT_THAT(run.out, HasSubstr("The name is that of a folder, not of a file:\n a-folder\n"));
   EXPECT_EQ(count_of(run.out, "Nothing was written; the image is still in memory as m51-night.fits <modified>."), 2);
@@ -89,9 +88,8 @@ TEST(SafeSave, AMissingFolderOrAFolderAsTheNameIsReportedAndNothingChanges) {
 TEST(SafeSave, AFullDiskLeavesNoPartialFileAndTheProgramGoesOn) {
   ScratchFolder dir;
   // 200 x 200 floats are 160 kB; files may grow to 64 kB.
-  const IsolatedRun run =
-      run_with_file_limit(dir, {"", "n", "200 200", "s", "big.fits", "", "1", "n", "10 10", "s", "small.fits", "", "q"},
-                          64 * 1024);
+  const IsolatedRun run = run_with_file_limit(
+      dir, {"", "n", "200 200", "s", "big.fits", "", "1", "n", "10 10", "s", "small.fits", "", "q"}, 64 * 1024);
   ASSERT_TRUE(run.ended_well()) << run.verdict();
   EXPECT_THAT(run.out, HasSubstr("FITSIO Error Status = "));
   EXPECT_THAT(run.out, HasSubstr("Nothing was written; the image is still in memory as <unnamed image>."));
@@ -109,8 +107,7 @@ TEST(SafeExit, AFullDiskKeepsTheOriginalFileAndTheSessionGoesOn) {
   dir.write_fits("long-night.fits", original);
   const std::string before = dir.read("long-night.fits");
   // The original is 160 kB already; the replacement cannot be written under a 64 kB limit.
-  const IsolatedRun run =
-      run_with_file_limit(dir, {"", "l", "long-night.fits", "a", "* 2", "x", "", "q"}, 64 * 1024);
+  const IsolatedRun run = run_with_file_limit(dir, {"", "l", "long-night.fits", "a", "* 2", "x", "", "q"}, 64 * 1024);
   ASSERT_TRUE(run.ended_well()) << run.verdict();
   EXPECT_THAT(run.out, HasSubstr("Could not write image slot 1 to long-night.fits."));
   EXPECT_THAT(run.out, HasSubstr(" nothing was written to long-night.fits\n"));
@@ -152,7 +149,8 @@ TEST(SafeExit, AFolderThatTookTheFileNameIsLeftAloneAndANewNameAsked) {
   });
   ASSERT_TRUE(run.ended_well()) << run.verdict();
   // The name no longer leads to the file loaded: it is left alone and a new name is asked.
-  EXPECT_THAT(run.out, HasSubstr(" Image slot 1: night.fits is no longer the file that was loaded; it is left as it is.\n"));
+  EXPECT_THAT(run.out,
+              HasSubstr(" Image slot 1: night.fits is no longer the file that was loaded; it is left as it is.\n"));
   EXPECT_THAT(run.out, HasSubstr(" Give the name of the output image (in slot 1).\n"));
   EXPECT_EQ(dir.read_fits("kept.fits").nx, 20);
   EXPECT_TRUE(fs::is_directory(dir.file("night.fits")));
@@ -210,8 +208,7 @@ TEST(Logs, AnAbruptEndInsideAVisitLeavesEveryLogWithCompleteLines) {
   {
     // Inside R, at the menu after a kept removal: the record and the debug log are written.
     ScratchFolder dir;
-    const IsolatedRun run =
-        run_ending_abruptly(dir, {"", "l", "field.fits", "r", "1", "45 38", "45 38", "8", "n"});
+    const IsolatedRun run = run_ending_abruptly(dir, {"", "l", "field.fits", "r", "1", "45 38", "45 38", "8", "n"});
     ASSERT_TRUE(run.ended_well()) << run.verdict();
     expect_complete_lines(dir, "Zelvo.log", 2);
     expect_complete_lines(dir, "ZelvoDebug.log", 10);

@@ -49,7 +49,8 @@ TEST(Save, TheTwoCharacterRuleAndTheRenamedSlot) {
   ScratchFolder dir;
   const auto run = run_session(dir, {"", "n", "8 6", "s", "01", "", "2", "n", "4 4", "s", "b3", "", "3", "n", "3 3",
                                      "s", "'my image.fits'", "", "q"});
-  EXPECT_THAT(run.out, HasSubstr(" " + std::string(47, '*') + "\n\n\n Give the name of the output image (in the active slot).\n"
+  EXPECT_THAT(run.out, HasSubstr(" " + std::string(47, '*') +
+                                 "\n\n\n Give the name of the output image (in the active slot).\n"
                                  " [ZelvoImage01.fits is the default, which you can keep by\n"
                                  "  typing '01 <enter>'. If you want to replace the '01' with\n"
                                  "  something else, give the two (alphanumeric) characters you\n"
@@ -129,8 +130,8 @@ TEST(Exit, ModifiedImagesGoBackToTheirFilesWhateverTheLengthOfTheirNames) {
   EXPECT_FLOAT_EQ(b.at(6, 6), 2.0f * 606.0f);
   // no temporary files are left behind
   int files = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.path().extension() != ".log" &&
-                                                                                  e.path().filename().string()[0] != '.';
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    files += e.path().extension() != ".log" && e.path().filename().string()[0] != '.';
   EXPECT_EQ(files, 3);  // the two images and Zelvo.ini
 }
 

@@ -47,7 +47,7 @@ std::vector<std::pair<double, double>> numbers_after(const std::string& out, con
 
 struct Frame {
   std::string name;
-  std::string file;                               // in the scratch folder
+  std::string file;                              // in the scratch folder
   std::vector<std::pair<double, double>> stars;  // clicks, near stars
 };
 void PrintTo(const Frame& f, std::ostream* os) { *os << f.name; }
@@ -127,8 +127,9 @@ INSTANTIATE_TEST_SUITE_P(Frames, SkyPositionSession,
 TEST(SkyPositionSession, NoLineWithoutAWcs) {
   ScratchFolder dir;
   dir.write_fits("plain.fits", small_field(120, 120), {card("EXPTIME", "60.0")});
-  const auto run = run_session(dir, {"", "l", "plain.fits", "m", "2", "60 60", "0 0", "0", "o", "4", "60.3 60.2",
-                                     "0 0", "0", "n", "100 100", "m", "2", "50 50", "0 0", "0", "q"});
+  const auto run =
+      run_session(dir, {"",    "l", "plain.fits", "m",       "2", "60 60", "0 0",   "0",   "o", "4", "60.3 60.2",
+                        "0 0", "0", "n",          "100 100", "m", "2",     "50 50", "0 0", "0", "q"});
   EXPECT_EQ(count_of(run.out, " Value of the pixel you clicked was: "), 2);
   EXPECT_THAT(run.out, HasSubstr(" Actual centre: "));
   EXPECT_THAT(run.out, Not(HasSubstr("Sky position")));

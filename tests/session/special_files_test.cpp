@@ -27,9 +27,9 @@ using ::testing::HasSubstr;
 const char* const kListOfTwo = "1 38.4 51.2 5.0\n1 89.6 76.8 5.0\n";
 
 struct FifoCase {
-  const char* name;               // the FIFO
-  std::vector<std::string> lines; // the session (after the welcome pause)
-  const char* refusal;            // the one line expected, exactly once
+  const char* name;                // the FIFO
+  std::vector<std::string> lines;  // the session (after the welcome pause)
+  const char* refusal;             // the one line expected, exactly once
 };
 
 class FifoInPlaceOfAFile : public ::testing::TestWithParam<FifoCase> {};
@@ -59,15 +59,20 @@ INSTANTIATE_TEST_SUITE_P(
     Session, FifoInPlaceOfAFile,
     ::testing::Values(
         FifoCase{"pipe.fits", {"l", "pipe.fits"}, " pipe.fits is a FIFO, not a regular file; nothing was loaded.\n"},
-        FifoCase{"Zelvo.ini", {}, " Zelvo.ini is a FIFO, not a regular file; using window-size code 2 and extended logs off.\n"},
+        FifoCase{"Zelvo.ini",
+                 {},
+                 " Zelvo.ini is a FIFO, not a regular file; using window-size code 2 and extended logs off.\n"},
         FifoCase{"Zelvo.log", {}, " Zelvo.log is a FIFO, not a regular file; the session is not logged.\n"},
-        FifoCase{"ZelvoRepeat.log", {"l", "f.fits", "r", "0"},
+        FifoCase{"ZelvoRepeat.log",
+                 {"l", "f.fits", "r", "0"},
                  " ZelvoRepeat.log is a FIFO, not a regular file; kept removals are not recorded.\n"},
-        FifoCase{"ZelvoApPhot.log", {"l", "f.fits", "o", "0"},
+        FifoCase{"ZelvoApPhot.log",
+                 {"l", "f.fits", "o", "0"},
                  " ZelvoApPhot.log is a FIFO, not a regular file; the measurements are not logged.\n"},
         FifoCase{"ZelvoRep.log", {"l", "f.fits", "r", "9", "0"}, "ZelvoRep.log cannot be read"},
         // Opened for each of the two objects, reported once.
-        FifoCase{"ZelvoDebug.log", {"l", "f.fits", "r", "9", "0"},
+        FifoCase{"ZelvoDebug.log",
+                 {"l", "f.fits", "r", "9", "0"},
                  " ZelvoDebug.log is a FIFO, not a regular file; the removal goes on without it.\n"},
         FifoCase{"ZelvoProfile1.log", kProfile,
                  " ZelvoProfile1.log is a FIFO, not a regular file; the tables are not logged.\n"}),
@@ -98,7 +103,8 @@ TEST(FullDisk, EveryLogSaysSoOnceThePlotFailsAndTheWorkGoesOn) {
   images.write_fits("f.fits", small_field(128, 128));
   const std::string image = images.file("f.fits");
   const IsolatedRun run = run_isolated_call(dir, [&]() -> std::string {
-    if (unshare(CLONE_NEWNS) != 0) return "SKIP: no private mount namespace (" + std::string(std::strerror(errno)) + ")";
+    if (unshare(CLONE_NEWNS) != 0)
+      return "SKIP: no private mount namespace (" + std::string(std::strerror(errno)) + ")";
     if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("zelvo-full", work.path().c_str(), "tmpfs", 0, "size=64k") != 0)
       return "SKIP: cannot mount a small tmpfs (" + std::string(std::strerror(errno)) + ")";
@@ -109,15 +115,16 @@ TEST(FullDisk, EveryLogSaysSoOnceThePlotFailsAndTheWorkGoesOn) {
       const std::string block(4096, 'x');
       for (int i = 0; i < 64 && fill; ++i) fill << block << std::flush;
     }
-    const SessionRun s = run_session(work, {"", "l", image, "o", "0", "r", "9", "0", "g", "1", "64 64", "30 1", "0 0",
-                                           "0", "p", "q"});
+    const SessionRun s =
+        run_session(work, {"", "l", image, "o", "0", "r", "9", "0", "g", "1", "64 64", "30 1", "0 0", "0", "p", "q"});
     return s.out;
   });
   if (run.out.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << run.out.substr(6);
   ASSERT_TRUE(run.clean()) << run.verdict() << "\n" << run.out << run.err;
   for (const char* log : {"Zelvo.log", "ZelvoApPhot.log", "ZelvoRepeat.log", "ZelvoDebug.log", "ZelvoProfile1.log"})
     EXPECT_EQ(count_of(run.out, std::string(" ") + log + " could not be written (No space left on device); "), 1)
-        << log << "\n" << run.out;
+        << log << "\n"
+        << run.out;
   EXPECT_THAT(run.out, HasSubstr(" ZelvoImage.ps was not written: "));
   EXPECT_EQ(count_of(run.out, "Successfully wrote"), 0);
   // The work itself went on: both listed stars were removed and the profile finished.

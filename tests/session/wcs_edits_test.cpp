@@ -18,11 +18,10 @@ using ::testing::HasSubstr;
 namespace {
 
 // The real frame's WCS (IRAF's M51 plate) on a 120 x 90 image whose pixel (x, y) holds x + 1000 y.
-const std::vector<std::string> kWcs{card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"),
-                                    card("CRPIX1", "257.75"),     card("CRPIX2", "258.93"),
-                                    card("CRVAL1", "201.94541667302"), card("CRVAL2", "47.45444"),
-                                    card("CDELT1", "-2.1277777E-4"),   card("CDELT2", "2.1277777E-4"),
-                                    card("EXPTIME", "600.0")};
+const std::vector<std::string> kWcs{
+    card("CTYPE1", "'RA---TAN'"),    card("CTYPE2", "'DEC--TAN'"),      card("CRPIX1", "257.75"),
+    card("CRPIX2", "258.93"),        card("CRVAL1", "201.94541667302"), card("CRVAL2", "47.45444"),
+    card("CDELT1", "-2.1277777E-4"), card("CDELT2", "2.1277777E-4"),    card("EXPTIME", "600.0")};
 
 Image coded(int nx, int ny) {
   Image img(nx, ny);
@@ -55,9 +54,9 @@ std::vector<Shown> shown(const std::string& out) {
 TEST(WcsThroughSession, CropTurnMirrorAndArithmeticKeepEveryPixelsSkyPosition) {
   ScratchFolder dir;
   dir.write_fits("m51.fits", coded(120, 90), kWcs);
-  const auto run = run_session(dir, {"", "l", "m51.fits", "c", "60 45", "11 100 21 80", "t", "a", "f", "b", "t", "b",
-                                     "f", "a", "a", "* 1", "m", "2", "1 1", "59 1", "1 89", "59 89", "30.4 45.8",
-                                     "0 0", "0", "q"});
+  const auto run = run_session(
+      dir, {"",  "l", "m51.fits", "c", "60 45", "11 100 21 80", "t",    "a",    "f",     "b",         "t",   "b", "f",
+            "a", "a", "* 1",      "m", "2",     "1 1",          "59 1", "1 89", "59 89", "30.4 45.8", "0 0", "0", "q"});
   const auto s = shown(run.out);
   ASSERT_EQ(s.size(), 5u) << run.out;
   std::vector<std::pair<double, double>> origin;
@@ -66,8 +65,8 @@ TEST(WcsThroughSession, CropTurnMirrorAndArithmeticKeepEveryPixelsSkyPosition) {
   if (!truth) GTEST_SKIP() << "/usr/bin/python3 with astropy is not installed";
   ASSERT_EQ(truth->sky.size(), s.size());
   for (std::size_t k = 0; k < s.size(); ++k)
-    EXPECT_LT(separation_arcsec(s[k].sky, truth->sky[k]), 1e-6 * 3600.0) << "pixel from " << origin[k].first << " "
-                                                                          << origin[k].second;
+    EXPECT_LT(separation_arcsec(s[k].sky, truth->sky[k]), 1e-6 * 3600.0)
+        << "pixel from " << origin[k].first << " " << origin[k].second;
 }
 
 // The saved file carries the edited WCS: read back by astropy (header) and CFITSIO (pixels),
@@ -75,8 +74,9 @@ TEST(WcsThroughSession, CropTurnMirrorAndArithmeticKeepEveryPixelsSkyPosition) {
 TEST(WcsThroughSession, TheSavedFileAfterEveryEditPointsAtTheSameSky) {
   ScratchFolder dir;
   dir.write_fits("m51.fits", coded(120, 90), kWcs);
-  const auto run = run_session(dir, {"", "l", "m51.fits", "c", "60 45", "7 110 3 85", "t", "c", "f", "a", "a",
-                                     "+ 0", "s", "out.fits", "", "t", "a", "f", "b", "s", "out2.fits", "", "q"});
+  const auto run =
+      run_session(dir, {"",  "l",        "m51.fits", "c", "60 45", "7 110 3 85", "t", "c", "f",         "a", "a", "+ 0",
+                        "s", "out.fits", "",         "t", "a",     "f",          "b", "s", "out2.fits", "",  "q"});
   for (const std::string name : {"out.fits", "out2.fits"}) {
     SCOPED_TRACE(name);
     const Image saved = dir.read_fits(name);
@@ -103,10 +103,10 @@ TEST(WcsThroughSession, ColourAndCalibratedImagesCarryTheIImagesWcs) {
   ScratchFolder dir;
   dir.write_fits("b.fits", coded(120, 90));
   dir.write_fits("i.fits", coded(120, 90), kWcs);
-  const auto run = run_session(dir, {"", "l", "b.fits", "2", "l", "i.fits", "m", "2", "40.5 30.5", "0 0", "0",
-                                     "3", "n", "120 90", "g", "3", "1 2", "1", "0", "0 0 1 1", "m", "2", "40.5 30.5",
-                                     "0 0", "0", "4", "n", "120 90", "g", "4", "0 0 0", "2 3", "1 1", "0", "0",
-                                     "m", "2", "40.5 30.5", "0 0", "0", "q"});
+  const auto run = run_session(
+      dir, {"",  "l", "b.fits", "2",   "l",   "i.fits",  "m", "2", "40.5 30.5", "0 0",       "0",   "3", "n", "120 90",
+            "g", "3", "1 2",    "1",   "0",   "0 0 1 1", "m", "2", "40.5 30.5", "0 0",       "0",   "4", "n", "120 90",
+            "g", "4", "0 0 0",  "2 3", "1 1", "0",       "0", "m", "2",         "40.5 30.5", "0 0", "0", "q"});
   const auto s = shown(run.out);
   ASSERT_EQ(s.size(), 3u) << run.out;
   EXPECT_EQ(s[1].sky.lng, s[0].sky.lng);
@@ -128,13 +128,15 @@ struct OldForm {
 // A DSS plate solution of a 300 x 200 cutout near M51 (PLTRAH... AMDXn, CNPIXn), with small
 // higher-order terms like a real plate's.
 std::vector<std::string> dss_cards() {
-  std::vector<std::string> c{card("PLTRAH", "13"), card("PLTRAM", "29"), card("PLTRAS", "52.37"),
-                             card("PLTDECSN", "'+'"), card("PLTDECD", "47"), card("PLTDECM", "11"),
-                             card("PLTDECS", "43.0"), card("EQUINOX", "2000.0"), card("PLTSCALE", "67.2"),
+  std::vector<std::string> c{card("PLTRAH", "13"),        card("PLTRAM", "29"),        card("PLTRAS", "52.37"),
+                             card("PLTDECSN", "'+'"),     card("PLTDECD", "47"),       card("PLTDECM", "11"),
+                             card("PLTDECS", "43.0"),     card("EQUINOX", "2000.0"),   card("PLTSCALE", "67.2"),
                              card("XPIXELSZ", "25.2845"), card("YPIXELSZ", "25.2845"), card("PPO3", "177500.0"),
-                             card("PPO6", "177500.0"), card("CNPIX1", "6850"), card("CNPIX2", "6900")};
-  const char* x[] = {"67.15", "0.012", "-40.0", "-2.0E-5", "1.1E-5", "-1.0E-5", "0.0", "1.2E-6", "-3.0E-7", "2.0E-6", "-1.5E-7", "0.0", "0.0"};
-  const char* y[] = {"67.16", "-0.011", "60.0", "1.5E-5", "-1.2E-5", "1.0E-5", "0.0", "1.1E-6", "-2.0E-7", "1.8E-6", "1.0E-7", "0.0", "0.0"};
+                             card("PPO6", "177500.0"),    card("CNPIX1", "6850"),      card("CNPIX2", "6900")};
+  const char* x[] = {"67.15",  "0.012",   "-40.0",  "-2.0E-5", "1.1E-5", "-1.0E-5", "0.0",
+                     "1.2E-6", "-3.0E-7", "2.0E-6", "-1.5E-7", "0.0",    "0.0"};
+  const char* y[] = {"67.16",  "-0.011",  "60.0",   "1.5E-5", "-1.2E-5", "1.0E-5", "0.0",
+                     "1.1E-6", "-2.0E-7", "1.8E-6", "1.0E-7", "0.0",     "0.0"};
   for (int i = 0; i < 13; ++i) {
     c.push_back(card("AMDX" + std::to_string(i + 1), x[i]));
     c.push_back(card("AMDY" + std::to_string(i + 1), y[i]));
@@ -144,14 +146,18 @@ std::vector<std::string> dss_cards() {
 
 std::vector<std::string> old_matrix_cards(const char* kind) {
   std::vector<std::string> c{card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"), card("CRPIX1", "150.5"),
-                             card("CRPIX2", "90.25"), card("CRVAL1", "202.4695"), card("CRVAL2", "47.1952")};
+                             card("CRPIX2", "90.25"),      card("CRVAL1", "202.4695"),   card("CRVAL2", "47.1952")};
   if (std::string(kind) == "CD") {
-    for (const auto& [k, v] : {std::pair{"CD001001", "-4.7E-4"}, {"CD001002", "1.1E-5"}, {"CD002001", "1.3E-5"},
-                               {"CD002002", "4.7E-4"}})
+    for (const auto& [k, v] :
+         {std::pair{"CD001001", "-4.7E-4"}, {"CD001002", "1.1E-5"}, {"CD002001", "1.3E-5"}, {"CD002002", "4.7E-4"}})
       c.push_back(card(k, v));
   } else {
-    for (const auto& [k, v] : {std::pair{"CDELT1", "-4.7E-4"}, {"CDELT2", "4.7E-4"}, {"PC001001", "0.99"},
-                               {"PC001002", "0.14"}, {"PC002001", "-0.14"}, {"PC002002", "0.99"}})
+    for (const auto& [k, v] : {std::pair{"CDELT1", "-4.7E-4"},
+                               {"CDELT2", "4.7E-4"},
+                               {"PC001001", "0.99"},
+                               {"PC001002", "0.14"},
+                               {"PC002001", "-0.14"},
+                               {"PC002002", "0.99"}})
       c.push_back(card(k, v));
   }
   return c;
@@ -163,8 +169,8 @@ TEST_P(OldWcsForms, CropTurnAndMirrorCarryThemAsAstropyReadsTheOriginal) {
   const OldForm& f = GetParam();
   ScratchFolder dir;
   dir.write_fits("old.fits", coded(300, 200), f.cards);
-  const auto run = run_session(dir, {"", "l", "old.fits", "c", "150 100", "21 270 11 190", "t", "a", "f", "b",
-                                     "s", "out.fits", "", "q"});
+  const auto run = run_session(
+      dir, {"", "l", "old.fits", "c", "150 100", "21 270 11 190", "t", "a", "f", "b", "s", "out.fits", "", "q"});
   EXPECT_THAT(run.out, HasSubstr(std::string(" ") + f.line));
   const Image saved = dir.read_fits("out.fits");
   ASSERT_FALSE(saved.empty()) << run.out;
@@ -209,8 +215,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
         OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in old.fits"},
         // A second copy with the same value is no ambiguity; the edit must not leave it stale.
-        OldForm{"same_card_twice", [] { auto c = kWcs; c.push_back(kWcs[2]); return c; }(), 1e-6 * 3600.0,
-                "Reading in old.fits"}),
+        OldForm{"same_card_twice",
+                [] {
+                  auto c = kWcs;
+                  c.push_back(kWcs[2]);
+                  return c;
+                }(),
+                1e-6 * 3600.0, "Reading in old.fits"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A WCS card given twice: M refuses the WCS, and the first edit removes it rather than carry
@@ -220,8 +231,8 @@ TEST(WcsThroughSession, AWcsCardGivenTwiceIsRefusedAndRemovedAtTheFirstEdit) {
   std::vector<std::string> cards = kWcs;
   cards.push_back(card("CRPIX1", "300.0"));
   dir.write_fits("twice.fits", coded(120, 90), cards);
-  const auto run = run_session(dir, {"", "l", "twice.fits", "m", "2", "10 10", "0 0", "0", "c", "60 45",
-                                     "11 100 21 80", "s", "out.fits", "", "q"});
+  const auto run = run_session(dir, {"", "l", "twice.fits", "m", "2", "10 10", "0 0", "0", "c", "60 45", "11 100 21 80",
+                                     "s", "out.fits", "", "q"});
   EXPECT_THAT(run.out, HasSubstr("none. The header's sky coordinates cannot be used: it gives CRPIX1 twice\n"));
   EXPECT_THAT(run.out, HasSubstr(" The header gives CRPIX1 twice, so its sky coordinates are ambiguous: they are "
                                  "removed, not carried wrong through the edit.\n"));

@@ -79,7 +79,8 @@ TEST_P(ExitOnAWideFile, WritesBackInItsOwnTypeOnlyWhatItHoldsExactly) {
   ASSERT_EQ(python(dir, kMakeFiles), "");
   const std::string file = c.file;
   fs::copy_file(dir.file(file), dir.file("orig-" + file));
-  if (file == "plain.fits") fs::permissions(dir.file(file), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  if (file == "plain.fits")
+    fs::permissions(dir.file(file), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   std::vector<std::string> keys{"", "l", file};
   keys.insert(keys.end(), c.edit.begin(), c.edit.end());
   keys.insert(keys.end(), {"x", "copy.fits", ""});
@@ -98,14 +99,15 @@ TEST_P(ExitOnAWideFile, WritesBackInItsOwnTypeOnlyWhatItHoldsExactly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ExitOnAWideFile,
-    ::testing::Values(
-        WideCase{"d64.fits", {"f", "a"}, "holds values that 32-bit floats cannot hold exactly"},
-        WideCase{"d64exact.fits", {"f", "a"}, ""},
-        WideCase{"i32big.fits", {"f", "a"}, "holds values that 32-bit floats cannot hold exactly"},
-        WideCase{"i32exact.fits", {"f", "a"}, ""},
-        WideCase{"i32exact.fits", {"a", "+ 0.5"}, "holds integers, and the image's values are not all integers of its type"},
-        // Mode 0444: kept for every user, root included.
-        WideCase{"plain.fits", {"f", "a"}, "is write-protected"}),
+    ::testing::Values(WideCase{"d64.fits", {"f", "a"}, "holds values that 32-bit floats cannot hold exactly"},
+                      WideCase{"d64exact.fits", {"f", "a"}, ""},
+                      WideCase{"i32big.fits", {"f", "a"}, "holds values that 32-bit floats cannot hold exactly"},
+                      WideCase{"i32exact.fits", {"f", "a"}, ""},
+                      WideCase{"i32exact.fits",
+                               {"a", "+ 0.5"},
+                               "holds integers, and the image's values are not all integers of its type"},
+                      // Mode 0444: kept for every user, root included.
+                      WideCase{"plain.fits", {"f", "a"}, "is write-protected"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 // S of an image with undefined pixels writes them as NaN, not as the number they are shown as.
@@ -115,8 +117,9 @@ TEST(SaveUndefined, UndefinedPixelsAreWrittenAsNaN) {
   ScratchFolder dir;
   ASSERT_EQ(python(dir, kMakeFiles), "");
   run_session(dir, {"", "l", "d64exact.fits", "s", "new.fits", "", "q"});
-  EXPECT_EQ(python(dir, "import numpy as np\nfrom astropy.io import fits\nd = fits.getdata('new.fits')\n"
-                        "print(np.isnan(d[0, 0]), np.isnan(d).sum(), d[0, 1])\n"),
+  EXPECT_EQ(python(dir,
+                   "import numpy as np\nfrom astropy.io import fits\nd = fits.getdata('new.fits')\n"
+                   "print(np.isnan(d[0, 0]), np.isnan(d).sum(), d[0, 1])\n"),
             "True 1 1.5\n");
 }
 

@@ -25,11 +25,11 @@ using std::chrono::milliseconds;
 
 // Skips the test when the X tools are not installed; fails when they are but the server
 // does not start.
-#define REQUIRE_X_SERVER(x)                                                                   \
-  do {                                                                                        \
-    if (const std::string why = missing_x_tools(); !why.empty())                              \
+#define REQUIRE_X_SERVER(x)                                                                     \
+  do {                                                                                          \
+    if (const std::string why = missing_x_tools(); !why.empty())                                \
       GTEST_SKIP() << "real-window tests need Xvfb, xdotool, xwininfo and xwd (" << why << ")"; \
-    ASSERT_TRUE((x).failure().empty()) << (x).failure();                                      \
+    ASSERT_TRUE((x).failure().empty()) << (x).failure();                                        \
   } while (0)
 
 // The sample field in a scratch folder with a settings file for window code `code`.
@@ -51,14 +51,17 @@ struct FieldFolder {
 // The brightest ordinary star that stands alone: well inside the image and away from the
 // other stars, the galaxy and the saturated star with its column.
 FieldStar lone_bright_star(const SyntheticField& f) {
-  const auto far = [](double x1, double y1, double x2, double y2, double d) { return std::hypot(x1 - x2, y1 - y2) >= d; };
+  const auto far = [](double x1, double y1, double x2, double y2, double d) {
+    return std::hypot(x1 - x2, y1 - y2) >= d;
+  };
   FieldStar best;
   for (const auto& s : f.stars) {
     bool ok = s.x > 60 && s.y > 60 && s.x < f.image.nx - 60 && s.y < f.image.ny - 60;
     for (const auto& o : f.stars)
       if (&o != &s && !far(s.x, s.y, o.x, o.y, 25)) ok = false;
     if (!far(s.x, s.y, f.galaxy.x, f.galaxy.y, 60)) ok = false;
-    if (f.has_saturated && (!far(s.x, s.y, f.saturated.x, f.saturated.y, 60) || std::abs(s.x - f.bleed.x) < 25)) ok = false;
+    if (f.has_saturated && (!far(s.x, s.y, f.saturated.x, f.saturated.y, 60) || std::abs(s.x - f.bleed.x) < 25))
+      ok = false;
     if (ok && s.peak > best.peak) best = s;
   }
   return best;
@@ -125,8 +128,9 @@ int sky_grey(const Screenshot& s, const ImageFrame& f, const SyntheticField& fie
     for (int x = 40; x <= field.image.nx - 40; x += 37) {
       bool clear = std::hypot(x - field.galaxy.x, y - field.galaxy.y) > 80;
       for (const auto& st : field.stars) clear = clear && std::hypot(x - st.x, y - st.y) > 15;
-      if (field.has_saturated) clear = clear && std::hypot(x - field.saturated.x, y - field.saturated.y) > 30 &&
-                                       std::abs(x - field.bleed.x) > 5;
+      if (field.has_saturated)
+        clear =
+            clear && std::hypot(x - field.saturated.x, y - field.saturated.y) > 30 && std::abs(x - field.bleed.x) > 5;
       if (clear) g.push_back(s.grey(f.sx(x), f.sy(y)));
     }
   std::sort(g.begin(), g.end());
@@ -494,7 +498,8 @@ std::pair<double, double> bright_extents(const Screenshot& s, int sx, int sy, in
 
 bool reddish(const Screenshot& s, int sx, int sy, int c) {
   if (sx < 0 || sy < 0 || sx >= s.width || sy >= s.height) return false;
-  const std::size_t k = (static_cast<std::size_t>(sy) * static_cast<std::size_t>(s.width) + static_cast<std::size_t>(sx)) * 3;
+  const std::size_t k =
+      (static_cast<std::size_t>(sy) * static_cast<std::size_t>(s.width) + static_cast<std::size_t>(sx)) * 3;
   const int r = s.rgb[k], g = s.rgb[k + 1], b = s.rgb[k + 2];
   return c == 0 ? (r > 150 && g < 110 && b < 110) : (g > 120 && r < 110 && b < 110);  // 0 red, 1 green
 }
@@ -620,8 +625,9 @@ TEST(XWindow, PhotometryDrawsClosedCirclesAndItsLoopEndsOnQAndOnAClickOutsideAft
   ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
   p.send("4");
   ASSERT_TRUE(p.wait_for("Click on the centre of the aperture photometry object.")) << p.output();
-  const auto outside = click_until(x, p, static_cast<int>(whole.frame.left) - 30,
-                                   static_cast<int>(0.5 * (whole.frame.top + whole.frame.bottom)), 1, "You clicked at ");
+  const auto outside =
+      click_until(x, p, static_cast<int>(whole.frame.left) - 30,
+                  static_cast<int>(0.5 * (whole.frame.top + whole.frame.bottom)), 1, "You clicked at ");
   ASSERT_TRUE(outside) << p.output();
   EXPECT_LT(numbers_in(*outside).at(0), 0.5);
   ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
@@ -711,8 +717,9 @@ TEST(XWindow, AResizedWindowShowsThePictureAgainAtItsNewSizeWithoutACommand) {
   const SyntheticField& field = ff.field;
   // The galaxy's core black (negative scaling) where the new frame puts it and light sky
   // where the old one had it; where the old frame's left edge was, the page is white now.
-  ASSERT_GT(std::hypot(now.sx(field.galaxy.x) - was.sx(field.galaxy.x), now.sy(field.galaxy.y) - was.sy(field.galaxy.y)),
-            30.0);
+  ASSERT_GT(
+      std::hypot(now.sx(field.galaxy.x) - was.sx(field.galaxy.x), now.sy(field.galaxy.y) - was.sy(field.galaxy.y)),
+      30.0);
   const auto greys = [&](const Screenshot& s) {
     return std::array<int, 3>{s.grey(now.sx(field.galaxy.x), now.sy(field.galaxy.y)),
                               s.grey(was.sx(field.galaxy.x), was.sy(field.galaxy.y)),

@@ -11,7 +11,7 @@ namespace zelvo::testing {
 
 struct AstropyTable {
   std::vector<std::string> columns;
-  std::map<std::string, std::string> meta;   // str() of each metadata value
+  std::map<std::string, std::string> meta;     // str() of each metadata value
   std::vector<std::vector<std::string>> rows;  // repr() of each cell's value, "--" when masked
   // The cell of `column` in row `row` ("" when there is no such column).
   std::string cell(std::size_t row, const std::string& column) const;

@@ -60,7 +60,6 @@ std::string run_python(const ScratchFolder& dir, const char* script, const std::
   return out;
 }
 
-
 std::optional<std::vector<AstropySky>> astropy_sky_batch(const std::vector<SkyQuery>& queries) {
   ScratchFolder dir;
   std::string input;
@@ -105,16 +104,24 @@ std::vector<std::string> astropy_cards(const std::string& fits_path) {
 }
 
 std::vector<std::string> sip_header_cards() {
-  return {card("CTYPE1", "'RA---TAN-SIP'"), card("CTYPE2", "'DEC--TAN-SIP'"), card("CRPIX1", "512.3"),
-          card("CRPIX2", "498.7"), card("CRVAL1", "150.1191666667"), card("CRVAL2", "2.2058333333"),
-          card("CD1_1", "-7.1342E-05"), card("CD1_2", "1.2088E-05"), card("CD2_1", "1.1954E-05"),
-          card("CD2_2", "7.1501E-05"), card("RADESYS", "'ICRS'"), card("A_ORDER", "3"), card("A_0_2", "2.13E-06"),
-          card("A_1_1", "-5.24E-06"), card("A_2_0", "3.31E-06"), card("A_0_3", "-1.2E-09"), card("A_1_2", "4.1E-10"),
-          card("A_2_1", "-2.2E-09"), card("A_3_0", "7.5E-10"), card("B_ORDER", "3"), card("B_0_2", "-4.02E-06"),
-          card("B_1_1", "2.91E-06"), card("B_2_0", "-1.77E-06"), card("B_0_3", "8.8E-10"), card("B_1_2", "-3.1E-09"),
-          card("B_2_1", "6.0E-10"), card("B_3_0", "-1.4E-09"), card("AP_ORDER", "2"), card("AP_0_2", "-2.13E-06"),
-          card("AP_1_1", "5.24E-06"), card("AP_2_0", "-3.31E-06"), card("BP_ORDER", "2"), card("BP_0_2", "4.02E-06"),
-          card("BP_1_1", "-2.91E-06"), card("BP_2_0", "1.77E-06")};
+  return {card("CTYPE1", "'RA---TAN-SIP'"), card("CTYPE2", "'DEC--TAN-SIP'"),
+          card("CRPIX1", "512.3"),          card("CRPIX2", "498.7"),
+          card("CRVAL1", "150.1191666667"), card("CRVAL2", "2.2058333333"),
+          card("CD1_1", "-7.1342E-05"),     card("CD1_2", "1.2088E-05"),
+          card("CD2_1", "1.1954E-05"),      card("CD2_2", "7.1501E-05"),
+          card("RADESYS", "'ICRS'"),        card("A_ORDER", "3"),
+          card("A_0_2", "2.13E-06"),        card("A_1_1", "-5.24E-06"),
+          card("A_2_0", "3.31E-06"),        card("A_0_3", "-1.2E-09"),
+          card("A_1_2", "4.1E-10"),         card("A_2_1", "-2.2E-09"),
+          card("A_3_0", "7.5E-10"),         card("B_ORDER", "3"),
+          card("B_0_2", "-4.02E-06"),       card("B_1_1", "2.91E-06"),
+          card("B_2_0", "-1.77E-06"),       card("B_0_3", "8.8E-10"),
+          card("B_1_2", "-3.1E-09"),        card("B_2_1", "6.0E-10"),
+          card("B_3_0", "-1.4E-09"),        card("AP_ORDER", "2"),
+          card("AP_0_2", "-2.13E-06"),      card("AP_1_1", "5.24E-06"),
+          card("AP_2_0", "-3.31E-06"),      card("BP_ORDER", "2"),
+          card("BP_0_2", "4.02E-06"),       card("BP_1_1", "-2.91E-06"),
+          card("BP_2_0", "1.77E-06")};
 }
 
 double separation_arcsec(const SkyPoint& a, const SkyPoint& b) {

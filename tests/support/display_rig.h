@@ -23,8 +23,7 @@ inline void expect_close(double actual, double expected, double rel = 1e-5, doub
 
 // A Console on string streams and a Graphics on a chosen device (default /null).
 struct Rig {
-  explicit Rig(const std::string& input = "", const std::string& device = "/null")
-      : in(input), con(in, out), gfx(con) {
+  explicit Rig(const std::string& input = "", const std::string& device = "/null") : in(input), con(in, out), gfx(con) {
     EXPECT_TRUE(gfx.open(device));
   }
   std::istringstream in;
@@ -33,7 +32,8 @@ struct Rig {
   Graphics gfx;
 };
 
-inline HeaderTexts padded(const std::string& st, const std::string& ra, const std::string& dec, const std::string& filter) {
+inline HeaderTexts padded(const std::string& st, const std::string& ra, const std::string& dec,
+                          const std::string& filter) {
   return HeaderTexts{pad_right(st, 15), pad_right(ra, 15), pad_right(dec, 15), pad_right(filter, 15)};
 }
 

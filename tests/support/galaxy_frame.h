@@ -21,11 +21,11 @@ struct FrameStar {
 
 struct GalaxyModel {
   float sky = 1000.0f;
-  float noise = 8.0f;                      // Gaussian sigma, counts
-  float gx = 0.0f, gy = 0.0f;              // sky slope, counts per pixel (from the image centre)
-  float disc_peak = 0.0f, disc_scale = 40.0f;   // exponential disc, centred on (cx, cy)
-  float bulge_peak = 0.0f, bulge_scale = 6.0f;  // a steeper inner component
-  float arm_peak = 0.0f;                    // two logarithmic arms over the disc
+  float noise = 8.0f;                              // Gaussian sigma, counts
+  float gx = 0.0f, gy = 0.0f;                      // sky slope, counts per pixel (from the image centre)
+  float disc_peak = 0.0f, disc_scale = 40.0f;      // exponential disc, centred on (cx, cy)
+  float bulge_peak = 0.0f, bulge_scale = 6.0f;     // a steeper inner component
+  float arm_peak = 0.0f;                           // two logarithmic arms over the disc
   float arm_winding = 1.2f, arm_sharpness = 1.0f;  // about r / 2.4 pixels wide (radial sigma)
   float cx = 0.0f, cy = 0.0f;
   float moffat_beta = 3.0f;

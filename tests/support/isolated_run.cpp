@@ -65,7 +65,8 @@ bool IsolatedRun::clean() const { return ended_well() && out.find("Thank you for
 std::string IsolatedRun::verdict() const {
   if (timed_out) return "the session did not end within its time (a hang)";
   if (!exited) return "the session was killed by signal " + std::to_string(signal);
-  if (exit_code != 0) return "the session exited with status " + std::to_string(exit_code) + ":\n" + err.substr(0, 4000);
+  if (exit_code != 0)
+    return "the session exited with status " + std::to_string(exit_code) + ":\n" + err.substr(0, 4000);
   if (output_capped) return "the session printed without end";
   if (err.find("runtime error") != std::string::npos || err.find("Sanitizer") != std::string::npos)
     return "sanitizer report:\n" + err.substr(0, 4000);
@@ -73,8 +74,7 @@ std::string IsolatedRun::verdict() const {
   return "clean";
 }
 
-IsolatedRun run_isolated_call(const ScratchFolder& dir, const std::function<std::string()>& body,
-                              unsigned seconds) {
+IsolatedRun run_isolated_call(const ScratchFolder& dir, const std::function<std::string()>& body, unsigned seconds) {
   const std::string out_file = dir.file(".isolated-out"), err_file = dir.file(".isolated-err"),
                     flag_file = dir.file(".isolated-capped");
   std::remove(flag_file.c_str());

@@ -11,13 +11,13 @@
 namespace zelvo::testing {
 
 struct IsolatedRun {
-  bool exited = false;      // the child returned from the session and exited by itself
-  int exit_code = -1;       // its exit status when it exited
-  int signal = 0;           // the signal that ended it otherwise (SIGALRM: it overran its time)
+  bool exited = false;  // the child returned from the session and exited by itself
+  int exit_code = -1;   // its exit status when it exited
+  int signal = 0;       // the signal that ended it otherwise (SIGALRM: it overran its time)
   bool timed_out = false;
   bool output_capped = false;  // it printed more than the cap (an endless printing loop)
-  std::string out;          // what the session printed (cut at the cap)
-  std::string err;          // the child's standard error: sanitizer reports, giza warnings
+  std::string out;             // what the session printed (cut at the cap)
+  std::string err;             // the child's standard error: sanitizer reports, giza warnings
 
   // No crash, no hang, no sanitizer report, exit status 0, the closing lines printed.
   bool clean() const;

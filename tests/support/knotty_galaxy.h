@@ -52,7 +52,8 @@ inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5,
   }
   // 26 unsaturated stars, heights 5 sigma to 4000 sigma (log-spaced), and 4 saturated ones.
   const auto clear = [&](float x, float y) {
-    if (x < 40.0f || y < 40.0f || x > static_cast<float>(nx) - 40.0f || y > static_cast<float>(ny) - 40.0f) return false;
+    if (x < 40.0f || y < 40.0f || x > static_cast<float>(nx) - 40.0f || y > static_cast<float>(ny) - 40.0f)
+      return false;
     for (const TrueStar& s : f.stars)
       if (std::hypot(s.x - x, s.y - y) < 30.0f) return false;
     for (const auto& k : f.knots)
@@ -115,7 +116,8 @@ inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5,
       v[(y - 1) * std::size_t(nx) + x - 1] = f.saturation;
   }
   std::normal_distribution<double> n(0.0, f.noise);
-  for (std::size_t p = 0; p < v.size(); ++p) f.image.px[p] = static_cast<float>(std::min<double>(v[p] + n(gen), f.saturation));
+  for (std::size_t p = 0; p < v.size(); ++p)
+    f.image.px[p] = static_cast<float>(std::min<double>(v[p] + n(gen), f.saturation));
   return f;
 }
 

@@ -62,7 +62,8 @@ class PtyProgram {
 
   // Waits until `text` has been shown after what earlier waits consumed; returns the rest
   // of its line.
-  std::optional<std::string> wait_for(const std::string& text, std::chrono::milliseconds timeout = std::chrono::milliseconds(15000)) {
+  std::optional<std::string> wait_for(const std::string& text,
+                                      std::chrono::milliseconds timeout = std::chrono::milliseconds(15000)) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       const std::size_t at = screen_.find(text, consumed_);

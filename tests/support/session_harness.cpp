@@ -127,8 +127,11 @@ Image small_field(int nx, int ny, unsigned seed) {
   Image img(nx, ny);
   std::mt19937 gen(seed);
   std::normal_distribution<float> noise(0.0f, 5.0f);
-  struct Star { float x, y, peak, sigma; };
-  const Star stars[] = {{0.3f * nx, 0.4f * ny, 3000.0f, 1.8f}, {0.7f * nx, 0.6f * ny, 8000.0f, 2.0f},
+  struct Star {
+    float x, y, peak, sigma;
+  };
+  const Star stars[] = {{0.3f * nx, 0.4f * ny, 3000.0f, 1.8f},
+                        {0.7f * nx, 0.6f * ny, 8000.0f, 2.0f},
                         {0.5f * nx, 0.8f * ny, 1500.0f, 1.5f}};
   for (int y = 1; y <= ny; ++y)
     for (int x = 1; x <= nx; ++x) {

@@ -10,7 +10,7 @@ namespace zelvo::test_images {
 
 // Sky s plus a Gaussian star (peak, sigma) at (x0, y0), plus optional uniform noise.
 inline Image star_field(int nx, int ny, float s, float x0, float y0, float peak, float sig, float noise = 0.0f,
-                 unsigned seed = 7) {
+                        unsigned seed = 7) {
   Image img(nx, ny);
   std::mt19937 gen(seed);
   std::uniform_real_distribution<float> u(-noise, noise);

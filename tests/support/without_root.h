@@ -14,8 +14,8 @@
 namespace zelvo::testing {
 
 // The verdict of `check`, run without root privileges; nothing when root could not be given
-// up; false when the check crashed. `check` must report through its result only: in the child, test assertions are lost.
-// The files it touches must be reachable by "nobody" (open their folders up first).
+// up; false when the check crashed. `check` must report through its result only: in the child, test assertions are
+// lost. The files it touches must be reachable by "nobody" (open their folders up first).
 inline std::optional<bool> without_root(const std::function<bool()>& check) {
   if (geteuid() != 0) return check();
   std::fflush(nullptr);

@@ -139,8 +139,8 @@ XServer::XServer() {
   }
   // -displayfd: Xvfb picks a free display number and writes it to the pipe when ready.
   // The screen holds the largest window (1280 x 1024) at its usual place.
-  pid_ = spawn({which("Xvfb"), "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1200x24", "-nolisten",
-                "tcp", "-noreset"},
+  pid_ = spawn({which("Xvfb"), "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1200x24", "-nolisten", "tcp",
+                "-noreset"},
                "", -1, -1, -1, {}, fds[1]);
   close(fds[1]);
   std::string number;
@@ -201,8 +201,9 @@ int run_x_tool(const XServer& x, const std::vector<std::string>& argv, std::stri
 
 std::optional<WindowGeometry> find_window(const XServer& x, const std::string& name, milliseconds timeout) {
   const auto end = Clock::now() + timeout;
-  const std::regex rx("Absolute upper-left X:\\s+(-?\\d+)[\\s\\S]*Absolute upper-left Y:\\s+(-?\\d+)"
-                      "[\\s\\S]*Width:\\s+(\\d+)[\\s\\S]*Height:\\s+(\\d+)");
+  const std::regex rx(
+      "Absolute upper-left X:\\s+(-?\\d+)[\\s\\S]*Absolute upper-left Y:\\s+(-?\\d+)"
+      "[\\s\\S]*Width:\\s+(\\d+)[\\s\\S]*Height:\\s+(\\d+)");
   do {
     std::string out;
     if (run_x_tool(x, {"xwininfo", "-name", name}, &out) == 0) {
@@ -221,13 +222,12 @@ bool move_pointer(const XServer& x, int sx, int sy) {
 
 bool click(const XServer& x, int button) { return run_x_tool(x, {"xdotool", "click", std::to_string(button)}) == 0; }
 
-bool press_key(const XServer& x, const std::string& keysym) {
-  return run_x_tool(x, {"xdotool", "key", keysym}) == 0;
-}
+bool press_key(const XServer& x, const std::string& keysym) { return run_x_tool(x, {"xdotool", "key", keysym}) == 0; }
 
 int Screenshot::grey(int sx, int sy) const {
   if (sx < 0 || sy < 0 || sx >= width || sy >= height) return -1;
-  const std::size_t k = (static_cast<std::size_t>(sy) * static_cast<std::size_t>(width) + static_cast<std::size_t>(sx)) * 3;
+  const std::size_t k =
+      (static_cast<std::size_t>(sy) * static_cast<std::size_t>(width) + static_cast<std::size_t>(sx)) * 3;
   return (rgb[k] + rgb[k + 1] + rgb[k + 2]) / 3;
 }
 
