@@ -66,8 +66,9 @@ TEST_P(SetAside, AFileThisVersionCannotAppendToIsKept) {
 }
 INSTANTIATE_TEST_SUITE_P(Catalogue, SetAside,
                          ::testing::Values("x y flux\n1 2 3\n",  // a plain table of another program
-                                           ecsv_header(sample({})) + "1 2 3 a.fits",           // its last row cut short
-                                           ecsv_header(Catalogue{{{"x"}}, {}, {}}) + "1\n"));  // other columns
+                                           ecsv_header(sample({})) + "1 2 3 a.fits",  // its last row cut short
+                                           ecsv_header(Catalogue{{{"x", "float64", "", ""}}, {}, {}}) +
+                                               "1\n"));  // other columns
 
 TEST(Catalogue, AFullDiskLeavesTheCatalogueAsItWas) {
   ScratchFolder dir;

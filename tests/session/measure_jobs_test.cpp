@@ -75,7 +75,7 @@ TEST(PhotometryJob, MeasuresTheListAsOMeasuresTheClicks) {
   // The same stars clicked in O give the same log records.
   std::vector<std::string> answers = {"", "l", "field.fits", "o", "2", "4 9 13", "4"};
   for (const Star& s : stars) answers.push_back(std::to_string(s.x + 0.6) + " " + std::to_string(s.y - 0.4));
-  for (const std::string& a : {"0 0", "0", "q"}) answers.push_back(a);
+  for (const char* a : {"0 0", "0", "q"}) answers.push_back(a);
   run_session(dir, answers);
   const std::string job_log = dir.read("out/field.ZelvoApPhot.log"), o_log = dir.read("ZelvoApPhot.log");
   ASSERT_GE(job_log.size(), 100u);
