@@ -3,6 +3,11 @@
 # .clang-format describes. Fix a reported file with: clang-format -i FILE
 set -eu
 cd "$(dirname "$0")/.."
+if ! command -v clang-format >/dev/null 2>&1; then
+  if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang-format
+fi
 bad=""
 for f in $(git ls-files '*.cpp' '*.h'); do
   clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || bad="$bad $f"
