@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "display/display.h"
 #include "display/inspection_page.h"
 #include "photometry/psf.h"
 #include "removal/deathstar.h"
+#include "removal/line_repair.h"
 #include "removal/object_list.h"
 #include "removal/satbar.h"
 #include "session/remove_submenu.h"
@@ -69,14 +71,37 @@ struct ObjectKind {
 // The kind of an option or list type; none for any other number.
 const ObjectKind* object_kind(int32_t type);
 
+// --- the steps (remove_steps.cpp) ---
+
+// The visit's cache of the image's levels (see RemovalVisit::levels).
+TileLevels& levels_of(RemovalDialogue& ctx, RemovalVisit& visit);
+
 // The sky limits and saturation level of the image as it is now, for the point-spread estimate.
 PsfRequest psf_request(RemovalDialogue& ctx, RemovalVisit& visit);
+
+// The point-spread estimate at the visit's centre, which follows the centroid; the radius
+// becomes the half-flux radius when the estimate completes.
+PsfEstimate estimate(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req);
+// Regular star: with centroid, retried once without when saturated.
+PsfEstimate estimate_star(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req);
+// Saturated star: the five-row centre and sky, the bar removed (into ch), then the estimate
+// without centroid. None when the centre cannot be measured (nothing changed).
+std::optional<PsfEstimate> estimate_saturated(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req,
+                                              ObjectChanges& ch);
+// Area from a list: the five-row centre, kept only within 2 pixels of the recorded one.
+void estimate_listed_area(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req);
+
+// A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise
+// painted; 0 or less: the noise measured beside the line).
+SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis);
 
 // DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
 RemovalResult remove_disc(RemovalDialogue& ctx, RemovalVisit& visit);
 
 // Puts back what the object changed: the disc first (it was painted last), then the bar.
 void undo_object(RemovalDialogue& ctx, RemovalVisit& visit, const ObjectChanges& ch);
+
+// --- the per-object flow (remove_object.cpp) ---
 
 // One line of the removal record: type, centre and the radius the ring was traced at.
 void record_removal(RemovalVisit& visit, int32_t type, float radius);

@@ -8,24 +8,18 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <utility>
 
 #include "display/inspection_page.h"
 #include "numeric/fortran.h"
-#include "numeric/random.h"
 #include "numeric/statistics.h"
 #include "numeric/stop_request.h"
 #include "photometry/psf.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
-#include "removal/deathstar.h"
-#include "removal/find_centre.h"
 #include "removal/line_repair.h"
 #include "removal/object_area.h"
-#include "removal/removal_context.h"
-#include "removal/wipe.h"
 #include "session/remove_dialogue.h"
 #include "session/remove_texts.h"
 #include "session/session.h"
@@ -38,11 +32,6 @@ namespace {
 constexpr std::string_view kClickObject = "Click on the object you want to remove.";
 constexpr std::string_view kClickCentre = "Click on the object centre.";
 constexpr std::string_view kYouClickedAt = "You clicked at ";
-constexpr std::string_view kRegularToMainLog = "Entering centre/radius finding for regular stars...";
-constexpr std::string_view kSaturatedToMainLog = "Entering centre/radius finding for saturated stars...";
-constexpr std::string_view kSaturatedRetry = "Object was saturated, trying again.";
-constexpr std::string_view kSkyLevelLead = "Estimated background sky level = ";
-constexpr std::string_view kSkySigmaLead = "Estimated background sky sigma = ";
 constexpr std::string_view kAverageSigmaLead = "Average & sigma are ";
 constexpr std::string_view kColumnChoice = "Enter 'y' to keep, 'm' to modify, or 'c' to redetermine";
 constexpr std::string_view kClickBackground = "Click on background you wish to estimate values from:";
@@ -64,7 +53,6 @@ constexpr std::string_view kShowingBefore = "Showing the area before the removal
 constexpr std::string_view kShowingAfter = "Showing the area after the removal.";
 constexpr std::string_view kCentreOffImage = "The centre lies outside the image; nothing is removed.";
 
-constexpr float kSkyLower = -50.0f;
 constexpr float kColumnSearchRadius = 10.0f;
 // The removal radius shown on the inspection page is kept within these limits (except
 // for a star's own radius, see Inspection::star).
@@ -72,145 +60,6 @@ constexpr float kShownRadiusMin = 19.0f;
 constexpr float kShownRadiusMax = 39.0f;
 // The column option's dummy profile.
 constexpr int32_t kColumnDummyPoints = 20;
-// What a debug log that cannot be opened or written means (after the reason).
-constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
-
-RemovalContext removal_context(const RemovalDialogue& ctx, std::ostream* log) {
-  return RemovalContext{ctx.s.rng, ctx.s.ranseed, ctx.s.extlogs, log, ctx.con.stop_request()};
-}
-
-void print_notes(Console& con, const std::vector<std::string>& notes) {
-  for (const std::string& l : notes) con.line(l);
-}
-
-// The debug log of one removal routine call: the file is opened for appending at every
-// call (a refusal told once per session) and closed when the call's lines are written.
-class RoutineLog {
- public:
-  explicit RoutineLog(RemovalDialogue& ctx) { file_.open(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText)); }
-  std::ostream* stream() { return &file_.stream(); }
-
- private:
-  LogFile file_;
-};
-
-void main_log(RemovalDialogue& ctx, std::string_view text) {
-  std::ostream& mainlog = ctx.s.mainlog.stream();
-  mainlog << list_record({text}) << '\n';
-  mainlog.flush();
-}
-
-// The visit's cache of the image's levels (see RemovalVisit::levels).
-TileLevels& levels_of(RemovalDialogue& ctx, RemovalVisit& visit) {
-  if (!visit.levels || !visit.levels->covers(ctx.image)) visit.levels = central_tile_levels(ctx.image);
-  return *visit.levels;
-}
-
-void note_change(RemovalVisit& visit, const Box& b) {
-  if (visit.levels && !b.empty()) visit.levels->touched(b.x0, b.x1, b.y0, b.y1);
-}
-
-// The point-spread estimate at the current centre; the centre follows the centroid (when one
-// is asked for) and the radius becomes the half-flux radius when the estimate completes.
-// The rough sky is that of the image as it is at this call (a bar may have gone since the
-// request was made).
-PsfEstimate estimate(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req) {
-  req.rough_sky = rough_sky(levels_of(ctx, visit));
-  PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
-  print_notes(ctx.con, e.notes);
-  // The zoom box follows the centroid's last working pixel.
-  if (e.centroid_pixel) std::tie(ctx.s.zoom.zoomx, ctx.s.zoom.zoomy) = *e.centroid_pixel;
-  visit.xcen = e.xcen;
-  visit.ycen = e.ycen;
-  if (e.deathrad) visit.deathrad = *e.deathrad;
-  return e;
-}
-
-// Regular star: centroid and estimate, retried once without centroiding when saturated
-// (the object is then removed anyway).
-PsfEstimate estimate_star(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req) {
-  main_log(ctx, kRegularToMainLog);
-  PsfEstimate e = estimate(ctx, visit, req);
-  if (e.saturated) {
-    ctx.con.text(kSaturatedRetry);
-    req.centroid = false;
-    e = estimate(ctx, visit, req);
-  }
-  return e;
-}
-
-// Every change to the pixels within a visit goes through remove_bar, repair and remove_disc,
-// which tell the visit's level cache what they changed.
-
-// REMOVESATBAR at (xc, yc) with the given sky.
-SatBarResult remove_bar(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean, float bgsigma) {
-  SatBarResult bar = [&] {
-    RoutineLog log(ctx);
-    return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, removal_context(ctx, log.stream()));
-  }();
-  print_notes(ctx.con, bar.notes);
-  if (bar.removed) note_change(visit, bar.changed);
-  return bar;
-}
-
-// A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise
-// painted; 0 or less: the noise measured beside the line).
-SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis) {
-  SatBarResult bar = [&] {
-    RoutineLog log(ctx);
-    return repair_line(ctx.image, xc, yc, sigma, axis, removal_context(ctx, log.stream()));
-  }();
-  print_notes(ctx.con, bar.notes);
-  if (bar.removed) note_change(visit, bar.changed);
-  return bar;
-}
-
-// FINDCENTRE at the visit's centre, its lines printed.
-CentreResult find_centre(RemovalDialogue& ctx, RemovalVisit& visit) {
-  CentreResult c = [&] {
-    RoutineLog log(ctx);
-    return FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx, log.stream()));
-  }();
-  print_notes(ctx.con, c.notes);
-  return c;
-}
-
-// Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
-// that centre without centroiding. None when the centre cannot be measured (nothing changed).
-std::optional<PsfEstimate> estimate_saturated(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req,
-                                              ObjectChanges& ch) {
-  main_log(ctx, kSaturatedToMainLog);
-  const CentreResult c = find_centre(ctx, visit);
-  if (!c.ok()) return std::nullopt;
-  visit.xcen = c.xc;
-  visit.ycen = c.yc;
-  visit.deathrad = c.radius;
-  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, c.bgmean, c.bgsigma);
-  ctx.con.record({kSkyLevelLead, c.bgmean});
-  ctx.con.record({kSkySigmaLead, c.bgsigma});
-  req.centroid = false;
-  return estimate(ctx, visit, req);
-}
-
-// Area from a list: the five-row centre is tried, but a centre that moves by more than
-// 2 pixels from the recorded one is not taken.
-void estimate_listed_area(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req) {
-  const float rx = visit.xcen, ry = visit.ycen;
-  const CentreResult c = find_centre(ctx, visit);
-  if (c.ok()) {
-    visit.xcen = c.xc;
-    visit.ycen = c.yc;
-    visit.deathrad = c.radius;
-    ctx.con.record({kSkyLevelLead, c.bgmean});
-    ctx.con.record({kSkySigmaLead, c.bgsigma});
-  }
-  req.centroid = false;
-  (void)estimate(ctx, visit, req);
-  if (std::hypot(visit.xcen - rx, visit.ycen - ry) > 2.0f) {
-    visit.xcen = rx;
-    visit.ycen = ry;
-  }
-}
 
 // --- the pages ------------------------------------------------------------------------
 
@@ -484,45 +333,6 @@ void handle_object_steps(RemovalDialogue& ctx, RemovalVisit& visit, const Object
 }
 
 }  // namespace
-
-// The sky limits and saturation level of the image as it is now, for the point-spread estimate.
-PsfRequest psf_request(RemovalDialogue& ctx, RemovalVisit& visit) {
-  const ImageLimits lim = image_limits(levels_of(ctx, visit));
-  PsfRequest req;
-  req.sky_lower = kSkyLower;
-  req.sky_upper = lim.sky_upper;
-  req.search_radius = kRemovalSearchRadius;
-  req.centroid = true;
-  req.saturation = lim.saturation;
-  return req;
-}
-
-// DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
-// Its first line, the radius and centre, comes before a refusal of the debug log.
-RemovalResult remove_disc(RemovalDialogue& ctx, RemovalVisit& visit) {
-  LogFile log;
-  const LogFile::Opening opening = log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText));
-  const RemovalResult r =
-      DEATHSTAR(ctx.s.removal, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
-  visit.deathrad = r.radius;
-  log.close();
-  for (std::size_t i = 0; i < r.notes.size(); ++i) {
-    ctx.con.line(r.notes[i]);
-    if (i == 0 && !opening.opened) ctx.con.log_failure(ctx.files.debug_log.filename().string(), opening.refusal);
-  }
-  if (r.changed()) note_change(visit, ctx.s.removal.mask_box);
-  return r;
-}
-
-// Puts back what the object changed: the disc first (it was painted last), then the bar.
-void undo_object(RemovalDialogue& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
-  if (ch.disc) {
-    const Box disc = ctx.s.removal.mask_box;
-    if (UNWIPE(ctx.s.removal, ctx.image)) note_change(visit, disc);
-  }
-  restore_satbar(ch.bar, ctx.image);
-  if (ch.bar.removed) note_change(visit, ch.bar.changed);
-}
 
 const ObjectKind* object_kind(int32_t type) {
   for (const ObjectKind& k : kObjectKinds)
