@@ -189,6 +189,8 @@ struct BarCase {
   std::string log;   // the whole debug log
 };
 
+void PrintTo(const BarCase& c, std::ostream* os) { *os << c.name; }
+
 class RemoveSatBar : public ::testing::TestWithParam<BarCase> {};
 
 TEST_P(RemoveSatBar, BarBecomesSkyOnlyWithinItsRowsAndIsUndoneExactly) {
@@ -237,116 +239,23 @@ TEST_P(RemoveSatBar, BarBecomesSkyOnlyWithinItsRowsAndIsUndoneExactly) {
   EXPECT_EQ(im.px, before.px);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bars, RemoveSatBar,
-                         ::testing::Values(
-                             // The first rows beyond the bright run belong to the bar.
-                             BarCase{"SaturatedStarWithAVerticalBar",
-                                     200,
-                                     300,
-                                     {{99, 101, 90, 230}},
-                                     {},
-                                     6.0f,
-                                     100.3f,
-                                     150.2f,
-                                     89,
-                                     231,
-                                     -1,
-                                     -1,
-                                     143,
-                                     -1,
-                                     0,
-                                     {91, 109, 89, 231},
-                                     " RemoveSatBar: maxval(TheImage) = 60000\n RemoveSatBar: saturated = 60000\n"
-                                     " RemoveSatBar: Bar length = 143\n"},
-                             // Gaps the trace steps over through offset 0.
-                             BarCase{"OneColumnBarFollowedAcrossOneRowGapsBothWays",
-                                     100,
-                                     300,
-                                     {{50, 50, 40, 260}},
-                                     {{50, 200}, {50, 80}},
-                                     0.0f,
-                                     50.5f,
-                                     150.5f,
-                                     40,
-                                     260,
-                                     50,
-                                     50,
-                                     -1,
-                                     -1,
-                                     0,
-                                     {40, 60, 40, 260},
-                                     ""},
-                             // Reported, and still replaced along the column.
-                             BarCase{"OffCentreTop",
-                                     100,
-                                     300,
-                                     {{50, 50, 100, 200}, {51, 51, 201, 230}},
-                                     {},
-                                     0.0f,
-                                     50.0f,
-                                     150.0f,
-                                     -1,
-                                     230,
-                                     50,
-                                     51,
-                                     -1,
-                                     -1,
-                                     1,
-                                     {41, 59, 100, 230},
-                                     ""},
-                             // 21 columns (offsets -10..10): no sky pixel within nine offsets on either side.
-                             BarCase{"BarWiderThanNinePixelsIsFilledFromBeyondIt",
-                                     120,
-                                     200,
-                                     {{50, 70, 60, 140}},
-                                     {},
-                                     0.0f,
-                                     60.0f,
-                                     100.0f,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     0,
-                                     {45, 75, 59, 141},
-                                     ""},
-                             BarCase{"BarNearTheImageEdgeTouchesOnlyPixelsInside",
-                                     60,
-                                     200,
-                                     {{2, 4, 50, 150}},
-                                     {},
-                                     0.0f,
-                                     3.0f,
-                                     100.0f,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     -1,
-                                     1,
-                                     0,
-                                     {1, 13, 49, 151},
-                                     ""},
-                             // The downward trace stays above row 2; row 1 keeps its bar pixel.
-                             BarCase{"BarLongerThanTwoThousandRows",
-                                     40,
-                                     2600,
-                                     {{20, 20, 1, 2600}},
-                                     {},
-                                     0.0f,
-                                     20.0f,
-                                     1300.0f,
-                                     2,
-                                     2600,
-                                     -1,
-                                     -1,
-                                     2599,
-                                     -1,
-                                     0,
-                                     {10, 30, 2, 2600},
-                                     ""}),
+// The first rows beyond the bright run belong to the bar; one-row gaps are stepped over
+// through offset 0; an off-centre top is reported and still replaced along the column; a bar
+// of 21 columns (no sky within nine offsets on either side) is filled from beyond it; near the
+// edge only pixels inside are touched; the downward trace stays above row 2.
+// clang-format off
+const BarCase kBarCases[] = {
+  // name                                   nx   ny    bars                                 gaps                  disc  xc      yc       ybot ytop  xbot xtop length x0  disp  sky box
+  {"SaturatedStarWithAVerticalBar",         200, 300,  {{99, 101, 90, 230}},                {},                   6.0f, 100.3f, 150.2f,  89,  231,  -1,  -1,  143,  -1, 0, {91, 109, 89, 231},
+   " RemoveSatBar: maxval(TheImage) = 60000\n RemoveSatBar: saturated = 60000\n RemoveSatBar: Bar length = 143\n"},
+  {"OneColumnBarFollowedAcrossOneRowGaps",  100, 300,  {{50, 50, 40, 260}},                 {{50, 200}, {50, 80}}, 0.0f, 50.5f,  150.5f,  40,  260,  50,  50,  -1,   -1, 0, {40, 60, 40, 260}, ""},
+  {"OffCentreTop",                          100, 300,  {{50, 50, 100, 200}, {51, 51, 201, 230}}, {},               0.0f, 50.0f,  150.0f,  -1,  230,  50,  51,  -1,   -1, 1, {41, 59, 100, 230}, ""},
+  {"BarWiderThanNinePixels",                120, 200,  {{50, 70, 60, 140}},                 {},                   0.0f, 60.0f,  100.0f,  -1,  -1,   -1,  -1,  -1,   -1, 0, {45, 75, 59, 141}, ""},
+  {"BarNearTheImageEdge",                   60,  200,  {{2, 4, 50, 150}},                   {},                   0.0f, 3.0f,   100.0f,  -1,  -1,   -1,  -1,  -1,    1, 0, {1, 13, 49, 151}, ""},
+  {"BarLongerThanTwoThousandRows",          40,  2600, {{20, 20, 1, 2600}},                 {},                   0.0f, 20.0f,  1300.0f, 2,   2600, -1,  -1,  2599, -1, 0, {10, 30, 2, 2600}, ""},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Bars, RemoveSatBar, ::testing::ValuesIn(kBarCases),
                          [](const ::testing::TestParamInfo<BarCase>& i) { return std::string(i.param.name); });
 
 TEST(RemoveSatBarRefusal, CentreOffTheImageLeavesItUntouched) {
