@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "display/profile_page.h"
 #include "galaxy/profile.h"
-#include "galaxy/profile_page.h"
 #include "galaxy/rotation.h"
 #include "galaxy/spline.h"
 #include "numeric/fortran.h"

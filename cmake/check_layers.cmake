@@ -9,7 +9,7 @@ set(allowed_fits "numeric;platform")
 set(allowed_removal "numeric;geometry;platform")
 set(allowed_photometry "numeric;geometry;platform")
 set(allowed_galaxy "numeric;geometry;platform")
-set(allowed_display "numeric;geometry;platform;fits")
+set(allowed_display "numeric;geometry;platform;fits;removal;photometry;galaxy")
 set(allowed_session "numeric;geometry;platform;fits;display;removal;photometry;galaxy")
 # Folders that neither print nor read: only the dialogues (session) and platform itself talk to
 # the console. Add a folder here once nothing in it includes the console any more.

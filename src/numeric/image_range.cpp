@@ -8,7 +8,7 @@
 
 namespace zelvo {
 
-void finite_range(const Image& img, float& lo, float& hi) {
+void finite_range(ConstImageView img, float& lo, float& hi) {
   // Fast pass: eight independent lanes of compare-and-select, which the compiler turns into
   // vector min/max; a NaN never wins a comparison, so NaN pixels drop out by themselves.
   // Only infinities can reach the result, and then the careful pass applies counted_pixel.
@@ -18,8 +18,8 @@ void finite_range(const Image& img, float& lo, float& hi) {
     l[j] = std::numeric_limits<float>::infinity();
     h[j] = -std::numeric_limits<float>::infinity();
   }
-  const float* p = img.px.data();
-  const std::size_t n = img.px.size(), body = n - n % kLanes;
+  const float* p = img.px;
+  const std::size_t n = img.size(), body = n - n % kLanes;
   for (std::size_t i = 0; i < body; i += kLanes) {
     for (std::size_t j = 0; j < kLanes; ++j) {
       const float v = p[i + j];
@@ -41,7 +41,8 @@ void finite_range(const Image& img, float& lo, float& hi) {
   // Infinite pixels (or none finite at all): the careful pass that skips them.
   bool any = false;
   lo = hi = 0.0f;
-  for (float v : img.px) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const float v = p[i];
     if (!counted_pixel(v)) continue;
     if (!any) {
       lo = hi = v;

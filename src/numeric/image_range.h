@@ -7,6 +7,7 @@ namespace zelvo {
 
 // Smallest and largest finite pixel of `img` (NaN and +/-Inf pixels are left out);
 // 0 and 0 when the image has no finite pixel.
-void finite_range(const Image& img, float& lo, float& hi);
+void finite_range(ConstImageView img, float& lo, float& hi);
+inline void finite_range(const Image& img, float& lo, float& hi) { finite_range(img.view(), lo, hi); }
 
 }  // namespace zelvo

@@ -55,9 +55,6 @@ constexpr const char* kOneSky =
     "Only one sky pixel 15 to 25 pixels from the object within the sky limits; its sigma is taken as 1.0.";
 constexpr const char* kNoClippedSky = "No sky pixel is left after the 2.5 sigma clip; the unclipped sky is used.";
 
-// A fixed text as the command window shows it (after its blank column).
-std::string text_line(std::string_view t) { return " " + std::string(t); }
-
 // Where GETPSF reads pixels: the last column and row are treated as off the image.
 bool in_sample_area(ConstImageView image, int32_t x, int32_t y) {
   return x >= 1 && x < image.nx && y >= 1 && y < image.ny;
@@ -598,19 +595,6 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   return true;
 }
 
-// The stamp centred on the pixel nearest to the centre.
-Image cut_psf_stamp(ConstImageView image, const PsfEstimate& e) {
-  const int32_t ic = NINT_PIXEL(e.xcen), jc = NINT_PIXEL(e.ycen);
-  Image stamp(kStampSize, kStampSize);
-  const int32_t half = kStampSize / 2;
-  for (int32_t j = -half; j <= half; ++j)
-    for (int32_t i = -half; i <= half; ++i) {
-      const int32_t x = ic + i, y = jc + j;
-      stamp.at(i + half + 1, j + half + 1) = in_sample_area(image, x, y) ? image.at(x, y) : kStampOffImage;
-    }
-  return stamp;
-}
-
 // The growth curve (the flux enclosed within k R / 20, k = 1 .. 20) as a table, and the
 // half-flux radius by linear interpolation in the first ring that passes half the total,
 // kept within 10 .. 50 (25 above). The radius returned is where the star meets its local
@@ -665,6 +649,17 @@ float half_flux_radius(float R, PsfEstimate& e) {
 
 }  // namespace
 
+Image cut_stamp(ConstImageView image, int32_t ic, int32_t jc) {
+  Image stamp(kStampSize, kStampSize);
+  const int32_t half = kStampSize / 2;
+  for (int32_t j = -half; j <= half; ++j)
+    for (int32_t i = -half; i <= half; ++i) {
+      const int32_t x = ic + i, y = jc + j;
+      stamp.at(i + half + 1, j + half + 1) = in_sample_area(image, x, y) ? image.at(x, y) : kStampOffImage;
+    }
+  return stamp;
+}
+
 PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfRequest& req) {
   PsfEstimate e;
   e.xcen = xcen;
@@ -680,7 +675,7 @@ PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfReques
   estimate_sky(image, req, e);
   e.star = star_radius(image, e.xcen, e.ycen);
   if (!collect_flux(image, req, e)) return e;
-  e.stamp = cut_psf_stamp(image, e);
+  e.stamp = cut_stamp(image, NINT_PIXEL(e.xcen), NINT_PIXEL(e.ycen));  // on the pixel nearest to the centre
   e.deathrad = half_flux_radius(req.search_radius, e);
   return e;
 }

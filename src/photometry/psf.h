@@ -105,6 +105,11 @@ struct PsfRequest {
 // that lie off the image.
 inline constexpr int32_t kStampSize = 101;
 inline constexpr float kStampOffImage = 65000.0f;
+
+// The kStampSize-square cut-out centred on pixel (ic, jc): stamp pixel (i, j) holds image
+// pixel (ic + i - 51, jc + j - 51), or kStampOffImage where that pixel lies off the image or
+// in its last column or row (outside the area the sky and flux are sampled from).
+Image cut_stamp(ConstImageView image, int32_t ic, int32_t jc);
 // At most this many collected pixels are kept; later ones overwrite the last entry.
 inline constexpr int32_t kMaxCollected = 50000;
 

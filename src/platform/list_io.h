@@ -60,6 +60,8 @@ std::string format_double(double v);
 // A free-format record: one leading blank, items separated by one blank; no extra blank
 // is added next to an item that already ends or begins with one.
 std::string list_record(std::initializer_list<ListValue> items);
+// A fixed text as the command window shows it (after its blank column).
+inline std::string text_line(std::string_view t) { return " " + std::string(t); }
 
 // Text helpers for the fixed-width text fields of the program.
 std::string pad_right(std::string_view s, std::size_t width);  // cut or blank-pad

@@ -33,11 +33,12 @@ int32_t mask_sum(const RemovalWork& w) {
 
 }  // namespace
 
-RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float& deathrad,
+RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
                         const RemovalContext& ctx) {
   RemovalResult result;
   if (!image.empty()) work.prepare(image.nx, image.ny);
   deathrad = deathrad + 1.0f;
+  result.radius = deathrad;
   result.notes.push_back(list_record({"deathrad = ", deathrad, ", xcen = ", xcen, ", ycen = ", ycen}));
 
   DebugLog debug(ctx.log);
@@ -60,9 +61,9 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
     return fail(RemovalStatus::outside, kOutsideText);
   }
 
-  float traced = deathrad;
-  const EdgeStatus edge = trace_edge_ring(work, xcen, ycen, deathrad, traced);
-  if (edge != EdgeStatus::ok) return fail(RemovalStatus::no_edge_ring, edge_failure_text(edge));
+  const TracedRing ring = trace_edge_ring(work, xcen, ycen, deathrad);
+  if (ring.status != EdgeStatus::ok) return fail(RemovalStatus::no_edge_ring, edge_failure_text(ring.status));
+  const float traced = ring.traced_radius;
   if (traced != deathrad) {
     // The digital circle at exactly this radius has a gap; a ring a hair wider or narrower closes.
     result.notes.push_back(list_record(

@@ -24,6 +24,7 @@ enum class RemovalStatus {
 struct RemovalResult {
   RemovalStatus status = RemovalStatus::removed;
   int32_t mask_size = 0;  // disc pixels repainted
+  float radius = 0.0f;    // the radius used: deathrad + 1 (the ring may be traced a hair off it, see notes)
   // The lines the dialogue prints, in order, each as the command window shows it: first the
   // radius and centre, then any failure, and the model angles of a repaint.
   std::vector<std::string> notes;
@@ -31,11 +32,11 @@ struct RemovalResult {
 };
 
 // DEATHSTAR: removes the circular feature centred at (xcen, ycen) pixels. deathrad grows by
-// one pixel first (the caller sees the grown value) and the ring is traced at that radius.
+// one pixel first (returned as the result's radius) and the ring is traced at that radius.
 // Returns the lines it reports as notes and writes its debug lines to ctx.log. On failure
 // the image is not touched; the previous undo store survives failures found before the
 // disc is masked.
-RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float& deathrad,
+RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
                         const RemovalContext& ctx);
 
 }  // namespace zelvo

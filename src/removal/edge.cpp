@@ -27,14 +27,16 @@ EdgeStatus FINDEDGE(RemovalWork& work, float xcen, float ycen, float r) {
   return st;
 }
 
-EdgeStatus trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r, float& traced_radius) {
+TracedRing trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r) {
   work.TheRing.clear();
   work.RingWeight.clear();
   work.nRing = 0;
   DigitalRing ring;
-  const EdgeStatus st = trace_digital_circle_near(ring, xcen, ycen, r, traced_radius);
-  if (st == EdgeStatus::ok) keep_ring(work, ring);
-  return st;
+  TracedRing traced;
+  traced.traced_radius = r;
+  traced.status = trace_digital_circle_near(ring, xcen, ycen, r, traced.traced_radius);
+  if (traced.status == EdgeStatus::ok) keep_ring(work, ring);
+  return traced;
 }
 
 }  // namespace zelvo

@@ -19,9 +19,12 @@ EdgeStatus FINDEDGE(RemovalWork& work, float xcen, float ycen, float r);
 
 // Like FINDEDGE, but when the walk cannot be completed at exactly r (small radii can leave
 // a step without any neighbour near the circle) the radii r + 0.05, r - 0.05, r + 0.10, ...
-// up to r -/+ 0.5 are tried in turn and the first ring that closes is kept. `traced_radius`
-// receives the radius the ring was traced at (r itself whenever that works). The status is
+// up to r -/+ 0.5 are tried in turn and the first ring that closes is kept. The status is
 // that of the walk at r when no radius works.
-EdgeStatus trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r, float& traced_radius);
+struct TracedRing {
+  EdgeStatus status = EdgeStatus::ok;
+  float traced_radius = 0.0f;  // the radius the ring was traced at (r itself whenever that works)
+};
+TracedRing trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r);
 
 }  // namespace zelvo

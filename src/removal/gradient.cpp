@@ -420,10 +420,10 @@ bool fit_background(RemovalWork& work, ConstImageView image, float xcen, float y
                     std::ostream& log) {
   const float inner = deathrad + kAnnulusBuffer, outer = inner + kAnnulusWidth;
   const AnnulusSamples a = annulus_samples(work, image, xcen, ycen, inner, outer);
-  work.Surface = fit_surface(a.x, a.y, a.value, xcen, ycen, outer, kMaxSurfaceOrder);
-  work.Surface.inner = inner;
-  work.Surface.outer = outer;
-  const BackgroundSurface& b = work.Surface;
+  work.surface = fit_surface(a.x, a.y, a.value, xcen, ycen, outer, kMaxSurfaceOrder);
+  work.surface.inner = inner;
+  work.surface.outer = outer;
+  const BackgroundSurface& b = work.surface;
   if (!b.fitted()) {
     log_record(log, {"Background surface: too few sky pixels between radii", inner, "and", outer, "(", b.samples, ")"});
     return false;

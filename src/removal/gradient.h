@@ -56,10 +56,10 @@ inline constexpr int kMaxSurfaceOrder = 2;
 BackgroundSurface fit_surface(std::span<const float> x, std::span<const float> y, std::span<const float> value,
                               double x0, double y0, double scale, int max_order);
 
-// Fits work.Surface to the annulus of counted, unmasked pixels between deathrad + kAnnulusBuffer
+// Fits work.surface to the annulus of counted, unmasked pixels between deathrad + kAnnulusBuffer
 // and deathrad + kAnnulusBuffer + kAnnulusWidth around (xcen, ycen) (TheMask must hold the
 // disc), and writes what it found to `log` (the coefficients as well when extlogs is 1).
-// False, with work.Surface not fitted, when the annulus holds too few pixels.
+// False, with work.surface not fitted, when the annulus holds too few pixels.
 bool fit_background(RemovalWork& work, ConstImageView image, float xcen, float ycen, float deathrad, int extlogs,
                     std::ostream& log);
 

@@ -39,7 +39,4 @@ inline void log_values(std::ostream& log, const char* text, std::span<const floa
   log << line + '\n' << std::flush;
 }
 
-// A fixed text as the command window shows it (after its blank column).
-inline std::string text_line(std::string_view t) { return " " + std::string(t); }
-
 }  // namespace zelvo

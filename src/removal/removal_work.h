@@ -72,7 +72,7 @@ struct RemovalWork {
   float MinAngle = 0.0f, MaxAngle = 0.0f;  // radians, azimuth from +y towards +x
   float MinBack = 0.0f, MaxBack = 0.0f;
   // The background that is painted: fitted to the annulus beyond the disc.
-  BackgroundSurface Surface;
+  BackgroundSurface surface;
 
   // TheMask and TheAux are zero outside these boxes; the routines clear and scan only there,
   // so the cost of a removal does not grow with the image.

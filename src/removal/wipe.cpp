@@ -22,7 +22,7 @@ double gaussian(Random& rng, int32_t& seed) {
 std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, float deathrad,
                     const RemovalContext& ctx, std::ostream& log) {
   std::string note = list_record({"Maxangle, minangle = ", work.MaxAngle, work.MinAngle});
-  const BackgroundSurface& surface = work.Surface;
+  const BackgroundSurface& surface = work.surface;
   if (!surface.fitted()) {
     // Nothing to paint with: the disc is left as it is and there is nothing to undo.
     work.clear_mask();

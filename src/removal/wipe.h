@@ -11,7 +11,7 @@
 namespace zelvo {
 
 // WIPEOUT: replaces every disc pixel (TheMask 1.0) by the fitted background surface
-// (work.Surface, see fit_background) at that pixel plus Gaussian noise of the sky's spread
+// (work.surface, see fit_background) at that pixel plus Gaussian noise of the sky's spread
 // about it, drawing two uniform numbers per pixel with x as the outer and y as the inner
 // loop (the same seed gives the same pixels). The old values go into TheMask, which becomes
 // the undo store; pixels off the disc are not touched. Returns the line reporting the ring

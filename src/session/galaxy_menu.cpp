@@ -15,9 +15,9 @@
 #include <string>
 
 #include "display/display.h"
+#include "display/profile_page.h"
 #include "fits/sky_coordinates.h"
 #include "galaxy/colour.h"
-#include "galaxy/profile_page.h"
 #include "galaxy/spline.h"
 #include "platform/catalogue.h"
 #include "platform/console.h"

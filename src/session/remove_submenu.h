@@ -15,9 +15,9 @@
 #include "numeric/image_view.h"
 #include "numeric/tile_levels.h"
 #include "platform/log_file.h"
+#include "removal/constant_level.h"
 #include "removal/object_list.h"
 #include "removal/removal_work.h"
-#include "removal/satbar.h"
 
 namespace zelvo {
 
@@ -42,22 +42,14 @@ struct RemovalVisit {
   LogFile record;                    // the removal record; closed when it could not be opened
   float xcen = 0.0f, ycen = 0.0f;    // centre of the current removal
   float deathrad = 0.0f;             // its radius
-  SatBarBand band;                   // limits of the last bar removal
   // Per-tile levels of the image for the sky limits, the saturation level and the rough sky,
   // made at first use. It lives only as long as the visit, in which nothing but the removals
   // and their undo change pixels, and every one of those tells it which pixels it changed.
   std::optional<TileLevels> levels;
 };
 
-// The constant level that makes the image positive: INT(|smallest finite pixel| + 1.0).
-int32_t constant_level(ConstImageView image);
-
-// The largest constant level the submenu adds: beyond 2^24 a 32-bit float no longer holds
-// every whole number, so adding the level would round away the pixels' precision.
-inline constexpr int32_t kLargestConstantLevel = 16777216;
-
-// REMOVEOPTIONS: prints the submenu between two empty lines.
-void REMOVEOPTIONS(Console& con);
+// Prints the submenu between two empty lines.
+void print_remove_options(Console& con);
 
 // The whole visit: opens the removal record and appends its header, adds the constant level,
 // runs the menu until 0 or an option that does not exist, and takes the level out again

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <vector>
 
+#include "display/profile_page.h"
 #include "galaxy/disc_image.h"
 #include "galaxy/profile.h"
-#include "galaxy/profile_page.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;

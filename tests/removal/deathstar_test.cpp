@@ -31,8 +31,11 @@ struct Harness : testing::RemovalHarness {
   RemovalWork work;
   Harness() : RemovalHarness(-20010101) {}
 
+  // r becomes the radius the removal used (the next removal grows it again).
   RemovalResult remove(Image& img, float xc, float yc, float& r, int extlogs = 0) {
-    return keep(DEATHSTAR(work, img.view(), xc, yc, r, ctx(extlogs)));
+    RemovalResult res = keep(DEATHSTAR(work, img.view(), xc, yc, r, ctx(extlogs)));
+    r = res.radius;
+    return res;
   }
   std::vector<std::string> log_lines() const {
     std::ifstream f(log_path);
@@ -111,7 +114,7 @@ TEST(DeathStar, ANoiselessPlaneIsPaintedExactlyAndNothingElseChanges) {
   const Image before = img;
   float r = 11.0f;
   ASSERT_TRUE(h.remove(img, 60.3f, 58.7f, r).changed());
-  EXPECT_LT(h.work.Surface.spread, 1e-3);  // the rounding of single-precision pixels
+  EXPECT_LT(h.work.surface.spread, 1e-3);  // the rounding of single-precision pixels
   int painted = 0;
   for (int y = 1; y <= 120; ++y)
     for (int x = 1; x <= 120; ++x) {

@@ -151,14 +151,15 @@ TEST(GreatSmall, ExtremesAndEmptyList) {
 
 TEST(TraceEdgeRing, RetriesNearbyRadiiWhenTheWalkGetsStuckAndKeepsTheExactRadiusOtherwise) {
   RemovalWork w;
-  float used = 0.0f;
   ASSERT_EQ(FINDEDGE(w, 30.99f, 40.498f, 4.0f), EdgeStatus::stuck);
-  ASSERT_EQ(trace_edge_ring(w, 30.99f, 40.498f, 4.0f, used), EdgeStatus::ok);
-  EXPECT_NE(used, 4.0f);
-  EXPECT_LE(std::fabs(used - 4.0f), 0.5f + 1e-6f);
+  const TracedRing near = trace_edge_ring(w, 30.99f, 40.498f, 4.0f);
+  ASSERT_EQ(near.status, EdgeStatus::ok);
+  EXPECT_NE(near.traced_radius, 4.0f);
+  EXPECT_LE(std::fabs(near.traced_radius - 4.0f), 0.5f + 1e-6f);
   EXPECT_GT(w.nRing, 0);
-  ASSERT_EQ(trace_edge_ring(w, 50.0f, 50.0f, 5.0f, used), EdgeStatus::ok);
-  EXPECT_EQ(used, 5.0f);
+  const TracedRing exact = trace_edge_ring(w, 50.0f, 50.0f, 5.0f);
+  ASSERT_EQ(exact.status, EdgeStatus::ok);
+  EXPECT_EQ(exact.traced_radius, 5.0f);
   EXPECT_EQ(w.nRing, 28);
   // Over many centres, small radii that get stuck are all traced within half a pixel.
   int stuck = 0;
@@ -166,7 +167,7 @@ TEST(TraceEdgeRing, RetriesNearbyRadiiWhenTheWalkGetsStuckAndKeepsTheExactRadius
     const float x = 40.0f + 0.0517f * i, y = 41.0f + 0.0371f * (i % 97);
     if (FINDEDGE(w, x, y, 2.5f) != EdgeStatus::ok) {
       ++stuck;
-      EXPECT_EQ(trace_edge_ring(w, x, y, 2.5f, used), EdgeStatus::ok) << x << " " << y;
+      EXPECT_EQ(trace_edge_ring(w, x, y, 2.5f).status, EdgeStatus::ok) << x << " " << y;
     }
   }
   EXPECT_GT(stuck, 0);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +24,9 @@ struct RemovalHarness {
 
   explicit RemovalHarness(int32_t first_seed = -7) : seed(first_seed) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    log_path = std::filesystem::path(::testing::TempDir()) /
-               (std::string("zelvo_") + info->test_suite_name() + "_" + info->name() + ".log");
+    std::string name = std::string("zelvo_") + info->test_suite_name() + "_" + info->name() + ".log";
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests: "Suite/Test/Case"
+    log_path = std::filesystem::path(::testing::TempDir()) / name;
     std::filesystem::remove(log_path);
   }
   ~RemovalHarness() {

@@ -4,12 +4,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "removal/find_centre.h"
 #include "removal/removal_harness.h"
 #include "support/session_harness.h"
 
@@ -57,9 +62,13 @@ void saturated_disc(Image& im, double cx, double cy, double r) {
       if (std::hypot(x - cx, y - cy) <= r) im.at(x, y) = 60000.0f;
 }
 
-void bar(Image& im, int x1, int x2, int y1, int y2) {
-  for (int y = y1; y <= y2; ++y)
-    for (int x = x1; x <= x2; ++x) im.at(x, y) = 60000.0f;
+// A saturated bar over columns x1 .. x2 and rows y1 .. y2.
+struct Bar {
+  int x1, x2, y1, y2;
+};
+void bar(Image& im, const Bar& b) {
+  for (int y = b.y1; y <= b.y2; ++y)
+    for (int x = b.x1; x <= b.x2; ++x) im.at(x, y) = 60000.0f;
 }
 
 // Every pixel of the box within `tol` of 1000 (the sky of noisy_sky).
@@ -165,112 +174,97 @@ TEST(FindCentre, RefusesRowsOffTheImageAndTooFewColumns) {
 
 // --- REMOVESATBAR --------------------------------------------------------------------
 
-TEST(RemoveSatBar, SaturatedStarWithAVerticalBarBecomesSky) {
-  Image im = noisy_sky(200, 300);
-  saturated_disc(im, 100.0, 150.0, 6.0);
-  bar(im, 99, 101, 90, 230);
+// One bar on noisy_sky (sky 1000, bgsigma 10) and what its removal must give. A value of -1
+// (or an empty text) is not checked.
+struct BarCase {
+  const char* name;
+  int nx, ny;
+  std::vector<Bar> bars;
+  std::vector<std::pair<int, int>> sky_pixels;  // gaps set back to 1000 after the bars
+  float disc_radius;                            // a saturated disc at the click (0: none)
+  float xc, yc;
+  int ybot, ytop, xbot, xtop, length, changed_x0;
+  int displacement;  // the "Horizontal displacement" line's value (0: no such line)
+  Bar sky;           // every pixel within 30 of the sky afterwards
+  std::string log;   // the whole debug log
+};
+
+void PrintTo(const BarCase& c, std::ostream* os) { *os << c.name; }
+
+class RemoveSatBar : public ::testing::TestWithParam<BarCase> {};
+
+TEST_P(RemoveSatBar, BarBecomesSkyOnlyWithinItsRowsAndIsUndoneExactly) {
+  const BarCase& c = GetParam();
+  Image im = noisy_sky(c.nx, c.ny);
+  if (c.disc_radius > 0.0f) saturated_disc(im, std::floor(c.xc), std::floor(c.yc), c.disc_radius);
+  for (const Bar& b : c.bars) bar(im, b);
+  for (const auto& [x, y] : c.sky_pixels) im.at(x, y) = 1000.0f;
   const Image before = im;
   RemovalHarness h;
-  SatBarBand band;
-  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 100.3f, 150.2f, 1000.0f, 10.0f, 2, band, h.ctx()));
+  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), c.xc, c.yc, 1000.0f, 10.0f, h.ctx()));
   ASSERT_TRUE(r.removed);
   EXPECT_EQ(r.saturated, 60000);
-  EXPECT_FLOAT_EQ(band.upper, 30500.0f);
-  EXPECT_FLOAT_EQ(band.lower, 970.0f);
-  // The first rows beyond the bright run belong to the bar.
-  EXPECT_EQ(r.ytop, 231);
-  EXPECT_EQ(r.ybot, 89);
-  EXPECT_EQ(r.length, 143);
+  EXPECT_FLOAT_EQ(r.band.upper, 30500.0f);
+  EXPECT_FLOAT_EQ(r.band.lower, 970.0f);
+  for (const auto& [got, want] : {std::pair{r.ybot, c.ybot},
+                                  {r.ytop, c.ytop},
+                                  {r.xbot, c.xbot},
+                                  {r.xtop, c.xtop},
+                                  {r.length, c.length},
+                                  {r.changed.x0, c.changed_x0}}) {
+    if (want != -1) {
+      EXPECT_EQ(got, want);
+    }
+  }
   // Bar and star are now sky: fill (mean of sky pixels) plus noise of +-sqrt(3) 10.
-  expect_sky(im, 91, 109, 89, 231, 30.0f);
+  expect_sky(im, c.sky.x1, c.sky.x2, c.sky.y1, c.sky.y2, 30.0f);
   // Nothing beyond offset 10 or outside the bar rows changed.
-  for (int y = 1; y <= 300; ++y)
-    for (int x = 1; x <= 200; ++x) {
-      const bool inside = x >= 90 && x <= 110 && y >= 89 && y <= 231;
-      if (!inside) {
+  for (int y = 1; y <= c.ny; ++y)
+    for (int x = 1; x <= c.nx; ++x)
+      if (!(std::abs(x - static_cast<int>(c.xc)) <= 10 && y >= r.ybot && y <= r.ytop)) {
         ASSERT_EQ(im.at(x, y), before.at(x, y)) << x << "," << y;
       }
-    }
-  EXPECT_THAT(h.out.str(), HasSubstr(" RemoveSatBar: Bar length = 143\n"));
-  EXPECT_THAT(h.out.str(), Not(HasSubstr("Horizontal displacement")));
-  EXPECT_EQ(read_file(h.log_path),
-            " RemoveSatBar: maxval(TheImage) = 60000\n RemoveSatBar: saturated = 60000\n"
-            " RemoveSatBar: Bar length = 143\n");
+  const std::string displacement = " RemoveSatBar: Horizontal displacement = " + std::to_string(c.displacement) + "\n";
+  if (c.displacement != 0) {
+    EXPECT_THAT(h.out.str(), HasSubstr(displacement));
+    EXPECT_THAT(read_file(h.log_path), HasSubstr(displacement));
+  } else {
+    EXPECT_THAT(h.out.str(), Not(HasSubstr("Horizontal displacement")));
+  }
+  EXPECT_THAT(h.out.str(), HasSubstr(" RemoveSatBar: Bar length = " + std::to_string(r.length) + "\n"));
+  if (!c.log.empty()) {
+    EXPECT_EQ(read_file(h.log_path), c.log);
+  }
   restore_satbar(r, im.view());
   EXPECT_EQ(im.px, before.px);
 }
 
-TEST(RemoveSatBar, OneColumnBarIsFollowedAcrossOneRowGapsBothWays) {
-  Image im = noisy_sky(100, 300);
-  bar(im, 50, 50, 40, 260);
-  im.at(50, 200) = 1000.0f;  // gaps the trace steps over through offset 0
-  im.at(50, 80) = 1000.0f;
-  RemovalHarness h;
-  SatBarBand band;
-  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 50.5f, 150.5f, 1000.0f, 10.0f, 2, band, h.ctx()));
-  ASSERT_TRUE(r.removed);
-  EXPECT_EQ(r.ybot, 40);
-  EXPECT_EQ(r.ytop, 260);
-  EXPECT_EQ(r.xtop, 50);
-  EXPECT_EQ(r.xbot, 50);
-  EXPECT_THAT(h.out.str(), Not(HasSubstr("Horizontal displacement")));
-  expect_sky(im, 40, 60, 40, 260, 30.0f);
-}
+// The first rows beyond the bright run belong to the bar; one-row gaps are stepped over
+// through offset 0; an off-centre top is reported and still replaced along the column; a bar
+// of 21 columns (no sky within nine offsets on either side) is filled from beyond it; near the
+// edge only pixels inside are touched; the downward trace stays above row 2.
+// clang-format off
+const BarCase kBarCases[] = {
+  // name                                   nx   ny    bars                                 gaps                  disc  xc      yc       ybot ytop  xbot xtop length x0  disp  sky box
+  {"SaturatedStarWithAVerticalBar",         200, 300,  {{99, 101, 90, 230}},                {},                   6.0f, 100.3f, 150.2f,  89,  231,  -1,  -1,  143,  -1, 0, {91, 109, 89, 231},
+   " RemoveSatBar: maxval(TheImage) = 60000\n RemoveSatBar: saturated = 60000\n RemoveSatBar: Bar length = 143\n"},
+  {"OneColumnBarFollowedAcrossOneRowGaps",  100, 300,  {{50, 50, 40, 260}},                 {{50, 200}, {50, 80}}, 0.0f, 50.5f,  150.5f,  40,  260,  50,  50,  -1,   -1, 0, {40, 60, 40, 260}, ""},
+  {"OffCentreTop",                          100, 300,  {{50, 50, 100, 200}, {51, 51, 201, 230}}, {},               0.0f, 50.0f,  150.0f,  -1,  230,  50,  51,  -1,   -1, 1, {41, 59, 100, 230}, ""},
+  {"BarWiderThanNinePixels",                120, 200,  {{50, 70, 60, 140}},                 {},                   0.0f, 60.0f,  100.0f,  -1,  -1,   -1,  -1,  -1,   -1, 0, {45, 75, 59, 141}, ""},
+  {"BarNearTheImageEdge",                   60,  200,  {{2, 4, 50, 150}},                   {},                   0.0f, 3.0f,   100.0f,  -1,  -1,   -1,  -1,  -1,    1, 0, {1, 13, 49, 151}, ""},
+  {"BarLongerThanTwoThousandRows",          40,  2600, {{20, 20, 1, 2600}},                 {},                   0.0f, 20.0f,  1300.0f, 2,   2600, -1,  -1,  2599, -1, 0, {10, 30, 2, 2600}, ""},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Bars, RemoveSatBar, ::testing::ValuesIn(kBarCases),
+                         [](const ::testing::TestParamInfo<BarCase>& i) { return std::string(i.param.name); });
 
-TEST(RemoveSatBar, OffCentreTopIsReportedAndStillReplacedAlongTheColumn) {
-  Image im = noisy_sky(100, 300);
-  bar(im, 50, 50, 100, 200);
-  bar(im, 51, 51, 201, 230);
-  RemovalHarness h;
-  SatBarBand band;
-  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 50.0f, 150.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
-  ASSERT_TRUE(r.removed);
-  EXPECT_EQ(r.xtop, 51);
-  EXPECT_EQ(r.xbot, 50);
-  EXPECT_EQ(r.ytop, 230);
-  EXPECT_THAT(h.out.str(), HasSubstr(" RemoveSatBar: Horizontal displacement = 1\n"));
-  EXPECT_THAT(read_file(h.log_path), HasSubstr(" RemoveSatBar: Horizontal displacement = 1\n"));
-  expect_sky(im, 41, 59, 100, 230, 30.0f);
-}
-
-TEST(RemoveSatBar, BarWiderThanNinePixelsIsFilledFromBeyondIt) {
-  // 21 columns (offsets -10..10): no sky pixel within nine offsets on either side.
-  Image im = noisy_sky(120, 200);
-  bar(im, 50, 70, 60, 140);
-  RemovalHarness h;
-  SatBarBand band;
-  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 60.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
-  ASSERT_TRUE(r.removed);
-  expect_sky(im, 45, 75, 59, 141, 30.0f);
-}
-
-TEST(RemoveSatBar, BarsNearTheImageEdgeTouchOnlyPixelsInside) {
+TEST(RemoveSatBarRefusal, CentreOffTheImageLeavesItUntouched) {
   Image im = noisy_sky(60, 200);
-  bar(im, 2, 4, 50, 150);
-  RemovalHarness h;
-  SatBarBand band;
-  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 3.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
-  ASSERT_TRUE(r.removed);
-  EXPECT_EQ(r.changed.x0, 1);
-  expect_sky(im, 1, 13, 49, 151, 30.0f);
-
+  bar(im, {2, 4, 50, 150});
   const Image before = im;
-  const SatBarResult off = h.keep(REMOVESATBAR(im.view(), 70.0f, 100.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
+  RemovalHarness h;
+  const SatBarResult off = h.keep(REMOVESATBAR(im.view(), 70.0f, 100.0f, 1000.0f, 10.0f, h.ctx()));
   EXPECT_FALSE(off.removed);
   EXPECT_THAT(h.out.str(), HasSubstr(" The saturation bar centre lies outside the image; no bar is removed.\n"));
   EXPECT_EQ(im.px, before.px);
-}
-
-TEST(RemoveSatBar, BarLongerThanTwoThousandRows) {
-  Image im = noisy_sky(40, 2600);
-  bar(im, 20, 20, 1, 2600);
-  RemovalHarness h;
-  SatBarBand band;
-  const SatBarResult r = h.keep(REMOVESATBAR(im.view(), 20.0f, 1300.0f, 1000.0f, 10.0f, 2, band, h.ctx()));
-  ASSERT_TRUE(r.removed);
-  EXPECT_EQ(r.ytop, 2600);
-  EXPECT_EQ(r.ybot, 2);  // the downward trace stays above row 2
-  EXPECT_EQ(r.length, 2599);
-  expect_sky(im, 10, 30, 2, 2600, 30.0f);
-  EXPECT_EQ(im.at(20, 1), 60000.0f);
 }

@@ -42,15 +42,15 @@ struct Disc {
   }
   // A surface of `order` with coefficients c about the disc centre in units of scale, and its spread.
   void surface(int order, std::vector<double> c, double scale, double spread) {
-    w.Surface = BackgroundSurface{};
-    w.Surface.order = order;
-    w.Surface.x0 = xc;
-    w.Surface.y0 = yc;
-    w.Surface.scale = scale;
-    for (std::size_t k = 0; k < c.size(); ++k) w.Surface.coef[k] = c[k];
-    w.Surface.spread = spread;
-    w.Surface.lowest = -1e30;
-    w.Surface.highest = 1e30;
+    w.surface = BackgroundSurface{};
+    w.surface.order = order;
+    w.surface.x0 = xc;
+    w.surface.y0 = yc;
+    w.surface.scale = scale;
+    for (std::size_t k = 0; k < c.size(); ++k) w.surface.coef[k] = c[k];
+    w.surface.spread = spread;
+    w.surface.lowest = -1e30;
+    w.surface.highest = 1e30;
   }
   void model(float level, float sigma) { surface(0, {level}, 1.0, sigma); }
 };

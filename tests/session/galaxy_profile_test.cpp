@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "display/profile_page.h"
 #include "galaxy/disc_image.h"
 #include "galaxy/profile.h"
-#include "galaxy/profile_page.h"
 #include "galaxy/spline.h"
 #include "platform/console.h"
 #include "platform/graphics.h"

@@ -1,7 +1,7 @@
 // The four-panel profile page: the image with its ellipses, the pixel values, the sky
 // histogram, the binned profile and the rotation curve. Drawing only; the dialogue that
 // runs it is session/galaxy_menu.cpp.
-#include "galaxy/profile_page.h"
+#include "display/profile_page.h"
 
 #include <array>
 #include <string>

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "display/profile_page.h"
 #include "galaxy/profile.h"
-#include "galaxy/profile_page.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "support/picture.h"

@@ -1,0 +1,183 @@
+#include "removal/find_centre.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+#include <span>
+
+#include "numeric/fortran.h"
+#include "numeric/pixel_values.h"
+#include "numeric/statistics.h"
+#include "removal/log_lines.h"
+#include "removal/removal_constants.h"
+#include "removal/removal_texts.h"
+
+namespace zelvo {
+
+namespace {
+
+// FINDCENTRE's sky comes from the 40 faintest of the 101 values of a row.
+constexpr int32_t kSkyValues = 40;
+constexpr float kProfileMarkerTest = 99999.0f;
+
+// FINDCENTRE's profiles: P(j, i) for the five rows and 101 positions, 1-based in j, its
+// 3-point smoothed copy M(j, i) and each row's sky from its 40 faintest values.
+struct RowProfiles {
+  int32_t rows[kProfileRows];
+  int32_t cols[kProfileLength];
+  float P[kProfileRows][kProfileLength + 1];
+  float M[kProfileRows][kProfileLength + 1];
+  AverageSigma S[kProfileRows];
+};
+
+// The rows INT(i + yc - 3.0) and columns INT(j + xc - 51.0) of the profiles; the status says
+// whether enough of them lie on the image to measure.
+CentreStatus place_profiles(ConstImageView image, float xc, float yc, RowProfiles& pr) {
+  bool row_inside = true;
+  for (int32_t i = 1; i <= kProfileRows; ++i) {
+    pr.rows[i - 1] = INT(static_cast<float>(i) + yc - 3.0f);
+    if (pr.rows[i - 1] < 1 || pr.rows[i - 1] > image.ny) row_inside = false;
+  }
+  int32_t inside = 0;
+  for (int32_t j = 1; j <= kProfileLength; ++j) {
+    pr.cols[j - 1] = INT(static_cast<float>(j) + xc - 51.0f);
+    if (pr.cols[j - 1] >= 1 && pr.cols[j - 1] <= image.nx) ++inside;
+  }
+  if (image.empty() || !row_inside) return CentreStatus::near_row_edge;
+  if (inside < kSkyValues) return CentreStatus::few_columns;
+  return CentreStatus::ok;
+}
+
+// The edge marker of one profile: the first position on the image when the left end is off
+// it, minus the last position on the image when the right end is off it, else 0.
+int32_t edge_marker(const float* p) {
+  for (int32_t j = 1; j <= kProfileLength; ++j) {
+    if (p[1] > kProfileMarkerTest && p[j] < kProfileMarkerTest) return j;
+    if (p[kProfileLength] > kProfileMarkerTest && p[j] > kProfileMarkerTest) return 1 - j;
+  }
+  return 0;
+}
+
+// Row i's profile (columns off the image read as kProfileOffImage), its sky from the 40
+// faintest values clipped at 2 sigma, and its smoothed copy. The edge marker is that of
+// the row; the last row's is the one kept.
+void measure_row(ConstImageView image, int32_t i, RowProfiles& pr, CentreResult& res) {
+  float* p = pr.P[i];
+  for (int32_t j = 1; j <= kProfileLength; ++j) {
+    const int32_t c = pr.cols[j - 1];
+    p[j] = (c >= 1 && c <= image.nx) ? image.at(c, pr.rows[i]) : kProfileOffImage;
+  }
+  res.edge = edge_marker(p);
+  float sorted[kProfileLength];
+  std::copy(p + 1, p + kProfileLength + 1, sorted);
+  SORT_HEAP(sorted);
+  float largest = p[1];
+  for (int32_t j = 2; j <= kProfileLength; ++j)
+    if (p[j] > largest) largest = p[j];
+  if (largest != sorted[kProfileLength - 1]) res.notes.push_back(text_line(kSortAlarm));
+
+  pr.S[i] = AVERAGESIGMA(std::span<const float>(sorted, kSkyValues), 2);
+  if (pr.S[i].rejected > 10.0f && pr.S[i].rejected <= 30.0f) res.notes.push_back(text_line(kQuarterRejected));
+  if (pr.S[i].rejected > 30.0f) res.notes.push_back(text_line(kThreeQuartersRejected));
+
+  float* m = pr.M[i];
+  m[1] = (p[1] + p[2] + p[3]) / 3.0f;
+  for (int32_t j = 2; j <= kProfileLength - 1; ++j) m[j] = (p[j - 1] + p[j] + p[j + 1]) / 3.0f;
+  m[kProfileLength] = (p[kProfileLength - 2] + p[kProfileLength - 1] + p[kProfileLength]) / 3.0f;
+}
+
+// The bright run of each row: from position 50 outwards until four smoothed values in a
+// row lie below sky + 2 sigma. A scan that finds no such window keeps 1 (or 101).
+void find_bright_runs(const RowProfiles& pr, CentreResult& res) {
+  const int32_t L = res.edge > 0 ? res.edge : 1;
+  const int32_t R = res.edge < 0 ? -res.edge : kProfileLength;
+  for (int32_t i = 0; i < kProfileRows; ++i) {
+    if (std::fabs(pr.S[i].clipped_mean - res.bgmean) > res.bgsigma) res.notes.push_back(text_line(kBackgroundVaries));
+    const float T = pr.S[i].clipped_mean + 2.0f * pr.S[i].clipped_spread;
+    const float* m = pr.M[i];
+    res.left[i] = 1;
+    res.right[i] = kProfileLength;
+    for (int32_t j = 50; j <= R - 3; ++j) {
+      if (std::max({m[j], m[j + 1], m[j + 2], m[j + 3]}) < T) {
+        res.right[i] = j - 1;
+        break;
+      }
+    }
+    for (int32_t j = 50; j >= L + 3; --j) {
+      if (std::max({m[j - 3], m[j - 2], m[j - 1], m[j]}) < T) {
+        res.left[i] = j + 1;
+        break;
+      }
+    }
+  }
+}
+
+// The widest row (ties go towards the middle row) and the shift of the centre to the
+// middle of its run; the run's half width is the radius.
+void centre_on_widest_run(float xc, float yc, CentreResult& res) {
+  std::array<int32_t, kProfileRows> w{};
+  for (int32_t i = 0; i < kProfileRows; ++i) w[i] = res.right[i] - res.left[i] + 1;
+  int32_t b = 0;
+  if (w[1] >= w[b]) b = 1;
+  if (w[2] >= w[b]) b = 2;
+  if (w[3] > w[b]) b = 3;
+  if (w[4] > w[b]) b = 4;
+  res.best_row = b + 1;
+
+  const int32_t min_left = *std::min_element(res.left.begin(), res.left.end());
+  const int32_t max_right = *std::max_element(res.right.begin(), res.right.end());
+  if (min_left != res.left[b] || max_right != res.right[b]) res.notes.push_back(text_line(kColumnAsymmetry));
+
+  if (b == 0 || b == kProfileRows - 1) {
+    res.notes.push_back(text_line(kRowAsymmetry));
+    res.yshift = static_cast<float>(res.best_row - 3);
+    // Whole-pixel middle of the run (integer halving, so an odd run is centred exactly).
+    res.xshift = static_cast<float>(res.left[b] + w[b] / 2 - 51);
+  } else {
+    int32_t ends = 0;
+    for (int32_t i = b - 1; i <= b + 1; ++i) ends += res.left[i] + res.right[i];
+    res.xshift = static_cast<float>(ends) / 6.0f - 51.0f;
+    const int32_t spread = (res.right[b + 1] - res.left[b + 1]) - (res.right[b - 1] - res.left[b - 1]);
+    res.yshift = static_cast<float>(res.best_row - 3) + static_cast<float>(spread) / 2.0f;
+  }
+  res.radius = static_cast<float>(w[b]) / 2.0f;
+  res.xc = xc + res.xshift;
+  res.yc = yc + res.yshift;
+}
+
+}  // namespace
+
+CentreResult FINDCENTRE(ConstImageView image, float xc, float yc, const RemovalContext& ctx) {
+  CentreResult res;
+  res.xc = xc;
+  res.yc = yc;
+  DebugLog debug(ctx.log);
+
+  RowProfiles pr;
+  res.status = place_profiles(image, xc, yc, pr);
+  if (!res.ok()) {
+    const std::string_view text = res.status == CentreStatus::near_row_edge ? kCentreNearRowEdge : kCentreFewColumns;
+    res.notes.push_back(text_line(text));
+    log_record(debug.out(), {text});
+    return res;
+  }
+  for (int32_t i = 0; i < kProfileRows; ++i) measure_row(image, i, pr, res);
+
+  float sum_mean = 0.0f, sum_sigma = 0.0f;
+  for (const AverageSigma& s : pr.S) {
+    sum_mean += s.clipped_mean;
+    sum_sigma += s.clipped_spread;
+  }
+  res.bgmean = sum_mean / static_cast<float>(kProfileRows);
+  res.bgsigma = sum_sigma / static_cast<float>(kProfileRows);
+  res.notes.push_back(list_record({kFindCentreMeanLead, res.bgmean}));
+  res.notes.push_back(list_record({kFindCentreSigmaLead, res.bgsigma}));
+
+  find_bright_runs(pr, res);
+  centre_on_widest_run(xc, yc, res);
+  log_record(debug.out(), {kXShiftLead, res.xshift});
+  log_record(debug.out(), {kYShiftLead, res.yshift});
+  return res;
+}
+
+}  // namespace zelvo

@@ -1,0 +1,11 @@
+// Lines of the remove-features submenu that both its per-object flow and its list flows print.
+#pragma once
+
+#include <string_view>
+
+namespace zelvo {
+
+inline constexpr std::string_view kRadiusSetLead = "Star removal radius set to ";
+inline constexpr std::string_view kObjectLeft = "This object is left as it was; nothing is recorded.";
+
+}  // namespace zelvo
