@@ -5,8 +5,14 @@
 
 namespace zelvo {
 
+// The smallest and the largest of a set of pixel values.
+struct ValueRange {
+  float lo = 0.0f;
+  float hi = 0.0f;
+};
+
 // Smallest and largest finite pixel of `img` (NaN and +/-Inf pixels are left out);
 // 0 and 0 when the image has no finite pixel.
-void finite_range(const Image& img, float& lo, float& hi);
+ValueRange finite_range(const Image& img);
 
 }  // namespace zelvo

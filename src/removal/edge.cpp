@@ -32,9 +32,10 @@ EdgeStatus trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r, f
   work.RingWeight.clear();
   work.nRing = 0;
   DigitalRing ring;
-  const EdgeStatus st = trace_digital_circle_near(ring, xcen, ycen, r, traced_radius);
-  if (st == EdgeStatus::ok) keep_ring(work, ring);
-  return st;
+  const NearTrace traced = trace_digital_circle_near(ring, xcen, ycen, r);
+  traced_radius = traced.radius;
+  if (traced.status == EdgeStatus::ok) keep_ring(work, ring);
+  return traced.status;
 }
 
 }  // namespace zelvo

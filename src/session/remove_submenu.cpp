@@ -213,7 +213,7 @@ void main_log(Dialogue& ctx, std::string_view text) {
 }
 
 // Whether the pixel nearest to (x, y) is a pixel of the image (never for a NaN).
-bool on_image(ConstImageView image, float x, float y) { return image.inside(NINT_PIXEL(x), NINT_PIXEL(y)); }
+bool on_image(ConstImageView image, float x, float y) { return image.inside(nint_pixel(x), nint_pixel(y)); }
 
 void blank_apostrophes(std::string& text) { std::replace(text.begin(), text.end(), '\'', ' '); }
 
@@ -236,7 +236,7 @@ TileLevels& levels_of(Dialogue& ctx, RemovalVisit& visit) {
 }
 
 void note_change(RemovalVisit& visit, const Box& b) {
-  if (visit.levels && !b.empty()) visit.levels->touched(b.x0, b.x1, b.y0, b.y1);
+  if (visit.levels && !b.empty()) visit.levels->touched(b);
 }
 
 // The sky limits and saturation level of the image as it is now, for the point-spread estimate.
@@ -425,8 +425,8 @@ std::string off_image_message(const Dialogue& ctx, const ListedObject& o) {
 
 // The centre of the zoomed area: the nearest pixel, kept 50 pixels inside the image.
 void area_centre(ConstImageView image, float xc, float yc, int32_t& ixc, int32_t& iyc) {
-  ixc = NINT_PIXEL(xc);
-  iyc = NINT_PIXEL(yc);
+  ixc = nint_pixel(xc);
+  iyc = nint_pixel(yc);
   if (ixc > image.nx - kAreaHalf) ixc = image.nx - kAreaHalf;
   if (iyc > image.ny - kAreaHalf) iyc = image.ny - kAreaHalf;
   if (ixc < kAreaHalf) ixc = kAreaHalf;
@@ -450,7 +450,7 @@ void draw_area(Dialogue& ctx, int32_t ixc, int32_t iyc) {
                           static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
   if (ctx.s.disp.greyflag == 0 || ctx.s.disp.greyflag == 1) {
     const DisplayState st = shifted_levels(ctx);
-    gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, st.fglev, st.bglev,
+    gfx.image(ctx.image, Box{ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf}, st.fglev, st.bglev,
               st.displaytr, st.greyflag == 1, st.stretch);
   }
   gfx.box();
@@ -523,7 +523,7 @@ void take_profile(Inspection& insp, const PsfEstimate& e, ConstImageView image, 
 void draw_stamp(Dialogue& ctx, Image& stamp, float fg, float bg) {
   ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
   ctx.gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
-  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.disp.greyflag == 1,
+  ctx.gfx.image(stamp.view(), Box{1, kStampSide, 1, kStampSide}, fg, bg, kStampTr, ctx.s.disp.greyflag == 1,
                 ctx.s.disp.stretch);
 }
 
@@ -835,7 +835,7 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
     }
   }
 
-  visit.marked.push_back(MarkedObject{NINT_PIXEL(xc), NINT_PIXEL(yc)});
+  visit.marked.push_back(MarkedObject{nint_pixel(xc), nint_pixel(yc)});
   visit.xcen = xc;
   visit.ycen = yc;
   Inspection insp;
@@ -953,7 +953,7 @@ void remove_listed_automatically(Dialogue& ctx, RemovalVisit& visit, AutomaticRe
       problem(off_image_message(ctx, o));
       continue;
     }
-    visit.marked.push_back(MarkedObject{NINT_PIXEL(o.x), NINT_PIXEL(o.y)});
+    visit.marked.push_back(MarkedObject{nint_pixel(o.x), nint_pixel(o.y)});
     visit.xcen = o.x;
     visit.ycen = o.y;
     visit.deathrad = o.radius;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "numeric/resample.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/display_menu.h"
@@ -44,7 +45,7 @@ TEST_P(Resample, EachCellHoldsTheMeanOfThePixelsCentredInIt) {
   const ResampleCase& c = GetParam();
   Image im = ramp(c.nx, c.ny);
   const ResampledArea r =
-      resample_area(im.view(), 1, c.nx, 1, c.ny, 0.0, 0.0, 0.5, c.nx + 0.5, 0.5, c.ny + 0.5, c.w, c.h, -1.0f);
+      resample_area(im.view(), Box{1, c.nx, 1, c.ny}, 0.0, 0.0, 0.5, c.nx + 0.5, 0.5, c.ny + 0.5, c.w, c.h, -1.0f);
   ASSERT_EQ(r.w, c.w);
   ASSERT_EQ(r.h, c.h);
   EXPECT_NEAR(r.px[static_cast<std::size_t>(c.q * c.w + c.p)], c.want, 1e-3) << c.what;
@@ -69,7 +70,7 @@ TEST(ResampleArea, UndefinedPixelsAreLeftOutAndAnAllUndefinedCellIsBlank) {
   im.at(1, 1) = nan;                                            // cell 0 keeps the three others: 10
   im.at(2, 2) = 30.0f;                                          // ... and one of them is 30: mean (10 + 10 + 30) / 3
   im.at(3, 1) = im.at(4, 1) = im.at(3, 2) = im.at(4, 2) = nan;  // cell 1: nothing defined
-  const ResampledArea r = resample_area(im.view(), 1, 4, 1, 2, 0.0, 0.0, 0.5, 4.5, 0.5, 2.5, 2, 1, -7.0f);
+  const ResampledArea r = resample_area(im.view(), Box{1, 4, 1, 2}, 0.0, 0.0, 0.5, 4.5, 0.5, 2.5, 2, 1, -7.0f);
   EXPECT_NEAR(r.px[0], 50.0f / 3.0f, 1e-4);
   EXPECT_EQ(r.px[1], -7.0f);
 }
@@ -77,7 +78,7 @@ TEST(ResampleArea, UndefinedPixelsAreLeftOutAndAnAllUndefinedCellIsBlank) {
 TEST(ResampleArea, OnlyTheRequestedColumnsAndRowsAreRead) {
   // Columns 3..4, rows 2..3 of a ramp, on a 2 x 2 grid: each cell is one pixel.
   Image im = ramp(6, 5);
-  const ResampledArea r = resample_area(im.view(), 3, 4, 2, 3, 0.0, 0.0, 2.5, 4.5, 1.5, 3.5, 2, 2, 0.0f);
+  const ResampledArea r = resample_area(im.view(), Box{3, 4, 2, 3}, 0.0, 0.0, 2.5, 4.5, 1.5, 3.5, 2, 2, 0.0f);
   EXPECT_EQ(r.px, (std::vector<float>{302.0f, 402.0f, 303.0f, 403.0f}));
 }
 
