@@ -120,7 +120,7 @@ void BM_ReaderAlone(benchmark::State& state) {
   const std::string& path = test_file().path;
   for (auto _ : state) {
     const zelvo::FitsRead r = zelvo::READ_FITS_2D_IMAGE(path);
-    if (r.outcome != zelvo::ReadOutcome::Loaded) state.SkipWithError("read failed");
+    if (r.outcome != zelvo::ReadOutcome::loaded) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(r.image.px.data());
   }
   state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 4);

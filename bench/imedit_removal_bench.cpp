@@ -88,7 +88,7 @@ std::optional<Image> remove_with_imedit(const bench::GalaxyFrame& f) {
                             "' USER=zelvo irafcl -f run.cl < /dev/null > cl.log 2>&1";
     const int rc = std::system(cmd.c_str());
     FitsRead r = READ_FITS_2D_IMAGE((dir / "edited.fits").string());
-    if (r.outcome == ReadOutcome::Loaded && r.image.nx == f.image.nx && r.image.ny == f.image.ny) {
+    if (r.outcome == ReadOutcome::loaded && r.image.nx == f.image.nx && r.image.ny == f.image.ny) {
       out = std::move(r.image);
     } else {
       std::printf("imedit: no edited frame came back (irafcl status %d)\n", rc);

@@ -31,7 +31,7 @@ using namespace zelvo::test_images;
 // weighted by their positive summed excess over the box mean.
 std::pair<float, float> box_mean_centroid(ConstImageView im, float x, float y) {
   for (int pass = 0; pass < 3; ++pass) {
-    const int ic = NINT_PIXEL(x), jc = NINT_PIXEL(y);
+    const int ic = nint_pixel(x), jc = nint_pixel(y);
     float sum = 0.0f;
     int n = 0;
     for (int i = -4; i <= 4; ++i)

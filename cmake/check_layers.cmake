@@ -1,19 +1,27 @@
 # Fails when a source file under src/ includes a header of a folder its layer may not use.
 # Run by the build (target zelvo_layers) before any library is compiled:
 #   cmake -DSRC=<source dir>/src -P cmake/check_layers.cmake
-# Layers, each listing what it may include besides itself (see docs/DESIGN.md):
+# Layers, each listing what it may include besides itself; this is the diagram of
+# docs/DESIGN.md ("Layers"), bottom to top:
+#   numeric, text            the base: pixels, arithmetic, plain text; they include nothing
+#   geometry                 on numeric
+#   platform                 on numeric and text (console, graphics device, files, processes)
+#   fits                     on platform (and numeric, text)
+#   removal, photometry,     the measuring layers: on geometry (and numeric, text); never on
+#   galaxy                   each other; galaxy also on platform for the profile page's drawing
+#   display                  on the measuring layers and platform (and everything under them)
+#   session                  on everything
 set(allowed_numeric "")
+set(allowed_text "")
 set(allowed_geometry "numeric")
-set(allowed_platform "numeric")
-set(allowed_fits "numeric;platform")
-set(allowed_removal "numeric;geometry;platform")
-set(allowed_photometry "numeric;geometry;platform")
-set(allowed_galaxy "numeric;geometry;platform")
-set(allowed_display "numeric;geometry;platform;fits;removal;photometry;galaxy")
-set(allowed_session "numeric;geometry;platform;fits;display;removal;photometry;galaxy")
-# Folders that neither print nor read: only the dialogues (session) and platform itself talk to
-# the console. Add a folder here once nothing in it includes the console any more.
-set(console_free "numeric;geometry;fits;display;removal;photometry;galaxy")
+set(allowed_platform "numeric;text")
+set(allowed_fits "numeric;text;platform")
+set(allowed_removal "numeric;text;geometry")
+set(allowed_photometry "numeric;text;geometry")
+set(allowed_galaxy "numeric;text;geometry;platform")
+set(allowed_display "numeric;text;geometry;platform;removal;photometry;galaxy")
+set(allowed_session "numeric;text;geometry;platform;fits;removal;photometry;galaxy;display")
+set(console_free "numeric;text;geometry;fits;display;removal;photometry;galaxy")
 
 file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
 set(failures "")

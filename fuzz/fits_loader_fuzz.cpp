@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   zelvo::Console con(in, out);
   const zelvo::FitsRead r = zelvo::read_fits_reported(con, path);
   const zelvo::Image& image = r.image;
-  if (r.outcome == zelvo::ReadOutcome::Loaded) {
+  if (r.outcome == zelvo::ReadOutcome::loaded) {
     check(image.nx >= 1 && image.ny >= 1);
     check(image.px.size() == static_cast<std::size_t>(image.nx) * static_cast<std::size_t>(image.ny));
     check(r.header.object.size() == 20);
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   } else {
     check(image.empty() && image.px.empty() && r.header.cards.empty());
     check(out.str().find('\n', out.str().find("Reading in")) != std::string::npos);
-    check((r.outcome == zelvo::ReadOutcome::FitsError) == r.error.failed());
+    check((r.outcome == zelvo::ReadOutcome::fits_error) == r.error.failed());
     check(r.error.failed() == (out.str().find("FITSIO Error Status = ") != std::string::npos));
   }
   return 0;

@@ -7,7 +7,7 @@
 
 #include "numeric/pixel_values.h"
 #include "platform/graphics.h"
-#include "platform/list_io.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 
@@ -170,7 +170,7 @@ void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx) {
   // Square pixels: the frame is the largest centred part of the central 80 % of the view
   // surface with equal scales, and the label sits above it.
   gfx.viewport(kViewportLow, kViewportHigh, kViewportLow, kViewportHigh);
-  const WorldWindow w = pixel_window(1, img.nx, 1, img.ny);
+  const WorldWindow w = pixel_window(Box{1, img.nx, 1, img.ny});
   gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   gfx.window(0.0f, 1.0f, 0.0f, 1.0f);
   gfx.literal_text(0.0f, 1.03f, 0.0f, display_label(src.name));
@@ -180,7 +180,7 @@ void draw_display_frame(const DisplaySource& src, bool erase, Graphics& gfx) {
 void draw_display_image(const DisplaySource& src, const DisplayState& st, bool finite, Graphics& gfx) {
   ConstImageView img = src.image;
   if (finite && (st.greyflag == 1 || st.greyflag == 0))
-    gfx.image(img, 1, img.nx, 1, img.ny, st.fglev, st.bglev, st.displaytr, st.greyflag == 1, st.stretch);
+    gfx.image(img, Box{1, img.nx, 1, img.ny}, st.fglev, st.bglev, st.displaytr, st.greyflag == 1, st.stretch);
   gfx.box("BCNST", 0.0f, 0, "BCNST", 0.0f, 0);
   gfx.colour_bar(std::string(stretch_name(st.stretch)) + (st.level_mode == LevelMode::zscale ? " zscale" : ""));
   gfx.flush();

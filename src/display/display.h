@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "fits/header_values.h"
-#include "geometry/box.h"
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 #include "numeric/statistics.h"
 #include "numeric/zscale.h"
+#include "text/header_texts.h"
 
 namespace zelvo {
 
@@ -96,9 +96,9 @@ void ensure_display_levels(ConstImageView image, DisplayState& st);
 struct WorldWindow {
   float x1, x2, y1, y2;
 };
-inline WorldWindow pixel_window(int i1, int i2, int j1, int j2) {
-  return WorldWindow{static_cast<float>(i1) - 0.5f, static_cast<float>(i2) + 0.5f, static_cast<float>(j1) - 0.5f,
-                     static_cast<float>(j2) + 0.5f};
+inline WorldWindow pixel_window(const Box& b) {
+  return WorldWindow{static_cast<float>(b.x0) - 0.5f, static_cast<float>(b.x1) + 0.5f, static_cast<float>(b.y0) - 0.5f,
+                     static_cast<float>(b.y1) + 0.5f};
 }
 
 // The two halves of drawing the image on the current device: the frame (page erased when

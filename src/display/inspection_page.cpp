@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "display/circle.h"
-#include "geometry/box.h"
+#include "numeric/box.h"
 #include "numeric/fortran.h"
 #include "platform/graphics.h"
 #include "removal/object_area.h"
@@ -43,7 +43,7 @@ void draw_stamp(Graphics& gfx, const Image& stamp, float fg, float bg, const Dis
 }  // namespace
 
 AreaCentre area_centre(ConstImageView image, float xc, float yc) {
-  AreaCentre c{NINT_PIXEL(xc), NINT_PIXEL(yc)};
+  AreaCentre c{nint_pixel(xc), nint_pixel(yc)};
   if (c.x > image.nx - kAreaHalf) c.x = image.nx - kAreaHalf;
   if (c.y > image.ny - kAreaHalf) c.y = image.ny - kAreaHalf;
   if (c.x < kAreaHalf) c.x = kAreaHalf;

@@ -27,7 +27,7 @@ void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float b
   gfx.window_equal_scales(0.5f, static_cast<float>(image.nx) + 0.5f, 0.5f, static_cast<float>(image.ny) + 0.5f);
   gfx.box();
   const std::array<float, 6> tr{0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};  // pixel (i, j) centred on (i, j)
-  gfx.image(image, 1, image.nx, 1, image.ny, fglev, bglev, tr, true);
+  gfx.image(image, Box{1, image.nx, 1, image.ny}, fglev, bglev, tr, true);
   gfx.char_height(1.0f);
   gfx.text(static_cast<float>(image.nx / 2), static_cast<float>(-image.ny / 5), 0.0f, 0.5f, std::string(kImageCaption));
   const float cx = static_cast<float>(xc), cy = static_cast<float>(yc);

@@ -30,8 +30,8 @@ void clamp_zoom_size(ZoomBox& zoom, int nx, int ny) {
 }
 
 void centre_zoom_box(ZoomBox& zoom, float cursorx, float cursory, int nx, int ny) {
-  zoom.zoomx = NINT_PIXEL(cursorx);
-  zoom.zoomy = NINT_PIXEL(cursory);
+  zoom.zoomx = nint_pixel(cursorx);
+  zoom.zoomy = nint_pixel(cursory);
   if (zoom.zoomx > nx - zoom.zoomw / 2) zoom.zoomx = nx - zoom.zoomw / 2;
   if (zoom.zoomy > ny - zoom.zoomh / 2) zoom.zoomy = ny - zoom.zoomh / 2;
   if (zoom.zoomx < 1 + (zoom.zoomw - 1) / 2) zoom.zoomx = 1 + (zoom.zoomw - 1) / 2;
@@ -52,11 +52,11 @@ void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zo
   gfx.erase();
   gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
   const Box box = zoom_pixels(zoom);
-  const WorldWindow w = pixel_window(box.x0, box.x1, box.y0, box.y1);
+  const WorldWindow w = pixel_window(box);
   gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
   if (disp.greyflag == 0 || disp.greyflag == 1) {
-    const Box r = zoom_draw_range(zoom, image.nx, image.ny);
-    gfx.image(image, r.x0, r.x1, r.y0, r.y1, disp.fglev, disp.bglev, disp.displaytr, disp.greyflag == 1, disp.stretch);
+    gfx.image(image, zoom_draw_range(zoom, image.nx, image.ny), disp.fglev, disp.bglev, disp.displaytr,
+              disp.greyflag == 1, disp.stretch);
   }
   gfx.box();
   gfx.colour_bar(std::string(stretch_name(disp.stretch)));
@@ -70,7 +70,7 @@ bool click_accepted(const Box& box, float x, float y, ConstImageView image) {
   const double dx = x, dy = y;
   const bool in_box = dy >= box.y0 - 0.5 && dy < box.y1 + 0.5 && dx >= box.x0 - 0.5 && dx < box.x1 + 0.5;
   // The box can reach past the image when another routine has moved its centre.
-  return in_box && image.inside(NINT_PIXEL(dx), NINT_PIXEL(dy));
+  return in_box && image.inside(nint_pixel(dx), nint_pixel(dy));
 }
 
 bool ends_click_loop(char key) { return key == 'q' || key == 'Q' || key == '\x1b'; }
@@ -80,8 +80,8 @@ BoxAnalysis analyse_box(ConstImageView image, float x, float y, int h) {
   const int side = 2 * h + 1;
   if (side * side > kMaxBoxValues) return BoxAnalysis{};
   // The centre pixel, kept near the image so that adding the offsets cannot overflow.
-  const int cx = std::clamp(NINT_PIXEL(x), -kMaxBoxValues, image.nx + kMaxBoxValues);
-  const int cy = std::clamp(NINT_PIXEL(y), -kMaxBoxValues, image.ny + kMaxBoxValues);
+  const int cx = std::clamp(nint_pixel(x), -kMaxBoxValues, image.nx + kMaxBoxValues);
+  const int cy = std::clamp(nint_pixel(y), -kMaxBoxValues, image.ny + kMaxBoxValues);
   int m = 0;
   for (int a = -h; a <= h; ++a) {
     for (int b = -h; b <= h; ++b) {

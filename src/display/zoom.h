@@ -3,7 +3,7 @@
 #pragma once
 
 #include "display/display.h"
-#include "geometry/box.h"
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 #include "numeric/statistics.h"
 

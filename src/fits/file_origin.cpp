@@ -5,7 +5,7 @@
 #include <cctype>
 #include <string_view>
 
-#include "platform/list_io.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 
@@ -17,9 +17,9 @@ FileKind kind_for_name(const std::string& name) {
       if (std::tolower(static_cast<unsigned char>(t[t.size() - suffix.size() + i])) != suffix[i]) return false;
     return true;
   };
-  if (ends(".gz")) return FileKind::Gzip;
-  if (ends(".fz")) return FileKind::TileCompressed;
-  return FileKind::Plain;
+  if (ends(".gz")) return FileKind::gzip;
+  if (ends(".fz")) return FileKind::tile_compressed;
+  return FileKind::plain;
 }
 
 FileIdentity identity_of(const std::string& path) {

@@ -11,9 +11,9 @@ namespace zelvo {
 
 // How a FITS file is stored on disk.
 enum class FileKind {
-  Plain,           // plain FITS
-  Gzip,            // a whole FITS file compressed with gzip
-  TileCompressed,  // an empty primary array and one tile-compressed image extension
+  plain,            // plain FITS
+  gzip,             // a whole FITS file compressed with gzip
+  tile_compressed,  // an empty primary array and one tile-compressed image extension
 };
 
 // The kind a new file is written as, from its name: ".gz" gzip, ".fz" tile-compressed,
@@ -56,7 +56,7 @@ struct PixelType {
 
 // The file a slot's image was loaded from or last written to.
 struct FileOrigin {
-  FileKind kind = FileKind::Plain;
+  FileKind kind = FileKind::plain;
   // The file held just this one 2-D image: a lone primary array, or an empty primary array
   // and one tile-compressed image. Only such a file may be replaced by the image alone.
   bool lone_image = false;

@@ -20,13 +20,13 @@
 namespace zelvo {
 
 enum class ReadOutcome {
-  Loaded,      // `image`, `header`, `texts`, `origin` and `range` hold the file's values
-  NoNaxis,     // fewer than two axes: no NAXISn pair to take the size from
-  NoPixels,    // an axis of length 0 or less
-  FitsError,   // `error` says what CFITSIO (or a damage check) found
-  TooLarge,    // the image could not be allocated
-  NotRegular,  // a FIFO, device or folder: refused unopened (`special_kind` says which)
-  Refused,     // values that would not load honestly (`refusal`, one line, says which)
+  loaded,       // `image`, `header`, `texts`, `origin` and `range` hold the file's values
+  no_naxis,     // fewer than two axes: no NAXISn pair to take the size from
+  no_pixels,    // an axis of length 0 or less
+  fits_error,   // `error` says what CFITSIO (or a damage check) found
+  too_large,    // the image could not be allocated
+  not_regular,  // a FIFO, device or folder: refused unopened (`special_kind` says which)
+  refused,      // values that would not load honestly (`refusal`, one line, says which)
 };
 
 // When the reader met every pixel on the way (plain files): the smallest and largest finite
@@ -38,7 +38,7 @@ struct LoadedRange {
 
 // What one READ_FITS_2D_IMAGE found.
 struct FitsRead {
-  ReadOutcome outcome = ReadOutcome::FitsError;
+  ReadOutcome outcome = ReadOutcome::fits_error;
   std::string name;          // the file name read: the one given, trailing blanks removed
   std::string special_kind;  // NotRegular: what the name is ("a folder", ...)
   std::string refusal;       // Refused: why, in one line
@@ -92,13 +92,13 @@ std::vector<std::string> remove_stale_temporaries(const std::string& folder);
 
 // Whether X may write an image back over `filename`, the file described by `origin`.
 enum class ReplaceVerdict {
-  Allowed,
-  NotLone,         // the file holds more than the one 2-D image (a cube, other HDUs)
-  Changed,         // the name leads to another file, or the file changed, since the load
-  NotWritable,     // this user may not write the file itself
-  WriteProtected,  // the file's mode has no write bit (kept for root too)
-  NotExact,        // floats did not hold the file's values exactly when it was loaded
-  NotOwnType,      // the image's values are not all values of the file's (integer) type
+  allowed,
+  not_lone,         // the file holds more than the one 2-D image (a cube, other HDUs)
+  changed,          // the name leads to another file, or the file changed, since the load
+  not_writable,     // this user may not write the file itself
+  write_protected,  // the file's mode has no write bit (kept for root too)
+  not_exact,        // floats did not hold the file's values exactly when it was loaded
+  not_own_type,     // the image's values are not all values of the file's (integer) type
 };
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin);
 // As above, and also whether `image` can go back in the file's own type.
@@ -112,7 +112,7 @@ ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin
 // permission bits. Fails with FILE_NOT_CREATED when the file may not be replaced, WRITE_ERROR
 // for a failed rename, or CFITSIO's status; the original file is untouched on failure and no
 // temporary file is left. On success `written`, when given, describes the new file.
-FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
+FitsError replace_fits_2d_image(const std::string& filename, ConstImageView image,
                                 const std::vector<std::string>& cards, const FileOrigin& origin,
                                 FileOrigin* written = nullptr);
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "fits/damage_checks.h"
@@ -16,9 +17,9 @@
 #include "fits/header_cards.h"
 #include "fits/plain_read.h"
 #include "numeric/large_pages.h"
-#include "platform/list_io.h"
 #include "platform/log_file.h"
 #include "platform/memory.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 
@@ -67,7 +68,7 @@ struct Axes {
 
 // Ends the read with a FITS error: CFITSIO's messages, then the program's own.
 bool failed(FitsRead& r, int status, std::initializer_list<std::string_view> own = {}) {
-  r.outcome = ReadOutcome::FitsError;
+  r.outcome = ReadOutcome::fits_error;
   r.error = fits_failure(status, own);
   return false;
 }
@@ -84,7 +85,7 @@ bool open_image(const std::string& name, OpenFits& file, FitsRead& r) {
   struct stat st {};
   if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     r.special_kind = special_file_kind(st.st_mode);
-    return stopped(r, ReadOutcome::NotRegular);
+    return stopped(r, ReadOutcome::not_regular);
   }
   if (!gzip_size_plausible(name)) return failed(r, DATA_DECOMPRESSION_ERR, {kDamagedGzip});
   int status = 0;
@@ -102,12 +103,12 @@ bool open_image(const std::string& name, OpenFits& file, FitsRead& r) {
 bool read_axes(fitsfile* f, Axes& axes, FitsRead& r) {
   int status = 0;
   if (fits_get_img_paramll(f, 9, &axes.bitpix, &axes.naxis, axes.n, &status) > 0) return failed(r, status);
-  if (axes.naxis < 2) return stopped(r, ReadOutcome::NoNaxis);
+  if (axes.naxis < 2) return stopped(r, ReadOutcome::no_naxis);
   r.size_read = true;
   r.nx = axes.n[0];
   r.ny = axes.n[1];
   for (int i = 0; i < axes.naxis && i < 9; ++i)
-    if (axes.n[i] <= 0) return stopped(r, ReadOutcome::NoPixels);
+    if (axes.n[i] <= 0) return stopped(r, ReadOutcome::no_pixels);
   return true;
 }
 
@@ -134,7 +135,7 @@ bool scaling_readable(fitsfile* f, FitsRead& r) {
     fits_clear_errmsg();
     r.refusal = std::string("The ") + key + " card is not a number, so the pixel values are unknown (" + card +
                 "); nothing was loaded.";
-    return stopped(r, ReadOutcome::Refused);
+    return stopped(r, ReadOutcome::refused);
   }
   return true;
 }
@@ -179,17 +180,19 @@ bool allocate_image(Image& img, long long nx, long long ny) {
 bool read_pixels(fitsfile* f, const std::string& name, const Axes& axes, FitsRead& r, FitsError& pending) {
   const long long nx = axes.n[0];
   const long long ny = axes.n[1];
-  if (!image_size_reasonable(nx, ny)) return stopped(r, ReadOutcome::TooLarge);
+  if (!image_size_reasonable(nx, ny)) return stopped(r, ReadOutcome::too_large);
   // Reported as the end-of-file error that reading the pixels would have met.
   if (!data_present(f, axes.bitpix, nx, ny)) return failed(r, END_OF_FILE, {kTruncated});
   if (!compressed_tiles_sound(f, axes.all_pixels(), nx * ny)) return failed(r, DATA_DECOMPRESSION_ERR, {kDamagedTiles});
-  if (!allocate_image(r.image, nx, ny)) return stopped(r, ReadOutcome::TooLarge);
+  if (!allocate_image(r.image, nx, ny)) return stopped(r, ReadOutcome::too_large);
   float nullval = kNullPixel;
   int compressed_status = 0;
   if (fits_is_compressed_image(f, &compressed_status)) {
     pending = read_compressed_pixels(f, r.image, nullval);
-  } else if (read_plain_pixels(f, name, nullval, r.image.px, r.range.lo, r.range.hi)) {
+  } else if (const std::optional<ValueRange> range = read_plain_pixels(f, name, nullval, r.image.px)) {
     r.range.known = true;
+    r.range.lo = range->lo;
+    r.range.hi = range->hi;
   } else {
     int anynull = 0;
     fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(r.image.px.size()), &nullval, r.image.px.data(), &anynull,
@@ -275,7 +278,7 @@ bool survey_pixels(fitsfile* f, const Axes& axes, FitsRead& r, FitsError& pendin
     if (card.empty()) card = "BITPIX = " + std::to_string(axes.bitpix);
     r.refusal = std::to_string(v.beyond_float) + (v.beyond_float == 1 ? " pixel lies" : " pixels lie") +
                 " beyond the range of 32-bit floats (" + card + "); nothing was loaded.";
-    return stopped(r, ReadOutcome::Refused);
+    return stopped(r, ReadOutcome::refused);
   }
   t.wide = axes.bitpix == -64 || (wide_type && v.beyond_2_24);
   t.floats_exact = v.exact;
@@ -293,7 +296,7 @@ FileOrigin describe_loaded(fitsfile* f, const std::string& path, int naxis) {
   int status = 0;
   const bool compressed = fits_is_compressed_image(f, &status) != 0;
   const bool gz = is_gzip(path);
-  o.kind = gz ? FileKind::Gzip : compressed ? FileKind::TileCompressed : FileKind::Plain;
+  o.kind = gz ? FileKind::gzip : compressed ? FileKind::tile_compressed : FileKind::plain;
   int hdu = 0;
   fits_get_hdu_num(f, &hdu);
   LONGLONG headstart = 0, datastart = 0, dataend = 0;
@@ -319,12 +322,12 @@ bool finish(OpenFits& file, const std::string& name, const FileIdentity& identit
   if (status > 0) {
     set_fits_status(pending, status);
     r.error = std::move(pending);
-    return stopped(r, ReadOutcome::FitsError);
+    return stopped(r, ReadOutcome::fits_error);
   }
   if (g_after_pixels_read_hook != nullptr) g_after_pixels_read_hook(name, attempt);
   changed = !(identity_of(name) == identity);
   r.origin.identity = identity;
-  r.outcome = ReadOutcome::Loaded;
+  r.outcome = ReadOutcome::loaded;
   return true;
 }
 
@@ -355,11 +358,11 @@ FitsRead READ_FITS_2D_IMAGE(const std::string& filename) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     bool changed = false;
     r = read_once(name, attempt, changed);
-    if (r.outcome != ReadOutcome::Loaded || !changed) break;
-    r.outcome = ReadOutcome::Refused;
+    if (r.outcome != ReadOutcome::loaded || !changed) break;
+    r.outcome = ReadOutcome::refused;
     r.refusal = "The file changed while it was read, twice; nothing was loaded.";
   }
-  if (r.outcome != ReadOutcome::Loaded) {
+  if (r.outcome != ReadOutcome::loaded) {
     // Only a whole load hands values on.
     r.image = Image();
     r.header = SlotHeader();

@@ -21,8 +21,8 @@
 
 #include "fits/fits_io.h"
 #include "fits/header_cards.h"
-#include "platform/list_io.h"
 #include "platform/temporary_guard.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 
@@ -36,7 +36,7 @@ constexpr const char* kTemporaryMark = ".zelvo-";
 struct WritePlan {
   ConstImageView image;
   const std::vector<std::string>& cards;  // the image's source header; filtered on writing
-  FileKind kind = FileKind::Plain;
+  FileKind kind = FileKind::plain;
   std::string primary_from;        // tile-compressed: the file whose primary HDU is kept, if any
   PixelType type{};                // -32 unless a wide file goes back in its own type
   bool undefined_as_null = false;  // kUndefinedPixel written as NaN (floats) or BLANK (integers)
@@ -112,12 +112,12 @@ FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
   int status = 0;
   ConstImageView image = plan.image;
   if (image.empty()) return fits_failure(BAD_NAXES, {"there is no image to write"});
-  if (plan.kind == FileKind::Gzip) {
+  if (plan.kind == FileKind::gzip) {
     // A plain file beside it first, then packed into `path`.
     const std::string plain = path + ".fits";
     const TemporaryGuard guard(plain);
     WritePlan inner = plan;
-    inner.kind = FileKind::Plain;
+    inner.kind = FileKind::plain;
     inner.primary_from.clear();
     FitsError e = create_fits_file(plain, inner);
     if (e.failed()) return e;
@@ -127,7 +127,7 @@ FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
   }
   fitsfile* f = nullptr;
   if (fits_create_diskfile(&f, path.c_str(), &status) > 0) return fits_failure(status);
-  if (plan.kind == FileKind::TileCompressed) {
+  if (plan.kind == FileKind::tile_compressed) {
     if (!plan.primary_from.empty()) {
       // The original's primary header (empty array, observatory cards) stays as it was.
       fitsfile* in = nullptr;
@@ -333,45 +333,45 @@ bool fits_integer_type(ConstImageView image, const PixelType& t) {
 
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin) {
   const std::string name = trim_right(filename);
-  if (!origin.lone_image) return ReplaceVerdict::NotLone;
-  if (!(identity_of(name) == origin.identity)) return ReplaceVerdict::Changed;
+  if (!origin.lone_image) return ReplaceVerdict::not_lone;
+  if (!(identity_of(name) == origin.identity)) return ReplaceVerdict::changed;
   // A file whose mode has no write bit is kept from replacement for every user, root too
   // (for whom access checks always pass); otherwise the file itself must be writable by this
   // user: renaming over it needs only the folder.
-  if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ReplaceVerdict::NotWritable;
+  if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ReplaceVerdict::not_writable;
   struct stat st {};
-  if (::stat(name.c_str(), &st) != 0) return ReplaceVerdict::Changed;
-  if ((st.st_mode & 0222) == 0) return ReplaceVerdict::WriteProtected;
-  if (origin.type.wide && !origin.type.floats_exact) return ReplaceVerdict::NotExact;
-  return ReplaceVerdict::Allowed;
+  if (::stat(name.c_str(), &st) != 0) return ReplaceVerdict::changed;
+  if ((st.st_mode & 0222) == 0) return ReplaceVerdict::write_protected;
+  if (origin.type.wide && !origin.type.floats_exact) return ReplaceVerdict::not_exact;
+  return ReplaceVerdict::allowed;
 }
 
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin, ConstImageView image) {
   const ReplaceVerdict v = may_replace(filename, origin);
-  if (v != ReplaceVerdict::Allowed) return v;
+  if (v != ReplaceVerdict::allowed) return v;
   if (origin.type.wide && origin.type.bitpix > 0 && !fits_integer_type(image, origin.type))
-    return ReplaceVerdict::NotOwnType;
-  return ReplaceVerdict::Allowed;
+    return ReplaceVerdict::not_own_type;
+  return ReplaceVerdict::allowed;
 }
 
-FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image,
+FitsError replace_fits_2d_image(const std::string& filename, ConstImageView image,
                                 const std::vector<std::string>& cards, const FileOrigin& origin, FileOrigin* written) {
   namespace fs = std::filesystem;
   fits_clear_errmsg();
   const std::string name = trim_right(filename);
   switch (may_replace(name, origin, image)) {
-    case ReplaceVerdict::Allowed: break;
-    case ReplaceVerdict::NotExact:
+    case ReplaceVerdict::allowed: break;
+    case ReplaceVerdict::not_exact:
       return fits_failure(FILE_NOT_CREATED, {"32-bit floats did not hold the values of " + name});
-    case ReplaceVerdict::NotOwnType:
+    case ReplaceVerdict::not_own_type:
       return fits_failure(FILE_NOT_CREATED, {"the image's values are not all of the type of " + name});
-    case ReplaceVerdict::NotLone:
+    case ReplaceVerdict::not_lone:
       return fits_failure(FILE_NOT_CREATED, {"the file holds more than this image: " + name});
-    case ReplaceVerdict::Changed:
+    case ReplaceVerdict::changed:
       return fits_failure(FILE_NOT_CREATED, {"the file changed since it was loaded: " + name});
-    case ReplaceVerdict::NotWritable:
+    case ReplaceVerdict::not_writable:
       return fits_failure(FILE_NOT_CREATED, {system_message("may not write", name, EACCES)});
-    case ReplaceVerdict::WriteProtected:
+    case ReplaceVerdict::write_protected:
       return fits_failure(FILE_NOT_CREATED, {"the file is write-protected: " + name});
   }
   // Through a symbolic link the file it points to is replaced, and the link kept.
@@ -381,7 +381,7 @@ FitsError REPLACE_FITS_2D_IMAGE(const std::string& filename, ConstImageView imag
     const fs::path resolved = fs::canonical(target, ec);
     if (!ec) target = resolved;
   }
-  WritePlan plan{image, cards, origin.kind, origin.kind == FileKind::TileCompressed ? target.string() : ""};
+  WritePlan plan{image, cards, origin.kind, origin.kind == FileKind::tile_compressed ? target.string() : ""};
   // A wide file keeps its type; any other goes back as 32-bit floats, as always.
   if (origin.type.wide) plan.type = origin.type;
   plan.type.undefined_as_null = origin.type.undefined_as_null;

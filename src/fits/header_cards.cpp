@@ -6,7 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/list_io.h"
+#include "text/list_format.h"
+#include "text/list_parse.h"
 
 namespace zelvo {
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "text/header_texts.h"
+
 namespace zelvo {
 
 // Values kept per image slot.
@@ -15,15 +17,6 @@ struct SlotHeader {
   // empty for images made in the session. Kept whole: S and X leave out the structural,
   // scaling, checksum and compression cards when they write a file.
   std::vector<std::string> cards;
-};
-
-// ST, RA, DEC and filter texts of one loaded file, kept with its slot (15 characters each,
-// blank when the file has no such card).
-struct HeaderTexts {
-  std::string hdrst = std::string(15, ' ');
-  std::string hdrra = std::string(15, ' ');
-  std::string hdrdec = std::string(15, ' ');
-  std::string hdrfilter = std::string(15, ' ');
 };
 
 }  // namespace zelvo

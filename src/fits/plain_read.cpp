@@ -277,10 +277,9 @@ void fold_range(std::span<const float> v, float& lo, float& hi) {
 
 }  // namespace
 
-bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std::span<float> out, float& lo,
-                       float& hi) {
+std::optional<ValueRange> read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std::span<float> out) {
   RawLayout l;
-  if (!plain_layout(f, l)) return false;
+  if (!plain_layout(f, l)) return std::nullopt;
   const std::size_t elem = static_cast<std::size_t>(l.bitpix < 0 ? -l.bitpix : l.bitpix) / 8;
   const long long bytes = static_cast<long long>(out.size()) * static_cast<long long>(elem);
 
@@ -290,12 +289,12 @@ bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std:
   Descriptor d;
   // Never blocks: a FIFO or device is refused below before anything is read.
   d.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (d.fd < 0) return false;
+  if (d.fd < 0) return std::nullopt;
   struct stat st {};
-  if (::fstat(d.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (static_cast<long long>(st.st_size) != f->Fptr->logfilesize || l.offset + bytes > st.st_size) return false;
+  if (::fstat(d.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (static_cast<long long>(st.st_size) != f->Fptr->logfilesize || l.offset + bytes > st.st_size) return std::nullopt;
   unsigned char head[6] = {};
-  if (!read_fully(d.fd, head, sizeof head, 0) || std::memcmp(head, "SIMPLE", 6) != 0) return false;
+  if (!read_fully(d.fd, head, sizeof head, 0) || std::memcmp(head, "SIMPLE", 6) != 0) return std::nullopt;
 
   // The data are read in chunks of kRawChunkBytes into a buffer that stays in cache, and
   // converted from there (a mapping of the file would save the copy, but a file cut short
@@ -305,15 +304,14 @@ bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std:
   float low = std::numeric_limits<float>::infinity(), high = -low;
   for (std::size_t first = 0; first < out.size(); first += per_chunk) {
     const std::size_t n = std::min(per_chunk, out.size() - first);
-    if (!read_fully(d.fd, buf.data(), n * elem, l.offset + static_cast<long long>(first * elem))) return false;
+    if (!read_fully(d.fd, buf.data(), n * elem, l.offset + static_cast<long long>(first * elem))) return std::nullopt;
     const std::span<float> chunk = out.subspan(first, n);
-    if (!convert_raw_pixels(buf.data(), l, nullval, chunk)) return false;
+    if (!convert_raw_pixels(buf.data(), l, nullval, chunk)) return std::nullopt;
     fold_range(chunk, low, high);
   }
   if (low > high) low = high = 0.0f;  // no finite pixel: finite_range gives 0 and 0 too
-  lo = low;
-  hi = high;
-  return !out.empty();
+  if (out.empty()) return std::nullopt;
+  return ValueRange{low, high};
 }
 
 }  // namespace zelvo

@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "numeric/image_range.h"
 
 namespace zelvo {
 
@@ -37,10 +40,10 @@ bool convert_raw_pixels(const unsigned char* raw, const RawLayout& layout, float
 // not one this path handles (compressed or gzip data, random groups, 64-bit integers, a
 // layout CFITSIO describes otherwise), when the file cannot be read to the end of the data,
 // or when convert_raw_pixels refuses a value: the caller then reads with CFITSIO, which
-// reports any error itself. On success `lo` and `hi` are the smallest and largest finite
-// pixel read (undefined ones hold `nullval`), as finite_range gives them, found while each
-// chunk is still in cache.
+// reports any error itself. On success it returns the smallest and largest finite pixel
+// read (undefined ones hold `nullval`), as finite_range gives them, found while each chunk
+// is still in cache.
 inline constexpr std::size_t kRawChunkBytes = std::size_t{1} << 18;
-bool read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std::span<float> out, float& lo, float& hi);
+std::optional<ValueRange> read_plain_pixels(fitsfile* f, const std::string& path, float nullval, std::span<float> out);
 
 }  // namespace zelvo

@@ -8,7 +8,7 @@
 #include "numeric/clipped_mean.h"
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
-#include "platform/list_io.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 

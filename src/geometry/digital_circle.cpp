@@ -121,22 +121,18 @@ GreatSmall GREATSMALL(std::span<const float> values) {
   return r;
 }
 
-EdgeStatus trace_digital_circle_near(DigitalRing& ring, float xcen, float ycen, float r, float& traced_radius) {
-  traced_radius = r;
+NearTrace trace_digital_circle_near(DigitalRing& ring, float xcen, float ycen, float r) {
   const EdgeStatus first = trace_digital_circle(ring, xcen, ycen, r);
-  if (first == EdgeStatus::ok || !std::isfinite(r)) return first;
+  if (first == EdgeStatus::ok || !std::isfinite(r)) return NearTrace{first, r};
   for (int k = 1; k <= 10; ++k) {
     for (const float sign : {1.0f, -1.0f}) {
       const float rk = r + sign * 0.05f * static_cast<float>(k);
       if (rk <= 0.0f) continue;
-      if (trace_digital_circle(ring, xcen, ycen, rk) == EdgeStatus::ok) {
-        traced_radius = rk;
-        return EdgeStatus::ok;
-      }
+      if (trace_digital_circle(ring, xcen, ycen, rk) == EdgeStatus::ok) return NearTrace{EdgeStatus::ok, rk};
     }
   }
   trace_digital_circle(ring, xcen, ycen, r);  // leave the ring empty, as the failed walk at r does
-  return first;
+  return NearTrace{first, r};
 }
 
 Box fill_disc(Image& mask, int32_t nx, int32_t ny, std::span<const float> x, std::span<const float> y,

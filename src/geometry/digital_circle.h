@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "geometry/box.h"
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
@@ -32,9 +32,13 @@ EdgeStatus trace_digital_circle(DigitalRing& ring, float xcen, float ycen, float
 
 // Like trace_digital_circle, but when the walk cannot be completed at exactly r the radii
 // r + 0.05, r - 0.05, r + 0.10, ... up to r -/+ 0.5 are tried in turn and the first ring that
-// closes is kept; `traced_radius` receives its radius. The status is that of the walk at r
-// when no radius works (the ring is then empty).
-EdgeStatus trace_digital_circle_near(DigitalRing& ring, float xcen, float ycen, float r, float& traced_radius);
+// closes is kept, and its radius returned. The status is that of the walk at r when no
+// radius works (the ring is then empty and the radius r).
+struct NearTrace {
+  EdgeStatus status = EdgeStatus::ok;
+  float radius = 0.0f;  // the radius of the ring kept
+};
+NearTrace trace_digital_circle_near(DigitalRing& ring, float xcen, float ycen, float r);
 
 // The largest and the smallest of a list of values.
 struct GreatSmall {

@@ -29,7 +29,8 @@ Image rotated_image(const Image& image, int turns) {
   return out;
 }
 
-std::optional<Image> crop_image(const Image& image, int x1, int x2, int y1, int y2) {
+std::optional<Image> crop_image(const Image& image, const Box& area) {
+  const int x1 = area.x0, x2 = area.x1, y1 = area.y0, y2 = area.y1;
   // Compared one by one, so no size is formed from limits that could overflow.
   if (x1 < 1 || x2 > image.nx || x1 > x2 || y1 < 1 || y2 > image.ny || y1 > y2) return std::nullopt;
   Image workarray(x2 - x1 + 1, y2 - y1 + 1);

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
@@ -16,9 +17,9 @@ void ROTATEIMAGE(Image& image);
 // one pass into one new image; throws std::bad_alloc, leaving `image` as it is.
 Image rotated_image(const Image& image, int turns);
 
-// Columns x1..x2 and rows y1..y2 (1-based, inclusive) of `image` as a new image.
-// Nothing when the limits leave the image, are in the wrong order or give no pixel.
-std::optional<Image> crop_image(const Image& image, int x1, int x2, int y1, int y2);
+// The pixels of `area` (1-based, inclusive) of `image` as a new image.
+// Nothing when the area leaves the image, its limits are in the wrong order or it holds no pixel.
+std::optional<Image> crop_image(const Image& image, const Box& area);
 
 // Mirrors the image in place: 'A' left to right (column x <-> nx + 1 - x),
 // 'B' top to bottom (row y <-> ny + 1 - y); upper or lower case. Other choices change nothing.

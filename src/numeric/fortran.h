@@ -17,11 +17,11 @@ inline int32_t INT(double x) {
 }
 
 // Nearest pixel: INT(x + 0.5).
-inline int32_t NINT_PIXEL(double x) { return INT(x + 0.5); }
+inline int32_t nint_pixel(double x) { return INT(x + 0.5); }
 
 // INT(c * n) for a single-precision constant c, with the product formed in double
 // precision: INT(0.9 * 100) is 89 and INT(0.9 * 60000) is 53999, because 0.9f lies
 // just below 0.9.
-inline int32_t INT_SCALED(float c, double n) { return INT(static_cast<double>(c) * n); }
+inline int32_t int_scaled(float c, double n) { return INT(static_cast<double>(c) * n); }
 
 }  // namespace zelvo

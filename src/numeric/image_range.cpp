@@ -8,7 +8,7 @@
 
 namespace zelvo {
 
-void finite_range(ConstImageView img, float& lo, float& hi) {
+ValueRange finite_range(ConstImageView img) {
   // Fast pass: eight independent lanes of compare-and-select, which the compiler turns into
   // vector min/max; a NaN never wins a comparison, so NaN pixels drop out by themselves.
   // Only infinities can reach the result, and then the careful pass applies counted_pixel.
@@ -31,13 +31,12 @@ void finite_range(ConstImageView img, float& lo, float& hi) {
     l[0] = p[i] < l[0] ? p[i] : l[0];
     h[0] = p[i] > h[0] ? p[i] : h[0];
   }
-  lo = l[0];
-  hi = h[0];
+  float lo = l[0], hi = h[0];
   for (std::size_t j = 1; j < kLanes; ++j) {
     lo = l[j] < lo ? l[j] : lo;
     hi = h[j] > hi ? h[j] : hi;
   }
-  if (counted_pixel(lo) && counted_pixel(hi)) return;
+  if (counted_pixel(lo) && counted_pixel(hi)) return ValueRange{lo, hi};
   // Infinite pixels (or none finite at all): the careful pass that skips them.
   bool any = false;
   lo = hi = 0.0f;
@@ -53,6 +52,7 @@ void finite_range(ConstImageView img, float& lo, float& hi) {
       hi = v;
     }
   }
+  return ValueRange{lo, hi};
 }
 
 }  // namespace zelvo

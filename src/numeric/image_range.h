@@ -5,9 +5,15 @@
 
 namespace zelvo {
 
+// The smallest and the largest of a set of pixel values.
+struct ValueRange {
+  float lo = 0.0f;
+  float hi = 0.0f;
+};
+
 // Smallest and largest finite pixel of `img` (NaN and +/-Inf pixels are left out);
 // 0 and 0 when the image has no finite pixel.
-void finite_range(ConstImageView img, float& lo, float& hi);
-inline void finite_range(const Image& img, float& lo, float& hi) { finite_range(img.view(), lo, hi); }
+ValueRange finite_range(ConstImageView img);
+inline ValueRange finite_range(const Image& img) { return finite_range(img.view()); }
 
 }  // namespace zelvo

@@ -1,6 +1,7 @@
 #include "numeric/statistics.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <cmath>
 #include <vector>
@@ -96,7 +97,7 @@ void HISTOGRAM(std::span<const float> values, float start, float width, std::spa
   }
 }
 
-void SIFT_DOWN(std::span<float> arr, int32_t l, int32_t r) {
+void sift_down(std::span<float> arr, int32_t l, int32_t r) {
   // 1-based heap indices over the 0-based span.
   auto at = [&arr](int32_t i) -> float& { return arr[static_cast<std::size_t>(i - 1)]; };
   const float a = at(l);
@@ -114,10 +115,10 @@ void SIFT_DOWN(std::span<float> arr, int32_t l, int32_t r) {
 
 void SORT_HEAP(std::span<float> arr) {
   const auto n = static_cast<int32_t>(arr.size());
-  for (int32_t i = n / 2; i >= 1; --i) SIFT_DOWN(arr, i, n);
+  for (int32_t i = n / 2; i >= 1; --i) sift_down(arr, i, n);
   for (int32_t i = n; i >= 2; --i) {
-    SWAP(arr[0], arr[static_cast<std::size_t>(i - 1)]);
-    SIFT_DOWN(arr, 1, i - 1);
+    std::swap(arr[0], arr[static_cast<std::size_t>(i - 1)]);
+    sift_down(arr, 1, i - 1);
   }
 }
 

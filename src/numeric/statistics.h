@@ -39,16 +39,9 @@ AverageSigma AVERAGESIGMA(std::span<const float> values, int32_t nsig);
 // is not finite (zero width, NaN) are not counted, nor are indices beyond the last bin.
 void HISTOGRAM(std::span<const float> values, float start, float width, std::span<int32_t> counts);
 
-// SWAP: exchanges two values.
-inline void SWAP(float& a, float& b) {
-  const float t = a;
-  a = b;
-  b = t;
-}
-
-// SIFT_DOWN: lets arr(l) sink into the heap arr(l .. r) (1-based indices into arr).
-// Equal elements are not moved, so the sort is not stable.
-void SIFT_DOWN(std::span<float> arr, int32_t l, int32_t r);
+// sift_down (SORT_HEAP's helper, exposed for its tests): lets arr(l) sink into the heap arr(l .. r) (1-based indices
+// into arr). Equal elements are not moved, so the sort is not stable.
+void sift_down(std::span<float> arr, int32_t l, int32_t r);
 
 // SORT_HEAP: sorts arr ascending in place (heapsort: build the heap, then pop the maxima).
 void SORT_HEAP(std::span<float> arr);

@@ -40,24 +40,18 @@ int32_t first_tile_at(const std::vector<int32_t>& of_pixel, int32_t p) { return 
 
 }  // namespace
 
-TileLevels::TileLevels(ConstImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1) : image_(image) {
+TileLevels::TileLevels(ConstImageView image, const Box& inner) : image_(image) {
   if (image.empty()) return;
-  ix0_ = std::max(x0, 1);
-  ix1_ = std::min(x1, image.nx);
-  iy0_ = std::max(y0, 1);
-  iy1_ = std::min(y1, image.ny);
-  const bool inner_empty = ix0_ > ix1_ || iy0_ > iy1_;
-  if (inner_empty) {
-    ix0_ = iy0_ = 1;
-    ix1_ = iy1_ = 0;
-  }
-  make_edges(image.nx, ix0_, ix1_, kTile, xedge_, xtile_);
-  make_edges(image.ny, iy0_, iy1_, kTile, yedge_, ytile_);
+  inner_box_ = inner.clipped(image.nx, image.ny);
+  const bool inner_empty = inner_box_.empty();
+  if (inner_empty) inner_box_ = Box{};
+  make_edges(image.nx, inner_box_.x0, inner_box_.x1, kTile, xedge_, xtile_);
+  make_edges(image.ny, inner_box_.y0, inner_box_.y1, kTile, yedge_, ytile_);
   if (!inner_empty) {
-    tx0_ = first_tile_at(xtile_, ix0_);
-    tx1_ = first_tile_at(xtile_, ix1_);
-    ty0_ = first_tile_at(ytile_, iy0_);
-    ty1_ = first_tile_at(ytile_, iy1_);
+    tx0_ = first_tile_at(xtile_, inner_box_.x0);
+    tx1_ = first_tile_at(xtile_, inner_box_.x1);
+    ty0_ = first_tile_at(ytile_, inner_box_.y0);
+    ty1_ = first_tile_at(ytile_, inner_box_.y1);
   }
   const std::size_t tiles = (xedge_.size() - 1) * (yedge_.size() - 1);
   tmax_.assign(tiles, 0.0f);
@@ -68,13 +62,11 @@ TileLevels::TileLevels(ConstImageView image, int32_t x0, int32_t x1, int32_t y0,
   touched_all();
 }
 
-void TileLevels::touched(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+void TileLevels::touched(const Box& area) {
   if (image_.empty()) return;
-  x0 = std::max(x0, 1);
-  x1 = std::min(x1, image_.nx);
-  y0 = std::max(y0, 1);
-  y1 = std::min(y1, image_.ny);
-  if (x0 > x1 || y0 > y1) return;
+  const Box cut = area.clipped(image_.nx, image_.ny);
+  if (cut.empty()) return;
+  const int32_t x0 = cut.x0, x1 = cut.x1, y0 = cut.y0, y1 = cut.y1;
   const std::size_t ntx = xedge_.size() - 1;
   const int32_t a = first_tile_at(xtile_, x0), b = first_tile_at(xtile_, x1);
   for (int32_t ty = first_tile_at(ytile_, y0); ty <= first_tile_at(ytile_, y1); ++ty)
@@ -90,7 +82,7 @@ void TileLevels::touched(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
 
 void TileLevels::touched_all() {
   if (image_.empty()) return;
-  touched(1, image_.nx, 1, image_.ny);
+  touched(Box{1, image_.nx, 1, image_.ny});
 }
 
 void TileLevels::scan_tile(std::size_t t) {

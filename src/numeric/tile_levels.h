@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
@@ -32,17 +33,17 @@ class TileLevels {
 
   TileLevels() = default;
   // Tiles over `image` (kept as a view: the pixels must stay where they are while the cache
-  // is used) with the inner region columns x0..x1, rows y0..y1 (1-based, inclusive; cut to
-  // the image; empty when first > last). Nothing is read until the first query.
-  TileLevels(ConstImageView image, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+  // is used) with the inner region `inner` (cut to the image; it may be empty). Nothing is
+  // read until the first query.
+  TileLevels(ConstImageView image, const Box& inner);
 
   // Whether this cache was made for exactly this pixel array and size.
   bool covers(ConstImageView image) const {
     return image.px == image_.px && image.nx == image_.nx && image.ny == image_.ny;
   }
 
-  // Pixels within columns x0..x1, rows y0..y1 may have changed (cut to the image).
-  void touched(int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+  // Pixels within `area` may have changed (cut to the image).
+  void touched(const Box& area);
   // Every pixel may have changed.
   void touched_all();
 
@@ -58,7 +59,7 @@ class TileLevels {
   void scan_tile(std::size_t t);
 
   ConstImageView image_;
-  int32_t ix0_ = 1, ix1_ = 0, iy0_ = 1, iy1_ = 0;    // inner region, cut to the image
+  Box inner_box_;                                    // inner region, cut to the image
   std::vector<int32_t> xedge_, yedge_;               // first pixel of each tile column / row, then nx+1 / ny+1
   std::vector<int32_t> xtile_, ytile_;               // tile column / row of each pixel column / row (0-based)
   int32_t tx0_ = 0, tx1_ = -1, ty0_ = 0, ty1_ = -1;  // inner tiles

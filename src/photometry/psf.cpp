@@ -9,7 +9,7 @@
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
 #include "numeric/statistics.h"
-#include "platform/list_io.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 
@@ -123,20 +123,17 @@ bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, flo
 }  // namespace
 
 Box central_region(int32_t nx, int32_t ny) {
-  return Box{std::max(1, INT_SCALED(0.1f, nx)), std::min(nx, INT_SCALED(0.9f, nx)), std::max(1, INT_SCALED(0.1f, ny)),
-             std::min(ny, INT_SCALED(0.9f, ny))};
+  return Box{std::max(1, int_scaled(0.1f, nx)), std::min(nx, int_scaled(0.9f, nx)), std::max(1, int_scaled(0.1f, ny)),
+             std::min(ny, int_scaled(0.9f, ny))};
 }
 
-TileLevels central_tile_levels(ConstImageView image) {
-  const Box r = central_region(image.nx, image.ny);
-  return TileLevels(image, r.x0, r.x1, r.y0, r.y1);
-}
+TileLevels central_tile_levels(ConstImageView image) { return TileLevels(image, central_region(image.nx, image.ny)); }
 
 namespace {
 
 float sky_upper_from(const FiniteLevels& central) { return 0.95f * central.maximum; }  // 0 when none
 
-int32_t saturation_from(const FiniteLevels& whole) { return std::max(INT_SCALED(0.9f, whole.maximum), int32_t{40000}); }
+int32_t saturation_from(const FiniteLevels& whole) { return std::max(int_scaled(0.9f, whole.maximum), int32_t{40000}); }
 
 }  // namespace
 
@@ -367,7 +364,7 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
     const int32_t rings = INT(rin);
     std::vector<std::vector<float>> ring(static_cast<std::size_t>(rings) + 1);
     const int32_t half = rings + 1;
-    const int32_t ic = NINT_PIXEL(xcen), jc = NINT_PIXEL(ycen);
+    const int32_t ic = nint_pixel(xcen), jc = nint_pixel(ycen);
     for (int32_t y = jc - half; y <= jc + half; ++y)
       for (int32_t x = ic - half; x <= ic + half; ++x) {
         if (!image.inside(x, y)) continue;
@@ -428,7 +425,7 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
 Centroid GETCEN(ConstImageView image, float startx, float starty) {
   Centroid c{startx, starty, false};
   for (int pass = 0; pass < kCentroidPasses; ++pass) {
-    const int32_t ic = NINT_PIXEL(c.x), jc = NINT_PIXEL(c.y);
+    const int32_t ic = nint_pixel(c.x), jc = nint_pixel(c.y);
     c.last_ix = ic;
     c.last_iy = jc;
     // A significant background slope around the box is taken off first: left in, it pulls
@@ -482,7 +479,7 @@ void refine_centre(ConstImageView image, PsfEstimate& e) {
   const float walk = std::hypot(c.x - e.xcen, c.y - e.ycen);
   if (walk > kCentroidWalk) {
     e.centroid_walked = walk;
-    e.centroid_pixel = std::pair{NINT_PIXEL(e.xcen), NINT_PIXEL(e.ycen)};
+    e.centroid_pixel = std::pair{nint_pixel(e.xcen), nint_pixel(e.ycen)};
     e.notes.push_back(list_record({"The centroid walked to ", c.x, c.y, ", ", walk,
                                    " pixels from the given position; the given position is kept."}));
     return;
@@ -546,7 +543,7 @@ void estimate_sky(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
 // False when the estimate ends here (too close to the edge, or saturated).
 bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   const float xc = e.xcen, yc = e.ycen;
-  const int32_t ic = NINT_PIXEL(xc), jc = NINT_PIXEL(yc);
+  const int32_t ic = nint_pixel(xc), jc = nint_pixel(yc);
   const float R = req.search_radius;
   const int32_t K = INT(3.0f * R);
   const float r3 = 3.0f * R;
@@ -675,7 +672,7 @@ PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfReques
   estimate_sky(image, req, e);
   e.star = star_radius(image, e.xcen, e.ycen);
   if (!collect_flux(image, req, e)) return e;
-  e.stamp = cut_stamp(image, NINT_PIXEL(e.xcen), NINT_PIXEL(e.ycen));  // on the pixel nearest to the centre
+  e.stamp = cut_stamp(image, nint_pixel(e.xcen), nint_pixel(e.ycen));  // on the pixel nearest to the centre
   e.deathrad = half_flux_radius(req.search_radius, e);
   return e;
 }

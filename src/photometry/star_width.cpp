@@ -254,7 +254,7 @@ StarWidth fit_round(ConstImageView image, int cx, int cy, int radius) {
 
 StarWidth measure_star_width(ConstImageView image, float x, float y) {
   if (image.empty() || !std::isfinite(x) || !std::isfinite(y)) return StarWidth{};
-  const int nx = NINT_PIXEL(x), ny = NINT_PIXEL(y);
+  const int nx = nint_pixel(x), ny = nint_pixel(y);
   if (!image.inside(nx, ny)) return StarWidth{};
   // The brightest finite pixel near the click.
   int cx = nx, cy = ny;
@@ -289,8 +289,8 @@ StarWidth measure_star_width(ConstImageView image, float x, float y) {
 float box_median(ConstImageView image, float x, float y, int h) {
   if (!std::isfinite(x) || !std::isfinite(y) || h < 0) return 0.0f;
   // Kept near the image so that adding the offsets cannot overflow.
-  const int cx = std::clamp(NINT_PIXEL(x), -h - 1, image.nx + h + 1);
-  const int cy = std::clamp(NINT_PIXEL(y), -h - 1, image.ny + h + 1);
+  const int cx = std::clamp(nint_pixel(x), -h - 1, image.nx + h + 1);
+  const int cy = std::clamp(nint_pixel(y), -h - 1, image.ny + h + 1);
   std::vector<double> v;
   for (int a = -h; a <= h; ++a)
     for (int b = -h; b <= h; ++b) {

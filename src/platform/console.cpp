@@ -110,8 +110,8 @@ void Console::clear() {
 void Console::flush() { out_.flush(); }
 
 void Console::open_help_window() {
-  const HelpLayout layout = terminal_ ? choose_help_layout(screen()) : HelpLayout::Inline;
-  if (layout != HelpLayout::Inline) {
+  const HelpLayout layout = terminal_ ? choose_help_layout(screen()) : HelpLayout::in_line;
+  if (layout != HelpLayout::in_line) {
     hide_status();
     panel_.open(layout, screen(), out_);
     return;
@@ -169,44 +169,6 @@ char Console::read_char() {
   return s.empty() ? ' ' : s[0];
 }
 
-namespace {
-const char* expected_kind(const ListTarget& t) {
-  switch (t.index()) {
-    case 0: return "a whole number";
-    case 1:
-    case 2: return "a number";
-    default: return "a text";
-  }
-}
-
-// Stores one item into its target; false when the item is not of the target's kind.
-bool store(const ListTarget& t, const ListItem& item) {
-  if (item.null) return true;
-  switch (t.index()) {
-    case 0: {
-      auto v = parse_integer(item.text);
-      if (!v) return false;
-      *std::get<0>(t) = *v;
-      return true;
-    }
-    case 1: {
-      auto v = parse_real(item.text);
-      if (!v) return false;
-      *std::get<1>(t) = *v;
-      return true;
-    }
-    case 2: {
-      auto v = parse_double(item.text);
-      if (!v) return false;
-      *std::get<2>(t) = *v;
-      return true;
-    }
-    case 3: *std::get<3>(t) = item.text.empty() ? ' ' : item.text[0]; return true;
-    default: *std::get<4>(t) = item.text; return true;
-  }
-}
-}  // namespace
-
 void Console::read_list(std::initializer_list<ListTarget> targets) { read_items(targets, false); }
 
 void Console::read_items(std::initializer_list<ListTarget> targets, bool slash_in_text) {
@@ -218,8 +180,8 @@ void Console::read_items(std::initializer_list<ListTarget> targets, bool slash_i
     const auto items = split_list_items(s, slash, slash_in_text);
     for (const auto& item : items) {
       if (next >= want.size()) break;
-      if (!store(want[next], item)) {
-        line(" Expected " + std::string(expected_kind(want[next])) + " but read '" + item.text +
+      if (!store_list_item(want[next], item)) {
+        line(" Expected " + std::string(list_target_kind(want[next])) + " but read '" + item.text +
              "'; please type it again:");
         break;  // the rest of this line is dropped; the value is asked for again
       }

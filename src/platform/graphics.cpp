@@ -15,7 +15,9 @@
 #include <optional>
 #include <vector>
 
+#include "numeric/axis_ticks.h"
 #include "numeric/pixel_values.h"
+#include "numeric/resample.h"
 #include "platform/console.h"
 #include "platform/list_io.h"
 
@@ -66,17 +68,6 @@ void set_ramp(bool grey, bool fg_is_upper, Stretch stretch) {
   cpgctab(l.data(), r.data(), g.data(), b.data(), n, 1.0f, 0.5f);
 }
 
-// The nice tick intervals giza itself uses: 2, 5 or 10 times a power of ten, the smallest
-// not below x (x > 0).
-double nice_interval(double x) {
-  const double p = std::pow(10.0, std::floor(std::log10(x)));
-  const double f = x / p;
-  if (f <= 1.0 + 1e-9) return p;
-  if (f <= 2.0 + 1e-9) return 2.0 * p;
-  if (f <= 5.0 + 1e-9) return 5.0 * p;
-  return 10.0 * p;
-}
-
 // The label giza writes at tick k of an axis with major interval d (giza's own rule: the
 // value as an integer mantissa times a power of ten).
 std::string tick_label(long k, double d) {
@@ -88,53 +79,10 @@ std::string tick_label(long k, double d) {
   return std::string(buf, static_cast<std::size_t>(std::clamp(len, 0, 127)));
 }
 
-// A major tick interval for world range a..b on an axis `length` device units long at
-// which consecutive labels, each centred on its tick, keep at least half a character
-// apart. Starts where giza would (about seven character widths) and widens from there.
-// `along` gives a label's extent along the axis in device units.
-template <typename Extent>
-double readable_interval(double a, double b, double length, double char_width, Extent along) {
-  const double range = std::fabs(b - a);
-  if (!(range > 0.0) || !(length > 0.0) || !std::isfinite(range) || !std::isfinite(length)) return 0.0;
-  const double lo = std::min(a, b), hi = std::max(a, b);
-  double d = nice_interval(std::clamp(7.0 * char_width / length, 0.05, 0.2) * range);
-  for (int tries = 0; tries < 12; ++tries) {
-    const long k1 = std::lround(std::ceil(lo / d - 1e-9)), k2 = std::lround(std::floor(hi / d + 1e-9));
-    const double spacing = d / range * length;
-    bool fits = true;
-    double previous = -1.0;
-    for (long k = k1; k <= k2 && fits && k - k1 < 200; ++k) {
-      const double extent = along(tick_label(k, d));
-      if (previous >= 0.0 && spacing < 0.5 * (previous + extent) + 0.5 * char_width) fits = false;
-      previous = extent;
-    }
-    if (fits) return d;
-    d = nice_interval(d * 1.5);
-  }
-  return d;
-}
-
-// Minor ticks per major interval as giza chooses them: 2 for an interval of 2 x 10^k, else 5.
-int minor_ticks(double d) {
-  if (!(d > 0.0)) return 0;
-  const double f = d / std::pow(10.0, std::floor(std::log10(d)));
-  return std::fabs(f - 2.0) < 1e-6 ? 2 : 5;
-}
-
 bool is_paper_type(const std::string& type) {
   std::string t;
   for (char c : type) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return t.find("ps") != std::string::npos || t.find("pdf") != std::string::npos || t.find("svg") != std::string::npos;
-}
-
-// The image index range [first, last] whose pixel centres c0 + i fall in world [a, b), cut
-// to [lo, hi]; the pixel nearest to the middle when none does.
-void cell_range(double c0, double a, double b, int lo, int hi, int& first, int& last) {
-  first = static_cast<int>(std::ceil(a - c0));
-  last = static_cast<int>(std::ceil(b - c0)) - 1;
-  first = std::max(first, lo);
-  last = std::min(last, hi);
-  if (first > last) first = last = std::clamp(static_cast<int>(std::floor(0.5 * (a + b) - c0 + 0.5)), lo, hi);
 }
 
 // Whether the C library already holds unread input of standard input (read ahead by an
@@ -148,74 +96,6 @@ bool stdin_read_ahead() {
 }
 
 }  // namespace
-
-ResampledArea resample_area(ConstImageView img, int i1, int i2, int j1, int j2, double cx0, double cy0, double x0,
-                            double x1, double y0, double y1, int w, int h, float blank) {
-  ResampledArea out;
-  if (img.empty() || w < 1 || h < 1 || i1 > i2 || j1 > j2) return out;
-  out.w = w;
-  out.h = h;
-  out.px.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), blank);
-  const double dx = (x1 - x0) / w, dy = (y1 - y0) / h;
-  std::vector<int> c_first(static_cast<std::size_t>(w)), c_last(static_cast<std::size_t>(w));
-  for (int p = 0; p < w; ++p)
-    cell_range(cx0, x0 + p * dx, x0 + (p + 1) * dx, i1, i2, c_first[static_cast<std::size_t>(p)],
-               c_last[static_cast<std::size_t>(p)]);
-  std::vector<float> sum(static_cast<std::size_t>(w));
-  std::vector<int> count(static_cast<std::size_t>(w));
-  for (int q = 0; q < h; ++q) {
-    int r_first = 0, r_last = 0;
-    cell_range(cy0, y0 + q * dy, y0 + (q + 1) * dy, j1, j2, r_first, r_last);
-    std::fill(sum.begin(), sum.end(), 0.0f);
-    std::fill(count.begin(), count.end(), 0);
-    for (int j = r_first; j <= r_last; ++j) {
-      const float* row = &img.at(1, j) - 1;  // row[i] is pixel (i, j)
-      for (int p = 0; p < w; ++p) {
-        float s = 0.0f;
-        int n = 0;
-        for (int i = c_first[static_cast<std::size_t>(p)]; i <= c_last[static_cast<std::size_t>(p)]; ++i) {
-          const float v = row[i];
-          const bool shown = shown_pixel(v);  // NaN is left out; infinities stay and saturate
-          s += shown ? v : 0.0f;
-          n += shown ? 1 : 0;
-        }
-        sum[static_cast<std::size_t>(p)] += s;
-        count[static_cast<std::size_t>(p)] += n;
-      }
-    }
-    float* cell = out.px.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(w);
-    for (int p = 0; p < w; ++p)
-      if (count[static_cast<std::size_t>(p)] > 0) {
-        const float mean = sum[static_cast<std::size_t>(p)] / static_cast<float>(count[static_cast<std::size_t>(p)]);
-        if (mean == mean) cell[p] = mean;  // +Inf and -Inf together stay blank
-      }
-  }
-  return out;
-}
-
-std::vector<TextPiece> literal_pieces(std::string_view s) {
-  std::vector<TextPiece> pieces;
-  std::string run;
-  auto flush_run = [&] {
-    if (!run.empty()) pieces.push_back(TextPiece{run, 0});
-    run.clear();
-  };
-  for (const char ch : s) {
-    const auto u = static_cast<unsigned char>(ch);
-    if (ch == '_' || ch == '^' || ch == '\\') {
-      flush_run();
-      pieces.push_back(TextPiece{"", ch});
-    } else if (ch == '{') {
-      run += "\\(1225)";  // giza's symbol for a left brace
-    } else if (ch == '}') {
-      run += "\\(1226)";
-    } else {
-      run += (u >= 32 && u < 127) ? ch : '?';
-    }
-  }
-  flush_run();
-  return pieces;
-}
 
 Graphics::Graphics(Console& con) : con_(con) {
   // giza shows what was drawn on an X window only when asked to; the window is brought up
@@ -384,16 +264,18 @@ void Graphics::box(const char* xopt, float xtick, int nxsub, const char* yopt, f
       cpglen(3, t.c_str(), &l, &u);
       return static_cast<double>(l);
     };
+    const auto label_length = [&](long k, double d) { return length(tick_label(k, d)); };
     if (xtick == 0.0f && xlabels) {
-      xtick = static_cast<float>(readable_interval(wx1, wx2, std::fabs(vx2 - vx1), 1.6 * cw, length));
+      xtick = static_cast<float>(readable_interval(wx1, wx2, std::fabs(vx2 - vx1), 1.6 * cw, label_length));
       if (nxsub == 0) nxsub = minor_ticks(xtick);
     }
     if (ytick == 0.0f && ylabels) {
       // Labels of the y axis run along it, unless option V turns them across it.
       const bool across = std::strpbrk(yopt, "Vv") != nullptr;
       const double height = ch_y;
-      ytick = static_cast<float>(readable_interval(wy1, wy2, std::fabs(vy2 - vy1), 1.6 * cw,
-                                                   [&](const std::string& t) { return across ? height : length(t); }));
+      ytick = static_cast<float>(readable_interval(wy1, wy2, std::fabs(vy2 - vy1), 1.6 * cw, [&](long k, double d) {
+        return across ? height : label_length(k, d);
+      }));
       if (nysub == 0) nysub = minor_ticks(ytick);
     }
   }
@@ -473,15 +355,13 @@ void Graphics::flush() {
   if (id_ > 0) cpgupdt();
 }
 
-bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float fg, float bg,
-                     const std::array<float, 6>& tr, bool grey, Stretch stretch) {
+bool Graphics::image(ConstImageView img, const Box& area, float fg, float bg, const std::array<float, 6>& tr, bool grey,
+                     Stretch stretch) {
   if (id_ <= 0) return false;
   if (img.empty()) return false;
-  i1 = std::max(i1, 1);
-  j1 = std::max(j1, 1);
-  i2 = std::min(i2, img.nx);
-  j2 = std::min(j2, img.ny);
-  if (i1 > i2 || j1 > j2) {
+  const Box cut = area.clipped(img.nx, img.ny);
+  const int i1 = cut.x0, i2 = cut.x1, j1 = cut.y0, j2 = cut.y1;
+  if (cut.empty()) {
     con_.line(" Nothing to draw: the requested area lies outside the image.");
     return false;
   }
@@ -529,7 +409,7 @@ bool Graphics::image(ConstImageView img, int i1, int i2, int j1, int j2, float f
       const int h = std::clamp(static_cast<int>(std::lround((y1 - y0) * sy)), 1, kMaxResample);
       ResampledArea cells;
       try {
-        cells = resample_area(img, i1, i2, j1, j2, tr[0], tr[3], x0, x1, y0, y1, w, h, bg);
+        cells = resample_area(img, cut, tr[0], tr[3], x0, x1, y0, y1, w, h, bg);
       } catch (const std::bad_alloc&) {
         con_.line(" Not enough memory to draw the image; it is not drawn.");
         return false;

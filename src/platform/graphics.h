@@ -11,8 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 #include "numeric/zscale.h"
+#include "platform/giza_text.h"
 #include "platform/window_watch.h"
 
 namespace zelvo {
@@ -24,31 +26,6 @@ struct CursorRead {
   float y = 0.0f;
   char key = 'A';  // 'A' left button, 'D' middle, 'X' right, or the typed key
 };
-
-// An image area resampled onto a grid of w x h cells for drawing (cell (p, q) at
-// px[q * w + p], p and q from 0). Each cell holds the mean of the pixels whose centres fall
-// in it (a block average where the image has more pixels than the grid), or the pixel
-// nearest to its centre where none does (an enlargement, pixels stay square blocks).
-// Undefined (NaN) pixels are left out of the means; a cell with none defined holds `blank`.
-struct ResampledArea {
-  std::vector<float> px;
-  int w = 0, h = 0;
-};
-// Resamples columns i1..i2, rows j1..j2 (1-based, inclusive) of `image`, whose pixel (i, j)
-// is centred on world (cx0 + i, cy0 + j) in pixel units, onto w x h cells covering the world
-// rectangle x0..x1, y0..y1.
-ResampledArea resample_area(ConstImageView image, int i1, int i2, int j1, int j2, double cx0, double cy0, double x0,
-                            double x1, double y0, double y1, int w, int h, float blank);
-
-// Text for giza to draw literally, in pieces: giza reads backslash, ^, _ and braces as
-// markup, and a byte outside printable ASCII stops all later text of the page (cairo takes
-// it for broken UTF-8). Braces become giza's symbol codes, other bytes '?'; backslash, ^
-// and _ are drawn by the program as strokes.
-struct TextPiece {
-  std::string text;  // an ordinary run, already escaped for giza
-  char glyph = 0;    // or one character drawn by the program: '_', '^' or '\\'
-};
-std::vector<TextPiece> literal_pieces(std::string_view s);
 
 class Graphics {
  public:
@@ -96,16 +73,16 @@ class Graphics {
   void char_height(float ch);
   void flush();
 
-  // Draws columns i1..i2, rows j1..j2 (1-based, inclusive) of `image` through the
+  // Draws the pixels of `area` (1-based, inclusive) of `image` through the
   // transformation `tr`, either as a grey scale (grey = true) or with the pseudo-colour
   // ramp. `fg` is the value drawn brightest (white, or the hot end of the colour ramp) and
   // `bg` the value drawn darkest, as PGGRAY shows them on a screen; prints look the same.
-  // The index range is clipped to the image. Returns false, after
+  // The area is clipped to the image. Returns false, after
   // printing one line, when nothing could be drawn (equal levels, empty range).
   // `stretch` shapes the ramp between the lower and the upper level (the brightness rises
   // from the lower level as stretched() says, or falls from it in a negative display).
-  bool image(ConstImageView image, int i1, int i2, int j1, int j2, float fg, float bg, const std::array<float, 6>& tr,
-             bool grey, Stretch stretch = Stretch::linear);
+  bool image(ConstImageView image, const Box& area, float fg, float bg, const std::array<float, 6>& tr, bool grey,
+             Stretch stretch = Stretch::linear);
 
   // A colour bar to the right of the current viewport: the ramp of the last image() from
   // its lower level (bottom) to its upper level (top), the two levels written at its ends

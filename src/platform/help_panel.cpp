@@ -35,9 +35,9 @@ std::string cut(std::string_view s, int width) {
 }  // namespace
 
 HelpLayout choose_help_layout(ScreenSize size) {
-  if (size.cols >= kBesideMinCols && size.rows >= kBesideMinRows) return HelpLayout::Beside;
-  if (size.cols >= 80 && size.rows >= kBelowMinRows) return HelpLayout::Below;
-  return HelpLayout::Inline;
+  if (size.cols >= kBesideMinCols && size.rows >= kBesideMinRows) return HelpLayout::beside;
+  if (size.cols >= 80 && size.rows >= kBelowMinRows) return HelpLayout::below;
+  return HelpLayout::in_line;
 }
 
 int HelpPanel::command_rows(ScreenSize size) const { return std::max(kCommandRows, size.rows - kBelowPanelRows); }
@@ -47,7 +47,7 @@ void HelpPanel::open(HelpLayout layout, ScreenSize size, std::ostream& out) {
   size_ = size;
   page_.clear();
   new_page_ = false;
-  if (layout_ == HelpLayout::Below) {
+  if (layout_ == HelpLayout::below) {
     out << "\x1b[H\x1b[2J";
     scroll_region(out, 1, command_rows(size_));
   }
@@ -57,7 +57,7 @@ void HelpPanel::open(HelpLayout layout, ScreenSize size, std::ostream& out) {
 void HelpPanel::close(std::ostream& out) {
   if (!active()) return;
   save_cursor(out);
-  if (layout_ == HelpLayout::Beside) {
+  if (layout_ == HelpLayout::beside) {
     for (int r = 1; r <= size_.rows; ++r) {
       move_to(out, r, kBarColumn);
       erase_to_end(out);
@@ -71,7 +71,7 @@ void HelpPanel::close(std::ostream& out) {
   }
   restore_cursor(out);
   out.flush();
-  layout_ = HelpLayout::Inline;
+  layout_ = HelpLayout::in_line;
   page_.clear();
 }
 
@@ -85,7 +85,7 @@ void HelpPanel::add_line(std::string_view text) {
 
 void HelpPanel::repaint(std::ostream& out, ScreenSize size) {
   if (!active()) return;
-  if (layout_ == HelpLayout::Below && command_rows(size) != command_rows(size_)) {
+  if (layout_ == HelpLayout::below && command_rows(size) != command_rows(size_)) {
     save_cursor(out);
     scroll_region(out, 1, command_rows(size));
     restore_cursor(out);
@@ -97,19 +97,19 @@ void HelpPanel::repaint(std::ostream& out, ScreenSize size) {
 void HelpPanel::after_clear(std::ostream& out, ScreenSize size) {
   if (!active()) return;
   size_ = size;
-  if (layout_ == HelpLayout::Below) scroll_region(out, 1, command_rows(size_));  // also homes the cursor
+  if (layout_ == HelpLayout::below) scroll_region(out, 1, command_rows(size_));  // also homes the cursor
   draw(out, size_);
 }
 
 int HelpPanel::text_rows(ScreenSize size) const {
   if (!active()) return 0;
-  const int first = layout_ == HelpLayout::Beside ? 1 : command_rows(size) + 1;
+  const int first = layout_ == HelpLayout::beside ? 1 : command_rows(size) + 1;
   return std::max(0, size.rows - first);
 }
 
 void HelpPanel::draw(std::ostream& out, ScreenSize size) {
   // Rows of the panel, its first row, and how each row starts.
-  const bool beside = layout_ == HelpLayout::Beside;
+  const bool beside = layout_ == HelpLayout::beside;
   const int first = beside ? 1 : command_rows(size) + 1;
   const int rows = size.rows - first + 1;
   const int col = beside ? kBarColumn : 1;

@@ -16,7 +16,7 @@ struct ScreenSize {
   int rows = 0;
 };
 
-enum class HelpLayout { Inline, Beside, Below };
+enum class HelpLayout { in_line, beside, below };
 
 // Beside needs the 80 columns of the command area, a separator and 80 columns of help;
 // below needs the 25 rows of a menu pass and room for a help page under it.
@@ -28,12 +28,12 @@ HelpLayout choose_help_layout(ScreenSize size);
 
 class HelpPanel {
  public:
-  // Shows the panel (Beside or Below) on a screen of `size`. Below clears the screen and
+  // Shows the panel (beside or below) on a screen of `size`. Below clears the screen and
   // keeps the command area scrolling above the panel.
   void open(HelpLayout layout, ScreenSize size, std::ostream& out);
   // Erases the panel and gives the whole screen back to the command area.
   void close(std::ostream& out);
-  bool active() const { return layout_ != HelpLayout::Inline; }
+  bool active() const { return layout_ != HelpLayout::in_line; }
 
   // One line of help text. The lines shown since the last end_page() form one page; the next
   // line after end_page() starts a new one.
@@ -55,7 +55,7 @@ class HelpPanel {
   int command_rows(ScreenSize size) const;
   void draw(std::ostream& out, ScreenSize size);
 
-  HelpLayout layout_ = HelpLayout::Inline;
+  HelpLayout layout_ = HelpLayout::in_line;
   ScreenSize size_;
   std::vector<std::string> page_;
   bool new_page_ = false;

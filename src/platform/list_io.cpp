@@ -1,164 +1,40 @@
 #include "platform/list_io.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-
 namespace zelvo {
 
-std::vector<ListItem> split_list_items(std::string_view line, bool& slash, bool slash_in_text) {
-  std::vector<ListItem> items;
-  slash = false;
-  std::size_t i = 0;
-  const std::size_t n = line.size();
-  auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  bool after_comma = true;  // a comma right at the start or after a comma gives a null item
-  while (i < n) {
-    while (i < n && is_blank(line[i])) ++i;
-    if (i >= n) break;
-    char c = line[i];
-    if (c == ',') {
-      if (after_comma) items.push_back(ListItem{"", true});
-      after_comma = true;
-      ++i;
-      continue;
-    }
-    if (c == '/' && !slash_in_text) {
-      slash = true;
-      break;
-    }
-    ListItem item;
-    if (c == '\'' || c == '"') {
-      const char q = c;
-      ++i;
-      while (i < n) {
-        if (line[i] == q) {
-          if (i + 1 < n && line[i + 1] == q) {
-            item.text.push_back(q);
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        item.text.push_back(line[i++]);
-      }
-    } else {
-      while (i < n && !is_blank(line[i]) && line[i] != ',' && (slash_in_text || line[i] != '/'))
-        item.text.push_back(line[i++]);
-    }
-    items.push_back(std::move(item));
-    // Separator after the item: blanks, optionally one comma.
-    while (i < n && is_blank(line[i])) ++i;
-    if (i < n && line[i] == ',') {
-      ++i;
-      after_comma = true;
-    } else {
-      after_comma = false;
-    }
+const char* list_target_kind(const ListTarget& t) {
+  switch (t.index()) {
+    case 0: return "a whole number";
+    case 1:
+    case 2: return "a number";
+    default: return "a text";
   }
-  return items;
 }
 
-namespace {
-std::string fortran_exponent(std::string_view text) {
-  std::string s(text);
-  for (char& c : s)
-    if (c == 'd' || c == 'D') c = 'e';
-  return s;
-}
-}  // namespace
-
-std::optional<int32_t> parse_integer(std::string_view text) {
-  std::string s(text);
-  if (s.empty()) return std::nullopt;
-  // Digits and signs only: strtoll would also skip leading white space such as a vertical
-  // tab, which the item splitter leaves inside an item.
-  for (char c : s)
-    if (!((c >= '0' && c <= '9') || c == '+' || c == '-')) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(s.c_str(), &end, 10);
-  if (end == s.c_str() || *end != '\0' || errno == ERANGE) return std::nullopt;
-  if (v < -2147483648LL || v > 2147483647LL) return std::nullopt;
-  return static_cast<int32_t>(v);
-}
-
-std::optional<double> parse_double(std::string_view text) {
-  const std::string s = fortran_exponent(text);
-  if (s.empty()) return std::nullopt;
-  // Only plain decimal numbers: no hexadecimal floats, no "inf"/"nan" words typed by accident.
-  for (char c : s) {
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E')) return std::nullopt;
+bool store_list_item(const ListTarget& t, const ListItem& item) {
+  if (item.null) return true;
+  switch (t.index()) {
+    case 0: {
+      auto v = parse_integer(item.text);
+      if (!v) return false;
+      *std::get<0>(t) = *v;
+      return true;
+    }
+    case 1: {
+      auto v = parse_real(item.text);
+      if (!v) return false;
+      *std::get<1>(t) = *v;
+      return true;
+    }
+    case 2: {
+      auto v = parse_double(item.text);
+      if (!v) return false;
+      *std::get<2>(t) = *v;
+      return true;
+    }
+    case 3: *std::get<3>(t) = item.text.empty() ? ' ' : item.text[0]; return true;
+    default: *std::get<4>(t) = item.text; return true;
   }
-  char* end = nullptr;
-  const double v = std::strtod(s.c_str(), &end);
-  if (end == s.c_str() || *end != '\0') return std::nullopt;
-  if (!std::isfinite(v)) return std::nullopt;
-  return v;
-}
-
-std::optional<float> parse_real(std::string_view text) {
-  const auto d = parse_double(text);
-  if (!d) return std::nullopt;
-  if (std::fabs(*d) > 3.4028234663852886e38) return std::nullopt;
-  return static_cast<float>(*d);
-}
-
-ListValue::ListValue(int v) : text_(std::to_string(v)) {}
-ListValue::ListValue(long v) : text_(std::to_string(v)) {}
-ListValue::ListValue(long long v) : text_(std::to_string(v)) {}
-ListValue::ListValue(float v) : text_(format_real(v)) {}
-ListValue::ListValue(double v) : text_(format_double(v)) {}
-
-namespace {
-std::string format_general(double v, int digits) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*G", digits, v);
-  std::string s(buf);
-  const auto e = s.find('E');
-  std::string mant = e == std::string::npos ? s : s.substr(0, e);
-  std::string expo = e == std::string::npos ? "" : s.substr(e);
-  if (mant.find('.') == std::string::npos) mant += ".0";
-  return mant + expo;
-}
-}  // namespace
-
-std::string format_real(float v) { return format_general(static_cast<double>(v), 7); }
-std::string format_double(double v) { return format_general(v, 15); }
-
-std::string list_record(std::initializer_list<ListValue> items) {
-  std::string out = " ";
-  bool first = true;
-  for (const auto& it : items) {
-    const std::string& t = it.text();
-    if (!first && !t.empty() && out.back() != ' ' && t.front() != ' ') out.push_back(' ');
-    out += t;
-    first = false;
-  }
-  return out;
-}
-
-std::string pad_right(std::string_view s, std::size_t width) {
-  std::string r(s.substr(0, std::min(s.size(), width)));
-  r.resize(width, ' ');
-  return r;
-}
-
-std::string pad_left(std::string_view s, std::size_t width) {
-  std::string_view t = s.substr(0, std::min(s.size(), width));
-  return std::string(width - t.size(), ' ') + std::string(t);
-}
-
-std::string trim_right(std::string_view s) { return std::string(s.substr(0, static_cast<std::size_t>(STRLEN(s)))); }
-
-int STRLEN(std::string_view s) {
-  for (std::size_t i = s.size(); i > 0; --i)
-    if (s[i - 1] != ' ') return static_cast<int>(i);
-  return 0;
 }
 
 }  // namespace zelvo

@@ -1,73 +1,24 @@
-// Free-format (list-directed) input and output.
+// The console side of list-directed reads: the variables one read fills, and how one item
+// is stored into each. The plain text work (splitting lines, numbers as text) is in text/.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
-#include <vector>
+
+#include "text/list_format.h"
+#include "text/list_parse.h"
 
 namespace zelvo {
-
-// One item of a list-directed input line.
-struct ListItem {
-  std::string text;
-  bool null = false;  // an empty item between two commas: the variable keeps its value
-};
-
-// Splits one input line into items. Items are separated by blanks or a comma; a text
-// item may be quoted ('...' or "...", a doubled quote stands for one). A slash outside
-// quotes ends the list: `slash` is set and the rest of the line is ignored. With
-// `slash_in_text` a slash is an ordinary character of an unquoted item (file paths).
-std::vector<ListItem> split_list_items(std::string_view line, bool& slash, bool slash_in_text = false);
-
-// Parsers for a single item; they return nothing when the text is not of that type.
-// An integer must fit in 32 bits; reals accept Fortran D exponents (1.5D3).
-std::optional<int32_t> parse_integer(std::string_view text);
-std::optional<float> parse_real(std::string_view text);
-std::optional<double> parse_double(std::string_view text);
 
 // A value to be read by one list-directed read.
 using ListTarget = std::variant<int32_t*, float*, double*, char*, std::string*>;
 
-// One item of a free-format output record.
-class ListValue {
- public:
-  ListValue(const char* s) : text_(s) {}
-  ListValue(std::string_view s) : text_(s) {}
-  ListValue(const std::string& s) : text_(s) {}
-  ListValue(int v);
-  ListValue(long v);
-  ListValue(long long v);
-  ListValue(unsigned v) : ListValue(static_cast<long long>(v)) {}
-  ListValue(float v);
-  ListValue(double v);
-  ListValue(char c) : text_(1, c) {}
-  const std::string& text() const { return text_; }
+// What a target expects, for the line that asks again ("a whole number", "a number", "a text").
+const char* list_target_kind(const ListTarget& t);
 
- private:
-  std::string text_;
-};
-
-// A REAL written the way free-format output shows it: up to 7 significant digits,
-// always with a decimal point or an exponent ("6.0", "0.1", "1.0E+30", "NaN").
-std::string format_real(float v);
-// A DOUBLE likewise, with up to 15 significant digits.
-std::string format_double(double v);
-
-// A free-format record: one leading blank, items separated by one blank; no extra blank
-// is added next to an item that already ends or begins with one.
-std::string list_record(std::initializer_list<ListValue> items);
-// A fixed text as the command window shows it (after its blank column).
-inline std::string text_line(std::string_view t) { return " " + std::string(t); }
-
-// Text helpers for the fixed-width text fields of the program.
-std::string pad_right(std::string_view s, std::size_t width);  // cut or blank-pad
-std::string pad_left(std::string_view s, std::size_t width);   // right-aligned, cut
-std::string trim_right(std::string_view s);
-// Position (1-based) of the last non-blank character, 0 for an all-blank text.
-int STRLEN(std::string_view s);
+// Stores one item into its target; false when the item is not of the target's kind. A null
+// item leaves the target as it is.
+bool store_list_item(const ListTarget& t, const ListItem& item);
 
 }  // namespace zelvo

@@ -32,9 +32,10 @@ TracedRing trace_edge_ring(RemovalWork& work, float xcen, float ycen, float r) {
   work.RingWeight.clear();
   work.nRing = 0;
   DigitalRing ring;
+  const NearTrace near = trace_digital_circle_near(ring, xcen, ycen, r);
   TracedRing traced;
-  traced.traced_radius = r;
-  traced.status = trace_digital_circle_near(ring, xcen, ycen, r, traced.traced_radius);
+  traced.status = near.status;
+  traced.traced_radius = near.radius;
   if (traced.status == EdgeStatus::ok) keep_ring(work, ring);
   return traced;
 }

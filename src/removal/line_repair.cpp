@@ -155,7 +155,7 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
   const Lines L{image, axis == LineAxis::row};
   const float uc = L.rows ? yc : xc, tc = L.rows ? xc : yc;
   if (image.empty() || !std::isfinite(uc) || !std::isfinite(tc)) return refuse(kLineOffImage);
-  const int32_t un = NINT_PIXEL(uc), t0 = NINT_PIXEL(tc);
+  const int32_t un = nint_pixel(uc), t0 = nint_pixel(tc);
   if (!L.inside(un, t0)) return refuse(kLineOffImage);
 
   // The line of the three nearest that stands out most.

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/list_io.h"
+#include "text/list_format.h"
 
 namespace zelvo {
 

@@ -17,7 +17,7 @@ constexpr int32_t kColumnBoxTo = 10;
 
 }  // namespace
 
-bool on_image(ConstImageView image, float x, float y) { return image.inside(NINT_PIXEL(x), NINT_PIXEL(y)); }
+bool on_image(ConstImageView image, float x, float y) { return image.inside(nint_pixel(x), nint_pixel(y)); }
 
 AverageSigma column_background(ConstImageView image, float xcen, float ycen) {
   std::vector<float> v;

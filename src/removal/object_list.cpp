@@ -5,7 +5,7 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/list_io.h"
+#include "text/list_parse.h"
 
 namespace zelvo {
 

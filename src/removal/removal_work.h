@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/box.h"
+#include "numeric/box.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {

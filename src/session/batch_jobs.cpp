@@ -97,13 +97,13 @@ BatchDesk::~BatchDesk() {
 bool BatchDesk::load() {
   FitsRead r = read_fits_reported(con, run.args.frame);
   switch (r.outcome) {
-    case ReadOutcome::Loaded: break;
-    case ReadOutcome::NotRegular: run.problem("the frame is " + r.special_kind + ", not a regular file"); return false;
-    case ReadOutcome::NoNaxis: run.problem("the frame has no NAXIS1 and NAXIS2"); return false;
-    case ReadOutcome::NoPixels: run.problem("the frame has an axis of length 0 or less"); return false;
-    case ReadOutcome::TooLarge: run.problem("not enough memory for the frame"); return false;
-    case ReadOutcome::Refused: run.problem("the frame is refused: " + r.refusal); return false;
-    case ReadOutcome::FitsError: {
+    case ReadOutcome::loaded: break;
+    case ReadOutcome::not_regular: run.problem("the frame is " + r.special_kind + ", not a regular file"); return false;
+    case ReadOutcome::no_naxis: run.problem("the frame has no NAXIS1 and NAXIS2"); return false;
+    case ReadOutcome::no_pixels: run.problem("the frame has an axis of length 0 or less"); return false;
+    case ReadOutcome::too_large: run.problem("not enough memory for the frame"); return false;
+    case ReadOutcome::refused: run.problem("the frame is refused: " + r.refusal); return false;
+    case ReadOutcome::fits_error: {
       std::string why =
           "the frame cannot be read (FITSIO status " + std::to_string(r.error.status) + ": " + r.error.text;
       if (!r.error.stack.empty()) why += "; " + r.error.stack.front();
@@ -125,7 +125,9 @@ bool BatchDesk::load() {
     s.disp.minlim = r.range.lo;
     s.disp.maxlim = r.range.hi;
   } else {
-    finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+    const ValueRange range = finite_range(sl.image);
+    s.disp.minlim = range.lo;
+    s.disp.maxlim = range.hi;
   }
   return true;
 }

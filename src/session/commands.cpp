@@ -73,7 +73,7 @@ void command_load(Session& s) {
   if (const auto why = unreadable_name(filename)) s.con.text(filename + ": " + *why);
   FitsRead r = read_fits_reported(s.con, filename);
   s.fitsstatus = r.error.status;
-  if (r.outcome != ReadOutcome::Loaded) return;  // the slot stays exactly as it was, its name included
+  if (r.outcome != ReadOutcome::loaded) return;  // the slot stays exactly as it was, its name included
   sl.image = std::move(r.image);
   sl.name = filename.substr(0, 80);
   sl.file = filename;
@@ -87,7 +87,9 @@ void command_load(Session& s) {
     s.disp.minlim = r.range.lo;
     s.disp.maxlim = r.range.hi;
   } else {
-    finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+    const ValueRange range = finite_range(sl.image);
+    s.disp.minlim = range.lo;
+    s.disp.maxlim = range.hi;
   }
 }
 
@@ -217,15 +219,15 @@ std::optional<std::string> kept_back(const ImageSlot& sl, int slotno, const std:
     if (w.same_file(sl.origin.identity))
       return head + " was just written from another image slot; it is left as it is.";
   switch (may_replace(sl.file, sl.origin, sl.image.view())) {
-    case ReplaceVerdict::Allowed: return std::nullopt;
-    case ReplaceVerdict::NotExact:
+    case ReplaceVerdict::allowed: return std::nullopt;
+    case ReplaceVerdict::not_exact:
       return head + " holds values that 32-bit floats cannot hold exactly; it is left as it is.";
-    case ReplaceVerdict::NotOwnType:
+    case ReplaceVerdict::not_own_type:
       return head + " holds integers, and the image's values are not all integers of its type; it is left as it is.";
-    case ReplaceVerdict::NotLone: return head + " holds more than this one 2-D image; it is left as it is.";
-    case ReplaceVerdict::Changed: return head + " is no longer the file that was loaded; it is left as it is.";
-    case ReplaceVerdict::NotWritable: return head + " may not be written by you; it is left as it is.";
-    case ReplaceVerdict::WriteProtected: return head + " is write-protected; it is left as it is.";
+    case ReplaceVerdict::not_lone: return head + " holds more than this one 2-D image; it is left as it is.";
+    case ReplaceVerdict::changed: return head + " is no longer the file that was loaded; it is left as it is.";
+    case ReplaceVerdict::not_writable: return head + " may not be written by you; it is left as it is.";
+    case ReplaceVerdict::write_protected: return head + " is write-protected; it is left as it is.";
   }
   return std::nullopt;
 }
@@ -268,7 +270,7 @@ bool command_exit_save(Session& s) {
         ask[static_cast<std::size_t>(i - 1)] = true;
       } else {
         FileOrigin written;
-        const FitsError error = REPLACE_FITS_2D_IMAGE(sl.file, sl.view(), sl.cards, sl.origin, &written);
+        const FitsError error = replace_fits_2d_image(sl.file, sl.view(), sl.cards, sl.origin, &written);
         if (error.failed()) {
           PRINT_FITS_ERROR(error, s.con);
           s.con.text("Could not write image slot " + std::to_string(i) + " to " + sl.file + ".");

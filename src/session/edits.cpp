@@ -180,7 +180,7 @@ void command_crop(Session& s) {
   s.con.read_list({&x1, &x2, &y1, &y2});
   std::optional<Image> cropped;
   try {
-    cropped = crop_image(a.image, x1, x2, y1, y2);
+    cropped = crop_image(a.image, Box{x1, x2, y1, y2});
   } catch (const std::bad_alloc&) {
     s.con.text(not_enough_memory(a.image));
     return;

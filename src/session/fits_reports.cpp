@@ -28,19 +28,19 @@ FitsRead read_fits_reported(Console& con, const std::string& filename) {
 }
 
 void report_fits_read(Console& con, const FitsRead& r) {
-  if (r.outcome == ReadOutcome::NotRegular) {
+  if (r.outcome == ReadOutcome::not_regular) {
     con.text(r.name + " is " + r.special_kind + ", not a regular file; nothing was loaded.");
     return;
   }
   if (r.size_read) con.record({kNaxisSize, r.nx, r.ny});
   switch (r.outcome) {
-    case ReadOutcome::Loaded: con.blank(); break;
-    case ReadOutcome::NoNaxis: con.record({kNoNaxis}); break;
-    case ReadOutcome::NoPixels: con.record({kNoPixels}); break;
-    case ReadOutcome::TooLarge: con.record({kTooLarge}); break;
-    case ReadOutcome::FitsError: PRINT_FITS_ERROR(r.error, con); break;
-    case ReadOutcome::NotRegular: break;
-    case ReadOutcome::Refused: con.text(r.refusal); break;
+    case ReadOutcome::loaded: con.blank(); break;
+    case ReadOutcome::no_naxis: con.record({kNoNaxis}); break;
+    case ReadOutcome::no_pixels: con.record({kNoPixels}); break;
+    case ReadOutcome::too_large: con.record({kTooLarge}); break;
+    case ReadOutcome::fits_error: PRINT_FITS_ERROR(r.error, con); break;
+    case ReadOutcome::not_regular: break;
+    case ReadOutcome::refused: con.text(r.refusal); break;
   }
 }
 

@@ -91,10 +91,10 @@ void SETZOOMBOX(Session& s) {
 }
 
 void report_pixel_analysis(ConstImageView image, float x, float y, Console& con, const SkyCoordinatesParse* sky) {
-  con.record({"Value of the pixel you clicked was: ", image.at(NINT_PIXEL(x), NINT_PIXEL(y))});
+  con.record({"Value of the pixel you clicked was: ", image.at(nint_pixel(x), nint_pixel(y))});
   // The sky position of the pixel whose value is shown (its centre), not of the click.
   if (sky)
-    if (const auto line = sky_report_line(kSkyOfPixel, *sky, NINT_PIXEL(x), NINT_PIXEL(y))) con.text(*line);
+    if (const auto line = sky_report_line(kSkyOfPixel, *sky, nint_pixel(x), nint_pixel(y))) con.text(*line);
   for (const AnalysisBox& box : kAnalysisBoxes) {
     const BoxAnalysis r = analyse_box(image, x, y, box.h);
     if (r.stats.finite == 0) {

@@ -94,7 +94,7 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
       problem(off_image_message(ctx, o));
       continue;
     }
-    visit.marked.push_back(MarkedObject{NINT_PIXEL(o.x), NINT_PIXEL(o.y)});
+    visit.marked.push_back(MarkedObject{nint_pixel(o.x), nint_pixel(o.y)});
     visit.xcen = o.x;
     visit.ycen = o.y;
     visit.deathrad = o.radius;

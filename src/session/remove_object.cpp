@@ -307,7 +307,7 @@ void handle_object_steps(RemovalDialogue& ctx, RemovalVisit& visit, const Object
     }
   }
 
-  visit.marked.push_back(MarkedObject{NINT_PIXEL(xc), NINT_PIXEL(yc)});
+  visit.marked.push_back(MarkedObject{nint_pixel(xc), nint_pixel(yc)});
   visit.xcen = xc;
   visit.ycen = yc;
   Inspection insp;

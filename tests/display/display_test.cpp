@@ -342,7 +342,7 @@ TEST(Picture, EnlargedPixelsAreSquareAndSharpAndStayInTheFrame) {
     Rig rig("", dir.file("board.png") + "/png");
     rig.gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
     rig.gfx.window_equal_scales(0.5f, 8.5f, 0.5f, 8.5f);
-    ASSERT_TRUE(rig.gfx.image(board.view(), 1, 8, 1, 8, 1.0f, 0.0f, {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f}, true));
+    ASSERT_TRUE(rig.gfx.image(board.view(), Box{1, 8, 1, 8}, 1.0f, 0.0f, {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f}, true));
     rig.gfx.close_all();
   }
   const Picture p = read_png(dir.file("board.png"));

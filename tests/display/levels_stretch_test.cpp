@@ -139,7 +139,7 @@ TEST_P(StretchRamp, GreyFollowsTheCurve) {
     rig.gfx.viewport(0.1f, 0.9f, 0.1f, 0.9f);
     rig.gfx.window(0.5f, 256.5f, 0.5f, 4.5f);
     const float fg = c.negative ? 0.0f : 255.0f, bg = c.negative ? 255.0f : 0.0f;
-    ASSERT_TRUE(rig.gfx.image(ramp.view(), 1, 256, 1, 4, fg, bg, {0, 1, 0, 0, 0, 1}, true, c.stretch));
+    ASSERT_TRUE(rig.gfx.image(ramp.view(), Box{1, 256, 1, 4}, fg, bg, {0, 1, 0, 0, 0, 1}, true, c.stretch));
     rig.gfx.close_all();
   }
   const Picture p = read_png(dir.file("ramp.png"));

@@ -101,7 +101,7 @@ const ErrorCase kCases[] = {
      [](const ScratchFolder& dir, std::string& path) {
        path = dir.file("cube.fits");
        write_image(path, FLOAT_IMG, {4, 3, 2}, std::vector<double>(24, 1.0));
-       return REPLACE_FITS_2D_IMAGE(path, ramp(4, 3).view(), {}, loaded_origin(path));
+       return replace_fits_2d_image(path, ramp(4, 3).view(), {}, loaded_origin(path));
      },
      FILE_NOT_CREATED,
      "couldn't create the named file",
@@ -132,7 +132,7 @@ TEST(FitsErrorValue, ASuccessIsNoFailure) {
   EXPECT_FALSE(w.failed());
   EXPECT_EQ(w.status, 0);
   const FitsRead r = READ_FITS_2D_IMAGE(dir.file("ok.fits"));
-  EXPECT_EQ(r.outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(r.outcome, ReadOutcome::loaded);
   EXPECT_FALSE(r.error.failed());
 }
 

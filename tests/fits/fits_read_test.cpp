@@ -37,7 +37,7 @@ TEST(FitsRead, FloatRoundTripIsExactAndPrintsTheThreeLines) {
   SlotHeader hdr{12.5f, "previous object     ", {}};
   HeaderTexts texts;
   const Load r = load(path, back, hdr, texts);
-  ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(r.outcome, ReadOutcome::loaded);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, " Reading in " + path + "\n nxpix, nypix = 7 5\n\n");
   ASSERT_EQ(back.nx, 7);
@@ -55,7 +55,7 @@ TEST(FitsRead, PixelOrderIsTheFileOrderWithXFastest) {
     for (int x = 1; x <= 4; ++x) raw.push_back(10 * x + y);
   write_image(dir.file("order.fits"), FLOAT_IMG, {4, 3}, raw);
   Image img;
-  ASSERT_EQ(load(dir.file("order.fits"), img).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("order.fits"), img).outcome, ReadOutcome::loaded);
   EXPECT_EQ(img.at(1, 1), 11.0f);
   EXPECT_EQ(img.at(4, 1), 41.0f);
   EXPECT_EQ(img.at(2, 3), 23.0f);
@@ -67,12 +67,12 @@ TEST(FitsRead, IntegerImagesApplyBscaleAndBzero) {
   write_image(dir.file("u16.fits"), SHORT_IMG, {3, 2}, {-32768, -32767, 0, 1, 32766, 32767},
               {"BZERO   =                32768", "BSCALE  =                    1"});
   Image img;
-  ASSERT_EQ(load(dir.file("u16.fits"), img).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("u16.fits"), img).outcome, ReadOutcome::loaded);
   EXPECT_THAT(img.px, ::testing::ElementsAre(0.0f, 1.0f, 32768.0f, 32769.0f, 65534.0f, 65535.0f));
 
   write_image(dir.file("scaled.fits"), SHORT_IMG, {2, 2}, {-4, 0, 3, 1000},
               {"BSCALE  =                  0.5", "BZERO   =                100.0"});
-  ASSERT_EQ(load(dir.file("scaled.fits"), img).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("scaled.fits"), img).outcome, ReadOutcome::loaded);
   EXPECT_THAT(img.px, ::testing::ElementsAre(98.0f, 100.0f, 101.5f, 600.0f));
 }
 
@@ -83,7 +83,7 @@ TEST(FitsRead, EveryBitpixLoadsAsFloat) {
     const std::string path = dir.file("b" + std::to_string(bitpix + 100) + ".fits");
     write_image(path, bitpix, {4, 2}, raw);
     Image img;
-    ASSERT_EQ(load(path, img).outcome, ReadOutcome::Loaded) << "BITPIX " << bitpix;
+    ASSERT_EQ(load(path, img).outcome, ReadOutcome::loaded) << "BITPIX " << bitpix;
     EXPECT_THAT(img.px, ::testing::ElementsAre(0.0f, 1.0f, 2.0f, 100.0f, 127.0f, 5.0f, 6.0f, 7.0f))
         << "BITPIX " << bitpix;
   }
@@ -93,13 +93,13 @@ TEST(FitsRead, UndefinedPixelsBecomeMinus999) {
   ScratchFolder dir;
   write_image(dir.file("blank.fits"), SHORT_IMG, {3, 1}, {-32768, 5, -32768}, {"BLANK   =               -32768"});
   Image img;
-  ASSERT_EQ(load(dir.file("blank.fits"), img).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("blank.fits"), img).outcome, ReadOutcome::loaded);
   EXPECT_THAT(img.px, ::testing::ElementsAre(-999.0f, 5.0f, -999.0f));
 
   // In float data the undefined values are NaN (CFITSIO counts infinities with them).
   write_image(dir.file("nan.fits"), FLOAT_IMG, {3, 1},
               {std::numeric_limits<double>::quiet_NaN(), 2.5, std::numeric_limits<double>::infinity()});
-  ASSERT_EQ(load(dir.file("nan.fits"), img).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("nan.fits"), img).outcome, ReadOutcome::loaded);
   EXPECT_THAT(img.px, ::testing::ElementsAre(-999.0f, 2.5f, -999.0f));
 }
 
@@ -114,7 +114,7 @@ TEST(FitsRead, CrvalCardsDoNotMovePixels) {
                 {card_at("CRVAL1  =", 31 - pair.first.size(), pair.first),
                  card_at("CRVAL2  =", 31 - pair.second.size(), pair.second)});
     Image back;
-    ASSERT_EQ(load(dir.file("wcs.fits"), back).outcome, ReadOutcome::Loaded);
+    ASSERT_EQ(load(dir.file("wcs.fits"), back).outcome, ReadOutcome::loaded);
     EXPECT_EQ(back.px, img.px) << "CRVAL1 " << pair.first;
     fs::remove(dir.file("wcs.fits"));
   }
@@ -130,7 +130,7 @@ TEST(FitsRead, FileNameWithTrailingBlanksAndLiteralSpecialCharacters) {
     ASSERT_TRUE(fs::exists(path)) << name;
     Image back;
     const Load r = load(path + std::string(80 - path.size() % 80, ' '), back);
-    ASSERT_EQ(r.outcome, ReadOutcome::Loaded) << name;
+    ASSERT_EQ(r.outcome, ReadOutcome::loaded) << name;
     EXPECT_THAT(r.out, StartsWith(" Reading in " + path + "\n"));
     EXPECT_EQ(back.px, img.px);
   }
@@ -163,7 +163,7 @@ TEST(FitsRead, GzipAndTileCompressedFilesLoadTheirFirstImage) {
     SlotHeader hdr;
     HeaderTexts texts;
     const Load r = load(dir.file(name), img, hdr, texts);
-    ASSERT_EQ(r.outcome, ReadOutcome::Loaded) << name;
+    ASSERT_EQ(r.outcome, ReadOutcome::loaded) << name;
     EXPECT_THAT(r.out, HasSubstr(" nxpix, nypix = 40 30\n")) << name;
     ASSERT_EQ(img.px.size(), raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) ASSERT_EQ(img.px[i], static_cast<float>(raw[i])) << name << i;
@@ -179,7 +179,7 @@ TEST(FitsRead, CubeLoadsItsFirstPlane) {
   write_image(dir.file("cube.fits"), FLOAT_IMG, {4, 3, 2}, raw);
   Image img;
   const Load r = load(dir.file("cube.fits"), img);
-  ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(r.outcome, ReadOutcome::loaded);
   EXPECT_THAT(r.out, HasSubstr(" nxpix, nypix = 4 3\n"));
   ASSERT_EQ(img.px.size(), 12u);
   EXPECT_EQ(img.px.front(), 0.0f);
@@ -214,7 +214,7 @@ TEST(FitsReadFailure, OneAxisGivesTheNaxisMessage) {
               {"EXPTIME =                 10.0", card_at("RA      =", 35, "99:99:99.99")});
   Untouched u;
   const Load r = load(dir.file("spectrum.fits"), u.img, u.hdr, u.texts);
-  EXPECT_EQ(r.outcome, ReadOutcome::NoNaxis);
+  EXPECT_EQ(r.outcome, ReadOutcome::no_naxis);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, " Reading in " + dir.file("spectrum.fits") + "\n READIMAGE failed to read the NAXISn keywords.\n");
   u.expect_unchanged();
@@ -225,7 +225,7 @@ TEST(FitsReadFailure, OneAxisGivesTheNaxisMessage) {
              "NAXIS1  =                    5"},
             std::string(2880, '\0'));
   const Load m = load(dir.file("no-naxis2.fits"), u.img, u.hdr, u.texts);
-  EXPECT_EQ(m.outcome, ReadOutcome::FitsError);
+  EXPECT_EQ(m.outcome, ReadOutcome::fits_error);
   EXPECT_THAT(m.out, HasSubstr(" FITSIO Error Status = 224 : missing NAXISn keywords"));
   u.expect_unchanged();
 }
@@ -239,7 +239,7 @@ TEST(FitsReadFailure, FilesThatAreNotFitsGiveTheErrorReport) {
   for (const char* name : {"notes.fits", "short-header.fits", "missing.fits"}) {
     Untouched u;
     const Load r = load(dir.file(name), u.img, u.hdr, u.texts);
-    EXPECT_EQ(r.outcome, ReadOutcome::FitsError) << name;
+    EXPECT_EQ(r.outcome, ReadOutcome::fits_error) << name;
     EXPECT_GT(r.status, 0) << name;
     EXPECT_THAT(r.out, StartsWith(" Reading in " + dir.file(name) + "\n")) << name;
     EXPECT_THAT(r.out, HasSubstr(" FITSIO Error Status = " + std::to_string(r.status) + " : ")) << name;
@@ -254,7 +254,7 @@ TEST(FitsReadFailure, TruncatedDataAreRefused) {
   dir.write("truncated.fits", file_bytes(dir.file("full.fits")).substr(0, 2880 + 20000));
   Untouched u;
   const Load r = load(dir.file("truncated.fits"), u.img, u.hdr, u.texts);
-  EXPECT_NE(r.outcome, ReadOutcome::Loaded);
+  EXPECT_NE(r.outcome, ReadOutcome::loaded);
   // After the size line comes the reason (the FITS error report or one line), no empty line.
   const std::string head = " Reading in " + dir.file("truncated.fits") + "\n nxpix, nypix = 100 100\n";
   EXPECT_THAT(r.out, StartsWith(head));
@@ -272,7 +272,7 @@ TEST(FitsReadFailure, UnreadableFileGivesTheErrorReport) {
   const std::optional<bool> refused = without_root([&] {
     Untouched u;
     const Load r = load(path, u.img, u.hdr, u.texts);
-    return r.outcome == ReadOutcome::FitsError && r.status == FILE_NOT_OPENED && u.unchanged();
+    return r.outcome == ReadOutcome::fits_error && r.status == FILE_NOT_OPENED && u.unchanged();
   });
   if (!refused) GTEST_SKIP() << "could not give up root";
   EXPECT_TRUE(*refused);
@@ -285,7 +285,7 @@ TEST(FitsReadFailure, EmptyAxesAreRefused) {
              "NAXIS1  =                    0", "NAXIS2  =                    5"});
   Untouched u;
   const Load r = load(dir.file("empty.fits"), u.img, u.hdr, u.texts);
-  EXPECT_EQ(r.outcome, ReadOutcome::NoPixels);
+  EXPECT_EQ(r.outcome, ReadOutcome::no_pixels);
   EXPECT_THAT(r.out, HasSubstr(" nxpix, nypix = 0 5\n"));
   EXPECT_THAT(r.out, HasSubstr("length 0"));
   u.expect_unchanged();
@@ -294,7 +294,7 @@ TEST(FitsReadFailure, EmptyAxesAreRefused) {
             {"SIMPLE  =                    T", "BITPIX  =                  -32", "NAXIS   =                    2",
              "NAXIS1  =                   -4", "NAXIS2  =                    5"});
   const Load n = load(dir.file("negative.fits"), u.img, u.hdr, u.texts);
-  EXPECT_NE(n.outcome, ReadOutcome::Loaded);
+  EXPECT_NE(n.outcome, ReadOutcome::loaded);
   u.expect_unchanged();
 }
 
@@ -307,7 +307,7 @@ TEST(FitsReadFailure, AnImageTooLargeToHoldIsRefusedWithOneLine) {
                card_at("NAXIS1  =", 31 - n.size(), n), card_at("NAXIS2  =", 31 - n.size(), n)});
     Untouched u;
     const Load r = load(dir.file("huge.fits"), u.img, u.hdr, u.texts);
-    EXPECT_EQ(r.outcome, ReadOutcome::TooLarge) << n;
+    EXPECT_EQ(r.outcome, ReadOutcome::too_large) << n;
     EXPECT_EQ(r.out, " Reading in " + dir.file("huge.fits") + "\n nxpix, nypix = " + n + " " + n +
                          "\n There is not enough memory for an image of this size; nothing was loaded.\n");
     u.expect_unchanged();

@@ -31,7 +31,7 @@ inline Load load(const std::string& path, Image& img, SlotHeader& hdr, HeaderTex
   std::ostringstream out;
   Console con(in, out);
   FitsRead r = read_fits_reported(con, path);
-  if (r.outcome == ReadOutcome::Loaded) {
+  if (r.outcome == ReadOutcome::loaded) {
     img = std::move(r.image);
     hdr = std::move(r.header);
     texts = r.texts;

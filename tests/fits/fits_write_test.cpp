@@ -1,4 +1,4 @@
-// WRITE_FITS_2D_IMAGE and REPLACE_FITS_2D_IMAGE: the files they leave and the ones they refuse.
+// WRITE_FITS_2D_IMAGE and replace_fits_2d_image: the files they leave and the ones they refuse.
 #include <fitsio.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -138,7 +138,7 @@ TEST(FitsWrite, KeepsTheSourceCardsButNotThoseOfTheOldData) {
   EXPECT_EQ(w.datasum_ok, 1);  // fresh checksums, true of the new data
   EXPECT_EQ(w.hdusum_ok, 1);
   Image back;
-  ASSERT_EQ(load(dir.file("kept.fits"), back).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("kept.fits"), back).outcome, ReadOutcome::loaded);
   EXPECT_EQ(back.px, ramp(5, 3).px);  // no BSCALE, BZERO or BLANK of the source applied
 }
 
@@ -156,11 +156,11 @@ TEST_P(FitsWriteKind, TheNameDecidesHowTheFileIsStored) {
   EXPECT_EQ(written.kind, GetParam().second);
   EXPECT_TRUE(written.lone_image);
   EXPECT_TRUE(written.identity == identity_of(path));
-  EXPECT_EQ(file_bytes(path).substr(0, 2) == "\x1f\x8b", GetParam().second == FileKind::Gzip);
+  EXPECT_EQ(file_bytes(path).substr(0, 2) == "\x1f\x8b", GetParam().second == FileKind::gzip);
   const WrittenFile w = read_written(path);
-  EXPECT_EQ(w.hdus, GetParam().second == FileKind::TileCompressed ? 2 : 1);
+  EXPECT_EQ(w.hdus, GetParam().second == FileKind::tile_compressed ? 2 : 1);
   const FitsRead back = READ_FITS_2D_IMAGE(path);
-  ASSERT_EQ(back.outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(back.outcome, ReadOutcome::loaded);
   EXPECT_EQ(back.image.px, img.px);
   EXPECT_EQ(back.header.object, "M51" + std::string(17, ' '));
   EXPECT_EQ(back.texts.hdrra, "13:29:52.70    ");
@@ -169,10 +169,10 @@ TEST_P(FitsWriteKind, TheNameDecidesHowTheFileIsStored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, FitsWriteKind,
-                         ::testing::Values(std::pair{"plain.fits", FileKind::Plain},
-                                           std::pair{"packed.fits.gz", FileKind::Gzip},
-                                           std::pair{"PACKED.FITS.GZ", FileKind::Gzip},
-                                           std::pair{"tiles.fits.fz", FileKind::TileCompressed}));
+                         ::testing::Values(std::pair{"plain.fits", FileKind::plain},
+                                           std::pair{"packed.fits.gz", FileKind::gzip},
+                                           std::pair{"PACKED.FITS.GZ", FileKind::gzip},
+                                           std::pair{"tiles.fits.fz", FileKind::tile_compressed}));
 
 TEST(FitsWrite, AnExistingFileIsRefusedWithStatus105AndKept) {
   ScratchFolder dir;
@@ -204,9 +204,9 @@ TEST(FitsReplace, ReplacesTheFileThroughATemporaryInTheSameFolder) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   Image changed = ramp(6, 2);
   changed.at(6, 2) = -5.0f;
-  ASSERT_EQ(REPLACE_FITS_2D_IMAGE(path, changed.view(), {}, loaded_origin(path)).status, 0);
+  ASSERT_EQ(replace_fits_2d_image(path, changed.view(), {}, loaded_origin(path)).status, 0);
   Image back;
-  ASSERT_EQ(load(path, back).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(path, back).outcome, ReadOutcome::loaded);
   EXPECT_EQ(back.nx, 6);
   EXPECT_EQ(back.px, changed.px);
   // Only the file itself is in the folder, with its permissions.
@@ -222,12 +222,12 @@ TEST(FitsReplace, ThroughALinkTheTargetIsReplacedAndTheLinkKept) {
   ASSERT_EQ(WRITE_FITS_2D_IMAGE(dir.file("data/real.fits"), ramp(2, 2).view()).status, 0);
   fs::create_symlink("data/real.fits", dir.file("link.fits"));
   ASSERT_EQ(
-      REPLACE_FITS_2D_IMAGE(dir.file("link.fits"), Image(3, 3, 9.0f).view(), {}, loaded_origin(dir.file("link.fits")))
+      replace_fits_2d_image(dir.file("link.fits"), Image(3, 3, 9.0f).view(), {}, loaded_origin(dir.file("link.fits")))
           .status,
       0);
   EXPECT_TRUE(fs::is_symlink(dir.file("link.fits")));
   Image back;
-  ASSERT_EQ(load(dir.file("data/real.fits"), back).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("data/real.fits"), back).outcome, ReadOutcome::loaded);
   EXPECT_EQ(back.px, Image(3, 3, 9.0f).px);
 }
 
@@ -241,7 +241,7 @@ TEST(FitsReplace, AFailureLeavesTheOriginalAndNoTemporary) {
   fs::permissions(dir.file("ro"), kOpenFolder & ~(fs::perms::owner_write));
   const FileOrigin origin = loaded_origin(path);
   const std::optional<bool> failed =
-      without_root([&] { return REPLACE_FITS_2D_IMAGE(path, Image(3, 3, 1.0f).view(), {}, origin).status > 0; });
+      without_root([&] { return replace_fits_2d_image(path, Image(3, 3, 1.0f).view(), {}, origin).status > 0; });
   fs::permissions(dir.file("ro"), fs::perms::owner_all);
   if (!failed) GTEST_SKIP() << "could not give up root";
   EXPECT_TRUE(*failed);

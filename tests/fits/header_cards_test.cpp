@@ -30,7 +30,7 @@ TEST(FitsHeader, TakesTheValuesFromTheirColumns) {
   Image img;
   SlotHeader hdr;
   HeaderTexts texts;
-  ASSERT_EQ(load(dir.file("h.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("h.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
   EXPECT_EQ(hdr.exptime, 300.0f);
   EXPECT_EQ(hdr.object, "NGC 1234            ");
   EXPECT_EQ(texts.hdrst, "06:12:34.56    ");
@@ -58,7 +58,7 @@ TEST(FitsHeader, OnlyCardsOfExactlyTheseNamesCountAndTheLastOneWins) {
   Image img;
   SlotHeader hdr;
   HeaderTexts texts;
-  ASSERT_EQ(load(dir.file("h.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("h.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
   EXPECT_EQ(texts.hdrst, "06:12:34.56    ");
   EXPECT_EQ(texts.hdrra, "13:29:53.10    ");
   EXPECT_EQ(texts.hdrdec, std::string(15, ' '));
@@ -78,10 +78,10 @@ TEST(FitsHeader, EveryLoadTakesItsValuesFromThatFileAlone) {
   Image img;
   SlotHeader hdr;
   HeaderTexts texts;
-  ASSERT_EQ(load(dir.file("r-band.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("r-band.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
   EXPECT_EQ(hdr.exptime, 120.5f);
   EXPECT_EQ(texts.hdrfilter, "R              ");
-  ASSERT_EQ(load(dir.file("b-band.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("b-band.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
   EXPECT_EQ(hdr.exptime, 0.0f);
   EXPECT_EQ(hdr.object, std::string(20, ' '));
   EXPECT_EQ(texts.hdrra, std::string(15, ' '));
@@ -108,7 +108,7 @@ TEST_P(FitsHeaderValue, ShowsTheValueNotTheComment) {
   Image img;
   SlotHeader hdr;
   HeaderTexts texts;
-  ASSERT_EQ(load(dir.file("v.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("v.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
   EXPECT_EQ(texts.*GetParam().field, pad_right(GetParam().shown, 15));
 }
 
@@ -144,7 +144,7 @@ TEST_P(FitsExposure, IsExptimeOrElseItime) {
   Image img;
   SlotHeader hdr{7.0f, std::string(20, ' '), {}};
   HeaderTexts texts;
-  ASSERT_EQ(load(dir.file("e.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(load(dir.file("e.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
   EXPECT_EQ(hdr.exptime, GetParam().exptime);
 }
 
@@ -167,7 +167,7 @@ TEST(FitsHeader, NumbersRightJustifiedToColumn30AreReadWhole) {
     Image img;
     SlotHeader hdr;
     HeaderTexts texts;
-    ASSERT_EQ(load(dir.file("e.fits"), img, hdr, texts).outcome, ReadOutcome::Loaded);
+    ASSERT_EQ(load(dir.file("e.fits"), img, hdr, texts).outcome, ReadOutcome::loaded);
     EXPECT_EQ(hdr.exptime, expected) << card;
     std::filesystem::remove(dir.file("e.fits"));
   }

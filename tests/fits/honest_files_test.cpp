@@ -44,11 +44,11 @@ TEST_P(LoadsThatTell, ValuesFloatsCannotHoldOrUnreadableScalingAreNamed) {
   Image img;
   const Load r = load(path, img);
   if (*c.line == '\0') {
-    ASSERT_EQ(r.outcome, ReadOutcome::Loaded) << r.out;
+    ASSERT_EQ(r.outcome, ReadOutcome::loaded) << r.out;
     EXPECT_EQ(img.px[0], c.first);
     return;
   }
-  EXPECT_EQ(r.outcome, ReadOutcome::Refused);
+  EXPECT_EQ(r.outcome, ReadOutcome::refused);
   EXPECT_THAT(r.out, HasSubstr(std::string(c.line) + "\n"));
   EXPECT_TRUE(img.empty());
 }
@@ -105,11 +105,11 @@ TEST(LoadsThatTell, AFileChangedWhileReadIsReadAgainOnceThenRefused) {
     Image img;
     const Load r = load(path, img);
     if (rewrites == 1) {
-      ASSERT_EQ(r.outcome, ReadOutcome::Loaded) << r.out;
+      ASSERT_EQ(r.outcome, ReadOutcome::loaded) << r.out;
       EXPECT_EQ(img.nx, 4);  // the new version, whole
       EXPECT_EQ(img.px[0], 9.0f);
     } else {
-      EXPECT_EQ(r.outcome, ReadOutcome::Refused);
+      EXPECT_EQ(r.outcome, ReadOutcome::refused);
       EXPECT_THAT(r.out, HasSubstr(" The file changed while it was read, twice; nothing was loaded.\n"));
     }
     fs::remove(path);
@@ -154,7 +154,7 @@ TEST_P(SignalDuringWrite, LeavesTheOriginalAndNoTemporary) {
     for (std::size_t i = 0; i < big.px.size(); ++i) big.px[i] = static_cast<float>(i % 65521);
     for (int k = 0; k < 50; ++k) {  // writes until the signal comes
       if (c.replace) {
-        REPLACE_FITS_2D_IMAGE(path, big.view(), {}, origin, &origin);
+        replace_fits_2d_image(path, big.view(), {}, origin, &origin);
       } else {
         WRITE_FITS_2D_IMAGE(path, big.view());
         fs::remove(path);
@@ -179,7 +179,7 @@ TEST_P(SignalDuringWrite, LeavesTheOriginalAndNoTemporary) {
     const std::string after = file_bytes(path);
     if (after != before) {
       Image back;
-      ASSERT_EQ(load(path, back).outcome, ReadOutcome::Loaded);
+      ASSERT_EQ(load(path, back).outcome, ReadOutcome::loaded);
       EXPECT_EQ(back.nx, 4000);
     }
   }

@@ -248,7 +248,7 @@ TEST(MalformedFits, EachFileLoadsCorrectlyOrIsRefusedAndTheSlotStaysAsItWas) {
     if (o.loaded) {
       ASSERT_TRUE(c.expect.nx > 0) << "a malformed file was taken as an image\n" << o.out;
       const FitsRead reread = READ_FITS_2D_IMAGE(path);  // to look at the pixels
-      ASSERT_EQ(reread.outcome, ReadOutcome::Loaded);
+      ASSERT_EQ(reread.outcome, ReadOutcome::loaded);
       const Image& img = reread.image;
       EXPECT_EQ(img.nx, c.expect.nx);
       EXPECT_EQ(img.ny, c.expect.ny);

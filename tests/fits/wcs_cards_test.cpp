@@ -52,7 +52,7 @@ void turn(Image& img, std::vector<std::string>& cards, int turns) {
 const std::vector<Edit> kEdits = {
     {"Crop",
      [](Image& img, std::vector<std::string>& cards) {
-       img = *crop_image(img, 11, img.nx - 7, 31, img.ny - 2);
+       img = *crop_image(img, Box{11, img.nx - 7, 31, img.ny - 2});
        transform_wcs_cards(cards, crop_map(11, 31));
      }},
     {"Turn90", [](Image& img, std::vector<std::string>& cards) { turn(img, cards, 1); }},
@@ -70,7 +70,7 @@ const std::vector<Edit> kEdits = {
      }},
     {"CropTurnMirrorTurn",
      [](Image& img, std::vector<std::string>& cards) {
-       img = *crop_image(img, 5, img.nx - 20, 3, img.ny - 9);
+       img = *crop_image(img, Box{5, img.nx - 20, 3, img.ny - 9});
        transform_wcs_cards(cards, crop_map(5, 3));
        turn(img, cards, 1);
        transform_wcs_cards(cards, mirror_x_map(img.nx));

@@ -34,7 +34,7 @@ Loaded load(const std::string& path) {
   FitsRead r = read_fits_reported(con, path);
   l.outcome = r.outcome;
   l.status = r.error.status;
-  if (r.outcome == ReadOutcome::Loaded) l.img = std::move(r.image);
+  if (r.outcome == ReadOutcome::loaded) l.img = std::move(r.image);
   l.out = out.str();
   return l;
 }
@@ -118,13 +118,13 @@ TEST(FoundByFuzzing, AGzipFileClaimingGigabytesIsRefusedBeforeUnpacking) {
   dir.write("claims.fits.gz", bytes);
 
   const Loaded claims = load(dir.file("claims.fits.gz"));
-  EXPECT_EQ(claims.outcome, ReadOutcome::FitsError);
+  EXPECT_EQ(claims.outcome, ReadOutcome::fits_error);
   EXPECT_EQ(claims.status, 414);
   EXPECT_THAT(claims.out, ::testing::HasSubstr("the gzip file is damaged: its size field cannot belong to its data"));
   EXPECT_EQ(claims.img.px, Image(2, 2, 7.0f).px);
   // The sound file still loads.
   const Loaded sound = load(dir.file("f.fits.gz"));
-  EXPECT_EQ(sound.outcome, ReadOutcome::Loaded);
+  EXPECT_EQ(sound.outcome, ReadOutcome::loaded);
   EXPECT_EQ(sound.img.nx, 16);
 }
 
@@ -136,7 +136,7 @@ TEST(FoundByFuzzing, EveryTileCompressionStillLoadsExactly) {
     const std::string path = dir.file("c" + std::to_string(comptype) + ".fits.fz");
     write_compressed(path, comptype);
     const Loaded l = load(path);
-    ASSERT_EQ(l.outcome, ReadOutcome::Loaded) << comptype << l.out;
+    ASSERT_EQ(l.outcome, ReadOutcome::loaded) << comptype << l.out;
     ASSERT_EQ(l.img.nx, 32);
     const std::vector<short> v = picture();
     for (std::size_t i = 0; i < v.size(); ++i) ASSERT_EQ(l.img.px[i], static_cast<float>(v[i])) << comptype;
@@ -158,7 +158,7 @@ Loaded load_damaged(int comptype, Damage damage) {
 // A refused load: the FITS error report with the line that names the damage, and the slot
 // holding what it held before.
 void expect_refused(const Loaded& l, const std::string& why) {
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError) << l.out;
+  EXPECT_EQ(l.outcome, ReadOutcome::fits_error) << l.out;
   EXPECT_THAT(l.out, ::testing::HasSubstr(why));
   EXPECT_EQ(l.img.px, Image(2, 2, 7.0f).px);
 }
@@ -168,7 +168,7 @@ void expect_refused(const Loaded& l, const std::string& why) {
 // freed (the sanitizer build reported the leak). The file is in the fuzzing seed corpus.
 TEST(FoundByFuzzing, AnUnconvertibleCompressedHeaderIsRefusedWithoutALeak) {
   const Loaded l = load(std::string(ZELVO_SOURCE_DIR) + "/fuzz/corpus/fits_loader_fuzz/header_unconvertible.fits.fz");
-  EXPECT_EQ(l.outcome, ReadOutcome::FitsError) << l.out;
+  EXPECT_EQ(l.outcome, ReadOutcome::fits_error) << l.out;
   EXPECT_THAT(l.out, ::testing::HasSubstr("FITSIO Error Status = "));
 }
 

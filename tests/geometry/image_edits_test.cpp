@@ -57,8 +57,11 @@ TEST(ImageEdits, EveryPixelLandsWhereTheEditSendsIt) {
          return i;
        },
        n, m, [&](int x, int y) { return old.at(x, y); }},
-      {"crop 2..4 x 2..3", [&] { return *crop_image(old, 2, 4, 2, 3); }, 3, 2,
-       [&](int x, int y) { return old.at(x + 1, y + 1); }},
+      {"crop 2..4 x 2..3",
+       [&] {
+         return *crop_image(old, Box{2, 4, 2, 3});
+       },
+       3, 2, [&](int x, int y) { return old.at(x + 1, y + 1); }},
   };
   for (const Case& c : cases) {
     const Image r = c.make();
@@ -76,7 +79,7 @@ TEST(ImageEdits, CropLimitsOutsideReversedOrEmptyGiveNothing) {
   };
   for (const Limits& l : {Limits{0, 5, 1, 5}, Limits{1, 11, 1, 5}, Limits{1, 5, 0, 5}, Limits{1, 5, 1, 9},
                           Limits{6, 5, 1, 5}, Limits{1, 5, 5, 4}, Limits{2147483647, -2147483647, 1, 1}})
-    EXPECT_FALSE(crop_image(img, l.x1, l.x2, l.y1, l.y2)) << l.x1 << " " << l.x2 << " " << l.y1 << " " << l.y2;
-  EXPECT_TRUE(crop_image(img, 1, 10, 1, 8));
-  EXPECT_TRUE(crop_image(img, 10, 10, 8, 8));
+    EXPECT_FALSE(crop_image(img, Box{l.x1, l.x2, l.y1, l.y2})) << l.x1 << " " << l.x2 << " " << l.y1 << " " << l.y2;
+  EXPECT_TRUE(crop_image(img, Box{1, 10, 1, 8}));
+  EXPECT_TRUE(crop_image(img, Box{10, 10, 8, 8}));
 }

@@ -17,31 +17,28 @@ TEST(FiniteRange, SkipsNaNAndInfinitiesWhereverTheyLie) {
       want_lo = std::fmin(want_lo, v);
       want_hi = std::fmax(want_hi, v);
     }
-    float lo, hi;
-    finite_range(img, lo, hi);
-    EXPECT_EQ(lo, want_lo) << n;
-    EXPECT_EQ(hi, want_hi) << n;
+    const ValueRange r = finite_range(img);
+    EXPECT_EQ(r.lo, want_lo) << n;
+    EXPECT_EQ(r.hi, want_hi) << n;
     if (n >= 9) {
       Image bad = img;
       bad.at(1, 1) = nan;
       bad.at(n, 1) = inf;
       bad.at(n / 2, 1) = -inf;
-      float blo, bhi;
-      finite_range(bad, blo, bhi);
-      EXPECT_GE(blo, want_lo);
-      EXPECT_LE(bhi, want_hi);
-      EXPECT_TRUE(std::isfinite(blo) && std::isfinite(bhi));
+      const ValueRange b = finite_range(bad);
+      EXPECT_GE(b.lo, want_lo);
+      EXPECT_LE(b.hi, want_hi);
+      EXPECT_TRUE(std::isfinite(b.lo) && std::isfinite(b.hi));
     }
   }
   Image all_nan(3, 3, nan);
-  float lo = 1, hi = 1;
-  finite_range(all_nan, lo, hi);
-  EXPECT_EQ(lo, 0.0f);
-  EXPECT_EQ(hi, 0.0f);
+  const ValueRange none = finite_range(all_nan);
+  EXPECT_EQ(none.lo, 0.0f);
+  EXPECT_EQ(none.hi, 0.0f);
   Image infs(2, 1);
   infs.at(1, 1) = inf;
   infs.at(2, 1) = -inf;
-  finite_range(infs, lo, hi);
-  EXPECT_EQ(lo, 0.0f);
-  EXPECT_EQ(hi, 0.0f);
+  const ValueRange only_infinite = finite_range(infs);
+  EXPECT_EQ(only_infinite.lo, 0.0f);
+  EXPECT_EQ(only_infinite.hi, 0.0f);
 }

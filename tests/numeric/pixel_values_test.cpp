@@ -66,10 +66,9 @@ TEST_P(PixelRule, EveryScanCountsThePixelExactlyWhenTheRuleDoes) {
   const float hi = c.counted ? std::max(5.0f, c.v) : 5.0f;
   const int left_out = c.counted ? 0 : 1;
 
-  float rlo = 0.0f, rhi = 0.0f;
-  finite_range(img, rlo, rhi);
-  EXPECT_EQ(rlo, lo) << c.name;
-  EXPECT_EQ(rhi, hi) << c.name;
+  const ValueRange range = finite_range(img);
+  EXPECT_EQ(range.lo, lo) << c.name;
+  EXPECT_EQ(range.hi, hi) << c.name;
 
   const ImageStatistics st = image_statistics(img.view());
   EXPECT_EQ(st.finite, 400u - left_out) << c.name;
@@ -78,7 +77,7 @@ TEST_P(PixelRule, EveryScanCountsThePixelExactlyWhenTheRuleDoes) {
 
   EXPECT_EQ(AVERAGESIGMA(std::span<const float>(img.px), 2).finite, 400 - left_out) << c.name;
 
-  TileLevels tiles(img.view(), 5, 15, 5, 15);
+  TileLevels tiles(img.view(), Box{5, 15, 5, 15});
   for (const FiniteLevels f : {tiles.whole(), tiles.inner()}) {
     EXPECT_TRUE(f.any);
     EXPECT_EQ(f.minimum, lo) << c.name;

@@ -150,13 +150,13 @@ TEST(SortHeap, SortsAscendingInPlace) {
 TEST(SortHeap, SiftDownKeepsEqualChildrenInPlace) {
   // A root equal to its larger child stays: the test is "greater or equal".
   std::vector<float> heap{5.0f, 5.0f, 1.0f};
-  SIFT_DOWN(heap, 1, 3);
+  sift_down(heap, 1, 3);
   EXPECT_EQ(heap, (std::vector<float>{5.0f, 5.0f, 1.0f}));
   std::vector<float> down{1.0f, 5.0f, 7.0f};
-  SIFT_DOWN(down, 1, 3);
+  sift_down(down, 1, 3);
   EXPECT_EQ(down, (std::vector<float>{7.0f, 5.0f, 1.0f}));
   float a = 1.0f, b = 2.0f;
-  SWAP(a, b);
+  std::swap(a, b);  // SORT_HEAP exchanges with std::swap
   EXPECT_EQ(a, 2.0f);
   EXPECT_EQ(b, 1.0f);
 }

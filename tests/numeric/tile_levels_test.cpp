@@ -60,7 +60,7 @@ TEST_P(TileLevelsEdits, FollowsEveryEditExactly) {
   std::uniform_real_distribution<float> value(-500.0f, 3000.0f);
   Image im(s.nx, s.ny);
   for (float& v : im.px) v = value(gen);
-  TileLevels cached(im.view(), s.x0, s.x1, s.y0, s.y1);
+  TileLevels cached(im.view(), Box{s.x0, s.x1, s.y0, s.y1});
   const float nan = std::nanf(""), inf = std::numeric_limits<float>::infinity();
   for (int step = 0; step < 60; ++step) {
     std::uniform_int_distribution<int> px(-5, s.nx + 5), py(-5, s.ny + 5), kind(0, 9);
@@ -75,11 +75,11 @@ TEST_P(TileLevelsEdits, FollowsEveryEditExactly) {
     } else {
       for (int y = std::max(c, 1); y <= std::min(d, s.ny); ++y)
         for (int x = std::max(a, 1); x <= std::min(b, s.nx); ++x) im.at(x, y) = fill;
-      cached.touched(a, b, c, d);
+      cached.touched(Box{a, b, c, d});
     }
     if (step % 3 == 0) {  // several edits may come between two queries
       const std::string at = describe(s) + " step " + std::to_string(step);
-      TileLevels fresh(im.view(), s.x0, s.x1, s.y0, s.y1);
+      TileLevels fresh(im.view(), Box{s.x0, s.x1, s.y0, s.y1});
       const FiniteLevels cw = cached.whole(), fw = fresh.whole(), ci = cached.inner(), fi = fresh.inner();
       EXPECT_EQ(cw.any, fw.any) << at;
       EXPECT_EQ(ci.any, fi.any) << at;
@@ -111,13 +111,13 @@ INSTANTIATE_TEST_SUITE_P(Shapes, TileLevelsEdits,
 TEST(TileLevels, AnImageWithoutAFinitePixelHasNoLevelsAndSumsToZero) {
   Image im(90, 70, std::nanf(""));
   im.at(3, 3) = std::numeric_limits<float>::infinity();
-  TileLevels t(im.view(), 10, 80, 10, 60);
+  TileLevels t(im.view(), Box{10, 80, 10, 60});
   EXPECT_FALSE(t.whole().any);
   EXPECT_FALSE(t.inner().any);
   EXPECT_EQ(t.whole().maximum, 0.0f);
   EXPECT_EQ(t.inner_sum(), 0.0f);
   im.at(50, 50) = -7.5f;  // one finite pixel inside the region
-  t.touched(50, 50, 50, 50);
+  t.touched(Box{50, 50, 50, 50});
   EXPECT_TRUE(t.inner().any);
   EXPECT_EQ(t.inner().maximum, -7.5f);
   EXPECT_EQ(t.whole().minimum, -7.5f);
@@ -128,7 +128,7 @@ TEST(TileLevels, AnImageWithoutAFinitePixelHasNoLevelsAndSumsToZero) {
 // millions of pixels would have stopped growing correctly long before the end.
 TEST(TileLevels, SumOfALargeFlatFrameIsExactToFloatPrecision) {
   Image im(2048, 2048, 1000.3f);
-  TileLevels t(im.view(), 205, 1843, 205, 1843);
+  TileLevels t(im.view(), Box{205, 1843, 205, 1843});
   const double n = 1639.0 * 1639.0;
   EXPECT_NEAR(t.inner_sum(), n * 1000.3f, 1e-7 * n * 1000.3);
 }

@@ -239,7 +239,7 @@ TEST(SyntheticFieldFile, HeaderCardsReadBackAsTheLoaderTakesThem) {
   for (const auto& card : field_header_cards(o)) EXPECT_EQ(card.size(), 80u) << card;
 
   const ReadBack r = read_back(dir.file("field.fits"));
-  ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(r.outcome, ReadOutcome::loaded);
   EXPECT_EQ(r.img.px, f.image.px);  // no CRVAL shift, no conversion loss
   EXPECT_EQ(r.hdr.object, "NGC 3379            ");
   EXPECT_EQ(r.hdr.exptime, 300.0f);
@@ -264,7 +264,7 @@ TEST(SyntheticFieldFile, SixteenBitFilesHoldTheRoundedValues) {
   const auto f = synthetic_field(o);
   ASSERT_EQ(write_field_fits(dir.file("u16.fits"), f.image, o), 0);
   const ReadBack r = read_back(dir.file("u16.fits"));
-  ASSERT_EQ(r.outcome, ReadOutcome::Loaded);
+  ASSERT_EQ(r.outcome, ReadOutcome::loaded);
   ASSERT_EQ(r.img.px.size(), f.image.px.size());
   for (std::size_t i = 0; i < r.img.px.size(); ++i) ASSERT_EQ(r.img.px[i], std::nearbyint(f.image.px[i])) << i;
   EXPECT_EQ(r.hdr.object, "M 105               ");
