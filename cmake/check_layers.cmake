@@ -8,7 +8,7 @@
 #   platform                 on numeric and text (console, graphics device, files, processes)
 #   fits                     on platform (and numeric, text)
 #   removal, photometry,     the measuring layers: on geometry (and numeric, text); never on
-#   galaxy                   each other; galaxy also on platform for the profile page's drawing
+#   galaxy                   each other
 #   display                  on the measuring layers and platform (and everything under them)
 #   session                  on everything
 set(allowed_numeric "")
@@ -18,7 +18,7 @@ set(allowed_platform "numeric;text")
 set(allowed_fits "numeric;text;platform")
 set(allowed_removal "numeric;text;geometry")
 set(allowed_photometry "numeric;text;geometry")
-set(allowed_galaxy "numeric;text;geometry;platform")
+set(allowed_galaxy "numeric;text;geometry")
 set(allowed_display "numeric;text;geometry;platform;removal;photometry;galaxy")
 set(allowed_session "numeric;text;geometry;platform;fits;removal;photometry;galaxy;display")
 set(console_free "numeric;text;geometry;fits;display;removal;photometry;galaxy")

@@ -26,6 +26,7 @@ set(cases
     "numeric/box.h|text/list_format.h|numeric may not include text"
     "text/list_format.h|numeric/box.h|text may not include numeric"
     "fits/fits_io.h|display/display.h|fits may not include display"
+    "galaxy/profile.h|platform/graphics.h|galaxy may not include platform"
     "galaxy/profile.h|platform/console.h|galaxy may not use the console")
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" parts "${case}")

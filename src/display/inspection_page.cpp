@@ -37,7 +37,7 @@ void area_window(Graphics& gfx, AreaCentre c) {
 void draw_stamp(Graphics& gfx, const Image& stamp, float fg, float bg, const DisplayState& shown) {
   gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
   gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
-  gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, shown.greyflag == 1, shown.stretch);
+  gfx.image(stamp.view(), Box{1, kStampSide, 1, kStampSide}, fg, bg, kStampTr, shown.greyflag == 1, shown.stretch);
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ void draw_area(Graphics& gfx, ConstImageView image, const DisplayState& shown, A
   gfx.window_equal_scales(static_cast<float>(c.x - kAreaHalf) - 0.5f, static_cast<float>(c.x + kAreaHalf) + 0.5f,
                           static_cast<float>(c.y - kAreaHalf) - 0.5f, static_cast<float>(c.y + kAreaHalf) + 0.5f);
   if (shown.greyflag == 0 || shown.greyflag == 1) {
-    gfx.image(image, c.x - kAreaHalf, c.x + kAreaHalf, c.y - kAreaHalf, c.y + kAreaHalf, shown.fglev, shown.bglev,
+    gfx.image(image, Box{c.x - kAreaHalf, c.x + kAreaHalf, c.y - kAreaHalf, c.y + kAreaHalf}, shown.fglev, shown.bglev,
               shown.displaytr, shown.greyflag == 1, shown.stretch);
   }
   gfx.box();

@@ -8,11 +8,7 @@
 
 namespace zelvo {
 
-float smallest_finite_pixel(ConstImageView image) {
-  float low = 0.0f, high = 0.0f;
-  finite_range(image, low, high);
-  return low;
-}
+float smallest_finite_pixel(ConstImageView image) { return finite_range(image).lo; }
 
 int32_t constant_level(ConstImageView image) { return INT(std::fabs(smallest_finite_pixel(image)) + 1.0f); }
 

@@ -64,7 +64,7 @@ void main_log(RemovalDialogue& ctx, std::string_view text) {
 }
 
 void note_change(RemovalVisit& visit, const Box& b) {
-  if (visit.levels && !b.empty()) visit.levels->touched(b.x0, b.x1, b.y0, b.y1);
+  if (visit.levels && !b.empty()) visit.levels->touched(b);
 }
 
 // Every change to the pixels within a visit goes through remove_bar, repair and remove_disc,
