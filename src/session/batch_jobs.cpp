@@ -79,10 +79,10 @@ BatchDesk::BatchDesk(BatchRun& r)
       con(no_answers, transcript),
       gfx(con),
       s(con, gfx) {
-  s.ranseed = r.args.seed ? *r.args.seed : INITRAN();
-  s.disp.greyflag = 1;
-  s.disp.scaling = 'n';
-  s.gdevice = "/null";
+  s.random.seed = r.args.seed ? *r.args.seed : INITRAN();
+  s.display.state.greyflag = 1;
+  s.display.state.scaling = 'n';
+  s.settings.device = "/null";
   if (s.mainlog.open(r.output("Zelvo.log"), con, "the session is not logged")) {
     for (const auto& l : mainlog_header_lines()) s.mainlog.stream() << l << '\n';
     s.mainlog.stream().flush();
@@ -111,7 +111,7 @@ bool BatchDesk::load() {
       return false;
     }
   }
-  s.activeslot = 1;
+  s.slots.active_number = 1;
   ImageSlot& sl = s.active();
   sl.image = std::move(r.image);
   sl.name = run.args.frame.substr(0, 80);
@@ -122,10 +122,10 @@ bool BatchDesk::load() {
   sl.cards = std::move(r.header.cards);
   sl.texts = r.texts;
   if (r.range.known) {
-    s.disp.minlim = r.range.lo;
-    s.disp.maxlim = r.range.hi;
+    s.display.state.minlim = r.range.lo;
+    s.display.state.maxlim = r.range.hi;
   } else {
-    finite_range(sl.image, s.disp.minlim, s.disp.maxlim);
+    finite_range(sl.image, s.display.state.minlim, s.display.state.maxlim);
   }
   return true;
 }
@@ -219,11 +219,11 @@ int batch_profile(BatchRun& run) {
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
   ImageSlot& sl = desk.s.active();
-  ensure_display_levels(sl.view(), desk.s.disp);
+  ensure_display_levels(sl.view(), desk.s.display.state);
   ProfileImage in;
   in.image = sl.view();
-  in.fglev = desk.s.disp.fglev;
-  in.bglev = desk.s.disp.bglev;
+  in.fglev = desk.s.display.state.fglev;
+  in.bglev = desk.s.display.state.bglev;
   in.cards = &sl.cards;
   in.file = run.args.frame;
   in.sky_percent = 0.0f;  // the sky as measured
@@ -259,7 +259,7 @@ int batch_remove(BatchRun& run) {
   }
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
-  ensure_display_levels(desk.s.active().view(), desk.s.disp);
+  ensure_display_levels(desk.s.active().view(), desk.s.display.state);
   const RemovalFiles files{list, run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
   const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
   if (!removals) return kJobRefused;
@@ -292,7 +292,7 @@ int batch_find(BatchRun& run) {
   }
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
-  ensure_display_levels(desk.s.active().view(), desk.s.disp);
+  ensure_display_levels(desk.s.active().view(), desk.s.display.state);
   const UnattendedFind found = find_stars_unattended(desk.s, threshold, fwhm, run.output("ZelvoRep.log"),
                                                      run.output("stars.ecsv"), run.output("stars.reg"));
   if (!found.problem.empty()) {

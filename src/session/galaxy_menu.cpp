@@ -96,7 +96,7 @@ constexpr std::string_view kZeroScale = "A pixel scale of 0 arcsec per pixel is 
 std::string size_text(ConstImageView v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
 
 // The one-line refusal for a source slot number, or nothing when the slot can be used.
-ImageSlot& slot_of(Session& s, int k) { return s.slot[static_cast<std::size_t>(k - 1)]; }
+ImageSlot& slot_of(Session& s, int k) { return s.slots.all[static_cast<std::size_t>(k - 1)]; }
 
 std::optional<std::string> refuse_source(Session& s, int k) {
   if (k < 1 || k > 4) return std::string(kBadSlotNumber);
@@ -385,8 +385,8 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
   ImageSlot& a = s.active();
   ProfileImage in;
   in.image = a.view();
-  in.fglev = s.disp.fglev;
-  in.bglev = s.disp.bglev;
+  in.fglev = s.display.state.fglev;
+  in.bglev = s.display.state.bglev;
   in.cards = &a.cards;
   in.file = a.file.empty() ? a.name : a.file;
   return measure_profile(s.con, s.gfx, in, scale, xc, yc, R, step, e, pa, files);
@@ -453,7 +453,7 @@ ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float 
 
 SlotChanges colour_image_dialogue(Session& s) {
   Console& con = s.con;
-  const int activeslot = s.activeslot;
+  const int activeslot = s.slots.active_number;
   SlotChanges changes;
   con.text(kColourSlotsPrompt);
   int32_t bs = 0, is = 0;
@@ -506,7 +506,7 @@ SlotChanges calibrated_image_dialogue(Session& s) {
 
   slot_of(s, is).exptime = *ti;
   make_calibrated_image(slot_of(s, is).view(), slot_of(s, cs).view(), *ti, s.active().view(), k);
-  changes.pixels_changed = {s.activeslot};
+  changes.pixels_changed = {s.slots.active_number};
   changes.header_from = is;
   return changes;
 }
@@ -525,7 +525,7 @@ void command_galaxy(Session& s) {
   }
 
   if (choice == 1 || choice == 2) {
-    ensure_display_levels(s.active().view(), s.disp);
+    ensure_display_levels(s.active().view(), s.display.state);
     const ProfileResult r = profile_option(s, choice == 1 ? ProfileScale::flux : ProfileScale::magnitude);
     if (!r.done) pause(s);
     return;
@@ -536,9 +536,9 @@ void command_galaxy(Session& s) {
     pause(s);
     return;
   }
-  for (int k : changes.pixels_changed) mark_modified(s.slot[static_cast<std::size_t>(k - 1)]);
-  if (changes.header_from != s.activeslot)
-    s.active().cards = s.slot[static_cast<std::size_t>(changes.header_from - 1)].cards;
+  for (int k : changes.pixels_changed) mark_modified(s.slots.all[static_cast<std::size_t>(k - 1)]);
+  if (changes.header_from != s.slots.active_number)
+    s.active().cards = s.slots.all[static_cast<std::size_t>(changes.header_from - 1)].cards;
 }
 
 }  // namespace zelvo

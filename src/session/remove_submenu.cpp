@@ -165,7 +165,7 @@ enum ObjectType : int32_t { kStar = 1, kSaturated = 2, kArea = 3, kColumns = 6, 
 struct Dialogue {
   Dialogue(Session& session, const RemovalFiles& f)
       : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {
-    if (!session.object_list.empty()) files.object_list = session.object_list;  // named at option 4
+    if (!session.removal.object_list.empty()) files.object_list = session.removal.object_list;  // named at option 4
   }
   Session& s;
   ImageSlot& slot;
@@ -180,7 +180,7 @@ struct Dialogue {
 
 // The user's display levels, moved by the visit's constant level.
 DisplayState shifted_levels(const Dialogue& ctx) {
-  DisplayState st = ctx.s.disp;
+  DisplayState st = ctx.s.display.state;
   st.lowlev += ctx.shift;
   st.highlev += ctx.shift;
   set_display_polarity(st);
@@ -188,7 +188,7 @@ DisplayState shifted_levels(const Dialogue& ctx) {
 }
 
 RemovalContext removal_context(const Dialogue& ctx, std::ostream* log) {
-  return RemovalContext{ctx.s.rng, ctx.s.ranseed, ctx.s.extlogs, log, ctx.con.stop_request()};
+  return RemovalContext{ctx.s.random.rng, ctx.s.random.seed, ctx.s.settings.extlogs, log, ctx.con.stop_request()};
 }
 
 void print_notes(Console& con, const std::vector<std::string>& notes) {
@@ -260,7 +260,7 @@ PsfEstimate estimate(Dialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
   print_notes(ctx.con, e.notes);
   // The zoom box follows the centroid's last working pixel.
-  if (e.centroid_pixel) std::tie(ctx.s.zoom.zoomx, ctx.s.zoom.zoomy) = *e.centroid_pixel;
+  if (e.centroid_pixel) std::tie(ctx.s.display.zoom.zoomx, ctx.s.display.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
   visit.ycen = e.ycen;
   if (e.deathrad) visit.deathrad = *e.deathrad;
@@ -317,22 +317,22 @@ SatBarResult repair(Dialogue& ctx, RemovalVisit& visit, float xc, float yc, floa
 RemovalResult remove_disc(Dialogue& ctx, RemovalVisit& visit) {
   LogFile log;
   const LogFile::Opening opening = log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText));
-  const RemovalResult r =
-      DEATHSTAR(ctx.s.removal, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
+  const RemovalResult r = DEATHSTAR(ctx.s.removal.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad,
+                                    removal_context(ctx, &log.stream()));
   log.close();
   for (std::size_t i = 0; i < r.notes.size(); ++i) {
     ctx.con.line(r.notes[i]);
     if (i == 0 && !opening.opened) ctx.con.log_failure(ctx.files.debug_log.filename().string(), opening.refusal);
   }
-  if (r.changed()) note_change(visit, ctx.s.removal.mask_box);
+  if (r.changed()) note_change(visit, ctx.s.removal.work.mask_box);
   return r;
 }
 
 // Puts back what the object changed: the disc first (it was painted last), then the bar.
 void undo_object(Dialogue& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
   if (ch.disc) {
-    const Box disc = ctx.s.removal.mask_box;
-    if (UNWIPE(ctx.s.removal, ctx.image)) note_change(visit, disc);
+    const Box disc = ctx.s.removal.work.mask_box;
+    if (UNWIPE(ctx.s.removal.work, ctx.image)) note_change(visit, disc);
   }
   restore_satbar(ch.bar, ctx.image);
   if (ch.bar.removed) note_change(visit, ch.bar.changed);
@@ -448,7 +448,7 @@ void draw_area(Dialogue& ctx, int32_t ixc, int32_t iyc) {
   // Square pixels: the largest centred square of the frame.
   gfx.window_equal_scales(static_cast<float>(ixc - kAreaHalf) - 0.5f, static_cast<float>(ixc + kAreaHalf) + 0.5f,
                           static_cast<float>(iyc - kAreaHalf) - 0.5f, static_cast<float>(iyc + kAreaHalf) + 0.5f);
-  if (ctx.s.disp.greyflag == 0 || ctx.s.disp.greyflag == 1) {
+  if (ctx.s.display.state.greyflag == 0 || ctx.s.display.state.greyflag == 1) {
     const DisplayState st = shifted_levels(ctx);
     gfx.image(ctx.image, ixc - kAreaHalf, ixc + kAreaHalf, iyc - kAreaHalf, iyc + kAreaHalf, st.fglev, st.bglev,
               st.displaytr, st.greyflag == 1, st.stretch);
@@ -523,8 +523,8 @@ void take_profile(Inspection& insp, const PsfEstimate& e, ConstImageView image, 
 void draw_stamp(Dialogue& ctx, Image& stamp, float fg, float bg) {
   ctx.gfx.viewport(0.3f, 0.7f, 0.1f, 0.5f);
   ctx.gfx.window_equal_scales(0.5f, static_cast<float>(kStampSide) + 0.5f, 0.5f, static_cast<float>(kStampSide) + 0.5f);
-  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.disp.greyflag == 1,
-                ctx.s.disp.stretch);
+  ctx.gfx.image(stamp.view(), 1, kStampSide, 1, kStampSide, fg, bg, kStampTr, ctx.s.display.state.greyflag == 1,
+                ctx.s.display.state.stretch);
 }
 
 // The inspection display: the profile with the sky line above, the stamp below with the
@@ -604,8 +604,8 @@ bool column_levels(Dialogue& ctx, float& average, float& sigma) {
   if (answer == 'y') return false;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
-    ctx.s.read_cursor(ctx.s.cursorx, ctx.s.cursory);
-    const float x = ctx.s.cursorx, y = ctx.s.cursory;
+    const CursorRead c = ctx.s.read_cursor_again();
+    const float x = c.x, y = c.y;
     ctx.con.record({kYouClickedAt, x, " ", y});
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
@@ -802,8 +802,8 @@ std::optional<std::pair<float, float>> object_position(Dialogue& ctx, const List
     return std::nullopt;
   }
   ctx.con.text(kClickObject);
-  ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
-  const float xc = ctx.s.cursorx, yc = ctx.s.cursory;
+  const CursorRead c = ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
+  const float xc = c.x, yc = c.y;
   ctx.con.record({kYouClickedAt, xc, " ", yc});
   return std::pair{xc, yc};
 }
@@ -826,9 +826,9 @@ void handle_object_steps(Dialogue& ctx, RemovalVisit& visit, const ObjectKind& k
   };
   if (!listed) {
     ctx.con.text(kClickCentre);
-    ctx.s.read_cursor(static_cast<float>(ixc), static_cast<float>(iyc));
-    xc = ctx.s.cursorx;
-    yc = ctx.s.cursory;
+    const CursorRead c = ctx.s.read_cursor(static_cast<float>(ixc), static_cast<float>(iyc));
+    xc = c.x;
+    yc = c.y;
     if (!on_image(ctx.image, xc, yc)) {
       ctx.con.text(kCentreOffImage);
       return finish();
@@ -1022,7 +1022,7 @@ int32_t run_visit(Dialogue& ctx) {
   // anything else: when memory is short the submenu is refused with the image untouched.
   std::optional<ConstantLevel> added;
   try {
-    ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
+    ctx.s.removal.work.prepare(ctx.image.nx, ctx.image.ny);
     added.emplace(ctx.image, level);
   } catch (const std::bad_alloc&) {
     ctx.con.text("Not enough memory for the removal work arrays of this " + std::to_string(ctx.image.nx) + " x " +
@@ -1047,7 +1047,7 @@ int32_t run_visit(Dialogue& ctx) {
       remove_listed_automatically(ctx, visit);
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
-      if (!ctx.s.object_list.empty()) ctx.files.object_list = ctx.s.object_list;
+      if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;
     } else {
       for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
       break;
@@ -1087,7 +1087,7 @@ AutomaticRemovals remove_list_unattended(Session& s, const RemovalFiles& files) 
     return report;
   }
   RemovalVisit visit;
-  ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
+  ctx.s.removal.work.prepare(ctx.image.nx, ctx.image.ny);
   const ConstantLevel added(ctx.image, level);
   open_record(ctx, visit);
   ctx.con.blank();

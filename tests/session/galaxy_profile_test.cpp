@@ -35,8 +35,8 @@ struct Page : InProcessSession {
   // Puts `img` into the active slot with the display levels fg/bg, as the menu finds them.
   Session& on(const Image& img, float fg, float bg) {
     load(1, img, "galaxy.fits");
-    s.disp.fglev = fg;
-    s.disp.bglev = bg;
+    s.display.state.fglev = fg;
+    s.display.state.bglev = bg;
     return s;
   }
   ProfileFiles files() const {
