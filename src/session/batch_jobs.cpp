@@ -230,7 +230,7 @@ int batch_profile(BatchRun& run) {
   ProfileFiles files;
   files.log = run.output("ZelvoProfile1.log").string();
   files.catalogue = run.output("ZelvoProfile1.ecsv").string();
-  float pa = static_cast<float>((*shape)[1]);
+  const float pa = static_cast<float>((*shape)[1]);
   ProfileResult r;
   try {
     r = measure_profile(desk.con, desk.gfx, in, ProfileScale::flux, static_cast<int>(std::lround((*c)[0])),

@@ -306,18 +306,17 @@ std::optional<double> north_east_angle(const ProfileImage& in, int xc, int yc, f
 }  // namespace
 
 ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
-                              float R, float step, float e, float& pa, const ProfileFiles& files) {
+                              float R, float step, float e, float pa_degrees, const ProfileFiles& files) {
   const ConstImageView image = in.image;
   const float fglev = in.fglev, bglev = in.bglev;
   ProfileResult res;
   if (const ProfileRequestCheck check =
-          check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
+          check_profile_request(ProfileRequest{xc, yc, R, step, e, pa_degrees}, image.nx, image.ny);
       !check.usable()) {
     con.text(check.refusal);
     return res;
   }
   const bool flux = scale == ProfileScale::flux;
-  const float pa_degrees = pa;
   std::optional<ProfileLog> log;
   if (flux) {
     log.emplace(files.log, con);
@@ -325,7 +324,8 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
     log->record({std::string(kProfileLogTitle)});
     log->blank();
   }
-  pa = position_angle_radians(pa);
+  const float pa = position_angle_radians(pa_degrees);
+  res.pa_radians = pa;
   if (flux) {
     res.pa_north_east = north_east_angle(in, xc, yc, pa);
     log->record({"Image:", in.file});
@@ -380,7 +380,7 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
 
 namespace {
 
-ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float& pa,
+ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float pa,
                           const ProfileFiles& files) {
   ImageSlot& a = s.active();
   ProfileImage in;
@@ -442,12 +442,12 @@ ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles&
   return run_profile(s, scale, rq.xc, rq.yc, rq.R, rq.step, rq.e, rq.pa, files);
 }
 
-ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa,
+ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa,
                          const ProfileFiles& files) {
   return run_profile(s, ProfileScale::flux, xc, yc, R, step, e, pa, files);
 }
 
-ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa) {
+ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa) {
   return run_profile(s, ProfileScale::magnitude, xc, yc, R, step, e, pa, ProfileFiles{});
 }
 

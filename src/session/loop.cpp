@@ -26,7 +26,7 @@ void pause(Session& s) {
 
 bool open_screen(Session& s) {
   if (s.settings.device == "/xw" || s.settings.device == "/XW")
-    return s.gfx.open_sized(s.settings.device, s.settings.width, s.settings.height);
+    return s.gfx.open_sized(s.settings.device, s.settings.window.width, s.settings.window.height);
   return s.gfx.open(s.settings.device);
 }
 
@@ -50,7 +50,7 @@ void start_up(Session& s, const ProgramOptions& options) {
   s.display.state.level_mode = settings.level_mode;
   s.display.state.stretch = settings.stretch;
   if (!settings.display_notice.empty()) s.con.text(settings.display_notice);
-  window_size(settings.window_code, s.settings.width, s.settings.height);
+  s.settings.window = window_size(settings.window_code);
 
   s.mainlog.open("Zelvo.log", s.con, "the session is not logged");
 

@@ -42,9 +42,9 @@ constexpr std::string_view kFwhmLead = "  FWHM: ";
 constexpr std::string_view kNoStar = "no star under the cursor";
 
 std::string fwhm_text(const StarWidth& w) {
-  if (w.status != StarWidth::Status::Fitted) return std::string(kNoStar);
+  if (w.status != StarWidth::Status::fitted) return std::string(kNoStar);
   char buf[96];
-  if (w.model == StarModel::Moffat)
+  if (w.model == StarModel::moffat)
     std::snprintf(buf, sizeof buf, "%.2f pixels (Moffat, beta %.2f)", w.fwhm, w.beta);
   else
     std::snprintf(buf, sizeof buf, "%.2f pixels (Gaussian)", w.fwhm);

@@ -15,6 +15,7 @@
 #include "platform/graphics.h"
 #include "platform/log_file.h"
 #include "removal/removal_work.h"
+#include "session/settings.h"
 
 namespace zelvo {
 
@@ -80,9 +81,9 @@ struct CursorMemory {
 
 // The values fixed at start-up: the extended-log choice and the screen device.
 struct SessionSettings {
-  int extlogs = 0;                 // 1: the removals write their detailed logs
-  std::string device;              // screen device
-  int width = 1024, height = 768;  // screen window size from the window-size code
+  int extlogs = 0;     // 1: the removals write their detailed logs
+  std::string device;  // screen device
+  WindowSize window;   // screen window size from the window-size code
 };
 
 // The random stream of the removals' noise, repeatable from the start-up seed.
