@@ -109,7 +109,7 @@ void BM_CommandL(benchmark::State& state) {
   // Every variant frees its previous image inside the timed loop.
   for (auto _ : state) {
     if (!cl.load(path)) state.SkipWithError("load failed");
-    benchmark::DoNotOptimize(cl.s.disp.maxlim);
+    benchmark::DoNotOptimize(cl.s.display.state.maxlim);
   }
   state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 4);
 }

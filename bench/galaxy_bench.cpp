@@ -94,12 +94,11 @@ void BM_FluxProfile4096(benchmark::State& state) {
     Graphics gfx(con);
     gfx.open("/null");
     Session s(con, gfx);
-    std::swap(s.slot[0].image, img);  // the frame is lent to the session, not copied
-    s.disp.fglev = 900.0f;
-    s.disp.bglev = 3000.0f;
-    float pa = 30.0f;
-    const ProfileResult r = THEPROFILE(s, 2048, 2048, 300.0f, 10.0f, 0.3f, pa, ProfileFiles{log, ""});
-    std::swap(s.slot[0].image, img);
+    std::swap(s.slots.all[0].image, img);  // the frame is lent to the session, not copied
+    s.display.state.fglev = 900.0f;
+    s.display.state.bglev = 3000.0f;
+    const ProfileResult r = THEPROFILE(s, 2048, 2048, 300.0f, 10.0f, 0.3f, 30.0f, ProfileFiles{log, ""});
+    std::swap(s.slots.all[0].image, img);
     if (!r.done) state.SkipWithError("the profile was refused");
     benchmark::DoNotOptimize(r.curve.vrot.data());
   }

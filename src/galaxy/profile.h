@@ -16,7 +16,7 @@ namespace zelvo {
 enum class ProfileScale { flux, magnitude };
 
 // What the user asks for: centre (pixels), extent R and step (pixels), eccentricity and
-// position angle (degrees as typed; a profile converts it to radians in place).
+// position angle (degrees as typed; the profile result holds it in radians).
 struct ProfileRequest {
   int32_t xc = 0, yc = 0;
   float R = 0.0f, step = 0.0f, e = 0.0f, pa = 0.0f;

@@ -227,7 +227,7 @@ StarWidth fit_round(ConstImageView image, int cx, int cy, int radius) {
   const std::size_t params = use_moffat ? 6 : 5;
   const double scatter = std::sqrt(chi2 / static_cast<double>(std::max<std::size_t>(1, px.size() - params)));
   if (use_moffat) {
-    w.model = StarModel::Moffat;
+    w.model = StarModel::moffat;
     w.peak = m.p[0];
     w.sky = m.p[1];
     w.x = m.p[2];
@@ -235,7 +235,7 @@ StarWidth fit_round(ConstImageView image, int cx, int cy, int radius) {
     w.beta = m.p[5];
     w.fwhm = moffat_fwhm(m.p[4], m.p[5]);
   } else {
-    w.model = StarModel::Gaussian;
+    w.model = StarModel::gaussian;
     w.peak = g.p[0];
     w.sky = g.p[1];
     w.x = g.p[2];
@@ -246,7 +246,7 @@ StarWidth fit_round(ConstImageView image, int cx, int cy, int radius) {
   const bool stands_out = w.peak > kMinSignificance * scatter && w.peak > 0.0;
   const bool sensible = std::isfinite(w.fwhm) && w.fwhm >= kMinFwhm && w.fwhm <= 2.0 * radius &&
                         std::fabs(w.x - x0) < lim && std::fabs(w.y - y0) < lim;
-  if (stands_out && sensible) w.status = StarWidth::Status::Fitted;
+  if (stands_out && sensible) w.status = StarWidth::Status::fitted;
   return w;
 }
 
@@ -273,14 +273,14 @@ StarWidth measure_star_width(ConstImageView image, float x, float y) {
   if (!found) return StarWidth{};
 
   StarWidth w = fit_round(image, cx, cy, kFirstRadius);
-  for (int round = 1; round < kRounds && w.status == StarWidth::Status::Fitted; ++round) {
+  for (int round = 1; round < kRounds && w.status == StarWidth::Status::fitted; ++round) {
     const int radius = std::clamp(static_cast<int>(std::lround(2.0 * w.fwhm)), kFirstRadius, kMaxRadius);
     const int ncx = static_cast<int>(std::lround(w.x)), ncy = static_cast<int>(std::lround(w.y));
     if (radius == w.radius && ncx == cx && ncy == cy) break;
     cx = ncx;
     cy = ncy;
     const StarWidth next = fit_round(image, cx, cy, radius);
-    if (next.status != StarWidth::Status::Fitted) break;
+    if (next.status != StarWidth::Status::fitted) break;
     w = next;
   }
   return w;

@@ -7,17 +7,17 @@
 
 namespace zelvo {
 
-enum class StarModel { Moffat, Gaussian };
+enum class StarModel { moffat, gaussian };
 
 struct StarWidth {
   enum class Status {
-    Fitted,  // the values below hold
-    NoStar,  // nothing stands out of the sky around the click (a fitted peak below five times
-             // the scatter about the fit, or a profile narrower than one pixel: noise or a
-             // cosmic-ray hit), or the fit did not converge
+    fitted,   // the values below hold
+    no_star,  // nothing stands out of the sky around the click (a fitted peak below five times
+              // the scatter about the fit, or a profile narrower than one pixel: noise or a
+              // cosmic-ray hit), or the fit did not converge
   };
-  Status status = Status::NoStar;
-  StarModel model = StarModel::Moffat;  // the profile that fitted better
+  Status status = Status::no_star;
+  StarModel model = StarModel::moffat;  // the profile that fitted better
   double fwhm = 0.0;                    // full width at half maximum, pixels
   double beta = 0.0;                    // Moffat's power (0 for the Gaussian)
   double x = 0.0;                       // fitted centre, pixel coordinates (pixel (i, j) centred at (i, j))

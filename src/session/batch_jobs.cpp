@@ -79,10 +79,10 @@ BatchDesk::BatchDesk(BatchRun& r)
       con(no_answers, transcript),
       gfx(con),
       s(con, gfx) {
-  s.ranseed = r.args.seed ? *r.args.seed : INITRAN();
-  s.disp.greyflag = 1;
-  s.disp.scaling = 'n';
-  s.gdevice = "/null";
+  s.random.seed = r.args.seed ? *r.args.seed : INITRAN();
+  s.display.state.greyflag = 1;
+  s.display.state.scaling = 'n';
+  s.settings.device = "/null";
   if (s.mainlog.open(r.output("Zelvo.log"), con, "the session is not logged")) {
     for (const auto& l : mainlog_header_lines()) s.mainlog.stream() << l << '\n';
     s.mainlog.stream().flush();
@@ -111,7 +111,7 @@ bool BatchDesk::load() {
       return false;
     }
   }
-  s.activeslot = 1;
+  s.slots.active_number = 1;
   ImageSlot& sl = s.active();
   sl.image = std::move(r.image);
   sl.name = run.args.frame.substr(0, 80);
@@ -122,12 +122,12 @@ bool BatchDesk::load() {
   sl.cards = std::move(r.header.cards);
   sl.texts = r.texts;
   if (r.range.known) {
-    s.disp.minlim = r.range.lo;
-    s.disp.maxlim = r.range.hi;
+    s.display.state.minlim = r.range.lo;
+    s.display.state.maxlim = r.range.hi;
   } else {
     const ValueRange range = finite_range(sl.image);
-    s.disp.minlim = range.lo;
-    s.disp.maxlim = range.hi;
+    s.display.state.minlim = range.lo;
+    s.display.state.maxlim = range.hi;
   }
   return true;
 }
@@ -221,18 +221,18 @@ int batch_profile(BatchRun& run) {
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
   ImageSlot& sl = desk.s.active();
-  ensure_display_levels(sl.view(), desk.s.disp);
+  ensure_display_levels(sl.view(), desk.s.display.state);
   ProfileImage in;
   in.image = sl.view();
-  in.fglev = desk.s.disp.fglev;
-  in.bglev = desk.s.disp.bglev;
+  in.fglev = desk.s.display.state.fglev;
+  in.bglev = desk.s.display.state.bglev;
   in.cards = &sl.cards;
   in.file = run.args.frame;
   in.sky_percent = 0.0f;  // the sky as measured
   ProfileFiles files;
   files.log = run.output("ZelvoProfile1.log").string();
   files.catalogue = run.output("ZelvoProfile1.ecsv").string();
-  float pa = static_cast<float>((*shape)[1]);
+  const float pa = static_cast<float>((*shape)[1]);
   ProfileResult r;
   try {
     r = measure_profile(desk.con, desk.gfx, in, ProfileScale::flux, static_cast<int>(std::lround((*c)[0])),
@@ -261,7 +261,7 @@ int batch_remove(BatchRun& run) {
   }
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
-  ensure_display_levels(desk.s.active().view(), desk.s.disp);
+  ensure_display_levels(desk.s.active().view(), desk.s.display.state);
   const RemovalFiles files{list, run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
   const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
   if (!removals) return kJobRefused;
@@ -294,7 +294,7 @@ int batch_find(BatchRun& run) {
   }
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
-  ensure_display_levels(desk.s.active().view(), desk.s.disp);
+  ensure_display_levels(desk.s.active().view(), desk.s.display.state);
   const UnattendedFind found = find_stars_unattended(desk.s, threshold, fwhm, run.output("ZelvoRep.log"),
                                                      run.output("stars.ecsv"), run.output("stars.reg"));
   if (!found.problem.empty()) {

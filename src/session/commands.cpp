@@ -35,7 +35,8 @@ namespace zelvo {
 
 bool refuse_empty_slot(Session& s) {
   if (!s.active().empty()) return false;
-  s.con.text("Image slot " + std::to_string(s.activeslot) + " is empty: load an image (L) or create one (N) first.");
+  s.con.text("Image slot " + std::to_string(s.slots.active_number) +
+             " is empty: load an image (L) or create one (N) first.");
   return true;
 }
 
@@ -72,7 +73,6 @@ void command_load(Session& s) {
   const std::string filename = s.con.read_file_name();
   if (const auto why = unreadable_name(filename)) s.con.text(filename + ": " + *why);
   FitsRead r = read_fits_reported(s.con, filename);
-  s.fitsstatus = r.error.status;
   if (r.outcome != ReadOutcome::loaded) return;  // the slot stays exactly as it was, its name included
   sl.image = std::move(r.image);
   sl.name = filename.substr(0, 80);
@@ -84,12 +84,12 @@ void command_load(Session& s) {
   sl.cards = std::move(r.header.cards);
   sl.texts = r.texts;
   if (r.range.known) {  // the reader found them on the way
-    s.disp.minlim = r.range.lo;
-    s.disp.maxlim = r.range.hi;
+    s.display.state.minlim = r.range.lo;
+    s.display.state.maxlim = r.range.hi;
   } else {
     const ValueRange range = finite_range(sl.image);
-    s.disp.minlim = range.lo;
-    s.disp.maxlim = range.hi;
+    s.display.state.minlim = range.lo;
+    s.display.state.maxlim = range.hi;
   }
 }
 
@@ -146,25 +146,27 @@ void show_help_page(Session& s, const std::vector<std::string>& lines) {
 }  // namespace
 
 void command_help(Session& s) {
-  if (s.helpopen == 1) {
+  if (s.display.help_open) {
     s.con.close_help_window();
-    s.helpopen = 0;
+    s.display.help_open = false;
     return;
   }
-  s.helpopen = 1;
+  s.display.help_open = true;
   s.con.open_help_window();
   s.con.focus_help();
   std::vector<std::string> page;  // what is shown before the next question
+  // The topic asked for; a bare "/" keeps the last one, at first H's own.
+  char topic = 'H';
   for (;;) {
     for (const auto& l : help_intro_lines()) page.push_back(" " + l);
     show_help_page(s, page);
-    s.con.read_list({&s.command});
-    if (s.command == '?') {
+    s.con.read_list({&topic});
+    if (topic == '?') {
       s.con.focus_command();
       return;
     }
     page.clear();
-    const auto text = help_text(s.command);
+    const auto text = help_text(topic);
     if (text.empty()) continue;
     page.emplace_back();
     for (auto l : text) page.push_back(" " + std::string(l));
@@ -243,7 +245,6 @@ void command_save(Session& s) {
   ImageSlot& sl = s.active();
   FileOrigin written;
   const FitsError error = WRITE_FITS_2D_IMAGE(outname, sl.view(), sl.cards, &written, sl.origin.type.undefined_as_null);
-  s.fitsstatus = error.status;
   if (error.failed()) {
     PRINT_FITS_ERROR(error, s.con);
     s.con.text("Nothing was written; the image is still in memory as " + trim_right(sl.name) + ".");
@@ -263,7 +264,7 @@ bool command_exit_save(Session& s) {
   // First pass: modified images go back to the file they were loaded from or last saved to,
   // when that file is still the one loaded and held nothing but this image.
   for (int i = 1; i <= 4; ++i) {
-    ImageSlot& sl = s.slot[static_cast<std::size_t>(i - 1)];
+    ImageSlot& sl = s.slots.all[static_cast<std::size_t>(i - 1)];
     if (!sl.empty() && sl.modified && !sl.file.empty()) {
       if (const auto why = kept_back(sl, i, replaced)) {
         s.con.text(*why);
@@ -287,7 +288,7 @@ bool command_exit_save(Session& s) {
   // Second pass: new images that were never saved, and images whose file was left alone,
   // are asked for a name.
   for (int i = 1; i <= 4; ++i) {
-    ImageSlot& sl = s.slot[static_cast<std::size_t>(i - 1)];
+    ImageSlot& sl = s.slots.all[static_cast<std::size_t>(i - 1)];
     if (!sl.empty() && (sl.file.empty() || ask[static_cast<std::size_t>(i - 1)])) {
       s.con.blank();
       const std::string outname = ask_output_name(s, i);
@@ -308,7 +309,6 @@ bool command_exit_save(Session& s) {
   if (!ok) {
     s.con.text("Not every image could be saved, so Zelvo goes on: nothing unsaved is lost.");
     pause(s);
-    s.command = ' ';
     return false;
   }
   pause(s);
@@ -370,17 +370,17 @@ void command_print(Session& s) {
       ::close(fd);
       bool ok = s.gfx.open(std::string(temp) + "/ps");
       if (ok) {
-        s.disp.printflag = 1;
+        s.display.state.printflag = 1;
         try {
-          DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, false, s.con, s.gfx);
+          DISPLAYIMAGE(display_source(s.active()), s.display.state, s.active().texts, false, s.con, s.gfx);
         } catch (...) {
-          s.disp.printflag = 0;
+          s.display.state.printflag = 0;
           s.gfx.close_all();
           std::remove(temp);
           open_screen(s);
           throw;
         }
-        s.disp.printflag = 0;
+        s.display.state.printflag = 0;
         s.gfx.close_all();
       }
       if (!ok) {

@@ -145,31 +145,32 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
 void command_display(Session& s) {
   if (refuse_empty_slot(s)) return;
   for (std::string_view l : kGreyQuestion) s.con.text(l);
-  int32_t g = s.disp.greyflag;
+  int32_t g = s.display.state.greyflag;
   s.con.read_list({&g});
-  s.disp.greyflag = g;
+  s.display.state.greyflag = g;
   if (g != 0 && g != 1) {
-    s.disp.greyflag = 1;
+    s.display.state.greyflag = 1;
     s.con.text(kNotGreyChoice);
   }
-  const bool dialogue = s.command == 'D' || s.command == 'd';
   remember_display(s);  // also while the level dialogue waits for its answers
-  DISPLAYIMAGE(display_source(s.active()), s.disp, s.active().texts, dialogue, s.con, s.gfx);
+  // D is the display dialogue: the level questions follow the automatic levels.
+  constexpr bool kLevelDialogue = true;
+  DISPLAYIMAGE(display_source(s.active()), s.display.state, s.active().texts, kLevelDialogue, s.con, s.gfx);
 }
 
 void remember_display(Session& s) {
-  const int which = s.activeslot;
+  const int which = s.slots.active_number;
   const ImageSlot& shown = s.active();
   const float* const px = shown.image.view().px;
   const int nx = shown.nx(), ny = shown.ny();
   if (shown.empty()) return s.gfx.set_redraw(nullptr);
   s.gfx.set_redraw([&s, which, px, nx, ny] {
-    ImageSlot& sl = s.slot[static_cast<std::size_t>(which - 1)];
+    ImageSlot& sl = s.slots.all[static_cast<std::size_t>(which - 1)];
     // Only the pixels that were shown: a slot loaded, cropped or emptied since is not drawn.
-    if (sl.empty() || sl.view().px != px || sl.nx() != nx || sl.ny() != ny || !s.disp.levels_set) return;
+    if (sl.empty() || sl.view().px != px || sl.nx() != nx || sl.ny() != ny || !s.display.state.levels_set) return;
     const DisplaySource src = display_source(sl);
     draw_display_frame(src, true, s.gfx);
-    draw_display_image(src, s.disp, true, s.gfx);
+    draw_display_image(src, s.display.state, true, s.gfx);
   });
 }
 

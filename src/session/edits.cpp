@@ -170,10 +170,10 @@ void command_crop(Session& s) {
   print_lines(s.con, kCropIntro);
 
   // The click only shows where the user is; the crop is defined by the typed limits.
-  s.cursorx = static_cast<float>(a.nx()) / 2.0f;
-  s.cursory = static_cast<float>(a.ny()) / 2.0f;
-  s.read_cursor(s.cursorx, s.cursory);
-  s.con.record({"You clicked at ", s.cursorx, s.cursory});
+  // The read starts at the image centre, which stays the next read's start if this one is cut short.
+  s.cursor = CursorMemory{static_cast<float>(a.nx()) / 2.0f, static_cast<float>(a.ny()) / 2.0f};
+  const CursorRead c = s.read_cursor_again();
+  s.con.record({"You clicked at ", c.x, c.y});
 
   print_lines(s.con, kCropLimitsPrompt);
   int32_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
@@ -255,10 +255,10 @@ void command_arithmetic(Session& s) {
   std::vector<float>& out = a.image.px;
 
   if (op.two_slot) {
-    const ImageSlot& x = s.slot[static_cast<std::size_t>(op.x - 1)];
-    const ImageSlot& y = s.slot[static_cast<std::size_t>(op.y - 1)];
+    const ImageSlot& x = s.slots.all[static_cast<std::size_t>(op.x - 1)];
+    const ImageSlot& y = s.slots.all[static_cast<std::size_t>(op.y - 1)];
     for (int k : {op.x, op.y}) {
-      if (s.slot[static_cast<std::size_t>(k - 1)].empty()) {
+      if (s.slots.all[static_cast<std::size_t>(k - 1)].empty()) {
         s.con.text("Image slot " + std::to_string(k) + " is empty; image unchanged.");
         return;
       }
@@ -277,8 +277,8 @@ void command_arithmetic(Session& s) {
 
   const int width = op.two_slot ? 10 : 8;
   const PixelExtremes e = pixel_extremes(a.view());
-  s.con.line(extreme_line(kMaximumLead, s.activeslot, e.maximum, width));
-  s.con.line(extreme_line(kMinimumLead, s.activeslot, e.minimum, width));
+  s.con.line(extreme_line(kMaximumLead, s.slots.active_number, e.maximum, width));
+  s.con.line(extreme_line(kMinimumLead, s.slots.active_number, e.minimum, width));
 }
 
 }  // namespace zelvo

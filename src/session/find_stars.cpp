@@ -141,7 +141,9 @@ void take_list_file(Session& s, const RemovalFiles& files, const std::string& na
   const SmallFile f = read_small_file(path);
   if (!f.read()) {
     s.con.text(name + " cannot be read (missing, or not a readable file); options 8 and 9 still read " +
-               (s.object_list.empty() ? files.object_list : std::filesystem::path(s.object_list)).filename().string() +
+               (s.removal.object_list.empty() ? files.object_list : std::filesystem::path(s.removal.object_list))
+                   .filename()
+                   .string() +
                ".");
     return;
   }
@@ -151,7 +153,7 @@ void take_list_file(Session& s, const RemovalFiles& files, const std::string& na
     s.con.text(name + " holds no objects; options 8 and 9 still read what they read before.");
     return;
   }
-  s.object_list = path.string();
+  s.removal.object_list = path.string();
   s.con.text("Options 8 and 9 now read " + name + " (" + std::to_string(list.objects.size()) + " objects).");
 }
 
@@ -173,7 +175,7 @@ void draw_ellipse(Graphics& gfx, const Ellipse& el) {
 
 void draw_list(Session& s, const Edit& ed) {
   ImageSlot& slot = s.active();
-  DISPLAYIMAGE(DisplaySource{slot.view(), slot.object, slot.name}, s.disp, slot.texts, false, s.con, s.gfx);
+  DISPLAYIMAGE(DisplaySource{slot.view(), slot.object, slot.name}, s.display.state, slot.texts, false, s.con, s.gfx);
   for (const ListedStar& l : ed.stars)
     CIRCLE(l.star.x, l.star.y, l.star.radius, l.star.type == 2 ? kSaturatedColour : kStarColour, s.gfx);
   for (const Ellipse& el : ed.ellipses) draw_ellipse(s.gfx, el);
@@ -377,8 +379,9 @@ void write_list(Session& s, const RemovalFiles& files, const Edit& ed, const Fin
     return;
   }
   // The list options 8 and 9 read now, unless that is a region file.
-  const std::filesystem::path start =
-      s.object_list.empty() || is_region_name(s.object_list) ? files.object_list : std::filesystem::path(s.object_list);
+  const std::filesystem::path start = s.removal.object_list.empty() || is_region_name(s.removal.object_list)
+                                          ? files.object_list
+                                          : std::filesystem::path(s.removal.object_list);
   const auto [path, mode] = list_target(s, start);
   std::string text;
   int saturated = 0;
@@ -393,7 +396,7 @@ void write_list(Session& s, const RemovalFiles& files, const Edit& ed, const Fin
                                          : "; the list " + name + " is left as it was."));
     return;
   }
-  s.object_list = path.string();
+  s.removal.object_list = path.string();
   s.con.text(std::string(mode == WriteMode::append ? "Appended " : "Wrote ") + std::to_string(ed.stars.size()) +
              " objects (" + std::to_string(saturated) + " saturated) to " + name + "; options 8 and 9 read it.");
   std::vector<FoundStar> stars;

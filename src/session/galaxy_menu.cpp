@@ -96,7 +96,7 @@ constexpr std::string_view kZeroScale = "A pixel scale of 0 arcsec per pixel is 
 std::string size_text(ConstImageView v) { return std::to_string(v.nx) + " x " + std::to_string(v.ny); }
 
 // The one-line refusal for a source slot number, or nothing when the slot can be used.
-ImageSlot& slot_of(Session& s, int k) { return s.slot[static_cast<std::size_t>(k - 1)]; }
+ImageSlot& slot_of(Session& s, int k) { return s.slots.all[static_cast<std::size_t>(k - 1)]; }
 
 std::optional<std::string> refuse_source(Session& s, int k) {
   if (k < 1 || k > 4) return std::string(kBadSlotNumber);
@@ -306,18 +306,17 @@ std::optional<double> north_east_angle(const ProfileImage& in, int xc, int yc, f
 }  // namespace
 
 ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
-                              float R, float step, float e, float& pa, const ProfileFiles& files) {
+                              float R, float step, float e, float pa_degrees, const ProfileFiles& files) {
   const ConstImageView image = in.image;
   const float fglev = in.fglev, bglev = in.bglev;
   ProfileResult res;
   if (const ProfileRequestCheck check =
-          check_profile_request(ProfileRequest{xc, yc, R, step, e, pa}, image.nx, image.ny);
+          check_profile_request(ProfileRequest{xc, yc, R, step, e, pa_degrees}, image.nx, image.ny);
       !check.usable()) {
     con.text(check.refusal);
     return res;
   }
   const bool flux = scale == ProfileScale::flux;
-  const float pa_degrees = pa;
   std::optional<ProfileLog> log;
   if (flux) {
     log.emplace(files.log, con);
@@ -325,7 +324,8 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
     log->record({std::string(kProfileLogTitle)});
     log->blank();
   }
-  pa = position_angle_radians(pa);
+  const float pa = position_angle_radians(pa_degrees);
+  res.pa_radians = pa;
   if (flux) {
     res.pa_north_east = north_east_angle(in, xc, yc, pa);
     log->record({"Image:", in.file});
@@ -380,13 +380,13 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
 
 namespace {
 
-ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float& pa,
+ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float pa,
                           const ProfileFiles& files) {
   ImageSlot& a = s.active();
   ProfileImage in;
   in.image = a.view();
-  in.fglev = s.disp.fglev;
-  in.bglev = s.disp.bglev;
+  in.fglev = s.display.state.fglev;
+  in.bglev = s.display.state.bglev;
   in.cards = &a.cards;
   in.file = a.file.empty() ? a.name : a.file;
   return measure_profile(s.con, s.gfx, in, scale, xc, yc, R, step, e, pa, files);
@@ -442,18 +442,18 @@ ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles&
   return run_profile(s, scale, rq.xc, rq.yc, rq.R, rq.step, rq.e, rq.pa, files);
 }
 
-ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa,
+ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa,
                          const ProfileFiles& files) {
   return run_profile(s, ProfileScale::flux, xc, yc, R, step, e, pa, files);
 }
 
-ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa) {
+ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa) {
   return run_profile(s, ProfileScale::magnitude, xc, yc, R, step, e, pa, ProfileFiles{});
 }
 
 SlotChanges colour_image_dialogue(Session& s) {
   Console& con = s.con;
-  const int activeslot = s.activeslot;
+  const int activeslot = s.slots.active_number;
   SlotChanges changes;
   con.text(kColourSlotsPrompt);
   int32_t bs = 0, is = 0;
@@ -506,7 +506,7 @@ SlotChanges calibrated_image_dialogue(Session& s) {
 
   slot_of(s, is).exptime = *ti;
   make_calibrated_image(slot_of(s, is).view(), slot_of(s, cs).view(), *ti, s.active().view(), k);
-  changes.pixels_changed = {s.activeslot};
+  changes.pixels_changed = {s.slots.active_number};
   changes.header_from = is;
   return changes;
 }
@@ -525,7 +525,7 @@ void command_galaxy(Session& s) {
   }
 
   if (choice == 1 || choice == 2) {
-    ensure_display_levels(s.active().view(), s.disp);
+    ensure_display_levels(s.active().view(), s.display.state);
     const ProfileResult r = profile_option(s, choice == 1 ? ProfileScale::flux : ProfileScale::magnitude);
     if (!r.done) pause(s);
     return;
@@ -536,9 +536,9 @@ void command_galaxy(Session& s) {
     pause(s);
     return;
   }
-  for (int k : changes.pixels_changed) mark_modified(s.slot[static_cast<std::size_t>(k - 1)]);
-  if (changes.header_from != s.activeslot)
-    s.active().cards = s.slot[static_cast<std::size_t>(changes.header_from - 1)].cards;
+  for (int k : changes.pixels_changed) mark_modified(s.slots.all[static_cast<std::size_t>(k - 1)]);
+  if (changes.header_from != s.slots.active_number)
+    s.active().cards = s.slots.all[static_cast<std::size_t>(changes.header_from - 1)].cards;
 }
 
 }  // namespace zelvo

@@ -83,6 +83,7 @@ struct ProfileResult {
   RefinedSky refined;                   // the histogram's level refined from the sky pixels (flux scale)
   float sky = 0.0f;                     // after the user's percentage change (flux scale)
   bool falling = false;                 // the profile still falls at its outer edge (flux scale)
+  std::optional<float> pa_radians;      // the position angle as the profile used it (not for a refusal)
   std::optional<double> pa_north_east;  // degrees, with a WCS (flux scale)
   BinnedProfile profile;
   std::vector<float> y2;
@@ -99,18 +100,18 @@ ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles&
 
 // THEPROFILE: the flux-scale profile of the active image (drawn with the session's levels
 // fglev/bglev), with the sky histogram dialogue, the spline, the rotation curve and the
-// profile log. `pa` arrives in degrees and is converted to radians in place. A request that
-// cannot work is refused with one line before anything is drawn or logged.
-ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa,
+// profile log. `pa` is in degrees; the result holds it in radians. A request that cannot
+// work is refused with one line before anything is drawn or logged.
+ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa,
                          const ProfileFiles& files = {});
 
 // The profile of one image, G's flux or magnitude profile as both the dialogue and a job run
-// it: pa in degrees, converted in place.
+// it: pa in degrees.
 ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
-                              float R, float step, float e, float& pa, const ProfileFiles& files);
+                              float R, float step, float e, float pa_degrees, const ProfileFiles& files);
 
 // MAGPROFILE: the magnitude-scale profile: no sky, no log, no rotation curve; blank pixels
 // (-99999.0) are skipped and the value axis runs downward.
-ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float& pa);
+ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa);
 
 }  // namespace zelvo

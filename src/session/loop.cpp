@@ -25,20 +25,20 @@ void pause(Session& s) {
 }
 
 bool open_screen(Session& s) {
-  if (s.gdevice == "/xw" || s.gdevice == "/XW") return s.gfx.open_sized(s.gdevice, s.gwidth, s.gheight);
-  return s.gfx.open(s.gdevice);
+  if (s.settings.device == "/xw" || s.settings.device == "/XW")
+    return s.gfx.open_sized(s.settings.device, s.settings.window.width, s.settings.window.height);
+  return s.gfx.open(s.settings.device);
 }
 
 namespace {
 
 // Start-up steps 3 to 10: seed, slots, settings, main log, screen device, banner, welcome.
 void start_up(Session& s, const ProgramOptions& options) {
-  s.ranseed = options.seed ? *options.seed : INITRAN();
-  for (auto& sl : s.slot) sl.name = kEmptySlotName;
-  s.activeslot = 1;
-  s.helpopen = 0;
-  s.disp.greyflag = 1;
-  s.disp.scaling = 'n';
+  s.random.seed = options.seed ? *options.seed : INITRAN();
+  for (auto& sl : s.slots.all) sl.name = kEmptySlotName;
+  s.slots.active_number = 1;
+  s.display.state.greyflag = 1;
+  s.display.state.scaling = 'n';
 
   const Settings settings = read_settings("Zelvo.ini");
   if (!settings.notice.empty()) s.con.text(settings.notice);
@@ -46,24 +46,24 @@ void start_up(Session& s, const ProgramOptions& options) {
   if (const auto stale = remove_stale_temporaries("."); !stale.empty())
     s.con.text("Removed " + std::to_string(stale.size()) + " temporary file" + (stale.size() == 1 ? "" : "s") +
                " of an interrupted write by an earlier Zelvo: " + stale.front() + (stale.size() > 1 ? " ..." : ""));
-  s.extlogs = settings.extlogs;
-  s.disp.level_mode = settings.level_mode;
-  s.disp.stretch = settings.stretch;
+  s.settings.extlogs = settings.extlogs;
+  s.display.state.level_mode = settings.level_mode;
+  s.display.state.stretch = settings.stretch;
   if (!settings.display_notice.empty()) s.con.text(settings.display_notice);
-  window_size(settings.window_code, s.gwidth, s.gheight);
+  s.settings.window = window_size(settings.window_code);
 
   s.mainlog.open("Zelvo.log", s.con, "the session is not logged");
 
   if (!options.device.empty()) {
-    s.gdevice = options.device;
+    s.settings.device = options.device;
   } else {
     const char* display = std::getenv("DISPLAY");
-    s.gdevice = (display && *display) ? "/xw" : "/null";
-    if (s.gdevice == "/null") s.con.text("No X display is reachable; graphics go to the null device (/null).");
+    s.settings.device = (display && *display) ? "/xw" : "/null";
+    if (s.settings.device == "/null") s.con.text("No X display is reachable; graphics go to the null device (/null).");
   }
-  if (!open_screen(s) && s.gdevice != "/null") {
+  if (!open_screen(s) && s.settings.device != "/null") {
     s.con.text("Graphics go to the null device (/null) instead.");
-    s.gdevice = "/null";
+    s.settings.device = "/null";
     open_screen(s);
   }
 
@@ -89,7 +89,7 @@ void print_menu(Session& s) {
   s.con.clear();
   for (const auto& l : title_box_lines()) s.con.text(l);
   char buf[80];
-  std::snprintf(buf, sizeof buf, "Active image slot = %1d   ", s.activeslot);
+  std::snprintf(buf, sizeof buf, "Active image slot = %1d   ", s.slots.active_number);
   s.con.line(std::string(buf) + pad_right(s.active().name, 30));
   for (auto l : kOptionsLines) s.con.text(l);
 }
@@ -97,8 +97,8 @@ void print_menu(Session& s) {
 // The slots whose work Q would lose: changed since the last load or save, or new and never saved.
 std::string unsaved_slots(const Session& s) {
   std::string list;
-  for (std::size_t i = 0; i < s.slot.size(); ++i) {
-    const ImageSlot& sl = s.slot[i];
+  for (std::size_t i = 0; i < s.slots.all.size(); ++i) {
+    const ImageSlot& sl = s.slots.all[i];
     if (sl.empty() || (!sl.modified && !sl.file.empty())) continue;
     std::string name = trim_right(sl.name);
     // A short name never carries the marker; the line still says what would be lost.
@@ -116,19 +116,17 @@ bool confirm_quit(Session& s) {
   s.con.text(std::string(kUnsavedLead) + unsaved + ".");
   s.con.text(kQuitAnyway);
   const char answer = s.con.read_char();
-  if (answer == 'y' || answer == 'Y') return true;
-  s.command = ' ';  // back to the main menu, as after any other command
-  return false;
+  return answer == 'y' || answer == 'Y';  // otherwise back to the main menu
 }
 
-// Runs the command in s.command. Returns true when the program ends.
-bool dispatch(Session& s) {
-  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s.command)));
+// Runs the main-menu command `key`. Returns true when the program ends.
+bool dispatch(Session& s, char key) {
+  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
   switch (c) {
     case '1':
     case '2':
     case '3':
-    case '4': s.activeslot = c - '0'; break;
+    case '4': s.slots.active_number = c - '0'; break;
     case 'L': command_load(s); break;
     case 'N': command_new(s); break;
     case 'D': command_display(s); break;
@@ -159,10 +157,10 @@ constexpr std::string_view kOutOfMemory =
 
 // Runs one command; Ctrl-C and a lack of memory end the command, never the program.
 // Returns true when the program ends.
-bool run_command(Session& s) {
+bool run_command(Session& s, char key) {
   InterruptFlag& ctrl_c = s.con.interrupt();
   try {
-    const bool end = dispatch(s);
+    const bool end = dispatch(s, key);
     if (ctrl_c.raised()) {
       ctrl_c.clear();
       if (!end) s.con.notice(kCtrlCTooLate);
@@ -198,16 +196,16 @@ int run_zelvo(const ProgramOptions& options, std::istream& in, std::ostream& out
     start_up(s, options);
     for (;;) {
       print_menu(s);
+      char key = ' ';
       try {
-        s.command = s.con.read_char();
+        key = s.con.read_char();
       } catch (const Interrupted&) {
         con.interrupt().clear();
         con.notice(kCtrlCAtMenu);
         continue;
       }
-      s.fitsstatus = 0;
-      s.marked_objects = 0;
-      if (run_command(s)) break;
+      s.removal.marked_objects = 0;
+      if (run_command(s, key)) break;
     }
   } catch (const EndOfInput&) {
     con.blank();

@@ -26,7 +26,7 @@ int run_zelvo(const ProgramOptions& options, std::istream& in, std::ostream& out
 // "Press <enter> to continue..." and one line read and discarded.
 void pause(Session& s);
 
-// Opens the screen device named by s.gdevice at the configured window size.
+// Opens the screen device named by s.settings.device at the configured window size.
 bool open_screen(Session& s);
 
 }  // namespace zelvo

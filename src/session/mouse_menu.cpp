@@ -42,9 +42,9 @@ constexpr std::string_view kFwhmLead = "  FWHM: ";
 constexpr std::string_view kNoStar = "no star under the cursor";
 
 std::string fwhm_text(const StarWidth& w) {
-  if (w.status != StarWidth::Status::Fitted) return std::string(kNoStar);
+  if (w.status != StarWidth::Status::fitted) return std::string(kNoStar);
   char buf[96];
-  if (w.model == StarModel::Moffat)
+  if (w.model == StarModel::moffat)
     std::snprintf(buf, sizeof buf, "%.2f pixels (Moffat, beta %.2f)", w.fwhm, w.beta);
   else
     std::snprintf(buf, sizeof buf, "%.2f pixels (Gaussian)", w.fwhm);
@@ -61,7 +61,7 @@ void print_menu(Session& s) {
   s.con.blank();
   s.con.text(kZoomMenuHead);
   s.con.text(kZoomMenuSetBox);
-  s.con.record({kZoomMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
+  s.con.record({kZoomMenuBoxSize, s.display.zoom.zoomw, " x ", s.display.zoom.zoomh});
   for (std::string_view l : kMenuTail) s.con.text(l);
   s.con.blank();
 }
@@ -70,7 +70,7 @@ void print_menu(Session& s) {
 
 void SETZOOMBOX(Session& s) {
   const ConstImageView image = s.active().view();
-  ZoomBox& zoom = s.zoom;
+  ZoomBox& zoom = s.display.zoom;
   s.con.text(kZoomSizePrompt);
   s.con.read_list({&zoom.zoomw, &zoom.zoomh});
   clamp_zoom_size(zoom, image.nx, image.ny);
@@ -78,16 +78,16 @@ void SETZOOMBOX(Session& s) {
     // The whole image, wherever an earlier zoom or a centroid left the centre; the window
     // shows it whole again, as the next click is judged against it.
     zoom = whole_image_box(image.nx, image.ny);
-    draw_zoom(image, s.disp, zoom, s.gfx);
+    draw_zoom(image, s.display.state, zoom, s.gfx);
     return;
   }
 
   s.con.text(kZoomClickPrompt);
-  s.cursorx = static_cast<float>(image.nx) / 2.0f;
-  s.cursory = static_cast<float>(image.ny) / 2.0f;
-  s.read_cursor(s.cursorx, s.cursory);
-  centre_zoom_box(zoom, s.cursorx, s.cursory, image.nx, image.ny);
-  draw_zoom(image, s.disp, zoom, s.gfx);
+  // The read starts at the image centre, which stays the next read's start if this one is cut short.
+  s.cursor = CursorMemory{static_cast<float>(image.nx) / 2.0f, static_cast<float>(image.ny) / 2.0f};
+  const CursorRead c = s.read_cursor_again();
+  centre_zoom_box(zoom, c.x, c.y, image.nx, image.ny);
+  draw_zoom(image, s.display.state, zoom, s.gfx);
 }
 
 void report_pixel_analysis(ConstImageView image, float x, float y, Console& con, const SkyCoordinatesParse* sky) {
@@ -114,15 +114,15 @@ void report_pixel_analysis(ConstImageView image, float x, float y, Console& con,
 
 void analysis_loop(Session& s, const SkyCoordinatesParse* sky) {
   const ConstImageView image = s.active().view();
-  const Box box = acceptance_box(s.zoom);
+  const Box box = acceptance_box(s.display.zoom);
   for (;;) {
     s.con.blank();
     s.con.text(kAnalysisClickPrompt);
-    const CursorRead c = s.read_cursor(s.cursorx, s.cursory);
+    const CursorRead c = s.read_cursor_again();
     if (ends_click_loop(c.key)) return;
-    s.con.record({"You clicked at ", s.cursorx, s.cursory});
-    if (!click_accepted(box, s.cursorx, s.cursory, image)) return;
-    report_pixel_analysis(image, s.cursorx, s.cursory, s.con, sky);
+    s.con.record({"You clicked at ", c.x, c.y});
+    if (!click_accepted(box, c.x, c.y, image)) return;
+    report_pixel_analysis(image, c.x, c.y, s.con, sky);
   }
 }
 
@@ -131,9 +131,9 @@ void command_mouse(Session& s) {
   ImageSlot& a = s.active();
   // Every visit starts with the box covering the whole image, and the window shows it: the
   // clicks are judged against it (an earlier zoom may still be on the screen).
-  s.zoom = whole_image_box(a.nx(), a.ny());
-  ensure_display_levels(a.view(), s.disp);
-  draw_zoom(a.view(), s.disp, s.zoom, s.gfx);
+  s.display.zoom = whole_image_box(a.nx(), a.ny());
+  ensure_display_levels(a.view(), s.display.state);
+  draw_zoom(a.view(), s.display.state, s.display.zoom, s.gfx);
   // The header does not change while the submenu runs: its WCS is read once per visit.
   const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
   for (;;) {

@@ -251,7 +251,7 @@ void print_menu(Session& s, const ApertureRadii& radii, const Detector& detector
   con.blank();
   con.text(kZoomMenuHead);
   con.text(kZoomMenuSetBox);
-  con.record({kZoomMenuBoxSize, s.zoom.zoomw, " x ", s.zoom.zoomh});
+  con.record({kZoomMenuBoxSize, s.display.zoom.zoomw, " x ", s.display.zoom.zoomh});
   con.text(kMenuRadii);
   con.record({kMenuRadiiValues, radii.star, radii.inner, radii.outer});
   con.record({kMenuExptime, s.active().exptime});
@@ -326,7 +326,7 @@ void photometry_loop(Session& s, StarJob job, const ZoomBox& shown) {
   for (;;) {
     con.blank();
     for (std::string_view l : kClickPrompt) con.text(l);
-    const CursorRead c = s.read_cursor(s.cursorx, s.cursory);
+    const CursorRead c = s.read_cursor_again();
     if (ends_click_loop(c.key)) return;
     const Box limits = acceptance_box(shown);
     con.record({"You clicked at ", c.x, c.y});
@@ -334,7 +334,7 @@ void photometry_loop(Session& s, StarJob job, const ZoomBox& shown) {
 
     const StarOutcome o = measure_star(job, c.x, c.y, con);
     // The zoom box follows the centroid's last working pixel.
-    if (o.centroid_pixel) std::tie(s.zoom.zoomx, s.zoom.zoomy) = *o.centroid_pixel;
+    if (o.centroid_pixel) std::tie(s.display.zoom.zoomx, s.display.zoom.zoomy) = *o.centroid_pixel;
     if (o.saturated) return;
     // The apertures are drawn where they were measured: about the measured centre.
     CIRCLE(o.xcen, o.ycen, job.radii.star, kApertureColour, s.gfx);
@@ -353,11 +353,11 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
   const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
   Detector detector = detector_from_cards(a.cards);
   const ZoomBox whole = whole_image_box(image.nx, image.ny);
-  s.zoom = whole;
+  s.display.zoom = whole;
   ZoomBox shown = whole;
   ApertureRadii radii;
   // The window shows the whole image, as the clicks are judged against it.
-  draw_zoom(image, s.disp, shown, s.gfx);
+  draw_zoom(image, s.display.state, shown, s.gfx);
 
   LogFile logfile;
   std::ostream* log = nullptr;
@@ -374,8 +374,8 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
     if (choice == 1) {
       SETZOOMBOX(s);
       // A box of the image's size is the whole image, wherever a centroid left its centre.
-      const bool all = s.zoom.zoomw == image.nx && s.zoom.zoomh == image.ny;
-      shown = all ? whole : s.zoom;
+      const bool all = s.display.zoom.zoomw == image.nx && s.display.zoom.zoomh == image.ny;
+      shown = all ? whole : s.display.zoom;
     }
     if (choice == 2) radii_dialogue(con, radii);
     if (choice == 3) exptime_dialogue(con, a.exptime);
@@ -397,7 +397,7 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
 
 void command_photometry(Session& s) {
   if (refuse_empty_slot(s)) return;
-  ensure_display_levels(s.active().view(), s.disp);
+  ensure_display_levels(s.active().view(), s.display.state);
   photometry_submenu(s);
 }
 

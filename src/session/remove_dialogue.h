@@ -23,7 +23,7 @@ namespace zelvo {
 struct RemovalDialogue {
   RemovalDialogue(Session& session, const RemovalFiles& f)
       : s(session), slot(session.active()), image(slot.view()), con(session.con), gfx(session.gfx), files(f) {
-    if (!session.object_list.empty()) files.object_list = session.object_list;  // named at option 4
+    if (!session.removal.object_list.empty()) files.object_list = session.removal.object_list;  // named at option 4
   }
   Session& s;
   ImageSlot& slot;

@@ -8,8 +8,8 @@ namespace zelvo {
 
 void command_remove(Session& s) {
   if (refuse_empty_slot(s)) return;
-  ensure_display_levels(s.active().view(), s.disp);
-  s.marked_objects = remove_submenu(s);
+  ensure_display_levels(s.active().view(), s.display.state);
+  s.removal.marked_objects = remove_submenu(s);
 }
 
 }  // namespace zelvo

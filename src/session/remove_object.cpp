@@ -99,8 +99,8 @@ bool column_levels(RemovalDialogue& ctx, float& average, float& sigma) {
   if (answer == 'y') return false;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
-    ctx.s.read_cursor(ctx.s.cursorx, ctx.s.cursory);
-    const float x = ctx.s.cursorx, y = ctx.s.cursory;
+    const CursorRead c = ctx.s.read_cursor_again();
+    const float x = c.x, y = c.y;
     ctx.con.record({kYouClickedAt, x, " ", y});
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
@@ -275,8 +275,8 @@ std::optional<std::pair<float, float>> object_position(RemovalDialogue& ctx, con
     return std::nullopt;
   }
   ctx.con.text(kClickObject);
-  ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
-  const float xc = ctx.s.cursorx, yc = ctx.s.cursory;
+  const CursorRead c = ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
+  const float xc = c.x, yc = c.y;
   ctx.con.record({kYouClickedAt, xc, " ", yc});
   return std::pair{xc, yc};
 }
@@ -298,9 +298,9 @@ void handle_object_steps(RemovalDialogue& ctx, RemovalVisit& visit, const Object
   };
   if (!listed) {
     ctx.con.text(kClickCentre);
-    ctx.s.read_cursor(static_cast<float>(area.x), static_cast<float>(area.y));
-    xc = ctx.s.cursorx;
-    yc = ctx.s.cursory;
+    const CursorRead c = ctx.s.read_cursor(static_cast<float>(area.x), static_cast<float>(area.y));
+    xc = c.x;
+    yc = c.y;
     if (!on_image(ctx.image, xc, yc)) {
       ctx.con.text(kCentreOffImage);
       return finish();

@@ -39,7 +39,7 @@ constexpr float kSkyLower = -50.0f;
 constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
 
 RemovalContext removal_context(const RemovalDialogue& ctx, std::ostream* log) {
-  return RemovalContext{ctx.s.rng, ctx.s.ranseed, ctx.s.extlogs, log, ctx.con.stop_request()};
+  return RemovalContext{ctx.s.random.rng, ctx.s.random.seed, ctx.s.settings.extlogs, log, ctx.con.stop_request()};
 }
 
 void print_notes(Console& con, const std::vector<std::string>& notes) {
@@ -108,7 +108,7 @@ PsfEstimate estimate(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req) 
   PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
   print_notes(ctx.con, e.notes);
   // The zoom box follows the centroid's last working pixel.
-  if (e.centroid_pixel) std::tie(ctx.s.zoom.zoomx, ctx.s.zoom.zoomy) = *e.centroid_pixel;
+  if (e.centroid_pixel) std::tie(ctx.s.display.zoom.zoomx, ctx.s.display.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
   visit.ycen = e.ycen;
   if (e.deathrad) visit.deathrad = *e.deathrad;
@@ -194,23 +194,23 @@ PsfRequest psf_request(RemovalDialogue& ctx, RemovalVisit& visit) {
 RemovalResult remove_disc(RemovalDialogue& ctx, RemovalVisit& visit) {
   LogFile log;
   const LogFile::Opening opening = log.open_untold(ctx.files.debug_log, ctx.con, std::string(kNoDebugLogText));
-  const RemovalResult r =
-      DEATHSTAR(ctx.s.removal, ctx.image, visit.xcen, visit.ycen, visit.deathrad, removal_context(ctx, &log.stream()));
+  const RemovalResult r = DEATHSTAR(ctx.s.removal.work, ctx.image, visit.xcen, visit.ycen, visit.deathrad,
+                                    removal_context(ctx, &log.stream()));
   visit.deathrad = r.radius;
   log.close();
   for (std::size_t i = 0; i < r.notes.size(); ++i) {
     ctx.con.line(r.notes[i]);
     if (i == 0 && !opening.opened) ctx.con.log_failure(ctx.files.debug_log.filename().string(), opening.refusal);
   }
-  if (r.changed()) note_change(visit, ctx.s.removal.mask_box);
+  if (r.changed()) note_change(visit, ctx.s.removal.work.mask_box);
   return r;
 }
 
 // Puts back what the object changed: the disc first (it was painted last), then the bar.
 void undo_object(RemovalDialogue& ctx, RemovalVisit& visit, const ObjectChanges& ch) {
   if (ch.disc) {
-    const Box disc = ctx.s.removal.mask_box;
-    if (UNWIPE(ctx.s.removal, ctx.image)) note_change(visit, disc);
+    const Box disc = ctx.s.removal.work.mask_box;
+    if (UNWIPE(ctx.s.removal.work, ctx.image)) note_change(visit, disc);
   }
   restore_satbar(ch.bar, ctx.image);
   if (ch.bar.removed) note_change(visit, ch.bar.changed);

@@ -89,7 +89,7 @@ int32_t run_visit(RemovalDialogue& ctx) {
   // anything else: when memory is short the submenu is refused with the image untouched.
   std::optional<ConstantLevel> added;
   try {
-    ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
+    ctx.s.removal.work.prepare(ctx.image.nx, ctx.image.ny);
     added.emplace(ctx.image, level);
   } catch (const std::bad_alloc&) {
     ctx.con.text("Not enough memory for the removal work arrays of this " + std::to_string(ctx.image.nx) + " x " +
@@ -114,7 +114,7 @@ int32_t run_visit(RemovalDialogue& ctx) {
       remove_listed_automatically(ctx, visit);
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
-      if (!ctx.s.object_list.empty()) ctx.files.object_list = ctx.s.object_list;
+      if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;
     } else {
       for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
       break;
@@ -126,7 +126,7 @@ int32_t run_visit(RemovalDialogue& ctx) {
 }  // namespace
 
 DisplayState shifted_levels(const RemovalDialogue& ctx) {
-  DisplayState st = ctx.s.disp;
+  DisplayState st = ctx.s.display.state;
   st.lowlev += ctx.shift;
   st.highlev += ctx.shift;
   set_display_polarity(st);
@@ -168,7 +168,7 @@ AutomaticRemovals remove_list_unattended(Session& s, const RemovalFiles& files) 
     return report;
   }
   RemovalVisit visit;
-  ctx.s.removal.prepare(ctx.image.nx, ctx.image.ny);
+  ctx.s.removal.work.prepare(ctx.image.nx, ctx.image.ny);
   const ConstantLevel added(ctx.image, level);
   open_record(ctx, visit);
   ctx.con.blank();

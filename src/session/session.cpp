@@ -24,9 +24,7 @@ CursorRead Session::read_cursor(float x0, float y0) {
   gfx.focus();
   const CursorRead c = gfx.cursor(x0, y0);
   con.focus_command();
-  cursorx = c.x;
-  cursory = c.y;
-  cursorkey = c.key;
+  cursor = CursorMemory{c.x, c.y};
   return c;
 }
 

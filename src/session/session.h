@@ -15,6 +15,7 @@
 #include "platform/graphics.h"
 #include "platform/log_file.h"
 #include "removal/removal_work.h"
+#include "session/settings.h"
 
 namespace zelvo {
 
@@ -55,37 +56,71 @@ void mark_modified(ImageSlot& s);
 // The displayed-name test of the modified marker: longer than 10 and ending in "<modified>".
 bool name_marked_modified(const std::string& name);
 
+// The four image slots and which of them the commands work on.
+struct ImageSlots {
+  std::array<ImageSlot, 4> all;
+  int active_number = 1;  // 1 to 4
+
+  ImageSlot& active() { return all[static_cast<std::size_t>(active_number - 1)]; }
+  const ImageSlot& active() const { return all[static_cast<std::size_t>(active_number - 1)]; }
+};
+
+// What the windows show: the display levels and mapping, the zoom box and whether the help
+// window is open.
+struct DisplayPart {
+  DisplayState state;  // greyflag, scaling, minlim, maxlim, printflag, levels, displaytr
+  ZoomBox zoom;
+  bool help_open = false;
+};
+
+// Where the last cursor read ended. A dialogue without a start position of its own (the
+// box analysis, the star clicks, the column background) starts its read there.
+struct CursorMemory {
+  float x = 0.0f, y = 0.0f;
+};
+
+// The values fixed at start-up: the extended-log choice and the screen device.
+struct SessionSettings {
+  int extlogs = 0;     // 1: the removals write their detailed logs
+  std::string device;  // screen device
+  WindowSize window;   // screen window size from the window-size code
+};
+
+// The random stream of the removals' noise, repeatable from the start-up seed.
+struct RandomState {
+  int32_t seed = 0;
+  Random rng;
+};
+
+// What the removals keep between commands.
+struct RemovalState {
+  std::string object_list;  // the list options 8 and 9 read when option 4 named one (else ZelvoRep.log)
+  int marked_objects = 0;   // removal list count, reset at every main-menu command
+  RemovalWork work;         // masks, ring and background model of the removals, kept for the run
+};
+
 struct Session {
   Session(Console& c, Graphics& g) : con(c), gfx(g) {}
 
   Console& con;
   Graphics& gfx;
 
-  std::array<ImageSlot, 4> slot;
-  int activeslot = 1;
-  char command = ' ';
-  int helpopen = 0;
-  DisplayState disp;  // greyflag, scaling, minlim, maxlim, printflag, levels, displaytr
-  ZoomBox zoom;
-  float cursorx = 0.0f, cursory = 0.0f;
-  char cursorkey = ' ';
-  int fitsstatus = 0;
-  std::string gdevice;               // screen device
-  int gwidth = 1024, gheight = 768;  // screen window size from the window-size code
-  int extlogs = 0;
-  int32_t ranseed = 0;
-  Random rng;
-  std::string object_list;  // the list options 8 and 9 read when option 4 named one (else ZelvoRep.log)
-  int marked_objects = 0;   // removal list count, reset at every main-menu command
-  RemovalWork removal;      // masks, ring and background model of the removals, kept for the run
-  LogFile mainlog;          // "Zelvo.log"
+  ImageSlots slots;
+  DisplayPart display;
+  CursorMemory cursor;
+  SessionSettings settings;
+  RandomState random;
+  RemovalState removal;
+  LogFile mainlog;  // "Zelvo.log"
 
-  ImageSlot& active() { return slot[static_cast<std::size_t>(activeslot - 1)]; }
+  ImageSlot& active() { return slots.active(); }
 
   // The one cursor read of every dialogue: raises the graphics window, reads a click or key
-  // starting at (x0, y0), gives the keyboard back to the command window and keeps the read
-  // as the session's last cursor position and key.
+  // starting at (x0, y0), gives the keyboard back to the command window and remembers where
+  // the read ended in `cursor`. The click is the result.
   CursorRead read_cursor(float x0, float y0);
+  // The same, starting where the last read ended.
+  CursorRead read_cursor_again() { return read_cursor(cursor.x, cursor.y); }
 };
 
 }  // namespace zelvo

@@ -96,20 +96,11 @@ Settings read_settings(const std::string& path) {
   return s;
 }
 
-void window_size(int code, int& width, int& height) {
+WindowSize window_size(int code) {
   switch (code) {
-    case 1:
-      width = 1280;
-      height = 1024;
-      break;
-    case 3:
-      width = 800;
-      height = 600;
-      break;
-    default:
-      width = 1024;
-      height = 768;
-      break;
+    case 1: return WindowSize{1280, 1024};
+    case 3: return WindowSize{800, 600};
+    default: return WindowSize{1024, 768};
   }
 }
 

@@ -23,7 +23,10 @@ struct Settings {
 // stretch (first word of each, any case); an unknown word keeps the default with a notice.
 Settings read_settings(const std::string& path = "Zelvo.ini");
 
-// Window size in pixels for a window-size code (1, 2 or 3).
-void window_size(int code, int& width, int& height);
+// Window size in pixels for a window-size code (1, 2 or 3; any other gives code 2's).
+struct WindowSize {
+  int width = 1024, height = 768;
+};
+WindowSize window_size(int code);
 
 }  // namespace zelvo

@@ -234,8 +234,8 @@ TEST_P(LoadedLimits, AreTheFiniteExtremesForThePlainFileAndItsGzipCopy) {
       continue;
     }
     ASSERT_EQ(t.slot(1).image.px.size(), v.size()) << c.name << " " << path;
-    EXPECT_EQ(t.s.disp.minlim, c.lo) << c.name << " " << path;
-    EXPECT_EQ(t.s.disp.maxlim, c.hi) << c.name << " " << path;
+    EXPECT_EQ(t.s.display.state.minlim, c.lo) << c.name << " " << path;
+    EXPECT_EQ(t.s.display.state.maxlim, c.hi) << c.name << " " << path;
   }
 }
 

@@ -30,7 +30,7 @@ Image star_image(const Star& s, unsigned seed = 3) {
   for (int y = 1; y <= 101; ++y)
     for (int x = 1; x <= 101; ++x) {
       const double r2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
-      const double star = s.model == StarModel::Gaussian ? std::exp(-r2 / (2.0 * sigma * sigma))
+      const double star = s.model == StarModel::gaussian ? std::exp(-r2 / (2.0 * sigma * sigma))
                                                          : std::pow(1.0 + r2 / (alpha * alpha), -s.beta);
       img.at(x, y) = static_cast<float>(1000.0 + peak * star + s.noise * noise(gen));
     }
@@ -44,7 +44,7 @@ TEST_P(StarWidthTable, TheFwhmIsMeasuredWithinFivePercentFromAClickNearTheStar) 
   const Image img = star_image(s);
   for (const auto& [cx, cy] : {std::pair{50.0f, 52.0f}, std::pair{51.4f, 50.2f}}) {
     const StarWidth w = measure_star_width(img.view(), cx, cy);
-    ASSERT_EQ(w.status, StarWidth::Status::Fitted) << s.name;
+    ASSERT_EQ(w.status, StarWidth::Status::fitted) << s.name;
     EXPECT_NEAR(w.fwhm, s.fwhm, 0.05 * s.fwhm) << s.name;
     EXPECT_NEAR(w.x, 50.3, 0.1);
     EXPECT_NEAR(w.y, 51.6, 0.1);
@@ -56,26 +56,26 @@ TEST_P(StarWidthTable, TheFwhmIsMeasuredWithinFivePercentFromAClickNearTheStar) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Stars, StarWidthTable,
-                         ::testing::Values(Star{"Gaussian2p5", StarModel::Gaussian, 2.5, 0, 0},
-                                           Star{"Gaussian4", StarModel::Gaussian, 4.0, 0, 0},
-                                           Star{"Gaussian8", StarModel::Gaussian, 8.0, 0, 0},
-                                           Star{"Gaussian12Noisy", StarModel::Gaussian, 12.0, 0, 20},
-                                           Star{"Moffat3Beta2p5", StarModel::Moffat, 3.0, 2.5, 0},
-                                           Star{"Moffat5Beta4", StarModel::Moffat, 5.0, 4.0, 0},
-                                           Star{"Moffat7Beta1p5", StarModel::Moffat, 7.0, 1.5, 0},
-                                           Star{"Moffat4Beta3Noisy", StarModel::Moffat, 4.0, 3.0, 20}),
+                         ::testing::Values(Star{"Gaussian2p5", StarModel::gaussian, 2.5, 0, 0},
+                                           Star{"Gaussian4", StarModel::gaussian, 4.0, 0, 0},
+                                           Star{"Gaussian8", StarModel::gaussian, 8.0, 0, 0},
+                                           Star{"Gaussian12Noisy", StarModel::gaussian, 12.0, 0, 20},
+                                           Star{"Moffat3Beta2p5", StarModel::moffat, 3.0, 2.5, 0},
+                                           Star{"Moffat5Beta4", StarModel::moffat, 5.0, 4.0, 0},
+                                           Star{"Moffat7Beta1p5", StarModel::moffat, 7.0, 1.5, 0},
+                                           Star{"Moffat4Beta3Noisy", StarModel::moffat, 4.0, 3.0, 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StarWidth, AFlatNoisySkyHasNoStarAndOffImageClicksNone) {
-  const Image sky = star_image(Star{"", StarModel::Gaussian, 3.0, 0, 10}, 5);
+  const Image sky = star_image(Star{"", StarModel::gaussian, 3.0, 0, 10}, 5);
   Image flat(101, 101);
   std::mt19937 gen(9);
   std::normal_distribution<double> noise(1000.0, 10.0);
   for (int y = 1; y <= 101; ++y)
     for (int x = 1; x <= 101; ++x) flat.at(x, y) = static_cast<float>(noise(gen));
-  EXPECT_EQ(measure_star_width(flat.view(), 30.0f, 70.0f).status, StarWidth::Status::NoStar);
-  EXPECT_EQ(measure_star_width(sky.view(), -40.0f, 50.0f).status, StarWidth::Status::NoStar);
-  EXPECT_EQ(measure_star_width(sky.view(), NAN, 50.0f).status, StarWidth::Status::NoStar);
+  EXPECT_EQ(measure_star_width(flat.view(), 30.0f, 70.0f).status, StarWidth::Status::no_star);
+  EXPECT_EQ(measure_star_width(sky.view(), -40.0f, 50.0f).status, StarWidth::Status::no_star);
+  EXPECT_EQ(measure_star_width(sky.view(), NAN, 50.0f).status, StarWidth::Status::no_star);
 }
 
 TEST(BoxMedian, OddAndEvenCountsAndUndefinedPixels) {

@@ -29,15 +29,15 @@ struct Slots : zelvo::testing::InProcessSession {
   // the active slot, then takes them back.
   SlotChanges dialogue(SlotChanges (*run_dialogue)(Session&), int active) {
     for (std::size_t k = 0; k < 4; ++k) {
-      std::swap(s.slot[k].image, img[k]);
-      s.slot[k].exptime = exptime[k];
+      std::swap(s.slots.all[k].image, img[k]);
+      s.slots.all[k].exptime = exptime[k];
     }
-    s.activeslot = active;
+    s.slots.active_number = active;
     SlotChanges changes;
     run([&](Session& session) { changes = run_dialogue(session); }, answers);
     for (std::size_t k = 0; k < 4; ++k) {
-      std::swap(s.slot[k].image, img[k]);
-      exptime[k] = s.slot[k].exptime;
+      std::swap(s.slots.all[k].image, img[k]);
+      exptime[k] = s.slots.all[k].exptime;
     }
     return changes;
   }

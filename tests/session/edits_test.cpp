@@ -132,8 +132,8 @@ TEST(Crop, TheExampleShowsTheClickAndKeepsTheRequestedArea) {
   EXPECT_THAT(out, HasSubstr(" You clicked at 62.5 47.0\n"));
   EXPECT_THAT(out, HasSubstr(" Give four values to define the cropped image:\n"
                              " first and last x- and first and last y-value.\n"));
-  EXPECT_FLOAT_EQ(t.s.cursorx, 62.5f);
-  EXPECT_FLOAT_EQ(t.s.cursory, 47.0f);
+  EXPECT_FLOAT_EQ(t.s.cursor.x, 62.5f);
+  EXPECT_FLOAT_EQ(t.s.cursor.y, 47.0f);
   const Image& c = t.slot(1).image;
   ASSERT_EQ(c.nx, 10);
   ASSERT_EQ(c.ny, 10);
@@ -184,7 +184,7 @@ TEST(Arithmetic, ConstantFormsChangeEveryPixelAndReportInEightColumns) {
 
   InProcessSession t;
   t.load(2, img, kLongName);
-  t.s.activeslot = 2;
+  t.s.slots.active_number = 2;
   std::string out = t.run(command_arithmetic, "* 2\n");
   for (int i = 0; i < 6; ++i) EXPECT_EQ(t.slot(2).image.px[static_cast<std::size_t>(i)], 2.0f * v[i]);
   EXPECT_THAT(out, HasSubstr("\nThe maximum pixel value in the image (slot 2) =    20.00\n"
@@ -321,7 +321,7 @@ TEST(EmptySlot, EditsAndTheMouseMenuRefuseAndChangeNothing) {
   for (auto command : {command_crop, command_rotate, command_reflect, command_arithmetic, command_mouse}) {
     InProcessSession t;
     t.load(2, coded_image(3, 3), "other_image.fits");
-    t.s.activeslot = 1;
+    t.s.slots.active_number = 1;
     // No answer is read: any read would end the input.
     const std::string out = t.run(command, "");
     EXPECT_THAT(out, HasSubstr("empty"));

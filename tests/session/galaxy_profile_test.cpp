@@ -35,8 +35,8 @@ struct Page : InProcessSession {
   // Puts `img` into the active slot with the display levels fg/bg, as the menu finds them.
   Session& on(const Image& img, float fg, float bg) {
     load(1, img, "galaxy.fits");
-    s.disp.fglev = fg;
-    s.disp.bglev = bg;
+    s.display.state.fglev = fg;
+    s.display.state.bglev = bg;
     return s;
   }
   ProfileFiles files() const {
@@ -80,7 +80,7 @@ TEST(Profile, RequestsThatCannotWorkAreRefusedBeforeAnythingIsDrawnOrLogged) {
     Image copy = img;
     for (bool flux : {true, false}) {
       Page page("0\n");
-      float pa = 30.0f;
+      const float pa = 30.0f;
       const ProfileResult r = flux
                                   ? THEPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa, page.files())
                                   : MAGPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa);
@@ -90,7 +90,7 @@ TEST(Profile, RequestsThatCannotWorkAreRefusedBeforeAnythingIsDrawnOrLogged) {
       EXPECT_THAT(out[0], HasSubstr(b.says));
       EXPECT_THAT(out[0], HasSubstr("nothing done"));
       EXPECT_FALSE(page.logged());
-      EXPECT_EQ(pa, 30.0f);
+      EXPECT_FALSE(r.pa_radians);  // nothing measured, no angle used
     }
   }
 }
@@ -103,7 +103,7 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   d.sky = 1000.0;  // every sky pixel in bin 241
   Image img = disc_image(d);
   Page page("0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_EQ(r.histogram.kmax, 241);
@@ -131,13 +131,14 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   for (std::size_t k = 0; k < want.size(); ++k) EXPECT_EQ(out[k], want[k]);
   EXPECT_EQ(out[out.size() - 2], " Finished!");
   EXPECT_EQ(out.back(), "");
-  EXPECT_EQ(pa, 0.0f);
+  EXPECT_EQ(r.pa_radians, 0.0f);
 
   Page ten("10\n");
-  float pa2 = 45.0f;
+  const float pa2 = 45.0f;
   const ProfileResult r10 = THEPROFILE(ten.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa2, ten.files());
   EXPECT_FLOAT_EQ(r10.sky, 1.1f * r.sky);
-  EXPECT_FLOAT_EQ(pa2, static_cast<float>(45.0 * kDeg));  // converted in place
+  ASSERT_TRUE(r10.pa_radians);
+  EXPECT_FLOAT_EQ(*r10.pa_radians, static_cast<float>(45.0 * kDeg));
   // Pixels and bins are sky-subtracted with the raised level.
   EXPECT_NEAR(r10.profile.prof.back(), r.profile.prof.back() - 0.1f * r.sky, 0.05f);
 }
@@ -145,7 +146,7 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
 TEST(Profile, WithoutAnySkyPixelInTheHistogramTheSkyIsZero) {
   Image img(61, 61, 6000.0f);  // every value beyond the histogram's top (4800)
   Page page("0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 5000.0f, 7000.0f), 31, 31, 10.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_FALSE(r.histogram.found);
@@ -165,7 +166,7 @@ TEST(Profile, SyntheticDiscFollowsTheAnalyticProfileAndRecoversTheSky) {
   d.noise = 5.0;
   Image img = disc_image(d);
   Page page("0\n");
-  float pa = 90.0f;  // the disc's major axis lies along +y
+  const float pa = 90.0f;  // the disc's major axis lies along +y
   const float R = 70.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 500.0f, 900.0f), 151, 151, R, 5.0f, 0.5f, pa, page.files());
   ASSERT_TRUE(r.done);
@@ -201,9 +202,8 @@ TEST(Profile, TheLogAppendsEveryTableInOrder) {
   d.scale = 1.4;  // below 505 beyond R = 10: the whole sky falls into bin 141
   Image img = disc_image(d);
   Page page("0\n0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
-  pa = 0.0f;
   THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
   const auto log = lines_of(page.log());
   // Per run: 3 title lines, 3 parameter lines, 1 + 1000 sky rows, the refined sky, 1 + 10 bins,
@@ -251,7 +251,7 @@ TEST(Profile, ExtentsBeyondAThousandPixelsWork) {
   for (int y = 1; y <= 40; ++y)
     for (int x = 1; x <= 1200; ++x) img.at(x, y) = 100.0f + 1000.0f * std::exp(-std::hypot(x - 2, y - 20) / 300.0f);
   Page page("0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 90.0f, 1200.0f), 2, 20, 1150.0f, 1150.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_GT(r.profile.nb(), 1000u);
@@ -267,7 +267,7 @@ TEST(Profile, MagnitudeScaleSkipsBlanksLogsNothingAndFinishesWithItsOwnLine) {
     for (int x = 1; x <= 81; ++x) img.at(x, y) = 18.0f + static_cast<float>(std::hypot(x - 41, y - 41)) / 10.0f;
   for (int x = 45; x <= 60; ++x) img.at(x, 41) = -99999.0f;  // a blank streak
   Page page("");
-  float pa = 10.0f;
+  const float pa = 10.0f;
   const ProfileResult r = MAGPROFILE(page.on(img, 18.0f, 25.0f), 41, 41, 20.0f, 1.0f, 0.0f, pa);
   ASSERT_TRUE(r.done);
   EXPECT_FALSE(page.logged());
@@ -285,7 +285,7 @@ TEST(Profile, MagnitudeScaleSkipsBlanksLogsNothingAndFinishesWithItsOwnLine) {
 TEST(Profile, FewerThanTwoBinsGiveNoSplineButTheRunFinishes) {
   Image img(21, 21, 700.0f);
   Page page("0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 600.0f, 800.0f), 11, 11, 1.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_EQ(r.profile.nb(), 1u);
@@ -306,7 +306,7 @@ TEST(Profile, ASkyNearZeroIsMeasuredFromEveryPixelAndTheOuterProfileFollowsTheTr
   d.noise = 3.0;
   Image img = disc_image(d);
   Page page("0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const float R = 50.0f;
   const ProfileResult r = THEPROFILE(page.on(img, -10.0f, 50.0f), 121, 121, R, 10.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
@@ -337,7 +337,7 @@ TEST(Profile, HugePixelValuesStayOutOfTheHistogram) {
   img.at(12, 41) = -1e11f;
   img.at(45, 41) = 1e11f;
   Page page("0\n");
-  float pa = 0.0f;
+  const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 0.0f, 200.0f), 41, 41, 15.0f, 5.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   float histogrammed = 0.0f;

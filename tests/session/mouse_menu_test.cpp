@@ -74,34 +74,34 @@ Image star_field() { return zelvo::testing::small_field(500, 400, 7); }
 TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
   InProcessSession t;
   t.load(1, star_field(), "stars.fits");
-  t.s.zoom = ZoomBox{500, 400, 250, 200};
-  t.s.disp.fglev = 900.0f;
-  t.s.disp.bglev = 1500.0f;
+  t.s.display.zoom = ZoomBox{500, 400, 250, 200};
+  t.s.display.state.fglev = 900.0f;
+  t.s.display.state.bglev = 1500.0f;
   const std::string out = t.run(SETZOOMBOX, "100 100\n480.6 200.2\n");
-  const ZoomBox& z = t.s.zoom;
+  const ZoomBox& z = t.s.display.zoom;
   EXPECT_THAT(out, HasSubstr(" Give the new zoom box size (width, height); both > 50 \n"));
   EXPECT_THAT(out, HasSubstr(" Click on the area you want to zoom to.\n"));
   EXPECT_EQ(z.zoomw, 100);
   EXPECT_EQ(z.zoomh, 100);
   EXPECT_EQ(z.zoomx, 450);
   EXPECT_EQ(z.zoomy, 200);
-  EXPECT_FLOAT_EQ(t.s.cursorx, 480.6f);
-  EXPECT_FLOAT_EQ(t.s.cursory, 200.2f);
+  EXPECT_FLOAT_EQ(t.s.cursor.x, 480.6f);
+  EXPECT_FLOAT_EQ(t.s.cursor.y, 200.2f);
 }
 
 TEST(ZoomBox, TheWholeImageIsCentredAgainWithoutAClick) {
   InProcessSession t;
   t.load(1, Image(500, 400, 1.0f), "flat.fits");
-  t.s.zoom = ZoomBox{80, 60, 123, 77};
-  t.s.cursorx = 5.0f;
+  t.s.display.zoom = ZoomBox{80, 60, 123, 77};
+  t.s.cursor.x = 5.0f;
   const std::string out = t.run(SETZOOMBOX, "800 1000\n");
-  const ZoomBox& z = t.s.zoom;
+  const ZoomBox& z = t.s.display.zoom;
   EXPECT_THAT(out, Not(HasSubstr("Click on the area")));
   EXPECT_EQ(z.zoomw, 500);
   EXPECT_EQ(z.zoomh, 400);
   EXPECT_EQ(z.zoomx, 250);  // centred on the image again, wherever it was
   EXPECT_EQ(z.zoomy, 200);
-  EXPECT_EQ(t.s.cursorx, 5.0f);
+  EXPECT_EQ(t.s.cursor.x, 5.0f);
 }
 
 // ---------------------------------------------------------------- whole sessions

@@ -87,8 +87,7 @@ std::string lines(const std::vector<std::string>& v) {
 
 // Runs `command` on the holed field in slot 1 (and a copy in slot 2) with `answers`, in a
 // child process; the scratch folder holds an object list naming the objects.
-IsolatedRun run_command(const std::function<void(Session&)>& command, const std::vector<std::string>& answers,
-                        char key = ' ') {
+IsolatedRun run_command(const std::function<void(Session&)>& command, const std::vector<std::string>& answers) {
   const Holed h = holed_field();
   ScratchFolder dir;
   dir.write("ZelvoRep.log", " 1 " + at(h.star_x, h.star_y) + " 8.0\n 2 " + at(h.sat_x, h.sat_y) + " 20.0\n 3 " +
@@ -99,7 +98,6 @@ IsolatedRun run_command(const std::function<void(Session&)>& command, const std:
     t.load(2, h.image, "holed-copy.fits");
     t.slot(1).exptime = 60.0f;
     t.slot(2).exptime = 30.0f;
-    t.s.command = key;
     std::string out;
     try {
       out = t.run(command, lines(answers));
@@ -123,7 +121,6 @@ struct Operation {
   const char* name;
   std::function<void(Session&)> command;
   std::function<std::vector<std::string>(const Holed&)> answers;
-  char key = ' ';
 };
 
 std::vector<Operation> operations() {
@@ -131,13 +128,11 @@ std::vector<Operation> operations() {
       {"Display", command_display,
        [](const Holed&) {
          return std::vector<std::string>{"1", "n"};
-       },
-       'D'},
+       }},
       {"DisplayTypedLevels", command_display,
        [](const Holed&) {
          return std::vector<std::string>{"1", "y", "900 2000 p", "0 0", "n"};
-       },
-       'D'},
+       }},
       {"MouseBoxStatistics", command_mouse,
        [](const Holed& h) {
          return std::vector<std::string>{
@@ -221,7 +216,7 @@ TEST_P(NonFinitePixels, NoCrashNoHangAndNoNaNPassedOffAsAResult) {
     if (std::isnan(v)) ++nan;
     if (std::isinf(v)) ++inf;
   }
-  const IsolatedRun run = run_command(op.command, op.answers(h), op.key);
+  const IsolatedRun run = run_command(op.command, op.answers(h));
   ASSERT_TRUE(run.ended_well()) << run.verdict() << "\n" << run.out;
   // The whole script was used and the command came back by itself.
   EXPECT_THAT(run.out, Not(HasSubstr("<end of input>"))) << run.out;

@@ -24,11 +24,11 @@ struct InProcessSession {
 
   // Puts `img` into slot k (1..4) under `name`.
   void load(int k, Image img, const std::string& name) {
-    ImageSlot& sl = s.slot[static_cast<std::size_t>(k - 1)];
+    ImageSlot& sl = s.slots.all[static_cast<std::size_t>(k - 1)];
     sl.image = std::move(img);
     sl.name = name;
   }
-  ImageSlot& slot(int k) { return s.slot[static_cast<std::size_t>(k - 1)]; }
+  ImageSlot& slot(int k) { return s.slots.all[static_cast<std::size_t>(k - 1)]; }
 
   // Runs `command` with the given answer lines; returns what it printed.
   template <typename Command>

@@ -28,7 +28,7 @@ struct RemovalDesk {
     ImageSlot& a = session.active();
     a.image = std::move(image);
     a.name = std::move(name);
-    session.ranseed = seed;
+    session.random.seed = seed;
   }
   RemovalDesk(const RemovalDesk&) = delete;
   RemovalDesk& operator=(const RemovalDesk&) = delete;
