@@ -25,7 +25,7 @@
 
 #include "photometry/psf.h"
 #include "removal/finder.h"
-#include "support/knotty_galaxy.h"
+#include "support/frame_generator.h"
 
 using namespace zelvo;
 using namespace zelvo::test_images;
@@ -128,18 +128,20 @@ Score score(const KnottyGalaxy& f, const std::vector<std::pair<float, float>>& l
         best = &p;
     return best;
   };
-  for (const TrueStar& t : f.stars) {
+  for (const FrameStar& t : f.stars) {
     if (t.saturated || t.peak < 10.0f * f.noise) continue;
     ++s.bright;
-    if (const auto* p = nearest(t.x, t.y, 1.5f)) {
+    const float tx = static_cast<float>(t.x), ty = static_cast<float>(t.y);  // the frame's stars lie at floats
+    if (const auto* p = nearest(tx, ty, 1.5f)) {
       ++s.found;
-      s.worst = std::max(s.worst, std::hypot(p->first - t.x, p->second - t.y));
+      s.worst = std::max(s.worst, std::hypot(p->first - tx, p->second - ty));
     }
   }
   for (const auto& k : f.knots) s.knots += nearest(k.first, k.second, 2.0f) != nullptr;
   for (const auto& p : listed) {
     bool real = false;
-    for (const TrueStar& t : f.stars) real |= std::hypot(p.first - t.x, p.second - t.y) < 4.0f;
+    for (const FrameStar& t : f.stars)
+      real |= std::hypot(p.first - static_cast<float>(t.x), p.second - static_cast<float>(t.y)) < 4.0f;
     for (const auto& k : f.knots) real |= std::hypot(p.first - k.first, p.second - k.second) < 2.0f;
     s.false_entries += !real;
   }

@@ -1,6 +1,6 @@
 // Star removal on a galaxy, Zelvo against IRAF imedit on the same frame in the same run.
 //
-// The frame (bench/galaxy_frame.h) holds ten stars on an exponential disc with spiral arms and
+// The frame (tests/support/frame_generator.h) holds ten stars on an exponential disc with spiral arms and
 // a bulge and six off it, each of known wing radius. Zelvo removes them with DEATHSTAR, the
 // kernel the session uses, traced at the wing radius; imedit removes them from a cursor file
 // (":radius R" and "b" lines, buffer=1 width=6 xorder=3 yorder=3, no centre search). Printed
@@ -24,22 +24,22 @@
 #include <vector>
 
 #include "fits/fits_io.h"
-#include "galaxy_frame.h"
 #include "numeric/random.h"
 #include "removal/deathstar.h"
+#include "support/removal_score.h"
 
 namespace {
 
 using namespace zelvo;
 namespace fs = std::filesystem;
 
-Image remove_with_zelvo(const bench::GalaxyFrame& f) {
+Image remove_with_zelvo(const test_images::GalaxyFrame& f) {
   Image im = f.image;
   RemovalWork work;
   Random rng;
   int32_t seed = -20261208;
   std::ofstream log("/dev/null");
-  for (const bench::FrameStar& s : f.stars) {
+  for (const test_images::FrameStar& s : f.stars) {
     // The dialogue's rule: a typed radius r becomes deathrad r - 1, and the ring is traced at r.
     float deathrad = static_cast<float>(s.wing_radius) - 1.0f;
     const RemovalResult res = DEATHSTAR(work, im.view(), static_cast<float>(s.x), static_cast<float>(s.y), deathrad,
@@ -60,7 +60,7 @@ bool on_path(const std::string& program) {
 }
 
 // Runs imedit on the frame in a scratch folder; the edited frame, or nothing (with a message).
-std::optional<Image> remove_with_imedit(const bench::GalaxyFrame& f) {
+std::optional<Image> remove_with_imedit(const test_images::GalaxyFrame& f) {
   char tmpl[] = "/tmp/zelvo_imedit_XXXXXX";
   if (!mkdtemp(tmpl)) {
     std::printf("imedit: no scratch folder could be made\n");
@@ -73,7 +73,7 @@ std::optional<Image> remove_with_imedit(const bench::GalaxyFrame& f) {
   } else {
     {
       std::ofstream cur(dir / "stars.cur");
-      for (const bench::FrameStar& s : f.stars) {
+      for (const test_images::FrameStar& s : f.stars) {
         cur << ":radius " << s.wing_radius << "\n";
         cur << s.x << " " << s.y << " 1 b\n";
       }
@@ -100,8 +100,8 @@ std::optional<Image> remove_with_imedit(const bench::GalaxyFrame& f) {
 }
 
 // The figures of several runs, averaged (changed pixels are summed).
-bench::RemovalScore average(const std::vector<bench::RemovalScore>& runs) {
-  bench::RemovalScore a;
+test_images::RemovalScore average(const std::vector<test_images::RemovalScore>& runs) {
+  test_images::RemovalScore a;
   for (const auto& r : runs) {
     a.bias_on += r.bias_on / runs.size();
     a.bias_off += r.bias_off / runs.size();
@@ -120,13 +120,13 @@ int main() {
   const uint64_t seeds[] = {2026, 1, 2, 3};
   const bool have_iraf = on_path("irafcl");
   if (!have_iraf) std::printf("irafcl is not on the PATH: the imedit comparison is skipped.\n");
-  std::vector<bench::RemovalScore> zs, is;
+  std::vector<test_images::RemovalScore> zs, is;
   for (const uint64_t seed : seeds) {
-    const bench::GalaxyFrame f = bench::galaxy_frame(seed);
-    zs.push_back(bench::score_removal(f, remove_with_zelvo(f)));
-    std::optional<bench::RemovalScore> iraf;
+    const test_images::GalaxyFrame f = test_images::removal_galaxy_frame(seed);
+    zs.push_back(test_images::score_removal(f, remove_with_zelvo(f)));
+    std::optional<test_images::RemovalScore> iraf;
     if (have_iraf) {
-      if (const auto edited = remove_with_imedit(f)) iraf = bench::score_removal(f, *edited);
+      if (const auto edited = remove_with_imedit(f)) iraf = test_images::score_removal(f, *edited);
     }
     if (iraf) is.push_back(*iraf);
     if (seed == seeds[0]) {
@@ -147,9 +147,9 @@ int main() {
     if (iraf) std::printf(", imedit %.3f %.3f %.3f", iraf->bias_on, iraf->bias_off, iraf->noise_ratio);
     std::printf("\n");
   }
-  const bench::RemovalScore z = average(zs);
+  const test_images::RemovalScore z = average(zs);
   const bool compared = have_iraf && is.size() == zs.size();
-  const bench::RemovalScore i = compared ? average(is) : bench::RemovalScore{};
+  const test_images::RemovalScore i = compared ? average(is) : test_images::RemovalScore{};
 
   std::printf("\nAveraged over the %zu noise draws:\n", zs.size());
   const auto row = [&](const char* what, double zv, double iv, const char* target) {

@@ -32,8 +32,8 @@
 #include "session/display_menu.h"
 #include "session/photometry_menu.h"
 #include "session/remove_submenu.h"
-#include "star_field.h"
-#include "support/removal_desk.h"
+#include "support/frame_generator.h"
+#include "support/scripted_session.h"
 
 namespace {
 
@@ -51,8 +51,8 @@ double star_y(int side, int /*grid*/, int k) { return side / 2 + (k / kGrid - kG
 
 // Both grids of stars on the benchmarks' sky.
 const Image& field_of(int side) {
-  return bench::cached_star_field(side, [](int n) {
-    bench::StarPositions stars;
+  return test_images::cached_star_field(side, [](int n) {
+    std::vector<std::pair<double, double>> stars;
     for (int g = 0; g < 2; ++g)
       for (int k = 0; k < kGrid * kGrid; ++k) stars.emplace_back(star_x(n, g, k), star_y(n, g, k));
     return stars;
@@ -131,7 +131,7 @@ BENCHMARK(BM_Display)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond)->
 void BM_Removal(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   const Image& pristine = field_of(side);
-  testing::RemovalDesk desk(pristine, -4242, "bench");
+  testing::ScriptedSession desk(pristine, -4242, "bench");
   const ImageView im = desk.image();
   const RemovalFiles warm_files{list_of(side, 0), "/dev/null", "/dev/null"};
   const RemovalFiles files{list_of(side, 1), "/dev/null", "/dev/null"};
@@ -141,10 +141,10 @@ void BM_Removal(benchmark::State& state) {
       [&] {
         std::memcpy(im.px, pristine.px.data(), im.size() * sizeof(float));
         visit.emplace();
-        remove_listed_automatically(desk.session, *visit, warm_files);  // fills the visit's cache
+        remove_listed_automatically(desk.s, *visit, warm_files);  // fills the visit's cache
         desk.out.str("");
       },
-      [&] { remove_listed_automatically(desk.session, *visit, files); });
+      [&] { remove_listed_automatically(desk.s, *visit, files); });
   if (desk.out.str().find("nothing removed") != std::string::npos) state.SkipWithError("a removal was refused");
 }
 BENCHMARK(BM_Removal)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond)->Iterations(5);

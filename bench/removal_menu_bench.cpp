@@ -27,8 +27,8 @@
 #include "removal/deathstar.h"
 #include "removal/wipe.h"
 #include "session/remove_submenu.h"
-#include "star_field.h"
-#include "support/removal_desk.h"
+#include "support/frame_generator.h"
+#include "support/scripted_session.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ double star_y(int side, int k) { return side / 2 + (k / kGrid - kGrid / 2) * kSp
 
 // The 100 stars on the benchmarks' sky.
 const Image& field_of(int side) {
-  return bench::cached_star_field(side, [](int n) {
-    bench::StarPositions stars;
+  return test_images::cached_star_field(side, [](int n) {
+    std::vector<std::pair<double, double>> stars;
     for (int k = 0; k < kStars; ++k) stars.emplace_back(star_x(n, k), star_y(n, k));
     return stars;
   });
@@ -79,23 +79,23 @@ double cpu_seconds() {
 void BM_Option9(benchmark::State& state) {
   const int side = static_cast<int>(state.range(0));
   const Image& pristine = field_of(side);
-  testing::RemovalDesk desk(pristine, -4242, "bench");
+  testing::ScriptedSession desk(pristine, -4242, "bench");
   const RemovalFiles files{list_of(side), "/dev/null", "/dev/null"};
   {
     // The removal work arrays are made once per session on the first removal: not per object.
     RemovalVisit warm;
-    remove_listed_automatically(desk.session, warm, files);
+    remove_listed_automatically(desk.s, warm, files);
   }
   double seconds = 0.0, cpu = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
-    desk.session.active().image.px = pristine.px;
+    desk.s.active().image.px = pristine.px;
     desk.out.str("");
     RemovalVisit visit;
     state.ResumeTiming();
     const auto t0 = std::chrono::steady_clock::now();
     const double c0 = cpu_seconds();
-    remove_listed_automatically(desk.session, visit, files);
+    remove_listed_automatically(desk.s, visit, files);
     cpu += cpu_seconds() - c0;
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (visit.marked.size() != static_cast<std::size_t>(kStars)) state.SkipWithError("not every star was handled");

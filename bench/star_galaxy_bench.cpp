@@ -20,7 +20,7 @@
 #include "numeric/random.h"
 #include "photometry/psf.h"
 #include "removal/line_repair.h"
-#include "support/galaxy_frame.h"
+#include "support/frame_generator.h"
 
 namespace {
 

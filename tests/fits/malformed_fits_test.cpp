@@ -20,7 +20,7 @@
 
 #include "fits/fits_io.h"
 #include "session/commands.h"
-#include "support/in_process_session.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 #include "support/without_root.h"
 
@@ -192,7 +192,7 @@ struct Outcome {
 
 // Runs L on `path` with slot 1 holding a known image; says whether the slot was left alone.
 Outcome load_into_filled_slot(const std::string& path) {
-  InProcessSession t;
+  ScriptedSession t;
   Image before(2, 2, 7.0f);
   t.load(1, before, "before.fits");
   ImageSlot& sl = t.slot(1);

@@ -20,7 +20,7 @@
 #include "numeric/image_range.h"
 #include "platform/console.h"
 #include "session/commands.h"
-#include "support/in_process_session.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 
 namespace zelvo {
@@ -226,7 +226,7 @@ TEST_P(LoadedLimits, AreTheFiniteExtremesForThePlainFileAndItsGzipCopy) {
   ASSERT_EQ(std::system(("gzip -c '" + plain + "' > '" + plain + ".gz'").c_str()), 0);
 
   for (const std::string& path : {plain, plain + ".gz"}) {
-    testing::InProcessSession t;
+    testing::ScriptedSession t;
     const std::string out = t.run(command_load, path + "\n");
     if (c.refused) {
       EXPECT_NE(out.find(" 1 pixel lies beyond the range of 32-bit floats (BSCALE"), std::string::npos) << out;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "../support/galaxy_frame.h"
 #include "photometry/psf.h"
+#include "support/frame_generator.h"
 
 using namespace zelvo;
 using namespace zelvo::test_images;

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "../../bench/galaxy_frame.h"
 #include "numeric/random.h"
 #include "removal/edge.h"
 #include "removal/removal_harness.h"
 #include "removal/removal_texts.h"
 #include "removal/wipe.h"
+#include "support/removal_score.h"
 
 namespace zelvo {
 namespace {
@@ -395,7 +395,8 @@ TEST_P(DeathStarOnAPlane, PaintsThePlaneWithTheSkysNoise) {
   std::normal_distribution<double> gauss(0.0, noise);
   for (int y = 1; y <= 200; ++y)
     for (int x = 1; x <= 200; ++x)
-      img.at(x, y) = static_cast<float>(plane(x, y) + bench::moffat(10000.0, std::hypot(x - xs, y - ys)) + gauss(gen));
+      img.at(x, y) =
+          static_cast<float>(plane(x, y) + test_images::moffat(10000.0, std::hypot(x - xs, y - ys)) + gauss(gen));
   const Image before = img;
   Harness h;
   float r = 9.0f;
@@ -452,7 +453,8 @@ TEST(DeathStar, ASurfaceThroughBrightWingsStaysWithinTheAnnulusLevels) {
   std::normal_distribution<double> gauss(0.0, 8.0);
   for (int y = 1; y <= 100; ++y)
     for (int x = 1; x <= 100; ++x)
-      img.at(x, y) = static_cast<float>(1000.0 + bench::moffat(2.0e6, std::hypot(x - 50.2, y - 49.7)) + gauss(gen));
+      img.at(x, y) =
+          static_cast<float>(1000.0 + test_images::moffat(2.0e6, std::hypot(x - 50.2, y - 49.7)) + gauss(gen));
   const Image before = img;
   Harness h;
   float r = 5.0f;
@@ -474,7 +476,7 @@ TEST(DeathStar, ASurfaceThroughBrightWingsStaysWithinTheAnnulusLevels) {
 // wing radii: the discs hold the galaxy's light within the targets, and the same seed paints
 // the same pixels while another seed paints others.
 TEST(DeathStar, StarsOnAGalaxyAreReplacedByTheGalaxy) {
-  const bench::GalaxyFrame f = bench::galaxy_frame();
+  const test_images::GalaxyFrame f = test_images::removal_galaxy_frame();
   const auto remove_all = [&](int32_t seed) {
     Harness h;
     h.seed = seed;
@@ -489,7 +491,7 @@ TEST(DeathStar, StarsOnAGalaxyAreReplacedByTheGalaxy) {
   EXPECT_EQ(a.px, b.px);
   EXPECT_GT(changed_pixels(a, c), 1000);
   for (const Image* im : {&a, &c}) {
-    const bench::RemovalScore sc = bench::score_removal(f, *im);
+    const test_images::RemovalScore sc = test_images::score_removal(f, *im);
     EXPECT_LE(sc.bias_on, 0.35);
     EXPECT_LE(sc.bias_off, 0.1);
     EXPECT_GE(sc.noise_ratio, 0.85);

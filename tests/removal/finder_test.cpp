@@ -9,7 +9,7 @@
 #include "numeric/image_view.h"
 #include "photometry/psf.h"
 #include "removal/finder.h"
-#include "support/knotty_galaxy.h"
+#include "support/frame_generator.h"
 #include "synthetic_field.h"
 
 using namespace zelvo;
@@ -41,7 +41,7 @@ TEST_P(FinderOnGalaxy, FindsTheStarsNotTheKnotsAndTypesSaturatedOnes) {
     EXPECT_NEAR(r.fwhm, 3.0f, 0.6f);
   }
   int bright = 0, found = 0;
-  for (const TrueStar& t : f.stars) {
+  for (const FrameStar& t : f.stars) {
     const FoundStar* s = nearest(r, t.x, t.y, t.saturated ? 4.0f : 1.5f);
     if (t.saturated) {
       ASSERT_NE(s, nullptr) << "saturated star at " << t.x << " " << t.y;
@@ -65,7 +65,7 @@ TEST_P(FinderOnGalaxy, FindsTheStarsNotTheKnotsAndTypesSaturatedOnes) {
   // Nothing else: every listed object is a star of the frame.
   for (const FoundStar& s : r.stars) {
     bool real = false;
-    for (const TrueStar& t : f.stars) real |= std::hypot(s.x - t.x, s.y - t.y) < 4.0f;
+    for (const FrameStar& t : f.stars) real |= std::hypot(s.x - t.x, s.y - t.y) < 4.0f;
     EXPECT_TRUE(real) << "listed at " << s.x << " " << s.y << " peak " << s.peak << " fwhm " << s.fwhm;
   }
 }

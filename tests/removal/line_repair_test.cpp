@@ -8,7 +8,7 @@
 #include <string>
 
 #include "removal/removal_harness.h"
-#include "support/galaxy_frame.h"
+#include "support/frame_generator.h"
 
 using namespace zelvo;
 using namespace zelvo::testing;

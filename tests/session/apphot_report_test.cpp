@@ -20,8 +20,8 @@
 #include "session/photometry_menu.h"
 #include "support/astropy_table.h"
 #include "support/astropy_wcs.h"
+#include "support/frame_generator.h"
 #include "support/session_harness.h"
-#include "support/star_field.h"
 
 using namespace zelvo;
 using namespace zelvo::testing;

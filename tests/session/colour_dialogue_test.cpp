@@ -12,7 +12,7 @@
 #include "platform/console.h"
 #include "session/galaxy_menu.h"
 #include "session/session.h"
-#include "support/in_process_session.h"
+#include "support/scripted_session.h"
 
 using namespace zelvo;
 using ::testing::HasSubstr;
@@ -20,7 +20,7 @@ using ::testing::HasSubstr;
 namespace {
 
 // Four slots of images and exposure times, and a session answering with the given lines.
-struct Slots : zelvo::testing::InProcessSession {
+struct Slots : zelvo::testing::ScriptedSession {
   std::array<Image, 4> img;
   std::array<float, 4> exptime{1.0f, 1.0f, 1.0f, 1.0f};
   std::string answers;

@@ -152,45 +152,55 @@ TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
   EXPECT_EQ(st.maxlim, 100.0f);
 }
 
-TEST(LevelDialogue, GoodLimitsHoldAndTheNextDisplayUsesThem) {
+// Answers the dialogue accepts: the levels, scaling and limits they leave, and a line it prints.
+struct LevelAnswers {
+  const char* answers;
+  char before;  // the scaling before the dialogue
+  float low, high;
+  char scaling;
+  float minlim, maxlim;
+  const char* says;
+};
+
+class LevelDialogueAnswers : public ::testing::TestWithParam<LevelAnswers> {};
+
+TEST_P(LevelDialogueAnswers, SetTheLevelsScalingAndLimits) {
+  const LevelAnswers& c = GetParam();
+  Image im = checker_field();
+  Rig rig(c.answers);
+  DisplayState st = open_limits(c.before);
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  const std::string out = rig.out.str();
+  EXPECT_THAT(out, HasSubstr(c.says));
+  EXPECT_THAT(out, Not(HasSubstr("That is silly")));
+  EXPECT_EQ(st.lowlev, c.low);
+  EXPECT_EQ(st.highlev, c.high);
+  EXPECT_EQ(st.scaling, c.scaling);
+  EXPECT_EQ(st.fglev, c.scaling == 'n' ? c.low : c.high);  // negative: the low level in the foreground
+  EXPECT_EQ(st.bglev, c.scaling == 'n' ? c.high : c.low);
+  EXPECT_EQ(st.minlim, c.minlim);
+  EXPECT_EQ(st.maxlim, c.maxlim);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LevelDialogue, LevelDialogueAnswers,
+    ::testing::Values(  // 'x' means n; upper-case N continues and the letter N is normalised; 'ten' is asked again
+        LevelAnswers{"Y\n1 2 x\n9 10\nn\n", 'p', 1, 2, 'n', 9, 10,
+                     " Display levels:  Low = 1.0  High = 2.0  Scaling: negative\n"},
+        LevelAnswers{"N\n3,4,N\n0 50\nn\n", 'p', 3, 4, 'n', 0, 50,
+                     " Display levels:  Low = 3.0  High = 4.0  Scaling: negative\n"},
+        LevelAnswers{"y\nten 500 p\n10 500 p\n1 2\nn\n", 'n', 10, 500, 'p', 1, 2, "'ten'"}));
+
+TEST(LevelDialogue, TheNextDisplayComputesTheLevelsWithinTheNewLimits) {
   Image im = checker_field();
   Rig rig("Y\n1 2 x\n9 10\nn\n");
   DisplayState st = open_limits('p');
   DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  const std::string out = rig.out.str();
-  EXPECT_THAT(out, Not(HasSubstr("That is silly")));
-  EXPECT_THAT(out, HasSubstr(" Display levels:  Low = 1.0  High = 2.0  Scaling: negative\n"));  // 'x' means n
-  EXPECT_EQ(st.minlim, 9.0f);
-  EXPECT_EQ(st.maxlim, 10.0f);
-
-  // The next display recomputes the levels automatically, within the new limits.
   Rig again;
   DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, false, again.con, again.gfx);
   EXPECT_EQ(st.lowlev, 9.0f);
   EXPECT_EQ(st.highlev, 10.0f);
   EXPECT_EQ(st.fglev, 9.0f);  // still negative
-}
-
-TEST(LevelDialogue, UpperCaseNContinuesAndLetterNIsNormalised) {
-  Image im = checker_field();
-  Rig rig("N\n3,4,N\n0 50\nn\n");
-  DisplayState st = open_limits('p');
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  EXPECT_EQ(st.scaling, 'n');
-  EXPECT_EQ(st.fglev, 3.0f);
-  EXPECT_EQ(st.bglev, 4.0f);
-  EXPECT_THAT(rig.out.str(), HasSubstr(" Display levels:  Low = 3.0  High = 4.0  Scaling: negative\n"));
-}
-
-TEST(LevelDialogue, NonNumericLevelIsAskedAgain) {
-  Image im = checker_field();
-  Rig rig("y\nten 500 p\n10 500 p\n1 2\nn\n");
-  DisplayState st = open_limits('n');
-  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
-  EXPECT_THAT(rig.out.str(), HasSubstr("'ten'"));
-  EXPECT_EQ(st.lowlev, 10.0f);
-  EXPECT_EQ(st.highlev, 500.0f);
-  EXPECT_EQ(st.scaling, 'p');
 }
 
 TEST(LevelDialogue, EndOfInputPropagates) {

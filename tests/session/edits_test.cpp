@@ -7,14 +7,14 @@
 #include "session/commands.h"
 #include "session/edits.h"
 #include "support/coded_image.h"
-#include "support/in_process_session.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using zelvo::testing::coded_image;
-using zelvo::testing::InProcessSession;
+using zelvo::testing::ScriptedSession;
 
 namespace {
 
@@ -32,7 +32,7 @@ TEST(Rotate, TheThreeByTwoExampleTurnsClockwise) {
   Image img(3, 2);
   img.at(1, 2) = a, img.at(2, 2) = b, img.at(3, 2) = c;
   img.at(1, 1) = d, img.at(2, 1) = e, img.at(3, 1) = f;
-  InProcessSession t;
+  ScriptedSession t;
   t.load(1, img, kLongName);
   const std::string out = t.run(command_rotate, "a\n");
   EXPECT_THAT(out, HasSubstr(" Enter your choice (for the active image);\n"
@@ -53,7 +53,7 @@ TEST(Rotate, EachChoiceFollowsItsPixelTableAndInversesRestore) {
   const int n = 5, m = 3;
   const Image old = coded_image(n, m);
   auto rotated = [&](const std::string& answer) {
-    InProcessSession t;
+    ScriptedSession t;
     t.load(1, old, kLongName);
     t.run(command_rotate, answer + "\n");
     return t.slot(1).image;
@@ -73,7 +73,7 @@ TEST(Rotate, EachChoiceFollowsItsPixelTableAndInversesRestore) {
   for (int y = 1; y <= m; ++y)
     for (int x = 1; x <= n; ++x) EXPECT_EQ(rb.at(x, y), old.at(n + 1 - x, m + 1 - y));
 
-  InProcessSession t;
+  ScriptedSession t;
   t.load(1, old, "m31.fits");
   t.run(command_rotate, "a\n");
   t.run(command_rotate, "c\n");
@@ -86,7 +86,7 @@ TEST(Rotate, EachChoiceFollowsItsPixelTableAndInversesRestore) {
 }
 
 TEST(Rotate, AnotherAnswerLeavesThePixelsButMarksTheSlot) {
-  InProcessSession t;
+  ScriptedSession t;
   const Image old = coded_image(4, 3);
   t.load(1, old, kLongName);
   t.run(command_rotate, "Z\n");
@@ -96,7 +96,7 @@ TEST(Rotate, AnotherAnswerLeavesThePixelsButMarksTheSlot) {
 
 TEST(Reflect, LeftRightTwiceRestoresAndTopBottomMirrorsRows) {
   const Image old = coded_image(4, 3);
-  InProcessSession t;
+  ScriptedSession t;
   t.load(1, old, kLongName);
   const std::string out = t.run(command_reflect, "a\n");
   EXPECT_THAT(out, HasSubstr("\n Enter your choice (for the active image);\n"
@@ -120,7 +120,7 @@ TEST(Reflect, LeftRightTwiceRestoresAndTopBottomMirrorsRows) {
 // ---------------------------------------------------------------- crop
 
 TEST(Crop, TheExampleShowsTheClickAndKeepsTheRequestedArea) {
-  InProcessSession t;
+  ScriptedSession t;
   const Image old = coded_image(100, 100);
   t.load(1, old, "m31.fits");
   const std::string out = t.run(command_crop, "62.5 47\n11, 20\n31 40\n");
@@ -145,7 +145,7 @@ TEST(Crop, TheExampleShowsTheClickAndKeepsTheRequestedArea) {
 TEST(Crop, LimitsOutsideReversedOrEmptyAreRefused) {
   for (const char* limits : {"0 10 1 10", "1 101 1 10", "1 10 -5 10", "1 10 90 101", "20 11 1 10", "1 10 40 31",
                              "2147483647 -2147483647 1 1"}) {
-    InProcessSession t;
+    ScriptedSession t;
     const Image old = coded_image(100, 100);
     t.load(1, old, kLongName);
     const std::string out = t.run(command_crop, "50 50\n" + std::string(limits) + "\n");
@@ -161,7 +161,7 @@ TEST(Crop, LimitsOutsideReversedOrEmptyAreRefused) {
 // ---------------------------------------------------------------- arithmetic
 
 TEST(Arithmetic, TheMenuIsPrintedAsGiven) {
-  InProcessSession t;
+  ScriptedSession t;
   t.load(1, Image(2, 2, 1.0f), kLongName);
   const std::string out = t.run(command_arithmetic, "+ 1\n");
   EXPECT_THAT(out, HasSubstr("\n"
@@ -182,7 +182,7 @@ TEST(Arithmetic, ConstantFormsChangeEveryPixelAndReportInEightColumns) {
   const float v[] = {1.5f, -2.25f, 10.0f, 0.0f, 7.0f, 3.125f};
   for (int i = 0; i < 6; ++i) img.px[static_cast<std::size_t>(i)] = v[i];
 
-  InProcessSession t;
+  ScriptedSession t;
   t.load(2, img, kLongName);
   t.s.slots.active_number = 2;
   std::string out = t.run(command_arithmetic, "* 2\n");
@@ -209,7 +209,7 @@ TEST(Arithmetic, ConstantFormsChangeEveryPixelAndReportInEightColumns) {
 }
 
 TEST(Arithmetic, AnUnknownOperatorChangesNothingButMarksAndReports) {
-  InProcessSession t;
+  ScriptedSession t;
   const Image old = coded_image(3, 3);
   t.load(1, old, kLongName);
   const std::string out = t.run(command_arithmetic, "% 3\n");
@@ -220,7 +220,7 @@ TEST(Arithmetic, AnUnknownOperatorChangesNothingButMarksAndReports) {
 }
 
 TEST(Arithmetic, TwoSlotFormsCombineSlotsAndReportInTenColumns) {
-  InProcessSession t;
+  ScriptedSession t;
   const Image a = coded_image(4, 3);
   Image b(4, 3);
   for (std::size_t i = 0; i < b.px.size(); ++i) b.px[i] = 0.5f * static_cast<float>(i) + 1.0f;
@@ -249,7 +249,7 @@ TEST(Arithmetic, TwoSlotFormsCombineSlotsAndReportInTenColumns) {
 }
 
 TEST(Arithmetic, SlotsOfDifferentSizesAreNotCombined) {
-  InProcessSession t;
+  ScriptedSession t;
   const Image a(512, 512, 3.0f);
   t.load(1, a, kLongName);
   t.load(2, Image(512, 511, 1.0f), "other_image.fits");
@@ -280,7 +280,7 @@ TEST(Arithmetic, LinesThatFitNeitherFormAreRefusedAndChangeNothing) {
       {"    i", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
   };
   for (const auto& c : cases) {
-    InProcessSession t;
+    ScriptedSession t;
     const Image old = coded_image(3, 2);
     t.load(1, old, kLongName);
     t.load(2, coded_image(3, 2), "other_image.fits");
@@ -293,7 +293,7 @@ TEST(Arithmetic, LinesThatFitNeitherFormAreRefusedAndChangeNothing) {
 }
 
 TEST(Arithmetic, PixelDivisionByZeroGivesIeeeValuesAndTheReportSkipsNaN) {
-  InProcessSession t;
+  ScriptedSession t;
   Image num(2, 2), den(2, 2, 0.0f);
   num.px = {6.0f, -6.0f, 0.0f, 4.0f};
   den.px = {0.0f, 0.0f, 0.0f, 2.0f};
@@ -319,7 +319,7 @@ TEST(Arithmetic, PixelDivisionByZeroGivesIeeeValuesAndTheReportSkipsNaN) {
 
 TEST(EmptySlot, EditsAndTheMouseMenuRefuseAndChangeNothing) {
   for (auto command : {command_crop, command_rotate, command_reflect, command_arithmetic, command_mouse}) {
-    InProcessSession t;
+    ScriptedSession t;
     t.load(2, coded_image(3, 3), "other_image.fits");
     t.s.slots.active_number = 1;
     // No answer is read: any read would end the input.

@@ -15,11 +15,12 @@
 
 #include "removal/object_list.h"
 #include "session/batch_run.h"
+#include "session/find_stars.h"
 #include "session/remove_submenu.h"
 #include "support/astropy_table.h"
+#include "support/frame_generator.h"
 #include "support/isolated_run.h"
-#include "support/knotty_galaxy.h"
-#include "support/removal_desk.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
@@ -48,10 +49,10 @@ const ListedObject* listed_near(const ObjectList& l, float x, float y, float wit
 TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   const KnottyGalaxy f = knotty_galaxy();
   ScratchFolder dir;
-  RemovalDesk desk(f.image, 7, "spiral.fits");
+  ScriptedSession desk(f.image, 7, "spiral.fits");
   // The truth's stars of at least 10 sigma, off the ellipse drawn below (centre 300 300, a 70).
-  const TrueStar* dropped = nullptr;
-  for (const TrueStar& t : f.stars)
+  const FrameStar* dropped = nullptr;
+  for (const FrameStar& t : f.stars)
     if (!t.saturated && t.peak > 1000.0f && std::hypot(t.x - 300.0f, t.y - 300.0f) > 90.0f) dropped = &t;
   ASSERT_NE(dropped, nullptr);
   const auto knot = f.knots[3];  // the user takes one knot for a star
@@ -59,7 +60,7 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   std::snprintf(drop, sizeof drop, "%.1f %.1f A", dropped->x + 0.8, dropped->y - 0.6);
   std::snprintf(add, sizeof add, "%.1f %.1f a", knot.first, knot.second);
   desk.answer(line({"4", "", "3", drop, add, "300 300 e", "300 300", "70", "0 0", "1 1 q", "9", "0"}));
-  remove_submenu(desk.session, files_in(dir));
+  remove_submenu(desk.s, files_in(dir));
   const std::string out = desk.out.str();
   EXPECT_THAT(out, HasSubstr("   4) Find stars and write the object list\n"));
   EXPECT_THAT(out, HasSubstr(" saturated, type 2); FWHM 3.0 pixels (as given).\n"));
@@ -77,7 +78,7 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
       EXPECT_GT(std::hypot(o.x - 300.0f, o.y - 300.0f), 70.0f) << o.x << " " << o.y;
     }
   int expected = 0, saturated = 0;
-  for (const TrueStar& t : f.stars) {
+  for (const FrameStar& t : f.stars) {
     if (&t == dropped || std::hypot(t.x - 300.0f, t.y - 300.0f) < 72.0f || (!t.saturated && t.peak < 80.0f)) continue;
     ++expected;
     const ListedObject* o = listed_near(list, t.x, t.y, t.saturated ? 4.0f : 1.0f);
@@ -100,14 +101,14 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   // Nothing listed that is not a star of the frame (stars of 5 to 10 sigma may be listed too).
   for (const ListedObject& o : list.objects) {
     bool real = &o == added;
-    for (const TrueStar& t : f.stars) real |= std::hypot(o.x - t.x, o.y - t.y) < 4.0f;
+    for (const FrameStar& t : f.stars) real |= std::hypot(o.x - t.x, o.y - t.y) < 4.0f;
     EXPECT_TRUE(real) << "listed at " << o.x << " " << o.y;
   }
   EXPECT_GE(static_cast<int>(list.objects.size()), expected + 1);
   EXPECT_GE(saturated, 3);
 
   // The catalogue, read by astropy, and the region file hold the same stars.
-  const auto table = astropy_read_ecsv(dir.file("ZelvoStars.ecsv"));
+  const auto table = astropy_read_ecsv(dir.file(kStarCatalogue));
   if (table) {
     EXPECT_EQ(table->columns, (std::vector<std::string>{"x", "y", "ra", "dec", "flux", "peak", "fwhm", "sharpness",
                                                         "roundness", "radius", "type"}));
@@ -115,7 +116,7 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
     EXPECT_EQ(table->cell(0, "ra"), "--");  // no WCS in this image
     EXPECT_EQ(table->meta.at("threshold_sigma"), "5.0");
   }
-  const ObjectList regions = parse_region_list(dir.read("ZelvoStars.reg"));
+  const ObjectList regions = parse_region_list(dir.read(kStarRegions));
   ASSERT_EQ(regions.objects.size(), list.objects.size());
   for (std::size_t i = 0; i < list.objects.size(); ++i) {
     EXPECT_EQ(regions.objects[i].type, list.objects[i].type);
@@ -148,10 +149,10 @@ TEST_P(ExistingList, IsNeverLost) {
       const rlimit lim{64, RLIM_INFINITY};
       setrlimit(RLIMIT_FSIZE, &lim);
     }
-    RemovalDesk desk(f.image, 3, "frame.fits");
+    ScriptedSession desk(f.image, 3, "frame.fits");
     std::string script = "4\n\n3\n1 1 q\n" + std::string(c.answers) + "0\n";
     desk.answer(script);
-    remove_submenu(desk.session, files_in(dir));
+    remove_submenu(desk.s, files_in(dir));
     const rlimit open{RLIM_INFINITY, RLIM_INFINITY};  // the output goes back through a file
     setrlimit(RLIMIT_FSIZE, &open);
     return desk.out.str();
@@ -193,9 +194,9 @@ INSTANTIATE_TEST_SUITE_P(EachAnswer, ExistingList,
 TEST(FindStars, ARegionFileNamedAtTheThresholdQuestionIsTheListOfOption9) {
   const KnottyGalaxy f = knotty_galaxy(400, 400, 9);
   ScratchFolder dir;
-  const TrueStar* sat = nullptr;
-  const TrueStar* star = nullptr;
-  for (const TrueStar& t : f.stars) {
+  const FrameStar* sat = nullptr;
+  const FrameStar* star = nullptr;
+  for (const FrameStar& t : f.stars) {
     if (t.saturated && !sat) sat = &t;
     if (!t.saturated && t.peak > 500.0f && !star) star = &t;
   }
@@ -204,9 +205,9 @@ TEST(FindStars, ARegionFileNamedAtTheThresholdQuestionIsTheListOfOption9) {
       << "circle(" << star->x << "," << star->y << ",7)\n"
       << "circle(" << sat->x << "," << sat->y << ",25) # color=red text={bright}\n";
   dir.write("stars.reg", reg.str());
-  RemovalDesk desk(f.image, 3, "frame.fits");
+  ScriptedSession desk(f.image, 3, "frame.fits");
   desk.answer(line({"4", "stars.reg", "9", "0"}));
-  remove_submenu(desk.session, files_in(dir));
+  remove_submenu(desk.s, files_in(dir));
   const std::string out = desk.out.str();
   EXPECT_THAT(out, HasSubstr(" Options 8 and 9 now read stars.reg (2 objects).\n"));
   EXPECT_THAT(out, HasSubstr(" ZelvoRep.log contained 2 lines (= objects).\n"));
@@ -228,7 +229,7 @@ TEST(FindStars, TheFindJobFindsWritesAndRemovesWithAFixedThreshold) {
   ASSERT_EQ(run_batch(args, out, err), 0) << err.str();
   const ObjectList list = parse_object_list(dir.read("out/frame.ZelvoRep.log"));
   int bright = 0, listed = 0;
-  for (const TrueStar& t : f.stars) {
+  for (const FrameStar& t : f.stars) {
     if (!t.saturated && t.peak < 10.0f * f.noise) continue;
     ++bright;
     listed += listed_near(list, t.x, t.y, 4.0f) != nullptr;

@@ -16,7 +16,7 @@
 #include "platform/graphics.h"
 #include "session/galaxy_menu.h"
 #include "session/session.h"
-#include "support/in_process_session.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
@@ -29,7 +29,7 @@ namespace {
 constexpr double kDeg = 3.141592653589793 / 180.0;
 
 // A session answering with `answers`, a /null page and a scratch folder for the log.
-struct Page : InProcessSession {
+struct Page : ScriptedSession {
   explicit Page(const std::string& answers) { in.str(answers); }
   ScratchFolder dir;
   // Puts `img` into the active slot with the display levels fg/bg, as the menu finds them.
@@ -41,11 +41,11 @@ struct Page : InProcessSession {
   }
   ProfileFiles files() const {
     ProfileFiles f;
-    f.log = dir.file("ZelvoProfile1.log");
+    f.log = dir.file(std::string(kProfileLogName));
     return f;
   }
-  std::string log() const { return dir.read("ZelvoProfile1.log"); }
-  bool logged() const { return dir.exists("ZelvoProfile1.log"); }
+  std::string log() const { return dir.read(std::string(kProfileLogName)); }
+  bool logged() const { return dir.exists(std::string(kProfileLogName)); }
 };
 
 std::vector<std::string> lines_of(const std::string& s) {

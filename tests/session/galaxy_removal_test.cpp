@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/galaxy_frame.h"
+#include "support/frame_generator.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;

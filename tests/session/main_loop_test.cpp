@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "session/texts.h"
 #include "support/session_harness.h"
 
@@ -131,25 +134,29 @@ TEST(HelpWindow, EveryKeyHasItsTextWithTheGivenLineCount) {
   EXPECT_TRUE(help_text('Z').empty());
 }
 
-TEST(CommandLine, HelpVersionUnknownOptionAndSeed) {
+// The command line: its arguments, the answers, the exit status and what it prints.
+struct CommandLineCase {
+  std::vector<std::string> args, lines;
+  int status;
+  std::vector<std::string> says;
+};
+
+class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLine, ExitsWithItsStatusAndSaysSo) {
+  const CommandLineCase& c = GetParam();
   ScratchFolder dir;
-  auto run = run_binary(dir, {"--help"}, {});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.out, HasSubstr("Usage: zelvo"));
-  EXPECT_THAT(run.out, HasSubstr("ZelvoApPhot.log"));
-  run = run_binary(dir, {"--version"}, {});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.out, HasSubstr("zelvo 1."));
-  run = run_binary(dir, {"--frobnicate"}, {});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_THAT(run.out, HasSubstr("unknown option '--frobnicate'"));
-  EXPECT_THAT(run.out, HasSubstr("Usage: zelvo"));
-  run = run_binary(dir, {"--seed", "x"}, {});
-  EXPECT_EQ(run.status, 2);
-  run = run_binary(dir, {"--device", "?"}, {});
-  EXPECT_EQ(run.status, 2);
   dir.write("Zelvo.ini", "2\n0\n");
-  run = run_binary(dir, {"--device", "/null", "--seed", "7"}, {"", "q"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.out, HasSubstr("Thank you for using Zelvo."));
+  const auto run = run_binary(dir, c.args, c.lines);
+  EXPECT_EQ(run.status, c.status);
+  for (const std::string& text : c.says) EXPECT_THAT(run.out, HasSubstr(text));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    HelpVersionUnknownOptionAndSeed, CommandLine,
+    ::testing::Values(CommandLineCase{{"--help"}, {}, 0, {"Usage: zelvo", "ZelvoApPhot.log"}},
+                      CommandLineCase{{"--version"}, {}, 0, {"zelvo 1."}},
+                      CommandLineCase{{"--frobnicate"}, {}, 2, {"unknown option '--frobnicate'", "Usage: zelvo"}},
+                      CommandLineCase{{"--seed", "x"}, {}, 2, {}}, CommandLineCase{{"--device", "?"}, {}, 2, {}},
+                      CommandLineCase{
+                          {"--device", "/null", "--seed", "7"}, {"", "q"}, 0, {"Thank you for using Zelvo."}}));

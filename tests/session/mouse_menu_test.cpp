@@ -9,15 +9,15 @@
 #include "session/commands.h"
 #include "session/mouse_menu.h"
 #include "support/box_reference.h"
-#include "support/in_process_session.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 
 using namespace zelvo;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using zelvo::testing::InProcessSession;
 using zelvo::testing::Reference;
 using zelvo::testing::reference;
+using zelvo::testing::ScriptedSession;
 using zelvo::testing::tol;
 
 namespace {
@@ -72,7 +72,7 @@ Image star_field() { return zelvo::testing::small_field(500, 400, 7); }
 // ---------------------------------------------------------------- the zoom-box dialogue
 
 TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
-  InProcessSession t;
+  ScriptedSession t;
   t.load(1, star_field(), "stars.fits");
   t.s.display.zoom = ZoomBox{500, 400, 250, 200};
   t.s.display.state.fglev = 900.0f;
@@ -90,7 +90,7 @@ TEST(ZoomBox, SetZoomBoxAsksTheSizeReadsTheClickAndDraws) {
 }
 
 TEST(ZoomBox, TheWholeImageIsCentredAgainWithoutAClick) {
-  InProcessSession t;
+  ScriptedSession t;
   t.load(1, Image(500, 400, 1.0f), "flat.fits");
   t.s.display.zoom = ZoomBox{80, 60, 123, 77};
   t.s.cursor.x = 5.0f;

@@ -18,8 +18,8 @@
 #include "galaxy/profile.h"
 #include "numeric/statistics.h"
 #include "session/commands.h"
-#include "support/in_process_session.h"
 #include "support/isolated_run.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
@@ -93,7 +93,7 @@ IsolatedRun run_command(const std::function<void(Session&)>& command, const std:
   dir.write("ZelvoRep.log", " 1 " + at(h.star_x, h.star_y) + " 8.0\n 2 " + at(h.sat_x, h.sat_y) + " 20.0\n 3 " +
                                 at(h.gal_x, h.gal_y) + " 12.0\n 6 " + at(h.bleed_x, h.sat_y) + " 12.0\n");
   return run_isolated_call(dir, [&]() -> std::string {
-    InProcessSession t;
+    ScriptedSession t;
     t.load(1, h.image, "holed.fits");
     t.load(2, h.image, "holed-copy.fits");
     t.slot(1).exptime = 60.0f;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "photometry/apphot.h"
+#include "session/mouse_menu.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
@@ -22,10 +23,8 @@ using ::testing::Not;
 
 namespace {
 
-const std::string kMenu =
-    "\n"
-    " What do you want to do?   [N.B. You must display an image] \n"
-    "   1) Set the zoom box size for operations and zoom in; \n";
+// The zoom menu's head, pinned by the mouse-menu tests.
+const std::string kMenu = "\n " + std::string(kZoomMenuHead) + "\n " + std::string(kZoomMenuSetBox) + "\n";
 
 std::string menu_radii(const std::string& values) {
   return "   2) Set the aperture photometry radii; current radii (star,\n"

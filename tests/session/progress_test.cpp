@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "session/texts.h"
 #include "support/pty_program.h"
 #include "support/session_harness.h"
 
@@ -34,7 +35,7 @@ TEST(Progress, AutomaticListRemovalCountsTheObjectsOnATerminal) {
   p.type("0\r");
   ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.screen();
   p.type("q\r");
-  ASSERT_TRUE(p.wait_for("Quit anyway (y/n)?")) << p.screen();  // the cleaned image is not saved
+  ASSERT_TRUE(p.wait_for(std::string(zelvo::kQuitAnyway))) << p.screen();  // the cleaned image is not saved
   p.type("y\r");
   EXPECT_EQ(p.wait_end(), 0);
 }

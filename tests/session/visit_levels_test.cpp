@@ -20,7 +20,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "session/remove_submenu.h"
-#include "support/removal_desk.h"
+#include "support/scripted_session.h"
 #include "support/session_harness.h"
 #include "synthetic_field.h"
 
@@ -66,7 +66,7 @@ TEST(VisitLevels, FollowRandomSequencesOfRemovalsAndUndos) {
   for (float& v : im.px) v += 100.0f;  // as the submenu's constant level makes it positive
 
   ScratchFolder dir;
-  testing::RemovalDesk desk(std::move(im), -77, "visit.fits");
+  testing::ScriptedSession desk(std::move(im), -77, "visit.fits");
   const RemovalFiles files{dir.file("ZelvoRep.log"), dir.file("ZelvoRepeat.log"), dir.file("ZelvoDebug.log")};
   RemovalVisit visit;
   std::mt19937 gen(99u);
@@ -89,7 +89,7 @@ TEST(VisitLevels, FollowRandomSequencesOfRemovalsAndUndos) {
         if (type == 3) list << " 6 " << kHotX << " 270.0 19.0\n";
       }
       list.close();
-      remove_listed_automatically(desk.session, visit, files);
+      remove_listed_automatically(desk.s, visit, files);
     } else {  // one clicked object, kept or undone
       const char* undo = std::uniform_int_distribution<int>(0, 1)(gen) ? "y" : "n";
       int option = 1;
@@ -105,7 +105,7 @@ TEST(VisitLevels, FollowRandomSequencesOfRemovalsAndUndos) {
         script = xy(kHotX, 270) + "\n" + xy(kHotX, 270) + "\ny\n" + undo + "\n";
       }
       desk.answer(script);
-      remove_clicked_object(desk.session, visit, option, files);
+      remove_clicked_object(desk.s, visit, option, files);
     }
     expect_levels_of_the_image(visit, desk.image(), at);
     desk.out.str("");
