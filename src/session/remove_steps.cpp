@@ -70,15 +70,23 @@ void note_change(RemovalVisit& visit, const Box& b) {
 // Every change to the pixels within a visit goes through remove_bar, repair and remove_disc,
 // which tell the visit's level cache what they changed.
 
-// REMOVESATBAR at (xc, yc) with the given sky.
-SatBarResult remove_bar(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean, float bgsigma) {
+// Runs a routine that repaints lines (a bar, a bad column or row) with its debug log, prints
+// its lines and tells the visit's level cache what it changed.
+template <typename Routine>
+SatBarResult repaint_lines(RemovalDialogue& ctx, RemovalVisit& visit, Routine routine) {
   SatBarResult bar = [&] {
     RoutineLog log(ctx);
-    return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, removal_context(ctx, log.stream()));
+    return routine(removal_context(ctx, log.stream()));
   }();
   print_notes(ctx.con, bar.notes);
   if (bar.removed) note_change(visit, bar.changed);
   return bar;
+}
+
+// REMOVESATBAR at (xc, yc) with the given sky.
+SatBarResult remove_bar(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float bgmean, float bgsigma) {
+  return repaint_lines(ctx, visit,
+                       [&](const RemovalContext& rc) { return REMOVESATBAR(ctx.image, xc, yc, bgmean, bgsigma, rc); });
 }
 
 // FINDCENTRE at the visit's centre, its lines printed.
@@ -131,13 +139,8 @@ PsfEstimate estimate_star(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest 
 // A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise
 // painted; 0 or less: the noise measured beside the line).
 SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis) {
-  SatBarResult bar = [&] {
-    RoutineLog log(ctx);
-    return repair_line(ctx.image, xc, yc, sigma, axis, removal_context(ctx, log.stream()));
-  }();
-  print_notes(ctx.con, bar.notes);
-  if (bar.removed) note_change(visit, bar.changed);
-  return bar;
+  return repaint_lines(ctx, visit,
+                       [&](const RemovalContext& rc) { return repair_line(ctx.image, xc, yc, sigma, axis, rc); });
 }
 
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
