@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -92,32 +93,54 @@ TEST(ColourDialogue, OneSlotGivenAsBothBandsIsDividedOnce) {
   for (float v : s.img[0].px) EXPECT_EQ(v, 0.0f);
 }
 
-TEST(ColourDialogue, InputsThatCannotWorkAreRefusedWithNothingChanged) {
-  struct Case {
-    const char* answers;
-    const char* says;
-  };
-  for (const Case& c : {Case{"5 2\n", "numbered 1 to 4"}, Case{"0 2\n", "numbered 1 to 4"},
-                        Case{"2 4\n", "slot 4 is empty"}, Case{"3 2\n", "not the size of the active image"},
-                        Case{"2 3\n7\n0\n", "exposure time of 0"}, Case{"3 2\n", "(5 x 2)"}}) {
-    Slots s(c.answers);
-    s.img[0] = Image(4, 2, 1.0f);
-    s.img[1] = Image(4, 2, 100.0f);
-    s.img[2] = Image(5, 2, 1000.0f);
-    if (std::string(c.says) == "exposure time of 0") {
-      s.img[2] = Image(4, 2, 1000.0f);
-      s.exptime[2] = 0.0f;
-    }
-    const auto before = s.img;
-    const auto times = s.exptime;
-    const SlotChanges ch = s.dialogue(colour_image_dialogue, 1);
-    EXPECT_TRUE(ch.pixels_changed.empty()) << c.answers;
-    EXPECT_THAT(s.out.str(), HasSubstr(c.says)) << c.answers;
-    EXPECT_THAT(s.out.str(), HasSubstr("nothing done.\n"));
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(s.img[k].px, before[k].px);
-    EXPECT_EQ(s.exptime, times);
-  }
-  // An empty active slot is refused too.
+namespace {
+
+// Slot 1 (active) and slot 2 hold 4 x 2 images; slot 3 holds one `i_width` wide with the
+// exposure time `i_exptime`; slot 4 is empty.
+struct Refusal {
+  const char* name;
+  const char* answers;
+  const char* says;
+  int i_width;
+  float i_exptime;
+};
+
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
+
+const Refusal kRefusals[] = {
+    {"SlotFive", "5 2\n", "numbered 1 to 4", 5, 1.0f},
+    {"SlotZero", "0 2\n", "numbered 1 to 4", 5, 1.0f},
+    {"EmptySlot", "2 4\n", "slot 4 is empty", 5, 1.0f},
+    {"OtherSize", "3 2\n", "not the size of the active image", 5, 1.0f},
+    {"ZeroExposure", "2 3\n7\n0\n", "exposure time of 0", 4, 0.0f},
+    {"OtherSizeNamed", "3 2\n", "(5 x 2)", 5, 1.0f},
+};
+
+}  // namespace
+
+class ColourDialogueRefuses : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(ColourDialogueRefuses, InputsThatCannotWorkWithNothingChanged) {
+  const Refusal& c = GetParam();
+  Slots s(c.answers);
+  s.img[0] = Image(4, 2, 1.0f);
+  s.img[1] = Image(4, 2, 100.0f);
+  s.img[2] = Image(c.i_width, 2, 1000.0f);
+  s.exptime[2] = c.i_exptime;
+  const auto before = s.img;
+  const auto times = s.exptime;
+  const SlotChanges ch = s.dialogue(colour_image_dialogue, 1);
+  EXPECT_TRUE(ch.pixels_changed.empty());
+  EXPECT_THAT(s.out.str(), HasSubstr(c.says));
+  EXPECT_THAT(s.out.str(), HasSubstr("nothing done.\n"));
+  for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(s.img[k].px, before[k].px);
+  EXPECT_EQ(s.exptime, times);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ColourDialogueRefuses, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST(ColourDialogue, AnEmptyActiveSlotIsRefused) {
   Slots e("2 3\n");
   e.img[1] = Image(2, 2, 1.0f);
   e.img[2] = Image(2, 2, 1.0f);

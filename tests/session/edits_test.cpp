@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
+#include <utility>
 
 #include "session/commands.h"
 #include "session/edits.h"
@@ -49,30 +51,51 @@ TEST(Rotate, TheThreeByTwoExampleTurnsClockwise) {
   EXPECT_EQ(t.slot(1).name, std::string(kLongName) + " <modified>");
 }
 
-TEST(Rotate, EachChoiceFollowsItsPixelTableAndInversesRestore) {
+namespace {
+
+// Each answer of the rotate dialogue, on a 5 x 3 image: the size it gives and where each
+// pixel comes from (old.at(from(x, y))).
+struct RotateCase {
+  const char* name;
+  const char* answer;
+  bool turned;  // width and height swap
+  std::pair<int, int> (*from)(int x, int y, int n, int m);
+};
+
+void PrintTo(const RotateCase& c, std::ostream* os) { *os << c.answer; }
+
+const RotateCase kRotations[] = {
+    {"A", "A", true, [](int x, int y, int n, int) { return std::make_pair(n + 1 - y, x); }},
+    {"B", "b", false, [](int x, int y, int n, int m) { return std::make_pair(n + 1 - x, m + 1 - y); }},
+    {"C", "C", true, [](int x, int y, int, int m) { return std::make_pair(y, m + 1 - x); }},
+};
+
+}  // namespace
+
+class RotateChoice : public ::testing::TestWithParam<RotateCase> {};
+
+TEST_P(RotateChoice, FollowsItsPixelTable) {
   const int n = 5, m = 3;
   const Image old = coded_image(n, m);
-  auto rotated = [&](const std::string& answer) {
-    ScriptedSession t;
-    t.load(1, old, kLongName);
-    t.run(command_rotate, answer + "\n");
-    return t.slot(1).image;
-  };
-  const Image ra = rotated("A"), rb = rotated("b"), rc = rotated("C");
-  ASSERT_EQ(ra.nx, m);
-  ASSERT_EQ(ra.ny, n);
-  ASSERT_EQ(rb.nx, n);
-  ASSERT_EQ(rb.ny, m);
-  ASSERT_EQ(rc.nx, m);
-  ASSERT_EQ(rc.ny, n);
-  for (int y = 1; y <= n; ++y)
-    for (int x = 1; x <= m; ++x) {
-      EXPECT_EQ(ra.at(x, y), old.at(n + 1 - y, x));
-      EXPECT_EQ(rc.at(x, y), old.at(y, m + 1 - x));
+  const RotateCase& c = GetParam();
+  ScriptedSession t;
+  t.load(1, old, kLongName);
+  t.run(command_rotate, std::string(c.answer) + "\n");
+  const Image& r = t.slot(1).image;
+  ASSERT_EQ(r.nx, c.turned ? m : n);
+  ASSERT_EQ(r.ny, c.turned ? n : m);
+  for (int y = 1; y <= r.ny; ++y)
+    for (int x = 1; x <= r.nx; ++x) {
+      const auto [fx, fy] = c.from(x, y, n, m);
+      EXPECT_EQ(r.at(x, y), old.at(fx, fy)) << x << " " << y;
     }
-  for (int y = 1; y <= m; ++y)
-    for (int x = 1; x <= n; ++x) EXPECT_EQ(rb.at(x, y), old.at(n + 1 - x, m + 1 - y));
+}
 
+INSTANTIATE_TEST_SUITE_P(Answers, RotateChoice, ::testing::ValuesIn(kRotations),
+                         [](const ::testing::TestParamInfo<RotateCase>& info) { return std::string(info.param.name); });
+
+TEST(Rotate, InversesRestore) {
+  const Image old = coded_image(5, 3);
   ScriptedSession t;
   t.load(1, old, "m31.fits");
   t.run(command_rotate, "a\n");
@@ -142,21 +165,23 @@ TEST(Crop, TheExampleShowsTheClickAndKeepsTheRequestedArea) {
   EXPECT_EQ(t.slot(1).name, "m31.fits");
 }
 
-TEST(Crop, LimitsOutsideReversedOrEmptyAreRefused) {
-  for (const char* limits : {"0 10 1 10", "1 101 1 10", "1 10 -5 10", "1 10 90 101", "20 11 1 10", "1 10 40 31",
-                             "2147483647 -2147483647 1 1"}) {
-    ScriptedSession t;
-    const Image old = coded_image(100, 100);
-    t.load(1, old, kLongName);
-    const std::string out = t.run(command_crop, "50 50\n" + std::string(limits) + "\n");
-    EXPECT_THAT(out,
-                HasSubstr(" Crop limits must lie inside the image, first <= last in both axes; image unchanged.\n"))
-        << limits;
-    EXPECT_TRUE(same_pixels(t.slot(1).image, old)) << limits;
-    EXPECT_EQ(t.slot(1).name, kLongName) << limits;
-    EXPECT_FALSE(t.slot(1).modified) << limits;
-  }
+class CropLimits : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CropLimits, OutsideReversedOrEmptyAreRefused) {
+  const std::string limits = GetParam();
+  ScriptedSession t;
+  const Image old = coded_image(100, 100);
+  t.load(1, old, kLongName);
+  const std::string out = t.run(command_crop, "50 50\n" + limits + "\n");
+  EXPECT_THAT(out, HasSubstr(" Crop limits must lie inside the image, first <= last in both axes; image unchanged.\n"));
+  EXPECT_TRUE(same_pixels(t.slot(1).image, old));
+  EXPECT_EQ(t.slot(1).name, kLongName);
+  EXPECT_FALSE(t.slot(1).modified);
 }
+
+INSTANTIATE_TEST_SUITE_P(Refused, CropLimits,
+                         ::testing::Values("0 10 1 10", "1 101 1 10", "1 10 -5 10", "1 10 90 101", "20 11 1 10",
+                                           "1 10 40 31", "2147483647 -2147483647 1 1"));
 
 // ---------------------------------------------------------------- arithmetic
 
@@ -261,36 +286,45 @@ TEST(Arithmetic, SlotsOfDifferentSizesAreNotCombined) {
   EXPECT_FALSE(t.slot(1).modified);
 }
 
-TEST(Arithmetic, LinesThatFitNeitherFormAreRefusedAndChangeNothing) {
-  const struct {
-    const char* line;
-    const char* message;
-  } cases[] = {
-      {"i5 + i2", " Image slots are numbered 1 to 4; image unchanged.\n"},
-      {"i1 + i0", " Image slots are numbered 1 to 4; image unchanged.\n"},
-      {"i1 + i4", " Image slot 4 is empty; image unchanged.\n"},
-      {"i3 - i1", " Image slot 3 is empty; image unchanged.\n"},
-      {"/ 0", " Division by zero is not possible; image unchanged.\n"},
-      {"/ 0.0E0", " Division by zero is not possible; image unchanged.\n"},
-      {"+", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
-      {"", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
-      {"hello world", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
-      {"I1 + I2", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
-      {"i1+i2", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
-      {"    i", " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n"},
-  };
-  for (const auto& c : cases) {
-    ScriptedSession t;
-    const Image old = coded_image(3, 2);
-    t.load(1, old, kLongName);
-    t.load(2, coded_image(3, 2), "other_image.fits");
-    const std::string out = t.run(command_arithmetic, std::string(c.line) + "\n");
-    EXPECT_THAT(out, HasSubstr(c.message)) << c.line;
-    EXPECT_THAT(out, Not(HasSubstr("The maximum pixel value"))) << c.line;
-    EXPECT_TRUE(same_pixels(t.slot(1).image, old)) << c.line;
-    EXPECT_EQ(t.slot(1).name, kLongName) << c.line;
-  }
+namespace {
+
+struct RefusedLine {
+  const char* line;
+  const char* message;
+};
+
+constexpr const char* kNeitherForm = " Type an operator and a number (+ 5) or two slots (i1 + i2); image unchanged.\n";
+
+void PrintTo(const RefusedLine& c, std::ostream* os) { *os << '"' << c.line << '"'; }
+
+}  // namespace
+
+class ArithmeticRefuses : public ::testing::TestWithParam<RefusedLine> {};
+
+TEST_P(ArithmeticRefuses, RefusesTheLineAndChangesNothing) {
+  const RefusedLine& c = GetParam();
+  ScriptedSession t;
+  const Image old = coded_image(3, 2);
+  t.load(1, old, kLongName);
+  t.load(2, coded_image(3, 2), "other_image.fits");
+  const std::string out = t.run(command_arithmetic, std::string(c.line) + "\n");
+  EXPECT_THAT(out, HasSubstr(c.message));
+  EXPECT_THAT(out, Not(HasSubstr("The maximum pixel value")));
+  EXPECT_TRUE(same_pixels(t.slot(1).image, old));
+  EXPECT_EQ(t.slot(1).name, kLongName);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ArithmeticRefuses,
+    ::testing::Values(RefusedLine{"i5 + i2", " Image slots are numbered 1 to 4; image unchanged.\n"},
+                      RefusedLine{"i1 + i0", " Image slots are numbered 1 to 4; image unchanged.\n"},
+                      RefusedLine{"i1 + i4", " Image slot 4 is empty; image unchanged.\n"},
+                      RefusedLine{"i3 - i1", " Image slot 3 is empty; image unchanged.\n"},
+                      RefusedLine{"/ 0", " Division by zero is not possible; image unchanged.\n"},
+                      RefusedLine{"/ 0.0E0", " Division by zero is not possible; image unchanged.\n"},
+                      RefusedLine{"+", kNeitherForm}, RefusedLine{"", kNeitherForm},
+                      RefusedLine{"hello world", kNeitherForm}, RefusedLine{"I1 + I2", kNeitherForm},
+                      RefusedLine{"i1+i2", kNeitherForm}, RefusedLine{"    i", kNeitherForm}));
 
 TEST(Arithmetic, PixelDivisionByZeroGivesIeeeValuesAndTheReportSkipsNaN) {
   ScriptedSession t;
@@ -317,19 +351,39 @@ TEST(Arithmetic, PixelDivisionByZeroGivesIeeeValuesAndTheReportSkipsNaN) {
 
 // ---------------------------------------------------------------- empty slots
 
-TEST(EmptySlot, EditsAndTheMouseMenuRefuseAndChangeNothing) {
-  for (auto command : {command_crop, command_rotate, command_reflect, command_arithmetic, command_mouse}) {
-    ScriptedSession t;
-    t.load(2, coded_image(3, 3), "other_image.fits");
-    t.s.slots.active_number = 1;
-    // No answer is read: any read would end the input.
-    const std::string out = t.run(command, "");
-    EXPECT_THAT(out, HasSubstr("empty"));
-    EXPECT_EQ(out.find('\n'), out.size() - 1);  // one line
-    EXPECT_TRUE(t.slot(1).empty());
-    EXPECT_EQ(t.slot(1).name, kEmptySlotName);
-  }
+namespace {
+
+struct SlotCommand {
+  const char* name;
+  void (*command)(Session&);
+};
+
+void PrintTo(const SlotCommand& c, std::ostream* os) { *os << c.name; }
+
+}  // namespace
+
+class EmptySlot : public ::testing::TestWithParam<SlotCommand> {};
+
+TEST_P(EmptySlot, EditsAndTheMouseMenuRefuseAndChangeNothing) {
+  ScriptedSession t;
+  t.load(2, coded_image(3, 3), "other_image.fits");
+  t.s.slots.active_number = 1;
+  // No answer is read: any read would end the input.
+  const std::string out = t.run(GetParam().command, "");
+  EXPECT_THAT(out, HasSubstr("empty"));
+  EXPECT_EQ(out.find('\n'), out.size() - 1);  // one line
+  EXPECT_TRUE(t.slot(1).empty());
+  EXPECT_EQ(t.slot(1).name, kEmptySlotName);
 }
+
+INSTANTIATE_TEST_SUITE_P(Commands, EmptySlot,
+                         ::testing::Values(SlotCommand{"Crop", command_crop}, SlotCommand{"Rotate", command_rotate},
+                                           SlotCommand{"Reflect", command_reflect},
+                                           SlotCommand{"Arithmetic", command_arithmetic},
+                                           SlotCommand{"Mouse", command_mouse}),
+                         [](const ::testing::TestParamInfo<SlotCommand>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // ---------------------------------------------------------------- whole session
 

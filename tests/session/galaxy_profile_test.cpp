@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,35 +66,49 @@ std::pair<double, double> row_values(const std::string& row) {
 
 }  // namespace
 
-TEST(Profile, RequestsThatCannotWorkAreRefusedBeforeAnythingIsDrawnOrLogged) {
-  const Image img = disc_image({});
-  struct Bad {
-    int xc, yc;
-    float R, step, e;
-    const char* says;
-  };
-  for (const Bad& b :
-       {Bad{0, 50, 20, 1, 0, "centre"}, Bad{202, 50, 20, 1, 0, "centre"}, Bad{50, 0, 20, 1, 0, "centre"},
-        Bad{50, 50, 0, 1, 0, "extent"}, Bad{50, 50, -5, 1, 0, "extent"}, Bad{50, 50, 400, 1, 0, "extent"},
-        Bad{50, 50, 20, 0, 0, "step"}, Bad{50, 50, 20, -1, 0, "step"}, Bad{50, 50, 20, 0.001f, 0, "step"},
-        Bad{50, 50, 20, 1, 1.0f, "eccentricity"}, Bad{50, 50, 20, 1, -0.1f, "eccentricity"}}) {
-    Image copy = img;
-    for (bool flux : {true, false}) {
-      Page page("0\n");
-      const float pa = 30.0f;
-      const ProfileResult r = flux
-                                  ? THEPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa, page.files())
-                                  : MAGPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa);
-      EXPECT_FALSE(r.done);
-      const auto out = lines_of(page.out.str());
-      ASSERT_EQ(out.size(), 1u) << page.out.str();
-      EXPECT_THAT(out[0], HasSubstr(b.says));
-      EXPECT_THAT(out[0], HasSubstr("nothing done"));
-      EXPECT_FALSE(page.logged());
-      EXPECT_FALSE(r.pa_radians);  // nothing measured, no angle used
-    }
+namespace {
+
+// A request on the default 201 x 201 disc image that cannot work, and the word that names why.
+struct Bad {
+  int xc, yc;
+  float R, step, e;
+  const char* says;
+};
+
+void PrintTo(const Bad& b, std::ostream* os) {
+  *os << b.says << " (" << b.xc << ", " << b.yc << ", R " << b.R << ", step " << b.step << ", e " << b.e << ")";
+}
+
+}  // namespace
+
+class ProfileRefuses : public ::testing::TestWithParam<Bad> {};
+
+// The flux and the magnitude profile refuse the same request, one after the other on one copy.
+TEST_P(ProfileRefuses, BeforeAnythingIsDrawnOrLogged) {
+  const Bad& b = GetParam();
+  Image copy = disc_image({});
+  for (bool flux : {true, false}) {
+    Page page("0\n");
+    const float pa = 30.0f;
+    const ProfileResult r = flux ? THEPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa, page.files())
+                                 : MAGPROFILE(page.on(copy, 400, 3000), b.xc, b.yc, b.R, b.step, b.e, pa);
+    EXPECT_FALSE(r.done) << flux;
+    const auto out = lines_of(page.out.str());
+    ASSERT_EQ(out.size(), 1u) << page.out.str();
+    EXPECT_THAT(out[0], HasSubstr(b.says));
+    EXPECT_THAT(out[0], HasSubstr("nothing done"));
+    EXPECT_FALSE(page.logged()) << flux;
+    EXPECT_FALSE(r.pa_radians) << flux;  // nothing measured, no angle used
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Requests, ProfileRefuses,
+                         ::testing::Values(Bad{0, 50, 20, 1, 0, "centre"}, Bad{202, 50, 20, 1, 0, "centre"},
+                                           Bad{50, 0, 20, 1, 0, "centre"}, Bad{50, 50, 0, 1, 0, "extent"},
+                                           Bad{50, 50, -5, 1, 0, "extent"}, Bad{50, 50, 400, 1, 0, "extent"},
+                                           Bad{50, 50, 20, 0, 0, "step"}, Bad{50, 50, 20, -1, 0, "step"},
+                                           Bad{50, 50, 20, 0.001f, 0, "step"}, Bad{50, 50, 20, 1, 1.0f, "eccentricity"},
+                                           Bad{50, 50, 20, 1, -0.1f, "eccentricity"}));
 
 TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   DiscModel d;

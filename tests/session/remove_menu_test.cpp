@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -512,60 +513,89 @@ TEST(RemoveMenu, AColumnBesideItsBoxMeasuresTheSkyNoiseAndPaintsNoRougherThanThe
   EXPECT_LT(spread(out, 99, 101, 40, 160), 1.2 * sky_sigma);
 }
 
+namespace {
+
+// The smallest pixel of a frame, and whether the constant level it needs is refused.
+struct LowPixel {
+  const char* name;
+  float low;
+  bool refused;
+};
+
+void PrintTo(const LowPixel& c, std::ostream* os) { *os << c.low; }
+
+// A list for option 9, and the start of the line just above the debug log's refusal.
+struct FirstOpener {
+  const char* name;
+  const char* list;
+  std::string before;
+};
+
+void PrintTo(const FirstOpener& c, std::ostream* os) { *os << c.name; }
+
+}  // namespace
+
 // A pixel of -1e10 would need a constant level far beyond 2^24: the 32-bit pixels would move
 // in steps of 256 or more. The submenu says so and leaves the image alone; at 2^24 it works.
-TEST(RemoveMenu, AConstantLevelBeyondTwoToThe24IsRefusedAndTheImageUntouched) {
-  struct Case {
-    float low;
-    bool refused;
-  };
-  for (const Case c : {Case{-1e10f, true}, Case{-2e7f, true}, Case{-16777215.0f, false}}) {
-    ScratchFolder dir;
-    Image img = small_field(120, 100, 4);
-    img.at(30, 40) = c.low;
-    dir.write_fits("deep.fits", img);
-    std::vector<std::string> script = {"", "l", "deep.fits", "r", "0", "s", "after.fits", "", "q"};
-    if (c.refused) script.erase(script.begin() + 4);  // back at the main menu at once
-    const auto run = run_session(dir, script);
-    const std::string refusal = " The smallest pixel value of this image is " + format_real(c.low) +
-                                "; the constant level that would make every pixel positive is beyond 2^24 "
-                                "(16777216), where adding it rounds the pixels' values. Nothing removed; the image "
-                                "is unchanged.\n";
-    if (c.refused) {
-      EXPECT_THAT(run.out, HasSubstr(refusal));
-      EXPECT_THAT(run.out, Not(HasSubstr("Added constant level")));
-      EXPECT_THAT(run.out, Not(HasSubstr("<modified>")));
-      EXPECT_FALSE(dir.exists("ZelvoRepeat.log"));
-    } else {
-      EXPECT_THAT(run.out, HasSubstr(" Added constant level 16777216 to your image. \n"));
-    }
-    EXPECT_EQ(dir.read_fits("after.fits").px, img.px) << c.low;
+class ConstantLevel : public ::testing::TestWithParam<LowPixel> {};
+
+TEST_P(ConstantLevel, BeyondTwoToThe24IsRefusedAndTheImageUntouched) {
+  const LowPixel& c = GetParam();
+  ScratchFolder dir;
+  Image img = small_field(120, 100, 4);
+  img.at(30, 40) = c.low;
+  dir.write_fits("deep.fits", img);
+  std::vector<std::string> script = {"", "l", "deep.fits", "r", "0", "s", "after.fits", "", "q"};
+  if (c.refused) script.erase(script.begin() + 4);  // back at the main menu at once
+  const auto run = run_session(dir, script);
+  const std::string refusal = " The smallest pixel value of this image is " + format_real(c.low) +
+                              "; the constant level that would make every pixel positive is beyond 2^24 "
+                              "(16777216), where adding it rounds the pixels' values. Nothing removed; the image "
+                              "is unchanged.\n";
+  if (c.refused) {
+    EXPECT_THAT(run.out, HasSubstr(refusal));
+    EXPECT_THAT(run.out, Not(HasSubstr("Added constant level")));
+    EXPECT_THAT(run.out, Not(HasSubstr("<modified>")));
+    EXPECT_FALSE(dir.exists("ZelvoRepeat.log"));
+  } else {
+    EXPECT_THAT(run.out, HasSubstr(" Added constant level 16777216 to your image. \n"));
   }
+  EXPECT_EQ(dir.read_fits("after.fits").px, img.px);
 }
+
+INSTANTIATE_TEST_SUITE_P(RemoveMenu, ConstantLevel,
+                         ::testing::Values(LowPixel{"MinusTenToThe10", -1e10f, true},
+                                           LowPixel{"MinusTwoTimesTenToThe7", -2e7f, true},
+                                           LowPixel{"JustWithin", -16777215.0f, false}),
+                         [](const ::testing::TestParamInfo<LowPixel>& info) { return std::string(info.param.name); });
 
 // A debug log that cannot be opened is told once, right under the first removal's radius
 // line and before anything else that removal reports; the removals go on without it. With a
 // saturated star first, the centre search is the first to open the log.
-TEST(RemoveMenu, AnUnopenableDebugLogIsToldOnceWhereTheFirstRoutineOpensIt) {
-  struct Case {
-    const char* list;
-    std::string before;  // the start of the line just above the refusal
-  };
-  for (const Case& c : {Case{"1 60 80 9\n1 140 120 9\n", " deathrad = "},
-                        Case{"2 60 80 9\n1 140 120 9\n", " Read (ch0, xc, yc, deathrad) = 2 "}}) {
-    ScratchFolder dir;
-    dir.write_fits("list_field.fits", small_field(200, 200, 6));
-    std::filesystem::create_directory(dir.file("ZelvoDebug.log"));
-    dir.write("ZelvoRep.log", c.list);
-    const auto run = run_session(dir, {"", "l", "list_field.fits", "r", "9", "0", "q"});
-    const std::string refusal = " ZelvoDebug.log is a folder, not a regular file; the removal goes on without it.\n";
-    ASSERT_EQ(count_of(run.out, refusal), 1) << c.list;
-    const std::size_t at = run.out.find(refusal);
-    const std::size_t above = run.out.rfind('\n', at - 2);
-    EXPECT_EQ(run.out.compare(above + 1, c.before.size(), c.before), 0) << run.out.substr(above + 1, at - above);
-    EXPECT_GE(count_of(run.out, " Maxangle, minangle = "), 1) << c.list;  // the removals went on
-  }
+class UnopenableDebugLog : public ::testing::TestWithParam<FirstOpener> {};
+
+TEST_P(UnopenableDebugLog, IsToldOnceWhereTheFirstRoutineOpensIt) {
+  const FirstOpener& c = GetParam();
+  ScratchFolder dir;
+  dir.write_fits("list_field.fits", small_field(200, 200, 6));
+  std::filesystem::create_directory(dir.file("ZelvoDebug.log"));
+  dir.write("ZelvoRep.log", c.list);
+  const auto run = run_session(dir, {"", "l", "list_field.fits", "r", "9", "0", "q"});
+  const std::string refusal = " ZelvoDebug.log is a folder, not a regular file; the removal goes on without it.\n";
+  ASSERT_EQ(count_of(run.out, refusal), 1);
+  const std::size_t at = run.out.find(refusal);
+  const std::size_t above = run.out.rfind('\n', at - 2);
+  EXPECT_EQ(run.out.compare(above + 1, c.before.size(), c.before), 0) << run.out.substr(above + 1, at - above);
+  EXPECT_GE(count_of(run.out, " Maxangle, minangle = "), 1);  // the removals went on
 }
+
+INSTANTIATE_TEST_SUITE_P(RemoveMenu, UnopenableDebugLog,
+                         ::testing::Values(FirstOpener{"StarFirst", "1 60 80 9\n1 140 120 9\n", " deathrad = "},
+                                           FirstOpener{"SaturatedStarFirst", "2 60 80 9\n1 140 120 9\n",
+                                                       " Read (ch0, xc, yc, deathrad) = 2 "}),
+                         [](const ::testing::TestParamInfo<FirstOpener>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The result view and the display after the removal keep the levels the user typed at D
 // (moved by the constant level the submenu adds); "blink" at the undo question flips the
