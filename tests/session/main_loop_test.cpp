@@ -141,6 +141,11 @@ struct CommandLineCase {
   std::vector<std::string> says;
 };
 
+// A case prints as its arguments, which names it in the test list.
+void PrintTo(const CommandLineCase& c, std::ostream* os) {
+  for (std::size_t i = 0; i < c.args.size(); ++i) *os << (i ? " " : "") << c.args[i];
+}
+
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLine, ExitsWithItsStatusAndSaysSo) {
