@@ -1,4 +1,4 @@
-// Circles drawn over the displayed image to mark objects.
+// Circles and ellipses drawn over the displayed image to mark objects and areas.
 #pragma once
 
 #include <array>
@@ -18,5 +18,9 @@ CirclePoints circle_points(float xc, float yc, float r);
 // CIRCLE: draws the circle in world (pixel) coordinates with line width 3 in colour index ci,
 // and leaves the device with colour index 1 and line width 3.
 void CIRCLE(float xc, float yc, float r, int ci, Graphics& gfx);
+
+// The outline of an ellipse around (xc, yc): semi-major axis a, eccentricity e, position angle
+// pa (radians, from +x towards +y), as 361 points in colour index ci; leaves colour index 1.
+void draw_ellipse_outline(float xc, float yc, float a, float e, float pa, int ci, Graphics& gfx);
 
 }  // namespace zelvo

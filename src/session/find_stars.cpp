@@ -159,26 +159,12 @@ void take_list_file(Session& s, const RemovalFiles& files, const std::string& na
 
 // --- drawing ---------------------------------------------------------------------------
 
-void draw_ellipse(Graphics& gfx, const Ellipse& el) {
-  std::vector<float> x, y;
-  const float b = el.a * std::sqrt(1.0f - el.e * el.e);
-  for (int t = 0; t <= 360; ++t) {
-    const double th = t * 3.141592653589793 / 180.0;
-    const double u = el.a * std::cos(th), v = b * std::sin(th);
-    x.push_back(static_cast<float>(el.x + u * std::cos(el.pa) - v * std::sin(el.pa)));
-    y.push_back(static_cast<float>(el.y + u * std::sin(el.pa) + v * std::cos(el.pa)));
-  }
-  gfx.colour(kEllipseColour);
-  gfx.line(x, y);
-  gfx.colour(1);
-}
-
 void draw_list(Session& s, const Edit& ed) {
   ImageSlot& slot = s.active();
   DISPLAYIMAGE(DisplaySource{slot.view(), slot.object, slot.name}, s.display.state, slot.texts, false, s.con, s.gfx);
   for (const ListedStar& l : ed.stars)
     CIRCLE(l.star.x, l.star.y, l.star.radius, l.star.type == 2 ? kSaturatedColour : kStarColour, s.gfx);
-  for (const Ellipse& el : ed.ellipses) draw_ellipse(s.gfx, el);
+  for (const Ellipse& el : ed.ellipses) draw_ellipse_outline(el.x, el.y, el.a, el.e, el.pa, kEllipseColour, s.gfx);
   s.gfx.flush();
 }
 
