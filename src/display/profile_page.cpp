@@ -18,7 +18,7 @@ constexpr std::string_view kImageCaption = "Image";
 
 }  // namespace
 
-void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step, float e,
+void draw_image_panel(ConstImageView image, float xc, float yc, float fglev, float bglev, float R, float step, float e,
                       float pa, Graphics& gfx) {
   gfx.focus();
   gfx.erase();
@@ -30,7 +30,7 @@ void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float b
   gfx.image(image, Box{1, image.nx, 1, image.ny}, fglev, bglev, tr, true);
   gfx.char_height(1.0f);
   gfx.text(static_cast<float>(image.nx / 2), static_cast<float>(-image.ny / 5), 0.0f, 0.5f, std::string(kImageCaption));
-  const float cx = static_cast<float>(xc), cy = static_cast<float>(yc);
+  const float cx = xc, cy = yc;
   gfx.points({&cx, 1}, {&cy, 1}, 9);
   for (float r : ellipse_radii(R, step)) ELLIP(gfx, xc, yc, r, e, pa, 3);
   ELLIP(gfx, xc, yc, R, e, pa, 2);
@@ -87,7 +87,7 @@ void draw_rotation_panel(const RotationCurve& c, float R, Graphics& gfx) {
   gfx.label("R (pixels)", "Vrot", " ");
 }
 
-void ELLIP(Graphics& gfx, int xc, int yc, float a, float e, float pa, int colour) {
+void ELLIP(Graphics& gfx, float xc, float yc, float a, float e, float pa, int colour) {
   EllipsePath p = ellipse_points(xc, yc, a, e, pa);
   // Joined back to its first point, so the ellipse is drawn closed.
   if (!p.x.empty()) {

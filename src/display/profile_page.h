@@ -15,7 +15,7 @@ class Graphics;
 
 // The lower-left panel: the page erased, the image in grey with the centre marked, the
 // ellipses of the bins, of the extent R (red) and of 2R (blue).
-void draw_image_panel(ConstImageView image, int xc, int yc, float fglev, float bglev, float R, float step, float e,
+void draw_image_panel(ConstImageView image, float xc, float yc, float fglev, float bglev, float R, float step, float e,
                       float pa, Graphics& gfx);
 
 // The upper-left panel: every pixel value against its elliptical radius (`values` after the
@@ -34,6 +34,6 @@ void draw_rotation_panel(const RotationCurve& c, float R, Graphics& gfx);
 
 // ELLIP: draws the ellipse of semi-major axis a, eccentricity e, position angle pa (radians)
 // around the centre in colour index `colour`, with line width 3.
-void ELLIP(Graphics& gfx, int xc, int yc, float a, float e, float pa, int colour);
+void ELLIP(Graphics& gfx, float xc, float yc, float a, float e, float pa, int colour);
 
 }  // namespace zelvo

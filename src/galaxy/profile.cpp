@@ -5,7 +5,6 @@
 
 #include "galaxy/colour.h"
 #include "galaxy/spline.h"
-#include "numeric/clipped_mean.h"
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
 #include "text/list_format.h"
@@ -23,7 +22,7 @@ ProfileRequestCheck check_profile_request(const ProfileRequest& rq, int nx, int 
   using Status = ProfileRequestCheck::Status;
   const auto refuse = [](Status status, std::string line) { return ProfileRequestCheck{status, std::move(line)}; };
   if (nx < 1 || ny < 1) return refuse(Status::empty_image, "The image is empty; there is no galaxy to measure.");
-  if (rq.xc < 1 || rq.xc > nx || rq.yc < 1 || rq.yc > ny)
+  if (!(rq.xc >= 1.0f && rq.xc <= static_cast<float>(nx) && rq.yc >= 1.0f && rq.yc <= static_cast<float>(ny)))
     return refuse(Status::centre_outside, "The centre must lie inside the image (x 1 to " + std::to_string(nx) +
                                               ", y 1 to " + std::to_string(ny) + "); nothing done.");
   const double diagonal = std::sqrt(static_cast<double>(nx) * nx + static_cast<double>(ny) * ny);
@@ -38,16 +37,16 @@ ProfileRequestCheck check_profile_request(const ProfileRequest& rq, int nx, int 
 
 float position_angle_radians(float degrees) { return static_cast<float>(static_cast<double>(degrees) * kPi / 180.0); }
 
-float elliptical_radius(int dx, int dy, float e, float pa) {
-  const float r = std::sqrt(static_cast<float>(static_cast<int64_t>(dx) * dx + static_cast<int64_t>(dy) * dy));
+float elliptical_radius(float dx, float dy, float e, float pa) {
+  const float r = std::sqrt(dx * dx + dy * dy);
   // The angle of the offset from the major axis, both counted from +x towards +y.
-  const float phi = std::atan2(static_cast<float>(dy), static_cast<float>(dx)) - pa;
+  const float phi = std::atan2(dy, dx) - pa;
   const float e2 = e * e;
   const float c = std::cos(phi);
   return r / std::sqrt((1.0f - e2) / (1.0f - e2 * (c * c)));
 }
 
-EllipsePath ellipse_points(int xc, int yc, float a, float e, float pa) {
+EllipsePath ellipse_points(float xc, float yc, float a, float e, float pa) {
   EllipsePath p;
   p.x.resize(360);
   p.y.resize(360);
@@ -56,8 +55,8 @@ EllipsePath ellipse_points(int xc, int yc, float a, float e, float pa) {
   for (int t = 1; t <= 360; ++t) {
     const float theta = static_cast<float>(t * kPi / 180.0);
     const float u = a * std::sin(theta), v = b * std::cos(theta);
-    p.x[static_cast<std::size_t>(t - 1)] = static_cast<float>(xc) + u * cpa - v * spa;
-    p.y[static_cast<std::size_t>(t - 1)] = static_cast<float>(yc) + u * spa + v * cpa;
+    p.x[static_cast<std::size_t>(t - 1)] = xc + u * cpa - v * spa;
+    p.y[static_cast<std::size_t>(t - 1)] = yc + u * spa + v * cpa;
   }
   return p;
 }
@@ -79,16 +78,18 @@ int32_t sky_bin_index(float v) {
   return static_cast<int32_t>(t) + 1;
 }
 
-PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+PixelScan scan_profile_pixels(ConstImageView image, float xc, float yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop) {
   PixelScan s;
   const bool flux = scale == ProfileScale::flux;
   if (flux) s.skypr.assign(kSkyBins, 0.0f);
   if (image.empty()) return s;
-  const int64_t M = INT(R + 1.5f);
+  const double M = INT(R + 1.5f);
   // The scan square, cut to the pixels that can count (never the outermost rows/columns).
-  const int64_t x1 = std::max<int64_t>(xc - 2 * M, 2), x2 = std::min<int64_t>(xc + 2 * M, image.nx - 1);
-  const int64_t y1 = std::max<int64_t>(yc - 2 * M, 2), y2 = std::min<int64_t>(yc + 2 * M, image.ny - 1);
+  const auto first = [](double v) { return static_cast<int64_t>(std::max(std::ceil(v), -1e9)); };
+  const auto last = [](double v) { return static_cast<int64_t>(std::min(std::floor(v), 1e9)); };
+  const int64_t x1 = std::max<int64_t>(first(xc - 2 * M), 2), x2 = std::min<int64_t>(last(xc + 2 * M), image.nx - 1);
+  const int64_t y1 = std::max<int64_t>(first(yc - 2 * M), 2), y2 = std::min<int64_t>(last(yc + 2 * M), image.ny - 1);
   for (int64_t x = x1; x <= x2; ++x) {
     if (stop.requested()) {
       s.stopped = true;
@@ -97,7 +98,8 @@ PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, flo
     for (int64_t y = y1; y <= y2; ++y) {
       const float v = image.at(static_cast<int>(x), static_cast<int>(y));
       if (!(flux ? counted_in_flux_profile(v) : counted_in_magnitude_profile(v))) continue;
-      const float rho = elliptical_radius(static_cast<int>(x - xc), static_cast<int>(y - yc), e, pa);
+      const float rho = elliptical_radius(static_cast<float>(static_cast<double>(x) - xc),
+                                          static_cast<float>(static_cast<double>(y) - yc), e, pa);
       if (rho < R) {
         s.radii.push_back(rho);
         s.values.push_back(v);
@@ -114,7 +116,6 @@ PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, flo
         const int32_t k = sky_bin_index(v);
         if (k >= 1) s.skypr[static_cast<std::size_t>(k - 1)] += 1.0f;
         s.iskycnt += 1;
-        s.sky_values.push_back(v);
       }
     }
   }
@@ -170,18 +171,6 @@ BinnedProfile bin_profile(const PixelScan& scan, float sky, float R) {
     p.err.push_back(n > 1 ? static_cast<float>(std::sqrt(ss[i] / (n - 1) / n)) : NAN);
   }
   return p;
-}
-
-RefinedSky refine_sky(std::span<const float> sky_values, float start) {
-  RefinedSky r;
-  const ClippedMean c = clipped_mean(sky_values, static_cast<double>(start));
-  if (!c.mean) return r;
-  r.found = true;
-  r.sky = static_cast<float>(*c.mean);
-  r.sigma = static_cast<float>(c.sigma);
-  r.n = c.n;
-  r.err = static_cast<float>(c.sigma / std::sqrt(static_cast<double>(c.n)));
-  return r;
 }
 
 bool still_falling(const BinnedProfile& p, float R) {

@@ -15,10 +15,10 @@ namespace zelvo {
 
 enum class ProfileScale { flux, magnitude };
 
-// What the user asks for: centre (pixels), extent R and step (pixels), eccentricity and
-// position angle (degrees as typed; the profile result holds it in radians).
+// What the user asks for: centre (pixels, fractions allowed), extent R and step (pixels),
+// eccentricity and position angle (degrees as typed; the profile result holds it in radians).
 struct ProfileRequest {
-  int32_t xc = 0, yc = 0;
+  float xc = 0.0f, yc = 0.0f;
   float R = 0.0f, step = 0.0f, e = 0.0f, pa = 0.0f;
 };
 
@@ -39,14 +39,14 @@ float position_angle_radians(float degrees);
 // The elliptical radius of the offset (dx, dy) from the centre: the semi-major axis of the
 // ellipse through it. The position angle of the major axis is counted from +x towards +y
 // (counter-clockwise on the displayed image), as ELLIP draws it: +x is the major axis for pa = 0.
-float elliptical_radius(int dx, int dy, float e, float pa);
+float elliptical_radius(float dx, float dy, float e, float pa);
 
 // The 360 points of the ellipse ELLIP draws: semi-major axis a at the angle pa (radians)
 // counted from +x towards +y, one point per degree.
 struct EllipsePath {
   std::vector<float> x, y;
 };
-EllipsePath ellipse_points(int xc, int yc, float a, float e, float pa);
+EllipsePath ellipse_points(float xc, float yc, float a, float e, float pa);
 
 // The radii of the intermediate ellipses: step, 2 step, ... (INT(R / step) of them), drawn
 // only when the step is above 5 pixels.
@@ -66,20 +66,19 @@ struct PixelScan {
   float ymin = 1e20f, ymax = -1e20f;  // extremes of the accepted values inside the extent
   std::vector<float> binsum;          // bin k (1-based) at index k - 1: one-pixel bins of radius
   std::vector<int32_t> bincount;
-  std::vector<float> sky_values;  // flux scale: every pixel outside the extent (for the sky)
   std::vector<float> skypr;       // flux scale: the sky histogram (kSkyBins counters)
   int32_t iskycnt = 0;            // flux scale: pixels outside the extent
   bool stopped = false;           // the scan was stopped part of the way (incomplete)
   std::size_t icnt() const { return values.size(); }
 };
 
-// Scans the square of side 4 INT(R + 1.5) + 1 around the centre (cut to the image; the
+// Scans the pixels within 2 INT(R + 1.5) of the centre along x and y (cut to the image; the
 // first and last rows and columns never count). Flux scale takes every defined value, zero
 // and negative ones too (a sky near 0 is half negative), leaving out only kUndefinedPixel
 // and the blank value -99999.0, and histograms those outside the extent; magnitude scale takes values above -99998.0
 // (so the blank value -99999.0 is skipped); NaN and infinite pixels never count. pa in radians. Bins grow with the
 // largest radius met, so any extent works. `stop` is polled before each column of the square.
-PixelScan scan_profile_pixels(ConstImageView image, int xc, int yc, float R, float e, float pa, ProfileScale scale,
+PixelScan scan_profile_pixels(ConstImageView image, float xc, float yc, float R, float e, float pa, ProfileScale scale,
                               StopRequest stop = {});
 
 // The sky level from the histogram: the first highest bin kmax (moved 2 bins inwards at
@@ -92,17 +91,6 @@ struct SkyEstimate {
   float sky = 0.0f;
 };
 SkyEstimate sky_from_histogram(std::span<const float> skypr);
-
-// The sky level refined from the pixels outside the extent themselves: their 3-sigma clipped
-// mean, started at the histogram's estimate (so it is not locked to the 5-count bins).
-struct RefinedSky {
-  bool found = false;
-  float sky = 0.0f;
-  float sigma = 0.0f;  // spread of the kept pixels
-  int32_t n = 0;       // pixels kept
-  float err = 0.0f;    // uncertainty of the level, sigma / sqrt(n)
-};
-RefinedSky refine_sky(std::span<const float> sky_values, float start);
 
 // The binned profile: bin radius k - 0.5 and mean value (after subtracting `sky` from each
 // pixel) of every bin with k - 0.5 < R that holds pixels; empty bins are left out. `npix` is

@@ -23,8 +23,8 @@ constexpr int32_t kRefFar = 3;
 constexpr int32_t kNoiseFar = 4;     // the noise comes from lines 2 .. 4 to each side
 constexpr int32_t kChooseHalf = 10;  // pixels along the line on each side of the click that choose it
 constexpr int32_t kStartSearch = 5;  // the run may start this far along from the click
-constexpr float kBadSigmas = 4.0f;
-constexpr float kNeighbourSigmas = 3.0f;
+constexpr int32_t kMedianHalf = 10;  // the running median covers 21 pixels along the line
+constexpr float kMedianSigmas = 4.0f;
 constexpr int32_t kGap = 3;                      // good pixels bridged inside a run
 constexpr int32_t kAlongHalf = 3;                // the background across is fitted over t - 3 .. t + 3
 constexpr float kInterpolationVariance = 0.28f;  // its variance at the line, in pixel variances
@@ -43,15 +43,17 @@ float median_of(std::vector<float>& v) {
 
 // The image seen along a line: (u, t) is (x, y) for columns and (y, x) for rows, so u counts
 // across the lines and t along them.
-struct Lines {
-  ImageView image;
+template <class View>
+struct LinesOf {
+  View image;
   bool rows;
   int32_t across() const { return rows ? image.ny : image.nx; }
   int32_t along() const { return rows ? image.nx : image.ny; }
   bool inside(int32_t u, int32_t t) const { return u >= 1 && u <= across() && t >= 1 && t <= along(); }
-  float& at(int32_t u, int32_t t) const { return rows ? image.at(t, u) : image.at(u, t); }
+  auto& at(int32_t u, int32_t t) const { return rows ? image.at(t, u) : image.at(u, t); }
   bool counted(int32_t u, int32_t t) const { return inside(u, t) && counted_pixel(at(u, t)); }
 };
+using Lines = LinesOf<ConstImageView>;
 
 // The background across line u0 near pixel t along it: a surface a + b u + c u^2 + e s fitted
 // to the lines at -3, -2 and +2, +3 over the pixels t - 3 .. t + 3 along them (s the offset
@@ -141,19 +143,56 @@ float stand_out(const Lines& L, int32_t u, int32_t t0) {
   return d.empty() ? 0.0f : median_of(d);
 }
 
+// Line u0 + k (k = -1, 0, 1) against the background across u0, along the whole line: the
+// running median of the differences, the scatter of the differences about it, and where the
+// median is off (beyond kMedianSigmas of its noise and one pixel scatter).
+struct Offsets {
+  std::vector<float> median;  // index t - 1; NaN where no difference is known
+  std::vector<char> off;
+  float scatter = 0.0f;
+};
+
+Offsets offsets(const Lines& L, int32_t u0, int32_t k) {
+  const int32_t n = L.along();
+  std::vector<float> d(static_cast<std::size_t>(n), NAN);
+  for (int32_t t = 1; t <= n; ++t) {
+    if (!L.counted(u0 + k, t)) continue;
+    const Across a = across(L, u0, t);
+    if (a.ok()) d[static_cast<std::size_t>(t - 1)] = L.at(u0 + k, t) - a.at(k);
+  }
+  Offsets o;
+  o.median.assign(static_cast<std::size_t>(n), NAN);
+  o.off.assign(static_cast<std::size_t>(n), 0);
+  std::vector<float> w, res;
+  for (int32_t t = 1; t <= n; ++t) {
+    w.clear();
+    for (int32_t s = std::max(1, t - kMedianHalf); s <= std::min(n, t + kMedianHalf); ++s)
+      if (std::isfinite(d[static_cast<std::size_t>(s - 1)])) w.push_back(d[static_cast<std::size_t>(s - 1)]);
+    if (w.size() < static_cast<std::size_t>(kMedianHalf)) continue;  // too few to tell
+    const float m = median_of(w);
+    o.median[static_cast<std::size_t>(t - 1)] = m;
+    if (std::isfinite(d[static_cast<std::size_t>(t - 1)])) res.push_back(std::fabs(d[static_cast<std::size_t>(t - 1)] - m));
+  }
+  if (res.empty()) return o;
+  o.scatter = 1.4826f * median_of(res);
+  // The noise of a median of 2 kMedianHalf + 1 values: 1.2533 sigma / sqrt(n).
+  const float limit = std::max(kMedianSigmas * 1.2533f * o.scatter / std::sqrt(2.0f * kMedianHalf + 1.0f), o.scatter);
+  for (std::size_t i = 0; i < o.median.size(); ++i)
+    o.off[i] = std::isfinite(o.median[i]) && std::fabs(o.median[i]) > limit && o.scatter > 0.0f;
+  return o;
+}
+
 }  // namespace
 
-SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, LineAxis axis, const RemovalContext& ctx) {
-  SatBarResult res;
-  DebugLog debug(ctx.log);
-  std::ostream& log = debug.out();
-  const auto refuse = [&](std::string_view text) {
-    res.notes.push_back(text_line(text));
-    log_record(log, {text});
-    return res;
-  };
+LineDefect find_line_defect(ConstImageView image, float xc, float yc, LineAxis axis) {
+  LineDefect def;
+  def.axis = axis;
   const Lines L{image, axis == LineAxis::row};
   const float uc = L.rows ? yc : xc, tc = L.rows ? xc : yc;
+  const auto refuse = [&](std::string_view why) {
+    def.refusal = why;
+    return def;
+  };
   if (image.empty() || !std::isfinite(uc) || !std::isfinite(tc)) return refuse(kLineOffImage);
   const int32_t un = nint_pixel(uc), t0 = nint_pixel(tc);
   if (!L.inside(un, t0)) return refuse(kLineOffImage);
@@ -167,16 +206,8 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
     if (s > best) best = s, u0 = u;
   }
   if (!across(L, u0, t0).ok()) return refuse(kNoReferenceLines);
-  const float sigma = neighbour_noise(L, u0);
-  // A pixel's deviation from the interpolation: its noise and the interpolation's (about 0.28
-  // of the pixel variance for the fit over 28 pixels).
-  const float sigma_d = sigma * std::sqrt(1.0f + kInterpolationVariance);
-  const auto deviation = [&](int32_t k, int32_t t) {
-    const Across a = across(L, u0, t);
-    if (!a.ok() || !L.counted(u0 + k, t)) return 0.0f;
-    return std::fabs(L.at(u0 + k, t) - a.at(k));
-  };
-  const auto bad = [&](int32_t t) { return L.inside(u0, t) && deviation(0, t) > kBadSigmas * sigma_d; };
+  const Offsets o = offsets(L, u0, 0);
+  const auto bad = [&](int32_t t) { return t >= 1 && t <= L.along() && o.off[static_cast<std::size_t>(t - 1)]; };
 
   // The run through the click, started within a few pixels of it.
   int32_t start = 0;
@@ -186,7 +217,7 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
     else if (bad(t0 + d))
       start = t0 + d;
   }
-  if (start == 0 || !(sigma > 0.0f)) return refuse(kNothingStandsOut);
+  if (start == 0) return refuse(kNothingStandsOut);
   const auto extend = [&](int32_t step) {
     int32_t last = start;
     for (int32_t t = start + step, gap = 0; t >= 1 && t <= L.along() && gap <= kGap; t += step) {
@@ -199,8 +230,46 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
     }
     return last;
   };
-  const int32_t tlo = extend(-1), thi = extend(1);
+  def.found = true;
+  def.line = u0;
+  def.from = extend(-1);
+  def.to = extend(1);
+  std::vector<float> run;
+  for (int32_t t = def.from; t <= def.to; ++t)
+    if (std::isfinite(o.median[static_cast<std::size_t>(t - 1)])) run.push_back(o.median[static_cast<std::size_t>(t - 1)]);
+  def.offset = run.empty() ? 0.0f : median_of(run);
+  def.sigma = o.scatter;
+  for (const int32_t k : {-1, 1}) {
+    if (!L.inside(u0 + k, t0)) continue;
+    const Offsets n = offsets(L, u0, k);
+    for (int32_t t = def.from; t <= def.to; ++t) def.neighbours_bad = def.neighbours_bad || n.off[static_cast<std::size_t>(t - 1)];
+  }
+  return def;
+}
 
+SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, LineAxis axis, const RemovalContext& ctx) {
+  const LineDefect def = find_line_defect(image, xc, yc, axis);
+  if (def.found) return repair_line(image, def, xc, yc, bgsigma, ctx);
+  SatBarResult res;
+  DebugLog debug(ctx.log);
+  res.notes.push_back(text_line(def.refusal));
+  log_record(debug.out(), {def.refusal});
+  return res;
+}
+
+SatBarResult repair_line(ImageView image, const LineDefect& def, float xc, float yc, float bgsigma,
+                         const RemovalContext& ctx) {
+  SatBarResult res;
+  DebugLog debug(ctx.log);
+  std::ostream& log = debug.out();
+  const LinesOf<ImageView> W{image, def.axis == LineAxis::row};
+  const Lines L{image, W.rows};
+  const int32_t u0 = def.line, tlo = def.from, thi = def.to;
+  if (!def.found || !L.inside(u0, tlo) || !L.inside(u0, thi)) {
+    res.notes.push_back(text_line(kNothingStandsOut));
+    return res;
+  }
+  const float sigma = neighbour_noise(L, u0);
   // REMOVESATBAR's debug lines: the image's interior maximum and that of the 11 x 11 box.
   float top = 0.0f, boxtop = 0.0f;
   bool any = false, anybox = false;
@@ -225,11 +294,15 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
   if (L.rows) {
     res.x0 = tlo, res.y0 = u0, res.xbot = tlo, res.xtop = thi, res.ybot = u0, res.ytop = u0;
   } else {
-    res.x0 = u0, res.y0 = t0, res.xbot = u0, res.xtop = u0, res.ybot = tlo, res.ytop = thi;
+    res.x0 = u0, res.y0 = std::clamp(nint_pixel(yc), tlo, thi), res.xbot = u0, res.xtop = u0, res.ybot = tlo, res.ytop = thi;
   }
   for (int32_t y = res.changed.y0; y <= res.changed.y1; ++y)
     for (int32_t x = res.changed.x0; x <= res.changed.x1; ++x) res.saved.push_back(image.at(x, y));
 
+  // A neighbouring line is repainted only where it is off along its length as well.
+  std::vector<char> none(static_cast<std::size_t>(L.along()), 0);
+  const Offsets below = L.inside(u0 - 1, tlo) ? offsets(L, u0, -1) : Offsets{{}, none, 0.0f};
+  const Offsets above = L.inside(u0 + 1, tlo) ? offsets(L, u0, 1) : Offsets{{}, none, 0.0f};
   // The painted noise makes up what the interpolation lacks of the sky's spread.
   const float spread = bgsigma > 0.0f ? bgsigma : sigma;
   for (int32_t t = tlo; t <= thi; ++t) {
@@ -237,10 +310,10 @@ SatBarResult repair_line(ImageView image, float xc, float yc, float bgsigma, Lin
     if (!a.ok()) continue;
     for (int32_t k = -1; k <= 1; ++k) {
       if (!L.inside(u0 + k, t)) continue;
-      if (k != 0 && L.counted(u0 + k, t) && deviation(k, t) <= kNeighbourSigmas * sigma_d) continue;
+      if (k != 0 && !(k < 0 ? below : above).off[static_cast<std::size_t>(t - 1)]) continue;
       const double h = kUniformHalfWidthPerSigma * spread * std::sqrt(1.0 - kInterpolationVariance);
       const double noise = ctx.rng.RND(ctx.ranseed, -h, h);
-      L.at(u0 + k, t) = static_cast<float>(static_cast<double>(a.at(k)) + noise);
+      W.at(u0 + k, t) = static_cast<float>(static_cast<double>(a.at(k)) + noise);
     }
   }
   res.removed = true;

@@ -71,6 +71,31 @@ std::optional<AutomaticRemovals> remove_listed(BatchRun& run, BatchDesk& desk, c
   return r;
 }
 
+// --gain, --rdnoise and --exptime: O's options 5 and 3 as a job takes them (the header's values
+// otherwise). False after a problem line for a value the dialogue would refuse.
+bool detector_options(BatchRun& run, Detector& d, float& exptime) {
+  const auto number = [&](std::string_view option, bool zero_allowed) -> std::optional<std::optional<float>> {
+    const std::string* t = run.args.value(option);
+    if (!t) return std::optional<float>();
+    const std::optional<float> v = parse_real(*t);
+    if (!v || !std::isfinite(*v) || *v < 0.0f || (!zero_allowed && *v == 0.0f)) {
+      run.problem(std::string(option) + " " + one_line(*t) +
+                  (zero_allowed ? " is not a number of 0 or more" : " is not a number above 0"));
+      return std::nullopt;
+    }
+    return v;
+  };
+  const auto gain = number("--gain", false), noise = number("--rdnoise", true), time = number("--exptime", true);
+  if (!gain || !noise || !time) return false;
+  if (*gain || *noise) {
+    if (*gain) d.gain = **gain;
+    if (*noise) d.read_noise = **noise;
+    d.source = "typed";  // as O's option 5 names values the user gave
+  }
+  if (*time) exptime = **time;
+  return true;
+}
+
 }  // namespace
 
 BatchDesk::BatchDesk(BatchRun& r)
@@ -180,6 +205,8 @@ int batch_photometry(BatchRun& run) {
   job.radii = radii;
   job.exptime = std::max(sl.exptime, 0.0f);
   job.detector = detector_from_cards(sl.cards);
+  // The answers of O's options 3 and 5, given on the command line, replace the header's.
+  if (!detector_options(run, job.detector, job.exptime)) return kJobRefused;
   job.file = run.args.frame;
   job.sky = &sky;
   job.log = log ? &log : nullptr;
@@ -214,9 +241,19 @@ int batch_profile(BatchRun& run) {
   const auto c = numbers_of(*run.args.value("--centre"), 2);
   const auto ext = numbers_of(*run.args.value("--extent"), 2);
   const auto shape = numbers_of(*run.args.value("--shape"), 2);
-  if (!c || !ext || !shape || std::fabs((*c)[0]) > 1e9 || std::fabs((*c)[1]) > 1e9) {
+  if (!c || !ext || !shape) {
     run.problem("--centre x,y --extent R,step --shape e,pa take two numbers each, as \"250,310\"");
     return kJobRefused;
+  }
+  // --sky auto (the default): the sky measured beyond the extent; --sky VALUE: that level.
+  SkyAnswer sky;
+  if (const std::string* t = run.args.value("--sky"); t && *t != "auto") {
+    const std::optional<float> v = parse_real(*t);
+    if (!v || !std::isfinite(*v)) {
+      run.problem("--sky " + one_line(*t) + " is neither auto nor a sky level");
+      return kJobRefused;
+    }
+    sky = SkyAnswer{true, *v};
   }
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
@@ -228,15 +265,15 @@ int batch_profile(BatchRun& run) {
   in.bglev = desk.s.display.state.bglev;
   in.cards = &sl.cards;
   in.file = run.args.frame;
-  in.sky_percent = 0.0f;  // the sky as measured
+  in.sky_answer = sky;
   ProfileFiles files;
   files.log = run.output("ZelvoProfile1.log").string();
   files.catalogue = run.output("ZelvoProfile1.ecsv").string();
   const float pa = static_cast<float>((*shape)[1]);
   ProfileResult r;
   try {
-    r = measure_profile(desk.con, desk.gfx, in, ProfileScale::flux, static_cast<int>(std::lround((*c)[0])),
-                        static_cast<int>(std::lround((*c)[1])), static_cast<float>((*ext)[0]),
+    r = measure_profile(desk.con, desk.gfx, in, ProfileScale::flux, static_cast<float>((*c)[0]),
+                        static_cast<float>((*c)[1]), static_cast<float>((*ext)[0]),
                         static_cast<float>((*ext)[1]), static_cast<float>((*shape)[0]), pa, files);
   } catch (const EndOfInput&) {
     run.problem("the profile asked a question, which a run cannot answer; it stopped there");
@@ -248,6 +285,8 @@ int batch_profile(BatchRun& run) {
   }
   run.out << one_line(output_name(run.args.frame, "ZelvoProfile1.ecsv")) << ": " << r.profile.nb()
           << " radial bins, sky " << format_real(r.sky)
+          << (std::isfinite(r.sky_err) ? " +/- " + format_real(r.sky_err) : std::string()) << " (" << r.sky_source << ")"
+          << (r.boxes.found ? "" : " (no empty sky was found beyond the extent)")
           << (r.falling ? " (the profile is still falling at the extent)" : "") << '\n';
   return 0;
 }
@@ -330,16 +369,18 @@ std::span<const BatchJob> batch_jobs() {
        "<stem>.ZelvoRep.log with <stem>.stars.ecsv and <stem>.stars.reg, removes them; writes <stem>.clean.fits",
        batch_find},
       {"photometry",
+       {"--list", "--radii", "--gain", "--rdnoise", "--exptime"},
        {"--list", "--radii"},
-       {"--list", "--radii"},
-       "photometry FRAME --list LIST --radii rs,ri,ro --out DIR   option 4 of O: measures every star of LIST "
-       "(x y per line); writes <stem>.ZelvoApPhot.log, .ecsv and .reg",
+       "photometry FRAME --list LIST --radii rs,ri,ro [--gain G] [--rdnoise N] [--exptime T] --out DIR   option 4 "
+       "of O: measures every star of LIST (x y per line) with the gain (e-/count), read noise (e-) and exposure "
+       "time (s) given, or the header's; writes <stem>.ZelvoApPhot.log, .ecsv and .reg",
        batch_photometry},
       {"profile",
+       {"--centre", "--extent", "--shape", "--sky"},
        {"--centre", "--extent", "--shape"},
-       {"--centre", "--extent", "--shape"},
-       "profile FRAME --centre x,y --extent R,step --shape e,pa --out DIR   option 1 of G (pa in degrees from +x "
-       "towards +y, the sky as measured); writes <stem>.ZelvoProfile1.log and .ecsv",
+       "profile FRAME --centre x,y --extent R,step --shape e,pa [--sky auto|VALUE] --out DIR   option 1 of G (pa "
+       "in degrees from +x towards +y; the sky measured beyond the extent, or VALUE); writes "
+       "<stem>.ZelvoProfile1.log and .ecsv",
        batch_profile},
   };
   return jobs;

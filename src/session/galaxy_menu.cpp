@@ -23,6 +23,7 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
+#include "text/list_parse.h"
 #include "platform/log_file.h"
 #include "session/commands.h"
 #include "session/loop.h"
@@ -59,7 +60,10 @@ constexpr std::string_view kBackgroundLead = "Background level set at: ";
 constexpr std::array<std::string_view, 2> kPercentage = {"Give a number by how many percent the background",
                                                          "should be changed (e.g. -10, 0, or 10):"};
 constexpr std::string_view kFinished = "Finished!";
-constexpr std::string_view kRefinedSkyLead = "Sky from the histogram peak ";
+constexpr std::string_view kAbsoluteSky = "or '=' and the sky level itself (e.g. =150.2):";
+constexpr std::string_view kBadSkyAnswer =
+    "Expected a percentage (e.g. -10) or '=' and the sky level (e.g. =150.2); please type it again.";
+constexpr std::string_view kSkyUsedLead = "Sky used: ";
 constexpr std::string_view kFalling =
     "The profile is still falling at the extent: the sky, measured beyond it, may hold galaxy light.";
 constexpr std::string_view kParameters = "Parameters: centre x, y, extent, step, eccentricity, position angle (deg) =";
@@ -153,9 +157,34 @@ class ProfileLog {
   LogFile file_;
 };
 
-// The sky histogram with its table, the peak, the sky dialogue and the mark of the level.
+// The line that says where the sky was measured, or that no empty sky was found.
+std::string sky_boxes_line(const SkyBoxes& b, const SkyEstimate& h) {
+  const std::string side = std::to_string(b.box) + " x " + std::to_string(b.box) + " pixels";
+  if (!b.found)
+    return "No empty sky was found: fewer than " + std::to_string(kFewestSkyBoxes) + " boxes of " + side +
+           " lie beyond the extent; the sky is the histogram's peak and may hold galaxy light.";
+  return "Sky beyond the extent: " + std::to_string(b.used) + " of " + std::to_string(b.beyond) + " boxes of " + side +
+         " give " + format_real(b.sky) + " +/- " + format_real(b.err) + " (scatter between boxes " +
+         format_real(b.scatter) + ", pixel spread " + format_real(b.sigma) + "; histogram peak " +
+         (h.found ? format_real(h.sky) : std::string("none")) + ")";
+}
+
+// The answer to the sky question, asked again until it is a percentage or '=' and a level.
+SkyAnswer ask_sky(Console& con) {
+  for (auto l : kPercentage) con.text(l);
+  con.text(kAbsoluteSky);
+  for (;;) {
+    const std::string line = con.read_line();
+    if (line.find_first_not_of(" \t,") == std::string::npos) continue;  // free format reads on
+    if (const auto a = parse_sky_answer(line)) return *a;
+    con.text(kBadSkyAnswer);
+  }
+}
+
+// The sky histogram with its table, the sky measured in boxes beyond the extent, the sky
+// dialogue and the mark of the level.
 void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx,
-                  std::optional<float> percent_given) {
+                  std::optional<SkyAnswer> given) {
   con.focus_command();
   log.record({std::string(kSkyTableTitle)});
   std::vector<float> rsky(static_cast<std::size_t>(kSkyBins));
@@ -170,31 +199,31 @@ void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& g
   draw_sky_histogram(rsky, res.scan.skypr, ymax2, gfx);
   con.focus_command();
 
-  if (!res.histogram.found) con.text(kNoSkyInHistogram);
-  float sky = res.histogram.sky;
-  // The histogram's 5-count bins only find the peak; the level is the clipped mean of the
-  // sky pixels themselves, started there.
-  res.refined = refine_sky(res.scan.sky_values, sky);
-  if (res.histogram.found && res.refined.found) {
-    const std::string line = std::string(kRefinedSkyLead) + format_real(sky) + "; clipped mean of " +
-                             std::to_string(res.refined.n) + " sky pixels = " + format_real(res.refined.sky) + " +/- " +
-                             format_real(res.refined.err) + " (spread " + format_real(res.refined.sigma) + ")";
-    con.text(line);
-    log.record({line});
-    sky = res.refined.sky;
-  }
-  con.record({std::string(kBackgroundLead), sky});
-  float percent = 0.0f;
-  if (percent_given) {
-    percent = *percent_given;
+  // The histogram's 5-count bins only show the sky's distribution; galaxy light beyond the
+  // extent moves its peak. The level comes from the boxes that hold no galaxy light.
+  const std::string where = sky_boxes_line(res.boxes, res.histogram);
+  con.text(where);
+  log.record({where});
+  if (!res.boxes.found && !res.histogram.found) con.text(kNoSkyInHistogram);
+  res.sky_measured = res.boxes.found ? res.boxes.sky : res.histogram.sky;
+  if (res.boxes.found) res.sky_err = res.boxes.err;
+  con.record({std::string(kBackgroundLead), res.sky_measured});
+  const SkyAnswer answer = given ? *given : ask_sky(con);
+  res.sky_source = res.boxes.found ? "boxes beyond the extent" : "histogram peak";
+  if (answer.absolute) {
+    res.sky = answer.value;
+    res.sky_source = "typed";
   } else {
-    for (auto l : kPercentage) con.text(l);
-    con.read_list({&percent});
+    res.sky = (answer.value / 100.0f + 1.0f) * res.sky_measured;
+    if (answer.value != 0.0f) res.sky_source += ", changed by " + format_real(answer.value) + " %";
   }
-  sky = (percent / 100.0f + 1.0f) * sky;
-  res.sky = sky;
+  const std::string used = std::string(kSkyUsedLead) + format_real(res.sky) + " +/- " +
+                           (std::isfinite(res.sky_err) ? format_real(res.sky_err) : std::string("unknown")) + " (" +
+                           res.sky_source + ")";
+  con.text(used);
+  log.record({used});
 
-  draw_sky_mark(sky, ymax2, gfx);
+  draw_sky_mark(res.sky, ymax2, gfx);
   con.focus_command();
 }
 
@@ -260,17 +289,17 @@ double real_value(float v) {
 }
 
 // The ECSV table of a flux profile, replacing the last one (the log keeps every run).
-void write_profile_table(const ProfileResult& res, const ProfileImage& in, int xc, int yc, float R, float step, float e,
+void write_profile_table(const ProfileResult& res, const ProfileImage& in, float xc, float yc, float R, float step, float e,
                          float pa_degrees, const ProfileFiles& files, Console& con) {
   Catalogue t;
   t.columns = {{"radius", "float64", "pix", "elliptical radius of the bin (semi-major axis)"},
                {"flux", "float64", "count", "mean pixel value of the bin minus the sky"},
-               {"flux_err", "float64", "count", "spread of the bin / sqrt(npix)"},
+               {"flux_err", "float64", "count", "spread of the bin / sqrt(npix), and sky_err, in quadrature"},
                {"npix", "int64", "", "pixels in the bin"}};
   const double ellipticity = 1.0 - std::sqrt(1.0 - static_cast<double>(e) * e);
   t.meta = {{"image", in.file},
-            {"x_centre", static_cast<double>(xc)},
-            {"y_centre", static_cast<double>(yc)},
+            {"x_centre", real_value(xc)},
+            {"y_centre", real_value(yc)},
             {"extent", real_value(R)},
             {"step", real_value(step)},
             {"eccentricity", real_value(e)},
@@ -278,22 +307,28 @@ void write_profile_table(const ProfileResult& res, const ProfileImage& in, int x
             {"pa_deg", real_value(pa_degrees)},
             {"pa_convention", std::string("from +x towards +y")},
             {"sky", real_value(res.sky)},
-            {"sky_err", real_value(res.refined.err)},
-            {"sky_sigma", real_value(res.refined.sigma)},
-            {"sky_npix", static_cast<double>(res.refined.n)}};
+            {"sky_source", res.sky_source},
+            {"sky_measured", real_value(res.sky_measured)},
+            {"sky_box_size", static_cast<double>(res.boxes.box)},
+            {"sky_boxes", static_cast<double>(res.boxes.used)},
+            {"sky_box_scatter", real_value(res.boxes.scatter)},
+            {"sky_sigma", real_value(res.boxes.sigma)}};
+  if (std::isfinite(res.sky_err)) t.meta.push_back({"sky_err", real_value(res.sky_err)});
   if (res.pa_north_east) t.meta.push_back({"pa_north_east_deg", *res.pa_north_east});
-  for (std::size_t k = 0; k < res.profile.nb(); ++k)
+  for (std::size_t k = 0; k < res.profile.nb(); ++k) {
+    const double err = std::hypot(static_cast<double>(res.profile.err[k]), std::isfinite(res.sky_err) ? res.sky_err : 0.0);
     t.rows.push_back({real_value(res.profile.rprof[k]), real_value(res.profile.prof[k]),
-                      std::isfinite(res.profile.err[k]) ? CatalogueValue(real_value(res.profile.err[k]))
-                                                        : CatalogueValue(std::monostate{}),
+                      std::isfinite(err) ? CatalogueValue(real_value(static_cast<float>(err)))
+                                         : CatalogueValue(std::monostate{}),
                       static_cast<int64_t>(res.profile.npix[k])});
+  }
   const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
   if (!w.notice.empty()) con.text(w.notice);
   if (!w.ok) con.text(w.error);
 }
 
 // The position angle north through east of the major axis at the centre, with a WCS.
-std::optional<double> north_east_angle(const ProfileImage& in, int xc, int yc, float pa) {
+std::optional<double> north_east_angle(const ProfileImage& in, float xc, float yc, float pa) {
   if (!in.cards) return std::nullopt;
   const SkyCoordinatesParse sky = parse_sky_coordinates(*in.cards);
   if (!sky.wcs) return std::nullopt;
@@ -305,7 +340,7 @@ std::optional<double> north_east_angle(const ProfileImage& in, int xc, int yc, f
 
 }  // namespace
 
-ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
+ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, float xc, float yc,
                               float R, float step, float e, float pa_degrees, const ProfileFiles& files) {
   const ConstImageView image = in.image;
   const float fglev = in.fglev, bglev = in.bglev;
@@ -343,7 +378,10 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
 
   std::vector<float> values = res.scan.values;
   if (flux) {
-    sky_dialogue(res, *log, con, gfx, in.sky_percent);
+    res.boxes = sky_from_boxes(image, xc, yc, R, e, pa, con.stop_request());
+    if (res.boxes.stopped)
+      throw Interrupted("Ctrl-C: the profile was stopped while its sky was measured; no image was changed.");
+    sky_dialogue(res, *log, con, gfx, in.sky_answer);
     for (float& v : values) v -= res.sky;
     con.record({"icnt, iskycnt, ymin, ymax = ", static_cast<long long>(res.scan.icnt()), res.scan.iskycnt,
                 res.scan.ymin, res.scan.ymax});
@@ -380,7 +418,7 @@ ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& i
 
 namespace {
 
-ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float R, float step, float e, float pa,
+ProfileResult run_profile(Session& s, ProfileScale scale, float xc, float yc, float R, float step, float e, float pa,
                           const ProfileFiles& files) {
   ImageSlot& a = s.active();
   ProfileImage in;
@@ -393,6 +431,21 @@ ProfileResult run_profile(Session& s, ProfileScale scale, int xc, int yc, float 
 }
 
 }  // namespace
+
+std::optional<SkyAnswer> parse_sky_answer(std::string_view text) {
+  std::string t(text);
+  const std::size_t first = t.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::nullopt;
+  SkyAnswer a;
+  a.absolute = t[first] == '=';
+  bool slash = false;
+  const std::vector<ListItem> items = split_list_items(a.absolute ? t.substr(first + 1) : t, slash);
+  if (items.size() != 1 || items[0].null) return std::nullopt;
+  const std::optional<float> v = parse_real(items[0].text);
+  if (!v || !std::isfinite(*v)) return std::nullopt;
+  a.value = *v;
+  return a;
+}
 
 std::string ProfileFiles::catalogue_path() const {
   if (!catalogue.empty()) return catalogue;
@@ -442,12 +495,12 @@ ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles&
   return run_profile(s, scale, rq.xc, rq.yc, rq.R, rq.step, rq.e, rq.pa, files);
 }
 
-ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa,
+ProfileResult THEPROFILE(Session& s, float xc, float yc, float R, float step, float e, float pa,
                          const ProfileFiles& files) {
   return run_profile(s, ProfileScale::flux, xc, yc, R, step, e, pa, files);
 }
 
-ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa) {
+ProfileResult MAGPROFILE(Session& s, float xc, float yc, float R, float step, float e, float pa) {
   return run_profile(s, ProfileScale::magnitude, xc, yc, R, step, e, pa, ProfileFiles{});
 }
 

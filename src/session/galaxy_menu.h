@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "galaxy/profile.h"
 #include "galaxy/rotation.h"
+#include "galaxy/sky_boxes.h"
 #include "numeric/image_view.h"
 
 namespace zelvo {
@@ -65,14 +67,24 @@ struct ProfileFiles {
   std::string catalogue_path() const;
 };
 
+// An answer to the sky question: a change of the measured level by a percentage, or the
+// level itself.
+struct SkyAnswer {
+  bool absolute = false;
+  float value = 0.0f;
+};
+// The answer as typed: a number is a percentage, '=' and a number the level itself
+// ("=39.2"); none for anything else.
+std::optional<SkyAnswer> parse_sky_answer(std::string_view text);
+
 // The image a profile measures and what the page and the tables need of it.
 struct ProfileImage {
   ConstImageView image;
   float fglev = 0.0f, bglev = 0.0f;                 // display levels of the image panel
   const std::vector<std::string>* cards = nullptr;  // header cards (for the WCS); none: no WCS
   std::string file;                                 // the image's file name
-  // The percentage change of the sky level when it is not to be asked (a job); none: asked.
-  std::optional<float> sky_percent;
+  // The answer to the sky question when it is not to be asked (a job); none: asked.
+  std::optional<SkyAnswer> sky_answer;
 };
 
 // What a profile found (for the caller and the tests); `done` is false for a refused request.
@@ -80,8 +92,11 @@ struct ProfileResult {
   bool done = false;
   PixelScan scan;
   SkyEstimate histogram;
-  RefinedSky refined;                   // the histogram's level refined from the sky pixels (flux scale)
-  float sky = 0.0f;                     // after the user's percentage change (flux scale)
+  SkyBoxes boxes;                       // the sky measured beyond the extent (flux scale)
+  float sky_measured = 0.0f;            // the boxes' level, or the histogram's without empty boxes
+  float sky = 0.0f;                     // the level used: measured, changed by a percentage, or typed
+  float sky_err = NAN;                  // the measured level's uncertainty (NaN: unknown)
+  std::string sky_source;               // how the level used was found
   bool falling = false;                 // the profile still falls at its outer edge (flux scale)
   std::optional<float> pa_radians;      // the position angle as the profile used it (not for a refusal)
   std::optional<double> pa_north_east;  // degrees, with a WCS (flux scale)
@@ -102,16 +117,16 @@ ProfileResult profile_option(Session& s, ProfileScale scale, const ProfileFiles&
 // fglev/bglev), with the sky histogram dialogue, the spline, the rotation curve and the
 // profile log. `pa` is in degrees; the result holds it in radians. A request that cannot
 // work is refused with one line before anything is drawn or logged.
-ProfileResult THEPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa,
+ProfileResult THEPROFILE(Session& s, float xc, float yc, float R, float step, float e, float pa,
                          const ProfileFiles& files = {});
 
 // The profile of one image, G's flux or magnitude profile as both the dialogue and a job run
 // it: pa in degrees.
-ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, int xc, int yc,
+ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, float xc, float yc,
                               float R, float step, float e, float pa_degrees, const ProfileFiles& files);
 
 // MAGPROFILE: the magnitude-scale profile: no sky, no log, no rotation curve; blank pixels
 // (-99999.0) are skipped and the value axis runs downward.
-ProfileResult MAGPROFILE(Session& s, int xc, int yc, float R, float step, float e, float pa);
+ProfileResult MAGPROFILE(Session& s, float xc, float yc, float R, float step, float e, float pa);
 
 }  // namespace zelvo

@@ -94,6 +94,8 @@ void estimate_listed_area(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest 
 // A bad column or row through (xc, yc) repaired from the lines beside it (sigma: the noise
 // painted; 0 or less: the noise measured beside the line).
 SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float yc, float sigma, LineAxis axis);
+// The bad run already found (and named to the user) repaired.
+SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, const LineDefect& defect, float sigma);
 
 // DEATHSTAR at the visit's centre and radius; the tiles of a repainted disc are marked changed.
 RemovalResult remove_disc(RemovalDialogue& ctx, RemovalVisit& visit);

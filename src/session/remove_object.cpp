@@ -113,6 +113,20 @@ bool column_levels(RemovalDialogue& ctx, float& average, float& sigma) {
   return true;
 }
 
+// The bad run a line repair is about to replace, in words: "Row 110 is 36 counts low (9.1
+// sigma) from x = 1 to 512; that run will be repaired."
+std::string defect_line(const LineDefect& d) {
+  const bool row = d.axis == LineAxis::row;
+  const float size = std::fabs(d.offset);
+  std::string t = std::string(row ? "Row " : "Column ") + std::to_string(d.line) + " is " + format_real(size) +
+                  " counts " + (d.offset < 0.0f ? "low" : "high");
+  if (d.sigma > 0.0f) t += " (" + format_real(std::round(size / d.sigma * 10.0f) / 10.0f) + " sigma)";
+  t += std::string(" from ") + (row ? "x" : "y") + " = " + std::to_string(d.from) + " to " + std::to_string(d.to) +
+       "; that run will be repaired";
+  if (d.neighbours_bad) t += ", with the stretches of the neighbouring lines that are off as well";
+  return t + ".";
+}
+
 // --- the kinds of object --------------------------------------------------------------
 
 // Star: the estimate with centroid (again without, when saturated); the shown radius is 3.5
@@ -159,6 +173,14 @@ bool inspect_lines(RemovalDialogue& ctx, RemovalVisit& visit, Inspection& insp, 
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   float average = s.clipped_mean, sigma = s.kept_sigma;
   ctx.con.record({kAverageSigmaLead, average, sigma});
+  // The run is found along the whole line and named before the question.
+  const LineDefect defect = find_line_defect(ctx.image, visit.xcen, visit.ycen, axis);
+  if (!defect.found) {
+    ctx.con.text(defect.refusal);
+    ctx.con.text(kObjectLeft);
+    return false;
+  }
+  ctx.con.text(defect_line(defect));
   insp.search_radius = kColumnSearchRadius;
   visit.deathrad = 12.0f;
   insp.radii.assign(kColumnDummyPoints, 1.0f);
@@ -170,7 +192,7 @@ bool inspect_lines(RemovalDialogue& ctx, RemovalVisit& visit, Inspection& insp, 
   // or the sigma the user typed.
   const bool typed = column_levels(ctx, average, sigma);
   insp.sky = average;
-  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, typed ? sigma : 0.0f, axis);
+  ch.bar = repair(ctx, visit, defect, typed ? sigma : 0.0f);
   return true;
 }
 

@@ -143,6 +143,12 @@ SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, float xc, float y
                        [&](const RemovalContext& rc) { return repair_line(ctx.image, xc, yc, sigma, axis, rc); });
 }
 
+SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, const LineDefect& defect, float sigma) {
+  return repaint_lines(ctx, visit, [&](const RemovalContext& rc) {
+    return repair_line(ctx.image, defect, visit.xcen, visit.ycen, sigma, rc);
+  });
+}
+
 // Saturated star: centre and sky from the five rows, the bar removed, then the estimate at
 // that centre without centroiding. None when the centre cannot be measured (nothing changed).
 std::optional<PsfEstimate> estimate_saturated(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req,
