@@ -44,11 +44,6 @@ def photutils_sky(data, mask, box):
         np.nanmin(bkg.background_mesh))
 
 
-def clipped_mode(v):
-    s = SigmaClip(sigma=3.0)(v.ravel())
-    return 2.5 * float(np.ma.median(s)) - 1.5 * float(np.ma.mean(s))
-
-
 def profile_sky(build, tmp, name, data, xc, yc, R, e, pa):
     path = os.path.join(tmp, name + ".fits")
     fits.writeto(path, data.astype(np.float32), overwrite=True)
@@ -66,19 +61,19 @@ def sky_part(build, tmp):
     print("Profile sky (zelvo: the sky beyond the extent from boxes without galaxy light)")
     print("%-28s %9s %9s %9s %9s %10s %9s" % ("frame", "truth", "zelvo", "+/-", "off/sig", "photutils", "fill"))
     d = fits.getdata(M51).astype(float)
-    corners = np.concatenate([d[1:61, 1:61].ravel(), d[-61:-1, -61:-1].ravel()])
-    truth = clipped_mode(corners)
-    sig = float(SigmaClip(sigma=3.0)(corners).std())
+    corners = [d[1:61, 1:61], d[-61:-1, -61:-1]]
+    truth = float(np.mean([np.ma.mean(SigmaClip(sigma=3.0)(c.ravel())) for c in corners]))
+    sig = float(np.mean([np.ma.std(SigmaClip(sigma=3.0)(c.ravel())) for c in corners]))
     sky, err, _ = profile_sky(build, tmp, "m51", d, 258, 259, 230, 0.35, 80)
     mask = rho(d.shape, 258, 259, 0.35, 80) < 230
     med, low = photutils_sky(d, mask, 32)
-    print("%-28s %9.2f %9.2f %9.2f %9.2f %10.2f %9s   (truth: clipped mode of the two empty corners; photutils "
+    print("%-28s %9.2f %9.2f %9.2f %9.2f %10.2f %9s   (truth: clipped mean of the two empty corners; photutils "
           "lowest mesh %.2f)" % ("M51 (corners)", truth, sky, err, (sky - truth) / sig, med, "-", low))
     rng = np.random.default_rng(7)
     discs = [  # n, xc, yc, I0, h, e, pa, R
-        (256, 112, 140, 2500.0, 16.0, 0.55, 45.0, 90.0),
-        (240, 120, 120, 3000.0, 14.0, 0.70, -45.0, 80.0),
-        (300, 140, 160, 4000.0, 18.0, 0.60, 40.0, 110.0),
+        (256, 128, 128, 3000.0, 30.0, 0.80, 45.0, 150.0),
+        (240, 115, 125, 2000.0, 26.0, 0.75, -45.0, 120.0),
+        (300, 150, 150, 5000.0, 32.0, 0.85, 40.0, 160.0),
     ]
     for k, (n, xc, yc, I0, h, e, pa, R) in enumerate(discs):
         sky_true, noise = 150.0, 10.0

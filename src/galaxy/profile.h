@@ -66,9 +66,9 @@ struct PixelScan {
   float ymin = 1e20f, ymax = -1e20f;  // extremes of the accepted values inside the extent
   std::vector<float> binsum;          // bin k (1-based) at index k - 1: one-pixel bins of radius
   std::vector<int32_t> bincount;
-  std::vector<float> skypr;       // flux scale: the sky histogram (kSkyBins counters)
-  int32_t iskycnt = 0;            // flux scale: pixels outside the extent
-  bool stopped = false;           // the scan was stopped part of the way (incomplete)
+  std::vector<float> skypr;  // flux scale: the sky histogram (kSkyBins counters)
+  int32_t iskycnt = 0;       // flux scale: pixels outside the extent
+  bool stopped = false;      // the scan was stopped part of the way (incomplete)
   std::size_t icnt() const { return values.size(); }
 };
 

@@ -14,12 +14,12 @@ namespace zelvo {
 inline constexpr int32_t kFewestSkyBoxes = 3;
 
 struct SkyBoxes {
-  bool found = false;   // at least kFewestSkyBoxes boxes lie beyond the extent
+  bool found = false;    // at least kFewestSkyBoxes boxes lie beyond the extent
   bool stopped = false;  // the measurement was stopped part of the way
-  int32_t box = 0;      // side of a box (pixels)
-  int32_t beyond = 0;   // boxes lying beyond the extent
-  int32_t used = 0;     // of them, the boxes taken as empty sky
-  float sky = 0.0f;     // mean level of the used boxes
+  int32_t box = 0;       // side of a box (pixels)
+  int32_t beyond = 0;    // boxes lying beyond the extent
+  int32_t used = 0;      // of them, the boxes taken as empty sky
+  float sky = 0.0f;      // mean level of the used boxes
   float scatter = 0.0f;  // spread of the used boxes' levels about it
   float sigma = 0.0f;    // median pixel spread inside the used boxes
   // Uncertainty of the level: the part of the scatter that the pixel noise does not explain

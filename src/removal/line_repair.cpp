@@ -171,7 +171,8 @@ Offsets offsets(const Lines& L, int32_t u0, int32_t k) {
     if (w.size() < static_cast<std::size_t>(kMedianHalf)) continue;  // too few to tell
     const float m = median_of(w);
     o.median[static_cast<std::size_t>(t - 1)] = m;
-    if (std::isfinite(d[static_cast<std::size_t>(t - 1)])) res.push_back(std::fabs(d[static_cast<std::size_t>(t - 1)] - m));
+    if (std::isfinite(d[static_cast<std::size_t>(t - 1)]))
+      res.push_back(std::fabs(d[static_cast<std::size_t>(t - 1)] - m));
   }
   if (res.empty()) return o;
   o.scatter = 1.4826f * median_of(res);
@@ -180,6 +181,13 @@ Offsets offsets(const Lines& L, int32_t u0, int32_t k) {
   for (std::size_t i = 0; i < o.median.size(); ++i)
     o.off[i] = std::isfinite(o.median[i]) && std::fabs(o.median[i]) > limit && o.scatter > 0.0f;
   return o;
+}
+
+// Whether a neighbouring line is off at t along with the bad line: its running median off
+// by at least half the bad line's offset (a slight offset of its own is the galaxy's).
+bool neighbour_off(const Offsets& n, int32_t t, float line_offset) {
+  const auto i = static_cast<std::size_t>(t - 1);
+  return i < n.off.size() && n.off[i] && std::fabs(n.median[i]) >= 0.5f * std::fabs(line_offset);
 }
 
 }  // namespace
@@ -236,13 +244,15 @@ LineDefect find_line_defect(ConstImageView image, float xc, float yc, LineAxis a
   def.to = extend(1);
   std::vector<float> run;
   for (int32_t t = def.from; t <= def.to; ++t)
-    if (std::isfinite(o.median[static_cast<std::size_t>(t - 1)])) run.push_back(o.median[static_cast<std::size_t>(t - 1)]);
+    if (std::isfinite(o.median[static_cast<std::size_t>(t - 1)]))
+      run.push_back(o.median[static_cast<std::size_t>(t - 1)]);
   def.offset = run.empty() ? 0.0f : median_of(run);
   def.sigma = o.scatter;
   for (const int32_t k : {-1, 1}) {
     if (!L.inside(u0 + k, t0)) continue;
     const Offsets n = offsets(L, u0, k);
-    for (int32_t t = def.from; t <= def.to; ++t) def.neighbours_bad = def.neighbours_bad || n.off[static_cast<std::size_t>(t - 1)];
+    for (int32_t t = def.from; t <= def.to; ++t)
+      def.neighbours_bad = def.neighbours_bad || neighbour_off(n, t, def.offset);
   }
   return def;
 }
@@ -294,27 +304,28 @@ SatBarResult repair_line(ImageView image, const LineDefect& def, float xc, float
   if (L.rows) {
     res.x0 = tlo, res.y0 = u0, res.xbot = tlo, res.xtop = thi, res.ybot = u0, res.ytop = u0;
   } else {
-    res.x0 = u0, res.y0 = std::clamp(nint_pixel(yc), tlo, thi), res.xbot = u0, res.xtop = u0, res.ybot = tlo, res.ytop = thi;
+    res.x0 = u0, res.y0 = std::clamp(nint_pixel(yc), tlo, thi), res.xbot = u0, res.xtop = u0, res.ybot = tlo,
+    res.ytop = thi;
   }
   for (int32_t y = res.changed.y0; y <= res.changed.y1; ++y)
     for (int32_t x = res.changed.x0; x <= res.changed.x1; ++x) res.saved.push_back(image.at(x, y));
 
-  // A neighbouring line is repainted only where it is off along its length as well.
-  std::vector<char> none(static_cast<std::size_t>(L.along()), 0);
-  const Offsets below = L.inside(u0 - 1, tlo) ? offsets(L, u0, -1) : Offsets{{}, none, 0.0f};
-  const Offsets above = L.inside(u0 + 1, tlo) ? offsets(L, u0, 1) : Offsets{{}, none, 0.0f};
+  // A neighbouring line is corrected only where it is off along its length as well.
+  const Offsets below = L.inside(u0 - 1, tlo) ? offsets(L, u0, -1) : Offsets{};
+  const Offsets above = L.inside(u0 + 1, tlo) ? offsets(L, u0, 1) : Offsets{};
   // The painted noise makes up what the interpolation lacks of the sky's spread.
   const float spread = bgsigma > 0.0f ? bgsigma : sigma;
   for (int32_t t = tlo; t <= thi; ++t) {
     const Across a = across(L, u0, t);
     if (!a.ok()) continue;
-    for (int32_t k = -1; k <= 1; ++k) {
-      if (!L.inside(u0 + k, t)) continue;
-      if (k != 0 && !(k < 0 ? below : above).off[static_cast<std::size_t>(t - 1)]) continue;
-      const double h = kUniformHalfWidthPerSigma * spread * std::sqrt(1.0 - kInterpolationVariance);
-      const double noise = ctx.rng.RND(ctx.ranseed, -h, h);
-      W.at(u0 + k, t) = static_cast<float>(static_cast<double>(a.at(k)) + noise);
+    for (const int32_t k : {-1, 1}) {
+      // The neighbour's running offset is taken out: a knot on it keeps its shape.
+      const Offsets& n = k < 0 ? below : above;
+      if (neighbour_off(n, t, def.offset)) W.at(u0 + k, t) -= n.median[static_cast<std::size_t>(t - 1)];
     }
+    const double h = kUniformHalfWidthPerSigma * spread * std::sqrt(1.0 - kInterpolationVariance);
+    const double noise = ctx.rng.RND(ctx.ranseed, -h, h);
+    W.at(u0, t) = static_cast<float>(static_cast<double>(a.at(0)) + noise);
   }
   res.removed = true;
   return res;

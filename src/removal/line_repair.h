@@ -41,8 +41,9 @@ LineDefect find_line_defect(ConstImageView image, float xc, float yc, LineAxis a
 
 // Repairs a found run: its pixels become the interpolated background plus uniform noise
 // (spread `bgsigma`, or the scatter measured beside the line when it is 0 or less), less the
-// interpolation's own noise. A neighbouring line is repainted only where its own running
-// median is off in the same way; single bright pixels or knots on it keep their values.
+// interpolation's own noise. Where a neighbouring line's own running median is off by at
+// least half the run's offset, that offset is taken out of it, so a knot on it keeps its shape;
+// elsewhere it keeps its values.
 // Nothing two or more lines away changes. Writes REMOVESATBAR's debug lines (the maxima and
 // the run length) and reports the run's length as REMOVESATBAR does; the result undoes with
 // restore_satbar. (xc, yc) is the click, for the debug line of the box maximum.

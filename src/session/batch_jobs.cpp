@@ -273,8 +273,8 @@ int batch_profile(BatchRun& run) {
   ProfileResult r;
   try {
     r = measure_profile(desk.con, desk.gfx, in, ProfileScale::flux, static_cast<float>((*c)[0]),
-                        static_cast<float>((*c)[1]), static_cast<float>((*ext)[0]),
-                        static_cast<float>((*ext)[1]), static_cast<float>((*shape)[0]), pa, files);
+                        static_cast<float>((*c)[1]), static_cast<float>((*ext)[0]), static_cast<float>((*ext)[1]),
+                        static_cast<float>((*shape)[0]), pa, files);
   } catch (const EndOfInput&) {
     run.problem("the profile asked a question, which a run cannot answer; it stopped there");
     return kJobIncomplete;
@@ -285,8 +285,8 @@ int batch_profile(BatchRun& run) {
   }
   run.out << one_line(output_name(run.args.frame, "ZelvoProfile1.ecsv")) << ": " << r.profile.nb()
           << " radial bins, sky " << format_real(r.sky)
-          << (std::isfinite(r.sky_err) ? " +/- " + format_real(r.sky_err) : std::string()) << " (" << r.sky_source << ")"
-          << (r.boxes.found ? "" : " (no empty sky was found beyond the extent)")
+          << (std::isfinite(r.sky_err) ? " +/- " + format_real(r.sky_err) : std::string()) << " (" << r.sky_source
+          << ")" << (r.boxes.found ? "" : " (no empty sky was found beyond the extent)")
           << (r.falling ? " (the profile is still falling at the extent)" : "") << '\n';
   return 0;
 }

@@ -23,11 +23,11 @@
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "platform/list_io.h"
-#include "text/list_parse.h"
 #include "platform/log_file.h"
 #include "session/commands.h"
 #include "session/loop.h"
 #include "session/session.h"
+#include "text/list_parse.h"
 
 namespace zelvo {
 
@@ -183,8 +183,7 @@ SkyAnswer ask_sky(Console& con) {
 
 // The sky histogram with its table, the sky measured in boxes beyond the extent, the sky
 // dialogue and the mark of the level.
-void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx,
-                  std::optional<SkyAnswer> given) {
+void sky_dialogue(ProfileResult& res, ProfileLog& log, Console& con, Graphics& gfx, std::optional<SkyAnswer> given) {
   con.focus_command();
   log.record({std::string(kSkyTableTitle)});
   std::vector<float> rsky(static_cast<std::size_t>(kSkyBins));
@@ -289,8 +288,8 @@ double real_value(float v) {
 }
 
 // The ECSV table of a flux profile, replacing the last one (the log keeps every run).
-void write_profile_table(const ProfileResult& res, const ProfileImage& in, float xc, float yc, float R, float step, float e,
-                         float pa_degrees, const ProfileFiles& files, Console& con) {
+void write_profile_table(const ProfileResult& res, const ProfileImage& in, float xc, float yc, float R, float step,
+                         float e, float pa_degrees, const ProfileFiles& files, Console& con) {
   Catalogue t;
   t.columns = {{"radius", "float64", "pix", "elliptical radius of the bin (semi-major axis)"},
                {"flux", "float64", "count", "mean pixel value of the bin minus the sky"},
@@ -316,11 +315,12 @@ void write_profile_table(const ProfileResult& res, const ProfileImage& in, float
   if (std::isfinite(res.sky_err)) t.meta.push_back({"sky_err", real_value(res.sky_err)});
   if (res.pa_north_east) t.meta.push_back({"pa_north_east_deg", *res.pa_north_east});
   for (std::size_t k = 0; k < res.profile.nb(); ++k) {
-    const double err = std::hypot(static_cast<double>(res.profile.err[k]), std::isfinite(res.sky_err) ? res.sky_err : 0.0);
-    t.rows.push_back({real_value(res.profile.rprof[k]), real_value(res.profile.prof[k]),
-                      std::isfinite(err) ? CatalogueValue(real_value(static_cast<float>(err)))
-                                         : CatalogueValue(std::monostate{}),
-                      static_cast<int64_t>(res.profile.npix[k])});
+    const double err =
+        std::hypot(static_cast<double>(res.profile.err[k]), std::isfinite(res.sky_err) ? res.sky_err : 0.0);
+    t.rows.push_back(
+        {real_value(res.profile.rprof[k]), real_value(res.profile.prof[k]),
+         std::isfinite(err) ? CatalogueValue(real_value(static_cast<float>(err))) : CatalogueValue(std::monostate{}),
+         static_cast<int64_t>(res.profile.npix[k])});
   }
   const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
   if (!w.notice.empty()) con.text(w.notice);
@@ -340,8 +340,8 @@ std::optional<double> north_east_angle(const ProfileImage& in, float xc, float y
 
 }  // namespace
 
-ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, float xc, float yc,
-                              float R, float step, float e, float pa_degrees, const ProfileFiles& files) {
+ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, float xc,
+                              float yc, float R, float step, float e, float pa_degrees, const ProfileFiles& files) {
   const ConstImageView image = in.image;
   const float fglev = in.fglev, bglev = in.bglev;
   ProfileResult res;

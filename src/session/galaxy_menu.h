@@ -122,8 +122,8 @@ ProfileResult THEPROFILE(Session& s, float xc, float yc, float R, float step, fl
 
 // The profile of one image, G's flux or magnitude profile as both the dialogue and a job run
 // it: pa in degrees.
-ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, float xc, float yc,
-                              float R, float step, float e, float pa_degrees, const ProfileFiles& files);
+ProfileResult measure_profile(Console& con, Graphics& gfx, const ProfileImage& in, ProfileScale scale, float xc,
+                              float yc, float R, float step, float e, float pa_degrees, const ProfileFiles& files);
 
 // MAGPROFILE: the magnitude-scale profile: no sky, no log, no rotation curve; blank pixels
 // (-99999.0) are skipped and the value axis runs downward.
