@@ -118,8 +118,8 @@ bool column_levels(RemovalDialogue& ctx, float& average, float& sigma) {
 std::string defect_line(const LineDefect& d) {
   const bool row = d.axis == LineAxis::row;
   const float size = std::fabs(d.offset);
-  std::string t = std::string(row ? "Row " : "Column ") + std::to_string(d.line) + " is " + format_real(size) +
-                  " counts " + (d.offset < 0.0f ? "low" : "high");
+  std::string t = std::string(row ? "Row " : "Column ") + std::to_string(d.line) + " is " +
+                  format_real(std::round(size * 10.0f) / 10.0f) + " counts " + (d.offset < 0.0f ? "low" : "high");
   if (d.sigma > 0.0f) t += " (" + format_real(std::round(size / d.sigma * 10.0f) / 10.0f) + " sigma)";
   t += std::string(" from ") + (row ? "x" : "y") + " = " + std::to_string(d.from) + " to " + std::to_string(d.to) +
        "; that run will be repaired";
@@ -226,7 +226,13 @@ bool listed_area(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req, Obje
 bool listed_lines(RemovalDialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
   ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
-  ch.bar = repair(ctx, visit, visit.xcen, visit.ycen, 0.0f, axis);  // the noise measured beside the line
+  const LineDefect defect = find_line_defect(ctx.image, visit.xcen, visit.ycen, axis);
+  if (defect.found) {
+    ctx.con.text(defect_line(defect));
+    ch.bar = repair(ctx, visit, defect, 0.0f);  // the noise measured beside the line
+  } else {
+    ctx.con.text(defect.refusal);
+  }
   return false;
 }
 

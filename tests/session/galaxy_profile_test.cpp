@@ -123,17 +123,21 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   ASSERT_TRUE(r.done);
   EXPECT_EQ(r.histogram.kmax, 241);
   EXPECT_FLOAT_EQ(r.histogram.sky, 1002.5f);
-  // The level is refined from the sky pixels themselves: the true sky, not the bin's centre.
+  // The level comes from the sky boxes themselves: the true sky, not the bin's centre.
   EXPECT_NEAR(r.sky, 1000.0f, 0.05f);
   const auto out = lines_of(page.out.str());
   const std::vector<std::string> want = {
       " 121 121",
       " ymax = " + format_real(r.scan.ymax) + " ymax2 = " + format_real(r.histogram.ymax2),
-      " Sky from the histogram peak 1002.5; clipped mean of " + std::to_string(r.refined.n) + " sky pixels = " +
-          format_real(r.sky) + " +/- " + format_real(r.refined.err) + " (spread " + format_real(r.refined.sigma) + ")",
+      " Sky beyond the extent: " + std::to_string(r.boxes.used) + " of " + std::to_string(r.boxes.beyond) +
+          " boxes of 8 x 8 pixels give " + format_real(r.sky) + " +/- " + format_real(r.boxes.err) +
+          " (scatter between boxes " + format_real(r.boxes.scatter) + ", pixel spread " + format_real(r.boxes.sigma) +
+          "; histogram peak 1002.5)",
       " Background level set at: " + format_real(r.sky),
       " Give a number by how many percent the background",
       " should be changed (e.g. -10, 0, or 10):",
+      " or '=' and the sky level itself (e.g. =150.2):",
+      " Sky used: " + format_real(r.sky) + " +/- " + format_real(r.boxes.err) + " (boxes beyond the extent)",
       " icnt, iskycnt, ymin, ymax = " + std::to_string(r.scan.icnt()) + " " + std::to_string(r.scan.iskycnt) + " " +
           format_real(r.scan.ymin) + " " + format_real(r.scan.ymax),
       // The disc's light reaches beyond 25 pixels (scale 4, no noise): still falling there.
@@ -156,20 +160,43 @@ TEST(Profile, FlatSkyRunPrintsEveryTextInOrderAndTenPercentRaisesTheSky) {
   EXPECT_FLOAT_EQ(*r10.pa_radians, static_cast<float>(45.0 * kDeg));
   // Pixels and bins are sky-subtracted with the raised level.
   EXPECT_NEAR(r10.profile.prof.back(), r.profile.prof.back() - 0.1f * r.sky, 0.05f);
+
+  // A sky typed after '=' (a wrong answer asked again) is the level used, and the log says so.
+  Page typed("ten\n=990.5\n");
+  const ProfileResult rt = THEPROFILE(typed.on(img, 900.0f, 1500.0f), 61, 61, 25.0f, 1.0f, 0.0f, pa, typed.files());
+  EXPECT_EQ(rt.sky, 990.5f);
+  EXPECT_NEAR(rt.profile.prof.back(), r.profile.prof.back() + (r.sky - 990.5f), 0.05f);
+  EXPECT_THAT(typed.out.str(), HasSubstr(" Expected a percentage (e.g. -10) or '=' and the sky level (e.g. =150.2); "
+                                         "please type it again.\n Sky used: 990.5 +/- "));
+  EXPECT_THAT(typed.log(), HasSubstr(" Sky used: 990.5 +/- " + format_real(r.boxes.err) + " (typed)\n"));
 }
 
-TEST(Profile, WithoutAnySkyPixelInTheHistogramTheSkyIsZero) {
+TEST(Profile, ASkyBeyondTheHistogramIsStillMeasuredInBoxes) {
   Image img(61, 61, 6000.0f);  // every value beyond the histogram's top (4800)
   Page page("0\n");
   const float pa = 0.0f;
   const ProfileResult r = THEPROFILE(page.on(img, 5000.0f, 7000.0f), 31, 31, 10.0f, 1.0f, 0.0f, pa, page.files());
   ASSERT_TRUE(r.done);
   EXPECT_FALSE(r.histogram.found);
+  EXPECT_EQ(r.sky, 6000.0f);
+  EXPECT_THAT(page.out.str(), Not(HasSubstr(std::string(kNoSkyInHistogram))));
+  for (float v : r.profile.prof) EXPECT_EQ(v, 0.0f);
+}
+
+// An extent that leaves no room beyond it: no empty sky, and the lines say so.
+TEST(Profile, WithoutAnySkyPixelTheSkyIsZeroAndTheWarningsSaySo) {
+  Image img(61, 61, 6000.0f);
+  Page page("0\n");
+  const float pa = 0.0f;
+  const ProfileResult r = THEPROFILE(page.on(img, 5000.0f, 7000.0f), 31, 31, 80.0f, 10.0f, 0.0f, pa, page.files());
+  ASSERT_TRUE(r.done);
+  EXPECT_FALSE(r.boxes.found);
   EXPECT_EQ(r.sky, 0.0f);
-  EXPECT_THAT(page.out.str(), HasSubstr(" " + std::string(kNoSkyInHistogram) +
-                                        "\n Background level set at: 0.0\n"
-                                        " Give a number by how many percent the background\n"));
-  for (float v : r.profile.prof) EXPECT_EQ(v, 6000.0f);
+  EXPECT_THAT(page.out.str(),
+              HasSubstr(" No empty sky was found: fewer than 3 boxes of 8 x 8 pixels lie beyond the extent; the sky "
+                        "is the histogram's peak and may hold galaxy light.\n " +
+                        std::string(kNoSkyInHistogram) + "\n Background level set at: 0.0\n"));
+  EXPECT_THAT(page.out.str(), HasSubstr(" Sky used: 0.0 +/- unknown (histogram peak)\n"));
 }
 
 TEST(Profile, SyntheticDiscFollowsTheAnalyticProfileAndRecoversTheSky) {
@@ -221,11 +248,11 @@ TEST(Profile, TheLogAppendsEveryTableInOrder) {
   const ProfileResult r = THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
   THEPROFILE(page.on(img, 500.0f, 900.0f), 41, 41, 10.0f, 5.0f, 0.0f, pa, page.files());
   const auto log = lines_of(page.log());
-  // Per run: 3 title lines, 3 parameter lines, 1 + 1000 sky rows, the refined sky, 1 + 10 bins,
+  // Per run: 3 title lines, 3 parameter lines, 1 + 1000 sky rows, the sky found and used, 1 + 10 bins,
   // the table's name (no still-falling line: the outer quarter holds fewer than 4 bins),
   // 1 + 51 spline samples, 1 + 3 curve points.
   ASSERT_FALSE(r.falling);
-  const std::size_t run = 3 + 3 + 1001 + 1 + 11 + 1 + 52 + 4;
+  const std::size_t run = 3 + 3 + 1001 + 2 + 11 + 1 + 52 + 4;
   ASSERT_EQ(log.size(), 2 * run);
   for (std::size_t base : {std::size_t{0}, run}) {
     EXPECT_EQ(log[base + 0], "");
@@ -240,8 +267,9 @@ TEST(Profile, TheLogAppendsEveryTableInOrder) {
     EXPECT_EQ(row_values(log[h + 4]), std::make_pair(-197.5, 0.0));
     EXPECT_EQ(row_values(log[h + 4 + 140]).first, 502.5);  // bin 141
     EXPECT_EQ(row_values(log[h + 4 + 140]).second, static_cast<double>(r.histogram.ymax2));
-    EXPECT_THAT(log[h + 1004], HasSubstr(" Sky from the histogram peak "));
-    const std::size_t b = h + 1;
+    EXPECT_THAT(log[h + 1004], HasSubstr(" Sky beyond the extent: "));
+    EXPECT_THAT(log[h + 1005], HasSubstr(" Sky used: "));
+    const std::size_t b = h + 2;
     EXPECT_EQ(log[b + 1004], " Variable rprof (1-1000)");
     EXPECT_EQ(row_values(log[b + 1005]).first, 0.5);
     EXPECT_EQ(row_values(log[b + 1014]).first, 9.5);
