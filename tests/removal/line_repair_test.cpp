@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
+#include "fits/fits_io.h"
 #include "removal/removal_harness.h"
 #include "support/frame_generator.h"
 
@@ -127,4 +130,31 @@ TEST(LineRepairRefusal, NothingStandsOutNearTheClick) {
   ASSERT_EQ(r.notes.size(), 1u);
   EXPECT_EQ(r.notes[0], " No line near the click stands out from its neighbours; nothing is repaired.");
   EXPECT_EQ(im.px, before.px);
+}
+
+// M51's row 110 lies about 37 counts low along all 512 pixels: it is repaired from x = 1 to 512
+// to the level of the rows beside it, and the knot at (88, 109) keeps its 148 counts.
+TEST(LineRepairM51, Row110IsRepairedAlongItsWholeLength) {
+  FitsRead f = READ_FITS_2D_IMAGE(std::string(ZELVO_SOURCE_DIR) + "/tests/data/m51.fits");
+  ASSERT_EQ(f.outcome, ReadOutcome::loaded);
+  Image& im = f.image;
+  const Image before = im;
+  const LineDefect d = find_line_defect(im.view(), 256.0f, 110.3f, LineAxis::row);
+  ASSERT_TRUE(d.found);
+  EXPECT_EQ(d.line, 110);
+  EXPECT_EQ(d.from, 1);
+  EXPECT_EQ(d.to, 512);
+  EXPECT_NEAR(d.offset, -37.0f, 3.0f);
+  RemovalHarness h;
+  const SatBarResult r = repair_line(im.view(), d, 256.0f, 110.3f, 0.0f, h.ctx());
+  ASSERT_TRUE(r.removed);
+  EXPECT_EQ(im.at(88, 109), 148.0f);
+  std::vector<float> diff;
+  for (int x = 1; x <= 512; ++x) {
+    for (int y = 1; y <= 512; ++y)
+      if (y != 110) ASSERT_EQ(im.at(x, y), before.at(x, y)) << x << "," << y;
+    diff.push_back(im.at(x, 110) - 0.5f * (im.at(x, 108) + im.at(x, 112)));
+  }
+  std::nth_element(diff.begin(), diff.begin() + 256, diff.end());
+  EXPECT_NEAR(diff[256], 0.0f, 3.0f);  // the row's level is that of its neighbours
 }

@@ -110,6 +110,8 @@ TEST(GalaxyRemoval, Option7RepairsADeadRowAndKeepsTheKnotBesideIt) {
   const auto run = run_session(
       dir, {"", "l", "row.fits", "r", "7", "230 120", "230.4 119.8", "y", "n", "0", "s", "fixed.fits", "", "q"});
   EXPECT_THAT(run.out, HasSubstr("   7) Remove rows \n   8) Remove objects interactively"));
+  EXPECT_THAT(run.out, ::testing::ContainsRegex(" Row 120 is [0-9.]+ counts low \\([0-9.]+ sigma\\) from x = 1 to "
+                                                "300; that run will be repaired.\n Enter 'y' to keep"));
   EXPECT_THAT(run.out, HasSubstr(" RemoveSatBar: Bar length = 300\n"));
   const auto rec = record_lines(dir.read("ZelvoRepeat.log"));
   ASSERT_EQ(rec.size(), 1u);
