@@ -75,8 +75,11 @@ SkyBoxes sky_from_boxes(ConstImageView image, float xc, float yc, float R, float
   std::vector<double> levels, noise;
   for (std::size_t k = 0; k < faintest; ++k) levels.push_back(boxes[k].level);
   for (const BoxLevel& x : boxes) noise.push_back(x.sigma / std::sqrt(static_cast<double>(x.n)));
-  const double centre = median_of(levels);
-  const double reach = std::max(centre - boxes.front().level, 3.0 * median_of(noise));
+  // The median of the faintest tenth lies 1.645 box noises below the mean of boxes that hold
+  // sky alone (the 5th percentile of their spread).
+  const double box_noise = median_of(noise);
+  const double centre = median_of(levels) + 1.645 * box_noise;
+  const double reach = std::max(centre - boxes.front().level, 3.0 * box_noise);
 
   double sum = 0.0, noise2 = 0.0;
   std::vector<double> sigmas;

@@ -147,6 +147,7 @@ float stand_out(const Lines& L, int32_t u, int32_t t0) {
 // running median of the differences, the scatter of the differences about it, and where the
 // median is off (beyond kMedianSigmas of its noise and one pixel scatter).
 struct Offsets {
+  std::vector<float> diff;    // index t - 1: pixel - background; NaN where not known
   std::vector<float> median;  // index t - 1; NaN where no difference is known
   std::vector<char> off;
   float scatter = 0.0f;
@@ -169,13 +170,16 @@ Offsets offsets(const Lines& L, int32_t u0, int32_t k) {
     for (int32_t s = std::max(1, t - kMedianHalf); s <= std::min(n, t + kMedianHalf); ++s)
       if (std::isfinite(d[static_cast<std::size_t>(s - 1)])) w.push_back(d[static_cast<std::size_t>(s - 1)]);
     if (w.size() < static_cast<std::size_t>(kMedianHalf)) continue;  // too few to tell
-    const float m = median_of(w);
-    o.median[static_cast<std::size_t>(t - 1)] = m;
-    if (std::isfinite(d[static_cast<std::size_t>(t - 1)]))
-      res.push_back(std::fabs(d[static_cast<std::size_t>(t - 1)] - m));
+    o.median[static_cast<std::size_t>(t - 1)] = median_of(w);
   }
+  o.diff = d;
+  // The scatter of the differences from their second differences along the line: a smooth
+  // change along it (the galaxy beneath a dead line) does not enter.
+  for (std::size_t i = 1; i + 1 < d.size(); ++i)
+    if (std::isfinite(d[i - 1]) && std::isfinite(d[i]) && std::isfinite(d[i + 1]))
+      res.push_back(std::fabs(d[i - 1] - 2.0f * d[i] + d[i + 1]));
   if (res.empty()) return o;
-  o.scatter = 1.4826f * median_of(res);
+  o.scatter = 1.4826f * median_of(res) / std::sqrt(6.0f);
   // The noise of a median of 2 kMedianHalf + 1 values: 1.2533 sigma / sqrt(n).
   const float limit = std::max(kMedianSigmas * 1.2533f * o.scatter / std::sqrt(2.0f * kMedianHalf + 1.0f), o.scatter);
   for (std::size_t i = 0; i < o.median.size(); ++i)
@@ -238,15 +242,29 @@ LineDefect find_line_defect(ConstImageView image, float xc, float yc, LineAxis a
     }
     return last;
   };
-  def.found = true;
-  def.line = u0;
-  def.from = extend(-1);
-  def.to = extend(1);
+  int32_t from = extend(-1), to = extend(1);
   std::vector<float> run;
-  for (int32_t t = def.from; t <= def.to; ++t)
+  for (int32_t t = from; t <= to; ++t)
     if (std::isfinite(o.median[static_cast<std::size_t>(t - 1)]))
       run.push_back(o.median[static_cast<std::size_t>(t - 1)]);
-  def.offset = run.empty() ? 0.0f : median_of(run);
+  const float offset = run.empty() ? 0.0f : median_of(run);
+  // The median runs on a little beyond a strong run's ends: an end pixel nearer the good
+  // level than the run's offset is left out (one pixel tells this only when the offset is
+  // well above the noise).
+  const bool strong = std::fabs(offset) > 5.0f * o.scatter;
+  const auto good = [&](int32_t t) {
+    const float dt = o.diff[static_cast<std::size_t>(t - 1)];
+    return strong && (!std::isfinite(dt) || std::fabs(dt - offset) > std::fabs(dt));
+  };
+  while (from < to && good(from)) ++from;
+  while (to > from && good(to)) --to;
+  // A run shorter than the median's window is a source crossing the line, not a bad line.
+  if (to - from + 1 < std::min(2 * kMedianHalf + 1, L.along())) return refuse(kNothingStandsOut);
+  def.found = true;
+  def.line = u0;
+  def.from = from;
+  def.to = to;
+  def.offset = offset;
   def.sigma = o.scatter;
   for (const int32_t k : {-1, 1}) {
     if (!L.inside(u0 + k, t0)) continue;

@@ -152,7 +152,9 @@ TEST(LineRepairM51, Row110IsRepairedAlongItsWholeLength) {
   std::vector<float> diff;
   for (int x = 1; x <= 512; ++x) {
     for (int y = 1; y <= 512; ++y)
-      if (y != 110) ASSERT_EQ(im.at(x, y), before.at(x, y)) << x << "," << y;
+      if (y != 110) {
+        ASSERT_EQ(im.at(x, y), before.at(x, y)) << x << "," << y;
+      }
     diff.push_back(im.at(x, 110) - 0.5f * (im.at(x, 108) + im.at(x, 112)));
   }
   std::nth_element(diff.begin(), diff.begin() + 256, diff.end());
