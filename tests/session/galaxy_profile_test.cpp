@@ -259,8 +259,9 @@ TEST(Profile, TheLogAppendsEveryTableInOrder) {
     EXPECT_EQ(log[base + 1], " Zelvo Profile ");
     EXPECT_EQ(log[base + 2], "");
     EXPECT_EQ(log[base + 3], " Image: galaxy.fits");
-    EXPECT_EQ(log[base + 4],
-              " Parameters: centre x, y, extent, step, eccentricity, position angle (deg) = 41.0 41.0 10.0 5.0 0.0 0.0");
+    EXPECT_EQ(
+        log[base + 4],
+        " Parameters: centre x, y, extent, step, eccentricity, position angle (deg) = 41.0 41.0 10.0 5.0 0.0 0.0");
     EXPECT_EQ(log[base + 5], " Position angle counted from +x towards +y (counter-clockwise on the image)");
     const std::size_t h = base + 3;
     EXPECT_EQ(log[h + 3], " Compute skypr histogram (rsky,skypr)...");
