@@ -30,7 +30,7 @@ struct Prompt {
   Reads reads;
 };
 
-// The loaded image: 64 x 64, sky ~1000, stars at (19, 26), (45, 38) and (32, 51).
+// The loaded image: 64 x 64, sky ~1000, stars at (19, 26), (45, 38) and (32, 51), a warm column 30.
 const char* const kImage = "field.fits";
 const char* const kStar = "45 38";
 
@@ -165,7 +165,12 @@ std::vector<std::string> script(bool loaded, const Prompt& p, const Answer& a, b
 }
 
 void lay_out(const ScratchFolder& dir, bool loaded) {
-  if (loaded) dir.write_fits(kImage, small_field(64, 64), {"EXPTIME =                 60.0"});
+  if (loaded) {
+    // A warm column at x = 30 for option 6 to find (it asks only about a line it will repair).
+    Image img = small_field(64, 64);
+    for (int y = 1; y <= 64; ++y) img.at(30, y) += 300.0f;
+    dir.write_fits(kImage, img, {"EXPTIME =                 60.0"});
+  }
   // The object list of removal options 8 and 9: the brightest star.
   dir.write("ZelvoRep.log", " 1 44.8 38.4 8.0\n");
 }

@@ -89,7 +89,7 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
                              "  [the position angle is counted from +x towards +y, counter-clockwise on the image;"
                              " 0 = along +x]\n"
                              " 256 256\n Position angle north through east (deg) = "));
-  // The sky found from the histogram is the field's sky (1000 at the centre, gentle gradient).
+  // The sky found beyond the extent is the field's sky (1000 at the centre, gentle gradient).
   const auto at_sky = out.find(" Background level set at: ");
   ASSERT_NE(at_sky, std::string::npos);
   EXPECT_NEAR(std::stod(out.substr(at_sky + 26, 20)), 1000.0, 10.0);
@@ -117,8 +117,9 @@ TEST(GalaxyMenu, AllFourOptionsOnTheField) {
   EXPECT_THAT(log[6], HasSubstr(" Position angle north through east (deg) = "));
   EXPECT_EQ(log[7], " Compute skypr histogram (rsky,skypr)...");
   std::size_t at = 8 + 1000;
-  EXPECT_THAT(log[at], HasSubstr(" Sky from the histogram peak "));
-  ++at;
+  EXPECT_THAT(log[at], HasSubstr(" Sky beyond the extent: "));
+  EXPECT_THAT(log[at + 1], HasSubstr(" Sky used: "));
+  at += 2;
   ASSERT_GT(log.size(), at);
   EXPECT_EQ(log[at], " Variable rprof (1-1000)");
   at += 1 + 30;  // bins 1 .. 30 (k - 0.5 < 30)
