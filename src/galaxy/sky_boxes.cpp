@@ -75,10 +75,12 @@ SkyBoxes sky_from_boxes(ConstImageView image, float xc, float yc, float R, float
   std::vector<double> levels, noise;
   for (std::size_t k = 0; k < faintest; ++k) levels.push_back(boxes[k].level);
   for (const BoxLevel& x : boxes) noise.push_back(x.sigma / std::sqrt(static_cast<double>(x.n)));
-  // The median of the faintest tenth lies 1.645 box noises below the mean of boxes that hold
-  // sky alone (the 5th percentile of their spread).
+  // The median of the faintest tenth: on a frame of sky alone it lies 1.6 box noises below
+  // the mean, and the window of at least 3 box noises above it takes nearly all boxes (the
+  // mean is then at most 0.2 box noises low); where light rises across the boxes, only the
+  // faintest are taken.
   const double box_noise = median_of(noise);
-  const double centre = median_of(levels) + 1.645 * box_noise;
+  const double centre = median_of(levels);
   const double reach = std::max(centre - boxes.front().level, 3.0 * box_noise);
 
   double sum = 0.0, noise2 = 0.0;

