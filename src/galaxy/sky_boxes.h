@@ -35,10 +35,10 @@ int32_t sky_box_side(int nx, int ny);
 // position angle pa in radians from +x towards +y) around (xc, yc). The outermost rows and
 // columns never count, nor do undefined pixels (those the flux profile leaves out). A box
 // counts when three quarters of its pixels lie beyond the extent; its level is the 3-sigma
-// clipped mean of those pixels. Galaxy light only adds to the sky, so the sky is read from the
-// faintest boxes: the median of the faintest tenth (at least 3) sets the level, and every box
-// from the faintest up to as far above that median as the faintest lies below it (at least 3
-// times a box level's noise) is taken. `stop` is polled before each row of boxes.
+// clipped mean of those pixels (at most 32 x 32 of them, every other pixel in boxes above 63). Galaxy light only adds
+// to the sky, so the sky is read from the faintest boxes: the median of the faintest tenth (at least 3) sets the level,
+// and every box from the faintest up to as far above that median as the faintest lies below it (at least 3 times a box
+// level's noise) is taken. `stop` is polled before each row of boxes.
 SkyBoxes sky_from_boxes(ConstImageView image, float xc, float yc, float R, float e, float pa, StopRequest stop = {});
 
 }  // namespace zelvo
