@@ -128,19 +128,20 @@ printf '%s\0' "${job[@]}" > "$jobfile"
 # GNU parallel runs in the background so that a signal reaches this script at once: it marks
 # the run stopped (a job not yet begun then does nothing) and passes SIGTERM on to parallel,
 # which sends it to every running job; the script waits until all have ended.
-stopped=''
+stopped='' pid=''
 stop() {
   stopped=$1
   : > "$stopfile"
-  kill -TERM "$pid" 2> /dev/null
+  [ -z "$pid" ] || kill -TERM "$pid" 2> /dev/null
 }
+for s in TERM INT HUP; do trap "stop $s" "$s"; done
 MANY_FRAMES_SELF=$here/scripts/many_frames.sh MANY_FRAMES_JOB=$jobfile MANY_FRAMES_OUT=$out \
   MANY_FRAMES_ZELVO=$zelvo MANY_FRAMES_STOP=$stopfile parallel --will-cite -0 -q -j "$jobs" \
   --joblog "$out/joblog.txt" --keep-order \
   bash -c 'exec bash "$MANY_FRAMES_SELF" --one-frame "$1" "$2"' many_frames '{1}' '{2}' :::: "$list" ::::+ "$where" \
   < /dev/null &
 pid=$!
-for s in TERM INT HUP; do trap "stop $s" "$s"; done
+[ -z "$stopped" ] || kill -TERM "$pid" 2> /dev/null
 # (parallel ignores SIGTERM until it starts its first job; the stop mark holds that job back.)
 while ! wait "$pid" && kill -0 "$pid" 2> /dev/null; do
   [ -z "$stopped" ] || kill -TERM "$pid" 2> /dev/null

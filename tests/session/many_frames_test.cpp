@@ -342,6 +342,6 @@ TEST_F(SlurmFrames, AnArrayJobFailsItsDamagedFrameAloneAndAStoppedTaskLeavesNoth
   // KillWait): scancel takes the same way, and at once, where a limit is whole minutes.
   ASSERT_TRUE(wait_for([&] { return !files_under(work + "/stop").empty(); }, 30));
   ASSERT_EQ(std::system(("scancel " + slow).c_str()), 0);
-  EXPECT_EQ(records(slow, 1), (std::map<int, std::string>{{1, "JobState=CANCELLED ExitCode=0:15"}}));
+  EXPECT_EQ(records(slow, 1), (std::map<int, std::string>{{1, "JobState=CANCELLED ExitCode=0:0"}}));
   EXPECT_EQ(files_under(work + "/stop"), std::vector<std::string>{});
 }
