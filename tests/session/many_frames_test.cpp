@@ -99,11 +99,12 @@ std::vector<std::string> files_under(const std::string& folder) {
   return files;
 }
 
-// A 3000 x 3000 frame with a list of 30 objects on it: a run of several seconds.
+// A 3000 x 3000 frame with a list of 600 objects on it: a run of several seconds.
 void write_slow_job(const ScratchFolder& dir, const std::string& frame, const std::string& list) {
   dir.write_fits(frame, small_field(3000, 3000));
   std::string objects;
-  for (int i = 1; i <= 30; ++i) objects += "1 " + std::to_string(90 * i) + " " + std::to_string(90 * i) + " 5\n";
+  for (int i = 1; i <= 600; ++i)
+    objects += "1 " + std::to_string(90 * (i % 30 + 1)) + " " + std::to_string(90 * (i % 30 + 1)) + " 5\n";
   dir.write(list, objects);
 }
 
@@ -311,8 +312,14 @@ TEST_F(SlurmFrames, AnArrayJobFailsItsDamagedFrameAloneAndAStoppedTaskLeavesNoth
             "night1/a.fits\n");
   write_slow_job(dir, "work dir/big.fits", "work dir/big.log");
   dir.write("work dir/big.txt", "big.fits\n");
-  const std::string id = submit("1-6", {"frames.txt", "runs", "remove", "--list", list, "--seed", "5"});
   const std::string slow = submit("1", {"big.txt", "stop", "remove", "--list", "big.log"});
+  const std::string id = submit("1-6", {"frames.txt", "runs", "remove", "--list", list, "--seed", "5"});
+  // The slow task stopped as Slurm stops a task at its time limit (SIGTERM, then SIGKILL after
+  // KillWait): scancel takes the same way, and at once, where a limit is whole minutes.
+  ASSERT_TRUE(wait_for([&] { return !files_under(work + "/stop").empty(); }, 30));
+  ASSERT_EQ(std::system(("scancel " + slow).c_str()), 0);
+  EXPECT_EQ(records(slow, 1), (std::map<int, std::string>{{1, "JobState=CANCELLED ExitCode=0:0"}}));
+  EXPECT_EQ(files_under(work + "/stop"), std::vector<std::string>{});
   const std::map<int, std::string> done = records(id, 6);
   const std::string ok = "JobState=COMPLETED ExitCode=0:0";
   EXPECT_EQ(done, (std::map<int, std::string>{
@@ -338,10 +345,4 @@ TEST_F(SlurmFrames, AnArrayJobFailsItsDamagedFrameAloneAndAStoppedTaskLeavesNoth
     EXPECT_EQ(dir.read(got + ".ZelvoRepeat.log"), dir.read(ref + "/" + stem + ".ZelvoRepeat.log")) << frame;
   }
   EXPECT_FALSE(dir.exists("work dir/INJECTED"));
-  // The slow task stopped as Slurm stops a task at its time limit (SIGTERM, then SIGKILL after
-  // KillWait): scancel takes the same way, and at once, where a limit is whole minutes.
-  ASSERT_TRUE(wait_for([&] { return !files_under(work + "/stop").empty(); }, 30));
-  ASSERT_EQ(std::system(("scancel " + slow).c_str()), 0);
-  EXPECT_EQ(records(slow, 1), (std::map<int, std::string>{{1, "JobState=CANCELLED ExitCode=0:0"}}));
-  EXPECT_EQ(files_under(work + "/stop"), std::vector<std::string>{});
 }
