@@ -14,24 +14,19 @@ set -u
 cmd=${1-} dir=${2-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: slurm_cluster.sh start|stop DIR" >&2; exit 2; }
 
+# The daemons' process ids, and whether any of them still runs (a zombie does not).
+pids() { cat "$dir/slurmd.pid" "$dir/slurmctld.pid" "$dir/munged.pid" 2> /dev/null; }
+running() {
+  local p s
+  for p in $(pids); do
+    s=$(cut -d' ' -f3 "/proc/$p/stat" 2> /dev/null) && [ "$s" != Z ] && return 0
+  done
+  return 1
+}
 stop() {
-  local f pid
-  for f in slurmd slurmctld munged; do
-    pid=$(cat "$dir/$f.pid" 2> /dev/null) || continue
-    kill "$pid" 2> /dev/null
-  done
-  for _ in $(seq 50); do
-    local alive=0
-    for f in slurmd slurmctld munged; do
-      pid=$(cat "$dir/$f.pid" 2> /dev/null) || continue
-      kill -0 "$pid" 2> /dev/null && alive=1
-    done
-    [ "$alive" = 0 ] && return 0
-    sleep 0.1
-  done
-  for f in slurmd slurmctld munged; do
-    pid=$(cat "$dir/$f.pid" 2> /dev/null) && kill -KILL "$pid" 2> /dev/null
-  done
+  kill $(pids) 2> /dev/null
+  for _ in $(seq 50); do running || return 0; sleep 0.1; done
+  kill -KILL $(pids) 2> /dev/null
   return 0
 }
 fail() {
