@@ -259,7 +259,8 @@ class SlurmFrames : public ManyFrames {
     ASSERT_NE(mkdtemp(folder), nullptr);
     cluster = folder;
     int fd = -1;
-    const ScriptRun up = finish(start(cluster, {"start", cluster}, fd, kCluster), fd);
+    const pid_t starting = start(cluster, {"60", kCluster, "start", cluster}, fd, "timeout");
+    const ScriptRun up = finish(starting, fd);
     if (up.status == 3) GTEST_SKIP() << "no Slurm cluster here: " << up.out.substr(0, up.out.find('\n'));
     ASSERT_EQ(up.status, 0) << up.out;
     setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
@@ -274,9 +275,11 @@ class SlurmFrames : public ManyFrames {
   // Submits the array script in the work folder; returns the job's id.
   std::string submit(const std::string& tasks, const std::vector<std::string>& args) {
     int fd = -1;
-    std::vector<std::string> all = {"--parsable", "--array=" + tasks, ZELVO_SOURCE_DIR "/scripts/slurm_frames.sh"};
+    std::vector<std::string> all = {"30", "sbatch", "--parsable", "--array=" + tasks,
+                                    ZELVO_SOURCE_DIR "/scripts/slurm_frames.sh"};
     all.insert(all.end(), args.begin(), args.end());
-    const ScriptRun r = finish(start(work, all, fd, "sbatch"), fd);
+    const pid_t sbatch = start(work, all, fd, "timeout");
+    const ScriptRun r = finish(sbatch, fd);
     EXPECT_EQ(r.status, 0) << r.out;
     return r.out.substr(0, r.out.find_first_of(";\n"));
   }

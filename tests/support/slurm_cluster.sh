@@ -23,10 +23,25 @@ running() {
   done
   return 1
 }
+# The processes working in DIR: the Slurm daemons and the job steps (slurmstepd), which
+# would wait for a slurmd that has gone.
+in_dir() {
+  local p
+  for p in /proc/[0-9]*; do
+    case $(readlink "$p/cwd" 2> /dev/null) in "$dir" | "$dir (deleted)") echo "${p#/proc/}" ;; esac
+  done
+}
 stop() {
+  if [ -s "$dir/slurm.conf" ]; then
+    SLURM_CONF=$dir/slurm.conf timeout 5 scancel --user="$(id -un)" 2> /dev/null
+    for _ in $(seq 50); do
+      [ -z "$(SLURM_CONF=$dir/slurm.conf timeout 5 squeue -h 2> /dev/null)" ] && break
+      sleep 0.1
+    done
+  fi
   kill $(pids) 2> /dev/null
-  for _ in $(seq 50); do running || return 0; sleep 0.1; done
-  kill -KILL $(pids) 2> /dev/null
+  for _ in $(seq 50); do running || break; sleep 0.1; done
+  kill -KILL $(pids) $(in_dir) 2> /dev/null
   return 0
 }
 fail() {
@@ -60,8 +75,9 @@ chmod 0755 "$dir"
 mkdir -p "$dir/munge" "$dir/state" "$dir/spool"
 chown munge: "$dir/munge" && chmod 0755 "$dir/munge" || fail "cannot give $dir/munge to munge"
 socket=$dir/munge/socket
+# (Each daemon's standard output goes to a file: it must not hold the caller's pipe open.)
 runuser -u munge -- munged --socket="$socket" --key-file="$key" --pid-file="$dir/munge/munged.pid" \
-  --log-file="$dir/munge/munged.log" --seed-file="$dir/munge/munged.seed" 2> "$dir/munged.err" ||
+  --log-file="$dir/munge/munged.log" --seed-file="$dir/munge/munged.seed" < /dev/null > "$dir/munged.err" 2>&1 ||
   fail "munged did not start: $(head -c 300 "$dir/munged.err")"
 for _ in $(seq 50); do [ -s "$dir/munge/munged.pid" ] && break; sleep 0.1; done
 cp "$dir/munge/munged.pid" "$dir/munged.pid" 2> /dev/null || fail "munged did not start"
@@ -111,8 +127,8 @@ NodeName=$host NodeAddr=127.0.0.1 CPUs=$cpus RealMemory=$memory State=UNKNOWN
 PartitionName=zelvotest Nodes=$host Default=YES MaxTime=INFINITE State=UP
 EOF
 export SLURM_CONF=$dir/slurm.conf
-slurmctld -f "$SLURM_CONF" -i 2> "$dir/slurmctld.err" || fail "slurmctld did not start: $(head -c 300 "$dir/slurmctld.err")"
-slurmd -f "$SLURM_CONF" 2> "$dir/slurmd.err" || fail "slurmd did not start: $(head -c 300 "$dir/slurmd.err")"
+slurmctld -f "$SLURM_CONF" -i < /dev/null > "$dir/slurmctld.err" 2>&1 || fail "slurmctld did not start: $(head -c 300 "$dir/slurmctld.err")"
+slurmd -f "$SLURM_CONF" < /dev/null > "$dir/slurmd.err" 2>&1 || fail "slurmd did not start: $(head -c 300 "$dir/slurmd.err")"
 for _ in $(seq 150); do
   state=$(timeout 5 sinfo -h -n "$host" -o %t 2> /dev/null)
   [ "$state" = idle ] && exit 0
