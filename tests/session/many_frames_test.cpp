@@ -51,6 +51,7 @@ pid_t start(const std::string& cwd, const std::vector<std::string>& args, int& f
     dup2(p[1], 1);
     dup2(p[1], 2);
     close(p[0]);
+    close(p[1]);  // (a daemon it starts must not keep the pipe open)
     if (chdir(cwd.c_str()) != 0) _exit(127);
     setenv("ZELVO", ZELVO_BINARY, 1);
     execvp(program.c_str(), argv.data());
@@ -322,6 +323,15 @@ TEST_F(SlurmFrames, AnArrayJobFailsItsDamagedFrameAloneAndAStoppedTaskLeavesNoth
   ASSERT_TRUE(wait_for([&] { return !files_under(work + "/stop").empty(); }, 30));
   ASSERT_EQ(std::system(("scancel " + slow).c_str()), 0);
   EXPECT_EQ(records(slow, 1), (std::map<int, std::string>{{1, "JobState=CANCELLED ExitCode=0:0"}}));
+  // (The record is written at once; the task's processes end within KillWait.)
+  EXPECT_TRUE(wait_for(
+      [&] {
+        int fd = -1;
+        const pid_t squeue = start(work, {"10", "squeue", "-h", "-j", slow}, fd, "timeout");
+        const ScriptRun q = finish(squeue, fd);
+        return q.status == 0 && q.out.empty();
+      },
+      20));
   EXPECT_EQ(files_under(work + "/stop"), std::vector<std::string>{});
   const std::map<int, std::string> done = records(id, 6);
   const std::string ok = "JobState=COMPLETED ExitCode=0:0";
