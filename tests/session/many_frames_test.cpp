@@ -37,10 +37,9 @@ struct ScriptRun {
   std::string out;  // standard output and error
 };
 
-// Starts `program` (the script when empty) in `cwd` with `args` as they are, no shell seeing
+// Starts `program` in `cwd` with `args` as they are, no shell seeing
 // them; `fd` receives its standard output and error.
-pid_t start(const std::string& cwd, const std::vector<std::string>& args, int& fd,
-            std::string program = ZELVO_SOURCE_DIR "/scripts/many_frames.sh") {
+pid_t start(const std::string& cwd, const std::vector<std::string>& args, int& fd, std::string program) {
   std::vector<char*> argv{program.data()};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -74,11 +73,14 @@ ScriptRun finish(pid_t child, int fd) {
   return r;
 }
 
-ScriptRun many_frames(const std::string& cwd, const std::vector<std::string>& args) {
+// Runs `program` (the script when not given) to its end.
+ScriptRun run(const std::string& cwd, const std::vector<std::string>& args,
+              const std::string& program = ZELVO_SOURCE_DIR "/scripts/many_frames.sh") {
   int fd = -1;
-  const pid_t child = start(cwd, args, fd);
+  const pid_t child = start(cwd, args, fd, program);
   return child < 0 ? ScriptRun{} : finish(child, fd);
 }
+ScriptRun many_frames(const std::string& cwd, const std::vector<std::string>& args) { return run(cwd, args); }
 
 // Waits up to `seconds` for `ready`.
 template <class Ready>
@@ -206,7 +208,7 @@ TEST_F(ManyFrames, SigtermStopsEveryJobAndStartsNoMore) {
   const pid_t script = start(work,
                              {"-j", "2", "--out", "stop", "remove", "--list", "big.log", "--", "big.fits", "big2.fits",
                               "big3.fits", "big4.fits"},
-                             fd);
+                             fd, ZELVO_SOURCE_DIR "/scripts/many_frames.sh");
   ASSERT_TRUE(wait_for(
       [&] {
         for (const std::string& f : files_under(work + "/stop"))
@@ -259,9 +261,7 @@ class SlurmFrames : public ManyFrames {
     char folder[] = "/tmp/zelvo-slurm-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     cluster = folder;
-    int fd = -1;
-    const pid_t starting = start(cluster, {"60", kCluster, "start", cluster}, fd, "timeout");
-    const ScriptRun up = finish(starting, fd);
+    const ScriptRun up = run(cluster, {"60", kCluster, "start", cluster}, "timeout");
     if (up.status == 3) GTEST_SKIP() << "no Slurm cluster here: " << up.out.substr(0, up.out.find('\n'));
     ASSERT_EQ(up.status, 0) << up.out;
     setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
@@ -275,12 +275,10 @@ class SlurmFrames : public ManyFrames {
   }
   // Submits the array script in the work folder; returns the job's id.
   std::string submit(const std::string& tasks, const std::vector<std::string>& args) {
-    int fd = -1;
     std::vector<std::string> all = {"30", "sbatch", "--parsable", "--array=" + tasks,
                                     ZELVO_SOURCE_DIR "/scripts/slurm_frames.sh"};
     all.insert(all.end(), args.begin(), args.end());
-    const pid_t sbatch = start(work, all, fd, "timeout");
-    const ScriptRun r = finish(sbatch, fd);
+    const ScriptRun r = run(work, all, "timeout");
     EXPECT_EQ(r.status, 0) << r.out;
     return r.out.substr(0, r.out.find_first_of(";\n"));
   }
@@ -326,9 +324,7 @@ TEST_F(SlurmFrames, AnArrayJobFailsItsDamagedFrameAloneAndAStoppedTaskLeavesNoth
   // (The record is written at once; the task's processes end within KillWait.)
   EXPECT_TRUE(wait_for(
       [&] {
-        int fd = -1;
-        const pid_t squeue = start(work, {"10", "squeue", "-h", "-j", slow}, fd, "timeout");
-        const ScriptRun q = finish(squeue, fd);
+        const ScriptRun q = run(work, {"10", "squeue", "-h", "-j", slow}, "timeout");
         return q.status == 0 && q.out.empty();
       },
       20));
