@@ -15,13 +15,17 @@
 # is dropped), so frames of the same name in different folders, and a.fits beside a.fits.gz,
 # never share a folder; two frames that would are refused before anything runs. Names reach
 # no shell: GNU parallel hands them to zelvo as arguments. DIR/joblog.txt is GNU parallel's
-# record of every job. Exit status 0 when every frame was done, 1 when some failed, 2 when
-# nothing was started. Set ZELVO to the program to run (default: build/zelvo of this tree).
+# record of every job. SIGTERM, SIGINT or SIGHUP stops every running job (each removes its
+# unfinished files) and starts no more. Exit status 0 when every frame was done, 1 when some
+# failed, 2 when nothing was started, 128 + the signal's number when stopped by one. Set
+# ZELVO to the program to run (default: build/zelvo of this tree).
 set -u
 
 if [ "${1-}" = --one-frame ]; then
   # One job, as GNU parallel starts it: the frame and its folder arrive as arguments, the job
   # and its options from the file the main run wrote.
+  # A frame whose turn comes after the run was stopped is not begun.
+  [ ! -e "$MANY_FRAMES_STOP" ] || exit 143
   mapfile -d '' -t job < "$MANY_FRAMES_JOB"
   exec "$MANY_FRAMES_ZELVO" run "${job[@]}" --out "$MANY_FRAMES_OUT/$3" -- "$2"
 fi
@@ -87,6 +91,7 @@ for f in "${frames[@]}"; do
   folder_of "$f"
   d=$REPLY
   [ -n "$d" ] || refuse "'$f' is not a frame's file name"
+  [ "${d%%/*}" != joblog.txt ] || refuse "'$f' would have its folder where the joblog goes, $out/joblog.txt; run it from another folder"
   [ -z "${owner[$d]+x}" ] || refuse "'$f' and '${owner[$d]}' would share the folder $out/$d; run them separately"
   [ -z "${inside[$d]+x}" ] || refuse "'$f' would hold the folder of '${inside[$d]}'; run them separately"
   a=$d
@@ -109,7 +114,9 @@ done
 list=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
 where=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
 jobfile=$(mktemp -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
-trap 'rm -f -- "$list" "$where" "$jobfile"' EXIT
+stopfile=$(mktemp -u -- "$out/.many_frames.XXXXXX") || refuse "cannot write in the output folder $out"
+trap 'rm -f -- "$list" "$where" "$jobfile" "$stopfile"' EXIT
+[ ! -d "$out/joblog.txt" ] || refuse "$out/joblog.txt is a folder; the joblog goes there"
 printf '%s\0' "${frames[@]}" > "$list"
 printf '%s\0' "${folders[@]}" > "$where"
 printf '%s\0' "${job[@]}" > "$jobfile"
@@ -118,9 +125,27 @@ printf '%s\0' "${job[@]}" > "$jobfile"
 # No user text is in the command GNU parallel runs: the frames and folders come as its input
 # (quoted by parallel), the job's options from a file, the folder and program from the
 # environment.
+# GNU parallel runs in the background so that a signal reaches this script at once: it marks
+# the run stopped (a job not yet begun then does nothing) and passes SIGTERM on to parallel,
+# which sends it to every running job; the script waits until all have ended.
+stopped='' pid=''
+stop() {
+  stopped=$1
+  : > "$stopfile"
+  [ -z "$pid" ] || kill -TERM "$pid" 2> /dev/null
+}
+for s in TERM INT HUP; do trap "stop $s" "$s"; done
 MANY_FRAMES_SELF=$here/scripts/many_frames.sh MANY_FRAMES_JOB=$jobfile MANY_FRAMES_OUT=$out \
-  MANY_FRAMES_ZELVO=$zelvo parallel --will-cite -0 -q -j "$jobs" --joblog "$out/joblog.txt" --keep-order \
-  bash -c 'exec bash "$MANY_FRAMES_SELF" --one-frame "$1" "$2"' many_frames '{1}' '{2}' :::: "$list" ::::+ "$where"
+  MANY_FRAMES_ZELVO=$zelvo MANY_FRAMES_STOP=$stopfile parallel --will-cite -0 -q -j "$jobs" \
+  --joblog "$out/joblog.txt" --keep-order \
+  bash -c 'exec bash "$MANY_FRAMES_SELF" --one-frame "$1" "$2"' many_frames '{1}' '{2}' :::: "$list" ::::+ "$where" \
+  < /dev/null &
+pid=$!
+[ -z "$stopped" ] || kill -TERM "$pid" 2> /dev/null
+# (parallel ignores SIGTERM until it starts its first job; the stop mark holds that job back.)
+while ! wait "$pid" && kill -0 "$pid" 2> /dev/null; do
+  [ -z "$stopped" ] || kill -TERM "$pid" 2> /dev/null
+done
 
 # Done and failed from each job's exit status and signal in the joblog (its first 8 columns
 # are numbers; the command comes last).
@@ -132,6 +157,7 @@ while IFS=$'\t' read -r seq _ _ _ _ _ status signal _; do
   else
     why="exit status $status"
     [ "$signal" = 0 ] || why="signal $signal"
+    if [ -n "$stopped" ] && { [ "$status" = 143 ] || [ "$signal" = 15 ]; }; then why=stopped; fi
     f=${frames[seq - 1]}
     failed+=("${f//$'\n'/\\n} ($why)")
   fi
@@ -141,6 +167,11 @@ echo "$done of $total frames done; results in $out/<frame>/"
 if [ "$done" -ne "$total" ]; then
   echo "Failed ($((total - done))):"
   for f in "${failed[@]}"; do printf '  %s\n' "$f"; done
+  if [ -n "$stopped" ]; then
+    [ "$missing" -le 0 ] || echo "  $missing frames stopped or not started"
+    echo "Stopped by SIG$stopped"
+    exit $((128 + $(kill -l "$stopped")))
+  fi
   [ "$missing" -le 0 ] || echo "  $missing frames have no record in $out/joblog.txt"
   exit 1
 fi

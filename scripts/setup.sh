@@ -9,9 +9,10 @@ cd "$(dirname "$0")/.."
 
 # Building and running Zelvo.
 RUN_PACKAGES="cmake g++ make pkg-config libcfitsio-dev zlib1g-dev giza-dev libedit-dev wcslib-dev libx11-dev"
-# The tests, benchmarks and fuzzers (and GNU parallel for scripts/many_frames.sh).
+# The tests, benchmarks and fuzzers (and GNU parallel for scripts/many_frames.sh, Slurm and
+# munge for the cluster test of scripts/slurm_frames.sh).
 TEST_PACKAGES="libcfitsio-bin libgtest-dev libgmock-dev libbenchmark-dev gzip imagemagick xvfb xauth xdotool \
-x11-utils x11-apps fitsverify clang libclang-rt-14-dev python3-astropy python3-photutils parallel ghostscript groff-base clang-format"
+x11-utils x11-apps fitsverify clang libclang-rt-14-dev python3-astropy python3-photutils parallel ghostscript groff-base clang-format slurm-wlm munge"
 
 demo=0
 if [ "${1:-}" = "--demo" ]; then

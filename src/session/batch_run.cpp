@@ -76,10 +76,76 @@ bool has_suffix(std::string_view s, std::string_view suffix) {
                     [](char lower, char c) { return std::tolower(static_cast<unsigned char>(c)) == lower; });
 }
 
+// A run writes into a private folder ".zelvo-run-<host>-<pid>-XXXXXX" inside DIR. The host and
+// process id tell a later run whether the writer has ended without clearing it (SIGKILL, a
+// crash, a node that went down and came back): only a folder of this host whose process is
+// gone is known to be dead. On a shared file system a folder of another host is never judged.
+constexpr std::string_view kWorkPrefix = ".zelvo-run-";
+
+std::string host_name() {
+  char buf[256] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == 0) return "localhost";
+  return buf;
+}
+
+// Removes a private folder and the files in it; false (errno set) when something in it is not
+// a file a run writes (a folder), or cannot be removed.
+bool remove_work_folder(const fs::path& work) {
+  std::error_code ec;
+  for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->symlink_status(ec).type() == fs::file_type::directory) {
+      errno = EISDIR;
+      return false;
+    }
+    if (!fs::remove(it->path(), ec)) break;
+  }
+  if (!ec) fs::remove(work, ec);
+  if (ec) errno = ec.value();
+  return !ec;
+}
+
+// Clears the private folders in DIR that runs of this host left when they ended without
+// finishing, with a line on `out` for each; names on `err` every one it cannot clear, and why.
+void clear_dead_runs(const fs::path& dir, std::ostream& out, std::ostream& err, const std::string& lead) {
+  const std::string here = host_name();
+  std::error_code ec;
+  std::vector<fs::path> found;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().rfind(kWorkPrefix, 0) == 0 &&
+        it->symlink_status(ec).type() == fs::file_type::directory)
+      found.push_back(it->path());
+  std::sort(found.begin(), found.end());
+  for (const fs::path& f : found) {
+    const std::string shown = one_line(f.string());
+    // "<host>-<pid>-XXXXXX" after the prefix; the host may hold '-' itself.
+    const std::string rest = f.filename().string().substr(kWorkPrefix.size());
+    const std::size_t last = rest.rfind('-');
+    const std::size_t mid = last == std::string::npos || last == 0 ? std::string::npos : rest.rfind('-', last - 1);
+    const std::optional<int32_t> pid =
+        mid == std::string::npos ? std::nullopt : parse_integer(rest.substr(mid + 1, last - mid - 1));
+    if (!pid || *pid <= 0) {
+      err << lead << shown
+          << " is a run folder of unknown origin; it is left as it is (remove it once no run writes there)\n";
+      continue;
+    }
+    const std::string host = rest.substr(0, mid), process = "process " + std::to_string(*pid);
+    if (host != here) {
+      err << lead << shown << " belongs to a run on host " << one_line(host) << " (" << process
+          << "); it is left as it is (remove it once that run has ended)\n";
+    } else if (*pid == ::getpid() || ::kill(*pid, 0) == 0 || errno != ESRCH) {
+      err << lead << shown << " belongs to a run that is still going (" << process << "); it is left as it is\n";
+    } else if (!remove_work_folder(f)) {
+      err << lead << "cannot remove " << shown << ", left by a run that ended unfinished: " << errno_text() << '\n';
+    } else {
+      out << "Removed " << shown << ", left by a run that ended unfinished (" << process << ")\n";
+    }
+  }
+}
+
 // The output folder: made when it does not exist, otherwise it must be a folder and empty
-// (or --force). Returns the private folder inside it where the job writes, or "" after one
-// line on `err`.
-fs::path prepare_output(const BatchArgs& a, std::ostream& err, const std::string& lead) {
+// (or --force), once the private folders of dead runs are cleared. Returns the private folder
+// inside it where the job writes, or "" after one line on `err`.
+fs::path prepare_output(const BatchArgs& a, std::ostream& out, std::ostream& err, const std::string& lead) {
   const std::string dir = one_line(a.out.string());
   struct stat st {};
   if (::stat(a.out.c_str(), &st) != 0) {
@@ -91,6 +157,7 @@ fs::path prepare_output(const BatchArgs& a, std::ostream& err, const std::string
     err << lead << dir << " is not a folder\n";
     return {};
   } else {
+    clear_dead_runs(a.out, out, err, lead);
     std::error_code ec;
     fs::directory_iterator it(a.out, ec);
     if (ec) {
@@ -103,7 +170,8 @@ fs::path prepare_output(const BatchArgs& a, std::ostream& err, const std::string
       return {};
     }
   }
-  std::string work = (a.out / ".zelvo-run-XXXXXX").string();
+  std::string work =
+      (a.out / (std::string(kWorkPrefix) + host_name() + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (::mkdtemp(work.data()) == nullptr) {
     err << lead << "cannot write in the output folder " << dir << ": " << errno_text() << '\n';
     return {};
@@ -152,6 +220,14 @@ std::size_t move_outputs(const BatchArgs& a, const fs::path& work, std::ostream&
   }
   if (left == 0) ::rmdir(work.c_str());
   return left;
+}
+
+// Whether a file the job wrote would replace one in DIR.
+bool replaces_any(const BatchArgs& a, const fs::path& work) {
+  std::error_code ec;
+  for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec))
+    if (fs::exists(fs::symlink_status(a.out / it->path().filename(), ec))) return true;
+  return false;
 }
 
 // A run stopped by a signal (a batch system's time limit, a closed terminal, Ctrl-C) removes
@@ -331,7 +407,7 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
   if (!a) return kJobRefused;
   const BatchJob* job = find_job(a->job);
   const std::string lead = "zelvo run " + a->job + ": ";
-  const fs::path work = prepare_output(*a, err, lead);
+  const fs::path work = prepare_output(*a, out, err, lead);
   if (work.empty()) return kJobRefused;
   BatchRun run(*a, work, out, err);
   int status = 0;
@@ -340,6 +416,14 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
     status = job->run(run);
   }
   if (status == 0 && run.problems() > 0) status = kJobIncomplete;
+  // A --force rerun that could do nothing would put its logs beside the results of the run
+  // before it, which they do not describe: the earlier files stay together, the new ones go.
+  if (status == kJobRefused && a->force && replaces_any(*a, work)) {
+    remove_work_folder(work);
+    err << lead << one_line(a->frame) << ": the earlier results in " << one_line(a->out.string())
+        << " are kept as they were; this run's files are not kept\n";
+    return status;
+  }
   if (move_outputs(*a, work, err, lead) > 0 && status == 0) status = kJobIncomplete;
   return status;
 }

@@ -181,6 +181,58 @@ TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFi
   EXPECT_THAT(err.str(), HasSubstr("b.ZelvoRepeat.log is an input of this run and is kept"));
 }
 
+TEST_F(RemoveJob, AForceRerunThatCanDoNothingLeavesTheEarlierResultsWhole) {
+  dir.write("list.log", list);
+  ASSERT_EQ(run({dir.file(frame)}), 0) << err.str();
+  const std::string stem = "out/$(touch INJECTED) a b.";
+  const std::string transcript = dir.read(stem + "session.txt");
+  const std::vector<float> cleaned = dir.read_fits(stem + "clean.fits").px;
+  dir.write(frame, "SIMPLE  = this is no FITS file any more\n");
+  EXPECT_EQ(run({"--force", dir.file(frame)}), 2);
+  EXPECT_THAT(err.str(), HasSubstr(": the frame cannot be read"));
+  EXPECT_THAT(err.str(), ::testing::EndsWith(": the earlier results in " + dir.file("out") +
+                                             " are kept as they were; this run's files are not kept\n"));
+  EXPECT_EQ(outputs().size(), 5u);
+  EXPECT_EQ(dir.read(stem + "session.txt"), transcript);
+  EXPECT_EQ(dir.read_fits(stem + "clean.fits").px, cleaned);
+}
+
+// The private folders a run leaves when it is killed: those of runs of this host that are gone
+// are cleared by the next run; any other is named and left.
+TEST_F(RemoveJob, RunFoldersOfDeadRunsAreClearedAndOthersNamed) {
+  dir.write("list.log", list);
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string ended = std::string(".zelvo-run-") + host + "-" + std::to_string(gone), out_dir = dir.file("out/");
+  const std::string dead = ended + "-a1B2c3", stuck = ended + "-withafolder", old = ".zelvo-run-Qw3rty";
+  const std::string live = std::string(".zelvo-run-") + host + "-" + std::to_string(getpid()) + "-x";
+  const std::string elsewhere = ".zelvo-run-node-7.cluster-" + std::to_string(gone) + "-x";
+  for (const std::string& f : {dead, live, elsewhere, old, stuck + "/sub"})
+    std::filesystem::create_directories(out_dir + f);
+  dir.write("out/" + dead + "/a.clean.fits", "half written");
+  dir.write("out/" + live + "/a.clean.fits", "being written");
+  EXPECT_EQ(run({dir.file(frame)}), 2);
+  EXPECT_EQ(out.str(), "Removed " + out_dir + dead + ", left by a run that ended unfinished (process " +
+                           std::to_string(gone) + ")\n");
+  const std::string lead = "zelvo run remove: " + out_dir;
+  for (const std::string& line :
+       {lead + old + " is a run folder of unknown origin; it is left as it is (remove it once no run writes there)\n",
+        "zelvo run remove: cannot remove " + out_dir + stuck +
+            ", left by a run that ended unfinished: Is a directory\n",
+        lead + live + " belongs to a run that is still going (process " + std::to_string(getpid()) +
+            "); it is left as it is\n",
+        lead + elsewhere + " belongs to a run on host node-7.cluster (process " + std::to_string(gone) +
+            "); it is left as it is (remove it once that run has ended)\n",
+        "zelvo run remove: " + dir.file("out") + " is not empty; give a new or empty folder, or --force"})
+    EXPECT_THAT(err.str(), HasSubstr(line));
+  EXPECT_EQ(count_of(err.str(), "\n"), 5);
+  EXPECT_FALSE(dir.exists("out/" + dead));
+  EXPECT_EQ(dir.read("out/" + live + "/a.clean.fits"), "being written");
+}
+
 TEST_F(RemoveJob, AnOutputFolderItCannotWriteIsRefusedBeforeAnythingIsDone) {
   dir.write("list.log", list);
   dir.write("file", "");
@@ -219,8 +271,11 @@ TEST_F(RemoveJob, AFrameTheLoaderRefusesIsOneProblemLineAndNothingRemoved) {
   EXPECT_FALSE(dir.exists("out/scaled.clean.fits"));
 }
 
-// A batch system's time limit (SIGTERM) in the middle of a run leaves nothing in the folder.
-TEST(BatchStop, ASignalTakesAwayTheUnfinishedFiles) {
+// A batch system's time limit (SIGTERM) in the middle of a run leaves nothing in the folder;
+// after SIGKILL, which no program can catch, the next run into the folder clears what is left.
+class BatchStop : public ::testing::TestWithParam<int> {};
+
+TEST_P(BatchStop, TheUnfinishedFilesGo) {
   ScratchFolder dir;
   dir.write_fits("big.fits", small_field(3000, 3000));
   std::string list;
@@ -242,12 +297,24 @@ TEST(BatchStop, ASignalTakesAwayTheUnfinishedFiles) {
   };
   for (int i = 0; i < 5000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(started());
-  kill(child, SIGTERM);
+  kill(child, GetParam());
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(WTERMSIG(status), GetParam());
+  if (GetParam() == SIGKILL) {
+    dir.write_fits("small.fits", small_field(100, 100));
+    std::ostringstream o, e;
+    const std::vector<std::string> again = {"remove", dir.file("small.fits"), "--list", listed, "--out", out};
+    EXPECT_EQ(run_batch(again, o, e), 1) << e.str();  // (the list's stars lie outside a small frame)
+    EXPECT_THAT(o.str(), ::testing::StartsWith("Removed " + out + "/.zelvo-run-"));
+    for (const auto& f : std::filesystem::directory_iterator(out)) EXPECT_NE(f.path().filename().c_str()[0], '.');
+    return;
+  }
   EXPECT_TRUE(std::filesystem::is_empty(out));
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, BatchStop, ::testing::Values(SIGTERM, SIGKILL),
+                         [](const ::testing::TestParamInfo<int>& i) { return std::string(sigabbrev_np(i.param)); });
 
 }  // namespace

@@ -9,11 +9,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "session/batch_run.h"
 #include "support/session_harness.h"
 #include "support/without_root.h"
 #include "synthetic_field.h"
@@ -29,33 +37,78 @@ struct ScriptRun {
   std::string out;  // standard output and error
 };
 
-// Runs the script in `cwd` with `args` as they are: no shell sees them.
-ScriptRun many_frames(const std::string& cwd, const std::vector<std::string>& args) {
-  const std::string script = ZELVO_SOURCE_DIR "/scripts/many_frames.sh";
-  std::vector<char*> argv{const_cast<char*>(script.c_str())};
+// Starts `program` in `cwd` with `args` as they are, no shell seeing
+// them; `fd` receives its standard output and error.
+pid_t start(const std::string& cwd, const std::vector<std::string>& args, int& fd, std::string program) {
+  std::vector<char*> argv{program.data()};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  int fd[2];
-  if (pipe(fd) != 0) return {};
+  int p[2];
+  if (pipe(p) != 0) return -1;
   const pid_t child = fork();
   if (child == 0) {
-    dup2(fd[1], 1);
-    dup2(fd[1], 2);
-    close(fd[0]);
+    dup2(p[1], 1);
+    dup2(p[1], 2);
+    close(p[0]);
+    close(p[1]);  // (a daemon it starts must not keep the pipe open)
     if (chdir(cwd.c_str()) != 0) _exit(127);
     setenv("ZELVO", ZELVO_BINARY, 1);
-    execv(script.c_str(), argv.data());
+    execvp(program.c_str(), argv.data());
     _exit(127);
   }
-  close(fd[1]);
+  close(p[1]);
+  fd = p[0];
+  return child;
+}
+
+// Reads what the program started by start() says until it ends, and its exit status.
+ScriptRun finish(pid_t child, int fd) {
   ScriptRun r;
   char buf[4096];
-  for (ssize_t n; (n = read(fd[0], buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<std::size_t>(n));
-  close(fd[0]);
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<std::size_t>(n));
+  close(fd);
   int st = 0;
   waitpid(child, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+// Runs `program` (the script when not given) to its end.
+ScriptRun run(const std::string& cwd, const std::vector<std::string>& args,
+              const std::string& program = ZELVO_SOURCE_DIR "/scripts/many_frames.sh") {
+  int fd = -1;
+  const pid_t child = start(cwd, args, fd, program);
+  return child < 0 ? ScriptRun{} : finish(child, fd);
+}
+ScriptRun many_frames(const std::string& cwd, const std::vector<std::string>& args) { return run(cwd, args); }
+
+// Waits up to `seconds` for `ready`.
+template <class Ready>
+bool wait_for(Ready ready, int seconds) {
+  for (int i = 0; i < seconds * 50; ++i) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ready();
+}
+
+// Every file under `folder` (folders themselves not listed), by path relative to it.
+std::vector<std::string> files_under(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder, ec))
+    if (!e.is_directory()) files.push_back(std::filesystem::relative(e.path(), folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A 3000 x 3000 frame with a list of 600 objects on it: a run of several seconds.
+void write_slow_job(const ScratchFolder& dir, const std::string& frame, const std::string& list) {
+  dir.write_fits(frame, small_field(3000, 3000));
+  std::string objects;
+  for (int i = 1; i <= 600; ++i)
+    objects += "1 " + std::to_string(90 * (i % 30 + 1)) + " " + std::to_string(90 * (i % 30 + 1)) + " 5\n";
+  dir.write(list, objects);
 }
 
 class ManyFrames : public ::testing::Test {
@@ -122,6 +175,9 @@ TEST_F(ManyFrames, ClashesAndAnUnusableFolderAreRefusedBeforeAnythingRuns) {
       {{"--out", "o", "remove", "--list", list, "--", "night1", "night1/a.fits"},
        "many_frames.sh: 'night1' would hold the folder of 'night1/a.fits'; run them separately\n"},
       {{"--out", "o", "remove", "--list", list, "--", "."}, "many_frames.sh: '.' is not a frame's file name\n"},
+      {{"--out", "o", "remove", "--list", list, "--", "a.fits", "./joblog.txt/a.fits"},
+       "many_frames.sh: './joblog.txt/a.fits' would have its folder where the joblog goes, o/joblog.txt; run it "
+       "from another folder\n"},
       {{"--out", "file/o", "remove", "--list", list, "--", "a.fits"},
        "many_frames.sh: cannot make the output folder file/o\n"},
   };
@@ -142,6 +198,32 @@ TEST_F(ManyFrames, ClashesAndAnUnusableFolderAreRefusedBeforeAnythingRuns) {
   if (refused) {
     EXPECT_TRUE(*refused);
   }
+}
+
+TEST_F(ManyFrames, SigtermStopsEveryJobAndStartsNoMore) {
+  write_slow_job(dir, "work dir/big.fits", "work dir/big.log");
+  for (const char* name : {"big2.fits", "big3.fits", "big4.fits"})
+    ASSERT_EQ(link((work + "/big.fits").c_str(), (work + "/" + name).c_str()), 0);
+  int fd = -1;
+  const pid_t script = start(work,
+                             {"-j", "2", "--out", "stop", "remove", "--list", "big.log", "--", "big.fits", "big2.fits",
+                              "big3.fits", "big4.fits"},
+                             fd, ZELVO_SOURCE_DIR "/scripts/many_frames.sh");
+  ASSERT_TRUE(wait_for(
+      [&] {
+        for (const std::string& f : files_under(work + "/stop"))
+          if (f.find("session.txt") != std::string::npos) return true;
+        return false;
+      },
+      20));
+  kill(script, SIGTERM);
+  const ScriptRun r = finish(script, fd);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("0 of 4 frames done; results in stop/<frame>/\nFailed (4):\n"));
+  EXPECT_THAT(r.out, ::testing::EndsWith("Stopped by SIGTERM\n"));
+  // Nothing goes on writing, and the frames in the queue were never begun.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(files_under(work + "/stop"), std::vector<std::string>{"joblog.txt"});
 }
 
 TEST_F(ManyFrames, FramesThatFailAreCountedFromTheirExitStatus) {
@@ -169,3 +251,107 @@ TEST_F(ManyFrames, PhotometryListMeasuresEachFrame) {
 }
 
 }  // namespace
+
+// scripts/slurm_frames.sh on a real one-node Slurm cluster of the test's own
+// (tests/support/slurm_cluster.sh): task states and exit codes from Slurm's job completion
+// record, the reasons on each task's standard error, the results those of `zelvo run`.
+class SlurmFrames : public ManyFrames {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/zelvo-slurm-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    cluster = folder;
+    const ScriptRun up = run(cluster, {"60", kCluster, "start", cluster}, "timeout");
+    if (up.status == 3) GTEST_SKIP() << "no Slurm cluster here: " << up.out.substr(0, up.out.find('\n'));
+    ASSERT_EQ(up.status, 0) << up.out;
+    setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
+    ManyFrames::SetUp();
+  }
+  void TearDown() override {
+    (void)std::system((kCluster + " stop " + cluster).c_str());
+    unsetenv("SLURM_CONF");
+    std::error_code ec;
+    std::filesystem::remove_all(cluster, ec);
+  }
+  // Submits the array script in the work folder; returns the job's id.
+  std::string submit(const std::string& tasks, const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"30", "sbatch", "--parsable", "--array=" + tasks,
+                                    ZELVO_SOURCE_DIR "/scripts/slurm_frames.sh"};
+    all.insert(all.end(), args.begin(), args.end());
+    const ScriptRun r = run(work, all, "timeout");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return r.out.substr(0, r.out.find_first_of(";\n"));
+  }
+  // The completion records of job `id`'s tasks by task number ("JobState=... ExitCode=..."),
+  // once there are `tasks` of them (at most a minute's wait).
+  std::map<int, std::string> records(const std::string& id, std::size_t tasks) {
+    std::map<int, std::string> r;
+    wait_for(
+        [&] {
+          std::ifstream log(cluster + "/jobcomp.txt");
+          for (std::string line; std::getline(log, line);)
+            if (line.find(" ArrayJobId=" + id + " ") != std::string::npos)
+              r[std::stoi(field(line, "ArrayTaskId"))] =
+                  "JobState=" + field(line, "JobState") + " ExitCode=" + field(line, "ExitCode");
+          return r.size() >= tasks;
+        },
+        60);
+    return r;
+  }
+  static std::string field(const std::string& line, const std::string& name) {
+    const std::size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos) return {};
+    const std::size_t from = at + name.size() + 2;
+    return line.substr(from, line.find(' ', from) - from);
+  }
+  const std::string kCluster = ZELVO_SOURCE_DIR "/tests/support/slurm_cluster.sh";
+  std::string cluster;
+};
+
+TEST_F(SlurmFrames, AnArrayJobFailsItsDamagedFrameAloneAndAStoppedTaskLeavesNothing) {
+  dir.write("work dir/frames.txt",
+            "night1/a.fits\nnight2/a.fits\n$(touch INJECTED) b.fits\nbad.fits\n-lead.fits\n"
+            "night1/a.fits\n");
+  write_slow_job(dir, "work dir/big.fits", "work dir/big.log");
+  dir.write("work dir/big.txt", "big.fits\n");
+  const std::string slow = submit("1", {"big.txt", "stop", "remove", "--list", "big.log"});
+  const std::string id = submit("1-6", {"frames.txt", "runs", "remove", "--list", list, "--seed", "5"});
+  // The slow task stopped as Slurm stops a task at its time limit (SIGTERM, then SIGKILL after
+  // KillWait): scancel takes the same way, and at once, where a limit is whole minutes.
+  ASSERT_TRUE(wait_for([&] { return !files_under(work + "/stop").empty(); }, 30));
+  ASSERT_EQ(std::system(("scancel " + slow).c_str()), 0);
+  EXPECT_EQ(records(slow, 1), (std::map<int, std::string>{{1, "JobState=CANCELLED ExitCode=0:0"}}));
+  // (The record is written at once; the task's processes end within KillWait.)
+  EXPECT_TRUE(wait_for(
+      [&] {
+        const ScriptRun q = run(work, {"10", "squeue", "-h", "-j", slow}, "timeout");
+        return q.status == 0 && q.out.empty();
+      },
+      20));
+  EXPECT_EQ(files_under(work + "/stop"), std::vector<std::string>{});
+  const std::map<int, std::string> done = records(id, 6);
+  const std::string ok = "JobState=COMPLETED ExitCode=0:0";
+  EXPECT_EQ(done, (std::map<int, std::string>{
+                      {1, ok}, {2, ok}, {3, ok}, {4, "JobState=FAILED ExitCode=2:0"}, {5, ok}, {6, ok}}));
+  const std::string why = dir.read("work dir/zelvo-frames-" + id + "_4.err");
+  EXPECT_THAT(why, ::testing::StartsWith("zelvo run remove: bad.fits: the frame cannot be read"));
+  EXPECT_EQ(count_of(why, "\n"), 1) << why;
+  // Each result is what `zelvo run` makes of the frame with the same seed.
+  const std::vector<std::pair<int, std::string>> frames = {{1, "night1/a.fits"},
+                                                           {2, "night2/a.fits"},
+                                                           {3, "$(touch INJECTED) b.fits"},
+                                                           {5, "-lead.fits"},
+                                                           {6, "night1/a.fits"}};
+  for (const auto& [task, frame] : frames) {
+    std::ostringstream o, e;
+    const std::string ref = "work dir/ref" + std::to_string(task);
+    const std::vector<std::string> args = {"remove",      "--list", work + "/" + list, "--seed", "5", "--out",
+                                           dir.file(ref), "--",     work + "/" + frame};
+    ASSERT_EQ(run_batch(args, o, e), 0) << e.str();
+    const std::string stem = frame_stem(frame), got = "work dir/runs/" + std::to_string(task) + "-" +
+                                                      std::filesystem::path(frame).filename().string() + "/" + stem;
+    EXPECT_EQ(dir.read_fits(got + ".clean.fits").px, dir.read_fits(ref + "/" + stem + ".clean.fits").px) << frame;
+    EXPECT_EQ(dir.read(got + ".ZelvoRepeat.log"), dir.read(ref + "/" + stem + ".ZelvoRepeat.log")) << frame;
+  }
+  EXPECT_FALSE(dir.exists("work dir/INJECTED"));
+}
