@@ -35,7 +35,8 @@ std::string menu_radii(const std::string& values) {
 const std::string kMenuTail =
     "   4) Get aperture photometry of a clicked object \n"
     "       [Click anywhere outside the image to return to menu]\n"
-    "   5) Set the gain (e-/count) and read noise (e-); current = 1.0 unknown (unknown, 1 assumed)\n"
+    "   5) Set the detector gain (e-/count) and read noise (e-); current:\n"
+    "       gain 1.0 e-/count (none in the header, 1 assumed), read noise unknown\n"
     "   0) Return back to the main options \n"
     "\n";
 
