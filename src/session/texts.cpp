@@ -193,7 +193,7 @@ constexpr std::array<std::string_view, 31> kHelpR = {
     "Save the cleaned image with S (or X) when you are done.",
 };
 
-constexpr std::array<std::string_view, 29> kHelpG = {
+constexpr std::array<std::string_view, 30> kHelpG = {
     "Use G for the special operations for galaxies. Options 1 and 2 work",
     "on the image in the active slot; 3 and 4 write their result into it.",
     "",
@@ -207,9 +207,10 @@ constexpr std::array<std::string_view, 29> kHelpG = {
     "the rotation curve of a flat disc with that profile (a progress",
     "line shows how far it has come; Ctrl-C stops it). A page shows the",
     "image with the ellipses, the sky, the profile and the rotation",
-    "curve; the tables are appended to ZelvoProfile1.log and the profile",
-    "to ZelvoProfile1.ecsv. When the profile still falls at the extent,",
-    "the sky may hold galaxy light: give a larger extent.",
+    "curve; the tables are appended to ZelvoProfile1.log, and the",
+    "profile's table replaces ZelvoProfile1.ecsv. When the profile still",
+    "falls at the extent, the sky may hold galaxy light: give a larger",
+    "extent.",
     "2 gives the profile in magnitudes (no sky, no rotation curve, no",
     "log); pixels of -99999 (not computed, see 4) are left out.",
     "",

@@ -153,7 +153,7 @@ TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
   EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"
                                  " An exposure time cannot be negative; the exposure time stays 120.5\n" +
                                  kMenu));
-  EXPECT_EQ(count_of(run.out, "current = 2.5 6.0 (typed)\n"), 2);
+  EXPECT_EQ(count_of(run.out, "current:\n       gain 2.5 e-/count (typed), read noise 6.0 e-\n"), 2);
   EXPECT_THAT(run.out,
               HasSubstr(" The gain must be above 0 and the read noise at least 0; the values stay as they were.\n"));
   // The exposure time stays with the slot; the radii do not.
