@@ -159,7 +159,7 @@ constexpr std::array<std::string_view, 14> kHelpA = {
     "card in the image's header records the operation. / 0 is refused.",
 };
 
-constexpr std::array<std::string_view, 31> kHelpR = {
+constexpr std::array<std::string_view, 32> kHelpR = {
     "Use R to remove stars and other unwanted features from the image in",
     "the active image slot. A removed disc is replaced by a model of the",
     "background around it plus noise with the spread of that sky. On",
@@ -171,9 +171,10 @@ constexpr std::array<std::string_view, 31> kHelpR = {
     "local background, shows the pixel values against radius and the",
     "area, and asks the removal radius (the one it found is offered).",
     "2 removes a saturated star with its bleeding column, 3 a circular",
-    "area of the radius you type. 4 finds the stars of the image and",
-    "writes them as an object list (drop or add stars on the image",
-    "first), or takes the name of a list or DS9 region file to use.",
+    "area of the radius you type.",
+    "4 finds the stars of the image and writes them as an object list",
+    "(drop or add stars on the image first), or takes the name of a",
+    "list or DS9 region file to use.",
     "5 removes a galaxy: fit elliptical isophotes, subtract the model.",
     "6 repairs a bad column and 7 a bad row through the click: the line",
     "gets the background interpolated from the lines two and three to",
@@ -226,10 +227,10 @@ constexpr std::array<std::string_view, 30> kHelpG = {
     "save the result with S.",
 };
 
-constexpr std::array<std::string_view, 30> kHelpO = {
-    "Use O to get aperture photometry of stars in the image. A submenu",
-    "lets you set the zoom box, the three radii, the exposure time and",
-    "the detector's gain, and measure objects by clicking them.",
+constexpr std::array<std::string_view, 29> kHelpO = {
+    "Use O to get aperture photometry of an object in the image.",
+    "A submenu lets you set the zoom box, the three radii, the exposure",
+    "time and the detector's gain, and measure objects by clicking them.",
     "",
     "1 zooms in on the area of your objects: give the width and height",
     "of the zoom box and click on its centre. Only clicks inside the",
@@ -241,7 +242,6 @@ constexpr std::array<std::string_view, 30> kHelpO = {
     "5 sets the gain (electrons per count) and the read noise, taken",
     "from the header (GAIN or EGAIN, RDNOISE or READNOIS) where it has",
     "them; without a gain, 1 is assumed and the menu says so.",
-    "",
     "4 measures: click each object. Zelvo finds its centre, refuses a",
     "saturated one, sums the aperture (partial pixels by their exact",
     "overlap) and takes off the sky, the clipped mean of the annulus:",

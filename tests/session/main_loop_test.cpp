@@ -118,9 +118,9 @@ TEST(HelpWindow, OpensWithTheDialogueShowsTextsAndClosesOnTheNextH) {
 }
 
 TEST(HelpWindow, EveryKeyHasItsTextWithTheGivenLineCount) {
-  const std::pair<char, std::size_t> counts[] = {{'1', 12}, {'L', 5}, {'S', 5},  {'N', 5},  {'D', 21}, {'C', 6},
-                                                 {'T', 6},  {'F', 3}, {'M', 16}, {'A', 13}, {'R', 27}, {'G', 27},
-                                                 {'O', 29}, {'P', 3}, {'H', 3},  {'X', 3},  {'Q', 3}};
+  const std::pair<char, std::size_t> counts[] = {{'1', 12}, {'L', 5}, {'S', 7},  {'N', 5},  {'D', 21}, {'C', 6},
+                                                 {'T', 6},  {'F', 3}, {'M', 16}, {'A', 14}, {'R', 32}, {'G', 30},
+                                                 {'O', 29}, {'P', 4}, {'H', 3},  {'X', 6},  {'Q', 3}};
   for (auto [key, n] : counts) {
     EXPECT_EQ(help_text(key).size(), n) << key;
     EXPECT_EQ(help_text(static_cast<char>(std::tolower(key))).size(), n) << key;
@@ -132,7 +132,8 @@ TEST(HelpWindow, EveryKeyHasItsTextWithTheGivenLineCount) {
   EXPECT_EQ(help_text('A').front(), "Use A to make arithmetic operations to your images. A submenu is");
   EXPECT_EQ(help_text('O').front(), "Use O to get aperture photometry of an object in the image.");
   bool formula = false;
-  for (auto l : help_text('O')) formula |= l == "  mag = zmag - 2.5 * log10(flux) + 2.5 * log10(itime)";
+  // The magnitude O prints: per second of exposure, no zero point.
+  for (auto l : help_text('O')) formula |= l == "  mag = -2.5 * log10(flux) + 2.5 * log10(itime)";
   EXPECT_TRUE(formula);
   EXPECT_EQ(help_text('R').front(), "Use R to remove stars and other unwanted features from the image in");
   EXPECT_TRUE(help_text('Z').empty());
