@@ -13,6 +13,7 @@
 #include "display/inspection_page.h"
 #include "photometry/psf.h"
 #include "platform/console.h"
+#include "platform/log_file.h"
 #include "removal/deathstar.h"
 #include "removal/line_repair.h"
 #include "removal/object_list.h"
@@ -37,16 +38,17 @@ struct RemovalDialogue {
   // The constant level the visit added to every pixel: the user's display levels are drawn
   // this much higher, so the picture looks as it did before the visit.
   float shift = 0.0f;
-  // While a list is removed without questions, each object's working notes are held here
-  // (and then written to the debug log) instead of being shown.
-  std::vector<std::string>* held_notes = nullptr;
+  // While a list is removed without questions, each object's working notes go to this log
+  // (the debug log) instead of the command window; the last one is kept for a problem line.
+  LogFile* notes_log = nullptr;
+  std::string last_note;
 
-  // A working note of the object in hand: shown, or held for the debug log.
+  // A working note of the object in hand: shown, or written to the debug log at once, so
+  // that it stands among the routines' own debug lines in the order they came.
   void note(std::string line) {
-    if (held_notes)
-      held_notes->push_back(std::move(line));
-    else
-      con.line(line);
+    if (!notes_log) return con.line(line);
+    if (*notes_log) notes_log->stream() << line << '\n' << std::flush;
+    last_note = std::move(line);
   }
 };
 

@@ -37,8 +37,6 @@ constexpr std::string_view kListUnreadable =
     "ZelvoRep.log cannot be read (missing, or not a readable file); options 8 and 9 need it in the "
     "working folder.";
 constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
-// What a debug log that cannot be written means for option 9's working notes.
-constexpr std::string_view kNotesUnlogged = "the working notes of the list are not kept";
 // The radius a column's record line carries (no ring is traced for it).
 constexpr float kColumnRecordRadius = 19.0f;
 
@@ -65,42 +63,30 @@ void report_incorrect_data(Console& con) {
   for (std::string_view l : kIncorrectDataLines) con.text(l);
 }
 
-// Holds each object's working notes while option 9 works through a list and appends them to
-// the debug log under a heading naming the object; the command window shows only the
-// progress, the problems and the summary.
-class HeldNotes {
+// Sends the working notes of option 9's objects to the debug log, each object's under a line
+// naming it; the command window shows only the progress, the problems and the summary.
+class NotesToLog {
  public:
-  explicit HeldNotes(RemovalDialogue& ctx) : ctx_(ctx) { ctx_.held_notes = &notes_; }
-  ~HeldNotes() {
-    flush();
-    ctx_.held_notes = nullptr;
+  explicit NotesToLog(RemovalDialogue& ctx) : ctx_(ctx) {
+    log_.open(ctx_.files.debug_log, ctx_.con, std::string(kNoDebugLogText));
+    ctx_.notes_log = &log_;
   }
-  HeldNotes(const HeldNotes&) = delete;
-  HeldNotes& operator=(const HeldNotes&) = delete;
+  ~NotesToLog() { ctx_.notes_log = nullptr; }
+  NotesToLog(const NotesToLog&) = delete;
+  NotesToLog& operator=(const NotesToLog&) = delete;
 
-  // The notes of the next object, under `heading` (the last object's are written first).
-  void start(std::string heading) {
-    flush();
-    heading_ = std::move(heading);
+  // The line that names the next object, after an empty one.
+  void start(const std::string& heading) {
+    ctx_.note("");
+    ctx_.note(text_line(heading));
+    ctx_.last_note.clear();
   }
-  // The last note held: the reason of a removal that changed nothing.
-  std::string last() const { return notes_.empty() ? std::string() : without_leading_blanks(notes_.back()); }
-  // Writes the notes held so far to the debug log.
-  void flush() {
-    if (notes_.empty()) return;
-    LogFile log;
-    if (log.open(ctx_.files.debug_log, ctx_.con, std::string(kNotesUnlogged))) {
-      log.stream() << '\n' << text_line(heading_) << '\n';
-      for (const std::string& l : notes_) log.stream() << l << '\n';
-      log.stream().flush();
-    }
-    notes_.clear();
-  }
+  // The last note of the object: the reason of a removal that changed nothing.
+  std::string last() const { return without_leading_blanks(ctx_.last_note); }
 
  private:
   RemovalDialogue& ctx_;
-  std::vector<std::string> notes_;
-  std::string heading_;
+  LogFile log_;
 };
 
 }  // namespace
@@ -129,7 +115,7 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
            " objects; those are removed, the rest of the image is untouched.";
   };
   ProgressMeter meter(ctx.con, "object", all);
-  HeldNotes held(ctx);
+  NotesToLog held(ctx);
   const StopRequest stop = ctx.con.stop_request();
   for (const ListedObject& o : list->objects) {
     if (stop.requested()) throw Interrupted(stop_line(done));
@@ -139,7 +125,6 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
     ctx.note(list_record({kReadAutomaticLead, o.type, o.x, o.y, o.radius}));
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
-      held.flush();
       if (report)
         report->problems.push_back(where + ": type " + std::to_string(o.type) +
                                    " is not 1, 2, 3, 6 or 7; the list stops there");
@@ -178,12 +163,10 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
       if (report) report->removed.push_back({o.type, visit.xcen, visit.ycen, recorded_radius});
     } else {
       const std::string why = held.last();
-      held.flush();
       problem(where + ": nothing was removed there" + (why.empty() ? std::string() : " (" + why + ")"));
     }
     blank_apostrophes(ctx.slot.object);
   }
-  held.flush();
   meter.update(done);
   ctx.con.text("Removed " + std::to_string(removed) + " of the " + std::to_string(all) + " listed objects in " +
                duration_text(meter.seconds()) + "; the working notes of each are in " +

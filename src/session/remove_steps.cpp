@@ -21,6 +21,7 @@
 #include "removal/satbar.h"
 #include "removal/wipe.h"
 #include "session/remove_dialogue.h"
+#include "session/remove_texts.h"
 #include "session/session.h"
 
 namespace zelvo {
@@ -35,8 +36,6 @@ constexpr std::string_view kSkyLevelLead = "Estimated background sky level = ";
 constexpr std::string_view kSkySigmaLead = "Estimated background sky sigma = ";
 
 constexpr float kSkyLower = -50.0f;
-// What a debug log that cannot be opened or written means (after the reason).
-constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
 
 RemovalContext removal_context(const RemovalDialogue& ctx, std::ostream* log) {
   return RemovalContext{ctx.s.random.rng, ctx.s.random.seed, ctx.s.settings.extlogs, log, ctx.con.stop_request()};
