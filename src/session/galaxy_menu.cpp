@@ -38,8 +38,8 @@ constexpr std::array<std::string_view, 6> kMenu = {
     "What do you want to do? ",
     "  1) Extract the profile of a galaxy (flux scale)",
     "  2) Extract the profile of a galaxy (magnitude scale)",
-    "  3) Extract the (B-I) colour of a galaxy ",
-    "  4) Calculate the instrumental I-band image ",
+    "  3) Make the calibrated (B-I) colour image of two slots",
+    "  4) Make the calibrated I-band image (mag/arcsec^2)",
     "  0) Return back to the main options ",
 };
 constexpr std::array<std::string_view, 2> kSplintAlarm = {"Bad xa input in splint!", "Hit <ENTER> to continue..."};

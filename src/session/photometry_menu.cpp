@@ -222,7 +222,7 @@ constexpr std::string_view kMenuRadiiValues = "      inner background, outer bac
 constexpr std::string_view kMenuExptime = "  3) Set variables; current image exposure time = ";
 constexpr std::array<std::string_view, 3> kMenuTail = {
     "  4) Get aperture photometry of a clicked object ",
-    "      [Click anywhere outside the image to return to menu]",
+    "      [Click outside the zoom box, or press q or Esc, to return to menu]",
     "  0) Return back to the main options ",
 };
 constexpr std::string_view kMenuGain = "  5) Set the detector gain (e-/count) and read noise (e-); current:";

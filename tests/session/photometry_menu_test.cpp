@@ -34,7 +34,7 @@ std::string menu_radii(const std::string& values) {
 
 const std::string kMenuTail =
     "   4) Get aperture photometry of a clicked object \n"
-    "       [Click anywhere outside the image to return to menu]\n"
+    "       [Click outside the zoom box, or press q or Esc, to return to menu]\n"
     "   5) Set the detector gain (e-/count) and read noise (e-); current:\n"
     "       gain 1.0 e-/count (none in the header, 1 assumed), read noise unknown\n"
     "   0) Return back to the main options \n"
