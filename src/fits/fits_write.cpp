@@ -21,6 +21,7 @@
 
 #include "fits/fits_io.h"
 #include "fits/header_cards.h"
+#include "fits/history_cards.h"
 #include "platform/temporary_guard.h"
 #include "text/list_format.h"
 
@@ -146,7 +147,8 @@ FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
   long naxes[2] = {image.nx, image.ny};
   fits_create_img(f, plan.type.bitpix, 2, naxes, &status);
   bool had_checksum = false;
-  write_source_cards(f, plan.cards, had_checksum, status);
+  // The range cards follow the pixels written, not the ones the image was loaded with.
+  write_source_cards(f, with_data_range(plan.cards, image, plan.undefined_as_null), had_checksum, status);
   write_pixels(f, plan, status);
   if (had_checksum) fits_write_chksum(f, &status);
   if (status > 0) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
@@ -46,6 +47,8 @@ constexpr const char* kGrowthHeader[] = {
     "     ------    --------      ------        ----",
 };
 constexpr const char* kHaywire = "All right. Flux is going haywire, so we quit here...";
+constexpr const char* kNoFlux =
+    "No flux above the local background around the object; its half-flux radius cannot be measured.";
 constexpr const char* kCentroidKept =
     "No column or row of the 9 x 9 box around the object lies above the box mean; "
     "the centre is kept there.";
@@ -588,8 +591,27 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
         e.backgrounds.back() = b;
       }
     }
-  e.total = total < e.sky ? 50000.0f : total;
+  // The flux over the local background as measured: a faint star's total may lie below the
+  // sky level per pixel and is still its flux (replacing it by a constant made the half-flux
+  // column meaningless).
+  e.total = total;
   return true;
+}
+
+// The pixel-to-pixel noise about the local background of the collected pixels beyond R,
+// where the star has faded (1.4826 times their median absolute deviation); 0 when fewer
+// than 10 such pixels were collected.
+float collected_noise(float R, const PsfEstimate& e) {
+  std::vector<float> dev;
+  for (std::size_t p = 0; p < e.radii.size(); ++p)
+    if (e.radii[p] > R) dev.push_back(e.values[p] - e.backgrounds[p]);
+  if (dev.size() < 10) return 0.0f;
+  const auto mid = dev.begin() + static_cast<std::ptrdiff_t>(dev.size() / 2);
+  std::nth_element(dev.begin(), mid, dev.end());
+  const float median = *mid;
+  for (float& d : dev) d = std::fabs(d - median);
+  std::nth_element(dev.begin(), mid, dev.end());
+  return 1.4826f * *mid;
 }
 
 // The growth curve (the flux enclosed within k R / 20, k = 1 .. 20) as a table, and the
@@ -605,20 +627,31 @@ float half_flux_radius(float R, PsfEstimate& e) {
   const float width = R / static_cast<float>(kGrowthRings);
   float radius[kGrowthRings + 1] = {};
   float enclosed[kGrowthRings + 1] = {};
+  int32_t inside[kGrowthRings + 1] = {};
   for (int32_t k = 1; k <= kGrowthRings; ++k) {
     radius[k] = static_cast<float>(k) * R / static_cast<float>(kGrowthRings);
     float s = 0.0f;
     for (int32_t p = 0; p < e.npix; ++p)
-      if (e.radii[static_cast<std::size_t>(p)] <= radius[k])
+      if (e.radii[static_cast<std::size_t>(p)] <= radius[k]) {
         s += e.values[static_cast<std::size_t>(p)] - e.backgrounds[static_cast<std::size_t>(p)];
+        ++inside[k];
+      }
     enclosed[k] = s;
   }
 
   float halfrad = kNoHalfRadius;
   bool found = false;
   const float half_total = e.total * 0.5f;
-  for (const char* h : kGrowthHeader) e.notes.push_back(text_line(h));
-  for (int32_t k = 2; k <= kGrowthRings; ++k) {
+  // A growth curve falls by chance where the star has faded into the noise: only a fall of
+  // more than 3 sigmas of its ring's pixels is a fault of the estimate.
+  const float noise = collected_noise(R, e);
+  if (!(e.total > 0.0f)) {
+    e.notes.push_back(text_line(kNoFlux));
+    found = true;  // no half of it to look for: the table is left out
+  } else {
+    for (const char* h : kGrowthHeader) e.notes.push_back(text_line(h));
+  }
+  for (int32_t k = 2; k <= kGrowthRings && e.total > 0.0f; ++k) {
     char row[64];
     std::snprintf(row, sizeof row, "%12.3f%12.3f%12.3f%12.3f", static_cast<double>(radius[k]),
                   static_cast<double>(enclosed[k]), static_cast<double>(half_total), static_cast<double>(R));
@@ -629,7 +662,8 @@ float half_flux_radius(float R, PsfEstimate& e) {
       halfrad = radius[k] - (enclosed[k] - half_total) * width / (enclosed[k] - enclosed[k - 1]);
       found = true;
     }
-    if (enclosed[k] < enclosed[k - 1]) {
+    const float chance = 3.0f * noise * std::sqrt(static_cast<float>(inside[k] - inside[k - 1]));
+    if (enclosed[k] < enclosed[k - 1] - chance) {
       e.notes.push_back(text_line(kHaywire));
       e.haywire = true;
       break;

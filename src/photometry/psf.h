@@ -123,8 +123,8 @@ struct PsfEstimate {
   std::optional<std::pair<int32_t, int32_t>> centroid_pixel;
   float rough_sky = 0.0f;  // mean level of the central region
   float sky = 0.0f;        // clipped sky mean (or the rough sky, see GETPSF)
-  // Sky-subtracted flux within 3R; the rough sky after an early return, and 50000.0 when
-  // the flux is below the sky level.
+  // Flux within 3R over the local background (0 or below: nothing stands above it); the
+  // rough sky after an early return.
   float total = 0.0f;
   bool too_close_to_edge = false;  // the flux box left the image: early return
   bool saturated = false;          // a pixel within 3R exceeded the saturation level

@@ -19,6 +19,7 @@
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 #include "session/commands.h"
+#include "session/edit_history.h"
 #include "session/session.h"
 
 namespace zelvo {
@@ -190,6 +191,9 @@ void command_crop(Session& s) {
     return;
   }
   standardise_wcs(s, a);
+  note_edit(a, 'C',
+            "cropped to x " + std::to_string(x1) + ".." + std::to_string(x2) + ", y " + std::to_string(y1) + ".." +
+                std::to_string(y2) + " of the " + std::to_string(a.nx()) + " x " + std::to_string(a.ny()) + " image");
   a.image = std::move(*cropped);
   transform_wcs_cards(a.cards, crop_map(x1, y1));
   mark_modified(a);
@@ -218,6 +222,7 @@ void command_rotate(Session& s) {
     }
     // The WCS follows the pixels one quarter turn at a time; the width alternates.
     for (int t = 0; t < turns; ++t) transform_wcs_cards(a.cards, quarter_turn_map(t % 2 == 0 ? nx_before : ny_before));
+    note_edit(a, 'T', "rotated " + std::to_string(90 * turns) + " degrees clockwise");
   }
   mark_modified(a);
 }
@@ -235,8 +240,14 @@ void command_reflect(Session& s) {
     s.con.text(not_enough_memory(a.image));
     return;
   }
-  if (choice == 'A' || choice == 'a') transform_wcs_cards(a.cards, mirror_x_map(a.nx()));
-  if (choice == 'B' || choice == 'b') transform_wcs_cards(a.cards, mirror_y_map(a.ny()));
+  if (choice == 'A' || choice == 'a') {
+    transform_wcs_cards(a.cards, mirror_x_map(a.nx()));
+    note_edit(a, 'F', "reflected left to right");
+  }
+  if (choice == 'B' || choice == 'b') {
+    transform_wcs_cards(a.cards, mirror_y_map(a.ny()));
+    note_edit(a, 'F', "reflected top to bottom");
+  }
   mark_modified(a);
 }
 
@@ -268,10 +279,15 @@ void command_arithmetic(Session& s) {
       return;
     }
     // Element by element, so the active slot may be X or Y itself.
-    if (known_operator(op.op))
+    if (known_operator(op.op)) {
+      // Named before the pixels change: the active slot may be one of the operands.
+      const std::string what = "pixels set to " + slot_label(op.x, x) + " " + op.op + " " + slot_label(op.y, y);
       for (std::size_t i = 0; i < out.size(); ++i) out[i] = apply_operator(op.op, x.image.px[i], y.image.px[i]);
+      note_edit(a, 'A', what);
+    }
   } else if (known_operator(op.op)) {
     for (float& p : out) p = apply_operator(op.op, p, op.constant);
+    note_edit(a, 'A', std::string("every pixel ") + op.op + " " + format_real(op.constant));
   }
   mark_modified(a);
 

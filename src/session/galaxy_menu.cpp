@@ -24,7 +24,9 @@
 #include "platform/graphics.h"
 #include "platform/list_io.h"
 #include "platform/log_file.h"
+#include "platform/progress_meter.h"
 #include "session/commands.h"
+#include "session/edit_history.h"
 #include "session/loop.h"
 #include "session/session.h"
 #include "text/list_parse.h"
@@ -37,8 +39,8 @@ constexpr std::array<std::string_view, 6> kMenu = {
     "What do you want to do? ",
     "  1) Extract the profile of a galaxy (flux scale)",
     "  2) Extract the profile of a galaxy (magnitude scale)",
-    "  3) Extract the (B-I) colour of a galaxy ",
-    "  4) Calculate the instrumental I-band image ",
+    "  3) Make the calibrated (B-I) colour image of two slots",
+    "  4) Make the calibrated I-band image (mag/arcsec^2)",
     "  0) Return back to the main options ",
 };
 constexpr std::array<std::string_view, 2> kSplintAlarm = {"Bad xa input in splint!", "Hit <ENTER> to continue..."};
@@ -249,14 +251,16 @@ void rotation_phase(ProfileResult& res, float R, float step, ProfileLog& log, Co
   const double seconds = rotation_seconds(R, step);
   if (seconds > 60.0) con.text(rotation_duration_line(seconds));
   int32_t points_done = 1;  // the first point (radius 0) needs no work
+  std::optional<ProgressMeter> meter;
+  meter.emplace(con, "rotation curve: point", static_cast<std::size_t>(std::max(rotation_points(R, step), 1)));
   const RotationForces forces = rotation_forces(
       res.profile, res.y2, R, step,
-      [&](int32_t done, int32_t all) {
+      [&](int32_t done, int32_t) {
         points_done = done;
-        con.progress("rotation curve: point " + std::to_string(done) + " of " + std::to_string(all));
+        meter->update(static_cast<std::size_t>(done));
       },
       con.stop_request());
-  con.progress_done();
+  meter.reset();
   if (forces.stopped) {
     log.record({"Rotation curve stopped by Ctrl-C after point", points_done, "of", rotation_points(R, step)});
     throw Interrupted("Ctrl-C: the rotation curve was stopped after " + std::to_string(points_done) + " of " +
@@ -525,9 +529,15 @@ SlotChanges colour_image_dialogue(Session& s) {
 
   slot_of(s, bs).exptime = *tb;
   slot_of(s, is).exptime = *ti;
+  changes.history = "(B-I) colour image from B " + slot_label(bs, slot_of(s, bs)) + " and I " +
+                    slot_label(is, slot_of(s, is)) + ", kappa " + format_real(k.kappa) + ", lambda " +
+                    format_real(k.lambda) + ", my " + format_real(k.my) + ", airmass " + format_real(k.airmass);
   // Both slots end as count rates; a slot given as both bands is divided once.
-  divide_by_exposure(slot_of(s, bs).view(), slot_of(s, bs).exptime);
-  if (is != bs) divide_by_exposure(slot_of(s, is).view(), slot_of(s, is).exptime);
+  for (int band : is != bs ? std::vector<int>{bs, is} : std::vector<int>{bs}) {
+    ImageSlot& sl = slot_of(s, band);
+    divide_by_exposure(sl.view(), sl.exptime);
+    note_edit(sl, 'G', "divided by the exposure time " + format_real(sl.exptime) + " s (count rates)");
+  }
   make_colour_image(slot_of(s, bs).view(), slot_of(s, is).view(), s.active().view(), k);
   for (int k : {activeslot, bs, is})
     if (std::find(changes.pixels_changed.begin(), changes.pixels_changed.end(), k) == changes.pixels_changed.end())
@@ -558,6 +568,11 @@ SlotChanges calibrated_image_dialogue(Session& s) {
   if (!ti) return changes;
 
   slot_of(s, is).exptime = *ti;
+  changes.history = "calibrated I-band image (mag/arcsec^2) from I " + slot_label(is, slot_of(s, is)) + " and (B-I) " +
+                    slot_label(cs, slot_of(s, cs)) + ", alpha " + format_real(k.alpha) + ", beta " +
+                    format_real(k.beta) + ", gamma " + format_real(k.gamma) + ", airmass " + format_real(k.airmass) +
+                    ", scale " + format_real(k.scale) + " arcsec/pixel, zero-level " + format_real(k.dz) +
+                    ", exposure " + format_real(*ti) + " s";
   make_calibrated_image(slot_of(s, is).view(), slot_of(s, cs).view(), *ti, s.active().view(), k);
   changes.pixels_changed = {s.slots.active_number};
   changes.header_from = is;
@@ -592,6 +607,7 @@ void command_galaxy(Session& s) {
   for (int k : changes.pixels_changed) mark_modified(s.slots.all[static_cast<std::size_t>(k - 1)]);
   if (changes.header_from != s.slots.active_number)
     s.active().cards = s.slots.all[static_cast<std::size_t>(changes.header_from - 1)].cards;
+  note_edit(s.active(), 'G', changes.history);
 }
 
 }  // namespace zelvo

@@ -42,6 +42,7 @@ struct SlotChanges {
   // The I-band slot: the result lies on its pixel grid, so it takes that slot's header cards
   // (and with them its world coordinates). 0 for a refused request.
   int header_from = 0;
+  std::string history;  // what the active slot's header records of the new image
 };
 
 // Option 3: the (B-I) colour image into the active slot; the B and I slots are divided

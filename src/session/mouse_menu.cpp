@@ -53,7 +53,7 @@ std::string fwhm_text(const StarWidth& w) {
 
 constexpr std::array<std::string_view, 3> kMenuTail = {
     "  2) Analyse image around the mouse click ",
-    "      [Click anywhere outside the image to return to menu]",
+    "      [Click outside the zoom box, or press q or Esc, to return to menu]",
     "  0) Return back to the main options ",
 };
 

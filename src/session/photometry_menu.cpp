@@ -222,10 +222,11 @@ constexpr std::string_view kMenuRadiiValues = "      inner background, outer bac
 constexpr std::string_view kMenuExptime = "  3) Set variables; current image exposure time = ";
 constexpr std::array<std::string_view, 3> kMenuTail = {
     "  4) Get aperture photometry of a clicked object ",
-    "      [Click anywhere outside the image to return to menu]",
+    "      [Click outside the zoom box, or press q or Esc, to return to menu]",
     "  0) Return back to the main options ",
 };
-constexpr std::string_view kMenuGain = "  5) Set the gain (e-/count) and read noise (e-); current = ";
+constexpr std::string_view kMenuGain = "  5) Set the detector gain (e-/count) and read noise (e-); current:";
+constexpr std::string_view kMenuGainIndent = "      ";
 constexpr std::array<std::string_view, 2> kRadiiPrompt = {
     "Give radii for apertures of the star, and inner and ",
     " outer edge of the background annulus: ",
@@ -241,9 +242,10 @@ constexpr std::array<std::string_view, 2> kClickPrompt = {
     " [N.B. The program will find the actual centre for you.] ",
 };
 
+// "gain 1.0 e-/count (none in the header, 1 assumed), read noise unknown".
 std::string detector_text(const Detector& d) {
-  std::string t = format_double(d.gain) + " " + (d.read_noise ? format_double(*d.read_noise) : std::string("unknown"));
-  return t + " (" + d.source + ")";
+  return "gain " + format_double(d.gain) + " e-/count (" + d.source + "), read noise " +
+         (d.read_noise ? format_double(*d.read_noise) + " e-" : std::string("unknown"));
 }
 
 void print_menu(Session& s, const ApertureRadii& radii, const Detector& detector) {
@@ -257,7 +259,8 @@ void print_menu(Session& s, const ApertureRadii& radii, const Detector& detector
   con.record({kMenuExptime, s.active().exptime});
   con.text(kMenuTail[0]);
   con.text(kMenuTail[1]);
-  con.record({kMenuGain, detector_text(detector)});
+  con.text(kMenuGain);
+  con.text(std::string(kMenuGainIndent) + detector_text(detector));
   con.text(kMenuTail[2]);
   con.blank();
 }

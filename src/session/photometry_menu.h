@@ -30,7 +30,7 @@ struct PhotometryFiles {
 struct Detector {
   double gain = 1.0;
   std::optional<double> read_noise;
-  std::string source = "unknown, 1 assumed";
+  std::string source = "none in the header, 1 assumed";
 };
 Detector detector_from_cards(const std::vector<std::string>& cards);
 

@@ -6,10 +6,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "display/display.h"
 #include "display/inspection_page.h"
 #include "photometry/psf.h"
+#include "platform/console.h"
+#include "platform/log_file.h"
 #include "removal/deathstar.h"
 #include "removal/line_repair.h"
 #include "removal/object_list.h"
@@ -34,6 +38,18 @@ struct RemovalDialogue {
   // The constant level the visit added to every pixel: the user's display levels are drawn
   // this much higher, so the picture looks as it did before the visit.
   float shift = 0.0f;
+  // While a list is removed without questions, each object's working notes go to this log
+  // (the debug log) instead of the command window; the last one is kept for a problem line.
+  LogFile* notes_log = nullptr;
+  std::string last_note;
+
+  // A working note of the object in hand: shown, or written to the debug log at once, so
+  // that it stands among the routines' own debug lines in the order they came.
+  void note(std::string line) {
+    if (!notes_log) return con.line(line);
+    if (*notes_log) notes_log->stream() << line << '\n' << std::flush;
+    last_note = std::move(line);
+  }
 };
 
 // The user's display levels, moved by the visit's constant level.
@@ -105,8 +121,10 @@ void undo_object(RemovalDialogue& ctx, RemovalVisit& visit, const ObjectChanges&
 
 // --- the per-object flow (remove_object.cpp) ---
 
-// One line of the removal record: type, centre and the radius the ring was traced at.
-void record_removal(RemovalVisit& visit, int32_t type, float radius);
+// A kept removal: one line of the removal record (type, centre and the radius the ring was
+// traced at) and a HISTORY card of the slot's header saying what was removed where, which
+// is returned ("star removed at (120.31, 88.02), radius 12.0").
+std::string record_removal(RemovalDialogue& ctx, RemovalVisit& visit, int32_t type, float radius);
 
 // One object of options 1, 2, 3, 6, 7 or 8, picked with the cursor (listed: none) or taken
 // from a list line; a Ctrl-C at one of its questions takes back what it changed so far.

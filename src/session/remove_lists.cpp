@@ -4,11 +4,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "numeric/fortran.h"
 #include "numeric/stop_request.h"
 #include "platform/console.h"
 #include "platform/list_io.h"
+#include "platform/log_file.h"
+#include "platform/progress_meter.h"
 #include "removal/object_area.h"
 #include "removal/object_list.h"
 #include "session/remove_dialogue.h"
@@ -50,9 +54,40 @@ std::optional<ObjectList> open_object_list(RemovalDialogue& ctx) {
   return objects;
 }
 
+std::string without_leading_blanks(const std::string& t) {
+  const std::size_t p = t.find_first_not_of(' ');
+  return p == std::string::npos ? std::string() : t.substr(p);
+}
+
 void report_incorrect_data(Console& con) {
   for (std::string_view l : kIncorrectDataLines) con.text(l);
 }
+
+// Sends the working notes of option 9's objects to the debug log, each object's under a line
+// naming it; the command window shows only the progress, the problems and the summary.
+class NotesToLog {
+ public:
+  explicit NotesToLog(RemovalDialogue& ctx) : ctx_(ctx) {
+    log_.open(ctx_.files.debug_log, ctx_.con, std::string(kNoDebugLogText));
+    ctx_.notes_log = &log_;
+  }
+  ~NotesToLog() { ctx_.notes_log = nullptr; }
+  NotesToLog(const NotesToLog&) = delete;
+  NotesToLog& operator=(const NotesToLog&) = delete;
+
+  // The line that names the next object, after an empty one.
+  void start(const std::string& heading) {
+    ctx_.note("");
+    ctx_.note(text_line(heading));
+    ctx_.last_note.clear();
+  }
+  // The last note of the object: the reason of a removal that changed nothing.
+  std::string last() const { return without_leading_blanks(ctx_.last_note); }
+
+ private:
+  RemovalDialogue& ctx_;
+  LogFile log_;
+};
 
 }  // namespace
 
@@ -61,36 +96,41 @@ std::string off_image_message(const RemovalDialogue& ctx, const ListedObject& o)
 }
 
 void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, AutomaticRemovals* report) {
+  // A problem is shown (the working notes are not) and handed to the run's report.
   const auto problem = [&](std::string line) {
+    ctx.con.text(line);
     if (report) report->problems.push_back(std::move(line));
   };
   const std::optional<ObjectList> list = open_object_list(ctx);
-  if (!list) return problem(ctx.files.object_list.string() + ": cannot be read");
+  if (!list) {
+    if (report) report->problems.push_back(ctx.files.object_list.string() + ": cannot be read");
+    return;
+  }
   if (report) report->listed = list->objects.size();
-  // "object k of n" under the output while the list is worked through (terminals only).
-  struct ProgressEnd {
-    Console& con;
-    ~ProgressEnd() { con.progress_done(); }
-  } progress_end{ctx.con};
-  const std::string of_all = " of " + std::to_string(list->objects.size());
-  std::size_t done = 0;
+  const std::size_t all = list->objects.size();
+  const std::string of_all = " of " + std::to_string(all);
+  std::size_t done = 0, removed = 0;
   const auto stop_line = [&](std::size_t finished) {
     return "Ctrl-C: the list was stopped after " + std::to_string(finished) + of_all +
            " objects; those are removed, the rest of the image is untouched.";
   };
+  ProgressMeter meter(ctx.con, "object", all);
+  NotesToLog held(ctx);
   const StopRequest stop = ctx.con.stop_request();
   for (const ListedObject& o : list->objects) {
     if (stop.requested()) throw Interrupted(stop_line(done));
-    ctx.con.progress("object " + std::to_string(++done) + of_all);
-    ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
+    meter.update(done++);
+    const std::string where = list_line_reference(ctx.files.object_list, o.line);
+    held.start("Object " + std::to_string(done) + of_all + " (" + where + ")");
+    ctx.note(list_record({kReadAutomaticLead, o.type, o.x, o.y, o.radius}));
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
-      problem(list_line_reference(ctx.files.object_list, o.line) + ": type " + std::to_string(o.type) +
-              " is not 1, 2, 3, 6 or 7; the list stops there");
+      if (report)
+        report->problems.push_back(where + ": type " + std::to_string(o.type) +
+                                   " is not 1, 2, 3, 6 or 7; the list stops there");
       return report_incorrect_data(ctx.con);
     }
     if (!on_image(ctx.image, o.x, o.y)) {
-      ctx.con.text(off_image_message(ctx, o));
       problem(off_image_message(ctx, o));
       continue;
     }
@@ -103,35 +143,47 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
     bool kept = ch.bar.removed;
     if (disc) {
       // A listed radius above 0 is the radius the ring is traced at, as a typed one is; the
-      // estimate only stands in for 0 or less.
+      // estimate only stands in for 0 or less. The line names the ring's radius, as option 8's does.
       if (o.radius > 0.0f) visit.deathrad = o.radius - 1.0f;
-      ctx.con.record({kRadiusSetLead, visit.deathrad});
+      ctx.note(list_record({kRadiusSetLead, visit.deathrad + 1.0f}));
       const RemovalResult r = remove_disc(ctx, visit);
       kept = r.changed();
       if (!r.changed()) {
         undo_object(ctx, visit, ch);
         if (r.status == RemovalStatus::stopped) throw Interrupted(stop_line(done - 1));
-        ctx.con.text(kObjectLeft);
       }
     }
     // Kept removals are recorded as the interactive ones are, so the record repeats the visit.
     const float recorded_radius = disc ? visit.deathrad : kColumnRecordRadius;
-    if (kept) record_removal(visit, static_cast<int32_t>(kind->type), recorded_radius);
-    if (report && kept) report->removed.push_back({o.type, visit.xcen, visit.ycen, recorded_radius});
-    if (!kept) problem(list_line_reference(ctx.files.object_list, o.line) + ": nothing was removed there");
+    if (kept) {
+      const std::string what = record_removal(ctx, visit, static_cast<int32_t>(kind->type), recorded_radius);
+      // Where no status line can be kept in place (a pipe, a file), one line per object.
+      if (!ctx.con.terminal()) ctx.con.text("Object " + std::to_string(done) + of_all + ": " + what);
+      ++removed;
+      if (report) report->removed.push_back({o.type, visit.xcen, visit.ycen, recorded_radius});
+    } else {
+      const std::string why = held.last();
+      problem(where + ": nothing was removed there" + (why.empty() ? std::string() : " (" + why + ")"));
+    }
     blank_apostrophes(ctx.slot.object);
   }
-  if (list->bad_line) {
-    ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
-    problem(bad_list_line_message(ctx.files.object_list, list->bad_line));
-  }
+  meter.update(done);
+  ctx.con.text("Removed " + std::to_string(removed) + " of the " + std::to_string(all) + " listed objects in " +
+               duration_text(meter.seconds()) + "; the working notes of each are in " +
+               ctx.files.debug_log.filename().string() + ".");
+  if (list->bad_line) problem(bad_list_line_message(ctx.files.object_list, list->bad_line));
 }
 
 void remove_listed_interactively(RemovalDialogue& ctx, RemovalVisit& visit) {
   const std::optional<ObjectList> list = open_object_list(ctx);
   if (!list) return;
   bool stopped = false;
+  const int32_t kept_before = visit.kept;
+  std::size_t shown = 0;
+  const std::string of_all = " of " + std::to_string(list->objects.size());
   for (const ListedObject& o : list->objects) {
+    ctx.con.text("Object " + std::to_string(++shown) + of_all + " (" +
+                 list_line_reference(ctx.files.object_list, o.line) + ")");
     ctx.con.record({kReadInteractiveLead, o.type, o.x, o.y, o.radius});
     visit.deathrad = o.radius;
     const ObjectKind* kind = object_kind(o.type);
@@ -143,6 +195,8 @@ void remove_listed_interactively(RemovalDialogue& ctx, RemovalVisit& visit) {
     handle_object(ctx, visit, *kind, &o);
   }
   if (!stopped && list->bad_line) ctx.con.text(bad_list_line_message(ctx.files.object_list, list->bad_line));
+  ctx.con.text("Kept " + std::to_string(visit.kept - kept_before) + " removals of the " + std::to_string(shown) +
+               " listed objects shown.");
   redisplay_image(ctx);
   mark_listed_objects(ctx, visit);
 }

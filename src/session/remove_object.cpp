@@ -20,6 +20,7 @@
 #include "platform/list_io.h"
 #include "removal/line_repair.h"
 #include "removal/object_area.h"
+#include "session/edit_history.h"
 #include "session/remove_dialogue.h"
 #include "session/remove_texts.h"
 #include "session/session.h"
@@ -214,7 +215,7 @@ bool listed_star(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req, Obje
 
 bool listed_saturated(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req, ObjectChanges& ch) {
   if (estimate_saturated(ctx, visit, req, ch)) return true;
-  ctx.con.text(kObjectLeft);
+  ctx.note(text_line(kObjectLeft));
   return false;
 }
 
@@ -225,13 +226,13 @@ bool listed_area(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req, Obje
 
 bool listed_lines(RemovalDialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, LineAxis axis) {
   const AverageSigma s = column_background(ctx.image, visit.xcen, visit.ycen);
-  ctx.con.record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma});
+  ctx.note(list_record({kAverageSigmaLead, s.clipped_mean, s.kept_sigma}));
   const LineDefect defect = find_line_defect(ctx.image, visit.xcen, visit.ycen, axis);
   if (defect.found) {
-    ctx.con.text(defect_line(defect));
+    ctx.note(defect_line(defect));
     ch.bar = repair(ctx, visit, defect, 0.0f);  // the noise measured beside the line
   } else {
-    ctx.con.text(defect.refusal);
+    ctx.note(defect.refusal);
   }
   return false;
 }
@@ -289,7 +290,7 @@ void keep_or_undo(RemovalDialogue& ctx, RemovalVisit& visit, const ObjectKind& k
   if (answer == 'Y' || answer == 'y') {
     undo_object(ctx, visit, ch);
   } else {
-    record_removal(visit, static_cast<int32_t>(kind.type), visit.deathrad);
+    record_removal(ctx, visit, static_cast<int32_t>(kind.type), visit.deathrad);
   }
   ch = ObjectChanges{};  // kept or undone: nothing is left to take back
 }
@@ -368,11 +369,32 @@ const ObjectKind* object_kind(int32_t type) {
   return nullptr;
 }
 
-// One line of the removal record: type, centre and the radius the ring was traced at.
-void record_removal(RemovalVisit& visit, int32_t type, float radius) {
-  if (!visit.record.is_open()) return;
-  visit.record.stream() << list_record({type, visit.xcen, visit.ycen, radius}) << '\n';
-  visit.record.stream().flush();
+namespace {
+
+// What the HISTORY card of a kept removal says was done.
+std::string removal_history(int32_t type, float xcen, float ycen, float radius) {
+  const std::string at = "at (" + fixed(xcen, 2) + ", " + fixed(ycen, 2) + "), radius " + fixed(radius, 1);
+  switch (static_cast<ObjectType>(type)) {
+    case ObjectType::star: return "star removed " + at;
+    case ObjectType::saturated: return "saturated star and its bar removed " + at;
+    case ObjectType::area: return "area removed " + at;
+    case ObjectType::columns: return "bad column at x = " + std::to_string(nint_pixel(xcen)) + " repaired";
+    case ObjectType::rows: return "bad row at y = " + std::to_string(nint_pixel(ycen)) + " repaired";
+  }
+  return "object of type " + std::to_string(type) + " removed " + at;
+}
+
+}  // namespace
+
+std::string record_removal(RemovalDialogue& ctx, RemovalVisit& visit, int32_t type, float radius) {
+  std::string what = removal_history(type, visit.xcen, visit.ycen, radius);
+  note_edit(ctx.slot, 'R', what);
+  ++visit.kept;
+  if (visit.record.is_open()) {
+    visit.record.stream() << list_record({type, visit.xcen, visit.ycen, radius}) << '\n';
+    visit.record.stream().flush();
+  }
+  return what;
 }
 
 // A Ctrl-C at one of the object's questions takes back what it changed so far, so an

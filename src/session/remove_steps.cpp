@@ -21,6 +21,7 @@
 #include "removal/satbar.h"
 #include "removal/wipe.h"
 #include "session/remove_dialogue.h"
+#include "session/remove_texts.h"
 #include "session/session.h"
 
 namespace zelvo {
@@ -35,15 +36,13 @@ constexpr std::string_view kSkyLevelLead = "Estimated background sky level = ";
 constexpr std::string_view kSkySigmaLead = "Estimated background sky sigma = ";
 
 constexpr float kSkyLower = -50.0f;
-// What a debug log that cannot be opened or written means (after the reason).
-constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
 
 RemovalContext removal_context(const RemovalDialogue& ctx, std::ostream* log) {
   return RemovalContext{ctx.s.random.rng, ctx.s.random.seed, ctx.s.settings.extlogs, log, ctx.con.stop_request()};
 }
 
-void print_notes(Console& con, const std::vector<std::string>& notes) {
-  for (const std::string& l : notes) con.line(l);
+void print_notes(RemovalDialogue& ctx, const std::vector<std::string>& notes) {
+  for (const std::string& l : notes) ctx.note(l);
 }
 
 // The debug log of one removal routine call: the file is opened for appending at every
@@ -78,7 +77,7 @@ SatBarResult repaint_lines(RemovalDialogue& ctx, RemovalVisit& visit, Routine ro
     RoutineLog log(ctx);
     return routine(removal_context(ctx, log.stream()));
   }();
-  print_notes(ctx.con, bar.notes);
+  print_notes(ctx, bar.notes);
   if (bar.removed) note_change(visit, bar.changed);
   return bar;
 }
@@ -95,7 +94,7 @@ CentreResult find_centre(RemovalDialogue& ctx, RemovalVisit& visit) {
     RoutineLog log(ctx);
     return FINDCENTRE(ctx.image, visit.xcen, visit.ycen, removal_context(ctx, log.stream()));
   }();
-  print_notes(ctx.con, c.notes);
+  print_notes(ctx, c.notes);
   return c;
 }
 
@@ -114,7 +113,7 @@ TileLevels& levels_of(RemovalDialogue& ctx, RemovalVisit& visit) {
 PsfEstimate estimate(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req) {
   req.rough_sky = rough_sky(levels_of(ctx, visit));
   PsfEstimate e = GETPSF(ctx.image, visit.xcen, visit.ycen, req);
-  print_notes(ctx.con, e.notes);
+  print_notes(ctx, e.notes);
   // The zoom box follows the centroid's last working pixel.
   if (e.centroid_pixel) std::tie(ctx.s.display.zoom.zoomx, ctx.s.display.zoom.zoomy) = *e.centroid_pixel;
   visit.xcen = e.xcen;
@@ -129,7 +128,7 @@ PsfEstimate estimate_star(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest 
   main_log(ctx, kRegularToMainLog);
   PsfEstimate e = estimate(ctx, visit, req);
   if (e.saturated) {
-    ctx.con.text(kSaturatedRetry);
+    ctx.note(text_line(kSaturatedRetry));
     req.centroid = false;
     e = estimate(ctx, visit, req);
   }
@@ -160,8 +159,8 @@ std::optional<PsfEstimate> estimate_saturated(RemovalDialogue& ctx, RemovalVisit
   visit.ycen = c.yc;
   visit.deathrad = c.radius;
   ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, c.bgmean, c.bgsigma);
-  ctx.con.record({kSkyLevelLead, c.bgmean});
-  ctx.con.record({kSkySigmaLead, c.bgsigma});
+  ctx.note(list_record({kSkyLevelLead, c.bgmean}));
+  ctx.note(list_record({kSkySigmaLead, c.bgsigma}));
   req.centroid = false;
   return estimate(ctx, visit, req);
 }
@@ -175,8 +174,8 @@ void estimate_listed_area(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest 
     visit.xcen = c.xc;
     visit.ycen = c.yc;
     visit.deathrad = c.radius;
-    ctx.con.record({kSkyLevelLead, c.bgmean});
-    ctx.con.record({kSkySigmaLead, c.bgsigma});
+    ctx.note(list_record({kSkyLevelLead, c.bgmean}));
+    ctx.note(list_record({kSkySigmaLead, c.bgsigma}));
   }
   req.centroid = false;
   (void)estimate(ctx, visit, req);
@@ -208,7 +207,7 @@ RemovalResult remove_disc(RemovalDialogue& ctx, RemovalVisit& visit) {
   visit.deathrad = r.radius;
   log.close();
   for (std::size_t i = 0; i < r.notes.size(); ++i) {
-    ctx.con.line(r.notes[i]);
+    ctx.note(r.notes[i]);
     if (i == 0 && !opening.opened) ctx.con.log_failure(ctx.files.debug_log.filename().string(), opening.refusal);
   }
   if (r.changed()) note_change(visit, ctx.s.removal.work.mask_box);

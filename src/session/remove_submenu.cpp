@@ -32,12 +32,12 @@ constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
     "  2) Remove a saturated star ",
     "  3) Remove an area of user-defined radius ",
     "  4) Find stars and write the object list",
-    "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
+    "  5) Remove a galaxy (fit elliptical isophotes, subtract the model)",
     "  6) Remove columns ",
     "  7) Remove rows ",
     "  8) Remove objects interactively using pre-recorded coordinates",
     "  9) Remove objects automatically using pre-recorded coordinates",
-    "     (Options 8 and 9 require the existence of ZelvoRep.log) ",
+    "     (Options 8 and 9 read ZelvoRep.log, or the list option 4 named)",
     "  0) Return back to the main options ",
 };
 

@@ -42,6 +42,7 @@ struct RemovalVisit {
   LogFile record;                    // the removal record; closed when it could not be opened
   float xcen = 0.0f, ycen = 0.0f;    // centre of the current removal
   float deathrad = 0.0f;             // its radius
+  int32_t kept = 0;                  // removals kept in the visit (each recorded)
   // Per-tile levels of the image for the sky limits, the saturation level and the rough sky,
   // made at first use. It lives only as long as the visit, in which nothing but the removals
   // and their undo change pixels, and every one of those tells it which pixels it changed.

@@ -14,10 +14,11 @@ bool name_marked_modified(const std::string& name) {
 void mark_modified(ImageSlot& s) {
   s.modified = true;
   const std::string t = trim_right(s.name);
-  if (t.size() <= 10 || name_marked_modified(t)) return;
-  std::string marked = t + " " + kModifiedMarker;
-  if (marked.size() > 80) marked.resize(80);
-  s.name = marked;
+  if (name_marked_modified(t)) return;
+  // Every name shows the marker, a short one too; a long name gives way to it, so the
+  // marker stays whole within 80 characters.
+  const std::string tail = std::string(" ") + kModifiedMarker;
+  s.name = t.substr(0, 80 - tail.size()) + tail;
 }
 
 CursorRead Session::read_cursor(float x0, float y0) {

@@ -50,8 +50,8 @@ struct ImageSlot {
   SlotHeader header() const { return SlotHeader{exptime, object, cards}; }
 };
 
-// Marks the slot modified: appends " <modified>" to a name longer than 10 characters
-// that does not already end in "<modified>", cut to 80 characters.
+// Marks the slot modified: appends " <modified>" to a name that does not already end in
+// "<modified>"; a name too long for both within 80 characters is shortened.
 void mark_modified(ImageSlot& s);
 // The displayed-name test of the modified marker: longer than 10 and ending in "<modified>".
 bool name_marked_modified(const std::string& name);

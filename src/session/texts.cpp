@@ -74,19 +74,21 @@ constexpr std::array<std::string_view, 12> kHelpNum = {
 };
 
 constexpr std::array<std::string_view, 5> kHelpL = {
-    "Use L (load) to load (=read) a FITS image from floppy or hard",
-    "disk into the memory of the program. If you give only the name of",
-    "the image, Zelvo assumes the image exists in the same folder as",
-    "Zelvo.exe. If this is not the case you must give the path of your",
-    "image (e.g. C:\\WinApp\\Zelvo\\FITSimages\\MyFITSimage.fits).",
+    "Use L (load) to load (=read) a FITS image from the disk into the",
+    "active image slot. A name without a folder is looked for in the",
+    "working folder (where Zelvo was started); otherwise give the path",
+    "(e.g. ../data/m51.fits). Compressed images (.gz, .fz) load as they",
+    "are, and Tab completes file names while the question waits.",
 };
 
-constexpr std::array<std::string_view, 5> kHelpS = {
+constexpr std::array<std::string_view, 7> kHelpS = {
     "Use S (save) to save (=write) the image in the active image slot",
-    "to floppy or hard disk. If you give only the name of the image,",
-    "Zelvo writes it to the same folder where Zelvo.exe is located.",
-    "If you want the image written elsewhere, you must give the whole",
-    "path (e.g. ..\\FITSimages\\MyAlteredFITSimage.fits).",
+    "to a new FITS file. Two characters replace the 01 of the proposed",
+    "name ZelvoImage01.fits; a longer answer is the whole name (with its",
+    "path, e.g. ../reduced/m51-clean.fits; without one the file goes to",
+    "the working folder). An existing file is never overwritten. The",
+    "header keeps the loaded image's cards and a HISTORY card for every",
+    "edit of the pixels, so the saved file tells what was done to it.",
 };
 
 constexpr std::array<std::string_view, 5> kHelpN = {
@@ -140,7 +142,7 @@ constexpr std::array<std::string_view, 16> kHelpM = {
     "operations, so that the graphics window shows what you click.",
 };
 
-constexpr std::array<std::string_view, 13> kHelpA = {
+constexpr std::array<std::string_view, 14> kHelpA = {
     "Use A to make arithmetic operations to your images. A submenu is",
     "shown with the operations you can make:",
     "",
@@ -153,54 +155,63 @@ constexpr std::array<std::string_view, 13> kHelpA = {
     "image. The result always goes to the active image slot, which",
     "may be one of the two operands.",
     "",
-    "The new maximum and minimum pixel values are reported.",
+    "The new maximum and minimum pixel values are reported, and a HISTORY",
+    "card in the image's header records the operation. / 0 is refused.",
 };
 
-constexpr std::array<std::string_view, 27> kHelpR = {
+constexpr std::array<std::string_view, 32> kHelpR = {
     "Use R to remove stars and other unwanted features from the image in",
-    "the active image slot. Each removed disc is replaced by a model of",
-    "the background around it plus noise with the spread of that sky.",
-    "On entry a constant level is added so that every pixel is positive;",
+    "the active image slot. A removed disc is replaced by a model of the",
+    "background around it plus noise with the spread of that sky. On",
+    "entry a constant level is added so that every pixel is positive;",
     "it is taken off again when you leave the submenu with 0.",
     "",
     "1 removes a star: click the star, then its centre in the zoomed",
-    "101 x 101 view. Zelvo finds the centre, the sky and the size, shows",
-    "the pixel values against radius and circles at 10 and 20 pixels,",
-    "and asks the removal radius (type where the profile meets the sky).",
+    "view. Zelvo finds the centre, the sky and where the star meets its",
+    "local background, shows the pixel values against radius and the",
+    "area, and asks the removal radius (the one it found is offered).",
     "2 removes a saturated star with its bleeding column, 3 a circular",
-    "area of the radius you type, 6 a bad column: its sky and noise come",
-    "from a 20 x 20 box, which you keep (y), replace by typed values (m)",
-    "or measure again by clicking on the background (c).",
-    "4 finds the stars in the image and writes them as an object list;",
-    "7 removes a bad row. 5 (a galaxy) is not implemented yet.",
+    "area of the radius you type.",
+    "4 finds the stars of the image and writes them as an object list",
+    "(drop or add stars on the image first), or takes the name of a",
+    "list or DS9 region file to use.",
+    "5 removes a galaxy: fit elliptical isophotes, subtract the model.",
+    "6 repairs a bad column and 7 a bad row through the click: the line",
+    "gets the background interpolated from the lines two and three to",
+    "each side, plus the noise measured beside it, or the sigma you type",
+    "(m) or measure again on the background (c); y keeps the measured.",
     "",
-    "After each removal you are asked whether to undo it. Every removal",
-    "you keep is appended to ZelvoRepeat.log, one line per object: type",
-    "(1 star, 2 saturated, 3 area, 6 column), x, y and radius. Options",
-    "8 and 9 repeat the removals listed in ZelvoRep.log, in that form",
-    "(a ZelvoRepeat.log without its header lines): 8 shows each object",
-    "and asks the radius and the undo question, 9 removes them all",
-    "without a click or a question. The working notes of each removal",
-    "go to ZelvoDebug.log and Zelvo.log.",
+    "After each removal you are asked whether to undo it (blink flips",
+    "between before and after). Each kept removal is appended to",
+    "ZelvoRepeat.log (type: 1 star, 2 saturated, 3 area, 6 column,",
+    "7 row; x, y and radius) and to the image's header as a HISTORY",
+    "card. Options 8 and 9 repeat the removals of such a list",
+    "(ZelvoRep.log, or the list option 4 named): 8 shows each object and",
+    "asks its radius and the undo question; 9 removes them all without",
+    "a question, with a progress line and a summary at the end, and",
+    "writes each object's working notes to ZelvoDebug.log.",
     "",
     "Save the cleaned image with S (or X) when you are done.",
 };
 
-constexpr std::array<std::string_view, 27> kHelpG = {
+constexpr std::array<std::string_view, 30> kHelpG = {
     "Use G for the special operations for galaxies. Options 1 and 2 work",
     "on the image in the active slot; 3 and 4 write their result into it.",
     "",
     "1 extracts the radial profile of a galaxy in flux. Give the centre",
     "(x and y pixel), the extent (radius) and step in pixels, and an",
-    "eccentricity and position angle (degrees) of the elliptical",
-    "isophotes. Zelvo measures the sky in boxes beyond the extent that",
-    "hold no galaxy light; change it by a percentage or type it. It bins",
-    "the pixels by elliptical radius, fits a spline through the binned",
-    "profile and computes the rotation curve of a flat disc with that",
-    "profile. A page shows the profile, the rotation curve, the image",
-    "with the ellipses and the sky histogram; the tables are appended",
-    "to ZelvoProfile1.log. Take the sky off first (e.g. A with - 1000):",
-    "the histogram panel shows the counts from -400 to 400.",
+    "eccentricity and position angle (degrees, from +x towards +y) of",
+    "the elliptical isophotes. The sky comes from empty boxes beyond the",
+    "galaxy (outside the extent, clear of stars); shift it by a",
+    "percentage or type the level itself (=150.2). Zelvo bins the pixels",
+    "by elliptical radius, takes off the sky, fits a spline through the",
+    "binned profile and computes the rotation curve of a flat disc with",
+    "that profile (a progress line shows how far it has come; Ctrl-C",
+    "stops it). A page shows the image with the ellipses, the sky, the",
+    "profile and the rotation curve; the tables are appended to",
+    "ZelvoProfile1.log, and the profile's table replaces",
+    "ZelvoProfile1.ecsv. When the profile still falls at the extent, the",
+    "sky may hold galaxy light: give a larger extent.",
     "2 gives the profile in magnitudes (no sky, no rotation curve, no",
     "log); pixels of -99999 (not computed, see 4) are left out.",
     "",
@@ -212,40 +223,40 @@ constexpr std::array<std::string_view, 27> kHelpG = {
     "arcsecond from an instrumental I image and a (B-I) image: give",
     "alpha, beta and gamma, the two slots, the airmass, the pixel scale",
     "and an extra zero-level correction. Pixels that cannot be computed",
-    "are set to -99999. Save the result with S.",
-    "",
+    "are set to -99999. The headers record what was done (HISTORY);",
+    "save the result with S.",
 };
 
 constexpr std::array<std::string_view, 29> kHelpO = {
     "Use O to get aperture photometry of an object in the image.",
-    "A submenu lets you set the zoom box, the three radii, the",
-    "exposure time and then measure objects by clicking them.",
+    "A submenu lets you set the zoom box, the three radii, the exposure",
+    "time and the detector's gain, and measure objects by clicking them.",
     "",
-    "First zoom in on the area of your objects (option 1): give the",
-    "width and height of the zoom box and click on its centre. Only",
-    "clicks inside the zoom box are measured; a click outside it",
-    "returns to the submenu.",
+    "1 zooms in on the area of your objects: give the width and height",
+    "of the zoom box and click on its centre. Only clicks inside the",
+    "box are measured.",
+    "2 sets the three radii in increasing order: the star aperture, and",
+    "the inner and outer radius of the sky annulus around it (2.5, 9",
+    "and 12 pixels at every entry).",
+    "3 sets the exposure time, read from the header (EXPTIME) at load.",
+    "5 sets the gain (electrons per count) and the read noise, taken",
+    "from the header (GAIN or EGAIN, RDNOISE or READNOIS) where it has",
+    "them; without a gain, 1 is assumed and the menu says so.",
+    "4 measures: click each object. Zelvo finds its centre, refuses a",
+    "saturated one, sums the aperture (partial pixels by their exact",
+    "overlap) and takes off the sky, the clipped mean of the annulus:",
     "",
-    "Then give the three radii in increasing order (option 2): the",
-    "radius of the star aperture, and the inner and outer radius of",
-    "the sky annulus around it. The sky is measured in the annulus,",
-    "and the star's flux is the sum inside the aperture minus the sky",
-    "times the number of pixels in the aperture.",
+    "  mag = -2.5 * log10(flux) + 2.5 * log10(itime)",
     "",
-    "Check the exposure time (option 3); it is read from the header",
-    "of the image (EXPTIME) when the image is loaded.",
-    "",
-    "Each clicked object is centred, measured and its instrumental",
-    "magnitude is printed and written to the file ZelvoApPhot.log:",
-    "",
-    "  mag = zmag - 2.5 * log10(flux) + 2.5 * log10(itime)",
-    "",
-    "where zmag is the zero point, flux the sky-subtracted sum in the",
-    "aperture and itime the exposure time. Saturated objects are not",
-    "measured.",
-    "",
-    "Keep clicking objects; click outside the zoom box (or press q or",
-    "Esc) to return to the submenu, and choose 0 for the main menu.",
+    "with itime the exposure time (left out when it is 0) and no zero",
+    "point. The errors of flux and magnitude follow from the CCD",
+    "equation: the star's counts through the gain, and the sky's",
+    "scatter over the aperture and over the annulus.",
+    "Each star is appended to ZelvoApPhot.log, as a row of the ECSV",
+    "catalogue ZelvoApPhot.ecsv (with its sky position when the header",
+    "has a WCS) and as circles in ZelvoApPhot.reg for DS9. Keep",
+    "clicking; click outside the zoom box (or press q or Esc) to return",
+    "to the submenu, and choose 0 for the main menu.",
 };
 
 constexpr std::array<std::string_view, 3> kHelpF = {
@@ -255,12 +266,12 @@ constexpr std::array<std::string_view, 3> kHelpF = {
 };
 
 constexpr std::array<std::string_view, 6> kHelpC = {
-    "Use C to crop the image in the active image slot. You are asked",
-    "to provide the beginning and ending values for x- and y-axis. The",
-    "values are relative to the current image (i.e. before cropping).",
-    "The cropped image is discarded so if you want to preserve both",
-    "the original and cropped image, remember to save your image",
-    "before cropping.",
+    "Use C to crop the image in the active image slot. You click near",
+    "the centre of the part you want (the click only shows where you",
+    "are) and give the first and last x- and y-value to keep, relative",
+    "to the current image. The cropped image replaces the one in memory",
+    "(the file is untouched until you save), its world coordinates",
+    "follow, and a HISTORY card in its header records the crop.",
 };
 
 constexpr std::array<std::string_view, 6> kHelpT = {
@@ -272,10 +283,11 @@ constexpr std::array<std::string_view, 6> kHelpT = {
     "270 degree option.",
 };
 
-constexpr std::array<std::string_view, 3> kHelpP = {
-    "Use P (print) to write your active image (the one in the selected",
-    "image slot) into a file (ZelvoImage.ps) on the hard disk. It will",
-    "be written into the folder where Zelvo.exe is located in.",
+constexpr std::array<std::string_view, 4> kHelpP = {
+    "Use P (print) to draw your active image (the one in the selected",
+    "image slot) into the PostScript file ZelvoImage.ps in the working",
+    "folder, with automatic levels and the display's stretch and",
+    "negative or positive scaling; an older ZelvoImage.ps is replaced.",
 };
 
 constexpr std::array<std::string_view, 3> kHelpH = {
@@ -284,9 +296,12 @@ constexpr std::array<std::string_view, 3> kHelpH = {
     "(To close the help window select option H (help) again.)",
 };
 
-constexpr std::array<std::string_view, 3> kHelpX = {
-    "Use X (save and exit) to save all open images which have been",
-    "modified and then quit the program.",
+constexpr std::array<std::string_view, 6> kHelpX = {
+    "Use X (save and exit) to save all images which have been modified",
+    "and then quit the program. A changed image goes back to the file",
+    "it was loaded from or last saved to; new images, and images whose",
+    "file cannot take them back, are asked for a name. When an image",
+    "cannot be written, Zelvo says so and does not quit.",
     "Be careful not to save changes you don't intend permanent.",
 };
 

@@ -11,7 +11,8 @@ namespace zelvo {
 
 inline constexpr std::string_view kProductName = "Zelvo";
 inline constexpr std::string_view kFullName = "Galaxy and Star Image Tools";
-inline constexpr std::string_view kVersionText = "v. 1.03";
+// The one version of the program (the build's), shown by the banner, the title box and --version.
+inline constexpr std::string_view kVersionText = "v. " ZELVO_VERSION;
 inline constexpr std::string_view kHomePage = "http://www.zelvo.example.org/";
 // Where the help window sends the reader for more: no web address, the documents installed.
 inline constexpr std::string_view kHelpPage = "the README and `man zelvo`";

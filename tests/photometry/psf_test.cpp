@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <regex>
 #include <sstream>
@@ -119,15 +121,17 @@ TEST(Getcen, NearTheCornerReadsOnlyTheImage) {
   EXPECT_FLOAT_EQ(far.y, 500.0f);
 }
 
-TEST(Getpsf, FlatImageGivesTheSkyAndTotalFiftyThousand) {
+TEST(Getpsf, FlatImageGivesTheSkyAndNoFlux) {
   Image img(205, 205, 100.0f);
   PsfRun r = run_psf(img, 102.0f, 102.0f, request(1000.0f));
   EXPECT_FLOAT_EQ(r.e.sky, 100.0f);
-  EXPECT_FLOAT_EQ(r.e.total, 50000.0f);
+  EXPECT_FLOAT_EQ(r.e.total, 0.0f);
   EXPECT_FALSE(r.e.too_close_to_edge);
   EXPECT_FALSE(r.e.saturated);
   ASSERT_TRUE(r.e.deathrad.has_value());
-  EXPECT_FLOAT_EQ(*r.e.deathrad, 25.0f);  // half of 50000 is never enclosed
+  EXPECT_FLOAT_EQ(*r.e.deathrad, 25.0f);  // no half flux to find
+  EXPECT_THAT(r.out, HasSubstr(" No flux above the local background around the object;"));
+  EXPECT_THAT(r.out, Not(HasSubstr("flux/2")));
   // Rough sky: columns and rows 20 .. 184, 165 pixels each, over the area product 164 x 164.
   expect_close(r.e.rough_sky, 100.0f * 165.0f * 165.0f / (164.0f * 164.0f), 1e-3f);
   EXPECT_THAT(r.out, HasSubstr(" Rough sky = "));
@@ -164,15 +168,17 @@ TEST(Getpsf, RoughSkyOfALargeFlatFrameIsRight) {
 }
 
 TEST(Getpsf, GrowthCurveTableStandsUnderItsHeader) {
+  // A point of 1000 counts on a flat sky: everything is enclosed from the first ring on.
   Image img(200, 200, 100.0f);
+  img.at(100, 100) = 1100.0f;
   PsfRun r = run_psf(img, 100.0f, 100.0f, request(1000.0f));
   const std::string table =
       "      xpmean    enclosed      flux/2        srad\n"
       "      ------    --------      ------        ----\n"
-      "       1.500       0.000   25000.000      15.000\n"
-      "       2.250       0.000   25000.000      15.000\n";
+      "       1.500    1000.000     500.000      15.000\n"
+      "       2.250    1000.000     500.000      15.000\n";
   EXPECT_THAT(r.out, HasSubstr(table));
-  EXPECT_THAT(r.out, HasSubstr("\n      15.000       0.000   25000.000      15.000\n Approximate radius"));
+  EXPECT_THAT(r.out, HasSubstr("\n      15.000    1000.000     500.000      15.000\n Approximate radius"));
   const std::regex row(R"(( {0,11}-?\d+\.\d{3}){4})");
   int rows = 0;
   std::istringstream lines(r.out);
@@ -290,15 +296,39 @@ TEST(Getpsf, StampMarksTheLastColumnAndPixelsBeyondTheImage) {
 }
 
 TEST(Getpsf, DecreasingGrowthCurveStopsTheTable) {
-  // A dark ring (below the sky) 5 pixels out makes the enclosed flux fall.
+  // A dark ring (below the sky) 6 pixels out makes the enclosed flux fall, though the star
+  // still stands above the background in all.
   Image img = gaussian_field(200, 200, 1000.0f, 100.0f, 100.0f, 3000.0f, 1.0f);
   for (int y = 1; y <= 200; ++y)
     for (int x = 1; x <= 200; ++x) {
       const float r = std::hypot(x - 100.0f, y - 100.0f);
-      if (r > 6.0f && r < 7.5f) img.at(x, y) = 200.0f;
+      if (r > 6.0f && r < 7.5f) img.at(x, y) = 900.0f;
     }
   PsfRun r = run_psf(img, 100.0f, 100.0f, request(5000.0f));
   EXPECT_TRUE(r.e.haywire);
   EXPECT_THAT(r.out, HasSubstr(" All right. Flux is going haywire, so we quit here...\n"
                                " Approximate radius of object = "));
+}
+
+// A faint star on a noisy sky: its flux lies below the sky level per pixel, and its growth
+// curve wanders with the noise beyond the star. The half-flux column is half its flux, and
+// the noise is not taken for a fault of the estimate.
+TEST(Getpsf, AFaintStarOnNoiseKeepsItsFluxAndItsTable) {
+  Image img = gaussian_field(200, 200, 5000.0f, 100.0f, 100.0f, 3000.0f / (2.0f * 3.14159265f * 4.0f), 2.0f);
+  std::uint32_t state = 12345u;
+  for (float& p : img.px) {
+    // Uniform noise of spread 1 from a fixed linear congruential sequence.
+    state = state * 1664525u + 1013904223u;
+    p += (static_cast<float>(state >> 8) / 16777216.0f - 0.5f) * 3.464f;
+  }
+  PsfRun r = run_psf(img, 100.0f, 100.0f, request(10000.0f));
+  ASSERT_TRUE(r.e.deathrad.has_value());
+  // Its flux as measured, not a stand-in: within the error of a background surface extrapolated
+  // over the 45-pixel box (0.1 count per pixel is 640 counts there).
+  EXPECT_NEAR(r.e.total, 3000.0f, 1000.0f);
+  EXPECT_FALSE(r.e.haywire) << r.out;
+  EXPECT_THAT(r.out, Not(HasSubstr("haywire")));
+  char half[16];
+  std::snprintf(half, sizeof half, "%12.3f", static_cast<double>(r.e.total * 0.5f));
+  EXPECT_THAT(r.out, HasSubstr(std::string(half) + "      15.000\n"));
 }

@@ -67,7 +67,7 @@ TEST(Apphot, PrintsTheLinesWithErrorsAndTheSkyUsedAndAppendsTheRecord) {
                 " The number of pixels and total flux within star radius = " + fr(area) + " " +
                 fr(10.0 * area + 100.0) + "\n" + " The corrected flux and corresponding magnitude = " + fr(100.0) +
                 " -5.0\n" + " The flux error and magnitude error = " + fr(10.0) + " " + fr(0.10857) +
-                " (gain 1.0 e-/count, unknown, 1 assumed)\n" +
+                " (gain 1.0 e-/count, none in the header, 1 assumed)\n" +
                 " The sky subtracted (clipped mean of the annulus pixels whose centres lie in it), its spread and "
                 "pixel count = " +
                 fr(10.0) + " " + fr(0.0) + " " + std::to_string(n_sky) + "\n");
@@ -120,11 +120,11 @@ TEST_P(HeaderGain, ComesFromGainOrEgainAndReadNoiseFromRdnoiseOrReadnois) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cards, HeaderGain,
-    ::testing::Values(GainCards{{}, 1.0, std::nullopt, "unknown, 1 assumed"},
+    ::testing::Values(GainCards{{}, 1.0, std::nullopt, "none in the header, 1 assumed"},
                       GainCards{{hcard("GAIN", "2.5 / e-/ADU"), hcard("RDNOISE", "7.1")}, 2.5, 7.1, "header GAIN"},
                       GainCards{{hcard("EGAIN", "1.8"), hcard("READNOIS", "4")}, 1.8, 4.0, "header EGAIN"},
                       GainCards{{hcard("GAIN", "0"), hcard("EGAIN", "3.0")}, 3.0, std::nullopt, "header EGAIN"},
-                      GainCards{{hcard("GAIN", "'high'")}, 1.0, std::nullopt, "unknown, 1 assumed"}));
+                      GainCards{{hcard("GAIN", "'high'")}, 1.0, std::nullopt, "none in the header, 1 assumed"}));
 
 // Two stars measured through the shared per-star work: astropy reads every column of the
 // catalogue, with the sky position of a WCS header (astropy's own) or empty without one,

@@ -132,8 +132,9 @@ TEST(HelpTexts, EveryTextIsWholeAndPointsToTheDocumentsInstalled) {
   std::string r, g;
   for (auto l : help_text('R')) r += std::string(l) + "\n";
   for (auto l : help_text('G')) g += std::string(l) + "\n";
-  for (const char* word : {"ZelvoRep.log", "ZelvoRepeat.log", "ZelvoDebug.log", "undo", "object list", "bad row",
-                           "\n2 removes a saturated", "\n4 finds", "\n7 removes", "8 and 9"})
+  for (const char* word :
+       {"ZelvoRep.log", "ZelvoRepeat.log", "ZelvoDebug.log", "undo", "object list", "bad row",
+        "\n2 removes a saturated", "\n4 finds", "\n6 repairs a bad column and 7 a bad row", "8 and 9"})
     EXPECT_THAT(r, HasSubstr(word));
   for (const char* word : {"ZelvoProfile1.log", "\n1 extracts", "\n2 gives", "\n3 makes", "\n4 makes", "-99999",
                            "position angle", "rotation curve"})

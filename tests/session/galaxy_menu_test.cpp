@@ -22,8 +22,8 @@ const std::string kMenu =
     "\n What do you want to do? \n"
     "   1) Extract the profile of a galaxy (flux scale)\n"
     "   2) Extract the profile of a galaxy (magnitude scale)\n"
-    "   3) Extract the (B-I) colour of a galaxy \n"
-    "   4) Calculate the instrumental I-band image \n"
+    "   3) Make the calibrated (B-I) colour image of two slots\n"
+    "   4) Make the calibrated I-band image (mag/arcsec^2)\n"
     "   0) Return back to the main options \n\n";
 
 std::vector<std::string> lines_of(const std::string& s) {

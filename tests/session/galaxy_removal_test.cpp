@@ -81,7 +81,7 @@ TEST(GalaxyRemoval, Option9KeepsListedRadiiAndEstimatesTheRestOnTheDisc) {
       // profile meets the sky noise.
       EXPECT_NEAR(r, moffat_radius_at(kListed[i].star, m.moffat_beta, m.noise) + 1.0, 3.0) << rec[i];
     }
-    EXPECT_THAT(run.out, HasSubstr(" deathrad = " + radius + " , xcen = "));
+    EXPECT_THAT(dir.read("ZelvoDebug.log"), HasSubstr(" deathrad = " + radius + " , xcen = "));
     ring[i] = r;
   }
   // Nothing beyond the rings changed.

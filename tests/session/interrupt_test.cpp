@@ -95,7 +95,7 @@ std::string lines_of(const std::vector<std::string>& lines) {
   return s;
 }
 
-// Option 9 stopped during its second object: the first stays removed exactly as a list of
+// Option 9 stopped as its first object is done: the first stays removed exactly as a list of
 // that object alone removes it, the second and third are untouched.
 TEST(CtrlC, StopsAnObjectListWithTheObjectsDoneKeptAndTheRestUntouched) {
   ScratchFolder dir;
@@ -105,7 +105,7 @@ TEST(CtrlC, StopsAnObjectListWithTheObjectsDoneKeptAndTheRestUntouched) {
   const auto session = [&](const std::string& list, const std::string& saved, volatile std::sig_atomic_t& flag,
                            int stop_at) {
     dir.write("ZelvoRep.log", list);
-    RaiseOnText buf(flag, "Read (ch0, xc, yc, deathrad) = ", stop_at);
+    RaiseOnText buf(flag, " Object 1 of 3: ", stop_at);
     std::ostream out(&buf);
     std::istringstream in(lines_of({"", "l", "f.fits", "r", "9", "0", "s", saved, "", "q"}));
     ProgramOptions opt;
@@ -120,7 +120,7 @@ TEST(CtrlC, StopsAnObjectListWithTheObjectsDoneKeptAndTheRestUntouched) {
   };
   volatile std::sig_atomic_t flag = 0, never = 0;
   const std::string three = "1 38.4 51.2 5.0\n1 89.6 76.8 5.0\n1 64 102.4 5.0\n";
-  const std::string out = session(three, "cut.fits", flag, 2);
+  const std::string out = session(three, "cut.fits", flag, 1);
   EXPECT_THAT(out, HasSubstr(" Ctrl-C: the list was stopped after 1 of 3 objects; those are removed, the rest of the "
                              "image is untouched.\n"));
   EXPECT_EQ(flag, 0) << "the flag is cleared at the main menu";

@@ -59,7 +59,8 @@ fits.HDUList([p, sci, err, tab]).writeto('mef.fits')
 // (plain, gzip, tiles), a factor and a constant. The written image is the first plane of
 // the original's first image times the factor plus the constant; every card of the original image
 // but the structural, scaling and checksum ones is there in its order with its value, with
-// one HISTORY card of Zelvo more and nothing else. Prints OK or what differs.
+// one HISTORY card of Zelvo's write more, the HISTORY cards of the arithmetic done (one at
+// least when the pixels changed) and nothing else. Prints OK or what differs.
 constexpr const char* kCompare = R"(
 import sys, numpy as np
 from astropy.io import fits
@@ -80,6 +81,9 @@ def cards(h):
             if c.keyword not in skip and not str(c.value).lstrip().startswith(standard)]
 mine = [c for c in cards(ni.header) if c[0] == 'HISTORY' and c[1].startswith('Zelvo wrote this file on ')]
 if len(mine) != 1: sys.exit('%d HISTORY cards of Zelvo' % len(mine))
+edits = [c for c in cards(ni.header) if c[0] == 'HISTORY' and c[1].startswith('Zelvo A: every pixel ')]
+if bool(edits) != (mul != 1.0 or add != 0.0): sys.exit('edits told: %s' % edits)
+mine += edits
 if [c for c in cards(ni.header) if c not in mine] != cards(oi.header):
     sys.exit('cards differ: %s' % cards(ni.header))
 if ni.header['BITPIX'] != -32: sys.exit('BITPIX %s' % ni.header['BITPIX'])

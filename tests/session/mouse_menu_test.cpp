@@ -135,7 +135,7 @@ TEST(PixelAnalysis, AScriptedMouseSessionZoomsAnalysesAndReturns) {
                              "   1) Set the zoom box size for operations and zoom in; \n"
                              "       current box size (width x height) = 500 x 400\n"
                              "   2) Analyse image around the mouse click \n"
-                             "       [Click anywhere outside the image to return to menu]\n"
+                             "       [Click outside the zoom box, or press q or Esc, to return to menu]\n"
                              "   0) Return back to the main options \n"
                              "\n"));
   EXPECT_THAT(out, HasSubstr("       current box size (width x height) = 50 x 400\n"));

@@ -34,8 +34,9 @@ std::string menu_radii(const std::string& values) {
 
 const std::string kMenuTail =
     "   4) Get aperture photometry of a clicked object \n"
-    "       [Click anywhere outside the image to return to menu]\n"
-    "   5) Set the gain (e-/count) and read noise (e-); current = 1.0 unknown (unknown, 1 assumed)\n"
+    "       [Click outside the zoom box, or press q or Esc, to return to menu]\n"
+    "   5) Set the detector gain (e-/count) and read noise (e-); current:\n"
+    "       gain 1.0 e-/count (none in the header, 1 assumed), read noise unknown\n"
     "   0) Return back to the main options \n"
     "\n";
 
@@ -152,7 +153,7 @@ TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
   EXPECT_THAT(run.out, HasSubstr(" Give image exposure time: \n"
                                  " An exposure time cannot be negative; the exposure time stays 120.5\n" +
                                  kMenu));
-  EXPECT_EQ(count_of(run.out, "current = 2.5 6.0 (typed)\n"), 2);
+  EXPECT_EQ(count_of(run.out, "current:\n       gain 2.5 e-/count (typed), read noise 6.0 e-\n"), 2);
   EXPECT_THAT(run.out,
               HasSubstr(" The gain must be above 0 and the read noise at least 0; the values stay as they were.\n"));
   // The exposure time stays with the slot; the radii do not.

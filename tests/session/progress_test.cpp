@@ -1,4 +1,5 @@
 // Progress of long work in the command window: shown on a terminal, absent from scripted runs.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,12 +41,24 @@ TEST(Progress, AutomaticListRemovalCountsTheObjectsOnATerminal) {
   EXPECT_EQ(p.wait_end(), 0);
 }
 
-TEST(Progress, AScriptedRunOfTheSameListPrintsNoCount) {
+// Without a terminal there is no status line: one line per object, the summary, and the
+// working notes in the debug log only.
+TEST(Progress, AScriptedRunOfTheSameListPrintsALinePerObjectAndTheNotesGoToTheLog) {
   ScratchFolder dir;
   list_field(dir);
   const auto run = run_session(dir, {"", "l", "field.fits", "r", "9", "0", "q"});
-  EXPECT_EQ(count_of(run.out, "Read (ch0, xc, yc, deathrad) = "), 3);
-  EXPECT_EQ(run.out.find(" of 3"), std::string::npos);
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+  for (const char* object :
+       {" Object 1 of 3: star removed at (", " Object 2 of 3: star removed at (", " Object 3 of 3: star removed at ("})
+    EXPECT_EQ(count_of(run.out, object), 1) << object;
+  EXPECT_EQ(count_of(run.out, ", radius 10.0\n"), 3);
+  EXPECT_THAT(run.out, ::testing::HasSubstr(" Removed 3 of the 3 listed objects in "));
+  EXPECT_EQ(count_of(run.out, "Read (ch0, xc, yc, deathrad) = "), 0);
+  EXPECT_EQ(count_of(run.out, "xpmean"), 0);
+  const std::string debug = dir.read("ZelvoDebug.log");
+  EXPECT_EQ(count_of(debug, " Read (ch0, xc, yc, deathrad) = 1 "), 3);
+  EXPECT_EQ(count_of(debug, " Star removal radius set to 10.0\n"), 3);  // the radius of the ring, as listed
+  EXPECT_EQ(count_of(debug, " Object 2 of 3 (ZelvoRep.log, line 2)\n"), 1);
 }
 
 }  // namespace
