@@ -254,6 +254,11 @@ void BatchRun::problem(std::string_view line) {
   ++problems_;
 }
 
+void BatchRun::lost_output(std::string_view line) {
+  problem(line);
+  outputs_lost_ = true;
+}
+
 std::optional<BatchArgs> parse_batch_args(std::span<const std::string> args, std::ostream& err) {
   const auto fail = [&](const std::string& line) -> std::optional<BatchArgs> {
     err << "zelvo run: " << one_line(line) << '\n';
@@ -340,7 +345,8 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
     status = job->run(run);
   }
   if (status == 0 && run.problems() > 0) status = kJobIncomplete;
-  if (move_outputs(*a, work, err, lead) > 0 && status == 0) status = kJobIncomplete;
+  const std::size_t left = move_outputs(*a, work, err, lead);
+  if (run.outputs_lost() || left > 0) status = kJobRefused;
   return status;
 }
 

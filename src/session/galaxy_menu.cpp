@@ -289,7 +289,7 @@ void write_profile_table(const ProfileResult& res, const ProfileImage& in, int x
                       static_cast<int64_t>(res.profile.npix[k])});
   const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
   if (!w.notice.empty()) con.text(w.notice);
-  if (!w.ok) con.text(w.error);
+  if (!w.ok) con.log_failure(std::filesystem::path(files.catalogue_path()).filename().string(), w.error);
 }
 
 // The position angle north through east of the major axis at the centre, with a WCS.
