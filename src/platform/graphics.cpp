@@ -151,7 +151,7 @@ bool Graphics::open_sized(const std::string& device, int width, int height) {
 }
 
 void Graphics::close_all() {
-  if (id_ > 0 && !x_display_lost()) cpgend();
+  if (id_ > 0 && !(has_cursor_ && x_display_lost())) cpgend();  // a lost window is not talked to
   watch_.reset();
   redraw_ = nullptr;
   ramp_.drawn = false;

@@ -140,6 +140,8 @@ INSTANTIATE_TEST_SUITE_P(Skies, ProfileJob,
                          ::testing::Values(PureNoise{50.0, 4.0}, PureNoise{51.3, 4.0}, PureNoise{54.1, 6.0},
                                            PureNoise{1233.7, 20.0}));
 
+namespace {
+
 // The gain of a header card is read as FITS writes numbers, D exponents included; an absurd
 // gain is refused with one line and the errors are those of an unknown gain.
 struct GainCard {
@@ -148,9 +150,9 @@ struct GainCard {
   std::string refusal;  // the one line in the transcript, when refused
 };
 
-class HeaderGain : public ::testing::TestWithParam<GainCard> {};
+class GainCardValue : public ::testing::TestWithParam<GainCard> {};
 
-TEST_P(HeaderGain, IsReadWithDExponentsAndRefusedWhenAbsurd) {
+TEST_P(GainCardValue, IsReadWithDExponentsAndRefusedWhenAbsurd) {
   const GainCard& c = GetParam();
   ScratchFolder dir;
   const Image img = frame(120, 400.0, 6.0, {{60.3, 58.8, 30000}}, 5);
@@ -160,12 +162,12 @@ TEST_P(HeaderGain, IsReadWithDExponentsAndRefusedWhenAbsurd) {
   for (const char* f : {"a.fits", "b.fits"}) {
     std::string out, err;
     ASSERT_EQ(run_job({"photometry", dir.file(f), "--list", dir.file("stars.txt"), "--radii", "4,9,13", "--out",
-                       dir.file("out")},
+                       dir.file(std::string("out-") + f[0])},
                       out, err),
               0)
         << err;
   }
-  const std::string a = dir.read("out/a.ZelvoApPhot.ecsv"), b = dir.read("out/b.ZelvoApPhot.ecsv");
+  const std::string a = dir.read("out-a/a.ZelvoApPhot.ecsv"), b = dir.read("out-b/b.ZelvoApPhot.ecsv");
   // The rows agree but for the file column, the last.
   const auto row = [](const std::string& t) {
     const std::string last = t.substr(t.rfind('\n', t.size() - 2) + 1);
@@ -173,7 +175,7 @@ TEST_P(HeaderGain, IsReadWithDExponentsAndRefusedWhenAbsurd) {
   };
   ASSERT_GT(row(a).size(), 20u);
   EXPECT_EQ(row(a), row(b));
-  const std::string transcript = dir.read("out/a.session.txt");
+  const std::string transcript = dir.read("out-a/a.session.txt");
   if (c.refusal.empty())
     EXPECT_THAT(transcript, ::testing::Not(::testing::HasSubstr("plausible")));
   else
@@ -181,13 +183,14 @@ TEST_P(HeaderGain, IsReadWithDExponentsAndRefusedWhenAbsurd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cards, HeaderGain,
+    Cards, GainCardValue,
     ::testing::Values(
         GainCard{"1.5D3", "1500.0", ""}, GainCard{"1.5d+3 / e-/ADU", "1500.0", ""}, GainCard{"2.5E0", "2.5", ""},
         GainCard{"1E-300", "",
-                 "The header's GAIN = 1e-300 is not a plausible gain (0.001 to 100000 e-/count); it is not used."},
-        GainCard{"4D9", "",
-                 "The header's GAIN = 4000000000 is not a plausible gain (0.001 to 100000 e-/count); it is not used."}),
+                 "The header's GAIN = 1.0E-300 is not a plausible gain (0.001 to 100000 e-/count); it is not used."},
+        GainCard{
+            "4D9", "",
+            "The header's GAIN = 4000000000.0 is not a plausible gain (0.001 to 100000 e-/count); it is not used."}),
     [](const auto& info) { return "gain" + std::to_string(info.index); });
 
 // A job whose outputs cannot all be written (here: names over 255 bytes for some of them)
@@ -225,3 +228,5 @@ INSTANTIATE_TEST_SUITE_P(
                                  "ZelvoProfile1.log"},
                       LostOutput{{"remove", "--list", "LIST"}, "ZelvoRepeat.log"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
+
+}  // namespace
