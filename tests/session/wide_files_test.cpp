@@ -103,8 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                       WideCase{"d64exact.fits", {"f", "a"}, ""},
                       WideCase{"i32big.fits", {"f", "a"}, "holds values that 32-bit floats cannot hold exactly"},
                       WideCase{"i32exact.fits", {"f", "a"}, ""},
+                      // (+ 0.5 would not do: near 2^25 a float rounds the half away again.)
                       WideCase{"i32exact.fits",
-                               {"a", "+ 0.5"},
+                               {"a", "/ 3000000"},
                                "holds integers, and the image's values are not all integers of its type"},
                       // Mode 0444: kept for every user, root included.
                       WideCase{"plain.fits", {"f", "a"}, "is write-protected"}),
