@@ -31,7 +31,7 @@ constexpr std::string_view kRunUsageTail =
     "DIR must be new or empty; --force replaces only the files this run writes there.\n"
     "Every output is named after the frame: DIR/<stem>.<output>.\n"
     "Exit status: 0 when every listed object was handled, 1 when some were not (one line\n"
-    "each on standard error), 2 when nothing could be done.\n";
+    "each on standard error), 2 when nothing could be done or an output was not written.\n";
 
 }  // namespace
 
