@@ -309,7 +309,7 @@ int batch_find(BatchRun& run) {
     run.problem(found.problem);
     return kJobRefused;
   }
-  for (const std::string& n : found.notes) run.problem(n);
+  for (const std::string& n : found.notes) run.lost_output(n);  // each a catalogue not written
   const RemovalFiles files{run.output("ZelvoRep.log"), run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
   const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
   if (!removals) return kJobRefused;

@@ -210,7 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"photometry", "--list", "LIST", "--radii", "4,9,13", "ZelvoApPhot.log"},
                       std::vector<std::string>{"profile", "--centre", "60,59", "--extent", "30,5", "--shape", "0,0",
                                                "ZelvoProfile1.log"},
-                      std::vector<std::string>{"remove", "--list", "LIST", "ZelvoRepeat.log"}),
+                      std::vector<std::string>{"remove", "--list", "LIST", "ZelvoRepeat.log"},
+                      std::vector<std::string>{"find", "ZelvoRep.log"}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 }  // namespace
