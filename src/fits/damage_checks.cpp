@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fits/file_origin.h"
 #include "fits/header_cards.h"
 #include "platform/child_process.h"
 
@@ -269,7 +270,7 @@ bool extensions_readable(const std::string& name) {
   const ChildOutcome child = run_in_child([&] {
     fitsfile* f = nullptr;
     int status = 0;
-    if (fits_open_diskfile(&f, name.c_str(), READONLY, &status) <= 0) {
+    if (fits_open_diskfile(&f, cfitsio_name(name).c_str(), READONLY, &status) <= 0) {
       move_to_first_image(f, status);
       int bitpix = 0, naxis = 0;
       LONGLONG naxes[9] = {};

@@ -22,6 +22,14 @@ FileKind kind_for_name(const std::string& name) {
   return FileKind::plain;
 }
 
+std::string cfitsio_name(const std::string& path) { return path.starts_with('/') ? path : "./" + path; }
+
+std::string file_name_meant(const std::string& name) {
+  struct stat st {};
+  if (::lstat(name.c_str(), &st) == 0) return name;
+  return trim_right(name);
+}
+
 FileIdentity identity_of(const std::string& path) {
   FileIdentity id;
   struct stat st {};

@@ -20,6 +20,16 @@ enum class FileKind {
 // anything else plain FITS (letter case ignored).
 FileKind kind_for_name(const std::string& name);
 
+// The name CFITSIO is given for the file `path`: the path itself when it starts at the root,
+// otherwise "./" + path. Even when it opens a plain disk file, CFITSIO reads a leading "~" as
+// a home folder (an unknown user crashes it) and skips leading blanks; after "./" the name is
+// only a name.
+std::string cfitsio_name(const std::string& path);
+
+// The file a name stands for: the name as given when something of that name exists,
+// otherwise the name without its trailing blanks (a name padded to a fixed width).
+std::string file_name_meant(const std::string& name);
+
 // What tells one file on disk from another, and whether it changed: device, inode, size and
 // modification time of the file a name leads to (symbolic links followed).
 struct FileIdentity {

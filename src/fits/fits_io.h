@@ -39,12 +39,13 @@ struct LoadedRange {
 // What one READ_FITS_2D_IMAGE found.
 struct FitsRead {
   ReadOutcome outcome = ReadOutcome::fits_error;
-  std::string name;          // the file name read: the one given, trailing blanks removed
+  std::string name;          // the file name read: the one given (see file_name_meant)
   std::string special_kind;  // NotRegular: what the name is ("a folder", ...)
   std::string refusal;       // Refused: why, in one line
   bool size_read = false;    // NAXIS1 and NAXIS2 were read into nx and ny
   long long nx = 0, ny = 0;
-  FitsError error;  // FitsError: status, CFITSIO's text and the messages
+  long long planes = 1;  // the planes of a cube (the axes beyond the second together), capped
+  FitsError error;       // FitsError: status, CFITSIO's text and the messages
   // Only on Loaded, and then this file's values alone: a value absent from the file (or not
   // readable) is 0 or blank.
   Image image;
@@ -55,7 +56,7 @@ struct FitsRead {
 };
 
 // READ_FITS_2D_IMAGE: reads the first image of `filename` (plain, gzip or tile-compressed;
-// the name is a plain file name, trailing blanks ignored) as 32-bit floats with
+// the name is a plain file name, trailing blanks ignored when no file has them) as 32-bit floats with
 // BSCALE/BZERO applied and undefined pixels set to -999.0; of a cube, the first plane.
 // Pixels load where they are in the file (CRVALn are sky coordinates, not offsets).
 // `header.cards` receives every card of the image's header, END excluded (of a

@@ -89,7 +89,7 @@ bool open_image(const std::string& name, OpenFits& file, FitsRead& r) {
   }
   if (!gzip_size_plausible(name)) return failed(r, DATA_DECOMPRESSION_ERR, {kDamagedGzip});
   int status = 0;
-  if (fits_open_diskfile(&file.f, name.c_str(), READONLY, &status) > 0) {
+  if (fits_open_diskfile(&file.f, cfitsio_name(name).c_str(), READONLY, &status) > 0) {
     file.f = nullptr;
     return failed(r, status);
   }
@@ -109,6 +109,8 @@ bool read_axes(fitsfile* f, Axes& axes, FitsRead& r) {
   r.ny = axes.n[1];
   for (int i = 0; i < axes.naxis && i < 9; ++i)
     if (axes.n[i] <= 0) return stopped(r, ReadOutcome::no_pixels);
+  for (int i = 2; i < axes.naxis && i < 9; ++i)
+    r.planes = axes.n[i] > kAllPixelsCap / r.planes ? kAllPixelsCap : r.planes * axes.n[i];
   return true;
 }
 
@@ -351,7 +353,7 @@ FitsRead read_once(const std::string& name, int attempt, bool& changed) {
 void (*g_after_pixels_read_hook)(const std::string& name, int attempt) = nullptr;
 
 FitsRead READ_FITS_2D_IMAGE(const std::string& filename) {
-  const std::string name = trim_right(filename);
+  const std::string name = file_name_meant(filename);
   FitsRead r;
   // A file rewritten while it was read may be a mixture of two versions: it is read once
   // more, and refused if it changed again.

@@ -127,13 +127,13 @@ FitsError create_fits_file(const std::string& path, const WritePlan& plan) {
     return e;
   }
   fitsfile* f = nullptr;
-  if (fits_create_diskfile(&f, path.c_str(), &status) > 0) return fits_failure(status);
+  if (fits_create_diskfile(&f, cfitsio_name(path).c_str(), &status) > 0) return fits_failure(status);
   if (plan.kind == FileKind::tile_compressed) {
     if (!plan.primary_from.empty()) {
       // The original's primary header (empty array, observatory cards) stays as it was.
       fitsfile* in = nullptr;
       int type = 0;
-      if (fits_open_diskfile(&in, plan.primary_from.c_str(), READONLY, &status) <= 0) {
+      if (fits_open_diskfile(&in, cfitsio_name(plan.primary_from).c_str(), READONLY, &status) <= 0) {
         fits_movabs_hdu(in, 1, &type, &status);
         fits_copy_hdu(in, f, 0, &status);
         int ignored = 0;
@@ -293,7 +293,7 @@ void describe_written(const std::string& path, FileKind kind, FileOrigin* writte
 FitsError WRITE_FITS_2D_IMAGE(const std::string& filename, ConstImageView image, const std::vector<std::string>& cards,
                               FileOrigin* written, bool undefined_as_null) {
   fits_clear_errmsg();  // the error holds this write's messages only
-  const std::string name = trim_right(filename);
+  const std::string name = file_name_meant(filename);
   WritePlan plan{image, cards, kind_for_name(name), {}};
   plan.undefined_as_null = undefined_as_null;
   FitsError e = write_via_temporary(name, plan, false);
@@ -334,7 +334,7 @@ bool fits_integer_type(ConstImageView image, const PixelType& t) {
 }  // namespace
 
 ReplaceVerdict may_replace(const std::string& filename, const FileOrigin& origin) {
-  const std::string name = trim_right(filename);
+  const std::string name = file_name_meant(filename);
   if (!origin.lone_image) return ReplaceVerdict::not_lone;
   if (!(identity_of(name) == origin.identity)) return ReplaceVerdict::changed;
   // A file whose mode has no write bit is kept from replacement for every user, root too
@@ -360,7 +360,7 @@ FitsError replace_fits_2d_image(const std::string& filename, ConstImageView imag
                                 const std::vector<std::string>& cards, const FileOrigin& origin, FileOrigin* written) {
   namespace fs = std::filesystem;
   fits_clear_errmsg();
-  const std::string name = trim_right(filename);
+  const std::string name = file_name_meant(filename);
   switch (may_replace(name, origin, image)) {
     case ReplaceVerdict::allowed: break;
     case ReplaceVerdict::not_exact:

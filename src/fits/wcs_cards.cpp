@@ -602,6 +602,38 @@ std::string duplicated_wcs_keyword(const std::vector<std::string>& cards) {
   return "";
 }
 
+namespace {
+
+// The alternate-description letter of a matrix card CDi_ja or PCi_ja ("" for the primary),
+// or nothing for any other card.
+std::optional<std::string> matrix_alt(const std::string& card, const char* stem) {
+  if (!has_value(card)) return std::nullopt;
+  const std::string n = name_of(card);
+  if (n.rfind(stem, 0) != 0 || !numbered(n, {stem}, true)) return std::nullopt;
+  return n.back() >= 'A' && n.back() <= 'Z' ? std::string(1, n.back()) : std::string();
+}
+
+// A description with both a CD and a PC matrix keeps the PC matrix, the one wcslib reads its
+// sky coordinates with; an edit carrying both would turn the two differently. Returns whether
+// CD cards were removed.
+bool drop_cd_beside_pc(Cards& cards) {
+  std::set<std::string> with_pc, with_cd;
+  for (const std::string& c : cards) {
+    if (const auto a = matrix_alt(c, "PC")) with_pc.insert(*a);
+    if (const auto a = matrix_alt(c, "CD")) with_cd.insert(*a);
+  }
+  const auto before = cards.size();
+  cards.erase(std::remove_if(cards.begin(), cards.end(),
+                             [&](const std::string& c) {
+                               const auto a = matrix_alt(c, "CD");
+                               return a && with_pc.count(*a) > 0;
+                             }),
+              cards.end());
+  return cards.size() != before;
+}
+
+}  // namespace
+
 std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards, int nx, int ny) {
   for (std::string& c : cards)
     if (wcs_keyword(name_of(c))) c = with_e_exponent(c);
@@ -620,6 +652,10 @@ std::optional<std::string> standardise_wcs_cards(std::vector<std::string>& cards
   std::optional<std::string> line;
   if (translate_old_matrices(cards))
     line = "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards.";
+  if (drop_cd_beside_pc(cards))
+    line =
+        "The header gives both a CD and a PC matrix: the PC matrix, which its sky coordinates are read with, "
+        "is kept and the CD cards are removed.";
   const bool dss = std::any_of(cards.begin(), cards.end(),
                                [](const std::string& c) { return has_value(c) && name_of(c) == "PLTRAH"; });
   if (!dss) return line;

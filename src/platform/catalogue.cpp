@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 #include "platform/log_file.h"
 
@@ -158,8 +160,71 @@ std::string ecsv_row(const CatalogueRow& row, std::size_t ncolumns) {
   return line + "\n";
 }
 
-CatalogueWrite append_with_header(const std::filesystem::path& path, const std::string& header,
-                                  const std::string& body) {
+namespace {
+
+// Whether `field` is a cell of a column of `datatype` as ecsv_row writes it: a number of the
+// column's kind, "" (missing), or for text any field.
+bool ecsv_cell_valid(std::string_view field, bool quoted, const std::string& datatype) {
+  if (datatype == "string") return true;
+  if (quoted) return field.empty();
+  if (field.empty()) return false;
+  if (datatype == "int64") {
+    long long v = 0;
+    const auto r = std::from_chars(field.data(), field.data() + field.size(), v);
+    return r.ec == std::errc() && r.ptr == field.data() + field.size();
+  }
+  double v = 0.0;
+  const auto r = std::from_chars(field.data(), field.data() + field.size(), v);
+  return r.ec == std::errc() && r.ptr == field.data() + field.size() && std::isfinite(v);
+}
+
+// Whether one data line holds exactly one valid cell per column: fields separated by single
+// blanks, a quoted field's quotes doubled inside it.
+bool ecsv_line_valid(std::string_view line, const std::vector<CatalogueColumn>& columns) {
+  std::size_t i = 0, k = 0;
+  for (;; ++k) {
+    std::string field;
+    bool quoted = false;
+    if (i < line.size() && line[i] == '"') {
+      quoted = true;
+      for (++i;; ++i) {
+        if (i >= line.size()) return false;  // no closing quote
+        if (line[i] == '"') {
+          if (i + 1 < line.size() && line[i + 1] == '"') {
+            field += '"';
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        field += line[i];
+      }
+    } else {
+      const std::size_t end = std::min(line.find(' ', i), line.size());
+      field = line.substr(i, end - i);
+      i = end;
+    }
+    if (k >= columns.size() || !ecsv_cell_valid(field, quoted, columns[k].datatype)) return false;
+    if (i == line.size()) return k + 1 == columns.size();
+    if (line[i] != ' ') return false;
+    ++i;
+  }
+}
+
+}  // namespace
+
+bool ecsv_rows_valid(std::string_view rows, const std::vector<CatalogueColumn>& columns) {
+  while (!rows.empty()) {
+    const std::size_t end = rows.find('\n');
+    if (end == std::string_view::npos || !ecsv_line_valid(rows.substr(0, end), columns)) return false;
+    rows.remove_prefix(end + 1);
+  }
+  return true;
+}
+
+CatalogueWrite append_with_header(const std::filesystem::path& path, const std::string& header, const std::string& body,
+                                  const std::function<bool(std::string_view)>& rows_valid) {
   CatalogueWrite result;
   const std::string name = file_name(path);
   struct stat st;
@@ -175,7 +240,8 @@ CatalogueWrite append_with_header(const std::filesystem::path& path, const std::
         result.error = name + " could not be read; nothing was written to it.";
         return result;
       }
-      const bool ours = old.text.compare(0, header.size(), header) == 0 && old.text.back() == '\n';
+      const bool ours = old.text.compare(0, header.size(), header) == 0 && old.text.back() == '\n' &&
+                        (!rows_valid || rows_valid(std::string_view(old.text).substr(header.size())));
       if (ours) {
         fresh = false;
       } else {
@@ -185,7 +251,8 @@ CatalogueWrite append_with_header(const std::filesystem::path& path, const std::
                          "); nothing was written.";
           return result;
         }
-        result.notice = name + " does not hold this version's columns or ends in an incomplete line; it is kept as " +
+        result.notice = name +
+                        " does not hold this version's columns or has a damaged or incomplete line; it is kept as " +
                         file_name(aside) + " and a new " + name + " is started.";
       }
     }
@@ -215,7 +282,10 @@ CatalogueWrite append_with_header(const std::filesystem::path& path, const std::
 CatalogueWrite append_catalogue(const std::filesystem::path& path, const Catalogue& table) {
   std::string body;
   for (const auto& row : table.rows) body += ecsv_row(row, table.columns.size());
-  return append_with_header(path, ecsv_header(table), body);
+  // Every row is checked, not only the last: rows appended after a damaged one would be
+  // unreadable with it.
+  return append_with_header(path, ecsv_header(table), body,
+                            [&](std::string_view rows) { return ecsv_rows_valid(rows, table.columns); });
 }
 
 CatalogueWrite write_catalogue(const std::filesystem::path& path, const Catalogue& table) {

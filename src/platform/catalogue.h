@@ -2,7 +2,7 @@
 // format="ascii.ecsv")`) and DS9 region files, written beside the text logs.
 //
 // Appending never loses what a file holds: rows are appended only to a file whose header is
-// exactly the one this version writes and whose last line is complete; any other file (another
+// exactly the one this version writes and whose rows are all whole and valid; any other file (another
 // version's columns, a damaged or foreign file) is kept under a new name and a new catalogue is
 // started, with a one-line notice. A failed write (a full disk) leaves the file as it was.
 #pragma once
@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -59,8 +61,13 @@ struct CatalogueWrite {
   std::string notice;
 };
 
+// Whether `rows` (the lines after an ECSV header, each ending in a newline) are rows of
+// `columns` as ecsv_row writes them: one cell per column, numbers where the column holds
+// numbers, "" for a missing value.
+bool ecsv_rows_valid(std::string_view rows, const std::vector<CatalogueColumn>& columns);
+
 // Appends `table.rows` to the ECSV file at `path`, writing the header first when the file is
-// new or empty.
+// new or empty; an existing file is appended to only when every row it holds is valid.
 CatalogueWrite append_catalogue(const std::filesystem::path& path, const Catalogue& table);
 // Writes `table` as the whole content of `path` (a new file; an existing one is replaced only
 // through a complete temporary file renamed over it).
@@ -84,10 +91,11 @@ CatalogueWrite append_regions(const std::filesystem::path& path, const std::vect
 int write_all(int fd, const std::string& text, off_t restore_size);
 
 // Appends `body` to the text file at `path`, whose content must start with exactly `header`
-// (written first when the file is new or empty) and end with a newline; otherwise the file is
+// (written first when the file is new or empty), end with a newline and, when `rows_valid` is
+// given, have it accept the content after the header; otherwise the file is
 // kept under the first free name "<stem>-old-N<ext>" and a new file started. The shared step of
 // the two appends above.
-CatalogueWrite append_with_header(const std::filesystem::path& path, const std::string& header,
-                                  const std::string& body);
+CatalogueWrite append_with_header(const std::filesystem::path& path, const std::string& header, const std::string& body,
+                                  const std::function<bool(std::string_view)>& rows_valid = {});
 
 }  // namespace zelvo

@@ -91,6 +91,7 @@ void Console::notice(std::string_view t) { text(t); }
 void Console::log_failure(const std::string& name, const std::string& line) {
   if (std::find(failed_logs_.begin(), failed_logs_.end(), name) != failed_logs_.end()) return;
   failed_logs_.push_back(name);
+  failure_lines_.push_back(line);
   notice(line);
 }
 

@@ -64,6 +64,8 @@ class Console {
   // Reports a failure of the log `name` (a file of the working folder): one line, at most
   // once per log for the whole session, so that the work can go on quietly.
   void log_failure(const std::string& name, const std::string& line);
+  // The lines log_failure printed, one per failed log, oldest first.
+  const std::vector<std::string>& log_failures() const { return failure_lines_; }
 
   // Shows how far a long piece of work has come ("object 12 of 100") on a status line under
   // the output, which later lines push down; progress_done() removes it. Only on a terminal:
@@ -142,7 +144,8 @@ class Console {
   bool status_shown_ = false;
   std::chrono::steady_clock::time_point status_drawn_{};
   InterruptFlag interrupt_;
-  std::vector<std::string> failed_logs_;  // logs whose failure was reported
+  std::vector<std::string> failed_logs_;    // logs whose failure was reported
+  std::vector<std::string> failure_lines_;  // and the lines that reported them
 };
 
 }  // namespace zelvo

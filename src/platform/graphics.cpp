@@ -9,6 +9,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -149,7 +151,7 @@ bool Graphics::open_sized(const std::string& device, int width, int height) {
 }
 
 void Graphics::close_all() {
-  if (id_ > 0) cpgend();
+  if (id_ > 0 && !(has_cursor_ && x_display_lost())) cpgend();  // a lost window is not talked to
   watch_.reset();
   redraw_ = nullptr;
   ramp_.drawn = false;
@@ -157,8 +159,46 @@ void Graphics::close_all() {
   has_cursor_ = false;
 }
 
+bool Graphics::live() {
+  if (id_ > 0 && has_cursor_ && x_display_lost()) {
+    // The window's connection is gone: giza is not called for it again (its calls would wait
+    // for events that never come), and the session goes on without graphics.
+    con_.notice("The X display was lost; Zelvo goes on without graphics (S and X still save your images).");
+    watch_.reset();
+    redraw_ = nullptr;
+    ramp_.drawn = false;
+    id_ = 0;
+    has_cursor_ = false;
+  }
+  return id_ > 0;
+}
+
+namespace {
+
+// A display lost while giza waits for a click ends that wait here: giza would wait for ever.
+sigjmp_buf cursor_jump;
+volatile sig_atomic_t cursor_waiting = 0;
+void leave_cursor_wait() {
+  if (cursor_waiting != 0) {
+    cursor_waiting = 0;
+    siglongjmp(cursor_jump, 1);
+  }
+}
+
+// giza's cursor read, or false when the display was lost during it.
+bool read_giza_cursor(float& x, float& y, char& ch, int& rc) {
+  set_display_lost_hook(leave_cursor_wait);
+  if (sigsetjmp(cursor_jump, 1) != 0) return false;
+  cursor_waiting = 1;
+  rc = cpgcurs(&x, &y, &ch);
+  cursor_waiting = 0;
+  return true;
+}
+
+}  // namespace
+
 void Graphics::erase() {
-  if (id_ <= 0) return;
+  if (!live()) return;
   // A new page of a window is as large as the window is now; other devices keep one page
   // (a PNG file gets a new file for every page).
   if (has_cursor_)
@@ -168,10 +208,10 @@ void Graphics::erase() {
   ramp_.drawn = false;
 }
 void Graphics::viewport(float x1, float x2, float y1, float y2) {
-  if (id_ > 0) cpgsvp(x1, x2, y1, y2);
+  if (live()) cpgsvp(x1, x2, y1, y2);
 }
 void Graphics::window(float x1, float x2, float y1, float y2) {
-  if (id_ <= 0) return;
+  if (!live()) return;
   // PGPLOT refuses an empty window; widen it by a hair rather than drawing garbage.
   if (!(x1 != x2)) x2 = x1 + 1.0f;
   if (!(y1 != y2)) y2 = y1 + 1.0f;
@@ -179,17 +219,17 @@ void Graphics::window(float x1, float x2, float y1, float y2) {
   cpgswin(x1, x2, y1, y2);
 }
 void Graphics::window_equal_scales(float x1, float x2, float y1, float y2) {
-  if (id_ <= 0) return;
+  if (!live()) return;
   if (!(x1 != x2)) x2 = x1 + 1.0f;
   if (!(y1 != y2)) y2 = y1 + 1.0f;
   if (!std::isfinite(x1) || !std::isfinite(x2) || !std::isfinite(y1) || !std::isfinite(y2)) return;
   cpgwnad(x1, x2, y1, y2);
 }
 void Graphics::text(float x, float y, float angle, float fjust, const std::string& s) {
-  if (id_ > 0) cpgptxt(x, y, angle, fjust, s.c_str());
+  if (live()) cpgptxt(x, y, angle, fjust, s.c_str());
 }
 void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
-  if (id_ <= 0) return;
+  if (!live()) return;
   const std::vector<TextPiece> pieces = literal_pieces(s);
   // Lengths are measured in normalised device units (giza's world-unit lengths are not usable) and
   // turned into world units; a stroked character is as wide as an "n".
@@ -249,7 +289,7 @@ void Graphics::literal_text(float x, float y, float fjust, std::string_view s) {
   cpgsclp(clip);
 }
 void Graphics::box(const char* xopt, float xtick, int nxsub, const char* yopt, float ytick, int nysub) {
-  if (id_ <= 0) return;
+  if (!live()) return;
   const bool xlabels = std::strpbrk(xopt, "Nn") != nullptr, ylabels = std::strpbrk(yopt, "Nn") != nullptr;
   if ((xtick == 0.0f && xlabels) || (ytick == 0.0f && ylabels)) {
     float wx1, wx2, wy1, wy2, vx1, vx2, vy1, vy2;
@@ -282,15 +322,15 @@ void Graphics::box(const char* xopt, float xtick, int nxsub, const char* yopt, f
   cpgbox(xopt, xtick, nxsub, yopt, ytick, nysub);
 }
 void Graphics::label(const std::string& x, const std::string& y, const std::string& top) {
-  if (id_ > 0) cpglab(x.c_str(), y.c_str(), top.c_str());
+  if (live()) cpglab(x.c_str(), y.c_str(), top.c_str());
 }
 void Graphics::line(std::span<const float> x, std::span<const float> y) {
   const int n = static_cast<int>(std::min(x.size(), y.size()));
-  if (id_ > 0 && n > 0) cpgline(n, x.data(), y.data());
+  if (live() && n > 0) cpgline(n, x.data(), y.data());
 }
 void Graphics::points(std::span<const float> x, std::span<const float> y, int symbol) {
   std::size_t n = std::min(x.size(), y.size());
-  if (id_ <= 0 || n == 0) return;
+  if (!live() || n == 0) return;
   // Dots (every pixel of a large profile) mostly fall on device pixels that already hold
   // one: only the first dot of each device pixel is drawn, which looks the same and spares
   // giza most of the work.
@@ -340,24 +380,24 @@ void Graphics::points(std::span<const float> x, std::span<const float> y, int sy
   con_.progress_done();
 }
 void Graphics::colour(int ci) {
-  if (id_ > 0) cpgsci(ci);
+  if (live()) cpgsci(ci);
 }
 void Graphics::line_width(int lw) {
-  if (id_ > 0) cpgslw(lw);
+  if (live()) cpgslw(lw);
 }
 void Graphics::line_style(int ls) {
-  if (id_ > 0) cpgsls(ls);
+  if (live()) cpgsls(ls);
 }
 void Graphics::char_height(float ch) {
-  if (id_ > 0) cpgsch(ch);
+  if (live()) cpgsch(ch);
 }
 void Graphics::flush() {
-  if (id_ > 0) cpgupdt();
+  if (live()) cpgupdt();
 }
 
 bool Graphics::image(ConstImageView img, const Box& area, float fg, float bg, const std::array<float, 6>& tr, bool grey,
                      Stretch stretch) {
-  if (id_ <= 0) return false;
+  if (!live()) return false;
   if (img.empty()) return false;
   const Box cut = area.clipped(img.nx, img.ny);
   const int i1 = cut.x0, i2 = cut.x1, j1 = cut.y0, j2 = cut.y1;
@@ -444,7 +484,7 @@ bool Graphics::image(ConstImageView img, const Box& area, float fg, float bg, co
 }
 
 void Graphics::colour_bar(const std::string& caption) {
-  if (id_ <= 0 || !ramp_.drawn || !(ramp_.hi > ramp_.lo)) return;
+  if (!live() || !ramp_.drawn || !(ramp_.hi > ramp_.lo)) return;
   float vx1, vx2, vy1, vy2, wx1, wx2, wy1, wy2, ch = 1.0f;
   cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
   cpgqwin(&wx1, &wx2, &wy1, &wy2);
@@ -475,7 +515,7 @@ void Graphics::colour_bar(const std::string& caption) {
 }
 
 void Graphics::wait_for_input() {
-  if (id_ <= 0 || !watch_ || stdin_read_ahead() || !watch_->follow_new_window()) return;
+  if (!live() || !watch_ || stdin_read_ahead() || !watch_->follow_new_window()) return;
   // A keystroke at a terminal must end the wait at once and be echoed once, by the line
   // editor that reads it: while waiting, the terminal neither waits for a whole line nor echoes.
   termios saved{};
@@ -492,11 +532,12 @@ void Graphics::wait_for_input() {
     cpgupdt();                          // giza copies its picture to the window again
   });
   if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  live();  // a display lost during the wait is told now, before the answer is read
 }
 
 CursorRead Graphics::cursor(float x0, float y0) {
   CursorRead c{x0, y0, 'A'};
-  if (id_ > 0 && has_cursor_) {
+  if (live() && has_cursor_) {
     // The prompt must be visible before the program waits for the mouse, also when the
     // command window is a pipe or a file (block-buffered).
     con_.flush();
@@ -506,7 +547,9 @@ CursorRead Graphics::cursor(float x0, float y0) {
     for (;;) {
       float x = c.x, y = c.y;
       char ch = 0;
-      if (cpgcurs(&x, &y, &ch) != 0) break;
+      int rc = 0;
+      if (!read_giza_cursor(x, y, ch, rc) || !live()) break;
+      if (rc != 0) break;
       const auto u = static_cast<unsigned char>(ch);
       if ((u < 32 && u != 27) || u == 127) continue;  // Esc (27) is a key the loops listen to
       c.x = x;
@@ -514,7 +557,7 @@ CursorRead Graphics::cursor(float x0, float y0) {
       c.key = ch;  // 'A', 'D', 'X' for the buttons; typed keys as typed
       return c;
     }
-    con_.line(" The graphics window gave no cursor position; please type it.");
+    if (live()) con_.line(" The graphics window gave no cursor position; please type it.");
   }
   // No cursor: the position is typed in the command window.
   for (;;) {

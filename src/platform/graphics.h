@@ -106,6 +106,9 @@ class Graphics {
   void focus() {}
 
  private:
+  // Whether a device is open; a window whose X display was lost is given up first, with one line.
+  bool live();
+
   Console& con_;
   int id_ = 0;
   std::string device_;

@@ -1,7 +1,10 @@
 #include "platform/window_watch.h"
 
 #include <X11/Xlib.h>
+#include <dlfcn.h>
 #include <sys/select.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstring>
@@ -36,7 +39,43 @@ int tolerant_handler(Display* dpy, XErrorEvent* e) {
   return previous_handler ? previous_handler(dpy, e) : 0;
 }
 
+volatile sig_atomic_t display_lost = 0;
+void (*lost_hook)() = nullptr;
+
+// Xlib calls this after an I/O error of `dpy` instead of exiting: the display is unusable
+// from then on, and the program goes on without it.
+void keep_running(Display*, void*) {
+  display_lost = 1;
+  if (lost_hook != nullptr) lost_hook();
+}
+
+// The message Xlib's own I/O error handler would print before the exit is left to the
+// program's one line.
+int quiet_io_error(Display*) { return 0; }
+
 }  // namespace
+
+bool x_display_lost() { return display_lost != 0; }
+void set_display_lost_hook(void (*hook)()) { lost_hook = hook; }
+
+}  // namespace zelvo
+
+// Every connection to an X server, giza's own included, is opened here: the real
+// XOpenDisplay, then the handler that keeps the program running when the connection is lost.
+// Xlib reads that handler before it tells the loss, so it must be in place from the start.
+extern "C" Display* XOpenDisplay(const char* name) {
+  using Open = Display* (*)(const char*);
+  static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "XOpenDisplay"));
+  if (real == nullptr) return nullptr;
+  Display* dpy = real(name);
+  if (dpy != nullptr) {
+    XSetIOErrorHandler(zelvo::quiet_io_error);
+    XSetIOErrorExitHandler(dpy, zelvo::keep_running, nullptr);
+  }
+  return dpy;
+}
+
+namespace zelvo {
 
 struct WindowWatch::Impl {
   Display* dpy = nullptr;
@@ -57,12 +96,13 @@ WindowWatch::WindowWatch() : impl_(std::make_unique<Impl>()) {
 }
 
 WindowWatch::~WindowWatch() {
-  if (impl_->dpy) XCloseDisplay(impl_->dpy);
+  // A lost connection is not closed: closing talks to the server.
+  if (impl_->dpy && !x_display_lost()) XCloseDisplay(impl_->dpy);
 }
 
 bool WindowWatch::follow_new_window() {
   Display* dpy = impl_->dpy;
-  if (!dpy) return false;
+  if (!dpy || x_display_lost()) return false;
   if (impl_->win) return true;
   if (++impl_->searches > 3) return false;
   std::set<Window> now;
@@ -86,7 +126,7 @@ void WindowWatch::wait(int input_fd, const std::function<void(bool resized)>& ch
   const int xfd = ConnectionNumber(dpy);
   for (;;) {
     bool resized = false, exposed = false;
-    while (XPending(dpy) > 0) {
+    while (!x_display_lost() && XPending(dpy) > 0) {
       XEvent ev;
       XNextEvent(dpy, &ev);
       if (ev.type == ConfigureNotify && ev.xconfigure.window == impl_->win) {
@@ -99,7 +139,7 @@ void WindowWatch::wait(int input_fd, const std::function<void(bool resized)>& ch
         impl_->win = 0;
       }
     }
-    if (!impl_->win) return;
+    if (!impl_->win || x_display_lost()) return;
     if (resized || exposed) changed(resized);
     fd_set fds;
     FD_ZERO(&fds);

@@ -8,6 +8,13 @@
 
 namespace zelvo {
 
+// A lost X display (the server ended, the connection dropped) does not end the program: every
+// connection the program or giza opens lets Xlib return after the loss instead of exiting,
+// and x_display_lost() tells from then on that it happened. `hook`, when set, is called at
+// the loss, from inside the Xlib call that found it.
+bool x_display_lost();
+void set_display_lost_hook(void (*hook)());
+
 class WindowWatch {
  public:
   // Connects to the display of $DISPLAY and notes the giza windows already there. Call it

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "text/list_parse.h"
 
@@ -67,6 +68,32 @@ std::optional<ListedObject> parse_region(const std::string& text, int32_t line, 
   return ListedObject{line, red ? 2 : 1, *x, *y, *r};
 }
 
+// The regions of one line: DS9 separates regions on a line with ";". A ";" inside
+// parentheses, braces or quotes (a text property) separates nothing, and a region that
+// starts with "#" makes the rest of the line a comment.
+std::vector<std::string> regions_of_line(const std::string& line) {
+  std::vector<std::string> parts(1);
+  int depth = 0;
+  char quote = 0;
+  for (char c : line) {
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '(' || c == '{') {
+      ++depth;
+    } else if ((c == ')' || c == '}') && depth > 0) {
+      --depth;
+    } else if (c == ';' && depth == 0) {
+      if (lower_trimmed(parts.back()).starts_with('#')) return parts;
+      parts.emplace_back();
+      continue;
+    }
+    parts.back() += c;
+  }
+  return parts;
+}
+
 }  // namespace
 
 ObjectList parse_region_list(std::string_view text) {
@@ -75,13 +102,15 @@ ObjectList parse_region_list(std::string_view text) {
   int32_t line = 0;
   for (std::string s; std::getline(in, s);) {
     ++line;
-    bool ok = true;
-    const auto obj = parse_region(s, line, ok);
-    if (!ok) {
-      list.bad_line = line;
-      break;
+    for (const std::string& region : regions_of_line(s)) {
+      bool ok = true;
+      const auto obj = parse_region(region, line, ok);
+      if (!ok) {
+        list.bad_line = line;
+        return list;
+      }
+      if (obj) list.objects.push_back(*obj);
     }
-    if (obj) list.objects.push_back(*obj);
   }
   return list;
 }

@@ -33,7 +33,8 @@ ObjectList parse_object_list(std::string_view text);
 
 // An object list from a DS9 region file of circles in image coordinates: every
 // "circle(x,y,r)" is a star (type 1) of radius r, and a circle drawn red ("# color=red") a
-// saturated star (type 2). Comments, global settings and the "image" line are skipped; the
+// saturated star (type 2); every region of a line counts (DS9 separates them with ";").
+// Comments, global settings and the "image" line are skipped; the
 // list stops (bad_line) at a line of any other shape or in another coordinate system
 // (fk5, wcs, physical, ...), whose positions are not image pixels.
 ObjectList parse_region_list(std::string_view text);

@@ -117,6 +117,10 @@ BatchDesk::BatchDesk(BatchRun& r)
 BatchDesk::~BatchDesk() {
   con.flush();
   s.mainlog.close();
+  // Every output the job could not write completely fails the run, each named.
+  for (const std::string& line : con.log_failures()) run.lost_output(line);
+  if (!transcript.flush())
+    run.lost_output(output_name(run.args.frame, "session.txt") + " could not be written completely");
 }
 
 bool BatchDesk::load() {
@@ -188,8 +192,11 @@ int batch_photometry(BatchRun& run) {
   ImageSlot& sl = desk.s.active();
   const PhotometryFiles files{run.output("ZelvoApPhot.log"), run.output("ZelvoApPhot.ecsv"),
                               run.output("ZelvoApPhot.reg")};
-  std::ofstream log(files.log, std::ios::binary);
-  for (const std::string& l : apphot_log_header()) log << l << '\n';
+  LogFile log;
+  if (log.open(files.log, desk.con, "the measurements are not logged")) {
+    for (const std::string& l : apphot_log_header()) log.stream() << l << '\n';
+    log.stream().flush();
+  }
   const SkyCoordinatesParse sky = parse_sky_coordinates(sl.cards);
   // O's settings for the whole frame, as its photometry loop makes them.
   TileLevels tiles = central_tile_levels(sl.view());
@@ -205,11 +212,12 @@ int batch_photometry(BatchRun& run) {
   job.radii = radii;
   job.exptime = std::max(sl.exptime, 0.0f);
   job.detector = detector_from_cards(sl.cards);
+  for (const std::string& r : job.detector.refusals) desk.con.text(r);
   // The answers of O's options 3 and 5, given on the command line, replace the header's.
   if (!detector_options(run, job.detector, job.exptime)) return kJobRefused;
   job.file = run.args.frame;
   job.sky = &sky;
-  job.log = log ? &log : nullptr;
+  job.log = log ? &log.stream() : nullptr;
   job.files = &files;
   std::size_t listed = 0, measured = 0, line_no = 0;
   std::istringstream lines(positions.text);
@@ -340,7 +348,7 @@ int batch_find(BatchRun& run) {
     run.problem(found.problem);
     return kJobRefused;
   }
-  for (const std::string& n : found.notes) run.problem(n);
+  for (const std::string& n : found.notes) run.lost_output(n);  // each a catalogue not written
   const RemovalFiles files{run.output("ZelvoRep.log"), run.output("ZelvoRepeat.log"), run.output("ZelvoDebug.log")};
   const std::optional<AutomaticRemovals> removals = remove_listed(run, desk, files);
   if (!removals) return kJobRefused;

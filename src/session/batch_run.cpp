@@ -31,7 +31,7 @@ constexpr std::string_view kRunUsageTail =
     "DIR must be new or empty; --force replaces only the files this run writes there.\n"
     "Every output is named after the frame: DIR/<stem>.<output>.\n"
     "Exit status: 0 when every listed object was handled, 1 when some were not (one line\n"
-    "each on standard error), 2 when nothing could be done.\n";
+    "each on standard error), 2 when nothing could be done or an output was not written.\n";
 
 }  // namespace
 
@@ -330,6 +330,11 @@ void BatchRun::problem(std::string_view line) {
   ++problems_;
 }
 
+void BatchRun::lost_output(std::string_view line) {
+  problem(line);
+  outputs_lost_ = true;
+}
+
 std::optional<BatchArgs> parse_batch_args(std::span<const std::string> args, std::ostream& err) {
   const auto fail = [&](const std::string& line) -> std::optional<BatchArgs> {
     err << "zelvo run: " << one_line(line) << '\n';
@@ -424,7 +429,8 @@ int run_batch(std::span<const std::string> args, std::ostream& out, std::ostream
         << " are kept as they were; this run's files are not kept\n";
     return status;
   }
-  if (move_outputs(*a, work, err, lead) > 0 && status == 0) status = kJobIncomplete;
+  const std::size_t left = move_outputs(*a, work, err, lead);
+  if (run.outputs_lost() || left > 0) status = kJobRefused;
   return status;
 }
 

@@ -56,11 +56,16 @@ class BatchRun {
   // becomes non-zero.
   void problem(std::string_view line);
   std::size_t problems() const { return problems_; }
+  // An output that was not written completely: a problem line, and the run fails
+  // (kJobRefused) whatever the job found.
+  void lost_output(std::string_view line);
+  bool outputs_lost() const { return outputs_lost_; }
 
  private:
   std::filesystem::path work_;
   std::ostream& err_;
   std::size_t problems_ = 0;
+  bool outputs_lost_ = false;
 };
 
 // The session a job runs its dialogue's code in: its command-window lines go to
@@ -88,7 +93,8 @@ struct BatchDesk {
 };
 
 // A job: runs on the parsed arguments and returns its status (0 when every listed object was
-// handled, kJobIncomplete when some were not, kJobRefused when nothing could be done).
+// handled, kJobIncomplete when some were not, kJobRefused when nothing could be done). A run
+// whose outputs were not all written ends with kJobRefused.
 struct BatchJob {
   std::string_view name;
   std::vector<std::string_view> options;   // the value options the job takes besides --out and --seed

@@ -71,7 +71,7 @@ void command_load(Session& s) {
   s.con.line(pad_right(sl.name, 30) + " will be overwritten.");
   s.con.text("Enter the filename of the image to be loaded:");
   const std::string filename = s.con.read_file_name();
-  if (const auto why = unreadable_name(filename)) s.con.text(filename + ": " + *why);
+  if (const auto why = unreadable_name(file_name_meant(filename))) s.con.text(filename + ": " + *why);
   FitsRead r = read_fits_reported(s.con, filename);
   if (r.outcome != ReadOutcome::loaded) return;  // the slot stays exactly as it was, its name included
   sl.image = std::move(r.image);

@@ -278,15 +278,30 @@ void command_arithmetic(Session& s) {
       s.con.text(kSizeMismatch);
       return;
     }
-    // Element by element, so the active slot may be X or Y itself.
-    if (known_operator(op.op)) {
-      // Named before the pixels change: the active slot may be one of the operands.
-      const std::string what = "pixels set to " + slot_label(op.x, x) + " " + op.op + " " + slot_label(op.y, y);
-      for (std::size_t i = 0; i < out.size(); ++i) out[i] = apply_operator(op.op, x.image.px[i], y.image.px[i]);
-      note_edit(a, 'A', what);
-    }
+    // Element by element, so the active slot may be X or Y itself. A pixel undefined in
+    // either image is undefined in the result, and the result is written with such pixels
+    // as undefined.
+    const bool x_marks = x.origin.type.undefined_as_null, y_marks = y.origin.type.undefined_as_null;
+    bool undefined = false;
+    // Named before the pixels change: the active slot may be one of the operands.
+    const std::string what = "pixels set to " + slot_label(op.x, x) + " " + op.op + " " + slot_label(op.y, y);
+    if (known_operator(op.op))
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        const float xv = x.image.px[i], yv = y.image.px[i];
+        if ((x_marks && xv == kUndefinedPixel) || (y_marks && yv == kUndefinedPixel)) {
+          out[i] = kUndefinedPixel;
+          undefined = true;
+        } else {
+          out[i] = apply_operator(op.op, xv, yv);
+        }
+      }
+    if (undefined) a.origin.type.undefined_as_null = true;
+    if (known_operator(op.op)) note_edit(a, 'A', what);
   } else if (known_operator(op.op)) {
-    for (float& p : out) p = apply_operator(op.op, p, op.constant);
+    // Undefined pixels stay undefined: only the defined ones take the operation.
+    const bool marks = a.origin.type.undefined_as_null;
+    for (float& p : out)
+      if (!marks || p != kUndefinedPixel) p = apply_operator(op.op, p, op.constant);
     note_edit(a, 'A', std::string("every pixel ") + op.op + " " + format_real(op.constant));
   }
   mark_modified(a);

@@ -34,7 +34,11 @@ void report_fits_read(Console& con, const FitsRead& r) {
   }
   if (r.size_read) con.record({kNaxisSize, r.nx, r.ny});
   switch (r.outcome) {
-    case ReadOutcome::loaded: con.blank(); break;
+    case ReadOutcome::loaded:
+      if (r.planes > 1)
+        con.text("The file holds a cube of " + std::to_string(r.planes) + " planes; its first plane is loaded.");
+      con.blank();
+      break;
     case ReadOutcome::no_naxis: con.record({kNoNaxis}); break;
     case ReadOutcome::no_pixels: con.record({kNoPixels}); break;
     case ReadOutcome::too_large: con.record({kTooLarge}); break;

@@ -328,7 +328,7 @@ void write_profile_table(const ProfileResult& res, const ProfileImage& in, float
   }
   const CatalogueWrite w = write_catalogue(files.catalogue_path(), t);
   if (!w.notice.empty()) con.text(w.notice);
-  if (!w.ok) con.text(w.error);
+  if (!w.ok) con.log_failure(std::filesystem::path(files.catalogue_path()).filename().string(), w.error);
 }
 
 // The position angle north through east of the major axis at the centre, with a WCS.

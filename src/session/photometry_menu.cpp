@@ -25,6 +25,7 @@
 #include "session/commands.h"
 #include "session/mouse_menu.h"
 #include "session/session.h"
+#include "text/list_parse.h"
 
 namespace zelvo {
 
@@ -63,7 +64,8 @@ CatalogueValue cell(const std::optional<T>& v) {
   return std::monostate{};
 }
 
-// The value of a numeric header card `key` (80-column cards), or none.
+// The value of a numeric header card `key` (80-column cards), or none. The value is read as
+// FITS writes numbers, Fortran's D exponent included (1.5D3).
 std::optional<double> card_number(const std::vector<std::string>& cards, std::string_view key) {
   std::optional<double> found;
   for (const std::string& c : cards) {
@@ -71,27 +73,45 @@ std::optional<double> card_number(const std::vector<std::string>& cards, std::st
     std::string_view kw(c.data(), 8);
     while (!kw.empty() && kw.back() == ' ') kw.remove_suffix(1);
     if (kw != key) continue;
-    std::string value = c.substr(10);
-    if (const auto slash = value.find('/'); slash != std::string::npos) value.resize(slash);
-    char* end = nullptr;
-    const double v = std::strtod(value.c_str(), &end);
-    if (end != value.c_str() && std::isfinite(v)) found = v;  // the last card of a name wins
+    std::string_view value = std::string_view(c).substr(10);
+    value = value.substr(0, value.find('/'));
+    const auto first = value.find_first_not_of(' ');
+    if (first == std::string_view::npos) continue;
+    value = value.substr(first, value.find_last_not_of(' ') - first + 1);
+    if (const auto v = parse_double(value)) found = v;  // the last card of a name wins
   }
   return found;
 }
+
+// The gains and read noises taken as the detector's: a value outside them is a damaged or
+// misread card (or a mistyped answer), whose errors would be wrong by orders of magnitude.
+constexpr double kLowestGain = 1e-3, kHighestGain = 1e5, kHighestReadNoise = 1e5;
+
+bool plausible_gain(double g) { return g >= kLowestGain && g <= kHighestGain; }
+bool plausible_read_noise(double r) { return r >= 0.0 && r <= kHighestReadNoise; }
 
 }  // namespace
 
 Detector detector_from_cards(const std::vector<std::string>& cards) {
   Detector d;
   for (std::string_view key : {"GAIN", "EGAIN"})
-    if (const auto g = card_number(cards, key); g && *g > 0.0) {
+    if (const auto g = card_number(cards, key)) {
+      if (!plausible_gain(*g)) {
+        d.refusals.push_back("The header's " + std::string(key) + " = " + format_double(*g) +
+                             " is not a plausible gain (0.001 to 100000 e-/count); it is not used.");
+        continue;
+      }
       d.gain = *g;
       d.source = "header " + std::string(key);
       break;
     }
   for (std::string_view key : {"RDNOISE", "READNOIS"})
-    if (const auto r = card_number(cards, key); r && *r >= 0.0) {
+    if (const auto r = card_number(cards, key)) {
+      if (!plausible_read_noise(*r)) {
+        d.refusals.push_back("The header's " + std::string(key) + " = " + format_double(*r) +
+                             " is not a plausible read noise (0 to 100000 e-); it is not used.");
+        continue;
+      }
       d.read_noise = *r;
       break;
     }
@@ -173,14 +193,15 @@ void catalogue_star(const PhotometryFiles& files, const StarJob& job, float xcen
        real_value(job.radii.outer), p.sums.star.area, cell(p.corrected), cell(p.flux_err), cell(p.sky.sky),
        p.sky.n > 0 ? CatalogueValue(p.sky.sigma) : CatalogueValue(std::monostate{}), static_cast<int64_t>(p.sky.n),
        cell(p.magnitude), cell(p.mag_err), real_value(std::max(job.exptime, 0.0f)), job.file});
-  const auto report = [&con](const CatalogueWrite& w) {
+  // A failed write is told as a failed log is: once per file, and a run fails on it.
+  const auto report = [&con](const std::filesystem::path& file, const CatalogueWrite& w) {
     if (!w.notice.empty()) con.text(w.notice);
-    if (!w.ok) con.text(w.error);
+    if (!w.ok) con.log_failure(file.filename().string(), w.error);
   };
-  report(append_catalogue(files.catalogue, t));
-  report(append_regions(files.regions, {{xcen, ycen, job.radii.star, "green", ""},
-                                        {xcen, ycen, job.radii.inner, "red", ""},
-                                        {xcen, ycen, job.radii.outer, "red", ""}}));
+  report(files.catalogue, append_catalogue(files.catalogue, t));
+  report(files.regions, append_regions(files.regions, {{xcen, ycen, job.radii.star, "green", ""},
+                                                       {xcen, ycen, job.radii.inner, "red", ""},
+                                                       {xcen, ycen, job.radii.outer, "red", ""}}));
 }
 
 namespace {
@@ -236,7 +257,7 @@ constexpr std::string_view kExptimePrompt = "Give image exposure time: ";
 constexpr std::string_view kExptimeNegative = "An exposure time cannot be negative; the exposure time stays ";
 constexpr std::string_view kGainPrompt = "Give the gain (electrons per count) and the read noise (electrons): ";
 constexpr std::string_view kGainRefused =
-    "The gain must be above 0 and the read noise at least 0; the values stay as they were.";
+    "The gain must be 0.001 to 100000 and the read noise 0 to 100000; the values stay as they were.";
 constexpr std::array<std::string_view, 2> kClickPrompt = {
     "Click on the centre of the aperture photometry object. ",
     " [N.B. The program will find the actual centre for you.] ",
@@ -293,7 +314,7 @@ void gain_dialogue(Console& con, Detector& d) {
   con.text(kGainPrompt);
   float gain = static_cast<float>(d.gain), noise = d.read_noise ? static_cast<float>(*d.read_noise) : 0.0f;
   con.read_list({&gain, &noise});
-  if (!(gain > 0.0f) || !(noise >= 0.0f) || !std::isfinite(gain) || !std::isfinite(noise)) {
+  if (!plausible_gain(gain) || !plausible_read_noise(noise)) {
     con.text(kGainRefused);
     return;
   }
@@ -355,6 +376,7 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
   // The header does not change while the submenu runs: its WCS is read once per visit.
   const SkyCoordinatesParse sky = parse_sky_coordinates(a.cards);
   Detector detector = detector_from_cards(a.cards);
+  for (const std::string& r : detector.refusals) con.text(r);
   const ZoomBox whole = whole_image_box(image.nx, image.ny);
   s.display.zoom = whole;
   ZoomBox shown = whole;

@@ -31,6 +31,7 @@ struct Detector {
   double gain = 1.0;
   std::optional<double> read_noise;
   std::string source = "none in the header, 1 assumed";
+  std::vector<std::string> refusals;  // one line for each header value that was not plausible
 };
 Detector detector_from_cards(const std::vector<std::string>& cards);
 

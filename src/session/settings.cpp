@@ -7,6 +7,7 @@
 
 #include "platform/list_io.h"
 #include "platform/log_file.h"
+#include "session/batch_run.h"
 
 namespace zelvo {
 
@@ -52,13 +53,13 @@ void read_display_choices(const std::string& text, const std::string& path, Sett
     if (lower == level_mode_name(LevelMode::zscale))
       s.level_mode = LevelMode::zscale;
     else if (lower != level_mode_name(LevelMode::text))
-      unknown.push_back("line 3 '" + w[0] + "' is not text or zscale (text is used)");
+      unknown.push_back("line 3 '" + one_line(w[0]) + "' is not text or zscale (text is used)");
   }
   if (w.size() > 1 && !w[1].empty()) {
     if (const auto st = stretch_from_name(w[1]))
       s.stretch = *st;
     else
-      unknown.push_back("line 4 '" + w[1] + "' is not linear, sqrt, log or asinh (linear is used)");
+      unknown.push_back("line 4 '" + one_line(w[1]) + "' is not linear, sqrt, log or asinh (linear is used)");
   }
   if (unknown.empty()) return;
   s.display_notice = path + ": " + unknown[0] + (unknown.size() > 1 ? "; " + unknown[1] : "") + ".";

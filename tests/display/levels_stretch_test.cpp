@@ -320,7 +320,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"3\n0\nZSCALE   levels\nasinh  stretch\n", LevelMode::zscale, Stretch::asinh, ""},
                       SettingsCase{"3\n0\ntext\nlog\n", LevelMode::text, Stretch::log, ""},
                       SettingsCase{"3\n0\nzcsale\nsqrt\n", LevelMode::text, Stretch::sqrt, "line 3 'zcsale'"},
-                      SettingsCase{"3\n0\nzscale\ngamma\n", LevelMode::zscale, Stretch::linear, "line 4 'gamma'"}));
+                      SettingsCase{"3\n0\nzscale\ngamma\n", LevelMode::zscale, Stretch::linear, "line 4 'gamma'"},
+                      // Control bytes are shown, never sent to the terminal.
+                      SettingsCase{"3\n0\nz\x1b[2Jx\n", LevelMode::text, Stretch::linear, "line 3 'z\\x1b[2Jx'"},
+                      SettingsCase{"3\n0\ntext\nlo\x07g\n", LevelMode::text, Stretch::linear, "line 4 'lo\\x07g'"}));
 
 // At D's level question the words switch the level mode (new automatic levels at once) or
 // the stretch (the levels kept), each redrawing; "n" ends as before.

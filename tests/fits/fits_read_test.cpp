@@ -17,6 +17,7 @@ namespace {
 
 using namespace fits_test;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::ScratchFolder;
 using ::testing::StartsWith;
 using testing::without_root;
@@ -172,15 +173,18 @@ TEST(FitsRead, GzipAndTileCompressedFilesLoadTheirFirstImage) {
   }
 }
 
-TEST(FitsRead, CubeLoadsItsFirstPlane) {
+TEST(FitsRead, CubeLoadsItsFirstPlaneAndSaysSo) {
   ScratchFolder dir;
   std::vector<double> raw;
   for (int i = 0; i < 4 * 3 * 2; ++i) raw.push_back(i);
   write_image(dir.file("cube.fits"), FLOAT_IMG, {4, 3, 2}, raw);
+  write_image(dir.file("flat.fits"), FLOAT_IMG, {4, 3, 1}, std::vector<double>(raw.begin(), raw.begin() + 12));
   Image img;
+  EXPECT_THAT(load(dir.file("flat.fits"), img).out, Not(HasSubstr("cube")));  // one plane: nothing to say
   const Load r = load(dir.file("cube.fits"), img);
   ASSERT_EQ(r.outcome, ReadOutcome::loaded);
-  EXPECT_THAT(r.out, HasSubstr(" nxpix, nypix = 4 3\n"));
+  EXPECT_THAT(r.out,
+              HasSubstr(" nxpix, nypix = 4 3\n The file holds a cube of 2 planes; its first plane is loaded.\n"));
   ASSERT_EQ(img.px.size(), 12u);
   EXPECT_EQ(img.px.front(), 0.0f);
   EXPECT_EQ(img.px.back(), 11.0f);

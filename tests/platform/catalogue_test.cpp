@@ -59,7 +59,7 @@ TEST_P(SetAside, AFileThisVersionCannotAppendToIsKept) {
   const auto w = append_catalogue(dir.file("cat.ecsv"), sample({{2.0, 10.5, int64_t{1}, std::string("a.fits")}}));
   ASSERT_TRUE(w.ok) << w.error;
   EXPECT_EQ(w.notice,
-            "cat.ecsv does not hold this version's columns or ends in an incomplete line; it is kept as "
+            "cat.ecsv does not hold this version's columns or has a damaged or incomplete line; it is kept as "
             "cat-old-1.ecsv and a new cat.ecsv is started.");
   EXPECT_EQ(dir.read("cat-old-1.ecsv"), GetParam());
   EXPECT_EQ(dir.read("cat.ecsv"), ecsv_header(sample({})) + "2 10.5 1 a.fits\n");
@@ -68,7 +68,13 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, SetAside,
                          ::testing::Values("x y flux\n1 2 3\n",  // a plain table of another program
                                            ecsv_header(sample({})) + "1 2 3 a.fits",  // its last row cut short
                                            ecsv_header(Catalogue{{{"x", "float64", "", ""}}, {}, {}}) +
-                                               "1\n"));  // other columns
+                                               "1\n",  // other columns
+                                           // A damaged row in the middle, each way astropy cannot read it.
+                                           ecsv_header(sample({})) + "1 2 3 a.fits\n1 2\n4 5 6 b.fits\n",
+                                           ecsv_header(sample({})) + "1 2 3 a.fits\n1 x 3 a.fits\n4 5 6 b\n",
+                                           ecsv_header(sample({})) + "1 2 3.5 a.fits\n4 5 6 b.fits\n",
+                                           ecsv_header(sample({})) + "1 2 3 \"a.fits\n4 5 6 b.fits\n",
+                                           ecsv_header(sample({})) + "1 2 3 a b\n4 5 6 b.fits\n"));
 
 TEST(Catalogue, AFullDiskLeavesTheCatalogueAsItWas) {
   ScratchFolder dir;

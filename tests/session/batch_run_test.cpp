@@ -176,7 +176,7 @@ TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFi
   dir.write("out/b.ZelvoRepeat.log", list);
   std::vector<std::string> args = {
       "remove", "--list", dir.file("out/b.ZelvoRepeat.log"), "--out", dir.file("out"), "--force", dir.file("b.fits")};
-  EXPECT_EQ(run_batch(args, out, err), 1);
+  EXPECT_EQ(run_batch(args, out, err), 2);  // an output not put in place fails the run
   EXPECT_EQ(dir.read("out/b.ZelvoRepeat.log"), list);
   EXPECT_THAT(err.str(), HasSubstr("b.ZelvoRepeat.log is an input of this run and is kept"));
 }

@@ -282,8 +282,12 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, RegionList,
     ::testing::Values(RegionCase{"# Region file format: DS9 version 4.1\nimage\ncircle(10,20,5)\n", 1, 0, 1},
                       RegionCase{"image\ncircle(10.5, 20.5, 5) # color=red\n\n", 1, 0, 2},
-                      RegionCase{"image; circle(10,20,5) # color=green\n", 0, 1, 0},  // two regions on a line
-                      RegionCase{"fk5\ncircle(202.47,47.19,3\")\n", 0, 1, 0},         // sky coordinates
+                      // Every region of a line counts; ";" inside braces or after "#" separates nothing.
+                      RegionCase{"image; circle(10,20,5) # color=green\n", 1, 0, 1},
+                      RegionCase{"image\ncircle(1,2,3);circle(4,5,6) # color=red\n", 2, 0, 2},
+                      RegionCase{"image\ncircle(1,2,3) ; box(10,20,5,5,0)\n", 1, 2, 1},
+                      RegionCase{"image\ncircle(1,2,3) # text={a;b}\n# c; circle(4,5,6)\n", 1, 0, 1},
+                      RegionCase{"fk5\ncircle(202.47,47.19,3\")\n", 0, 1, 0},  // sky coordinates
                       RegionCase{"image\ncircle(1,2,3)\nbox(10,20,5,5,0)\ncircle(4,5,6)\n", 1, 3, 1},
                       RegionCase{"image\ncircle(1,2,-3)\n", 0, 2, 0}));
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -216,3 +217,78 @@ TEST(ProfileJob, TakesWhatTheDialogueTakesAndRefusesWhatItRefuses) {
   const SessionRun s = run_session(dir, {"", "l", "noise.fits", "g", "1", "0.5 61", "20 10", "0 0", "", "q"});
   EXPECT_THAT(s.out, ::testing::HasSubstr(refusal));
 }
+
+namespace {
+
+// GAIN = 1.5D3 is 1500 (D exponents as FITS writes them); an absurd gain is refused with one
+// line and measured as an unknown one: the row of frame a equals that of frame b, whose card
+// gives the same gain plainly (or is absent).
+class GainCardValue : public ::testing::TestWithParam<std::array<const char*, 3>> {};
+
+TEST_P(GainCardValue, IsReadWithDExponentsAndRefusedWhenAbsurd) {
+  const auto [card, same_as, refusal] = GetParam();
+  ScratchFolder dir;
+  const Image img = frame(120, 400.0, 6.0, {{60.3, 58.8, 30000}}, 5);
+  dir.write_fits("a.fits", img, {hcard("GAIN", card)});
+  dir.write_fits("b.fits", img, *same_as ? std::vector{hcard("GAIN", same_as)} : std::vector<std::string>{});
+  dir.write("stars.txt", "60 59\n");
+  std::string rows[2], out, err;
+  for (int k = 0; k < 2; ++k) {
+    const std::string f = k == 0 ? "a" : "b";
+    ASSERT_EQ(run_job({"photometry", dir.file(f + ".fits"), "--list", dir.file("stars.txt"), "--radii", "4,9,13",
+                       "--out", dir.file(f)},
+                      out, err),
+              0)
+        << err;
+    const std::string t = dir.read(f + "/" + f + ".ZelvoApPhot.ecsv");
+    rows[k] = t.substr(0, t.rfind(' '));  // all but the file column
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+  const std::string transcript = dir.read("a/a.session.txt");
+  EXPECT_EQ(count_of(transcript, "plausible"), *refusal ? 1 : 0) << transcript;
+  EXPECT_THAT(transcript, ::testing::HasSubstr(refusal));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, GainCardValue,
+                         ::testing::Values(std::array<const char*, 3>{"1.5D3", "1500.0", ""},
+                                           std::array<const char*, 3>{"1.5d+3 / e-/ADU", "1500.0", ""},
+                                           std::array<const char*, 3>{
+                                               "4D9", "", " The header's GAIN = 4000000000.0 is not a plausible gain"},
+                                           std::array<const char*, 3>{
+                                               "1E-300", "",
+                                               " The header's GAIN = 1.0E-300 is not a plausible gain (0.001 to "
+                                               "100000 e-/count); it is not used.\n"}),
+                         [](const auto& info) { return "gain" + std::to_string(info.index); });
+
+// A job whose outputs cannot all be written (names over 255 bytes for some) fails with status
+// 2 and names each output it lost (the last item of a case).
+class JobOutputs : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(JobOutputs, NotAllWrittenIsAFailureThatNamesThem) {
+  std::vector<std::string> args = GetParam();
+  const std::string lost = args.back();
+  args.pop_back();
+  ScratchFolder dir;
+  // "<stem>.clean.fits" and "<stem>.session.txt" fit in 255 bytes, the logs and catalogues not.
+  const std::string stem(240, 'f');
+  dir.write_fits(stem + ".fits", frame(120, 400.0, 6.0, {{60.3, 58.8, 30000}}, 5));
+  dir.write("list.txt", args[0] == "remove" ? "1 60 59 6\n" : "60 59\n");
+  for (std::string& a : args)
+    if (a == "LIST") a = dir.file("list.txt");
+  args.insert(args.end(), {"--out", dir.file("out"), "--", dir.file(stem + ".fits")});
+  std::string out, err;
+  EXPECT_EQ(run_job(args, out, err), 2) << out << err;
+  EXPECT_THAT(err, ::testing::HasSubstr(stem + "." + lost)) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, JobOutputs,
+    ::testing::Values(std::vector<std::string>{"photometry", "--list", "LIST", "--radii", "4,9,13", "ZelvoApPhot.ecsv"},
+                      std::vector<std::string>{"photometry", "--list", "LIST", "--radii", "4,9,13", "ZelvoApPhot.log"},
+                      std::vector<std::string>{"profile", "--centre", "60,59", "--extent", "30,5", "--shape", "0,0",
+                                               "ZelvoProfile1.log"},
+                      std::vector<std::string>{"remove", "--list", "LIST", "ZelvoRepeat.log"},
+                      std::vector<std::string>{"find", "ZelvoRep.log"}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+}  // namespace

@@ -154,8 +154,9 @@ TEST(PhotometryMenu, RadiiDialogueRefusesDisorderAndEachVisitStartsAfresh) {
                                  " An exposure time cannot be negative; the exposure time stays 120.5\n" +
                                  kMenu));
   EXPECT_EQ(count_of(run.out, "current:\n       gain 2.5 e-/count (typed), read noise 6.0 e-\n"), 2);
-  EXPECT_THAT(run.out,
-              HasSubstr(" The gain must be above 0 and the read noise at least 0; the values stay as they were.\n"));
+  EXPECT_THAT(
+      run.out,
+      HasSubstr(" The gain must be 0.001 to 100000 and the read noise 0 to 100000; the values stay as they were.\n"));
   // The exposure time stays with the slot; the radii do not.
   const auto second = run.out.rfind(kMenu);
   EXPECT_THAT(run.out.substr(second),

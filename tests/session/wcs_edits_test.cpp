@@ -163,6 +163,12 @@ std::vector<std::string> old_matrix_cards(const char* kind) {
   return c;
 }
 
+const std::vector<std::string> kCdAndPc = {
+    card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"), card("CRPIX1", "150.5"),   card("CRPIX2", "90.25"),
+    card("CRVAL1", "202.4695"),   card("CRVAL2", "47.1952"),    card("CDELT1", "-4.7E-4"), card("CDELT2", "4.7E-4"),
+    card("PC1_1", "0.99"),        card("PC1_2", "0.14"),        card("PC2_1", "-0.14"),    card("PC2_2", "0.99"),
+    card("CD1_1", "-4.7E-4"),     card("CD1_2", "0.0"),         card("CD2_1", "0.0"),      card("CD2_2", "4.7E-4")};
+
 class OldWcsForms : public ::testing::TestWithParam<OldForm> {};
 
 TEST_P(OldWcsForms, CropTurnAndMirrorCarryThemAsAstropyReadsTheOriginal) {
@@ -214,6 +220,10 @@ INSTANTIATE_TEST_SUITE_P(
         OldForm{"pc00", old_matrix_cards("PC"), 1e-6 * 3600.0,
                 "The header's old CD00i00j/PC00i00j matrix is rewritten as CDi_j/PCi_j cards."},
         OldForm{"d_exponent", d_exponent_cards(), 1e-6 * 3600.0, "Reading in old.fits"},
+        // Both matrices, turned 8 degrees apart: the PC matrix is the one read, so it is kept.
+        OldForm{"cd_and_pc", kCdAndPc, 1e-6 * 3600.0,
+                "The header gives both a CD and a PC matrix: the PC matrix, which its sky coordinates are read "
+                "with, is kept and the CD cards are removed."},
         // A second copy with the same value is no ambiguity; the edit must not leave it stale.
         OldForm{"same_card_twice",
                 [] {

@@ -643,6 +643,55 @@ TEST(XWindow, PhotometryDrawsClosedCirclesAndItsLoopEndsOnQAndOnAClickOutsideAft
   EXPECT_EQ(records, 1) << ff.dir.read("ZelvoApPhot.log");
 }
 
+// The X server going away leaves the session running without graphics, with one line, so
+// that the user can still save: lost while the menu waits for a key, or while the mouse menu
+// waits for a click (the position is then typed).
+struct LostDisplay {
+  const char* name;
+  std::vector<std::string> before;  // keys sent, with the prompt waited for after the last
+  const char* waiting;
+  std::vector<std::string> after;  // typed once the display is gone, back to the main menu
+};
+
+class XDisplayLost : public ::testing::TestWithParam<LostDisplay> {};
+
+TEST_P(XDisplayLost, TheSessionGoesOnWithoutGraphicsAndSaves) {
+  const LostDisplay& c = GetParam();
+  XServer x;
+  REQUIRE_X_SERVER(x);
+  FieldFolder ff(3);
+  XProgram p(x, ff.dir.path(), {});
+  start_to_menu(p);
+  load_and_display(p);
+  p.send("n");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  for (const std::string& k : c.before) p.send(k);
+  ASSERT_TRUE(p.wait_for(c.waiting)) << p.output();
+  x.stop();
+  const std::string lost = "The X display was lost; Zelvo goes on without graphics";
+  ASSERT_TRUE(p.wait_for(lost)) << p.output();
+  for (const std::string& k : c.after) p.send(k);
+  p.send("d");
+  p.send("1");
+  ASSERT_TRUE(p.wait_for("Do you want to change display levels (y/n)?")) << p.output();
+  p.send("n");
+  p.send("s");
+  p.send("kept.fits");
+  ASSERT_TRUE(p.wait_for("Finished writing file kept.fits")) << p.output();
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0) << p.output();
+  EXPECT_EQ(count_of(p.output(), lost), 1) << p.output();
+  EXPECT_EQ(ff.dir.read_fits("kept.fits").px, ff.field.image.px);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, XDisplayLost,
+                         ::testing::Values(LostDisplay{"AtTheMenu", {""}, "Q = Quit (without saving)", {}},
+                                           LostDisplay{"DuringAClick",
+                                                       {"m", "2"},
+                                                       "Click on the centre of the area to be analysed.",
+                                                       {"-20 -20", "0"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(XWindow, AFileNameWithAnUnderscoreIsDrawnAsTyped) {
   XServer x;
   REQUIRE_X_SERVER(x);
