@@ -100,7 +100,12 @@ bool stdin_read_ahead() {
 Graphics::Graphics(Console& con) : con_(con) {
   // giza shows what was drawn on an X window only when asked to; the window is brought up
   // to date whenever the program waits for an answer or a click.
-  con_.set_before_read([this] { flush(); });
+  con_.set_before_read([this] {
+    flush();
+    // A click or key in the window while a typed answer is awaited answers no later click
+    // question.
+    if (watch_) watch_->drop_input(redraw_on_change());
+  });
   con_.set_wait_for_input([this] { wait_for_input(); });
 }
 
@@ -133,8 +138,10 @@ bool Graphics::open(const std::string& device) {
   has_cursor_ = query("CURSOR") == "YES";
   const std::string type = query("TYPE");
   paper_dpi_ = type == "/null" || type == "/NULL" ? kNullDpi : is_paper_type(type) ? kPaperDpi : 0.0;
-  // giza makes the window at the first page; it is looked for when the program first waits.
+  // giza makes the window at the first page; it is looked for then, or when the program
+  // first waits.
   watch_ = std::move(watch);
+  if (watch_) watch_->follow_new_window();
   return true;
 }
 
@@ -144,6 +151,10 @@ bool Graphics::open_sized(const std::string& device, int width, int height) {
     cpgpap(static_cast<float>(width - 40) / 94.11716f,
            static_cast<float>(height - 40) / static_cast<float>(width - 40));
     cpgpage();
+  }
+  if (watch_) {
+    cpgupdt();
+    watch_->follow_new_window();
   }
   return true;
 }
@@ -487,15 +498,53 @@ void Graphics::wait_for_input() {
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   }
-  watch_->wait(STDIN_FILENO, [this](bool resized) {
+  watch_->wait(STDIN_FILENO, redraw_on_change());
+  if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+std::function<void(bool)> Graphics::redraw_on_change() {
+  return [this](bool resized) {
     if (resized && redraw_) redraw_();  // a new page takes the window's new size
     cpgupdt();                          // giza copies its picture to the window again
-  });
-  if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  };
+}
+
+std::optional<CursorRead> Graphics::window_cursor() {
+  if (!watch_ || !watch_->follow_new_window()) return std::nullopt;
+  con_.flush();
+  cpgupdt();
+  const std::optional<WindowInput> in = watch_->next_input(redraw_on_change());
+  if (!in) {
+    if (con_.interrupt().raised()) {
+      con_.out() << '\n';
+      throw Interrupted();
+    }
+    if (!watch_->follow_new_window()) return std::nullopt;  // the window is gone
+    return window_cursor();                                 // another signal: wait on
+  }
+  // Window pixels to world coordinates: the view surface is the window less giza's margin
+  // of 20 pixels on each side, its y axis pointing up.
+  constexpr float kMargin = 20.0f;
+  float sx1, sx2, sy1, sy2, vx1, vx2, vy1, vy2, wx1, wx2, wy1, wy2;
+  cpgqvsz(3, &sx1, &sx2, &sy1, &sy2);
+  cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
+  cpgqwin(&wx1, &wx2, &wy1, &wy2);
+  const double w = static_cast<double>(sx2) - sx1, h = static_cast<double>(sy2) - sy1;
+  const double nx = (in->x - kMargin) / w, ny = 1.0 - (in->y - kMargin) / h;
+  CursorRead c;
+  c.x = static_cast<float>(wx1 + (nx - vx1) / (static_cast<double>(vx2) - vx1) * (static_cast<double>(wx2) - wx1));
+  c.y = static_cast<float>(wy1 + (ny - vy1) / (static_cast<double>(vy2) - vy1) * (static_cast<double>(wy2) - wy1));
+  c.key = in->key;
+  return c;
 }
 
 CursorRead Graphics::cursor(float x0, float y0) {
   CursorRead c{x0, y0, 'A'};
+  if (con_.interrupt().raised()) throw Interrupted();
+  // On an X window the clicks and keys are read from the program's own connection: every
+  // one is kept until a read takes it, and Ctrl-C ends the wait.
+  if (id_ > 0 && has_cursor_)
+    if (const std::optional<CursorRead> w = window_cursor()) return *w;
   if (id_ > 0 && has_cursor_) {
     // The prompt must be visible before the program waits for the mouse, also when the
     // command window is a pipe or a file (block-buffered).

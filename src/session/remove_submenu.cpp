@@ -112,9 +112,11 @@ int32_t run_visit(RemovalDialogue& ctx) {
       remove_listed_interactively(ctx, visit);
     } else if (option == 9) {
       remove_listed_automatically(ctx, visit);
+      redisplay_image(ctx);  // the picture shows the image as the removals left it
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
       if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;
+      redisplay_image(ctx);  // the list's marks go with the finder
     } else {
       for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
       break;
