@@ -113,10 +113,12 @@ AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
   return lv;
 }
 
-AutoLevels display_levels(ConstImageView image, const DisplayState& st) {
+AutoLevels display_levels(ConstImageView image, const DisplayState& st, std::size_t finite_pixels) {
   AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
   if (st.level_mode != LevelMode::zscale || !lv.finite) return lv;
-  if (const auto z = zscale_levels(image)) {
+  ZscaleOptions opt;
+  opt.finite_pixels = finite_pixels;
+  if (const auto z = zscale_levels(image, opt)) {
     lv.negative_variance = false;
     lv.lowlev = z->low < st.minlim ? st.minlim : z->low;
     lv.highlev = z->high > st.maxlim ? st.maxlim : z->high;

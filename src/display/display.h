@@ -76,7 +76,8 @@ AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim);
 // The automatic levels of the chosen mode: automatic_levels() as it stands for
 // LevelMode::text; for LevelMode::zscale its low and high level replaced by zscale's (kept
 // within minlim/maxlim the same way) and no negative-variance case.
-AutoLevels display_levels(ConstImageView image, const DisplayState& st);
+// `finite_pixels`: the number of finite pixels of the image when known (0: counted here).
+AutoLevels display_levels(ConstImageView image, const DisplayState& st, std::size_t finite_pixels = 0);
 
 // The state a view of `area` (1-based, clipped to the image) is drawn with: the polarity,
 // stretch and limits of `st`, the levels its own, from the area's pixels as `st.view` says

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "numeric/fortran.h"
@@ -124,39 +125,72 @@ void SORT_HEAP(std::span<float> arr) {
   }
 }
 
+namespace {
+
+// Four pixels at a time (the compiler's vector extension: SSE on every x86-64, NEON on ARM).
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int32_t __attribute__((vector_size(16)));
+using Doubles2 = double __attribute__((vector_size(16)));
+
+// Sums, extremes and count of the counted (finite) pixels among four.
+struct Lanes {
+  Doubles2 sum_lo{0.0, 0.0}, sum_hi{0.0, 0.0};
+  Floats4 mx, mn;
+  Ints4 count{0, 0, 0, 0};
+  Lanes() {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    mx = Floats4{-kInf, -kInf, -kInf, -kInf};
+    mn = Floats4{kInf, kInf, kInf, kInf};
+  }
+  void take(const float* at) {
+    Floats4 p;
+    std::memcpy(&p, at, sizeof p);
+    Ints4 bits;
+    std::memcpy(&bits, &p, sizeof bits);
+    // Finite: the exponent bits are not all set (NaN and +/-Inf have them all set).
+    const Ints4 finite = (bits & 0x7f800000) != 0x7f800000;
+    const Ints4 kept = bits & finite;  // the value, or +0 where it is not counted
+    Floats4 value;
+    std::memcpy(&value, &kept, sizeof value);
+    sum_lo += __builtin_convertvector(__builtin_shufflevector(value, value, 0, 1), Doubles2);
+    sum_hi += __builtin_convertvector(__builtin_shufflevector(value, value, 2, 3), Doubles2);
+    mx = finite ? (p > mx ? p : mx) : mx;
+    mn = finite ? (p < mn ? p : mn) : mn;
+    count -= finite;  // a true comparison is -1
+  }
+};
+
+}  // namespace
+
 ImageStatistics image_statistics(ConstImageView image) {
   ImageStatistics st;
   if (image.empty()) return st;
   // The sum is kept in double precision: a 32-bit sum of millions of sky pixels stops
-  // growing correctly (a 2048 x 2048 frame of 1000 averages out percents too high). It runs
-  // in several lanes, with the extremes and the count, so that no step waits on the last.
-  constexpr std::size_t kLanes = 8;
-  constexpr float kInf = std::numeric_limits<float>::infinity();
-  std::array<double, kLanes> sum{};
-  std::array<float, kLanes> mx, mn;
-  mx.fill(-kInf);
-  mn.fill(kInf);
-  std::array<std::size_t, kLanes> count{};
+  // growing correctly (a 2048 x 2048 frame of 1000 averages out percents too high). Four
+  // groups of four lanes run side by side, so that no step waits on the one before.
+  std::array<Lanes, 4> lanes;
   const std::size_t size = image.size();
-  const auto take = [&](std::size_t l, float p) {
-    const bool c = counted_pixel(p);
-    sum[l] += c ? static_cast<double>(p) : 0.0;
-    mx[l] = std::max(mx[l], c ? p : -kInf);
-    mn[l] = std::min(mn[l], c ? p : kInf);
-    count[l] += c ? 1 : 0;
-  };
   std::size_t k = 0;
-  for (; k + kLanes <= size; k += kLanes)
-    for (std::size_t l = 0; l < kLanes; ++l) take(l, image.px[k + l]);
-  for (; k < size; ++k) take(0, image.px[k]);
+  for (; k + 16 <= size; k += 16)
+    for (std::size_t l = 0; l < 4; ++l) lanes[l].take(image.px + k + 4 * l);
   double total = 0.0;
   std::size_t counted = 0;
+  constexpr float kInf = std::numeric_limits<float>::infinity();
   float hi = -kInf, lo = kInf;
-  for (std::size_t l = 0; l < kLanes; ++l) {
-    total += sum[l];
-    counted += count[l];
-    hi = std::max(hi, mx[l]);
-    lo = std::min(lo, mn[l]);
+  for (const Lanes& l : lanes)
+    for (int i = 0; i < 4; ++i) {
+      hi = std::max(hi, l.mx[i]);
+      lo = std::min(lo, l.mn[i]);
+      counted += static_cast<std::size_t>(l.count[i]);
+      total += i < 2 ? l.sum_lo[i] : l.sum_hi[i - 2];
+    }
+  for (; k < size; ++k) {
+    const float p = image.px[k];
+    if (!counted_pixel(p)) continue;
+    hi = std::max(hi, p);
+    lo = std::min(lo, p);
+    total += p;
+    ++counted;
   }
   st.maximum = counted > 0 ? hi : 0.0f;
   st.minimum = counted > 0 ? lo : 0.0f;

@@ -50,7 +50,7 @@ std::size_t finite_count(const float* px, std::size_t n) {
 std::optional<ZscaleLevels> zscale_levels(ConstImageView image, const ZscaleOptions& opt) {
   if (image.empty()) return std::nullopt;
   const std::size_t total = static_cast<std::size_t>(image.nx) * static_cast<std::size_t>(image.ny);
-  const std::size_t finite = finite_count(image.px, total);
+  const std::size_t finite = opt.finite_pixels > 0 ? opt.finite_pixels : finite_count(image.px, total);
   if (finite == 0) return std::nullopt;
 
   // Every stride-th finite pixel, at most n_samples of them.

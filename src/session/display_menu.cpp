@@ -82,7 +82,9 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
     st.lowlev = lv.lowlev;
     st.highlev = lv.highlev;
   };
-  const AutoLevels lv = display_levels(img, st);
+  // The statistics the screen path reports also tell zscale how many pixels are finite.
+  const ImageStatistics stats = st.printflag == 1 ? ImageStatistics{} : image_statistics(img);
+  const AutoLevels lv = display_levels(img, st, stats.finite);
   // Typed levels hold until the user changes them; the automatic ones follow the image.
   if (!st.typed && (!keep_levels || !st.levels_set)) take_automatic(lv);
   set_display_polarity(st);
@@ -97,7 +99,6 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
     return;
   }
 
-  const ImageStatistics stats = image_statistics(img);
   con.blank();
   if (stats.finite > 0) {
     con.record({kMaximumText, stats.maximum});
@@ -125,7 +126,7 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
       // A new level mode takes its automatic levels at once; a new stretch keeps the levels.
       if (choice == DisplayChoice::level_mode) {
         st.typed = false;
-        take_automatic(display_levels(img, st));
+        take_automatic(display_levels(img, st, stats.finite));
       }
       set_display_polarity(st);
       continue;
