@@ -68,7 +68,12 @@ void print_menu(Session& s) {
 
 }  // namespace
 
-void SETZOOMBOX(Session& s, const ZoomBox* shown) {
+void SETZOOMBOX(Session& s) {
+  const ZoomBox shown = s.display.zoom;  // a copy: the dialogue changes the session's box
+  set_zoom_box(s, shown);
+}
+
+void set_zoom_box(Session& s, const ZoomBox& shown) {
   const ConstImageView image = s.active().view();
   ZoomBox& zoom = s.display.zoom;
   const ZoomBox before = zoom;
@@ -88,7 +93,7 @@ void SETZOOMBOX(Session& s, const ZoomBox* shown) {
   s.cursor = CursorMemory{static_cast<float>(image.nx) / 2.0f, static_cast<float>(image.ny) / 2.0f};
   // The click is judged against what the window shows now (the last zoom, or the whole image).
   const std::optional<CursorRead> c =
-      s.read_position(s.cursor.x, s.cursor.y, image, zoom_draw_range(shown ? *shown : before, image.nx, image.ny));
+      s.read_position(s.cursor.x, s.cursor.y, image, zoom_draw_range(shown, image.nx, image.ny));
   if (!c) {  // q or Esc: the box stays as it was
     zoom = before;
     return;

@@ -376,7 +376,7 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
     const int32_t choice = con.read_int();
     if (choice == 0) return;
     if (choice == 1) {
-      SETZOOMBOX(s, &shown);
+      set_zoom_box(s, shown);
       // A box of the image's size is the whole image, wherever a centroid left its centre.
       const bool all = s.display.zoom.zoomw == image.nx && s.display.zoom.zoomh == image.ny;
       shown = all ? whole : s.display.zoom;
