@@ -111,8 +111,9 @@ int32_t run_visit(RemovalDialogue& ctx) {
     } else if (option == 8) {
       remove_listed_interactively(ctx, visit);
     } else if (option == 9) {
+      const std::size_t marked = visit.marked.size();
       remove_listed_automatically(ctx, visit);
-      redisplay_image(ctx);  // the picture shows the image as the removals left it
+      if (visit.marked.size() != marked) redisplay_image(ctx);  // the image as the removals left it
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
       if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;

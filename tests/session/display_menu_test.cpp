@@ -134,7 +134,7 @@ TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
       " These levels hold for every display until you type others, or zscale or text.\n"
       " Limits for the automatic levels (zscale, text and the zoomed views): \n"
       " their low level is never set below the first, their high level never \n"
-      " above the second. Give the two, smaller first (empty: keep -1.0000000E+30 1.0000000E+30):\n"
+      " above the second. Give the two, smaller first (empty: keep -1.0E+30 1.0E+30):\n"
       " That is silly, you can not give min value equal or \n"
       " greater than max value. Values set at -20.0 100.0\n"
       " Display levels:  Low = 10.0  High = 500.0  Scaling: positive\n" +
