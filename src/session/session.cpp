@@ -34,7 +34,7 @@ constexpr std::string_view kViewRange = "The zoomed view shows the whole range o
 
 std::optional<CursorRead> Session::read_position(float x0, float y0, ConstImageView image, const Box& area,
                                                  const std::function<void()>& relevel) {
-  if (relevel && !view_key_told) {
+  if (relevel && !view_key_told && gfx.has_cursor()) {
     con.text(kViewKey);
     view_key_told = true;
   }
