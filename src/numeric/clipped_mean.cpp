@@ -2,16 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <vector>
 
 namespace zelvo {
 
 namespace {
-
-// Two doubles at a time (the compiler's vector extension: SSE2 on every x86-64).
-using Doubles2 = double __attribute__((vector_size(16)));
-using Longs2 = int64_t __attribute__((vector_size(16)));
 
 double median_of(std::vector<float>& v) {
   const auto h = static_cast<std::ptrdiff_t>(v.size() / 2);
@@ -66,36 +61,25 @@ ClippedMean clipped_mean(std::span<const float> values, std::optional<double> st
   int32_t n = 0, last_n = -1;
   for (int pass = 0; pass < 50; ++pass) {
     const double lim = 3.0 * spread;
-    // Four values at a time in two pairs of lanes (the compiler's vector extension), each with
-    // its own sums so that no step waits on the last, and a kept value chosen by a mask.
-    const Doubles2 c2 = {centre, centre}, hi = {lim, lim}, lo = {-lim, -lim};
-    Doubles2 vsum[2] = {}, vsd[2] = {}, vsq[2] = {};
-    Longs2 vcnt[2] = {};
+    // Two interleaved sets of sums (halves of the work that do not wait on each other), and
+    // a kept value chosen without a branch.
+    double sum0 = 0.0, sum1 = 0.0, sd0 = 0.0, sd1 = 0.0, sq0 = 0.0, sq1 = 0.0;
+    int32_t n0 = 0, n1 = 0;
+    const auto add = [&](double x, double& s, double& a, double& q, int32_t& c) {
+      const double d = x - centre;
+      const bool keep = std::fabs(d) <= lim;
+      s += keep ? x : 0.0;
+      a += keep ? d : 0.0;
+      q += keep ? d * d : 0.0;
+      c += keep;
+    };
     const std::size_t m = finite;
     std::size_t k = 0;
-    for (; k + 4 <= m; k += 4)
-      for (std::size_t h = 0; h < 2; ++h) {
-        const Doubles2 x = {static_cast<double>(v[k + 2 * h]), static_cast<double>(v[k + 2 * h + 1])};
-        const Doubles2 d = x - c2;
-        const Longs2 keep = (d <= hi) & (d >= lo);
-        vsum[h] += (Doubles2)((Longs2)x & keep);
-        const Doubles2 dk = (Doubles2)((Longs2)d & keep);
-        vsd[h] += dk;
-        vsq[h] += dk * dk;
-        vcnt[h] -= keep;  // a true comparison is -1
-      }
-    double sum0 = vsum[0][0] + vsum[0][1], sd0 = vsd[0][0] + vsd[0][1], sq0 = vsq[0][0] + vsq[0][1];
-    const double sum1 = vsum[1][0] + vsum[1][1], sd1 = vsd[1][0] + vsd[1][1], sq1 = vsq[1][0] + vsq[1][1];
-    int32_t n0 = static_cast<int32_t>(vcnt[0][0] + vcnt[0][1]);
-    const int32_t n1 = static_cast<int32_t>(vcnt[1][0] + vcnt[1][1]);
-    for (; k < m; ++k) {
-      const double x = v[k], d = x - centre;
-      if (!(std::fabs(d) <= lim)) continue;
-      sum0 += x;
-      sd0 += d;
-      sq0 += d * d;
-      ++n0;
+    for (; k + 1 < m; k += 2) {
+      add(v[k], sum0, sd0, sq0, n0);
+      add(v[k + 1], sum1, sd1, sq1, n1);
     }
+    if (k < m) add(v[k], sum0, sd0, sq0, n0);
     n = n0 + n1;
     const double sd = sd0 + sd1, sd2 = sq0 + sq1, total = sum0 + sum1;
     if (n == 0) return out;  // cannot happen about a median, but a given start may lie far off
