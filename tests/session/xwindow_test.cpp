@@ -823,12 +823,28 @@ TEST(XWindow, ClicksAndKeysInQuickSuccessionCountOnceEachAndAClickOffTheImageIsR
     return run_x_tool(x, argv);
   };
 
+  const int sx = f.sx(star.x), sy = f.sy(star.y);
+  // Ctrl-C while the centre is awaited in the zoomed area: back at the main menu at once,
+  // the image as it was (the submenu's constant level taken out again).
+  p.send("r");
+  p.send("1");
+  ASSERT_TRUE(p.wait_for("Click on the object you want to remove.")) << p.output();
+  ASSERT_TRUE(click_until(x, p, sx, sy, 1, "Click on the object centre.")) << p.output();
+  p.interrupt();
+  ASSERT_TRUE(p.wait_for("Ctrl-C: the command was abandoned; back at the main menu.", milliseconds(3000)))
+      << p.output();
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+  p.send("s");
+  p.send("same.fits");
+  p.send("");
+  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+  EXPECT_EQ(ff.dir.read_fits("same.fits").px, ff.field.image.px);
+
   // Three clicks in one go: left of the frame (refused), on the star, and on its centre in
   // the 101 x 101 area the star's click zooms to.
   p.send("r");
   p.send("1");
   ASSERT_TRUE(p.wait_for("Click on the object you want to remove.")) << p.output();
-  const int sx = f.sx(star.x), sy = f.sy(star.y);
   const int ixc = std::clamp(static_cast<int>(f.wx(sx) + 0.5), 50, ff.nx() - 50);
   const int iyc = std::clamp(static_cast<int>(f.wy(sy) + 0.5), 50, ff.ny() - 50);
   const ImageFrame area = ImageFrame::of(*g, ixc - 50, ixc + 50, iyc - 50, iyc + 50);
