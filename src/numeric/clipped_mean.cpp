@@ -56,7 +56,7 @@ class Buckets {
     const auto [mn, mx] = std::minmax_element(v, v + m);
     lo_ = *mn;
     width_ = (static_cast<double>(*mx) - lo_) / kCount;
-    if (!(width_ > 0.0)) return false;
+    if (!(width_ > 0.0) || !std::isfinite(width_)) return false;
     std::vector<std::size_t> count(kCount + 1, 0);
     for (std::size_t k = 0; k < m; ++k) ++count[static_cast<std::size_t>(bucket(v[k])) + 1];
     for (int b = 0; b < kCount; ++b) count[static_cast<std::size_t>(b) + 1] += count[static_cast<std::size_t>(b)];
@@ -76,7 +76,7 @@ class Buckets {
 
   PassSums pass(double centre, double lim) const {
     PassSums p;
-    if (!(lim >= 0.0)) return p;  // NaN keeps nothing, as the plain pass
+    if (!(lim >= 0.0) || std::isnan(centre)) return p;  // NaN keeps nothing, as the plain pass
     // Buckets ia + 2 .. ib - 2 lie inside the limits whole; those within one of ia and of ib
     // are looked at value by value (a value's bucket may be off by one through rounding);
     // the rest lie outside.
