@@ -113,15 +113,56 @@ AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim) {
   return lv;
 }
 
-AutoLevels display_levels(ConstImageView image, const DisplayState& st) {
+AutoLevels display_levels(ConstImageView image, const DisplayState& st, std::size_t finite_pixels) {
   AutoLevels lv = automatic_levels(image, st.minlim, st.maxlim);
   if (st.level_mode != LevelMode::zscale || !lv.finite) return lv;
-  if (const auto z = zscale_levels(image)) {
+  ZscaleOptions opt;
+  opt.finite_pixels = finite_pixels;
+  if (const auto z = zscale_levels(image, opt)) {
     lv.negative_variance = false;
     lv.lowlev = z->low < st.minlim ? st.minlim : z->low;
     lv.highlev = z->high > st.maxlim ? st.maxlim : z->high;
   }
   return lv;
+}
+
+DisplayState view_state(ConstImageView image, const Box& area, const DisplayState& st) {
+  DisplayState shown = st;
+  const Box cut = area.clipped(image.nx, image.ny);
+  if (cut.empty() || image.empty()) return shown;
+  Image pixels(cut.x1 - cut.x0 + 1, cut.y1 - cut.y0 + 1);
+  for (int j = cut.y0; j <= cut.y1; ++j)
+    for (int i = cut.x0; i <= cut.x1; ++i) pixels.at(i - cut.x0 + 1, j - cut.y0 + 1) = image.at(i, j);
+  float low = 0.0f, high = 0.0f;
+  if (st.view == ViewLevels::zscale) {
+    const auto z = zscale_levels(pixels.view());
+    if (!z) return shown;
+    low = z->low;
+    high = z->high;
+  } else {
+    bool any = false;
+    for (float v : pixels.px) {
+      if (!counted_pixel(v)) continue;
+      low = any ? std::min(low, v) : v;
+      high = any ? std::max(high, v) : v;
+      any = true;
+    }
+    if (!any) return shown;
+  }
+  if (low < st.minlim) low = st.minlim;
+  if (high > st.maxlim) high = st.maxlim;
+  if (!(low < high)) return shown;
+  shown.lowlev = low;
+  shown.highlev = high;
+  set_display_polarity(shown);
+  return shown;
+}
+
+std::string level_caption(const DisplayState& st, bool view) {
+  const std::string stretch(stretch_name(st.stretch));
+  if (view) return stretch + (st.view == ViewLevels::zscale ? " zscale of view" : " range of view");
+  if (st.typed) return stretch + " typed levels";
+  return stretch + (st.level_mode == LevelMode::zscale ? " zscale" : "");
 }
 
 std::string_view level_mode_name(LevelMode m) { return m == LevelMode::zscale ? "zscale" : "text"; }
@@ -182,7 +223,7 @@ void draw_display_image(const DisplaySource& src, const DisplayState& st, bool f
   if (finite && (st.greyflag == 1 || st.greyflag == 0))
     gfx.image(img, Box{1, img.nx, 1, img.ny}, st.fglev, st.bglev, st.displaytr, st.greyflag == 1, st.stretch);
   gfx.box("BCNST", 0.0f, 0, "BCNST", 0.0f, 0);
-  gfx.colour_bar(std::string(stretch_name(st.stretch)) + (st.level_mode == LevelMode::zscale ? " zscale" : ""));
+  gfx.colour_bar(level_caption(st, false));
   gfx.flush();
 }
 

@@ -20,6 +20,10 @@ class Graphics;
 // zscale over the whole image.
 enum class LevelMode { text, zscale };
 
+// Where the levels of a zoomed view (the mouse and photometry zoom, the removal's area) come
+// from: zscale of the pixels it shows, or their whole finite range. A key in the view flips it.
+enum class ViewLevels { zscale, range };
+
 // Display settings and the levels/transformation of the last display.
 struct DisplayState {
   int greyflag = 1;     // 1 grey scale, 0 pseudo-colour
@@ -34,6 +38,8 @@ struct DisplayState {
   bool levels_set = false;  // false until a display (or ensure_display_levels) set the levels
   LevelMode level_mode = LevelMode::text;
   Stretch stretch = Stretch::linear;  // brightness between the levels
+  bool typed = false;                 // the user typed lowlev/highlev: every display keeps them until changed
+  ViewLevels view = ViewLevels::zscale;
 };
 
 // The zoom box of the mouse and photometry submenus (pixel units).
@@ -70,7 +76,17 @@ AutoLevels automatic_levels(ConstImageView image, float minlim, float maxlim);
 // The automatic levels of the chosen mode: automatic_levels() as it stands for
 // LevelMode::text; for LevelMode::zscale its low and high level replaced by zscale's (kept
 // within minlim/maxlim the same way) and no negative-variance case.
-AutoLevels display_levels(ConstImageView image, const DisplayState& st);
+// `finite_pixels`: the number of finite pixels of the image when known (0: counted here).
+AutoLevels display_levels(ConstImageView image, const DisplayState& st, std::size_t finite_pixels = 0);
+
+// The state a view of `area` (1-based, clipped to the image) is drawn with: the polarity,
+// stretch and limits of `st`, the levels its own, from the area's pixels as `st.view` says
+// (within minlim/maxlim, as automatic levels are). `st` as it is when the area holds no
+// finite pixel or its levels would be equal.
+DisplayState view_state(ConstImageView image, const Box& area, const DisplayState& st);
+
+// The caption of the colour bar: the stretch and where the levels came from.
+std::string level_caption(const DisplayState& st, bool view);
 
 // The words that name the level modes in the settings file and the D dialogue.
 std::string_view level_mode_name(LevelMode m);

@@ -78,11 +78,12 @@ void draw_area(Graphics& gfx, ConstImageView image, const DisplayState& shown, A
   // Square pixels: the largest centred square of the frame.
   gfx.window_equal_scales(static_cast<float>(c.x - kAreaHalf) - 0.5f, static_cast<float>(c.x + kAreaHalf) + 0.5f,
                           static_cast<float>(c.y - kAreaHalf) - 0.5f, static_cast<float>(c.y + kAreaHalf) + 0.5f);
-  if (shown.greyflag == 0 || shown.greyflag == 1) {
-    gfx.image(image, Box{c.x - kAreaHalf, c.x + kAreaHalf, c.y - kAreaHalf, c.y + kAreaHalf}, shown.fglev, shown.bglev,
-              shown.displaytr, shown.greyflag == 1, shown.stretch);
-  }
+  const Box area{c.x - kAreaHalf, c.x + kAreaHalf, c.y - kAreaHalf, c.y + kAreaHalf};
+  const DisplayState own = view_state(image, area, shown);
+  if (own.greyflag == 0 || own.greyflag == 1)
+    gfx.image(image, area, own.fglev, own.bglev, own.displaytr, own.greyflag == 1, own.stretch);
   gfx.box();
+  gfx.colour_bar(level_caption(own, true));
 }
 
 void draw_inspection(Graphics& gfx, ConstImageView image, Inspection& insp, const FiniteLevels& range, float xcen,

@@ -54,12 +54,17 @@ void draw_zoom(ConstImageView image, const DisplayState& disp, const ZoomBox& zo
   const Box box = zoom_pixels(zoom);
   const WorldWindow w = pixel_window(box);
   gfx.window_equal_scales(w.x1, w.x2, w.y1, w.y2);
-  if (disp.greyflag == 0 || disp.greyflag == 1) {
-    gfx.image(image, zoom_draw_range(zoom, image.nx, image.ny), disp.fglev, disp.bglev, disp.displaytr,
-              disp.greyflag == 1, disp.stretch);
+  const Box shown_pixels = zoom_draw_range(zoom, image.nx, image.ny);
+  // A part of the image gets its own levels (the main display's may leave it flat); the whole
+  // image is shown as the display showed it.
+  const bool whole =
+      shown_pixels.x0 == 1 && shown_pixels.y0 == 1 && shown_pixels.x1 == image.nx && shown_pixels.y1 == image.ny;
+  const DisplayState shown = whole ? disp : view_state(image, shown_pixels, disp);
+  if (shown.greyflag == 0 || shown.greyflag == 1) {
+    gfx.image(image, shown_pixels, shown.fglev, shown.bglev, shown.displaytr, shown.greyflag == 1, shown.stretch);
   }
   gfx.box();
-  gfx.colour_bar(std::string(stretch_name(disp.stretch)));
+  gfx.colour_bar(level_caption(shown, !whole));
 }
 
 Box acceptance_box(const ZoomBox& zoom) { return zoom_pixels(zoom); }

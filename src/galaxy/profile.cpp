@@ -37,14 +37,25 @@ ProfileRequestCheck check_profile_request(const ProfileRequest& rq, int nx, int 
 
 float position_angle_radians(float degrees) { return static_cast<float>(static_cast<double>(degrees) * kPi / 180.0); }
 
-float elliptical_radius(float dx, float dy, float e, float pa) {
-  const float r = std::sqrt(dx * dx + dy * dy);
-  // The angle of the offset from the major axis, both counted from +x towards +y.
-  const float phi = std::atan2(dy, dx) - pa;
-  const float e2 = e * e;
-  const float c = std::cos(phi);
-  return r / std::sqrt((1.0f - e2) / (1.0f - e2 * (c * c)));
-}
+namespace {
+
+// The elliptical radius for one ellipse, its constants worked out once: with u the offset's
+// component along the major axis, rho^2 = (r^2 - e^2 u^2) / (1 - e^2), which is
+// r / sqrt((1 - e^2) / (1 - e^2 cos^2 phi)) with cos phi = u / r (phi the angle of the offset
+// from the major axis), without an angle per pixel.
+struct EllipticalRadius {
+  float cpa, spa, e2, over;
+  EllipticalRadius(float e, float pa) : cpa(std::cos(pa)), spa(std::sin(pa)), e2(e * e), over(1.0f / (1.0f - e * e)) {}
+  float operator()(float dx, float dy) const {
+    const float r2 = dx * dx + dy * dy;
+    const float u = dx * cpa + dy * spa;
+    return std::sqrt(std::max(0.0f, (r2 - e2 * (u * u)) * over));
+  }
+};
+
+}  // namespace
+
+float elliptical_radius(float dx, float dy, float e, float pa) { return EllipticalRadius(e, pa)(dx, dy); }
 
 EllipsePath ellipse_points(float xc, float yc, float a, float e, float pa) {
   EllipsePath p;
@@ -90,6 +101,14 @@ PixelScan scan_profile_pixels(ConstImageView image, float xc, float yc, float R,
   const auto last = [](double v) { return static_cast<int64_t>(std::min(std::floor(v), 1e9)); };
   const int64_t x1 = std::max<int64_t>(first(xc - 2 * M), 2), x2 = std::min<int64_t>(last(xc + 2 * M), image.nx - 1);
   const int64_t y1 = std::max<int64_t>(first(yc - 2 * M), 2), y2 = std::min<int64_t>(last(yc + 2 * M), image.ny - 1);
+  const EllipticalRadius radius_of(e, pa);
+  // Room for every pixel of the square at once (pages are only taken as they are filled).
+  if (x2 >= x1 && y2 >= y1) {
+    const auto square = static_cast<std::size_t>((x2 - x1 + 1) * (y2 - y1 + 1));
+    s.radii.reserve(square);
+    s.values.reserve(square);
+    if (flux) s.sky_values.reserve(square);
+  }
   for (int64_t x = x1; x <= x2; ++x) {
     if (stop.requested()) {
       s.stopped = true;
@@ -98,8 +117,8 @@ PixelScan scan_profile_pixels(ConstImageView image, float xc, float yc, float R,
     for (int64_t y = y1; y <= y2; ++y) {
       const float v = image.at(static_cast<int>(x), static_cast<int>(y));
       if (!(flux ? counted_in_flux_profile(v) : counted_in_magnitude_profile(v))) continue;
-      const float rho = elliptical_radius(static_cast<float>(static_cast<double>(x) - xc),
-                                          static_cast<float>(static_cast<double>(y) - yc), e, pa);
+      const float rho =
+          radius_of(static_cast<float>(static_cast<double>(x) - xc), static_cast<float>(static_cast<double>(y) - yc));
       if (rho < R) {
         s.radii.push_back(rho);
         s.values.push_back(v);

@@ -1,9 +1,12 @@
 #include "numeric/statistics.h"
 
 #include <algorithm>
+#include <array>
+#include <limits>
 #include <utility>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "numeric/fortran.h"
@@ -122,31 +125,77 @@ void SORT_HEAP(std::span<float> arr) {
   }
 }
 
+namespace {
+
+// Four pixels at a time (the compiler's vector extension: SSE on every x86-64, NEON on ARM).
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int32_t __attribute__((vector_size(16)));
+using Doubles2 = double __attribute__((vector_size(16)));
+
+// Sums, extremes and count of the counted (finite) pixels among four.
+struct Lanes {
+  Doubles2 sum_lo{0.0, 0.0}, sum_hi{0.0, 0.0};
+  Floats4 mx, mn;
+  Ints4 count{0, 0, 0, 0};
+  Lanes() {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    mx = Floats4{-kInf, -kInf, -kInf, -kInf};
+    mn = Floats4{kInf, kInf, kInf, kInf};
+  }
+  void take(const float* at) {
+    Floats4 p;
+    std::memcpy(&p, at, sizeof p);
+    Ints4 bits;
+    std::memcpy(&bits, &p, sizeof bits);
+    // Finite: the exponent bits are not all set (NaN and +/-Inf have them all set).
+    const Ints4 finite = (bits & 0x7f800000) != 0x7f800000;
+    const Ints4 kept = bits & finite;  // the value, or +0 where it is not counted
+    Floats4 value;
+    std::memcpy(&value, &kept, sizeof value);
+    sum_lo += __builtin_convertvector(__builtin_shufflevector(value, value, 0, 1), Doubles2);
+    sum_hi += __builtin_convertvector(__builtin_shufflevector(value, value, 2, 3), Doubles2);
+    mx = finite ? (p > mx ? p : mx) : mx;
+    mn = finite ? (p < mn ? p : mn) : mn;
+    count -= finite;  // a true comparison is -1
+  }
+};
+
+}  // namespace
+
 ImageStatistics image_statistics(ConstImageView image) {
   ImageStatistics st;
   if (image.empty()) return st;
   // The sum is kept in double precision: a 32-bit sum of millions of sky pixels stops
-  // growing correctly (a 2048 x 2048 frame of 1000 averages out percents too high).
-  float mx = 0.0f, mn = 0.0f;
-  double sum = 0.0;
-  std::size_t count = 0;
+  // growing correctly (a 2048 x 2048 frame of 1000 averages out percents too high). Four
+  // groups of four lanes run side by side, so that no step waits on the one before.
+  std::array<Lanes, 4> lanes;
   const std::size_t size = image.size();
-  for (std::size_t k = 0; k < size; ++k) {
+  std::size_t k = 0;
+  for (; k + 16 <= size; k += 16)
+    for (std::size_t l = 0; l < 4; ++l) lanes[l].take(image.px + k + 4 * l);
+  double total = 0.0;
+  std::size_t counted = 0;
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  float hi = -kInf, lo = kInf;
+  for (const Lanes& l : lanes)
+    for (int i = 0; i < 4; ++i) {
+      hi = std::max(hi, l.mx[i]);
+      lo = std::min(lo, l.mn[i]);
+      counted += static_cast<std::size_t>(l.count[i]);
+      total += i < 2 ? l.sum_lo[i] : l.sum_hi[i - 2];
+    }
+  for (; k < size; ++k) {
     const float p = image.px[k];
     if (!counted_pixel(p)) continue;
-    if (count == 0) {
-      mx = mn = p;
-    } else {
-      mx = std::max(mx, p);
-      mn = std::min(mn, p);
-    }
-    sum += p;
-    ++count;
+    hi = std::max(hi, p);
+    lo = std::min(lo, p);
+    total += p;
+    ++counted;
   }
-  st.maximum = mx;
-  st.minimum = mn;
-  st.finite = count;
-  if (count > 0) st.average = static_cast<float>(sum / static_cast<double>(count));
+  st.maximum = counted > 0 ? hi : 0.0f;
+  st.minimum = counted > 0 ? lo : 0.0f;
+  st.finite = counted;
+  if (counted > 0) st.average = static_cast<float>(total / static_cast<double>(counted));
   return st;
 }
 

@@ -31,26 +31,48 @@ bool fit_line(const std::vector<double>& y, const std::vector<char>& bad, double
   return true;
 }
 
+// How many of the n values at px are finite, counted in several lanes at once (one counter
+// would make every step wait on the last).
+std::size_t finite_count(const float* px, std::size_t n) {
+  constexpr std::size_t kLanes = 8;
+  std::size_t lane[kLanes] = {};
+  std::size_t k = 0;
+  for (; k + kLanes <= n; k += kLanes)
+    for (std::size_t l = 0; l < kLanes; ++l) lane[l] += std::isfinite(px[k + l]) ? 1 : 0;
+  std::size_t count = 0;
+  for (; k < n; ++k) count += std::isfinite(px[k]) ? 1 : 0;
+  for (std::size_t l = 0; l < kLanes; ++l) count += lane[l];
+  return count;
+}
+
 }  // namespace
 
 std::optional<ZscaleLevels> zscale_levels(ConstImageView image, const ZscaleOptions& opt) {
   if (image.empty()) return std::nullopt;
   const std::size_t total = static_cast<std::size_t>(image.nx) * static_cast<std::size_t>(image.ny);
-  std::size_t finite = 0;
-  for (std::size_t k = 0; k < total; ++k) finite += std::isfinite(image.px[k]) ? 1 : 0;
+  const std::size_t finite = opt.finite_pixels > 0 ? opt.finite_pixels : finite_count(image.px, total);
   if (finite == 0) return std::nullopt;
 
   // Every stride-th finite pixel, at most n_samples of them.
+  const std::size_t wanted = static_cast<std::size_t>(std::max(1, opt.n_samples));
   const std::size_t stride =
       std::max<std::size_t>(1, static_cast<std::size_t>(static_cast<double>(finite) / std::max(1, opt.n_samples)));
   std::vector<double> s;
-  s.reserve(static_cast<std::size_t>(std::max(1, opt.n_samples)));
-  std::size_t index = 0;
-  for (std::size_t k = 0; k < total && s.size() < static_cast<std::size_t>(std::max(1, opt.n_samples)); ++k) {
-    const float p = image.px[k];
-    if (!std::isfinite(p)) continue;
-    if (index % stride == 0) s.push_back(p);
-    ++index;
+  s.reserve(wanted);
+  if (finite == total) {
+    // Every pixel is finite: the samples are read directly, without a walk over the image.
+    for (std::size_t k = 0; k < total && s.size() < wanted; k += stride) s.push_back(image.px[k]);
+  } else {
+    std::size_t until_next = 0;  // finite pixels to pass before the next sample
+    for (std::size_t k = 0; k < total && s.size() < wanted; ++k) {
+      const float p = image.px[k];
+      if (!std::isfinite(p)) continue;
+      if (until_next == 0) {
+        s.push_back(p);
+        until_next = stride;
+      }
+      --until_next;
+    }
   }
   std::sort(s.begin(), s.end());
   const int npix = static_cast<int>(s.size());

@@ -2,6 +2,7 @@
 // compute it) and the stretches drawn between two display levels.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -17,6 +18,7 @@ struct ZscaleOptions {
   int min_npixels = 5;      // fewer good samples than this: the sample's extremes are used
   double krej = 2.5;        // rejection threshold in standard deviations of the residuals
   int max_iterations = 5;
+  std::size_t finite_pixels = 0;  // the number of finite pixels when the caller knows it (0: counted)
 };
 
 struct ZscaleLevels {

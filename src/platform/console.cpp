@@ -172,12 +172,15 @@ char Console::read_char() {
 
 void Console::read_list(std::initializer_list<ListTarget> targets) { read_items(targets, false); }
 
-void Console::read_items(std::initializer_list<ListTarget> targets, bool slash_in_text) {
+bool Console::read_list_or_keep(std::initializer_list<ListTarget> targets) { return read_items(targets, false, true); }
+
+bool Console::read_items(std::initializer_list<ListTarget> targets, bool slash_in_text, bool blank_keeps) {
   std::vector<ListTarget> want(targets);
   std::size_t next = 0;
   while (next < want.size()) {
     bool slash = false;
     const std::string s = read_line();
+    if (blank_keeps && next == 0 && s.find_first_not_of(" \t") == std::string::npos) return false;
     const auto items = split_list_items(s, slash, slash_in_text);
     for (const auto& item : items) {
       if (next >= want.size()) break;
@@ -188,8 +191,9 @@ void Console::read_items(std::initializer_list<ListTarget> targets, bool slash_i
       }
       ++next;
     }
-    if (slash) return;
+    if (slash) return true;
   }
+  return true;
 }
 
 int32_t Console::read_int() {

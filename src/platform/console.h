@@ -92,6 +92,8 @@ class Console {
   // A value of the wrong kind gets one line saying what was expected and is asked again;
   // a slash ends the read early, leaving the remaining targets unchanged.
   void read_list(std::initializer_list<ListTarget> targets);
+  // The same, but an empty (or blank) first line leaves every target as it was: false then.
+  bool read_list_or_keep(std::initializer_list<ListTarget> targets);
   int32_t read_int();
   float read_real();
   // One list-directed text item (quoted when it holds blanks, commas or slashes).
@@ -124,7 +126,8 @@ class Console {
   void set_wait_for_input(std::function<void()> hook) { wait_for_input_ = std::move(hook); }
 
  private:
-  void read_items(std::initializer_list<ListTarget> targets, bool slash_in_text);
+  // False when `blank_keeps` and the first line is blank (nothing is stored).
+  bool read_items(std::initializer_list<ListTarget> targets, bool slash_in_text, bool blank_keeps = false);
   ScreenSize screen() const;
   void hide_status();
   void show_status();

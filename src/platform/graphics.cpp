@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -70,6 +71,24 @@ void set_ramp(bool grey, bool fg_is_upper, Stretch stretch) {
   cpgctab(l.data(), r.data(), g.data(), b.data(), n, 1.0f, 0.5f);
 }
 
+// Replaces each value by its stretched brightness (0 at `lo`, 1 at `hi`, clamped; NaN
+// stays NaN), read from a table of 4097 points with linear interpolation between them.
+void stretch_cells(std::vector<float>& cells, float lo, float hi, Stretch stretch) {
+  constexpr int kSteps = 4096;
+  std::array<float, kSteps + 1> table{};
+  for (int k = 0; k <= kSteps; ++k)
+    table[static_cast<std::size_t>(k)] = static_cast<float>(stretched(stretch, static_cast<double>(k) / kSteps));
+  const float scale = static_cast<float>(kSteps) / (hi - lo);
+  for (float& c : cells) {
+    if (std::isnan(c)) continue;
+    const float t = std::clamp((c - lo) * scale, 0.0f, static_cast<float>(kSteps));
+    const int k = std::min(static_cast<int>(t), kSteps - 1);
+    const float f = t - static_cast<float>(k);
+    c = table[static_cast<std::size_t>(k)] +
+        f * (table[static_cast<std::size_t>(k) + 1] - table[static_cast<std::size_t>(k)]);
+  }
+}
+
 // The label giza writes at tick k of an axis with major interval d (giza's own rule: the
 // value as an integer mantissa times a power of ten).
 std::string tick_label(long k, double d) {
@@ -102,7 +121,12 @@ bool stdin_read_ahead() {
 Graphics::Graphics(Console& con) : con_(con) {
   // giza shows what was drawn on an X window only when asked to; the window is brought up
   // to date whenever the program waits for an answer or a click.
-  con_.set_before_read([this] { flush(); });
+  con_.set_before_read([this] {
+    flush();
+    // A click or key in the window while a typed answer is awaited answers no later click
+    // question.
+    if (watch_) watch_->drop_input(redraw_on_change());
+  });
   con_.set_wait_for_input([this] { wait_for_input(); });
 }
 
@@ -135,8 +159,10 @@ bool Graphics::open(const std::string& device) {
   has_cursor_ = query("CURSOR") == "YES";
   const std::string type = query("TYPE");
   paper_dpi_ = type == "/null" || type == "/NULL" ? kNullDpi : is_paper_type(type) ? kPaperDpi : 0.0;
-  // giza makes the window at the first page; it is looked for when the program first waits.
+  // giza makes the window at the first page; it is looked for then, or when the program
+  // first waits.
   watch_ = std::move(watch);
+  if (watch_) watch_->follow_new_window();
   return true;
 }
 
@@ -146,6 +172,10 @@ bool Graphics::open_sized(const std::string& device, int width, int height) {
     cpgpap(static_cast<float>(width - 40) / 94.11716f,
            static_cast<float>(height - 40) / static_cast<float>(width - 40));
     cpgpage();
+  }
+  if (watch_) {
+    cpgupdt();
+    watch_->follow_new_window();
   }
   return true;
 }
@@ -454,6 +484,16 @@ bool Graphics::image(ConstImageView img, const Box& area, float fg, float bg, co
         con_.line(" Not enough memory to draw the image; it is not drawn.");
         return false;
       }
+      // A curved stretch is applied here, to the cells, through a fine table: giza then draws
+      // them with a two-point ramp (its own look-up in a long colour table costs more than
+      // the whole resampling).
+      float draw_lo = lo, draw_hi = hi;
+      if (stretch != Stretch::linear) {
+        stretch_cells(cells.px, lo, hi, stretch);
+        set_ramp(grey, fg > bg, Stretch::linear);
+        draw_lo = 0.0f;
+        draw_hi = 1.0f;
+      }
       const double dx = (x1 - x0) / w, dy = (y1 - y0) / h;
       const float tr2[6] = {static_cast<float>(x0 - 0.5 * dx),
                             static_cast<float>(dx),
@@ -461,7 +501,7 @@ bool Graphics::image(ConstImageView img, const Box& area, float fg, float bg, co
                             static_cast<float>(y0 - 0.5 * dy),
                             0.0f,
                             static_cast<float>(dy)};
-      cpgimag(cells.px.data(), w, h, 1, w, 1, h, lo, hi, tr2);
+      cpgimag(cells.px.data(), w, h, 1, w, 1, h, draw_lo, draw_hi, tr2);
       return true;
     }
   }
@@ -527,16 +567,54 @@ void Graphics::wait_for_input() {
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   }
-  watch_->wait(STDIN_FILENO, [this](bool resized) {
-    if (resized && redraw_) redraw_();  // a new page takes the window's new size
-    cpgupdt();                          // giza copies its picture to the window again
-  });
+  watch_->wait(STDIN_FILENO, redraw_on_change());
   if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   live();  // a display lost during the wait is told now, before the answer is read
 }
 
+std::function<void(bool)> Graphics::redraw_on_change() {
+  return [this](bool resized) {
+    if (resized && redraw_) redraw_();  // a new page takes the window's new size
+    cpgupdt();                          // giza copies its picture to the window again
+  };
+}
+
+std::optional<CursorRead> Graphics::window_cursor() {
+  if (!watch_ || !watch_->follow_new_window()) return std::nullopt;
+  con_.flush();
+  cpgupdt();
+  const std::optional<WindowInput> in = watch_->next_input(redraw_on_change());
+  if (!in) {
+    if (con_.interrupt().raised()) {
+      con_.out() << '\n';
+      throw Interrupted();
+    }
+    if (!watch_->follow_new_window()) return std::nullopt;  // the window is gone
+    return window_cursor();                                 // another signal: wait on
+  }
+  // Window pixels to world coordinates: the view surface is the window less giza's margin
+  // of 20 pixels on each side, its y axis pointing up.
+  constexpr float kMargin = 20.0f;
+  float sx1, sx2, sy1, sy2, vx1, vx2, vy1, vy2, wx1, wx2, wy1, wy2;
+  cpgqvsz(3, &sx1, &sx2, &sy1, &sy2);
+  cpgqvp(0, &vx1, &vx2, &vy1, &vy2);
+  cpgqwin(&wx1, &wx2, &wy1, &wy2);
+  const double w = static_cast<double>(sx2) - sx1, h = static_cast<double>(sy2) - sy1;
+  const double nx = (in->x - kMargin) / w, ny = 1.0 - (in->y - kMargin) / h;
+  CursorRead c;
+  c.x = static_cast<float>(wx1 + (nx - vx1) / (static_cast<double>(vx2) - vx1) * (static_cast<double>(wx2) - wx1));
+  c.y = static_cast<float>(wy1 + (ny - vy1) / (static_cast<double>(vy2) - vy1) * (static_cast<double>(wy2) - wy1));
+  c.key = in->key;
+  return c;
+}
+
 CursorRead Graphics::cursor(float x0, float y0) {
   CursorRead c{x0, y0, 'A'};
+  if (con_.interrupt().raised()) throw Interrupted();
+  // On an X window the clicks and keys are read from the program's own connection: every
+  // one is kept until a read takes it, and Ctrl-C ends the wait.
+  if (live() && has_cursor_)
+    if (const std::optional<CursorRead> w = window_cursor()) return *w;
   if (live() && has_cursor_) {
     // The prompt must be visible before the program waits for the mouse, also when the
     // command window is a pipe or a file (block-buffered).

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -97,9 +98,12 @@ class Graphics {
   // its own calls). Returns at once on devices other than an X window.
   void wait_for_input();
 
-  // Reads the cursor, starting at (x0, y0). On a device without a cursor this prints
+  // Reads the cursor: the next click or key in the window (one that came after the last
+  // typed answer, and that no earlier read took). The pointer is not moved; (x0, y0) is
+  // where a read without a cursor starts. On a device without a cursor this prints
   // "Cursor position (x y):" and reads x, y and an optional key from the command window.
   // Esc arrives as the key '\x1b'; other control keys and the mouse wheel are skipped.
+  // Throws Interrupted when Ctrl-C comes before or during the wait.
   CursorRead cursor(float x0, float y0);
 
   // Input focus: windows of one terminal and an X window have no focus to hand over.
@@ -108,6 +112,11 @@ class Graphics {
  private:
   // Whether a device is open; a window whose X display was lost is given up first, with one line.
   bool live();
+  // The cursor read of an X window through the program's own connection; none where that
+  // connection follows no window. Throws Interrupted after Ctrl-C.
+  std::optional<CursorRead> window_cursor();
+  // What a size change or an exposure of the window calls for while the program waits.
+  std::function<void(bool)> redraw_on_change();
 
   Console& con_;
   int id_ = 0;

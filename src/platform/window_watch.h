@@ -1,10 +1,13 @@
-// A second connection to the X server that follows the size and exposure of the window
-// giza opened, so that the program can draw its picture again while it waits for input
-// (giza itself handles window events only inside its own calls).
+// A second connection to the X server that follows the window giza opened: its size and
+// exposure, so that the program can draw its picture again while it waits for input (giza
+// itself handles window events only inside its own calls), and the clicks and keys sent to
+// it, each kept until a cursor read takes it (giza's own cursor read listens only while it
+// runs and throws away what arrives in between).
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zelvo {
 
@@ -14,6 +17,13 @@ namespace zelvo {
 // the loss, from inside the Xlib call that found it.
 bool x_display_lost();
 void set_display_lost_hook(void (*hook)());
+
+// A click or a key in the window: the position in window pixels (from its top left corner)
+// and 'A', 'D', 'X' for the left, middle and right buttons, or the typed character.
+struct WindowInput {
+  int x = 0, y = 0;
+  char key = 'A';
+};
 
 class WindowWatch {
  public:
@@ -30,8 +40,19 @@ class WindowWatch {
   bool follow_new_window();
 
   // Waits until `input_fd` is readable, a signal arrives or the window is gone; meanwhile
-  // calls `changed(true)` after a size change and `changed(false)` after an exposure.
+  // calls `changed(true)` after a size change and `changed(false)` after an exposure. Clicks
+  // and keys that arrive meanwhile answer no cursor read: they are dropped.
   void wait(int input_fd, const std::function<void(bool resized)>& changed);
+
+  // The oldest click or key not yet taken, waiting for one when there is none; the window
+  // is kept drawn meanwhile as in wait(). None when a signal interrupts the wait or the
+  // window is gone.
+  std::optional<WindowInput> next_input(const std::function<void(bool resized)>& changed);
+
+  // Drops the clicks and keys not yet taken (those that came while the program waited for a
+  // typed answer, which no later cursor question should take as its own); size changes and
+  // exposures met go to `changed`.
+  void drop_input(const std::function<void(bool resized)>& changed);
 
  private:
   struct Impl;

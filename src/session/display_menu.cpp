@@ -34,15 +34,17 @@ constexpr std::string_view kChangeLevelsQuestion = "Do you want to change displa
 constexpr std::string_view kSwitchHint =
     "(Or type zscale or text for the automatic levels, linear, sqrt, log or asinh for the stretch.)";
 constexpr std::array<std::string_view, 3> kLevelsPrompt = {
-    "Give new levels for the black (low) and white (high) ",
-    "end of the greyscale system followed by p to display ",
-    "the image in positive or n in negative scaling: ",
+    "Give the new low and high display levels followed by p to display ",
+    "values above the high level white (positive) or n to display them ",
+    "black (negative); an empty answer keeps the levels shown above: ",
 };
 constexpr std::array<std::string_view, 3> kLimitsPrompt = {
-    "Give min and max limits for the levels (for automatic ",
-    "processes which determine the levels for their own use;",
-    "first smaller and then larger value:",
+    "Limits for the automatic levels (zscale, text and the zoomed views): ",
+    "their low level is never set below the first, their high level never ",
+    "above the second. Give the two, smaller first (empty: keep ",
 };
+constexpr std::string_view kTypedLevelsHold =
+    "These levels hold for every display until you type others, or zscale or text.";
 constexpr std::string_view kSillyLimits = "That is silly, you can not give min value equal or ";
 constexpr std::string_view kSillyLimitsSet = "greater than max value. Values set at ";
 
@@ -80,8 +82,11 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
     st.lowlev = lv.lowlev;
     st.highlev = lv.highlev;
   };
-  const AutoLevels lv = display_levels(img, st);
-  if (!keep_levels || !st.levels_set) take_automatic(lv);
+  // The statistics the screen path reports also tell zscale how many pixels are finite.
+  const ImageStatistics stats = st.printflag == 1 ? ImageStatistics{} : image_statistics(img);
+  const AutoLevels lv = display_levels(img, st, stats.finite);
+  // Typed levels hold until the user changes them; the automatic ones follow the image.
+  if (!st.typed && (!keep_levels || !st.levels_set)) take_automatic(lv);
   set_display_polarity(st);
   st.displaytr = {0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
   st.levels_set = true;
@@ -94,7 +99,6 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
     return;
   }
 
-  const ImageStatistics stats = image_statistics(img);
   con.blank();
   if (stats.finite > 0) {
     con.record({kMaximumText, stats.maximum});
@@ -120,19 +124,26 @@ void DISPLAYIMAGE(const DisplaySource& src, DisplayState& st, const HeaderTexts&
     const DisplayChoice choice = switch_display_choice(answer, st);
     if (choice != DisplayChoice::none) {
       // A new level mode takes its automatic levels at once; a new stretch keeps the levels.
-      if (choice == DisplayChoice::level_mode) take_automatic(display_levels(img, st));
+      if (choice == DisplayChoice::level_mode) {
+        st.typed = false;
+        take_automatic(display_levels(img, st, stats.finite));
+      }
       set_display_polarity(st);
       continue;
     }
     if (!answer.empty() && answer[0] == 'n') return;
     for (std::string_view l : kLevelsPrompt) con.text(l);
-    con.read_list({&st.lowlev, &st.highlev, &st.scaling});
+    if (con.read_list_or_keep({&st.lowlev, &st.highlev, &st.scaling})) {
+      st.typed = true;
+      con.text(kTypedLevelsHold);
+    }
     if (st.scaling == 'N') st.scaling = 'n';
     if (st.scaling == 'P') st.scaling = 'p';
     if (st.scaling != 'n' && st.scaling != 'p') st.scaling = 'n';
     set_display_polarity(st);
-    for (std::string_view l : kLimitsPrompt) con.text(l);
-    con.read_list({&st.minlim, &st.maxlim});
+    for (std::size_t k = 0; k + 1 < kLimitsPrompt.size(); ++k) con.text(kLimitsPrompt[k]);
+    con.text(std::string(kLimitsPrompt.back()) + format_real(st.minlim) + " " + format_real(st.maxlim) + "):");
+    if (!con.read_list_or_keep({&st.minlim, &st.maxlim})) continue;
     if (!(st.minlim < st.maxlim)) {
       st.minlim = stats.minimum;
       st.maxlim = stats.maximum;

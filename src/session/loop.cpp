@@ -155,6 +155,16 @@ constexpr std::string_view kCtrlCTooLate = "Ctrl-C came after the command had fi
 constexpr std::string_view kOutOfMemory =
     "Not enough memory for that command; it was stopped before it changed any image.";
 
+// The active image drawn whole at the display's levels, without a report: after a command
+// was abandoned in a zoomed view, the next click is judged against the whole image again.
+void draw_whole_image(Session& s) {
+  ImageSlot& a = s.active();
+  if (a.empty() || !s.display.state.levels_set) return;
+  const DisplaySource src{a.view(), a.object, a.name};
+  draw_display_frame(src, true, s.gfx);
+  draw_display_image(src, s.display.state, true, s.gfx);
+}
+
 // Runs one command; Ctrl-C and a lack of memory end the command, never the program.
 // Returns true when the program ends.
 bool run_command(Session& s, char key) {
@@ -170,6 +180,7 @@ bool run_command(Session& s, char key) {
     ctrl_c.clear();
     s.con.progress_done();
     s.con.focus_command();
+    draw_whole_image(s);
     s.con.notice(stopped.what());
   } catch (const std::bad_alloc&) {
     s.con.progress_done();

@@ -69,8 +69,14 @@ void print_menu(Session& s) {
 }  // namespace
 
 void SETZOOMBOX(Session& s) {
+  const ZoomBox shown = s.display.zoom;  // a copy: the dialogue changes the session's box
+  set_zoom_box(s, shown);
+}
+
+void set_zoom_box(Session& s, const ZoomBox& shown) {
   const ConstImageView image = s.active().view();
   ZoomBox& zoom = s.display.zoom;
+  const ZoomBox before = zoom;
   s.con.text(kZoomSizePrompt);
   s.con.read_list({&zoom.zoomw, &zoom.zoomh});
   clamp_zoom_size(zoom, image.nx, image.ny);
@@ -85,8 +91,14 @@ void SETZOOMBOX(Session& s) {
   s.con.text(kZoomClickPrompt);
   // The read starts at the image centre, which stays the next read's start if this one is cut short.
   s.cursor = CursorMemory{static_cast<float>(image.nx) / 2.0f, static_cast<float>(image.ny) / 2.0f};
-  const CursorRead c = s.read_cursor_again();
-  centre_zoom_box(zoom, c.x, c.y, image.nx, image.ny);
+  // The click is judged against what the window shows now (the last zoom, or the whole image).
+  const std::optional<CursorRead> c =
+      s.read_position(s.cursor.x, s.cursor.y, image, zoom_draw_range(shown, image.nx, image.ny));
+  if (!c) {  // q or Esc: the box stays as it was
+    zoom = before;
+    return;
+  }
+  centre_zoom_box(zoom, c->x, c->y, image.nx, image.ny);
   draw_zoom(image, s.display.state, zoom, s.gfx);
 }
 
@@ -120,6 +132,10 @@ void analysis_loop(Session& s, const SkyCoordinatesParse* sky) {
     s.con.text(kAnalysisClickPrompt);
     const CursorRead c = s.read_cursor_again();
     if (ends_click_loop(c.key)) return;
+    if (c.key == 'l' || c.key == 'L') {
+      s.flip_view_levels([&] { draw_zoom(image, s.display.state, s.display.zoom, s.gfx); });
+      continue;
+    }
     s.con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(box, c.x, c.y, image)) return;
     report_pixel_analysis(image, c.x, c.y, s.con, sky);

@@ -22,8 +22,11 @@ struct Session;
 // SETZOOMBOX on the active image: asks for the box size and, unless the box is the whole
 // image, reads the click on the area to zoom to (starting at the image centre) and draws that
 // area enlarged. A box of the image's size is the whole image again, centred on it and drawn
-// whole.
+// whole. The click must fall on the pixels the window shows (those of the session's zoom
+// box); q or Esc leaves the box as it was.
 void SETZOOMBOX(Session& s);
+// The same where the window shows the pixels of `shown`.
+void set_zoom_box(Session& s, const ZoomBox& shown);
 
 // Prints the clicked pixel (the one nearest to the click), its sky position when `sky` holds a celestial WCS, and the
 // 5 x 5, 9 x 9 and 15 x 15 box statistics around (x, y); the click must be accepted (on a

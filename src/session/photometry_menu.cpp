@@ -352,6 +352,10 @@ void photometry_loop(Session& s, StarJob job, const ZoomBox& shown) {
     for (std::string_view l : kClickPrompt) con.text(l);
     const CursorRead c = s.read_cursor_again();
     if (ends_click_loop(c.key)) return;
+    if (c.key == 'l' || c.key == 'L') {
+      s.flip_view_levels([&] { draw_zoom(image, s.display.state, shown, s.gfx); });
+      continue;
+    }
     const Box limits = acceptance_box(shown);
     con.record({"You clicked at ", c.x, c.y});
     if (!click_accepted(limits, c.x, c.y, image)) return;
@@ -397,7 +401,7 @@ void photometry_submenu(Session& s, const PhotometryFiles& files) {
     const int32_t choice = con.read_int();
     if (choice == 0) return;
     if (choice == 1) {
-      SETZOOMBOX(s);
+      set_zoom_box(s, shown);
       // A box of the image's size is the whole image, wherever a centroid left its centre.
       const bool all = s.display.zoom.zoomw == image.nx && s.display.zoom.zoomh == image.ny;
       shown = all ? whole : s.display.zoom;

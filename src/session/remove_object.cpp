@@ -52,7 +52,6 @@ constexpr std::string_view kBlinkKeys =
     "Blink: press b in the graphics window to flip before/after; any other key or a click ends it.";
 constexpr std::string_view kShowingBefore = "Showing the area before the removal.";
 constexpr std::string_view kShowingAfter = "Showing the area after the removal.";
-constexpr std::string_view kCentreOffImage = "The centre lies outside the image; nothing is removed.";
 
 constexpr float kColumnSearchRadius = 10.0f;
 // The removal radius shown on the inspection page is kept within these limits (except
@@ -64,11 +63,15 @@ constexpr int32_t kColumnDummyPoints = 20;
 
 // --- the pages ------------------------------------------------------------------------
 
+// The pixels of the zoomed area around c.
+Box area_box(AreaCentre c) { return Box{c.x - kAreaHalf, c.x + kAreaHalf, c.y - kAreaHalf, c.y + kAreaHalf}; }
+
 // The result page (or the `before` stamp): the stamp alone, at the user's levels; the
 // levels are told for the area as it is now.
 void show_result(RemovalDialogue& ctx, AreaCentre c, const Image* before = nullptr) {
   const Image stamp = before ? Image() : cut_stamp(ctx.image, c.x, c.y);
-  const DisplayState st = shifted_levels(ctx);
+  // The levels of the area as it is now (after the removal), also for its blink partner.
+  const DisplayState st = view_state(ctx.image, area_box(c), shifted_levels(ctx));
   if (!before) ctx.con.record({kDisplayLevelsLead, st.lowlev, st.highlev});
   draw_result(ctx.gfx, before ? *before : stamp, st, c);
 }
@@ -100,8 +103,14 @@ bool column_levels(RemovalDialogue& ctx, float& average, float& sigma) {
   if (answer == 'y') return false;
   if (answer == 'c') {
     ctx.con.text(kClickBackground);
-    const CursorRead c = ctx.s.read_cursor_again();
-    const float x = c.x, y = c.y;
+    const std::optional<CursorRead> c =
+        ctx.s.read_position(ctx.s.cursor.x, ctx.s.cursor.y, ctx.image, Box{1, ctx.image.nx, 1, ctx.image.ny});
+    if (!c) {  // q: no measurement, the values are typed
+      ctx.con.text(kNewAverageSigma);
+      ctx.con.read_list({&average, &sigma});
+      return true;
+    }
+    const float x = c->x, y = c->y;
     ctx.con.record({kYouClickedAt, x, " ", y});
     constexpr int kHalfWidths[] = {2, 4, 7};
     for (std::size_t i = 0; i < kBackgroundBoxLeads.size(); ++i) {
@@ -304,8 +313,11 @@ std::optional<std::pair<float, float>> object_position(RemovalDialogue& ctx, con
     return std::nullopt;
   }
   ctx.con.text(kClickObject);
-  const CursorRead c = ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
-  const float xc = c.x, yc = c.y;
+  const std::optional<CursorRead> c =
+      ctx.s.read_position(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2), ctx.image,
+                          Box{1, ctx.image.nx, 1, ctx.image.ny});
+  if (!c) return std::nullopt;  // q or Esc: back to the menu
+  const float xc = c->x, yc = c->y;
   ctx.con.record({kYouClickedAt, xc, " ", yc});
   return std::pair{xc, yc};
 }
@@ -327,13 +339,12 @@ void handle_object_steps(RemovalDialogue& ctx, RemovalVisit& visit, const Object
   };
   if (!listed) {
     ctx.con.text(kClickCentre);
-    const CursorRead c = ctx.s.read_cursor(static_cast<float>(area.x), static_cast<float>(area.y));
-    xc = c.x;
-    yc = c.y;
-    if (!on_image(ctx.image, xc, yc)) {
-      ctx.con.text(kCentreOffImage);
-      return finish();
-    }
+    const auto relevel = [&] { draw_area(ctx.gfx, ctx.image, shifted_levels(ctx), area); };
+    const std::optional<CursorRead> c =
+        ctx.s.read_position(static_cast<float>(area.x), static_cast<float>(area.y), ctx.image, area_box(area), relevel);
+    if (!c) return finish();  // q or Esc: the object is left
+    xc = c->x;
+    yc = c->y;
   }
 
   visit.marked.push_back(MarkedObject{nint_pixel(xc), nint_pixel(yc)});

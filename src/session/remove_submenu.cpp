@@ -111,10 +111,13 @@ int32_t run_visit(RemovalDialogue& ctx) {
     } else if (option == 8) {
       remove_listed_interactively(ctx, visit);
     } else if (option == 9) {
+      const std::size_t marked = visit.marked.size();
       remove_listed_automatically(ctx, visit);
+      if (visit.marked.size() != marked) redisplay_image(ctx);  // the image as the removals left it
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
       if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;
+      redisplay_image(ctx);  // the list's marks go with the finder
     } else {
       for (std::string_view l : kWrongOptionLines) ctx.con.text(l);
       break;

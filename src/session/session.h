@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -121,6 +123,17 @@ struct Session {
   CursorRead read_cursor(float x0, float y0);
   // The same, starting where the last read ended.
   CursorRead read_cursor_again() { return read_cursor(cursor.x, cursor.y); }
+
+  // A cursor read that asks for a position on the pixels `area` of `image` that the window
+  // shows: a click or key whose nearest pixel lies outside is refused with one line and the
+  // read repeated; q, Q or Esc give none (the user goes back). Where `relevel` is given the
+  // view is a zoomed one: the key l flips its levels between zscale and the whole range,
+  // `relevel` draws it again and the read goes on.
+  std::optional<CursorRead> read_position(float x0, float y0, ConstImageView image, const Box& area,
+                                          const std::function<void()>& relevel = {});
+  // The key l of a zoomed view: flips the view's levels, says so and calls `redraw`.
+  void flip_view_levels(const std::function<void()>& redraw);
+  bool view_key_told = false;  // the line that names the key l has been printed
 };
 
 }  // namespace zelvo

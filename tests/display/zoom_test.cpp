@@ -126,3 +126,60 @@ TEST(PixelAnalysis, BoxesAtTheEdgeUseOnlyThePixelsInside) {
   EXPECT_EQ(analyse_box(copy.view(), 250.0f, 200.0f, 7).count, 225);
   EXPECT_TRUE(copy.px == img.px);  // nothing written
 }
+
+// ---------------------------------------------------------------- levels of a zoomed view
+
+// A 200 x 200 sky of 60 with a bright disc of radius 30 at (150, 150) whose pixels run from
+// 4000 at its rim to 6000 at its centre; main display levels 35 .. 90 show the disc pure white.
+struct ViewCase {
+  const char* name;
+  ViewLevels view;
+  char scaling;
+  float minlim;
+};
+
+class ZoomedViewLevels : public ::testing::TestWithParam<ViewCase> {};
+
+TEST_P(ZoomedViewLevels, ComeFromThePixelsShownInTheUsersPolarity) {
+  const ViewCase& c = GetParam();
+  Image im(200, 200, 60.0f);
+  for (int y = 1; y <= 200; ++y)
+    for (int x = 1; x <= 200; ++x) {
+      const double r = std::hypot(x - 150.0, y - 150.0);
+      if (r <= 30.0) im.at(x, y) = static_cast<float>(6000.0 - 2000.0 * r / 30.0);
+    }
+  DisplayState st;
+  st.lowlev = 35.0f;
+  st.highlev = 90.0f;
+  st.typed = true;
+  st.scaling = c.scaling;
+  st.minlim = c.minlim;
+  st.maxlim = 1.0e30f;
+  st.view = c.view;
+  const Box disc{115, 185, 115, 185};  // the disc with sky in the corners
+  const DisplayState v = view_state(im.view(), disc, st);
+  if (c.view == ViewLevels::range) {
+    EXPECT_FLOAT_EQ(v.lowlev, std::max(60.0f, c.minlim));  // the corners of the square are sky
+    EXPECT_FLOAT_EQ(v.highlev, 6000.0f);                   // the disc's centre pixel
+  } else {
+    // zscale spreads the grey over the disc's values: its middle is neither white nor black.
+    EXPECT_LT(v.lowlev, 5000.0f);
+    EXPECT_GT(v.highlev, 5000.0f);
+    EXPECT_GE(v.lowlev, c.minlim);
+  }
+  EXPECT_EQ(v.fglev, c.scaling == 'n' ? v.lowlev : v.highlev);  // the user's polarity
+  EXPECT_EQ(v.bglev, c.scaling == 'n' ? v.highlev : v.lowlev);
+  EXPECT_EQ(level_caption(v, true), c.view == ViewLevels::zscale ? "linear zscale of view" : "linear range of view");
+  // The main display's levels are left as typed.
+  EXPECT_EQ(st.lowlev, 35.0f);
+  // An area without a finite pixel keeps the levels it was given.
+  Image blank(10, 10, std::nanf(""));
+  EXPECT_EQ(view_state(blank.view(), Box{1, 10, 1, 10}, st).lowlev, 35.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, ZoomedViewLevels,
+                         ::testing::Values(ViewCase{"ZscaleNegative", ViewLevels::zscale, 'n', -1.0e30f},
+                                           ViewCase{"ZscalePositive", ViewLevels::zscale, 'p', -1.0e30f},
+                                           ViewCase{"RangeNegative", ViewLevels::range, 'n', -1.0e30f},
+                                           ViewCase{"RangeAboveTheLowLimit", ViewLevels::range, 'p', 100.0f}),
+                         [](const ::testing::TestParamInfo<ViewCase>& i) { return std::string(i.param.name); });

@@ -128,12 +128,13 @@ TEST(LevelDialogue, SillyLimitsAreReplacedByTheImageRangeAndTheLevelsRedrawn) {
   const std::string question = " Do you want to change display levels (y/n)? \n";
   const std::string after_yes =
       question +
-      " Give new levels for the black (low) and white (high) \n"
-      " end of the greyscale system followed by p to display \n"
-      " the image in positive or n in negative scaling: \n"
-      " Give min and max limits for the levels (for automatic \n"
-      " processes which determine the levels for their own use;\n"
-      " first smaller and then larger value:\n"
+      " Give the new low and high display levels followed by p to display \n"
+      " values above the high level white (positive) or n to display them \n"
+      " black (negative); an empty answer keeps the levels shown above: \n"
+      " These levels hold for every display until you type others, or zscale or text.\n"
+      " Limits for the automatic levels (zscale, text and the zoomed views): \n"
+      " their low level is never set below the first, their high level never \n"
+      " above the second. Give the two, smaller first (empty: keep -1.0E+30 1.0E+30):\n"
       " That is silly, you can not give min value equal or \n"
       " greater than max value. Values set at -20.0 100.0\n"
       " Display levels:  Low = 10.0  High = 500.0  Scaling: positive\n" +
@@ -191,9 +192,52 @@ INSTANTIATE_TEST_SUITE_P(
                      " Display levels:  Low = 3.0  High = 4.0  Scaling: negative\n"},
         LevelAnswers{"y\nten 500 p\n10 500 p\n1 2\nn\n", 'n', 10, 500, 'p', 1, 2, "'ten'"}));
 
+TEST(LevelDialogue, EmptyAnswersKeepTheLevelsTheScalingAndTheLimits) {
+  Image im = checker_field();
+  Rig plain;
+  DisplayState shown = open_limits('n');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, shown, HeaderTexts{}, false, plain.con, plain.gfx);
+  Rig rig("y\n\n\nn\n");
+  DisplayState st = open_limits('n');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  const std::string out = rig.out.str();
+  EXPECT_THAT(out, Not(HasSubstr("Expected")));
+  EXPECT_THAT(out, Not(HasSubstr("These levels hold")));
+  EXPECT_EQ(st.lowlev, shown.lowlev);
+  EXPECT_EQ(st.highlev, shown.highlev);
+  EXPECT_EQ(st.scaling, 'n');
+  EXPECT_EQ(st.minlim, kNoLow);
+  EXPECT_EQ(st.maxlim, kNoHigh);
+  EXPECT_FALSE(st.typed);
+  // Nothing calls the low level black or the high one white: on this negative display the
+  // low level is drawn white.
+  EXPECT_THAT(out, Not(HasSubstr("black (low)")));
+  EXPECT_EQ(st.fglev, st.lowlev);
+}
+
+TEST(LevelDialogue, TypedLevelsHoldForLaterDisplaysUntilAnAutomaticModeIsChosen) {
+  Image im = checker_field();
+  Rig rig("y\n35 90 p\n\nn\n");
+  DisplayState st = open_limits('n');
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
+  EXPECT_THAT(rig.out.str(),
+              HasSubstr(" These levels hold for every display until you type others, or zscale or text.\n"));
+  EXPECT_EQ(level_caption(st, false), "linear typed levels");
+  // A later display without the dialogue (the removal and galaxy redraws, the next D).
+  Rig again;
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, false, again.con, again.gfx);
+  EXPECT_THAT(again.out.str(), HasSubstr(" Display levels:  Low = 35.0  High = 90.0  Scaling: positive\n"));
+  // Choosing zscale gives the automatic levels back, and the bar says so.
+  Rig back("zscale\nn\n");
+  DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, back.con, back.gfx);
+  EXPECT_FALSE(st.typed);
+  EXPECT_NE(st.lowlev, 35.0f);
+  EXPECT_EQ(level_caption(st, false), "linear zscale");
+}
+
 TEST(LevelDialogue, TheNextDisplayComputesTheLevelsWithinTheNewLimits) {
   Image im = checker_field();
-  Rig rig("Y\n1 2 x\n9 10\nn\n");
+  Rig rig("Y\n1 2 x\n9 10\ntext\nn\n");  // typed levels, then the automatic ones again
   DisplayState st = open_limits('p');
   DISPLAYIMAGE({im.view(), "", "m51.fits"}, st, HeaderTexts{}, true, rig.con, rig.gfx);
   Rig again;

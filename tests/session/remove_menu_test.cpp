@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -373,13 +374,15 @@ TEST(RemoveMenu, ARefusedRemovalLeavesTheImageAndTheRecordAlone) {
   write_field(dir, fd, "sample_field.fits");
   const FieldStar& sat = fd.f.saturated;
   // A ring of radius 5000 cannot be traced on a 400 x 400 image: the bar the saturated-star
-  // option had already removed is put back too. A centre off the image removes nothing.
+  // option had already removed is put back too. A centre off the image is refused and asked
+  // again; q there leaves the object.
   const auto run = run_session(dir, {"", "l", "sample_field.fits", "r", "2", at(sat.x, sat.y), at(sat.x, sat.y), "5000",
-                                     "3", "200 200", "-20 200", "0", "s", "same.fits", "", "q"});
+                                     "3", "200 200", "-20 200", "200 200 q", "0", "s", "same.fits", "", "q"});
   EXPECT_THAT(run.out, HasSubstr(" The removal radius must be a number above 0 and at most the image width plus "
                                  "height; nothing removed.\n" +
                                  kObjectLeft));
-  EXPECT_THAT(run.out, HasSubstr(" The centre lies outside the image; nothing is removed.\n"));
+  EXPECT_THAT(run.out, HasSubstr(" Click on the object centre.\nCursor position (x y):\n That click lies outside the "
+                                 "image shown; click on it (or press q in the graphics window to go back).\n"));
   EXPECT_THAT(run.out, Not(HasSubstr(kUndo)));
   EXPECT_EQ(dir.read("ZelvoRepeat.log"), kRecordHeader);
   EXPECT_EQ(dir.read_fits("same.fits").px, fd.f.image.px);
@@ -422,10 +425,10 @@ TEST(RemoveMenu, ListsThatCannotBeUsedAreReportedAndTheSubmenuGoesOn) {
   const auto bad = run_session(dir, {"", "l", "list_field.fits", "r", "9", "9", "0", "q"});
   EXPECT_EQ(count_of(bad.out, " ZelvoRep.log contained 3 lines (= objects).\n Object 1 of 1: area removed at ("), 2);
   EXPECT_EQ(count_of(dir.read("ZelvoDebug.log"), " Read (ch0, xc, yc, deathrad) = 3 100.0 100.0 8.0\n"), 2);
+  // The object of line 1 was removed: the picture is drawn again before the menu.
   EXPECT_EQ(count_of(bad.out,
                      " ZelvoRep.log, line 2, is not four numbers (type, x, y, radius); the list stops "
-                     "there.\n" +
-                         kMenu),
+                     "there.\n"),
             2);
   EXPECT_THAT(bad.out, Not(HasSubstr("= 1 60.0 80.0")));
 
@@ -625,7 +628,24 @@ TEST(RemoveMenu, TheResultKeepsTheUserLevelsAndBlinkFlipsItWithoutChangingTheRes
   const auto b = run_session(blinked, session(true));
 
   const float low = 900.0f + static_cast<float>(fd.level), high = 1400.0f + static_cast<float>(fd.level);
-  EXPECT_THAT(b.out, HasSubstr(list_record({"Display levels: low, high = ", low, high}) + "\n"));
+  // The result view takes its levels from the area it shows, within the area's values (with
+  // the constant level the submenu adds); the whole image is drawn again at the user's levels.
+  const std::size_t result = b.out.find(" Display levels: low, high = ");
+  ASSERT_NE(result, std::string::npos) << b.out;
+  float view_low = 0.0f, view_high = 0.0f;
+  ASSERT_EQ(std::sscanf(b.out.c_str() + result + 29, "%f %f", &view_low, &view_high), 2);
+  const Image kept = plain.read_fits("kept.fits");
+  float area_min = 1e30f, area_max = -1e30f;
+  for (int y = static_cast<int>(s.y) - 50; y <= static_cast<int>(s.y) + 50; ++y)
+    for (int x = static_cast<int>(s.x) - 50; x <= static_cast<int>(s.x) + 50; ++x)
+      if (kept.view().inside(x, y)) {
+        area_min = std::min(area_min, kept.at(x, y));
+        area_max = std::max(area_max, kept.at(x, y));
+      }
+  EXPECT_NE(view_low, low);
+  EXPECT_GE(view_low, area_min + static_cast<float>(fd.level) - 1.0f);
+  EXPECT_LE(view_high, area_max + static_cast<float>(fd.level) + 1.0f);
+  EXPECT_LT(view_low, view_high);
   EXPECT_THAT(b.out,
               HasSubstr(list_record({"Display levels:  Low = ", low, "  High = ", high, "  Scaling: positive"})));
   const std::size_t before = b.out.find(" Showing the area before the removal.\n");

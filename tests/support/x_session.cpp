@@ -299,6 +299,10 @@ void XProgram::send(const std::string& line) {
 
 std::string XProgram::output() const { return read_file(out_path_); }
 
+void XProgram::interrupt() {
+  if (pid_ > 0 && !ended_) kill(pid_, SIGINT);
+}
+
 std::optional<std::string> XProgram::wait_for(const std::string& text, milliseconds timeout) {
   const auto end = Clock::now() + timeout;
   for (;;) {
@@ -339,12 +343,8 @@ int XProgram::finish(milliseconds timeout) {
 
 std::optional<std::string> click_until(const XServer& x, XProgram& p, int sx, int sy, int button,
                                        const std::string& reply) {
-  if (!move_pointer(x, sx, sy)) return std::nullopt;
-  for (int attempt = 0; attempt < 6; ++attempt) {
-    if (!click(x, button)) return std::nullopt;
-    if (auto r = p.wait_for(reply, milliseconds(2500))) return r;
-  }
-  return std::nullopt;
+  if (!move_pointer(x, sx, sy) || !click(x, button)) return std::nullopt;
+  return p.wait_for(reply);
 }
 
 Frame Frame::of_window(const WindowGeometry& w) {

@@ -88,6 +88,8 @@ class XProgram {
   std::optional<std::string> wait_for(const std::string& text, milliseconds timeout = milliseconds(15000));
   // Everything printed so far.
   std::string output() const;
+  // Sends Ctrl-C (SIGINT) to the program.
+  void interrupt();
   // Closes the answers (the program then ends at its next read) and waits for the end, up
   // to `timeout`, killing it after that. Returns the exit status, -1 when it was killed.
   int finish(milliseconds timeout = milliseconds(15000));
@@ -102,9 +104,9 @@ class XProgram {
   int exit_code_ = -1;
 };
 
-// Clicks `button` at (sx, sy) until `reply` shows in the program's output: the program drops
-// clicks that come before it waits for the mouse, so a click is repeated a few times, each
-// after a bounded wait. Returns the rest of the reply line, or none.
+// Clicks `button` once at (sx, sy) and waits for `reply` in the program's output (every
+// click counts, also one that comes before the program waits for it). Returns the rest of
+// the reply line, or none.
 std::optional<std::string> click_until(const XServer& x, XProgram& p, int sx, int sy, int button,
                                        const std::string& reply);
 
