@@ -107,7 +107,6 @@ PixelScan scan_profile_pixels(ConstImageView image, float xc, float yc, float R,
     const auto square = static_cast<std::size_t>((x2 - x1 + 1) * (y2 - y1 + 1));
     s.radii.reserve(square);
     s.values.reserve(square);
-    if (flux) s.sky_values.reserve(square);
   }
   for (int64_t x = x1; x <= x2; ++x) {
     if (stop.requested()) {

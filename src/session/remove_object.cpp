@@ -241,7 +241,7 @@ bool listed_lines(RemovalDialogue& ctx, RemovalVisit& visit, ObjectChanges& ch, 
     ctx.note(defect_line(defect));
     ch.bar = repair(ctx, visit, defect, 0.0f);  // the noise measured beside the line
   } else {
-    ctx.note(defect.refusal);
+    ctx.note(std::string(defect.refusal));
   }
   return false;
 }
