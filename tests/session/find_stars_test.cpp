@@ -65,7 +65,8 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   EXPECT_THAT(out, HasSubstr("   4) Find stars and write the object list\n"));
   EXPECT_THAT(out, HasSubstr(" saturated, type 2); FWHM 3.0 pixels (as given).\n"));
   EXPECT_THAT(out, HasSubstr(" Dropped the star at 1 "));
-  EXPECT_THAT(out, HasSubstr(" click a star (or d) to drop it, a to add a star at the cursor,\n"));
+  EXPECT_THAT(
+      out, HasSubstr(" click a star (or d) to drop it, a to add a star at the cursor (or take back a yellow one),\n"));
 
   const ObjectList list = parse_object_list(dir.read("ZelvoRep.log"));
   ASSERT_EQ(list.bad_line, 0);
