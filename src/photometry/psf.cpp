@@ -291,6 +291,7 @@ constexpr float kFlatteningStep = 0.25f;
 constexpr float kMedianError = 1.2533141f;
 constexpr int kSurfaceClipPasses = 4;
 constexpr float kNoiselessLevel = 1.0e-3f;  // of the centre's height: the least level the star meets
+constexpr float kNoiselessNoise = 1.0e-5f;  // of the centre's height: below it the image is noiseless
 constexpr float kSurfaceClip = 3.0f;
 constexpr std::size_t kQuadraticMinimum = 24;  // fewer kept pixels: a plane
 constexpr std::size_t kPlaneMinimum = 8;       // fewer: no background
@@ -449,7 +450,9 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
       }
       if (!have_prev) {
         first = m;
-        floor_level = kNoiselessLevel * first;
+        // Only where the noise is next to nothing; on a real frame a bright star's faint wings
+        // are still the star's.
+        if (noise < kNoiselessNoise * first) floor_level = kNoiselessLevel * first;
       }
       prev = m;
       prev_level = level;

@@ -20,6 +20,8 @@ constexpr double kFwhmPerSigma = 2.3548200450309493;  // 2 sqrt(2 ln 2)
 constexpr float kGuessFwhm = 3.0f;
 // Objects are measured down to this many pixels from the image edge.
 constexpr int32_t kEdgeReach = 2;
+// Objects left out for their shape are kept (to be shown) up to this width over the stars'.
+constexpr float kShownWidth = 2.0f;
 // A width limit set from the frame's stars lies within these bounds (over the stars' FWHM).
 constexpr float kLeastWidthLimit = 1.12f, kMostWidthLimit = 1.25f;
 // A candidate's excess in the smoothed 2 x 2 binned frame must reach this share of k times
@@ -814,10 +816,9 @@ float shape_score(const Measure& m, float scatter, float s) {
 }
 
 // True when the object's light sits in fewer pixels than any star's: its brightest 2 x 2
-// pixels hold more of the light around them than a star of sigma s can
-// put there (wherever it is centred on the pixels), by more than its noise explains (the 6 x 6
-// pixels around the 2 x 2 stand for all of its light). A hot
-// pixel or a cosmic ray, never a star.
+// pixels hold more of the light of the 4 x 4 around them than a star of sigma s can put there
+// (wherever it lies on the pixels), by more than its noise explains. A hot pixel or a cosmic
+// ray, never a star. (The 4 x 4 pixels keep a galaxy's structure nearby out of the sum.)
 bool too_compact(ConstImageView image, const Measure& m, float s) {
   const FoundStar& st = m.star;
   const int32_t ix = static_cast<int32_t>(std::lround(st.x)), iy = static_cast<int32_t>(std::lround(st.y));
@@ -834,15 +835,15 @@ bool too_compact(ConstImageView image, const Measure& m, float s) {
       if (q > best) best = q, bx = x, by = y;
     }
   double total = 0.0;
-  for (int32_t y = by - 2; y <= by + 3; ++y)
-    for (int32_t x = bx - 2; x <= bx + 3; ++x) total += excess(x, y);
+  for (int32_t y = by - 1; y <= by + 2; ++y)
+    for (int32_t x = bx - 1; x <= bx + 2; ++x) total += excess(x, y);
   if (!(total > 0.0)) return false;
-  // A star centred on a pixel corner puts the most into 2 x 2 pixels: erf(1 / (sqrt(2) s))^2
-  // of its light.
-  const double one = std::erf(1.0 / (std::sqrt(2.0) * s));
-  const double most = one * one;
-  const double noise = 6.0 * st.noise;  // the 6 x 6 sum's noise
-  return best > most * total + 0.15 * total + 3.0 * noise;
+  // A star centred on a pixel corner puts the most into the 2 x 2 pixels around it,
+  // erf(1 / (sqrt(2) s))^2 of its light, and erf(2 / (sqrt(2) s))^2 into the 4 x 4.
+  const double two = std::erf(1.0 / (std::sqrt(2.0) * s)), four = std::erf(2.0 / (std::sqrt(2.0) * s));
+  const double most = two * two / (four * four);
+  const double noise = 4.0 * pixel_noise(image, st, static_cast<float>(kFwhmPerSigma) * s);  // of the 4 x 4 sum
+  return best > (most + 0.15) * total + 3.0 * noise;
 }
 
 // What a measured object is: a star, or left out as extended or sharp (set in m.star.cls).
@@ -1179,9 +1180,14 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     }
     if (!star_like(image, *m, req, result.fwhm_scatter, result.width_limit, s)) {
       ++result.not_star_like;
+      // Kept to be shown: what the user may take for a star (a cosmic ray, or a compact
+      // object twice the threshold high), not every faint lump of a galaxy's structure.
       FoundStar st = m->star;
+      if (st.cls != ObjectClass::sharp &&
+          !(m->width_ratio <= kShownWidth && st.peak >= 2.0f * req.threshold * st.noise))
+        continue;
       st.type = 0;
-      st.radius = std::max(2.5f * fwhm * std::max(1.0f, std::isfinite(m->width_ratio) ? m->width_ratio : 1.0f), 3.0f);
+      st.radius = std::max(2.5f * fwhm * (std::isfinite(m->width_ratio) ? std::max(1.0f, m->width_ratio) : 1.0f), 3.0f);
       st.flux = aperture_flux(image, *m, st.radius);
       left_out.push_back(st);
       continue;
@@ -1191,10 +1197,6 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     st.radius = radius_of(image, st.x, st.y, fwhm, req);
     if (on_a_summit(image, st.x, st.y, std::max(st.radius, 3.0f * fwhm), pixel_noise(image, st, fwhm))) {
       ++result.not_star_like;
-      st.type = 0;
-      st.cls = ObjectClass::extended;
-      st.score = 0.0f;
-      left_out.push_back(st);
       continue;
     }
     st.flux = aperture_flux(image, *m, st.radius);

@@ -73,11 +73,13 @@ enum class FinderStatus { found, empty_frame, no_fwhm };
 
 struct FinderResult {
   FinderStatus status = FinderStatus::found;
-  std::vector<FoundStar> stars;     // in order of decreasing peak
-  std::vector<FoundStar> left_out;  // above the threshold but not star-like (type 0), by decreasing peak
-  float fwhm = 0.0f;                // the FWHM used
-  float fwhm_scatter = 0.0f;        // relative scatter of the widths of the stars it was measured on
-  float width_limit = 0.0f;         // the width_hi used
+  std::vector<FoundStar> stars;  // in order of decreasing peak
+  // Not star-like (type 0), by decreasing peak: cosmic rays, and objects at most twice the
+  // stars' width and twice the threshold high (knots); the galaxy's faint lumps are only counted.
+  std::vector<FoundStar> left_out;
+  float fwhm = 0.0f;          // the FWHM used
+  float fwhm_scatter = 0.0f;  // relative scatter of the widths of the stars it was measured on
+  float width_limit = 0.0f;   // the width_hi used
   bool fwhm_measured = false;
   float sigma = 0.0f;           // median noise of the mesh cells, counts
   int32_t candidates = 0;       // local maxima examined
