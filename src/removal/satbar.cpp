@@ -136,24 +136,31 @@ void bar_row_fill(ConstImageView image, int32_t x0, int32_t y, float bgmean, flo
   const auto stands_out = [&](int32_t k) {
     if (!image.inside(x0 + k, y)) return false;
     const float v = image.at(x0 + k, y);
-    return outside_band(v, k <= 0 ? A : B) || (k == 0 && outside_band(v, B));
+    // The sky under offset k: the line through the two sides' levels (at offsets -13 and 13),
+    // so that a galaxy's slope across the bar is not taken for the bleed's spill.
+    constexpr float kMid = 0.5f * static_cast<float>(kRefNear + kRefFar);
+    return outside_band(v, A + (B - A) * (static_cast<float>(k) + kMid) / (2.0f * kMid));
   };
   int flag[kCells];  // flag[k + kFlagHalf]
   for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) flag[k + kFlagHalf] = stands_out(k) ? 1 : 0;
-  // Widen by one pixel on each side; the fill comes from the five pixels beyond each
+  // The bleed's run on this row: the pixels that stand out around the bar column, or around
+  // the nearest that does within the trace's sideways step (a bar that stepped aside).
+  int32_t anchor = 0;
+  for (int32_t d = 1; d <= kTraceStep && flag[anchor + kFlagHalf] == 0; ++d)
+    for (const int32_t k : {d, -d})
+      if (flag[anchor + kFlagHalf] == 0 && flag[k + kFlagHalf] == 1) anchor = k;
+  // Widened by one pixel on each side; the fill comes from the five pixels beyond each
   // widened edge. A side flagged all the way out to offset 9 has its edge at offset 10,
   // which is then replaced as well.
   int32_t kr = kFlagHalf;
-  for (int32_t k = 0; k <= kBarHalf; ++k)
+  for (int32_t k = std::max(anchor, 0); k <= kBarHalf; ++k)
     if (flag[k + kFlagHalf] == 0) {
-      flag[k + kFlagHalf] = 1;
       kr = k;
       break;
     }
   int32_t kl = -kFlagHalf;
-  for (int32_t k = 0; k >= -kBarHalf; --k)
+  for (int32_t k = std::min(anchor, 0); k >= -kBarHalf; --k)
     if (flag[k + kFlagHalf] == 0) {
-      flag[k + kFlagHalf] = 1;
       kl = k;
       break;
     }
@@ -185,15 +192,15 @@ void bar_row_fill(ConstImageView image, int32_t x0, int32_t y, float bgmean, flo
   for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) fill[k + kFlagHalf] = k >= kl && k <= kr ? V : 0.0f;
 }
 
-// Whether pixel (x, y) stands more than 3 sigma above the sky beside it (the median of the
-// reference columns on either side).
+// Whether pixel (x, y) stands more than 3 sigma above the sky beside it (the mean of the
+// medians of the reference columns on either side).
 bool above_sky_beside(ConstImageView image, int32_t x, int32_t y, float bgsigma) {
   if (!image.inside(x, y) || !counted_pixel(image.at(x, y))) return false;
   float a = 0.0f, b = 0.0f;
   const bool has_a = reference_level(image, x - kRefFar, x - kRefNear, y, a);
   const bool has_b = reference_level(image, x + kRefNear, x + kRefFar, y, b);
   if (!has_a && !has_b) return false;
-  const float sky = has_a && has_b ? std::min(a, b) : has_a ? a : b;
+  const float sky = has_a && has_b ? 0.5f * (a + b) : has_a ? a : b;  // a slope across the bar cancels
   return image.at(x, y) > sky + 3.0f * bgsigma;
 }
 
@@ -203,7 +210,7 @@ void extend_bar(ConstImageView image, int32_t x0, float bgsigma, SatBarResult& r
   constexpr int32_t kLongest = 400;
   for (int32_t k = 0; k < kLongest && res.ytop < image.ny && above_sky_beside(image, x0, res.ytop + 1, bgsigma); ++k)
     ++res.ytop;
-  for (int32_t k = 0; k < kLongest && res.ybot > 1 && above_sky_beside(image, x0, res.ybot - 1, bgsigma); ++k)
+  for (int32_t k = 0; k < kLongest && res.ybot > 2 && above_sky_beside(image, x0, res.ybot - 1, bgsigma); ++k)
     --res.ybot;
 }
 

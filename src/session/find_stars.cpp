@@ -404,8 +404,8 @@ Catalogue star_catalogue(Session& s, std::vector<FoundStar> stars, const std::ve
             {"fwhm", static_cast<double>(found.fwhm)},
             {"fwhm_measured", std::string(found.fwhm_measured ? "yes" : "no")},
             {"sky_sigma", static_cast<double>(found.sigma)},
-            {"fwhm_scatter", static_cast<double>(found.fwhm_scatter)},
-            {"max_width", static_cast<double>(found.width_limit)}};
+            {"fwhm_scatter", std::round(1000.0 * found.fwhm_scatter) / 1000.0},
+            {"max_width", std::round(1000.0 * found.width_limit) / 1000.0}};
   for (const FoundStar& st : stars) {
     CatalogueValue ra, dec;
     if (sky.wcs)
