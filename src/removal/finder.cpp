@@ -1195,7 +1195,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     FoundStar st = m->star;
     st.type = 1;
     st.radius = radius_of(image, st.x, st.y, fwhm, req);
-    if (on_a_summit(image, st.x, st.y, std::max(st.radius, 3.0f * fwhm), pixel_noise(image, st, fwhm))) {
+    // Judged within a few FWHM: a nucleus's cusp keeps falling far out, and its radius with it.
+    if (on_a_summit(image, st.x, st.y, std::clamp(st.radius, 3.0f * fwhm, 4.0f * fwhm), pixel_noise(image, st, fwhm))) {
       ++result.not_star_like;
       continue;
     }
