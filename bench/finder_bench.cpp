@@ -265,8 +265,9 @@ void report_m51(bool zelvo_only) {
   if (bright.empty()) return;
   std::sort(bright.begin(), bright.end());
   const float star_fwhm = bright[bright.size() / 2];
+  // A star: 10 sigma or more, as wide as the stars within 15 % (narrower is a cosmic ray).
   const auto is_star = [&](const Fit& f) {
-    return f.height >= 10.0f && f.fwhm > 0.6f * star_fwhm && f.fwhm <= 1.15f * star_fwhm;
+    return f.height >= 10.0f && f.fwhm >= 0.85f * star_fwhm && f.fwhm <= 1.15f * star_fwhm;
   };
   const auto near = [](const std::vector<std::pair<float, float>>& l, float x, float y) {
     for (const auto& p : l)

@@ -259,8 +259,8 @@ std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, 
   // A coarse grid, then finer ones around the best point.
   float bx = xc, by = yc;
   int32_t least_pairs = 0;
-  for (const float step : {0.5f, 0.1f, 0.02f}) {
-    const float span = step == 0.5f ? kSearch : 5.0f * step;
+  for (const float step : {1.0f, 0.2f, 0.04f}) {
+    const float span = step == 1.0f ? kSearch : 5.0f * step;
     const float cx0 = bx, cy0 = by;
     double best = std::numeric_limits<double>::infinity();
     for (float oy = -span; oy <= span + 1e-4f; oy += step)

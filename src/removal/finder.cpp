@@ -23,7 +23,7 @@ constexpr int32_t kEdgeReach = 2;
 // Objects left out for their shape are kept (to be shown) up to this width over the stars'.
 constexpr float kShownWidth = 2.0f;
 // A width limit set from the frame's stars lies within these bounds (over the stars' FWHM).
-constexpr float kLeastWidthLimit = 1.12f, kMostWidthLimit = 1.25f;
+constexpr float kLeastWidthLimit = 1.15f, kMostWidthLimit = 1.3f;
 // A candidate's excess in the smoothed 2 x 2 binned frame must reach this share of k times
 // the binned noise (half the pixel noise): a star of height A gives a binned excess of 0.5 A
 // to 0.8 A (as it falls on the bins), which smoothing by its own width brings to 0.28 A to

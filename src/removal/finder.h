@@ -35,7 +35,7 @@ struct FinderRequest {
   float round_lo = -1.0f, round_hi = 1.0f;
   // The measured width over the stars' FWHM, and the largest elongation (1 - b/a) of a star.
   // A width_hi of 0 or less is set from the frame's own stars: 1 + three times the relative
-  // scatter of their widths, 1.12 at least and 1.25 at most. Each object may exceed it by
+  // scatter of their widths, 1.15 at least and 1.3 at most. Each object may exceed it by
   // twice the error its own noise gives its width.
   float width_lo = 0.6f, width_hi = 0.0f;
   float max_elongation = 0.3f;

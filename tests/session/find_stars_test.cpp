@@ -263,7 +263,7 @@ TEST_P(FindJobShape, LimitsAreCheckedAndUsed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, FindJobShape,
-    ::testing::Values(ShapeOptionCase{"defaults", {}, 0, "1.12"},
+    ::testing::Values(ShapeOptionCase{"defaults", {}, 0, "1.15"},
                       ShapeOptionCase{
                           "given", {"--max-width", "1.3", "--sharpness", "0.3,0.9", "--roundness", "0.5"}, 0, "1.3"},
                       ShapeOptionCase{"narrow_width", {"--max-width", "0.8"}, 2, ""},

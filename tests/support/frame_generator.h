@@ -255,8 +255,8 @@ struct KnottyGalaxy {
 };
 
 // How the knots of a knotty galaxy look, and what else hits the detector: knots of FWHM from
-// `knot_lo` to `knot_hi` times the stars' (0: Gaussians of sigma 2.5 px, twice the stars'
-// width), and as many hot pixels (single pixels) and cosmic rays (2 x 2 blocks and 3-pixel
+// `knot_lo` to `knot_hi` times the stars' with the stars' Moffat profile (0: Gaussians of sigma
+// 2.5 px, twice the stars' width), and as many hot pixels (single pixels) and cosmic rays (2 x 2 blocks and 3-pixel
 // streaks) of 30 to 300 sigma.
 struct KnotStyle {
   float knot_lo = 0.0f, knot_hi = 0.0f;
@@ -323,9 +323,15 @@ inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5,
   std::uniform_real_distribution<float> amp(100.0f, 600.0f);
   std::vector<FrameStar> knots;
   for (const auto& k : f.knots) {
-    const float sigma =
-        style.knot_hi > 0.0f ? f.fwhm * (style.knot_lo + (style.knot_hi - style.knot_lo) * u(gen)) / 2.3548f : 2.5f;
-    knots.push_back(FrameStar{.x = k.first, .y = k.second, .peak = amp(gen), .sigma = sigma, .reach = 12});
+    // Knots as wide as asked are the stars' profile widened (wings and all); the others Gaussians.
+    if (style.knot_hi > 0.0f)
+      knots.push_back(FrameStar{.x = k.first,
+                                .y = k.second,
+                                .fwhm = f.fwhm * (style.knot_lo + (style.knot_hi - style.knot_lo) * u(gen)),
+                                .peak = amp(gen),
+                                .reach = 20});
+    else
+      knots.push_back(FrameStar{.x = k.first, .y = k.second, .peak = amp(gen), .sigma = 2.5f, .reach = 12});
   }
   Frame fr = render_frame(nx, ny, g, f.stars, knots, gen);
   f.image = std::move(fr.image);
