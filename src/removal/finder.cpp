@@ -1187,7 +1187,8 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
           !(m->width_ratio <= kShownWidth && st.peak >= 2.0f * req.threshold * st.noise))
         continue;
       st.type = 0;
-      st.radius = std::max(2.5f * fwhm * (std::isfinite(m->width_ratio) ? std::max(1.0f, m->width_ratio) : 1.0f), 3.0f);
+      st.radius = std::max(
+          2.5f * fwhm * (std::isfinite(m->width_ratio) ? std::clamp(m->width_ratio, 1.0f, kShownWidth) : 1.0f), 3.0f);
       st.flux = aperture_flux(image, *m, st.radius);
       left_out.push_back(st);
       continue;
