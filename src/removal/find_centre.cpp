@@ -256,23 +256,40 @@ std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, 
             bad[static_cast<std::size_t>((y - box.y0) * w + (x + k - box.x0))] = 1;
       }
     }
-  // A coarse grid, then finer ones around the best point.
+  // The mean squared difference of the pairs about (cx, cy); infinity with too few pairs.
+  const auto cost = [&](float cx, float cy) {
+    const auto [sum, n] = asymmetry(image, bad, box, cx, cy, r1, r2);
+    return n < 40 ? std::numeric_limits<double>::infinity() : sum / static_cast<double>(n);
+  };
+  // Whole pixels around the click first (the mirrored pixels fall on pixels), then a parabola
+  // through three points along each axis in turn, with halving steps.
   float bx = xc, by = yc;
-  int32_t least_pairs = 0;
-  for (const float step : {1.0f, 0.2f, 0.04f}) {
-    const float span = step == 1.0f ? kSearch : 5.0f * step;
-    const float cx0 = bx, cy0 = by;
-    double best = std::numeric_limits<double>::infinity();
-    for (float oy = -span; oy <= span + 1e-4f; oy += step)
-      for (float ox = -span; ox <= span + 1e-4f; ox += step) {
-        const auto [sum, n] = asymmetry(image, bad, box, cx0 + ox, cy0 + oy, r1, r2);
-        if (n < 40) continue;
-        const double mean = sum / static_cast<double>(n);
-        if (mean < best) best = mean, bx = cx0 + ox, by = cy0 + oy, least_pairs = n;
-      }
-    if (!std::isfinite(best)) return std::nullopt;
-  }
-  if (least_pairs < 40) return std::nullopt;
+  double best = std::numeric_limits<double>::infinity();
+  const int32_t search = static_cast<int32_t>(kSearch);
+  for (int32_t oy = -search; oy <= search; ++oy)
+    for (int32_t ox = -search; ox <= search; ++ox) {
+      const float cx = static_cast<float>(ix + ox), cy = static_cast<float>(iy + oy);
+      if (const double c = cost(cx, cy); c < best) best = c, bx = cx, by = cy;
+    }
+  if (!std::isfinite(best)) return std::nullopt;
+  for (float step = 0.5f; step > 0.02f; step *= 0.5f)
+    for (int axis = 0; axis < 2; ++axis) {
+      float& at = axis == 0 ? bx : by;
+      const float here = at;
+      const auto along = [&](float v) {
+        at = v;
+        const double c = cost(bx, by);
+        at = here;
+        return c;
+      };
+      const double lo = along(here - step), hi = along(here + step);
+      if (!std::isfinite(lo) || !std::isfinite(hi)) continue;
+      const double curve = lo - 2.0 * best + hi;
+      const double t = curve > 0.0 ? std::clamp(0.5 * (lo - hi) / curve, -1.0, 1.0) : (lo < hi ? -1.0 : 1.0);
+      const float next = here + static_cast<float>(t) * step;
+      const double c = along(next);
+      if (c < best) best = c, at = next;
+    }
   return WingCentre{bx, by, flat};
 }
 
