@@ -221,8 +221,7 @@ std::pair<double, int32_t> asymmetry(ConstImageView image, const std::vector<uin
 
 }  // namespace
 
-std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, float background) {
-  constexpr float kSearch = 4.0f;
+std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, float background, int32_t search) {
   constexpr float kWings = 10.0f;  // the annulus's width beyond the flat top
   const int32_t ix = static_cast<int32_t>(std::lround(xc)), iy = static_cast<int32_t>(std::lround(yc));
   if (image.empty() || !image.inside(ix, iy)) return std::nullopt;
@@ -241,7 +240,7 @@ std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, 
     flat = std::max(flat, static_cast<float>(k));
   }
   const float r1 = flat + 1.5f, r2 = r1 + kWings;
-  const int32_t reach = static_cast<int32_t>(std::ceil(r2 + kSearch)) + 2;
+  const int32_t reach = static_cast<int32_t>(std::ceil(r2)) + search + 2;
   const Box box = Box{ix - reach, ix + reach, iy - reach, iy + reach}.clipped(image.nx, image.ny);
   const int32_t w = box.x1 - box.x0 + 1, h = box.y1 - box.y0 + 1;
   std::vector<uint8_t> bad(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
@@ -265,7 +264,6 @@ std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, 
   // through three points along each axis in turn, with halving steps.
   float bx = xc, by = yc;
   double best = std::numeric_limits<double>::infinity();
-  const int32_t search = static_cast<int32_t>(kSearch);
   for (int32_t oy = -search; oy <= search; ++oy)
     for (int32_t ox = -search; ox <= search; ++ox) {
       const float cx = static_cast<float>(ix + ox), cy = static_cast<float>(iy + oy);

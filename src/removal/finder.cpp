@@ -1142,7 +1142,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
       Plane far;
       float spread = 0.0f;
       if (annulus_plane(image, run.x, run.y, run.half_width + 12.0f, run.half_width + 18.0f, far, spread))
-        if (const std::optional<WingCentre> w = wing_centre(image, run.x, run.y, static_cast<float>(far.c[0])))
+        if (const std::optional<WingCentre> w = wing_centre(image, run.x, run.y, static_cast<float>(far.c[0]), 1))
           st.x = w->x, st.y = w->y;
     }
     // Where its wings meet the background, when radii are asked for; else its flat top and 2 FWHM.
