@@ -867,7 +867,8 @@ bool star_like(ConstImageView image, Measure& m, const FinderRequest& req, float
 
 // Where a saturated star's wings meet the local background: the median of 1-pixel rings,
 // from the edge of its flat top outwards, less a surface fitted to an annulus beyond `far`,
-// falls below the spread of the annulus about it. (A rule that stops where the rings stop falling would stop at
+// falls within its own error (1.2533 times the annulus's spread about the surface over the
+// root of the ring's pixels). (A rule that stops where the rings stop falling would stop at
 // the flat top.) None when the wings reach `far`.
 std::optional<float> wing_radius_within(ConstImageView image, float x, float y, float start, float far) {
   Plane p;
@@ -885,8 +886,10 @@ std::optional<float> wing_radius_within(ConstImageView image, float x, float y, 
       if (r < start || r >= far) continue;
       rings[static_cast<std::size_t>(r)].push_back(image.at(i, j) - static_cast<float>(p.at(dx, dy)));
     }
+  // A ring has reached the background when its median is within its own error of it.
   for (std::size_t r = static_cast<std::size_t>(start); r < rings.size(); ++r)
-    if (rings[r].size() >= 4 && median_of(rings[r]) < level) return static_cast<float>(r) + 0.5f;
+    if (rings[r].size() >= 4 && median_of(rings[r]) < 1.2533f * level / std::sqrt(static_cast<float>(rings[r].size())))
+      return static_cast<float>(r) + 0.5f;
   return std::nullopt;
 }
 
