@@ -76,6 +76,22 @@ TEST(Limits, CentralRegionSkyUpperLimitAndSaturationLevel) {
   EXPECT_EQ(saturation_level(img.view()), 53999);
 }
 
+// A frame whose highest value is a flat top (three pixels or more, two side by side) saturates
+// just under it, below 40000 too; a lone highest pixel, or three apart, do not make one.
+TEST(SaturationLevel, AFlatTopBelowFortyThousandIsTheLevel) {
+  struct Case {
+    std::vector<std::pair<int, int>> at;  // pixels set to 20000
+    int32_t level;
+  };
+  for (const Case& c :
+       {Case{{{50, 50}, {51, 50}, {50, 51}}, 19999}, Case{{{50, 50}, {50, 51}, {50, 52}, {51, 51}}, 19999},
+        Case{{{50, 50}}, 40000}, Case{{{20, 20}, {40, 40}, {60, 60}}, 40000}}) {
+    Image img = gaussian_field(100, 100, 100.0f, 30.0f, 30.0f, 5000.0f, 2.0f);
+    for (const auto& [x, y] : c.at) img.at(x, y) = 20000.0f;
+    EXPECT_EQ(saturation_level(img.view()), c.level) << c.at.size() << " pixels";
+  }
+}
+
 TEST(Getcen, SymmetricStarCentredOnAPixelReturnsThatPixel) {
   Image img = gaussian_field(80, 70, 100.0f, 40.0f, 33.0f, 5000.0f, 2.0f);
   const Centroid c = GETCEN(img.view(), 41.3f, 31.8f);
