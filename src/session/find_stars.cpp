@@ -489,15 +489,15 @@ namespace {
 
 // The shape limits a search used, one line.
 std::string shape_limits_text(const FinderResult& found, const FinderRequest& req) {
-  const std::string width =
-      req.width_hi > 0.0f
-          ? number_text(found.width_limit) + " times the FWHM (as given)"
-          : number_text(found.width_limit) + " times the FWHM (from the scatter of the stars' widths, " +
-                std::to_string(static_cast<int>(std::lround(100.0f * found.fwhm_scatter))) + " %)";
-  return "A star is at most " + width + " wide, with a sharpness from " + number_text(req.sharp_lo) + " to " +
-         number_text(req.sharp_hi) + " and a roundness from " + number_text(req.round_lo) + " to " +
-         number_text(req.round_hi) + "; " + std::to_string(found.left_out.size()) +
-         " objects left out for their shape.";
+  const std::string why = req.width_hi > 0.0f ? "as given"
+                          : found.fwhm_measured
+                              ? "from the scatter of the stars' widths, " +
+                                    std::to_string(static_cast<int>(std::lround(100.0f * found.fwhm_scatter))) + " %"
+                              : "the least, as the FWHM was given";
+  return "A star is at most " + number_text(found.width_limit) + " times the FWHM wide (" + why +
+         "), with a sharpness from " + number_text(req.sharp_lo) + " to " + number_text(req.sharp_hi) +
+         " and a roundness from " + number_text(req.round_lo) + " to " + number_text(req.round_hi) + "; " +
+         std::to_string(found.left_out.size()) + " objects left out for their shape.";
 }
 
 }  // namespace

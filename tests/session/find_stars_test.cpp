@@ -133,6 +133,28 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   }
 }
 
+// Other shape limits asked for while editing: the frame is searched again with them, the
+// limits line says so, and the list written is the new search's.
+TEST(FindStars, OtherShapeLimitsSearchAgain) {
+  KnotStyle style;
+  style.knot_lo = 1.2f, style.knot_hi = 1.6f;
+  const KnottyGalaxy f = knotty_galaxy(600, 600, 5, 0, style);
+  ScratchFolder dir;
+  ScriptedSession desk(f.image, 7, "spiral.fits");
+  desk.answer(line({"4", "", "3", "1 1 l", "2.0,,,,", "1 1 q", "0"}));
+  remove_submenu(desk.s, files_in(dir));
+  const std::string out = desk.out.str();
+  EXPECT_THAT(out, HasSubstr(" A star is at most 1.15 times the FWHM wide (the least, as the FWHM was given), "
+                             "with a sharpness from 0.2 to 1.0 and a roundness from -1.0 to 1.0; "));
+  EXPECT_THAT(out,
+              HasSubstr(" A star is at most 2.0 times the FWHM wide (as given), with a sharpness from 0.2 to 1.0"));
+  // The wider limit lets round knots in (none is listed at the defaults).
+  const ObjectList list = parse_object_list(dir.read("ZelvoRep.log"));
+  int knots = 0;
+  for (const auto& k : f.knots) knots += listed_near(list, k.first, k.second, 2.0f) != nullptr;
+  EXPECT_GE(knots, 5);
+}
+
 // An existing list and what each answer makes of it; "limit" runs with files limited to a
 // few bytes, so every write fails as on a full disk.
 struct ListCase {
