@@ -58,6 +58,9 @@ constexpr const char* kOneSky =
     "Only one sky pixel 15 to 25 pixels from the object within the sky limits; its sigma is taken as 1.0.";
 constexpr const char* kNoClippedSky = "No sky pixel is left after the 2.5 sigma clip; the unclipped sky is used.";
 
+// Below this share of its pixels inside the image, a background annulus is reported.
+constexpr float kSmallAnnulusShare = 0.5f;
+
 // Where GETPSF reads pixels: the last column and row are treated as off the image.
 bool in_sample_area(ConstImageView image, int32_t x, int32_t y) {
   return x >= 1 && x < image.nx && y >= 1 && y < image.ny;
@@ -123,6 +126,20 @@ bool centroid_axis(ConstImageView image, int32_t ic, int32_t jc, float mean, flo
   return true;
 }
 
+// The share of the annulus rin .. rout around (x, y) whose pixels lie inside the image.
+float annulus_share_inside(ConstImageView image, float x, float y, float rin, float rout) {
+  int32_t all = 0, inside = 0;
+  for (int32_t j = INT(std::floor(y - rout)); j <= INT(std::ceil(y + rout)); ++j)
+    for (int32_t i = INT(std::floor(x - rout)); i <= INT(std::ceil(x + rout)); ++i) {
+      const float dx = static_cast<float>(i) - x, dy = static_cast<float>(j) - y;
+      const float r = std::sqrt(dx * dx + dy * dy);
+      if (r < rin || r >= rout) continue;
+      ++all;
+      inside += image.inside(i, j) ? 1 : 0;
+    }
+  return all > 0 ? static_cast<float>(inside) / static_cast<float>(all) : 1.0f;
+}
+
 }  // namespace
 
 Box central_region(int32_t nx, int32_t ny) {
@@ -136,7 +153,29 @@ namespace {
 
 float sky_upper_from(const FiniteLevels& central) { return 0.95f * central.maximum; }  // 0 when none
 
-int32_t saturation_from(const FiniteLevels& whole) { return std::max(int_scaled(0.9f, whole.maximum), int32_t{40000}); }
+// The level of the frame's flat tops: when at least three pixels, two of them side by side,
+// share the frame's highest value, the detector stopped there (pixels above the level returned
+// are saturated). Looked for only where the usual rule would put the level above the maximum.
+std::optional<int32_t> flat_top_level(ConstImageView image, float maximum) {
+  if (!(maximum > 0.0f) || maximum >= 40000.0f / 0.9f || image.empty()) return std::nullopt;
+  int32_t at_top = 0;
+  bool pair = false;
+  for (int32_t y = 1; y <= image.ny; ++y) {
+    const float* row = &image.at(1, y);
+    for (int32_t x = 0; x < image.nx; ++x) {
+      if (row[x] != maximum) continue;
+      ++at_top;
+      pair = pair || (x + 1 < image.nx && row[x + 1] == maximum) || (y < image.ny && image.at(x + 1, y + 1) == maximum);
+    }
+  }
+  if (at_top < 3 || !pair) return std::nullopt;
+  return std::max(int32_t{0}, INT(std::ceil(maximum)) - 1);
+}
+
+int32_t saturation_from(ConstImageView image, const FiniteLevels& whole) {
+  if (const std::optional<int32_t> flat = flat_top_level(image, whole.maximum)) return *flat;
+  return std::max(int_scaled(0.9f, whole.maximum), int32_t{40000});
+}
 
 }  // namespace
 
@@ -151,7 +190,7 @@ float rough_sky(ConstImageView image) {
 }
 
 ImageLimits image_limits(TileLevels& tiles) {
-  return ImageLimits{sky_upper_from(tiles.inner()), saturation_from(tiles.whole()), rough_sky(tiles)};
+  return ImageLimits{sky_upper_from(tiles.inner()), saturation_from(tiles.image(), tiles.whole()), rough_sky(tiles)};
 }
 
 float sky_upper_limit(ConstImageView image) {
@@ -170,7 +209,7 @@ float sky_upper_limit(ConstImageView image) {
 int32_t saturation_level(ConstImageView image) {
   FiniteLevels whole;
   whole.maximum = image_statistics(image).maximum;
-  return saturation_from(whole);
+  return saturation_from(image, whole);
 }
 
 namespace {
@@ -251,8 +290,11 @@ constexpr float kAnnulusClearance = 2.0f;  // the star must end this far inside 
 // A ring median that falls by less than this many noise sigmas per pixel from the ring
 // before has reached the background.
 constexpr float kFlatteningStep = 0.25f;
+// The error of the median of n normal values of unit sigma, times sqrt(n): sqrt(pi / 2).
+constexpr float kMedianError = 1.2533141f;
 constexpr int kSurfaceClipPasses = 4;
 constexpr float kNoiselessLevel = 1.0e-3f;  // of the centre's height: the least level the star meets
+constexpr float kNoiselessNoise = 1.0e-5f;  // of the centre's height: below it the image is noiseless
 constexpr float kSurfaceClip = 3.0f;
 constexpr std::size_t kQuadraticMinimum = 24;  // fewer kept pixels: a plane
 constexpr std::size_t kPlaneMinimum = 8;       // fewer: no background
@@ -378,9 +420,11 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
         if (k > rings) continue;
         ring[static_cast<std::size_t>(k)].push_back(v - static_cast<float>(surface_value(c, dx, dy)));
       }
-    // On a noiseless image the level is a small fraction of the star's centre instead.
-    float level = noise;
-    float prev = 0.0f, first = 0.0f;
+    // A ring has reached the background when its median is within its own error of it (the
+    // error of a median of n pixels of noise sigma is 1.2533 sigma / sqrt(n)): a bright star's
+    // faint wings, well below the pixel noise but above that error, are still the star's. On a
+    // noiseless image the level is a small fraction of the centre's height instead.
+    float floor_level = 0.0f, prev = 0.0f, prev_level = 0.0f, first = 0.0f;
     int32_t prev_k = 0;
     bool have_prev = false, crossed = false;
     float radius = static_cast<float>(rings);
@@ -388,27 +432,33 @@ StarRadius star_radius(ConstImageView image, float xcen, float ycen, float max_r
       std::vector<float>& rv = ring[static_cast<std::size_t>(k)];
       if (rv.empty()) continue;
       const float m = median_of(rv);
+      const float level = std::max(floor_level, kMedianError * noise / std::sqrt(static_cast<float>(rv.size())));
+      if (!have_prev && !(m >= 3.0f * noise)) {
+        out.radius = 0.0f;  // no star stands above the background here
+        return out;
+      }
       if (m < level) {
-        if (!have_prev || first < 3.0f * level) {  // no star stands above the background here
-          out.radius = 0.0f;
-          return out;
-        }
-        radius = static_cast<float>(prev_k) + static_cast<float>(k - prev_k) * (prev - level) / (prev - m);
+        const float t = (prev - prev_level) / ((prev - prev_level) - (m - level));
+        radius = static_cast<float>(prev_k) + static_cast<float>(k - prev_k) * std::clamp(t, 0.0f, 1.0f);
         crossed = true;
         break;
       }
-      // A profile that has stopped falling has reached the background too, even where the
-      // surface misses a little of a galaxy's structure under the star.
-      if (have_prev && k >= 2 && prev - m < kFlatteningStep * level * static_cast<float>(k - prev_k)) {
+      // A profile that has stopped falling while within a pixel sigma of the surface has
+      // reached the background too, where the surface misses a little of a galaxy's
+      // structure under the star.
+      if (have_prev && k >= 2 && m < noise && prev - m < kFlatteningStep * noise * static_cast<float>(k - prev_k)) {
         radius = static_cast<float>(k) - 0.5f;
         crossed = true;
         break;
       }
       if (!have_prev) {
         first = m;
-        level = std::max(level, kNoiselessLevel * first);
+        // Only where the noise is next to nothing; on a real frame a bright star's faint wings
+        // are still the star's.
+        if (noise < kNoiselessNoise * first) floor_level = kNoiselessLevel * first;
       }
       prev = m;
+      prev_level = level;
       prev_k = k;
       have_prev = true;
     }
@@ -541,9 +591,9 @@ void estimate_sky(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   if (3.0f * e.rough_sky < clipped) e.sky = e.rough_sky;
 }
 
-// The pixels within 3R around the (refined) centre, with the sky-subtracted flux. Every
-// pixel of the square box must be on the sample area, whether or not it lies within 3R.
-// False when the estimate ends here (too close to the edge, or saturated).
+// The pixels within 3R around the (refined) centre that lie on the sample area, with the
+// sky-subtracted flux. False when the estimate ends here (the centre off the sample area, or
+// saturated).
 bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   const float xc = e.xcen, yc = e.ycen;
   const int32_t ic = nint_pixel(xc), jc = nint_pixel(yc);
@@ -555,15 +605,17 @@ bool collect_flux(ConstImageView image, const PsfRequest& req, PsfEstimate& e) {
   // The background under each pixel: a surface fitted to the R .. R + 10 annulus (a galaxy's
   // slope and curvature under the star), the sky level when the annulus has too few pixels.
   const Surface local = background_surface(image, xc, yc, R, R + kGrowthAnnulusWidth);
+  // Only an object whose centre pixel lies off the sample area is out of reach.
+  if (!in_sample_area(image, ic, jc)) {
+    e.notes.push_back(text_line(kTooClose));
+    e.too_close_to_edge = true;
+    return false;
+  }
   float total = 0.0f;
   for (int32_t i = -K - 1; i <= K + 1; ++i)
     for (int32_t j = -K - 1; j <= K + 1; ++j) {
       const int32_t x = ic + i, y = jc + j;
-      if (!in_sample_area(image, x, y)) {
-        e.notes.push_back(text_line(kTooClose));
-        e.too_close_to_edge = true;
-        return false;
-      }
+      if (!in_sample_area(image, x, y)) continue;  // the part of the box inside the image counts
       const float dx = static_cast<float>(x) - xc, dy = static_cast<float>(y) - yc;
       const float r2 = dx * dx + dy * dy;
       if (r2 >= rmax2) continue;
@@ -705,6 +757,13 @@ PsfEstimate GETPSF(ConstImageView image, float xcen, float ycen, const PsfReques
   e.total = e.rough_sky;
   estimate_sky(image, req, e);
   e.star = star_radius(image, e.xcen, e.ycen);
+  if (e.star.found) {
+    const float share = annulus_share_inside(image, e.xcen, e.ycen, e.star.annulus_inner, e.star.annulus_outer);
+    if (share < kSmallAnnulusShare)
+      e.notes.push_back(list_record({"Only", nint_pixel(100.0f * share),
+                                     "% of the background annulus lies inside the image; the background is fitted "
+                                     "to that part."}));
+  }
   if (!collect_flux(image, req, e)) return e;
   e.stamp = cut_stamp(image, nint_pixel(e.xcen), nint_pixel(e.ycen));  // on the pixel nearest to the centre
   e.deathrad = half_flux_radius(req.search_radius, e);

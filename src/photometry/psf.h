@@ -26,6 +26,8 @@ float sky_upper_limit(ConstImageView image);
 
 // Saturation level: INT(0.9 x the largest finite pixel of the image), at least 40000.
 // A maximum of 44444 gives 40000, one of 60000 gives 53999 (0.9f lies just below 0.9).
+// Below that, a frame whose highest value is shared by three pixels or more, two of them side
+// by side (a flat top), saturates just under it: ceil(maximum) - 1.
 int32_t saturation_level(ConstImageView image);
 
 // A per-tile cache of `image` whose inner region is the central region: it gives the sky
@@ -49,11 +51,11 @@ ImageLimits image_limits(TileLevels& tiles);
 // Where a star meets its local background. The background is a low-order surface (a
 // quadratic in the offsets from the centre; a plane when few pixels are left) fitted with
 // 3-sigma clipping to an annulus outside the star; the radius is where the median of the
-// star's 1-pixel rings, less that surface, falls to the background's pixel noise (one sigma),
-// interpolated between rings, or where the rings stop falling (by less than a quarter sigma
-// per pixel). The annulus starts at 8 pixels and moves outwards, just beyond what the star
-// reached, while the star still reaches to within 2 pixels of it.
-// Pixel (i, j) is centred at (i, j). Only pixels inside the image and counted (finite) are used.
+// star's 1-pixel rings, less that surface, falls to within its own error of it (1.25 sigma over
+// the square root of the ring's pixels), interpolated between rings, or where the rings, within
+// a sigma of the surface, stop falling (by less than a quarter sigma per pixel). The annulus starts at 8 pixels and
+// moves outwards, just beyond what the star reached, while the star still reaches to within 2 pixels of it. Pixel (i,
+// j) is centred at (i, j). Only pixels inside the image and counted (finite) are used.
 struct StarRadius {
   float radius = 0.0f;                   // pixels from (xcen, ycen); 0 when no star stands above the background
   float background = 0.0f;               // the fitted surface at the centre, counts

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <span>
+#include <utility>
+#include <vector>
 
+#include "numeric/box.h"
 #include "numeric/fortran.h"
 #include "numeric/pixel_values.h"
 #include "numeric/statistics.h"
@@ -178,6 +182,113 @@ CentreResult FINDCENTRE(ConstImageView image, float xc, float yc, const RemovalC
   log_record(debug.out(), {kXShiftLead, res.xshift});
   log_record(debug.out(), {kYShiftLead, res.yshift});
   return res;
+}
+
+namespace {
+
+// Sum of squared differences of the pixel pairs mirrored about (cx, cy) with one pixel in the
+// annulus r1 .. r2, both usable; and how many pairs.
+std::pair<double, int32_t> asymmetry(ConstImageView image, const std::vector<uint8_t>& bad, const Box& box, float cx,
+                                     float cy, float r1, float r2) {
+  double sum = 0.0;
+  int32_t n = 0;
+  const auto usable = [&](int32_t x, int32_t y) {
+    return box.contains(x, y) && !bad[static_cast<std::size_t>((y - box.y0) * (box.x1 - box.x0 + 1) + (x - box.x0))];
+  };
+  const auto value = [&](float x, float y) {  // bilinear between the four pixels around (x, y); NaN when unusable
+    const int32_t ix = static_cast<int32_t>(std::floor(x)), iy = static_cast<int32_t>(std::floor(y));
+    const float fx = x - static_cast<float>(ix), fy = y - static_cast<float>(iy);
+    if (!usable(ix, iy) || !usable(ix + 1, iy) || !usable(ix, iy + 1) || !usable(ix + 1, iy + 1))
+      return std::numeric_limits<float>::quiet_NaN();
+    return (1.0f - fy) * ((1.0f - fx) * image.at(ix, iy) + fx * image.at(ix + 1, iy)) +
+           fy * ((1.0f - fx) * image.at(ix, iy + 1) + fx * image.at(ix + 1, iy + 1));
+  };
+  const int32_t reach = static_cast<int32_t>(std::ceil(r2));
+  const int32_t x0 = static_cast<int32_t>(std::lround(cx)), y0 = static_cast<int32_t>(std::lround(cy));
+  for (int32_t y = y0 - reach; y <= y0 + reach; ++y)
+    for (int32_t x = x0 - reach; x <= x0 + reach; ++x) {
+      const float dx = static_cast<float>(x) - cx, dy = static_cast<float>(y) - cy;
+      const float r = std::sqrt(dx * dx + dy * dy);
+      if (r < r1 || r > r2 || !usable(x, y)) continue;
+      const float w = value(cx - dx, cy - dy);
+      if (!std::isfinite(w)) continue;
+      const double d = static_cast<double>(image.at(x, y)) - w;
+      sum += d * d;
+      ++n;
+    }
+  return {sum, n};
+}
+
+}  // namespace
+
+std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, float background, int32_t search) {
+  constexpr float kWings = 10.0f;  // the annulus's width beyond the flat top
+  const int32_t ix = static_cast<int32_t>(std::lround(xc)), iy = static_cast<int32_t>(std::lround(yc));
+  if (image.empty() || !image.inside(ix, iy)) return std::nullopt;
+  // The star's highest pixel near the click fixes the half-way level.
+  float top = -std::numeric_limits<float>::infinity();
+  for (int32_t y = iy - 3; y <= iy + 3; ++y)
+    for (int32_t x = ix - 3; x <= ix + 3; ++x)
+      if (image.inside(x, y) && counted_pixel(image.at(x, y))) top = std::max(top, image.at(x, y));
+  if (!(top > background)) return std::nullopt;
+  const float half = background + 0.5f * (top - background);
+  // The flat top's extent along the row through the click (the bleed runs along the column).
+  float flat = 0.0f;
+  for (const int32_t sx : {1, -1}) {
+    int32_t k = 0;
+    while (k < 60 && image.inside(ix + sx * (k + 1), iy) && image.at(ix + sx * (k + 1), iy) >= half) ++k;
+    flat = std::max(flat, static_cast<float>(k));
+  }
+  const float r1 = flat + 1.5f, r2 = r1 + kWings;
+  const int32_t reach = static_cast<int32_t>(std::ceil(r2)) + search + 2;
+  const Box box = Box{ix - reach, ix + reach, iy - reach, iy + reach}.clipped(image.nx, image.ny);
+  const int32_t w = box.x1 - box.x0 + 1, h = box.y1 - box.y0 + 1;
+  std::vector<uint8_t> bad(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+  for (int32_t y = box.y0; y <= box.y1; ++y)
+    for (int32_t x = box.x0; x <= box.x1; ++x) {
+      const float v = image.at(x, y);
+      if (!counted_pixel(v)) {
+        bad[static_cast<std::size_t>((y - box.y0) * w + (x - box.x0))] = 1;
+      } else if (v >= half) {  // the flat top and the bleed, two columns wider on each side
+        for (int32_t k = -2; k <= 2; ++k)
+          if (x + k >= box.x0 && x + k <= box.x1)
+            bad[static_cast<std::size_t>((y - box.y0) * w + (x + k - box.x0))] = 1;
+      }
+    }
+  // The mean squared difference of the pairs about (cx, cy); infinity with too few pairs.
+  const auto cost = [&](float cx, float cy) {
+    const auto [sum, n] = asymmetry(image, bad, box, cx, cy, r1, r2);
+    return n < 40 ? std::numeric_limits<double>::infinity() : sum / static_cast<double>(n);
+  };
+  // Whole pixels around the click first (the mirrored pixels fall on pixels), then a parabola
+  // through three points along each axis in turn, with halving steps.
+  float bx = xc, by = yc;
+  double best = std::numeric_limits<double>::infinity();
+  for (int32_t oy = -search; oy <= search; ++oy)
+    for (int32_t ox = -search; ox <= search; ++ox) {
+      const float cx = static_cast<float>(ix + ox), cy = static_cast<float>(iy + oy);
+      if (const double c = cost(cx, cy); c < best) best = c, bx = cx, by = cy;
+    }
+  if (!std::isfinite(best)) return std::nullopt;
+  for (float step = 0.5f; step > 0.02f; step *= 0.5f)
+    for (int axis = 0; axis < 2; ++axis) {
+      float& at = axis == 0 ? bx : by;
+      const float here = at;
+      const auto along = [&](float v) {
+        at = v;
+        const double c = cost(bx, by);
+        at = here;
+        return c;
+      };
+      const double lo = along(here - step), hi = along(here + step);
+      if (!std::isfinite(lo) || !std::isfinite(hi)) continue;
+      const double curve = lo - 2.0 * best + hi;
+      const double t = curve > 0.0 ? std::clamp(0.5 * (lo - hi) / curve, -1.0, 1.0) : (lo < hi ? -1.0 : 1.0);
+      const float next = here + static_cast<float>(t) * step;
+      const double c = along(next);
+      if (c < best) best = c, at = next;
+    }
+  return WingCentre{bx, by, flat};
 }
 
 }  // namespace zelvo

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,5 +49,16 @@ struct CentreResult {
 // Columns off the image are read as kProfileOffImage; rows off the image and fewer than 40
 // positions on the image refuse the star with one message (nothing is measured).
 CentreResult FINDCENTRE(ConstImageView image, float xc, float yc, const RemovalContext& ctx);
+
+// The centre of a saturated star from its wings: the point about which the pixels of an
+// annulus outside its flat top are most symmetric, pairs with a pixel on the flat top or the
+// bleed (at or above half-way from `background` to the star's highest pixel, widened by two
+// columns) left out, so that a bleed along one side does not pull it. Searched within `search`
+// pixels of (xc, yc); none when too few pairs are left (the star cut by the edge, no wings).
+struct WingCentre {
+  float x = 0.0f, y = 0.0f;
+  float flat_radius = 0.0f;  // the radius the flat top and bleed core reach along the rows, pixels
+};
+std::optional<WingCentre> wing_centre(ConstImageView image, float xc, float yc, float background, int32_t search = 4);
 
 }  // namespace zelvo

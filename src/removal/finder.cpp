@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "numeric/pixel_values.h"
+#include "removal/find_centre.h"
 
 namespace zelvo {
 
@@ -17,6 +18,12 @@ namespace {
 constexpr double kFwhmPerSigma = 2.3548200450309493;  // 2 sqrt(2 ln 2)
 // The FWHM a first detection pass assumes while the stars' own is measured.
 constexpr float kGuessFwhm = 3.0f;
+// Objects are measured down to this many pixels from the image edge.
+constexpr int32_t kEdgeReach = 2;
+// Objects left out for their shape are kept (to be shown) up to this width over the stars'.
+constexpr float kShownWidth = 2.0f;
+// A width limit set from the frame's stars lies within these bounds (over the stars' FWHM).
+constexpr float kLeastWidthLimit = 1.15f, kMostWidthLimit = 1.3f;
 // A candidate's excess in the smoothed 2 x 2 binned frame must reach this share of k times
 // the binned noise (half the pixel noise): a star of height A gives a binned excess of 0.5 A
 // to 0.8 A (as it falls on the bins), which smoothing by its own width brings to 0.28 A to
@@ -225,6 +232,30 @@ ConstImageView binned(ConstImageView image, float level, std::unique_ptr<float[]
     }
   }
   return b;
+}
+
+// The binned frame with `pad` bins beyond each edge mirrored about the edge bin (pad below
+// the frame's size), held in `store`.
+ConstImageView mirrored(ConstImageView b, int32_t pad, std::unique_ptr<float[]>& store) {
+  const int32_t nx = b.nx + 2 * pad, ny = b.ny + 2 * pad;
+  store.reset(new float[static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny)]);
+  const ImageView out{store.get(), nx, ny};
+  const auto fold = [](int32_t k, int32_t n) { return k < 1 ? 2 - k : k > n ? 2 * n - k : k; };
+  for (int32_t j = 1; j <= ny; ++j) {
+    const float* in = &b.at(1, fold(j - pad, b.ny));
+    float* row = &out.at(1, j);
+    for (int32_t i = 1; i <= nx; ++i) row[i - 1] = in[fold(i - pad, b.nx) - 1];
+  }
+  return out;
+}
+
+// The mesh of a frame as it lies in that frame mirrored by `pad` bins.
+Mesh shifted(Mesh m, int32_t pad) {
+  for (int32_t& v : m.xb) v += pad;
+  for (int32_t& v : m.yb) v += pad;
+  for (float& v : m.cx) v += static_cast<float>(pad);
+  for (float& v : m.cy) v += static_cast<float>(pad);
+  return m;
 }
 
 // One Gaussian of the detection: unit-sum weights of sigma s over -reach..reach.
@@ -553,7 +584,8 @@ struct Measure {
 std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s, const FinderRequest& req) {
   const int32_t h = static_cast<int32_t>(std::ceil(4.0f * s)) + 1;
   const int32_t ix = static_cast<int32_t>(std::lround(x0)), iy = static_cast<int32_t>(std::lround(y0));
-  if (ix - h < 1 || iy - h < 1 || ix + h > image.nx || iy + h > image.ny) return std::nullopt;
+  if (ix < 1 + kEdgeReach || iy < 1 + kEdgeReach || ix > image.nx - kEdgeReach || iy > image.ny - kEdgeReach)
+    return std::nullopt;
   Measure m;
   const float fwhm = static_cast<float>(kFwhmPerSigma) * s;
   const float rin = std::max(3.0f * fwhm, 6.0f);
@@ -567,8 +599,14 @@ std::optional<Measure> measure(ConstImageView image, float x0, float y0, float s
   float highest = -std::numeric_limits<float>::infinity();
   for (int32_t j = -h; j <= h; ++j)
     for (int32_t i = -h; i <= h; ++i) {
-      const float v = image.at(ix + i, iy + j);
-      d[static_cast<std::size_t>((j + h) * side + i + h)] = counted_pixel(v) ? v - m.plane.at(i, j) : 0.0;
+      // Beyond the image edge a star is taken as symmetric about its central pixel: the
+      // pixel opposite stands in (nothing when that is off the image too).
+      const bool in = image.inside(ix + i, iy + j);
+      const bool opposite = !in && image.inside(ix - i, iy - j);
+      const float v = in ? image.at(ix + i, iy + j) : opposite ? image.at(ix - i, iy - j) : 0.0f;
+      const bool used = (in || opposite) && counted_pixel(v);
+      d[static_cast<std::size_t>((j + h) * side + i + h)] = used ? v - m.plane.at(in ? i : -i, in ? j : -j) : 0.0;
+      if (!in) continue;
       if (i * i + j * j <= 4 && counted_pixel(v)) {
         highest = std::max(highest, v);
         if (req.saturation > 0.0f && v >= req.saturation) m.saturated = true;
@@ -759,18 +797,78 @@ float radius_of(ConstImageView image, float x, float y, float fwhm, const Finder
   return std::max(r, 3.0f);
 }
 
-bool star_like(const Measure& m, const FinderRequest& req) {
-  const FoundStar& s = m.star;
-  return m.centred && m.width_ratio >= req.width_lo && m.width_ratio <= req.width_hi &&
-         m.elongation <= req.max_elongation && m.wide_ratio <= req.wide_hi && s.sharpness >= req.sharp_lo &&
-         s.sharpness <= req.sharp_hi && s.roundness >= req.round_lo && s.roundness <= req.round_hi;
+// The relative error of an object's measured width from its noise: about the inverse of its
+// signal-to-noise ratio through a Gaussian of the stars' sigma s (height over noise times
+// sqrt(pi) s).
+float width_error(const FoundStar& st, float s) {
+  if (!(st.peak > 0.0f) || !(st.noise > 0.0f)) return 1.0f;
+  return std::min(1.0f, st.noise / (st.peak * std::sqrt(3.14159265f) * s));
+}
+
+// How star-like an object's shape is, 0 .. 1: its width's and elongation's departures from a
+// star's in units of what the stars' scatter and its own noise allow, as a Gaussian weight.
+float shape_score(const Measure& m, float scatter, float s) {
+  const float e = width_error(m.star, s);
+  const float tol = std::sqrt(scatter * scatter + e * e) + 0.02f;
+  if (!std::isfinite(m.width_ratio)) return 0.0f;
+  const float zw = (m.width_ratio - 1.0f) / tol, ze = m.elongation / (0.1f + 2.0f * e);
+  return std::exp(-0.5f * (zw * zw + ze * ze));
+}
+
+// True when the object's light sits in fewer pixels than any star's: its brightest 2 x 2
+// pixels hold more of the light of the 4 x 4 around them than a star of sigma s can put there
+// (wherever it lies on the pixels), by more than its noise explains. A hot pixel or a cosmic
+// ray, never a star. (The 4 x 4 pixels keep a galaxy's structure nearby out of the sum.)
+bool too_compact(ConstImageView image, const Measure& m, float s) {
+  const FoundStar& st = m.star;
+  const int32_t ix = static_cast<int32_t>(std::lround(st.x)), iy = static_cast<int32_t>(std::lround(st.y));
+  if (!image.inside(ix - 3, iy - 3) || !image.inside(ix + 3, iy + 3)) return false;
+  const auto excess = [&](int32_t x, int32_t y) {
+    const float v = image.at(x, y);
+    return counted_pixel(v) ? v - static_cast<float>(m.plane.at(x - m.plane_x, y - m.plane_y)) : 0.0f;
+  };
+  float best = -std::numeric_limits<float>::infinity();
+  int32_t bx = ix, by = iy;
+  for (int32_t y = iy - 1; y <= iy; ++y)
+    for (int32_t x = ix - 1; x <= ix; ++x) {
+      const float q = excess(x, y) + excess(x + 1, y) + excess(x, y + 1) + excess(x + 1, y + 1);
+      if (q > best) best = q, bx = x, by = y;
+    }
+  double total = 0.0;
+  for (int32_t y = by - 1; y <= by + 2; ++y)
+    for (int32_t x = bx - 1; x <= bx + 2; ++x) total += excess(x, y);
+  if (!(total > 0.0)) return false;
+  // A star centred on a pixel corner puts the most into the 2 x 2 pixels around it,
+  // erf(1 / (sqrt(2) s))^2 of its light, and erf(2 / (sqrt(2) s))^2 into the 4 x 4.
+  const double two = std::erf(1.0 / (std::sqrt(2.0) * s)), four = std::erf(2.0 / (std::sqrt(2.0) * s));
+  const double most = two * two / (four * four);
+  const double noise = 4.0 * pixel_noise(image, st, static_cast<float>(kFwhmPerSigma) * s);  // of the 4 x 4 sum
+  return best > (most + 0.15) * total + 3.0 * noise;
+}
+
+// What a measured object is: a star, or left out as extended or sharp (set in m.star.cls).
+bool star_like(ConstImageView image, Measure& m, const FinderRequest& req, float scatter, float limit, float s) {
+  FoundStar& st = m.star;
+  st.score = shape_score(m, scatter, s);
+  const float allowed = limit + 2.0f * width_error(st, s);
+  if (m.width_ratio < req.width_lo || st.sharpness > req.sharp_hi || too_compact(image, m, s)) {
+    st.cls = ObjectClass::sharp;
+    return false;
+  }
+  st.cls = ObjectClass::extended;
+  if (!m.centred || m.width_ratio > allowed || m.elongation > req.max_elongation || m.wide_ratio > req.wide_hi ||
+      st.sharpness < req.sharp_lo || st.roundness < req.round_lo || st.roundness > req.round_hi)
+    return false;
+  st.cls = ObjectClass::star;
+  return true;
 }
 
 // --- saturated stars ---------------------------------------------------------------------
 
 // Where a saturated star's wings meet the local background: the median of 1-pixel rings,
 // from the edge of its flat top outwards, less a surface fitted to an annulus beyond `far`,
-// falls below the spread of the annulus about it. (A rule that stops where the rings stop falling would stop at
+// falls within its own error (1.2533 times the annulus's spread about the surface over the
+// root of the ring's pixels). (A rule that stops where the rings stop falling would stop at
 // the flat top.) None when the wings reach `far`.
 std::optional<float> wing_radius_within(ConstImageView image, float x, float y, float start, float far) {
   Plane p;
@@ -788,8 +886,10 @@ std::optional<float> wing_radius_within(ConstImageView image, float x, float y, 
       if (r < start || r >= far) continue;
       rings[static_cast<std::size_t>(r)].push_back(image.at(i, j) - static_cast<float>(p.at(dx, dy)));
     }
+  // A ring has reached the background when its median is within its own error of it.
   for (std::size_t r = static_cast<std::size_t>(start); r < rings.size(); ++r)
-    if (rings[r].size() >= 4 && median_of(rings[r]) < level) return static_cast<float>(r) + 0.5f;
+    if (rings[r].size() >= 4 && median_of(rings[r]) < 1.2533f * level / std::sqrt(static_cast<float>(rings[r].size())))
+      return static_cast<float>(r) + 0.5f;
   return std::nullopt;
 }
 
@@ -889,7 +989,11 @@ std::vector<SaturatedRun> saturated_runs(ConstImageView image, float level, cons
 // The FWHM of the brightest isolated unsaturated candidates: each measured with a window
 // that follows its own width; the smallest widths that at least three of them share
 // (within 30 %) are the stars' (knots and the nucleus are wider).
-float measure_fwhm(ConstImageView image, const std::vector<Candidate>& cand, const FinderRequest& req) {
+struct StarWidth {
+  float fwhm = 0.0f;
+  float scatter = 0.0f;  // relative: the robust spread of the stars' widths over their median
+};
+StarWidth measure_fwhm(ConstImageView image, const std::vector<Candidate>& cand, const FinderRequest& req) {
   std::vector<float> widths;
   const float s0 = kGuessFwhm / static_cast<float>(kFwhmPerSigma);
   for (std::size_t a = 0; a < cand.size() && widths.size() < 400; ++a) {
@@ -908,18 +1012,37 @@ float measure_fwhm(ConstImageView image, const std::vector<Candidate>& cand, con
     if (m->star.peak < kFwhmStarHeight * m->star.noise || m->elongation > req.max_elongation) continue;
     widths.push_back(s * static_cast<float>(kFwhmPerSigma));
   }
-  if (widths.empty()) return 0.0f;
+  if (widths.empty()) return {};
   std::sort(widths.begin(), widths.end());
   const std::size_t need = std::min<std::size_t>(3, widths.size());
+  std::size_t first = 0, count = widths.size();
   for (std::size_t a = 0; a < widths.size(); ++a) {
     const auto end = std::upper_bound(widths.begin() + a, widths.end(), 1.3f * widths[a]);
-    const std::size_t count = static_cast<std::size_t>(end - (widths.begin() + a));
-    if (count >= need) return widths[a + count / 2];
+    const std::size_t n = static_cast<std::size_t>(end - (widths.begin() + a));
+    if (n >= need) {
+      first = a, count = n;
+      break;
+    }
   }
-  return widths[widths.size() / 2];
+  StarWidth w;
+  w.fwhm = widths[first + count / 2];
+  std::vector<float> dev;
+  for (std::size_t k = first; k < first + count; ++k) dev.push_back(std::fabs(widths[k] - w.fwhm));
+  w.scatter = 1.4826f * median_of(dev) / w.fwhm;
+  return w;
 }
 
 }  // namespace
+
+const char* class_name(ObjectClass c) {
+  switch (c) {
+    case ObjectClass::star: return "star";
+    case ObjectClass::saturated: return "saturated";
+    case ObjectClass::extended: return "extended";
+    case ObjectClass::sharp: return "cosmic ray";
+  }
+  return "star";
+}
 
 std::optional<FoundStar> measure_star(ConstImageView image, float x, float y, float fwhm, const FinderRequest& req) {
   const float s = fwhm / static_cast<float>(kFwhmPerSigma);
@@ -928,6 +1051,8 @@ std::optional<FoundStar> measure_star(ConstImageView image, float x, float y, fl
   FoundStar st = m->star;
   st.noise = pixel_noise(image, st, fwhm);
   st.type = m->saturated ? 2 : 1;
+  st.cls = m->saturated ? ObjectClass::saturated : ObjectClass::star;
+  st.score = m->saturated ? 1.0f : shape_score(*m, 0.0f, s);
   st.radius = radius_of(image, st.x, st.y, fwhm, req);
   st.flux = aperture_flux(image, *m, st.radius);
   return st;
@@ -954,14 +1079,21 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
     // The peaks are those of the smoothed frame less a three times wider smoothing, which a
     // galaxy's slope does not shift or hide.
     const int32_t wide = static_cast<int32_t>(std::ceil(7.5f * sb));
-    LocalMaxima maxima(mesh, bins.nx, bins.ny, req.threshold, wide + 1);
-    smoothed_pair(bins, mesh, Kernel(sb, reach), Kernel(3.0f * sb, wide), maxima);
+    // The bins mirrored beyond the edges by more than the wide kernel's reach, so that peaks
+    // are found up to the edge bins.
+    const int32_t pad = std::min({wide + 2, bins.nx - 1, bins.ny - 1});
+    std::unique_ptr<float[]> pad_store;
+    const ConstImageView wider = mirrored(bins, pad, pad_store);
+    const Mesh wider_mesh = shifted(mesh, pad);
+    LocalMaxima maxima(wider_mesh, wider.nx, wider.ny, req.threshold, pad + 1);
+    smoothed_pair(wider, wider_mesh, Kernel(sb, reach), Kernel(3.0f * sb, wide), maxima);
     const std::vector<Candidate>& peaks = maxima.found();
     // Each bin's peak: the brightest pixel of the 4 x 4 pixels around the bin.
     std::vector<Candidate> out;
     out.reserve(peaks.size());
-    const int32_t margin = static_cast<int32_t>(std::ceil(4.0f * 2.0f * sb)) + 2;
-    for (const Candidate& c : peaks) {
+    const int32_t margin = kEdgeReach;
+    for (const Candidate& wc : peaks) {
+      const Candidate c{wc.x - pad, wc.y - pad};
       Candidate best{2 * c.x, 2 * c.y};
       float top = -std::numeric_limits<float>::infinity();
       for (int32_t y = 2 * c.y - 2; y <= 2 * c.y + 1; ++y)
@@ -977,7 +1109,9 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   std::vector<Candidate> cand;
   if (!(fwhm > 0.0f)) {
     cand = detect(kGuessFwhm);
-    fwhm = measure_fwhm(image, cand, req);
+    const StarWidth w = measure_fwhm(image, cand, req);
+    fwhm = w.fwhm;
+    result.fwhm_scatter = w.scatter;
     if (!(fwhm > 0.0f)) {
       result.status = FinderStatus::no_fwhm;
       return result;
@@ -989,6 +1123,9 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   }
   result.fwhm = fwhm;
   const float s = fwhm / static_cast<float>(kFwhmPerSigma);
+  result.width_limit = req.width_hi > 0.0f
+                           ? req.width_hi
+                           : std::clamp(1.0f + 3.0f * result.fwhm_scatter, kLeastWidthLimit, kMostWidthLimit);
 
   // Saturated stars first: the candidates on them (flat tops, bleed columns, wings) are theirs.
   struct Zone {
@@ -999,8 +1136,18 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   for (const SaturatedRun& run : saturated_runs(image, req.saturation, bright_bins)) {
     FoundStar st;
     st.type = 2;
+    st.cls = ObjectClass::saturated;
+    st.score = 1.0f;
     st.x = run.x;
     st.y = run.y;
+    // The wings give the centre: the flat top's widest rows lean towards a bleed.
+    {
+      Plane far;
+      float spread = 0.0f;
+      if (annulus_plane(image, run.x, run.y, run.half_width + 12.0f, run.half_width + 18.0f, far, spread))
+        if (const std::optional<WingCentre> w = wing_centre(image, run.x, run.y, static_cast<float>(far.c[0]), 1))
+          st.x = w->x, st.y = w->y;
+    }
     // Where its wings meet the background, when radii are asked for; else its flat top and 2 FWHM.
     st.radius = req.radius ? wing_radius(image, st.x, st.y, run.half_width + 1.0f) : run.half_width + 2.0f * fwhm;
     Measure m;
@@ -1019,7 +1166,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   }
 
   result.candidates = static_cast<int32_t>(cand.size());
-  std::vector<FoundStar> found;
+  std::vector<FoundStar> found, left_out;
   for (const Candidate& c : cand) {
     bool theirs = false;
     for (const Zone& z : zones)
@@ -1034,14 +1181,26 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
       ++result.below_threshold;
       continue;
     }
-    if (!star_like(*m, req)) {
+    if (!star_like(image, *m, req, result.fwhm_scatter, result.width_limit, s)) {
       ++result.not_star_like;
+      // Kept to be shown: what the user may take for a star (a cosmic ray, or a compact
+      // object twice the threshold high), not every faint lump of a galaxy's structure.
+      FoundStar st = m->star;
+      if (st.cls != ObjectClass::sharp &&
+          !(m->width_ratio <= kShownWidth && st.peak >= 2.0f * req.threshold * st.noise))
+        continue;
+      st.type = 0;
+      st.radius = std::max(
+          2.5f * fwhm * (std::isfinite(m->width_ratio) ? std::clamp(m->width_ratio, 1.0f, kShownWidth) : 1.0f), 3.0f);
+      st.flux = aperture_flux(image, *m, st.radius);
+      left_out.push_back(st);
       continue;
     }
     FoundStar st = m->star;
     st.type = 1;
     st.radius = radius_of(image, st.x, st.y, fwhm, req);
-    if (on_a_summit(image, st.x, st.y, std::max(st.radius, 3.0f * fwhm), pixel_noise(image, st, fwhm))) {
+    // Judged within a few FWHM: a nucleus's cusp keeps falling far out, and its radius with it.
+    if (on_a_summit(image, st.x, st.y, std::clamp(st.radius, 3.0f * fwhm, 4.0f * fwhm), pixel_noise(image, st, fwhm))) {
       ++result.not_star_like;
       continue;
     }
@@ -1062,6 +1221,15 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req) {
   }
   std::stable_sort(result.stars.begin(), result.stars.end(),
                    [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
+  // Objects left out for their shape, once each (not on a listed star).
+  std::sort(left_out.begin(), left_out.end(), [](const FoundStar& a, const FoundStar& b) { return a.peak > b.peak; });
+  for (const FoundStar& st : left_out) {
+    bool twin = false;
+    for (const std::vector<FoundStar>* list : {&result.stars, &result.left_out})
+      for (const FoundStar& k : *list)
+        if ((k.x - st.x) * (k.x - st.x) + (k.y - st.y) * (k.y - st.y) < twin_r2) twin = true;
+    if (!twin) result.left_out.push_back(st);
+  }
   return result;
 }
 

@@ -34,7 +34,10 @@ struct FinderRequest {
   float sharp_lo = 0.2f, sharp_hi = 1.0f;
   float round_lo = -1.0f, round_hi = 1.0f;
   // The measured width over the stars' FWHM, and the largest elongation (1 - b/a) of a star.
-  float width_lo = 0.6f, width_hi = 1.45f;
+  // A width_hi of 0 or less is set from the frame's own stars: 1 + three times the relative
+  // scatter of their widths, 1.15 at least and 1.3 at most. Each object may exceed it by
+  // twice the error its own noise gives its width.
+  float width_lo = 0.6f, width_hi = 0.0f;
   float max_elongation = 0.3f;
   // The FWHM measured through a window twice as wide, over the stars': a nucleus's cusp is
   // narrow at its top but its light goes on far beyond a star's.
@@ -45,6 +48,13 @@ struct FinderRequest {
   StarRadiusRule radius;
 };
 
+// What an object is: a star, a saturated star, or left out for its shape (wider than the
+// stars, or sharper than them: a hot pixel or a cosmic ray).
+enum class ObjectClass { star, saturated, extended, sharp };
+
+// The catalogue's name of a class: "star", "saturated", "extended", "cosmic ray".
+const char* class_name(ObjectClass c);
+
 // One star as the list and the catalogue give it.
 struct FoundStar {
   float x = 0.0f, y = 0.0f;  // centre, pixels
@@ -54,7 +64,9 @@ struct FoundStar {
   float sharpness = 0.0f, roundness = 0.0f;  // DAOFIND's (0 for saturated stars)
   float radius = 0.0f;                       // where the star meets its local background, pixels
   float background = 0.0f, noise = 0.0f;     // local background and its sigma, counts
-  int32_t type = 1;                          // 1 star, 2 saturated star
+  int32_t type = 1;                          // 1 star, 2 saturated star, 0 left out for its shape
+  ObjectClass cls = ObjectClass::star;
+  float score = 0.0f;  // 0 .. 1: how well its width and shape agree with the frame's stars
 };
 
 enum class FinderStatus { found, empty_frame, no_fwhm };
@@ -62,7 +74,12 @@ enum class FinderStatus { found, empty_frame, no_fwhm };
 struct FinderResult {
   FinderStatus status = FinderStatus::found;
   std::vector<FoundStar> stars;  // in order of decreasing peak
-  float fwhm = 0.0f;             // the FWHM used
+  // Not star-like (type 0), by decreasing peak: cosmic rays, and objects at most twice the
+  // stars' width and twice the threshold high (knots); the galaxy's faint lumps are only counted.
+  std::vector<FoundStar> left_out;
+  float fwhm = 0.0f;          // the FWHM used
+  float fwhm_scatter = 0.0f;  // relative scatter of the widths of the stars it was measured on
+  float width_limit = 0.0f;   // the width_hi used
   bool fwhm_measured = false;
   float sigma = 0.0f;           // median noise of the mesh cells, counts
   int32_t candidates = 0;       // local maxima examined
@@ -75,7 +92,7 @@ FinderResult find_stars(ConstImageView image, const FinderRequest& req);
 
 // Measures the object nearest to (x, y) as a star of the given FWHM (a star the user adds):
 // centre, height, width, sharpness, roundness, radius; saturated (type 2) when pixels near
-// it reach the saturation level. None when (x, y) is too near the image edge.
+// it reach the saturation level. None when (x, y) lies within 2 pixels of the image edge.
 std::optional<FoundStar> measure_star(ConstImageView image, float x, float y, float fwhm, const FinderRequest& req);
 
 }  // namespace zelvo

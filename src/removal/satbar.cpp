@@ -43,6 +43,19 @@ RowSum row_sum(ConstImageView image, int32_t x1, int32_t x2, int32_t y) {
   return s;
 }
 
+// The median of the finite inside pixels of columns x1 .. x2 on row y (the sky beside a bar,
+// which a star partly inside moves less than the mean); false when there is none.
+bool reference_level(ConstImageView image, int32_t x1, int32_t x2, int32_t y, float& level) {
+  float v[kRefFar - kRefNear + 1];
+  int32_t n = 0;
+  for (int32_t x = std::max(x1, 1); x <= std::min(x2, image.nx) && n < kRefFar - kRefNear + 1; ++x)
+    if (image.inside(x, y) && counted_pixel(image.at(x, y))) v[n++] = image.at(x, y);
+  if (n == 0) return false;
+  std::sort(v, v + n);
+  level = n % 2 ? v[n / 2] : 0.5f * (v[n / 2 - 1] + v[n / 2]);
+  return true;
+}
+
 // Largest finite pixel of the box cut to the image; false when the cut box holds none.
 bool box_maximum(ConstImageView image, Box b, float& top) {
   b = b.clipped(image.nx, image.ny);
@@ -110,37 +123,44 @@ constexpr int32_t kCells = 2 * kFlagHalf + 1;
 // pixel is replaced, 0 where it is kept. Reference levels come from beside the bar; a side
 // off the image borrows the other side's level.
 void bar_row_fill(ConstImageView image, int32_t x0, int32_t y, float bgmean, float bgsigma, float* fill) {
-  const RowSum a = row_sum(image, x0 - kRefFar, x0 - kRefNear, y);
-  const RowSum b = row_sum(image, x0 + kRefNear, x0 + kRefFar, y);
-  float A = a.n ? a.sum / static_cast<float>(a.n) : 0.0f;
-  float B = b.n ? b.sum / static_cast<float>(b.n) : 0.0f;
-  if (a.n == 0) A = B;
-  if (b.n == 0) B = A;
+  float A = 0.0f, B = 0.0f;
+  const bool has_a = reference_level(image, x0 - kRefFar, x0 - kRefNear, y, A);
+  const bool has_b = reference_level(image, x0 + kRefNear, x0 + kRefFar, y, B);
+  if (!has_a) A = B;
+  if (!has_b) B = A;
   const float three_sigma = 3.0f * bgsigma;
-  const auto outside_band = [&](float v, float ref) { return !(ref - three_sigma <= v && v <= ref + three_sigma); };
+  // A bleed is brighter than the sky beside it; a pixel fainter than that is no part of it.
+  const auto outside_band = [&](float v, float ref) { return v > ref + three_sigma; };
   // Whether the pixel at offset k stands out from its side's reference level (offset 0
   // from either side's); pixels off the image never do.
   const auto stands_out = [&](int32_t k) {
     if (!image.inside(x0 + k, y)) return false;
     const float v = image.at(x0 + k, y);
-    return outside_band(v, k <= 0 ? A : B) || (k == 0 && outside_band(v, B));
+    // The sky under offset k: the line through the two sides' levels (at offsets -13 and 13),
+    // so that a galaxy's slope across the bar is not taken for the bleed's spill.
+    constexpr float kMid = 0.5f * static_cast<float>(kRefNear + kRefFar);
+    return outside_band(v, A + (B - A) * (static_cast<float>(k) + kMid) / (2.0f * kMid));
   };
   int flag[kCells];  // flag[k + kFlagHalf]
   for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) flag[k + kFlagHalf] = stands_out(k) ? 1 : 0;
-  // Widen by one pixel on each side; the fill comes from the five pixels beyond each
+  // The bleed's run on this row: the pixels that stand out around the bar column, or around
+  // the nearest that does within the trace's sideways step (a bar that stepped aside).
+  int32_t anchor = 0;
+  for (int32_t d = 1; d <= kTraceStep && flag[anchor + kFlagHalf] == 0; ++d)
+    for (const int32_t k : {d, -d})
+      if (flag[anchor + kFlagHalf] == 0 && flag[k + kFlagHalf] == 1) anchor = k;
+  // Widened by one pixel on each side; the fill comes from the five pixels beyond each
   // widened edge. A side flagged all the way out to offset 9 has its edge at offset 10,
   // which is then replaced as well.
   int32_t kr = kFlagHalf;
-  for (int32_t k = 0; k <= kBarHalf; ++k)
+  for (int32_t k = std::max(anchor, 0); k <= kBarHalf; ++k)
     if (flag[k + kFlagHalf] == 0) {
-      flag[k + kFlagHalf] = 1;
       kr = k;
       break;
     }
   int32_t kl = -kFlagHalf;
-  for (int32_t k = 0; k >= -kBarHalf; --k)
+  for (int32_t k = std::min(anchor, 0); k >= -kBarHalf; --k)
     if (flag[k + kFlagHalf] == 0) {
-      flag[k + kFlagHalf] = 1;
       kl = k;
       break;
     }
@@ -167,9 +187,31 @@ void bar_row_fill(ConstImageView image, int32_t x0, int32_t y, float bgmean, flo
     V = 2.0f * right;
   else if (fl.n)
     V = 2.0f * left;
-  flag[0] = kl == -kFlagHalf ? 1 : 0;
-  flag[2 * kFlagHalf] = kr == kFlagHalf ? 1 : 0;
-  for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) fill[k + kFlagHalf] = static_cast<float>(flag[k + kFlagHalf]) * V;
+  // Only the bleed's own run (the pixels from the bar column out to the first one on each side
+  // that does not stand out) is replaced: a star or a noise peak further along the row is not.
+  for (int32_t k = -kFlagHalf; k <= kFlagHalf; ++k) fill[k + kFlagHalf] = k >= kl && k <= kr ? V : 0.0f;
+}
+
+// Whether pixel (x, y) stands more than 3 sigma above the sky beside it (the mean of the
+// medians of the reference columns on either side).
+bool above_sky_beside(ConstImageView image, int32_t x, int32_t y, float bgsigma) {
+  if (!image.inside(x, y) || !counted_pixel(image.at(x, y))) return false;
+  float a = 0.0f, b = 0.0f;
+  const bool has_a = reference_level(image, x - kRefFar, x - kRefNear, y, a);
+  const bool has_b = reference_level(image, x + kRefNear, x + kRefFar, y, b);
+  if (!has_a && !has_b) return false;
+  const float sky = has_a && has_b ? 0.5f * (a + b) : has_a ? a : b;  // a slope across the bar cancels
+  return image.at(x, y) > sky + 3.0f * bgsigma;
+}
+
+// Carries the bar's ends on along column x0 while the column stands above the sky beside it:
+// a bleed fades below the half-saturation level well before it reaches the sky.
+void extend_bar(ConstImageView image, int32_t x0, float bgsigma, SatBarResult& res) {
+  constexpr int32_t kLongest = 400;
+  for (int32_t k = 0; k < kLongest && res.ytop < image.ny && above_sky_beside(image, x0, res.ytop + 1, bgsigma); ++k)
+    ++res.ytop;
+  for (int32_t k = 0; k < kLongest && res.ybot > 2 && above_sky_beside(image, x0, res.ybot - 1, bgsigma); ++k)
+    --res.ybot;
 }
 
 // Keeps the values of the pixels the bar removal may change, for the undo.
@@ -214,6 +256,7 @@ SatBarResult REMOVESATBAR(ImageView image, float xc, float yc, float bgmean, flo
   res.band.upper = bgmean + (static_cast<float>(res.saturated) - bgmean) / 2.0f;
   res.band.lower = bgmean - 3.0f * bgsigma;
   trace_bar(BarTest{image, res.band}, x0, y0, res);
+  extend_bar(image, x0, bgsigma, res);
   if (res.xbot != res.xtop) {
     res.notes.push_back(list_record({kDisplacementLead, res.xtop - res.xbot}));
     log_record(log, {kDisplacementLead, res.xtop - res.xbot});

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <optional>
 #include <sstream>
@@ -320,6 +321,34 @@ int batch_remove(BatchRun& run) {
   return r.problems.empty() ? 0 : kJobIncomplete;
 }
 
+// The shape limits of `find`: --max-width W, --sharpness LO,HI, --roundness LO,HI (or R for
+// -R,R); none when one is not a valid limit (said).
+std::optional<ShapeLimits> shape_options(BatchRun& run) {
+  ShapeLimits l;
+  const auto pair = [&](const char* name, float& lo, float& hi, bool symmetric) {
+    const std::string* t = run.args.value(name);
+    if (!t) return;
+    const std::size_t comma = t->find(',');
+    const std::optional<float> a = parse_real(t->substr(0, comma));
+    const std::optional<float> b = comma == std::string::npos ? std::nullopt : parse_real(t->substr(comma + 1));
+    if (a && b) {
+      lo = *a, hi = *b;
+    } else if (a && symmetric && comma == std::string::npos) {
+      lo = -*a, hi = *a;
+    } else {
+      lo = hi = std::numeric_limits<float>::quiet_NaN();
+    }
+  };
+  if (const std::string* w = run.args.value("--max-width")) l.max_width = parse_real(*w).value_or(-1.0f);
+  pair("--sharpness", l.sharp_lo, l.sharp_hi, false);
+  pair("--roundness", l.round_lo, l.round_hi, true);
+  if (!shape_limits_valid(l)) {
+    run.problem("--max-width is 0 or from 1 to 5, --sharpness LO,HI and --roundness LO,HI (or R) run from low to high");
+    return std::nullopt;
+  }
+  return l;
+}
+
 // `find`: option 4 without the editing, then option 9 on the list it wrote.
 int batch_find(BatchRun& run) {
   float threshold = 5.0f, fwhm = 0.0f;
@@ -339,11 +368,13 @@ int batch_find(BatchRun& run) {
     }
     fwhm = *v;
   }
+  const std::optional<ShapeLimits> shape = shape_options(run);
+  if (!shape) return kJobRefused;
   BatchDesk desk(run);
   if (!desk.load()) return kJobRefused;
   ensure_display_levels(desk.s.active().view(), desk.s.display.state);
   const UnattendedFind found = find_stars_unattended(desk.s, threshold, fwhm, run.output("ZelvoRep.log"),
-                                                     run.output("stars.ecsv"), run.output("stars.reg"));
+                                                     run.output("stars.ecsv"), run.output("stars.reg"), *shape);
   if (!found.problem.empty()) {
     run.problem(found.problem);
     return kJobRefused;
@@ -370,10 +401,13 @@ std::span<const BatchJob> batch_jobs() {
        "(type x y radius); writes <stem>.clean.fits",
        batch_remove},
       {"find",
-       {"--threshold", "--fwhm"},
+       {"--threshold", "--fwhm", "--max-width", "--sharpness", "--roundness"},
        {},
-       "find FRAME [--threshold K] [--fwhm F] --out DIR [--seed N]   option 4 of R without the editing, then 9: "
-       "finds the stars K sigma high (default 5; FWHM F pixels, 0 or none: measured), writes them as "
+       "find FRAME [--threshold K] [--fwhm F] [--max-width W] [--sharpness LO,HI] [--roundness LO,HI] --out DIR "
+       "[--seed N]   option 4 of R without the editing, then 9: "
+       "finds the stars K sigma high (default 5; FWHM F pixels, 0 or none: measured) whose width is at most W times "
+       "the FWHM (default 0: from the scatter of the frame's stars' widths), sharpness LO to HI (default 0.2,1) and "
+       "roundness LO to HI (default -1,1), writes them as "
        "<stem>.ZelvoRep.log with <stem>.stars.ecsv and <stem>.stars.reg, removes them; writes <stem>.clean.fits",
        batch_find},
       {"photometry",

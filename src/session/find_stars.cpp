@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -26,6 +27,7 @@
 #include "removal/object_list.h"
 #include "session/display_menu.h"
 #include "session/galaxy_menu.h"
+#include "session/photometry_menu.h"
 #include "session/remove_submenu.h"
 #include "session/session.h"
 
@@ -47,11 +49,17 @@ constexpr std::string_view kNoFwhm =
 constexpr std::string_view kNothingToSearch =
     "This image is too small or without any spread to find stars in; no list was written.";
 constexpr std::string_view kNotStarLike = " not star-like (knots, arms, nucleus, extended objects).";
-constexpr std::array<std::string_view, 3> kEditKeys = {
-    "Edit the list on the image (green: stars, red: saturated stars):",
-    "  click a star (or d) to drop it, a to add a star at the cursor,",
-    "  e to draw an exclusion ellipse, q (or the right button) when the list is right.",
+constexpr std::array<std::string_view, 4> kEditKeys = {
+    "Edit the list on the image (green: stars, red: saturated stars, yellow: left out for their shape):",
+    "  click a star (or d) to drop it, a to add a star at the cursor (or take back a yellow one),",
+    "  e to draw an exclusion ellipse, l to change the shape limits and find again,",
+    "  q (or the right button) when the list is right.",
 };
+constexpr std::string_view kLimitsPrompt =
+    "Shape limits: largest width over the stars' FWHM (0: from the frame's stars), sharpness from, to, "
+    "roundness from, to (empty: keep these):";
+constexpr std::string_view kLimitsRange =
+    "The width limit is 0 or from 1 to 5, each range runs from a lower to a higher value; the limits are kept.";
 constexpr std::string_view kNoStarThere = "No listed star there; nothing dropped.";
 constexpr std::string_view kCannotAdd = "Too near the image edge to measure a star there; nothing added.";
 constexpr std::string_view kEllipseCentre = "Give the centre of the ellipse (x-pixel, y-pixel): ";
@@ -65,9 +73,11 @@ constexpr std::string_view kNotARegionName =
     "not end in .reg.";
 constexpr std::string_view kNoStarsWritten = "No stars are left in the list; nothing was written.";
 
-// Circle colours: stars green, saturated stars red; exclusion ellipses blue.
+// Circle colours: stars green, saturated stars red, objects left out for their shape yellow;
+// exclusion ellipses blue.
 constexpr int kStarColour = 3;
 constexpr int kSaturatedColour = 2;
+constexpr int kLeftOutColour = 7;
 constexpr int kEllipseColour = 4;
 
 // --- the list being edited -------------------------------------------------------------
@@ -89,6 +99,7 @@ struct ListedStar {
 
 struct Edit {
   std::vector<ListedStar> stars;
+  std::vector<FoundStar> left_out;  // not star-like; `a` on one takes it back as a star
   std::vector<Ellipse> ellipses;
 };
 
@@ -102,11 +113,17 @@ bool is_region_name(const std::filesystem::path& p) {
 
 // What option 4 asks the finder: the saturation level as the removals find it, and each
 // star's radius where it meets its local background (as the removals estimate it).
-FinderRequest finder_request(ConstImageView image, float threshold, float fwhm) {
+FinderRequest finder_request(ImageSlot& slot, float threshold, float fwhm, const ShapeLimits& shape) {
+  const ConstImageView image = slot.view();
   FinderRequest req;
   req.threshold = threshold;
   req.fwhm = fwhm;
-  req.saturation = static_cast<float>(saturation_level(image));
+  req.width_hi = shape.max_width;
+  req.sharp_lo = shape.sharp_lo, req.sharp_hi = shape.sharp_hi;
+  req.round_lo = shape.round_lo, req.round_hi = shape.round_hi;
+  // The header's level when it gives one, else the frame's own (its flat tops).
+  const std::optional<double> header = saturation_from_cards(slot.cards);
+  req.saturation = header ? static_cast<float>(*header) : static_cast<float>(saturation_level(image));
   req.radius = [](ConstImageView im, float x, float y) {
     const StarRadius r = star_radius(im, x, y);
     return r.found ? r.radius : 0.0f;
@@ -133,6 +150,33 @@ float ask_fwhm(Console& con, bool zero_allowed) {
     if (v && *v >= 0.0f && *v <= 50.0f && (zero_allowed || *v > 0.0f)) return *v;
     con.text(kFwhmRange);
   }
+}
+
+// New shape limits from one line of five numbers (width, sharpness from and to, roundness
+// from and to); the limits as they were for an empty or unusable answer.
+void ask_limits(Console& con, ShapeLimits& shape) {
+  con.text(kLimitsPrompt);
+  const std::string t = trimmed(con.read_line());
+  if (t.empty()) return;
+  // An empty item between commas keeps that limit.
+  ShapeLimits next = shape;
+  float* const targets[] = {&next.max_width, &next.sharp_lo, &next.sharp_hi, &next.round_lo, &next.round_hi};
+  bool slash = false, ok = true;
+  const std::vector<ListItem> items = split_list_items(t, slash);
+  for (std::size_t i = 0; i < items.size() && ok; ++i) {
+    if (i >= std::size(targets)) {
+      ok = false;
+    } else if (!items[i].null) {
+      const std::optional<float> x = parse_real(items[i].text);
+      ok = x.has_value();
+      if (ok) *targets[i] = *x;
+    }
+  }
+  if (!ok || !shape_limits_valid(next)) {
+    con.text(kLimitsRange);
+    return;
+  }
+  shape = next;
 }
 
 // Takes a list or region file named at the threshold question as the list of options 8 and 9.
@@ -162,6 +206,7 @@ void take_list_file(Session& s, const RemovalFiles& files, const std::string& na
 void draw_list(Session& s, const Edit& ed) {
   ImageSlot& slot = s.active();
   DISPLAYIMAGE(DisplaySource{slot.view(), slot.object, slot.name}, s.display.state, slot.texts, false, s.con, s.gfx);
+  for (const FoundStar& st : ed.left_out) CIRCLE(st.x, st.y, st.radius, kLeftOutColour, s.gfx);
   for (const ListedStar& l : ed.stars)
     CIRCLE(l.star.x, l.star.y, l.star.radius, l.star.type == 2 ? kSaturatedColour : kStarColour, s.gfx);
   for (const Ellipse& el : ed.ellipses) draw_ellipse_outline(el.x, el.y, el.a, el.e, el.pa, kEllipseColour, s.gfx);
@@ -189,6 +234,16 @@ void drop_star(Session& s, Edit& ed, float x, float y) {
 }
 
 void add_star(Session& s, Edit& ed, const FinderRequest& req, float fwhm, float x, float y) {
+  // A click on an object left out for its shape takes it back as it was measured.
+  for (auto it = ed.left_out.begin(); it != ed.left_out.end(); ++it)
+    if (std::hypot(it->x - x, it->y - y) <= std::max(it->radius, 3.0f)) {
+      FoundStar st = *it;
+      st.type = 1;
+      ed.left_out.erase(it);
+      ed.stars.push_back({st, true});
+      s.con.text("Took back the object at" + star_text(st) + " (" + class_name(st.cls) + ") as a star.");
+      return;
+    }
   const std::optional<FoundStar> st = measure_star(s.active().view(), x, y, fwhm, req);
   if (!st) {
     s.con.text(kCannotAdd);
@@ -222,7 +277,8 @@ void add_ellipse(Session& s, Edit& ed) {
   con.text(std::to_string(dropped) + " stars inside the ellipse dropped.");
 }
 
-void edit_list(Session& s, Edit& ed, const FinderRequest& req, float fwhm) {
+// Edits the list until the user is done (true) or asks for other shape limits (false).
+bool edit_list(Session& s, Edit& ed, const FinderRequest& req, float fwhm) {
   const ImageSlot& slot = s.active();
   for (std::string_view l : kEditKeys) s.con.text(l);
   draw_list(s, ed);
@@ -233,7 +289,9 @@ void edit_list(Session& s, Edit& ed, const FinderRequest& req, float fwhm) {
       case 'Q':
       case 'X':
       case 'x':
-      case '\x1b': return;
+      case '\x1b': return true;
+      case 'l':
+      case 'L': return false;
       case 'A':
       case 'd':
       case 'D': drop_star(s, ed, c.x, c.y); break;
@@ -320,8 +378,10 @@ std::pair<std::filesystem::path, WriteMode> list_target(Session& s, std::filesys
   }
 }
 
-Catalogue star_catalogue(Session& s, const std::vector<FoundStar>& stars, const FinderResult& found, float threshold,
-                         const std::filesystem::path& list) {
+// The listed stars, then the objects left out for their shape (type 0).
+Catalogue star_catalogue(Session& s, std::vector<FoundStar> stars, const std::vector<FoundStar>& left_out,
+                         const FinderResult& found, float threshold, const std::filesystem::path& list) {
+  stars.insert(stars.end(), left_out.begin(), left_out.end());
   const ImageSlot& slot = s.active();
   const SkyCoordinatesParse sky = parse_sky_coordinates(slot.cards);
   Catalogue t;
@@ -335,21 +395,25 @@ Catalogue star_catalogue(Session& s, const std::vector<FoundStar>& stars, const 
                {"sharpness", "float64", "", "DAOFIND sharpness"},
                {"roundness", "float64", "", "DAOFIND roundness from the marginals"},
                {"radius", "float64", "pix", "where the star meets its local background"},
-               {"type", "int64", "", "1 star, 2 saturated star"}};
+               {"type", "int64", "", "1 star, 2 saturated star, 0 left out for its shape (not in the list)"},
+               {"class", "string", "", "star, saturated, extended or cosmic ray, by the measured shape"},
+               {"score", "float64", "", "0 to 1: how well the width and shape agree with the frame's stars"}};
   t.meta = {{"image", slot.name},
             {"list", list.filename().string()},
             {"threshold_sigma", static_cast<double>(threshold)},
             {"fwhm", static_cast<double>(found.fwhm)},
             {"fwhm_measured", std::string(found.fwhm_measured ? "yes" : "no")},
-            {"sky_sigma", static_cast<double>(found.sigma)}};
+            {"sky_sigma", static_cast<double>(found.sigma)},
+            {"fwhm_scatter", std::round(1000.0 * found.fwhm_scatter) / 1000.0},
+            {"max_width", std::round(1000.0 * found.width_limit) / 1000.0}};
   for (const FoundStar& st : stars) {
     CatalogueValue ra, dec;
     if (sky.wcs)
       if (const auto p = sky.wcs->sky_at(st.x, st.y)) ra = p->lng, dec = p->lat;
     t.rows.push_back({static_cast<double>(st.x), static_cast<double>(st.y), ra, dec, static_cast<double>(st.flux),
                       static_cast<double>(st.peak), static_cast<double>(st.fwhm), static_cast<double>(st.sharpness),
-                      static_cast<double>(st.roundness), static_cast<double>(st.radius),
-                      static_cast<int64_t>(st.type)});
+                      static_cast<double>(st.roundness), static_cast<double>(st.radius), static_cast<int64_t>(st.type),
+                      std::string(class_name(st.cls)), static_cast<double>(st.score)});
   }
   return t;
 }
@@ -387,7 +451,7 @@ void write_list(Session& s, const RemovalFiles& files, const Edit& ed, const Fin
              " objects (" + std::to_string(saturated) + " saturated) to " + name + "; options 8 and 9 read it.");
   std::vector<FoundStar> stars;
   for (const ListedStar& l : ed.stars) stars.push_back(l.star);
-  const Catalogue cat = star_catalogue(s, stars, found, threshold, path);
+  const Catalogue cat = star_catalogue(s, stars, ed.left_out, found, threshold, path);
   const std::filesystem::path dir = files.object_list.parent_path();
   const bool replace = mode == WriteMode::replace;
   report_write(s.con,
@@ -414,11 +478,38 @@ std::string list_text(const std::vector<FoundStar>& stars) {
 
 }  // namespace
 
+bool shape_limits_valid(const ShapeLimits& l) {
+  const auto finite = [](float v) { return std::isfinite(v); };
+  return finite(l.max_width) && finite(l.sharp_lo) && finite(l.sharp_hi) && finite(l.round_lo) && finite(l.round_hi) &&
+         (l.max_width == 0.0f || (l.max_width >= 1.0f && l.max_width <= 5.0f)) && l.sharp_lo < l.sharp_hi &&
+         l.round_lo < l.round_hi;
+}
+
+namespace {
+
+// The shape limits a search used, one line.
+std::string shape_limits_text(const FinderResult& found, const FinderRequest& req) {
+  const std::string why = req.width_hi > 0.0f ? "as given"
+                          : found.fwhm_measured
+                              ? "from the scatter of the stars' widths, " +
+                                    std::to_string(static_cast<int>(std::lround(100.0f * found.fwhm_scatter))) + " %"
+                              : "the least, as the FWHM was given";
+  return "A star is at most " + number_text(found.width_limit) + " times the FWHM wide (" + why +
+         "), with a sharpness from " + number_text(req.sharp_lo) + " to " + number_text(req.sharp_hi) +
+         " and a roundness from " + number_text(req.round_lo) + " to " + number_text(req.round_hi) + "; " +
+         std::to_string(found.left_out.size()) + " objects left out for their shape.";
+}
+
+}  // namespace
+
 UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, const std::filesystem::path& list,
-                                     const std::filesystem::path& catalogue, const std::filesystem::path& regions) {
+                                     const std::filesystem::path& catalogue, const std::filesystem::path& regions,
+                                     const ShapeLimits& shape) {
   UnattendedFind u;
   const ConstImageView image = s.active().view();
-  const FinderResult found = find_stars(image, finder_request(image, threshold, fwhm));
+  const FinderRequest req = finder_request(s.active(), threshold, fwhm, shape);
+  const FinderResult found = find_stars(image, req);
+  u.limits = shape_limits_text(found, req);
   if (found.status == FinderStatus::no_fwhm) {
     u.problem = "no bright isolated unsaturated star to measure the FWHM on; give it with --fwhm";
     return u;
@@ -434,7 +525,8 @@ UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, co
   }
   u.stars = found.stars.size();
   for (const FoundStar& st : found.stars) u.saturated += st.type == 2;
-  const CatalogueWrite c = write_catalogue(catalogue, star_catalogue(s, found.stars, found, threshold, list));
+  const CatalogueWrite c =
+      write_catalogue(catalogue, star_catalogue(s, found.stars, found.left_out, found, threshold, list));
   if (!c.ok) u.notes.push_back(c.error);
   std::vector<RegionCircle> circles;
   for (const FoundStar& st : found.stars)
@@ -461,29 +553,40 @@ void find_stars_dialogue(Session& s, const RemovalFiles& files) {
     }
     return take_list_file(s, files, t);
   }
-  FinderRequest req = finder_request(s.active().view(), threshold, ask_fwhm(con, true));
+  ShapeLimits shape;
+  FinderRequest req = finder_request(s.active(), threshold, ask_fwhm(con, true), shape);
   const ConstImageView image = s.active().view();
-  FinderResult found = find_stars(image, req);
-  while (found.status == FinderStatus::no_fwhm) {
-    con.text(kNoFwhm);
-    req.fwhm = ask_fwhm(con, false);
-    found = find_stars(image, req);
-  }
-  if (found.status == FinderStatus::empty_frame) {
-    con.text(kNothingToSearch);
-    return;
-  }
-  int saturated = 0;
-  for (const FoundStar& st : found.stars) saturated += st.type == 2;
-  con.text("Found " + std::to_string(found.stars.size()) + " stars above " + number_text(threshold) + " sigma (" +
-           std::to_string(saturated) + " saturated, type 2); FWHM " + number_text(found.fwhm) + " pixels" +
-           (found.fwhm_measured ? " (measured from the brightest isolated stars)." : " (as given)."));
-  con.text(std::to_string(found.candidates) + " peaks examined: " + std::to_string(found.below_threshold) +
-           " below the threshold once measured, " + std::to_string(found.not_star_like) + std::string(kNotStarLike));
   Edit ed;
-  for (const FoundStar& st : found.stars) ed.stars.push_back({st, false});
-  edit_list(s, ed, req, found.fwhm);
-  write_list(s, files, ed, found, threshold);
+  for (;;) {
+    FinderResult found = find_stars(image, req);
+    while (found.status == FinderStatus::no_fwhm) {
+      con.text(kNoFwhm);
+      req.fwhm = ask_fwhm(con, false);
+      found = find_stars(image, req);
+    }
+    if (found.status == FinderStatus::empty_frame) {
+      con.text(kNothingToSearch);
+      return;
+    }
+    int saturated = 0;
+    for (const FoundStar& st : found.stars) saturated += st.type == 2;
+    con.text("Found " + std::to_string(found.stars.size()) + " stars above " + number_text(threshold) + " sigma (" +
+             std::to_string(saturated) + " saturated, type 2); FWHM " + number_text(found.fwhm) + " pixels" +
+             (found.fwhm_measured ? " (measured from the brightest isolated stars)." : " (as given)."));
+    con.text(std::to_string(found.candidates) + " peaks examined: " + std::to_string(found.below_threshold) +
+             " below the threshold once measured, " + std::to_string(found.not_star_like) + std::string(kNotStarLike));
+    con.text(shape_limits_text(found, req));
+    // The user's own stars and ellipses carry over to a search with other limits.
+    std::erase_if(ed.stars, [](const ListedStar& l) { return !l.added; });
+    for (const FoundStar& st : found.stars)
+      if (std::none_of(ed.ellipses.begin(), ed.ellipses.end(),
+                       [&](const Ellipse& el) { return el.contains(st.x, st.y); }))
+        ed.stars.push_back({st, false});
+    ed.left_out = found.left_out;
+    if (edit_list(s, ed, req, found.fwhm)) return write_list(s, files, ed, found, threshold);
+    ask_limits(con, shape);
+    req = finder_request(s.active(), threshold, req.fwhm, shape);
+  }
 }
 
 }  // namespace zelvo

@@ -24,14 +24,27 @@ void find_stars_dialogue(Session& s, const RemovalFiles& files);
 // threshold k and the FWHM (0: measured) as the dialogue finds them, written as a new list at
 // `list` with the catalogue and region file at `catalogue` and `regions` (none of the three may
 // exist). Returns the stars written, or the one-line reason why nothing was.
+// What a star may look like, against the frame's own stars (the finder's limits; see
+// removal/finder.h): the largest width over their FWHM (0: from the scatter of their widths),
+// the range of DAOFIND's sharpness and of its roundness.
+struct ShapeLimits {
+  float max_width = 0.0f;
+  float sharp_lo = 0.2f, sharp_hi = 1.0f;
+  float round_lo = -1.0f, round_hi = 1.0f;
+};
+// A width limit of 0 or from 1 to 5, and two ranges from low to high.
+bool shape_limits_valid(const ShapeLimits& l);
+
 struct UnattendedFind {
   std::size_t stars = 0, saturated = 0;
   float fwhm = 0.0f;
+  std::string limits;              // the shape limits used, one line
   std::string problem;             // empty when the list was written
   std::vector<std::string> notes;  // lines about the catalogues (a failed write, a file set aside)
 };
 UnattendedFind find_stars_unattended(Session& s, float threshold, float fwhm, const std::filesystem::path& list,
-                                     const std::filesystem::path& catalogue, const std::filesystem::path& regions);
+                                     const std::filesystem::path& catalogue, const std::filesystem::path& regions,
+                                     const ShapeLimits& shape = {});
 
 // The catalogue and region file written beside a list.
 inline constexpr const char* kStarCatalogue = "ZelvoStars.ecsv";

@@ -118,6 +118,12 @@ Detector detector_from_cards(const std::vector<std::string>& cards) {
   return d;
 }
 
+std::optional<double> saturation_from_cards(const std::vector<std::string>& cards) {
+  for (std::string_view key : {"SATURATE", "SATLEVEL"})
+    if (const auto v = card_number(cards, key); v && *v > 0.0) return v;
+  return std::nullopt;
+}
+
 Photometry report_apphot(ConstImageView image, float xcen, float ycen, const ApertureRadii& radii, Console& con,
                          std::ostream* log, float exptime, const Detector& detector) {
   const Photometry p = APPHOT(image, xcen, ycen, radii, exptime, detector.gain);

@@ -35,6 +35,9 @@ struct Detector {
 };
 Detector detector_from_cards(const std::vector<std::string>& cards);
 
+// The saturation level a header gives (SATURATE, else SATLEVEL; above 0), or none.
+std::optional<double> saturation_from_cards(const std::vector<std::string>& cards);
+
 // Everything the measurement of one star needs besides its position.
 struct StarJob {
   ConstImageView image;

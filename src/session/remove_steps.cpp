@@ -1,6 +1,7 @@
 // The steps of a removal within a visit: the point-spread estimates, the five-row centre,
 // the bar removal, the line repair, the disc removal and the undo. Each prints the lines its
 // routine reports and tells the visit's level cache which pixels it changed.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <ostream>
@@ -20,6 +21,7 @@
 #include "removal/removal_context.h"
 #include "removal/satbar.h"
 #include "removal/wipe.h"
+#include "session/photometry_menu.h"
 #include "session/remove_dialogue.h"
 #include "session/remove_texts.h"
 #include "session/session.h"
@@ -153,12 +155,19 @@ SatBarResult repair(RemovalDialogue& ctx, RemovalVisit& visit, const LineDefect&
 std::optional<PsfEstimate> estimate_saturated(RemovalDialogue& ctx, RemovalVisit& visit, PsfRequest req,
                                               ObjectChanges& ch) {
   main_log(ctx, kSaturatedToMainLog);
+  const float given_x = visit.xcen, given_y = visit.ycen;
   const CentreResult c = find_centre(ctx, visit);
   if (!c.ok()) return std::nullopt;
   visit.xcen = c.xc;
   visit.ycen = c.yc;
   visit.deathrad = c.radius;
-  ch.bar = remove_bar(ctx, visit, visit.xcen, visit.ycen, c.bgmean, c.bgsigma);
+  // The wings, symmetric about the flat top whatever the bleed does, give the centre when
+  // they can; the bar is then followed along the column nearest to it.
+  if (const std::optional<WingCentre> w = wing_centre(ctx.image, given_x, given_y, c.bgmean)) {
+    visit.xcen = w->x;
+    visit.ycen = w->y;
+  }
+  ch.bar = remove_bar(ctx, visit, std::round(visit.xcen), std::round(visit.ycen), c.bgmean, c.bgsigma);
   ctx.note(list_record({kSkyLevelLead, c.bgmean}));
   ctx.note(list_record({kSkySigmaLead, c.bgsigma}));
   req.centroid = false;
@@ -193,7 +202,8 @@ PsfRequest psf_request(RemovalDialogue& ctx, RemovalVisit& visit) {
   req.sky_upper = lim.sky_upper;
   req.search_radius = kRemovalSearchRadius;
   req.centroid = true;
-  req.saturation = lim.saturation;
+  const std::optional<double> header = saturation_from_cards(ctx.slot.cards);
+  req.saturation = header ? static_cast<int32_t>(std::min(*header, 2.0e9)) : lim.saturation;
   return req;
 }
 

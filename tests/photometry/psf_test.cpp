@@ -78,6 +78,22 @@ TEST(Limits, CentralRegionSkyUpperLimitAndSaturationLevel) {
   EXPECT_EQ(saturation_level(img.view()), 53999);
 }
 
+// A frame whose highest value is a flat top (three pixels or more, two side by side) saturates
+// just under it, below 40000 too; a lone highest pixel, or three apart, do not make one.
+TEST(SaturationLevel, AFlatTopBelowFortyThousandIsTheLevel) {
+  struct Case {
+    std::vector<std::pair<int, int>> at;  // pixels set to 20000
+    int32_t level;
+  };
+  for (const Case& c :
+       {Case{{{50, 50}, {51, 50}, {50, 51}}, 19999}, Case{{{50, 50}, {50, 51}, {50, 52}, {51, 51}}, 19999},
+        Case{{{50, 50}}, 40000}, Case{{{20, 20}, {40, 40}, {60, 60}}, 40000}}) {
+    Image img = gaussian_field(100, 100, 100.0f, 30.0f, 30.0f, 5000.0f, 2.0f);
+    for (const auto& [x, y] : c.at) img.at(x, y) = 20000.0f;
+    EXPECT_EQ(saturation_level(img.view()), c.level) << c.at.size() << " pixels";
+  }
+}
+
 TEST(Getcen, SymmetricStarCentredOnAPixelReturnsThatPixel) {
   Image img = gaussian_field(80, 70, 100.0f, 40.0f, 33.0f, 5000.0f, 2.0f);
   const Centroid c = GETCEN(img.view(), 41.3f, 31.8f);
@@ -213,25 +229,30 @@ TEST(Getpsf, CompactStarGivesWhereItMeetsTheSkyAndItsFlux) {
   EXPECT_FLOAT_EQ(r.e.stamp.at(1, 101), img.at(50, 150));
 }
 
-TEST(Getpsf, TooCloseToTheEdgeFollowsTheFortySixPixelBox) {
-  Image img = gaussian_field(200, 200, 100.0f, 100.0f, 100.0f, 500.0f, 1.5f);
+// The part of the flux box inside the image counts: a star a few pixels from the edge gets its
+// radius; only a centre off the sample area (the last column and row included) is too close.
+TEST(Getpsf, AStarNearTheEdgeIsMeasuredOnlyACentreOffTheSampleAreaIsNot) {
   struct Case {
     float x, y;
     bool too_close;
+    bool small_annulus;  // less than half of the background annulus inside: said
   };
-  // With R = 15 the rounded centre must lie within 47 .. nx - 47 on both axes.
-  for (const Case c : {Case{46.6f, 100.0f, false}, Case{46.4f, 100.0f, true}, Case{153.4f, 100.0f, false},
-                       Case{153.5f, 100.0f, true}, Case{100.0f, 46.5f, false}, Case{100.0f, 154.0f, true}}) {
+  for (const Case c :
+       {Case{4.0f, 100.0f, false, false}, Case{100.0f, 196.0f, false, false}, Case{4.6f, 4.3f, false, true},
+        Case{200.0f, 100.0f, true, false}, Case{100.0f, 0.4f, true, false}}) {
+    Image img = gaussian_field(200, 200, 100.0f, c.x, c.y, 500.0f, 1.5f);
     PsfRun r = run_psf(img, c.x, c.y, request(1000.0f));
     EXPECT_EQ(r.e.too_close_to_edge, c.too_close) << c.x << " " << c.y;
     if (c.too_close) {
       EXPECT_THAT(r.out, HasSubstr("\n     too close to edge \n"));
-      EXPECT_FLOAT_EQ(r.e.total, r.e.rough_sky);
       EXPECT_FALSE(r.e.deathrad.has_value());
-      EXPECT_TRUE(r.e.stamp.empty());
       EXPECT_THAT(r.out, Not(HasSubstr("npix")));
     } else {
       EXPECT_THAT(r.out, Not(HasSubstr("too close")));
+      ASSERT_TRUE(r.e.deathrad.has_value()) << c.x << " " << c.y;
+      // Where the noiseless star falls to a thousandth of its height.
+      EXPECT_NEAR(*r.e.deathrad, 1.5f * std::sqrt(2.0f * std::log(1000.0f)), 0.7f) << c.x << " " << c.y;
+      EXPECT_EQ(r.out.find("% of the background annulus lies inside the image") != std::string::npos, c.small_annulus);
     }
   }
 }
@@ -241,7 +262,7 @@ TEST(Getpsf, LowCentreLeavesTheSkySampleEmptyWithoutNaN) {
   PsfRun r = run_psf(img, 100.0f, 26.9f, request(1000.0f));
   EXPECT_THAT(r.out, HasSubstr("No sky pixels 15 to 25 pixels from the object"));
   EXPECT_FLOAT_EQ(r.e.sky, r.e.rough_sky);
-  EXPECT_TRUE(r.e.too_close_to_edge);
+  EXPECT_FALSE(r.e.too_close_to_edge);  // the part of the flux box inside the image is measured
   EXPECT_EQ(r.out.find("NaN"), std::string::npos);
   // One row higher the sample holds pixels again.
   PsfRun s = run_psf(img, 100.0f, 27.0f, request(1000.0f));

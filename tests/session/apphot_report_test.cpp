@@ -108,6 +108,14 @@ struct GainCards {
   std::string source;
 };
 
+// The header's saturation level: SATURATE, else SATLEVEL, above 0.
+TEST(HeaderSaturation, ComesFromSaturateOrSatlevel) {
+  EXPECT_EQ(saturation_from_cards({}), std::nullopt);
+  EXPECT_EQ(saturation_from_cards({hcard("SATLEVEL", "30000.")}), 30000.0);
+  EXPECT_EQ(saturation_from_cards({hcard("SATURATE", "25000"), hcard("SATLEVEL", "30000.")}), 25000.0);
+  EXPECT_EQ(saturation_from_cards({hcard("SATURATE", "0")}), std::nullopt);
+}
+
 class HeaderGain : public ::testing::TestWithParam<GainCards> {};
 
 TEST_P(HeaderGain, ComesFromGainOrEgainAndReadNoiseFromRdnoiseOrReadnois) {

@@ -65,7 +65,8 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   EXPECT_THAT(out, HasSubstr("   4) Find stars and write the object list\n"));
   EXPECT_THAT(out, HasSubstr(" saturated, type 2); FWHM 3.0 pixels (as given).\n"));
   EXPECT_THAT(out, HasSubstr(" Dropped the star at 1 "));
-  EXPECT_THAT(out, HasSubstr(" click a star (or d) to drop it, a to add a star at the cursor,\n"));
+  EXPECT_THAT(
+      out, HasSubstr(" click a star (or d) to drop it, a to add a star at the cursor (or take back a yellow one),\n"));
 
   const ObjectList list = parse_object_list(dir.read("ZelvoRep.log"));
   ASSERT_EQ(list.bad_line, 0);
@@ -111,8 +112,16 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   const auto table = astropy_read_ecsv(dir.file(kStarCatalogue));
   if (table) {
     EXPECT_EQ(table->columns, (std::vector<std::string>{"x", "y", "ra", "dec", "flux", "peak", "fwhm", "sharpness",
-                                                        "roundness", "radius", "type"}));
-    ASSERT_EQ(table->rows.size(), list.objects.size());
+                                                        "roundness", "radius", "type", "class", "score"}));
+    // The listed stars, then any objects left out for their shape (type 0), each with its class.
+    std::size_t listed_rows = 0;
+    for (std::size_t i = 0; i < table->rows.size(); ++i) {
+      const std::string type = table->cell(i, "type"), cls = table->cell(i, "class");
+      listed_rows += type != "0";
+      EXPECT_EQ(type == "2", cls == "'saturated'") << i;  // cells come as Python's repr
+      EXPECT_TRUE(cls == "'star'" || cls == "'saturated'" || cls == "'extended'" || cls == "'cosmic ray'") << cls;
+    }
+    ASSERT_EQ(listed_rows, list.objects.size());
     EXPECT_EQ(table->cell(0, "ra"), "--");  // no WCS in this image
     EXPECT_EQ(table->meta.at("threshold_sigma"), "5.0");
   }
@@ -122,6 +131,28 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
     EXPECT_EQ(regions.objects[i].type, list.objects[i].type);
     EXPECT_NEAR(regions.objects[i].x, list.objects[i].x, 1e-3);
   }
+}
+
+// Other shape limits asked for while editing: the frame is searched again with them, the
+// limits line says so, and the list written is the new search's.
+TEST(FindStars, OtherShapeLimitsSearchAgain) {
+  KnotStyle style;
+  style.knot_lo = 1.2f, style.knot_hi = 1.6f;
+  const KnottyGalaxy f = knotty_galaxy(600, 600, 5, 0, style);
+  ScratchFolder dir;
+  ScriptedSession desk(f.image, 7, "spiral.fits");
+  desk.answer(line({"4", "", "3", "1 1 l", "2.0,,,,", "1 1 q", "0"}));
+  remove_submenu(desk.s, files_in(dir));
+  const std::string out = desk.out.str();
+  EXPECT_THAT(out, HasSubstr(" A star is at most 1.15 times the FWHM wide (the least, as the FWHM was given), "
+                             "with a sharpness from 0.2 to 1.0 and a roundness from -1.0 to 1.0; "));
+  EXPECT_THAT(out,
+              HasSubstr(" A star is at most 2.0 times the FWHM wide (as given), with a sharpness from 0.2 to 1.0"));
+  // The wider limit lets round knots in (none is listed at the defaults).
+  const ObjectList list = parse_object_list(dir.read("ZelvoRep.log"));
+  int knots = 0;
+  for (const auto& k : f.knots) knots += listed_near(list, k.first, k.second, 2.0f) != nullptr;
+  EXPECT_GE(knots, 5);
 }
 
 // An existing list and what each answer makes of it; "limit" runs with files limited to a
@@ -220,6 +251,49 @@ TEST(FindStars, ARegionFileNamedAtTheThresholdQuestionIsTheListOfOption9) {
 
 // The headless job: the same stars found with a fixed threshold, written beside the cleaned
 // frame, and removed.
+// The shape limits of the find job: a limit out of range refuses the job before the frame is
+// read; limits in range are the ones the catalogue records.
+struct ShapeOptionCase {
+  const char* name;
+  std::vector<std::string> options;
+  int status;
+  const char* max_width;  // the catalogue's max_width when the job ran
+};
+
+class FindJobShape : public ::testing::TestWithParam<ShapeOptionCase> {};
+
+TEST_P(FindJobShape, LimitsAreCheckedAndUsed) {
+  const ShapeOptionCase c = GetParam();
+  const KnottyGalaxy f = knotty_galaxy(400, 400, 9);
+  ScratchFolder dir;
+  dir.write_fits("frame.fits", f.image);
+  std::vector<std::string> args = {"find", "--fwhm", "3"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  args.insert(args.end(), {"--out", dir.file("out"), "--", dir.file("frame.fits")});
+  std::ostringstream out, err;
+  EXPECT_EQ(run_batch(args, out, err), c.status) << err.str();
+  if (c.status != 0) {
+    EXPECT_THAT(err.str(), HasSubstr("--max-width is 0 or from 1 to 5, --sharpness LO,HI and --roundness LO,HI (or R) "
+                                     "run from low to high"));
+    EXPECT_FALSE(dir.exists("out/frame.stars.ecsv"));
+    return;
+  }
+  const auto table = astropy_read_ecsv(dir.file("out/frame.stars.ecsv"));
+  if (table) {
+    EXPECT_EQ(table->meta.at("max_width"), c.max_width);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FindJobShape,
+    ::testing::Values(ShapeOptionCase{"defaults", {}, 0, "1.15"},
+                      ShapeOptionCase{
+                          "given", {"--max-width", "1.3", "--sharpness", "0.3,0.9", "--roundness", "0.5"}, 0, "1.3"},
+                      ShapeOptionCase{"narrow_width", {"--max-width", "0.8"}, 2, ""},
+                      ShapeOptionCase{"reversed_sharpness", {"--sharpness", "1,0.2"}, 2, ""},
+                      ShapeOptionCase{"no_number", {"--roundness", "round"}, 2, ""}),
+    [](const ::testing::TestParamInfo<ShapeOptionCase>& i) { return std::string(i.param.name); });
+
 TEST(FindStars, TheFindJobFindsWritesAndRemovesWithAFixedThreshold) {
   const KnottyGalaxy f = knotty_galaxy(400, 400, 9);
   ScratchFolder dir;

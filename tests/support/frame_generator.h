@@ -251,11 +251,22 @@ struct KnottyGalaxy {
   float sky = 1000.0f;
   float saturation = 50000.0f;  // the detector's full well: pixels stop here
   float fwhm = 3.0f;
+  std::vector<std::pair<float, float>> hits;  // hot pixels and cosmic rays (their brightest pixel)
+};
+
+// How the knots of a knotty galaxy look, and what else hits the detector: knots of FWHM from
+// `knot_lo` to `knot_hi` times the stars' with the stars' Moffat profile (0: Gaussians of sigma
+// 2.5 px, twice the stars' width), and as many hot pixels (single pixels) and cosmic rays (2 x 2 blocks and 3-pixel
+// streaks) of 30 to 300 sigma.
+struct KnotStyle {
+  float knot_lo = 0.0f, knot_hi = 0.0f;
+  int hot_pixels = 0, cosmic_rays = 0;
 };
 
 // nx x ny frame (at least 400 x 400); the galaxy sits in the middle of the central 600 x 600
 // pixels, the rest is sky with stars (as many more as `extra_stars`, for large frames).
-inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5, int extra_stars = 0) {
+inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5, int extra_stars = 0,
+                                  KnotStyle style = {}) {
   KnottyGalaxy f;
   GalaxyModel g;
   g.sky = f.sky;
@@ -311,11 +322,41 @@ inline KnottyGalaxy knotty_galaxy(int nx = 600, int ny = 600, unsigned seed = 5,
   }
   std::uniform_real_distribution<float> amp(100.0f, 600.0f);
   std::vector<FrameStar> knots;
-  for (const auto& k : f.knots)
-    knots.push_back(FrameStar{.x = k.first, .y = k.second, .peak = amp(gen), .sigma = 2.5f, .reach = 12});
+  for (const auto& k : f.knots) {
+    // Knots as wide as asked are the stars' profile widened (wings and all); the others Gaussians.
+    if (style.knot_hi > 0.0f)
+      knots.push_back(FrameStar{.x = k.first,
+                                .y = k.second,
+                                .fwhm = f.fwhm * (style.knot_lo + (style.knot_hi - style.knot_lo) * u(gen)),
+                                .peak = amp(gen),
+                                .reach = 20});
+    else
+      knots.push_back(FrameStar{.x = k.first, .y = k.second, .peak = amp(gen), .sigma = 2.5f, .reach = 12});
+  }
   Frame fr = render_frame(nx, ny, g, f.stars, knots, gen);
   f.image = std::move(fr.image);
   f.smooth = std::move(fr.smooth);
+  // Hits land anywhere but on a star (within 10 pixels) or a knot (within 6).
+  for (int h = 0; h < style.hot_pixels + style.cosmic_rays; ++h)
+    for (int tries = 0; tries < 1000; ++tries) {
+      const int x = 10 + static_cast<int>(static_cast<float>(nx - 20) * u(gen));
+      const int y = 10 + static_cast<int>(static_cast<float>(ny - 20) * u(gen));
+      bool free = true;
+      for (const FrameStar& st : f.stars) free &= std::hypot(st.x - x, st.y - y) > (st.saturated ? 40.0 : 10.0);
+      for (const auto& k : f.knots) free &= std::hypot(k.first - x, k.second - y) > 6.0;
+      if (!free) continue;
+      const float a = f.noise * (30.0f + 270.0f * u(gen));
+      f.image.at(x, y) += a;
+      if (h >= style.hot_pixels) {  // a cosmic ray: a 2 x 2 block or a streak of three
+        if (h % 2) {
+          f.image.at(x + 1, y) += 0.7f * a, f.image.at(x, y + 1) += 0.8f * a, f.image.at(x + 1, y + 1) += 0.6f * a;
+        } else {
+          f.image.at(x + 1, y + 1) += 0.6f * a, f.image.at(x + 2, y + 2) += 0.3f * a;
+        }
+      }
+      f.hits.push_back({static_cast<float>(x), static_cast<float>(y)});
+      break;
+    }
   return f;
 }
 
