@@ -12,6 +12,7 @@
 #include "removal/object_area.h"
 #include "removal/object_list.h"
 #include "session/remove_dialogue.h"
+#include "session/remove_galaxy.h"
 #include "session/remove_texts.h"
 #include "session/session.h"
 
@@ -33,6 +34,8 @@ constexpr std::string_view kListUnreadable =
     "ZelvoRep.log cannot be read (missing, or not a readable file); options 8 and 9 need it in the "
     "working folder.";
 constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
+// A list's galaxy: its centre and largest semi-major axis.
+constexpr int32_t kGalaxyType = 5;
 // The radius a column's record line carries (no ring is traced for it).
 constexpr float kColumnRecordRadius = 19.0f;
 
@@ -83,10 +86,16 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
     if (stop.requested()) throw Interrupted(stop_line(done));
     ctx.con.progress("object " + std::to_string(++done) + of_all);
     ctx.con.record({kReadAutomaticLead, o.type, o.x, o.y, o.radius});
+    if (o.type == kGalaxyType) {
+      const bool kept = remove_galaxy(ctx, visit, &o, &*list, true);
+      if (report && kept) report->removed.push_back({o.type, visit.xcen, visit.ycen, visit.deathrad});
+      if (!kept) problem(list_line_reference(ctx.files.object_list, o.line) + ": the galaxy was not removed");
+      continue;
+    }
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
       problem(list_line_reference(ctx.files.object_list, o.line) + ": type " + std::to_string(o.type) +
-              " is not 1, 2, 3, 6 or 7; the list stops there");
+              " is not 1, 2, 3, 5, 6 or 7; the list stops there");
       return report_incorrect_data(ctx.con);
     }
     if (!on_image(ctx.image, o.x, o.y)) {
@@ -134,6 +143,10 @@ void remove_listed_interactively(RemovalDialogue& ctx, RemovalVisit& visit) {
   for (const ListedObject& o : list->objects) {
     ctx.con.record({kReadInteractiveLead, o.type, o.x, o.y, o.radius});
     visit.deathrad = o.radius;
+    if (o.type == kGalaxyType) {
+      remove_galaxy(ctx, visit, &o, &*list, false);
+      continue;
+    }
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
       report_incorrect_data(ctx.con);

@@ -44,7 +44,6 @@ constexpr std::string_view kNewAverageSigma = "Give new average and sigma values
 constexpr std::string_view kCirclesNote = "Circles on the image are at 10 and 20 pixel radii.";
 constexpr std::string_view kRadiusPrompt = "Give (absolute) value to the removal radius:";
 constexpr std::string_view kDisplayLevelsLead = "Display levels: low, high = ";
-constexpr std::string_view kUndoPrompt = "Do you want to UNDO previous removal (y/n)? ";
 constexpr std::string_view kBlinkHint = "(Or type blink to flip between the area before and after the removal.)";
 constexpr std::string_view kBlinkWord = "blink";
 constexpr std::string_view kBlinkKeys =

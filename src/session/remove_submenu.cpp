@@ -18,6 +18,7 @@
 #include "removal/constant_level.h"
 #include "session/display_menu.h"
 #include "session/find_stars.h"
+#include "session/remove_galaxy.h"
 #include "session/remove_dialogue.h"
 #include "session/session.h"
 
@@ -32,7 +33,7 @@ constexpr std::array<std::string_view, 12> kRemoveOptionsLines = {
     "  2) Remove a saturated star ",
     "  3) Remove an area of user-defined radius ",
     "  4) Find stars and write the object list",
-    "  5) Remove a galaxy [NOT IMPLEMENTED YET] ",
+    "  5) Remove a galaxy (fit elliptical isophotes and subtract the model)",
     "  6) Remove columns ",
     "  7) Remove rows ",
     "  8) Remove objects interactively using pre-recorded coordinates",
@@ -112,6 +113,8 @@ int32_t run_visit(RemovalDialogue& ctx) {
       remove_listed_interactively(ctx, visit);
     } else if (option == 9) {
       remove_listed_automatically(ctx, visit);
+    } else if (option == 5) {
+      remove_galaxy(ctx, visit, nullptr, nullptr, false);
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
       if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;

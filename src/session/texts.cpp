@@ -172,7 +172,7 @@ constexpr std::array<std::string_view, 27> kHelpR = {
     "from a 20 x 20 box, which you keep (y), replace by typed values (m)",
     "or measure again by clicking on the background (c).",
     "4 finds the stars in the image and writes them as an object list;",
-    "7 removes a bad row. 5 (a galaxy) is not implemented yet.",
+    "7 removes a bad row. 5 fits a galaxy's isophotes, leaves the residual.",
     "",
     "After each removal you are asked whether to undo it. Every removal",
     "you keep is appended to ZelvoRepeat.log, one line per object: type",
