@@ -88,8 +88,9 @@ void draw_isophote_page(Graphics& gfx, ConstImageView image, const DisplayState&
   gfx.box();
   gfx.line_width(1);
   for (const Isophote& i : page.isophotes)
-    if (i.sma > 0.0) draw_ellipse(gfx, i.shape.x0, i.shape.y0, i.sma, i.shape.eps, i.shape.pa,
-                                  fitted(i) ? kFittedColour : kCarriedColour);
+    if (i.sma > 0.0)
+      draw_ellipse(gfx, i.shape.x0, i.shape.y0, i.sma, i.shape.eps, i.shape.pa,
+                   fitted(i) ? kFittedColour : kCarriedColour);
   gfx.line_width(3);
 
   std::vector<float> a, level, eps, pa, dx, dy;

@@ -21,8 +21,8 @@ void draw_ellipse(Graphics& gfx, double x0, double y0, double a, double eps, dou
 // What the page shows besides the image.
 struct IsophotePage {
   std::span<const Isophote> isophotes;
-  double sky = 0.0;                   // subtracted before the surface brightness is taken
-  std::optional<double> zero_point;   // magnitudes: the top panel shows zp - 2.5 log10(I - sky)
+  double sky = 0.0;                  // subtracted before the surface brightness is taken
+  std::optional<double> zero_point;  // magnitudes: the top panel shows zp - 2.5 log10(I - sky)
 };
 
 // The whole page: erased, the image at the levels `shown` (left) with every isophote drawn

@@ -29,12 +29,13 @@ constexpr double kSectorWidth = 2.0;
 
 struct Samples {
   std::vector<double> e, v;  // eccentric anomaly (radians) and value
-  int32_t total = 0;          // samples wanted
+  int32_t total = 0;         // samples wanted
 };
 
 bool usable(ConstImageView im, std::span<const uint8_t> mask, int x, int y) {
   if (x < 1 || y < 1 || x > im.nx || y > im.ny) return false;
-  const std::size_t i = static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(im.nx) + static_cast<std::size_t>(x - 1);
+  const std::size_t i =
+      static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(im.nx) + static_cast<std::size_t>(x - 1);
   if (!mask.empty() && mask[i] != 0) return false;
   return std::isfinite(im.px[i]);
 }
@@ -129,7 +130,8 @@ Samples sample_ellipse(ConstImageView im, std::span<const uint8_t> mask, const E
     const int x_lo = static_cast<int>(std::ceil(g.x0 + lo)), x_hi = static_cast<int>(std::floor(g.x0 + hi));
     double ilo = 0.0, ihi = 0.0;
     if (ai > 0.0 && row_span(dy, ai, ai * q, c, sn, ilo, ihi)) {
-      const int gap_lo = static_cast<int>(std::ceil(g.x0 + ilo)) + 1, gap_hi = static_cast<int>(std::floor(g.x0 + ihi)) - 1;
+      const int gap_lo = static_cast<int>(std::ceil(g.x0 + ilo)) + 1,
+                gap_hi = static_cast<int>(std::floor(g.x0 + ihi)) - 1;
       for (int x = x_lo; x <= std::min(x_hi, gap_lo - 1); ++x) visit(x, y);
       for (int x = std::max(x_lo, gap_hi + 1); x <= x_hi; ++x) visit(x, y);
     } else {
@@ -281,7 +283,8 @@ Gradient gradient_at(ConstImageView im, std::span<const uint8_t> mask, const Ell
     double s2 = 0.0;
     const double m2 = mean_of(far, s2);
     out.value = (m2 - m1) / da;
-    out.err = std::sqrt(s1 * s1 / static_cast<double>(here.v.size()) + s2 * s2 / static_cast<double>(far.v.size())) / da;
+    out.err =
+        std::sqrt(s1 * s1 / static_cast<double>(here.v.size()) + s2 * s2 / static_cast<double>(far.v.size())) / da;
     if (out.value < 0.0 && out.err < 0.5 * std::fabs(out.value)) {
       out.ok = true;
       return out;
@@ -345,8 +348,8 @@ Isophote extract(ConstImageView im, const IsophoteRequest& req, const EllipseSha
   const double width = annulus_width(a, req.step, req.linear);
   const Samples s = sample_ellipse(im, req.mask, g, a, width);
   std::vector<uint8_t> keep;
-  const Harmonics h = s.e.size() >= kFewestSamples ? clipped_harmonics(s, kFirstSecond, req.sclip, req.nclip, keep)
-                                                   : Harmonics{};
+  const Harmonics h =
+      s.e.size() >= kFewestSamples ? clipped_harmonics(s, kFirstSecond, req.sclip, req.nclip, keep) : Harmonics{};
   iso.ndata = static_cast<int32_t>(std::count(keep.begin(), keep.end(), uint8_t{1}));
   iso.nflag = s.total - iso.ndata;
   if (!h.ok) {
@@ -544,7 +547,8 @@ IsophoteFit fit_isophotes(ConstImageView image, const IsophoteRequest& req) {
     out.problem = std::move(why);
     return out;
   };
-  if (image.empty() || !any_usable(image, req.mask)) return refuse(IsophoteFitStatus::no_pixels, "the frame has no finite pixels");
+  if (image.empty() || !any_usable(image, req.mask))
+    return refuse(IsophoteFitStatus::no_pixels, "the frame has no finite pixels");
   const EllipseShape& st = req.start;
   if (!(st.x0 >= 0.5 && st.x0 < image.nx + 0.5 && st.y0 >= 0.5 && st.y0 < image.ny + 0.5))
     return refuse(IsophoteFitStatus::centre_outside, "the centre lies outside the frame");
@@ -588,7 +592,8 @@ IsophoteFit fit_isophotes(ConstImageView image, const IsophoteRequest& req) {
     }
     outward.push_back(iso);
   }
-  if (outward.empty()) return refuse(IsophoteFitStatus::bad_axes, "the ellipse at sma0 lies mostly off the frame or masked");
+  if (outward.empty())
+    return refuse(IsophoteFitStatus::bad_axes, "the ellipse at sma0 lies mostly off the frame or masked");
   // Inwards from sma0, starting from its geometry.
   good = outward.front().shape;
   for (double a = previous_sma(req.sma0, req); a >= std::max(req.minsma, 0.5) - 1e-9; a = previous_sma(a, req)) {

@@ -24,12 +24,12 @@ struct EllipseShape {
 
 // How an isophote's fit ended.
 enum class IsophoteStop : int32_t {
-  fixed = -1,           // sampled with a given geometry, not fitted (fixed request, the centre)
-  converged = 0,        // the harmonics fell below the noise
-  flagged = 1,          // more than the allowed share of the ellipse lay off the image or masked
-  max_iterations = 2,   // did not converge; the best geometry met is kept
-  too_few_points = 3,   // too few samples to fit
-  carried = 4,          // could not be fitted (no gradient, runaway); the last good geometry kept
+  fixed = -1,          // sampled with a given geometry, not fitted (fixed request, the centre)
+  converged = 0,       // the harmonics fell below the noise
+  flagged = 1,         // more than the allowed share of the ellipse lay off the image or masked
+  max_iterations = 2,  // did not converge; the best geometry met is kept
+  too_few_points = 3,  // too few samples to fit
+  carried = 4,         // could not be fitted (no gradient, runaway); the last good geometry kept
 };
 
 // One isophote. Intensities in the image's units; harmonics a3..b4 are the amplitudes
@@ -64,7 +64,8 @@ struct IsophoteRequest {
   double fflag = 0.5;  // the largest share of samples that may be flagged
   double sclip = 3.0;  // sigma clipping of the samples about the harmonic fit
   int32_t nclip = 2;
-  // How far the centre may wander from the nucleus (the brightest pixel near the start): at most wander + wander_slope x sma pixels.
+  // How far the centre may wander from the nucleus (the brightest pixel near the start): at most wander + wander_slope
+  // x sma pixels.
   double wander = 1.5, wander_slope = 0.03;
   std::span<const uint8_t> mask;  // nx x ny, non-zero: not used; empty: no mask
   StopRequest stop{};
@@ -74,10 +75,10 @@ enum class IsophoteFitStatus { ok, no_pixels, centre_outside, bad_shape, bad_axe
 
 struct IsophoteFit {
   IsophoteFitStatus status = IsophoteFitStatus::ok;
-  std::string problem;             // one line when status is not ok
+  std::string problem;              // one line when status is not ok
   std::vector<Isophote> isophotes;  // by increasing sma
-  int32_t converged = 0;           // isophotes with stop 0
-  double largest_converged = 0.0;  // the largest sma that converged
+  int32_t converged = 0;            // isophotes with stop 0
+  double largest_converged = 0.0;   // the largest sma that converged
 };
 
 // Fits the isophotes of the galaxy in `image` (see IsophoteRequest). Pixels that are not

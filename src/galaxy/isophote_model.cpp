@@ -60,7 +60,13 @@ Node between(const Node& p, const Node& q, double a) {
   const double c2 = (1 - t) * (p.c * p.c - p.s * p.s) + t * (q.c * q.c - q.s * q.s);
   const double s2 = (1 - t) * (2 * p.c * p.s) + t * (2 * q.c * q.s);
   const double pa = 0.5 * std::atan2(s2, c2);
-  return Node{a, 0.0, 0.0, (1 - t) * p.x0 + t * q.x0, (1 - t) * p.y0 + t * q.y0, std::cos(pa), std::sin(pa),
+  return Node{a,
+              0.0,
+              0.0,
+              (1 - t) * p.x0 + t * q.x0,
+              (1 - t) * p.y0 + t * q.y0,
+              std::cos(pa),
+              std::sin(pa),
               1.0 / ((1 - t) / p.iq + t / q.iq)};
 }
 
@@ -119,13 +125,16 @@ SkyLevel sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const I
   const Node g = node_of(largest);
   const double a = largest.sma, outer = 1.3 * a;
   std::vector<double> v;
-  const int x_lo = std::max(1, static_cast<int>(g.x0 - outer) - 1), x_hi = std::min(image.nx, static_cast<int>(g.x0 + outer) + 1);
-  const int y_lo = std::max(1, static_cast<int>(g.y0 - outer) - 1), y_hi = std::min(image.ny, static_cast<int>(g.y0 + outer) + 1);
+  const int x_lo = std::max(1, static_cast<int>(g.x0 - outer) - 1),
+            x_hi = std::min(image.nx, static_cast<int>(g.x0 + outer) + 1);
+  const int y_lo = std::max(1, static_cast<int>(g.y0 - outer) - 1),
+            y_hi = std::min(image.ny, static_cast<int>(g.y0 + outer) + 1);
   for (int y = y_lo; y <= y_hi; ++y) {
     for (int x = x_lo; x <= x_hi; ++x) {
       const double r = g.radius(x, y);
       if (r <= a || r > outer) continue;
-      const std::size_t i = static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(image.nx) + static_cast<std::size_t>(x - 1);
+      const std::size_t i =
+          static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(image.nx) + static_cast<std::size_t>(x - 1);
       if (!mask.empty() && mask[i] != 0) continue;
       if (std::isfinite(image.px[i])) v.push_back(image.px[i]);
     }
@@ -219,8 +228,10 @@ EllipseShape starting_shape(ConstImageView image, double x, double y, double rad
 
 void mask_circle(std::vector<uint8_t>& mask, int nx, int ny, double x, double y, double r) {
   if (mask.size() != static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) || !(r > 0.0)) return;
-  const int x_lo = std::max(1, static_cast<int>(std::ceil(x - r))), x_hi = std::min(nx, static_cast<int>(std::floor(x + r)));
-  const int y_lo = std::max(1, static_cast<int>(std::ceil(y - r))), y_hi = std::min(ny, static_cast<int>(std::floor(y + r)));
+  const int x_lo = std::max(1, static_cast<int>(std::ceil(x - r))),
+            x_hi = std::min(nx, static_cast<int>(std::floor(x + r)));
+  const int y_lo = std::max(1, static_cast<int>(std::ceil(y - r))),
+            y_hi = std::min(ny, static_cast<int>(std::floor(y + r)));
   for (int j = y_lo; j <= y_hi; ++j)
     for (int i = x_lo; i <= x_hi; ++i)
       if ((i - x) * (i - x) + (j - y) * (j - y) <= r * r)

@@ -403,9 +403,9 @@ int batch_model(BatchRun& run) {
   sl.image = std::move(residual);
   if (!desk.write("residual.fits", "zelvo run model: frame - isophote model (sky " + sky + " kept)"))
     return kJobRefused;
-  run.out << one_line(output_name(run.args.frame, "residual.fits")) << ": " << g.fit.isophotes.size()
-          << " isophotes, " << g.fit.converged << " converged out to sma "
-          << format_real(static_cast<float>(g.fit.largest_converged)) << ", sky " << sky << '\n';
+  run.out << one_line(output_name(run.args.frame, "residual.fits")) << ": " << g.fit.isophotes.size() << " isophotes, "
+          << g.fit.converged << " converged out to sma " << format_real(static_cast<float>(g.fit.largest_converged))
+          << ", sky " << sky << '\n';
   return w.ok && !(masked && masked->bad_line) ? 0 : kJobIncomplete;
 }
 

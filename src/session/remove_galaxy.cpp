@@ -141,8 +141,7 @@ void blink(RemovalDialogue& ctx, const Image& frame, const Image& residual) {
     put_pixels(ctx.image, frame_shown ? frame : residual);
     redisplay_image(ctx);
     ctx.con.text(frame_shown ? kShowingFrame : kShowingResidual);
-    const CursorRead c =
-        ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
+    const CursorRead c = ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
     if (c.key != 'b' && c.key != 'B') break;
   }
   put_pixels(ctx.image, residual);
@@ -182,8 +181,7 @@ bool run_galaxy(RemovalDialogue& ctx, RemovalVisit& visit, const ListedObject* l
     }
   } else {
     ctx.con.text(kClickGalaxy);
-    const CursorRead c =
-        ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
+    const CursorRead c = ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
     xc = c.x;
     yc = c.y;
     ctx.con.record({"You clicked at ", xc, " ", yc});
@@ -242,8 +240,7 @@ bool run_galaxy(RemovalDialogue& ctx, RemovalVisit& visit, const ListedObject* l
   frame = Image(ctx.image.nx, ctx.image.ny);
   std::copy(ctx.image.px, ctx.image.px + ctx.image.size(), frame.px.begin());
   if (!automatic)
-    draw_isophote_page(ctx.gfx, ctx.image, shifted_levels(ctx),
-                       IsophotePage{g.fit.isophotes, g.sky.level, zero_point});
+    draw_isophote_page(ctx.gfx, ctx.image, shifted_levels(ctx), IsophotePage{g.fit.isophotes, g.sky.level, zero_point});
   put_pixels(ctx.image, residual);
   visit.levels.reset();
   const bool keep = automatic || keep_asked(ctx, frame, residual);
@@ -312,10 +309,32 @@ Catalogue isophote_catalogue(const IsophoteModel& g, const IsophoteRequest& req,
                                                                   : "none")},
             {"model", std::string("model.fits = isophote intensity - sky; residual = frame - model")}};
   for (const Isophote& i : g.fit.isophotes) {
-    t.rows.push_back({i.sma, i.intens, i.intens_err, i.shape.eps, i.eps_err, i.shape.pa * kDeg, i.pa_err * kDeg,
-                      i.shape.x0, i.x0_err, i.shape.y0, i.y0_err, i.grad, i.grad_err, i.a3, i.a3_err, i.b3, i.b3_err,
-                      i.a4, i.a4_err, i.b4, i.b4_err, int64_t{i.ndata}, int64_t{i.nflag}, int64_t{i.niter},
-                      int64_t{static_cast<int32_t>(i.stop)}, std::string(stop_name(i.stop))});
+    t.rows.push_back({i.sma,
+                      i.intens,
+                      i.intens_err,
+                      i.shape.eps,
+                      i.eps_err,
+                      i.shape.pa * kDeg,
+                      i.pa_err * kDeg,
+                      i.shape.x0,
+                      i.x0_err,
+                      i.shape.y0,
+                      i.y0_err,
+                      i.grad,
+                      i.grad_err,
+                      i.a3,
+                      i.a3_err,
+                      i.b3,
+                      i.b3_err,
+                      i.a4,
+                      i.a4_err,
+                      i.b4,
+                      i.b4_err,
+                      int64_t{i.ndata},
+                      int64_t{i.nflag},
+                      int64_t{i.niter},
+                      int64_t{static_cast<int32_t>(i.stop)},
+                      std::string(stop_name(i.stop))});
   }
   return t;
 }
@@ -323,8 +342,7 @@ Catalogue isophote_catalogue(const IsophoteModel& g, const IsophoteRequest& req,
 std::vector<uint8_t> mask_of_list(const ObjectList& list, int nx, int ny) {
   std::vector<uint8_t> mask(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny), 0);
   for (const ListedObject& o : list.objects)
-    if (o.type >= 1 && o.type <= 3)
-      mask_circle(mask, nx, ny, o.x, o.y, o.radius > 0.0f ? o.radius : kDefaultStarMask);
+    if (o.type >= 1 && o.type <= 3) mask_circle(mask, nx, ny, o.x, o.y, o.radius > 0.0f ? o.radius : kDefaultStarMask);
   return mask;
 }
 
@@ -342,15 +360,17 @@ std::vector<std::string> galaxy_summary(const IsophoteModel& g) {
   const Isophote& last = g.fit.isophotes.back();
   const Isophote& nucleus = g.fit.isophotes.front();
   std::vector<std::string> lines;
-  lines.push_back(std::to_string(g.fit.isophotes.size()) + " isophotes out to sma " + format_real(static_cast<float>(last.sma)) +
-                  ": " + std::to_string(g.fit.converged) + " converged (out to " +
-                  format_real(static_cast<float>(g.fit.largest_converged)) + "), " + std::to_string(carried) +
-                  " with the geometry carried from inside, " + std::to_string(fixed) + " sampled at a fixed geometry.");
-  lines.push_back("Nucleus at " + format_real(static_cast<float>(nucleus.shape.x0)) + " " +
-                  format_real(static_cast<float>(nucleus.shape.y0)) + "; sky beyond the largest isophote " +
-                  format_real(static_cast<float>(g.sky.level)) +
-                  (g.sky.pixels > 0 ? " (" + std::to_string(g.sky.pixels) + " pixels)" : std::string(" (its intensity)")) +
-                  "; the model is the galaxy's light above it.");
+  lines.push_back(std::to_string(g.fit.isophotes.size()) + " isophotes out to sma " +
+                  format_real(static_cast<float>(last.sma)) + ": " + std::to_string(g.fit.converged) +
+                  " converged (out to " + format_real(static_cast<float>(g.fit.largest_converged)) + "), " +
+                  std::to_string(carried) + " with the geometry carried from inside, " + std::to_string(fixed) +
+                  " sampled at a fixed geometry.");
+  lines.push_back(
+      "Nucleus at " + format_real(static_cast<float>(nucleus.shape.x0)) + " " +
+      format_real(static_cast<float>(nucleus.shape.y0)) + "; sky beyond the largest isophote " +
+      format_real(static_cast<float>(g.sky.level)) +
+      (g.sky.pixels > 0 ? " (" + std::to_string(g.sky.pixels) + " pixels)" : std::string(" (its intensity)")) +
+      "; the model is the galaxy's light above it.");
   return lines;
 }
 

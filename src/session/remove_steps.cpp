@@ -39,8 +39,9 @@ constexpr float kSkyLower = -50.0f;
 constexpr std::string_view kNoDebugLogText = "the removal goes on without it";
 
 RemovalContext removal_context(const RemovalDialogue& ctx, std::ostream* log) {
-  return RemovalContext{ctx.s.random.rng, ctx.s.random.seed,     ctx.s.settings.extlogs,
-                        log,                ctx.con.stop_request(), galaxy_model_of(ctx.s, ctx.image)};
+  return RemovalContext{ctx.s.random.rng,       ctx.s.random.seed,
+                        ctx.s.settings.extlogs, log,
+                        ctx.con.stop_request(), galaxy_model_of(ctx.s, ctx.image)};
 }
 
 void print_notes(Console& con, const std::vector<std::string>& notes) {

@@ -18,8 +18,8 @@
 #include "removal/constant_level.h"
 #include "session/display_menu.h"
 #include "session/find_stars.h"
-#include "session/remove_galaxy.h"
 #include "session/remove_dialogue.h"
+#include "session/remove_galaxy.h"
 #include "session/session.h"
 
 namespace zelvo {

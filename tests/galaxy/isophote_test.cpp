@@ -153,8 +153,8 @@ TEST(MaskedStar, LeavesTheIsophotesAndComesBackWholeFromTheResidual) {
   const double norm = star.flux / (2.0 * 3.141592653589793 * star.sigma * star.sigma);
   for (int y = 1; y <= 256; ++y)
     for (int x = 1; x <= 256; ++x)
-      im.at(x, y) += static_cast<float>(
-          norm * std::exp(-((x - star.x) * (x - star.x) + (y - star.y) * (y - star.y)) / (2 * star.sigma * star.sigma)));
+      im.at(x, y) += static_cast<float>(norm * std::exp(-((x - star.x) * (x - star.x) + (y - star.y) * (y - star.y)) /
+                                                        (2 * star.sigma * star.sigma)));
   std::vector<uint8_t> mask(256 * 256, 0);
   mask_circle(mask, 256, 256, star.x, star.y, 8.0);
   IsophoteRequest req;
@@ -240,14 +240,14 @@ TEST_P(RefusedRequest, IsOneLineAndNoIsophotes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RefusedRequest,
-    ::testing::Values(
-        BadCase{"CentreOff", 70.0, 0.2, 5.0, false, IsophoteFitStatus::centre_outside,
-                "the centre lies outside the frame"},
-        BadCase{"NoFinitePixels", 32.0, 0.2, 5.0, true, IsophoteFitStatus::no_pixels, "the frame has no finite pixels"},
-        BadCase{"EllipticityOne", 32.0, 1.0, 5.0, false, IsophoteFitStatus::bad_shape,
-                "the ellipticity must be at least 0 and below 1"},
-        BadCase{"FirstBeyondLargest", 32.0, 0.2, 30.0, false, IsophoteFitStatus::bad_axes,
-                "the semi-major axes must be 0 < sma0 <= maxsma, with a step above 0"}),
+    ::testing::Values(BadCase{"CentreOff", 70.0, 0.2, 5.0, false, IsophoteFitStatus::centre_outside,
+                              "the centre lies outside the frame"},
+                      BadCase{"NoFinitePixels", 32.0, 0.2, 5.0, true, IsophoteFitStatus::no_pixels,
+                              "the frame has no finite pixels"},
+                      BadCase{"EllipticityOne", 32.0, 1.0, 5.0, false, IsophoteFitStatus::bad_shape,
+                              "the ellipticity must be at least 0 and below 1"},
+                      BadCase{"FirstBeyondLargest", 32.0, 0.2, 30.0, false, IsophoteFitStatus::bad_axes,
+                              "the semi-major axes must be 0 < sma0 <= maxsma, with a step above 0"}),
     [](const auto& info) { return info.param.name; });
 
 // The model of concentric circles whose intensity falls linearly: each pixel takes the
@@ -263,10 +263,10 @@ TEST(IsophoteModelImage, EachPixelTakesTheIsophoteThroughIt) {
   }
   const Image m = build_isophote_model(table, 100, 100, 500.0);
   EXPECT_FLOAT_EQ(m.at(50, 50), 500.0f);
-  EXPECT_FLOAT_EQ(m.at(65, 50), 350.0f);  // r = 15
-  EXPECT_FLOAT_EQ(m.at(50, 80), 200.0f);  // r = 30
+  EXPECT_FLOAT_EQ(m.at(65, 50), 350.0f);                 // r = 15
+  EXPECT_FLOAT_EQ(m.at(50, 80), 200.0f);                 // r = 30
   EXPECT_NEAR(m.at(62, 59), 500.0 - 10.0 * 15.0, 1e-3);  // r = 15 on a diagonal
-  EXPECT_FLOAT_EQ(m.at(50, 91), 0.0f);  // beyond r = 40
+  EXPECT_FLOAT_EQ(m.at(50, 91), 0.0f);                   // beyond r = 40
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ struct TwistedGalaxy {
   double eps_in = 0.1, eps_out = 0.5;
   double pa_in = 20.0, pa_out = 60.0;  // degrees from +x towards +y
   double twist_at = 40.0, twist_width = 15.0;
-  double bulge_ie = 400.0, bulge_re = 12.0;   // Sersic n = 4: intensity at re
-  double disc_i0 = 800.0, disc_h = 45.0;      // exponential disc
+  double bulge_ie = 400.0, bulge_re = 12.0;  // Sersic n = 4: intensity at re
+  double disc_i0 = 800.0, disc_h = 45.0;     // exponential disc
   double sky = 1000.0;
 
   // Share of the way from the inner to the outer geometry at semi-major axis a.
@@ -37,7 +37,8 @@ struct TwistedGalaxy {
   double radius_in(double x, double y, double a) const {
     const double pa = pa_deg(a) * 3.141592653589793 / 180.0;
     const double dx = x - x0, dy = y - y0;
-    const double u = dx * std::cos(pa) + dy * std::sin(pa), v = (-dx * std::sin(pa) + dy * std::cos(pa)) / (1.0 - eps(a));
+    const double u = dx * std::cos(pa) + dy * std::sin(pa),
+                 v = (-dx * std::sin(pa) + dy * std::cos(pa)) / (1.0 - eps(a));
     return std::sqrt(u * u + v * v);
   }
   // The semi-major axis of the isophote through (x, y).
