@@ -99,10 +99,13 @@ void draw_isophote_page(Graphics& gfx, ConstImageView image, const DisplayState&
   for (const Isophote& i : page.isophotes) {
     if (i.sma <= 0.0) continue;
     a.push_back(static_cast<float>(i.sma));
+    // Surface brightness with a zero point; otherwise the intensity on a log scale, which
+    // shows the bulge and the faint disc alike.
     const double above = i.intens - page.sky;
-    level.push_back(static_cast<float>(page.zero_point ? (above > 0.0 ? *page.zero_point - 2.5 * std::log10(above)
-                                                                      : std::numeric_limits<double>::quiet_NaN())
-                                                       : i.intens));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    level.push_back(static_cast<float>(page.zero_point
+                                           ? (above > 0.0 ? *page.zero_point - 2.5 * std::log10(above) : nan)
+                                           : (i.intens > 0.0 ? std::log10(i.intens) : nan)));
     eps.push_back(static_cast<float>(i.shape.eps));
     pa.push_back(static_cast<float>(i.shape.pa * kRadToDeg));
     dx.push_back(static_cast<float>(i.shape.x0 - centre->shape.x0));
@@ -110,7 +113,7 @@ void draw_isophote_page(Graphics& gfx, ConstImageView image, const DisplayState&
     good.push_back(fitted(i) ? 1 : 0);
   }
   gfx.char_height(0.8f);
-  panel(gfx, 0.72f, 0.92f, a, level, good, page.zero_point ? "mag/pixel\\u2\\d" : "intensity", false,
+  panel(gfx, 0.72f, 0.92f, a, level, good, page.zero_point ? "mag/pixel\\u2\\d" : "log\\d10\\u intensity", false,
         page.zero_point.has_value());
   panel(gfx, 0.52f, 0.70f, a, eps, good, "ellipticity", false);
   panel(gfx, 0.32f, 0.50f, a, pa, good, "PA (deg)", false);

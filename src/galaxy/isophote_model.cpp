@@ -120,8 +120,8 @@ Image residual_image(ConstImageView frame, ConstImageView model) {
   return r;
 }
 
-SkyLevel sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const Isophote& largest) {
-  SkyLevel sky;
+GalaxySky sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const Isophote& largest) {
+  GalaxySky sky;
   const Node g = node_of(largest);
   const double a = largest.sma, outer = 1.3 * a;
   std::vector<double> v;
@@ -139,10 +139,9 @@ SkyLevel sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const I
       if (std::isfinite(image.px[i])) v.push_back(image.px[i]);
     }
   }
-  if (v.size() < 50) {
-    sky.level = largest.intens;
-    return sky;
-  }
+  sky.level = std::isfinite(largest.intens) ? largest.intens : 0.0;
+  sky.beyond = sky.level;
+  if (v.size() < 50) return sky;
   // Start from the median, then clip at 3 sigma until nothing more is rejected.
   std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
   double centre = v[v.size() / 2], spread = 0.0;
@@ -166,7 +165,8 @@ SkyLevel sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const I
     kept = m;
     if (same) break;
   }
-  sky.level = centre;
+  if (!std::isfinite(largest.intens)) sky.level = centre;
+  sky.beyond = centre;
   sky.sigma = spread;
   sky.pixels = static_cast<int32_t>(kept);
   return sky;

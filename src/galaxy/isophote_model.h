@@ -20,15 +20,18 @@ Image build_isophote_model(std::span<const Isophote> isophotes, int nx, int ny, 
 // frame - model, pixel by pixel (pixels that are not finite stay as they are).
 Image residual_image(ConstImageView frame, ConstImageView model);
 
-// The sky around a galaxy: the sigma-clipped mean of the usable pixels of the elliptical
-// annulus from the largest isophote out to 1.3 times it. With fewer than 50 such pixels, the
-// intensity of the largest isophote.
-struct SkyLevel {
-  double level = 0.0;
-  double sigma = 0.0;  // spread of the kept pixels
-  int32_t pixels = 0;  // pixels it is measured on (0: taken from the isophote)
+// The level a galaxy's model stands on, and the sky around it. The model is the light above
+// the intensity of the largest isophote, so that it ends there without a step even where the
+// galaxy has not faded into the sky (a frame it fills); `beyond` is the sigma-clipped mean of
+// the usable pixels of the elliptical annulus from the largest isophote out to 1.3 times it,
+// for comparison (the level itself when fewer than 50 such pixels are on the frame).
+struct GalaxySky {
+  double level = 0.0;   // subtracted from the isophotes' intensities
+  double beyond = 0.0;  // the sky beyond the largest isophote
+  double sigma = 0.0;   // spread of its kept pixels
+  int32_t pixels = 0;   // pixels it is measured on
 };
-SkyLevel sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const Isophote& largest);
+GalaxySky sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const Isophote& largest);
 
 }  // namespace zelvo
 
@@ -38,7 +41,7 @@ namespace zelvo {
 // of the light above that sky (empty when the fit was refused).
 struct IsophoteModel {
   IsophoteFit fit;
-  SkyLevel sky;
+  GalaxySky sky;
   Image model;
 };
 IsophoteModel model_galaxy(ConstImageView image, const IsophoteRequest& req);

@@ -398,14 +398,14 @@ int batch_model(BatchRun& run) {
   Image residual = residual_image(frame, g.model.view());
   const std::string sky = format_real(static_cast<float>(g.sky.level));
   sl.image = std::move(g.model);
-  if (!desk.write("model.fits", "zelvo run model: isophote model, the galaxy's light above the sky " + sky))
+  if (!desk.write("model.fits", "zelvo run model: isophote model, the light above the largest isophote's " + sky))
     return kJobRefused;
   sl.image = std::move(residual);
-  if (!desk.write("residual.fits", "zelvo run model: frame - isophote model (sky " + sky + " kept)"))
+  if (!desk.write("residual.fits", "zelvo run model: frame - isophote model (level " + sky + " kept)"))
     return kJobRefused;
   run.out << one_line(output_name(run.args.frame, "residual.fits")) << ": " << g.fit.isophotes.size() << " isophotes, "
           << g.fit.converged << " converged out to sma " << format_real(static_cast<float>(g.fit.largest_converged))
-          << ", sky " << sky << '\n';
+          << ", model above " << sky << '\n';
   return w.ok && !(masked && masked->bad_line) ? 0 : kJobIncomplete;
 }
 

@@ -240,7 +240,8 @@ bool run_galaxy(RemovalDialogue& ctx, RemovalVisit& visit, const ListedObject* l
   frame = Image(ctx.image.nx, ctx.image.ny);
   std::copy(ctx.image.px, ctx.image.px + ctx.image.size(), frame.px.begin());
   if (!automatic)
-    draw_isophote_page(ctx.gfx, ctx.image, shifted_levels(ctx), IsophotePage{g.fit.isophotes, g.sky.level, zero_point});
+    draw_isophote_page(ctx.gfx, ctx.image, shifted_levels(ctx),
+                       IsophotePage{g.fit.isophotes, g.sky.beyond, zero_point});
   put_pixels(ctx.image, residual);
   visit.levels.reset();
   const bool keep = automatic || keep_asked(ctx, frame, residual);
@@ -297,9 +298,10 @@ Catalogue isophote_catalogue(const IsophoteModel& g, const IsophoteRequest& req,
   col("stop", "int64", "", "0 converged, 1 flagged, 2 max iterations, 3 too few points, 4 geometry carried, -1 fixed");
   col("stop_name", "string", "", "");
   t.meta = {{"frame", frame},
-            {"sky", g.sky.level},
-            {"sky_sigma", g.sky.sigma},
-            {"sky_pixels", static_cast<double>(g.sky.pixels)},
+            {"model_base", g.sky.level},
+            {"sky_beyond", g.sky.beyond},
+            {"sky_beyond_sigma", g.sky.sigma},
+            {"sky_beyond_pixels", static_cast<double>(g.sky.pixels)},
             {"sma0", req.sma0},
             {"maxsma", req.maxsma},
             {"step", req.step},
@@ -307,7 +309,7 @@ Catalogue isophote_catalogue(const IsophoteModel& g, const IsophoteRequest& req,
             {"fix", std::string(req.fix == FixedGeometry::centre  ? "centre"
                                 : req.fix == FixedGeometry::shape ? "shape"
                                                                   : "none")},
-            {"model", std::string("model.fits = isophote intensity - sky; residual = frame - model")}};
+            {"model", std::string("model = isophote intensity - model_base; residual = frame - model")}};
   for (const Isophote& i : g.fit.isophotes) {
     t.rows.push_back({i.sma,
                       i.intens,
@@ -367,10 +369,9 @@ std::vector<std::string> galaxy_summary(const IsophoteModel& g) {
                   " sampled at a fixed geometry.");
   lines.push_back(
       "Nucleus at " + format_real(static_cast<float>(nucleus.shape.x0)) + " " +
-      format_real(static_cast<float>(nucleus.shape.y0)) + "; sky beyond the largest isophote " +
-      format_real(static_cast<float>(g.sky.level)) +
-      (g.sky.pixels > 0 ? " (" + std::to_string(g.sky.pixels) + " pixels)" : std::string(" (its intensity)")) +
-      "; the model is the galaxy's light above it.");
+      format_real(static_cast<float>(nucleus.shape.y0)) + "; the model is the light above the largest isophote's " +
+      "intensity, " + format_real(static_cast<float>(g.sky.level)) + " (the sky beyond it " +
+      format_real(static_cast<float>(g.sky.beyond)) + ", from " + std::to_string(g.sky.pixels) + " pixels).");
   return lines;
 }
 

@@ -72,7 +72,9 @@ TEST_P(ExactEllipse, FitReturnsItsShapeAndTheResidualIsNoise) {
     ++checked;
     EXPECT_EQ(i.stop, IsophoteStop::converged) << i.sma;
     EXPECT_NEAR(i.shape.eps, c.eps, 0.012) << i.sma;
-    if (c.eps >= 0.2) EXPECT_NEAR(pa_off(i.shape.pa, c.pa_deg), 0.0, 1.0) << i.sma;
+    if (c.eps >= 0.2) {
+      EXPECT_NEAR(pa_off(i.shape.pa, c.pa_deg), 0.0, 1.0) << i.sma;
+    }
     EXPECT_NEAR(i.shape.x0, truth.x0, 0.15) << i.sma;
     EXPECT_NEAR(i.shape.y0, truth.y0, 0.15) << i.sma;
     // On the isophote's own major axis, the truth's light at that semi-major axis.
@@ -127,7 +129,9 @@ TEST(TwistingGalaxy, EllipticityAngleAndIntensityFollowTheTruth) {
     if (i.sma < 4.0 || i.sma > 100.0) continue;
     EXPECT_EQ(i.stop, IsophoteStop::converged) << i.sma;
     EXPECT_NEAR(i.shape.eps, g.eps(i.sma), 0.02) << i.sma;
-    if (g.eps(i.sma) > 0.15) EXPECT_NEAR(pa_off(i.shape.pa, g.pa_deg(i.sma)), 0.0, 2.0) << i.sma;
+    if (g.eps(i.sma) > 0.15) {
+      EXPECT_NEAR(pa_off(i.shape.pa, g.pa_deg(i.sma)), 0.0, 2.0) << i.sma;
+    }
     EXPECT_NEAR(i.intens, g.intens(i.sma), std::max(0.01 * g.light(i.sma), 5.0 * i.intens_err)) << i.sma;
   }
   const Image r = residual_image(im.view(), m.model.view());
@@ -168,7 +172,9 @@ TEST(MaskedStar, LeavesTheIsophotesAndComesBackWholeFromTheResidual) {
     const double expected = 1000.0 + 3000.0 * std::exp(-i.sma / 20.0);
     EXPECT_NEAR(i.intens, expected, 0.003 * expected) << i.sma;
     EXPECT_NEAR(i.shape.eps, 0.4, 0.012) << i.sma;
-    if (std::fabs(i.sma - 30.0) < 5.0) EXPECT_GT(i.nflag, 0) << i.sma;  // the masked samples are counted
+    if (std::fabs(i.sma - 30.0) < 5.0) {
+      EXPECT_GT(i.nflag, 0) << i.sma;  // the masked samples are counted
+    }
   }
   const Image r = residual_image(im.view(), m.model.view());
   double flux = 0.0;
