@@ -12,6 +12,7 @@ namespace zelvo {
 namespace {
 
 constexpr double kPi = 3.141592653589793;
+constexpr float kBlankPixel = -99999.0f;
 // Fewer samples than this cannot carry five harmonic terms with a useful error.
 constexpr std::size_t kFewestSamples = 8;
 // Ellipticity is kept below this (a thinner ellipse has too few pixels across).
@@ -37,7 +38,9 @@ bool usable(ConstImageView im, std::span<const uint8_t> mask, int x, int y) {
   const std::size_t i =
       static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(im.nx) + static_cast<std::size_t>(x - 1);
   if (!mask.empty() && mask[i] != 0) return false;
-  return std::isfinite(im.px[i]);
+  // Undefined pixels of the file (loaded as -999) and the blanks of calibrated images are no light.
+  const float v = im.px[i];
+  return std::isfinite(v) && v != kUndefinedPixel && v != kBlankPixel;
 }
 
 // The bilinear value at (x, y) (pixel centres at whole numbers); false when one of the four
@@ -548,7 +551,7 @@ IsophoteFit fit_isophotes(ConstImageView image, const IsophoteRequest& req) {
     return out;
   };
   if (image.empty() || !any_usable(image, req.mask))
-    return refuse(IsophoteFitStatus::no_pixels, "the frame has no finite pixels");
+    return refuse(IsophoteFitStatus::no_pixels, "the frame has no defined pixels");
   const EllipseShape& st = req.start;
   if (!(st.x0 >= 0.5 && st.x0 < image.nx + 0.5 && st.y0 >= 0.5 && st.y0 < image.ny + 0.5))
     return refuse(IsophoteFitStatus::centre_outside, "the centre lies outside the frame");

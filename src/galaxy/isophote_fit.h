@@ -82,7 +82,7 @@ struct IsophoteFit {
 };
 
 // Fits the isophotes of the galaxy in `image` (see IsophoteRequest). Pixels that are not
-// finite, or masked, are never sampled.
+// finite, undefined (-999, as loaded) or blank (-99999), or masked, are never sampled.
 IsophoteFit fit_isophotes(ConstImageView image, const IsophoteRequest& req);
 
 // The isophote at semi-major axis sma with the given geometry, sampled once without fitting

@@ -8,6 +8,9 @@ namespace zelvo {
 
 namespace {
 
+// A pixel with light: finite, and neither the loader's undefined value nor a calibrated image's blank.
+bool defined(float v) { return std::isfinite(v) && v != kUndefinedPixel && v != -99999.0f; }
+
 // One isophote as the model uses it: its axis, intensity and the terms of its elliptical radius.
 struct Node {
   double a, intens, slope;  // slope: the monotone cubic's derivative at this node
@@ -115,7 +118,7 @@ Image residual_image(ConstImageView frame, ConstImageView model) {
   Image r(frame.nx, frame.ny, 0.0f);
   for (std::size_t i = 0; i < r.px.size(); ++i) {
     const float v = frame.px[i];
-    r.px[i] = std::isfinite(v) ? v - model.px[i] : v;
+    r.px[i] = defined(v) ? v - model.px[i] : v;
   }
   return r;
 }
@@ -136,7 +139,7 @@ GalaxySky sky_beyond(ConstImageView image, std::span<const uint8_t> mask, const 
       const std::size_t i =
           static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(image.nx) + static_cast<std::size_t>(x - 1);
       if (!mask.empty() && mask[i] != 0) continue;
-      if (std::isfinite(image.px[i])) v.push_back(image.px[i]);
+      if (defined(image.px[i])) v.push_back(image.px[i]);
     }
   }
   sky.level = std::isfinite(largest.intens) ? largest.intens : 0.0;

@@ -17,7 +17,7 @@ namespace zelvo {
 // beyond the largest isophote are 0. Isophotes without a finite intensity are left out.
 Image build_isophote_model(std::span<const Isophote> isophotes, int nx, int ny, double sky);
 
-// frame - model, pixel by pixel (pixels that are not finite stay as they are).
+// frame - model, pixel by pixel (pixels without light, not finite, -999 or -99999, stay as they are).
 Image residual_image(ConstImageView frame, ConstImageView model);
 
 // The level a galaxy's model stands on, and the sky around it. The model is the light above

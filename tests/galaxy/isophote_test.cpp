@@ -249,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadCase{"CentreOff", 70.0, 0.2, 5.0, false, IsophoteFitStatus::centre_outside,
                               "the centre lies outside the frame"},
                       BadCase{"NoFinitePixels", 32.0, 0.2, 5.0, true, IsophoteFitStatus::no_pixels,
-                              "the frame has no finite pixels"},
+                              "the frame has no defined pixels"},
                       BadCase{"EllipticityOne", 32.0, 1.0, 5.0, false, IsophoteFitStatus::bad_shape,
                               "the ellipticity must be at least 0 and below 1"},
                       BadCase{"FirstBeyondLargest", 32.0, 0.2, 30.0, false, IsophoteFitStatus::bad_axes,

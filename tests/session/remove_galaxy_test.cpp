@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--centre", "32,32", "--shape", "1,30"},
                      false,
                      "--shape e,pa takes an ellipticity from 0 to below 1 and an angle in degrees, as \"0.3,45\""},
-        ModelJobCase{"NoFinitePixels", {"--centre", "32,32"}, true, "the frame has no finite pixels"},
+        ModelJobCase{"NoFinitePixels", {"--centre", "32,32"}, true, "the frame has no defined pixels"},
         ModelJobCase{
             "FixWhat", {"--centre", "32,32", "--fix", "angle"}, false, "--fix takes centre or shape, not angle"}),
     [](const auto& info) { return info.param.name; });
@@ -208,10 +208,9 @@ TEST(ModelJob, WritesTableModelAndResidualWithTheFramesHeader) {
   const Image frame = twisted_galaxy_frame(g, 256, 256, kNoise, 4);
   dir.write_fits("g.fits", frame, {"CRVAL1  =                202.5", "OBJECT  = 'twister '"});
   std::ostringstream out, err;
-  EXPECT_EQ(run_batch({"model", "--centre", "128,128", "--maxsma", "80", "--out", dir.file("out"), dir.file("g.fits")},
-                      out, err),
-            0)
-      << err.str();
+  const std::vector<std::string> args = {"model", "--centre", "128,128",       "--maxsma",
+                                         "80",    "--out",    dir.file("out"), dir.file("g.fits")};
+  EXPECT_EQ(run_batch(args, out, err), 0) << err.str();
   EXPECT_THAT(out.str(), HasSubstr("g.residual.fits: "));
   const Image model = dir.read_fits("out/g.model.fits"), res = dir.read_fits("out/g.residual.fits");
   ASSERT_EQ(model.nx, 256);
