@@ -79,10 +79,7 @@ Frame synthetic(int n) {
 Frame m51() {
   Frame f;
   f.name = "M51 512 x 512";
-  // The frame beside this file's folder: <source>/tests/data/m51.fits.
-  std::string here = __FILE__;
-  here = here.substr(0, here.rfind('/'));
-  const FitsRead r = READ_FITS_2D_IMAGE(here.substr(0, here.rfind('/')) + "/tests/data/m51.fits");
+  const FitsRead r = READ_FITS_2D_IMAGE(std::string(ZELVO_SOURCE_DIR) + "/tests/data/m51.fits");
   f.image = r.image;
   f.x = 258.0;
   f.y = 259.0;
