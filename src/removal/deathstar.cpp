@@ -89,7 +89,8 @@ RemovalResult DEATHSTAR(RemovalWork& work, ImageView image, float xcen, float yc
 
   // The ring model goes to the debug log; the background painted is the surface fitted to
   // the sky just beyond the disc.
-  if (!GRADIENT(work, xcen, ycen, log) || !fit_background(work, image, xcen, ycen, deathrad, ctx.extlogs, log)) {
+  if (!GRADIENT(work, xcen, ycen, log) ||
+      !fit_background(work, image, xcen, ycen, deathrad, ctx.extlogs, log, ctx.galaxy_model)) {
     work.clear_mask();
     result.mask_size = 0;
     return fail(RemovalStatus::no_background, kNoBackgroundText);

@@ -417,9 +417,12 @@ BackgroundSurface fit_surface(std::span<const float> x, std::span<const float> y
 }
 
 bool fit_background(RemovalWork& work, ConstImageView image, float xcen, float ycen, float deathrad, int extlogs,
-                    std::ostream& log) {
+                    std::ostream& log, ConstImageView model) {
   const float inner = deathrad + kAnnulusBuffer, outer = inner + kAnnulusWidth;
-  const AnnulusSamples a = annulus_samples(work, image, xcen, ycen, inner, outer);
+  AnnulusSamples a = annulus_samples(work, image, xcen, ycen, inner, outer);
+  if (model.nx == image.nx && model.ny == image.ny && !model.empty())
+    for (std::size_t i = 0; i < a.value.size(); ++i)
+      a.value[i] -= model.at(static_cast<int>(a.x[i]), static_cast<int>(a.y[i]));
   work.surface = fit_surface(a.x, a.y, a.value, xcen, ycen, outer, kMaxSurfaceOrder);
   work.surface.inner = inner;
   work.surface.outer = outer;

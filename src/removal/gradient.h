@@ -59,8 +59,9 @@ BackgroundSurface fit_surface(std::span<const float> x, std::span<const float> y
 // Fits work.surface to the annulus of counted, unmasked pixels between deathrad + kAnnulusBuffer
 // and deathrad + kAnnulusBuffer + kAnnulusWidth around (xcen, ycen) (TheMask must hold the
 // disc), and writes what it found to `log` (the coefficients as well when extlogs is 1).
-// False, with work.surface not fitted, when the annulus holds too few pixels.
+// False, with work.surface not fitted, when the annulus holds too few pixels. With a galaxy
+// `model` (the image's size) the surface is fitted to the image less the model.
 bool fit_background(RemovalWork& work, ConstImageView image, float xcen, float ycen, float deathrad, int extlogs,
-                    std::ostream& log);
+                    std::ostream& log, ConstImageView model = {});
 
 }  // namespace zelvo

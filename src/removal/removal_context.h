@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iosfwd>
 
+#include "numeric/image_view.h"
 #include "numeric/stop_request.h"
 
 namespace zelvo {
@@ -18,6 +19,9 @@ struct RemovalContext {
   // for every routine call); nullptr: nothing is logged.
   std::ostream* log = nullptr;
   StopRequest stop{};  // Ctrl-C: a removal asked to stop before it repaints changes nothing
+  // A model of the galaxy under the disc (its light above the sky, the image's size), or empty:
+  // the background is then fitted to the image less the model and painted with it added.
+  ConstImageView galaxy_model{};
 };
 
 }  // namespace zelvo

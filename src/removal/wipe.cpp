@@ -47,7 +47,9 @@ std::string WIPEOUT(RemovalWork& work, ImageView image, float xcen, float ycen, 
       }
       float& px = image.at(x, y);
       mask = px;
-      px = static_cast<float>(surface.painted(x, y) + noise);
+      const bool model =
+          ctx.galaxy_model.nx == image.nx && ctx.galaxy_model.ny == image.ny && !ctx.galaxy_model.empty();
+      px = static_cast<float>(surface.painted(x, y) + noise + (model ? ctx.galaxy_model.at(x, y) : 0.0f));
     }
   }
   work.undo_ready = true;

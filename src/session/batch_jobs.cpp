@@ -23,6 +23,7 @@
 #include "session/fits_reports.h"
 #include "session/galaxy_menu.h"
 #include "session/photometry_menu.h"
+#include "session/remove_galaxy.h"
 #include "session/remove_submenu.h"
 #include "session/session.h"
 #include "session/texts.h"
@@ -392,6 +393,100 @@ int batch_find(BatchRun& run) {
   return r.problems.empty() && found.notes.empty() ? 0 : kJobIncomplete;
 }
 
+// `model`: option 5 of R without the questions: the isophotes, the model and the residual.
+int batch_model(BatchRun& run) {
+  const auto c = numbers_of(*run.args.value("--centre"), 2);
+  if (!c) {
+    run.problem("--centre x,y takes two numbers, as \"250,310\"");
+    return kJobRefused;
+  }
+  IsophoteRequest req;
+  std::optional<EllipseShape> shape;
+  if (const std::string* v = run.args.value("--shape")) {
+    const auto s = numbers_of(*v, 2);
+    if (!s || !((*s)[0] >= 0.0 && (*s)[0] < 1.0)) {
+      run.problem("--shape e,pa takes an ellipticity from 0 to below 1 and an angle in degrees, as \"0.3,45\"");
+      return kJobRefused;
+    }
+    shape = EllipseShape{(*c)[0], (*c)[1], (*s)[0], (*s)[1] / 57.29577951308232};
+  }
+  std::optional<double> sma0, maxsma;
+  for (auto [name, value] : {std::pair{"--sma0", &sma0}, std::pair{"--maxsma", &maxsma}}) {
+    const std::string* v = run.args.value(name);
+    if (!v) continue;
+    const auto x = numbers_of(*v, 1);
+    if (!x || !((*x)[0] > 0.0 && (*x)[0] < 1e6)) {
+      run.problem(std::string(name) + " " + one_line(*v) + " is not a semi-major axis above 0 (pixels)");
+      return kJobRefused;
+    }
+    *value = (*x)[0];
+  }
+  if (const std::string* f = run.args.value("--fix")) {
+    if (*f == "centre" || *f == "center") {
+      req.fix = FixedGeometry::centre;
+    } else if (*f == "shape") {
+      req.fix = FixedGeometry::shape;
+    } else {
+      run.problem("--fix takes centre or shape, not " + one_line(*f));
+      return kJobRefused;
+    }
+  }
+  std::optional<ObjectList> masked;
+  if (const std::string* m = run.args.value("--mask")) {
+    const SmallFile f = read_small_file(*m);
+    if (!f.read()) {
+      run.problem(f.refusal.empty() ? one_line(*m) + ": the mask list cannot be read" : f.refusal);
+      return kJobRefused;
+    }
+    masked = parse_list_file(*m, f.text);
+    if (masked->bad_line) run.problem(bad_list_line_message(*m, masked->bad_line));
+  }
+  BatchDesk desk(run);
+  if (!desk.load()) return kJobRefused;
+  ImageSlot& sl = desk.s.active();
+  const ConstImageView frame = sl.image.view();
+  const double x = (*c)[0], y = (*c)[1];
+  if (!(x >= 0.5 && x < sl.nx() + 0.5 && y >= 0.5 && y < sl.ny() + 0.5)) {
+    run.problem("the centre " + format_real(static_cast<float>(x)) + "," + format_real(static_cast<float>(y)) +
+                " lies outside the " + std::to_string(sl.nx()) + " x " + std::to_string(sl.ny()) + " frame");
+    return kJobRefused;
+  }
+  req.start = shape ? *shape : starting_shape(frame, x, y, 2.0 * kDefaultSma0);
+  req.maxsma = maxsma ? *maxsma : default_maxsma(frame, x, y);
+  req.sma0 = sma0 ? *sma0 : std::min(kDefaultSma0, 0.5 * req.maxsma);
+  if (req.sma0 > req.maxsma) {
+    run.problem("--sma0 must not exceed --maxsma");
+    return kJobRefused;
+  }
+  const std::vector<uint8_t> mask = masked ? mask_of_list(*masked, sl.nx(), sl.ny()) : std::vector<uint8_t>();
+  req.mask = mask;
+  IsophoteModel g;
+  try {
+    g = model_galaxy(frame, req);
+  } catch (const std::bad_alloc&) {
+    run.problem("not enough memory for the model of this frame");
+    return kJobRefused;
+  }
+  if (g.fit.status != IsophoteFitStatus::ok) {
+    run.problem(g.fit.problem);
+    return kJobRefused;
+  }
+  const CatalogueWrite w = write_catalogue(run.output("isophotes.ecsv"), isophote_catalogue(g, req, run.args.frame));
+  if (!w.ok) run.problem(output_name(run.args.frame, "isophotes.ecsv") + " could not be written: " + w.error);
+  Image residual = residual_image(frame, g.model.view());
+  const std::string sky = format_real(static_cast<float>(g.sky.level));
+  sl.image = std::move(g.model);
+  if (!desk.write("model.fits", "zelvo run model: isophote model, the light above the largest isophote's " + sky))
+    return kJobRefused;
+  sl.image = std::move(residual);
+  if (!desk.write("residual.fits", "zelvo run model: frame - isophote model (level " + sky + " kept)"))
+    return kJobRefused;
+  run.out << one_line(output_name(run.args.frame, "residual.fits")) << ": " << g.fit.isophotes.size() << " isophotes, "
+          << g.fit.converged << " converged out to sma " << format_real(static_cast<float>(g.fit.largest_converged))
+          << ", model above " << sky << '\n';
+  return w.ok && !(masked && masked->bad_line) ? 0 : kJobIncomplete;
+}
+
 std::span<const BatchJob> batch_jobs() {
   static const std::vector<BatchJob> jobs = {
       {"remove",
@@ -424,6 +519,13 @@ std::span<const BatchJob> batch_jobs() {
        "in degrees from +x towards +y; the sky measured beyond the extent, or VALUE); writes "
        "<stem>.ZelvoProfile1.log and .ecsv",
        batch_profile},
+      {"model",
+       {"--centre", "--sma0", "--shape", "--maxsma", "--mask", "--fix"},
+       {"--centre"},
+       "model FRAME --centre x,y [--sma0 A] [--shape e,pa] [--maxsma R] [--mask LIST] [--fix centre|shape] --out DIR   "
+       "option 5 of R: fits elliptical isophotes (e the ellipticity, pa in degrees from +x towards +y), masking the "
+       "stars of LIST; writes <stem>.isophotes.ecsv, <stem>.model.fits and <stem>.residual.fits",
+       batch_model},
   };
   return jobs;
 }

@@ -124,5 +124,6 @@ int batch_remove(BatchRun& run);
 int batch_photometry(BatchRun& run);
 int batch_profile(BatchRun& run);
 int batch_find(BatchRun& run);
+int batch_model(BatchRun& run);
 
 }  // namespace zelvo

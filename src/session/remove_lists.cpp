@@ -16,6 +16,7 @@
 #include "removal/object_area.h"
 #include "removal/object_list.h"
 #include "session/remove_dialogue.h"
+#include "session/remove_galaxy.h"
 #include "session/remove_texts.h"
 #include "session/session.h"
 
@@ -37,6 +38,8 @@ constexpr std::string_view kListUnreadable =
     "ZelvoRep.log cannot be read (missing, or not a readable file); options 8 and 9 need it in the "
     "working folder.";
 constexpr std::string_view kListOffImageTail = ": the centre lies outside the image; the object is skipped.";
+// A list's galaxy: its centre and largest semi-major axis.
+constexpr int32_t kGalaxyType = 5;
 // The radius a column's record line carries (no ring is traced for it).
 constexpr float kColumnRecordRadius = 19.0f;
 
@@ -123,11 +126,21 @@ void remove_listed_automatically(RemovalDialogue& ctx, RemovalVisit& visit, Auto
     const std::string where = list_line_reference(ctx.files.object_list, o.line);
     held.start("Object " + std::to_string(done) + of_all + " (" + where + ")");
     ctx.note(list_record({kReadAutomaticLead, o.type, o.x, o.y, o.radius}));
+    if (o.type == kGalaxyType) {
+      const bool kept = remove_galaxy(ctx, visit, &o, &*list, true);
+      if (kept) {
+        ++removed;
+        if (report) report->removed.push_back({o.type, visit.xcen, visit.ycen, visit.deathrad});
+      } else {
+        problem(where + ": the galaxy was not removed");
+      }
+      continue;
+    }
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
       if (report)
         report->problems.push_back(where + ": type " + std::to_string(o.type) +
-                                   " is not 1, 2, 3, 6 or 7; the list stops there");
+                                   " is not 1, 2, 3, 5, 6 or 7; the list stops there");
       return report_incorrect_data(ctx.con);
     }
     if (!on_image(ctx.image, o.x, o.y)) {
@@ -186,6 +199,10 @@ void remove_listed_interactively(RemovalDialogue& ctx, RemovalVisit& visit) {
                  list_line_reference(ctx.files.object_list, o.line) + ")");
     ctx.con.record({kReadInteractiveLead, o.type, o.x, o.y, o.radius});
     visit.deathrad = o.radius;
+    if (o.type == kGalaxyType) {
+      remove_galaxy(ctx, visit, &o, &*list, false);
+      continue;
+    }
     const ObjectKind* kind = object_kind(o.type);
     if (!kind) {
       report_incorrect_data(ctx.con);

@@ -45,7 +45,6 @@ constexpr std::string_view kNewAverageSigma = "Give new average and sigma values
 constexpr std::string_view kCirclesNote = "Circles on the image are at 10 and 20 pixel radii.";
 constexpr std::string_view kRadiusPrompt = "Give (absolute) value to the removal radius:";
 constexpr std::string_view kDisplayLevelsLead = "Display levels: low, high = ";
-constexpr std::string_view kUndoPrompt = "Do you want to UNDO previous removal (y/n)? ";
 constexpr std::string_view kBlinkHint = "(Or type blink to flip between the area before and after the removal.)";
 constexpr std::string_view kBlinkWord = "blink";
 constexpr std::string_view kBlinkKeys =
@@ -392,6 +391,9 @@ std::string removal_history(int32_t type, float xcen, float ycen, float radius) 
     case ObjectType::columns: return "bad column at x = " + std::to_string(nint_pixel(xcen)) + " repaired";
     case ObjectType::rows: return "bad row at y = " + std::to_string(nint_pixel(ycen)) + " repaired";
   }
+  if (type == 5)
+    return "galaxy model subtracted, centre (" + fixed(xcen, 2) + ", " + fixed(ycen, 2) + "), largest sma " +
+           fixed(radius, 1);
   return "object of type " + std::to_string(type) + " removed " + at;
 }
 

@@ -40,7 +40,9 @@ constexpr std::string_view kSkySigmaLead = "Estimated background sky sigma = ";
 constexpr float kSkyLower = -50.0f;
 
 RemovalContext removal_context(const RemovalDialogue& ctx, std::ostream* log) {
-  return RemovalContext{ctx.s.random.rng, ctx.s.random.seed, ctx.s.settings.extlogs, log, ctx.con.stop_request()};
+  return RemovalContext{ctx.s.random.rng,       ctx.s.random.seed,
+                        ctx.s.settings.extlogs, log,
+                        ctx.con.stop_request(), galaxy_model_of(ctx.s, ctx.image)};
 }
 
 void print_notes(RemovalDialogue& ctx, const std::vector<std::string>& notes) {

@@ -19,6 +19,7 @@
 #include "session/display_menu.h"
 #include "session/find_stars.h"
 #include "session/remove_dialogue.h"
+#include "session/remove_galaxy.h"
 #include "session/session.h"
 
 namespace zelvo {
@@ -114,6 +115,8 @@ int32_t run_visit(RemovalDialogue& ctx) {
       const std::size_t marked = visit.marked.size();
       remove_listed_automatically(ctx, visit);
       if (visit.marked.size() != marked) redisplay_image(ctx);  // the image as the removals left it
+    } else if (option == 5) {
+      remove_galaxy(ctx, visit, nullptr, nullptr, false);
     } else if (option == 4) {
       find_stars_dialogue(ctx.s, ctx.files);
       if (!ctx.s.removal.object_list.empty()) ctx.files.object_list = ctx.s.removal.object_list;

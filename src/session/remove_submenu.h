@@ -26,9 +26,10 @@ struct Session;
 
 // Where the submenu reads and writes its files (the working folder by default).
 struct RemovalFiles {
-  std::filesystem::path object_list = "ZelvoRep.log";  // input list of options 8 and 9
-  std::filesystem::path record = "ZelvoRepeat.log";    // kept removals, appended
-  std::filesystem::path debug_log = "ZelvoDebug.log";  // appended per removal routine call
+  std::filesystem::path object_list = "ZelvoRep.log";       // input list of options 8 and 9
+  std::filesystem::path record = "ZelvoRepeat.log";         // kept removals, appended
+  std::filesystem::path debug_log = "ZelvoDebug.log";       // appended per removal routine call
+  std::filesystem::path isophotes = "ZelvoIsophotes.ecsv";  // option 5's last isophote table
 };
 
 // A removal-list entry: the nearest pixel to a handled object's centre.

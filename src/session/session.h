@@ -99,7 +99,15 @@ struct RemovalState {
   std::string object_list;  // the list options 8 and 9 read when option 4 named one (else ZelvoRep.log)
   int marked_objects = 0;   // removal list count, reset at every main-menu command
   RemovalWork work;         // masks, ring and background model of the removals, kept for the run
+  // Option 5's model of a galaxy (its light above the sky) and the pixels of the image it was
+  // fitted on: stars removed from that image are painted over the model.
+  Image galaxy_model;
+  const float* galaxy_pixels = nullptr;
 };
+
+struct Session;
+// The galaxy model that belongs to `image` (the same pixels and size), or an empty view.
+ConstImageView galaxy_model_of(const Session& s, ConstImageView image);
 
 struct Session {
   Session(Console& c, Graphics& g) : con(c), gfx(g) {}

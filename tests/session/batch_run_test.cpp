@@ -152,9 +152,9 @@ TEST_F(RemoveJob, ALineItCannotHandleIsOneLineAndANonZeroStatusAndTheFrameSaysSo
   const std::string header = dir.read("out/$(touch INJECTED) a b.clean.fits").substr(0, 2880 * 4);
   EXPECT_THAT(header, HasSubstr("HISTORY zelvo run remove: 3 of 4 listed objects removed"));
   // A type no removal knows stops the list there.
-  dir.write("list.log", "5 50 50 5\n" + list);
+  dir.write("list.log", "4 50 50 5\n" + list);
   EXPECT_EQ(run({"--force", dir.file(frame)}), 1);
-  EXPECT_EQ(err.str(), ref + "1: type 5 is not 1, 2, 3, 6 or 7; the list stops there\n");
+  EXPECT_EQ(err.str(), ref + "1: type 4 is not 1, 2, 3, 5, 6 or 7; the list stops there\n");
 }
 
 TEST_F(RemoveJob, AFolderThatHoldsResultsIsRefusedAndForceReplacesOnlyThisRunsFiles) {

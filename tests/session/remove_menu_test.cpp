@@ -396,7 +396,7 @@ TEST(RemoveMenu, ConstantLevelWrongOptionsAndNonNumbers) {
   Image high(120, 100, 300.0f);
   high.at(7, 9) = 250.2f;
   dir.write_fits("high.fits", high);
-  const auto run = run_session(dir, {"", "r", "l", "negative_field.fits", "r", "abc", "5", "s", "back.fits", "", "2",
+  const auto run = run_session(dir, {"", "r", "l", "negative_field.fits", "r", "abc", "11", "s", "back.fits", "", "2",
                                      "l", "high.fits", "r", "12", "q"});
   EXPECT_THAT(run.out, HasSubstr(" Image slot 1 is empty: load an image (L) or create one (N) first.\n"));
   EXPECT_THAT(run.out, HasSubstr(" Added constant level 4 to your image. \n"));
