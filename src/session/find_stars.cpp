@@ -61,6 +61,7 @@ constexpr std::string_view kLimitsPrompt =
 constexpr std::string_view kLimitsRange =
     "The width limit is 0 or from 1 to 5, each range runs from a lower to a higher value; the limits are kept.";
 constexpr std::string_view kNoStarThere = "No listed star there; nothing dropped.";
+constexpr std::string_view kClickOffImage = "That click lies outside the image; nothing is added or dropped.";
 constexpr std::string_view kCannotAdd = "Too near the image edge to measure a star there; nothing added.";
 constexpr std::string_view kEllipseCentre = "Give the centre of the ellipse (x-pixel, y-pixel): ";
 constexpr std::string_view kEllipseAxis = "Give the semi-major axis of the ellipse (pixels): ";
@@ -284,6 +285,13 @@ bool edit_list(Session& s, Edit& ed, const FinderRequest& req, float fwhm) {
   draw_list(s, ed);
   for (;;) {
     const CursorRead c = s.read_cursor(static_cast<float>(slot.nx() / 2), static_cast<float>(slot.ny() / 2));
+    // A click or key off the image names no star there: refused, and the next one read.
+    const bool off_image = !(c.x >= 0.5f && c.x <= static_cast<float>(slot.nx()) + 0.5f && c.y >= 0.5f &&
+                             c.y <= static_cast<float>(slot.ny()) + 0.5f);
+    if (off_image && (c.key == 'A' || c.key == 'a' || c.key == 'd' || c.key == 'D')) {
+      s.con.text(kClickOffImage);
+      continue;
+    }
     switch (c.key) {
       case 'q':
       case 'Q':

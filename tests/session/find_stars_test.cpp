@@ -59,12 +59,13 @@ TEST(FindStars, FoundEditedWrittenAndRemovedByOption9) {
   char drop[64], add[64];
   std::snprintf(drop, sizeof drop, "%.1f %.1f A", dropped->x + 0.8, dropped->y - 0.6);
   std::snprintf(add, sizeof add, "%.1f %.1f a", knot.first, knot.second);
-  desk.answer(line({"4", "", "3", drop, add, "300 300 e", "300 300", "70", "0 0", "1 1 q", "9", "0"}));
+  desk.answer(line({"4", "", "3", drop, add, "-40 300 a", "300 300 e", "300 300", "70", "0 0", "1 1 q", "9", "0"}));
   remove_submenu(desk.s, files_in(dir));
   const std::string out = desk.out.str();
   EXPECT_THAT(out, HasSubstr("   4) Find stars and write the object list\n"));
   EXPECT_THAT(out, HasSubstr(" saturated, type 2); FWHM 3.0 pixels (as given).\n"));
   EXPECT_THAT(out, HasSubstr(" Dropped the star at 1 "));
+  EXPECT_THAT(out, HasSubstr(" That click lies outside the image; nothing is added or dropped.\n"));
   EXPECT_THAT(
       out, HasSubstr(" click a star (or d) to drop it, a to add a star at the cursor (or take back a yellow one),\n"));
 
