@@ -162,7 +162,8 @@ bool keep_asked(RemovalDialogue& ctx, const Image& frame, const Image& residual)
 }
 
 void write_table(RemovalDialogue& ctx, const IsophoteModel& g, const IsophoteRequest& req) {
-  const CatalogueWrite w = write_catalogue(ctx.files.isophotes, isophote_catalogue(g, req, ctx.slot.name));
+  const CatalogueWrite w = write_catalogue(
+      ctx.files.isophotes, isophote_catalogue(g, req, ctx.slot.file.empty() ? ctx.slot.name : ctx.slot.file));
   if (!w.ok)
     ctx.con.text(ctx.files.isophotes.string() + " could not be written: " + w.error);
   else

@@ -84,7 +84,7 @@ TEST(RemoveGalaxy, TheKeptResidualIsSkyAndNoiseWithTheStarsOnIt) {
   dir.write("ZelvoRep.log", star_list());
   const auto run = run_session(
       dir, {"", "l", "gal.fits", "r", "5", "127 129", "", "90", "", "", "n", "0", "s", "res.fits", "", "q"});
-  EXPECT_THAT(run.out, HasSubstr("   5) Remove a galaxy (fit elliptical isophotes and subtract the model)\n"));
+  EXPECT_THAT(run.out, HasSubstr("   5) Remove a galaxy (fit elliptical isophotes, subtract the model)\n"));
   EXPECT_THAT(run.out, HasSubstr(" Click on the centre of the galaxy.\n"));
   EXPECT_THAT(run.out, HasSubstr(" 3 objects of ZelvoRep.log are masked.\n"));
   EXPECT_THAT(run.out, HasSubstr(" Isophotes written to ZelvoIsophotes.ecsv.\n"));
