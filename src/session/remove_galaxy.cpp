@@ -182,9 +182,13 @@ bool run_galaxy(RemovalDialogue& ctx, RemovalVisit& visit, const ListedObject* l
     }
   } else {
     ctx.con.text(kClickGalaxy);
-    const CursorRead c = ctx.s.read_cursor(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2));
-    xc = c.x;
-    yc = c.y;
+    // A click off the image is refused and asked again; q or Esc go back.
+    const std::optional<CursorRead> c =
+        ctx.s.read_position(static_cast<float>(ctx.image.nx / 2), static_cast<float>(ctx.image.ny / 2), ctx.image,
+                            Box{1, ctx.image.nx, 1, ctx.image.ny});
+    if (!c) return false;
+    xc = c->x;
+    yc = c->y;
     ctx.con.record({"You clicked at ", xc, " ", yc});
     if (!on_image(ctx.image, xc, yc)) {
       ctx.con.text(kCentreOffImage);
