@@ -215,13 +215,6 @@ Theirs photutils(const Frame& f, const std::vector<uint8_t>& mask, const Isophot
   return t;
 }
 
-double pa_off(double rad, double deg) {
-  double d = std::fmod(rad * kDeg - deg, 180.0);
-  if (d > 90) d -= 180;
-  if (d < -90) d += 180;
-  return d;
-}
-
 // Accuracy of a table against the synthetic truth, out to sma 120 (scaled), where the fit converged.
 void accuracy(const char* who, const Frame& f, const std::vector<Isophote>& iso) {
   double deps = 0, dpa = 0, dint = 0;

@@ -40,13 +40,6 @@ Image ellipse_frame(const Ellipse& e, int n, double noise, unsigned seed) {
   return im;
 }
 
-double pa_off(double fitted_rad, double truth_deg) {
-  double d = std::fmod(fitted_rad * kDeg - truth_deg, 180.0);
-  if (d > 90.0) d -= 180.0;
-  if (d < -90.0) d += 180.0;
-  return d;
-}
-
 struct ShapeCase {
   std::string name;
   double eps, pa_deg;
@@ -111,13 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ExactEllipse,
 // A bulge turning into a disc twists by 40 degrees and flattens from 0.1 to 0.5; the fit
 // follows both, and the model leaves only the noise.
 TEST(TwistingGalaxy, EllipticityAngleAndIntensityFollowTheTruth) {
-  TwistedGalaxy g;
-  g.x0 = 128.3;
-  g.y0 = 127.6;
-  g.twist_at = 20.0;
-  g.twist_width = 7.5;
-  g.bulge_re = 6.0;
-  g.disc_h = 22.5;
+  const TwistedGalaxy g = small_twisted_galaxy();
   const Image im = twisted_galaxy_frame(g, 256, 256, 5.0, 3);
   IsophoteRequest req;
   req.start = EllipseShape{128.0, 128.0, 0.2, 0.5};

@@ -24,17 +24,7 @@ namespace {
 
 constexpr double kNoise = 5.0;
 
-// The galaxy of the tests at 256 x 256 (twist at sma 20) and three stars on its steep inner disc.
-TwistedGalaxy small_galaxy() {
-  TwistedGalaxy g;
-  g.x0 = 128.3;
-  g.y0 = 127.6;
-  g.twist_at = 20.0;
-  g.twist_width = 7.5;
-  g.bulge_re = 6.0;
-  g.disc_h = 22.5;
-  return g;
-}
+// Three stars on the steep inner disc of the tests' galaxy.
 const std::vector<GaussStar> kStars = {
     {146.2, 139.7, 30000.0, 1.5}, {110.6, 118.3, 20000.0, 1.5}, {135.4, 101.8, 25000.0, 1.5}};
 
@@ -77,7 +67,7 @@ bool near_star(int x, int y, double r) {
 // the residual that is kept is the sky and noise under the disc with the stars whole on it,
 // the removal is recorded as type 5, and the table is one astropy reads.
 TEST(RemoveGalaxy, TheKeptResidualIsSkyAndNoiseWithTheStarsOnIt) {
-  const TwistedGalaxy g = small_galaxy();
+  const TwistedGalaxy g = small_twisted_galaxy();
   const Image frame = twisted_galaxy_frame(g, 256, 256, kNoise, 21, kStars);
   ScratchFolder dir;
   dir.write_fits("gal.fits", frame);
@@ -134,7 +124,7 @@ TEST(RemoveGalaxy, TheKeptResidualIsSkyAndNoiseWithTheStarsOnIt) {
 // Undone, option 5 leaves its model with the frame: stars then removed from a list are
 // painted over the galaxy, and leave no step on its steep inner disc.
 TEST(RemoveGalaxy, AfterAnUndoStarsRemovedFromTheFrameArePaintedOverTheModel) {
-  const TwistedGalaxy g = small_galaxy();
+  const TwistedGalaxy g = small_twisted_galaxy();
   const Image frame = twisted_galaxy_frame(g, 256, 256, kNoise, 21, kStars);
   const Image truth = twisted_galaxy_frame(g, 256, 256, 0.0, 21);
   ScratchFolder dir;
@@ -175,7 +165,7 @@ class ModelJobRefusal : public ::testing::TestWithParam<ModelJobCase> {};
 TEST_P(ModelJobRefusal, IsOneLineAndStatusTwo) {
   const ModelJobCase& c = GetParam();
   ScratchFolder dir;
-  Image im = twisted_galaxy_frame(small_galaxy(), 64, 64, 1.0, 1);
+  Image im = twisted_galaxy_frame(small_twisted_galaxy(), 64, 64, 1.0, 1);
   if (c.blank_frame) std::fill(im.px.begin(), im.px.end(), NAN);
   dir.write_fits("f.fits", im);
   std::vector<std::string> args = {"model"};
@@ -204,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The job writes the table, the model and the residual, the frame's header kept on both images.
 TEST(ModelJob, WritesTableModelAndResidualWithTheFramesHeader) {
   ScratchFolder dir;
-  const TwistedGalaxy g = small_galaxy();
+  const TwistedGalaxy g = small_twisted_galaxy();
   const Image frame = twisted_galaxy_frame(g, 256, 256, kNoise, 4);
   dir.write_fits("g.fits", frame, {"CRVAL1  =                202.5", "OBJECT  = 'twister '"});
   std::ostringstream out, err;

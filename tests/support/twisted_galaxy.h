@@ -52,6 +52,27 @@ struct TwistedGalaxy {
   }
 };
 
+// The galaxy of the tests at 256 x 256: the twist at sma 20, a small bulge and a steep disc.
+inline TwistedGalaxy small_twisted_galaxy() {
+  TwistedGalaxy g;
+  g.x0 = 128.3;
+  g.y0 = 127.6;
+  g.twist_at = 20.0;
+  g.twist_width = 7.5;
+  g.bulge_re = 6.0;
+  g.disc_h = 22.5;
+  return g;
+}
+
+// A fitted position angle (radians) less a true one (degrees), in degrees folded into -90..90:
+// an ellipse's major axis has no direction.
+inline double pa_off(double fitted_rad, double truth_deg) {
+  double d = std::fmod(fitted_rad * 180.0 / 3.141592653589793 - truth_deg, 180.0);
+  if (d > 90.0) d -= 180.0;
+  if (d < -90.0) d += 180.0;
+  return d;
+}
+
 // A Gaussian star (sigma in pixels) of total flux `flux`.
 struct GaussStar {
   double x, y, flux, sigma = 1.5;
