@@ -89,6 +89,26 @@ std::string load_and_display(XProgram& p) {
   return levels.value_or("");
 }
 
+// Leaves a submenu with 0 and Zelvo with q; it ends normally.
+void leave_and_quit(XProgram& p) {
+  p.send("0");
+  EXPECT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+  p.send("q");
+  EXPECT_EQ(p.finish(), 0);
+}
+
+// The field drawn at the main menu, its levels kept; the image's frame in the giza window
+// (none when the window cannot be found).
+std::optional<ImageFrame> field_on_screen(const XServer& x, XProgram& p, const FieldFolder& ff) {
+  start_to_menu(p);
+  load_and_display(p);
+  p.send("n");
+  EXPECT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
+  const auto g = find_window(x, "giza", milliseconds(5000));
+  if (!g) return std::nullopt;
+  return ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
+}
+
 // Median length of the runs of equal grey along a row (dx = 1) or a column (dy = 1) of a
 // screenshot, between two screen positions.
 double median_run(const Screenshot& s, int x0, int y0, int n, int dx, int dy) {
@@ -231,10 +251,7 @@ TEST(XWindow, MouseMenuReportsTheImagePixelUnderEachClickAndLeavesOnAClickOutsid
   ASSERT_FALSE(numbers_in(*outside).empty());
   EXPECT_LT(numbers_in(*outside)[0], 0.0);
   ASSERT_TRUE(p.wait_for("What do you want to do?")) << p.output();
-  p.send("0");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
-  p.send("q");
-  EXPECT_EQ(p.finish(), 0);
+  leave_and_quit(p);
   EXPECT_NE(p.output().find("Thank you for using Zelvo."), std::string::npos);
 }
 
@@ -248,13 +265,11 @@ TEST(XWindow, AStarIsRemovedWithRealClicksAndTypedAnswers) {
   const Image original = ff.field.image;
 
   XProgram p(x, ff.dir.path(), {"--seed", "7"});
-  start_to_menu(p);
-  load_and_display(p);
-  p.send("n");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  const std::optional<ImageFrame> shown = field_on_screen(x, p, ff);
+  ASSERT_TRUE(shown);
+  const ImageFrame& f = *shown;
   const auto g = find_window(x, "giza", milliseconds(5000));
   ASSERT_TRUE(g);
-  const ImageFrame f = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
 
   p.send("r");
   ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
@@ -391,10 +406,7 @@ TEST(XWindow, TheScreenShowsStarsBlackInNegativeWhiteInPositiveAndZoomedPixelsAs
     EXPECT_NEAR(median_run(zoom, col, t, h, 0, 1), cell_h, 1.5) << "column " << col;
   // The star fills the middle of the zoomed frame.
   EXPECT_GT(grey_range(zoom, l + w / 2, t + h / 2).second, 215);
-  p.send("0");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
-  p.send("q");
-  EXPECT_EQ(p.finish(), 0);
+  leave_and_quit(p);
 }
 
 // Restores an environment variable at the end of a test.
@@ -625,10 +637,7 @@ TEST(XWindow, PhotometryDrawsClosedCirclesAndItsLoopEndsOnQAndOnAClickOutsideAft
   ASSERT_TRUE(outside) << p.output();
   EXPECT_LT(numbers_in(*outside).at(0), 0.5);
   ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
-  p.send("0");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
-  p.send("q");
-  EXPECT_EQ(p.finish(), 0);
+  leave_and_quit(p);
   // One measurement logged: the key and the click outside measured nothing.
   std::istringstream log(ff.dir.read("ZelvoApPhot.log"));
   int records = 0;
@@ -789,13 +798,11 @@ TEST(XWindow, BlinkFlipsTheResultViewBetweenTheStarAndTheRepaintedSky) {
   const FieldStar star = lone_bright_star(ff.field);
   ASSERT_GT(star.peak, 500.0) << "the field has no lone bright star";
   XProgram p(x, ff.dir.path(), {"--seed", "7"});
-  start_to_menu(p);
-  load_and_display(p);
-  p.send("n");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  const std::optional<ImageFrame> shown = field_on_screen(x, p, ff);
+  ASSERT_TRUE(shown);
+  const ImageFrame& f = *shown;
   const auto g = find_window(x, "giza", milliseconds(5000));
   ASSERT_TRUE(g);
-  const ImageFrame f = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
   p.send("r");
   p.send("1");
   ASSERT_TRUE(p.wait_for("Click on the object you want to remove.")) << p.output();
@@ -843,10 +850,7 @@ TEST(XWindow, BlinkFlipsTheResultViewBetweenTheStarAndTheRepaintedSky) {
   ASSERT_TRUE(p.wait_for("Do you want to UNDO previous removal (y/n)?")) << p.output();
   p.send("n");
   ASSERT_TRUE(p.wait_for("0) Return back to the main options")) << p.output();
-  p.send("0");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)")) << p.output();
-  p.send("q");
-  EXPECT_EQ(p.finish(), 0);
+  leave_and_quit(p);
 }
 
 TEST(XWindow, ClicksAndKeysInQuickSuccessionCountOnceEachAndAClickOffTheImageIsRefused) {
@@ -856,13 +860,11 @@ TEST(XWindow, ClicksAndKeysInQuickSuccessionCountOnceEachAndAClickOffTheImageIsR
   const FieldStar star = lone_bright_star(ff.field);
   ASSERT_GT(star.peak, 500.0) << "the field has no lone bright star";
   XProgram p(x, ff.dir.path(), {"--seed", "7"});
-  start_to_menu(p);
-  load_and_display(p);
-  p.send("n");
-  ASSERT_TRUE(p.wait_for("Q = Quit (without saving)"));
+  const std::optional<ImageFrame> shown = field_on_screen(x, p, ff);
+  ASSERT_TRUE(shown);
+  const ImageFrame& f = *shown;
   const auto g = find_window(x, "giza", milliseconds(5000));
   ASSERT_TRUE(g);
-  const ImageFrame f = ImageFrame::of(*g, 1, ff.nx(), 1, ff.ny());
   const auto at = [](int sx, int sy) {
     return std::vector<std::string>{"mousemove", "--sync", std::to_string(sx), std::to_string(sy), "click", "1"};
   };
