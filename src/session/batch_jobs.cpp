@@ -89,6 +89,11 @@ bool detector_options(BatchRun& run, Detector& d, float& exptime) {
   };
   const auto gain = number("--gain", false), noise = number("--rdnoise", true), time = number("--exptime", true);
   if (!gain || !noise || !time) return false;
+  // The limits O's option 5 and the header cards have, so the job takes what the dialogue takes.
+  if ((*gain && !plausible_gain(**gain)) || (*noise && !plausible_read_noise(**noise))) {
+    run.problem("the gain must be 0.001 to 100000 e-/count and the read noise 0 to 100000 e-");
+    return false;
+  }
   if (*gain || *noise) {
     if (*gain) d.gain = **gain;
     if (*noise) d.read_noise = **noise;

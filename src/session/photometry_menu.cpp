@@ -87,10 +87,10 @@ std::optional<double> card_number(const std::vector<std::string>& cards, std::st
 // misread card (or a mistyped answer), whose errors would be wrong by orders of magnitude.
 constexpr double kLowestGain = 1e-3, kHighestGain = 1e5, kHighestReadNoise = 1e5;
 
+}  // namespace
+
 bool plausible_gain(double g) { return g >= kLowestGain && g <= kHighestGain; }
 bool plausible_read_noise(double r) { return r >= 0.0 && r <= kHighestReadNoise; }
-
-}  // namespace
 
 Detector detector_from_cards(const std::vector<std::string>& cards) {
   Detector d;

@@ -34,6 +34,10 @@ struct Detector {
   std::vector<std::string> refusals;  // one line for each header value that was not plausible
 };
 Detector detector_from_cards(const std::vector<std::string>& cards);
+// The gains (e-/count, 0.001 to 100000) and read noises (e-, 0 to 100000) taken as a detector's,
+// from a header, O's option 5 or the photometry job alike.
+bool plausible_gain(double g);
+bool plausible_read_noise(double r);
 
 // The saturation level a header gives (SATURATE, else SATLEVEL; above 0), or none.
 std::optional<double> saturation_from_cards(const std::vector<std::string>& cards);
